@@ -1,0 +1,62 @@
+# Wrapper around CMake. `make run` and `make test` work on a fresh machine:
+# missing build packages are installed first (as root, with apt-get).
+
+BUILD      ?= build
+SAN_BUILD  ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD?= build-bench
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+SECONDS    ?= 60
+SHARED     ?= ../shared
+
+DEB_PACKAGES = cmake g++ zlib1g-dev libgtest-dev libbenchmark-dev python3
+FUZZ_PACKAGES = clang libclang-rt-dev
+
+.PHONY: all deps build run test sanitize fuzz bench accuracy clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else echo "missing packages:$$missing (run 'make deps' as root)"; exit 1; fi; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run-samples.sh $(BUILD)/lkword testdata/samples
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLKWORD_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@dpkg -s clang >/dev/null 2>&1 || { [ "$$(id -u)" = 0 ] && apt-get install -y -qq $(FUZZ_PACKAGES); }
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLKWORD_BUILD_FUZZ=ON \
+	  -DLKWORD_SANITIZE=ON -DLKWORD_BUILD_TESTS=OFF -DLKWORD_BUILD_TOOL=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	./scripts/fuzz-all.sh $(FUZZ_BUILD) $(SECONDS)
+
+bench: build
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DLKWORD_BUILD_BENCH=ON -DLKWORD_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	./bench/compare.sh $(BUILD)/lkword $(SHARED)
+
+accuracy: build
+	./scripts/accuracy.sh $(BUILD)/lkword $(SHARED)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

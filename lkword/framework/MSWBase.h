@@ -1,0 +1,168 @@
+// The base reader component, its output list and the output framing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lkword/framework/MSW_Sum.h"
+#include "lkword/platform/Object.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+// An owning list of UTF-16 lines.
+class TWideStrings : public TObject {
+ public:
+  TWideStrings() = default;
+  ~TWideStrings() override = default;
+
+  int Count() const { return static_cast<int>(FWideStringList.size()); }
+  // The item at Index; empty when Index is out of range.
+  WideString Get(int Index) const;
+  const WideString& operator[](int Index) const { return FWideStringList.at(static_cast<size_t>(Index)); }
+  // Inserts S before Index (it does not replace the item there).
+  void Put(int Index, const WideString& S) { Insert(Index, S); }
+  int Add(WideString S);
+  // 0 <= Index <= Count; otherwise "WideStrings index out of bounds".
+  void Insert(int Index, WideString S);
+  void Clear();
+  int IndexOf(const WideString& S) const;
+  int IndexOfIgnoreCase(const WideString& S) const;
+
+  // Every item followed by CR LF.
+  WideString Text() const { return GetTextStr(); }
+  WideString WideText() const { return GetTextStr(); }
+  // Items joined by LF, UTF-8 (convenience for C++ callers).
+  std::string ToUtf8() const;
+  // Total code units of the joined text (items + CR LF each), kept up to date.
+  int64_t TextLength() const { return FTextLength; }
+
+  bool SaveUnicode() const { return FSaveUnicode; }
+  void SetSaveUnicode(bool Value) { FSaveUnicode = Value; }
+  // Unicode: FF FE then UTF-16LE; otherwise the text in the ANSI code page.
+  void SaveToStream(TStream& Stream) const;
+  void SaveToFile(const std::string& FileName) const;
+
+  // Cuts the last item so that TextLength does not exceed MaxLen (items
+  // beyond it are dropped).
+  void TruncateTo(int64_t MaxLen);
+
+  const std::vector<WideString>& Items() const { return FWideStringList; }
+  std::string ClassName() const override { return "TWideStrings"; }
+
+ protected:
+  virtual WideString GetTextStr() const;
+
+ private:
+  std::vector<WideString> FWideStringList;
+  bool FSaveUnicode = true;
+  int64_t FTextLength = 0;
+};
+
+// Locale-independent, case-insensitive comparison; 0 means equal.
+int WideCompareText(const WideString& S1, const WideString& S2);
+
+enum TMSTextFormating { tfPlainText, tfRTF, tfHTML };
+
+enum TLKWParseItem { wpiText, wpiVBA, wpiPictures, wpiSummaryInformation, wpiHiddenText };
+using TLKWParseItems = TSet<TLKWParseItem>;
+
+enum TLKWordSysChar {
+  scUnknown, scRowEnd, scColumnEnd, scParagraphEnd, scFieldBegin, scFieldMiddle, scFieldEnd,
+  scTime, scDateTimePicture, scHyperlink, scTOC, scTOC_From_Range, scPage, scNumPages, scEmbed,
+  scEditTime, scSpeicherdat, scDateIName, scTextField, scFieldAttributes, scIncludePicture,
+  scEndOfPage
+};
+
+class TMSWBaseDocument;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TMSWTextChange = std::function<void(TObject* Sender, WideString& AText)>;
+using TMSWordConvertSysCharEvent =
+    std::function<void(TObject* Sender, TLKWordSysChar SysChar, const WideString& Value, WideString& Result)>;
+
+// Escapes document text for the output format: HTML & < > " ; RTF \ { } and
+// characters above 0x7F as \uN? ; plain text unchanged.
+WideString EscapeText(const WideString& AText, TMSTextFormating Format);
+void AppendEscaped(WideString& Out, std::u16string_view AText, TMSTextFormating Format);
+
+// Point size to HTML <font size> text; "-1" when no size is written.
+WideString GetHTMLFontSize(int Size);
+// "yr2015\mo3\dy7\hr9\min5" (hour and minute only when the time is not 0).
+WideString FormatRTFDateTime(TDateTime DT);
+
+class TMSWBaseDocument : public TComponent {
+ public:
+  explicit TMSWBaseDocument(TComponent* AOwner = nullptr);
+  ~TMSWBaseDocument() override;
+
+  virtual void ClearInternalLists();
+  // Appends rendered text to Strings (normally Text()); honours MaxTextLength.
+  virtual void AddText(const WideString& AText, TWideStrings& Strings);
+  void AddText(const WideString& AText) { AddText(AText, *FText); }
+  virtual void InternalLoadFromOLEStream(TStream& Stream);
+  virtual void LoadFromStream(TStream& Stream);
+  virtual void LoadFromOLEStream(TStream& Stream);
+  // Raises "File %s is not found." unless the file exists.
+  virtual void LoadFromFile(const std::string& AFileName);
+  virtual bool IsPasswordProtected();
+  void Execute();
+
+  WideString GetTextStart();
+  WideString GetTextFinish();
+
+  const std::string& About() const { return FAbout; }
+  void SetAbout(const std::string&) {}
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(const std::string& Value) {
+    if (Value != FFileName) FFileName = Value;
+  }
+  TMSTextFormating TextFormating() const { return FTextFormating; }
+  void SetTextFormating(TMSTextFormating Value) { FTextFormating = Value; }
+  int32_t MaxTextLength() const { return FMaxTextLength; }
+  void SetMaxTextLength(int32_t Value) { FMaxTextLength = Value; }
+  TLKWParseItems ParseItems() const { return FParseItems; }
+  void SetParseItems(TLKWParseItems Value) { FParseItems = Value; }
+  bool ConvertSysCharacters() const { return FConvertSysCharacters; }
+  void SetConvertSysCharacters(bool Value) { FConvertSysCharacters = Value; }
+
+  const TMSWordConvertSysCharEvent& OnConvertSysChar() const { return FOnConvertSysChar; }
+  void SetOnConvertSysChar(TMSWordConvertSysCharEvent E) { FOnConvertSysChar = std::move(E); }
+  void SetOnBeforeExecute(TNotifyEvent E) { FOnBeforeExecute = std::move(E); }
+  void SetOnAfterExecute(TNotifyEvent E) { FOnAfterExecute = std::move(E); }
+  void SetOnBeforeText(TMSWTextChange E) { FOnBeforeText = std::move(E); }
+  void SetOnAfterText(TMSWTextChange E) { FOnAfterText = std::move(E); }
+
+  TWideStrings& Text() { return *FText; }
+  TWideStrings& PlainText() { return *FText; }
+
+  // The document's metadata; readers fill it when wpiSummaryInformation is in
+  // ParseItems. Setting it copies the record.
+  TLKWordSummaryInformation& SummaryInformation() { return *FSummaryInformation; }
+  void SetSummaryInformation(const TLKWordSummaryInformation& Value) { FSummaryInformation->Assign(Value); }
+
+  std::string ClassName() const override { return "TMSWBaseDocument"; }
+
+ protected:
+  // Whether extraction must stop (the output limit was reached).
+  bool IsCancelExtract = false;
+
+  std::string FAbout;
+  std::string FFileName;
+  std::unique_ptr<TWideStrings> FText;
+  TMSTextFormating FTextFormating = tfPlainText;
+  int32_t FMaxTextLength = 0;
+  TLKWParseItems FParseItems{wpiText, wpiSummaryInformation};
+  bool FConvertSysCharacters = true;
+  std::unique_ptr<TLKWordSummaryInformation> FSummaryInformation;
+  TMSWordConvertSysCharEvent FOnConvertSysChar;
+  TNotifyEvent FOnBeforeExecute;
+  TNotifyEvent FOnAfterExecute;
+  TMSWTextChange FOnBeforeText;
+  TMSWTextChange FOnAfterText;
+};
+
+}  // namespace lkw

@@ -1,0 +1,50 @@
+// Windows code pages through iconv, and UTF-8/UTF-16 conversion.
+//
+// The active ANSI code page is a process setting (default 1252); set it
+// before work starts. Conversions are safe to call from many threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+constexpr uint32_t CP_UTF8 = 65001;
+constexpr uint32_t CP_UTF16LE = 1200;
+constexpr uint32_t CP_UTF16BE = 1201;
+
+uint32_t GetACP();
+void SetActiveCodePage(uint32_t CodePage);
+
+// True when iconv knows the code page (it can be used for conversion).
+bool IsCodePageSupported(uint32_t CodePage);
+// True for code pages with one byte per character.
+bool IsSingleByteCodePage(uint32_t CodePage);
+
+// Decodes Bytes in CodePage. Bytes a single-byte code page leaves undefined
+// map to U+0080..U+00FF as Windows maps them; invalid multi-byte sequences
+// become U+FFFD. An unknown code page decodes as the active ANSI code page.
+WideString MultiByteToWide(uint32_t CodePage, std::string_view Bytes);
+// Encodes Text in CodePage; characters it cannot hold become '?'.
+RawByteString WideToMultiByte(uint32_t CodePage, std::u16string_view Text);
+
+// UTF-8 <-> UTF-16. Invalid input becomes U+FFFD; lone surrogates are
+// written as U+FFFD in UTF-8.
+std::string WideToUtf8(std::u16string_view Text);
+WideString Utf8ToWide(std::string_view Text);
+// Appends one code point as UTF-16.
+void AppendCodePoint(WideString& Out, uint32_t CodePoint);
+
+// ASCII-only helpers for literals.
+WideString AsciiToWide(std::string_view Text);
+
+// Case-insensitive comparison of two UTF-16 strings (simple case folding of
+// the Basic Multilingual Plane); negative, 0 or positive like strcmp.
+int CompareTextIgnoreCase(std::u16string_view A, std::u16string_view B);
+char16_t WideUpCase(char16_t C);
+char16_t WideLowCase(char16_t C);
+
+}  // namespace lkw

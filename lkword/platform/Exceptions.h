@@ -1,0 +1,41 @@
+// The library's exception family. Every exception carries the message text
+// users see; what() returns it as UTF-8.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lkw {
+
+class Exception : public std::runtime_error {
+ public:
+  explicit Exception(const std::string& Msg) : std::runtime_error(Msg) {}
+  std::string Message() const { return what(); }
+};
+
+#define LKW_DECLARE_EXCEPTION(Name, Base)                                  \
+  class Name : public Base {                                              \
+   public:                                                                \
+    explicit Name(const std::string& Msg) : Base(Msg) {}                  \
+  }
+
+LKW_DECLARE_EXCEPTION(EStreamError, Exception);
+LKW_DECLARE_EXCEPTION(EReadError, EStreamError);
+LKW_DECLARE_EXCEPTION(EWriteError, EStreamError);
+LKW_DECLARE_EXCEPTION(EFOpenError, EStreamError);
+LKW_DECLARE_EXCEPTION(EFCreateError, EStreamError);
+LKW_DECLARE_EXCEPTION(EConvertError, Exception);
+LKW_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+LKW_DECLARE_EXCEPTION(EOleError, Exception);
+LKW_DECLARE_EXCEPTION(EZipFileCRCError, Exception);
+LKW_DECLARE_EXCEPTION(EListError, Exception);
+
+#undef LKW_DECLARE_EXCEPTION
+
+// Replaces each "%s" (or "%d") in Fmt by the next argument, in order; "%%" is
+// a percent sign. Missing arguments leave the placeholder empty.
+std::string Format(std::string_view Fmt, const std::vector<std::string>& Args);
+
+}  // namespace lkw

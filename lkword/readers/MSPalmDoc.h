@@ -1,0 +1,78 @@
+// PalmDoc ("TEXt"/"REAd") and Peanut Press ("PNRD"/"PPRS") e-book reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "lkword/framework/MSWBase.h"
+
+namespace lkw {
+
+// Palm database header, 78 bytes at offset 0 (fields in host order after a load).
+struct TPDBHeader {
+  char Name[32];
+  uint16_t Attributes;
+  uint16_t Version;
+  uint32_t CreateTime;
+  uint32_t ModifyTime;
+  uint32_t BackupTime;
+  uint32_t ModificationNumber;
+  uint32_t AppInfoIDc;
+  uint32_t SortInfoID;
+  char PDBType[4];
+  char Creator[4];
+  uint32_t IDSeed;
+  uint32_t NextRecordList;
+  uint16_t NumRecords;
+};
+
+// Record 0 of a PalmDoc book, 16 bytes.
+struct TPDB_DocRecord0 {
+  uint16_t Version;   // 2: PalmDoc compression; other values: stored
+  uint16_t spare;
+  uint32_t DocSize;
+  uint16_t NumRecords;
+  uint16_t RecSize;
+  uint32_t Position;
+};
+
+// Record 0 of a Peanut book, 116 bytes (only the used fields are kept).
+struct TPDB_PeanutHeader {
+  uint16_t Version;
+  uint16_t NumRecords;
+};
+
+class TPalmDocFile : public TMSWBaseDocument {
+ public:
+  explicit TPalmDocFile(TComponent* AOwner = nullptr);
+  ~TPalmDocFile() override;
+
+  void LoadFromFile(const std::string& AFileName) override;
+  // Reads the book from position 0 of Stream (record offsets are absolute).
+  // Text goes out one item per line, between GetTextStart and GetTextFinish;
+  // Title is the database name. Raises "Not valid PalmDoc text file." for
+  // other databases and EReadError when the headers are cut short; damaged
+  // records give partial text.
+  void LoadFromStream(TStream& Stream) override;
+  void ClearInternalLists() override;
+  bool IsPeanutFile() const;
+
+  // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).
+  // A back-reference that reaches before the start of the output is corrupt
+  // and skipped; a run cut short by the end of the input keeps what exists.
+  static RawByteString DecompressText(const uint8_t* Source, size_t Length, uint16_t RecSize);
+
+  const TPDBHeader& Header() const { return FHeader; }
+  // For a Peanut book: Version, NumRecords of its header and RecSize 4096.
+  const TPDB_DocRecord0& Record0() const { return FRecord0; }
+  std::string ClassName() const override { return "TPalmDocFile"; }
+
+ private:
+  // Reads and checks the database header; raises for other database types.
+  void ReadDatabaseHeader(TStream& Stream);
+
+  TPDBHeader FHeader{};
+  TPDB_DocRecord0 FRecord0{};
+};
+
+}  // namespace lkw
