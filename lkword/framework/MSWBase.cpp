@@ -192,7 +192,18 @@ TMSWBaseDocument::~TMSWBaseDocument() {
   TMSWBaseDocument::ClearInternalLists();
 }
 
+void TMSWBaseDocument::AddWarning(const std::string& Message) {
+  constexpr size_t kMaxWarnings = 100;
+  for (auto& w : FWarnings)
+    if (w.Message == Message) {
+      ++w.Count;
+      return;
+    }
+  if (FWarnings.size() < kMaxWarnings) FWarnings.push_back({Message, 1});
+}
+
 void TMSWBaseDocument::ClearInternalLists() {
+  FWarnings.clear();
   if (FText) FText->Clear();
   if (FSummaryInformation) FSummaryInformation->Clear();
   IsCancelExtract = false;
@@ -205,6 +216,7 @@ void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
     if (IsCancelExtract) return;
     Strings.Add(AText);
     if (Strings.TextLength() >= FMaxTextLength) {
+      if (Strings.TextLength() > FMaxTextLength) AddWarning("output cut at the maximum text length");
       Strings.TruncateTo(FMaxTextLength);
       IsCancelExtract = true;
     }

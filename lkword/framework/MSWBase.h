@@ -144,9 +144,33 @@ class TMSWBaseDocument : public TComponent {
   TLKWordSummaryInformation& SummaryInformation() { return *FSummaryInformation; }
   void SetSummaryInformation(const TLKWordSummaryInformation& Value) { FSummaryInformation->Assign(Value); }
 
+  // Resource limits for hostile input. Readers raise ELimitError when a
+  // document needs more than these.
+  int64_t MaxDecompressedSize() const { return FMaxDecompressedSize; }
+  void SetMaxDecompressedSize(int64_t Value) { FMaxDecompressedSize = Value; }
+  int64_t MaxStreamSize() const { return FMaxStreamSize; }
+  void SetMaxStreamSize(int64_t Value) { FMaxStreamSize = Value; }
+  int MaxNestingDepth() const { return FMaxNestingDepth; }
+  void SetMaxNestingDepth(int Value) { FMaxNestingDepth = Value; }
+
+  // Problems the load survived (a repaired structure, an unreadable part,
+  // output cut at MaxTextLength). Identical messages are kept once with a
+  // count; the list is capped.
+  struct TWarning {
+    std::string Message;
+    int Count = 1;
+  };
+  const std::vector<TWarning>& Warnings() const { return FWarnings; }
+  void AddWarning(const std::string& Message);
+
   std::string ClassName() const override { return "TMSWBaseDocument"; }
 
  protected:
+  std::vector<TWarning> FWarnings;
+  int64_t FMaxDecompressedSize = int64_t{1} << 30;
+  int64_t FMaxStreamSize = int64_t{512} << 20;
+  int FMaxNestingDepth = 256;
+
   // Whether extraction must stop (the output limit was reached).
   bool IsCancelExtract = false;
 

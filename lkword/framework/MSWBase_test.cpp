@@ -223,3 +223,23 @@ TEST(BaseDocumentTest, OleStreamHeaderIsSkippedOnlyWhenPresent) {
 
 }  // namespace
 }  // namespace lkw
+
+namespace lkw {
+namespace {
+
+TEST(BaseDocumentTest, WarningsAreCountedOnceAndClearedPerLoad) {
+  PiecesReader r;
+  r.AddWarning("a");
+  r.AddWarning("a");
+  r.AddWarning("b");
+  ASSERT_EQ(r.Warnings().size(), 2u);
+  EXPECT_EQ(r.Warnings()[0].Count, 2);
+  for (int i = 0; i < 500; ++i) r.AddWarning(std::to_string(i));
+  EXPECT_LE(r.Warnings().size(), 100u);
+  TBytesStream s;
+  r.LoadFromStream(s);
+  EXPECT_TRUE(r.Warnings().empty());
+}
+
+}  // namespace
+}  // namespace lkw

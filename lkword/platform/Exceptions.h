@@ -31,6 +31,8 @@ LKW_DECLARE_EXCEPTION(EOutOfMemory, Exception);
 LKW_DECLARE_EXCEPTION(EOleError, Exception);
 LKW_DECLARE_EXCEPTION(EZipFileCRCError, Exception);
 LKW_DECLARE_EXCEPTION(EListError, Exception);
+// A resource limit (decompressed bytes, nesting depth, ...) was exceeded.
+LKW_DECLARE_EXCEPTION(ELimitError, Exception);
 
 #undef LKW_DECLARE_EXCEPTION
 
