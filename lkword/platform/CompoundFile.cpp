@@ -1,0 +1,416 @@
+#include "lkword/platform/CompoundFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+const uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+constexpr uint32_t MAXREGSECT = 0xFFFFFFFA;
+constexpr uint32_t ENDOFCHAIN = 0xFFFFFFFE;
+constexpr uint32_t FREESECT = 0xFFFFFFFF;
+constexpr uint32_t NOSTREAM = 0xFFFFFFFF;
+
+constexpr size_t kHeaderSize = 512;
+constexpr size_t kDirEntrySize = 128;
+constexpr size_t kHeaderDifatCount = 109;
+
+constexpr uint8_t kTypeEmpty = 0;
+constexpr uint8_t kTypeStorage = 1;
+constexpr uint8_t kTypeStream = 2;
+constexpr uint8_t kTypeRoot = 5;
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t U32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+[[noreturn]] void Fail(const std::string& What) { throw EOleError("Compound file is damaged: " + What); }
+
+std::string Num(uint64_t V) { return std::to_string(V); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The parsed container. Immutable once built, shared by storages and streams.
+
+class TCompoundFile {
+ public:
+  struct TDirEntry {
+    WideString Name;
+    uint8_t Type = kTypeEmpty;
+    uint32_t Left = NOSTREAM, Right = NOSTREAM, Child = NOSTREAM;
+    uint32_t Start = ENDOFCHAIN;
+    uint64_t Size = 0;
+  };
+
+  explicit TCompoundFile(RawByteString Bytes);
+
+  const TDirEntry& Entry(uint32_t Index) const { return FDir[Index]; }
+  const std::vector<uint32_t>& Children(uint32_t Index) const { return FChildren[Index]; }
+  // File offsets of the units (sectors or mini sectors) that hold a stream,
+  // and the unit size.
+  void StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize) const;
+  const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(FData.data()); }
+
+ private:
+  uint64_t SectorOffset(uint32_t Sector) const { return (uint64_t{Sector} + 1) << FSectorShift; }
+  // Whether Bytes bytes of the sector lie inside the file.
+  bool SectorInFile(uint32_t Sector, uint64_t Bytes) const {
+    return Sector <= MAXREGSECT && SectorOffset(Sector) + Bytes <= FData.size();
+  }
+  const uint8_t* SectorPtr(uint32_t Sector, const char* What) const;
+  // Follows a FAT chain from Start; at most Limit sectors are taken (0: the
+  // whole chain). Raises on loops and sectors outside the FAT.
+  std::vector<uint32_t> Chain(uint32_t Start, uint64_t Limit, const std::string& What) const;
+  void ReadFat(const uint8_t* Header);
+  void ReadDirectory(uint32_t FirstSector);
+  void ReadMiniFat(uint32_t FirstSector);
+  void BuildTree();
+
+  RawByteString FData;
+  uint32_t FSectorShift = 9;
+  uint32_t FSectorSize = 512;
+  uint32_t FMiniSectorShift = 6;
+  uint32_t FMiniCutoff = 4096;
+  uint16_t FMajorVersion = 3;
+  std::vector<uint32_t> FFat;
+  std::vector<uint32_t> FMiniFat;
+  std::vector<TDirEntry> FDir;
+  std::vector<std::vector<uint32_t>> FChildren;
+  std::vector<uint64_t> FMiniStreamSectors;  // file offsets of the mini stream's sectors
+  uint64_t FMiniStreamSize = 0;
+};
+
+TCompoundFile::TCompoundFile(RawByteString Bytes) : FData(std::move(Bytes)) {
+  if (!IsCompoundFileData(FData.data(), FData.size())) throw EOleError("Not a compound file");
+  if (FData.size() < kHeaderSize) Fail("the header is truncated");
+  const uint8_t* h = Data();
+  FMajorVersion = U16(h + 26);
+  if (U16(h + 28) != 0xFFFE) Fail("unknown byte order mark");
+  FSectorShift = U16(h + 30);
+  if (FSectorShift != 9 && FSectorShift != 12) Fail("unsupported sector size 2^" + Num(FSectorShift));
+  FSectorSize = 1u << FSectorShift;
+  FMiniSectorShift = U16(h + 32);
+  if (FMiniSectorShift != 6) Fail("unsupported mini sector size 2^" + Num(FMiniSectorShift));
+  FMiniCutoff = U32(h + 56);
+
+  ReadFat(h);
+  ReadDirectory(U32(h + 48));
+  ReadMiniFat(U32(h + 60));
+  BuildTree();
+
+  // The mini stream is the root entry's data; keep where its sectors are.
+  const TDirEntry& root = FDir[0];
+  if (root.Size > 0 && root.Start != ENDOFCHAIN) {
+    uint64_t want = (root.Size + FSectorSize - 1) >> FSectorShift;
+    std::vector<uint32_t> chain = Chain(root.Start, want, "the mini stream");
+    FMiniStreamSectors.reserve(chain.size());
+    for (uint32_t s : chain) {
+      if (!SectorInFile(s, FSectorSize)) break;
+      FMiniStreamSectors.push_back(SectorOffset(s));
+    }
+    FMiniStreamSize = std::min<uint64_t>(root.Size, uint64_t{FMiniStreamSectors.size()} << FSectorShift);
+  }
+}
+
+const uint8_t* TCompoundFile::SectorPtr(uint32_t Sector, const char* What) const {
+  if (!SectorInFile(Sector, FSectorSize)) Fail(std::string(What) + " sector " + Num(Sector) + " lies outside the file");
+  return Data() + SectorOffset(Sector);
+}
+
+void TCompoundFile::ReadFat(const uint8_t* Header) {
+  uint32_t numFat = U32(Header + 44);
+  // Every FAT sector is a sector of the file, so the count is bounded by it.
+  uint64_t fileSectors = FData.size() >> FSectorShift;
+  if (numFat > fileSectors) Fail("the header claims " + Num(numFat) + " FAT sectors, the file holds " + Num(fileSectors));
+
+  std::vector<uint32_t> fatSectors;
+  fatSectors.reserve(numFat);
+  for (size_t i = 0; i < kHeaderDifatCount && fatSectors.size() < numFat; ++i) {
+    uint32_t s = U32(Header + 76 + 4 * i);
+    if (s > MAXREGSECT) break;
+    fatSectors.push_back(s);
+  }
+  // DIFAT continuation sectors: all entries but the last list FAT sectors, the
+  // last links to the next DIFAT sector.
+  uint32_t next = U32(Header + 68);
+  std::vector<bool> seen(fileSectors + 1, false);
+  const uint32_t perSector = FSectorSize / 4 - 1;
+  while (fatSectors.size() < numFat && next <= MAXREGSECT) {
+    if (next >= seen.size() || seen[next]) Fail(next < seen.size() ? "the DIFAT chain loops" : "DIFAT sector out of range");
+    seen[next] = true;
+    const uint8_t* p = SectorPtr(next, "DIFAT");
+    for (uint32_t i = 0; i < perSector && fatSectors.size() < numFat; ++i) {
+      uint32_t s = U32(p + 4 * i);
+      if (s > MAXREGSECT) continue;
+      fatSectors.push_back(s);
+    }
+    next = U32(p + 4 * perSector);
+  }
+
+  const uint32_t perFat = FSectorSize / 4;
+  FFat.reserve(fatSectors.size() * perFat);
+  for (uint32_t s : fatSectors) {
+    const uint8_t* p = SectorPtr(s, "FAT");
+    for (uint32_t i = 0; i < perFat; ++i) FFat.push_back(U32(p + 4 * i));
+  }
+  if (FFat.empty()) Fail("it has no FAT");
+}
+
+std::vector<uint32_t> TCompoundFile::Chain(uint32_t Start, uint64_t Limit, const std::string& What) const {
+  std::vector<uint32_t> out;
+  std::vector<bool> seen(FFat.size(), false);
+  uint32_t s = Start;
+  while (s != ENDOFCHAIN && (Limit == 0 || out.size() < Limit)) {
+    if (s >= FFat.size()) Fail("sector " + Num(s) + " of " + What + " is out of range");
+    if (seen[s]) Fail("the sector chain of " + What + " loops");
+    seen[s] = true;
+    out.push_back(s);
+    s = FFat[s];
+  }
+  return out;
+}
+
+void TCompoundFile::ReadDirectory(uint32_t FirstSector) {
+  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the directory");
+  const size_t perSector = FSectorSize / kDirEntrySize;
+  FDir.reserve(chain.size() * perSector);
+  for (uint32_t s : chain) {
+    const uint8_t* sec = SectorPtr(s, "directory");
+    for (size_t i = 0; i < perSector; ++i) {
+      const uint8_t* p = sec + i * kDirEntrySize;
+      TDirEntry e;
+      e.Type = p[66];
+      if (e.Type != kTypeStorage && e.Type != kTypeStream && e.Type != kTypeRoot) e.Type = kTypeEmpty;
+      size_t nameBytes = std::min<size_t>(U16(p + 64), 64);
+      for (size_t k = 0; k + 1 < nameBytes; k += 2) {
+        char16_t c = static_cast<char16_t>(U16(p + k));
+        if (c == 0) break;
+        e.Name += c;
+      }
+      e.Left = U32(p + 68);
+      e.Right = U32(p + 72);
+      e.Child = U32(p + 76);
+      e.Start = U32(p + 116);
+      e.Size = U32(p + 120);
+      // Version 3 writers may leave garbage in the high half of the size.
+      if (FMajorVersion >= 4) e.Size |= uint64_t{U32(p + 124)} << 32;
+      FDir.push_back(std::move(e));
+    }
+  }
+  if (FDir.empty() || FDir[0].Type != kTypeRoot) Fail("the root directory entry is missing");
+}
+
+void TCompoundFile::ReadMiniFat(uint32_t FirstSector) {
+  if (FirstSector > MAXREGSECT) return;
+  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the mini FAT");
+  const uint32_t per = FSectorSize / 4;
+  FMiniFat.reserve(chain.size() * per);
+  for (uint32_t s : chain) {
+    const uint8_t* p = SectorPtr(s, "mini FAT");
+    for (uint32_t i = 0; i < per; ++i) FMiniFat.push_back(U32(p + 4 * i));
+  }
+}
+
+void TCompoundFile::BuildTree() {
+  // Each entry may appear once in the whole tree: this refuses loops between
+  // siblings as well as a storage that contains itself.
+  FChildren.assign(FDir.size(), {});
+  std::vector<bool> placed(FDir.size(), false);
+  placed[0] = true;
+  std::vector<uint32_t> storages{0};
+  std::vector<uint32_t> stack;
+  while (!storages.empty()) {
+    uint32_t parent = storages.back();
+    storages.pop_back();
+    // In-order walk of the sibling tree below the storage.
+    stack.clear();
+    uint32_t node = FDir[parent].Child;
+    auto valid = [&](uint32_t n) { return n != NOSTREAM && n < FDir.size(); };
+    while (valid(node) || !stack.empty()) {
+      while (valid(node)) {
+        if (placed[node]) Fail("directory entry " + Num(node) + " appears twice in the tree");
+        placed[node] = true;
+        stack.push_back(node);
+        node = FDir[node].Left;
+      }
+      node = stack.back();
+      stack.pop_back();
+      const TDirEntry& e = FDir[node];
+      if (e.Type == kTypeStorage || e.Type == kTypeStream) {
+        FChildren[parent].push_back(node);
+        if (e.Type == kTypeStorage) storages.push_back(node);
+      }
+      node = e.Right;
+    }
+  }
+}
+
+void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize) const {
+  const TDirEntry& e = FDir[Index];
+  const std::string what = "stream \"" + WideToUtf8(e.Name) + "\"";
+  Offsets.clear();
+  if (e.Size == 0) {
+    UnitSize = FSectorSize;
+    return;
+  }
+  if (e.Size < FMiniCutoff) {
+    UnitSize = 1u << FMiniSectorShift;
+    if (e.Size > FMiniStreamSize) Fail(what + " claims " + Num(e.Size) + " bytes, more than the mini stream holds");
+    uint64_t want = (e.Size + UnitSize - 1) >> FMiniSectorShift;
+    std::vector<bool> seen(FMiniFat.size(), false);
+    uint32_t s = e.Start;
+    Offsets.reserve(want);
+    while (Offsets.size() < want) {
+      if (s == ENDOFCHAIN) Fail("the mini sector chain of " + what + " ends early");
+      if (s >= FMiniFat.size()) Fail("mini sector " + Num(s) + " of " + what + " is out of range");
+      if (seen[s]) Fail("the mini sector chain of " + what + " loops");
+      seen[s] = true;
+      uint64_t pos = uint64_t{s} << FMiniSectorShift;
+      uint64_t need = std::min<uint64_t>(UnitSize, e.Size - (Offsets.size() << FMiniSectorShift));
+      if (pos + need > FMiniStreamSize) Fail("mini sector " + Num(s) + " of " + what + " lies outside the mini stream");
+      Offsets.push_back(FMiniStreamSectors[pos >> FSectorShift] + (pos & (FSectorSize - 1)));
+      s = FMiniFat[s];
+    }
+    return;
+  }
+  UnitSize = FSectorSize;
+  if (e.Size > FData.size()) Fail(what + " claims " + Num(e.Size) + " bytes, more than the file holds");
+  uint64_t want = (e.Size + FSectorSize - 1) >> FSectorShift;
+  std::vector<uint32_t> chain = Chain(e.Start, want, what);
+  if (chain.size() < want) Fail("the sector chain of " + what + " ends early");
+  Offsets.reserve(chain.size());
+  for (size_t i = 0; i < chain.size(); ++i) {
+    uint64_t need = std::min<uint64_t>(FSectorSize, e.Size - (uint64_t{i} << FSectorShift));
+    if (!SectorInFile(chain[i], need)) Fail("sector " + Num(chain[i]) + " of " + what + " lies outside the file");
+    Offsets.push_back(SectorOffset(chain[i]));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A stream of the container: reads copy from the container's bytes.
+
+namespace {
+
+class TOleStream : public TStream {
+ public:
+  TOleStream(std::shared_ptr<const TCompoundFile> File, uint32_t Entry) : FFile(std::move(File)) {
+    FFile->StreamUnits(Entry, FUnits, FUnitSize);
+    FSize = static_cast<int64_t>(FFile->Entry(Entry).Size);
+    FShift = static_cast<uint32_t>(__builtin_ctz(FUnitSize));
+  }
+
+  int64_t Read(void* Buffer, int64_t Count) override {
+    if (Count <= 0 || FPos >= FSize) return 0;
+    Count = std::min(Count, FSize - FPos);
+    auto* out = static_cast<uint8_t*>(Buffer);
+    int64_t done = 0;
+    const uint8_t* data = FFile->Data();
+    while (done < Count) {
+      uint64_t unit = static_cast<uint64_t>(FPos) >> FShift;
+      uint64_t within = static_cast<uint64_t>(FPos) & (FUnitSize - 1);
+      int64_t n = std::min<int64_t>(Count - done, static_cast<int64_t>(FUnitSize - within));
+      std::memcpy(out + done, data + FUnits[unit] + within, static_cast<size_t>(n));
+      done += n;
+      FPos += n;
+    }
+    return done;
+  }
+
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : FSize;
+    int64_t p = base + Offset;
+    FPos = p < 0 ? 0 : p;
+    return FPos;
+  }
+
+  int64_t Size() override { return FSize; }
+  std::string ClassName() const override { return "TOleStream"; }
+
+ private:
+  std::shared_ptr<const TCompoundFile> FFile;
+  std::vector<uint64_t> FUnits;
+  uint32_t FUnitSize = 512;
+  uint32_t FShift = 9;
+  int64_t FSize = 0;
+  int64_t FPos = 0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TOleStorage::TOleStorage(std::shared_ptr<const TCompoundFile> File, uint32_t Entry)
+    : FFile(std::move(File)), FEntry(Entry) {}
+
+std::vector<TStatStg> TOleStorage::EnumElements() const {
+  std::vector<TStatStg> out;
+  for (uint32_t c : FFile->Children(FEntry)) {
+    const auto& e = FFile->Entry(c);
+    TStatStg st;
+    st.Name = e.Name;
+    st.Type = e.Type == kTypeStorage ? STGTY_STORAGE : STGTY_STREAM;
+    st.Size = e.Type == kTypeStream ? e.Size : 0;
+    out.push_back(std::move(st));
+  }
+  return out;
+}
+
+int64_t TOleStorage::FindChild(const WideString& Name, int Type) const {
+  const uint8_t want = Type == STGTY_STORAGE ? kTypeStorage : kTypeStream;
+  int64_t loose = -1;
+  for (uint32_t c : FFile->Children(FEntry)) {
+    const auto& e = FFile->Entry(c);
+    if (e.Type != want) continue;
+    if (e.Name == Name) return c;
+    if (loose < 0 && CompareTextIgnoreCase(e.Name, Name) == 0) loose = c;
+  }
+  return loose;
+}
+
+std::unique_ptr<TOleStorage> TOleStorage::OpenStorage(const WideString& Name) const {
+  int64_t i = FindChild(Name, STGTY_STORAGE);
+  if (i < 0) return nullptr;
+  return std::make_unique<TOleStorage>(FFile, static_cast<uint32_t>(i));
+}
+
+std::unique_ptr<TStream> TOleStorage::OpenStream(const WideString& Name) const {
+  int64_t i = FindChild(Name, STGTY_STREAM);
+  if (i < 0) return nullptr;
+  return std::make_unique<TOleStream>(FFile, static_cast<uint32_t>(i));
+}
+
+// ---------------------------------------------------------------------------
+
+bool IsCompoundFileData(const void* Data, size_t Size) {
+  return Data && Size >= sizeof(kSignature) && std::memcmp(Data, kSignature, sizeof(kSignature)) == 0;
+}
+
+bool StgIsStorageFile(const std::string& FileName) {
+  try {
+    TFileStream f(FileName);
+    uint8_t head[kHeaderSize];
+    if (f.Read(head, kHeaderSize) != static_cast<int64_t>(kHeaderSize)) return false;
+    return IsCompoundFileData(head, kHeaderSize);
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+std::unique_ptr<TOleStorage> StgOpenStorage(const std::string& FileName) {
+  return StgOpenStorageOnMemory(ReadFileBytes(FileName));
+}
+
+std::unique_ptr<TOleStorage> StgOpenStorageOnMemory(RawByteString Bytes) {
+  auto file = std::make_shared<const TCompoundFile>(std::move(Bytes));
+  return std::make_unique<TOleStorage>(std::move(file), 0);
+}
+
+}  // namespace lkw
