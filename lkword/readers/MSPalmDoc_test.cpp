@@ -1,0 +1,450 @@
+#include "lkword/readers/MSPalmDoc.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+namespace fs = std::filesystem;
+
+void PutBE16(std::string& s, size_t at, uint32_t v) {
+  s[at] = static_cast<char>(v >> 8);
+  s[at + 1] = static_cast<char>(v);
+}
+void PutBE32(std::string& s, size_t at, uint32_t v) {
+  PutBE16(s, at, v >> 16);
+  PutBE16(s, at + 2, v & 0xFFFF);
+}
+
+// Builds a Palm database: header, record list, then the records in order.
+struct Book {
+  std::string name = "Test Book";
+  std::string type = "TEXt";
+  std::string creator = "REAd";
+  uint16_t compression = 1;
+  int record0Count = -1;  // Record0.NumRecords; -1: the number of text records
+  std::vector<std::string> texts;
+  std::vector<std::string> trailing;  // records after the text (bookmarks...)
+  int headerCount = -1;               // database NumRecords; -1: the real count
+
+  std::string Bytes() const {
+    std::vector<std::string> recs;
+    bool peanut = type == "PNRD";
+    std::string r0(peanut ? 116 : 16, '\0');
+    PutBE16(r0, 0, compression);
+    uint32_t textCount = record0Count < 0 ? static_cast<uint32_t>(texts.size()) : static_cast<uint32_t>(record0Count);
+    if (peanut) {
+      PutBE16(r0, 8, textCount + 1);
+    } else {
+      PutBE16(r0, 8, textCount);
+      PutBE16(r0, 10, 4096);
+    }
+    recs.push_back(r0);
+    for (const auto& t : texts) {
+      std::string r = t;
+      if (peanut)
+        for (char& c : r) c = static_cast<char>(c ^ 0xA5);
+      recs.push_back(r);
+    }
+    for (const auto& t : trailing) recs.push_back(t);
+
+    std::string out(78 + 8 * recs.size() + 2, '\0');
+    for (size_t i = 0; i < name.size() && i < 32; ++i) out[i] = name[i];
+    for (int i = 0; i < 4; ++i) {
+      out[60 + i] = type[i];
+      out[64 + i] = creator[i];
+    }
+    PutBE16(out, 76, headerCount < 0 ? static_cast<uint32_t>(recs.size()) : static_cast<uint32_t>(headerCount));
+    uint32_t pos = static_cast<uint32_t>(out.size());
+    for (size_t i = 0; i < recs.size(); ++i) {
+      PutBE32(out, 78 + 8 * i, pos);
+      pos += static_cast<uint32_t>(recs[i].size());
+    }
+    for (const auto& r : recs) out += r;
+    return out;
+  }
+};
+
+struct Result {
+  std::vector<std::string> items;  // UTF-8
+  std::string title;
+};
+
+Result Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, int32_t maxLen = 0,
+            TLKWParseItems items = {wpiText, wpiSummaryInformation}) {
+  TBytesStream stream(bytes);
+  TPalmDocFile doc;
+  doc.SetTextFormating(fmt);
+  doc.SetMaxTextLength(maxLen);
+  doc.SetParseItems(items);
+  doc.LoadFromStream(stream);
+  Result r;
+  for (const auto& w : doc.Text().Items()) r.items.push_back(WideToUtf8(w));
+  r.title = WideToUtf8(doc.SummaryInformation().Title());
+  return r;
+}
+
+// Body lines of a plain-text load (header and footer items removed).
+std::vector<std::string> Lines(const std::string& bytes) {
+  auto items = Load(bytes).items;
+  EXPECT_GE(items.size(), 2u);
+  EXPECT_EQ(items.front(), "");
+  EXPECT_EQ(items.back(), "");
+  return std::vector<std::string>(items.begin() + 1, items.end() - 1);
+}
+
+std::string Decompress(const std::string& in) {
+  return TPalmDocFile::DecompressText(reinterpret_cast<const uint8_t*>(in.data()), in.size(), 4096);
+}
+
+std::string ReadAll(const fs::path& p) {
+  return ReadFileBytes(p.string());
+}
+
+// The text of a cp1252 file split into lines as the reader splits them.
+std::vector<std::string> TextLines(const std::string& cp1252) {
+  std::vector<std::string> out;
+  std::string u = WideToUtf8(MultiByteToWide(1252, cp1252));
+  size_t pos = 0;
+  while (pos < u.size()) {
+    size_t nl = u.find('\n', pos);
+    if (nl == std::string::npos) nl = u.size();
+    std::string line = u.substr(pos, nl - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+    pos = nl + 1;
+  }
+  return out;
+}
+
+const fs::path kTestData = LKWORD_TESTDATA;
+
+// ---------------------------------------------------------------------------
+
+TEST(PalmDocDecompress, ByteClasses) {
+  // 00 -> space, 01-08 literal run, 09-7F itself, C0-FF space + (c ^ 0x80).
+  std::string in = std::string("a") + '\0' + "\x03\x80\xFE\x01" + "b\x09" + "\xC1";
+  EXPECT_EQ(Decompress(in), std::string("a \x80\xFE\x01" "b\x09 A"));
+}
+
+TEST(PalmDocDecompress, BackReferences) {
+  // distance 1, count 10: ten copies of the last byte.
+  EXPECT_EQ(Decompress(std::string("x") + "\x80\x0F"), std::string(11, 'x'));
+  // distance 6, count 6: a plain copy reaching the first byte.
+  EXPECT_EQ(Decompress(std::string("abcdef") + "\x80\x33"), "abcdefabcdef");
+  // distance 2, count 5: overlapping copy repeats a two-byte pattern.
+  EXPECT_EQ(Decompress(std::string("ab") + "\x80\x12"), "abababa");
+  // Reaching before the output, or distance 0: skipped, decoding goes on.
+  EXPECT_EQ(Decompress(std::string("ab") + "\x80\x18" + "c"), "abc");
+  EXPECT_EQ(Decompress(std::string("ab") + "\x80\x07" + "c"), "abc");
+  EXPECT_EQ(Decompress(std::string("\xBF\xFF") + "z"), "z");
+}
+
+TEST(PalmDocDecompress, TruncatedInput) {
+  EXPECT_EQ(Decompress("\x05" "ab"), "ab");
+  EXPECT_EQ(Decompress("a\x80"), "a");
+  EXPECT_EQ(Decompress("a\x08"), "a");
+  EXPECT_EQ(TPalmDocFile::DecompressText(nullptr, 0, 4096), "");
+}
+
+TEST(PalmDocLines, RecordsSplitMidWordAndMidLineBreak) {
+  Book b;
+  b.texts = {"First li", "ne\r", "\nSecond", " line\rThird\r", "", "\r\nFourth"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"First line", "Second line", "Third", "", "Fourth"}));
+}
+
+TEST(PalmDocLines, BlankLinesKeptTrailingBreakAddsNoLine) {
+  Book b;
+  b.texts = {"a\n\n", "b\n"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"a", "", "b"}));
+}
+
+TEST(PalmDocLines, CompressedRecordsDecodedPerRecord) {
+  Book b;
+  b.compression = 2;
+  // Each record's back-reference only sees its own output.
+  b.texts = {std::string("ab") + "\x80\x12", std::string("c\x80\x10") + "\xC4"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"abababac D"}));
+}
+
+TEST(PalmDocLines, Cp1252DecodedAcrossRecords) {
+  Book b;
+  b.texts = {"\x93quoted\x94 100 \x80", " caf\xE9\n"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"“quoted” 100 € café"}));
+}
+
+TEST(PalmDocPeanut, DescrambledAndDecompressed) {
+  Book b;
+  b.type = "PNRD";
+  b.creator = "PPRS";
+  b.texts = {"Peanut te", "xt\nend"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"Peanut text", "end"}));
+  b.compression = 2;
+  b.texts = {std::string("x") + "\x80\x0F"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{std::string(11, 'x')}));
+  // Its own count bounds the text records.
+  b.compression = 1;
+  b.texts = {"one\n", "two\n"};
+  b.record0Count = 1;
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"one"}));
+}
+
+TEST(PalmDocRecords, BookCountExcludesTrailingRecords) {
+  Book b;
+  b.texts = {"text\n", "more"};
+  b.trailing = {"BOOKMARK DATA"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"text", "more"}));
+  // A count beyond the record list falls back to every record.
+  b.record0Count = 40;
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"text", "moreBOOKMARK DATA"}));
+  b.record0Count = 0;
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"text", "moreBOOKMARK DATA"}));
+}
+
+TEST(PalmDocRecords, OnlyRecordZeroGivesHeaderAndFooter) {
+  Book b;
+  EXPECT_EQ(Load(b.Bytes()).items, (std::vector<std::string>{"", ""}));
+  auto html = Load(b.Bytes(), tfHTML).items;
+  ASSERT_EQ(html.size(), 2u);
+  EXPECT_EQ(html[0].rfind("<html>", 0), 0u);
+  EXPECT_EQ(html[1], "\r\n</body>\r\n</html>");
+}
+
+TEST(PalmDocRecords, DamagedRecordListGivesPartialText) {
+  Book b;
+  b.texts = {"alpha\n", "beta\n", "gamma\n"};
+  std::string good = b.Bytes();
+
+  // Record 2 starts beyond the file: it is empty, and record 1 runs to the
+  // end of the file.
+  std::string s = good;
+  PutBE32(s, 78 + 16, 0x7FFFFFF0);
+  EXPECT_EQ(Lines(s), (std::vector<std::string>{"alpha", "beta", "gamma", "gamma"}));
+
+  // Records 2 and 3 swapped in the list: record 2 ends before it starts.
+  s = good;
+  uint32_t beta = static_cast<uint8_t>(s[78 + 16 + 3]) | (static_cast<uint8_t>(s[78 + 16 + 2]) << 8);
+  uint32_t gamma = static_cast<uint8_t>(s[78 + 24 + 3]) | (static_cast<uint8_t>(s[78 + 24 + 2]) << 8);
+  PutBE32(s, 78 + 16, gamma);
+  PutBE32(s, 78 + 24, beta);
+  EXPECT_EQ(Lines(s), (std::vector<std::string>{"alpha", "beta", "beta", "gamma"}));
+
+  // Truncated file: the last record keeps what is there.
+  EXPECT_EQ(Lines(good.substr(0, good.size() - 3)), (std::vector<std::string>{"alpha", "beta", "gam"}));
+
+  // Header claims far more records than the list holds: the list runs into
+  // the record data, so later offsets are garbage, but the real ones work.
+  s = good;
+  PutBE16(s, 76, 0xFFFF);
+  auto lines = Lines(s);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "alpha");
+  EXPECT_EQ(lines[1], "beta");
+  Book c = b;
+  c.headerCount = 0xFFFF;
+  c.record0Count = 0;
+  EXPECT_NO_THROW(Load(c.Bytes(), tfRTF));
+}
+
+TEST(PalmDocRecords, RepeatedHugeRangesStayBounded) {
+  // Every entry points at the same 60000-byte span: processing is capped at
+  // the file's size instead of 1000 times it.
+  std::string s(78 + 8 * 1000 + 60000, 'a');
+  for (int i = 0; i < 32; ++i) s[i] = '\0';
+  s.replace(60, 8, "TEXtREAd");
+  PutBE16(s, 76, 1000);
+  uint32_t data = 78 + 8 * 1000;
+  for (int i = 0; i < 1000; ++i) PutBE32(s, 78 + 8 * i, i % 2 ? data : s.size());
+  PutBE32(s, 78, data);
+  PutBE16(s, data, 1);
+  PutBE16(s, data + 8, 0);
+  size_t total = 0;
+  for (const auto& line : Load(s).items) total += line.size();
+  EXPECT_LE(total, s.size());
+}
+
+TEST(PalmDocErrors, TruncatedHeadersRaiseReadError) {
+  Book b;
+  b.texts = {"text"};
+  std::string good = b.Bytes();
+  for (size_t cut : {size_t{0}, size_t{77}, size_t{80}, size_t{78 + 8 * 2 + 2 + 15}}) {
+    TBytesStream stream(good.substr(0, cut));
+    TPalmDocFile doc;
+    try {
+      doc.LoadFromStream(stream);
+      ADD_FAILURE() << "no exception for a file cut at " << cut;
+    } catch (const EReadError& e) {
+      EXPECT_STREQ(e.what(), "Stream read error");
+    }
+    EXPECT_EQ(doc.Text().Count(), 0);
+  }
+  // Record 0 beyond the end of the file.
+  std::string s = good;
+  PutBE32(s, 78, 100000);
+  EXPECT_THROW(Load(s), EReadError);
+}
+
+TEST(PalmDocErrors, WrongTypeOrCreatorRefused) {
+  Book b;
+  b.texts = {"text"};
+  const std::vector<std::pair<std::string, std::string>> kinds = {
+      {"TEXt", "PPRS"}, {"PNRD", "REAd"}, {"text", "REAd"}, {"BOOK", "MOBI"}};
+  for (const auto& [type, creator] : kinds) {
+    b.type = type;
+    b.creator = creator;
+    for (TLKWParseItems items : {TLKWParseItems{wpiText}, TLKWParseItems{}}) {
+      try {
+        Load(b.Bytes(), tfPlainText, 0, items);
+        ADD_FAILURE() << type << "/" << creator;
+      } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Not valid PalmDoc text file.");
+      }
+    }
+  }
+}
+
+TEST(PalmDocOutput, RtfAndHtmlEscapeDocumentText) {
+  Book b;
+  b.texts = {"a < b & {c} \\ \x80\n", "last"};
+  auto rtf = Load(b.Bytes(), tfRTF).items;
+  ASSERT_EQ(rtf.size(), 4u);
+  EXPECT_EQ(rtf[0].rfind("{\\rtf1\\ansi\\ansicpg1252", 0), 0u);
+  EXPECT_EQ(rtf[1], "a < b & \\{c\\} \\\\ \\u8364?\\par");
+  EXPECT_EQ(rtf[2], "last\\par");
+  EXPECT_EQ(rtf[3], "\r\n}");
+
+  auto html = Load(b.Bytes(), tfHTML).items;
+  ASSERT_EQ(html.size(), 4u);
+  EXPECT_EQ(html[1], "a &lt; b &amp; {c} \\ €<br>");
+  EXPECT_EQ(html[2], "last<br>");
+}
+
+TEST(PalmDocOutput, ParseItemsAndTitle) {
+  Book b;
+  b.name = std::string("Caf\xE9 \x80", 6);
+  b.texts = {"body"};
+  auto r = Load(b.Bytes());
+  EXPECT_EQ(r.title, "Café €");
+  EXPECT_EQ(r.items.size(), 3u);
+
+  r = Load(b.Bytes(), tfPlainText, 0, {wpiSummaryInformation});
+  EXPECT_TRUE(r.items.empty());
+  EXPECT_EQ(r.title, "Café €");
+
+  r = Load(b.Bytes(), tfPlainText, 0, {wpiText});
+  EXPECT_EQ(r.title, "");
+
+  // A name that fills all 32 bytes has no terminating zero.
+  b.name = std::string(32, 'N');
+  EXPECT_EQ(Load(b.Bytes()).title, std::string(32, 'N'));
+}
+
+TEST(PalmDocOutput, MaxTextLengthStopsExtraction) {
+  Book b;
+  for (int i = 0; i < 50; ++i) b.texts.push_back("line number " + std::to_string(i) + "\n");
+  TBytesStream stream(b.Bytes());
+  TPalmDocFile doc;
+  doc.SetMaxTextLength(30);
+  doc.LoadFromStream(stream);
+  EXPECT_LE(doc.Text().TextLength(), 30 + 2);  // the cut text plus its line break
+  std::string text = doc.Text().ToUtf8();
+  EXPECT_NE(text.find("line number 0"), std::string::npos);
+  EXPECT_EQ(text.find("line number 2"), std::string::npos);
+}
+
+TEST(PalmDocOutput, ReloadReplacesPreviousResult) {
+  Book a;
+  a.name = "First";
+  a.texts = {"first text"};
+  Book b;
+  b.name = "";
+  b.texts = {"second"};
+  TPalmDocFile doc;
+  TBytesStream s1(a.Bytes());
+  doc.LoadFromStream(s1);
+  TBytesStream s2(b.Bytes());
+  doc.LoadFromStream(s2);
+  EXPECT_EQ(doc.Text().ToUtf8(), "\nsecond\n");
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"");
+  EXPECT_EQ(doc.Header().NumRecords, 2);
+  EXPECT_EQ(doc.Record0().Version, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Books written by an independent tool.
+
+TEST(PalmDocFiles, ToolMadeBooksMatchTheirSource) {
+  auto expected = TextLines(ReadAll(kTestData / "palmdoc" / "sample.txt"));
+  for (const char* name : {"sample-compressed.pdb", "sample-plain.pdb", "sample-crlf.pdb"}) {
+    SCOPED_TRACE(name);
+    TPalmDocFile doc;
+    doc.LoadFromFile((kTestData / "palmdoc" / name).string());
+    std::vector<std::string> lines;
+    for (const auto& w : doc.Text().Items()) lines.push_back(WideToUtf8(w));
+    ASSERT_EQ(lines.size(), expected.size() + 2);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), expected);
+    if (std::string(name) != "sample-crlf.pdb") {
+      EXPECT_EQ(doc.SummaryInformation().Title(), u"Sample Book €");
+    }
+  }
+}
+
+TEST(PalmDocFiles, LoadFromFileChecksExistence) {
+  TPalmDocFile doc;
+  try {
+    doc.LoadFromFile("no-such-book.pdb");
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "File no-such-book.pdb is not found.");
+  }
+}
+
+TEST(PalmDocFiles, SharedCorpusMatchesTruth) {
+  fs::path corpus = kTestData / ".." / ".." / "shared" / "corpus" / "pdb";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "shared corpus not present";
+  int checked = 0;
+  for (const auto& e : fs::directory_iterator(corpus)) {
+    if (e.path().extension() != ".pdb") continue;
+    SCOPED_TRACE(e.path().filename().string());
+    TPalmDocFile doc;
+    doc.LoadFromFile(e.path().string());
+    // The truth keeps one paragraph per line; compare the non-blank lines,
+    // with no-break spaces read as spaces.
+    auto norm = [](const std::string& s) {
+      std::string out;
+      for (size_t i = 0; i < s.size(); ++i) {
+        if (s.compare(i, 2, "\xC2\xA0") == 0) {
+          out += ' ';
+          ++i;
+        } else {
+          out += s[i];
+        }
+      }
+      while (!out.empty() && (out.back() == ' ' || out.back() == '\r')) out.pop_back();
+      return out;
+    };
+    std::vector<std::string> got, want;
+    for (const auto& w : doc.Text().Items())
+      if (auto l = norm(WideToUtf8(w)); !l.empty()) got.push_back(l);
+    std::string truth = ReadAll(e.path().string() + ".truth.txt");
+    for (size_t pos = 0; pos < truth.size();) {
+      size_t nl = truth.find('\n', pos);
+      if (nl == std::string::npos) nl = truth.size();
+      if (auto l = norm(truth.substr(pos, nl - pos)); !l.empty()) want.push_back(l);
+      pos = nl + 1;
+    }
+    EXPECT_EQ(got, want);
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+}  // namespace lkw
