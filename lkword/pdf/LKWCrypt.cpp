@@ -1,0 +1,619 @@
+#include "lkword/pdf/LKWCrypt.h"
+
+#include <array>
+#include <cstring>
+
+namespace lkw {
+
+namespace {
+
+constexpr uint32_t Rol32(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+constexpr uint32_t Ror32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+constexpr uint64_t Ror64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
+
+inline uint32_t LoadLE32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline uint32_t LoadBE32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+inline uint64_t LoadBE64(const uint8_t* p) {
+  return (uint64_t{LoadBE32(p)} << 32) | LoadBE32(p + 4);
+}
+inline void StoreBE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+inline void StoreBE64(uint8_t* p, uint64_t v) {
+  StoreBE32(p, static_cast<uint32_t>(v >> 32));
+  StoreBE32(p + 4, static_cast<uint32_t>(v));
+}
+
+// ---------------------------------------------------------------------------
+// MD5 transform (RFC 1321, section 3.4)
+
+constexpr uint32_t kMD5T[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+constexpr int kMD5S[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+
+void MD5Transform(MD5State& State, const uint8_t* Block) {
+  MD5Block x;
+  for (int i = 0; i < 16; ++i) x[i] = LoadLE32(Block + 4 * i);
+  uint32_t a = State[0], b = State[1], c = State[2], d = State[3];
+  for (int i = 0; i < 64; ++i) {
+    uint32_t f;
+    int g;
+    switch (i >> 4) {
+      case 0:
+        f = (b & c) | (~b & d);
+        g = i;
+        break;
+      case 1:
+        f = (b & d) | (c & ~d);
+        g = (5 * i + 1) & 15;
+        break;
+      case 2:
+        f = b ^ c ^ d;
+        g = (3 * i + 5) & 15;
+        break;
+      default:
+        f = c ^ (b | ~d);
+        g = (7 * i) & 15;
+        break;
+    }
+    const uint32_t t = d;
+    d = c;
+    c = b;
+    b = b + Rol32(a + f + kMD5T[i] + x[g], kMD5S[i >> 4][i & 3]);
+    a = t;
+  }
+  State[0] += a;
+  State[1] += b;
+  State[2] += c;
+  State[3] += d;
+}
+
+// ---------------------------------------------------------------------------
+// SHA-2 constants (FIPS 180-4, 4.2.2 and 4.2.3). The SHA-256 constants are the
+// high halves of the first 64 SHA-512 constants.
+
+constexpr uint64_t kSHA512K[80] = {
+    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc, 0x3956c25bf348b538,
+    0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118, 0xd807aa98a3030242, 0x12835b0145706fbe,
+    0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2, 0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235,
+    0xc19bf174cf692694, 0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
+    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5, 0x983e5152ee66dfab,
+    0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4, 0xc6e00bf33da88fc2, 0xd5a79147930aa725,
+    0x06ca6351e003826f, 0x142929670a0e6e70, 0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed,
+    0x53380d139d95b3df, 0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
+    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30, 0xd192e819d6ef5218,
+    0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8, 0x19a4c116b8d2d0c8, 0x1e376c085141ab53,
+    0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8, 0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373,
+    0x682e6ff3d6b2b8a3, 0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
+    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b, 0xca273eceea26619c,
+    0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178, 0x06f067aa72176fba, 0x0a637dc5a2c898a6,
+    0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
+    0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
+
+constexpr std::array<uint32_t, 64> MakeSHA256K() {
+  std::array<uint32_t, 64> k{};
+  for (int i = 0; i < 64; ++i) k[i] = static_cast<uint32_t>(kSHA512K[i] >> 32);
+  return k;
+}
+constexpr std::array<uint32_t, 64> kSHA256K = MakeSHA256K();
+
+void SHA256Transform(SHA256Digest& H, const uint8_t* Block) {
+  uint32_t w[64];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBE32(Block + 4 * i);
+  for (int i = 16; i < 64; ++i) {
+    const uint32_t s0 = Ror32(w[i - 15], 7) ^ Ror32(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    const uint32_t s1 = Ror32(w[i - 2], 17) ^ Ror32(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  uint32_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
+  for (int i = 0; i < 64; ++i) {
+    const uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + ((e & f) ^ (~e & g)) + kSHA256K[i] + w[i];
+    const uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  H[0] += a;
+  H[1] += b;
+  H[2] += c;
+  H[3] += d;
+  H[4] += e;
+  H[5] += f;
+  H[6] += g;
+  H[7] += h;
+}
+
+void SHA512Transform(uint64_t (&H)[8], const uint8_t* Block) {
+  uint64_t w[80];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBE64(Block + 8 * i);
+  for (int i = 16; i < 80; ++i) {
+    const uint64_t s0 = Ror64(w[i - 15], 1) ^ Ror64(w[i - 15], 8) ^ (w[i - 15] >> 7);
+    const uint64_t s1 = Ror64(w[i - 2], 19) ^ Ror64(w[i - 2], 61) ^ (w[i - 2] >> 6);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  uint64_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
+  for (int i = 0; i < 80; ++i) {
+    const uint64_t t1 = h + (Ror64(e, 14) ^ Ror64(e, 18) ^ Ror64(e, 41)) + ((e & f) ^ (~e & g)) + kSHA512K[i] + w[i];
+    const uint64_t t2 = (Ror64(a, 28) ^ Ror64(a, 34) ^ Ror64(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  H[0] += a;
+  H[1] += b;
+  H[2] += c;
+  H[3] += d;
+  H[4] += e;
+  H[5] += f;
+  H[6] += g;
+  H[7] += h;
+}
+
+// ---------------------------------------------------------------------------
+// AES tables, derived at compile time from the field arithmetic of FIPS-197
+// section 4 rather than typed in.
+
+constexpr uint8_t GMul(uint8_t a, uint8_t b) {
+  uint8_t p = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (b & 1) p ^= a;
+    const bool hi = (a & 0x80) != 0;
+    a = static_cast<uint8_t>(a << 1);
+    if (hi) a ^= 0x1b;
+    b >>= 1;
+  }
+  return p;
+}
+
+constexpr uint8_t Rol8(uint8_t x, int n) { return static_cast<uint8_t>((x << n) | (x >> (8 - n))); }
+
+struct AESTables {
+  uint8_t SBox[256];
+  uint8_t InvSBox[256];
+  uint8_t Mul2[256], Mul3[256], Mul9[256], Mul11[256], Mul13[256], Mul14[256];
+};
+
+constexpr AESTables MakeAESTables() {
+  AESTables t{};
+  // Multiplicative inverses through log/antilog tables over generator 3.
+  uint8_t exp[256]{}, log[256]{};
+  uint8_t x = 1;
+  for (int i = 0; i < 255; ++i) {
+    exp[i] = x;
+    log[x] = static_cast<uint8_t>(i);
+    x = GMul(x, 3);
+  }
+  for (int i = 0; i < 256; ++i) {
+    const uint8_t inv = i == 0 ? 0 : exp[(255 - log[i]) % 255];
+    const uint8_t s = static_cast<uint8_t>(inv ^ Rol8(inv, 1) ^ Rol8(inv, 2) ^ Rol8(inv, 3) ^ Rol8(inv, 4) ^ 0x63);
+    t.SBox[i] = s;
+    t.InvSBox[s] = static_cast<uint8_t>(i);
+  }
+  for (int i = 0; i < 256; ++i) {
+    const auto b = static_cast<uint8_t>(i);
+    t.Mul2[i] = GMul(b, 2);
+    t.Mul3[i] = GMul(b, 3);
+    t.Mul9[i] = GMul(b, 9);
+    t.Mul11[i] = GMul(b, 11);
+    t.Mul13[i] = GMul(b, 13);
+    t.Mul14[i] = GMul(b, 14);
+  }
+  return t;
+}
+
+constexpr AESTables kAES = MakeAESTables();
+static_assert(kAES.SBox[0] == 0x63 && kAES.SBox[0x53] == 0xed && kAES.InvSBox[0x63] == 0);
+
+inline uint32_t SubWord(uint32_t w) {
+  return (uint32_t{kAES.SBox[w >> 24]} << 24) | (uint32_t{kAES.SBox[(w >> 16) & 0xff]} << 16) |
+         (uint32_t{kAES.SBox[(w >> 8) & 0xff]} << 8) | uint32_t{kAES.SBox[w & 0xff]};
+}
+
+bool AESExpandKey(AESContext& Context, const void* Key, int KeySize) {
+  int nk;
+  switch (KeySize) {
+    case 128: nk = 4; break;
+    case 192: nk = 6; break;
+    case 256: nk = 8; break;
+    default: return false;
+  }
+  const auto* k = static_cast<const uint8_t*>(Key);
+  const int nr = nk + 6;
+  const int words = 4 * (nr + 1);
+  for (int i = 0; i < nk; ++i) Context.rk[i] = LoadBE32(k + 4 * i);
+  uint8_t rcon = 1;
+  for (int i = nk; i < words; ++i) {
+    uint32_t temp = Context.rk[i - 1];
+    if (i % nk == 0) {
+      temp = SubWord(Rol32(temp, 8)) ^ (uint32_t{rcon} << 24);
+      rcon = GMul(rcon, 2);
+    } else if (nk > 6 && i % nk == 4) {
+      temp = SubWord(temp);
+    }
+    Context.rk[i] = Context.rk[i - nk] ^ temp;
+  }
+  Context.nr = nr;
+  return true;
+}
+
+// The state is column-major: byte s[4c + r] is row r of column c.
+inline void AddRoundKey(uint8_t* s, const uint32_t* rk) {
+  for (int c = 0; c < 4; ++c) {
+    s[4 * c] ^= static_cast<uint8_t>(rk[c] >> 24);
+    s[4 * c + 1] ^= static_cast<uint8_t>(rk[c] >> 16);
+    s[4 * c + 2] ^= static_cast<uint8_t>(rk[c] >> 8);
+    s[4 * c + 3] ^= static_cast<uint8_t>(rk[c]);
+  }
+}
+
+void AESEncryptBlock(const AESContext& Context, uint8_t* s) {
+  AddRoundKey(s, Context.rk);
+  for (int round = 1; round <= Context.nr; ++round) {
+    uint8_t t[16];
+    // SubBytes and ShiftRows together: row r moves left by r columns.
+    for (int c = 0; c < 4; ++c)
+      for (int r = 0; r < 4; ++r) t[4 * c + r] = kAES.SBox[s[4 * ((c + r) & 3) + r]];
+    if (round != Context.nr) {
+      for (int c = 0; c < 4; ++c) {
+        const uint8_t a0 = t[4 * c], a1 = t[4 * c + 1], a2 = t[4 * c + 2], a3 = t[4 * c + 3];
+        s[4 * c] = static_cast<uint8_t>(kAES.Mul2[a0] ^ kAES.Mul3[a1] ^ a2 ^ a3);
+        s[4 * c + 1] = static_cast<uint8_t>(a0 ^ kAES.Mul2[a1] ^ kAES.Mul3[a2] ^ a3);
+        s[4 * c + 2] = static_cast<uint8_t>(a0 ^ a1 ^ kAES.Mul2[a2] ^ kAES.Mul3[a3]);
+        s[4 * c + 3] = static_cast<uint8_t>(kAES.Mul3[a0] ^ a1 ^ a2 ^ kAES.Mul2[a3]);
+      }
+    } else {
+      std::memcpy(s, t, 16);
+    }
+    AddRoundKey(s, Context.rk + 4 * round);
+  }
+}
+
+void AESDecryptBlock(const AESContext& Context, uint8_t* s) {
+  AddRoundKey(s, Context.rk + 4 * Context.nr);
+  for (int round = Context.nr - 1; round >= 0; --round) {
+    uint8_t t[16];
+    // InvShiftRows and InvSubBytes: row r moves right by r columns.
+    for (int c = 0; c < 4; ++c)
+      for (int r = 0; r < 4; ++r) t[4 * ((c + r) & 3) + r] = kAES.InvSBox[s[4 * c + r]];
+    std::memcpy(s, t, 16);
+    AddRoundKey(s, Context.rk + 4 * round);
+    if (round != 0) {
+      for (int c = 0; c < 4; ++c) {
+        const uint8_t a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
+        s[4 * c] = static_cast<uint8_t>(kAES.Mul14[a0] ^ kAES.Mul11[a1] ^ kAES.Mul13[a2] ^ kAES.Mul9[a3]);
+        s[4 * c + 1] = static_cast<uint8_t>(kAES.Mul9[a0] ^ kAES.Mul14[a1] ^ kAES.Mul11[a2] ^ kAES.Mul13[a3]);
+        s[4 * c + 2] = static_cast<uint8_t>(kAES.Mul13[a0] ^ kAES.Mul9[a1] ^ kAES.Mul14[a2] ^ kAES.Mul11[a3]);
+        s[4 * c + 3] = static_cast<uint8_t>(kAES.Mul11[a0] ^ kAES.Mul13[a1] ^ kAES.Mul9[a2] ^ kAES.Mul14[a3]);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// MD5
+
+void MD5Init(MD5Context& Context) {
+  Context.State[0] = 0x67452301;
+  Context.State[1] = 0xefcdab89;
+  Context.State[2] = 0x98badcfe;
+  Context.State[3] = 0x10325476;
+  Context.Count[0] = 0;
+  Context.Count[1] = 0;
+  std::memset(Context.Buffer, 0, sizeof(Context.Buffer));
+}
+
+void MD5Update(MD5Context& Context, const void* Input, size_t Length) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  size_t have = (Context.Count[0] >> 3) & 63;
+  const uint64_t bits = (uint64_t{Context.Count[1]} << 32 | Context.Count[0]) + (uint64_t{Length} << 3);
+  Context.Count[0] = static_cast<uint32_t>(bits);
+  Context.Count[1] = static_cast<uint32_t>(bits >> 32);
+  if (have > 0) {
+    const size_t take = Length < 64 - have ? Length : 64 - have;
+    std::memcpy(Context.Buffer + have, in, take);
+    have += take;
+    in += take;
+    Length -= take;
+    if (have < 64) return;
+    MD5Transform(Context.State, Context.Buffer);
+  }
+  for (; Length >= 64; in += 64, Length -= 64) MD5Transform(Context.State, in);
+  if (Length > 0) std::memcpy(Context.Buffer, in, Length);
+}
+
+void MD5Final(MD5Context& Context, MD5Digest& Digest) {
+  MD5CBits bits;
+  for (int i = 0; i < 4; ++i) {
+    bits[i] = static_cast<uint8_t>(Context.Count[0] >> (8 * i));
+    bits[4 + i] = static_cast<uint8_t>(Context.Count[1] >> (8 * i));
+  }
+  const size_t have = (Context.Count[0] >> 3) & 63;
+  static constexpr uint8_t kPad[64] = {0x80};
+  MD5Update(Context, kPad, have < 56 ? 56 - have : 120 - have);
+  MD5Update(Context, bits, 8);
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) Digest[4 * i + j] = static_cast<uint8_t>(Context.State[i] >> (8 * j));
+  std::memset(&Context, 0, sizeof(Context));
+}
+
+bool MD5Match(const MD5Digest& D1, const MD5Digest& D2) { return std::memcmp(D1, D2, 16) == 0; }
+
+RawByteString MD5String(std::string_view Data) {
+  MD5Context ctx;
+  MD5Digest d;
+  MD5Init(ctx);
+  MD5Update(ctx, Data.data(), Data.size());
+  MD5Final(ctx, d);
+  return RawByteString(reinterpret_cast<const char*>(d), 16);
+}
+
+// ---------------------------------------------------------------------------
+// RC4
+
+void RC4Init(TRC4Context& Context, const void* Key, size_t KeyLength) {
+  static constexpr uint8_t kZero = 0;
+  const auto* k = static_cast<const uint8_t*>(Key);
+  if (KeyLength == 0 || k == nullptr) {
+    k = &kZero;
+    KeyLength = 1;
+  }
+  if (KeyLength > 256) KeyLength = 256;
+  for (int i = 0; i < 256; ++i) Context.State[i] = static_cast<uint8_t>(i);
+  uint8_t j = 0;
+  for (size_t i = 0; i < 256; ++i) {
+    j = static_cast<uint8_t>(j + Context.State[i] + k[i % KeyLength]);
+    std::swap(Context.State[i], Context.State[j]);
+  }
+  Context.I = 0;
+  Context.J = 0;
+}
+
+void RC4Crypt(TRC4Context& Context, const void* Input, void* Output, size_t Length) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  auto* out = static_cast<uint8_t*>(Output);
+  uint8_t i = Context.I, j = Context.J;
+  uint8_t* s = Context.State;
+  for (size_t k = 0; k < Length; ++k) {
+    i = static_cast<uint8_t>(i + 1);
+    j = static_cast<uint8_t>(j + s[i]);
+    std::swap(s[i], s[j]);
+    out[k] = static_cast<uint8_t>(in[k] ^ s[static_cast<uint8_t>(s[i] + s[j])]);
+  }
+  Context.I = i;
+  Context.J = j;
+}
+
+void RC4Crypt2(TRC4Context& Context, const RawByteString& Input, RawByteString& Output, size_t Length) {
+  if (Length > Input.size()) Length = Input.size();
+  if (Output.size() < Length) Output.resize(Length);
+  RC4Crypt(Context, Input.data(), Output.data(), Length);
+}
+
+void RC4Crypt3(TRC4Context& Context, const void* Input, RawByteString& Output, size_t Length) {
+  Output.assign(static_cast<const char*>(Input), Length);
+  RC4Crypt(Context, Output.data(), Output.data(), Length);
+}
+
+void RC4Done(TRC4Context& Context) { std::memset(&Context, 0, sizeof(Context)); }
+
+RawByteString RC4String(std::string_view Key, std::string_view Data) {
+  TRC4Context ctx;
+  RC4Init(ctx, Key.data(), Key.size());
+  RawByteString out;
+  RC4Crypt3(ctx, Data.data(), out, Data.size());
+  RC4Done(ctx);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// SHA-256
+
+void SHA256Init(SHA256Context& Context) {
+  Context.LenHi = 0;
+  Context.LenLo = 0;
+  Context.Index = 0;
+  std::memset(Context.Buffer, 0, sizeof(Context.Buffer));
+  static constexpr uint32_t kInit[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::memcpy(Context.Hash, kInit, sizeof(kInit));
+}
+
+void SHA256Update(SHA256Context& Context, const void* Input, size_t Length) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  const uint64_t bits = (uint64_t{Context.LenHi} << 32 | Context.LenLo) + (uint64_t{Length} << 3);
+  Context.LenHi = static_cast<uint32_t>(bits >> 32);
+  Context.LenLo = static_cast<uint32_t>(bits);
+  while (Length > 0) {
+    if (Context.Index == 0 && Length >= 64) {
+      SHA256Transform(Context.Hash, in);
+      in += 64;
+      Length -= 64;
+      continue;
+    }
+    const size_t take = Length < 64 - Context.Index ? Length : 64 - Context.Index;
+    std::memcpy(Context.Buffer + Context.Index, in, take);
+    Context.Index += static_cast<uint32_t>(take);
+    in += take;
+    Length -= take;
+    if (Context.Index == 64) {
+      SHA256Transform(Context.Hash, Context.Buffer);
+      Context.Index = 0;
+    }
+  }
+}
+
+void SHA256Final(SHA256Context& Context, uint8_t (&Digest)[32]) {
+  SHA256CBits bits;
+  StoreBE32(bits, Context.LenHi);
+  StoreBE32(bits + 4, Context.LenLo);
+  static constexpr uint8_t kPad[64] = {0x80};
+  const uint32_t have = Context.Index;
+  SHA256Update(Context, kPad, have < 56 ? 56 - have : 120 - have);
+  SHA256Update(Context, bits, 8);
+  for (int i = 0; i < 8; ++i) StoreBE32(Digest + 4 * i, Context.Hash[i]);
+}
+
+RawByteString SHA256String(std::string_view Data) {
+  SHA256Context ctx;
+  uint8_t d[32];
+  SHA256Init(ctx);
+  SHA256Update(ctx, Data.data(), Data.size());
+  SHA256Final(ctx, d);
+  return RawByteString(reinterpret_cast<const char*>(d), 32);
+}
+
+// ---------------------------------------------------------------------------
+// SHA-384 / SHA-512
+
+void SHA384Init(SHA512Context& Context) {
+  static constexpr uint64_t kInit[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17,
+                                        0x152fecd8f70e5939, 0x67332667ffc00b31, 0x8eb44a8768581511,
+                                        0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
+  Context.LenHi = 0;
+  Context.LenLo = 0;
+  Context.Index = 0;
+  std::memset(Context.Buffer, 0, sizeof(Context.Buffer));
+  std::memcpy(Context.Hash, kInit, sizeof(kInit));
+}
+
+void SHA512Init(SHA512Context& Context) {
+  static constexpr uint64_t kInit[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
+                                        0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
+                                        0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+  Context.LenHi = 0;
+  Context.LenLo = 0;
+  Context.Index = 0;
+  std::memset(Context.Buffer, 0, sizeof(Context.Buffer));
+  std::memcpy(Context.Hash, kInit, sizeof(kInit));
+}
+
+void SHA512Update(SHA512Context& Context, const void* Input, size_t Length) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  const uint64_t add = uint64_t{Length} << 3;
+  Context.LenHi += (uint64_t{Length} >> 61);
+  Context.LenLo += add;
+  if (Context.LenLo < add) ++Context.LenHi;
+  while (Length > 0) {
+    if (Context.Index == 0 && Length >= 128) {
+      SHA512Transform(Context.Hash, in);
+      in += 128;
+      Length -= 128;
+      continue;
+    }
+    const size_t take = Length < 128 - Context.Index ? Length : 128 - Context.Index;
+    std::memcpy(Context.Buffer + Context.Index, in, take);
+    Context.Index += static_cast<uint32_t>(take);
+    in += take;
+    Length -= take;
+    if (Context.Index == 128) {
+      SHA512Transform(Context.Hash, Context.Buffer);
+      Context.Index = 0;
+    }
+  }
+}
+
+namespace {
+void SHA512Finish(SHA512Context& Context, uint8_t* Digest, int Words) {
+  uint8_t bits[16];
+  StoreBE64(bits, Context.LenHi);
+  StoreBE64(bits + 8, Context.LenLo);
+  static constexpr uint8_t kPad[128] = {0x80};
+  const uint32_t have = Context.Index;
+  SHA512Update(Context, kPad, have < 112 ? 112 - have : 240 - have);
+  SHA512Update(Context, bits, 16);
+  for (int i = 0; i < Words; ++i) StoreBE64(Digest + 8 * i, Context.Hash[i]);
+}
+}  // namespace
+
+void SHA384Final(SHA512Context& Context, uint8_t (&Digest)[48]) { SHA512Finish(Context, Digest, 6); }
+void SHA512Final(SHA512Context& Context, uint8_t (&Digest)[64]) { SHA512Finish(Context, Digest, 8); }
+
+RawByteString SHA384String(std::string_view Data) {
+  SHA512Context ctx;
+  uint8_t d[48];
+  SHA384Init(ctx);
+  SHA512Update(ctx, Data.data(), Data.size());
+  SHA384Final(ctx, d);
+  return RawByteString(reinterpret_cast<const char*>(d), 48);
+}
+
+RawByteString SHA512String(std::string_view Data) {
+  SHA512Context ctx;
+  uint8_t d[64];
+  SHA512Init(ctx);
+  SHA512Update(ctx, Data.data(), Data.size());
+  SHA512Final(ctx, d);
+  return RawByteString(reinterpret_cast<const char*>(d), 64);
+}
+
+// ---------------------------------------------------------------------------
+// AES
+
+void AES_SetKey_Enc(AESContext& Context, const void* Key, int KeySize) { AESExpandKey(Context, Key, KeySize); }
+
+// The inverse cipher walks the same schedule backwards, so both directions
+// share one key expansion.
+void AES_SetKey_Dec(AESContext& Context, const void* Key, int KeySize) { AESExpandKey(Context, Key, KeySize); }
+
+void AES_Encrypt(AESContext& Context, const uint8_t (&Input)[16], uint8_t (&Output)[16]) {
+  std::memcpy(Context.buf, Input, 16);
+  AESEncryptBlock(Context, Context.buf);
+  std::memcpy(Output, Context.buf, 16);
+}
+
+void AES_Decrypt(AESContext& Context, const uint8_t (&Input)[16], uint8_t (&Output)[16]) {
+  std::memcpy(Context.buf, Input, 16);
+  AESDecryptBlock(Context, Context.buf);
+  std::memcpy(Output, Context.buf, 16);
+}
+
+void AES_CBC_Encrypt(AESContext& Context, const uint8_t* IV, const uint8_t* Input, uint8_t* Output, size_t Length) {
+  uint8_t chain[16];
+  std::memcpy(chain, IV, 16);
+  for (size_t off = 0; off + 16 <= Length; off += 16) {
+    for (int i = 0; i < 16; ++i) Context.buf[i] = static_cast<uint8_t>(Input[off + i] ^ chain[i]);
+    AESEncryptBlock(Context, Context.buf);
+    std::memcpy(Output + off, Context.buf, 16);
+    std::memcpy(chain, Context.buf, 16);
+  }
+}
+
+void AES_CBC_Decrypt(AESContext& Context, const uint8_t* IV, const uint8_t* Input, uint8_t* Output, size_t Length) {
+  uint8_t chain[16], next[16];
+  std::memcpy(chain, IV, 16);
+  for (size_t off = 0; off + 16 <= Length; off += 16) {
+    std::memcpy(next, Input + off, 16);
+    std::memcpy(Context.buf, next, 16);
+    AESDecryptBlock(Context, Context.buf);
+    for (int i = 0; i < 16; ++i) Output[off + i] = static_cast<uint8_t>(Context.buf[i] ^ chain[i]);
+    std::memcpy(chain, next, 16);
+  }
+}
+
+}  // namespace lkw
