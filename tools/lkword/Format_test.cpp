@@ -1,0 +1,94 @@
+#include "tools/lkword/Format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "lkword/platform/DateTime.h"
+
+namespace lkw::tool {
+namespace {
+
+std::string Utf8(std::u16string_view s) {
+  std::string out = "prefix:";
+  AppendUtf8(out, s);
+  return out.substr(7);
+}
+
+std::string Json(std::u16string_view s) {
+  std::string out;
+  AppendJsonString(out, s);
+  return out;
+}
+
+TEST(ToolUtf8, EncodesEveryLengthAndAppends) {
+  EXPECT_EQ(Utf8(u"plain ASCII"), "plain ASCII");
+  EXPECT_EQ(Utf8(u"caf\u00e9 \u20ac5"), "caf\xC3\xA9 \xE2\x82\xAC" "5");
+  EXPECT_EQ(Utf8(u"\U0001F600!"), "\xF0\x9F\x98\x80!");
+  std::string out = "abc";
+  AppendUtf8(out, u"d\u00e9");
+  EXPECT_EQ(out, "abcd\xC3\xA9");
+}
+
+TEST(ToolUtf8, LoneSurrogatesBecomeReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(Utf8(std::u16string(1, char16_t(0xD800))), fffd);           // high at the end
+  EXPECT_EQ(Utf8(std::u16string(1, char16_t(0xDC00)) + u"x"), fffd + "x");  // low alone
+  EXPECT_EQ(Utf8(std::u16string{char16_t(0xD83D), u'a'}), fffd + "a");  // high before a non-surrogate
+  EXPECT_EQ(Utf8(std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}), fffd + "\xF0\x9F\x98\x80");
+}
+
+TEST(ToolJson, EscapesWhatJsonAndJavaScriptForbid) {
+  EXPECT_EQ(Json(u"a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
+  EXPECT_EQ(Json(u"l1\nl2\r\tx\b\f"), "\"l1\\nl2\\r\\tx\\b\\f\"");
+  EXPECT_EQ(Json(std::u16string(u"\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+  EXPECT_EQ(Json(std::u16string(1, u'\0')), "\"\\u0000\"");
+  EXPECT_EQ(Json(u"\u2028\u2029"), "\"\\u2028\\u2029\"");
+  EXPECT_EQ(Json(u"\u00e9\U0001F600"), "\"\xC3\xA9\xF0\x9F\x98\x80\"");
+  EXPECT_EQ(Json(std::u16string(1, char16_t(0xDFFF))), "\"\xEF\xBF\xBD\"");
+}
+
+// Sets TZ for one test and restores it afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) FOld = old;
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (FOld) ::setenv("TZ", FOld->c_str(), 1);
+    else ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> FOld;
+};
+
+TEST(ToolDates, LocalTimeCarriesTheZoneOffsetOfThatDate) {
+  {
+    // POSIX rule strings need no time-zone database.
+    ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+    EXPECT_EQ(FormatLocalISO8601(EncodeDateTime(2024, 5, 1, 10, 0, 0, 0)), "2024-05-01T10:00:00+02:00");
+    EXPECT_EQ(FormatLocalISO8601(EncodeDateTime(2024, 1, 15, 23, 59, 58, 0)), "2024-01-15T23:59:58+01:00");
+  }
+  {
+    ScopedTimeZone tz("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ(FormatLocalISO8601(EncodeDateTime(2001, 12, 24, 8, 30, 0, 0)), "2001-12-24T08:30:00-05:00");
+  }
+  {
+    ScopedTimeZone tz("IST-5:30");
+    EXPECT_EQ(FormatLocalISO8601(EncodeDateTime(2010, 7, 7, 0, 0, 0, 0)), "2010-07-07T00:00:00+05:30");
+  }
+  {
+    ScopedTimeZone tz("UTC0");
+    EXPECT_EQ(FormatLocalISO8601(EncodeDateTime(1999, 3, 4, 5, 6, 7, 0)), "1999-03-04T05:06:07+00:00");
+  }
+}
+
+}  // namespace
+}  // namespace lkw::tool

@@ -1,0 +1,209 @@
+#include "tools/lkword/Options.h"
+
+#include <charconv>
+#include <limits>
+#include <string_view>
+
+#include "lkword/framework/MSWBase.h"
+#include "tools/lkword/Readers.h"
+
+namespace lkw::tool {
+
+namespace {
+
+const char* const kToolVersion = "1.47";
+
+enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Version, Help };
+
+struct TOptionSpec {
+  TOptionId Id;
+  char Short;           // 0: long form only
+  const char* Long;
+  const char* ArgName;  // nullptr: a flag
+  const char* Help;
+};
+
+// The one list of options: parsing and --help both read it.
+const TOptionSpec kOptions[] = {
+    {TOptionId::Format, 'f', "format", "FORMAT", "output format: text (default), rtf or html"},
+    {TOptionId::Output, 'o', "output", "PATH", "write the output to PATH instead of standard output"},
+    {TOptionId::Metadata, 'm', "metadata", nullptr, "print the metadata after the text, one 'Key: value' line per field"},
+    {TOptionId::Json, 0, "json", nullptr, "print one JSON object per input per line"},
+    {TOptionId::MaxLength, 0, "max-length", "N", "stop after N characters of output (0: no limit)"},
+    {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
+    {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},
+    {TOptionId::Help, 'h', "help", nullptr, "print this help and exit"},
+};
+
+std::string Quoted(std::string_view S) {
+  std::string q;
+  q.reserve(S.size() + 2);
+  q += '\'';
+  q += S;
+  q += '\'';
+  return q;
+}
+
+std::string ReaderNames() {
+  std::string names;
+  for (const auto& r : Readers()) {
+    if (!names.empty()) names += ", ";
+    names += r.Name;
+  }
+  return names;
+}
+
+bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions& O, std::string& Error) {
+  switch (Spec.Id) {
+    case TOptionId::Format:
+      if (Value == "text") O.Format = tfPlainText;
+      else if (Value == "rtf") O.Format = tfRTF;
+      else if (Value == "html") O.Format = tfHTML;
+      else {
+        Error = "invalid format " + Quoted(Value) + " (text, rtf or html)";
+        return false;
+      }
+      return true;
+    case TOptionId::Output:
+      O.OutputPath = Value == "-" ? std::string() : Value;
+      return true;
+    case TOptionId::Metadata: O.Metadata = true; return true;
+    case TOptionId::Json: O.Json = true; return true;
+    case TOptionId::MaxLength: {
+      int32_t n = 0;
+      const char* end = Value.data() + Value.size();
+      auto [p, ec] = std::from_chars(Value.data(), end, n);
+      if (Value.empty() || ec != std::errc() || p != end || n < 0) {
+        Error = "invalid length " + Quoted(Value) + " (a number from 0 to " +
+                std::to_string(std::numeric_limits<int32_t>::max()) + ")";
+        return false;
+      }
+      O.MaxLength = n;
+      return true;
+    }
+    case TOptionId::Reader:
+      if (!FindReader(Value)) {
+        Error = "unknown reader " + Quoted(Value) + " (" + ReaderNames() + ")";
+        return false;
+      }
+      O.ReaderName = Value;
+      return true;
+    case TOptionId::Version: O.ShowVersion = true; return true;
+    case TOptionId::Help: O.ShowHelp = true; return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, TToolOptions& O, std::string& Error) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+      O.Files.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg.starts_with("--")) {
+      const std::string_view body = arg.substr(2);
+      const size_t eq = body.find('=');
+      const std::string_view name = body.substr(0, eq);
+      const TOptionSpec* spec = nullptr;
+      for (const auto& s : kOptions)
+        if (name == s.Long) spec = &s;
+      if (!spec) {
+        Error = "unknown option " + Quoted(arg.substr(0, eq == std::string_view::npos ? arg.size() : eq + 2));
+        return false;
+      }
+      std::string value;
+      if (spec->ArgName) {
+        if (eq != std::string_view::npos) {
+          value = body.substr(eq + 1);
+        } else if (i + 1 < argc) {
+          value = argv[++i];
+        } else {
+          Error = "option '--" + std::string(name) + "' needs an argument";
+          return false;
+        }
+      } else if (eq != std::string_view::npos) {
+        Error = "option '--" + std::string(name) + "' takes no argument";
+        return false;
+      }
+      if (!ApplyOption(*spec, value, O, Error)) return false;
+      continue;
+    }
+    // A bundle of short options; one that takes an argument ends the bundle.
+    for (size_t k = 1; k < arg.size(); ++k) {
+      const TOptionSpec* spec = nullptr;
+      for (const auto& s : kOptions)
+        if (s.Short && s.Short == arg[k]) spec = &s;
+      if (!spec) {
+        Error = "unknown option " + Quoted(std::string("-") + arg[k]);
+        return false;
+      }
+      std::string value;
+      if (spec->ArgName) {
+        if (k + 1 < arg.size()) {
+          value = arg.substr(k + 1);
+        } else if (i + 1 < argc) {
+          value = argv[++i];
+        } else {
+          Error = "option '-" + std::string(1, spec->Short) + "' needs an argument";
+          return false;
+        }
+        k = arg.size();
+      }
+      if (!ApplyOption(*spec, value, O, Error)) return false;
+    }
+  }
+  if (O.Files.empty() && !O.ShowHelp && !O.ShowVersion) {
+    Error = "no input files";
+    return false;
+  }
+  return true;
+}
+
+std::string UsageText() {
+  std::string text =
+      "Usage: lkword [OPTIONS] FILE...\n"
+      "Extract the text and metadata of documents. FILE '-' is standard input;\n"
+      "options may also follow the files, and '--' ends them. The reader is\n"
+      "chosen by the file's content, not its name.\n"
+      "\n"
+      "Options:\n";
+  for (const auto& s : kOptions) {
+    std::string left = "  ";
+    left += s.Short ? std::string("-") + s.Short + ", " : std::string("    ");
+    left += "--";
+    left += s.Long;
+    if (s.ArgName) {
+      left += '=';
+      left += s.ArgName;
+    }
+    if (left.size() < 24) left.resize(24, ' ');
+    else left += "  ";
+    text += left + s.Help + "\n";
+  }
+  text += "\nReaders:\n";
+  for (const auto& r : Readers()) {
+    std::string left = std::string("  ") + r.Name;
+    left.resize(24, ' ');
+    text += left + r.Description + "\n";
+  }
+  text +=
+      "\n"
+      "Output is UTF-8. Plain text has LF line ends.\n"
+      "Exit status: 0 when every input succeeded, 1 when any failed, 2 on a usage error.\n";
+  return text;
+}
+
+std::string VersionText() {
+  TMSWBaseDocument probe;
+  return std::string("lkword ") + kToolVersion + "\nlibrary " + probe.About() + "\nreaders: " + ReaderNames() + "\n";
+}
+
+}  // namespace lkw::tool

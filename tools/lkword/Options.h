@@ -1,0 +1,33 @@
+// Command-line parsing of the lkword tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lkword/framework/MSWBase.h"
+
+namespace lkw::tool {
+
+struct TToolOptions {
+  TMSTextFormating Format = tfPlainText;
+  std::string OutputPath;  // empty: standard output
+  bool Metadata = false;
+  bool Json = false;
+  int32_t MaxLength = 0;   // 0: no limit
+  std::string ReaderName;  // empty: chosen by content
+  bool ShowHelp = false;
+  bool ShowVersion = false;
+  std::vector<std::string> Files;  // "-" is standard input
+};
+
+// Parses argv GNU style: options and files in any order, "--" ends the
+// options, a lone "-" is a file. Long options take "--opt=VALUE" or
+// "--opt VALUE", short ones "-oVALUE" or "-o VALUE", and flags bundle
+// ("-mfhtml"). Returns false with a one-line Error on a usage error.
+bool ParseCommandLine(int argc, const char* const* argv, TToolOptions& Options, std::string& Error);
+
+std::string UsageText();
+std::string VersionText();
+
+}  // namespace lkw::tool

@@ -1,0 +1,55 @@
+#include "tools/lkword/Readers.h"
+
+#include <cstring>
+
+#include "lkword/readers/MSPalmDoc.h"
+
+namespace lkw::tool {
+
+namespace {
+
+// Palm database type and creator at offset 60: "TEXt"/"REAd" for PalmDoc,
+// "PNRD"/"PPRS" for Peanut books. 78 bytes is the database header.
+bool IsPalmDoc(TStream& Stream) {
+  if (Stream.Size() < 78) return false;
+  char typeCreator[8];
+  Stream.Seek(60, soBeginning);
+  if (Stream.Read(typeCreator, 8) != 8) return false;
+  return std::memcmp(typeCreator, "TEXtREAd", 8) == 0 || std::memcmp(typeCreator, "PNRDPPRS", 8) == 0;
+}
+
+template <typename T>
+std::unique_ptr<TMSWBaseDocument> Make() {
+  return std::make_unique<T>();
+}
+
+// Order matters only where two content tests could both accept a file: the
+// more specific test comes first.
+const TReaderInfo kReaders[] = {
+    {"pdb", "PalmDoc and Peanut Press e-books", IsPalmDoc, Make<TPalmDocFile>},
+};
+
+}  // namespace
+
+std::span<const TReaderInfo> Readers() { return kReaders; }
+
+const TReaderInfo* FindReader(std::string_view Name) {
+  for (const auto& r : kReaders)
+    if (Name == r.Name) return &r;
+  return nullptr;
+}
+
+const TReaderInfo* DetectReader(TStream& Stream) {
+  const TReaderInfo* found = nullptr;
+  for (const auto& r : kReaders) {
+    Stream.Seek(0, soBeginning);
+    if (r.Detect(Stream)) {
+      found = &r;
+      break;
+    }
+  }
+  Stream.Seek(0, soBeginning);
+  return found;
+}
+
+}  // namespace lkw::tool

@@ -1,0 +1,253 @@
+#!/usr/bin/env python3
+"""Command-line tests of lkword, as data: arguments, exit code, expected
+stdout/stderr fragments, and an optional check of the whole result.
+
+usage: LKWORD=path/to/lkword cli_test.py TESTDATA_DIR
+"""
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+LKWORD = os.environ.get("LKWORD", "lkword")
+TESTDATA = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "testdata")
+SAMPLES = os.path.join(TESTDATA, "samples")
+SOURCES = os.path.join(TESTDATA, "samples-src")
+LIGHTHOUSE = os.path.join(SAMPLES, "lighthouse.pdb")
+HARBOUR = os.path.join(SAMPLES, "harbour-notes.pdb")
+
+
+def palmdoc(name, records, type_creator=b"TEXtREAd"):
+    """An uncompressed PalmDoc database holding the given text records."""
+    count = len(records) + 1
+    first = 78 + 8 * count + 2
+    record0 = struct.pack(">HHIHHI", 1, 0, sum(map(len, records)), len(records), 4096, 0)
+    body = [record0] + records
+    offsets, pos = [], first
+    for rec in body:
+        offsets.append(pos)
+        pos += len(rec)
+    header = name.ljust(32, b"\0")[:32] + bytes(28) + type_creator + bytes(8) + struct.pack(">H", count)
+    table = b"".join(struct.pack(">II", off, i) for i, off in enumerate(offsets))
+    return header + table + b"\0\0" + b"".join(body)
+
+
+def words(text):
+    return " ".join(text.split())
+
+
+def source_text(name, encoding="utf-8"):
+    with open(os.path.join(SOURCES, name), encoding=encoding, newline="") as f:
+        return f.read()
+
+
+# --- whole-result checks: each gets (stdout, stderr, tmp) and returns an
+# error message or None.
+
+def same_words_as_source(name, encoding="utf-8"):
+    def check(out, err, tmp):
+        if words(out) != words(source_text(name, encoding)):
+            return "text differs from the sample's source"
+    return check
+
+
+def no_carriage_returns(out, err, tmp):
+    if "\r" in out:
+        return "CR left in plain text"
+    if "Monday\t06:12\t18:40\nTuesday" not in out:
+        return "CR LF not turned into LF"
+
+
+def json_lines(expect):
+    """expect: list of (path suffix, reader, text fragment, metadata, error fragment or None)."""
+    def check(out, err, tmp):
+        lines = out.splitlines()
+        if len(lines) != len(expect):
+            return "%d JSON lines, expected %d" % (len(lines), len(expect))
+        for line, (path, reader, fragment, meta, error) in zip(lines, expect):
+            rec = json.loads(line)
+            if list(rec) != ["path", "reader", "text", "metadata", "error"]:
+                return "fields %s" % list(rec)
+            if not rec["path"].endswith(path) or rec["reader"] != reader:
+                return "path/reader %r %r" % (rec["path"], rec["reader"])
+            if fragment not in rec["text"]:
+                return "text lacks %r" % fragment
+            if rec["metadata"] != meta:
+                return "metadata %r" % rec["metadata"]
+            if (error is None) != (rec["error"] is None) or (error and error not in rec["error"]):
+                return "error %r" % rec["error"]
+    return check
+
+
+def control_characters_survive(out, err, tmp):
+    rec = json.loads(out)
+    expected = "tab\there \x01\x1b bell\x07 \u0081 \"q\" back\\slash\n"
+    if rec["text"].strip("\n") != expected.strip("\n"):
+        return "text %r" % rec["text"]
+
+
+def at_most(limit):
+    def check(out, err, tmp):
+        text = out.replace("\n", "")
+        if not 0 < len(text) <= limit:
+            return "%d characters of text for a limit of %d" % (len(text), limit)
+        if not words(source_text("lighthouse.txt")).startswith(words(out)):
+            return "not the start of the text"
+    return check
+
+
+def output_file_matches(out, err, tmp):
+    if out:
+        return "stdout not empty"
+    with open(os.path.join(tmp, "out.txt"), encoding="utf-8") as f:
+        written = f.read()
+    direct = run([LIGHTHOUSE], None, tmp)[1]
+    if written != direct:
+        return "file differs from standard output"
+
+
+def html_is_utf8(out, err, tmp):
+    if "charset=utf-8" not in out or "charset=windows-" in out:
+        return "charset not rewritten"
+    if not out.startswith("<html>") or not out.rstrip().endswith("</html>"):
+        return "not framed as HTML"
+
+
+def metadata_last(out, err, tmp):
+    lines = out.rstrip("\n").split("\n")
+    if lines[-1] != "Title: The Lighthouse Keeper's Ledger":
+        return "last line %r" % lines[-1]
+    if any(re.match(r"^\w+: $", l) for l in lines):
+        return "empty field listed"
+
+
+def help_lists_every_option(out, err, tmp):
+    for opt in ("--format", "-f,", "--output", "-o,", "--metadata", "-m,", "--json", "--max-length",
+                "--reader", "--version", "--help", "pdb"):
+        if opt not in out:
+            return "help lacks %s" % opt
+
+
+TRY_HELP = "Try 'lkword --help'"
+
+# (name, args, stdin file or bytes, exit code, stdout fragments, stderr fragments, check)
+# In args, {S} is the samples folder and {T} the test's scratch folder.
+CASES = [
+    ("plain text", ["{S}/lighthouse.pdb"], None, 0,
+     ["The Lighthouse Keeper's Ledger\n", "“Storm passed. All boats home.”", "café", "€40"], [],
+     same_words_as_source("lighthouse.txt")),
+    ("plain text normalises line ends", ["{S}/harbour-notes.pdb"], None, 0,
+     ["Naïve questions", 'pay the "long" rate'], [], no_carriage_returns),
+    ("rtf is escaped and framed", ["-f", "rtf", "{S}/harbour-notes.pdb"], None, 0,
+     ["{\\rtf1\\ansi\\ansicpg1252", "C:\\\\harbour\\\\pump.txt \\{ask the office\\}", "Na\\u239?ve"], [], None),
+    ("html is escaped and declares utf-8", ["--format=html", "{S}/harbour-notes.pdb"], None, 0,
+     ["boats &lt; 12 m", "&gt; 12 m", "berth &amp; pay", "Naïve"], [], html_is_utf8),
+    ("options after the files", ["{S}/lighthouse.pdb", "--format", "html"], None, 0,
+     ["<body", "Maren"], [], html_is_utf8),
+    ("bundled short options", ["-mfhtml", "{S}/lighthouse.pdb"], None, 0,
+     ["charset=utf-8", "Title: The Lighthouse"], [], None),
+    ("standard input", ["-"], LIGHTHOUSE, 0, ["ninety-one steps"], [], same_words_as_source("lighthouse.txt")),
+    ("double dash ends options", ["--", "-m.pdb"], LIGHTHOUSE, 0, ["ninety-one steps"], [], None),
+    ("content, not name, picks the reader", ["{T}/book.txt"], None, 0, ["ninety-one steps"], [], None),
+    ("several files, one failing", ["{S}/lighthouse.pdb", "{T}/missing.pdb", "{S}/harbour-notes.pdb"], None, 1,
+     ["ninety-one steps", "Harbour Notes"],
+     ["lkword: {T}/missing.pdb: File {T}/missing.pdb is not found.\n"], None),
+    ("missing file", ["{T}/nope.pdb"], None, 1, [], ["lkword: {T}/nope.pdb: File {T}/nope.pdb is not found.\n"], None),
+    ("unsupported format", ["{T}/notes.pdb"], None, 1, [], ["lkword: {T}/notes.pdb: unsupported file format\n"], None),
+    ("empty standard input", ["-"], b"", 1, [], ["lkword: -: unsupported file format\n"], None),
+    ("forced reader reads a file of unknown content", ["--reader=pdb", "{T}/notes.pdb"], None, 1, [],
+     ["lkword: {T}/notes.pdb: "], None),
+    ("forced reader on its own format", ["--reader", "pdb", "{S}/lighthouse.pdb"], None, 0, ["Maren"], [], None),
+    ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
+    ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
+    ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],
+     ["lkword: {T}/notes.pdb: unsupported file format"],
+     json_lines([("lighthouse.pdb", "pdb", "“Storm passed.", {"Title": "The Lighthouse Keeper's Ledger"}, None),
+                 ("notes.pdb", None, "", {}, "unsupported file format"),
+                 ("-", "pdb", "Monday\t06:12\t18:40\nTuesday", {"Title": "Harbour Notes"}, None)])),
+    ("json escapes control characters", ["--json", "{T}/control.pdb"], None, 0, [], [], control_characters_survive),
+    ("json keeps rtf as produced", ["--json", "-f", "rtf", "{S}/lighthouse.pdb"], None, 0, ["\\r\\n}\\r\\n\""], [], None),
+    ("max length", ["--max-length=40", "{S}/lighthouse.pdb"], None, 0, ["The Lighthouse"], [], at_most(40)),
+    ("output file", ["-o", "{T}/out.txt", "{S}/lighthouse.pdb"], None, 0, [], [], output_file_matches),
+    ("output file that cannot be created", ["-o", "{T}/no/such/dir/out.txt", "{S}/lighthouse.pdb"], None, 1, [],
+     ["lkword: {T}/no/such/dir/out.txt: cannot create file"], None),
+    ("help", ["--help"], None, 0, ["Usage: lkword [OPTIONS] FILE..."], [], help_lists_every_option),
+    ("version", ["--version"], None, 0, ["lkword 1.47\n", "library 1.47"], [], None),
+    ("unknown option", ["--bogus", "{S}/lighthouse.pdb"], None, 2, [], ["unknown option '--bogus'", TRY_HELP], None),
+    ("unknown short option", ["-x", "{S}/lighthouse.pdb"], None, 2, [], ["unknown option '-x'", TRY_HELP], None),
+    ("missing option argument", ["{S}/lighthouse.pdb", "--output"], None, 2, [], ["'--output' needs an argument"], None),
+    ("flag with an argument", ["--json=yes", "{S}/lighthouse.pdb"], None, 2, [], ["takes no argument"], None),
+    ("bad format", ["-f", "pdf", "{S}/lighthouse.pdb"], None, 2, [], ["invalid format 'pdf'", TRY_HELP], None),
+    ("bad length", ["--max-length=-3", "{S}/lighthouse.pdb"], None, 2, [], ["invalid length '-3'"], None),
+    ("unknown reader", ["--reader=docx", "{S}/lighthouse.pdb"], None, 2, [], ["unknown reader 'docx'"], None),
+    ("no input files", ["-m"], None, 2, [], ["no input files", TRY_HELP], None),
+]
+
+
+def prepare(tmp):
+    with open(LIGHTHOUSE, "rb") as f:
+        book = f.read()
+    files = {
+        "book.txt": book,
+        "-m.pdb": book,
+        "notes.pdb": b"Plain notes, not a database at all.\n" * 4,
+        # The header promises two records; the file ends inside the record list.
+        "truncated.pdb": palmdoc(b"Cut", [b"x" * 100])[:86],
+        # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
+        "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
+    }
+    for name, data in files.items():
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(data)
+
+
+def run(args, stdin, cwd):
+    if isinstance(stdin, str):
+        with open(stdin, "rb") as f:
+            stdin = f.read()
+    proc = subprocess.run([LKWORD] + args, input=stdin if stdin is not None else b"", capture_output=True,
+                          cwd=cwd, timeout=60)
+    return proc.returncode, proc.stdout.decode("utf-8"), proc.stderr.decode("utf-8")
+
+
+def main():
+    failures = 0
+    tmp = tempfile.mkdtemp(prefix="lkword-cli-")
+    try:
+        prepare(tmp)
+        for name, args, stdin, code, outs, errs, check in CASES:
+            subst = lambda s: s.replace("{S}", SAMPLES).replace("{T}", tmp)
+            got_code, out, err = run([subst(a) for a in args], stdin, tmp)
+            problems = []
+            if got_code != code:
+                problems.append("exit %d, expected %d" % (got_code, code))
+            problems += ["stdout lacks %r" % subst(s) for s in outs if subst(s) not in out]
+            problems += ["stderr lacks %r" % subst(s) for s in errs if subst(s) not in err]
+            if code == 2 and out:
+                problems.append("usage error wrote to stdout")
+            if check and not problems:
+                try:
+                    msg = check(out, err, tmp)
+                except Exception as e:  # a malformed result is a failure, not a crash of the test
+                    msg = "%s: %s" % (type(e).__name__, e)
+                if msg:
+                    problems.append(msg)
+            status = "ok  " if not problems else "FAIL"
+            print("%s %s" % (status, name))
+            for p in problems:
+                print("       " + p)
+            if problems:
+                print("       stderr: %r" % err[:300])
+                failures += 1
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    print("%d of %d cases failed" % (failures, len(CASES)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
