@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Scores lkword against the shared ground-truth corpus, one corpus folder per
+# format the tool reads, and fails when any format misses its thresholds.
+# usage: scripts/accuracy.sh LKWORD SHARED
+set -uo pipefail
+
+# format  min-F1  min-order  further textscore options
+FORMATS=(
+  "pdb 0.99 0.99 --strict-meta"
+)
+
+tool=${1:?usage: accuracy.sh LKWORD SHARED}
+shared=${2:?usage: accuracy.sh LKWORD SHARED}
+here=$(cd "$(dirname "$0")" && pwd)
+[ -x "$tool" ] || { echo "accuracy: $tool is not an executable (build first)" >&2; exit 1; }
+LKWORD=$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")
+export LKWORD
+scorer=$shared/tools/textscore.py
+[ -f "$scorer" ] || { echo "accuracy: $scorer not found" >&2; exit 1; }
+
+status=0
+summaries=()
+for entry in "${FORMATS[@]}"; do
+  read -r fmt minf1 minorder extra <<<"$entry"
+  corpus=$shared/corpus/$fmt
+  echo "== $fmt (F1 >= $minf1, order >= $minorder${extra:+, $extra}) =="
+  if [ ! -d "$corpus" ]; then
+    echo "accuracy: $corpus not found" >&2
+    summaries+=("$fmt: corpus missing")
+    status=1
+    continue
+  fi
+  # shellcheck disable=SC2086  # $extra holds several options
+  result=$(python3 "$scorer" --corpus "$corpus" \
+    --cmd "'$here/extract-for-score.sh' {in} {out} {meta}" \
+    --min-f1 "$minf1" --min-order "$minorder" $extra)
+  rc=$?
+  echo "$result"
+  summaries+=("$fmt: $(tail -n 1 <<<"$result")")
+  [ $rc -eq 0 ] || status=1
+  echo
+done
+
+echo "== accuracy summary =="
+printf '%s\n' "${summaries[@]}"
+exit $status
