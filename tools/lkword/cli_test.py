@@ -14,6 +14,8 @@ import sys
 import tempfile
 
 LKWORD = os.environ.get("LKWORD", "lkword")
+if os.sep in LKWORD:  # the cases run in a scratch folder
+    LKWORD = os.path.abspath(LKWORD)
 TESTDATA = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "testdata")
 SAMPLES = os.path.join(TESTDATA, "samples")
 SOURCES = os.path.join(TESTDATA, "samples-src")
