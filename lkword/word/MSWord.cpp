@@ -1,0 +1,255 @@
+#include "lkword/word/MSWord.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+// Magics of the plain (non-compound) Word files that are accepted.
+bool IsOldWordMagic(uint16_t wIdent) {
+  switch (wIdent) {
+    case 0xBE31: case 0xBE32: case 0x6031: case 0xA59B: case 0xA5DB:
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Property value types of the summary property sets.
+constexpr uint16_t VT_I2 = 2;
+constexpr uint16_t VT_I4 = 3;
+constexpr uint16_t VT_LPSTR = 30;
+constexpr uint16_t VT_LPWSTR = 31;
+constexpr uint16_t VT_FILETIME = 64;
+
+// UTF-16LE bytes up to the first zero character, as UTF-8.
+std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
+  WideString w;
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    char16_t c = static_cast<char16_t>(Get16(p + i));
+    if (c == 0) break;
+    w += c;
+  }
+  return WideToUtf8(w);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TMSCustomWordDocument
+
+TMSCustomWordDocument::TMSCustomWordDocument(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
+
+TMSCustomWordDocument::~TMSCustomWordDocument() = default;
+
+void TMSCustomWordDocument::ClearInternalLists() {
+  TMSWBaseDocument::ClearInternalLists();
+  FMacroText.Clear();
+  FFootNoteText.Clear();
+  FHeaderText.Clear();
+  FFooterText.Clear();
+  FAnnotationText.Clear();
+  FEndNoteText.Clear();
+  FTextBoxText.Clear();
+}
+
+// ---------------------------------------------------------------------------
+// TMSWordDocument: loading
+
+TMSWordDocument::TMSWordDocument(TComponent* AOwner) : TMSCustomWordDocument(AOwner) {}
+
+void TMSWordDocument::ClearInternalLists() {
+  TMSCustomWordDocument::ClearInternalLists();
+  FLastFieldCode.clear();
+  intFieldCodeLen = 0;
+  CLX.Clear();
+}
+
+void TMSWordDocument::LoadFromFile(const std::string& AFileName) {
+  TMSWBaseDocument::LoadFromFile(AFileName);
+  FWarnings.clear();
+  if (StgIsStorageFile(AFileName)) {
+    std::unique_ptr<TOleStorage> root = StgOpenStorage(AFileName);
+    LoadIStorage(*root);
+    return;
+  }
+  FIB = TFIB{};
+  FSummaryInformation->Clear();
+  TFileStream file(AFileName);
+  uint8_t head[4] = {};
+  if (file.Read(head, 4) != 4 || !IsOldWordMagic(Get16(head)))
+    throw Exception(Format(SNotValidWordDocument, {AFileName}));
+  ReadDocFromStream(file, nullptr);
+}
+
+void TMSWordDocument::LoadFromStream(TStream& Stream) {
+  TMSWBaseDocument::LoadFromStream(Stream);
+  int64_t avail = Stream.Remaining();
+  if (avail > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
+  RawByteString bytes = Stream.ReadBytes(avail);
+  if (IsCompoundFileData(bytes.data(), bytes.size())) {
+    // A damaged compound file is reported as such rather than read as a
+    // plain Word file.
+    std::unique_ptr<TOleStorage> root = StgOpenStorageOnMemory(std::move(bytes));
+    LoadIStorage(*root);
+    return;
+  }
+  TBytesStream plain(std::move(bytes));
+  ReadDocFromStream(plain, nullptr);
+}
+
+void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
+  FSummaryInformation->Clear();
+  const std::vector<TStatStg> elements = Storage.EnumElements();
+
+  // Metadata first, so that it is there even when the text cannot be read
+  // (an encrypted document).
+  if (FParseItems.Contains(wpiSummaryInformation)) {
+    for (const TStatStg& e : elements) {
+      if (e.Type != STGTY_STREAM || e.Size == 0 || e.Name.size() < 2) continue;
+      std::u16string_view rest = std::u16string_view(e.Name).substr(1);
+      bool isSum = rest == u"SummaryInformation";
+      bool isDoc = rest == u"DocumentSummaryInformation";
+      if (!isSum && !isDoc) continue;
+      try {
+        if (auto s = Storage.OpenStream(e.Name)) ReadSummaryStream(*s, isDoc);
+      } catch (const Exception& ex) {
+        AddWarning(std::string("summary information skipped: ") + ex.what());
+      }
+    }
+  }
+
+  bool hasMacros = false;
+  for (const TStatStg& e : elements) {
+    if (e.Type == STGTY_STORAGE) {
+      if (e.Name == u"Macros" && FParseItems.Contains(wpiVBA)) hasMacros = true;
+      continue;
+    }
+    if (e.Name != u"WordDocument") continue;
+    std::unique_ptr<TStream> doc = Storage.OpenStream(e.Name);
+    if (!doc || doc->Size() == 0) continue;
+    // The table stream is the one the FIB names.
+    std::unique_ptr<TStream> table;
+    ReadFIB(*doc);
+    if (FDocVersion == 8) table = Storage.OpenStream(IsUseTableStream() ? u"1Table" : u"0Table");
+    ReadDocFromStream(*doc, table.get());
+  }
+
+  if (hasMacros)
+    if (auto macros = Storage.OpenStorage(u"Macros")) ReadMacros(*macros);
+}
+
+void TMSWordDocument::ReadMacros(const TOleStorage&) {}
+
+void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
+  const RawByteString data = Stream.ReadBytes(Stream.Size());
+  const auto* d = reinterpret_cast<const uint8_t*>(data.data());
+  const size_t size = data.size();
+  if (size < 48) return;
+  const size_t sec = Get32(d + 44);
+  if (sec > size || size - sec < 8) return;
+  const size_t count = std::min<size_t>(Get32(d + sec + 4), (size - sec - 8) / 8);
+
+  // The value at Offset (relative to the section), when its type and Need
+  // bytes after the type fit in the stream.
+  auto value = [&](uint32_t Offset, size_t Need, uint16_t& Type) -> const uint8_t* {
+    size_t off = sec + Offset;
+    if (Offset > size || off > size || size - off < 4 + Need) return nullptr;
+    Type = Get16(d + off);
+    return d + off + 4;
+  };
+
+  // The set's own code page (property 1) decodes its 8-bit strings.
+  uint32_t codePage = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* pair = d + sec + 8 + 8 * i;
+    uint16_t type = 0;
+    if (Get32(pair) != 1) continue;
+    if (const uint8_t* v = value(Get32(pair + 4), 2, type); v && type == VT_I2) codePage = Get16(v);
+  }
+
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* pair = d + sec + 8 + 8 * i;
+    const uint32_t id = Get32(pair);
+    const uint32_t offset = Get32(pair + 4);
+    uint16_t type = 0;
+    const uint8_t* v = value(offset, 0, type);
+    if (!v) continue;
+    const size_t room = static_cast<size_t>(d + size - v);
+    switch (type) {
+      case VT_I4:
+        if (room >= 4) FSummaryInformation->ParseProperty(id, v, 4, IsDocSummary);
+        break;
+      case VT_FILETIME:
+        if (room >= 8) FSummaryInformation->ParseProperty(id, v, 8, IsDocSummary);
+        break;
+      case VT_LPSTR: {
+        if (room < 4) break;
+        size_t len = std::min<size_t>(Get32(v), room - 4);
+        if (codePage == CP_UTF16LE) {
+          std::string utf8 = Utf16BytesToUtf8(v + 4, len);
+          FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
+                                             IsDocSummary, CP_UTF8);
+        } else {
+          FSummaryInformation->ParseProperty(id, v + 4, len, IsDocSummary, codePage);
+        }
+        break;
+      }
+      case VT_LPWSTR: {
+        if (room < 4) break;
+        size_t len = std::min<size_t>(uint64_t{Get32(v)} * 2, room - 4);
+        std::string utf8 = Utf16BytesToUtf8(v + 4, len);
+        FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
+                                           IsDocSummary, CP_UTF8);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void TMSWordDocument::ReadFIB(TStream& Stream) {
+  FIB = TFIB{};
+  Stream.Seek(0, soBeginning);
+  uint8_t head[4];
+  Stream.ReadBuffer(head, 4);
+  FDocVersion = FIBGeneration(Get16(head), Get16(head + 2));
+  size_t need = sizeof(TFIB);
+  if (FDocVersion >= 5 && FDocVersion <= 7) need = fib6::Size;
+  if (FDocVersion == 2) need = fib2::Size;
+  uint8_t raw[sizeof(TFIB)];
+  Stream.Seek(0, soBeginning);
+  Stream.ReadBuffer(raw, static_cast<int64_t>(need));
+  FIB = MapFIB(raw, need, FDocVersion);
+}
+
+void TMSWordDocument::ReadDocFromStream(TStream& Stream, TStream* TableStream) {
+  ReadFIB(Stream);
+  if (IsPasswordProtected()) throw Exception(SPasswordProtected);
+  if (!FParseItems.Contains(wpiText)) return;
+  // Word 6/95 keep the piece table in the document stream itself; Word 97
+  // in the table stream; the oldest generations have none.
+  TStream* clxSource = nullptr;
+  if (FDocVersion == 8)
+    clxSource = TableStream;
+  else if (FDocVersion >= 5 && FIB.lcbClx > 0)
+    clxSource = &Stream;
+  ReadCLX(clxSource);
+  ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
+  ReadSimpleText(Stream);
+  ReadSecondaryTexts(Stream);
+}
+
+}  // namespace lkw

@@ -1,0 +1,146 @@
+// Word 97-2003 documents and their older generations (Word 2, Word 6/95),
+// from compound files or plain files: text through the piece table with the
+// document's code page, special characters and fields rendered for the
+// output format, the secondary texts and the summary metadata.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/platform/CompoundFile.h"
+#include "lkword/word/MSW_Hdr.h"
+
+namespace lkw {
+
+inline constexpr const char* SPasswordProtected = "Could not read the password protected file";
+
+// Lets the host replace the document language before the code page is chosen.
+using TMSWordGetDefaultLanguage = std::function<void(TObject* Sender, uint16_t& DocLang)>;
+
+// Common base of the Word readers: the secondary text lists, the VBA items.
+class TMSCustomWordDocument : public TMSWBaseDocument {
+ public:
+  explicit TMSCustomWordDocument(TComponent* AOwner = nullptr);
+  ~TMSCustomWordDocument() override;
+
+  // The inherited clear, then the seven text lists (not the metadata, not
+  // the VBA items).
+  void ClearInternalLists() override;
+  void ClearVBAProjectItems() { VBAProjectItems.Clear(); }
+
+  TWideStrings& MacroText() { return FMacroText; }
+  TWideStrings& FootNoteText() { return FFootNoteText; }
+  TWideStrings& HeaderText() { return FHeaderText; }
+  TWideStrings& FooterText() { return FFooterText; }
+  TWideStrings& AnnotationText() { return FAnnotationText; }
+  TWideStrings& EndNoteText() { return FEndNoteText; }
+  TWideStrings& TextBoxText() { return FTextBoxText; }
+  const WideString& VBAProject() const { return FVBAProject; }
+  const WideString& VBAMacroSource() const { return FVBAMacroSource; }
+
+  std::string ClassName() const override { return "TMSCustomWordDocument"; }
+
+  TVBAProjectItems VBAProjectItems;
+
+ protected:
+  TWideStrings FMacroText;
+  TWideStrings FFootNoteText;
+  TWideStrings FHeaderText;
+  TWideStrings FFooterText;
+  TWideStrings FAnnotationText;
+  TWideStrings FEndNoteText;
+  TWideStrings FTextBoxText;
+  WideString FVBAProject;
+  WideString FVBAMacroSource;
+};
+
+class TMSWordDocument : public TMSCustomWordDocument {
+ public:
+  explicit TMSWordDocument(TComponent* AOwner = nullptr);
+
+  void ClearInternalLists() override;
+  // A compound file, or a plain file with an old-generation Word magic;
+  // otherwise "File %s is not valid MS Word document".
+  void LoadFromFile(const std::string& AFileName) override;
+  // From the stream's current position to its end: a compound file, else a
+  // plain Word file.
+  void LoadFromStream(TStream& Stream) override;
+  // Metadata from the summary property sets, text from "WordDocument", then
+  // the "Macros" storage.
+  void LoadIStorage(const TOleStorage& Storage);
+  // FIB, encryption check, piece table, main text and secondary texts.
+  // TableStream may be null.
+  void ReadDocFromStream(TStream& Stream, TStream* TableStream);
+
+  // Fills FIB and DocVersion from the start of Stream (EReadError when the
+  // stream is shorter than its generation's FIB).
+  void ReadFIB(TStream& Stream);
+  bool IsComplexDocument() const { return (FIB.Flag & 0x04) != 0; }
+  bool IsPasswordProtected() override { return (FIB.Encryption & 0x01) != 0; }
+  bool IsUseTableStream() const { return (FIB.Encryption & 0x02) != 0; }
+  bool IsFarEastDocument() const { return (FIB.Encryption & 0x40) != 0; }
+  int32_t DocVersion() const { return FDocVersion; }
+  void SetDocVersion(int32_t Value) { FDocVersion = Value; }
+
+  // Reads the piece table from Source (the table stream, or for Word 6/95
+  // the document stream); with none, or none found, one default piece
+  // covers the text from fcMin.
+  void ReadCLX(TStream* Source);
+  // The byte offset of a piece's text; Compressed (when it comes in
+  // non-zero) becomes 1 for an 8-bit piece and 0 for a UTF-16 one.
+  uint32_t GetNormFC(uint32_t fc, int& Compressed) const;
+  // -1 when there is no piece Index; else the piece's byte range and 1 for
+  // an 8-bit piece, 0 for a UTF-16 one.
+  int GetPieceBoundsFC(int64_t& FCStart, int64_t& FCEnd, uint32_t Index) const;
+  // The code page of 8-bit text (0: the active ANSI code page).
+  uint32_t DocLangToCodePage();
+  // Extracts the main text into Text, framed by header and footer.
+  void ReadSimpleText(TStream& Stream);
+  // The text of the character positions [CPFrom, CPTo), decoded.
+  WideString ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t CPTo);
+
+  // Renders special characters and fields for the output format.
+  void AddText(const WideString& AText, TWideStrings& Strings) override;
+  using TMSWBaseDocument::AddText;
+  void ProcessSysCharacter(char16_t C, bool IsLast, WideString& Out, char16_t& Next);
+
+  const TFIB& GetFIB() const { return FIB; }
+  const TCLX& GetCLX() const { return CLX; }
+  void SetOnGetDefaultLanguage(TMSWordGetDefaultLanguage E) { FOnGetDefaultLanguage = std::move(E); }
+
+  std::string ClassName() const override { return "TMSWordDocument"; }
+
+ protected:
+  // The macro extractor's entry point, given the "Macros" storage after the
+  // document stream was read.
+  virtual void ReadMacros(const TOleStorage& Macros);
+
+  TFIB FIB{};
+  TCLX CLX;
+  int32_t FDocVersion = 0;
+  TMSWordGetDefaultLanguage FOnGetDefaultLanguage;
+  WideString FLastFieldCode;
+  int32_t intFieldCodeLen = 0;
+
+ private:
+  void ClearTextAndPieces();
+  void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
+  void ReadSecondaryTexts(TStream& Stream);
+  // Numbers of the auto-numbered footnote and endnote marks, by CP.
+  void ReadNoteMarks(TStream* Source);
+  void ApplyNoteMarks(WideString& Piece, int64_t CPFrom) const;
+  void ResolveFieldEnd(WideString& Out);
+  void FireSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);
+  // Bytes of piece text read by this load (bounds overlapping pieces).
+  int64_t FBytesRead = 0;
+  // Code page of 8-bit pieces for the current load.
+  uint32_t FTextCodePage = 0;
+  std::vector<std::pair<int64_t, WideString>> FNoteMarks;
+};
+
+}  // namespace lkw

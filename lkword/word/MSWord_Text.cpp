@@ -1,0 +1,310 @@
+// Piece table and text retrieval of the Word binary reader.
+#include <algorithm>
+#include <cstring>
+
+#include "lkword/framework/MSW_CP.h"
+#include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+#include "lkword/word/MSWord.h"
+
+namespace lkw {
+
+namespace {
+
+constexpr uint32_t kCompressedBit = 0x40000000;
+// Pieces may share bytes only within reason: more piece text than this
+// multiple of the document stream means a corrupt table, not a document.
+constexpr int64_t kMaxPieceBytesPerStreamByte = 2;
+constexpr int64_t kPieceBytesSlack = 65536;
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+bool In(uint32_t P, std::initializer_list<uint32_t> Set) { return std::find(Set.begin(), Set.end(), P) != Set.end(); }
+
+// Word 97 writes 8-bit ("compressed") pieces only for text that this fixed
+// table holds: Latin-1, with 0x82..0x9F as in Windows-1252 where it has them.
+void AppendCompressed(WideString& Out, const RawByteString& Bytes) {
+  static constexpr char16_t kHigh[32] = {
+      0x0080, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x008E, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x009E, 0x0178};
+  const size_t at = Out.size();
+  Out.resize(at + Bytes.size());
+  for (size_t i = 0; i < Bytes.size(); ++i) {
+    const auto b = static_cast<uint8_t>(Bytes[i]);
+    Out[at + i] = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : char16_t{b};
+  }
+}
+
+// Lower-case Roman numerals, Word's default for endnote marks.
+WideString Roman(uint32_t N) {
+  static const std::pair<uint32_t, const char16_t*> kDigits[] = {
+      {1000, u"m"}, {900, u"cm"}, {500, u"d"}, {400, u"cd"}, {100, u"c"}, {90, u"xc"}, {50, u"l"},
+      {40, u"xl"},  {10, u"x"},   {9, u"ix"},  {5, u"v"},    {4, u"iv"},  {1, u"i"}};
+  WideString out;
+  for (const auto& [value, digits] : kDigits)
+    while (N >= value) {
+      out += digits;
+      N -= value;
+    }
+  return out;
+}
+
+WideString Arabic(uint32_t N) {
+  std::string s = std::to_string(N);
+  return WideString(s.begin(), s.end());
+}
+
+}  // namespace
+
+void TMSWordDocument::ClearTextAndPieces() {
+  // Everything the text read builds, but not the metadata read before it.
+  FText->Clear();
+  FMacroText.Clear();
+  FFootNoteText.Clear();
+  FHeaderText.Clear();
+  FFooterText.Clear();
+  FAnnotationText.Clear();
+  FEndNoteText.Clear();
+  FTextBoxText.Clear();
+  FLastFieldCode.clear();
+  intFieldCodeLen = 0;
+  IsCancelExtract = false;
+  CLX.Clear();
+  FBytesRead = 0;
+  FNoteMarks.clear();
+}
+
+void TMSWordDocument::ReadCLX(TStream* Source) {
+  ClearTextAndPieces();
+  if (Source && FIB.lcbClx > 0) {
+    Source->Seek(FIB.fcClx, soBeginning);
+    uint8_t type = Source->ReadU8();
+    // Stored property groups precede the piece table.
+    while (type == 1 && Source->Remaining() > 0) {
+      TCLXItem item;
+      item.Count = Source->ReadU16LE();
+      item.grpprl.resize(item.Count);
+      Source->ReadBuffer(item.grpprl.data(), item.Count);
+      CLX.cbGrpprl.push_back(std::move(item));
+      ++CLX.grpprlCount;
+      type = Source->ReadU8();
+    }
+    if (type == 2) {
+      uint32_t size = Source->ReadU32LE();
+      if (size > static_cast<uint64_t>(Source->Remaining())) throw EReadError("Stream read error");
+      uint32_t count = size >= 4 ? (size - 4) / 12 : 0;
+      if (count > 0) {
+        RawByteString raw(size_t{count} * 12 + 4, '\0');
+        Source->ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
+        const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
+        CLX.Pos.resize(size_t{count} + 1);
+        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(Get32(p + 4 * i));
+        const uint8_t* d = p + 4 * (size_t{count} + 1);
+        CLX.pcd.resize(count);
+        for (size_t i = 0; i < count; ++i, d += 8) {
+          TPCD& pcd = CLX.pcd[i];
+          pcd.Para = d[0];
+          pcd.fn = d[1];
+          pcd.fc = Get32(d + 2);
+          std::memcpy(&pcd.prm, d + 6, 2);
+        }
+        CLX.noPCD = count;
+      }
+    }
+  }
+  if (CLX.noPCD == 0) {
+    // One piece over the text from fcMin: 8-bit before Word 97.
+    int64_t bytes = FIB.fcMac > FIB.fcMin ? int64_t{FIB.fcMac} - FIB.fcMin : 0;
+    CLX.Pos = {0, static_cast<int32_t>(FDocVersion == 8 ? bytes / 2 : bytes)};
+    TPCD pcd;
+    pcd.fc = FIB.fcMin;
+    CLX.pcd = {pcd};
+    CLX.noPCD = 1;
+  }
+}
+
+uint32_t TMSWordDocument::GetNormFC(uint32_t fc, int& Compressed) const {
+  if (FDocVersion != 8) {
+    // Word 6/95 pieces are 8-bit with a plain byte offset.
+    if (Compressed) Compressed = 1;
+    return fc;
+  }
+  if (fc & kCompressedBit) {
+    if (Compressed) Compressed = 1;
+    return (fc & ~kCompressedBit) >> 1;
+  }
+  if (Compressed) Compressed = 0;
+  return fc;
+}
+
+int TMSWordDocument::GetPieceBoundsFC(int64_t& FCStart, int64_t& FCEnd, uint32_t Index) const {
+  if (uint64_t{Index} + 1 > CLX.noPCD) return -1;
+  int compressed = 1;
+  FCStart = GetNormFC(CLX.pcd[Index].fc, compressed);
+  int64_t chars = int64_t{CLX.Pos[Index + 1]} - CLX.Pos[Index];
+  FCEnd = FCStart + chars * (compressed ? 1 : 2);
+  return compressed;
+}
+
+uint32_t TMSWordDocument::DocLangToCodePage() {
+  uint16_t L = IsFarEastDocument() ? FIB.lidFE : FIB.lID;
+  if (FOnGetDefaultLanguage) FOnGetDefaultLanguage(this, L);
+  const uint32_t P = L & 0xFF;
+  if (In(P, {5, 14, 21, 24, 27, 36})) return 1250;
+  if (In(P, {2, 25, 28, 34, 35, 47}) || L == 0x0C1A || L == 0x082C || L == 0x0843) return 1251;
+  if (In(P, {3, 6, 7, 9, 10, 11, 12, 15, 16, 19, 20, 22, 23, 29, 33, 45, 54, 56, 62, 65}) || L == 0x041A ||
+      L == 0x081A)
+    return 1252;
+  if (P == 8) return 1253;
+  if (P == 31) return 1254;
+  if (In(P, {37, 38, 39})) return 1257;
+  if (P == 13) return 1255;
+  if (P == 1) return 1256;
+  if (P == 4 && (L == 0x0404 || L == 0x0C04)) return 950;
+  if (P == 4 && L == 0x0804) return 936;
+  if (P == 17) return 932;
+  if (P == 18 && L == 0x0812) return 1361;
+  if (P == 18 && L == 0x0412) return 949;
+  if (L == 0x041E) return 874;
+  // Languages the table does not name: their Windows default, where the
+  // language has one.
+  if (P == 4 || P == 18 || L == 0) return 0;
+  return DefaultCodePageOfLID(L);
+}
+
+WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t CPTo) {
+  WideString out;
+  const int64_t streamSize = Stream.Size();
+  const uint32_t codePage = FTextCodePage;
+  RawByteString buf;
+  for (uint32_t i = 0; i < CLX.noPCD && !IsCancelExtract; ++i) {
+    const int64_t pieceFrom = CLX.Pos[i], pieceTo = CLX.Pos[i + 1];
+    const int64_t a = std::max(CPFrom, pieceFrom), b = std::min(CPTo, pieceTo);
+    if (a >= b) continue;
+    int64_t fcStart = 0, fcEnd = 0;
+    const int kind = GetPieceBoundsFC(fcStart, fcEnd, i);
+    const int64_t width = kind == 1 ? 1 : 2;
+    if (pieceTo < pieceFrom || fcEnd > streamSize) throw Exception(SPieceBoundsOutOfRange);
+    const int64_t bytes = (b - a) * width;
+    FBytesRead += bytes;
+    if (FBytesRead > kMaxPieceBytesPerStreamByte * streamSize + kPieceBytesSlack)
+      throw EReadError("The piece table maps more text than the document stream holds");
+    buf.resize(static_cast<size_t>(bytes));
+    Stream.Seek(fcStart + (a - pieceFrom) * width, soBeginning);
+    Stream.ReadBuffer(buf.data(), bytes);
+    WideString chunk;
+    if (width == 2) {
+      chunk.resize(static_cast<size_t>(b - a));
+      std::memcpy(chunk.data(), buf.data(), static_cast<size_t>(bytes));
+    } else if (FDocVersion == 8) {
+      AppendCompressed(chunk, buf);
+    } else {
+      chunk = MultiByteToWide(codePage, buf);
+    }
+    // Marks go by CP, so only where characters and CPs correspond.
+    if (!FNoteMarks.empty() && chunk.size() == static_cast<size_t>(b - a)) ApplyNoteMarks(chunk, a);
+    out += chunk;
+  }
+  return out;
+}
+
+void TMSWordDocument::ReadNoteMarks(TStream* Source) {
+  FNoteMarks.clear();
+  if (!Source) return;
+  // A PLC of n + 1 CPs followed by n records of RecSize bytes; an empty
+  // list when it does not fit the stream.
+  auto readPlc = [&](uint32_t fc, uint32_t lcb, size_t RecSize, RawByteString& Raw) -> size_t {
+    if (lcb < 4 + RecSize || fc > Source->Size() || lcb > Source->Size() - fc) return 0;
+    size_t n = (lcb - 4) / (4 + RecSize);
+    Raw.resize(4 * (n + 1) + RecSize * n);
+    Source->Seek(fc, soBeginning);
+    Source->ReadBuffer(Raw.data(), static_cast<int64_t>(Raw.size()));
+    return n;
+  };
+  auto cpAt = [](const RawByteString& Raw, size_t i) {
+    return static_cast<int32_t>(Get32(reinterpret_cast<const uint8_t*>(Raw.data()) + 4 * i));
+  };
+  struct TNotes {
+    uint32_t fcRef, lcbRef, fcTxt, lcbTxt;
+    int64_t StoryStart;
+    bool Roman;
+  };
+  int64_t ftnStart = std::max<int32_t>(FIB.ccpText, 0);
+  int64_t ednStart = ftnStart;
+  for (int32_t c : {FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn}) ednStart += std::max<int32_t>(c, 0);
+  const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, false},
+                          {FIB.fcPlcfendRef, FIB.lcbPlcfendRef, FIB.fcPlcfendTxt, FIB.lcbPlcfendTxt, ednStart, true}};
+  for (const TNotes& k : kinds) {
+    RawByteString ref, txt;
+    size_t n = readPlc(k.fcRef, k.lcbRef, 2, ref);
+    if (n == 0) continue;
+    size_t nTxt = readPlc(k.fcTxt, k.lcbTxt, 0, txt);
+    const auto* frd = reinterpret_cast<const uint8_t*>(ref.data()) + 4 * (n + 1);
+    uint32_t number = 0;
+    for (size_t i = 0; i < n; ++i) {
+      // Notes with a custom mark keep it as text; only automatic ones count.
+      if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) continue;
+      ++number;
+      WideString label = k.Roman ? Roman(number) : Arabic(number);
+      FNoteMarks.emplace_back(cpAt(ref, i), label);
+      if (i < nTxt) FNoteMarks.emplace_back(k.StoryStart + cpAt(txt, i), label);
+    }
+  }
+  std::sort(FNoteMarks.begin(), FNoteMarks.end(),
+            [](const auto& A, const auto& B) { return A.first < B.first; });
+}
+
+void TMSWordDocument::ApplyNoteMarks(WideString& Piece, int64_t CPFrom) const {
+  const int64_t CPTo = CPFrom + static_cast<int64_t>(Piece.size());
+  auto it = std::lower_bound(FNoteMarks.begin(), FNoteMarks.end(), CPFrom,
+                             [](const auto& M, int64_t CP) { return M.first < CP; });
+  if (it == FNoteMarks.end() || it->first >= CPTo) return;
+  WideString out;
+  out.reserve(Piece.size() + 16);
+  size_t done = 0;
+  for (; it != FNoteMarks.end() && it->first < CPTo; ++it) {
+    const size_t at = static_cast<size_t>(it->first - CPFrom);
+    if (at < done || Piece[at] != 2) continue;
+    out.append(Piece, done, at - done);
+    out += it->second;
+    done = at + 1;
+  }
+  out.append(Piece, done);
+  Piece.swap(out);
+}
+
+void TMSWordDocument::ReadSimpleText(TStream& Stream) {
+  FTextCodePage = DocLangToCodePage();
+  if (FTextCodePage == 0) FTextCodePage = GetACP();
+  const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
+  WideString text = ReadCPRange(Stream, 0, end);
+  AddText(text, *FText);
+  FText->Insert(0, GetTextStart());
+  FText->Add(GetTextFinish());
+}
+
+void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
+  // The stories follow the main text in this order; the macro story is not
+  // output, and both text-box stories go to TextBoxText.
+  struct TStory {
+    int32_t Count;
+    TWideStrings* List;
+  };
+  const TStory stories[] = {
+      {FIB.ccpFtn, &FFootNoteText}, {FIB.ccpHdr, &FHeaderText},   {FIB.ccpMcr, nullptr},
+      {FIB.ccpAtn, &FAnnotationText}, {FIB.ccpEdn, &FEndNoteText}, {FIB.ccpTxbx, &FTextBoxText},
+      {FIB.ccpHdrTxbx, &FTextBoxText},
+  };
+  int64_t cp = std::max<int32_t>(FIB.ccpText, 0);
+  for (const TStory& s : stories) {
+    if (s.Count <= 0) continue;
+    if (s.List && !IsCancelExtract) AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);
+    cp += s.Count;
+  }
+}
+
+}  // namespace lkw
