@@ -11,16 +11,6 @@ namespace lkw {
 
 namespace {
 
-// Magics of the plain (non-compound) Word files that are accepted.
-bool IsOldWordMagic(uint16_t wIdent) {
-  switch (wIdent) {
-    case 0xBE31: case 0xBE32: case 0x6031: case 0xA59B: case 0xA5DB:
-      return true;
-    default:
-      return false;
-  }
-}
-
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
@@ -45,6 +35,15 @@ std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
 }
 
 }  // namespace
+
+bool IsOldWordMagic(uint16_t wIdent) {
+  switch (wIdent) {
+    case 0xBE31: case 0xBE32: case 0x6031: case 0xA59B: case 0xA5DB:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // TMSCustomWordDocument

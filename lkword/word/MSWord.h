@@ -19,6 +19,10 @@ namespace lkw {
 
 inline constexpr const char* SPasswordProtected = "Could not read the password protected file";
 
+// Whether wIdent (the first 16-bit value of a file) is one of the magics of
+// the plain, pre-compound Word files the reader accepts.
+bool IsOldWordMagic(uint16_t wIdent);
+
 // Lets the host replace the document language before the code page is chosen.
 using TMSWordGetDefaultLanguage = std::function<void(TObject* Sender, uint16_t& DocLang)>;
 

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "lkword/platform/CompoundFile.h"
+#include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
 
@@ -18,6 +21,23 @@ bool IsPalmDoc(TStream& Stream) {
   return std::memcmp(typeCreator, "TEXtREAd", 8) == 0 || std::memcmp(typeCreator, "PNRDPPRS", 8) == 0;
 }
 
+// A compound file with a "WordDocument" stream, or a plain Word 1/2 file
+// (the Write magics, which the Word reader also takes, are left to Write).
+bool IsWordBinary(TStream& Stream) {
+  uint8_t head[8] = {};
+  if (Stream.Read(head, 8) < 2) return false;
+  if (IsCompoundFileData(head, 8)) {
+    try {
+      Stream.Seek(0, soBeginning);
+      return StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Size()))->OpenStream(u"WordDocument") != nullptr;
+    } catch (const Exception&) {
+      return false;
+    }
+  }
+  const uint16_t magic = static_cast<uint16_t>(head[0] | (head[1] << 8));
+  return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;
+}
+
 template <typename T>
 std::unique_ptr<TMSWBaseDocument> Make() {
   return std::make_unique<T>();
@@ -27,6 +47,7 @@ std::unique_ptr<TMSWBaseDocument> Make() {
 // more specific test comes first.
 const TReaderInfo kReaders[] = {
     {"pdb", "PalmDoc and Peanut Press e-books", IsPalmDoc, Make<TPalmDocFile>},
+    {"doc", "Word 97-2003 documents and older Word files", IsWordBinary, Make<TMSWordDocument>},
 };
 
 }  // namespace
