@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -31,49 +32,92 @@ uint32_t BE32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-// Appends the decompression of one record to Dest. Back-references only
-// reach into this record's own output (records are compressed independently).
-void DecompressAppend(const uint8_t* src, size_t len, RawByteString& Dest) {
-  const size_t base = Dest.size();
-  Dest.resize(base + len * kMaxExpansion);
-  char* const start = Dest.data() + base;
-  char* out = start;
+// Room the decoder may scribble past its real output: back-references are
+// copied in 8-byte steps and literal runs as 8-byte blocks.
+constexpr size_t kDecodeSlack = 16;
+
+// Decompresses one record into out, which must hold len * kMaxExpansion +
+// kDecodeSlack bytes; returns the bytes produced. Back-references only reach
+// into this record's own output (records are compressed independently).
+size_t DecompressInto(const uint8_t* src, size_t len, char* const out0) {
+  char* out = out0;
   size_t i = 0;
   while (i < len) {
-    uint8_t c = src[i++];
-    if (c == 0x00) {
-      *out++ = ' ';
-    } else if (c <= 0x08) {
-      // A run cut short by the end of the record keeps what is there.
-      size_t n = std::min<size_t>(c, len - i);
-      std::memcpy(out, src + i, n);
-      out += n;
-      i += n;
-    } else if (c <= 0x7F) {
+    const uint8_t c = src[i++];
+    if (c >= 0x09 && c <= 0x7F) {
       *out++ = static_cast<char>(c);
-    } else if (c <= 0xBF) {
+    } else if (c >= 0xC0) {
+      out[0] = ' ';
+      out[1] = static_cast<char>(c ^ 0x80);
+      out += 2;
+    } else if (c >= 0x80) {
       if (i >= len) break;  // lone first byte of a pair: nothing to copy
-      uint16_t pair = static_cast<uint16_t>((c << 8) | src[i++]);
-      size_t distance = (pair & 0x3FFF) >> 3;
-      size_t count = (pair & 7) + 3;
-      size_t produced = static_cast<size_t>(out - start);
+      const unsigned pair = (unsigned{c} << 8) | src[i++];
+      const size_t distance = (pair & 0x3FFF) >> 3;
+      const size_t count = (pair & 7) + 3;
       // Corrupt reference (nothing there to copy): skipped.
-      if (distance == 0 || distance > produced) continue;
+      if (distance == 0 || distance > static_cast<size_t>(out - out0)) continue;
       const char* from = out - distance;
-      if (distance >= count) {
-        std::memcpy(out, from, count);
-        out += count;
+      if (distance >= 8) {
+        // Each 8-byte step reads only bytes already final, so this equals
+        // the byte-wise copy; bytes past count land in the slack.
+        std::memcpy(out, from, 8);
+        std::memcpy(out + 8, from + 8, 8);
       } else {
         // Overlapping: repeats the last `distance` bytes.
-        for (size_t k = 0; k < count; ++k) *out++ = from[k];
+        for (size_t k = 0; k < count; ++k) out[k] = from[k];
       }
-    } else {
+      out += count;
+    } else if (c == 0x00) {
       *out++ = ' ';
-      *out++ = static_cast<char>(c ^ 0x80);
+    } else {
+      // A run cut short by the end of the record keeps what is there.
+      const size_t n = std::min<size_t>(c, len - i);
+      if (len - i >= 8)
+        std::memcpy(out, src + i, 8);
+      else
+        std::memcpy(out, src + i, n);
+      out += n;
+      i += n;
     }
   }
-  Dest.resize(base + static_cast<size_t>(out - start));
+  return static_cast<size_t>(out - out0);
 }
+
+// A growable byte buffer that leaves what it reserves uninitialised (the
+// decoder overwrites it anyway).
+class TByteBuffer {
+ public:
+  char* Data() { return FData.get(); }
+  size_t Size() const { return FSize; }
+  // Makes room for Extra more bytes and returns where they go.
+  char* Reserve(size_t Extra) {
+    if (!FData || FCapacity - FSize < Extra) {
+      size_t cap = std::max({FSize + Extra, FCapacity * 2, size_t{256}});
+      std::unique_ptr<char[]> data(new char[cap]);
+      if (FSize) std::memcpy(data.get(), FData.get(), FSize);
+      FData = std::move(data);
+      FCapacity = cap;
+    }
+    return FData.get() + FSize;
+  }
+  void Commit(size_t Added) { FSize += Added; }
+  void Append(const char* p, size_t n) {
+    std::memcpy(Reserve(n), p, n);
+    FSize += n;
+  }
+  // Drops the first n bytes.
+  void Consume(size_t n) {
+    if (n < FSize) std::memmove(FData.get(), FData.get() + n, FSize - n);
+    FSize -= std::min(n, FSize);
+  }
+  void Clear() { FSize = 0; }
+
+ private:
+  std::unique_ptr<char[]> FData;
+  size_t FSize = 0;
+  size_t FCapacity = 0;
+};
 
 }  // namespace
 
@@ -88,9 +132,10 @@ bool TPalmDocFile::IsPeanutFile() const {
 }
 
 RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length, uint16_t RecSize) {
-  RawByteString out;
-  out.reserve(std::min<size_t>(std::max<size_t>(RecSize, Length), Length * kMaxExpansion));
-  if (Source && Length) DecompressAppend(Source, Length, out);
+  (void)RecSize;  // the output is sized from the input, which bounds it
+  if (!Source || !Length) return {};
+  RawByteString out(Length * kMaxExpansion + kDecodeSlack, '\0');
+  out.resize(DecompressInto(Source, Length, out.data()));
   return out;
 }
 
@@ -193,53 +238,84 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
 
   AddText(GetTextStart());
 
+  // Single-byte code pages (the usual case) are decoded through a table
+  // instead of one converter call per line; where ASCII maps to itself, a
+  // plain widening loop handles all but the bytes above 0x7F.
   const uint32_t cp = GetACP();
-  RawByteString record;
-  RawByteString pending;  // decoded bytes not yet emitted as a complete line
+  WideString table;
+  bool asciiIdentity = false;
+  if (IsSingleByteCodePage(cp)) {
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
+    table = MultiByteToWide(cp, all);
+    if (table.size() != 256) table.clear();
+    asciiIdentity = !table.empty();
+    for (int b = 0; b < 0x80 && asciiIdentity; ++b) asciiIdentity = table[b] == b;
+  }
+
+  TByteBuffer record;
+  TByteBuffer pending;  // decoded bytes not yet emitted as a complete line
+  WideString line;
   WideString rendered;
   // Overlapping or repeated record ranges in a corrupt list must not make us
   // process more bytes than the file holds.
   int64_t budget = streamSize;
 
   auto emitLine = [&](const char* p, size_t n) {
-    WideString line = MultiByteToWide(cp, std::string_view(p, n));
-    switch (FTextFormating) {
-      case tfPlainText:
-        AddText(line);
-        return;
-      case tfRTF:
-        rendered.clear();
-        AppendEscaped(rendered, line, tfRTF);
-        rendered += u"\\par";
-        break;
-      case tfHTML:
-        rendered.clear();
-        AppendEscaped(rendered, line, tfHTML);
-        rendered += u"<br>";
-        break;
+    const auto* b = reinterpret_cast<const uint8_t*>(p);
+    if (asciiIdentity) {
+      line.resize(n);
+      char16_t* d = line.data();
+      unsigned high = 0;
+      for (size_t k = 0; k < n; ++k) {
+        d[k] = b[k];
+        high |= b[k];
+      }
+      if (high & 0x80)
+        for (size_t k = 0; k < n; ++k)
+          if (b[k] & 0x80) d[k] = table[b[k]];
+    } else if (!table.empty()) {
+      line.resize(n);
+      for (size_t k = 0; k < n; ++k) line[k] = table[b[k]];
+    } else {
+      line = MultiByteToWide(cp, std::string_view(p, n));
     }
+    if (FTextFormating == tfPlainText) {
+      AddText(line);
+      return;
+    }
+    rendered.clear();
+    AppendEscaped(rendered, line, FTextFormating);
+    rendered += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
     AddText(rendered);
   };
 
   // Emits every complete line of `pending`; a CR at its very end waits for
   // the next record, which may start with the LF of the same line break.
   auto emitLines = [&](bool final) {
-    const char* data = pending.data();
-    const size_t size = pending.size();
+    const char* data = pending.Data();
+    const size_t size = pending.Size();
+    auto find = [&](char c, size_t from) {
+      const void* hit = std::memchr(data + from, c, size - from);
+      return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : size;
+    };
     size_t pos = 0;
+    size_t crPos = 0;  // next CR at or after pos (size: none); found lazily
+    bool crKnown = false;
     while (pos < size && !IsCancelExtract) {
-      const void* lf = std::memchr(data + pos, '\n', size - pos);
-      size_t lfPos = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) : size;
-      const void* cr = std::memchr(data + pos, '\r', lfPos - pos);
-      if (cr) {
-        size_t crPos = static_cast<size_t>(static_cast<const char*>(cr) - data);
+      if (!crKnown || crPos < pos) {
+        crPos = find('\r', pos);
+        crKnown = true;
+      }
+      const size_t lfPos = find('\n', pos);
+      if (crPos < lfPos) {
         if (crPos + 1 == size && !final) break;
         emitLine(data + pos, crPos - pos);
         pos = crPos + 1;
         if (pos < size && data[pos] == '\n') ++pos;
         continue;
       }
-      if (!lf) {
+      if (lfPos == size) {
         if (final) {
           emitLine(data + pos, size - pos);
           pos = size;
@@ -249,7 +325,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
       emitLine(data + pos, lfPos - pos);
       pos = lfPos + 1;
     }
-    pending.erase(0, pos);
+    pending.Consume(pos);
   };
 
   for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
@@ -257,21 +333,24 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
     int64_t end = i + 1 < offsets.size() ? int64_t{offsets[i + 1]} : streamSize;
     end = std::min(end, streamSize);
     int64_t len = end > start ? std::min(end - start, budget) : 0;
-    record.clear();
+    record.Clear();
     if (len > 0) {
       // A truncated file yields only the bytes that are really there.
       Stream.Seek(start, soBeginning);
-      record.resize(static_cast<size_t>(len));
-      int64_t got = Stream.Read(record.data(), len);
-      record.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-      budget -= static_cast<int64_t>(record.size());
+      int64_t got = Stream.Read(record.Reserve(static_cast<size_t>(len)), len);
+      record.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
+      budget -= static_cast<int64_t>(record.Size());
     }
+    char* rec = record.Data();
+    const size_t recLen = record.Size();
     if (peanut)
-      for (char& c : record) c = static_cast<char>(static_cast<uint8_t>(c) ^ kPeanutMask);
-    if (compression == kPalmDocCompression)
-      DecompressAppend(reinterpret_cast<const uint8_t*>(record.data()), record.size(), pending);
-    else
-      pending += record;
+      for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
+    if (compression == kPalmDocCompression) {
+      char* out = pending.Reserve(recLen * kMaxExpansion + kDecodeSlack);
+      pending.Commit(DecompressInto(reinterpret_cast<const uint8_t*>(rec), recLen, out));
+    } else if (recLen) {
+      pending.Append(rec, recLen);
+    }
     emitLines(false);
   }
   if (!IsCancelExtract) emitLines(true);
