@@ -1,0 +1,306 @@
+#include "lkword/readers/MSWRI.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+const char* const SFcFirstWrong = "fcFirst wrong";
+const char* const SStreamReadError = "Stream read error";
+
+constexpr int64_t kPageSize = 128;
+constexpr uint32_t kTextStart = 128;
+// A property page: fcFirst (4 bytes), then 6-byte entries, the entry count
+// in the last byte. 123 bytes hold at most 20 entries.
+constexpr int kEntriesOffset = 4;
+constexpr int kEntrySize = 6;
+constexpr int kMaxEntries = 20;
+constexpr int kCountOffset = 127;
+constexpr uint16_t kDefaultProperties = 0xFFFF;
+constexpr uint16_t kFontEntryOnNextPage = 0xFFFF;
+constexpr int kDefaultHalfPoints = 24;
+// Paragraph property byte 17: bits 1-2 header/footer, bit 4 picture.
+constexpr int kParagraphFlagsByte = 17;
+constexpr uint8_t kHeaderFooterBits = 0x06;
+constexpr uint8_t kPictureBit = 0x10;
+// Files written by Word for DOS name their OEM code page at offset 126.
+constexpr int kWordCodePageOffset = 126;
+constexpr uint32_t kDefaultOemCodePage = 437;
+
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t LE32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+WideString Num(int64_t V) { return AsciiToWide(std::to_string(V)); }
+
+// Property byte N (from 1) of the block an entry points at, when the block
+// holds it and it lies on the page.
+struct TPropertyBlock {
+  const uint8_t* Page = nullptr;
+  int Start = -1;  // page offset of the length byte; -1: default properties
+  int Length = 0;
+
+  TPropertyBlock(const uint8_t* APage, uint16_t bfprop) : Page(APage) {
+    if (bfprop == kDefaultProperties || kEntriesOffset + int{bfprop} >= kCountOffset) return;
+    Start = kEntriesOffset + bfprop;
+    Length = std::min<int>(Page[Start], kCountOffset - 1 - Start);
+  }
+  bool Has(int N) const { return Start >= 0 && Length >= N; }
+  uint8_t Byte(int N) const { return Page[Start + N]; }
+};
+
+struct TCharProps {
+  int Font = 0;
+  int HalfPoints = kDefaultHalfPoints;
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
+  int Position = 0;  // > 0 superscript, < 0 subscript
+};
+
+TCharProps DecodeCharProps(const TPropertyBlock& B) {
+  TCharProps p;
+  if (B.Has(2)) {
+    const uint8_t b = B.Byte(2);
+    p.Bold = (b & 0x01) != 0;
+    p.Italic = (b & 0x02) != 0;
+    p.Font = b >> 2;
+  }
+  if (B.Has(3)) p.HalfPoints = B.Byte(3);
+  if (B.Has(4)) p.Underline = (B.Byte(4) & 0x01) != 0;
+  if (B.Has(5)) p.Font |= (B.Byte(5) & 0x03) << 6;
+  if (B.Has(6)) p.Position = static_cast<int8_t>(B.Byte(6));
+  return p;
+}
+
+}  // namespace
+
+TWRIFile::TWRIFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
+
+TWRIFile::~TWRIFile() { ClearInternalLists(); }
+
+void TWRIFile::ClearInternalLists() {
+  TMSWBaseDocument::ClearInternalLists();
+  FFontTable.clear();
+  LastJustify.clear();
+  FChar = TCharCursor{};
+}
+
+void TWRIFile::LoadFromFile(const std::string& AFileName) {
+  TMSWBaseDocument::LoadFromFile(AFileName);
+  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
+  stream.Seek(0, soBeginning);
+  LoadFromStream(stream);
+}
+
+void TWRIFile::LoadFromStream(TStream& Stream) {
+  TMSWBaseDocument::LoadFromStream(Stream);
+  uint8_t h[kPageSize] = {};
+  Stream.Seek(0, soBeginning);
+  const int64_t got = Stream.Read(h, kPageSize);
+  if (got < kWRIHeaderSize) throw EReadError(SStreamReadError);
+  FHeader.wIdent = LE16(h);
+  FHeader.dty = LE16(h + 2);
+  FHeader.wTool = LE16(h + 4);
+  FHeader.Reserved1 = LE16(h + 6);
+  FHeader.Reserved2 = LE16(h + 8);
+  FHeader.Reserved3 = LE16(h + 10);
+  FHeader.Reserved4 = LE16(h + 12);
+  FHeader.fcMac = LE32(h + 14);
+  FHeader.pnPara = LE16(h + 18);
+  FHeader.pnFntb = LE16(h + 20);
+  FHeader.pnSep = LE16(h + 22);
+  FHeader.pnSetb = LE16(h + 24);
+  FHeader.pnPgtb = LE16(h + 26);
+  FHeader.pnFfntb = LE16(h + 28);
+  std::memcpy(FHeader.szSsht, h + 30, sizeof FHeader.szSsht);
+  FHeader.pnMac = LE16(h + 96);
+  FTextCodePage = GetACP();
+  if (WrittenByWord()) {
+    const uint16_t oem = got >= kPageSize ? LE16(h + kWordCodePageOffset) : 0;
+    FTextCodePage = oem != 0 && IsCodePageSupported(oem) ? oem : kDefaultOemCodePage;
+  }
+
+  const int64_t textLength = FHeader.fcMac > kTextStart ? int64_t{FHeader.fcMac} - kTextStart : 0;
+  if (kTextStart + textLength > Stream.Size()) throw EReadError(SStreamReadError);
+  Stream.Seek(kTextStart, soBeginning);
+  const RawByteString text = Stream.ReadBytes(textLength);
+
+  if (!FParseItems.Contains(wpiText)) return;
+  ReadFontTable(Stream);
+  WideString result = GetTextStart();
+  ReadPAP(Stream, text, result);
+  result += GetTextFinish();
+  AddText(result);
+}
+
+void TWRIFile::ReadFontTable(TStream& Stream) {
+  FFontTable.clear();
+  // Files written by Word (pnMac 0) keep no face-name table.
+  if (FHeader.pnFfntb == 0 || FHeader.pnFfntb == FHeader.pnMac || WrittenByWord()) return;
+  const int64_t size = Stream.Size();
+  int64_t page = FHeader.pnFfntb;
+  int64_t pos = page * kPageSize;
+  if (pos + 2 > size) return;
+  Stream.Seek(pos, soBeginning);
+  const uint16_t count = Stream.ReadU16LE();
+  pos += 2;
+  // Every step reads at least two bytes or moves to a later page, so a
+  // claimed count the file cannot hold ends with the file.
+  while (FFontTable.size() < count && pos + 2 <= size) {
+    const uint16_t cb = Stream.ReadU16LE();
+    pos += 2;
+    if (cb == 0) break;
+    if (cb == kFontEntryOnNextPage) {
+      ++page;
+      pos = page * kPageSize;
+      Stream.Seek(pos, soBeginning);
+      continue;
+    }
+    if (pos + cb >= size) break;
+    auto font = std::make_unique<TWRIFont>();
+    font->ID = Stream.ReadU8();
+    font->Name = Stream.ReadBytes(cb - 1);
+    pos += cb;
+    FFontTable.push_back(std::move(font));
+  }
+}
+
+void TWRIFile::ReadPropertyPage(TStream& Stream, uint32_t Page, uint32_t Fc, uint8_t (&Data)[128],
+                                int& Entries) {
+  Stream.Seek(int64_t{Page} * kPageSize, soBeginning);
+  Stream.ReadBuffer(Data, kPageSize);
+  if (LE32(Data) != Fc) throw Exception(SFcFirstWrong);
+  Entries = std::min<int>(Data[kCountOffset], kMaxEntries);
+}
+
+void TWRIFile::ReadPAP(TStream& Stream, const RawByteString& Text, WideString& Result) {
+  const bool rtf = FTextFormating == tfRTF;
+  const bool html = FTextFormating == tfHTML;
+  FChar = TCharCursor{};
+  uint32_t expected = kTextStart;
+  uint32_t page = FHeader.pnPara;
+  uint8_t data[kPageSize];
+  while (!IsCancelExtract) {
+    int entries = 0;
+    ReadPropertyPage(Stream, page++, expected, data, entries);
+    for (int i = 0; i < entries && !IsCancelExtract; ++i) {
+      const uint8_t* e = data + kEntriesOffset + i * kEntrySize;
+      const uint32_t fcLim = LE32(e);
+      // A paragraph that ends before it starts would send the text out
+      // again; the runs are out of order.
+      if (fcLim < expected) throw Exception(SFcFirstWrong);
+      if (rtf) Result += u"\\par ";
+      if (html) Result += u"<p>";
+      const TPropertyBlock props(data, LE16(e + 4));
+      const uint8_t flags = props.Has(kParagraphFlagsByte) ? props.Byte(kParagraphFlagsByte) : 0;
+      if ((flags & kHeaderFooterBits) == 0) {
+        if ((flags & kPictureBit) && !WrittenByWord())
+          ReadPicture();
+        else
+          ReadCharInfo(Stream, expected, Result, Text, fcLim - 1);
+      }
+      if (rtf) Result += u"\r\n";
+      if (html) Result += u"</p>";
+      expected = fcLim;
+      if (expected >= FHeader.fcMac) return;
+    }
+  }
+}
+
+void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Result, const RawByteString& Text,
+                            uint32_t fcLimit) {
+  const TMSTextFormating fmt = FTextFormating;
+  const bool rtf = fmt == tfRTF;
+  const bool html = fmt == tfHTML;
+  const uint32_t cp = FTextCodePage;
+  const uint64_t textEnd = kTextStart + uint64_t{Text.size()};
+  if (!FChar.Started) {
+    FChar.Started = true;
+    FChar.Page = static_cast<uint32_t>((uint64_t{FHeader.fcMac} + kPageSize - 1) / kPageSize);
+    FChar.ExpectedFc = kTextStart;
+    FChar.Entry = 0;
+    FChar.Entries = -1;  // page not read yet
+  }
+  uint64_t fc = fcStart;
+  RawByteString bytes;
+  while (true) {
+    if (FChar.Entries < 0) {
+      ReadPropertyPage(Stream, FChar.Page, FChar.ExpectedFc, FChar.Data, FChar.Entries);
+      FChar.Entry = 0;
+    }
+    // A run that crosses into the next paragraph is rendered again there, so
+    // the cursor stays on the run at which a call returns.
+    for (; FChar.Entry < FChar.Entries; ++FChar.Entry) {
+      const uint8_t* e = FChar.Data + kEntriesOffset + FChar.Entry * kEntrySize;
+      const uint32_t runStart = FChar.ExpectedFc;
+      const uint32_t runLim = LE32(e);
+      if (!(runLim < fc || runStart > fcLimit)) {
+        const TCharProps p = DecodeCharProps(TPropertyBlock(FChar.Data, LE16(e + 4)));
+        const int fontCount = static_cast<int>(FFontTable.size());
+        const int font = std::min(p.Font, fontCount - 1);
+        if (rtf) {
+          Result += u"\\pard\\f" + Num(std::max(font, 0)) + u"\\fs" + Num(p.HalfPoints) + u" ";
+          if (p.HalfPoints > 0) Result += u"\\fs" + Num(p.HalfPoints) + u" ";
+          if (p.Bold) Result += u"\\b ";
+          if (p.Italic) Result += u"\\i ";
+          if (p.Underline) Result += u"\\ul ";
+        } else if (html) {
+          Result += u"<font";
+          if (font >= 0) {
+            const RawByteString& raw = FFontTable[static_cast<size_t>(font)]->Name;
+            const size_t nul = raw.find('\0');
+            Result += u" face=\"";
+            AppendEscaped(Result, MultiByteToWide(GetACP(), std::string_view(raw).substr(0, nul)), tfHTML);
+            Result += u"\"";
+          }
+          if (p.HalfPoints > 0) {
+            const WideString size = GetHTMLFontSize(p.HalfPoints / 2);
+            if (size != u"-1") Result += u" size=\"" + size + u"\"";
+          }
+          Result += u">";
+          if (p.Bold) Result += u"<b>";
+          if (p.Italic) Result += u"<i>";
+          if (p.Underline) Result += u"<u>";
+          if (p.Position > 0) Result += u"<sup>";
+          if (p.Position < 0) Result += u"<sub>";
+        }
+        if (fc >= runStart) {
+          const uint64_t stop = std::min<uint64_t>({uint64_t{runLim}, uint64_t{fcLimit} + 1, textEnd});
+          if (fc < stop) {
+            bytes.assign(Text, static_cast<size_t>(fc - kTextStart), static_cast<size_t>(stop - fc));
+            for (char& c : bytes) c = ProcessSysCharacter(c);
+            AppendEscaped(Result, MultiByteToWide(cp, bytes), fmt);
+          }
+          // The run is used up as far as this paragraph reaches.
+          fc = std::max<uint64_t>(fc, std::min<uint64_t>(runLim, uint64_t{fcLimit} + 1));
+        }
+        if (rtf) {
+          if (p.Bold) Result += u"\\b0 ";
+          if (p.Italic) Result += u"\\i0 ";
+          if (p.Underline) Result += u"\\ul0 ";
+        } else if (html) {
+          if (p.Bold) Result += u"</b>";
+          if (p.Italic) Result += u"</i>";
+          if (p.Underline) Result += u"</u>";
+          if (p.Position > 0) Result += u"</sup>";
+          if (p.Position < 0) Result += u"</sub>";
+          Result += u"</font>";
+        }
+      }
+      if (runLim == FHeader.fcMac || runLim > fcLimit) return;
+      FChar.ExpectedFc = runLim;
+    }
+    ++FChar.Page;
+    FChar.Entries = -1;
+  }
+}
+
+}  // namespace lkw

@@ -1,0 +1,365 @@
+#include "lkword/readers/MSWRI.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+void Put16(std::string& s, size_t at, uint32_t v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, size_t at, uint32_t v) {
+  Put16(s, at, v & 0xFFFF);
+  Put16(s, at + 2, v >> 16);
+}
+
+// One run of a property page: it ends before Lim (an fc); Props are the
+// property bytes after the length byte (none: default properties).
+struct Run {
+  uint32_t Lim;
+  std::string Props;
+};
+
+// A Write file: header page, text from offset 128, character pages,
+// paragraph pages, font table.
+struct WriDoc {
+  std::string text;
+  std::vector<Run> chars;  // empty: one default run over the whole text
+  std::vector<Run> paras;  // empty: one default paragraph over the whole text
+  std::vector<std::string> fonts;
+  int perPage = 3;          // entries per property page
+  bool wordFile = false;    // pnMac 0, as Word for DOS writes it
+  uint16_t oemCodePage = 0;
+
+  static void AppendPages(std::string& out, const std::vector<Run>& runs, int perPage) {
+    uint32_t fc = 128;
+    for (size_t first = 0; first < runs.size(); first += static_cast<size_t>(perPage)) {
+      std::string page(128, '\0');
+      Put32(page, 0, fc);
+      const size_t n = std::min(runs.size() - first, static_cast<size_t>(perPage));
+      int blockAt = 4 + 6 * static_cast<int>(n);
+      std::vector<std::pair<std::string, int>> blocks;  // equal runs share a block
+      for (size_t i = 0; i < n; ++i) {
+        const Run& r = runs[first + i];
+        Put32(page, 4 + 6 * i, r.Lim);
+        if (r.Props.empty()) {
+          Put16(page, 8 + 6 * i, 0xFFFF);
+        } else {
+          int at = -1;
+          for (const auto& b : blocks)
+            if (b.first == r.Props) at = b.second;
+          if (at < 0) {
+            at = blockAt;
+            blocks.emplace_back(r.Props, at);
+            page[static_cast<size_t>(at)] = static_cast<char>(r.Props.size());
+            page.replace(static_cast<size_t>(at) + 1, r.Props.size(), r.Props);
+            blockAt += 1 + static_cast<int>(r.Props.size());
+          }
+          Put16(page, 8 + 6 * i, static_cast<uint32_t>(at - 4));
+        }
+        fc = r.Lim;
+      }
+      page[127] = static_cast<char>(n);
+      out += page;
+    }
+  }
+
+  std::string Bytes() const {
+    std::string out(128, '\0');
+    Put16(out, 0, 0xBE31);
+    Put16(out, 4, 0xAB00);
+    const uint32_t fcMac = static_cast<uint32_t>(128 + text.size());
+    Put32(out, 14, fcMac);
+    out += text;
+    out.resize((out.size() + 127) / 128 * 128, '\0');
+    const std::vector<Run> c = chars.empty() ? std::vector<Run>{{fcMac, ""}} : chars;
+    const std::vector<Run> p = paras.empty() ? std::vector<Run>{{fcMac, ""}} : paras;
+    AppendPages(out, c, perPage);
+    Put16(out, 18, static_cast<uint32_t>(out.size() / 128));  // pnPara
+    AppendPages(out, p, perPage);
+    const uint32_t pnFfntb = static_cast<uint32_t>(out.size() / 128);
+    for (int k = 20; k <= 28; k += 2) Put16(out, static_cast<size_t>(k), pnFfntb);
+    if (!fonts.empty()) {
+      std::string table(2, '\0');
+      Put16(table, 0, static_cast<uint32_t>(fonts.size()));
+      for (const auto& f : fonts) {
+        std::string e(2, '\0');
+        Put16(e, 0, static_cast<uint32_t>(f.size() + 2));
+        e += '\x01';
+        e += f;
+        e += '\0';
+        table += e;
+      }
+      table += std::string(2, '\0');
+      table.resize((table.size() + 127) / 128 * 128, '\0');
+      out += table;
+    }
+    if (wordFile) {
+      Put16(out, 106, static_cast<uint32_t>(out.size() / 128));
+      Put16(out, 126, oemCodePage);
+    } else {
+      Put16(out, 96, static_cast<uint32_t>(out.size() / 128));
+    }
+    return out;
+  }
+};
+
+// Character property bytes 1.. : bold/italic/font, half-points, underline,
+// font high bits, position.
+std::string Chp(uint8_t b2, uint8_t hps = 24, uint8_t ul = 0, uint8_t b5 = 0, int8_t pos = 0) {
+  return std::string(1, '\0') + char(b2) + char(hps) + char(ul) + char(b5) + char(pos);
+}
+// Paragraph property bytes 1..17 with flags byte 17.
+std::string Pap(uint8_t flags) { return std::string(16, '\0') + char(flags); }
+
+struct Loaded {
+  std::string text;
+  std::string error;
+};
+
+Loaded Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText) {
+  TWRIFile doc;
+  doc.SetTextFormating(fmt);
+  TBytesStream s(bytes);
+  Loaded r;
+  try {
+    doc.LoadFromStream(s);
+  } catch (const Exception& e) {
+    r.error = e.what();
+  }
+  for (const auto& item : doc.Text().Items()) r.text += WideToUtf8(item);
+  return r;
+}
+
+// What the document contributed between the RTF/HTML header and footer.
+std::string Body(const WriDoc& doc, TMSTextFormating fmt) {
+  std::string all = Load(doc.Bytes(), fmt).text;
+  if (fmt == tfRTF) {
+    all = all.substr(all.find("}}\r\n") + 4);
+    all.resize(all.size() - 3);  // "\r\n}"
+  } else if (fmt == tfHTML) {
+    all = all.substr(all.find("<body bgcolor=\"#FFFFFF\">\r\n") + 26);
+    all.resize(all.size() - 18);  // "\r\n</body>\r\n</html>"
+  }
+  return all;
+}
+
+TEST(WriteTextTest, ParagraphsConcatenateToTheDocumentText) {
+  WriDoc doc;
+  doc.text = "Ab\r\nC\r\n";
+  doc.paras = {{132, Pap(0)}, {135, Pap(0)}};
+  EXPECT_EQ(Load(doc.Bytes()).text, "Ab\r\nC\r\n");
+  EXPECT_EQ(Body(doc, tfRTF), "\\par \\pard\\f0\\fs24 \\fs24 Ab\r\n\r\n\\par \\pard\\f0\\fs24 \\fs24 C\r\n\r\n");
+  EXPECT_EQ(Body(doc, tfHTML), "<p><font>Ab\r\n</font></p><p><font>C\r\n</font></p>");
+}
+
+TEST(WriteTextTest, FormFeedBecomesLineFeedAndTextIsEscaped) {
+  WriDoc doc;
+  doc.text = "a\fb<&>\xE9\r\n";
+  EXPECT_EQ(Load(doc.Bytes()).text, "a\nb<&>é\r\n");
+  EXPECT_EQ(Body(doc, tfHTML), "<p><font>a\nb&lt;&amp;&gt;é\r\n</font></p>");
+}
+
+TEST(WriteFormatTest, CharacterAttributes) {
+  WriDoc doc;
+  doc.text = "xBUy\r\n";
+  doc.chars = {{129, ""}, {131, Chp(0x01, 24, 0x01)}, {134, ""}};
+  EXPECT_EQ(Body(doc, tfRTF),
+            "\\par \\pard\\f0\\fs24 \\fs24 x\\pard\\f0\\fs24 \\fs24 \\b \\ul BU\\b0 \\ul0 \\pard\\f0\\fs24 \\fs24 y\r\n\r\n");
+  EXPECT_EQ(Body(doc, tfHTML), "<p><font>x</font><font><b><u>BU</b></u></font><font>y\r\n</font></p>");
+
+  WriDoc pos;
+  pos.text = "E=mc2\r\n";
+  pos.chars = {{132, Chp(0x02, 16)}, {133, Chp(0, 16, 0, 0, 6)}, {134, Chp(0, 28, 0, 0, -6)}, {135, ""}};
+  EXPECT_EQ(Body(pos, tfHTML),
+            "<p><font size=\"2\"><i>E=mc</i></font><font size=\"2\"><sup>2</sup></font>"
+            "<font size=\"4\"><sub>\r</sub></font><font>\n</font></p>");
+  EXPECT_EQ(Body(pos, tfRTF).find("sup"), std::string::npos);
+}
+
+TEST(WriteFormatTest, FontsFromTheFaceNameTable) {
+  WriDoc doc;
+  doc.text = "ab\r\n";
+  doc.fonts = {"Arial", "Courier New"};
+  // Font 1, then font 65 (byte 5 adds bit 6), beyond the table: the last font.
+  doc.chars = {{129, Chp(1 << 2)}, {132, Chp(1 << 2, 24, 0, 1)}};
+  EXPECT_EQ(Body(doc, tfHTML), "<p><font face=\"Courier New\">a</font><font face=\"Courier New\">b\r\n</font></p>");
+  EXPECT_EQ(Body(doc, tfRTF), "\\par \\pard\\f1\\fs24 \\fs24 a\\pard\\f1\\fs24 \\fs24 b\r\n\r\n");
+
+  TWRIFile wri;
+  TBytesStream s(doc.Bytes());
+  wri.LoadFromStream(s);
+  ASSERT_EQ(wri.FontTable().size(), 2u);
+  EXPECT_EQ(wri.FontTable()[0]->ID, 1);
+  EXPECT_EQ(wri.FontTable()[1]->Name, std::string("Courier New\0", 12));
+}
+
+TEST(WriteFormatTest, HeaderFooterAndPictureParagraphsKeepOnlyTheirFrame) {
+  WriDoc doc;
+  doc.text = "Head\r\nPICT\r\nBody\r\n";
+  doc.paras = {{134, Pap(0x06)}, {140, Pap(0x10)}, {146, Pap(0)}};
+  EXPECT_EQ(Load(doc.Bytes()).text, "Body\r\n");
+  EXPECT_EQ(Body(doc, tfHTML), "<p></p><p></p><p><font>Body\r\n</font></p>");
+  // In files Word wrote, bit 4 marks a bordered paragraph: its text is kept.
+  doc.wordFile = true;
+  EXPECT_EQ(Load(doc.Bytes()).text, "PICT\r\nBody\r\n");
+}
+
+TEST(WriteFormatTest, WordFilesUseTheirOemCodePage) {
+  WriDoc doc;
+  doc.text = "\xDA\xC4\xBF\x82\xFF\r\n";
+  doc.wordFile = true;
+  EXPECT_EQ(Load(doc.Bytes()).text, "┌─┐é\u00A0\r\n");
+  doc.oemCodePage = 850;
+  EXPECT_EQ(Load(doc.Bytes()).text, "┌─┐é\u00A0\r\n");
+  doc.wordFile = false;
+  EXPECT_EQ(Load(doc.Bytes()).text, "ÚÄ¿‚ÿ\r\n");
+}
+
+// Runs that cross paragraph boundaries are rendered once per paragraph they
+// touch; the property pages are walked in step with the paragraphs.
+TEST(WriteFormatTest, RunsAcrossParagraphsAndPages) {
+  WriDoc doc;
+  doc.text = "one\r\ntwo\r\nsix\r\n";
+  doc.chars = {{130, Chp(0x01)}, {138, ""}, {143, Chp(0x02)}};
+  doc.paras = {{133, ""}, {138, ""}, {143, ""}};
+  doc.perPage = 1;
+  EXPECT_EQ(Load(doc.Bytes()).text, "one\r\ntwo\r\nsix\r\n");
+  EXPECT_EQ(Body(doc, tfHTML),
+            "<p><font><b>on</b></font><font>e\r\n</font></p>"
+            "<p><font>two\r\n</font></p>"
+            "<p><font></font><font><i>six\r\n</i></font></p>");
+}
+
+TEST(WriteFormatTest, ManyParagraphsWalkThePagesOnce) {
+  WriDoc doc;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string line = "line " + std::to_string(i) + "\r\n";
+    doc.text += line;
+    doc.paras.push_back({static_cast<uint32_t>(128 + doc.text.size()), ""});
+    if (i % 7 == 6) doc.chars.push_back({static_cast<uint32_t>(128 + doc.text.size() - 3), Chp(0x01)});
+  }
+  doc.chars.push_back({static_cast<uint32_t>(128 + doc.text.size()), ""});
+  doc.perPage = 18;
+  EXPECT_EQ(Load(doc.Bytes()).text, doc.text);
+  const std::string html = Body(doc, tfHTML);
+  EXPECT_NE(html.find("<p><font><b>line </b></font><font><b>6\r\n</b></font></p><p><font><b>line 7\r\n</b></font></p>"),
+            std::string::npos)
+      << html.substr(0, 400);
+  EXPECT_NE(html.find("<p><font><b>line 299</b></font><font>5\r\n</font></p><p><font>line 2996\r\n</font></p>"),
+            std::string::npos);
+}
+
+// The reader walks the character runs once, in step with the paragraphs. It
+// must render exactly what restarting from the first run for every paragraph
+// renders; this is that restart, written plainly, for bold/plain runs.
+std::string RestartModelHtml(const WriDoc& doc) {
+  const uint32_t fcMac = static_cast<uint32_t>(128 + doc.text.size());
+  std::string out;
+  uint32_t paraStart = 128;
+  for (const Run& para : doc.paras) {
+    out += "<p>";
+    uint32_t fc = paraStart;
+    const uint32_t fcLimit = para.Lim - 1;
+    uint32_t runStart = 128;
+    for (const Run& run : doc.chars) {
+      if (!(run.Lim < fc || runStart > fcLimit)) {
+        const bool bold = !run.Props.empty();
+        out += bold ? "<font><b>" : "<font>";
+        if (fc >= runStart)
+          for (; fc < run.Lim && fc <= fcLimit; ++fc) out += doc.text[fc - 128];
+        out += bold ? "</b></font>" : "</font>";
+      }
+      if (run.Lim == fcMac || run.Lim > fcLimit) break;
+      runStart = run.Lim;
+    }
+    out += "</p>";
+    paraStart = para.Lim;
+  }
+  return out;
+}
+
+TEST(WriteFormatTest, SinglePassMatchesRestartingForEveryParagraph) {
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 200; ++round) {
+    WriDoc doc;
+    const uint32_t len = 1 + next(120);
+    for (uint32_t i = 0; i < len; ++i) doc.text += static_cast<char>('a' + next(26));
+    const uint32_t fcMac = 128 + len;
+    // Boundaries may coincide between the two lists, or not.
+    for (uint32_t fc = 128 + 1 + next(9); fc < fcMac; fc += 1 + next(9)) doc.paras.push_back({fc, ""});
+    doc.paras.push_back({fcMac, ""});
+    for (uint32_t fc = 128 + 1 + next(12); fc < fcMac; fc += 1 + next(12))
+      doc.chars.push_back({fc, next(2) ? Chp(0x01) : ""});
+    doc.chars.push_back({fcMac, ""});
+    doc.perPage = 1 + static_cast<int>(next(6));
+    ASSERT_EQ(Body(doc, tfHTML), RestartModelHtml(doc)) << "round " << round;
+  }
+}
+
+TEST(WriteBadInputTest, PropertyPagesOutOfOrder) {
+  WriDoc doc;
+  doc.text = "abc\r\n";
+  std::string bytes = doc.Bytes();
+  // The character page claims to start elsewhere.
+  Put32(bytes, 256, 129);
+  Loaded r = Load(bytes);
+  EXPECT_EQ(r.error, "fcFirst wrong");
+  EXPECT_EQ(r.text, "");
+
+  // A paragraph that ends before it starts.
+  WriDoc back;
+  back.text = "abcdef\r\n";
+  back.paras = {{132, ""}, {130, ""}, {136, ""}};
+  EXPECT_EQ(Load(back.Bytes()).error, "fcFirst wrong");
+}
+
+TEST(WriteBadInputTest, TruncatedFilesAndOversizeClaims) {
+  WriDoc doc;
+  doc.text = "hello\r\n";
+  const std::string bytes = doc.Bytes();
+  EXPECT_EQ(Load(bytes.substr(0, 60)).error, "Stream read error");
+  EXPECT_EQ(Load(bytes.substr(0, 130)).error, "Stream read error");  // text cut short
+  EXPECT_EQ(Load(bytes.substr(0, 256 + 60)).error, "Stream read error");  // property page cut short
+
+  // Paragraph entries that never reach the end of the text run into the end
+  // of the file.
+  WriDoc never;
+  never.text = "abc\r\n";
+  never.paras = {{130, ""}};
+  EXPECT_EQ(Load(never.Bytes()).error, "Stream read error");
+
+  // A font table claiming 65535 entries ends with the file; entries marked
+  // as continued on the next page move on.
+  doc.fonts = {"Arial"};
+  std::string fonts = doc.Bytes();
+  const size_t table = static_cast<size_t>(static_cast<unsigned char>(fonts[28])) * 128;
+  Put16(fonts, table, 0xFFFF);
+  Put16(fonts, table + 2 + 2 + 7, 0xFFFF);
+  Loaded r = Load(fonts, tfHTML);
+  EXPECT_EQ(r.error, "");
+  EXPECT_NE(r.text.find("face=\"Arial\""), std::string::npos);
+
+  // Property blocks pointing past the page fall back to defaults.
+  WriDoc odd;
+  odd.text = "z\r\n";
+  std::string b = odd.Bytes();
+  Put16(b, 256 + 8, 0x7E);
+  b[256 + 127] = static_cast<char>(0xFF);  // more entries than fit
+  EXPECT_EQ(Load(b).text, "z\r\n");
+}
+
+}  // namespace
+}  // namespace lkw
