@@ -1,0 +1,438 @@
+#include "lkword/containers/LKWZipFile.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "lkword/containers/LKWUtils.h"
+#include "lkword/framework/MSWBase.h"
+#include "lkword/platform/CodePages.h"
+
+namespace lkw {
+
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Reads Count bytes as a string, raising EReadError when fewer remain; the
+// check comes first so that a hostile length never sizes an allocation.
+RawByteString ReadString(TStream& S, int64_t Count) {
+  if (Count > S.Remaining()) throw EReadError("Stream read error");
+  RawByteString out(static_cast<size_t>(Count), '\0');
+  if (Count > 0) S.ReadBuffer(out.data(), Count);
+  return out;
+}
+
+std::string FoldAsciiCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+// A deflate stream yields at most about 1032 bytes per input byte (a 258-byte
+// match in two bits); a member declaring more cannot be genuine, so its size
+// never sizes an allocation.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+constexpr uint64_t kDeflateSlack = 64 * 1024;
+
+}  // namespace
+
+uint32_t ZipCRC32(std::string_view Data, uint32_t Crc) {
+  uLong c = Crc;
+  const auto* p = reinterpret_cast<const Bytef*>(Data.data());
+  size_t n = Data.size();
+  while (n > 0) {
+    uInt chunk = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    c = crc32(c, p, chunk);
+    p += chunk;
+    n -= chunk;
+  }
+  return static_cast<uint32_t>(c);
+}
+
+TCommonFileHeader TCommonFileHeader::FromBytes(const uint8_t* P) {
+  TCommonFileHeader h;
+  h.VersionNeededToExtract = Get16(P);
+  h.GeneralPurposeBitFlag = Get16(P + 2);
+  h.CompressionMethod = Get16(P + 4);
+  h.LastModFileTimeDate = Get32(P + 6);
+  h.Crc32 = Get32(P + 10);
+  h.CompressedSize = Get32(P + 14);
+  h.UncompressedSize = Get32(P + 18);
+  h.FilenameLength = Get16(P + 22);
+  h.ExtraFieldLength = Get16(P + 24);
+  return h;
+}
+
+TEndOfCentralDir TEndOfCentralDir::FromBytes(const uint8_t* P) {
+  TEndOfCentralDir e;
+  e.EndOfCentralDirSignature = Get32(P);
+  e.NumberOfThisDisk = Get16(P + 4);
+  e.NumberOfTheDiskWithTheStart = Get16(P + 6);
+  e.TotalNumberOfEntriesOnThisDisk = Get16(P + 8);
+  e.TotalNumberOfEntries = Get16(P + 10);
+  e.SizeOfTheCentralDirectory = Get32(P + 12);
+  e.OffsetOfStartOfCentralDirectory = Get32(P + 16);
+  e.ZipfileCommentLength = Get16(P + 20);
+  return e;
+}
+
+// ---------------------------------------------------------------------------
+// TLocalFile
+
+void TLocalFile::LoadCentralDirectoryFromStream(TStream& AStream) {
+  uint8_t b[42];
+  AStream.ReadBuffer(b, sizeof b);
+  FCentralVersionMadeBy = Get16(b);
+  FCentralCommonFileHeader = TCommonFileHeader::FromBytes(b + 2);
+  FCentralFileCommentLength = Get16(b + 28);
+  FCentralDiskNumberStart = Get16(b + 30);
+  FCentralInternalFileAttributes = Get16(b + 32);
+  FCentralExternalFileAttributes = Get32(b + 34);
+  FCentralRelativeOffsetOfLocalHeader = Get32(b + 38);
+  FCentralFileName = ReadString(AStream, FCentralCommonFileHeader.FilenameLength);
+  FCentralExtraField = ReadString(AStream, FCentralCommonFileHeader.ExtraFieldLength);
+  FCentralFileComment = ReadString(AStream, FCentralFileCommentLength);
+}
+
+void TLocalFile::LoadFileFromStream(TStream& AStream) { LoadFile(AStream, nullptr); }
+
+void TLocalFile::LoadFile(TStream& AStream, const std::shared_ptr<const RawByteString>& Image) {
+  uint8_t b[TCommonFileHeader::Size];
+  AStream.ReadBuffer(b, sizeof b);
+  TCommonFileHeader h = TCommonFileHeader::FromBytes(b);
+  RawByteString name = ReadString(AStream, h.FilenameLength);
+  RawByteString extra = ReadString(AStream, h.ExtraFieldLength);
+  FCommonFileHeader = h;
+  FFileName = std::move(name);
+  FExtraField = std::move(extra);
+  int64_t size = h.CompressedSize != 0 ? h.CompressedSize : FCentralCommonFileHeader.CompressedSize;
+  // A truncated archive keeps what is there; extraction then fails the CRC.
+  size = std::min(size, AStream.Remaining());
+  if (Image) {
+    FStore = Image;
+    FDataOffset = static_cast<size_t>(AStream.Position());
+    FDataSize = static_cast<size_t>(size);
+    AStream.Seek(size, soCurrent);
+  } else {
+    FStore = std::make_shared<const RawByteString>(AStream.ReadBytes(size));
+    FDataOffset = 0;
+    FDataSize = FStore->size();
+  }
+  FHeaderRead = true;
+}
+
+std::string_view TLocalFile::CompressedData() const {
+  if (!FStore) return {};
+  return std::string_view(*FStore).substr(FDataOffset, FDataSize);
+}
+
+void TLocalFile::Assign(const TPersistent& Source) {
+  const auto* src = dynamic_cast<const TLocalFile*>(&Source);
+  if (!src) {
+    TPersistent::Assign(Source);
+    return;
+  }
+  if (src == this) return;
+  FLocalFileHeaderSignature = src->FLocalFileHeaderSignature;
+  FCommonFileHeader = src->FCommonFileHeader;
+  FFileName = src->FFileName;
+  FExtraField = src->FExtraField;
+  FStore = src->FStore;
+  FDataOffset = src->FDataOffset;
+  FDataSize = src->FDataSize;
+  FCentralFileHeaderSignature = src->FCentralFileHeaderSignature;
+  FCentralVersionMadeBy = src->FCentralVersionMadeBy;
+  FCentralCommonFileHeader = src->FCentralCommonFileHeader;
+  FCentralFileCommentLength = src->FCentralFileCommentLength;
+  FCentralDiskNumberStart = src->FCentralDiskNumberStart;
+  FCentralInternalFileAttributes = src->FCentralInternalFileAttributes;
+  FCentralExternalFileAttributes = src->FCentralExternalFileAttributes;
+  FCentralRelativeOffsetOfLocalHeader = src->FCentralRelativeOffsetOfLocalHeader;
+  FCentralFileName = src->FCentralFileName;
+  FCentralExtraField = src->FCentralExtraField;
+  FCentralFileComment = src->FCentralFileComment;
+}
+
+WideString TLocalFile::DisplayName() const {
+  bool utf8 = ((FCommonFileHeader.GeneralPurposeBitFlag | FCentralCommonFileHeader.GeneralPurposeBitFlag) &
+               ZipFlagUtf8Name) != 0;
+  if (utf8 || IsValidUtf8(FFileName)) return Utf8ToWide(FFileName);
+  return MultiByteToWide(GetACP(), FFileName);
+}
+
+// ---------------------------------------------------------------------------
+// TLocalFiles
+
+TLocalFile& TLocalFiles::Add() {
+  FItems.push_back(std::make_unique<TLocalFile>(this));
+  return *FItems.back();
+}
+
+void TLocalFiles::Delete(int Index) {
+  GetLocalFile(Index);  // range check
+  FItems.erase(FItems.begin() + Index);
+}
+
+TLocalFile& TLocalFiles::GetLocalFile(int Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= FItems.size())
+    throw EListError("List index out of bounds (" + std::to_string(Index) + ")");
+  return *FItems[static_cast<size_t>(Index)];
+}
+
+// ---------------------------------------------------------------------------
+// TZipArchive
+
+TZipArchive::TZipArchive(TComponent* AOwner) : TComponent(AOwner), FFiles(this) {}
+
+TZipArchive::~TZipArchive() = default;
+
+void TZipArchive::LoadFromFile(const std::string& FileName) {
+  TFileStream f(FileName, fmOpenRead | fmShareDenyNone);
+  LoadFromStream(f);
+}
+
+namespace {
+
+// Where the end record is and where its central directory starts in the
+// image, or false when there is no usable end record.
+struct TDirectoryLocation {
+  size_t EndRecord = 0;
+  size_t Start = 0;
+};
+
+bool HasSignature(const RawByteString& Img, int64_t Pos, uint32_t Sig) {
+  if (Pos < 0 || static_cast<uint64_t>(Pos) + 4 > Img.size()) return false;
+  return Get32(reinterpret_cast<const uint8_t*>(Img.data()) + Pos) == Sig;
+}
+
+bool LocateDirectory(const RawByteString& Img, TDirectoryLocation& Loc) {
+  if (Img.size() < static_cast<size_t>(TEndOfCentralDir::Size)) return false;
+  const auto* d = reinterpret_cast<const uint8_t*>(Img.data());
+  // The end record sits before a comment of at most 65,535 bytes (and maybe
+  // trailing junk); take the last candidate whose directory checks out.
+  size_t last = Img.size() - TEndOfCentralDir::Size;
+  size_t first = last > 0xFFFF + 1024 ? last - (0xFFFF + 1024) : 0;
+  bool haveFallback = false;
+  TDirectoryLocation fallback;
+  for (size_t p = last + 1; p-- > first;) {
+    if (d[p] != 'P' || d[p + 1] != 'K' || d[p + 2] != 5 || d[p + 3] != 6) continue;
+    TEndOfCentralDir e = TEndOfCentralDir::FromBytes(d + p);
+    // Offsets are normally from the archive's start; when something was
+    // prepended (or the stream began inside a larger file), the directory
+    // still ends right before the end record.
+    int64_t asWritten = e.OffsetOfStartOfCentralDirectory;
+    int64_t beforeEnd = static_cast<int64_t>(p) - static_cast<int64_t>(e.SizeOfTheCentralDirectory);
+    TDirectoryLocation loc;
+    loc.EndRecord = p;
+    if (e.TotalNumberOfEntries == 0) {
+      // An empty directory is only believed where the record ends the
+      // input, so that a signature inside a comment does not win.
+      if (p + TEndOfCentralDir::Size + e.ZipfileCommentLength == Img.size()) {
+        loc.Start = p;
+        Loc = loc;
+        return true;
+      }
+      if (!haveFallback) {
+        haveFallback = true;
+        fallback = loc;
+        fallback.Start = p;
+      }
+      continue;
+    }
+    if (HasSignature(Img, asWritten, ZipCentralFileHeaderSignature)) {
+      loc.Start = static_cast<size_t>(asWritten);
+      Loc = loc;
+      return true;
+    }
+    if (HasSignature(Img, beforeEnd, ZipCentralFileHeaderSignature)) {
+      loc.Start = static_cast<size_t>(beforeEnd);
+      Loc = loc;
+      return true;
+    }
+    if (!haveFallback) {
+      haveFallback = true;
+      fallback = loc;
+      fallback.Start = asWritten >= 0 && static_cast<uint64_t>(asWritten) <= Img.size() ? static_cast<size_t>(asWritten)
+                                                                                        : Img.size();
+    }
+  }
+  if (haveFallback) Loc = fallback;
+  return haveFallback;
+}
+
+}  // namespace
+
+void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
+  FFiles.Clear();
+  FNameIndex.clear();
+  FEndOfCentralDirectory = TEndOfCentralDir();
+  FZipFileComment.clear();
+  FImage.reset();
+
+  auto image = std::make_shared<RawByteString>(ZipFileStream.ReadBytes(ZipFileStream.Remaining()));
+  FImage = image;
+  TDirectoryLocation loc;
+  if (!LocateDirectory(*image, loc)) return;
+  const auto* d = reinterpret_cast<const uint8_t*>(image->data());
+  FEndOfCentralDirectory = TEndOfCentralDir::FromBytes(d + loc.EndRecord);
+  size_t commentStart = loc.EndRecord + TEndOfCentralDir::Size;
+  FZipFileComment = image->substr(commentStart, FEndOfCentralDirectory.ZipfileCommentLength);
+  // Local header offsets shift by the same amount the directory did.
+  int64_t bias = static_cast<int64_t>(loc.Start) -
+                 static_cast<int64_t>(FEndOfCentralDirectory.OffsetOfStartOfCentralDirectory);
+  if (FEndOfCentralDirectory.TotalNumberOfEntries == 0) bias = 0;
+
+  TCustomMemoryStream s(image->data(), image->size());
+  s.SetPosition(static_cast<int64_t>(loc.Start));
+  // Names and extra fields copied from local headers may not add up to more
+  // than the image: distinct members never share header bytes, so more means
+  // overlapping, hostile headers multiplying memory.
+  int64_t headerBudget = static_cast<int64_t>(image->size());
+  for (int i = 0; i < FEndOfCentralDirectory.TotalNumberOfEntries; ++i) {
+    uint8_t sigBytes[4] = {};
+    s.Read(sigBytes, 4);
+    if (Get32(sigBytes) != ZipCentralFileHeaderSignature) continue;
+    TLocalFile& f = FFiles.Add();
+    f.FCentralFileHeaderSignature = ZipCentralFileHeaderSignature;
+    try {
+      f.LoadCentralDirectoryFromStream(s);
+    } catch (const EReadError&) {
+      // The directory is cut off: keep the complete entries before it.
+      FFiles.Delete(FFiles.Count() - 1);
+      break;
+    }
+    int64_t saved = s.Position();
+    int64_t local = static_cast<int64_t>(f.FCentralRelativeOffsetOfLocalHeader) + bias;
+    if (HasSignature(*image, local, ZipLocalFileHeaderSignature) &&
+        static_cast<uint64_t>(local) + 4 + TCommonFileHeader::Size <= image->size()) {
+      TCommonFileHeader peek = TCommonFileHeader::FromBytes(d + local + 4);
+      int64_t cost = int64_t{peek.FilenameLength} + peek.ExtraFieldLength;
+      if (cost > headerBudget) {
+        s.SetPosition(saved);
+        continue;
+      }
+      headerBudget -= cost;
+      s.SetPosition(local + 4);
+      try {
+        f.LoadFile(s, image);
+        f.FLocalFileHeaderSignature = ZipLocalFileHeaderSignature;
+      } catch (const EReadError&) {
+        // Header cut off: the member keeps its central fields only.
+      }
+    }
+    s.SetPosition(saved);
+  }
+  BuildNameIndex();
+}
+
+void TZipArchive::BuildNameIndex() {
+  FNameIndex.clear();
+  FNameIndex.reserve(static_cast<size_t>(FFiles.Count()));
+  for (int i = 0; i < FFiles.Count(); ++i) {
+    const RawByteString& name = FFiles.GetLocalFile(i).FileName();
+    if (!name.empty()) FNameIndex.emplace(FoldAsciiCase(name), i);  // the first of equal names wins
+  }
+}
+
+void TZipArchive::GetFileNames(std::vector<RawByteString>& lstFiles) const {
+  for (int i = 0; i < FFiles.Count(); ++i) lstFiles.push_back(FFiles.GetLocalFile(i).FileName());
+}
+
+void TZipArchive::GetFileNames(TWideStrings& lstFiles) const {
+  for (int i = 0; i < FFiles.Count(); ++i) lstFiles.Add(FFiles.GetLocalFile(i).DisplayName());
+}
+
+int TZipArchive::GetIndexByFileName(std::string_view AFileName) const {
+  if (AFileName.empty()) return -1;
+  auto it = FNameIndex.find(FoldAsciiCase(AFileName));
+  return it == FNameIndex.end() ? -1 : it->second;
+}
+
+int TZipArchive::GetIndexByFileName(const WideString& AFileName) const {
+  int i = GetIndexByFileName(WideToUtf8(AFileName));
+  if (i >= 0) return i;
+  bool ascii = std::all_of(AFileName.begin(), AFileName.end(), [](char16_t c) { return c < 0x80; });
+  return ascii ? -1 : GetIndexByFileName(WideToMultiByte(GetACP(), AFileName));
+}
+
+RawByteString TZipArchive::GetUncompressed(int Index) const {
+  if (Index < 0 || Index >= FFiles.Count()) throw Exception("Index out of range.");
+  const TLocalFile& f = FFiles.GetLocalFile(Index);
+  const TCommonFileHeader& local = f.FCommonFileHeader;
+  const TCommonFileHeader& central = f.FCentralCommonFileHeader;
+  const TCommonFileHeader& h = f.FHeaderRead ? local : central;
+  const std::string& name = f.FHeaderRead ? f.FFileName : f.FCentralFileName;
+  uint32_t declared = local.UncompressedSize != 0 ? local.UncompressedSize : central.UncompressedSize;
+  std::string_view data = f.CompressedData();
+  if (declared == 0 && data.empty()) return {};
+
+  if ((local.GeneralPurposeBitFlag | central.GeneralPurposeBitFlag) & ZipFlagEncrypted)
+    throw EZipFileError(TZipErrorKind::zeEncrypted, Format("Member \"%s\" is encrypted.", {name}));
+  if (h.CompressionMethod != ZipMethodStored && h.CompressionMethod != ZipMethodDeflated)
+    throw EZipFileError(TZipErrorKind::zeUnsupportedMethod,
+                        Format("Member \"%s\" uses the unsupported compression method %d.",
+                               {name, std::to_string(h.CompressionMethod)}));
+  if (static_cast<int64_t>(declared) > FMaxMemberSize)
+    throw ELimitError(Format("Member \"%s\" declares %d bytes, more than the limit of %d.",
+                             {name, std::to_string(declared), std::to_string(FMaxMemberSize)}));
+
+  RawByteString out;
+  bool sizeMismatch = false;
+  if (h.CompressionMethod == ZipMethodStored) {
+    out.assign(data);
+    sizeMismatch = out.size() != declared;
+  } else if (declared > data.size() * kMaxDeflateRatio + kDeflateSlack) {
+    sizeMismatch = true;  // cannot inflate to the declared size: a short result
+  } else {
+    out.resize(declared);
+    z_stream zs{};
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EOutOfMemory("Out of memory");
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());  // sizes are 32-bit
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(declared);
+    int ret = Z_OK;
+    while (zs.avail_out > 0) {
+      ret = inflate(&zs, Z_NO_FLUSH);
+      if (ret != Z_OK) break;
+    }
+    if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR) {
+      std::string why = zs.msg ? zs.msg : "invalid deflate data";
+      inflateEnd(&zs);
+      if (ret == Z_MEM_ERROR) throw EOutOfMemory("Out of memory");
+      throw EZipFileError(TZipErrorKind::zeCorruptData,
+                          Format("Corrupt compressed data in \"%s\" (%s).", {name, why}));
+    }
+    if (zs.avail_out > 0) {
+      sizeMismatch = true;  // ended or ran out of input early
+    } else if (ret != Z_STREAM_END) {
+      // Full: one more byte means the member holds more than it declares.
+      // Trouble past the declared size is not an error in itself.
+      unsigned char probe;
+      zs.next_out = &probe;
+      zs.avail_out = 1;
+      inflate(&zs, Z_NO_FLUSH);
+      sizeMismatch = zs.avail_out == 0;
+    }
+    inflateEnd(&zs);
+  }
+  uint32_t crc = sizeMismatch ? 0 : ZipCRC32(out);
+  if (sizeMismatch || (crc != local.Crc32 && crc != central.Crc32))
+    throw EZipFileCRCError(Format("CRC Error in \"%s\".", {name}));
+  return out;
+}
+
+WideString TZipArchive::DecompressFileName(const WideString& AFileName) const {
+  int i = GetIndexByFileName(AFileName);
+  if (i < 0) return {};
+  return MultiByteToWide(GetACP(), GetUncompressed(i));
+}
+
+}  // namespace lkw

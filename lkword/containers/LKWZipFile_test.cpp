@@ -1,0 +1,400 @@
+#include "lkword/containers/LKWZipFile.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/platform/CodePages.h"
+
+namespace lkw {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDATA) + "/zip/" + name; }
+
+const std::string kHello = "Hello, zip!\nHello, zip!\nHello, zip!\n";
+
+std::string RawDeflate(const std::string& data) {
+  z_stream zs{};
+  deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, data.size()), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+// Builds archives whose structure the tests control, including lies.
+struct TEntry {
+  std::string Name;
+  std::string Data;  // uncompressed content
+  uint16_t Method = ZipMethodDeflated;
+  uint16_t Flags = 0;
+  bool DataDescriptor = false;
+  std::optional<uint32_t> DeclaredSize = std::nullopt;
+  std::optional<uint32_t> Crc = std::nullopt;
+  std::optional<std::string> Raw = std::nullopt;  // the member's bytes as written
+  std::optional<uint32_t> LocalOffset = std::nullopt;
+};
+
+void Put16(std::string& s, uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+std::string BuildZip(const std::vector<TEntry>& entries, const std::string& comment = "") {
+  std::string out, dir;
+  for (const TEntry& e : entries) {
+    std::string raw = e.Raw ? *e.Raw : (e.Method == ZipMethodStored ? e.Data : RawDeflate(e.Data));
+    uint32_t crc = e.Crc ? *e.Crc : ZipCRC32(e.Data);
+    uint32_t usize = e.DeclaredSize ? *e.DeclaredSize : static_cast<uint32_t>(e.Data.size());
+    uint32_t csize = static_cast<uint32_t>(raw.size());
+    uint16_t flags = e.Flags | (e.DataDescriptor ? ZipFlagDataDescriptor : 0);
+    uint32_t offset = static_cast<uint32_t>(out.size());
+    auto common = [&](std::string& s, bool local) {
+      bool zero = local && e.DataDescriptor;
+      Put16(s, 20);
+      Put16(s, flags);
+      Put16(s, e.Method);
+      Put32(s, 0x58B16000);
+      Put32(s, zero ? 0 : crc);
+      Put32(s, zero ? 0 : csize);
+      Put32(s, zero ? 0 : usize);
+      Put16(s, static_cast<uint32_t>(e.Name.size()));
+      Put16(s, 0);
+    };
+    Put32(out, ZipLocalFileHeaderSignature);
+    common(out, true);
+    out += e.Name + raw;
+    if (e.DataDescriptor) {
+      Put32(out, 0x08074B50);
+      Put32(out, crc);
+      Put32(out, csize);
+      Put32(out, usize);
+    }
+    Put32(dir, ZipCentralFileHeaderSignature);
+    Put16(dir, 20);
+    common(dir, false);
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put32(dir, 0);
+    Put32(dir, e.LocalOffset ? *e.LocalOffset : offset);
+    dir += e.Name;
+  }
+  uint32_t dirOffset = static_cast<uint32_t>(out.size());
+  out += dir;
+  Put32(out, ZipEndOfCentralDirSignature);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put32(out, static_cast<uint32_t>(dir.size()));
+  Put32(out, dirOffset);
+  Put16(out, static_cast<uint32_t>(comment.size()));
+  return out + comment;
+}
+
+void LoadBytes(TZipArchive& zip, const std::string& bytes) {
+  TBytesStream s(bytes);
+  zip.LoadFromStream(s);
+}
+
+template <typename E>
+E Thrown(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected exception not thrown";
+  return E(TZipErrorKind::zeCorruptData, "");
+}
+
+TEST(ZipCRC32Test, StandardCheckValueAndChaining) {
+  EXPECT_EQ(ZipCRC32("123456789"), 0xCBF43926u);
+  EXPECT_EQ(ZipCRC32(""), 0u);
+  EXPECT_EQ(ZipCRC32("6789", ZipCRC32("12345")), 0xCBF43926u);
+}
+
+TEST(ZipArchiveTest, ReadsArchivesWrittenByAnotherTool) {
+  TZipArchive zip;
+  zip.LoadFromFile(TestFile("mixed.zip"));
+  std::vector<RawByteString> names;
+  zip.GetFileNames(names);
+  const std::string russian = "\xD1\x80\xD1\x83\xD1\x81/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
+  EXPECT_EQ(names, (std::vector<RawByteString>{"hello.txt", "word/document.xml", "empty.txt", "dir/", russian}));
+  EXPECT_EQ(zip.GetUncompressed(0), kHello);  // stored
+  std::string xml = zip.GetUncompressed(zip.GetIndexByFileName("word/document.xml"));
+  EXPECT_EQ(xml.size(), 4651u);
+  EXPECT_EQ(xml.substr(xml.size() - 7), "</doc>\n");
+  EXPECT_EQ(zip.GetUncompressed(2), "");  // deflated, empty
+  EXPECT_EQ(zip.GetUncompressed(3), "");  // directory
+  EXPECT_EQ(zip.GetUncompressed(4), "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+  // The wide overloads speak UTF-16.
+  EXPECT_EQ(zip.GetIndexByFileName(Utf8ToWide(russian)), 4);
+  TWideStrings wide;
+  zip.GetFileNames(wide);
+  ASSERT_EQ(wide.Count(), 5);
+  EXPECT_EQ(wide[4], Utf8ToWide(russian));
+  EXPECT_TRUE(zip.Files()[0].HeaderRead());
+  EXPECT_EQ(zip.Files()[1].CentralCommonFileHeader().CompressionMethod, ZipMethodDeflated);
+}
+
+TEST(ZipArchiveTest, FindsTheEndRecordBehindCommentsAndStrayBytes) {
+  TZipArchive zip;
+  zip.LoadFromFile(TestFile("comment.zip"));
+  EXPECT_EQ(zip.ZipFileComment(), "made for the zip reader tests");
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), kHello);
+
+  // Junk after the end record, and junk in front (offsets not adjusted).
+  std::string bytes = ReadFileBytes(TestFile("comment.zip"));
+  LoadBytes(zip, bytes + std::string(300, 'x'));
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), kHello);
+  zip.LoadFromFile(TestFile("prefixed.zip"));
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), kHello);
+
+  // A comment that itself holds an end-record signature does not mislead.
+  std::string fake = "PK\x05\x06" + std::string(18, '\0');
+  LoadBytes(zip, BuildZip({{"a.txt", "alpha"}}, "note " + fake + " end"));
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), "alpha");
+  EXPECT_EQ(zip.ZipFileComment(), "note " + fake + " end");
+
+  // A stream positioned after some header of its own.
+  TBytesStream s("HEADER" + BuildZip({{"b.txt", "beta"}}));
+  s.SetPosition(6);
+  zip.LoadFromStream(s);
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), "beta");
+}
+
+TEST(ZipArchiveTest, DataDescriptorMembersUseTheCentralSizesAndCrc) {
+  TZipArchive zip;
+  zip.LoadFromFile(TestFile("datadesc.zip"));
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Files()[0].CommonFileHeader().CompressedSize, 0u);
+  EXPECT_EQ(zip.GetUncompressed(0), kHello);  // deflated
+  EXPECT_EQ(zip.GetUncompressed(1), kHello);  // stored
+}
+
+TEST(ZipArchiveTest, NameLookupFoldsOnlyAsciiCase) {
+  TZipArchive zip;
+  LoadBytes(zip, BuildZip({{"Word/Document.xml", "first"}, {"word/document.XML", "second"}, {"dir/x.txt", "x"}}));
+  EXPECT_EQ(zip.GetIndexByFileName("WORD/DOCUMENT.XML"), 0);  // the first of equal names wins
+  EXPECT_EQ(zip.GetIndexByFileName(u"word/document.xml"), 0);
+  EXPECT_EQ(zip.GetIndexByFileName("dir\\x.txt"), -1);
+  EXPECT_EQ(zip.GetIndexByFileName("x.txt"), -1);
+  EXPECT_EQ(zip.GetIndexByFileName(""), -1);
+  EXPECT_EQ(zip.DecompressFileName(u"DIR/X.TXT"), u"x");
+  EXPECT_EQ(zip.DecompressFileName(u"missing.txt"), u"");
+}
+
+TEST(ZipArchiveTest, RefusedMembersRaiseErrorsNamingThem) {
+  TZipArchive zip;
+  zip.LoadFromFile(TestFile("encrypted.zip"));
+  ASSERT_EQ(zip.Count(), 1);
+  auto enc = Thrown<EZipFileError>([&] { zip.GetUncompressed(0); });
+  EXPECT_EQ(enc.Kind(), TZipErrorKind::zeEncrypted);
+  EXPECT_STREQ(enc.what(), "Member \"secret.txt\" is encrypted.");
+
+  zip.LoadFromFile(TestFile("bzip2.zip"));
+  auto method = Thrown<EZipFileError>([&] { zip.GetUncompressed(0); });
+  EXPECT_EQ(method.Kind(), TZipErrorKind::zeUnsupportedMethod);
+  EXPECT_NE(std::string(method.what()).find("\"hello.txt\""), std::string::npos);
+
+  zip.LoadFromFile(TestFile("crc-bad.zip"));
+  try {
+    zip.GetUncompressed(0);
+    FAIL() << "no CRC error";
+  } catch (const EZipFileCRCError& e) {
+    EXPECT_STREQ(e.what(), "CRC Error in \"hello.txt\".");
+  }
+
+  for (int bad : {-1, 1}) {
+    try {
+      zip.GetUncompressed(bad);
+      FAIL() << "no error for index " << bad;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "Index out of range.");
+    }
+  }
+
+  // Deflate data that is not deflate data.
+  LoadBytes(zip, BuildZip({{.Name = "bad.xml", .Data = "whatever", .Raw = std::string("\xff\xff\xff\xff", 4)}}));
+  EXPECT_EQ(Thrown<EZipFileError>([&] { zip.GetUncompressed(0); }).Kind(), TZipErrorKind::zeCorruptData);
+}
+
+TEST(ZipArchiveTest, MethodDecidesBetweenStoredAndDeflated) {
+  // Find data that deflates to exactly its own length: a reader that chose
+  // by comparing sizes would hand back the deflate stream.
+  std::mt19937 rng(5);
+  std::string data;
+  std::string packed;
+  for (int zeros = 0; zeros < 400 && (packed.empty() || packed.size() != data.size()); ++zeros) {
+    data.assign(static_cast<size_t>(zeros), 'a');
+    rng.seed(5);
+    for (int i = 0; i < 300; ++i) data += static_cast<char>(rng() % 256);
+    packed = RawDeflate(data);
+  }
+  ASSERT_EQ(packed.size(), data.size());
+  TZipArchive zip;
+  LoadBytes(zip, BuildZip({{.Name = "same-size.bin", .Data = data}}));
+  EXPECT_EQ(zip.GetUncompressed(0), data);
+
+  // A stored member whose declared size disagrees with its bytes fails.
+  LoadBytes(zip, BuildZip({{.Name = "s.txt", .Data = "stored", .Method = ZipMethodStored, .DeclaredSize = 9}}));
+  EXPECT_THROW(zip.GetUncompressed(0), EZipFileCRCError);
+}
+
+TEST(ZipArchiveTest, DeclaredSizesCannotForceLargeAllocations) {
+  std::string zeros(10 << 20, '\0');
+  TZipArchive zip;
+  // A bomb declaring less than it holds fails the CRC test rather than
+  // inflating past the declared size.
+  LoadBytes(zip, BuildZip({{.Name = "bomb", .Data = zeros, .DeclaredSize = 1000, .Crc = ZipCRC32(zeros.substr(0, 1000))}}));
+  EXPECT_THROW(zip.GetUncompressed(0), EZipFileCRCError);
+
+  // Honest but over the limit: refused before any inflation.
+  LoadBytes(zip, BuildZip({{.Name = "big", .Data = zeros}}));
+  zip.SetMaxMemberSize(1 << 20);
+  try {
+    zip.GetUncompressed(0);
+    FAIL() << "no limit error";
+  } catch (const ELimitError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"big\""), std::string::npos);
+  }
+  zip.SetMaxMemberSize(ZipDefaultMaxMemberSize);
+  EXPECT_EQ(zip.GetUncompressed(0).size(), zeros.size());
+
+  // Declaring far more than a few bytes can inflate to is a short result,
+  // found without allocating the declared size.
+  LoadBytes(zip, BuildZip({{.Name = "liar", .Data = "tiny", .DeclaredSize = 0xFFFFFFF0u}}));
+  EXPECT_THROW(zip.GetUncompressed(0), ELimitError);  // over the default limit
+  zip.SetMaxMemberSize(int64_t{1} << 40);
+  EXPECT_THROW(zip.GetUncompressed(0), EZipFileCRCError);
+}
+
+TEST(ZipArchiveTest, DamagedArchivesLoadWhatTheyCan) {
+  std::string good = ReadFileBytes(TestFile("mixed.zip"));
+  TZipArchive zip;
+  // Every truncation: never a crash; members either extract or raise.
+  for (size_t len = 0; len <= good.size(); ++len) {
+    LoadBytes(zip, good.substr(0, len));
+    for (int i = 0; i < zip.Count(); ++i) {
+      try {
+        zip.GetUncompressed(i);
+      } catch (const Exception&) {
+      }
+    }
+  }
+  // A local header offset outside the file: the member keeps its central
+  // fields only and cannot be found by name.
+  LoadBytes(zip, BuildZip({{.Name = "a.txt", .Data = "a", .LocalOffset = 0x7FFFFFF0u}, {"b.txt", "b"}}));
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_FALSE(zip.Files()[0].HeaderRead());
+  EXPECT_EQ(zip.Files()[0].FileName(), "");
+  EXPECT_EQ(zip.Files()[0].CentralFileName(), "a.txt");
+  EXPECT_EQ(zip.GetIndexByFileName("a.txt"), -1);
+  EXPECT_THROW(zip.GetUncompressed(0), EZipFileCRCError);
+  EXPECT_EQ(zip.GetUncompressed(1), "b");
+
+  // A central entry whose name runs past the end of the file ends the
+  // directory; the entries before it stay.
+  std::string bytes = BuildZip({{"one.txt", "1"}, {"two.txt", "2"}});
+  size_t second = bytes.rfind("PK\x01\x02");
+  bytes[second + 28] = '\xff';  // file name length
+  bytes[second + 29] = '\xff';
+  LoadBytes(zip, bytes);
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), "1");
+
+  // An end record claiming entries that are not there.
+  bytes = BuildZip({{"one.txt", "1"}});
+  bytes[bytes.size() - 12] = '\x50';  // TotalNumberOfEntries = 80
+  LoadBytes(zip, bytes);
+  EXPECT_EQ(zip.Count(), 1);
+
+  // No end record at all: an empty archive, no error.
+  LoadBytes(zip, "not a zip archive at all");
+  EXPECT_EQ(zip.Count(), 0);
+}
+
+TEST(ZipArchiveTest, OverlappingLocalHeadersCannotMultiplyMemory) {
+  // Thousands of directory entries share one local header with a 60 KB name.
+  std::string longName(60000, 'n');
+  std::vector<TEntry> entries;
+  entries.push_back({longName, "x"});
+  for (int i = 0; i < 3000; ++i) entries.push_back({.Name = "e", .Data = "x", .LocalOffset = 0});
+  std::string bytes = BuildZip(entries);
+  TZipArchive zip;
+  LoadBytes(zip, bytes);
+  ASSERT_EQ(zip.Count(), 3001);
+  size_t copied = 0;
+  for (int i = 0; i < zip.Count(); ++i) copied += zip.Files()[i].FileName().size();
+  EXPECT_LE(copied, bytes.size());
+  EXPECT_EQ(zip.GetUncompressed(0), "x");
+}
+
+TEST(ZipArchiveTest, MembersOutliveTheStreamAndSurviveAssign) {
+  TZipArchive zip;
+  {
+    TBytesStream s(BuildZip({{"a.txt", "alpha"}, {"b.txt", "beta"}}));
+    zip.LoadFromStream(s);
+  }
+  TLocalFile copy;
+  copy.Assign(zip.Files()[1]);
+  zip.Files().SetLocalFile(0, zip.Files()[1]);
+  EXPECT_EQ(zip.GetUncompressed(0), "beta");
+  zip.LoadFromFile(TestFile("comment.zip"));  // the old image goes; the copy keeps its own reference
+  EXPECT_EQ(copy.FileName(), "b.txt");
+  EXPECT_EQ(copy.CompressedData(), RawDeflate("beta"));
+  EXPECT_THROW(copy.Assign(zip), EConvertError);
+}
+
+// Every member of every package in the shared corpus lists and extracts with
+// a matching CRC (checked by GetUncompressed) and its declared size.
+TEST(ZipArchiveTest, ExtractsEveryMemberOfTheCorpusPackages) {
+  fs::path shared = fs::path(LKWORD_TESTDATA) / ".." / ".." / "shared";
+  if (!fs::exists(shared / "corpus")) GTEST_SKIP() << "shared corpus not present";
+  int archives = 0, members = 0;
+  for (const char* dir : {"corpus", "corpus-public"}) {
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(shared / dir, ec)) {
+      std::string ext = e.path().extension().string();
+      if (ext != ".docx" && ext != ".odt" && ext != ".ods" && ext != ".odp" && ext != ".epub") continue;
+      if (e.path().filename().string().find("Encrypted") != std::string::npos) continue;
+      TZipArchive zip;
+      zip.LoadFromFile(e.path().string());
+      ASSERT_GT(zip.Count(), 0) << e.path();
+      ++archives;
+      for (int i = 0; i < zip.Count(); ++i, ++members) {
+        SCOPED_TRACE(e.path().string() + " " + zip.Files()[i].FileName());
+        EXPECT_EQ(zip.GetUncompressed(i).size(), zip.Files()[i].CentralCommonFileHeader().UncompressedSize);
+      }
+    }
+  }
+  EXPECT_GT(archives, 40);
+  EXPECT_GT(members, 500);
+}
+
+}  // namespace
+}  // namespace lkw
