@@ -1,0 +1,973 @@
+#include "lkword/containers/LKWXML.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "lkword/containers/LKWUtils.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+char16_t AsciiLower(char16_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+// Widens UTF-8 onto Out; pure ASCII (the bulk of markup) skips the decoder.
+void AppendUtf8(WideString& Out, const char* P, size_t N) {
+  size_t ascii = 0;
+  while (ascii < N && static_cast<uint8_t>(P[ascii]) < 0x80) ++ascii;
+  size_t old = Out.size();
+  Out.resize(old + ascii);
+  char16_t* d = Out.data() + old;
+  for (size_t i = 0; i < ascii; ++i) d[i] = static_cast<uint8_t>(P[i]);
+  if (ascii < N) Out += Utf8ToWide(std::string_view(P + ascii, N - ascii));
+}
+
+WideString Utf8(const char* P, size_t N) {
+  WideString s;
+  AppendUtf8(s, P, N);
+  return s;
+}
+
+// Depth-first pre-order search without recursion.
+template <typename Pred>
+TLKXMLItem* FindPreOrder(TLKXMLItem* Start, Pred pred) {
+  if (!Start) return nullptr;
+  std::vector<std::pair<TLKXMLItem*, int>> stack;
+  if (pred(*Start)) return Start;
+  stack.emplace_back(Start, 0);
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next >= node->Items().Count()) {
+      stack.pop_back();
+      continue;
+    }
+    TLKXMLItem* child = node->Items()[next++];
+    if (pred(*child)) return child;
+    if (child->Items().Count() > 0) stack.emplace_back(child, 0);
+  }
+  return nullptr;
+}
+
+// Calls F(name, value) for each name=value pair of a raw attribute text until
+// F returns false. Pairs without "=" are skipped.
+template <typename F>
+void ForEachAttribute(std::u16string_view s, F f) {
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    while (i < n && IsBlank(s[i])) ++i;
+    size_t nameStart = i;
+    while (i < n && !IsBlank(s[i]) && s[i] != '=' && s[i] != '/' && s[i] != '"' && s[i] != '\'') ++i;
+    std::u16string_view name = s.substr(nameStart, i - nameStart);
+    if (name.empty()) {
+      if (i < n) ++i;  // a stray character
+      continue;
+    }
+    size_t j = i;
+    while (j < n && IsBlank(s[j])) ++j;
+    if (j >= n || s[j] != '=') continue;  // a name without a value
+    ++j;
+    while (j < n && IsBlank(s[j])) ++j;
+    std::u16string_view value;
+    if (j < n && (s[j] == '"' || s[j] == '\'')) {
+      char16_t q = s[j++];
+      size_t close = s.find(q, j);
+      if (close == std::u16string_view::npos) close = n;
+      value = s.substr(j, close - j);
+      i = close < n ? close + 1 : n;
+    } else {
+      size_t start = j;
+      while (j < n && !IsBlank(s[j])) ++j;
+      value = s.substr(start, j - start);
+      i = j;
+    }
+    if (!f(name, value)) return;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Entities
+
+struct TEntity {
+  const char* Name;
+  uint16_t Code;
+};
+
+// The HTML 4 named entities beyond Latin-1, the XML ones, and two oddities
+// (car, ret) that documents of the original readers used for line breaks.
+constexpr TEntity kEntities[] = {
+    {"AElig", 198},    {"Aacute", 193},  {"Acirc", 194},   {"Agrave", 192},   {"Alpha", 913},   {"Aring", 197},
+    {"Atilde", 195},   {"Auml", 196},    {"Beta", 914},    {"Ccedil", 199},   {"Chi", 935},     {"Dagger", 8225},
+    {"Delta", 916},    {"ETH", 208},     {"Eacute", 201},  {"Ecirc", 202},    {"Egrave", 200},  {"Epsilon", 917},
+    {"Eta", 919},      {"Euml", 203},    {"Gamma", 915},   {"Iacute", 205},   {"Icirc", 206},   {"Igrave", 204},
+    {"Iota", 921},     {"Iuml", 207},    {"Kappa", 922},   {"Lambda", 923},   {"Mu", 924},      {"Ntilde", 209},
+    {"Nu", 925},       {"OElig", 338},   {"Oacute", 211},  {"Ocirc", 212},    {"Ograve", 210},  {"Omega", 937},
+    {"Omicron", 927},  {"Oslash", 216},  {"Otilde", 213},  {"Ouml", 214},     {"Phi", 934},     {"Pi", 928},
+    {"Prime", 8243},   {"Psi", 936},     {"Rho", 929},     {"Scaron", 352},   {"Sigma", 931},   {"THORN", 222},
+    {"Tau", 932},      {"Theta", 920},   {"Uacute", 218},  {"Ucirc", 219},    {"Ugrave", 217},  {"Upsilon", 933},
+    {"Uuml", 220},     {"Xi", 926},      {"Yacute", 221},  {"Yuml", 376},     {"Zeta", 918},    {"aacute", 225},
+    {"acirc", 226},    {"acute", 180},   {"aelig", 230},   {"agrave", 224},   {"alefsym", 8501}, {"alpha", 945},
+    {"amp", 38},       {"and", 8743},    {"ang", 8736},    {"apos", 39},      {"aring", 229},   {"asymp", 8776},
+    {"atilde", 227},   {"auml", 228},    {"bdquo", 8222},  {"beta", 946},     {"brvbar", 166},  {"bull", 8226},
+    {"cap", 8745},     {"car", 10},      {"ccedil", 231},  {"cedil", 184},    {"cent", 162},    {"chi", 967},
+    {"circ", 710},     {"clubs", 9827},  {"cong", 8773},   {"copy", 169},     {"crarr", 8629},  {"cup", 8746},
+    {"curren", 164},   {"dArr", 8659},   {"dagger", 8224}, {"darr", 8595},    {"deg", 176},     {"delta", 948},
+    {"diams", 9830},   {"divide", 247},  {"eacute", 233},  {"ecirc", 234},    {"egrave", 232},  {"empty", 8709},
+    {"emsp", 8195},    {"ensp", 8194},   {"epsilon", 949}, {"equiv", 8801},   {"eta", 951},     {"eth", 240},
+    {"euml", 235},     {"euro", 8364},   {"exist", 8707},  {"fnof", 402},     {"forall", 8704}, {"frac12", 189},
+    {"frac14", 188},   {"frac34", 190},  {"frasl", 8260},  {"gamma", 947},    {"ge", 8805},     {"gt", 62},
+    {"hArr", 8660},    {"harr", 8596},   {"hearts", 9829}, {"hellip", 8230},  {"iacute", 237},  {"icirc", 238},
+    {"iexcl", 161},    {"igrave", 236},  {"image", 8465},  {"infin", 8734},   {"int", 8747},    {"iota", 953},
+    {"iquest", 191},   {"isin", 8712},   {"iuml", 239},    {"kappa", 954},    {"lArr", 8656},   {"lambda", 955},
+    {"lang", 9001},    {"laquo", 171},   {"larr", 8592},   {"lceil", 8968},   {"ldquo", 8220},  {"le", 8804},
+    {"lfloor", 8970},  {"lowast", 8727}, {"loz", 9674},    {"lrm", 8206},     {"lsaquo", 8249}, {"lsquo", 8216},
+    {"lt", 60},        {"macr", 175},    {"mdash", 8212},  {"micro", 181},    {"middot", 183},  {"minus", 8722},
+    {"mu", 956},       {"nabla", 8711},  {"nbsp", 160},    {"ndash", 8211},   {"ne", 8800},     {"ni", 8715},
+    {"not", 172},      {"notin", 8713},  {"nsub", 8836},   {"ntilde", 241},   {"nu", 957},      {"oacute", 243},
+    {"ocirc", 244},    {"oelig", 339},   {"ograve", 242},  {"oline", 8254},   {"omega", 969},   {"omicron", 959},
+    {"oplus", 8853},   {"or", 8744},     {"ordf", 170},    {"ordm", 186},     {"oslash", 248},  {"otilde", 245},
+    {"otimes", 8855},  {"ouml", 246},    {"para", 182},    {"part", 8706},    {"permil", 8240}, {"perp", 8869},
+    {"phi", 966},      {"pi", 960},      {"piv", 982},     {"plusmn", 177},   {"pound", 163},   {"prime", 8242},
+    {"prod", 8719},    {"prop", 8733},   {"psi", 968},     {"quot", 34},      {"rArr", 8658},   {"radic", 8730},
+    {"rang", 9002},    {"raquo", 187},   {"rarr", 8594},   {"rceil", 8969},   {"rdquo", 8221},  {"real", 8476},
+    {"reg", 174},      {"ret", 13},      {"rfloor", 8971}, {"rho", 961},      {"rlm", 8207},    {"rsaquo", 8250},
+    {"rsquo", 8217},   {"sbquo", 8218},  {"scaron", 353},  {"sdot", 8901},    {"sect", 167},    {"shy", 173},
+    {"sigma", 963},    {"sigmaf", 962},  {"sim", 8764},    {"spades", 9824},  {"sub", 8834},    {"sube", 8838},
+    {"sum", 8721},     {"sup", 8835},    {"sup1", 185},    {"sup2", 178},     {"sup3", 179},    {"supe", 8839},
+    {"szlig", 223},    {"tau", 964},     {"there4", 8756}, {"theta", 952},    {"thetasym", 977}, {"thinsp", 8201},
+    {"thorn", 254},    {"tilde", 732},   {"times", 215},   {"trade", 8482},   {"uArr", 8657},   {"uacute", 250},
+    {"uarr", 8593},    {"ucirc", 251},   {"ugrave", 249},  {"uml", 168},      {"upsih", 978},   {"upsilon", 965},
+    {"uuml", 252},     {"weierp", 8472}, {"xi", 958},      {"yacute", 253},   {"yen", 165},     {"yuml", 255},
+    {"zeta", 950},     {"zwj", 8205},    {"zwnj", 8204},
+};
+
+// Names also taken without ";", even as the prefix of a longer run of
+// letters ("&ltb" is "<b"), as documents written for older readers expect.
+constexpr const char* kLegacyNames[] = {"brvbar", "plusmn", "trade", "nbsp", "copy", "quot", "apos", "para",
+                                        "amp",    "deg",    "car",   "ret",  "lt",   "gt"};
+
+int CompareName(std::u16string_view a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    if (a[i] != static_cast<unsigned char>(b[i])) return a[i] < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  }
+  if (i == a.size() && !b[i]) return 0;
+  return i == a.size() ? -1 : 1;
+}
+
+int LookupEntity(std::u16string_view name) {
+  static const auto sorted = [] {
+    std::array<TEntity, std::size(kEntities)> a;
+    std::copy(std::begin(kEntities), std::end(kEntities), a.begin());
+    std::sort(a.begin(), a.end(), [](const TEntity& x, const TEntity& y) { return std::strcmp(x.Name, y.Name) < 0; });
+    return a;
+  }();
+  size_t lo = 0, hi = sorted.size();
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    int c = CompareName(name, sorted[mid].Name);
+    if (c == 0) return sorted[mid].Code;
+    if (c < 0)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return -1;
+}
+
+bool IsAsciiAlnum(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Decodes the reference at S[I] == '&'; on success appends the character and
+// returns the length consumed, else 0.
+size_t DecodeEntity(WideString& Out, std::u16string_view S, size_t I) {
+  size_t n = S.size();
+  size_t j = I + 1;
+  if (j < n && S[j] == '#') {
+    ++j;
+    bool hex = j < n && (S[j] == 'x' || S[j] == 'X');
+    if (hex) ++j;
+    size_t start = j;
+    uint32_t code = 0;
+    bool tooBig = false;
+    while (j < n) {
+      char16_t c = S[j];
+      int d;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        break;
+      code = code * (hex ? 16 : 10) + static_cast<uint32_t>(d);
+      if (code > 0x10FFFF) {
+        tooBig = true;
+        code = 0x110000;  // keep consuming digits without overflow
+      }
+      ++j;
+    }
+    if (j == start) return 0;
+    if (j < n && S[j] == ';') ++j;
+    if (tooBig || code == 0) code = 0xFFFD;
+    AppendCodePoint(Out, code);  // surrogates become U+FFFD
+    return j - I;
+  }
+  size_t start = j;
+  while (j < n && IsAsciiAlnum(S[j])) ++j;
+  if (j == start) return 0;
+  std::u16string_view name = S.substr(start, j - start);
+  if (j < n && S[j] == ';') {
+    int code = LookupEntity(name);
+    if (code >= 0) {
+      Out.push_back(static_cast<char16_t>(code));
+      return j + 1 - I;
+    }
+  }
+  for (const char* legacy : kLegacyNames) {
+    size_t len = std::strlen(legacy);
+    if (len <= name.size() && CompareName(name.substr(0, len), legacy) == 0) {
+      Out.push_back(static_cast<char16_t>(LookupEntity(name.substr(0, len))));
+      size_t used = 1 + len;
+      if (len == name.size() && j < n && S[j] == ';') ++used;
+      return used;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+void AppendHTMLChars(WideString& Out, std::u16string_view S) {
+  size_t i = 0, n = S.size();
+  while (i < n) {
+    size_t amp = S.find(u'&', i);
+    if (amp == std::u16string_view::npos) {
+      Out.append(S.substr(i));
+      return;
+    }
+    Out.append(S.substr(i, amp - i));
+    size_t used = DecodeEntity(Out, S, amp);
+    if (used == 0) {
+      Out.push_back(u'&');
+      used = 1;
+    }
+    i = amp + used;
+  }
+}
+
+void ReplaceHTMLChars(WideString& S) {
+  if (S.find(u'&') == WideString::npos) return;
+  WideString out;
+  out.reserve(S.size());
+  AppendHTMLChars(out, S);
+  S.swap(out);
+}
+
+bool SameStrings(bool CaseSensitive, std::u16string_view S1, std::u16string_view S2) {
+  if (S1.size() != S2.size()) return false;
+  if (CaseSensitive) return S1 == S2;
+  for (size_t i = 0; i < S1.size(); ++i)
+    if (AsciiLower(S1[i]) != AsciiLower(S2[i])) return false;
+  return true;
+}
+
+TDateTime XMLStringToDateTime(const WideString& S) {
+  if (S.empty()) return 0;
+  bool ok = true;
+  auto num = [&](size_t pos, size_t len) {
+    int v = 0;
+    if (pos + len > S.size()) {
+      ok = false;
+      return 0;
+    }
+    for (size_t i = pos; i < pos + len; ++i) {
+      if (S[i] < '0' || S[i] > '9') {
+        ok = false;
+        return 0;
+      }
+      v = v * 10 + (S[i] - '0');
+    }
+    return v;
+  };
+  int year = num(0, 4), month = num(5, 2), day = num(8, 2);
+  int hour = num(11, 2), minute = num(14, 2), second = num(17, 2);
+  TDateTime date = 0, time = 0;
+  if (!ok || !TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time)) return 0;
+  return date + time;
+}
+
+// ---------------------------------------------------------------------------
+// Nodes
+
+TLKXMLItems::~TLKXMLItems() { Clear(); }
+
+TLKXMLItem* TLKXMLItems::AddItem(TLKXMLItem* ParentItem) {
+  auto item = std::make_unique<TLKXMLItem>(ParentItem);
+  item->FLevel = ParentItem ? ParentItem->FLevel + 1 : 0;
+  FList.push_back(std::move(item));
+  return FList.back().get();
+}
+
+void TLKXMLItems::Clear() {
+  // Subtrees can be as deep as the input is long: free them from a work list
+  // instead of recursing through destructors.
+  std::vector<std::unique_ptr<TLKXMLItem>> work;
+  work.swap(FList);
+  while (!work.empty()) {
+    std::unique_ptr<TLKXMLItem> node = std::move(work.back());
+    work.pop_back();
+    node->FParentItem = nullptr;  // its parent is going too: no detaching
+    for (auto& child : node->FItems.FList) work.push_back(std::move(child));
+    node->FItems.FList.clear();
+  }
+}
+
+TLKXMLItem* TLKXMLItems::Items(int Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= FList.size())
+    throw EListError("List index out of bounds (" + std::to_string(Index) + ")");
+  return FList[static_cast<size_t>(Index)].get();
+}
+
+int TLKXMLItems::IndexOf(const TLKXMLItem* Item) const {
+  for (size_t i = FList.size(); i-- > 0;)
+    if (FList[i].get() == Item) return static_cast<int>(i);
+  return -1;
+}
+
+void TLKXMLItems::Detach(TLKXMLItem* Item) {
+  // Nodes are usually freed right after being closed, at the end of the list.
+  for (size_t i = FList.size(); i-- > 0;) {
+    if (FList[i].get() == Item) {
+      FList[i].release();
+      FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
+}
+
+TLKXMLItem::~TLKXMLItem() {
+  FItems.Clear();
+  if (FParentItem) FParentItem->FItems.Detach(this);
+}
+
+TLKXMLItem* TLKXMLItem::GetChild(std::u16string_view XMLTag, bool) {
+  return FindPreOrder(this, [&](const TLKXMLItem& n) { return n.FTagName == XMLTag; });
+}
+
+WideString TLKXMLItem::GetTagXMLValue() const {
+  if (FValue.empty() || FValue[0] != u'"') return FValue;
+  size_t end = FValue.size();
+  while (end > 0 && (IsBlank(FValue[end - 1]) || FValue[end - 1] == u'"')) --end;
+  return end > 0 ? FValue.substr(1, end - 1) : WideString();
+}
+
+WideString TLKXMLItem::GetTagValue() const {
+  WideString v = GetTagXMLValue();
+  if (!v.empty()) ReplaceHTMLChars(v);
+  return v;
+}
+
+void TLKXMLItem::ProcessAttributes() {
+  if (FAttributes.empty()) return;
+  WideString text;
+  text.swap(FAttributes);
+  ForEachAttribute(text, [&](std::u16string_view name, std::u16string_view value) {
+    TLKXMLItem* a = FItems.AddItem(this);
+    a->FKind = ikAttribute;
+    a->FTagName.assign(name);
+    a->FValue.assign(value);
+    return true;
+  });
+}
+
+bool TLKXMLItem::FindAttribute(std::u16string_view AName, WideString& AValue) const {
+  for (int i = 0; i < FItems.Count(); ++i) {
+    const TLKXMLItem* c = FItems[i];
+    if (c->FKind == ikAttribute && c->FTagName == AName) {
+      AValue.clear();
+      AppendHTMLChars(AValue, c->FValue);
+      return true;
+    }
+  }
+  bool found = false;
+  ForEachAttribute(FAttributes, [&](std::u16string_view name, std::u16string_view value) {
+    if (name != AName) return true;
+    AValue.clear();
+    AppendHTMLChars(AValue, value);
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+WideString TLKXMLItem::AttributeValue(std::u16string_view AName) const {
+  WideString v;
+  FindAttribute(AName, v);
+  return v;
+}
+
+WideString TLKXMLItem::Text() const {
+  WideString out;
+  if (FKind == ikCDATA) return FValue;
+  if (FKind != ikProperty) return out;
+  AppendHTMLChars(out, FValue);
+  // (node, next child) pairs; a node's tail is written after its children.
+  std::vector<std::pair<const TLKXMLItem*, int>> stack;
+  stack.emplace_back(this, 0);
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next >= node->FItems.Count()) {
+      const TLKXMLItem* done = node;
+      stack.pop_back();
+      if (!stack.empty()) AppendHTMLChars(out, done->FTail);
+      continue;
+    }
+    const TLKXMLItem* c = node->FItems[next++];
+    switch (c->FKind) {
+      case ikAttribute:
+        break;
+      case ikComment:
+        AppendHTMLChars(out, c->FTail);
+        break;
+      case ikCDATA:
+        out += c->FValue;
+        AppendHTMLChars(out, c->FTail);
+        break;
+      case ikProperty:
+        AppendHTMLChars(out, c->FValue);
+        stack.emplace_back(c, 0);
+        break;
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Parser
+
+namespace {
+
+// Name bytes: ASCII letters, digits, "-", "_", ":", "." and every byte of a
+// multi-byte UTF-8 sequence (so names outside ASCII stay whole).
+struct TNameTable {
+  std::array<bool, 256> Name{};
+  std::array<bool, 256> Start{};
+  constexpr TNameTable() {
+    for (int c = 0; c < 256; ++c) {
+      bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80 || c == '_' || c == ':';
+      Start[c] = letter;
+      Name[c] = letter || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
+  }
+};
+constexpr TNameTable kNames;
+
+bool IsNameByte(char c) { return kNames.Name[static_cast<uint8_t>(c)]; }
+bool IsNameStart(char c) { return kNames.Start[static_cast<uint8_t>(c)]; }
+bool IsBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool StartsWith(std::string_view s, size_t p, std::string_view w) { return s.compare(p, w.size(), w) == 0; }
+
+bool StartsWithIgnoreCase(std::string_view s, size_t p, std::string_view w) {
+  if (p + w.size() > s.size()) return false;
+  for (size_t i = 0; i < w.size(); ++i) {
+    char c = s[p + i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != w[i]) return false;
+  }
+  return true;
+}
+
+uint32_t HashName(std::string_view n) {
+  uint32_t h = 2166136261u;
+  for (char c : n) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+class TLKXMLParser {
+ public:
+  TLKXMLParser(TLKXMLEngine& E, std::string_view S) : E(E), S(S) {}
+  void Run();
+
+ private:
+  struct TOpen {
+    TLKXMLItem* Node;
+    std::string_view Name;
+    uint32_t Hash;
+  };
+  static constexpr size_t kFilterSize = 1024;
+
+  TLKXMLItem* Current() const { return Open.empty() ? nullptr : Open.back().Node; }
+  void Push(TLKXMLItem* Node, std::string_view Name);
+  // Closes the open elements above index K and the one at K.
+  void CloseDownTo(size_t K);
+  void AppendText(size_t From, size_t To);
+  WideString& TextSink(TLKXMLItem* C);
+  TLKXMLItem* NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, const WideString& Name, const WideString& Value,
+                       const WideString& Attrs, bool& Accepted);
+  void StartTag();
+  void EndTag();
+  void Comment();
+  void CData();
+  void Declaration();
+  void ProcessingInstruction();
+  size_t FindTagEnd(size_t From) const;
+
+  TLKXMLEngine& E;
+  std::string_view S;
+  size_t P = 0;
+  std::vector<TOpen> Open;
+  std::array<uint32_t, kFilterSize> OpenFilter{};  // open names per hash bucket
+  bool RootFilled = false;
+  bool Cancelled = false;
+  size_t SkipDepth = 0;  // > 0 while inside a rejected element
+  size_t Excess = 0;     // open elements beyond MaxDepth
+};
+
+void TLKXMLParser::Push(TLKXMLItem* Node, std::string_view Name) {
+  uint32_t h = HashName(Name);
+  Open.push_back({Node, Name, h});
+  ++OpenFilter[h % kFilterSize];
+}
+
+void TLKXMLParser::CloseDownTo(size_t K) {
+  while (Open.size() > K && !Cancelled) {
+    TOpen top = Open.back();
+    Open.pop_back();
+    --OpenFilter[top.Hash % kFilterSize];
+    if (E.FOnAfterTag) {
+      TLKXMLItem* node = top.Node;  // the handler gets a copy; it may free the node
+      bool cancel = false;
+      E.FOnAfterTag(&E, node, cancel);
+      if (cancel) Cancelled = true;
+    }
+  }
+}
+
+WideString& TLKXMLParser::TextSink(TLKXMLItem* C) {
+  // Text after a child node is that child's tail. Attribute nodes come
+  // before any content, so a last child that is one means "no content yet".
+  int n = C->FItems.Count();
+  if (n > 0) {
+    TLKXMLItem* last = C->FItems[n - 1];
+    if (last->FKind != ikAttribute) return last->FTail;
+  }
+  return C->FValue;
+}
+
+void TLKXMLParser::AppendText(size_t From, size_t To) {
+  if (From >= To || SkipDepth > 0) return;
+  TLKXMLItem* c = Current();
+  if (!c) return;  // outside the document element
+  AppendUtf8(TextSink(c), S.data() + From, To - From);
+}
+
+TLKXMLItem* TLKXMLParser::NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, const WideString& Name,
+                                   const WideString& Value, const WideString& Attrs, bool& Accepted) {
+  Accepted = true;
+  if (E.FOnTag) E.FOnTag(&E, Parent, Name, Value, Attrs, Accepted);
+  if (!Accepted) return nullptr;
+  TLKXMLItem* node = Parent->FItems.AddItem(Parent);
+  node->FKind = Kind;
+  node->FTagName = Name;
+  node->FValue = Value;
+  node->FAttributes = Attrs;
+  return node;
+}
+
+size_t TLKXMLParser::FindTagEnd(size_t From) const {
+  // ">" inside a quoted attribute value does not end the tag, unless the
+  // quote never closes before the next "<": then the first ">" does.
+  char quote = 0;
+  for (size_t i = From; i < S.size(); ++i) {
+    char c = S[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      else if (c == '<') break;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i;
+    } else if (c == '<') {
+      return i;  // a missing ">": the next tag starts here
+    }
+  }
+  if (!quote) return S.size();
+  size_t gt = S.find('>', From);
+  size_t lt = S.find('<', From);
+  return std::min(gt, lt) == std::string_view::npos ? S.size() : std::min(gt, lt);
+}
+
+void TLKXMLParser::StartTag() {
+  size_t nameStart = P + 1;
+  size_t q = nameStart;
+  while (q < S.size() && IsNameByte(S[q])) ++q;
+  std::string_view name = S.substr(nameStart, q - nameStart);
+  size_t end = FindTagEnd(q);
+  bool selfClosing = end > q && S[end - 1] == '/';
+  std::string_view rawAttrs = S.substr(q, (selfClosing ? end - 1 : end) - q);
+  P = (end < S.size() && S[end] == '>') ? end + 1 : end;
+
+  if (SkipDepth > 0) {
+    if (!selfClosing) ++SkipDepth;
+    return;
+  }
+  TLKXMLItem* c = Current();
+  if (Excess > 0 || (c && c->FLevel >= E.FMaxDepth)) {
+    E.FDepthLimitReached = true;
+    if (!selfClosing) ++Excess;
+    return;
+  }
+  WideString attrs = rawAttrs.empty() ? WideString() : Utf8(rawAttrs.data(), rawAttrs.size());
+  WideString wname = Utf8(name.data(), name.size());
+  TLKXMLItem* node;
+  if (!c && !RootFilled) {
+    // The first element fills the root itself, without an OnTag call.
+    RootFilled = true;
+    node = E.FRootItem.get();
+    node->FKind = ikProperty;
+    node->FTagName = std::move(wname);
+    node->FAttributes = std::move(attrs);
+  } else {
+    if (!c) {
+      // Content after the document element is kept under the root.
+      c = E.FRootItem.get();
+      Push(c, std::string_view());
+    }
+    // The value is what follows the start tag up to the next markup; decode
+    // it now so that OnTag sees it, and consume it.
+    WideString value;
+    if (!selfClosing && E.FOnTag) {
+      size_t lt = S.find('<', P);
+      if (lt == std::string_view::npos) lt = S.size();
+      AppendUtf8(value, S.data() + P, lt - P);
+      P = lt;
+    }
+    bool accepted;
+    node = NewChild(c, ikProperty, wname, value, attrs, accepted);
+    if (!node) {
+      if (!selfClosing) SkipDepth = 1;
+      return;
+    }
+  }
+  if (E.FAttributesAutoProcess) node->ProcessAttributes();
+  Push(node, name);
+  if (selfClosing) CloseDownTo(Open.size() - 1);
+}
+
+void TLKXMLParser::EndTag() {
+  size_t nameStart = P + 2;
+  size_t q = nameStart;
+  while (q < S.size() && IsNameByte(S[q])) ++q;
+  std::string_view name = S.substr(nameStart, q - nameStart);
+  size_t gt = S.find('>', q);
+  size_t lt = S.find('<', q);
+  size_t end = std::min(gt, lt);
+  P = end == std::string_view::npos ? S.size() : (end == gt ? gt + 1 : lt);
+
+  if (SkipDepth > 0) {
+    --SkipDepth;
+    return;
+  }
+  if (Excess > 0) {
+    --Excess;
+    return;
+  }
+  if (Open.empty()) return;
+  if (name.empty()) {
+    CloseDownTo(Open.size() - 1);
+    return;
+  }
+  uint32_t h = HashName(name);
+  if (OpenFilter[h % kFilterSize] == 0) return;  // nothing of that name is open
+  for (size_t i = Open.size(); i-- > 0;) {
+    if (Open[i].Hash == h && Open[i].Name == name) {
+      CloseDownTo(i);
+      return;
+    }
+  }
+}
+
+void TLKXMLParser::Comment() {
+  size_t start = P + 4;
+  size_t close = S.find("-->", start);
+  size_t end = close == std::string_view::npos ? S.size() : close;
+  P = close == std::string_view::npos ? S.size() : close + 3;
+  TLKXMLItem* c = Current();
+  if (!c || SkipDepth > 0 || Excess > 0 || c->FLevel >= E.FMaxDepth) return;
+  bool accepted;
+  NewChild(c, ikComment, u"!--", Utf8(S.data() + start, end - start), WideString(), accepted);
+}
+
+void TLKXMLParser::CData() {
+  size_t start = P + 9;
+  size_t close = S.find("]]>", start);
+  size_t end = close == std::string_view::npos ? S.size() : close;
+  P = close == std::string_view::npos ? S.size() : close + 3;
+  TLKXMLItem* c = Current();
+  if (!c || SkipDepth > 0) return;
+  if (Excess > 0 || c->FLevel >= E.FMaxDepth) {
+    AppendText(start, end);  // keep the text even where no node may go
+    return;
+  }
+  bool accepted;
+  NewChild(c, ikCDATA, u"![CDATA[", Utf8(S.data() + start, end - start), WideString(), accepted);
+}
+
+void TLKXMLParser::Declaration() {
+  // <!DOCTYPE ...> and the like, with an internal subset in brackets: skipped
+  // whole, so that no declared entity is ever expanded.
+  int brackets = 0;
+  char quote = 0;
+  size_t i = P + 2;
+  for (; i < S.size(); ++i) {
+    char c = S[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[') {
+      ++brackets;
+    } else if (c == ']') {
+      if (brackets > 0) --brackets;
+    } else if (c == '>' && brackets == 0) {
+      break;
+    }
+  }
+  P = i < S.size() ? i + 1 : S.size();
+}
+
+void TLKXMLParser::ProcessingInstruction() {
+  size_t nameStart = P + 2;
+  size_t q = nameStart;
+  while (q < S.size() && IsNameByte(S[q])) ++q;
+  size_t close = S.find("?>", q);
+  size_t end = close == std::string_view::npos ? S.size() : close;
+  P = close == std::string_view::npos ? S.size() : close + 2;
+  std::string_view target = S.substr(nameStart, q - nameStart);
+  WideString name = u"?" + Utf8(target.data(), target.size());
+  WideString attrs = Utf8(S.data() + q, end - q);
+  TLKXMLItem* c = Current();
+  if (SkipDepth > 0 || Excess > 0) return;
+  if (!c && !RootFilled) {
+    // A leading declaration fills the root and stays open, so the document
+    // element becomes its child; its attributes are always made into nodes.
+    RootFilled = true;
+    TLKXMLItem* root = E.FRootItem.get();
+    root->FKind = ikProperty;
+    root->FTagName = std::move(name);
+    root->FAttributes = std::move(attrs);
+    root->ProcessAttributes();
+    Push(root, std::string_view());
+    return;
+  }
+  if (!c || c->FLevel >= E.FMaxDepth) return;
+  bool accepted;
+  TLKXMLItem* node = NewChild(c, ikProperty, name, WideString(), attrs, accepted);
+  if (node && E.FAttributesAutoProcess) node->ProcessAttributes();
+}
+
+void TLKXMLParser::Run() {
+  const size_t n = S.size();
+  while (P < n && !Cancelled) {
+    if (S[P] != '<') {
+      const void* lt = std::memchr(S.data() + P, '<', n - P);
+      size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - S.data()) : n;
+      AppendText(P, end);
+      P = end;
+      continue;
+    }
+    char c = P + 1 < n ? S[P + 1] : '\0';
+    if (c == '/') {
+      EndTag();
+    } else if (c == '!') {
+      if (StartsWith(S, P, "<!--"))
+        Comment();
+      else if (StartsWithIgnoreCase(S, P, "<![CDATA["))
+        CData();
+      else
+        Declaration();
+    } else if (c == '?') {
+      ProcessingInstruction();
+    } else if (IsNameStart(c)) {
+      StartTag();
+    } else {
+      AppendText(P, P + 1);  // a "<" that starts no markup is text
+      ++P;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Engine
+
+namespace {
+
+// Maps an encoding name from an XML declaration to a code page; 0 when it is
+// unknown.
+uint32_t CodePageFromEncodingName(std::string_view name) {
+  std::string n;
+  for (char c : name) n += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  auto number = [](std::string_view digits) -> uint32_t {
+    if (digits.empty() || digits.size() > 5) return 0;
+    uint32_t v = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return 0;
+      v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return v;
+  };
+  if (n == "utf-8" || n == "utf8" || n == "utf-16" || n == "utf-16le" || n == "utf-16be" || n == "unicode")
+    return CP_UTF8;  // a UTF-16 name on bytes we could read as ASCII is wrong
+  if (n.rfind("windows-", 0) == 0) {
+    uint32_t cp = number(std::string_view(n).substr(8));
+    return cp ? cp : GetACP();
+  }
+  if (n.rfind("x-cp", 0) == 0) return number(std::string_view(n).substr(4));
+  if (n.rfind("cp", 0) == 0) return number(std::string_view(n).substr(2));
+  if (n.rfind("iso-8859-", 0) == 0 || n.rfind("iso8859-", 0) == 0 || n.rfind("iso_8859-", 0) == 0) {
+    uint32_t part = number(std::string_view(n).substr(n.find('-', 4) + 1));
+    return part >= 1 && part <= 16 ? 28590 + part : 0;
+  }
+  struct TAlias {
+    const char* Name;
+    uint32_t CodePage;
+  };
+  static constexpr TAlias kAliases[] = {
+      {"latin1", 28591},     {"koi8-r", 20866},      {"koi8-u", 21866},    {"shift_jis", 932},
+      {"shift-jis", 932},    {"sjis", 932},          {"x-sjis", 932},      {"ms_kanji", 932},
+      {"gb2312", 936},       {"gbk", 936},           {"x-gbk", 936},       {"gb18030", 54936},
+      {"big5", 950},         {"big5-hkscs", 950},    {"euc-kr", 949},      {"ks_c_5601-1987", 949},
+      {"euc-jp", 51932},     {"iso-2022-jp", 50220}, {"macintosh", 10000}, {"x-mac-cyrillic", 10007},
+      {"ibm866", 866},       {"us-ascii", CP_UTF8},  {"ascii", CP_UTF8},
+  };
+  for (const auto& a : kAliases)
+    if (n == a.Name) return a.CodePage;
+  return 0;
+}
+
+// The encoding named by a leading XML declaration, or empty.
+std::string_view DeclaredEncoding(std::string_view s) {
+  if (!StartsWith(s, 0, "<?xml")) return {};
+  size_t end = s.find("?>");
+  if (end == std::string_view::npos || end > 1024) return {};
+  std::string_view decl = s.substr(0, end);
+  size_t p = decl.find("encoding");
+  if (p == std::string_view::npos) return {};
+  p += 8;
+  while (p < decl.size() && (IsBlankByte(decl[p]) || decl[p] == '=')) ++p;
+  if (p >= decl.size() || (decl[p] != '"' && decl[p] != '\'')) return {};
+  char q = decl[p++];
+  size_t close = decl.find(q, p);
+  if (close == std::string_view::npos) return {};
+  return decl.substr(p, close - p);
+}
+
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
+  return WideToUtf8(MultiByteToWide(bigEndian ? CP_UTF16BE : CP_UTF16LE, bytes.substr(0, bytes.size() & ~size_t{1})));
+}
+
+}  // namespace
+
+TLKXMLEngine::TLKXMLEngine(TComponent* AOwner) : TComponent(AOwner), FRootItem(std::make_unique<TLKXMLItem>()) {}
+
+TLKXMLEngine::~TLKXMLEngine() = default;
+
+void TLKXMLEngine::LoadFromStream(int64_t AStreamSize, TStream& AStream) {
+  int64_t end = AStreamSize != 0 ? AStreamSize : AStream.Size();
+  int64_t count = end - AStream.Position();
+  LoadFromBytes(count > 0 ? AStream.ReadBytes(count) : RawByteString());
+}
+
+void TLKXMLEngine::LoadFromFile(const std::string& AFileName) {
+  TFileStream f(AFileName, fmOpenRead | fmShareDenyNone);
+  LoadFromStream(0, f);
+}
+
+void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
+  // Each load starts from an empty root.
+  FRootItem->FItems.Clear();
+  FRootItem->FKind = ikProperty;
+  FRootItem->FTagName.clear();
+  FRootItem->FValue.clear();
+  FRootItem->FAttributes.clear();
+  FRootItem->FTail.clear();
+  FDepthLimitReached = false;
+  UTF8Processed = false;
+
+  std::string converted;
+  std::string_view text = AData;
+  auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    text.remove_prefix(3);
+    UTF8Processed = true;
+    FDocumentCodePage = CP_UTF8;
+  } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
+    bool be = at(0) == 0xFE;
+    converted = Utf16BytesToUtf8(AData.substr(2), be);
+    text = converted;
+    UTF8Processed = true;
+    FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
+  } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
+             (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
+    bool be = at(0) == 0;  // UTF-16 without a mark, recognised by its "<"
+    converted = Utf16BytesToUtf8(AData, be);
+    text = converted;
+    FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
+  } else {
+    uint32_t cp = CodePageFromEncodingName(DeclaredEncoding(AData));
+    if (cp != 0 && cp != CP_UTF8 && !IsCodePageSupported(cp)) cp = 0;
+    if (cp == 0) cp = IsValidUtf8(AData) ? CP_UTF8 : GetACP();
+    FDocumentCodePage = cp;
+    if (cp != CP_UTF8) {
+      converted = WideToUtf8(MultiByteToWide(cp, AData));
+      text = converted;
+    }
+  }
+  if (!text.empty() && text.back() == 27) text.remove_suffix(1);  // a trailing ESC
+  if (!text.empty()) ParseXMLFromString(text);
+}
+
+void TLKXMLEngine::ParseXMLFromString(std::string_view AText) {
+  TLKXMLParser parser(*this, AText);
+  parser.Run();
+}
+
+TLKXMLItem* TLKXMLEngine::GetItemByTag(TLKXMLItem* ARoot, std::u16string_view XMLTag) {
+  return FindPreOrder(ARoot ? ARoot : FRootItem.get(),
+                      [&](const TLKXMLItem& n) { return SameStrings(false, n.TagName(), XMLTag); });
+}
+
+WideString TLKXMLEngine::GetFirstTagName(WideString& AXMLPath) {
+  WideString result;
+  size_t p = AXMLPath.find(u'/');
+  if (p == WideString::npos) {
+    result.swap(AXMLPath);
+    return result;
+  }
+  result = AXMLPath.substr(0, p);
+  AXMLPath.erase(0, p + 1);
+  return result;
+}
+
+WideString TLKXMLEngine::GetLastTagName(WideString& AXMLPath) {
+  WideString result;
+  size_t p = AXMLPath.rfind(u'/');
+  if (p == WideString::npos) {
+    result.swap(AXMLPath);
+    return result;
+  }
+  result = AXMLPath.substr(p + 1);
+  AXMLPath.erase(p);
+  return result;
+}
+
+}  // namespace lkw

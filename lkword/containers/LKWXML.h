@@ -1,0 +1,227 @@
+// A small, forgiving XML reader for document parts (Word 2007 parts,
+// OpenDocument content, FictionBook, EPUB). It scans the text once and
+// builds a tree of TLKXMLItem nodes; it never reports a syntax error.
+//
+// Tree model
+// - The first element (or a leading processing instruction such as the XML
+//   declaration) fills RootItem itself. A declaration stays open, so the
+//   document element becomes its child: RootItem()->TagName() is "?xml".
+// - An element's Value is the text right after its start tag, up to the first
+//   child node. Text after a child (up to the next node) is that child's
+//   Tail, as in the common "text/tail" model, so no text is lost. Text() gives
+//   an element's whole text in document order, entities decoded.
+// - Values, tails and attribute values keep entity references as written;
+//   GetTagValue, Text and AttributeValue decode them.
+// - Comments (TagName "!--") and CDATA sections (TagName "![CDATA[") are leaf
+//   nodes holding their content; other processing instructions are leaf nodes
+//   named "?target"; DOCTYPE declarations are skipped, no entity is expanded.
+// - End tags close the innermost open element of the same name (and anything
+//   open inside it); an end tag that matches nothing open is ignored; at the
+//   end of the input, open elements stay open.
+// - Elements nested deeper than MaxDepth are not made into nodes; their text
+//   joins the deepest kept element and DepthLimitReached() says so.
+//
+// Events, for readers that render while parsing:
+// - OnTag(Sender, ParentNode, TagName, Value, Attributes, Accept) runs before
+//   a node is added under ParentNode (not for the node that fills the root).
+//   Setting Accept false drops the node and, for an element, all it contains.
+// - OnAfterTag(Sender, Node, Cancel) runs when an element is closed (by its
+//   end tag, "/>", or an end tag of an enclosing element). Node->Text() is
+//   complete at that point. The handler may delete Node (it leaves its
+//   parent's list) unless Node is RootItem; it must not delete a node that is
+//   still open. Text that follows a deleted node joins its previous sibling
+//   (or the parent's Value). Setting Cancel true ends the parse, keeping the
+//   tree built so far. Handlers must not load another text into the engine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lkword/platform/Object.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+enum TLKXMLItemKind { ikProperty, ikAttribute, ikComment, ikCDATA };
+
+class TLKXMLItem;
+
+// The children of a node, in document order; owns them.
+class TLKXMLItems : public TObject {
+ public:
+  TLKXMLItems() = default;
+  ~TLKXMLItems() override;
+
+  // Creates a node whose parent is ParentItem (level: the parent's + 1, or 0)
+  // and appends it.
+  TLKXMLItem* AddItem(TLKXMLItem* ParentItem);
+  // Frees every node (whole subtrees, without recursion).
+  void Clear();
+  int Count() const { return static_cast<int>(FList.size()); }
+  // Raises EListError when Index is out of range.
+  TLKXMLItem* Items(int Index) const;
+  TLKXMLItem* operator[](int Index) const { return Items(Index); }
+  int IndexOf(const TLKXMLItem* Item) const;
+  std::string ClassName() const override { return "TLKXMLItems"; }
+
+ private:
+  friend class TLKXMLItem;
+  // Takes Item out of the list without freeing it.
+  void Detach(TLKXMLItem* Item);
+  std::vector<std::unique_ptr<TLKXMLItem>> FList;
+};
+
+class TLKXMLItem : public TObject {
+ public:
+  // A node with AOwner as parent (not added to the parent's list) at level 0.
+  explicit TLKXMLItem(TLKXMLItem* AOwner = nullptr) : FParentItem(AOwner) {}
+  // Frees the subtree and leaves the parent's list.
+  ~TLKXMLItem() override;
+
+  TLKXMLItemKind Kind() const { return FKind; }
+  void SetKind(TLKXMLItemKind Value) { FKind = Value; }
+  const WideString& TagName() const { return FTagName; }
+  void SetTagName(const WideString& Value) { FTagName = Value; }
+  // Raw text (entity references as written); see the tree model above.
+  const WideString& Value() const { return FValue; }
+  void SetValue(const WideString& Value) { FValue = Value; }
+  // Raw text that follows this node inside its parent, up to the next node.
+  const WideString& Tail() const { return FTail; }
+  void SetTail(const WideString& Value) { FTail = Value; }
+  // The raw attribute text of the start tag, until ProcessAttributes.
+  const WideString& Attributes() const { return FAttributes; }
+  void SetAttributes(const WideString& Value) { FAttributes = Value; }
+  int Level() const { return FLevel; }
+  TLKXMLItems& Items() { return FItems; }
+  const TLKXMLItems& Items() const { return FItems; }
+  TLKXMLItem* ParentItem() const { return FParentItem; }
+
+  // First node, in depth-first pre-order starting with this one, whose
+  // TagName equals XMLTag exactly; nullptr when none. ExpandAllLevels has no
+  // effect (the whole subtree is searched).
+  TLKXMLItem* GetChild(std::u16string_view XMLTag, bool ExpandAllLevels = false);
+  // Value; when it begins with a double quote, trailing blanks and quotes
+  // and then the leading quote are removed.
+  WideString GetTagXMLValue() const;
+  // GetTagXMLValue with entity references decoded.
+  WideString GetTagValue() const;
+  // Turns Attributes into ikAttribute child nodes (name = value pairs with
+  // double, single or no quotes; the stored Value is unquoted, entities as
+  // written) and empties Attributes. A second call does nothing.
+  void ProcessAttributes();
+  // The value of attribute AName (exact name), entities decoded, whether or
+  // not the attributes were processed; false when there is none.
+  bool FindAttribute(std::u16string_view AName, WideString& AValue) const;
+  WideString AttributeValue(std::u16string_view AName) const;
+  // The whole text of the node in document order: its own Value, then each
+  // child's text and tail (comments and attributes give no text), entities
+  // decoded except inside CDATA. The node's own Tail is not included.
+  WideString Text() const;
+
+  std::string ClassName() const override { return "TLKXMLItem"; }
+
+ private:
+  friend class TLKXMLItems;
+  friend class TLKXMLEngine;
+  friend class TLKXMLParser;
+
+  TLKXMLItemKind FKind = ikProperty;
+  WideString FTagName;
+  WideString FValue;
+  WideString FAttributes;
+  int FLevel = 0;
+  TLKXMLItems FItems;
+  TLKXMLItem* FParentItem = nullptr;
+  WideString FTail;
+};
+
+using TLKIXMLOnTagEvent =
+    std::function<void(TObject* Sender, TLKXMLItem* ParentNode, const WideString& ATagName,
+                       const WideString& ATagValue, const WideString& ATagAttributes, bool& Accept)>;
+using TLKIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TLKXMLItem*& Node, bool& Cancel)>;
+
+// Default bound on element nesting.
+constexpr int XMLDefaultMaxDepth = 256;
+
+class TLKXMLEngine : public TComponent {
+ public:
+  explicit TLKXMLEngine(TComponent* AOwner = nullptr);
+  ~TLKXMLEngine() override;
+
+  // Reads the stream from its position to AStreamSize (an absolute position;
+  // 0: to the end) and parses it. The encoding comes from a byte-order mark
+  // (UTF-8, UTF-16 LE/BE), else from the XML declaration (utf-8, windows-NNNN,
+  // iso-8859-N, koi8-r, shift_jis and other names iconv knows), else UTF-8
+  // when the bytes are valid UTF-8, else the ANSI code page.
+  void LoadFromStream(int64_t AStreamSize, TStream& AStream);
+  void LoadFromFile(const std::string& AFileName);
+  // Parses a byte string, as LoadFromStream does.
+  void LoadFromBytes(std::string_view AData);
+
+  // First node, in depth-first pre-order from ARoot (RootItem when null),
+  // whose TagName equals XMLTag ignoring the case of A-Z; nullptr when none.
+  TLKXMLItem* GetItemByTag(TLKXMLItem* ARoot, std::u16string_view XMLTag);
+  // Takes the part of the path before the first "/" (and the "/") off the
+  // path and returns it; without a "/", the whole path.
+  static WideString GetFirstTagName(WideString& AXMLPath);
+  // Likewise for the part after the last "/".
+  static WideString GetLastTagName(WideString& AXMLPath);
+
+  bool AttributesAutoProcess() const { return FAttributesAutoProcess; }
+  void SetAttributesAutoProcess(bool Value) { FAttributesAutoProcess = Value; }
+  TLKXMLItem* RootItem() const { return FRootItem.get(); }
+  const TLKIXMLOnTagEvent& OnTag() const { return FOnTag; }
+  void SetOnTag(TLKIXMLOnTagEvent Value) { FOnTag = std::move(Value); }
+  const TLKIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
+  void SetOnAfterTag(TLKIXMLOnAfterTagEvent Value) { FOnAfterTag = std::move(Value); }
+  int MaxDepth() const { return FMaxDepth; }
+  void SetMaxDepth(int Value) { FMaxDepth = Value < 1 ? 1 : Value; }
+
+  // True after a load whose elements nested deeper than MaxDepth.
+  bool DepthLimitReached() const { return FDepthLimitReached; }
+  // The code page the last load decoded from (65001 for UTF-8).
+  uint32_t DocumentCodePage() const { return FDocumentCodePage; }
+  // True when the last load's encoding came from a byte-order mark.
+  bool UTF8Processed = false;
+
+  std::string ClassName() const override { return "TLKXMLEngine"; }
+
+ protected:
+  // Parses UTF-8 text into the tree under RootItem.
+  void ParseXMLFromString(std::string_view AText);
+
+ private:
+  friend class TLKXMLParser;
+
+  bool FAttributesAutoProcess = false;
+  std::unique_ptr<TLKXMLItem> FRootItem;
+  TLKIXMLOnTagEvent FOnTag;
+  TLKIXMLOnAfterTagEvent FOnAfterTag;
+  int FMaxDepth = XMLDefaultMaxDepth;
+  bool FDepthLimitReached = false;
+  uint32_t FDocumentCodePage = 0;
+};
+
+// Decodes entity references in place, in one pass (so "&amp;lt;" becomes the
+// text "&lt;"): the five XML entities, the HTML 4 named entities, and decimal
+// and hexadecimal character references. The legacy names amp, lt, gt, quot,
+// apos, nbsp, copy, trade, deg, plusmn, para, brvbar (and car, ret: LF, CR)
+// are also recognised without ";" (so "&ltb" gives "<b"). Unknown entities
+// stay as written.
+void ReplaceHTMLChars(WideString& S);
+// Appends S to Out with entity references decoded as ReplaceHTMLChars does.
+void AppendHTMLChars(WideString& Out, std::u16string_view S);
+
+// Equality ignoring the case of A-Z (CaseSensitive false) or exact.
+bool SameStrings(bool CaseSensitive, std::u16string_view S1, std::u16string_view S2);
+
+// "YYYY-MM-DDTHH:MM:SS" (separators not checked, anything after the seconds
+// ignored) as a date-time; 0 for an empty, short or invalid text.
+TDateTime XMLStringToDateTime(const WideString& S);
+
+}  // namespace lkw

@@ -1,0 +1,352 @@
+#include "lkword/containers/LKWXML.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDATA) + "/xml/" + name; }
+
+std::string U8(const WideString& s) { return WideToUtf8(s); }
+
+// The tree in one line: name(value)[children]{tail}, attributes as @name=value.
+std::string Shape(const TLKXMLItem* n) {
+  std::string s;
+  switch (n->Kind()) {
+    case ikAttribute: s = "@" + U8(n->TagName()) + "=" + U8(n->Value()); break;
+    case ikComment: s = "#comment(" + U8(n->Value()) + ")"; break;
+    case ikCDATA: s = "#cdata(" + U8(n->Value()) + ")"; break;
+    case ikProperty:
+      s = U8(n->TagName());
+      if (!n->Value().empty()) s += "(" + U8(n->Value()) + ")";
+      break;
+  }
+  if (n->Items().Count() > 0) {
+    s += "[";
+    for (int i = 0; i < n->Items().Count(); ++i) s += (i ? " " : "") + Shape(n->Items()[i]);
+    s += "]";
+  }
+  if (!n->Tail().empty()) s += "{" + U8(n->Tail()) + "}";
+  return s;
+}
+
+std::string Parse(const std::string& xml, bool autoAttrs = false) {
+  TLKXMLEngine e;
+  e.SetAttributesAutoProcess(autoAttrs);
+  e.LoadFromBytes(xml);
+  return Shape(e.RootItem());
+}
+
+WideString Decoded(const std::string& utf8) {
+  WideString s = Utf8ToWide(utf8);
+  ReplaceHTMLChars(s);
+  return s;
+}
+
+TEST(XMLTreeTest, MixedContentKeepsEveryPieceOfTextInOrder) {
+  TLKXMLEngine e;
+  e.LoadFromBytes("<p>This is <b>bold</b> and <i>it<u>ali</u>c</i> text.<br/>Next line</p>");
+  TLKXMLItem* p = e.RootItem();
+  EXPECT_EQ(Shape(p), "p(This is )[b(bold){ and } i(it)[u(ali){c}]{ text.} br{Next line}]");
+  EXPECT_EQ(p->Text(), u"This is bold and italic text.Next line");
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"i")->Text(), u"italic");
+
+  // CDATA is literal; comments give no text, but what follows them does.
+  e.LoadFromBytes("<a>x&amp;y<![CDATA[<raw> &amp;]]>r<!-- note -->s&lt;</a>");
+  EXPECT_EQ(Shape(e.RootItem()), "a(x&amp;y)[#cdata(<raw> &amp;){r} #comment( note ){s&lt;}]");
+  EXPECT_EQ(e.RootItem()->Text(), u"x&y<raw> &amp;rs<");
+  e.LoadFromBytes("<a><![cdata[lower]]></a>");  // the marker in any case
+  EXPECT_EQ(Shape(e.RootItem()), "a[#cdata(lower)]");
+}
+
+TEST(XMLTreeTest, DeclarationFillsTheRootAndHoldsTheDocument) {
+  TLKXMLEngine e;
+  e.LoadFromBytes(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone='yes'?>\n"
+      "<?mso-application progid=\"Word.Document\"?>\n"
+      "<!DOCTYPE doc [ <!ENTITY boom \"BOOM\"> <!ELEMENT doc (#PCDATA)> ]>\n"
+      "<w:doc xmlns:w=\"urn:x\"><w:body>&boom;</w:body></w:doc>");
+  TLKXMLItem* root = e.RootItem();
+  EXPECT_EQ(root->TagName(), u"?xml");
+  ASSERT_EQ(root->Items().Count(), 5);
+  EXPECT_EQ(Shape(root->Items()[0]), "@version=1.0");
+  EXPECT_EQ(root->Items()[1]->GetTagValue(), u"UTF-8");
+  EXPECT_EQ(root->Items()[2]->GetTagValue(), u"yes");
+  EXPECT_EQ(root->Items()[3]->TagName(), u"?mso-application");
+  EXPECT_EQ(root->Items()[3]->Items().Count(), 0);  // a leaf, not a container
+  TLKXMLItem* doc = root->Items()[4];
+  EXPECT_EQ(doc->TagName(), u"w:doc");
+  EXPECT_EQ(doc->Level(), 1);
+  // Declared entities are never expanded.
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"W:BODY")->GetTagValue(), u"&boom;");
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"encoding")->Kind(), ikAttribute);
+  EXPECT_EQ(doc->GetChild(u"w:body"), e.GetItemByTag(doc, u"w:body"));
+  EXPECT_EQ(doc->GetChild(u"W:BODY"), nullptr);  // GetChild is exact
+  EXPECT_EQ(doc->GetChild(u"w:doc"), doc);        // and starts with the node itself
+}
+
+TEST(XMLTreeTest, AttributesBecomeNodesOnRequest) {
+  TLKXMLEngine e;
+  e.LoadFromBytes("<item id=\"c1\" href = 'text/ch 1.xhtml' media-type=application/xhtml+xml checked "
+                  "title=\"Tom &amp; Jerry's\">body</item>");
+  TLKXMLItem* item = e.RootItem();
+  EXPECT_EQ(item->AttributeValue(u"href"), u"text/ch 1.xhtml");  // read from the raw text
+  EXPECT_EQ(item->AttributeValue(u"checked"), u"");
+  item->ProcessAttributes();
+  EXPECT_EQ(item->Attributes(), u"");
+  EXPECT_EQ(Shape(item),
+            "item(body)[@id=c1 @href=text/ch 1.xhtml @media-type=application/xhtml+xml @title=Tom &amp; Jerry's]");
+  EXPECT_EQ(item->GetChild(u"title")->GetTagValue(), u"Tom & Jerry's");
+  EXPECT_EQ(item->AttributeValue(u"title"), u"Tom & Jerry's");  // and from the nodes
+  item->ProcessAttributes();                                      // a second call does nothing
+  EXPECT_EQ(item->Items().Count(), 4);
+
+  // Automatic processing puts attribute nodes before the content, and text
+  // after a first child still lands in that child's tail.
+  EXPECT_EQ(Parse("<a x=\"1\">v<b y=\"2\"/>t</a>", true), "a(v)[@x=1 b[@y=2]{t}]");
+  // ">" and "/" inside quoted values do not end the tag.
+  EXPECT_EQ(Parse("<a href=\"x/y>z\" t='1'>v</a>", true), "a(v)[@href=x/y>z @t=1]");
+}
+
+TEST(XMLTreeTest, ValueHelpersStripQuotesAndDecodeEntities) {
+  TLKXMLItem n;
+  n.SetValue(u"\"quoted &amp; \" \r\n\t");
+  EXPECT_EQ(n.GetTagXMLValue(), u"quoted &amp;");
+  EXPECT_EQ(n.GetTagValue(), u"quoted &");
+  n.SetValue(u"plain \"q\" ");
+  EXPECT_EQ(n.GetTagXMLValue(), u"plain \"q\" ");
+  n.SetValue(u"\"");
+  EXPECT_EQ(n.GetTagXMLValue(), u"");
+}
+
+TEST(XMLTreeTest, MalformedInputGivesAPartialTreeNeverAnError) {
+  // End tags close the innermost open element of their name; strays are ignored.
+  EXPECT_EQ(Parse("<a><b><i>x</b>y</c></a>"), "a[b[i(x)]{y}]");
+  EXPECT_EQ(Parse("<p>a<br>b</p>"), "p(a)[br(b)]");  // the unclosed br closes with p
+  EXPECT_EQ(Parse("<a><b>x</>y</a>"), "a[b(x){y}]");      // an empty end tag closes the innermost
+  // Missing end tags leave elements open; the text stays.
+  EXPECT_EQ(Parse("<a><b>text"), "a[b(text)]");
+  // A "<" that starts no markup is text.
+  EXPECT_EQ(Parse("<a>1 < 2 <3 and 4 > 3</a>"), "a(1 < 2 <3 and 4 > 3)");
+  // Unterminated constructs run to the end without reading past it.
+  EXPECT_EQ(Parse("<a>x<!-- open"), "a(x)[#comment( open)]");
+  EXPECT_EQ(Parse("<a>x<![CDATA[open"), "a(x)[#cdata(open)]");
+  EXPECT_EQ(Parse("<a>x<?pi open"), "a(x)[?pi]");
+  EXPECT_EQ(Parse("<a t=\"open>x</a>"), "a(x)");
+  EXPECT_EQ(Parse("<a t=\"unclosed><b>x</b></a>", true), "a[@t=unclosed b(x)]");
+  EXPECT_EQ(Parse("<a"), "a");
+  EXPECT_EQ(Parse("</a></b>text only"), "");
+  EXPECT_EQ(Parse(""), "");
+  // Text and elements after the document element stay under the root.
+  EXPECT_EQ(Parse("<a>1</a> tail <b>2</b>"), "a(1)[b(2)]");
+  // Names take ".", and characters beyond ASCII whole.
+  EXPECT_EQ(Parse("<x.y><имя>z</имя></x.y>"), "x.y[имя(z)]");
+  // Binary garbage.
+  std::string junk;
+  for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919 + i / 13) & 0xFF);
+  Parse(junk);
+  Parse("<" + junk + ">" + junk + "</" + junk);
+}
+
+TEST(XMLTreeTest, DeepNestingIsFlattenedBelowTheLimit) {
+  std::string xml;
+  for (int i = 0; i < 100000; ++i) xml += "<d>";
+  xml += "deep";
+  for (int i = 0; i < 100000; ++i) xml += "</d>";
+  xml += "<after>ok</after>";
+  TLKXMLEngine e;
+  e.SetMaxDepth(50);
+  e.LoadFromBytes("<r>" + xml + "</r>");
+  EXPECT_TRUE(e.DepthLimitReached());
+  TLKXMLItem* deepest = e.RootItem();
+  while (deepest->Items().Count() > 0) deepest = deepest->Items()[0];
+  EXPECT_EQ(deepest->Level(), 50);
+  EXPECT_EQ(deepest->Value(), u"deep");
+  // The end tags of the dropped elements do not close the kept ones.
+  TLKXMLItem* after = e.GetItemByTag(nullptr, u"after");
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->ParentItem(), e.RootItem());
+  EXPECT_EQ(e.RootItem()->Text(), u"deepok");
+
+  e.LoadFromBytes("<a><b/></a>");
+  EXPECT_FALSE(e.DepthLimitReached());
+
+  // A tree built by hand deeper than any stack still walks and frees.
+  auto top = std::make_unique<TLKXMLItem>();
+  TLKXMLItem* n = top.get();
+  for (int i = 0; i < 100000; ++i) n = n->Items().AddItem(n);
+  n->SetTagName(u"leaf");
+  n->SetValue(u"v");
+  EXPECT_EQ(n->Level(), 100000);
+  EXPECT_EQ(top->GetChild(u"leaf"), n);
+  EXPECT_EQ(top->Text(), u"v");
+  top.reset();
+}
+
+TEST(XMLTreeTest, ReloadingStartsFromAnEmptyRoot) {
+  TLKXMLEngine e;
+  e.LoadFromBytes("<first a=\"1\">one<x/></first>");
+  e.LoadFromBytes("<second>two</second>");
+  EXPECT_EQ(Shape(e.RootItem()), "second(two)");
+  e.LoadFromBytes("");
+  EXPECT_EQ(Shape(e.RootItem()), "");
+}
+
+TEST(XMLEventsTest, OnTagSeesEachNodeAndCanDropWholeElements) {
+  TLKXMLEngine e;
+  std::vector<std::string> seen;
+  e.SetOnTag([&](TObject* Sender, TLKXMLItem* Parent, const WideString& Name, const WideString& Value,
+                 const WideString& Attrs, bool& Accept) {
+    EXPECT_EQ(Sender, &e);
+    seen.push_back(U8(Parent->TagName()) + ">" + U8(Name) + "(" + U8(Value) + ")" + U8(Attrs));
+    if (Name == u"skip") Accept = false;
+  });
+  e.LoadFromBytes(
+      "<?xml version=\"1.0\"?><doc><p k=\"v\">keep</p><skip>gone<skip>nested</skip><!-- < --><![CDATA[</skip>]]>"
+      "<q/>gone</skip>after<p>too</p></doc>");
+  EXPECT_EQ(seen, (std::vector<std::string>{"?xml>doc()", "doc>p(keep) k=\"v\"", "doc>skip(gone)", "doc>p(too)"}));
+  EXPECT_EQ(Shape(e.GetItemByTag(nullptr, u"doc")), "doc[p(keep){after} p(too)]");
+}
+
+TEST(XMLEventsTest, OnAfterTagRunsInnermostFirstAndMayFreeTheNode) {
+  TLKXMLEngine e;
+  std::vector<std::string> closed;
+  e.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool&) {
+    closed.push_back(U8(Node->TagName()) + "=" + U8(Node->Text()));
+    if (Node->TagName() == u"w:p") {  // render, then free, as a streaming reader does
+      delete Node;
+      Node = nullptr;
+    }
+  });
+  e.LoadFromBytes(
+      "<w:body><w:p><w:r><w:t>Hello </w:t></w:r><w:r><w:t>world</w:t></w:r></w:p>\n"
+      "<w:p><w:r><w:t>Two</w:t><w:br/></w:r></w:p></w:body>");
+  EXPECT_EQ(closed, (std::vector<std::string>{"w:t=Hello ", "w:r=Hello ", "w:t=world", "w:r=world",
+                                               "w:p=Hello world", "w:t=Two", "w:br=", "w:r=Two", "w:p=Two",
+                                               "w:body=\n"}));
+  EXPECT_EQ(e.RootItem()->Items().Count(), 0);  // the paragraphs are gone
+
+  // Cancel ends the parse at once; the tree so far stays.
+  closed.clear();
+  e.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool& Cancel) {
+    closed.push_back(U8(Node->TagName()));
+    Cancel = Node->TagName() == u"b";
+  });
+  e.LoadFromBytes("<a><b/><c>x</c></a>");
+  EXPECT_EQ(closed, (std::vector<std::string>{"b"}));
+  EXPECT_EQ(Shape(e.RootItem()), "a[b]");
+  // A text that ends right after "/>" still closes that element.
+  closed.clear();
+  e.LoadFromBytes("<a><z/>");
+  EXPECT_EQ(closed, (std::vector<std::string>{"z"}));
+}
+
+TEST(XMLEncodingTest, MarksDeclarationsAndFallbacksDecodeTheSameDocument) {
+  const WideString title = u"Привет, мир";
+  struct Case {
+    const char* File;
+    bool Mark;
+    uint32_t CodePage;
+  };
+  for (const Case& c : {Case{"utf8-bom.xml", true, CP_UTF8}, Case{"utf8-nobom.xml", false, CP_UTF8},
+                        Case{"utf8-nodecl.xml", false, CP_UTF8}, Case{"utf16le-bom.xml", true, CP_UTF16LE},
+                        Case{"utf16be-bom.xml", true, CP_UTF16BE}, Case{"windows-1251.xml", false, 1251}}) {
+    SCOPED_TRACE(c.File);
+    TLKXMLEngine e;
+    e.LoadFromFile(TestFile(c.File));
+    EXPECT_EQ(e.UTF8Processed, c.Mark);
+    EXPECT_EQ(e.DocumentCodePage(), c.CodePage);
+    ASSERT_NE(e.GetItemByTag(nullptr, u"title"), nullptr);
+    EXPECT_EQ(e.GetItemByTag(nullptr, u"title")->GetTagValue(), title);
+    WideString p = e.GetItemByTag(nullptr, u"p")->Text();
+    EXPECT_NE(p.find(u"— жирный текст & more"), WideString::npos) << U8(p);
+  }
+  TLKXMLEngine e;
+  e.LoadFromFile(TestFile("utf8-bom.xml"));
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"p")->Text(), u"Café — жирный текст & more \U0001D11E");
+  e.LoadFromFile(TestFile("utf16le-bom.xml"));
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"p")->Text(), u"Café — жирный текст & more \U0001D11E");
+
+  // No mark and no declaration, not UTF-8: the ANSI code page (1252 here).
+  e.LoadFromBytes("<a>caf\xE9 \x80</a>");
+  EXPECT_EQ(e.RootItem()->Value(), u"café €");
+  // UTF-16 without a mark, recognised by its first characters.
+  e.LoadFromBytes(std::string("<\0a\0>\0\x1F\x04<\0/\0a\0>\0", 16));
+  EXPECT_EQ(e.RootItem()->Value(), u"П");
+  // A mark and nothing else.
+  e.LoadFromBytes("\xFF\xFE");
+  EXPECT_EQ(Shape(e.RootItem()), "");
+  // Other declared encodings iconv knows.
+  e.LoadFromBytes("<?xml version='1.0' encoding='koi8-r'?><a>\xF0\xD2\xC9\xD7\xC5\xD4</a>");
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"a")->Value(), u"Привет");
+  e.LoadFromBytes("<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><a>\xA4</a>");
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"a")->Value(), u"€");
+  e.LoadFromBytes("<?xml version=\"1.0\" encoding=\"no-such-charset\"?><a>\xC3\xA9</a>");
+  EXPECT_EQ(e.GetItemByTag(nullptr, u"a")->Value(), u"é");
+}
+
+TEST(XMLStreamTest, StreamLoadsStopAtTheGivenPosition) {
+  TBytesStream s("junk<a>one</a><b>two</b>");
+  s.SetPosition(4);
+  TLKXMLEngine e;
+  e.LoadFromStream(14, s);
+  EXPECT_EQ(Shape(e.RootItem()), "a(one)");
+  s.SetPosition(4);
+  e.LoadFromStream(0, s);
+  EXPECT_EQ(Shape(e.RootItem()), "a(one)[b(two)]");
+  EXPECT_THROW(e.LoadFromFile(TestFile("no-such-file.xml")), EFOpenError);
+}
+
+TEST(EntityTest, NamedAndNumericReferencesDecodeOnce) {
+  EXPECT_EQ(Decoded("&copy; &trade; &plusmn; &deg; &para; &brvbar; [&nbsp;]"), u"© ™ ± ° ¶ ¦ [\u00A0]");
+  EXPECT_EQ(Decoded("&mdash;&ndash;&hellip;&laquo;&raquo;&lsquo;&rsquo;&ldquo;&rdquo;&eacute;&Eacute;&euro;&sup2;"),
+            u"—–…«»‘’“”éÉ€²");
+  EXPECT_EQ(Decoded("&lt;&gt;&amp;&quot;&apos;"), u"<>&\"'");
+  EXPECT_EQ(Decoded("&#8217;&#x2014;&#X41;&#176&#9;&#x1D11E;"), u"’—A°\t\U0001D11E");
+  EXPECT_EQ(Decoded("&amp;lt; &amp;amp;"), u"&lt; &amp;");  // once, not repeatedly
+  // Legacy names also without ";" and before letters.
+  EXPECT_EQ(Decoded("&ltb&gt &nbsp &amp"), u"<b> \u00A0 &");
+  EXPECT_EQ(Decoded("a&car;b&ret;c"), u"a\nb\rc");
+  // What is not a known reference stays as written.
+  EXPECT_EQ(Decoded("&unknown; & &; &#; &#x; &mdash no"), u"&unknown; & &; &#; &#x; &mdash no");
+  EXPECT_EQ(Decoded("&#0;&#xD800;&#99999999999;"), u"\uFFFD\uFFFD\uFFFD");
+  WideString none = u"no entities at all";
+  ReplaceHTMLChars(none);
+  EXPECT_EQ(none, u"no entities at all");
+}
+
+TEST(XMLHelpersTest, PathsComparisonsAndDates) {
+  WideString path = u"a/b/c";
+  EXPECT_EQ(TLKXMLEngine::GetFirstTagName(path), u"a");
+  EXPECT_EQ(path, u"b/c");
+  EXPECT_EQ(TLKXMLEngine::GetLastTagName(path), u"c");
+  EXPECT_EQ(path, u"b");
+  EXPECT_EQ(TLKXMLEngine::GetLastTagName(path), u"b");
+  EXPECT_EQ(path, u"");
+  WideString single(u"x");
+  EXPECT_EQ(TLKXMLEngine::GetFirstTagName(single), u"x");
+  EXPECT_EQ(single, u"");
+
+  EXPECT_TRUE(SameStrings(false, u"Dc:Title", u"dC:tITLE"));
+  EXPECT_FALSE(SameStrings(false, u"Ä", u"ä"));  // only A-Z fold
+  EXPECT_FALSE(SameStrings(true, u"a", u"A"));
+  EXPECT_TRUE(SameStrings(true, u"a", u"a"));
+
+  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2015-03-07T09:05:30Z"), EncodeDateTime(2015, 3, 7, 9, 5, 30, 0));
+  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2015-03-07T09:05:30.123+02:00"), EncodeDateTime(2015, 3, 7, 9, 5, 30, 0));
+  EXPECT_EQ(XMLStringToDateTime(u"2015-03-07"), 0);
+  EXPECT_EQ(XMLStringToDateTime(u""), 0);
+  EXPECT_EQ(XMLStringToDateTime(u"2015-13-07T09:05:30"), 0);
+  EXPECT_EQ(XMLStringToDateTime(u"2015-02-07T25:05:30"), 0);
+  EXPECT_EQ(XMLStringToDateTime(u"20x5-02-07T10:05:30"), 0);
+}
+
+}  // namespace
+}  // namespace lkw
