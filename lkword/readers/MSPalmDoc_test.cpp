@@ -139,6 +139,9 @@ TEST(PalmDocDecompress, BackReferences) {
   EXPECT_EQ(Decompress(std::string("x") + "\x80\x0F"), std::string(11, 'x'));
   // distance 6, count 6: a plain copy reaching the first byte.
   EXPECT_EQ(Decompress(std::string("abcdef") + "\x80\x33"), "abcdefabcdef");
+  // distance 8 and 9, count 10: the copy reads bytes it has just written.
+  EXPECT_EQ(Decompress(std::string("abcdefgh") + "\x80\x47"), "abcdefghabcdefghab");
+  EXPECT_EQ(Decompress(std::string("abcdefghi") + "\x80\x4F"), "abcdefghiabcdefghia");
   // distance 2, count 5: overlapping copy repeats a two-byte pattern.
   EXPECT_EQ(Decompress(std::string("ab") + "\x80\x12"), "abababa");
   // Reaching before the output, or distance 0: skipped, decoding goes on.
