@@ -95,10 +95,12 @@ constexpr size_t cbMac = 32;
 constexpr size_t ccpText = 52;           // eight 4-byte counts
 constexpr size_t FirstPairs = 88;        // 38 pairs, StshfOrig..SttbfAtnbkmk
 constexpr size_t FirstPairCount = 38;
-constexpr size_t pnChpFirst = 396;       // pnChpFirst, pnPapFirst, cpnBteChp, cpnBtePap (16-bit)
-constexpr size_t LastPairs = 404;        // 35 pairs, PlcfdoaMom..SttbFnm
+// A 16-bit spare word at 392, then pnChpFirst, pnPapFirst, cpnBteChp and
+// cpnBtePap (16-bit each), then the rest of the pairs.
+constexpr size_t pnChpFirst = 394;
+constexpr size_t LastPairs = 402;        // 35 pairs, PlcfdoaMom..SttbFnm
 constexpr size_t LastPairCount = 35;
-constexpr size_t Size = 684;
+constexpr size_t Size = 682;
 }  // namespace fib6
 namespace fib2 {
 constexpr size_t cbMac = 32;

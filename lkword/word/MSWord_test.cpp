@@ -1,0 +1,473 @@
+#include "lkword/word/MSWord.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+#include "lkword/word/MSWord_test_util.h"
+
+namespace lkw {
+namespace {
+
+using namespace std::string_literals;
+using testing::PropertySet;
+using testing::TCfbBuilder;
+using testing::TWordDocBuilder;
+
+std::string U8(const WideString& W) { return WideToUtf8(W); }
+
+void Load(TMSWordDocument& Doc, const std::string& Bytes) {
+  TBytesStream s(Bytes);
+  Doc.LoadFromStream(s);
+}
+
+// The body: Text holds the header, the body and the footer.
+std::string Body(TMSWordDocument& Doc) {
+  EXPECT_EQ(Doc.Text().Count(), 3);
+  return U8(Doc.Text().Get(1));
+}
+
+template <typename E, typename F>
+void ExpectThrowWith(F&& f, const std::string& Message) {
+  try {
+    f();
+    ADD_FAILURE() << "no exception, expected: " << Message;
+  } catch (const E& e) {
+    EXPECT_EQ(std::string(e.what()), Message);
+  }
+}
+
+TWordDocBuilder Simple(const std::u16string& Text, int Generation = 8) {
+  TWordDocBuilder b(Generation);
+  b.Pieces = {{Text, false}};
+  return b;
+}
+
+std::string Lpstr(const std::string& S) {
+  std::string v;
+  TWordDocBuilder::Add32(v, static_cast<uint32_t>(S.size() + 1));
+  return v + S + '\0';
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+TEST(WordLoadTest, ReadsAWord97DocumentFromTheStreamPosition) {
+  TWordDocBuilder b = Simple(u"Hello\rWorld\r");
+  std::string file = std::string(100, 'z') + b.Compound();
+  TBytesStream s(file);
+  s.Seek(100, soBeginning);
+  TMSWordDocument doc;
+  doc.LoadFromStream(s);
+  EXPECT_EQ(doc.DocVersion(), 8);
+  ASSERT_EQ(doc.Text().Count(), 3);  // header, body, footer: empty in plain text
+  EXPECT_EQ(U8(doc.Text().Get(0)), "");
+  EXPECT_EQ(U8(doc.Text().Get(1)), "Hello\r\nWorld\r\n");
+  EXPECT_EQ(U8(doc.Text().Get(2)), "");
+}
+
+TEST(WordLoadTest, SummaryPropertySetsHonourTheirCodePage) {
+  // A set with code page 65001 (as LibreOffice writes), one without any, and
+  // wide strings, times and integers.
+  std::string cp(4, '\0');
+  TCfbBuilder::Put16(cp, 0, 0xFDE9);
+  std::string created(8, '\0');
+  TCfbBuilder::Put32(created, 0, 0x6D2F0000);  // 2015-02-20 11:11:40 UTC
+  TCfbBuilder::Put32(created, 4, 0x01D04D04);
+  std::string pages(4, '\0');
+  TCfbBuilder::Put32(pages, 0, 7);
+  std::string wide;
+  TWordDocBuilder::Add32(wide, 4);
+  wide += WideToMultiByte(CP_UTF16LE, u"Bob\0");
+  const std::string sum = PropertySet({{1, 2, cp},
+                                       {2, 30, Lpstr("Caf\xC3\xA9 \xE5\xB1\xB1")},
+                                       {4, 31, wide},
+                                       {12, 64, created},
+                                       {14, 3, pages},
+                                       {99, 30, Lpstr("ignored")}});
+  const std::string docSum = PropertySet({{15, 30, Lpstr("Caf\xE9 Ltd")}});
+  TWordDocBuilder b = Simple(u"x");
+  TMSWordDocument doc;
+  Load(doc, b.Compound({{"\x05SummaryInformation", sum}, {"\x05" "DocumentSummaryInformation", docSum}}));
+  const auto& si = doc.SummaryInformation();
+  EXPECT_EQ(U8(si.Title()), "Caf\xC3\xA9 \xE5\xB1\xB1");
+  EXPECT_EQ(U8(si.Author()), "Bob");
+  EXPECT_EQ(si.PageCount(), 7);
+  EXPECT_NE(si.Created(), 0);
+  EXPECT_EQ(U8(si.Company()), "Caf\xC3\xA9 Ltd");  // no code page: the ANSI one
+}
+
+TEST(WordLoadTest, DamagedSummaryValuesAreSkipped) {
+  // Offsets and lengths that point past the stream must not be followed.
+  std::string bad = PropertySet({{2, 30, Lpstr("Title")}, {3, 30, Lpstr("Subject")}});
+  TCfbBuilder::Put32(bad, 48 + 8 + 4, 0x7FFFFFF0);             // first value offset
+  TCfbBuilder::Put32(bad, bad.size() - 12, 0x7FFFFFFF);          // second value's length
+  TMSWordDocument doc;
+  Load(doc, Simple(u"x").Compound({{"\x05SummaryInformation", bad}}));
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "");
+  EXPECT_EQ(U8(doc.SummaryInformation().Subject()), "Subject");  // cut to what is there
+  EXPECT_EQ(Body(doc), "x");
+}
+
+TEST(WordLoadTest, EncryptedDocumentsAreRefusedAfterTheirMetadata) {
+  TWordDocBuilder b = Simple(u"secret");
+  b.Encryption = 0x03;  // encrypted, "1Table"
+  TMSWordDocument doc;
+  ExpectThrowWith<Exception>(
+      [&] { Load(doc, b.Compound({{"\x05SummaryInformation", PropertySet({{2, 30, Lpstr("T")}})}})); },
+      "Could not read the password protected file");
+  EXPECT_TRUE(doc.IsPasswordProtected());
+  EXPECT_TRUE(doc.IsUseTableStream());
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "T");
+}
+
+TEST(WordLoadTest, ParseItemsSelectTextAndMetadata) {
+  const std::string file = Simple(u"body").Compound({{"\x05SummaryInformation", PropertySet({{2, 30, Lpstr("T")}})}});
+  TMSWordDocument doc;
+  doc.SetParseItems({wpiSummaryInformation});
+  Load(doc, file);
+  EXPECT_EQ(doc.Text().Count(), 0);
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "T");
+  doc.SetParseItems({wpiText});
+  Load(doc, file);
+  EXPECT_EQ(Body(doc), "body");
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "");
+}
+
+TEST(WordLoadTest, TheTableStreamIsTheOneTheFlagNames) {
+  TWordDocBuilder b = Simple(u"from 0Table");
+  b.Encryption = 0;  // flag clear: "0Table"
+  b.Build();
+  TCfbBuilder cfb;
+  cfb.AddStream("WordDocument", b.Document);
+  cfb.AddStream("0Table", b.Table);
+  cfb.AddStream("1Table", std::string(b.Table.size(), '\xFF'));  // a stale one
+  TMSWordDocument doc;
+  Load(doc, cfb.Build());
+  EXPECT_EQ(Body(doc), "from 0Table");
+  EXPECT_EQ(doc.GetCLX().noPCD, 1u);
+}
+
+TEST(WordLoadTest, CompoundFileWithoutDocumentGivesMetadataOnly) {
+  TCfbBuilder cfb;
+  cfb.AddStream("\x05SummaryInformation", PropertySet({{4, 30, Lpstr("Ann")}}));
+  TMSWordDocument doc;
+  Load(doc, cfb.Build());
+  EXPECT_EQ(doc.Text().Count(), 0);
+  EXPECT_EQ(U8(doc.SummaryInformation().Author()), "Ann");
+}
+
+TEST(WordLoadTest, FilesPlainOrCompoundAndTheirErrors) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("lkw_word_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  auto write = [&](const char* name, const std::string& data) {
+    std::ofstream(dir / name, std::ios::binary) << data;
+    return (dir / name).string();
+  };
+  TWordDocBuilder w2 = Simple(u"Word two text\rheader", 2);
+  w2.Ccp[0] = 14;
+  w2.Ccp[2] = 6;
+  w2.Build();
+  const std::string plain = write("w2.doc", w2.Document);
+  const std::string compound = write("w97.doc", Simple(u"compound").Compound());
+  std::string other = w2.Document;
+  other[0] = 'P';
+  const std::string notWord = write("other.bin", other);
+
+  TMSWordDocument doc;
+  doc.LoadFromFile(plain);
+  EXPECT_EQ(doc.DocVersion(), 2);
+  EXPECT_EQ(Body(doc), "Word two text\r\n");
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "header\r\n");
+  doc.LoadFromFile(compound);
+  EXPECT_EQ(Body(doc), "compound");
+  ExpectThrowWith<Exception>([&] { doc.LoadFromFile(notWord); },
+                             "File " + notWord + " is not valid MS Word document");
+  const std::string missing = (dir / "missing.doc").string();
+  ExpectThrowWith<Exception>([&] { doc.LoadFromFile(missing); }, "File " + missing + " is not found.");
+  fs::remove_all(dir);
+}
+
+TEST(WordLoadTest, DamagedInputRaisesLibraryErrorsOnly) {
+  TWordDocBuilder b;
+  b.Pieces = {{u"first piece ", false}, {u"second", true}};
+  b.FootnoteRefs = {3};
+  b.FootnoteTexts = {0};
+  b.Ccp[0] = 12;
+  b.Ccp[1] = 6;
+  const std::string good = b.Compound();
+  TMSWordDocument doc;
+  EXPECT_THROW(Load(doc, good.substr(0, 700)), EOleError);
+  // Flip bytes all over the file: FIB, piece table, directory, FAT.
+  for (size_t i = 0; i < good.size(); i += 3) {
+    std::string f = good;
+    f[i] = static_cast<char>(f[i] ^ 0x5A);
+    try {
+      Load(doc, f);
+    } catch (const Exception&) {
+    }
+  }
+  // A plain stream too short for its FIB.
+  EXPECT_THROW(Load(doc, std::string("\xDB\xA5\x2D\x00", 4)), EReadError);
+}
+
+// ---------------------------------------------------------------------------
+// Piece table and text
+
+TEST(WordTextTest, FastSavedPiecesComeOutInCharacterOrder) {
+  TWordDocBuilder b;
+  b.Pieces = {{u"one \u201Cquoted\u201D ", false}, {u"two \u201C ", true}, {u"three", false}};
+  b.FileOrder = {2, 0, 1};
+  b.Flag = 0x04;
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_TRUE(doc.IsComplexDocument());
+  // 0x93 of an 8-bit piece is the opening quote, whatever the language.
+  EXPECT_EQ(Body(doc), "one \xE2\x80\x9Cquoted\xE2\x80\x9D two \xE2\x80\x9C three");
+}
+
+TEST(WordTextTest, PieceBoundsAreChecked) {
+  TWordDocBuilder b;
+  b.Pieces = {{u"ok ", false}, {u"gone", false}};
+  b.Build();
+  // Move the second piece past the end of the document stream.
+  const size_t pcd2 = 1 + 4 + 3 * 4 + 8 + 2;
+  TWordDocBuilder::Put32(b.Table, pcd2, static_cast<uint32_t>(b.Document.size() - 4));
+  TCfbBuilder cfb;
+  cfb.AddStream("WordDocument", b.Document);
+  cfb.AddStream("1Table", b.Table);
+  TMSWordDocument doc;
+  ExpectThrowWith<Exception>([&] { Load(doc, cfb.Build()); }, "Piece Bounds out of range");
+  EXPECT_EQ(doc.Text().Count(), 0);
+
+  // A piece table longer than its stream.
+  TWordDocBuilder c = Simple(u"abc");
+  c.Build();
+  TWordDocBuilder::Put32(c.Table, 1, 0x10000);
+  TCfbBuilder cfb2;
+  cfb2.AddStream("WordDocument", c.Document);
+  cfb2.AddStream("1Table", c.Table);
+  EXPECT_THROW(Load(doc, cfb2.Build()), EReadError);
+}
+
+TEST(WordTextTest, OverlappingPiecesCannotMultiplyTheText) {
+  TWordDocBuilder b;
+  b.Pieces = {{std::u16string(5000, u'a'), false}};
+  b.Build();
+  // 2000 pieces that all point at the same 10000 bytes.
+  std::string plc;
+  for (uint32_t i = 0; i <= 2000; ++i) TWordDocBuilder::Add32(plc, i * 5000);
+  for (int i = 0; i < 2000; ++i) {
+    plc += std::string(2, '\0');
+    TWordDocBuilder::Add32(plc, 0x800);
+    plc += std::string(2, '\0');
+  }
+  std::string table = "\x02";
+  TWordDocBuilder::Add32(table, static_cast<uint32_t>(plc.size()));
+  table += plc;
+  std::string d = b.Document;
+  TWordDocBuilder::Put32(d, 76, 10000000);      // ccpText
+  TWordDocBuilder::Put32(d, 154 + 8 * 33 + 4, static_cast<uint32_t>(table.size()));
+  TCfbBuilder cfb;
+  cfb.AddStream("WordDocument", d);
+  cfb.AddStream("1Table", table);
+  TMSWordDocument doc;
+  EXPECT_THROW(Load(doc, cfb.Build()), EReadError);
+}
+
+TEST(WordTextTest, LargePieceTablesAreUsed) {
+  TWordDocBuilder b;
+  std::string expect;
+  for (int i = 0; i < 600; ++i) {
+    std::u16string t = u"p" + AsciiToWide(std::to_string(i)) + u" ";
+    b.Pieces.push_back({t, i % 2 == 0});
+    expect += U8(t);
+  }
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(doc.GetCLX().noPCD, 600u);
+  EXPECT_EQ(Body(doc), expect);
+}
+
+TEST(WordTextTest, StoriesGoToTheirListsByCharacterPosition) {
+  TWordDocBuilder b;
+  // main | footnotes | header | macro | annotation | endnote | text box | header text box
+  b.Pieces = {{u"Main\x02 text\r", false}, {u"\x02 note\r", false}, {u"Head\r", false}, {u"MCR", false},
+              {u"Comment\r", false},       {u"End\r", false},     {u"Box\r", false},  {u"HBox\r", false}};
+  int32_t ccp[8] = {11, 7, 5, 3, 8, 4, 4, 5};
+  for (int i = 0; i < 8; ++i) b.Ccp[i] = ccp[i];
+  b.FootnoteRefs = {4};
+  b.FootnoteTexts = {0};
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(Body(doc), "Main1 text\r\n");
+  EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 note\r\n\r\n");
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head\r\n\r\n");
+  EXPECT_EQ(U8(doc.AnnotationText().Text()), "Comment\r\n\r\n");
+  EXPECT_EQ(U8(doc.EndNoteText().Text()), "End\r\n\r\n");
+  EXPECT_EQ(U8(doc.TextBoxText().Text()), "Box\r\n\r\nHBox\r\n\r\n");
+  EXPECT_EQ(doc.MacroText().Count(), 0);
+  EXPECT_EQ(doc.FooterText().Count(), 0);
+}
+
+TEST(WordTextTest, OldGenerationsDecodeWithTheDocumentLanguage) {
+  // Word 6: 8-bit pieces in the document stream itself, decoded with the
+  // code page of lID unless the host names another language.
+  TWordDocBuilder b(6);
+  b.lID = 0x0419;
+  b.CodePage = 1251;
+  b.Pieces = {{u"\u041F\u0440\u0438\u0432\u0435\u0442 ", true}, {u"\u043C\u0438\u0440", true}};
+  b.FileOrder = {1, 0};
+  b.Build();
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(doc.DocVersion(), 6);
+  EXPECT_EQ(doc.DocLangToCodePage(), 1251u);
+  EXPECT_EQ(Body(doc), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80");
+
+  doc.SetOnGetDefaultLanguage([](TObject*, uint16_t& Lang) { Lang = 0x0408; });
+  Load(doc, b.Compound());
+  EXPECT_EQ(doc.DocLangToCodePage(), 1253u);
+  EXPECT_EQ(U8(doc.Text().Get(1)).substr(0, 2), "\xCE\x9F");  // 0xCF in 1253 is Omicron
+
+  // Without a piece table the text runs from fcMin.
+  TWordDocBuilder c(7);
+  c.WithClx = false;
+  c.Pieces = {{u"plain Word 95", true}};
+  Load(doc, c.Compound());
+  EXPECT_EQ(doc.DocVersion(), 7);
+  EXPECT_EQ(Body(doc), "plain Word 95");
+}
+
+TEST(WordTextTest, LanguagesMapToCodePages) {
+  struct TCase {
+    uint16_t lid, lidFE;
+    uint8_t flags;
+    uint32_t cp;
+  } cases[] = {{0x0409, 0, 0, 1252},     {0x0419, 0, 0, 1251},      {0x0405, 0, 0, 1250},
+               {0x041A, 0, 0, 1252},     {0x0C1A, 0, 0, 1251},      {0x0408, 0, 0, 1253},
+               {0x041F, 0, 0, 1254},     {0x040D, 0, 0, 1255},      {0x0401, 0, 0, 1256},
+               {0x0425, 0, 0, 1257},     {0x0409, 0x0411, 0x40, 932}, {0x0409, 0x0804, 0x40, 936},
+               {0x0409, 0x0404, 0x40, 950}, {0x0409, 0x0412, 0x40, 949}, {0x0409, 0x0812, 0x40, 1361},
+               {0x041E, 0, 0, 874},      {0x042A, 0, 0, 1258},      {0x0409, 0x0411, 0, 1252}};
+  for (const TCase& c : cases) {
+    TWordDocBuilder b = Simple(u"x");
+    b.lID = c.lid;
+    b.lidFE = c.lidFE;
+    b.Encryption = static_cast<uint8_t>(0x02 | c.flags);
+    TMSWordDocument doc;
+    Load(doc, b.Compound());
+    EXPECT_EQ(doc.DocLangToCodePage(), c.cp) << std::hex << c.lid << " " << c.lidFE;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Rendering and fields
+
+struct TEvent {
+  TLKWordSysChar SysChar;
+  std::string Value;
+};
+
+class WordRenderTest : public ::testing::Test {
+ protected:
+  std::string Render(const std::u16string& Text, TMSTextFormating Format = tfPlainText) {
+    doc.SetTextFormating(Format);
+    TWideStrings out;
+    doc.AddText(Text, out);
+    EXPECT_EQ(out.Count(), 1);
+    return U8(out.Get(0));
+  }
+  void Record() {
+    doc.SetOnConvertSysChar([this](TObject*, TLKWordSysChar S, const WideString& V, WideString&) {
+      events.push_back({S, U8(V)});
+    });
+  }
+  TMSWordDocument doc;
+  std::vector<TEvent> events;
+};
+
+TEST_F(WordRenderTest, SpecialCharactersPerFormat) {
+  const std::u16string text = u"a\rb\x0B" u"c\x07" u"d\x07\x07" u"e\tf\x0C\x00g<&\x1E"s;
+  EXPECT_EQ(Render(std::u16string(text)), "a\r\nb\r\nc d\r\ne\tfg<&\x1E");
+  EXPECT_EQ(Render(std::u16string(text), tfRTF), "a\r\n\\par b\r\n\\par c d\r\n\\par \ne\tfg<&\x1E");
+  EXPECT_EQ(Render(std::u16string(text), tfHTML), "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tfg&lt;&amp;\x1E");
+  EXPECT_EQ(Render(u"{\\}\u00E9", tfRTF), "\\{\\\\\\}\\u233?");
+  EXPECT_EQ(Render(u""), "");
+}
+
+TEST_F(WordRenderTest, EventsCanReplaceTheOutput) {
+  doc.SetOnConvertSysChar([](TObject*, TLKWordSysChar S, const WideString& V, WideString& R) {
+    if (S == scUnknown && V == u"\t") R = u" -> ";
+    if (S == scParagraphEnd) R = u"|";
+  });
+  EXPECT_EQ(Render(u"a\tb\rc\x0C"), "a -> b|c");
+}
+
+TEST_F(WordRenderTest, FieldsYieldTheirResults) {
+  Record();
+  EXPECT_EQ(Render(u"See \x13 HYPERLINK \"http://x.org/\" \x14" u"Click\x15 now"), "See Click now");
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].SysChar, scFieldBegin);
+  EXPECT_EQ(events[1].SysChar, scFieldMiddle);
+  EXPECT_EQ(events[2].SysChar, scFieldEnd);
+  EXPECT_EQ(events[3].SysChar, scHyperlink);
+  EXPECT_EQ(events[3].Value, "HYPERLINK \"http://x.org/\"");
+
+  events.clear();
+  EXPECT_EQ(Render(u"p\x13PAGE\x14" u"3\x15 of \x13 PAGEREF _Toc1 \\h \x14" u"5\x15"), "p3 of 5");
+  EXPECT_EQ(events[3].SysChar, scPage);
+  EXPECT_EQ(events[7].SysChar, scPage);
+
+  events.clear();
+  EXPECT_EQ(Render(u"\x13 time \\@ \"HH:mm\" \x14" u"10:30\x15"), "10:30");
+  EXPECT_EQ(events.back().SysChar, scTime);
+
+  // Without a separator the field splits at its first switch.
+  events.clear();
+  EXPECT_EQ(Render(u"[\x13TIME \\@ \"dd\"\x15]"), "[\\@ \"dd\"]");
+  EXPECT_EQ(events.back().SysChar, scTime);
+  EXPECT_EQ(events.back().Value, "TIME");
+  EXPECT_EQ(Render(u"[\x13XE entry\x15]"), "[]");
+}
+
+TEST_F(WordRenderTest, NestedAndUnfinishedFields) {
+  // The inner begin resolves the outer field early; the outer separator then
+  // reaches the output and the outer end yields nothing.
+  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x13 PAGE \x14" u"7\x15\x14" u"out\x15!"), "7\x14out!");
+  // A field that never ends: an en dash and the collected instruction.
+  EXPECT_EQ(Render(u"x\x13 HYPERLINK abc"), "x\xE2\x80\x93 HYPERLINK abc");
+  // A field of more than 200 outputs is not a field.
+  std::u16string longCode = u"\x13" + std::u16string(250, u'w') + u"\x14r\x15";
+  std::string got = Render(longCode);
+  EXPECT_EQ(got.substr(0, 3), "\xE2\x80\x93");
+  EXPECT_EQ(got.substr(3, 200), std::string(200, 'w'));
+  EXPECT_EQ(got.substr(203), std::string(50, 'w') + "\x14r");
+}
+
+TEST_F(WordRenderTest, RawOutputWithoutConversion) {
+  doc.SetConvertSysCharacters(false);
+  doc.SetMaxTextLength(3);
+  EXPECT_EQ(Render(u"a\rb\x13 PAGE \x14" u"1\x15 long text"), "a\rb\x13 PAGE \x14" "1\x15 long text");
+}
+
+TEST_F(WordRenderTest, MaxTextLengthCutsTheWholeDocument) {
+  TWordDocBuilder b = Simple(u"0123456789\r");
+  b.Pieces.push_back({u"note\r", false});
+  b.Ccp[0] = 11;
+  b.Ccp[1] = 5;
+  doc.SetMaxTextLength(5);
+  Load(doc, b.Compound());
+  EXPECT_EQ(U8(doc.Text().Text()), "\r\n01234\r\n\r\n");
+  EXPECT_EQ(doc.FootNoteText().Count(), 0);
+}
+
+}  // namespace
+}  // namespace lkw

@@ -1,0 +1,195 @@
+// Test-only: writes small Word documents of the three layouts (Word 97,
+// Word 6/95, Word 2) so that tests and fuzz seeds can be made in code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/CompoundFile_test_util.h"
+#include "lkword/platform/Types.h"
+
+namespace lkw::testing {
+
+class TWordDocBuilder {
+ public:
+  struct TPiece {
+    WideString Text;
+    bool Compressed = false;  // 8-bit (always so before Word 97)
+  };
+
+  explicit TWordDocBuilder(int Generation = 8) : FGeneration(Generation) {}
+
+  // Pieces in character order; the stories are cut from their concatenation
+  // by the counts below (ccpText .. ccpHdrTxbx).
+  std::vector<TPiece> Pieces;
+  int32_t Ccp[8] = {-1, 0, 0, 0, 0, 0, 0, 0};  // -1: everything is main text
+  // Where the pieces' bytes go, as a permutation of their indices (fast-saved
+  // documents store pieces out of order). Empty: in order.
+  std::vector<size_t> FileOrder;
+  uint16_t lID = 0x0409;
+  uint16_t lidFE = 0;
+  uint8_t Flag = 0;          // byte 10
+  uint8_t Encryption = 0x02; // byte 11: "1Table"
+  bool WithClx = true;
+  // CPs of automatically numbered footnote references, and the start CPs
+  // (relative to the footnote story) of their texts.
+  std::vector<int32_t> FootnoteRefs, FootnoteTexts;
+  // 8-bit pieces before Word 97 are encoded with this code page.
+  uint32_t CodePage = 1252;
+
+  // The document stream and the table stream ("1Table" or "0Table" by the flag).
+  std::string Document, Table;
+
+  void Build() {
+    const bool w97 = FGeneration == 8;
+    const size_t fibSize = w97 ? 0x800 : FGeneration == 2 ? 0x180 : 0x300;
+    Document.assign(fibSize, '\0');
+    Table.clear();
+    FPairs.clear();
+    std::vector<uint32_t> fcs(Pieces.size());
+    std::vector<size_t> order = FileOrder;
+    if (order.empty())
+      for (size_t i = 0; i < Pieces.size(); ++i) order.push_back(i);
+    uint32_t fcMin = static_cast<uint32_t>(Document.size());
+    for (size_t k : order) {
+      const TPiece& p = Pieces[k];
+      const uint32_t at = static_cast<uint32_t>(Document.size());
+      if (w97 && !p.Compressed) {
+        Document += WideToMultiByte(CP_UTF16LE, p.Text);
+        fcs[k] = at;
+      } else {
+        std::string bytes;
+        if (w97) {
+          for (char16_t c : p.Text) bytes += static_cast<char>(c == 0x201C ? 0x93 : c & 0xFF);
+          fcs[k] = (at * 2) | 0x40000000u;
+        } else {
+          bytes = WideToMultiByte(CodePage, p.Text);
+          fcs[k] = at;
+        }
+        Document += bytes;
+      }
+    }
+    const uint32_t fcMac = static_cast<uint32_t>(Document.size());
+    int32_t total = 0;
+    for (const TPiece& p : Pieces) total += static_cast<int32_t>(p.Text.size());
+    int32_t ccp[8];
+    for (int i = 0; i < 8; ++i) ccp[i] = Ccp[i];
+    if (ccp[0] < 0) ccp[0] = total;
+
+    std::string clx;
+    if (WithClx && FGeneration != 2) {
+      std::string plc;
+      int32_t cp = 0;
+      Add32(plc, 0);
+      for (const TPiece& p : Pieces) Add32(plc, static_cast<uint32_t>(cp += static_cast<int32_t>(p.Text.size())));
+      for (size_t i = 0; i < Pieces.size(); ++i) {
+        plc += std::string(2, '\0');
+        Add32(plc, fcs[i]);
+        plc += std::string(2, '\0');
+      }
+      clx = "\x02";
+      Add32(clx, static_cast<uint32_t>(plc.size()));
+      clx += plc;
+    }
+    std::string fnRef, fnTxt;
+    if (!FootnoteRefs.empty()) {
+      for (int32_t r : FootnoteRefs) Add32(fnRef, static_cast<uint32_t>(r));
+      Add32(fnRef, static_cast<uint32_t>(ccp[0] + 1));
+      for (size_t i = 0; i < FootnoteRefs.size(); ++i) fnRef += std::string("\x01\x00", 2);
+      for (int32_t t : FootnoteTexts) Add32(fnTxt, static_cast<uint32_t>(t));
+      Add32(fnTxt, static_cast<uint32_t>(ccp[1]));
+    }
+    // Table data: in the table stream for Word 97, after the text otherwise.
+    std::string& dest = w97 ? Table : Document;
+    auto place = [&](const std::string& data, size_t pair) {
+      if (data.empty()) return;
+      const uint32_t fc = static_cast<uint32_t>(dest.size());
+      dest += data;
+      PutPair(pair, fc, static_cast<uint32_t>(data.size()));
+    };
+    place(clx, 33);
+    place(fnRef, 2);
+    place(fnTxt, 3);
+
+    std::string& d = Document;
+    Put16(d, 0, FGeneration == 8 ? 0xA5EC : FGeneration == 2 ? 0xA5DB : 0xA5DC);
+    Put16(d, 2, FGeneration == 8 ? 193 : FGeneration == 2 ? 45 : FGeneration == 7 ? 104 : 101);
+    Put16(d, 6, lID);
+    d[10] = static_cast<char>(Flag);
+    d[11] = static_cast<char>(Encryption);
+    Put32(d, 24, fcMin);
+    Put32(d, 28, fcMac);
+    if (w97) {
+      Put16(d, 60, lidFE);
+      for (int i = 0; i < 8; ++i) Put32(d, 76 + 4 * i, static_cast<uint32_t>(ccp[i]));
+    } else {
+      for (int i = 0; i < (FGeneration == 2 ? 5 : 8); ++i) Put32(d, 52 + 4 * i, static_cast<uint32_t>(ccp[i]));
+    }
+    for (auto& [pair, fc, lcb] : FPairs) {
+      if (w97) {
+        Put32(d, 154 + 8 * pair, fc);
+        Put32(d, 158 + 8 * pair, lcb);
+      } else if (FGeneration != 2) {
+        Put32(d, 88 + 8 * pair, fc);
+        Put32(d, 92 + 8 * pair, lcb);
+      }
+    }
+  }
+
+  // A compound file holding the document, its table stream and Extra
+  // streams (name, bytes).
+  std::string Compound(const std::vector<std::pair<std::string, std::string>>& Extra = {}) {
+    Build();
+    TCfbBuilder b;
+    b.AddStream("WordDocument", Document);
+    if (FGeneration == 8) b.AddStream((Encryption & 0x02) ? "1Table" : "0Table", Table.empty() ? "x" : Table);
+    for (const auto& [name, data] : Extra) b.AddStream(name, data);
+    return b.Build();
+  }
+
+  static void Add32(std::string& S, uint32_t V) {
+    for (int i = 0; i < 4; ++i) S += static_cast<char>((V >> (8 * i)) & 0xFF);
+  }
+  static void Put16(std::string& S, size_t Off, uint16_t V) { TCfbBuilder::Put16(S, Off, V); }
+  static void Put32(std::string& S, size_t Off, uint32_t V) { TCfbBuilder::Put32(S, Off, V); }
+
+ private:
+  void PutPair(size_t Pair, uint32_t Fc, uint32_t Lcb) { FPairs.push_back({Pair, Fc, Lcb}); }
+
+  struct TPair {
+    size_t Pair;
+    uint32_t Fc, Lcb;
+  };
+  int FGeneration;
+  std::vector<TPair> FPairs;
+};
+
+// A property set stream with one section holding Props (id, type, value
+// bytes as they follow the type).
+inline std::string PropertySet(const std::vector<std::tuple<uint32_t, uint16_t, std::string>>& Props) {
+  std::string head(48, '\0');
+  TCfbBuilder::Put16(head, 0, 0xFFFE);
+  TCfbBuilder::Put32(head, 24, 1);
+  TCfbBuilder::Put32(head, 44, 48);
+  std::string pairs, values;
+  const size_t base = 8 + 8 * Props.size();
+  for (const auto& [id, type, value] : Props) {
+    TWordDocBuilder::Add32(pairs, id);
+    TWordDocBuilder::Add32(pairs, static_cast<uint32_t>(base + values.size()));
+    std::string v(4, '\0');
+    TCfbBuilder::Put16(v, 0, type);
+    v += value;
+    while (v.size() % 4) v += '\0';
+    values += v;
+  }
+  std::string section;
+  TWordDocBuilder::Add32(section, static_cast<uint32_t>(base + values.size()));
+  TWordDocBuilder::Add32(section, static_cast<uint32_t>(Props.size()));
+  return head + section + pairs + values;
+}
+
+}  // namespace lkw::testing
