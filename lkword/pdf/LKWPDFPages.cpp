@@ -1,0 +1,42 @@
+// Pages and fonts as the structure layer knows them: the page walk records
+// each page's object; text and fonts are read by the content layer.
+#include "lkword/pdf/LKWPDF.h"
+
+namespace lkw {
+
+TLKPDFFont* TLKPDFFonts::GetItem(int Index) const {
+  if (Index < 0 || Index >= Count()) return nullptr;
+  return FItems[static_cast<size_t>(Index)].get();
+}
+
+TLKPDFFont* TLKPDFFonts::AddItem() {
+  FItems.push_back(std::make_unique<TLKPDFFont>());
+  return FItems.back().get();
+}
+
+TLKPDFPage* TLKPDFPages::GetPage(int Index) const {
+  if (Index < 0 || Index >= Count()) return nullptr;
+  return FItems[static_cast<size_t>(Index)].get();
+}
+
+TLKPDFPage* TLKPDFPages::AddPage() {
+  FItems.push_back(std::make_unique<TLKPDFPage>());
+  return FItems.back().get();
+}
+
+WideString TLKPDFPages::GetPlainText() const {
+  WideString out;
+  for (const auto& page : FItems) {
+    out += u"\r\n--------------------\r\n";
+    out += page->GetPlainText();
+  }
+  return out;
+}
+
+void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
+  for (const int32_t num : GetPageObjects()) FPages->AddPage()->SetObjNumber(num);
+}
+
+void TLKPDFReader::ProcessMetaData(TStream&) {}
+
+}  // namespace lkw
