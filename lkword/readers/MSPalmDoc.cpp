@@ -261,6 +261,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
   // process more bytes than the file holds.
   int64_t budget = streamSize;
 
+  const char16_t* const tab = table.data();
   auto emitLine = [&](const char* p, size_t n) {
     const auto* b = reinterpret_cast<const uint8_t*>(p);
     if (asciiIdentity) {
@@ -272,11 +273,11 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
         high |= b[k];
       }
       if (high & 0x80)
-        for (size_t k = 0; k < n; ++k)
-          if (b[k] & 0x80) d[k] = table[b[k]];
+        for (size_t k = 0; k < n; ++k) d[k] = tab[b[k]];
     } else if (!table.empty()) {
       line.resize(n);
-      for (size_t k = 0; k < n; ++k) line[k] = table[b[k]];
+      char16_t* d = line.data();
+      for (size_t k = 0; k < n; ++k) d[k] = tab[b[k]];
     } else {
       line = MultiByteToWide(cp, std::string_view(p, n));
     }
