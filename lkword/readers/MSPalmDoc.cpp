@@ -187,9 +187,8 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
   {
     int64_t listBytes = std::min<int64_t>(int64_t{FHeader.NumRecords} * kRecordEntrySize,
                                           std::max<int64_t>(streamSize - kHeaderSize, 0));
-    RawByteString list;
     Stream.Seek(kHeaderSize, soBeginning);
-    list = Stream.ReadBytes(listBytes);
+    const RawByteString list = Stream.ReadBytes(listBytes);
     size_t n = list.size() >= 4 ? (list.size() - 4) / kRecordEntrySize + 1 : 0;
     offsets.reserve(n);
     for (size_t i = 0; i < n; ++i)
@@ -200,7 +199,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
 
   const bool peanut = IsPeanutFile();
   uint16_t compression;
-  uint32_t claimed;  // text records the book itself declares (0: none declared)
+  uint32_t claimed;  // text records the book declares (the list's count when it declares none)
   Stream.Seek(record0Offset, soBeginning);
   if (peanut) {
     uint8_t r[kPeanutHeaderSize];
@@ -210,8 +209,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
     FRecord0.Version = compression;
     FRecord0.NumRecords = num;
     FRecord0.RecSize = kPeanutRecSize;
-    claimed = num ? num - 1u : 0u;
-    if (num == 0) claimed = listText;
+    claimed = num ? num - 1u : listText;
   } else {
     uint8_t r[kRecord0Size];
     Stream.ReadBuffer(r, kRecord0Size);
@@ -225,7 +223,9 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
     claimed = FRecord0.NumRecords ? FRecord0.NumRecords : listText;
   }
   // Trailing bookmark/metadata records are not text: trust the book's own
-  // count when the record list can hold it.
+  // count when the record list can hold it. A text record ends where the
+  // next record of the list starts, the last one of the list at the end of
+  // the file.
   const uint32_t textRecords = claimed <= listText ? claimed : listText;
 
   if (FParseItems.Contains(wpiSummaryInformation)) {
