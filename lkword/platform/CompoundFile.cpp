@@ -14,7 +14,6 @@ const uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 constexpr uint32_t MAXREGSECT = 0xFFFFFFFA;
 constexpr uint32_t ENDOFCHAIN = 0xFFFFFFFE;
-constexpr uint32_t FREESECT = 0xFFFFFFFF;
 constexpr uint32_t NOSTREAM = 0xFFFFFFFF;
 
 constexpr size_t kHeaderSize = 512;
