@@ -369,6 +369,30 @@ TEST(WordPerfectStorageTest, ReadsThePerfectOfficeMainStream) {
   std::filesystem::remove(path);
 }
 
+std::string ReadTestFile(const std::string& name) {
+  std::ifstream in(std::string(LKWORD_TESTDATA) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(WordPerfectFilesTest, SamplesGiveTheirText) {
+  const std::string expected = ReadTestFile("wpd/sample.txt");
+  ASSERT_FALSE(expected.empty());
+  for (const char* name : {"wpd/sample.wpd", "wpd/sample-ole.wpd"}) {
+    TWordPerfectFile wp;
+    wp.LoadFromFile(std::string(LKWORD_TESTDATA) + "/" + name);
+    ASSERT_EQ(wp.Text().Count(), 1) << name;
+    EXPECT_EQ(WideToUtf8(wp.Text()[0]), expected) << name;
+    ASSERT_EQ(wp.FontDescriptorList().size(), name == std::string("wpd/sample.wpd") ? 1u : 0u);
+  }
+  TWordPerfectFile html;
+  html.SetTextFormating(tfHTML);
+  html.LoadFromFile(std::string(LKWORD_TESTDATA) + "/wpd/sample.wpd");
+  const std::string h = WideToUtf8(html.Text()[0]);
+  EXPECT_NE(h.find("<center><br>\r\n<font size=\"5\"><b>Harbour Notes</b>"), std::string::npos) << h;
+  EXPECT_NE(h.find("quay {north &lt;side&gt;}."), std::string::npos);
+  EXPECT_EQ(h.find("deleted"), std::string::npos);
+}
+
 TEST(WordPerfectStorageTest, OffsetsCountFromTheHeader) {
   // A document behind a 12-byte "BDOC" block, as LoadFromOLEStream sees it.
   std::string bytes = "BDOC" + std::string(8, '\0') + WPDoc{"after\x80" "prefix"}.Bytes();

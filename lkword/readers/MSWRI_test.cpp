@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -307,6 +309,29 @@ TEST(WriteFormatTest, SinglePassMatchesRestartingForEveryParagraph) {
     doc.perPage = 1 + static_cast<int>(next(6));
     ASSERT_EQ(Body(doc, tfHTML), RestartModelHtml(doc)) << "round " << round;
   }
+}
+
+std::string ReadTestFile(const std::string& name) {
+  std::ifstream in(std::string(LKWORD_TESTDATA) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(WriteFilesTest, SamplesGiveTheirText) {
+  for (const char* name : {"sample", "word-dos"}) {
+    const std::string expected = ReadTestFile(std::string("wri/") + name + ".txt");
+    ASSERT_FALSE(expected.empty());
+    TWRIFile wri;
+    wri.LoadFromFile(std::string(LKWORD_TESTDATA) + "/wri/" + name + ".wri");
+    ASSERT_EQ(wri.Text().Count(), 1);
+    EXPECT_EQ(WideToUtf8(wri.Text()[0]), expected) << name;
+  }
+  TWRIFile html;
+  html.SetTextFormating(tfHTML);
+  html.LoadFromFile(std::string(LKWORD_TESTDATA) + "/wri/sample.wri");
+  const std::string h = WideToUtf8(html.Text()[0]);
+  EXPECT_NE(h.find("<font face=\"Arial\" size=\"5\"><b>Harbour Notes\r\n</b></font></p>"), std::string::npos) << h;
+  EXPECT_NE(h.find("<font face=\"Times New Roman\"><u>near the \xC3\x86r\xC3\xB8 quay</u></font>"), std::string::npos);
+  EXPECT_EQ(h.find("PICTURE"), std::string::npos);
 }
 
 TEST(WriteBadInputTest, PropertyPagesOutOfOrder) {

@@ -5,6 +5,8 @@
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "lkword/readers/MSWPD.h"
+#include "lkword/readers/MSWRI.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
@@ -38,6 +40,30 @@ bool IsWordBinary(TStream& Stream) {
   return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;
 }
 
+// WordPerfect 6-9: the signature FF 57 50 43 (which WordPerfect 5 shares; the
+// reader refuses those), or a compound file with a "PerfectOffice_MAIN" stream.
+bool IsWordPerfect(TStream& Stream) {
+  uint8_t head[8] = {};
+  if (Stream.Read(head, 8) < 4) return false;
+  if (std::memcmp(head, "\xFFWPC", 4) == 0) return true;
+  if (!IsCompoundFileData(head, 8)) return false;
+  try {
+    Stream.Seek(0, soBeginning);
+    for (const TStatStg& e : StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Size()))->EnumElements())
+      if (e.Type == STGTY_STREAM && e.Name == u"PerfectOffice_MAIN") return true;
+  } catch (const Exception&) {
+  }
+  return false;
+}
+
+// Windows Write: wIdent 0xBE31, or 0xBE32 with OLE objects. Word for DOS files
+// share the magic and the layout; the Write reader takes them.
+bool IsWrite(TStream& Stream) {
+  uint8_t head[2] = {};
+  if (Stream.Read(head, 2) != 2) return false;
+  return (head[0] == 0x31 || head[0] == 0x32) && head[1] == 0xBE;
+}
+
 template <typename T>
 std::unique_ptr<TMSWBaseDocument> Make() {
   return std::make_unique<T>();
@@ -48,6 +74,8 @@ std::unique_ptr<TMSWBaseDocument> Make() {
 const TReaderInfo kReaders[] = {
     {"pdb", "PalmDoc and Peanut Press e-books", IsPalmDoc, Make<TPalmDocFile>},
     {"doc", "Word 97-2003 documents and older Word files", IsWordBinary, Make<TMSWordDocument>},
+    {"wpd", "WordPerfect 6/7/8/9 documents", IsWordPerfect, Make<TWordPerfectFile>},
+    {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
 };
 
 }  // namespace
