@@ -415,6 +415,7 @@ class TLKPDFFont : public TObject {
 class TLKPDFFonts : public TObject {
  public:
   explicit TLKPDFFonts(TLKPDFReader* AOwner = nullptr) : FOwner(AOwner) {}
+  TLKPDFReader* Owner() const { return FOwner; }
   int Count() const { return static_cast<int>(FItems.size()); }
   TLKPDFFont* GetItem(int Index) const;
   TLKPDFFont* AddItem();
@@ -440,6 +441,7 @@ class TLKPDFPage : public TObject {
 class TLKPDFPages : public TObject {
  public:
   explicit TLKPDFPages(TLKPDFReader* AOwner = nullptr) : FPDFReader(AOwner) {}
+  TLKPDFReader* PDFReader() const { return FPDFReader; }
   int Count() const { return static_cast<int>(FItems.size()); }
   TLKPDFPage* GetPage(int Index) const;
   TLKPDFPage* AddPage();

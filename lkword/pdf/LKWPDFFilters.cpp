@@ -368,8 +368,9 @@ RawByteString PDFASCII85Decode(std::string_view Data, size_t MaxOut, TPDFDecodeS
       continue;
     }
     if (c < '!' || c > 'u') {
+      // Damage (a 'z' inside a group included): the group in hand is lost.
       Status = TPDFDecodeStatus::dsCorrupt;
-      break;
+      return out;
     }
     group[count++] = c - '!';
     if (count == 5) {

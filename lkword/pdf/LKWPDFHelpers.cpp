@@ -223,14 +223,20 @@ void UnwrapDictionary(std::string_view Text, RawByteString& Result, bool& IsRef)
     cur.remove_prefix(close + 2);
   }
   std::string rev(cur.rbegin(), cur.rend());
-  static constexpr std::string_view kEndobjRev = "jbodne\r";
+  // The rest of an object's text ("endobj" on its line) adds nothing.
+  auto restIsEmpty = [](std::string_view r) {
+    size_t a = 0, b = r.size();
+    while (a < b && IsBlankOrEol(r[a])) ++a;
+    while (b > a && IsBlankOrEol(r[b - 1])) --b;
+    return a == b || r.substr(a, b - a) == "jbodne";
+  };
   for (size_t k = inners.size(); k-- > 0;) {
     const std::string_view inner = inners[k];
     if (FindNoCase(inner, "/type") != std::string_view::npos) continue;
     size_t a = 0, b = inner.size();
     while (a < b && IsBlankOrEol(inner[a])) ++a;
     while (b > a && IsBlankOrEol(inner[b - 1])) --b;
-    if (rev.empty() || rev == kEndobjRev) rev.clear();
+    if (restIsEmpty(rev)) rev.clear();
     else rev += ' ';
     rev.append(inner.rbegin() + static_cast<std::ptrdiff_t>(inner.size() - b),
                inner.rbegin() + static_cast<std::ptrdiff_t>(inner.size() - a));

@@ -180,7 +180,8 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) {
   if (!ok || RootTag.empty() || !LocateObject(static_cast<int32_t>(PDFStrToInt64Def(RootTag, -1)), root)) {
     Repair();
     // Nothing to read even after the repair: the section's own error says why.
-    if (RootTag.empty() && !sectionError.empty()) throw EPDFError(sectionError);
+    if (!sectionError.empty() && !LocateObject(static_cast<int32_t>(PDFStrToInt64Def(RootTag, -1)), root))
+      throw EPDFError(sectionError);
   }
 
   ParseEncryption(&AStream);

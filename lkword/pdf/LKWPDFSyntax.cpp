@@ -301,6 +301,10 @@ TPDFObject* TPDFObject::Get(std::string_view Key) {
 }
 
 void TPDFObject::Set(std::string_view Key, TPDFObject Value) {
+  if (Kind != TPDFObjKind::okDict) {
+    *this = TPDFObject();
+    Kind = TPDFObjKind::okDict;
+  }
   if (TPDFObject* v = Get(Key)) {
     *v = std::move(Value);
     return;

@@ -101,7 +101,8 @@ class TPDFObject {
   // dictionary. Later duplicates of a key are ignored, as readers do.
   const TPDFObject* Get(std::string_view Key) const;
   TPDFObject* Get(std::string_view Key);
-  // Sets or adds a dictionary entry.
+  // Sets or adds a dictionary entry (anything else becomes an empty
+  // dictionary first).
   void Set(std::string_view Key, TPDFObject Value);
   size_t Count() const { return Items.size(); }
 

@@ -1,0 +1,39 @@
+#!/bin/sh
+# Rebuilds the PDF test documents: a one-page source written here, and
+# encrypted and restructured copies made with qpdf (11.x).
+set -e
+cd "$(dirname "$0")"
+python3 - <<'PY'
+content = b"BT /F1 12 Tf 72 712 Td (Hello encrypted world) Tj ET"
+objs = [
+    b"<< /Type /Catalog /Pages 2 0 R >>",
+    b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+    b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
+    b" /Resources << /Font << /F1 5 0 R >> >> >>",
+    b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+    b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    b"<< /Title (Hello) /Producer (make.sh) >>",
+]
+out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+offsets = []
+for i, o in enumerate(objs, 1):
+    offsets.append(len(out))
+    out += b"%d 0 obj\n" % i + o + b"\nendobj\n"
+xref = len(out)
+out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1)
+for off in offsets:
+    out += b"%010d 00000 n \n" % off
+out += (b"trailer\n<< /Size %d /Root 1 0 R /Info 6 0 R"
+        b" /ID [<00112233445566778899aabbccddeeff><00112233445566778899aabbccddeeff>] >>\n"
+        b"startxref\n%d\n%%%%EOF\n") % (len(objs) + 1, xref)
+open("hello.pdf", "wb").write(out)
+PY
+qpdf --static-id --allow-weak-crypto --encrypt "" owner 40 -- hello.pdf rc4-40-empty.pdf
+qpdf --static-id --allow-weak-crypto --encrypt user owner 128 --use-aes=n -- hello.pdf rc4-128-user.pdf
+qpdf --static-id --allow-weak-crypto --encrypt "ärger" owner 128 --use-aes=y --cleartext-metadata -- hello.pdf aes128-user-cleartextmeta.pdf
+qpdf --static-id --allow-weak-crypto --encrypt "ärger" owner 256 -- hello.pdf aes256-user.pdf
+qpdf --static-id --allow-weak-crypto --encrypt user owner 256 --force-R5 -- hello.pdf aes256-r5-user.pdf
+qpdf --static-id --allow-weak-crypto --encrypt "" owner 128 --use-aes=n --print=none --modify=none --extract=n -- hello.pdf rc4-128-restricted.pdf
+qpdf --static-id --object-streams=generate hello.pdf objstm.pdf
+qpdf --static-id --object-streams=generate --encrypt "" owner 256 -- hello.pdf objstm-aes256.pdf
+
