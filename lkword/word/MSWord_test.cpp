@@ -286,7 +286,10 @@ TEST(WordTextTest, LargePieceTablesAreUsed) {
   TWordDocBuilder b;
   std::string expect;
   for (int i = 0; i < 600; ++i) {
-    std::u16string t = u"p" + AsciiToWide(std::to_string(i)) + u" ";
+    std::string n = "p";
+    n += std::to_string(i);
+    n += ' ';
+    const std::u16string t = AsciiToWide(n);
     b.Pieces.push_back({t, i % 2 == 0});
     expect += U8(t);
   }
