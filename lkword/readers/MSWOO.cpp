@@ -1,0 +1,616 @@
+#include "lkword/readers/MSWOO.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "lkword/containers/LKWXML.h"
+#include "lkword/containers/LKWZipFile.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+const char* const SPasswordProtected = "Could not read the password protected file";
+const char* const SNotOpenDocument = "Not a valid OpenDocument package";
+const char* const SNoContent = "The OpenDocument package has no content.xml";
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+std::u16string_view Trim(std::u16string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// Leading decimal digits as a number, saturating at Max; -1 without digits.
+int64_t LeadingNumber(std::u16string_view s, int64_t Max) {
+  if (s.empty() || !IsDigit(s[0])) return -1;
+  int64_t v = 0;
+  for (char16_t c : s) {
+    if (!IsDigit(c)) break;
+    v = std::min<int64_t>(v * 10 + (c - u'0'), Max);
+  }
+  return v;
+}
+
+// A whole decimal text (blanks around allowed) as an int32; Default else.
+int32_t ParseInt32(std::u16string_view s, int32_t Default) {
+  s = Trim(s);
+  if (s.empty() || s.size() > 10) return Default;
+  int64_t v = 0;
+  for (char16_t c : s) {
+    if (!IsDigit(c)) return Default;
+    v = v * 10 + (c - u'0');
+  }
+  return v > std::numeric_limits<int32_t>::max() ? Default : static_cast<int32_t>(v);
+}
+
+// A style or family name written into CSS: characters outside a plain
+// identifier are hex-escaped, so no name can end the style block.
+void AppendCSSIdent(WideString& Out, std::u16string_view Name) {
+  static const char16_t* const kHex = u"0123456789abcdef";
+  for (char16_t c : Name) {
+    const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || IsDigit(c) || c == u'_' ||
+                       c == u'-' || c >= 0x80;
+    if (plain) {
+      Out += c;
+    } else {
+      Out += u'\\';
+      Out += kHex[(c >> 4) & 0xF];
+      Out += kHex[c & 0xF];
+      Out += u' ';
+    }
+  }
+}
+
+WideString CSSHead(const TOOStyle& S) {
+  WideString r = u".";
+  AppendCSSIdent(r, S.StyleName());
+  r += u" { font-family: ";
+  AppendCSSIdent(r, S.StyleFamily());
+  r += u";";
+  return r;
+}
+
+// Pre-order walk without recursion; F returns false to stop.
+template <typename F>
+void ForEachNode(TLKXMLItem* Root, F f) {
+  if (!Root) return;
+  std::vector<std::pair<TLKXMLItem*, int>> stack;
+  if (!f(Root)) return;
+  stack.emplace_back(Root, 0);
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next >= node->Items().Count()) {
+      stack.pop_back();
+      continue;
+    }
+    TLKXMLItem* child = node->Items()[next++];
+    if (!f(child)) return;
+    if (child->Items().Count() > 0) stack.emplace_back(child, 0);
+  }
+}
+
+// The local part of a prefixed name ("style:name" -> "name").
+std::u16string_view LocalName(std::u16string_view Tag) {
+  size_t colon = Tag.find(u':');
+  return colon == std::u16string_view::npos ? Tag : Tag.substr(colon + 1);
+}
+
+void ApplyTextAlign(TOOStyleText& S, std::u16string_view Value) {
+  if (Value == u"end" || Value == u"right")
+    S.SetAlignment(ooaRight);
+  else if (Value == u"center")
+    S.SetAlignment(ooaCenter);
+  else if (!Value.empty())
+    S.SetAlignment(ooaLeft);
+}
+
+void ReadTextProperties(TOOStyleText& S, const TLKXMLItem& P) {
+  TOOFont& font = S.TextFont();
+  WideString v;
+  if (P.FindAttribute(u"fo:text-align", v)) ApplyTextAlign(S, v);
+  if (P.FindAttribute(u"fo:font-style", v) && (v == u"italic" || v == u"oblique")) font.Style.Include(oofsItalic);
+  for (const char16_t* name : {u"style:text-underline-style", u"fo:text-underline-style"})
+    if (P.FindAttribute(name, v) && !v.empty() && v != u"none") font.Style.Include(oofsUnderline);
+  if (P.FindAttribute(u"fo:font-weight", v)) {
+    const int64_t weight = LeadingNumber(v, 1000);
+    if (v == u"bold" || weight >= 600) font.Style.Include(oofsBold);
+  }
+  TOOColor c = 0;
+  if (P.FindAttribute(u"fo:color", v) && ParseOOHexColor(Trim(v), c)) font.Color = c;
+  if (P.FindAttribute(u"fo:background-color", v) && ParseOOHexColor(Trim(v), c)) S.SetColor(c);
+  // Relative sizes ("120%") say nothing about points.
+  if (P.FindAttribute(u"fo:font-size", v) && v.find(u'%') == WideString::npos) {
+    const int64_t size = LeadingNumber(Trim(v), 10000);
+    if (size >= 0) font.Size = static_cast<int>(size);
+  }
+}
+
+// "rect(top, right, bottom, left)" lengths, units dropped and fractions
+// truncated; kept as left = first, top = second, right = first + third,
+// bottom = second + fourth.
+TOORect ParseClip(std::u16string_view Value) {
+  TOORect r;
+  Value = Trim(Value);
+  if (Value.substr(0, 5) != u"rect(") return r;
+  Value.remove_prefix(5);
+  if (!Value.empty() && Value.back() == u')') Value.remove_suffix(1);
+  int32_t n[4] = {0, 0, 0, 0};
+  int count = 0;
+  size_t i = 0;
+  while (i < Value.size() && count < 4) {
+    while (i < Value.size() && (IsBlank(Value[i]) || Value[i] == u',')) ++i;
+    if (i >= Value.size()) break;
+    bool negative = Value[i] == u'-';
+    if (Value[i] == u'-' || Value[i] == u'+') ++i;
+    int64_t v = 0;
+    while (i < Value.size() && IsDigit(Value[i])) v = std::min<int64_t>(v * 10 + (Value[i++] - u'0'), 1000000);
+    n[count++] = static_cast<int32_t>(negative ? -v : v);
+    while (i < Value.size() && !IsBlank(Value[i]) && Value[i] != u',') ++i;  // fraction and unit
+  }
+  r.Left = n[0];
+  r.Top = n[1];
+  r.Right = n[0] + n[2];
+  r.Bottom = n[1] + n[3];
+  return r;
+}
+
+// Saturating arithmetic for durations; no real duration comes near it.
+constexpr int64_t kMaxSeconds = int64_t{1} << 50;
+
+WideString NodeText(const TLKXMLItem* N) {
+  WideString t = N->Text();
+  std::u16string_view v = Trim(t);
+  return WideString(v);
+}
+
+bool StartsWithBytes(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+TOpenDocumentKind KindFromContent(std::string_view Content) {
+  size_t body = Content.find("<office:body");
+  if (body == std::string_view::npos) return odkNone;
+  size_t tag = Content.find("<office:", body + 1);
+  if (tag == std::string_view::npos) return odkNone;
+  std::string_view rest = Content.substr(tag + 8);
+  auto is = [&](std::string_view name) {
+    return StartsWithBytes(rest, name) && rest.size() > name.size() &&
+           (rest[name.size()] == '>' || rest[name.size()] == '/' || rest[name.size()] == ' ' ||
+            rest[name.size()] == '\t' || rest[name.size()] == '\r' || rest[name.size()] == '\n');
+  };
+  if (is("text")) return odkText;
+  if (is("spreadsheet")) return odkSpreadsheet;
+  if (is("presentation")) return odkPresentation;
+  return odkNone;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color) {
+  if (Value.size() != 7 || Value[0] != u'#') return false;
+  uint32_t rgb[3];
+  for (int i = 0; i < 3; ++i) {
+    const int hi = HexDigit(Value[1 + 2 * i]), lo = HexDigit(Value[2 + 2 * i]);
+    if (hi < 0 || lo < 0) return false;
+    rgb[i] = static_cast<uint32_t>(hi * 16 + lo);
+  }
+  Color = rgb[0] | (rgb[1] << 8) | (rgb[2] << 16);
+  return true;
+}
+
+WideString OOColorToHTML(TOOColor Color) {
+  static const char16_t* const kHex = u"0123456789ABCDEF";
+  WideString r = u"#";
+  for (int shift : {0, 8, 16}) {
+    const uint32_t b = (Color >> shift) & 0xFF;
+    r += kHex[b >> 4];
+    r += kHex[b & 0xF];
+  }
+  return r;
+}
+
+int64_t ParseOODuration(std::u16string_view Value) {
+  Value = Trim(Value);
+  if (Value.empty() || Value[0] != u'P') return 0;
+  size_t i = 1;
+  bool timePart = false, any = false;
+  int64_t total = 0;
+  while (i < Value.size()) {
+    if (Value[i] == u'T' && !timePart) {
+      timePart = true;
+      ++i;
+      continue;
+    }
+    if (!IsDigit(Value[i])) return 0;
+    int64_t n = 0;
+    while (i < Value.size() && IsDigit(Value[i])) n = std::min(n * 10 + (Value[i++] - u'0'), kMaxSeconds);
+    if (i < Value.size() && (Value[i] == u'.' || Value[i] == u',')) {
+      ++i;  // a fraction: truncated
+      while (i < Value.size() && IsDigit(Value[i])) ++i;
+    }
+    if (i >= Value.size()) return 0;
+    int64_t unit;
+    switch (Value[i++]) {
+      case u'Y': unit = timePart ? 0 : 365 * 86400; break;
+      case u'M': unit = timePart ? 60 : 30 * 86400; break;
+      case u'W': unit = timePart ? 0 : 7 * 86400; break;
+      case u'D': unit = timePart ? 0 : 86400; break;
+      case u'H': unit = timePart ? 3600 : 0; break;
+      case u'S': unit = timePart ? 1 : 0; break;
+      default: unit = 0;
+    }
+    if (unit == 0) return 0;
+    total = std::min(total + std::min(n, kMaxSeconds / unit) * unit, kMaxSeconds);
+    any = true;
+  }
+  return any ? total : 0;
+}
+
+TDateTime ParseOODateTime(std::u16string_view Value) {
+  Value = Trim(Value);
+  bool ok = true;
+  auto num = [&](size_t pos, size_t len) {
+    int v = 0;
+    if (pos + len > Value.size()) {
+      ok = false;
+      return 0;
+    }
+    for (size_t i = pos; i < pos + len; ++i) {
+      if (!IsDigit(Value[i])) ok = false;
+      v = v * 10 + (Value[i] - u'0');
+    }
+    return v;
+  };
+  auto at = [&](size_t pos, char16_t c) { return pos < Value.size() && Value[pos] == c; };
+  const int year = num(0, 4), month = num(5, 2), day = num(8, 2);
+  if (!ok || !at(4, u'-') || !at(7, u'-')) return 0;
+  TDateTime date = 0;
+  if (!TryEncodeDate(year, month, day, date)) return 0;
+  if (Value.size() == 10) return date;  // a date alone names a day, not an instant
+  if (!at(10, u'T') || !at(13, u':') || !at(16, u':')) return 0;
+  const int hour = num(11, 2), minute = num(14, 2);
+  int second = num(17, 2);
+  if (!ok) return 0;
+  size_t i = 19;
+  int msec = 0;
+  if (at(i, u'.') || at(i, u',')) {
+    ++i;
+    int digits = 0;
+    while (i < Value.size() && IsDigit(Value[i])) {
+      if (digits < 3) msec = msec * 10 + (Value[i] - u'0');
+      ++digits;
+      ++i;
+    }
+    for (; digits < 3; ++digits) msec *= 10;
+  }
+  int offsetMinutes = 0;
+  if (at(i, u'Z')) {
+    ++i;
+  } else if (at(i, u'+') || at(i, u'-')) {
+    const int sign = Value[i] == u'-' ? -1 : 1;
+    const int oh = num(i + 1, 2);
+    size_t m = at(i + 3, u':') ? i + 4 : i + 3;
+    const int om = num(m, 2);
+    if (!ok || oh > 23 || om > 59) return 0;
+    offsetMinutes = sign * (oh * 60 + om);
+    i = m + 2;
+  }
+  if (i != Value.size()) return 0;
+  if (second == 60) second = 59;  // a leap second
+  TDateTime time = 0;
+  if (!TryEncodeTime(hour, minute, second, msec, time)) return 0;
+  return UTCToLocal(date + time - offsetMinutes / 1440.0);
+}
+
+TOpenDocumentKind OpenDocumentKindFromMimeType(std::string_view MimeType) {
+  while (!MimeType.empty() && static_cast<unsigned char>(MimeType.back()) <= ' ') MimeType.remove_suffix(1);
+  constexpr std::string_view prefix = "application/vnd.oasis.opendocument.";
+  if (!StartsWithBytes(MimeType, prefix)) return odkNone;
+  std::string_view kind = MimeType.substr(prefix.size());
+  if (kind == "text" || kind == "text-template" || kind == "text-master" || kind == "text-master-template" ||
+      kind == "text-web")
+    return odkText;
+  if (kind == "spreadsheet" || kind == "spreadsheet-template") return odkSpreadsheet;
+  if (kind == "presentation" || kind == "presentation-template") return odkPresentation;
+  return odkNone;
+}
+
+TOpenDocumentKind DetectOpenDocument(TStream& Stream) {
+  // Packages start with an uncompressed "mimetype" member: look at it in
+  // place before loading the whole archive.
+  const int64_t start = Stream.Position();
+  uint8_t head[30 + 8 + 80] = {};
+  const int64_t got = Stream.Read(head, sizeof head);
+  if (got < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) return odkNone;
+  const auto u16 = [&](int at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
+  const uint32_t method = u16(8), nameLen = u16(26), extraLen = u16(28);
+  const uint32_t size = u16(18) | (u16(20) << 16);
+  if (method == 0 && nameLen == 8 && extraLen == 0 && std::memcmp(head + 30, "mimetype", 8) == 0 && size <= 80 &&
+      got >= 38 + static_cast<int64_t>(size)) {
+    TOpenDocumentKind k =
+        OpenDocumentKindFromMimeType(std::string_view(reinterpret_cast<const char*>(head + 38), size));
+    if (k != odkNone) return k;
+  }
+  try {
+    Stream.Seek(start, soBeginning);
+    TZipArchive zip;
+    zip.SetMaxMemberSize(int64_t{256} << 20);
+    zip.LoadFromStream(Stream);
+    int i = zip.GetIndexByFileName("mimetype");
+    if (i >= 0 && zip.Files()[i].CentralCommonFileHeader().UncompressedSize <= 256) {
+      TOpenDocumentKind k = OpenDocumentKindFromMimeType(zip.GetUncompressed(i));
+      if (k != odkNone) return k;
+    }
+    i = zip.GetIndexByFileName("META-INF/manifest.xml");
+    if (i >= 0) {
+      TLKXMLEngine e;
+      e.LoadFromBytes(zip.GetUncompressed(i));
+      TOpenDocumentKind k = odkNone;
+      ForEachNode(e.RootItem(), [&](TLKXMLItem* n) {
+        if (n->Kind() == ikProperty && LocalName(n->TagName()) == u"file-entry" &&
+            n->AttributeValue(u"manifest:full-path") == u"/") {
+          k = OpenDocumentKindFromMimeType(WideToUtf8(n->AttributeValue(u"manifest:media-type")));
+          return false;
+        }
+        return true;
+      });
+      if (k != odkNone) return k;
+    }
+    i = zip.GetIndexByFileName("content.xml");
+    if (i >= 0) return KindFromContent(zip.GetUncompressed(i));
+  } catch (const Exception&) {
+  }
+  return odkNone;
+}
+
+// ---------------------------------------------------------------------------
+// Styles
+
+WideString TOOStyle::CSSRule() const { return CSSHead(*this) + u"}"; }
+
+WideString TOOStyleText::CSSRule() const {
+  WideString r = CSSHead(*this);
+  r += u"\r\nfont-size: " + AsciiToWide(std::to_string(FTextFont.Size)) + u"pt;";
+  r += u"color: " + OOColorToHTML(FTextFont.Color) + u";\r\n";
+  r += u"background: " + OOColorToHTML(FColor) + u";\r\n";
+  r += u"text-align: ";
+  r += FAlignment == ooaRight ? u"right" : FAlignment == ooaCenter ? u"center" : u"left";
+  r += u";";
+  if (FTextFont.Style.Contains(oofsBold)) r += u"\r\nfont-weight: bold;";
+  if (FTextFont.Style.Contains(oofsItalic)) r += u"\r\nfont-style: italic;";
+  if (FTextFont.Style.Contains(oofsUnderline)) r += u"\r\ntext-decoration: underline;";
+  r += u"}";
+  return r;
+}
+
+void TOOStyles::ClearStyles() {
+  FByName.clear();
+  while (!FList.empty()) FList.pop_back();
+}
+
+TOOStyle* TOOStyles::GetStyle(int AIndex) const {
+  if (AIndex < 0 || AIndex >= Count()) return nullptr;
+  return FList[static_cast<size_t>(AIndex)].get();
+}
+
+TOOStyle* TOOStyles::FindByStyleName(const WideString& AStyleName) const {
+  auto it = FByName.find(AStyleName);
+  return it == FByName.end() ? nullptr : it->second;
+}
+
+TOOStyle* TOOStyles::Add(std::unique_ptr<TOOStyle> AStyle) {
+  TOOStyle* s = AStyle.get();
+  FList.push_back(std::move(AStyle));
+  FByName.emplace(s->StyleName(), s);
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Documents
+
+TCustomOpenOfficeDocument::TCustomOpenOfficeDocument(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
+
+TCustomOpenOfficeDocument::~TCustomOpenOfficeDocument() = default;
+
+TOpenOfficeTextDocument::TOpenOfficeTextDocument(TComponent* AOwner) : TCustomOpenOfficeDocument(AOwner) {
+  FXMLTagText = u"office:text";
+}
+
+TOpenOfficeSpreadsheet::TOpenOfficeSpreadsheet(TComponent* AOwner) : TCustomOpenOfficeDocument(AOwner) {
+  FXMLTagText = u"office:spreadsheet";
+}
+
+TOpenOfficePresentation::TOpenOfficePresentation(TComponent* AOwner) : TCustomOpenOfficeDocument(AOwner) {
+  FXMLTagText = u"office:presentation";
+}
+
+void TCustomOpenOfficeDocument::ClearInternalLists() {
+  TMSWBaseDocument::ClearInternalLists();
+  FStyles.ClearStyles();
+  FPasswordProtected = false;
+}
+
+void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) {
+  TMSWBaseDocument::LoadFromFile(AFileName);
+  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
+  stream.Seek(0, soBeginning);
+  LoadFromStream(stream);
+}
+
+void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) {
+  TMSWBaseDocument::LoadFromStream(Stream);
+  const bool wantText = FParseItems.Contains(wpiText);
+  if (wantText) AddText(GetTextStart(), *FText);
+
+  TZipArchive zip;
+  zip.SetMaxMemberSize(FMaxDecompressedSize);
+  zip.LoadFromStream(Stream);
+  if (zip.Count() == 0) throw Exception(SNotOpenDocument);
+  CheckEncryption(zip);
+
+  auto extract = [&](int Index) {
+    try {
+      return zip.GetUncompressed(Index);
+    } catch (const EZipFileError& e) {
+      if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
+      FPasswordProtected = true;
+      throw Exception(SPasswordProtected);
+    }
+  };
+
+  if (FParseItems.Contains(wpiSummaryInformation)) {
+    const int meta = zip.GetIndexByFileName("meta.xml");
+    // The text does not depend on the metadata: a damaged meta.xml costs
+    // only the metadata.
+    if (meta >= 0) {
+      try {
+        ReadMetadata(extract(meta));
+      } catch (const Exception& e) {
+        if (FPasswordProtected) throw;
+        AddWarning(std::string("meta.xml could not be read: ") + e.what());
+      }
+    }
+  }
+  if (!wantText) return;
+  const int content = zip.GetIndexByFileName("content.xml");
+  if (content < 0) throw Exception(SNoContent);
+  LoadXMLBytes(extract(content), *FText);
+  AddText(GetTextFinish(), *FText);
+}
+
+void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
+  const int manifest = Zip.GetIndexByFileName("META-INF/manifest.xml");
+  if (manifest < 0) return;
+  RawByteString bytes;
+  try {
+    bytes = Zip.GetUncompressed(manifest);
+  } catch (const Exception&) {
+    return;  // a damaged manifest says nothing either way
+  }
+  TLKXMLEngine e;
+  e.SetMaxDepth(FMaxNestingDepth);
+  e.LoadFromBytes(bytes);
+  ForEachNode(e.RootItem(), [&](TLKXMLItem* n) {
+    if (n->Kind() == ikProperty && LocalName(n->TagName()) == u"encryption-data") FPasswordProtected = true;
+    return !FPasswordProtected;
+  });
+  if (FPasswordProtected) throw Exception(SPasswordProtected);
+}
+
+void TCustomOpenOfficeDocument::ReadStyles(TLKXMLItem* AutomaticStyles) {
+  const TLKXMLItems& items = AutomaticStyles->Items();
+  for (int i = 0; i < items.Count(); ++i) {
+    const TLKXMLItem* c = items[i];
+    if (c->Kind() != ikProperty) continue;
+    const WideString family = c->AttributeValue(u"style:family");
+    std::unique_ptr<TOOStyle> style;
+    if (family == u"text" || family == u"paragraph")
+      style = std::make_unique<TOOStyleText>();
+    else if (family == u"graphic")
+      style = std::make_unique<TOOStyleGraphic>();
+    else if (family.empty() && c->TagName() == u"text:list-style")
+      style = std::make_unique<TOOStyleNumList>();
+    else
+      style = std::make_unique<TOOStyle>();
+    style->SetStyleName(c->AttributeValue(u"style:name"));
+    style->SetStyleFamily(family);
+    for (int j = 0; j < c->Items().Count(); ++j) {
+      const TLKXMLItem* p = c->Items()[j];
+      if (p->Kind() != ikProperty) continue;
+      if (auto* text = dynamic_cast<TOOStyleText*>(style.get())) {
+        if (p->TagName() == u"style:text-properties") ReadTextProperties(*text, *p);
+        // Alignment is a paragraph property; older writers put it with the
+        // text properties, which are read above.
+        WideString align;
+        if (p->TagName() == u"style:paragraph-properties" && p->FindAttribute(u"fo:text-align", align))
+          ApplyTextAlign(*text, align);
+      } else if (auto* graphic = dynamic_cast<TOOStyleGraphic*>(style.get())) {
+        WideString clip;
+        if (p->TagName() == u"style:graphic-properties" && p->FindAttribute(u"fo:clip", clip))
+          graphic->SetClipRect(ParseClip(clip));
+      }
+    }
+    FStyles.Add(std::move(style));
+  }
+}
+
+void TCustomOpenOfficeDocument::ReadMetadata(const RawByteString& MetaXML) {
+  TLKXMLEngine e;
+  e.SetMaxDepth(FMaxNestingDepth);
+  e.LoadFromBytes(MetaXML);
+  TLKXMLItem* meta = e.GetItemByTag(nullptr, u"office:meta");
+  if (!meta) return;
+  TLKWordSummaryInformation& S = SummaryInformation();
+  WideString keywords;
+  // The first element of each name counts; keywords are all joined.
+  bool seen[11] = {};
+  auto first = [&](int Index) {
+    if (seen[Index]) return false;
+    seen[Index] = true;
+    return true;
+  };
+  ForEachNode(meta, [&](TLKXMLItem* n) {
+    if (n->Kind() != ikProperty || n == meta) return true;
+    const std::u16string_view tag = n->TagName();
+    if (tag == u"meta:keyword") {
+      WideString k = NodeText(n);
+      if (!k.empty()) {
+        if (!keywords.empty()) keywords += u", ";
+        keywords += k;
+      }
+    } else if (tag == u"meta:generator") {
+      if (first(0)) S.SetAppName(NodeText(n));
+    } else if (tag == u"dc:title") {
+      if (first(1)) S.SetTitle(NodeText(n));
+    } else if (tag == u"dc:subject") {
+      if (first(2)) S.SetSubject(NodeText(n));
+    } else if (tag == u"meta:initial-creator") {
+      if (first(3)) S.SetAuthor(NodeText(n));
+    } else if (tag == u"dc:description") {
+      if (first(4)) S.SetComments(NodeText(n));
+    } else if (tag == u"dc:creator") {
+      if (first(5)) S.SetLastAuthor(NodeText(n));
+    } else if (tag == u"meta:template") {
+      if (first(6)) {
+        WideString title(Trim(n->AttributeValue(u"xlink:title"))), href(Trim(n->AttributeValue(u"xlink:href")));
+        S.SetTemplate(title.empty() || href.empty() ? title + href : title + u" " + href);
+      }
+    } else if (tag == u"meta:creation-date") {
+      if (first(7)) S.SetCreated(ParseOODateTime(NodeText(n)));
+    } else if (tag == u"dc:date") {
+      if (first(8)) S.SetLastSaved(ParseOODateTime(NodeText(n)));
+    } else if (tag == u"meta:editing-duration") {
+      if (first(9)) {
+        const int64_t minutes = ParseOODuration(NodeText(n)) / 60;
+        S.SetEditTime(static_cast<int32_t>(std::min<int64_t>(minutes, std::numeric_limits<int32_t>::max())));
+      }
+    } else if (tag == u"meta:document-statistic") {
+      if (first(10)) {
+        S.SetPageCount(ParseInt32(n->AttributeValue(u"meta:page-count"), 0));
+        S.SetWordCount(ParseInt32(n->AttributeValue(u"meta:word-count"), 0));
+        S.SetCharCount(ParseInt32(n->AttributeValue(u"meta:character-count"), 0));
+        S.SetParagraphCount(ParseInt32(n->AttributeValue(u"meta:paragraph-count"), 0));
+        S.SetCharCount2(ParseInt32(n->AttributeValue(u"meta:non-whitespace-character-count"), 0));
+      }
+    }
+    return true;
+  });
+  if (!keywords.empty()) S.SetKeywords(keywords);
+}
+
+}  // namespace lkw

@@ -1,0 +1,243 @@
+// OpenDocument readers: text documents, spreadsheets and presentations (zip
+// packages whose "content.xml" holds the body and "meta.xml" the metadata).
+//
+// Output contract (every format):
+// - The header and the footer of the output are always placed, also when
+//   empty, so plain text starts and ends with an empty line.
+// - A paragraph or heading is one line holding its whole text in document
+//   order: spans, links and fields inline, <text:s> as its count of spaces,
+//   <text:tab> as a tab, <text:line-break> as a line break (plain: CR LF
+//   inside the line; RTF "\line "; HTML "<br>"). Runs of XML white space
+//   collapse to one space, as OpenDocument prescribes.
+// - Footnote and endnote bodies, annotations, and frames or shapes anchored
+//   inside a paragraph follow that paragraph as lines of their own; a note's
+//   first line starts with its citation and a tab.
+// - Every table cell end and row end gives one line (empty in plain text and
+//   RTF), every presentation page end one empty line; OnConvertSysChar may
+//   fill them (scColumnEnd, scRowEnd, scEndOfPage). A picture gives a line
+//   with its path (scIncludePicture appends the handler's result).
+// - Repeated spreadsheet cells and rows with content are written as often as
+//   they repeat, up to a budget for the whole load; empty ones are written
+//   once, however many times they repeat.
+// - Document text is escaped for RTF and HTML; HTML output starts with a CSS
+//   block built from the automatic styles.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+class TLKXMLItem;
+class TZipArchive;
+
+// A colour as 0x00BBGGRR (red in the low byte).
+using TOOColor = uint32_t;
+constexpr TOOColor ooclWhite = 0xFFFFFF;
+// The window-text system colour, resolved to RGB.
+constexpr TOOColor ooclWindowText = 0x000000;
+
+enum TOOAlignment { ooaLeft, ooaRight, ooaCenter };
+enum TOOFontStyle { oofsBold, oofsItalic, oofsUnderline };
+using TOOFontStyles = TSet<TOOFontStyle>;
+
+// The font of a text style. Name is never set by the reader.
+struct TOOFont {
+  int Size = 8;
+  TOOFontStyles Style;
+  TOOColor Color = ooclWindowText;
+  std::string Name;
+};
+
+struct TOORect {
+  int32_t Left = 0;
+  int32_t Top = 0;
+  int32_t Right = 0;
+  int32_t Bottom = 0;
+};
+
+class TOOStyle : public TPersistent {
+ public:
+  TOOStyle() = default;
+
+  const WideString& StyleName() const { return FStyleName; }
+  void SetStyleName(const WideString& Value) { FStyleName = Value; }
+  const WideString& StyleFamily() const { return FStyleFamily; }
+  void SetStyleFamily(const WideString& Value) { FStyleFamily = Value; }
+  // Never filled by the reader.
+  TOOStyle* StyleParent() const { return FStyleParent; }
+  void SetStyleParent(TOOStyle* Value) { FStyleParent = Value; }
+
+  // The style's rule for the HTML style block (one item, CR LF inside).
+  virtual WideString CSSRule() const;
+  std::string ClassName() const override { return "TOOStyle"; }
+
+ protected:
+  WideString FStyleName;
+  WideString FStyleFamily;
+  TOOStyle* FStyleParent = nullptr;
+};
+
+// Families "text" and "paragraph".
+class TOOStyleText : public TOOStyle {
+ public:
+  const TOOFont& TextFont() const { return FTextFont; }
+  TOOFont& TextFont() { return FTextFont; }
+  void SetTextFont(const TOOFont& Value) { FTextFont = Value; }
+  // The background colour.
+  TOOColor Color() const { return FColor; }
+  void SetColor(TOOColor Value) { FColor = Value; }
+  TOOAlignment Alignment() const { return FAlignment; }
+  void SetAlignment(TOOAlignment Value) { FAlignment = Value; }
+
+  WideString CSSRule() const override;
+  std::string ClassName() const override { return "TOOStyleText"; }
+
+ private:
+  TOOFont FTextFont;
+  TOOColor FColor = ooclWhite;
+  TOOAlignment FAlignment = ooaLeft;
+};
+
+// Family "graphic".
+class TOOStyleGraphic : public TOOStyle {
+ public:
+  const TOORect& ClipRect() const { return FClipRect; }
+  void SetClipRect(const TOORect& Value) { FClipRect = Value; }
+  std::string ClassName() const override { return "TOOStyleGraphic"; }
+
+ private:
+  TOORect FClipRect;
+};
+
+// A "text:list-style" without a family. The reader fills none of its fields.
+class TOOStyleNumList : public TOOStyle {
+ public:
+  const WideString& NumPrefix() const { return FNumPrefix; }
+  void SetNumPrefix(const WideString& Value) { FNumPrefix = Value; }
+  const WideString& NumSufix() const { return FNumSufix; }
+  void SetNumSufix(const WideString& Value) { FNumSufix = Value; }
+  const WideString& NumFormat() const { return FNumFormat; }
+  void SetNumFormat(const WideString& Value) { FNumFormat = Value; }
+  int32_t SpaceBefore() const { return FSpaceBefore; }
+  void SetSpaceBefore(int32_t Value) { FSpaceBefore = Value; }
+  const WideString& BulletChar() const { return FBulletChar; }
+  void SetBulletChar(const WideString& Value) { FBulletChar = Value; }
+  std::string ClassName() const override { return "TOOStyleNumList"; }
+
+ private:
+  WideString FNumPrefix;
+  WideString FNumSufix;
+  WideString FNumFormat;
+  int32_t FSpaceBefore = 0;
+  WideString FBulletChar = WideString(1, u'\x07');
+};
+
+// The automatic styles of a document, in document order; owns them.
+class TOOStyles : public TObject {
+ public:
+  TOOStyles() = default;
+  ~TOOStyles() override { ClearStyles(); }
+
+  void ClearStyles();
+  int Count() const { return static_cast<int>(FList.size()); }
+  // nullptr when AIndex is out of range.
+  TOOStyle* GetStyle(int AIndex) const;
+  // The first style named exactly AStyleName, or nullptr.
+  TOOStyle* FindByStyleName(const WideString& AStyleName) const;
+  TOOStyle* Add(std::unique_ptr<TOOStyle> AStyle);
+  std::string ClassName() const override { return "TOOStyles"; }
+
+ private:
+  std::vector<std::unique_ptr<TOOStyle>> FList;
+  std::unordered_map<WideString, TOOStyle*> FByName;  // first of each name
+};
+
+class TCustomOpenOfficeDocument : public TMSWBaseDocument {
+ public:
+  explicit TCustomOpenOfficeDocument(TComponent* AOwner = nullptr);
+  ~TCustomOpenOfficeDocument() override;
+
+  void ClearInternalLists() override;
+  void LoadFromFile(const std::string& AFileName) override;
+  // Reads the package from the stream's position to its end. Raises
+  // "Could not read the password protected file" for an encrypted package,
+  // and an Exception when the stream is no zip archive or (when text is
+  // requested) the package has no "content.xml"; metadata is read first, so
+  // it stays filled in that case. Malformed XML never raises: it gives what
+  // text can be recovered.
+  void LoadFromStream(TStream& Stream) override;
+  // True when the last load met an encrypted package.
+  bool IsPasswordProtected() override { return FPasswordProtected; }
+
+  // Parses one content part and appends its rendered body to L.
+  void LoadXMLFilePart(TStream& S, TWideStrings& L);
+
+  TOOStyles& Styles() { return FStyles; }
+  const WideString& XMLTagRoot() const { return FXMLTagRoot; }
+  const WideString& XMLTagText() const { return FXMLTagText; }
+  std::string ClassName() const override { return "TCustomOpenOfficeDocument"; }
+
+ protected:
+  TOOStyles FStyles;
+  // The body element and the content element inside it.
+  WideString FXMLTagRoot = u"office:body";
+  WideString FXMLTagText = u"office:text";
+
+ private:
+  friend class TOOBodyWriter;
+
+  void ReadStyles(TLKXMLItem* AutomaticStyles);
+  void ReadMetadata(const RawByteString& MetaXML);
+  void CheckEncryption(const TZipArchive& Zip);
+  void LoadXMLBytes(const RawByteString& Bytes, TWideStrings& L);
+
+  bool FPasswordProtected = false;
+};
+
+class TOpenOfficeTextDocument : public TCustomOpenOfficeDocument {
+ public:
+  explicit TOpenOfficeTextDocument(TComponent* AOwner = nullptr);
+  std::string ClassName() const override { return "TOpenOfficeTextDocument"; }
+};
+
+class TOpenOfficeSpreadsheet : public TCustomOpenOfficeDocument {
+ public:
+  explicit TOpenOfficeSpreadsheet(TComponent* AOwner = nullptr);
+  std::string ClassName() const override { return "TOpenOfficeSpreadsheet"; }
+};
+
+class TOpenOfficePresentation : public TCustomOpenOfficeDocument {
+ public:
+  explicit TOpenOfficePresentation(TComponent* AOwner = nullptr);
+  std::string ClassName() const override { return "TOpenOfficePresentation"; }
+};
+
+// "#rrggbb" as a colour; false (Color unchanged) for any other form.
+bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color);
+// "#RRGGBB" of a colour, upper-case hex digits.
+WideString OOColorToHTML(TOOColor Color);
+// An ISO 8601 duration ("PT1H30M15S", "P1DT2H3M4.5S") in whole seconds,
+// fractions truncated; 0 for text that is not a duration. Years and months
+// count as 365 and 30 days.
+int64_t ParseOODuration(std::u16string_view Value);
+// An OpenDocument date-time ("2015-02-20T11:11:40", optionally with
+// fractions and a zone, or a date alone) as local time. A value without a
+// zone is taken as UTC. 0 for text that is not a date.
+TDateTime ParseOODateTime(std::u16string_view Value);
+
+// What kind of OpenDocument package a stream holds, by its "mimetype"
+// member, else its manifest, else the body element of its content.
+enum TOpenDocumentKind { odkNone, odkText, odkSpreadsheet, odkPresentation };
+TOpenDocumentKind OpenDocumentKindFromMimeType(std::string_view MimeType);
+// Reads from the stream's position; leaves the position anywhere.
+TOpenDocumentKind DetectOpenDocument(TStream& Stream);
+
+}  // namespace lkw

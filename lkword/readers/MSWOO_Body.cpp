@@ -1,0 +1,599 @@
+// The body walk of the OpenDocument readers: paragraphs, tables, lists,
+// frames and pages rendered as lines.
+#include "lkword/readers/MSWOO.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "lkword/containers/LKWXML.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+// Output that repeated cells and rows may add beyond their first copy, in
+// code units for the whole load: enough for any real sheet, not for a
+// million repeated rows.
+constexpr int64_t kRepeatBudget = int64_t{16} << 20;
+// A longer run of <text:s> is hostile, not layout.
+constexpr int32_t kMaxSpaceRun = 4096;
+
+enum class TElem : uint8_t {
+  Other,
+  Paragraph,
+  Span,
+  Link,
+  Space,
+  Tab,
+  LineBreak,
+  Note,
+  NoteBody,
+  Annotation,
+  Frame,
+  TextBox,
+  Image,
+  Object,
+  Table,
+  Row,
+  Cell,
+  CoveredCell,
+  List,
+  ListItem,
+  Page,
+  PageNumber,
+  HiddenText,
+  Skip,
+};
+
+TElem ElemKind(std::u16string_view Tag) {
+  static const std::unordered_map<std::u16string_view, TElem> kKinds = {
+      {u"text:p", TElem::Paragraph},
+      {u"text:h", TElem::Paragraph},
+      {u"text:span", TElem::Span},
+      {u"text:a", TElem::Link},
+      {u"text:s", TElem::Space},
+      {u"text:tab", TElem::Tab},
+      {u"text:line-break", TElem::LineBreak},
+      {u"text:note", TElem::Note},
+      {u"text:note-body", TElem::NoteBody},
+      {u"office:annotation", TElem::Annotation},
+      {u"draw:frame", TElem::Frame},
+      {u"draw:text-box", TElem::TextBox},
+      {u"draw:image", TElem::Image},
+      {u"draw:object", TElem::Object},
+      {u"draw:object-ole", TElem::Object},
+      {u"draw:applet", TElem::Object},
+      {u"draw:plugin", TElem::Object},
+      {u"draw:floating-frame", TElem::Object},
+      {u"table:table", TElem::Table},
+      {u"table:table-row", TElem::Row},
+      {u"table:table-cell", TElem::Cell},
+      {u"table:covered-table-cell", TElem::CoveredCell},
+      {u"text:list", TElem::List},
+      {u"text:list-item", TElem::ListItem},
+      {u"text:list-header", TElem::ListItem},
+      {u"draw:page", TElem::Page},
+      {u"text:page-number", TElem::PageNumber},
+      {u"text:hidden-text", TElem::HiddenText},
+      // No visible text: deleted text kept for change tracking, index
+      // templates, declarations, cached list numbers, ruby annotations,
+      // descriptions, embedded binaries, forms and settings.
+      {u"text:tracked-changes", TElem::Skip},
+      {u"text:table-of-content-source", TElem::Skip},
+      {u"text:illustration-index-source", TElem::Skip},
+      {u"text:object-index-source", TElem::Skip},
+      {u"text:user-index-source", TElem::Skip},
+      {u"text:table-index-source", TElem::Skip},
+      {u"text:alphabetical-index-source", TElem::Skip},
+      {u"text:bibliography-source", TElem::Skip},
+      {u"text:section-source", TElem::Skip},
+      {u"text:sequence-decls", TElem::Skip},
+      {u"text:variable-decls", TElem::Skip},
+      {u"text:user-field-decls", TElem::Skip},
+      {u"text:dde-connection-decls", TElem::Skip},
+      {u"text:number", TElem::Skip},
+      {u"text:ruby-text", TElem::Skip},
+      {u"svg:title", TElem::Skip},
+      {u"svg:desc", TElem::Skip},
+      {u"office:binary-data", TElem::Skip},
+      {u"office:forms", TElem::Skip},
+      {u"office:event-listeners", TElem::Skip},
+      {u"table:named-expressions", TElem::Skip},
+      {u"table:database-ranges", TElem::Skip},
+      {u"table:content-validations", TElem::Skip},
+      {u"table:calculation-settings", TElem::Skip},
+      {u"table:dde-links", TElem::Skip},
+      {u"table:table-column", TElem::Skip},
+      {u"presentation:settings", TElem::Skip},
+      {u"draw:page-thumbnail", TElem::Skip},
+  };
+  auto it = kKinds.find(Tag);
+  return it == kKinds.end() ? TElem::Other : it->second;
+}
+
+// Drawing shapes and frames are blocks even when anchored in a paragraph.
+bool IsDrawing(std::u16string_view Tag) {
+  return Tag.substr(0, 5) == u"draw:" || Tag.substr(0, 5) == u"dr3d:";
+}
+
+bool IsCollapsible(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+}  // namespace
+
+// Renders the content element of a document into lines of one list.
+class TOOBodyWriter {
+ public:
+  TOOBodyWriter(TCustomOpenOfficeDocument& D, TWideStrings& L) : D(D), L(L), F(D.TextFormating()) {}
+
+  void Block(const TLKXMLItem* N);
+
+ private:
+  // A paragraph line being built; white space collapses across elements.
+  struct TLine {
+    WideString Text;
+    bool PendingSpace = false;
+    bool AtStart = true;
+  };
+  // Block content met inside a paragraph, written after its line.
+  struct TDeferred {
+    const TLKXMLItem* Node;
+    WideString Prefix;
+  };
+
+  bool Stopped() const { return D.IsCancelExtract; }
+  void Emit(const WideString& T) { D.AddText(T, L); }
+  // T followed by what the host's handler makes of the special character.
+  WideString SysChar(TLKWordSysChar Kind, WideString T);
+  const TOOStyleText* TextStyle(const WideString& Name) const;
+
+  void Children(const TLKXMLItem* N);
+  void Paragraph(const TLKXMLItem* N);
+  void Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred);
+  void InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
+  // Appends document text: entities decoded (when Decode), white space
+  // collapsed, escaped for the output format.
+  void AppendText(TLine& Line, std::u16string_view Raw, bool Decode);
+  void AppendMarkup(TLine& Line, std::u16string_view Markup, bool BreaksLine = false);
+  void FlushSpace(TLine& Line) {
+    if (Line.PendingSpace) Line.Text += u' ';
+    Line.PendingSpace = false;
+  }
+  void Frame(const TLKXMLItem* N);
+  void Picture(const TLKXMLItem* N);
+  void Table(const TLKXMLItem* N);
+  void Row(const TLKXMLItem* N);
+  void Cell(const TLKXMLItem* N);
+  void Page(const TLKXMLItem* N);
+  void Wrapped(const TLKXMLItem* N, const char16_t* Open, const char16_t* Close);
+  // Writes the items from First to the end Times more times, within budget.
+  void Replay(int First, int64_t Times);
+  int64_t RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const;
+
+  TCustomOpenOfficeDocument& D;
+  TWideStrings& L;
+  const TMSTextFormating F;
+  WideString FPrefix;  // the citation of the note whose body comes next
+  WideString FDecoded, FPlain;
+  int64_t FContentLines = 0;
+  int64_t FRepeatBudget = kRepeatBudget;
+};
+
+WideString TOOBodyWriter::SysChar(TLKWordSysChar Kind, WideString T) {
+  if (D.FOnConvertSysChar) {
+    WideString r;
+    D.FOnConvertSysChar(&D, Kind, T, r);
+    T += r;
+  }
+  return T;
+}
+
+const TOOStyleText* TOOBodyWriter::TextStyle(const WideString& Name) const {
+  if (F == tfPlainText || Name.empty()) return nullptr;
+  return dynamic_cast<const TOOStyleText*>(D.FStyles.FindByStyleName(Name));
+}
+
+void TOOBodyWriter::Block(const TLKXMLItem* N) {
+  if (Stopped() || N->Kind() != ikProperty) return;
+  switch (ElemKind(N->TagName())) {
+    case TElem::Paragraph: Paragraph(N); return;
+    case TElem::Frame: Frame(N); return;
+    case TElem::Image: Picture(N); return;
+    case TElem::Table: Table(N); return;
+    case TElem::Row: Row(N); return;
+    case TElem::Cell: Cell(N); return;
+    case TElem::List: Wrapped(N, u"<ul>", u"</ul>"); return;
+    case TElem::ListItem: Wrapped(N, u"  <li>", u"  </li>"); return;
+    case TElem::Page: Page(N); return;
+    case TElem::CoveredCell:
+    case TElem::Object:
+    case TElem::Skip: return;
+    default: Children(N); return;
+  }
+}
+
+void TOOBodyWriter::Children(const TLKXMLItem* N) {
+  const TLKXMLItems& items = N->Items();
+  for (int i = 0; i < items.Count() && !Stopped(); ++i) Block(items[i]);
+}
+
+void TOOBodyWriter::Wrapped(const TLKXMLItem* N, const char16_t* Open, const char16_t* Close) {
+  if (F == tfHTML) Emit(Open);
+  Children(N);
+  if (F == tfHTML && !Stopped()) Emit(Close);
+}
+
+void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
+  TLine line;
+  std::vector<TDeferred> deferred;
+  if (!FPrefix.empty()) {
+    AppendEscaped(line.Text, FPrefix, F);
+    AppendMarkup(line, F == tfRTF ? u"\\tab " : u"\t", true);
+    FPrefix.clear();
+  }
+  const WideString style = N->AttributeValue(u"text:style-name");
+  const TOOStyleText* ts = TextStyle(style);
+  Inline(N, line, deferred);
+  if (D.FOnConvertSysChar) {
+    WideString unused;
+    D.FOnConvertSysChar(&D, scUnknown, line.Text, unused);
+  }
+  ++FContentLines;
+  WideString T;
+  switch (F) {
+    case tfPlainText:
+      T = std::move(line.Text);
+      break;
+    case tfRTF: {
+      WideString group;
+      if (ts && ts->TextFont().Style.Contains(oofsBold)) group += u"\\b";
+      if (ts && ts->TextFont().Style.Contains(oofsItalic)) group += u"\\i";
+      if (ts && ts->TextFont().Style.Contains(oofsUnderline)) group += u"\\ul";
+      T = group.empty() ? std::move(line.Text) : u"{" + group + u" " + line.Text + u"}";
+      T += u"\\par ";
+      break;
+    }
+    case tfHTML:
+      if (style.empty()) {
+        T = u"<p>";
+      } else {
+        T = u"<p class=\"";
+        AppendEscaped(T, style, tfHTML);
+        T += u"\">";
+      }
+      T += line.Text;
+      T += u"</p>";
+      break;
+  }
+  Emit(T);
+  for (const TDeferred& d : deferred) {
+    if (Stopped()) return;
+    FPrefix = d.Prefix;
+    Block(d.Node);
+    FPrefix.clear();
+  }
+}
+
+void TOOBodyWriter::AppendText(TLine& Line, std::u16string_view Raw, bool Decode) {
+  if (Raw.empty()) return;
+  std::u16string_view s = Raw;
+  if (Decode && Raw.find(u'&') != std::u16string_view::npos) {
+    FDecoded.clear();
+    AppendHTMLChars(FDecoded, Raw);
+    s = FDecoded;
+  }
+  WideString& out = F == tfPlainText ? Line.Text : FPlain;
+  if (F != tfPlainText) FPlain.clear();
+  for (char16_t c : s) {
+    if (IsCollapsible(c)) {
+      if (!Line.AtStart) Line.PendingSpace = true;
+      continue;
+    }
+    if (Line.PendingSpace) {
+      out += u' ';
+      Line.PendingSpace = false;
+    }
+    out += c;
+    Line.AtStart = false;
+  }
+  if (F != tfPlainText) AppendEscaped(Line.Text, FPlain, F);
+}
+
+void TOOBodyWriter::AppendMarkup(TLine& Line, std::u16string_view Markup, bool BreaksLine) {
+  // Visible characters end a run of white space: a pending space is written
+  // first, except before a line break, where it would trail the line.
+  if (Line.PendingSpace && !BreaksLine) Line.Text += u' ';
+  Line.PendingSpace = false;
+  Line.Text.append(Markup);
+  Line.AtStart = BreaksLine;
+}
+
+void TOOBodyWriter::Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred) {
+  AppendText(Line, N->Value(), true);
+  const TLKXMLItems& items = N->Items();
+  for (int i = 0; i < items.Count(); ++i) {
+    const TLKXMLItem* c = items[i];
+    switch (c->Kind()) {
+      case ikAttribute:
+        continue;
+      case ikComment:
+        break;
+      case ikCDATA:
+        AppendText(Line, c->Value(), false);
+        break;
+      case ikProperty:
+        InlineElement(c, Line, Deferred);
+        break;
+    }
+    AppendText(Line, c->Tail(), true);
+  }
+}
+
+void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+  const std::u16string_view tag = C->TagName();
+  if (IsDrawing(tag)) {
+    Deferred.push_back({C, {}});
+    return;
+  }
+  switch (ElemKind(tag)) {
+    case TElem::Span: {
+      if (F == tfPlainText) {
+        Inline(C, Line, Deferred);
+        return;
+      }
+      const WideString style = C->AttributeValue(u"text:style-name");
+      WideString open, close;
+      if (F == tfHTML && !style.empty()) {
+        open = u"<span class=\"";
+        AppendEscaped(open, style, tfHTML);
+        open += u"\">";
+        close = u"</span>";
+      } else if (const TOOStyleText* ts = TextStyle(style); ts && F == tfRTF) {
+        const TOOFontStyles fs = ts->TextFont().Style;
+        if (fs.Contains(oofsBold)) open += u"\\b";
+        if (fs.Contains(oofsItalic)) open += u"\\i";
+        if (fs.Contains(oofsUnderline)) open += u"\\ul";
+        if (!open.empty()) {
+          open = u"{" + open + u" ";
+          close = u"}";
+        }
+      }
+      // White space before a span belongs outside it.
+      if (!open.empty()) FlushSpace(Line);
+      Line.Text += open;
+      Inline(C, Line, Deferred);
+      Line.Text += close;
+      return;
+    }
+    case TElem::Link: {
+      WideString href;
+      if (F == tfHTML && C->FindAttribute(u"xlink:href", href)) {
+        WideString open = u"<a href=\"";
+        AppendEscaped(open, href, tfHTML);
+        open += u"\">";
+        FlushSpace(Line);
+        Line.Text += open;
+        Inline(C, Line, Deferred);
+        Line.Text += u"</a>";
+      } else {
+        Inline(C, Line, Deferred);
+      }
+      return;
+    }
+    case TElem::Space: {
+      WideString count;
+      int32_t n = 1;
+      if (C->FindAttribute(u"text:c", count)) {
+        n = 0;
+        for (char16_t ch : count) {
+          if (ch < u'0' || ch > u'9') break;
+          n = std::min(n * 10 + (ch - u'0'), kMaxSpaceRun);
+        }
+        n = std::max(n, 1);
+      }
+      WideString spaces;
+      for (int32_t k = 0; k < n; ++k) spaces += F == tfHTML ? u"&nbsp;" : u" ";
+      AppendMarkup(Line, spaces);
+      return;
+    }
+    case TElem::Tab:
+      AppendMarkup(Line, F == tfRTF ? u"\\tab " : u"\t");
+      return;
+    case TElem::LineBreak:
+      AppendMarkup(Line, F == tfRTF ? u"\\line " : F == tfHTML ? u"<br>" : u"\r\n", true);
+      return;
+    case TElem::Note: {
+      // The citation stays in the line; the body follows it.
+      const TLKXMLItems& items = C->Items();
+      WideString citation;
+      for (int i = 0; i < items.Count(); ++i) {
+        const TLKXMLItem* part = items[i];
+        if (part->Kind() != ikProperty) continue;
+        if (part->TagName() == u"text:note-citation") {
+          citation = part->Text();
+          AppendText(Line, citation, false);
+        }
+      }
+      for (int i = 0; i < items.Count(); ++i)
+        if (items[i]->Kind() == ikProperty && items[i]->TagName() == u"text:note-body")
+          Deferred.push_back({items[i], citation});
+      return;
+    }
+    case TElem::NoteBody:
+    case TElem::Annotation:
+    case TElem::Paragraph:
+    case TElem::Table:
+    case TElem::List:
+      Deferred.push_back({C, {}});
+      return;
+    case TElem::PageNumber: {
+      // Presentation masters keep "<number>" where the page number goes.
+      const WideString t = C->Text();
+      if (t.size() >= 2 && t.front() == u'<' && t.back() == u'>') return;
+      Inline(C, Line, Deferred);
+      return;
+    }
+    case TElem::HiddenText:
+      if (D.FParseItems.Contains(wpiHiddenText)) AppendText(Line, C->AttributeValue(u"text:string-value"), false);
+      return;
+    case TElem::Skip:
+      return;
+    default:
+      Inline(C, Line, Deferred);
+      return;
+  }
+}
+
+void TOOBodyWriter::Frame(const TLKXMLItem* N) {
+  // The elements of a frame are alternative representations of one
+  // object (a table and its preview picture): the first one counts.
+  const TLKXMLItems& items = N->Items();
+  for (int i = 0; i < items.Count(); ++i) {
+    const TLKXMLItem* c = items[i];
+    if (c->Kind() != ikProperty) continue;
+    switch (ElemKind(c->TagName())) {
+      case TElem::TextBox: Children(c); return;
+      case TElem::Image: Picture(c); return;
+      case TElem::Table: Table(c); return;
+      case TElem::Object: return;
+      default: break;
+    }
+  }
+  Children(N);
+}
+
+void TOOBodyWriter::Picture(const TLKXMLItem* N) {
+  WideString href;
+  if (!N->FindAttribute(u"xlink:href", href) || href.empty()) return;
+  ++FContentLines;
+  WideString result;
+  if (D.FOnConvertSysChar) D.FOnConvertSysChar(&D, scIncludePicture, href, result);
+  WideString T = F == tfHTML ? u"<img src=\"" : u"";
+  AppendEscaped(T, href, F);
+  T += result;  // the host's text goes out as it gave it
+  if (F == tfRTF) T += u"\\par ";
+  if (F == tfHTML) T += u"\"><br>";
+  Emit(T);
+}
+
+void TOOBodyWriter::Table(const TLKXMLItem* N) {
+  if (F == tfHTML) {
+    WideString style;
+    if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
+    WideString open = u"<table border=\"1\"";
+    if (!style.empty()) {
+      open += u" class=\"";
+      AppendEscaped(open, style, tfHTML);
+      open += u"\"";
+    }
+    open += u">";
+    Emit(open);
+  }
+  Children(N);
+  if (F == tfHTML && !Stopped()) Emit(u"</table>");
+}
+
+int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const {
+  WideString v;
+  if (!N->FindAttribute(Attribute, v)) return 1;
+  int64_t n = 0;
+  for (char16_t c : v) {
+    if (c < u'0' || c > u'9') break;
+    n = std::min<int64_t>(n * 10 + (c - u'0'), int64_t{1} << 31);
+  }
+  return std::max<int64_t>(n, 1);
+}
+
+void TOOBodyWriter::Replay(int First, int64_t Times) {
+  if (Stopped() || Times <= 0 || First >= L.Count()) return;
+  const std::vector<WideString> copy(L.Items().begin() + First, L.Items().end());
+  int64_t size = 0;
+  for (const WideString& s : copy) size += static_cast<int64_t>(s.size()) + 2;
+  for (int64_t k = 0; k < Times; ++k) {
+    if (size > FRepeatBudget) {
+      D.AddWarning("repeated cells and rows were written only as often as the output budget allows");
+      FRepeatBudget = 0;
+      return;
+    }
+    FRepeatBudget -= size;
+    for (const WideString& s : copy) {
+      if (Stopped()) return;
+      Emit(s);
+    }
+  }
+}
+
+void TOOBodyWriter::Row(const TLKXMLItem* N) {
+  const int first = L.Count();
+  const int64_t before = FContentLines;
+  if (F == tfHTML) Emit(u"  <tr>");
+  Children(N);
+  if (Stopped()) return;
+  Emit(SysChar(scRowEnd, F == tfHTML ? u"  </tr>" : u""));
+  // Empty rows, however often repeated, are written once.
+  if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-rows-repeated") - 1);
+}
+
+void TOOBodyWriter::Cell(const TLKXMLItem* N) {
+  const int first = L.Count();
+  const int64_t before = FContentLines;
+  if (F == tfHTML) Emit(u"    <td>");
+  bool hasElements = false;
+  for (int i = 0; i < N->Items().Count() && !hasElements; ++i) hasElements = N->Items()[i]->Kind() == ikProperty;
+  if (hasElements) {
+    Children(N);
+  } else {
+    // Writers other than office suites may give only the value.
+    for (const char16_t* name : {u"office:string-value", u"office:value", u"office:date-value",
+                                 u"office:time-value", u"office:boolean-value"}) {
+      WideString v;
+      if (N->FindAttribute(name, v) && !v.empty()) {
+        ++FContentLines;
+        WideString T = F == tfHTML ? u"<p>" : u"";
+        AppendEscaped(T, v, F);
+        T += F == tfRTF ? u"\\par " : F == tfHTML ? u"</p>" : u"";
+        Emit(T);
+        break;
+      }
+    }
+  }
+  if (Stopped()) return;
+  Emit(SysChar(scColumnEnd, F == tfHTML ? u"    </td>" : u""));
+  if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-columns-repeated") - 1);
+}
+
+void TOOBodyWriter::Page(const TLKXMLItem* N) {
+  Children(N);
+  if (!Stopped()) Emit(SysChar(scEndOfPage, u""));
+}
+
+// ---------------------------------------------------------------------------
+
+void TCustomOpenOfficeDocument::LoadXMLFilePart(TStream& S, TWideStrings& L) {
+  const int64_t size = S.Size() - S.Position();
+  if (size > FMaxDecompressedSize) throw ELimitError("content part larger than the decompression limit");
+  LoadXMLBytes(size > 0 ? S.ReadBytes(size) : RawByteString(), L);
+}
+
+void TCustomOpenOfficeDocument::LoadXMLBytes(const RawByteString& Bytes, TWideStrings& L) {
+  TLKXMLEngine engine;
+  engine.SetMaxDepth(FMaxNestingDepth);
+  engine.LoadFromBytes(Bytes);
+  if (engine.DepthLimitReached()) AddWarning("elements nested too deep were joined to their ancestors");
+  if (FTextFormating != tfPlainText) {
+    if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
+      ReadStyles(styles);
+      if (FTextFormating == tfHTML) {
+        AddText(u"<style type=\"text/css\">", L);
+        for (int i = 0; i < FStyles.Count(); ++i) AddText(FStyles.GetStyle(i)->CSSRule(), L);
+        AddText(u"</style>", L);
+      }
+    }
+  }
+  TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);
+  TLKXMLItem* text = root ? engine.GetItemByTag(root, FXMLTagText) : nullptr;
+  if (text) TOOBodyWriter(*this, L).Block(text);
+}
+
+}  // namespace lkw

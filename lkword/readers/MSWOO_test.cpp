@@ -1,0 +1,579 @@
+#include "lkword/readers/MSWOO.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lkword/containers/LKWZipFile.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDATA) + "/odf/" + name; }
+
+void Put16(std::string& s, uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+using TMembers = std::vector<std::pair<std::string, std::string>>;
+
+// A zip archive of stored members, in the given order.
+std::string Zip(const TMembers& members) {
+  std::string out, dir;
+  for (const auto& [name, data] : members) {
+    const uint32_t offset = static_cast<uint32_t>(out.size());
+    const uint32_t crc = ZipCRC32(data);
+    std::string common;
+    Put16(common, 20);
+    Put16(common, 0);
+    Put16(common, 0);  // stored
+    Put32(common, 0);
+    Put32(common, crc);
+    Put32(common, static_cast<uint32_t>(data.size()));
+    Put32(common, static_cast<uint32_t>(data.size()));
+    Put16(common, static_cast<uint32_t>(name.size()));
+    Put16(common, 0);
+    Put32(out, ZipLocalFileHeaderSignature);
+    out += common + name + data;
+    Put32(dir, ZipCentralFileHeaderSignature);
+    Put16(dir, 20);
+    dir += common;
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put32(dir, 0);
+    Put32(dir, offset);
+    dir += name;
+  }
+  const uint32_t dirOffset = static_cast<uint32_t>(out.size());
+  out += dir;
+  Put32(out, ZipEndOfCentralDirSignature);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<uint32_t>(members.size()));
+  Put16(out, static_cast<uint32_t>(members.size()));
+  Put32(out, static_cast<uint32_t>(dir.size()));
+  Put32(out, dirOffset);
+  Put16(out, 0);
+  return out;
+}
+
+// content.xml around a body of the given kind ("text", "spreadsheet", ...).
+std::string Content(const std::string& body, const std::string& kind = "text", const std::string& styles = "") {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-content "
+         "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\">"
+         "<office:automatic-styles>" +
+         styles + "</office:automatic-styles><office:body><office:" + kind + ">" + body + "</office:" + kind +
+         "></office:body></office:document-content>";
+}
+
+std::string Package(const std::string& content, const std::string& meta = "",
+                    const std::string& mime = "application/vnd.oasis.opendocument.text") {
+  TMembers m = {{"mimetype", mime}, {"content.xml", content}};
+  if (!meta.empty()) m.push_back({"meta.xml", meta});
+  return Zip(m);
+}
+
+struct TResult {
+  std::vector<std::string> Lines;  // UTF-8
+  std::string Error;
+};
+
+template <typename T = TOpenOfficeTextDocument>
+TResult Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, T* doc = nullptr) {
+  T local;
+  T& d = doc ? *doc : local;
+  d.SetTextFormating(fmt);
+  TResult r;
+  TBytesStream stream(bytes);
+  try {
+    d.LoadFromStream(stream);
+  } catch (const Exception& e) {
+    r.Error = e.Message();
+  }
+  for (const WideString& s : d.Text().Items()) r.Lines.push_back(WideToUtf8(s));
+  return r;
+}
+
+std::vector<std::string> Body(const std::string& body, TMSTextFormating fmt = tfPlainText) {
+  TResult r = Load(Package(Content(body)), fmt);
+  EXPECT_EQ(r.Error, "");
+  // Without the header and footer.
+  if (r.Lines.size() >= 2) r.Lines = std::vector<std::string>(r.Lines.begin() + 1, r.Lines.end() - 1);
+  return r.Lines;
+}
+
+using Lines = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------
+// Paragraph lines
+
+TEST(OpenDocumentText, PlainTextIsFramedByEmptyHeaderAndFooterLines) {
+  EXPECT_EQ(Load(Package(Content("<text:p>One</text:p>"))).Lines, (Lines{"", "One", ""}));
+}
+
+TEST(OpenDocumentText, ParagraphKeepsItsWholeTextInOrder) {
+  EXPECT_EQ(Body("<text:p text:style-name=\"P1\">Lead <text:span text:style-name=\"T1\">span</text:span> tail "
+                 "<text:a xlink:href=\"http://x/\"><text:span>link</text:span></text:a>, end</text:p>"
+                 "<text:h text:outline-level=\"1\">Head<text:bookmark text:name=\"b\"/>ing</text:h>"),
+            (Lines{"Lead span tail link, end", "Heading"}));
+}
+
+TEST(OpenDocumentText, SpacesTabsAndLineBreaks) {
+  EXPECT_EQ(Body("<text:p>a<text:s text:c=\"3\"/>b<text:s/>c<text:tab/>d<text:line-break/>e</text:p>"
+                 "<text:p><text:s text:c=\"99999999999\"/>x</text:p>"),
+            (Lines{"a   b c\td\r\ne", std::string(4096, ' ') + "x"}));
+}
+
+TEST(OpenDocumentText, XmlWhiteSpaceCollapsesAcrossElements) {
+  EXPECT_EQ(Body("<text:p>\n   two \n\t <text:span> words </text:span>  here  \n</text:p>"
+                 "<text:p>line <text:line-break/>  next</text:p>"),
+            (Lines{"two words here", "line\r\nnext"}));
+}
+
+TEST(OpenDocumentText, EntitiesAreDecodedOnce) {
+  EXPECT_EQ(Body("<text:p>AT&amp;T &lt;b&gt; &amp;lt; &#x263A;&#65;</text:p>"), (Lines{"AT&T <b> &lt; \u263A" "A"}));
+}
+
+TEST(OpenDocumentText, NotesAnnotationsAndFramesFollowTheirParagraph) {
+  EXPECT_EQ(Body("<text:p>Before.<text:note text:note-class=\"footnote\"><text:note-citation>1</text:note-citation>"
+                 "<text:note-body><text:p>Note one</text:p><text:p>Note two</text:p></text:note-body></text:note>"
+                 " After<office:annotation><dc:creator>Ann</dc:creator><dc:date>2020-01-01T00:00:00</dc:date>"
+                 "<text:p>Remark</text:p></office:annotation> end"
+                 "<draw:frame><draw:text-box><text:p>Boxed</text:p></draw:text-box></draw:frame></text:p>"
+                 "<text:p>Next</text:p>"),
+            (Lines{"Before.1 After end", "1\tNote one", "Note two", "Remark", "Boxed", "Next"}));
+}
+
+TEST(OpenDocumentText, InvisibleContentIsLeftOut) {
+  EXPECT_EQ(Body("<text:tracked-changes><text:changed-region><text:deletion><text:p>Deleted</text:p>"
+                 "</text:deletion></text:changed-region></text:tracked-changes>"
+                 "<text:table-of-content><text:table-of-content-source><text:index-title-template>Template"
+                 "</text:index-title-template></text:table-of-content-source><text:index-body>"
+                 "<text:p>Entry</text:p></text:index-body></text:table-of-content>"
+                 "<text:list><text:list-item><text:number>1.</text:number><text:p>Item</text:p></text:list-item>"
+                 "</text:list><text:h><text:number>2</text:number>Title</text:h>"
+                 "<text:p><text:ruby><text:ruby-base>漢</text:ruby-base><text:ruby-text>かん</text:ruby-text>"
+                 "</text:ruby>字</text:p>"),
+            (Lines{"Entry", "Item", "Title", "漢字"}));
+}
+
+TEST(OpenDocumentText, ListsAndTablesInHtml) {
+  EXPECT_EQ(Body("<text:list><text:list-item><text:p>A</text:p></text:list-item></text:list>"
+                 "<table:table table:style-name=\"Tb\"><table:table-row><table:table-cell><text:p>C</text:p>"
+                 "</table:table-cell></table:table-row></table:table>",
+                 tfHTML),
+            (Lines{"<style type=\"text/css\">", "</style>", "<ul>", "  <li>", "<p>A</p>", "  </li>", "</ul>", "<table border=\"1\" class=\"Tb\">", "  <tr>",
+                   "    <td>", "<p>C</p>", "    </td>", "  </tr>", "</table>"}));
+}
+
+// ---------------------------------------------------------------------------
+// Tables and spreadsheets
+
+TEST(OpenDocumentSpreadsheet, CellAndRowEndsAreLinesOfTheirOwn) {
+  const std::string sheet =
+      "<table:table table:name=\"S\"><table:table-column/>"
+      "<table:table-row><table:table-cell><text:p>a</text:p></table:table-cell>"
+      "<table:table-cell><text:p>b</text:p></table:table-cell></table:table-row>"
+      "<table:table-row><table:table-cell><text:p>c</text:p></table:table-cell>"
+      "<table:table-cell office:value-type=\"float\" office:value=\"4\"/></table:table-row></table:table>";
+  TResult r = Load<TOpenOfficeSpreadsheet>(Package(Content(sheet, "spreadsheet")));
+  EXPECT_EQ(r.Lines, (Lines{"", "a", "", "b", "", "", "c", "", "4", "", "", ""}));
+}
+
+TEST(OpenDocumentSpreadsheet, RepeatedCellsWithContentAreWrittenAsOftenAsTheyRepeat) {
+  const std::string sheet =
+      "<table:table><table:table-row table:number-rows-repeated=\"2\">"
+      "<table:table-cell table:number-columns-repeated=\"3\"><text:p>x</text:p></table:table-cell>"
+      "<table:table-cell table:number-columns-repeated=\"5\"/></table:table-row></table:table>";
+  TResult r = Load<TOpenOfficeSpreadsheet>(Package(Content(sheet, "spreadsheet")));
+  const Lines row = {"x", "", "x", "", "x", "", "", ""};
+  Lines expected = {""};
+  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), row.begin(), row.end());
+  expected.push_back("");
+  EXPECT_EQ(r.Lines, expected);
+}
+
+TEST(OpenDocumentSpreadsheet, HugeRepeatsStayBounded) {
+  // Empty repeats (as every office suite writes them) give one line each;
+  // repeats with content stop at the output budget, with a warning.
+  const std::string sheet =
+      "<table:table><table:table-row table:number-rows-repeated=\"1048576\">"
+      "<table:table-cell table:number-columns-repeated=\"16384\"/></table:table-row>"
+      "<table:table-row table:number-rows-repeated=\"1048576\">"
+      "<table:table-cell table:number-columns-repeated=\"16384\"><text:p>0123456789</text:p>"
+      "</table:table-cell></table:table-row></table:table>";
+  TOpenOfficeSpreadsheet doc;
+  const auto start = std::chrono::steady_clock::now();
+  TResult r = Load<TOpenOfficeSpreadsheet>(Package(Content(sheet, "spreadsheet")), tfPlainText, &doc);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(Lines(r.Lines.begin(), r.Lines.begin() + 5), (Lines{"", "", "", "0123456789", ""}));
+  EXPECT_LT(doc.Text().TextLength(), int64_t{20} << 20);
+  ASSERT_FALSE(doc.Warnings().empty());
+}
+
+TEST(OpenDocumentPresentation, PagesFramesAndPlaceholders) {
+  // A frame's elements are alternatives: the table, not its preview picture.
+  const std::string slides =
+      "<draw:page draw:name=\"One\"><draw:frame presentation:class=\"title\"><draw:text-box><text:p>Title"
+      "</text:p></draw:text-box></draw:frame><draw:frame><table:table><table:table-row><table:table-cell>"
+      "<text:p>Cell</text:p></table:table-cell></table:table-row></table:table>"
+      "<draw:image xlink:href=\"Pictures/TablePreview1.svm\"/></draw:frame>"
+      "<presentation:notes><draw:page-thumbnail draw:page-number=\"1\"/><draw:frame><draw:text-box>"
+      "<text:p>Spoken</text:p></draw:text-box></draw:frame><draw:frame presentation:class=\"page-number\">"
+      "<draw:text-box><text:p><text:page-number>&lt;number&gt;</text:page-number></text:p></draw:text-box>"
+      "</draw:frame></presentation:notes></draw:page>"
+      "<draw:page><draw:frame><draw:image xlink:href=\"Pictures/a.png\"><text:p/></draw:image></draw:frame>"
+      "</draw:page>";
+  TResult r = Load<TOpenOfficePresentation>(Package(Content(slides, "presentation")));
+  EXPECT_EQ(r.Lines, (Lines{"", "Title", "Cell", "", "", "Spoken", "", "", "Pictures/a.png", "", ""}));
+}
+
+TEST(OpenDocumentText, ReadersReadOnlyTheirOwnBody) {
+  const std::string pkg = Package(Content("<text:p>Words</text:p>"));
+  EXPECT_EQ(Load<TOpenOfficeSpreadsheet>(pkg).Lines, (Lines{"", ""}));
+  EXPECT_EQ(Load<TOpenOfficePresentation>(pkg).Lines, (Lines{"", ""}));
+}
+
+TEST(OpenDocumentText, SpecialCharacterEvents) {
+  TOpenOfficePresentation doc;
+  std::vector<std::pair<TLKWordSysChar, std::string>> calls;
+  doc.SetOnConvertSysChar([&](TObject*, TLKWordSysChar k, const WideString& v, WideString& result) {
+    calls.push_back({k, WideToUtf8(v)});
+    if (k == scIncludePicture) result = u" [pic]";
+    if (k == scColumnEnd) result = u"|";
+    if (k == scRowEnd) result = u"/";
+    if (k == scEndOfPage) result = u"--";
+  });
+  const std::string slides =
+      "<draw:page><draw:frame><draw:image xlink:href=\"p.png\"/></draw:frame><draw:frame><table:table>"
+      "<table:table-row><table:table-cell><text:p>c</text:p></table:table-cell></table:table-row></table:table>"
+      "</draw:frame></draw:page>";
+  TResult r = Load<TOpenOfficePresentation>(Package(Content(slides, "presentation")), tfPlainText, &doc);
+  EXPECT_EQ(r.Lines, (Lines{"", "p.png [pic]", "c", "|", "/", "--", ""}));
+  using Call = std::pair<TLKWordSysChar, std::string>;
+  EXPECT_EQ(calls, (std::vector<Call>{
+                       {scIncludePicture, "p.png"}, {scUnknown, "c"}, {scColumnEnd, ""}, {scRowEnd, ""},
+                       {scEndOfPage, ""}}));
+}
+
+// ---------------------------------------------------------------------------
+// RTF and HTML
+
+const std::string kStyles =
+    "<style:style style:name=\"P1\" style:family=\"paragraph\"><style:paragraph-properties fo:text-align=\"end\"/>"
+    "<style:text-properties fo:font-weight=\"bold\" fo:font-size=\"12pt\" fo:color=\"#1a2B3c\" "
+    "fo:background-color=\"transparent\"/></style:style>"
+    "<style:style style:name=\"T1\" style:family=\"text\"><style:text-properties fo:font-style=\"italic\" "
+    "style:text-underline-style=\"solid\" fo:font-size=\"medium\" fo:background-color=\"#FFFF00\"/></style:style>"
+    "<style:style style:name=\"T2\" style:family=\"text\"><style:text-properties "
+    "style:text-underline-style=\"none\" fo:font-size=\"10.5pt\"/></style:style>"
+    "<style:style style:name=\"fr1\" style:family=\"graphic\"><style:graphic-properties "
+    "fo:clip=\"rect(0cm, 1.5cm, 2cm, 3mm)\"/></style:style>"
+    "<text:list-style style:name=\"L1\"/>"
+    "<style:style style:name=\"ta1\" style:family=\"table\"/>";
+
+TEST(OpenDocumentStyles, AutomaticStylesAreReadForFormattedOutput) {
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Package(Content("<text:p>x</text:p>", "text", kStyles)), tfRTF, &doc);
+  ASSERT_EQ(r.Error, "");
+  TOOStyles& s = doc.Styles();
+  ASSERT_EQ(s.Count(), 6);
+  auto* p1 = dynamic_cast<TOOStyleText*>(s.FindByStyleName(u"P1"));
+  ASSERT_NE(p1, nullptr);
+  EXPECT_EQ(p1->Alignment(), ooaRight);
+  EXPECT_EQ(p1->TextFont().Size, 12);
+  EXPECT_TRUE(p1->TextFont().Style.Contains(oofsBold));
+  EXPECT_EQ(p1->TextFont().Color, 0x3C2B1Au);
+  EXPECT_EQ(p1->Color(), ooclWhite);  // "transparent" is no colour
+  auto* t1 = dynamic_cast<TOOStyleText*>(s.FindByStyleName(u"T1"));
+  ASSERT_NE(t1, nullptr);
+  EXPECT_EQ(t1->TextFont().Size, 8);  // no digits: the default stays
+  EXPECT_EQ(t1->TextFont().Style, (TOOFontStyles{oofsItalic, oofsUnderline}));
+  EXPECT_EQ(t1->Color(), 0x00FFFFu);
+  auto* t2 = dynamic_cast<TOOStyleText*>(s.FindByStyleName(u"T2"));
+  ASSERT_NE(t2, nullptr);
+  EXPECT_EQ(t2->TextFont().Size, 10);
+  EXPECT_TRUE(t2->TextFont().Style.Empty());
+  auto* fr = dynamic_cast<TOOStyleGraphic*>(s.FindByStyleName(u"fr1"));
+  ASSERT_NE(fr, nullptr);
+  EXPECT_EQ(fr->ClipRect().Left, 0);
+  EXPECT_EQ(fr->ClipRect().Top, 1);
+  EXPECT_EQ(fr->ClipRect().Right, 2);
+  EXPECT_EQ(fr->ClipRect().Bottom, 4);
+  EXPECT_NE(dynamic_cast<TOOStyleNumList*>(s.FindByStyleName(u"L1")), nullptr);
+  EXPECT_EQ(s.GetStyle(5)->ClassName(), "TOOStyle");
+  EXPECT_EQ(s.GetStyle(6), nullptr);
+  EXPECT_EQ(s.GetStyle(-1), nullptr);
+
+  // Plain text needs no styles, and a new load forgets the old ones.
+  Load(Package(Content("<text:p>x</text:p>", "text", kStyles)), tfPlainText, &doc);
+  EXPECT_EQ(doc.Styles().Count(), 0);
+}
+
+TEST(OpenDocumentStyles, TextAlignValues) {
+  const char* values[] = {"end", "right", "center", "start", "left", "justify"};
+  const TOOAlignment expected[] = {ooaRight, ooaRight, ooaCenter, ooaLeft, ooaLeft, ooaLeft};
+  for (size_t i = 0; i < std::size(values); ++i) {
+    TOpenOfficeTextDocument doc;
+    const std::string style = std::string("<style:style style:name=\"P\" style:family=\"paragraph\">") +
+                              "<style:paragraph-properties fo:text-align=\"" + values[i] + "\"/></style:style>";
+    Load(Package(Content("", "text", style)), tfHTML, &doc);
+    auto* p = dynamic_cast<TOOStyleText*>(doc.Styles().FindByStyleName(u"P"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->Alignment(), expected[i]) << values[i];
+  }
+}
+
+TEST(OpenDocumentStyles, HtmlHasStyleBlockClassesAndEscapedText) {
+  TResult r = Load(Package(Content("<text:p text:style-name=\"P1\">a &lt;b&gt; &amp; \"c\" "
+                                   "<text:span text:style-name=\"T1\">d</text:span><text:line-break/>e</text:p>"
+                                   "<text:h text:style-name=\"H\">f</text:h>",
+                                   "text", kStyles)),
+                   tfHTML);
+  ASSERT_EQ(r.Error, "");
+  const Lines& l = r.Lines;
+  ASSERT_GE(l.size(), 11u);
+  EXPECT_EQ(l[1], "<style type=\"text/css\">");
+  EXPECT_EQ(l[2],
+            ".P1 { font-family: paragraph;\r\nfont-size: 12pt;color: #1A2B3C;\r\nbackground: #FFFFFF;\r\n"
+            "text-align: right;\r\nfont-weight: bold;}");
+  EXPECT_EQ(l[3],
+            ".T1 { font-family: text;\r\nfont-size: 8pt;color: #000000;\r\nbackground: #FFFF00;\r\n"
+            "text-align: left;\r\nfont-style: italic;\r\ntext-decoration: underline;}");
+  EXPECT_EQ(l[5], ".fr1 { font-family: graphic;}");
+  EXPECT_EQ(l[6], ".L1 { font-family: ;}");
+  EXPECT_EQ(l[7], ".ta1 { font-family: table;}");
+  EXPECT_EQ(l[8], "</style>");
+  EXPECT_EQ(l[9], "<p class=\"P1\">a &lt;b&gt; &amp; &quot;c&quot; <span class=\"T1\">d</span><br>e</p>");
+  EXPECT_EQ(l[10], "<p class=\"H\">f</p>");
+  EXPECT_EQ(l.back(), "\r\n</body>\r\n</html>");
+}
+
+TEST(OpenDocumentStyles, CssNamesCannotEndTheStyleBlock) {
+  const std::string style = "<style:style style:name=\"a.b&lt;/style&gt;\" style:family=\"x y\"/>";
+  TResult r = Load(Package(Content("", "text", style)), tfHTML);
+  ASSERT_GE(r.Lines.size(), 3u);
+  EXPECT_EQ(r.Lines[2], ".a\\2e b\\3c \\2f style\\3e  { font-family: x\\20 y;}");
+}
+
+TEST(OpenDocumentStyles, RtfEscapesTextAndMarksBreaks) {
+  TResult r = Load(Package(Content("<text:p text:style-name=\"P1\">{a}\\ é<text:tab/>b<text:line-break/>"
+                                   "<text:span text:style-name=\"T1\">c</text:span> <text:span "
+                                   "text:style-name=\"T2\">d</text:span></text:p><text:p>€</text:p>",
+                                   "text", kStyles)),
+                   tfRTF);
+  ASSERT_EQ(r.Lines.size(), 4u);
+  EXPECT_EQ(r.Lines[0].rfind("{\\rtf1", 0), 0u);
+  EXPECT_EQ(r.Lines[1], "{\\b \\{a\\}\\\\ \\u233?\\tab b\\line {\\i\\ul c} d}\\par ");
+  EXPECT_EQ(r.Lines[2], "\\u8364?\\par ");
+  EXPECT_EQ(r.Lines[3], "\r\n}");
+}
+
+// ---------------------------------------------------------------------------
+// Metadata
+
+TEST(OpenDocumentMetadata, FieldsFromMetaXml) {
+  const std::string meta =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-meta><office:meta>"
+      "<meta:generator>Gen/1.0</meta:generator><dc:title>The &amp; Title</dc:title><dc:subject>Subj</dc:subject>"
+      "<meta:initial-creator>Ann</meta:initial-creator><dc:creator>Bob</dc:creator>"
+      "<meta:keyword>alpha</meta:keyword><meta:keyword> beta gamma </meta:keyword>"
+      "<dc:description>Desc</dc:description><dc:title>Second title</dc:title>"
+      "<meta:template xlink:title=\"Normal\" xlink:href=\"file:///t.ott\"/>"
+      "<meta:creation-date>2015-02-20T11:11:40Z</meta:creation-date><dc:date>2016-03-01T12:00:00+02:00</dc:date>"
+      "<meta:editing-duration>P1DT2H3M4.5S</meta:editing-duration>"
+      "<meta:document-statistic meta:page-count=\"2\" meta:paragraph-count=\"59\" meta:word-count=\"960\" "
+      "meta:character-count=\"5793\" meta:non-whitespace-character-count=\"4877\" meta:table-count=\"x\"/>"
+      "</office:meta></office:document-meta>";
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Package(Content("<text:p>x</text:p>"), meta), tfPlainText, &doc);
+  ASSERT_EQ(r.Error, "");
+  const TLKWordSummaryInformation& s = doc.SummaryInformation();
+  EXPECT_EQ(s.AppName(), u"Gen/1.0");
+  EXPECT_EQ(s.Title(), u"The & Title");
+  EXPECT_EQ(s.Subject(), u"Subj");
+  EXPECT_EQ(s.Author(), u"Ann");
+  EXPECT_EQ(s.LastAuthor(), u"Bob");
+  EXPECT_EQ(s.Keywords(), u"alpha, beta gamma");
+  EXPECT_EQ(s.Comments(), u"Desc");
+  EXPECT_EQ(s.Template(), u"Normal file:///t.ott");
+  EXPECT_DOUBLE_EQ(s.Created(), UTCToLocal(EncodeDateTime(2015, 2, 20, 11, 11, 40, 0)));
+  EXPECT_DOUBLE_EQ(s.LastSaved(), UTCToLocal(EncodeDateTime(2016, 3, 1, 10, 0, 0, 0)));
+  EXPECT_EQ(s.EditTime(), 26 * 60 + 3);
+  EXPECT_EQ(s.PageCount(), 2);
+  EXPECT_EQ(s.WordCount(), 960);
+  EXPECT_EQ(s.CharCount(), 5793);
+  EXPECT_EQ(s.ParagraphCount(), 59);
+  EXPECT_EQ(s.CharCount2(), 4877);
+
+  // Metadata alone: no text lines at all, and the record of the last load.
+  doc.SetParseItems({wpiSummaryInformation});
+  r = Load(Package(Content("<text:p>x</text:p>"),
+                   "<office:document-meta><office:meta><dc:title>New</dc:title></office:meta></office:document-meta>"),
+           tfPlainText, &doc);
+  EXPECT_TRUE(r.Lines.empty());
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"New");
+  EXPECT_EQ(doc.SummaryInformation().Author(), u"");
+}
+
+TEST(OpenDocumentMetadata, Durations) {
+  EXPECT_EQ(ParseOODuration(u"PT1H30M15S"), 5415);
+  EXPECT_EQ(ParseOODuration(u"P1DT2H3M4.5S"), 93784);
+  EXPECT_EQ(ParseOODuration(u"PT15.5S"), 15);
+  EXPECT_EQ(ParseOODuration(u"PT6M"), 360);
+  EXPECT_EQ(ParseOODuration(u"P2W"), 14 * 86400);
+  EXPECT_EQ(ParseOODuration(u"P1Y2M"), (365 + 60) * 86400);
+  EXPECT_GE(ParseOODuration(u"PT99999999999999999999H9999999999999999999M"), int64_t{1} << 49);
+  for (const char16_t* bad : {u"", u"PT", u"P", u"T1H", u"PT1X", u"PT1", u"P1H", u"PTH", u"-PT1H"})
+    EXPECT_EQ(ParseOODuration(bad), 0) << WideToUtf8(bad);
+}
+
+TEST(OpenDocumentMetadata, DateTimes) {
+  const TDateTime t = EncodeDateTime(2015, 2, 20, 11, 11, 40, 0);
+  EXPECT_DOUBLE_EQ(ParseOODateTime(u"2015-02-20T11:11:40"), UTCToLocal(t));
+  EXPECT_DOUBLE_EQ(ParseOODateTime(u"2015-02-20T11:11:40Z"), UTCToLocal(t));
+  EXPECT_DOUBLE_EQ(ParseOODateTime(u"2015-02-20T12:41:40+01:30"), UTCToLocal(t));
+  EXPECT_DOUBLE_EQ(ParseOODateTime(u"2015-02-20T06:11:40-0500"), UTCToLocal(t));
+  EXPECT_NEAR(ParseOODateTime(u"2015-02-20T11:11:40.25"), UTCToLocal(t) + 0.25 / 86400, 1e-9);
+  EXPECT_DOUBLE_EQ(ParseOODateTime(u"2015-02-20"), EncodeDate(2015, 2, 20));
+  for (const char16_t* bad : {u"", u"2015", u"2015-02-30T00:00:00", u"2015-02-20T25:00:00", u"2015-02-20 11:11:40",
+                              u"2015-02-20T11:11:40junk", u"2015-02-20T11:11:40+2"})
+    EXPECT_EQ(ParseOODateTime(bad), 0) << WideToUtf8(bad);
+}
+
+TEST(OpenDocumentMetadata, Colours) {
+  TOOColor c = 7;
+  EXPECT_TRUE(ParseOOHexColor(u"#FF8000", c));
+  EXPECT_EQ(c, 0x0080FFu);
+  EXPECT_EQ(OOColorToHTML(c), u"#FF8000");
+  for (const char16_t* bad : {u"transparent", u"#FFF", u"#GG0000", u"FF8000", u"#FF80000"}) {
+    c = 7;
+    EXPECT_FALSE(ParseOOHexColor(bad, c));
+    EXPECT_EQ(c, 7u);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Damaged, hostile and protected packages
+
+TEST(OpenDocumentBadInput, EncryptedPackageSaysSo) {
+  const std::string manifest =
+      "<manifest:manifest><manifest:file-entry manifest:full-path=\"/\" manifest:media-type=\""
+      "application/vnd.oasis.opendocument.text\"/><manifest:file-entry manifest:full-path=\"content.xml\">"
+      "<manifest:encryption-data manifest:checksum-type=\"SHA1/1K\"><manifest:algorithm/>"
+      "</manifest:encryption-data></manifest:file-entry></manifest:manifest>";
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                        {"content.xml", "\x8a\x01\xff garbage"},
+                        {"META-INF/manifest.xml", manifest}}),
+                   tfPlainText, &doc);
+  EXPECT_EQ(r.Error, "Could not read the password protected file");
+  EXPECT_TRUE(doc.IsPasswordProtected());
+  Load(Package(Content("")), tfPlainText, &doc);
+  EXPECT_FALSE(doc.IsPasswordProtected());
+}
+
+TEST(OpenDocumentBadInput, NotAPackageOrNoContent) {
+  EXPECT_EQ(Load("plain text, not a zip").Error, "Not a valid OpenDocument package");
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Zip({{"meta.xml", "<office:meta><dc:title>T</dc:title></office:meta>"}}), tfPlainText, &doc);
+  EXPECT_EQ(r.Error, "The OpenDocument package has no content.xml");
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"T");
+}
+
+TEST(OpenDocumentBadInput, MalformedXmlGivesWhatCanBeRecovered) {
+  EXPECT_EQ(Load(Package("\x01\x02 not xml at all <<<>>> &&&")).Lines, (Lines{"", ""}));
+  EXPECT_EQ(Load(Package("<office:body><office:text><text:p>cut <text:span>sh")).Lines, (Lines{"", "cut sh", ""}));
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Package(Content("<text:p>x</text:p>"), "<office:meta><dc:title>broken"), tfPlainText, &doc);
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"broken");
+}
+
+TEST(OpenDocumentBadInput, DeepNestingIsFlattenedNotFatal) {
+  // Text nested deeper than the limit joins the deepest element kept.
+  std::string spans, sections;
+  for (int i = 0; i < 100000; ++i) spans += "<text:span>";
+  spans += "text";
+  for (int i = 0; i < 100000; ++i) spans += "</text:span>";
+  for (int i = 0; i < 100000; ++i) sections += "<text:section>";
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(Package(Content("<text:p>deep " + spans + " end</text:p>" + sections)), tfHTML, &doc);
+  EXPECT_EQ(r.Error, "");
+  ASSERT_EQ(r.Lines.size(), 5u);
+  EXPECT_EQ(r.Lines[3], "<p>deep text end</p>");
+  EXPECT_FALSE(doc.Warnings().empty());
+}
+
+TEST(OpenDocumentBadInput, OutputLimitStopsTheWalk) {
+  std::string body;
+  for (int i = 0; i < 1000; ++i) body += "<text:p>paragraph</text:p>";
+  TOpenOfficeTextDocument doc;
+  doc.SetMaxTextLength(25);
+  TResult r = Load(Package(Content(body)), tfPlainText, &doc);
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.Lines, (Lines{"", "paragraph", "paragraph", "p"}));
+}
+
+// ---------------------------------------------------------------------------
+// Detection
+
+TEST(OpenDocumentDetection, ByMimetypeManifestOrContent) {
+  auto detect = [](const std::string& bytes) {
+    TBytesStream s(bytes);
+    return DetectOpenDocument(s);
+  };
+  EXPECT_EQ(detect(Package("", "", "application/vnd.oasis.opendocument.text")), odkText);
+  EXPECT_EQ(detect(Package("", "", "application/vnd.oasis.opendocument.spreadsheet-template")), odkSpreadsheet);
+  EXPECT_EQ(detect(Zip({{"content.xml", ""}, {"mimetype", "application/vnd.oasis.opendocument.presentation"}})),
+            odkPresentation);
+  EXPECT_EQ(detect(Zip({{"META-INF/manifest.xml",
+                         "<manifest:manifest><manifest:file-entry manifest:media-type=\"application/"
+                         "vnd.oasis.opendocument.spreadsheet\" manifest:full-path=\"/\"/></manifest:manifest>"}})),
+            odkSpreadsheet);
+  EXPECT_EQ(detect(Zip({{"content.xml", Content("", "presentation")}})), odkPresentation);
+  EXPECT_EQ(detect(Zip({{"content.xml", Content("", "textual")}})), odkNone);
+  EXPECT_EQ(detect(Package("", "", "application/vnd.oasis.opendocument.graphics")), odkNone);
+  EXPECT_EQ(detect(Zip({{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<w:document/>"}})), odkNone);
+  EXPECT_EQ(detect("PK"), odkNone);
+  EXPECT_EQ(detect(""), odkNone);
+}
+
+// ---------------------------------------------------------------------------
+// Documents written by other programs (testdata/README.md says how)
+
+TEST(OpenDocumentFiles, PandocTextDocument) {
+  TOpenOfficeTextDocument doc;
+  doc.LoadFromFile(TestFile("sample.odt"));
+  const std::string text = doc.Text().ToUtf8();
+  EXPECT_NE(text.find("\nHarbour lights\n"), std::string::npos);
+  EXPECT_NE(text.find("The keeper wrote 3 < 4 & “quoted” words, with emphasis and a link.1 Then more."),
+            std::string::npos);
+  EXPECT_NE(text.find("\n1\tA footnote about the lamp.\n"), std::string::npos);
+  EXPECT_NE(text.find("\nFirst item\nSecond item\n"), std::string::npos);
+  EXPECT_NE(text.find("\nWind\n\nForce\n\n\nNorth-west\n\n5\n\n\n"), std::string::npos);
+  EXPECT_NE(text.find("Line one\r\nLine two"), std::string::npos);
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"Harbour lights");
+  EXPECT_EQ(doc.SummaryInformation().Author(), u"Ada Keeper");
+}
+
+TEST(OpenDocumentFiles, MissingFile) {
+  TOpenOfficeTextDocument doc;
+  EXPECT_THROW(doc.LoadFromFile(TestFile("no-such-file.odt")), Exception);
+}
+
+}  // namespace
+}  // namespace lkw
