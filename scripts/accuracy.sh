@@ -9,6 +9,9 @@ set -uo pipefail
 FORMATS=(
   "pdb 0.99 0.99 strict"
   "doc 0.99 0.98 strict"
+  "odt 0.99 0.98 strict"
+  "ods 0.99 0.98 strict"
+  "odp 0.99 0.98 strict"
 )
 
 tool=${1:?usage: accuracy.sh LKWORD SHARED}

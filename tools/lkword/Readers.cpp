@@ -5,6 +5,7 @@
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "lkword/readers/MSWOO.h"
 #include "lkword/readers/MSWPD.h"
 #include "lkword/readers/MSWRI.h"
 #include "lkword/word/MSWord.h"
@@ -64,6 +65,11 @@ bool IsWrite(TStream& Stream) {
   return (head[0] == 0x31 || head[0] == 0x32) && head[1] == 0xBE;
 }
 
+// OpenDocument packages, by their "mimetype" member, else their content.
+bool IsOdt(TStream& Stream) { return DetectOpenDocument(Stream) == odkText; }
+bool IsOds(TStream& Stream) { return DetectOpenDocument(Stream) == odkSpreadsheet; }
+bool IsOdp(TStream& Stream) { return DetectOpenDocument(Stream) == odkPresentation; }
+
 template <typename T>
 std::unique_ptr<TMSWBaseDocument> Make() {
   return std::make_unique<T>();
@@ -74,6 +80,9 @@ std::unique_ptr<TMSWBaseDocument> Make() {
 const TReaderInfo kReaders[] = {
     {"pdb", "PalmDoc and Peanut Press e-books", IsPalmDoc, Make<TPalmDocFile>},
     {"doc", "Word 97-2003 documents and older Word files", IsWordBinary, Make<TMSWordDocument>},
+    {"odt", "OpenDocument text documents", IsOdt, Make<TOpenOfficeTextDocument>},
+    {"ods", "OpenDocument spreadsheets", IsOds, Make<TOpenOfficeSpreadsheet>},
+    {"odp", "OpenDocument presentations", IsOdp, Make<TOpenOfficePresentation>},
     {"wpd", "WordPerfect 6/7/8/9 documents", IsWordPerfect, Make<TWordPerfectFile>},
     {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
 };
