@@ -1,0 +1,377 @@
+#include "lkword/readers/MSWEPub.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lkword/containers/LKWZipFile.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+const std::string kData = LKWORD_TESTDATA;
+using V = std::vector<std::string>;
+using TMembers = std::vector<std::pair<std::string, std::string>>;
+
+void Put16(std::string& s, uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+// A zip archive of stored members, in the order given.
+std::string Zip(const TMembers& Members) {
+  std::string out, central;
+  for (const auto& [name, data] : Members) {
+    const uint32_t offset = static_cast<uint32_t>(out.size());
+    const uint32_t crc = ZipCRC32(data), size = static_cast<uint32_t>(data.size());
+    out += "PK\x03\x04";
+    Put16(out, 10), Put16(out, 0), Put16(out, 0), Put32(out, 0), Put32(out, crc), Put32(out, size), Put32(out, size);
+    Put16(out, static_cast<uint32_t>(name.size())), Put16(out, 0);
+    out += name + data;
+    central += "PK\x01\x02";
+    Put16(central, 20), Put16(central, 10), Put16(central, 0), Put16(central, 0), Put32(central, 0);
+    Put32(central, crc), Put32(central, size), Put32(central, size);
+    Put16(central, static_cast<uint32_t>(name.size())), Put16(central, 0), Put16(central, 0), Put16(central, 0);
+    Put16(central, 0), Put32(central, 0), Put32(central, offset);
+    central += name;
+  }
+  const uint32_t cd = static_cast<uint32_t>(out.size());
+  out += central;
+  out += "PK\x05\x06";
+  Put16(out, 0), Put16(out, 0), Put16(out, static_cast<uint32_t>(Members.size()));
+  Put16(out, static_cast<uint32_t>(Members.size())), Put32(out, static_cast<uint32_t>(central.size())), Put32(out, cd);
+  Put16(out, 0);
+  return out;
+}
+
+std::string Container(const std::string& OpfPath) {
+  return "<?xml version=\"1.0\"?><container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">"
+         "<rootfiles><rootfile full-path=\"" +
+         OpfPath + "\" media-type=\"application/oebps-package+xml\"/></rootfiles></container>";
+}
+
+std::string Opf(const std::string& Metadata, const std::string& Manifest, const std::string& Spine) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\">"
+         "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:opf=\"http://www.idpf.org/2007/opf\">" +
+         Metadata + "</metadata><manifest>" + Manifest + "</manifest><spine>" + Spine + "</spine></package>";
+}
+
+std::string Item(const std::string& Id, const std::string& Href, const std::string& Type = "application/xhtml+xml",
+                 const std::string& Extra = "") {
+  return "<item id=\"" + Id + "\" href=\"" + Href + "\" media-type=\"" + Type + "\"" + Extra + "/>";
+}
+
+std::string Ref(const std::string& Id) { return "<itemref idref=\"" + Id + "\"/>"; }
+
+std::string Xhtml(const std::string& Body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\">"
+         "<head><title>not text</title><style>p { color: red }</style></head><body>" +
+         Body + "</body></html>";
+}
+
+// A book with its package document at OEBPS/content.opf.
+std::string Book(const std::string& Metadata, const std::string& Manifest, const std::string& Spine,
+                 const TMembers& Files) {
+  TMembers m = {{"mimetype", "application/epub+zip"},
+                {"META-INF/container.xml", Container("OEBPS/content.opf")},
+                {"OEBPS/content.opf", Opf(Metadata, Manifest, Spine)}};
+  m.insert(m.end(), Files.begin(), Files.end());
+  return Zip(m);
+}
+
+// One chapter holding Body.
+std::string Chapter(const std::string& Body) {
+  return Book("<dc:title>T</dc:title>", Item("c1", "c1.xhtml"), Ref("c1"), {{"OEBPS/c1.xhtml", Xhtml(Body)}});
+}
+
+V Lines(TMSWBaseDocument& Doc) {
+  V out;
+  for (const WideString& s : Doc.Text().Items()) out.push_back(WideToUtf8(s));
+  return out;
+}
+
+V Load(TLKWEPub& Doc, const std::string& Bytes) {
+  TBytesStream s(Bytes);
+  Doc.LoadFromStream(s);
+  return Lines(Doc);
+}
+
+V Load(const std::string& Bytes, TMSTextFormating Format = tfPlainText) {
+  TLKWEPub doc;
+  doc.SetTextFormating(Format);
+  return Load(doc, Bytes);
+}
+
+std::string Cover(TLKWEPub& Doc) {
+  return std::string(reinterpret_cast<const char*>(Doc.CoverImage().Memory()),
+                     static_cast<size_t>(Doc.CoverImage().Size()));
+}
+
+TEST(EPubHref, ResolvedAsUrlsAgainstThePackageFolder) {
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "Text/ch1.xhtml"), "OEBPS/Text/ch1.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/pkg/", "../Text/Chapter%201.xhtml#start"), "OEBPS/Text/Chapter 1.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "./a/./b/../c.xhtml?x=1"), "OEBPS/a/c.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "../../../x.xhtml"), "x.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "/root.xhtml"), "root.xhtml");
+  EXPECT_EQ(ResolveEPubHref("", "caf%C3%A9%2.xhtml"), "café%2.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "Text\\ch1.xhtml"), "OEBPS/Text/ch1.xhtml");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "https://example.org/a.xhtml"), "");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "#note"), "");
+  EXPECT_EQ(ResolveEPubHref("OEBPS/", "folder/"), "");
+}
+
+TEST(EPubText, SpineOrderAndOnlySpineDocuments) {
+  const std::string book =
+      Book("", Item("nav", "nav.xhtml", "application/xhtml+xml", " properties=\"nav\"") + Item("c2", "c2.xhtml") +
+                   Item("c1", "c1.xhtml") + Item("css", "s.css", "text/css"),
+           Ref("c1") + Ref("c2"),
+           {{"OEBPS/nav.xhtml", Xhtml("<nav><ol><li>Contents</li></ol></nav>")},
+            {"OEBPS/c1.xhtml", Xhtml("<p>one</p>")},
+            {"OEBPS/c2.xhtml", Xhtml("<p>two</p>")}});
+  EXPECT_EQ(Load(book), (V{"", "one", "two", ""}));
+}
+
+TEST(EPubText, HrefsAreResolvedAndRepeatsReadOnce) {
+  TMembers files = {{"OEBPS/Text/Chapter 1.xhtml", Xhtml("<p>first</p>")}};
+  TMembers m = {{"mimetype", "application/epub+zip"},
+                {"META-INF/container.xml", Container("OEBPS/pkg/content.opf")},
+                {"OEBPS/pkg/content.opf",
+                 Opf("", Item("a", "../Text/Chapter%201.xhtml#top") + Item("b", "../Text/Chapter%201.xhtml"),
+                     Ref("a") + Ref("b") + Ref("a"))},
+                files[0]};
+  EXPECT_EQ(Load(Zip(m)), (V{"", "first", ""}));
+}
+
+TEST(EPubText, BlockElementsEachGiveALine) {
+  V lines = Load(Chapter(
+      "<h1>Title <em>one</em></h1>\n  <p>A <strong>whole</strong>\n   paragraph <a href=\"#x\">with</a> links.</p>"
+      "<div>div text<p>inner</p>tail text</div>"
+      "<ul><li>item <b>one</b><ul><li>nested</li></ul></li><li><p>para item</p></li></ul>"
+      "<dl><dt>term</dt><dd>definition</dd></dl><blockquote>quoted</blockquote>"
+      "<table><caption>cap</caption><tr><th>h</th><td>d</td></tr></table>"
+      "<figure><img src=\"x.png\" alt=\"alt text\"/><figcaption>fig</figcaption></figure>"
+      "<p>line one<br/>line two</p><script>var x = 1;</script><style>p{}</style>"
+      "<p>x&nbsp;y &amp; &lt;z&gt; <!-- hidden -->after<![CDATA[ & raw]]></p>"
+      "<section><h2>Sub</h2></section>"
+      "<pre>  code  line\r\n\n    indented</pre>"));
+  EXPECT_EQ(lines, (V{"",
+                      "Title one",
+                      "A whole paragraph with links.",
+                      "div text",
+                      "inner",
+                      "tail text",
+                      "item one",
+                      "nested",
+                      "para item",
+                      "term",
+                      "definition",
+                      "quoted",
+                      "cap",
+                      "h",
+                      "d",
+                      "fig",
+                      "line one",
+                      "line two",
+                      "x\u00A0y & <z> after & raw",
+                      "Sub",
+                      "",
+                      "  code  line",
+                      "    indented",
+                      ""}));
+}
+
+TEST(EPubText, OutputFormatsAndEscaping) {
+  const std::string book = Chapter("<h2>Head &amp; {x}</h2><p>a &lt;b&gt; é</p><pre>p  re</pre>");
+  V html = Load(book, tfHTML);
+  ASSERT_EQ(html.size(), 5u);
+  EXPECT_EQ(html[1], "<h2>Head &amp; {x}</h2>");
+  EXPECT_EQ(html[2], "<p>a &lt;b&gt; é</p>");
+  EXPECT_EQ(html[3], "<pre>p  re</pre>");
+  V rtf = Load(book, tfRTF);
+  EXPECT_EQ(rtf[1], "Head & \\{x\\}\\par ");
+  EXPECT_EQ(rtf[2], "a <b> \\u233?\\par ");
+}
+
+TEST(EPubText, LimitAndSummaryOnly) {
+  TLKWEPub limited;
+  limited.SetMaxTextLength(5);
+  // The joined text (items and their line ends) is cut at the limit.
+  EXPECT_EQ(Load(limited, Chapter("<p>first</p><p>second</p>")), (V{"", "fir"}));
+
+  TLKWEPub doc;
+  doc.SetParseItems({wpiSummaryInformation});
+  const std::string book = Book("<dc:title>Only</dc:title><meta name=\"cover\" content=\"pic\"/>",
+                                Item("pic", "p.png", "image/png") + Item("c1", "c1.xhtml"), Ref("c1"),
+                                {{"OEBPS/p.png", "PNGDATA"}, {"OEBPS/c1.xhtml", Xhtml("<p>x</p>")}});
+  EXPECT_EQ(Load(doc, book), V{});
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"Only");
+  EXPECT_EQ(Cover(doc), "PNGDATA");
+}
+
+TEST(EPubMetadata, RepeatedElementsJoinedAndDates) {
+  TLKWEPub doc;
+  Load(doc, Book("<dc:title>Main</dc:title><dc:title>Subtitle</dc:title><dc:creator opf:role=\"aut\">Ann</dc:creator>"
+                 "<dc:creator>Bob</dc:creator><dc:subject>sea</dc:subject><dc:subject>light</dc:subject>"
+                 "<dc:publisher>Harbour Press</dc:publisher>"
+                 "<dc:description>&lt;p&gt;An &lt;b&gt;almanac&lt;/b&gt;.&lt;/p&gt;&lt;p&gt;More&lt;br/&gt;text&lt;/p&gt;</dc:description>"
+                 "<dc:date opf:event=\"publication\">2010-05-06</dc:date>"
+                 "<dc:date opf:event=\"creation\">2009</dc:date>"
+                 "<dc:date opf:event=\"modification\">2011-01-02</dc:date>"
+                 "<meta name=\"calibre:timestamp\" content=\"2020-01-01T00:00:00+00:00\"/>",
+                 "", "", {}));
+  const TLKWordSummaryInformation& si = doc.SummaryInformation();
+  EXPECT_EQ(WideToUtf8(si.Title()), "Main; Subtitle");
+  EXPECT_EQ(WideToUtf8(si.Author()), "Ann; Bob");
+  EXPECT_EQ(WideToUtf8(si.Subject()), "sea; light");
+  EXPECT_EQ(WideToUtf8(si.Company()), "Harbour Press");
+  EXPECT_EQ(WideToUtf8(si.Comments()), "An almanac. More text");
+  EXPECT_EQ(si.Created(), EncodeDate(2009, 1, 1));
+  EXPECT_EQ(si.LastSaved(), EncodeDate(2011, 1, 2));
+
+  Load(doc, Book("<meta name=\"calibre:timestamp\" content=\"2020-01-01T00:00:00+00:00\"/>"
+                 "<meta property=\"dcterms:modified\">2021-02-03T04:05:06Z</meta>",
+                 "", "", {}));
+  EXPECT_NEAR(doc.SummaryInformation().Created(), UTCToLocal(EncodeDate(2020, 1, 1)), 1e-9);
+  EXPECT_NEAR(doc.SummaryInformation().LastSaved(), UTCToLocal(EncodeDateTime(2021, 2, 3, 4, 5, 6, 0)), 1e-9);
+}
+
+TEST(EPubMetadata, EveryRootFileIsRead) {
+  TMembers m = {{"META-INF/container.xml",
+                 "<container><rootfiles><rootfile full-path=\"a.opf\"/><rootfile full-path=\"b/b.opf\"/>"
+                 "<rootfile full-path=\"missing.opf\"/></rootfiles></container>"},
+                {"a.opf", Opf("<dc:title>A</dc:title>", Item("x", "x.xhtml"), Ref("x"))},
+                {"x.xhtml", Xhtml("<p>from a</p>")},
+                {"b/b.opf", Opf("<dc:title>B</dc:title>", Item("x", "x.xhtml"), Ref("x"))},
+                {"b/x.xhtml", Xhtml("<p>from b</p>")}};
+  TLKWEPub doc;
+  EXPECT_EQ(Load(doc, Zip(m)), (V{"", "from a", "from b", ""}));
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"A; B");
+  EXPECT_EQ(doc.Warnings().size(), 1u);
+}
+
+TEST(EPubCover, FromCoverMetaPropertiesOrDefaultPath) {
+  TLKWEPub doc;
+  // EPUB 2: a meta names the manifest item.
+  Load(doc, Book("<meta name=\"cover\" content=\"cov\"/>",
+                 Item("cov", "../img/c.jpg", "image/jpeg") + Item("other", "images/cover.jpg", "image/jpeg"), "",
+                 {{"img/c.jpg", std::string("\xFF\xD8\x00jpeg", 7)}, {"OEBPS/images/cover.jpg", "default"}}));
+  EXPECT_EQ(Cover(doc), std::string("\xFF\xD8\x00jpeg", 7));
+  EXPECT_EQ(doc.CoverPath(), "img/c.jpg");
+  EXPECT_EQ(doc.CoverMediaType(), "image/jpeg");
+  // EPUB 3: the item's properties.
+  Load(doc, Book("", Item("a", "a.png", "image/png") + Item("b", "b.png", "image/png", " properties=\"x cover-image\""),
+                 "", {{"OEBPS/a.png", "A"}, {"OEBPS/b.png", "B"}}));
+  EXPECT_EQ(Cover(doc), "B");
+  // Neither: the usual place, when it exists.
+  Load(doc, Book("", "", "", {{"OEBPS/images/cover.jpg", "default"}}));
+  EXPECT_EQ(Cover(doc), "default");
+  // A meta naming a page, not a picture; and a meta holding a path.
+  Load(doc, Book("<meta name=\"cover\" content=\"page\"/>", Item("page", "cover.xhtml"), "",
+                 {{"OEBPS/cover.xhtml", Xhtml("<p>c</p>")}}));
+  EXPECT_EQ(doc.CoverImage().Size(), 0);
+  Load(doc, Book("<meta name=\"cover\" content=\"pics/front.png\"/>", "", "", {{"OEBPS/pics/front.png", "F"}}));
+  EXPECT_EQ(Cover(doc), "F");
+  Load(doc, Book("", "", "", {}));
+  EXPECT_EQ(doc.CoverImage().Size(), 0);
+  EXPECT_EQ(doc.CoverPath(), "");
+}
+
+TEST(EPubBadInput, EncryptedContentRaisesFontsDoNot) {
+  const std::string enc = "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+                          "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData><enc:CipherData>"
+                          "<enc:CipherReference URI=\"OEBPS/";
+  const std::string end = "\"/></enc:CipherData></enc:EncryptedData></encryption>";
+  auto book = [&](const std::string& encrypted) {
+    return Book("", Item("c1", "c1.xhtml") + Item("f", "f.otf", "font/otf"), Ref("c1"),
+                {{"OEBPS/c1.xhtml", Xhtml("<p>secret</p>")}, {"META-INF/encryption.xml", enc + encrypted + end}});
+  };
+  EXPECT_EQ(Load(book("f.otf")), (V{"", "secret", ""}));
+  try {
+    Load(book("c1.xhtml"));
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("encrypted"), std::string::npos);
+  }
+}
+
+TEST(EPubBadInput, MissingPartsGivePartialTextWithWarnings) {
+  TLKWEPub doc;
+  // No container: the first package document in the archive.
+  EXPECT_EQ(Load(doc, Zip({{"x/book.opf", Opf("", Item("c", "c.xhtml"), Ref("c"))}, {"x/c.xhtml", Xhtml("<p>t</p>")}})),
+            (V{"", "t", ""}));
+  EXPECT_EQ(doc.Warnings().size(), 1u);
+  // A spine entry naming nothing, a missing chapter, a chapter that is not
+  // well-formed.
+  EXPECT_EQ(Load(doc, Book("", Item("c1", "c1.xhtml") + Item("c2", "gone.xhtml") + Item("c3", "c3.xhtml"),
+                           Ref("nowhere") + Ref("c1") + Ref("c2") + Ref("c3"),
+                           {{"OEBPS/c1.xhtml", Xhtml("<p>one")}, {"OEBPS/c3.xhtml", "<p>three <b>bold</p><div>x"}})),
+            (V{"", "one", "three bold", "x", ""}));
+  EXPECT_EQ(doc.Warnings().size(), 2u);
+  // No spine: manifest order, without the navigation document.
+  EXPECT_EQ(Load(doc, Book("", Item("n", "n.xhtml", "application/xhtml+xml", " properties=\"nav\"") + Item("c", "c.xhtml"),
+                           "", {{"OEBPS/n.xhtml", Xhtml("<p>nav</p>")}, {"OEBPS/c.xhtml", Xhtml("<p>c</p>")}})),
+            (V{"", "c", ""}));
+}
+
+TEST(EPubBadInput, NoPackageRaises) {
+  TLKWEPub doc;
+  EXPECT_THROW(Load(doc, Zip({{"mimetype", "application/epub+zip"}})), Exception);
+  EXPECT_THROW(Load(doc, "not a zip at all"), Exception);
+  ASSERT_EQ(doc.Text().Count(), 1);  // the header only
+}
+
+TEST(EPubBadInput, DecompressedSizeIsBounded) {
+  TLKWEPub doc;
+  doc.SetMaxDecompressedSize(1000);
+  EXPECT_THROW(Load(doc, Chapter("<p>" + std::string(2000, 'x') + "</p>")), ELimitError);
+}
+
+TEST(EPubDetect, MimetypeOrContainer) {
+  auto is = [](const std::string& s) {
+    TBytesStream st(s);
+    return TLKWEPub::IsEPub(st);
+  };
+  EXPECT_TRUE(is(Chapter("<p>x</p>")));
+  EXPECT_TRUE(is(Zip({{"META-INF/container.xml", Container("a.opf")}})));
+  EXPECT_FALSE(is(Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", "<x/>"}})));
+  EXPECT_FALSE(is("PK\x03\x04 but nothing else"));
+  EXPECT_FALSE(is(""));
+}
+
+TEST(EPubFiles, PandocBooksBothGenerations) {
+  const std::string cover = ReadFileBytes(kData + "/epub/cover.png");
+  V first;
+  for (const char* name : {"/epub/tidewater-epub3.epub", "/epub/tidewater-epub2.epub"}) {
+    SCOPED_TRACE(name);
+    TLKWEPub doc;
+    doc.LoadFromFile(kData + name);
+    V lines = Lines(doc);
+    lines.erase(std::remove(lines.begin(), lines.end(), ""), lines.end());
+    ASSERT_GE(lines.size(), 20u);
+    EXPECT_EQ(lines[0], "The Tidewater Almanac");
+    EXPECT_EQ(lines[4], "Spring Tides");
+    EXPECT_EQ(lines[5], "The spring tide rose higher than the old wall this year.1");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "tide  03:12  1.8 m"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Measured at the harbour gauge.↩︎"), lines.end());
+    if (first.empty()) first = lines;
+    else EXPECT_EQ(lines, first);
+    EXPECT_EQ(Cover(doc), cover);
+    const TLKWordSummaryInformation& si = doc.SummaryInformation();
+    EXPECT_EQ(WideToUtf8(si.Author()), "Mara Quillfeather; Tobias Renn");
+    EXPECT_EQ(WideToUtf8(si.Subject()), "Coastal weather notes");
+    EXPECT_EQ(si.Created(), EncodeDate(2021, 3, 14));
+  }
+}
+
+}  // namespace
+}  // namespace lkw

@@ -1,0 +1,260 @@
+#include "lkword/readers/MSWFB2.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+namespace {
+
+const std::string kData = LKWORD_TESTDATA;
+
+std::string Book(const std::string& Description, const std::string& Bodies) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\" "
+         "xmlns:l=\"http://www.w3.org/1999/xlink\"><description>" +
+         Description + "</description>" + Bodies + "</FictionBook>";
+}
+
+std::vector<std::string> Lines(TMSWBaseDocument& Doc) {
+  std::vector<std::string> out;
+  for (const WideString& s : Doc.Text().Items()) out.push_back(WideToUtf8(s));
+  return out;
+}
+
+std::vector<std::string> Load(TFictionBook& Doc, const std::string& Bytes) {
+  TBytesStream s(Bytes);
+  Doc.LoadFromStream(s);
+  return Lines(Doc);
+}
+
+std::vector<std::string> Load(const std::string& Bytes, TMSTextFormating Format = tfPlainText) {
+  TFictionBook doc;
+  doc.SetTextFormating(Format);
+  return Load(doc, Bytes);
+}
+
+using V = std::vector<std::string>;
+
+TEST(FictionBookText, SectionsGiveAnEndLineEachInnerFirst) {
+  EXPECT_EQ(Load(Book("", "<body><section><p>a</p><p>b</p></section><section><p>c</p><p>d</p></section></body>")),
+            (V{"", "a", "b", "", "c", "d", "", ""}));
+  EXPECT_EQ(Load(Book("", "<body><section><p>outer</p><section><p>inner</p></section></section></body>")),
+            (V{"", "outer", "inner", "", "", ""}));
+}
+
+TEST(FictionBookText, ParagraphsAreWholeWithInlineMarkup) {
+  V lines = Load(Book("", "<body><section><p>The <emphasis>quick</emphasis> <strong>brown <emphasis>fox</emphasis></strong>"
+                          " jumps<a l:href=\"#n1\" type=\"note\">[1]</a> over\n   the <style name=\"x\">lazy</style>"
+                          " dog<sup>2</sup>.</p></section></body>"));
+  EXPECT_EQ(lines[1], "The quick brown fox jumps[1] over the lazy dog2.");
+}
+
+TEST(FictionBookText, EveryKindOfLine) {
+  V lines = Load(Book("", "<body><title><p>Book</p></title><epigraph><p>Saying</p><text-author>Someone</text-author>"
+                          "</epigraph><section><subtitle>Sub</subtitle><poem><title><p>Song</p></title><stanza>"
+                          "<v>verse one</v><v>verse two</v></stanza><date>1901</date></poem><table><tr><th>h1</th>"
+                          "<th>h2</th></tr><tr><td>c1</td><td>c2</td></tr></table><cite><p>quoted</p></cite>"
+                          "<image l:href=\"#pic\"/></section></body>"));
+  EXPECT_EQ(lines, (V{"", "Book", "Saying", "Someone", "Sub", "Song", "verse one", "verse two", "1901", "h1", "h2",
+                      "c1", "c2", "quoted", "", ""}));
+}
+
+TEST(FictionBookText, MainBodyFirstThenNotesInDocumentOrder) {
+  V lines = Load(Book("", "<body name=\"notes\"><section><p>note</p></section></body>"
+                          "<body><p>main</p></body><body name=\"comments\"><p>comment</p></body>"));
+  EXPECT_EQ(lines, (V{"", "main", "note", "", "comment", ""}));
+}
+
+TEST(FictionBookText, EmptyLineAndOutputFormats) {
+  const std::string book = Book("", "<body><p>a &lt;b&gt; &amp; {c} \\ é</p><empty-line/></body>");
+  EXPECT_EQ(Load(book), (V{"", "a <b> & {c} \\ é", "\r\n", ""}));
+  V html = Load(book, tfHTML);
+  EXPECT_EQ(html[1], "<p>a &lt;b&gt; &amp; {c} \\ é</p>");
+  EXPECT_EQ(html[2], "<br>\r\n");
+  EXPECT_EQ(html.back(), "\r\n</body>\r\n</html>");
+  V rtf = Load(book, tfRTF);
+  EXPECT_EQ(rtf[1], "a <b> & \\{c\\} \\\\ \\u233?\\par ");
+  EXPECT_EQ(rtf[2], "\r\n\\line ");
+}
+
+TEST(FictionBookText, ConvertSysCharEventSeesParagraphsAndFillsSectionEnds) {
+  TFictionBook doc;
+  std::vector<std::pair<TLKWordSysChar, std::string>> seen;
+  doc.SetOnConvertSysChar([&](TObject*, TLKWordSysChar C, const WideString& Value, WideString& Result) {
+    seen.emplace_back(C, WideToUtf8(Value));
+    Result.assign(1, u'#');
+  });
+  EXPECT_EQ(Load(doc, Book("", "<body><section><p>x</p></section></body>")), (V{"", "x", "#", ""}));
+  EXPECT_EQ(seen, (std::vector<std::pair<TLKWordSysChar, std::string>>{{scUnknown, "x"}, {scParagraphEnd, ""}}));
+}
+
+TEST(FictionBookText, ParseItemsAndLimit) {
+  TFictionBook doc;
+  doc.SetParseItems({wpiSummaryInformation});
+  EXPECT_EQ(Load(doc, Book("<title-info><book-title>T</book-title></title-info>", "<body><p>text</p></body>")),
+            (V{"", ""}));
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"T");
+
+  TFictionBook limited;
+  limited.SetMaxTextLength(8);
+  EXPECT_EQ(Load(limited, Book("", "<body><p>first line</p><p>second</p></body>")), (V{"", "first "}));
+}
+
+TEST(FictionBookMetadata, DescriptionFields) {
+  TFictionBook doc;
+  Load(doc, Book("<title-info><genre>prose</genre><genre>poetry</genre>"
+                 "<author><first-name>Anna</first-name><middle-name>S.</middle-name><last-name>Sea</last-name></author>"
+                 "<author><last-name>Wind</last-name></author><author><nickname>Gull</nickname></author>"
+                 "<book-title> The  Harbour </book-title><keywords>sea, light</keywords>"
+                 "<annotation><p>One.</p><p>Two <emphasis>more</emphasis>.</p></annotation>"
+                 "<date value=\"1998-07-01\">summer 1998</date></title-info>"
+                 "<document-info><author><nickname>scan</nickname></author><program-used>hand</program-used>"
+                 "<version>1.2</version></document-info>"
+                 "<publish-info><book-name>Sea Tales</book-name><publisher>North</publisher></publish-info>",
+                 "<body/>"));
+  const TLKWordSummaryInformation& si = doc.SummaryInformation();
+  EXPECT_EQ(WideToUtf8(si.Title()), "The Harbour");
+  EXPECT_EQ(WideToUtf8(si.Author()), "Anna S. Sea; Wind; Gull");
+  EXPECT_EQ(WideToUtf8(si.Category()), "prose");
+  EXPECT_EQ(WideToUtf8(si.Keywords()), "sea, light");
+  EXPECT_EQ(WideToUtf8(si.Comments()), "One. Two more.");
+  EXPECT_EQ(si.Created(), EncodeDate(1998, 7, 1));
+  EXPECT_EQ(WideToUtf8(si.Manager()), "scan");
+  EXPECT_EQ(WideToUtf8(si.AppName()), "hand");
+  EXPECT_EQ(WideToUtf8(si.RevNumber()), "1.2");
+  EXPECT_EQ(WideToUtf8(si.Subject()), "Sea Tales");
+  EXPECT_EQ(WideToUtf8(si.Company()), "North");
+}
+
+TEST(FictionBookMetadata, DateFromTextWithoutValueAndMissingParts) {
+  TFictionBook doc;
+  Load(doc, Book("<title-info><date>2015-02-20</date></title-info>", "<body/>"));
+  EXPECT_EQ(doc.SummaryInformation().Created(), EncodeDate(2015, 2, 20));
+  EXPECT_EQ(doc.SummaryInformation().Author(), u"");
+  Load(doc, Book("<title-info><date>long ago</date></title-info>", "<body/>"));
+  EXPECT_EQ(doc.SummaryInformation().Created(), 0);
+}
+
+TEST(FictionBookDates, IsoForms) {
+  EXPECT_EQ(BookDateToDateTime(u"1999"), EncodeDate(1999, 1, 1));
+  EXPECT_EQ(BookDateToDateTime(u" 2001-05 "), EncodeDate(2001, 5, 1));
+  EXPECT_NEAR(BookDateToDateTime(u"2019-07-20T22:20:21"), EncodeDateTime(2019, 7, 20, 22, 20, 21, 0), 1e-9);
+  EXPECT_NEAR(BookDateToDateTime(u"2019-07-20T22:20:21.5Z"), UTCToLocal(EncodeDateTime(2019, 7, 20, 22, 20, 21, 0)),
+              1e-9);
+  EXPECT_NEAR(BookDateToDateTime(u"2019-07-20T22:20:21+02:00"),
+              UTCToLocal(EncodeDateTime(2019, 7, 20, 20, 20, 21, 0)), 1e-9);
+  EXPECT_NEAR(BookDateToDateTime(u"2019-07-20T01:00-0130"), UTCToLocal(EncodeDateTime(2019, 7, 20, 2, 30, 0, 0)),
+              1e-9);
+  EXPECT_EQ(BookDateToDateTime(u"2019-02-30"), 0);
+  EXPECT_EQ(BookDateToDateTime(u"July 1999"), 0);
+  EXPECT_EQ(BookDateToDateTime(u""), 0);
+}
+
+TEST(FictionBookFiles, Windows1251BookWithNotesFirstAndCover) {
+  TFictionBook doc;
+  doc.LoadFromFile(kData + "/fb2/harbour-1251.fb2");
+  V lines = Lines(doc);
+  const V expected = {"",
+                      "Море помнит всё.",
+                      "Пословица",
+                      "Глава первая",
+                      "Маяк стоял на скале, а [1] волны били о камни.",
+                      "* * *",
+                      "\r\n",
+                      "Песня",
+                      "Ветер с моря,",
+                      "соль на губах.",
+                      "1901",
+                      "Вложенная часть <тег> {скобки} \\ слэш.",
+                      "",
+                      "",
+                      "Имя",
+                      "Год",
+                      "Маяк",
+                      "1887",
+                      "Цитата.",
+                      "Автор",
+                      "",
+                      "Примечания",
+                      "1",
+                      "Сноска о маяке.",
+                      "",
+                      ""};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Title()), "Гавань & маяк");
+  EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Author()), "Анна Сергеевна Морская; Ветров; Lighthouse Keeper");
+}
+
+TEST(FictionBookFiles, PandocBook) {
+  TFictionBook doc;
+  doc.LoadFromFile(kData + "/fb2/tidewater.fb2");
+  V lines = Lines(doc);
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_EQ(lines[1], "The Tidewater Almanac");
+  EXPECT_EQ(lines[3], "The spring tide rose higher than the old wall this year.[1]");
+  EXPECT_EQ(lines[4], "Fishermen said: “Watch the <east> channel & the bar.”");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Measured at the harbour gauge."), lines.end());
+  EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Author()), "Mara Quillfeather; Tobias Renn");
+  EXPECT_EQ(doc.SummaryInformation().Created(), EncodeDate(2021, 3, 14));
+}
+
+TEST(FictionBookBadInput, NotABookRaisesAfterTheHeader) {
+  TFictionBook doc;
+  doc.SetTextFormating(tfHTML);
+  TBytesStream s(std::string("<html><body><p>x</p></body></html>"));
+  EXPECT_THROW(doc.LoadFromStream(s), Exception);
+  ASSERT_EQ(doc.Text().Count(), 1);  // the header only
+  TBytesStream empty{RawByteString()};
+  EXPECT_THROW(doc.LoadFromStream(empty), Exception);
+}
+
+TEST(FictionBookBadInput, MalformedXmlGivesPartialText) {
+  V lines = Load("<FictionBook><body><section><p>one</p><p>two <emphasis>cut");
+  EXPECT_EQ(lines, (V{"", "one", "two cut", "", ""}));
+  // Deep nesting stays within the engine's bound.
+  std::string deep = "<FictionBook><body>";
+  for (int i = 0; i < 5000; ++i) deep += "<section>";
+  deep += "<p>deep</p></body></FictionBook>";
+  TFictionBook doc;
+  Load(doc, deep);
+  EXPECT_FALSE(doc.Warnings().empty());
+}
+
+TEST(FictionBookBadInput, LargeBinaryIsNotKept) {
+  std::string picture(8 << 20, 'A');
+  for (size_t i = 76; i < picture.size(); i += 77) picture[i] = '\n';
+  const std::string book =
+      Book("<title-info><book-title>B</book-title></title-info>",
+           "<body><p>text</p></body><binary id=\"c.jpg\" content-type=\"image/jpeg\">" + picture +
+               "</binary><fb:binary xmlns:fb=\"x\" id=\"d\">" + picture.substr(0, 1000) + "</fb:binary>");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Load(book), (V{"", "text", ""}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(FictionBookDetect, RootElementIsFictionBook) {
+  auto is = [](const std::string& s) {
+    TBytesStream st(s);
+    return TFictionBook::IsFictionBook(st);
+  };
+  EXPECT_TRUE(is("<?xml version=\"1.0\"?>\n<!-- c -->\n<!DOCTYPE x>\n<FictionBook xmlns=\"a\">"));
+  EXPECT_TRUE(is("\xEF\xBB\xBF<fb:FictionBook>"));
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<FictionBook/>")) utf16 += std::string{c, '\0'};
+  EXPECT_TRUE(is(utf16));
+  EXPECT_FALSE(is("<html><FictionBook>"));
+  EXPECT_FALSE(is("FictionBook"));
+  EXPECT_FALSE(is("<?xml version=\"1.0\""));
+  EXPECT_FALSE(is(""));
+}
+
+}  // namespace
+}  // namespace lkw
