@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "lkword/containers/LKWUtils.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -17,21 +16,62 @@ bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 
 char16_t AsciiLower(char16_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-// Widens UTF-8 onto Out; pure ASCII (the bulk of markup) skips the decoder.
-void AppendUtf8(WideString& Out, const char* P, size_t N) {
-  size_t ascii = 0;
-  while (ascii < N && static_cast<uint8_t>(P[ascii]) < 0x80) ++ascii;
-  size_t old = Out.size();
-  Out.resize(old + ascii);
-  char16_t* d = Out.data() + old;
-  for (size_t i = 0; i < ascii; ++i) d[i] = static_cast<uint8_t>(P[i]);
-  if (ascii < N) Out += Utf8ToWide(std::string_view(P + ascii, N - ascii));
-}
-
-WideString Utf8(const char* P, size_t N) {
-  WideString s;
-  AppendUtf8(s, P, N);
-  return s;
+// Decodes UTF-8 into Out (replacing its contents) in one pass; invalid
+// sequences become U+FFFD. Returns false when there were any.
+bool DecodeUtf8(WideString& Out, std::string_view In) {
+  const auto* s = reinterpret_cast<const uint8_t*>(In.data());
+  size_t n = In.size();
+  Out.resize(n);  // UTF-16 never needs more units than UTF-8 has bytes
+  char16_t* d = Out.data();
+  bool valid = true;
+  size_t i = 0;
+  while (i < n) {
+    // Eight ASCII bytes at a time: the bulk of markup.
+    if (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, s + i, 8);
+      if ((w & 0x8080808080808080ULL) == 0) {
+        for (int k = 0; k < 8; ++k) d[k] = s[i + k];
+        d += 8;
+        i += 8;
+        continue;
+      }
+    }
+    uint8_t b = s[i];
+    if (b < 0x80) {
+      *d++ = b;
+      ++i;
+      continue;
+    }
+    uint32_t c = 0;
+    size_t len = 0;
+    if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
+      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF && i + 2 < n && (s[i + 1] & 0xC0) == 0x80 && (s[i + 2] & 0xC0) == 0x80) {
+      c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      len = (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) ? 3 : 0;
+    } else if (b >= 0xF0 && b <= 0xF4 && i + 3 < n && (s[i + 1] & 0xC0) == 0x80 && (s[i + 2] & 0xC0) == 0x80 &&
+               (s[i + 3] & 0xC0) == 0x80) {
+      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
+      len = (c >= 0x10000 && c <= 0x10FFFF) ? 4 : 0;
+    }
+    if (len == 0) {
+      *d++ = 0xFFFD;
+      valid = false;
+      ++i;
+    } else if (c < 0x10000) {
+      *d++ = static_cast<char16_t>(c);
+      i += len;
+    } else {
+      c -= 0x10000;
+      *d++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *d++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      i += len;
+    }
+  }
+  Out.resize(static_cast<size_t>(d - Out.data()));
+  return valid;
 }
 
 // Depth-first pre-order search without recursion.
@@ -302,6 +342,7 @@ TDateTime XMLStringToDateTime(const WideString& S) {
   return date + time;
 }
 
+
 // ---------------------------------------------------------------------------
 // Nodes
 
@@ -310,20 +351,20 @@ TLKXMLItems::~TLKXMLItems() { Clear(); }
 TLKXMLItem* TLKXMLItems::AddItem(TLKXMLItem* ParentItem) {
   auto item = std::make_unique<TLKXMLItem>(ParentItem);
   item->FLevel = ParentItem ? ParentItem->FLevel + 1 : 0;
+  if (FList.capacity() == 0) FList.reserve(4);  // most elements have a few children
   FList.push_back(std::move(item));
   return FList.back().get();
 }
 
 void TLKXMLItems::Clear() {
-  // Subtrees can be as deep as the input is long: free them from a work list
-  // instead of recursing through destructors.
-  std::vector<std::unique_ptr<TLKXMLItem>> work;
-  work.swap(FList);
-  while (!work.empty()) {
-    std::unique_ptr<TLKXMLItem> node = std::move(work.back());
-    work.pop_back();
+  // Subtrees can be as deep as the input is long: instead of recursing
+  // through destructors, each node's children move into this list before the
+  // node goes, so the list itself is the work list.
+  while (!FList.empty()) {
+    std::unique_ptr<TLKXMLItem> node = std::move(FList.back());
+    FList.pop_back();
     node->FParentItem = nullptr;  // its parent is going too: no detaching
-    for (auto& child : node->FItems.FList) work.push_back(std::move(child));
+    for (auto& child : node->FItems.FList) FList.push_back(std::move(child));
     node->FItems.FList.clear();
   }
 }
@@ -356,15 +397,47 @@ TLKXMLItem::~TLKXMLItem() {
   if (FParentItem) FParentItem->FItems.Detach(this);
 }
 
+void TLKXMLItem::Store(int Which, std::u16string_view Value) {
+  if (!FOwned) FOwned = std::make_unique<WideString[]>(kTextCount);
+  WideString copy(Value);  // Value may view the storage being replaced
+  FOwned[Which].swap(copy);
+  FOwnedMask |= static_cast<uint8_t>(1u << Which);
+  FText[Which] = FOwned[Which];
+}
+
+void TLKXMLItem::Append(int Which, std::u16string_view Piece) {
+  if (Piece.empty()) return;
+  std::u16string_view& cur = FText[Which];
+  bool owned = (FOwnedMask >> Which) & 1;
+  if (cur.empty() && !owned) {
+    cur = Piece;
+  } else if (!owned && cur.data() + cur.size() == Piece.data()) {
+    cur = std::u16string_view(cur.data(), cur.size() + Piece.size());  // the next piece of the same run
+  } else {
+    if (!owned) Store(Which, cur);
+    FOwned[Which].append(Piece);
+    cur = FOwned[Which];
+  }
+}
+
+void TLKXMLItem::Reset() {
+  FItems.Clear();
+  FKind = ikProperty;
+  for (auto& t : FText) t = {};
+  FOwned.reset();
+  FOwnedMask = 0;
+}
+
 TLKXMLItem* TLKXMLItem::GetChild(std::u16string_view XMLTag, bool) {
-  return FindPreOrder(this, [&](const TLKXMLItem& n) { return n.FTagName == XMLTag; });
+  return FindPreOrder(this, [&](const TLKXMLItem& n) { return n.TagName() == XMLTag; });
 }
 
 WideString TLKXMLItem::GetTagXMLValue() const {
-  if (FValue.empty() || FValue[0] != u'"') return FValue;
-  size_t end = FValue.size();
-  while (end > 0 && (IsBlank(FValue[end - 1]) || FValue[end - 1] == u'"')) --end;
-  return end > 0 ? FValue.substr(1, end - 1) : WideString();
+  std::u16string_view v = Value();
+  if (v.empty() || v[0] != u'"') return WideString(v);
+  size_t end = v.size();
+  while (end > 0 && (IsBlank(v[end - 1]) || v[end - 1] == u'"')) --end;
+  return end > 0 ? WideString(v.substr(1, end - 1)) : WideString();
 }
 
 WideString TLKXMLItem::GetTagValue() const {
@@ -374,14 +447,28 @@ WideString TLKXMLItem::GetTagValue() const {
 }
 
 void TLKXMLItem::ProcessAttributes() {
-  if (FAttributes.empty()) return;
-  WideString text;
-  text.swap(FAttributes);
+  if (Attributes().empty()) return;
+  // The text stays alive: either in the document or in storage kept below.
+  std::u16string_view text = Attributes();
+  std::unique_ptr<WideString[]> keep;
+  if ((FOwnedMask >> kAttributes) & 1) {
+    // Owned attribute text is about to be emptied; the nodes copy from it.
+    keep = std::make_unique<WideString[]>(1);
+    keep[0].swap(FOwned[kAttributes]);
+    text = keep[0];
+  }
+  FText[kAttributes] = {};
+  FOwnedMask &= static_cast<uint8_t>(~(1u << kAttributes));
   ForEachAttribute(text, [&](std::u16string_view name, std::u16string_view value) {
     TLKXMLItem* a = FItems.AddItem(this);
     a->FKind = ikAttribute;
-    a->FTagName.assign(name);
-    a->FValue.assign(value);
+    if (keep) {
+      a->Store(kName, name);
+      a->Store(kValue, value);
+    } else {
+      a->FText[kName] = name;
+      a->FText[kValue] = value;
+    }
     return true;
   });
 }
@@ -389,14 +476,14 @@ void TLKXMLItem::ProcessAttributes() {
 bool TLKXMLItem::FindAttribute(std::u16string_view AName, WideString& AValue) const {
   for (int i = 0; i < FItems.Count(); ++i) {
     const TLKXMLItem* c = FItems[i];
-    if (c->FKind == ikAttribute && c->FTagName == AName) {
+    if (c->FKind == ikAttribute && c->TagName() == AName) {
       AValue.clear();
-      AppendHTMLChars(AValue, c->FValue);
+      AppendHTMLChars(AValue, c->Value());
       return true;
     }
   }
   bool found = false;
-  ForEachAttribute(FAttributes, [&](std::u16string_view name, std::u16string_view value) {
+  ForEachAttribute(Attributes(), [&](std::u16string_view name, std::u16string_view value) {
     if (name != AName) return true;
     AValue.clear();
     AppendHTMLChars(AValue, value);
@@ -414,9 +501,9 @@ WideString TLKXMLItem::AttributeValue(std::u16string_view AName) const {
 
 WideString TLKXMLItem::Text() const {
   WideString out;
-  if (FKind == ikCDATA) return FValue;
+  if (FKind == ikCDATA) return WideString(Value());
   if (FKind != ikProperty) return out;
-  AppendHTMLChars(out, FValue);
+  AppendHTMLChars(out, Value());
   // (node, next child) pairs; a node's tail is written after its children.
   std::vector<std::pair<const TLKXMLItem*, int>> stack;
   stack.emplace_back(this, 0);
@@ -425,7 +512,7 @@ WideString TLKXMLItem::Text() const {
     if (next >= node->FItems.Count()) {
       const TLKXMLItem* done = node;
       stack.pop_back();
-      if (!stack.empty()) AppendHTMLChars(out, done->FTail);
+      if (!stack.empty()) AppendHTMLChars(out, done->Tail());
       continue;
     }
     const TLKXMLItem* c = node->FItems[next++];
@@ -433,14 +520,14 @@ WideString TLKXMLItem::Text() const {
       case ikAttribute:
         break;
       case ikComment:
-        AppendHTMLChars(out, c->FTail);
+        AppendHTMLChars(out, c->Tail());
         break;
       case ikCDATA:
-        out += c->FValue;
-        AppendHTMLChars(out, c->FTail);
+        out += c->Value();
+        AppendHTMLChars(out, c->Tail());
         break;
       case ikProperty:
-        AppendHTMLChars(out, c->FValue);
+        AppendHTMLChars(out, c->Value());
         stack.emplace_back(c, 0);
         break;
     }
@@ -453,14 +540,14 @@ WideString TLKXMLItem::Text() const {
 
 namespace {
 
-// Name bytes: ASCII letters, digits, "-", "_", ":", "." and every byte of a
-// multi-byte UTF-8 sequence (so names outside ASCII stay whole).
+// Name characters: ASCII letters, digits, "-", "_", ":", "." and every
+// character above 0x7F.
 struct TNameTable {
-  std::array<bool, 256> Name{};
-  std::array<bool, 256> Start{};
+  std::array<bool, 128> Name{};
+  std::array<bool, 128> Start{};
   constexpr TNameTable() {
-    for (int c = 0; c < 256; ++c) {
-      bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80 || c == '_' || c == ':';
+    for (int c = 0; c < 128; ++c) {
+      bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':';
       Start[c] = letter;
       Name[c] = letter || (c >= '0' && c <= '9') || c == '-' || c == '.';
     }
@@ -468,25 +555,21 @@ struct TNameTable {
 };
 constexpr TNameTable kNames;
 
-bool IsNameByte(char c) { return kNames.Name[static_cast<uint8_t>(c)]; }
-bool IsNameStart(char c) { return kNames.Start[static_cast<uint8_t>(c)]; }
-bool IsBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsNameChar(char16_t c) { return c >= 0x80 || kNames.Name[c]; }
+bool IsNameStart(char16_t c) { return c >= 0x80 || kNames.Start[c]; }
 
-bool StartsWith(std::string_view s, size_t p, std::string_view w) { return s.compare(p, w.size(), w) == 0; }
+bool StartsWith(std::u16string_view s, size_t p, std::u16string_view w) { return s.compare(p, w.size(), w) == 0; }
 
-bool StartsWithIgnoreCase(std::string_view s, size_t p, std::string_view w) {
+bool StartsWithIgnoreCase(std::u16string_view s, size_t p, std::u16string_view w) {
   if (p + w.size() > s.size()) return false;
-  for (size_t i = 0; i < w.size(); ++i) {
-    char c = s[p + i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != w[i]) return false;
-  }
+  for (size_t i = 0; i < w.size(); ++i)
+    if (AsciiLower(s[p + i]) != AsciiLower(w[i])) return false;
   return true;
 }
 
-uint32_t HashName(std::string_view n) {
+uint32_t HashName(std::u16string_view n) {
   uint32_t h = 2166136261u;
-  for (char c : n) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  for (char16_t c : n) h = (h ^ c) * 16777619u;
   return h;
 }
 
@@ -494,35 +577,36 @@ uint32_t HashName(std::string_view n) {
 
 class TLKXMLParser {
  public:
-  TLKXMLParser(TLKXMLEngine& E, std::string_view S) : E(E), S(S) {}
+  TLKXMLParser(TLKXMLEngine& E, std::u16string_view S) : E(E), S(S) {}
   void Run();
 
  private:
   struct TOpen {
     TLKXMLItem* Node;
-    std::string_view Name;
+    std::u16string_view Name;
     uint32_t Hash;
   };
   static constexpr size_t kFilterSize = 1024;
 
   TLKXMLItem* Current() const { return Open.empty() ? nullptr : Open.back().Node; }
-  void Push(TLKXMLItem* Node, std::string_view Name);
+  void Push(TLKXMLItem* Node, std::u16string_view Name);
   // Closes the open elements above index K and the one at K.
   void CloseDownTo(size_t K);
   void AppendText(size_t From, size_t To);
-  WideString& TextSink(TLKXMLItem* C);
-  TLKXMLItem* NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, const WideString& Name, const WideString& Value,
-                       const WideString& Attrs, bool& Accepted);
+  TLKXMLItem* NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, std::u16string_view Name, std::u16string_view Value,
+                       std::u16string_view Attrs);
+  size_t NameEnd(size_t From) const;
+  size_t Find(char16_t C, size_t From) const;
+  size_t FindTagEnd(size_t From) const;
   void StartTag();
   void EndTag();
   void Comment();
   void CData();
   void Declaration();
   void ProcessingInstruction();
-  size_t FindTagEnd(size_t From) const;
 
   TLKXMLEngine& E;
-  std::string_view S;
+  std::u16string_view S;
   size_t P = 0;
   std::vector<TOpen> Open;
   std::array<uint32_t, kFilterSize> OpenFilter{};  // open names per hash bucket
@@ -532,7 +616,17 @@ class TLKXMLParser {
   size_t Excess = 0;     // open elements beyond MaxDepth
 };
 
-void TLKXMLParser::Push(TLKXMLItem* Node, std::string_view Name) {
+size_t TLKXMLParser::NameEnd(size_t From) const {
+  while (From < S.size() && IsNameChar(S[From])) ++From;
+  return From;
+}
+
+size_t TLKXMLParser::Find(char16_t C, size_t From) const {
+  size_t r = S.find(C, From);
+  return r == std::u16string_view::npos ? S.size() : r;
+}
+
+void TLKXMLParser::Push(TLKXMLItem* Node, std::u16string_view Name) {
   uint32_t h = HashName(Name);
   Open.push_back({Node, Name, h});
   ++OpenFilter[h % kFilterSize];
@@ -552,68 +646,61 @@ void TLKXMLParser::CloseDownTo(size_t K) {
   }
 }
 
-WideString& TLKXMLParser::TextSink(TLKXMLItem* C) {
-  // Text after a child node is that child's tail. Attribute nodes come
-  // before any content, so a last child that is one means "no content yet".
-  int n = C->FItems.Count();
-  if (n > 0) {
-    TLKXMLItem* last = C->FItems[n - 1];
-    if (last->FKind != ikAttribute) return last->FTail;
-  }
-  return C->FValue;
-}
-
 void TLKXMLParser::AppendText(size_t From, size_t To) {
   if (From >= To || SkipDepth > 0) return;
   TLKXMLItem* c = Current();
   if (!c) return;  // outside the document element
-  AppendUtf8(TextSink(c), S.data() + From, To - From);
+  // Text after a child node is that child's tail. Attribute nodes come
+  // before any content, so a last child that is one means "no content yet".
+  std::u16string_view piece = S.substr(From, To - From);
+  const auto& kids = c->FItems.FList;
+  if (!kids.empty() && kids.back()->FKind != ikAttribute)
+    kids.back()->Append(TLKXMLItem::kTail, piece);
+  else
+    c->Append(TLKXMLItem::kValue, piece);
 }
 
-TLKXMLItem* TLKXMLParser::NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, const WideString& Name,
-                                   const WideString& Value, const WideString& Attrs, bool& Accepted) {
-  Accepted = true;
-  if (E.FOnTag) E.FOnTag(&E, Parent, Name, Value, Attrs, Accepted);
-  if (!Accepted) return nullptr;
+TLKXMLItem* TLKXMLParser::NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, std::u16string_view Name,
+                                   std::u16string_view Value, std::u16string_view Attrs) {
+  bool accepted = true;
+  if (E.FOnTag) E.FOnTag(&E, Parent, Name, Value, Attrs, accepted);
+  if (!accepted) return nullptr;
   TLKXMLItem* node = Parent->FItems.AddItem(Parent);
   node->FKind = Kind;
-  node->FTagName = Name;
-  node->FValue = Value;
-  node->FAttributes = Attrs;
+  node->FText[TLKXMLItem::kName] = Name;
+  node->FText[TLKXMLItem::kValue] = Value;
+  node->FText[TLKXMLItem::kAttributes] = Attrs;
   return node;
 }
 
 size_t TLKXMLParser::FindTagEnd(size_t From) const {
   // ">" inside a quoted attribute value does not end the tag, unless the
   // quote never closes before the next "<": then the first ">" does.
-  char quote = 0;
+  char16_t quote = 0;
   for (size_t i = From; i < S.size(); ++i) {
-    char c = S[i];
+    char16_t c = S[i];
     if (quote) {
-      if (c == quote) quote = 0;
-      else if (c == '<') break;
+      if (c == quote)
+        quote = 0;
+      else if (c == '<')
+        break;
     } else if (c == '"' || c == '\'') {
       quote = c;
-    } else if (c == '>') {
-      return i;
-    } else if (c == '<') {
-      return i;  // a missing ">": the next tag starts here
+    } else if (c == '>' || c == '<') {
+      return i;  // at "<" the ">" is missing and the next tag starts
     }
   }
   if (!quote) return S.size();
-  size_t gt = S.find('>', From);
-  size_t lt = S.find('<', From);
-  return std::min(gt, lt) == std::string_view::npos ? S.size() : std::min(gt, lt);
+  return std::min(Find('>', From), Find('<', From));
 }
 
 void TLKXMLParser::StartTag() {
   size_t nameStart = P + 1;
-  size_t q = nameStart;
-  while (q < S.size() && IsNameByte(S[q])) ++q;
-  std::string_view name = S.substr(nameStart, q - nameStart);
+  size_t q = NameEnd(nameStart);
+  std::u16string_view name = S.substr(nameStart, q - nameStart);
   size_t end = FindTagEnd(q);
   bool selfClosing = end > q && S[end - 1] == '/';
-  std::string_view rawAttrs = S.substr(q, (selfClosing ? end - 1 : end) - q);
+  std::u16string_view attrs = S.substr(q, (selfClosing ? end - 1 : end) - q);
   P = (end < S.size() && S[end] == '>') ? end + 1 : end;
 
   if (SkipDepth > 0) {
@@ -626,33 +713,29 @@ void TLKXMLParser::StartTag() {
     if (!selfClosing) ++Excess;
     return;
   }
-  WideString attrs = rawAttrs.empty() ? WideString() : Utf8(rawAttrs.data(), rawAttrs.size());
-  WideString wname = Utf8(name.data(), name.size());
   TLKXMLItem* node;
   if (!c && !RootFilled) {
     // The first element fills the root itself, without an OnTag call.
     RootFilled = true;
     node = E.FRootItem.get();
     node->FKind = ikProperty;
-    node->FTagName = std::move(wname);
-    node->FAttributes = std::move(attrs);
+    node->FText[TLKXMLItem::kName] = name;
+    node->FText[TLKXMLItem::kAttributes] = attrs;
   } else {
     if (!c) {
       // Content after the document element is kept under the root.
       c = E.FRootItem.get();
-      Push(c, std::string_view());
+      Push(c, std::u16string_view());
     }
-    // The value is what follows the start tag up to the next markup; decode
-    // it now so that OnTag sees it, and consume it.
-    WideString value;
-    if (!selfClosing && E.FOnTag) {
-      size_t lt = S.find('<', P);
-      if (lt == std::string_view::npos) lt = S.size();
-      AppendUtf8(value, S.data() + P, lt - P);
+    // The value is what follows the start tag up to the next markup; take
+    // it now so that OnTag sees it.
+    std::u16string_view value;
+    if (!selfClosing) {
+      size_t lt = Find('<', P);
+      value = S.substr(P, lt - P);
       P = lt;
     }
-    bool accepted;
-    node = NewChild(c, ikProperty, wname, value, attrs, accepted);
+    node = NewChild(c, ikProperty, name, value, attrs);
     if (!node) {
       if (!selfClosing) SkipDepth = 1;
       return;
@@ -664,14 +747,10 @@ void TLKXMLParser::StartTag() {
 }
 
 void TLKXMLParser::EndTag() {
-  size_t nameStart = P + 2;
-  size_t q = nameStart;
-  while (q < S.size() && IsNameByte(S[q])) ++q;
-  std::string_view name = S.substr(nameStart, q - nameStart);
-  size_t gt = S.find('>', q);
-  size_t lt = S.find('<', q);
-  size_t end = std::min(gt, lt);
-  P = end == std::string_view::npos ? S.size() : (end == gt ? gt + 1 : lt);
+  size_t q = NameEnd(P + 2);
+  std::u16string_view name = S.substr(P + 2, q - (P + 2));
+  size_t end = FindTagEnd(q);
+  P = (end < S.size() && S[end] == '>') ? end + 1 : end;
 
   if (SkipDepth > 0) {
     --SkipDepth;
@@ -698,38 +777,36 @@ void TLKXMLParser::EndTag() {
 
 void TLKXMLParser::Comment() {
   size_t start = P + 4;
-  size_t close = S.find("-->", start);
-  size_t end = close == std::string_view::npos ? S.size() : close;
-  P = close == std::string_view::npos ? S.size() : close + 3;
+  size_t close = S.find(u"-->", start);
+  size_t end = close == std::u16string_view::npos ? S.size() : close;
+  P = close == std::u16string_view::npos ? S.size() : close + 3;
   TLKXMLItem* c = Current();
   if (!c || SkipDepth > 0 || Excess > 0 || c->FLevel >= E.FMaxDepth) return;
-  bool accepted;
-  NewChild(c, ikComment, u"!--", Utf8(S.data() + start, end - start), WideString(), accepted);
+  NewChild(c, ikComment, u"!--", S.substr(start, end - start), {});
 }
 
 void TLKXMLParser::CData() {
   size_t start = P + 9;
-  size_t close = S.find("]]>", start);
-  size_t end = close == std::string_view::npos ? S.size() : close;
-  P = close == std::string_view::npos ? S.size() : close + 3;
+  size_t close = S.find(u"]]>", start);
+  size_t end = close == std::u16string_view::npos ? S.size() : close;
+  P = close == std::u16string_view::npos ? S.size() : close + 3;
   TLKXMLItem* c = Current();
   if (!c || SkipDepth > 0) return;
   if (Excess > 0 || c->FLevel >= E.FMaxDepth) {
     AppendText(start, end);  // keep the text even where no node may go
     return;
   }
-  bool accepted;
-  NewChild(c, ikCDATA, u"![CDATA[", Utf8(S.data() + start, end - start), WideString(), accepted);
+  NewChild(c, ikCDATA, u"![CDATA[", S.substr(start, end - start), {});
 }
 
 void TLKXMLParser::Declaration() {
   // <!DOCTYPE ...> and the like, with an internal subset in brackets: skipped
   // whole, so that no declared entity is ever expanded.
   int brackets = 0;
-  char quote = 0;
+  char16_t quote = 0;
   size_t i = P + 2;
   for (; i < S.size(); ++i) {
-    char c = S[i];
+    char16_t c = S[i];
     if (quote) {
       if (c == quote) quote = 0;
     } else if (c == '"' || c == '\'') {
@@ -746,15 +823,13 @@ void TLKXMLParser::Declaration() {
 }
 
 void TLKXMLParser::ProcessingInstruction() {
-  size_t nameStart = P + 2;
-  size_t q = nameStart;
-  while (q < S.size() && IsNameByte(S[q])) ++q;
-  size_t close = S.find("?>", q);
-  size_t end = close == std::string_view::npos ? S.size() : close;
-  P = close == std::string_view::npos ? S.size() : close + 2;
-  std::string_view target = S.substr(nameStart, q - nameStart);
-  WideString name = u"?" + Utf8(target.data(), target.size());
-  WideString attrs = Utf8(S.data() + q, end - q);
+  // The node's name is "?" plus the target: the "?" is in the text already.
+  size_t q = NameEnd(P + 2);
+  std::u16string_view name = S.substr(P + 1, q - (P + 1));
+  size_t close = S.find(u"?>", q);
+  size_t end = close == std::u16string_view::npos ? S.size() : close;
+  P = close == std::u16string_view::npos ? S.size() : close + 2;
+  std::u16string_view attrs = S.substr(q, end - q);
   TLKXMLItem* c = Current();
   if (SkipDepth > 0 || Excess > 0) return;
   if (!c && !RootFilled) {
@@ -763,15 +838,14 @@ void TLKXMLParser::ProcessingInstruction() {
     RootFilled = true;
     TLKXMLItem* root = E.FRootItem.get();
     root->FKind = ikProperty;
-    root->FTagName = std::move(name);
-    root->FAttributes = std::move(attrs);
+    root->FText[TLKXMLItem::kName] = name;
+    root->FText[TLKXMLItem::kAttributes] = attrs;
     root->ProcessAttributes();
-    Push(root, std::string_view());
+    Push(root, std::u16string_view());
     return;
   }
   if (!c || c->FLevel >= E.FMaxDepth) return;
-  bool accepted;
-  TLKXMLItem* node = NewChild(c, ikProperty, name, WideString(), attrs, accepted);
+  TLKXMLItem* node = NewChild(c, ikProperty, name, {}, attrs);
   if (node && E.FAttributesAutoProcess) node->ProcessAttributes();
 }
 
@@ -779,19 +853,18 @@ void TLKXMLParser::Run() {
   const size_t n = S.size();
   while (P < n && !Cancelled) {
     if (S[P] != '<') {
-      const void* lt = std::memchr(S.data() + P, '<', n - P);
-      size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - S.data()) : n;
+      size_t end = Find('<', P);
       AppendText(P, end);
       P = end;
       continue;
     }
-    char c = P + 1 < n ? S[P + 1] : '\0';
+    char16_t c = P + 1 < n ? S[P + 1] : u'\0';
     if (c == '/') {
       EndTag();
     } else if (c == '!') {
-      if (StartsWith(S, P, "<!--"))
+      if (StartsWith(S, P, u"<!--"))
         Comment();
-      else if (StartsWithIgnoreCase(S, P, "<![CDATA["))
+      else if (StartsWithIgnoreCase(S, P, u"<![CDATA["))
         CData();
       else
         Declaration();
@@ -856,14 +929,14 @@ uint32_t CodePageFromEncodingName(std::string_view name) {
 
 // The encoding named by a leading XML declaration, or empty.
 std::string_view DeclaredEncoding(std::string_view s) {
-  if (!StartsWith(s, 0, "<?xml")) return {};
+  if (s.compare(0, 5, "<?xml") != 0) return {};
   size_t end = s.find("?>");
   if (end == std::string_view::npos || end > 1024) return {};
   std::string_view decl = s.substr(0, end);
   size_t p = decl.find("encoding");
   if (p == std::string_view::npos) return {};
   p += 8;
-  while (p < decl.size() && (IsBlankByte(decl[p]) || decl[p] == '=')) ++p;
+  while (p < decl.size() && (IsBlank(decl[p]) || decl[p] == '=')) ++p;
   if (p >= decl.size() || (decl[p] != '"' && decl[p] != '\'')) return {};
   char q = decl[p++];
   size_t close = decl.find(q, p);
@@ -871,8 +944,13 @@ std::string_view DeclaredEncoding(std::string_view s) {
   return decl.substr(p, close - p);
 }
 
-std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
-  return WideToUtf8(MultiByteToWide(bigEndian ? CP_UTF16BE : CP_UTF16LE, bytes.substr(0, bytes.size() & ~size_t{1})));
+void DecodeUtf16(WideString& Out, std::string_view bytes, bool bigEndian) {
+  size_t n = bytes.size() / 2;  // an odd last byte is ignored
+  Out.resize(n);
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < n; ++i)
+    Out[i] = bigEndian ? static_cast<char16_t>((b[2 * i] << 8) | b[2 * i + 1])
+                       : static_cast<char16_t>(b[2 * i] | (b[2 * i + 1] << 8));
 }
 
 }  // namespace
@@ -893,50 +971,45 @@ void TLKXMLEngine::LoadFromFile(const std::string& AFileName) {
 }
 
 void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
-  // Each load starts from an empty root.
-  FRootItem->FItems.Clear();
-  FRootItem->FKind = ikProperty;
-  FRootItem->FTagName.clear();
-  FRootItem->FValue.clear();
-  FRootItem->FAttributes.clear();
-  FRootItem->FTail.clear();
+  // Each load starts from an empty root; the old text goes after the nodes
+  // that view it.
+  FRootItem->Reset();
+  FDocument.clear();
   FDepthLimitReached = false;
   UTF8Processed = false;
 
-  std::string converted;
-  std::string_view text = AData;
   auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
   if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
-    text.remove_prefix(3);
+    DecodeUtf8(FDocument, AData.substr(3));
     UTF8Processed = true;
     FDocumentCodePage = CP_UTF8;
   } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
     bool be = at(0) == 0xFE;
-    converted = Utf16BytesToUtf8(AData.substr(2), be);
-    text = converted;
+    DecodeUtf16(FDocument, AData.substr(2), be);
     UTF8Processed = true;
     FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
   } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
              (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
     bool be = at(0) == 0;  // UTF-16 without a mark, recognised by its "<"
-    converted = Utf16BytesToUtf8(AData, be);
-    text = converted;
+    DecodeUtf16(FDocument, AData, be);
     FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
   } else {
     uint32_t cp = CodePageFromEncodingName(DeclaredEncoding(AData));
     if (cp != 0 && cp != CP_UTF8 && !IsCodePageSupported(cp)) cp = 0;
-    if (cp == 0) cp = IsValidUtf8(AData) ? CP_UTF8 : GetACP();
-    FDocumentCodePage = cp;
-    if (cp != CP_UTF8) {
-      converted = WideToUtf8(MultiByteToWide(cp, AData));
-      text = converted;
+    if (cp == 0 || cp == CP_UTF8) {
+      // Undeclared text that is not valid UTF-8 is taken as the ANSI code page.
+      bool valid = DecodeUtf8(FDocument, AData);
+      if (!valid && cp == 0) cp = GetACP();
+      else cp = CP_UTF8;
     }
+    if (cp != CP_UTF8) FDocument = MultiByteToWide(cp, AData);
+    FDocumentCodePage = cp;
   }
-  if (!text.empty() && text.back() == 27) text.remove_suffix(1);  // a trailing ESC
-  if (!text.empty()) ParseXMLFromString(text);
+  if (!FDocument.empty() && FDocument.back() == 27) FDocument.pop_back();  // a trailing ESC
+  if (!FDocument.empty()) ParseXMLFromString(FDocument);
 }
 
-void TLKXMLEngine::ParseXMLFromString(std::string_view AText) {
+void TLKXMLEngine::ParseXMLFromString(std::u16string_view AText) {
   TLKXMLParser parser(*this, AText);
   parser.Run();
 }

@@ -11,7 +11,9 @@
 //   Tail, as in the common "text/tail" model, so no text is lost. Text() gives
 //   an element's whole text in document order, entities decoded.
 // - Values, tails and attribute values keep entity references as written;
-//   GetTagValue, Text and AttributeValue decode them.
+//   GetTagValue, Text and AttributeValue decode them. Texts are views into
+//   the engine's decoded document (no copy per token); copy what must outlive
+//   the next load or the engine.
 // - Comments (TagName "!--") and CDATA sections (TagName "![CDATA[") are leaf
 //   nodes holding their content; other processing instructions are leaf nodes
 //   named "?target"; DOCTYPE declarations are skipped, no entity is expanded.
@@ -52,10 +54,12 @@ enum TLKXMLItemKind { ikProperty, ikAttribute, ikComment, ikCDATA };
 class TLKXMLItem;
 
 // The children of a node, in document order; owns them.
-class TLKXMLItems : public TObject {
+class TLKXMLItems {
  public:
   TLKXMLItems() = default;
-  ~TLKXMLItems() override;
+  TLKXMLItems(const TLKXMLItems&) = delete;
+  TLKXMLItems& operator=(const TLKXMLItems&) = delete;
+  ~TLKXMLItems();
 
   // Creates a node whose parent is ParentItem (level: the parent's + 1, or 0)
   // and appends it.
@@ -67,15 +71,18 @@ class TLKXMLItems : public TObject {
   TLKXMLItem* Items(int Index) const;
   TLKXMLItem* operator[](int Index) const { return Items(Index); }
   int IndexOf(const TLKXMLItem* Item) const;
-  std::string ClassName() const override { return "TLKXMLItems"; }
 
  private:
   friend class TLKXMLItem;
+  friend class TLKXMLParser;
   // Takes Item out of the list without freeing it.
   void Detach(TLKXMLItem* Item);
   std::vector<std::unique_ptr<TLKXMLItem>> FList;
 };
 
+// A node. Its texts are views: into the engine's decoded document for parsed
+// nodes (valid while the tree is), or into storage the node owns once a
+// setter (or the parser joining separate pieces) wrote them.
 class TLKXMLItem : public TObject {
  public:
   // A node with AOwner as parent (not added to the parent's list) at level 0.
@@ -85,17 +92,17 @@ class TLKXMLItem : public TObject {
 
   TLKXMLItemKind Kind() const { return FKind; }
   void SetKind(TLKXMLItemKind Value) { FKind = Value; }
-  const WideString& TagName() const { return FTagName; }
-  void SetTagName(const WideString& Value) { FTagName = Value; }
+  std::u16string_view TagName() const { return FText[kName]; }
+  void SetTagName(std::u16string_view Value) { Store(kName, Value); }
   // Raw text (entity references as written); see the tree model above.
-  const WideString& Value() const { return FValue; }
-  void SetValue(const WideString& Value) { FValue = Value; }
+  std::u16string_view Value() const { return FText[kValue]; }
+  void SetValue(std::u16string_view Value) { Store(kValue, Value); }
   // Raw text that follows this node inside its parent, up to the next node.
-  const WideString& Tail() const { return FTail; }
-  void SetTail(const WideString& Value) { FTail = Value; }
+  std::u16string_view Tail() const { return FText[kTail]; }
+  void SetTail(std::u16string_view Value) { Store(kTail, Value); }
   // The raw attribute text of the start tag, until ProcessAttributes.
-  const WideString& Attributes() const { return FAttributes; }
-  void SetAttributes(const WideString& Value) { FAttributes = Value; }
+  std::u16string_view Attributes() const { return FText[kAttributes]; }
+  void SetAttributes(std::u16string_view Value) { Store(kAttributes, Value); }
   int Level() const { return FLevel; }
   TLKXMLItems& Items() { return FItems; }
   const TLKXMLItems& Items() const { return FItems; }
@@ -129,20 +136,28 @@ class TLKXMLItem : public TObject {
   friend class TLKXMLItems;
   friend class TLKXMLEngine;
   friend class TLKXMLParser;
+  enum : uint8_t { kName, kValue, kAttributes, kTail, kTextCount };
+
+  void Store(int Which, std::u16string_view Value);
+  // Appends a piece of the document; a piece that continues the current
+  // view extends it, anything else is joined in owned storage.
+  void Append(int Which, std::u16string_view Piece);
+  void Reset();
 
   TLKXMLItemKind FKind = ikProperty;
-  WideString FTagName;
-  WideString FValue;
-  WideString FAttributes;
+  uint8_t FOwnedMask = 0;  // which texts live in FOwned
   int FLevel = 0;
+  std::u16string_view FText[kTextCount];
   TLKXMLItems FItems;
   TLKXMLItem* FParentItem = nullptr;
-  WideString FTail;
+  std::unique_ptr<WideString[]> FOwned;
 };
 
+// ParentNode is the open element that will hold the node; the texts are views
+// valid during the call.
 using TLKIXMLOnTagEvent =
-    std::function<void(TObject* Sender, TLKXMLItem* ParentNode, const WideString& ATagName,
-                       const WideString& ATagValue, const WideString& ATagAttributes, bool& Accept)>;
+    std::function<void(TObject* Sender, TLKXMLItem* ParentNode, std::u16string_view ATagName,
+                       std::u16string_view ATagValue, std::u16string_view ATagAttributes, bool& Accept)>;
 using TLKIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TLKXMLItem*& Node, bool& Cancel)>;
 
 // Default bound on element nesting.
@@ -186,19 +201,23 @@ class TLKXMLEngine : public TComponent {
   bool DepthLimitReached() const { return FDepthLimitReached; }
   // The code page the last load decoded from (65001 for UTF-8).
   uint32_t DocumentCodePage() const { return FDocumentCodePage; }
+  // The whole decoded text of the last load.
+  const WideString& DocumentText() const { return FDocument; }
   // True when the last load's encoding came from a byte-order mark.
   bool UTF8Processed = false;
 
   std::string ClassName() const override { return "TLKXMLEngine"; }
 
  protected:
-  // Parses UTF-8 text into the tree under RootItem.
-  void ParseXMLFromString(std::string_view AText);
+  // Parses a decoded text into the tree under RootItem. The text must stay
+  // alive and unchanged while the tree is used.
+  void ParseXMLFromString(std::u16string_view AText);
 
  private:
   friend class TLKXMLParser;
 
   bool FAttributesAutoProcess = false;
+  WideString FDocument;  // declared before the root: nodes view into it
   std::unique_ptr<TLKXMLItem> FRootItem;
   TLKIXMLOnTagEvent FOnTag;
   TLKIXMLOnAfterTagEvent FOnAfterTag;

@@ -14,7 +14,7 @@ namespace {
 
 std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDATA) + "/xml/" + name; }
 
-std::string U8(const WideString& s) { return WideToUtf8(s); }
+std::string U8(std::u16string_view s) { return WideToUtf8(s); }
 
 // The tree in one line: name(value)[children]{tail}, attributes as @name=value.
 std::string Shape(const TLKXMLItem* n) {
@@ -202,8 +202,8 @@ TEST(XMLTreeTest, ReloadingStartsFromAnEmptyRoot) {
 TEST(XMLEventsTest, OnTagSeesEachNodeAndCanDropWholeElements) {
   TLKXMLEngine e;
   std::vector<std::string> seen;
-  e.SetOnTag([&](TObject* Sender, TLKXMLItem* Parent, const WideString& Name, const WideString& Value,
-                 const WideString& Attrs, bool& Accept) {
+  e.SetOnTag([&](TObject* Sender, TLKXMLItem* Parent, std::u16string_view Name, std::u16string_view Value,
+                 std::u16string_view Attrs, bool& Accept) {
     EXPECT_EQ(Sender, &e);
     seen.push_back(U8(Parent->TagName()) + ">" + U8(Name) + "(" + U8(Value) + ")" + U8(Attrs));
     if (Name == u"skip") Accept = false;
@@ -213,6 +213,22 @@ TEST(XMLEventsTest, OnTagSeesEachNodeAndCanDropWholeElements) {
       "<q/>gone</skip>after<p>too</p></doc>");
   EXPECT_EQ(seen, (std::vector<std::string>{"?xml>doc()", "doc>p(keep) k=\"v\"", "doc>skip(gone)", "doc>p(too)"}));
   EXPECT_EQ(Shape(e.GetItemByTag(nullptr, u"doc")), "doc[p(keep){after} p(too)]");
+}
+
+TEST(XMLEventsTest, TextAroundDroppedElementsIsJoined) {
+  TLKXMLEngine e;
+  e.SetOnTag([](TObject*, TLKXMLItem*, std::u16string_view Name, std::u16string_view, std::u16string_view,
+                bool& Accept) { Accept = Name != u"x"; });
+  e.LoadFromBytes("<p>one <x/>two <x>gone</x>three<b>B</b>four <x/>five</p>");
+  EXPECT_EQ(Shape(e.RootItem()), "p(one two three)[b(B){four five}]");
+  // Joined texts are owned by the node, the rest view the document; both
+  // survive edits of other nodes, and setters copy.
+  TLKXMLItem* b = e.GetItemByTag(nullptr, u"b");
+  b->SetTail(b->Tail().substr(0, 4));
+  b->SetValue(e.RootItem()->Value());
+  EXPECT_EQ(Shape(e.RootItem()), "p(one two three)[b(one two three){four}]");
+  EXPECT_EQ(e.RootItem()->Text(), u"one two threeone two threefour");
+  EXPECT_EQ(e.DocumentText().size(), 56u);
 }
 
 TEST(XMLEventsTest, OnAfterTagRunsInnermostFirstAndMayFreeTheNode) {
