@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -349,24 +349,13 @@ TEST(WordPerfectStorageTest, ReadsThePerfectOfficeMainStream) {
   testing::TCfbBuilder b;
   b.AddStream("PerfectOffice_OBJECTS/x", "obj");
   b.AddStream("PerfectOffice_MAIN", WPDoc{"inside\x80ole"}.Bytes());
-  const std::string cfb = b.Build();
-  EXPECT_EQ(Load(cfb).text, "inside ole");
+  EXPECT_EQ(Load(b.Build()).text, "inside ole");
 
   testing::TCfbBuilder other;
   other.AddStream("Something", WPDoc{"no"}.Bytes());
   Loaded none = Load(other.Build());
   EXPECT_EQ(none.text, "");
   EXPECT_EQ(none.error, "");
-
-  const auto path = std::filesystem::temp_directory_path() / "lkword_wpd_storage_test.wpd";
-  std::ofstream(path, std::ios::binary) << cfb;
-  TWordPerfectFile wp;
-  wp.LoadFromFile(path.string());
-  EXPECT_EQ(wp.Text().Items().at(0), u"inside ole");
-  std::ofstream(path, std::ios::binary) << WPDoc{"plain\x80" "file"}.Bytes();
-  wp.LoadFromFile(path.string());
-  EXPECT_EQ(wp.Text().Items().at(0), u"plain file");
-  std::filesystem::remove(path);
 }
 
 std::string ReadTestFile(const std::string& name) {

@@ -195,12 +195,6 @@ TEST(WriteFormatTest, FontsFromTheFaceNameTable) {
   EXPECT_EQ(Body(doc, tfHTML), "<p><font face=\"Courier New\">a</font><font face=\"Courier New\">b\r\n</font></p>");
   EXPECT_EQ(Body(doc, tfRTF), "\\par \\pard\\f1\\fs24 \\fs24 a\\pard\\f1\\fs24 \\fs24 b\r\n\r\n");
 
-  TWRIFile wri;
-  TBytesStream s(doc.Bytes());
-  wri.LoadFromStream(s);
-  ASSERT_EQ(wri.FontTable().size(), 2u);
-  EXPECT_EQ(wri.FontTable()[0]->ID, 1);
-  EXPECT_EQ(wri.FontTable()[1]->Name, std::string("Courier New\0", 12));
 }
 
 TEST(WriteFormatTest, HeaderFooterAndPictureParagraphsKeepOnlyTheirFrame) {
@@ -238,26 +232,6 @@ TEST(WriteFormatTest, RunsAcrossParagraphsAndPages) {
             "<p><font><b>on</b></font><font>e\r\n</font></p>"
             "<p><font>two\r\n</font></p>"
             "<p><font></font><font><i>six\r\n</i></font></p>");
-}
-
-TEST(WriteFormatTest, ManyParagraphsWalkThePagesOnce) {
-  WriDoc doc;
-  std::string expected;
-  for (int i = 0; i < 3000; ++i) {
-    const std::string line = "line " + std::to_string(i) + "\r\n";
-    doc.text += line;
-    doc.paras.push_back({static_cast<uint32_t>(128 + doc.text.size()), ""});
-    if (i % 7 == 6) doc.chars.push_back({static_cast<uint32_t>(128 + doc.text.size() - 3), Chp(0x01)});
-  }
-  doc.chars.push_back({static_cast<uint32_t>(128 + doc.text.size()), ""});
-  doc.perPage = 18;
-  EXPECT_EQ(Load(doc.Bytes()).text, doc.text);
-  const std::string html = Body(doc, tfHTML);
-  EXPECT_NE(html.find("<p><font><b>line </b></font><font><b>6\r\n</b></font></p><p><font><b>line 7\r\n</b></font></p>"),
-            std::string::npos)
-      << html.substr(0, 400);
-  EXPECT_NE(html.find("<p><font><b>line 299</b></font><font>5\r\n</font></p><p><font>line 2996\r\n</font></p>"),
-            std::string::npos);
 }
 
 // The reader walks the character runs once, in step with the paragraphs. It
