@@ -1,0 +1,537 @@
+#include "lkword/word/MSWordX.h"
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lkword/containers/LKWUtils.h"
+#include "lkword/containers/LKWXML.h"
+#include "lkword/containers/LKWZipFile.h"
+#include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/CompoundFile.h"
+#include "lkword/platform/DateTime.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw {
+
+namespace {
+
+constexpr std::string_view kDefaultMainPart = "word/document.xml";
+constexpr std::string_view kContentTypes = "[Content_Types].xml";
+constexpr char16_t kPackageStream[] = u"Package";
+constexpr char16_t kEncryptedPackageStream[] = u"EncryptedPackage";
+// Content types of the main part of documents and templates, with or
+// without macros.
+constexpr std::string_view kMainContentTypes[] = {
+    "wordprocessingml.document.main+xml",
+    "wordprocessingml.template.main+xml",
+    "ms-word.document.macroEnabled.main+xml",
+    "ms-word.template.macroEnabledTemplate.main+xml",
+};
+
+std::u16string_view LocalName(std::u16string_view Name) {
+  size_t colon = Name.rfind(u':');
+  return colon == std::u16string_view::npos ? Name : Name.substr(colon + 1);
+}
+
+// Visits the element nodes of a tree in document order, without recursion.
+template <typename F>
+void ForEachElement(TLKXMLItem* Root, F f) {
+  if (!Root) return;
+  std::vector<std::pair<TLKXMLItem*, int>> stack{{Root, -1}};
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next < 0) {
+      next = 0;
+      if (node->Kind() == ikProperty) f(*node);
+    }
+    if (next >= node->Items().Count()) {
+      stack.pop_back();
+      continue;
+    }
+    TLKXMLItem* child = node->Items()[next++];
+    if (child->Kind() == ikProperty) stack.emplace_back(child, -1);
+  }
+}
+
+// First element below (or at) Root with that local name; nullptr when none.
+TLKXMLItem* FindByLocalName(TLKXMLItem* Root, std::u16string_view Local) {
+  TLKXMLItem* found = nullptr;
+  ForEachElement(Root, [&](TLKXMLItem& n) {
+    if (!found && LocalName(n.TagName()) == Local) found = &n;
+  });
+  return found;
+}
+
+struct TRelationship {
+  std::string Type;    // the last segment of the type URI ("header", "officeDocument", ...)
+  std::string Target;  // part name inside the package
+};
+
+std::string FolderOf(std::string_view Part) {
+  size_t slash = Part.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(Part.substr(0, slash + 1));
+}
+
+// "word/document.xml" -> "word/_rels/document.xml.rels".
+std::string RelationshipsPartOf(std::string_view Part) {
+  size_t slash = Part.rfind('/');
+  std::string_view file = slash == std::string_view::npos ? Part : Part.substr(slash + 1);
+  return FolderOf(Part) + "_rels/" + std::string(file) + ".rels";
+}
+
+// A target relative to the source part's folder, or rooted by "/"; "." and
+// ".." segments are folded. Empty for targets that leave the package.
+std::string ResolveTarget(std::string_view Folder, std::string_view Target) {
+  size_t cut = Target.find_first_of("#?");
+  if (cut != std::string_view::npos) Target = Target.substr(0, cut);
+  std::string path = !Target.empty() && Target[0] == '/' ? std::string(Target.substr(1))
+                                                         : std::string(Folder) + std::string(Target);
+  std::vector<std::string_view> segments;
+  std::string_view rest = path;
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view seg = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (seg.empty() || seg == ".") continue;
+    if (seg == "..") {
+      if (segments.empty()) return std::string();
+      segments.pop_back();
+      continue;
+    }
+    segments.push_back(seg);
+  }
+  std::string out;
+  for (auto seg : segments) {
+    if (!out.empty()) out += '/';
+    out += seg;
+  }
+  return out;
+}
+
+std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::string_view SourcePart) {
+  std::vector<TRelationship> rels;
+  TLKXMLEngine xml;
+  xml.LoadFromBytes(Bytes);
+  const std::string folder = FolderOf(SourcePart);
+  ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
+    if (LocalName(n.TagName()) != u"Relationship") return;
+    if (SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) return;
+    std::string type = WideToUtf8(n.AttributeValue(u"Type"));
+    size_t slash = type.rfind('/');
+    if (slash != std::string::npos) type.erase(0, slash + 1);
+    std::string target = ResolveTarget(folder, WideToUtf8(n.AttributeValue(u"Target")));
+    if (!target.empty()) rels.push_back({std::move(type), std::move(target)});
+  });
+  return rels;
+}
+
+// Part names may be written percent-encoded in relationships.
+std::string PercentDecoded(std::string_view S) {
+  std::string out;
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  for (size_t i = 0; i < S.size(); ++i) {
+    if (S[i] == '%' && i + 2 < S.size() && hex(S[i + 1]) >= 0 && hex(S[i + 2]) >= 0) {
+      out += static_cast<char>(hex(S[i + 1]) * 16 + hex(S[i + 2]));
+      i += 2;
+    } else {
+      out += S[i];
+    }
+  }
+  return out;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+std::string LowerAscii(std::string_view S) {
+  std::string out(S);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+// Name order with digit runs compared as numbers: header2 before header10.
+bool NaturalLess(std::string_view A, std::string_view B) {
+  size_t i = 0, j = 0;
+  while (i < A.size() && j < B.size()) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (digit(A[i]) && digit(B[j])) {
+      size_t ai = i, bj = j;
+      while (ai < A.size() && A[ai] == '0') ++ai;
+      while (bj < B.size() && B[bj] == '0') ++bj;
+      size_t ae = ai, be = bj;
+      while (ae < A.size() && digit(A[ae])) ++ae;
+      while (be < B.size() && digit(B[be])) ++be;
+      if (ae - ai != be - bj) return ae - ai < be - bj;
+      int c = A.substr(ai, ae - ai).compare(B.substr(bj, be - bj));
+      if (c != 0) return c < 0;
+      i = ae;
+      j = be;
+      continue;
+    }
+    char a = AsciiLower(A[i]), b = AsciiLower(B[j]);
+    if (a != b) return a < b;
+    ++i;
+    ++j;
+  }
+  return A.size() - i < B.size() - j;
+}
+
+// The parts to read for one list: relationship targets of that type plus
+// the package's members named FOLDER + Stem + anything + ".xml", in natural
+// name order, each once.
+std::vector<std::string> PartsOfKind(const TZipArchive& Zip, const std::vector<TRelationship>& Rels,
+                                     std::string_view Type, std::string_view Folder, std::string_view Stem) {
+  std::vector<std::string> names;
+  for (const auto& r : Rels)
+    if (r.Type == Type) names.push_back(r.Target);
+  const std::string prefix = LowerAscii(std::string(Folder) + std::string(Stem));
+  for (int i = 0; i < Zip.Count(); ++i) {
+    const std::string lower = LowerAscii(Zip.Files()[i].FileName());
+    if (lower.size() > prefix.size() + 4 && lower.compare(0, prefix.size(), prefix) == 0 &&
+        lower.compare(lower.size() - 4, 4, ".xml") == 0 && lower.find('/', prefix.size()) == std::string::npos)
+      names.push_back(Zip.Files()[i].FileName());
+  }
+  std::sort(names.begin(), names.end(), NaturalLess);
+  names.erase(std::unique(names.begin(), names.end(),
+                          [](const std::string& a, const std::string& b) { return LowerAscii(a) == LowerAscii(b); }),
+              names.end());
+  return names;
+}
+
+bool IsWordPackage(const TZipArchive& Zip) {
+  if (Zip.GetIndexByFileName(kDefaultMainPart) >= 0) return true;
+  int i = Zip.GetIndexByFileName(kContentTypes);
+  if (i < 0) return false;
+  try {
+    RawByteString types = Zip.GetUncompressed(i);
+    for (auto t : kMainContentTypes)
+      if (types.find(t) != RawByteString::npos) return true;
+  } catch (const Exception&) {
+  }
+  return false;
+}
+
+// W3C date-time (YYYY, YYYY-MM, YYYY-MM-DD, optionally Thh:mm[:ss[.f]] and
+// a zone, Z or +hh:mm) as local time; a time without zone is taken as local.
+bool ParseW3CDateTime(std::u16string_view S, TDateTime& Result) {
+  while (!S.empty() && (S.front() == u' ' || S.front() == u'\t' || S.front() == u'\r' || S.front() == u'\n'))
+    S.remove_prefix(1);
+  while (!S.empty() && (S.back() == u' ' || S.back() == u'\t' || S.back() == u'\r' || S.back() == u'\n'))
+    S.remove_suffix(1);
+  size_t p = 0;
+  auto number = [&](size_t digits, int& v) {
+    if (p + digits > S.size()) return false;
+    v = 0;
+    for (size_t k = 0; k < digits; ++k) {
+      char16_t c = S[p + k];
+      if (c < u'0' || c > u'9') return false;
+      v = v * 10 + (c - u'0');
+    }
+    p += digits;
+    return true;
+  };
+  auto take = [&](char16_t c) {
+    if (p < S.size() && S[p] == c) {
+      ++p;
+      return true;
+    }
+    return false;
+  };
+  int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+  if (!number(4, year)) return false;
+  if (take(u'-')) {
+    if (!number(2, month)) return false;
+    if (take(u'-') && !number(2, day)) return false;
+  }
+  bool hasZone = false;
+  int zoneMinutes = 0;
+  if (take(u'T') || take(u't') || take(u' ')) {
+    if (!number(2, hour) || !take(u':') || !number(2, minute)) return false;
+    if (take(u':') && !number(2, second)) return false;
+    if (take(u'.') || take(u','))
+      while (p < S.size() && S[p] >= u'0' && S[p] <= u'9') ++p;
+    if (take(u'Z') || take(u'z')) {
+      hasZone = true;
+    } else if (p < S.size() && (S[p] == u'+' || S[p] == u'-')) {
+      const int sign = S[p++] == u'-' ? -1 : 1;
+      int zh = 0, zm = 0;
+      if (!number(2, zh)) return false;
+      take(u':');
+      number(2, zm);
+      hasZone = true;
+      zoneMinutes = sign * (zh * 60 + zm);
+    }
+  }
+  if (p != S.size()) return false;
+  if (hour == 24 && minute == 0 && second == 0) hour = 0;  // not worth a day's carry
+  TDateTime date = 0, time = 0;
+  if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time)) return false;
+  Result = date + time;
+  if (hasZone) Result = UTCToLocal(Result - zoneMinutes / 1440.0);
+  return true;
+}
+
+int32_t ParseCount(const WideString& S) {
+  std::string a = WideToUtf8(S);
+  size_t b = a.find_first_not_of(" \t\r\n"), e = a.find_last_not_of(" \t\r\n");
+  if (b == std::string::npos) return 0;
+  int32_t v = 0;
+  auto [ptr, ec] = std::from_chars(a.data() + b, a.data() + e + 1, v);
+  return ec == std::errc() && ptr == a.data() + e + 1 ? v : 0;
+}
+
+}  // namespace
+
+bool IsWordXDocument(TStream& Stream) {
+  try {
+    const int64_t start = Stream.Position();
+    uint8_t head[8] = {};
+    const int64_t n = Stream.Read(head, 8);
+    Stream.SetPosition(start);
+    if (IsCompoundFileData(head, static_cast<size_t>(n))) {
+      auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
+      if (root->OpenStream(kEncryptedPackageStream)) return true;
+      auto package = root->OpenStream(kPackageStream);
+      if (!package) return false;
+      TZipArchive zip;
+      zip.LoadFromStream(*package);
+      return IsWordPackage(zip);
+    }
+    if (n < 4 || head[0] != 'P' || head[1] != 'K' || head[2] != 3 || head[3] != 4) return false;
+    TZipArchive zip;
+    zip.LoadFromStream(Stream);
+    return IsWordPackage(zip);
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+TMSWordXDocument::TMSWordXDocument(TComponent* AOwner) : TMSCustomWordDocument(AOwner) {}
+
+TMSWordXDocument::~TMSWordXDocument() = default;
+
+void TMSWordXDocument::ClearInternalLists() {
+  TMSCustomWordDocument::ClearInternalLists();
+  ResetRenderState();
+  FcurList = nullptr;
+  FFootnoteNumbers.clear();
+  FEndnoteNumbers.clear();
+  FFootnoteCount = FEndnoteCount = 0;
+  FFootnoteNumbering = nnDecimal;
+  FEndnoteNumbering = nnLowerRoman;
+  FInflatedBytes = 0;
+}
+
+void TMSWordXDocument::LoadFromFile(const std::string& AFileName) {
+  TMSWBaseDocument::LoadFromFile(AFileName);
+  // An encrypted package, or one embedded by an OLE container, is a compound
+  // file rather than a zip.
+  const bool zip = FileIsZipArchive(AFileName);
+  if (!zip && !StgIsStorageFile(AFileName)) throw Exception(Format(SNotValidWordDocument, {AFileName}));
+  TFileStream file(AFileName, fmOpenRead | fmShareDenyNone);
+  file.SetPosition(0);
+  LoadFromStream(file);
+}
+
+void TMSWordXDocument::LoadFromStream(TStream& Stream) {
+  TMSCustomWordDocument::LoadFromStream(Stream);
+  const int64_t start = Stream.Position();
+  uint8_t head[8] = {};
+  const int64_t n = Stream.Read(head, 8);
+  Stream.SetPosition(start);
+  if (IsCompoundFileData(head, static_cast<size_t>(n)))
+    LoadContainer(Stream);
+  else
+    LoadPackage(Stream);
+}
+
+void TMSWordXDocument::InternalLoadFromOLEStream(TStream& Stream) {
+  const int64_t start = Stream.Position();
+  uint8_t head[8] = {};
+  const int64_t n = Stream.Read(head, 8);
+  Stream.SetPosition(start);
+  if (!IsCompoundFileData(head, static_cast<size_t>(n))) {
+    TMSCustomWordDocument::InternalLoadFromOLEStream(Stream);  // a package stored directly
+    return;
+  }
+  TMSWBaseDocument::LoadFromStream(Stream);  // clears the previous results
+  LoadContainer(Stream);
+}
+
+void TMSWordXDocument::LoadContainer(TStream& Stream) {
+  // A package in a package is read; anything deeper is not.
+  if (FContainerDepth > 0) {
+    AddWarning("a compound file inside a compound file was not read");
+    return;
+  }
+  struct TDepth {
+    int& D;
+    explicit TDepth(int& d) : D(d) { ++D; }
+    ~TDepth() { --D; }
+  } depth(FContainerDepth);
+  if (Stream.Remaining() > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
+  auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
+  if (root->OpenStream(kEncryptedPackageStream)) throw Exception(SPasswordProtected);
+  if (auto package = root->OpenStream(kPackageStream)) LoadPackage(*package);
+}
+
+bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required) {
+  int index = Zip.GetIndexByFileName(Name);
+  if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(PercentDecoded(Name));
+  if (index < 0) return false;
+  try {
+    const TLocalFile& f = Zip.Files()[index];
+    const int64_t declared =
+        std::max(f.CommonFileHeader().UncompressedSize, f.CentralCommonFileHeader().UncompressedSize);
+    if (FInflatedBytes + declared > FMaxDecompressedSize)
+      throw ELimitError("The document decompresses to more than the allowed size");
+    Bytes = Zip.GetUncompressed(index);
+  } catch (const Exception& e) {
+    if (Required) throw;
+    AddWarning(std::string(Name) + ": " + e.Message());
+    return false;
+  }
+  FInflatedBytes += static_cast<int64_t>(Bytes.size());
+  return true;
+}
+
+void TMSWordXDocument::LoadPackage(TStream& Stream) {
+  TZipArchive zip;
+  zip.SetMaxMemberSize(FMaxDecompressedSize);
+  zip.LoadFromStream(Stream);
+  if (zip.Count() == 0) AddWarning("not a zip package");
+
+  // The main part and its relationships; the usual names where the
+  // relationships are missing.
+  RawByteString bytes;
+  std::string mainPart(kDefaultMainPart);
+  std::vector<TRelationship> packageRels;
+  if (ReadPart(zip, "_rels/.rels", bytes, false)) packageRels = ParseRelationships(bytes, "");
+  for (const auto& r : packageRels) {
+    if (r.Type == "officeDocument" && zip.GetIndexByFileName(r.Target) >= 0) {
+      mainPart = r.Target;
+      break;
+    }
+  }
+  const std::string folder = FolderOf(mainPart);
+
+  if (FParseItems.Contains(wpiText)) {
+    std::vector<TRelationship> mainRels;
+    if (ReadPart(zip, RelationshipsPartOf(mainPart), bytes, false)) mainRels = ParseRelationships(bytes, mainPart);
+    auto single = [&](std::string_view type, std::string_view fallback) {
+      for (const auto& r : mainRels)
+        if (r.Type == type) return r.Target;
+      return folder + std::string(fallback);
+    };
+    // Note numbering formats, before the body numbers its references.
+    if (ReadPart(zip, single("settings", "settings.xml"), bytes, false)) ReadNoteSettings(bytes);
+
+    BeginList(*FText);
+    if (ReadPart(zip, mainPart, bytes, true))
+      ParsePart(bytes, *FText);
+    else if (zip.Count() > 0)
+      AddWarning("the package has no main document part");
+    EndList(*FText);
+
+    auto readList = [&](const std::vector<std::string>& parts, TWideStrings& list) {
+      BeginList(list);
+      for (const auto& part : parts) {
+        RawByteString partBytes;
+        if (ReadPart(zip, part, partBytes, false)) ParsePart(partBytes, list);
+      }
+      EndList(list);
+    };
+    readList({single("endnotes", "endnotes.xml")}, FEndNoteText);
+    readList({single("footnotes", "footnotes.xml")}, FFootNoteText);
+    readList(PartsOfKind(zip, mainRels, "header", folder, "header"), FHeaderText);
+    readList(PartsOfKind(zip, mainRels, "footer", folder, "footer"), FFooterText);
+    readList({single("comments", "comments.xml")}, FAnnotationText);
+  }
+
+  if (FParseItems.Contains(wpiSummaryInformation)) {
+    auto metadataPart = [&](std::string_view type, std::string_view fallback) {
+      for (const auto& r : packageRels)
+        if (r.Type == type) return r.Target;
+      return std::string(fallback);
+    };
+    if (ReadPart(zip, metadataPart("core-properties", "docProps/core.xml"), bytes, false)) ReadProperties(bytes);
+    if (ReadPart(zip, metadataPart("extended-properties", "docProps/app.xml"), bytes, false)) ReadProperties(bytes);
+  }
+}
+
+void TMSWordXDocument::ReadNoteSettings(std::string_view Bytes) {
+  TLKXMLEngine xml;
+  xml.SetMaxDepth(FMaxNestingDepth);
+  xml.LoadFromBytes(Bytes);
+  auto numbering = [&](std::u16string_view properties, TNoteNumbering& target) {
+    TLKXMLItem* pr = FindByLocalName(xml.RootItem(), properties);
+    TLKXMLItem* fmt = pr ? FindByLocalName(pr, u"numFmt") : nullptr;
+    if (!fmt) return;
+    WideString v = fmt->AttributeValue(u"w:val");
+    if (v.empty()) v = fmt->AttributeValue(u"val");
+    if (v == u"decimal") target = nnDecimal;
+    else if (v == u"lowerRoman") target = nnLowerRoman;
+    else if (v == u"upperRoman") target = nnUpperRoman;
+    else if (v == u"lowerLetter") target = nnLowerLetter;
+    else if (v == u"upperLetter") target = nnUpperLetter;
+  };
+  numbering(u"footnotePr", FFootnoteNumbering);
+  numbering(u"endnotePr", FEndnoteNumbering);
+}
+
+void TMSWordXDocument::ReadProperties(std::string_view Bytes) {
+  TLKXMLEngine xml;
+  xml.SetMaxDepth(FMaxNestingDepth);
+  xml.LoadFromBytes(Bytes);
+  TLKWordSummaryInformation& s = *FSummaryInformation;
+  // Elements are matched by local name, whatever prefixes the writer chose.
+  if (TLKXMLItem* core = FindByLocalName(xml.RootItem(), u"coreProperties")) {
+    auto text = [&](std::u16string_view name) {
+      TLKXMLItem* n = FindByLocalName(core, name);
+      return n ? n->Text() : WideString();
+    };
+    auto date = [&](std::u16string_view name) {
+      TDateTime dt = 0;
+      TLKXMLItem* n = FindByLocalName(core, name);
+      if (n && !ParseW3CDateTime(n->Text(), dt)) dt = 0;
+      return dt;
+    };
+    s.SetTitle(text(u"title"));
+    s.SetSubject(text(u"subject"));
+    s.SetAuthor(text(u"creator"));
+    s.SetKeywords(text(u"keywords"));
+    s.SetComments(text(u"description"));
+    s.SetLastAuthor(text(u"lastModifiedBy"));
+    s.SetRevNumber(text(u"revision"));
+    s.SetCategory(text(u"category"));
+    s.SetCreated(date(u"created"));
+    s.SetLastSaved(date(u"modified"));
+    s.SetLastPrinted(date(u"lastPrinted"));
+  }
+  if (TLKXMLItem* app = FindByLocalName(xml.RootItem(), u"Properties")) {
+    auto text = [&](std::u16string_view name) {
+      TLKXMLItem* n = FindByLocalName(app, name);
+      return n ? n->Text() : WideString();
+    };
+    auto count = [&](std::u16string_view name) { return ParseCount(text(name)); };
+    s.SetTemplate(text(u"Template"));
+    s.SetEditTime(count(u"TotalTime"));
+    s.SetPageCount(count(u"Pages"));
+    s.SetWordCount(count(u"Words"));
+    s.SetCharCount(count(u"Characters"));
+    s.SetAppName(text(u"Application"));
+    s.SetLineCount(count(u"Lines"));
+    s.SetParagraphCount(count(u"Paragraphs"));
+    s.SetManager(text(u"Manager"));
+    s.SetCompany(text(u"Company"));
+    s.SetCharCount2(count(u"CharactersWithSpaces"));
+  }
+}
+
+}  // namespace lkw

@@ -1,0 +1,130 @@
+// Word 2007 and later documents (.docx, .docm, .dotx, .dotm): a zip package
+// of XML parts. The body, footnotes, endnotes, comments, headers and footers
+// are rendered as plain text, RTF or HTML lines while each part is parsed;
+// the core and application properties fill the metadata record. A package
+// kept in an OLE container's "Package" stream is read too; an encrypted
+// package is refused with "Could not read the password protected file".
+//
+// Output shapes: one line per paragraph (a table cell's paragraphs included);
+// text-box paragraphs follow the paragraph that anchors them. HTML wraps
+// paragraphs in <p>...</p> and tables in table, row and cell lines; RTF ends
+// each paragraph with \par. Every list is framed by the output header and
+// footer lines (GetTextStart / GetTextFinish) when they are not empty.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "lkword/containers/LKWXML.h"
+#include "lkword/word/MSWord.h"
+
+namespace lkw {
+
+class TZipArchive;
+
+// True when the stream, from its current position, holds a Word 2007+
+// package: a zip whose content types name a Word main part or that has
+// "word/document.xml"; or a compound file with an "EncryptedPackage" stream
+// (an encrypted package), or with a "Package" stream holding such a zip.
+// The position is left anywhere.
+bool IsWordXDocument(TStream& Stream);
+
+class TMSWordXDocument : public TMSCustomWordDocument {
+ public:
+  explicit TMSWordXDocument(TComponent* AOwner = nullptr);
+  ~TMSWordXDocument() override;
+
+  void ClearInternalLists() override;
+  // "File %s is not found."; then a zip package, or a compound file holding
+  // one, is loaded; anything else raises "File %s is not valid MS Word
+  // document".
+  void LoadFromFile(const std::string& AFileName) override;
+  // Reads the stream from its position to its end. Input that is no zip
+  // leaves the lists holding only their frame lines; a compound file goes
+  // the way of InternalLoadFromOLEStream. A damaged main part raises the zip
+  // reader's error; damaged secondary parts are skipped with a warning.
+  void LoadFromStream(TStream& Stream) override;
+  // A package stored directly, or kept in a compound file's "Package"
+  // stream (a compound file without one loads nothing).
+  void InternalLoadFromOLEStream(TStream& Stream) override;
+  // Parses one XML part (S from its position to its end; null: no part)
+  // into L between the output header and footer lines.
+  void LoadXMLFilePart(TStream* S, TWideStrings& L);
+
+  // The parse events: the element filter (rendering what an element's start
+  // gives) and the rendering at an element's end.
+  void NewRowTag(TObject* Sender, TLKXMLItem* ParentNode, std::u16string_view ATagName,
+                 std::u16string_view ATagValue, std::u16string_view ATagAttributes, bool& Accept);
+  void DeleteRowTag(TObject* Sender, TLKXMLItem*& Node, bool& Cancel);
+
+  std::string ClassName() const override { return "TMSWordXDocument"; }
+
+ protected:
+  // The paragraph being assembled, already rendered for the output format.
+  WideString FCurrentTextLine;
+  // The list the current part renders into (one of the inherited lists).
+  TWideStrings* FcurList = nullptr;
+  // The current run is marked hidden.
+  bool IsHiddenText = false;
+
+ private:
+  struct TOpenElement {
+    uint8_t Kind;  // what the reader does with the element (MSWordX_Render.cpp)
+    bool ChoiceTaken;  // mc:AlternateContent: a branch was entered
+  };
+  enum TNoteNumbering : uint8_t { nnDecimal, nnLowerRoman, nnUpperRoman, nnLowerLetter, nnUpperLetter };
+
+  // Package level (MSWordX.cpp).
+  void LoadContainer(TStream& Stream);
+  void LoadPackage(TStream& Stream);
+  bool ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required);
+  void ReadNoteSettings(std::string_view Bytes);
+  void ReadProperties(std::string_view Bytes);
+
+  // Rendering (MSWordX_Render.cpp).
+  void BeginList(TWideStrings& L);
+  void EndList(TWideStrings& L);
+  void ParsePart(std::string_view Bytes, TWideStrings& L);
+  void ResetRenderState();
+  void SetUpNamespaces(std::u16string_view Attributes);
+  uint8_t KindOf(std::u16string_view ATagName) const;
+  void AppendDocumentText(std::u16string_view Raw);
+  void AppendMarkup(std::u16string_view Markup) { FCurrentTextLine += Markup; }
+  void AppendLineBreak();
+  void AppendSymbol(std::u16string_view Attributes);
+  void AppendNoteReference(bool Endnote, std::u16string_view Attributes);
+  void BeginNote(bool Endnote, std::u16string_view Attributes);
+  void BeginParagraph();
+  void EndParagraph();
+  void EndElement(uint8_t Kind);
+  // A line for the current list; held back while a paragraph is open (text
+  // boxes and their tables follow the paragraph that anchors them).
+  void EmitLine(WideString Line);
+  bool TextVisible() const { return !IsHiddenText || FParseItems.Contains(wpiHiddenText); }
+  WideString NoteMark(int Number, bool Endnote) const;
+
+  std::vector<TOpenElement> FOpen;       // accepted elements still open, innermost last
+  std::vector<WideString> FOuterLines;   // paragraphs interrupted by a nested one
+  std::vector<WideString> FHeldLines;    // lines waiting for the outermost paragraph's end
+  int FParagraphDepth = 0;
+  TLKXMLEngine* FEngine = nullptr;       // the engine parsing the current part
+  bool FNamespacesSet = false;
+  // Prefix -> the prefix this reader's element names are written with, for
+  // documents that bind the usual namespaces to other prefixes.
+  std::unordered_map<WideString, WideString> FPrefixes;
+
+  // Note marks: the body numbers references in order; the notes parts look
+  // their numbers up by id.
+  std::unordered_map<WideString, int> FFootnoteNumbers, FEndnoteNumbers;
+  int FFootnoteCount = 0, FEndnoteCount = 0;
+  WideString FCurrentNoteMark;
+  TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;
+
+  int64_t FInflatedBytes = 0;  // part bytes extracted by this load
+  int FContainerDepth = 0;     // compound files entered (a package in a package)
+};
+
+}  // namespace lkw
