@@ -12,6 +12,7 @@ FORMATS=(
   "odt 0.99 0.98 strict"
   "ods 0.99 0.98 strict"
   "odp 0.99 0.98 strict"
+  "docx 0.99 0.98 strict"
 )
 
 tool=${1:?usage: accuracy.sh LKWORD SHARED}

@@ -13,7 +13,7 @@ namespace {
 
 const char* const kToolVersion = "1.47";
 
-enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Version, Help };
+enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Hidden, Notes, Version, Help };
 
 struct TOptionSpec {
   TOptionId Id;
@@ -31,6 +31,8 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Json, 0, "json", nullptr, "print one JSON object per input per line"},
     {TOptionId::MaxLength, 0, "max-length", "N", "stop after N characters of output (0: no limit)"},
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
+    {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
+    {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
     {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},
     {TOptionId::Help, 'h', "help", nullptr, "print this help and exit"},
 };
@@ -88,6 +90,8 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       }
       O.ReaderName = Value;
       return true;
+    case TOptionId::Hidden: O.HiddenText = true; return true;
+    case TOptionId::Notes: O.Notes = true; return true;
     case TOptionId::Version: O.ShowVersion = true; return true;
     case TOptionId::Help: O.ShowHelp = true; return true;
   }

@@ -16,6 +16,8 @@ struct TToolOptions {
   bool Json = false;
   int32_t MaxLength = 0;   // 0: no limit
   std::string ReaderName;  // empty: chosen by content
+  bool HiddenText = false; // also hidden text
+  bool Notes = false;      // secondary texts after the body
   bool ShowHelp = false;
   bool ShowVersion = false;
   std::vector<std::string> Files;  // "-" is standard input

@@ -9,6 +9,7 @@
 #include "lkword/readers/MSWPD.h"
 #include "lkword/readers/MSWRI.h"
 #include "lkword/word/MSWord.h"
+#include "lkword/word/MSWordX.h"
 
 namespace lkw::tool {
 
@@ -83,6 +84,7 @@ const TReaderInfo kReaders[] = {
     {"odt", "OpenDocument text documents", IsOdt, Make<TOpenOfficeTextDocument>},
     {"ods", "OpenDocument spreadsheets", IsOds, Make<TOpenOfficeSpreadsheet>},
     {"odp", "OpenDocument presentations", IsOdp, Make<TOpenOfficePresentation>},
+    {"docx", "Word 2007 and later documents and templates", IsWordXDocument, Make<TMSWordXDocument>},
     {"wpd", "WordPerfect 6/7/8/9 documents", IsWordPerfect, Make<TWordPerfectFile>},
     {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
 };
@@ -95,6 +97,13 @@ const TReaderInfo* FindReader(std::string_view Name) {
   for (const auto& r : kReaders)
     if (Name == r.Name) return &r;
   return nullptr;
+}
+
+std::vector<const TWideStrings*> SecondaryTexts(TMSWBaseDocument& Doc) {
+  std::vector<const TWideStrings*> lists;
+  if (auto* word = dynamic_cast<TMSCustomWordDocument*>(&Doc))
+    lists = {&word->FootNoteText(), &word->EndNoteText(), &word->HeaderText(), &word->FooterText()};
+  return lists;
 }
 
 const TReaderInfo* DetectReader(TStream& Stream) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Streams.h"
@@ -25,6 +26,9 @@ struct TReaderInfo {
 std::span<const TReaderInfo> Readers();
 // nullptr when no reader has that name.
 const TReaderInfo* FindReader(std::string_view Name);
+// The secondary texts a document holds beside its body (footnotes,
+// endnotes, headers, footers), in that order; empty for readers without any.
+std::vector<const TWideStrings*> SecondaryTexts(TMSWBaseDocument& Doc);
 // The first reader whose content test accepts Stream, or nullptr; Stream is
 // back at position 0 afterwards.
 const TReaderInfo* DetectReader(TStream& Stream);

@@ -164,6 +164,10 @@ CASES = [
     ("forced reader reads a file of unknown content", ["--reader=pdb", "{T}/notes.pdb"], None, 1, [],
      ["lkword: {T}/notes.pdb: "], None),
     ("forced reader on its own format", ["--reader", "pdb", "{S}/lighthouse.pdb"], None, 0, ["Maren"], [], None),
+    ("docx by content, notes after the body", ["--notes", "--hidden", "{S}/../docx/sample.docx"], None, 0,
+     ["The Lighthouse Keeper’s Log\n", "rough\nCafé", "trip.2\n1 The barometer fell by four millibars.\n"], [], None),
+    ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 1, [],
+     ["Could not read the password protected file"], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
     ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],
@@ -185,7 +189,7 @@ CASES = [
     ("flag with an argument", ["--json=yes", "{S}/lighthouse.pdb"], None, 2, [], ["takes no argument"], None),
     ("bad format", ["-f", "pdf", "{S}/lighthouse.pdb"], None, 2, [], ["invalid format 'pdf'", TRY_HELP], None),
     ("bad length", ["--max-length=-3", "{S}/lighthouse.pdb"], None, 2, [], ["invalid length '-3'"], None),
-    ("unknown reader", ["--reader=docx", "{S}/lighthouse.pdb"], None, 2, [], ["unknown reader 'docx'"], None),
+    ("unknown reader", ["--reader=nosuch", "{S}/lighthouse.pdb"], None, 2, [], ["unknown reader 'nosuch'"], None),
     ("no input files", ["-m"], None, 2, [], ["no input files", TRY_HELP], None),
 ]
 

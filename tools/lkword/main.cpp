@@ -81,6 +81,10 @@ class TExtractor {
     }
     if (!error.empty()) Report(Path, error);
     const bool ok = error.empty();
+    // Secondary texts follow the body, in every output form.
+    if (ok && FOptions.Notes)
+      for (const TWideStrings* list : SecondaryTexts(*doc))
+        for (const WideString& item : list->Items()) doc->Text().Add(item);
     if (FOptions.Json) {
       WriteJsonRecord(FOut, Path, reader ? reader->Name : nullptr, doc.get(), FOptions.Format, ok ? nullptr : &error);
     } else if (ok) {
@@ -100,6 +104,7 @@ class TExtractor {
     auto doc = Reader.Create();
     doc->SetTextFormating(FOptions.Format);
     doc->SetMaxTextLength(FOptions.MaxLength);
+    if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
     if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
     return doc;
   }
