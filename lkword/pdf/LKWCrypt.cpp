@@ -194,8 +194,15 @@ constexpr uint8_t Rol8(uint8_t x, int n) { return static_cast<uint8_t>((x << n) 
 struct AESTables {
   uint8_t SBox[256];
   uint8_t InvSBox[256];
-  uint8_t Mul2[256], Mul3[256], Mul9[256], Mul11[256], Mul13[256], Mul14[256];
+  // Round tables: SubBytes and MixColumns of one byte as a column word
+  // (row 0 in the high byte), and the inverse; 1 to 3 are byte rotations.
+  uint32_t Te[4][256];
+  uint32_t Td[4][256];
 };
+
+constexpr uint32_t Pack(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return (uint32_t{a} << 24) | (uint32_t{b} << 16) | (uint32_t{c} << 8) | uint32_t{d};
+}
 
 constexpr AESTables MakeAESTables() {
   AESTables t{};
@@ -214,13 +221,13 @@ constexpr AESTables MakeAESTables() {
     t.InvSBox[s] = static_cast<uint8_t>(i);
   }
   for (int i = 0; i < 256; ++i) {
-    const auto b = static_cast<uint8_t>(i);
-    t.Mul2[i] = GMul(b, 2);
-    t.Mul3[i] = GMul(b, 3);
-    t.Mul9[i] = GMul(b, 9);
-    t.Mul11[i] = GMul(b, 11);
-    t.Mul13[i] = GMul(b, 13);
-    t.Mul14[i] = GMul(b, 14);
+    const uint8_t s = t.SBox[i], v = t.InvSBox[i];
+    const uint32_t e = Pack(GMul(s, 2), s, s, GMul(s, 3));
+    const uint32_t d = Pack(GMul(v, 14), GMul(v, 9), GMul(v, 13), GMul(v, 11));
+    for (int r = 0; r < 4; ++r) {
+      t.Te[r][i] = r == 0 ? e : Ror32(e, 8 * r);
+      t.Td[r][i] = r == 0 ? d : Ror32(d, 8 * r);
+    }
   }
   return t;
 }
@@ -233,6 +240,13 @@ inline uint32_t SubWord(uint32_t w) {
          (uint32_t{kAES.SBox[(w >> 8) & 0xff]} << 8) | uint32_t{kAES.SBox[w & 0xff]};
 }
 
+inline uint32_t InvMixColumn(uint32_t w) {
+  return kAES.Td[0][kAES.SBox[w >> 24]] ^ kAES.Td[1][kAES.SBox[(w >> 16) & 0xff]] ^
+         kAES.Td[2][kAES.SBox[(w >> 8) & 0xff]] ^ kAES.Td[3][kAES.SBox[w & 0xff]];
+}
+
+// Both schedules: rk for the cipher, drk for the equivalent inverse cipher
+// (round keys reversed, the inner ones through InvMixColumns).
 bool AESExpandKey(AESContext& Context, const void* Key, int KeySize) {
   int nk;
   switch (KeySize) {
@@ -256,61 +270,69 @@ bool AESExpandKey(AESContext& Context, const void* Key, int KeySize) {
     }
     Context.rk[i] = Context.rk[i - nk] ^ temp;
   }
+  for (int r = 0; r <= nr; ++r)
+    for (int c = 0; c < 4; ++c) {
+      const uint32_t w = Context.rk[4 * (nr - r) + c];
+      Context.drk[4 * r + c] = (r == 0 || r == nr) ? w : InvMixColumn(w);
+    }
   Context.nr = nr;
   return true;
 }
 
-// The state is column-major: byte s[4c + r] is row r of column c.
-inline void AddRoundKey(uint8_t* s, const uint32_t* rk) {
-  for (int c = 0; c < 4; ++c) {
-    s[4 * c] ^= static_cast<uint8_t>(rk[c] >> 24);
-    s[4 * c + 1] ^= static_cast<uint8_t>(rk[c] >> 16);
-    s[4 * c + 2] ^= static_cast<uint8_t>(rk[c] >> 8);
-    s[4 * c + 3] ^= static_cast<uint8_t>(rk[c]);
+void AESEncryptBlock(const AESContext& Context, uint8_t* b) {
+  const uint32_t* rk = Context.rk;
+  uint32_t s0 = LoadBE32(b) ^ rk[0], s1 = LoadBE32(b + 4) ^ rk[1], s2 = LoadBE32(b + 8) ^ rk[2],
+           s3 = LoadBE32(b + 12) ^ rk[3];
+  const auto& T = kAES.Te;
+  for (int r = 1; r < Context.nr; ++r) {
+    rk += 4;
+    const uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s1 >> 16) & 0xff] ^ T[2][(s2 >> 8) & 0xff] ^ T[3][s3 & 0xff] ^ rk[0];
+    const uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s2 >> 16) & 0xff] ^ T[2][(s3 >> 8) & 0xff] ^ T[3][s0 & 0xff] ^ rk[1];
+    const uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s3 >> 16) & 0xff] ^ T[2][(s0 >> 8) & 0xff] ^ T[3][s1 & 0xff] ^ rk[2];
+    const uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s0 >> 16) & 0xff] ^ T[2][(s1 >> 8) & 0xff] ^ T[3][s2 & 0xff] ^ rk[3];
+    s0 = t0;
+    s1 = t1;
+    s2 = t2;
+    s3 = t3;
   }
+  rk += 4;
+  const uint8_t* S = kAES.SBox;
+  const uint32_t o0 = Pack(S[s0 >> 24], S[(s1 >> 16) & 0xff], S[(s2 >> 8) & 0xff], S[s3 & 0xff]) ^ rk[0];
+  const uint32_t o1 = Pack(S[s1 >> 24], S[(s2 >> 16) & 0xff], S[(s3 >> 8) & 0xff], S[s0 & 0xff]) ^ rk[1];
+  const uint32_t o2 = Pack(S[s2 >> 24], S[(s3 >> 16) & 0xff], S[(s0 >> 8) & 0xff], S[s1 & 0xff]) ^ rk[2];
+  const uint32_t o3 = Pack(S[s3 >> 24], S[(s0 >> 16) & 0xff], S[(s1 >> 8) & 0xff], S[s2 & 0xff]) ^ rk[3];
+  StoreBE32(b, o0);
+  StoreBE32(b + 4, o1);
+  StoreBE32(b + 8, o2);
+  StoreBE32(b + 12, o3);
 }
 
-void AESEncryptBlock(const AESContext& Context, uint8_t* s) {
-  AddRoundKey(s, Context.rk);
-  for (int round = 1; round <= Context.nr; ++round) {
-    uint8_t t[16];
-    // SubBytes and ShiftRows together: row r moves left by r columns.
-    for (int c = 0; c < 4; ++c)
-      for (int r = 0; r < 4; ++r) t[4 * c + r] = kAES.SBox[s[4 * ((c + r) & 3) + r]];
-    if (round != Context.nr) {
-      for (int c = 0; c < 4; ++c) {
-        const uint8_t a0 = t[4 * c], a1 = t[4 * c + 1], a2 = t[4 * c + 2], a3 = t[4 * c + 3];
-        s[4 * c] = static_cast<uint8_t>(kAES.Mul2[a0] ^ kAES.Mul3[a1] ^ a2 ^ a3);
-        s[4 * c + 1] = static_cast<uint8_t>(a0 ^ kAES.Mul2[a1] ^ kAES.Mul3[a2] ^ a3);
-        s[4 * c + 2] = static_cast<uint8_t>(a0 ^ a1 ^ kAES.Mul2[a2] ^ kAES.Mul3[a3]);
-        s[4 * c + 3] = static_cast<uint8_t>(kAES.Mul3[a0] ^ a1 ^ a2 ^ kAES.Mul2[a3]);
-      }
-    } else {
-      std::memcpy(s, t, 16);
-    }
-    AddRoundKey(s, Context.rk + 4 * round);
+void AESDecryptBlock(const AESContext& Context, uint8_t* b) {
+  const uint32_t* rk = Context.drk;
+  uint32_t s0 = LoadBE32(b) ^ rk[0], s1 = LoadBE32(b + 4) ^ rk[1], s2 = LoadBE32(b + 8) ^ rk[2],
+           s3 = LoadBE32(b + 12) ^ rk[3];
+  const auto& T = kAES.Td;
+  for (int r = 1; r < Context.nr; ++r) {
+    rk += 4;
+    const uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s3 >> 16) & 0xff] ^ T[2][(s2 >> 8) & 0xff] ^ T[3][s1 & 0xff] ^ rk[0];
+    const uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s0 >> 16) & 0xff] ^ T[2][(s3 >> 8) & 0xff] ^ T[3][s2 & 0xff] ^ rk[1];
+    const uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s1 >> 16) & 0xff] ^ T[2][(s0 >> 8) & 0xff] ^ T[3][s3 & 0xff] ^ rk[2];
+    const uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s2 >> 16) & 0xff] ^ T[2][(s1 >> 8) & 0xff] ^ T[3][s0 & 0xff] ^ rk[3];
+    s0 = t0;
+    s1 = t1;
+    s2 = t2;
+    s3 = t3;
   }
-}
-
-void AESDecryptBlock(const AESContext& Context, uint8_t* s) {
-  AddRoundKey(s, Context.rk + 4 * Context.nr);
-  for (int round = Context.nr - 1; round >= 0; --round) {
-    uint8_t t[16];
-    // InvShiftRows and InvSubBytes: row r moves right by r columns.
-    for (int c = 0; c < 4; ++c)
-      for (int r = 0; r < 4; ++r) t[4 * ((c + r) & 3) + r] = kAES.InvSBox[s[4 * c + r]];
-    std::memcpy(s, t, 16);
-    AddRoundKey(s, Context.rk + 4 * round);
-    if (round != 0) {
-      for (int c = 0; c < 4; ++c) {
-        const uint8_t a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
-        s[4 * c] = static_cast<uint8_t>(kAES.Mul14[a0] ^ kAES.Mul11[a1] ^ kAES.Mul13[a2] ^ kAES.Mul9[a3]);
-        s[4 * c + 1] = static_cast<uint8_t>(kAES.Mul9[a0] ^ kAES.Mul14[a1] ^ kAES.Mul11[a2] ^ kAES.Mul13[a3]);
-        s[4 * c + 2] = static_cast<uint8_t>(kAES.Mul13[a0] ^ kAES.Mul9[a1] ^ kAES.Mul14[a2] ^ kAES.Mul11[a3]);
-        s[4 * c + 3] = static_cast<uint8_t>(kAES.Mul11[a0] ^ kAES.Mul13[a1] ^ kAES.Mul9[a2] ^ kAES.Mul14[a3]);
-      }
-    }
-  }
+  rk += 4;
+  const uint8_t* S = kAES.InvSBox;
+  const uint32_t o0 = Pack(S[s0 >> 24], S[(s3 >> 16) & 0xff], S[(s2 >> 8) & 0xff], S[s1 & 0xff]) ^ rk[0];
+  const uint32_t o1 = Pack(S[s1 >> 24], S[(s0 >> 16) & 0xff], S[(s3 >> 8) & 0xff], S[s2 & 0xff]) ^ rk[1];
+  const uint32_t o2 = Pack(S[s2 >> 24], S[(s1 >> 16) & 0xff], S[(s0 >> 8) & 0xff], S[s3 & 0xff]) ^ rk[2];
+  const uint32_t o3 = Pack(S[s3 >> 24], S[(s2 >> 16) & 0xff], S[(s1 >> 8) & 0xff], S[s0 & 0xff]) ^ rk[3];
+  StoreBE32(b, o0);
+  StoreBE32(b + 4, o1);
+  StoreBE32(b + 8, o2);
+  StoreBE32(b + 12, o3);
 }
 
 }  // namespace
@@ -577,8 +599,7 @@ RawByteString SHA512String(std::string_view Data) {
 
 void AES_SetKey_Enc(AESContext& Context, const void* Key, int KeySize) { AESExpandKey(Context, Key, KeySize); }
 
-// The inverse cipher walks the same schedule backwards, so both directions
-// share one key expansion.
+// Either call prepares both directions.
 void AES_SetKey_Dec(AESContext& Context, const void* Key, int KeySize) { AESExpandKey(Context, Key, KeySize); }
 
 void AES_Encrypt(AESContext& Context, const uint8_t (&Input)[16], uint8_t (&Output)[16]) {

@@ -105,10 +105,12 @@ RawByteString SHA512String(std::string_view Data);
 struct AESContext {
   int nr;            // rounds: 10, 12 or 14; 0 until a key is set
   uint32_t rk[60];   // expanded key, 4 words per round key
+  uint32_t drk[60];  // the same for the equivalent inverse cipher
   uint8_t buf[16];   // work block
 };
 
 // Key sizes 128, 192 or 256 bits; other sizes leave the context unchanged.
+// Either call sets up encryption and decryption.
 void AES_SetKey_Enc(AESContext& Context, const void* Key, int KeySize);
 void AES_SetKey_Dec(AESContext& Context, const void* Key, int KeySize);
 void AES_Encrypt(AESContext& Context, const uint8_t (&Input)[16], uint8_t (&Output)[16]);

@@ -387,11 +387,14 @@ RawByteString TLKPDFStandardEncryption::HashR6(const RawByteString& Password, st
   // The iterated hash of revision 6: AES-128-CBC over 64 copies of
   // password + K + user key, then SHA-256/384/512 chosen by the result.
   RawByteString k1, e;
-  for (int round = 0;; ) {
-    const RawByteString unit = Password + k + RawByteString(UserKey);
+  k1.reserve((Password.size() + 64 + UserKey.size()) * 64);
+  for (int round = 0;;) {
     k1.clear();
-    k1.reserve(unit.size() * 64);
-    for (int i = 0; i < 64; ++i) k1 += unit;
+    for (int i = 0; i < 64; ++i) {
+      k1 += Password;
+      k1 += k;
+      k1 += UserKey;
+    }
     AESContext ctx{};
     AES_SetKey_Enc(ctx, k.data(), 128);
     e.assign(k1.size(), '\0');
