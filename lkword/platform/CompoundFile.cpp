@@ -1,5 +1,10 @@
 #include "lkword/platform/CompoundFile.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -49,20 +54,21 @@ class TCompoundFile {
     uint64_t Size = 0;
   };
 
-  explicit TCompoundFile(RawByteString Bytes);
+  // The container's bytes: Size bytes at Data, kept alive by Owner.
+  TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* Data, size_t Size);
 
   const TDirEntry& Entry(uint32_t Index) const { return FDir[Index]; }
   const std::vector<uint32_t>& Children(uint32_t Index) const { return FChildren[Index]; }
   // File offsets of the units (sectors or mini sectors) that hold a stream,
   // and the unit size.
   void StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize) const;
-  const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(FData.data()); }
+  const uint8_t* Data() const { return FData; }
 
  private:
   uint64_t SectorOffset(uint32_t Sector) const { return (uint64_t{Sector} + 1) << FSectorShift; }
   // Whether Bytes bytes of the sector lie inside the file.
   bool SectorInFile(uint32_t Sector, uint64_t Bytes) const {
-    return Sector <= MAXREGSECT && SectorOffset(Sector) + Bytes <= FData.size();
+    return Sector <= MAXREGSECT && SectorOffset(Sector) + Bytes <= FSize;
   }
   const uint8_t* SectorPtr(uint32_t Sector, const char* What) const;
   // Follows a FAT chain from Start; at most Limit sectors are taken (0: the
@@ -73,7 +79,9 @@ class TCompoundFile {
   void ReadMiniFat(uint32_t FirstSector);
   void BuildTree();
 
-  RawByteString FData;
+  std::shared_ptr<const void> FOwner;
+  const uint8_t* FData;
+  size_t FSize;
   uint32_t FSectorShift = 9;
   uint32_t FSectorSize = 512;
   uint32_t FMiniSectorShift = 6;
@@ -87,9 +95,10 @@ class TCompoundFile {
   uint64_t FMiniStreamSize = 0;
 };
 
-TCompoundFile::TCompoundFile(RawByteString Bytes) : FData(std::move(Bytes)) {
-  if (!IsCompoundFileData(FData.data(), FData.size())) throw EOleError("Not a compound file");
-  if (FData.size() < kHeaderSize) Fail("the header is truncated");
+TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* Bytes, size_t Size)
+    : FOwner(std::move(Owner)), FData(Bytes), FSize(Size) {
+  if (!IsCompoundFileData(FData, FSize)) throw EOleError("Not a compound file");
+  if (FSize < kHeaderSize) Fail("the header is truncated");
   const uint8_t* h = Data();
   FMajorVersion = U16(h + 26);
   if (U16(h + 28) != 0xFFFE) Fail("unknown byte order mark");
@@ -127,7 +136,7 @@ const uint8_t* TCompoundFile::SectorPtr(uint32_t Sector, const char* What) const
 void TCompoundFile::ReadFat(const uint8_t* Header) {
   uint32_t numFat = U32(Header + 44);
   // Every FAT sector is a sector of the file, so the count is bounded by it.
-  uint64_t fileSectors = FData.size() >> FSectorShift;
+  uint64_t fileSectors = FSize >> FSectorShift;
   if (numFat > fileSectors) Fail("the header claims " + Num(numFat) + " FAT sectors, the file holds " + Num(fileSectors));
 
   std::vector<uint32_t> fatSectors;
@@ -281,7 +290,7 @@ void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, 
     return;
   }
   UnitSize = FSectorSize;
-  if (e.Size > FData.size()) Fail(what + " claims " + Num(e.Size) + " bytes, more than the file holds");
+  if (e.Size > FSize) Fail(what + " claims " + Num(e.Size) + " bytes, more than the file holds");
   uint64_t want = (e.Size + FSectorSize - 1) >> FSectorShift;
   std::vector<uint32_t> chain = Chain(e.Start, want, what);
   if (chain.size() < want) Fail("the sector chain of " + what + " ends early");
@@ -403,12 +412,48 @@ bool StgIsStorageFile(const std::string& FileName) {
   }
 }
 
+namespace {
+
+// A read-only mapping of a whole file; unmapped when the last user lets go.
+struct TFileMapping {
+  void* Addr = MAP_FAILED;
+  size_t Size = 0;
+  ~TFileMapping() {
+    if (Addr != MAP_FAILED) ::munmap(Addr, Size);
+  }
+};
+
+std::shared_ptr<TFileMapping> MapFile(const std::string& FileName) {
+  int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto m = std::make_shared<TFileMapping>();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    m->Size = static_cast<size_t>(st.st_size);
+    m->Addr = ::mmap(nullptr, m->Size, PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  ::close(fd);
+  return m->Addr == MAP_FAILED ? nullptr : m;
+}
+
+}  // namespace
+
 std::unique_ptr<TOleStorage> StgOpenStorage(const std::string& FileName) {
+  // Mapped rather than read: a large document is not copied into memory.
+  if (auto m = MapFile(FileName)) {
+    const auto* data = static_cast<const uint8_t*>(m->Addr);
+    const size_t size = m->Size;
+    auto file = std::make_shared<const TCompoundFile>(std::move(m), data, size);
+    return std::make_unique<TOleStorage>(std::move(file), 0);
+  }
   return StgOpenStorageOnMemory(ReadFileBytes(FileName));
 }
 
 std::unique_ptr<TOleStorage> StgOpenStorageOnMemory(RawByteString Bytes) {
-  auto file = std::make_shared<const TCompoundFile>(std::move(Bytes));
+  auto owner = std::make_shared<const RawByteString>(std::move(Bytes));
+  const auto* data = reinterpret_cast<const uint8_t*>(owner->data());
+  const size_t size = owner->size();
+  auto file = std::make_shared<const TCompoundFile>(std::move(owner), data, size);
   return std::make_unique<TOleStorage>(std::move(file), 0);
 }
 

@@ -137,7 +137,8 @@ class TMSWordDocument : public TMSCustomWordDocument {
   void ReadSecondaryTexts(TStream& Stream);
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
-  void ApplyNoteMarks(WideString& Piece, int64_t CPFrom) const;
+  // Replaces the marks in Text from index From, which holds CPFrom onwards.
+  void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
   void ResolveFieldEnd(WideString& Out);
   void FireSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);
   // Bytes of piece text read by this load (bounds overlapping pieces).

@@ -207,7 +207,10 @@ void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) {
     }
   }
   if (!FLastFieldCode.empty()) flushField();
-  TMSWBaseDocument::AddText(out, Strings);
+  if (FMaxTextLength <= 0)
+    Strings.Add(std::move(out));  // what the base does, without a copy
+  else
+    TMSWBaseDocument::AddText(out, Strings);
 }
 
 }  // namespace lkw

@@ -193,21 +193,21 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
     FBytesRead += bytes;
     if (FBytesRead > kMaxPieceBytesPerStreamByte * streamSize + kPieceBytesSlack)
       throw EReadError("The piece table maps more text than the document stream holds");
-    buf.resize(static_cast<size_t>(bytes));
     Stream.Seek(fcStart + (a - pieceFrom) * width, soBeginning);
-    Stream.ReadBuffer(buf.data(), bytes);
-    WideString chunk;
+    const size_t at = out.size();
     if (width == 2) {
-      chunk.resize(static_cast<size_t>(b - a));
-      std::memcpy(chunk.data(), buf.data(), static_cast<size_t>(bytes));
-    } else if (FDocVersion == 8) {
-      AppendCompressed(chunk, buf);
+      out.resize(at + static_cast<size_t>(b - a));
+      Stream.ReadBuffer(out.data() + at, bytes);
     } else {
-      chunk = MultiByteToWide(codePage, buf);
+      buf.resize(static_cast<size_t>(bytes));
+      Stream.ReadBuffer(buf.data(), bytes);
+      if (FDocVersion == 8)
+        AppendCompressed(out, buf);
+      else
+        out += MultiByteToWide(codePage, buf);
     }
     // Marks go by CP, so only where characters and CPs correspond.
-    if (!FNoteMarks.empty() && chunk.size() == static_cast<size_t>(b - a)) ApplyNoteMarks(chunk, a);
-    out += chunk;
+    if (!FNoteMarks.empty() && out.size() - at == static_cast<size_t>(b - a)) ApplyNoteMarks(out, at, a);
   }
   return out;
 }
@@ -258,11 +258,12 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
             [](const auto& A, const auto& B) { return A.first < B.first; });
 }
 
-void TMSWordDocument::ApplyNoteMarks(WideString& Piece, int64_t CPFrom) const {
-  const int64_t CPTo = CPFrom + static_cast<int64_t>(Piece.size());
+void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const {
+  const int64_t CPTo = CPFrom + static_cast<int64_t>(Text.size() - From);
   auto it = std::lower_bound(FNoteMarks.begin(), FNoteMarks.end(), CPFrom,
                              [](const auto& M, int64_t CP) { return M.first < CP; });
   if (it == FNoteMarks.end() || it->first >= CPTo) return;
+  WideString Piece = Text.substr(From);
   WideString out;
   out.reserve(Piece.size() + 16);
   size_t done = 0;
@@ -274,7 +275,8 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Piece, int64_t CPFrom) const {
     done = at + 1;
   }
   out.append(Piece, done);
-  Piece.swap(out);
+  Text.resize(From);
+  Text += out;
 }
 
 void TMSWordDocument::ReadSimpleText(TStream& Stream) {
