@@ -398,6 +398,12 @@ TLKXMLItem::~TLKXMLItem() {
 }
 
 void TLKXMLItem::Store(int Which, std::u16string_view Value) {
+  if (Value.empty()) {  // clearing needs no storage
+    FText[Which] = {};
+    if (FOwned) FOwned[Which].clear();
+    FOwnedMask &= static_cast<uint8_t>(~(1u << Which));
+    return;
+  }
   if (!FOwned) FOwned = std::make_unique<WideString[]>(kTextCount);
   WideString copy(Value);  // Value may view the storage being replaced
   FOwned[Which].swap(copy);
