@@ -391,26 +391,40 @@ RawByteString TZipArchive::GetUncompressed(int Index) const {
   } else if (declared > data.size() * kMaxDeflateRatio + kDeflateSlack) {
     sizeMismatch = true;  // cannot inflate to the declared size: a short result
   } else {
-    out.resize(declared);
-    z_stream zs{};
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EOutOfMemory("Out of memory");
+    struct TInflater {
+      z_stream zs{};
+      bool ok = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
+      ~TInflater() {
+        if (ok) inflateEnd(&zs);
+      }
+    } inf;
+    if (!inf.ok) throw EOutOfMemory("Out of memory");
+    z_stream& zs = inf.zs;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     zs.avail_in = static_cast<uInt>(data.size());  // sizes are 32-bit
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(declared);
+    // Inflate straight into the result, which starts at a size typical for
+    // the data and doubles up to the declared size, so damaged data that
+    // stops early never makes the whole declared size be allocated.
+    size_t produced = 0;
     int ret = Z_OK;
-    while (zs.avail_out > 0) {
-      ret = inflate(&zs, Z_NO_FLUSH);
+    while (produced < declared) {
+      size_t room = std::min<size_t>(declared, std::max<size_t>({out.size() * 2, data.size() * 4, 64 * 1024}));
+      out.resize(room);
+      zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+      zs.avail_out = static_cast<uInt>(room - produced);
+      while (zs.avail_out > 0) {
+        ret = inflate(&zs, Z_NO_FLUSH);
+        if (ret != Z_OK) break;
+      }
+      produced = room - zs.avail_out;
       if (ret != Z_OK) break;
     }
     if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR) {
-      std::string why = zs.msg ? zs.msg : "invalid deflate data";
-      inflateEnd(&zs);
       if (ret == Z_MEM_ERROR) throw EOutOfMemory("Out of memory");
-      throw EZipFileError(TZipErrorKind::zeCorruptData,
-                          Format("Corrupt compressed data in \"%s\" (%s).", {name, why}));
+      std::string why = zs.msg ? zs.msg : "invalid deflate data";
+      throw EZipFileError(TZipErrorKind::zeCorruptData, Format("Corrupt compressed data in \"%s\" (%s).", {name, why}));
     }
-    if (zs.avail_out > 0) {
+    if (produced < declared) {
       sizeMismatch = true;  // ended or ran out of input early
     } else if (ret != Z_STREAM_END) {
       // Full: one more byte means the member holds more than it declares.
@@ -421,7 +435,6 @@ RawByteString TZipArchive::GetUncompressed(int Index) const {
       inflate(&zs, Z_NO_FLUSH);
       sizeMismatch = zs.avail_out == 0;
     }
-    inflateEnd(&zs);
   }
   uint32_t crc = sizeMismatch ? 0 : ZipCRC32(out);
   if (sizeMismatch || (crc != local.Crc32 && crc != central.Crc32))
