@@ -573,6 +573,8 @@ class TLKPDFReader : public TMSWBaseDocument {
     RawByteString Data;
     size_t First = 0;
     std::vector<std::pair<int32_t, size_t>> Entries;  // object number, offset from First
+    std::vector<size_t> Ends;                          // where each entry's text ends, in Data
+    std::unordered_map<int32_t, size_t> IndexOf;       // object number -> first entry
   };
   // Where an object's text lies: a view into the file or into an unpacked
   // object stream. ValueStart is where its value begins (after "obj").
@@ -588,8 +590,10 @@ class TLKPDFReader : public TMSWBaseDocument {
   int64_t FindStartXRef() const;
   bool WalkSections(int64_t StartOffset, std::string& Error);
   bool ParseSectionAt(int64_t Offset, TSection& Section);
-  bool ParseXRefTable(size_t Pos, TSection& Section);
-  bool ParseXRefStream(size_t Pos, TSection& Section, bool Hybrid);
+  // A classic table whose "xref" keyword ends at Pos, and a cross-reference
+  // stream object at Pos (read at the file's bytes, never copied).
+  bool LoadCrossXRefTable(size_t Pos, TSection& Section);
+  bool LoadCrossXRefStream(size_t Pos, TSection& Section, bool Hybrid);
   void ApplyEntries(const TSection& Section);
   void MergeTrailer(const TPDFObject& Dict);
   void TakeTrailerValues();

@@ -274,16 +274,16 @@ bool TLKPDFReader::ParseSectionAt(int64_t Offset, TSection& Section) {
     TPDFLexer lx(FData, static_cast<size_t>(base));
     TPDFToken t;
     if (!lx.Next(t)) continue;
-    if (t.Kind == TPDFTokenKind::tkKeyword && t.Text == "xref") return ParseXRefTable(t.End, Section);
+    if (t.Kind == TPDFTokenKind::tkKeyword && t.Text == "xref") return LoadCrossXRefTable(t.End, Section);
     if (t.Kind == TPDFTokenKind::tkInteger) {
-      if (ParseXRefStream(t.Start, Section, false)) return true;
+      if (LoadCrossXRefStream(t.Start, Section, false)) return true;
       if (!Section.Error.empty()) return false;
     }
   }
   return false;
 }
 
-bool TLKPDFReader::ParseXRefTable(size_t Pos, TSection& Section) {
+bool TLKPDFReader::LoadCrossXRefTable(size_t Pos, TSection& Section) {
   const std::string_view d(FData);
   const size_t n = d.size();
   size_t p = Pos;
@@ -355,7 +355,7 @@ bool TLKPDFReader::ParseXRefTable(size_t Pos, TSection& Section) {
   if (const TPDFObject* stm = Section.Trailer.Get("XRefStm"); stm && stm->IsInteger() && stm->IntValue >= 0 &&
                                                               static_cast<uint64_t>(stm->IntValue) < n) {
     TSection hybrid;
-    if (ParseXRefStream(static_cast<size_t>(stm->IntValue), hybrid, true)) {
+    if (LoadCrossXRefStream(static_cast<size_t>(stm->IntValue), hybrid, true)) {
       Section.Entries = std::move(hybrid.Entries);
     } else {
       AddWarning("the cross-reference stream of a hybrid file is unreadable");
@@ -366,7 +366,7 @@ bool TLKPDFReader::ParseXRefTable(size_t Pos, TSection& Section) {
   return true;
 }
 
-bool TLKPDFReader::ParseXRefStream(size_t Pos, TSection& Section, bool Hybrid) {
+bool TLKPDFReader::LoadCrossXRefStream(size_t Pos, TSection& Section, bool Hybrid) {
   TPDFLexer lx(FData, Pos);
   int32_t num, gen;
   if (!ParsePDFObjectHeader(lx, num, gen)) return false;
@@ -576,15 +576,12 @@ void TLKPDFReader::Repair() {
     const std::string_view head = window.substr(0, dictEnd);
     if (head.find("/ObjStm") != std::string_view::npos) {
       if (const TObjStm* stm = GetObjStm(num)) {
-        for (const auto& [inner, innerOff] : stm->Entries) {
-          (void)innerOff;
-          TLKPDFXRef* e = FXRefs->AddItem(inner);
+        for (size_t index = 0; index < stm->Entries.size(); ++index) {
+          TLKPDFXRef* e = FXRefs->AddItem(stm->Entries[index].first);
           if (!e) continue;
           // An object written after this stream replaces its copy in it.
           if (e->Assigned() && e->Kind() == xrkUnCompressed && e->Offset() > off) continue;
           if (e->Assigned() && e->Kind() == xrkCompressed) continue;
-          size_t index = 0;
-          while (index < stm->Entries.size() && stm->Entries[index].first != inner) ++index;
           e->SetKind(xrkCompressed);
           e->SetObjNumber(num);
           e->SetOffset(static_cast<int64_t>(index));
@@ -748,15 +745,12 @@ bool TLKPDFReader::LocateObject(int32_t ObjNum, TObjText& Out) {
     if (const TObjStm* stm = GetObjStm(e->ObjNumber())) {
       size_t index = static_cast<size_t>(e->Offset());
       if (index >= stm->Entries.size() || stm->Entries[index].first != ObjNum) {
-        index = 0;
-        while (index < stm->Entries.size() && stm->Entries[index].first != ObjNum) ++index;
+        const auto it = stm->IndexOf.find(ObjNum);
+        index = it == stm->IndexOf.end() ? stm->Entries.size() : it->second;
       }
       if (index < stm->Entries.size()) {
         const size_t begin = stm->First + stm->Entries[index].second;
-        size_t end = stm->Data.size();
-        for (const auto& [n, off] : stm->Entries)
-          if (stm->First + off > begin && stm->First + off < end) end = stm->First + off;
-        Out.Text = std::string_view(stm->Data).substr(begin, end - begin);
+        Out.Text = std::string_view(stm->Data).substr(begin, stm->Ends[index] - begin);
         Out.ValueStart = 0;
         Out.Gen = 0;
         Out.Compressed = true;
@@ -804,6 +798,17 @@ const TLKPDFReader::TObjStm* TLKPDFReader::GetObjStm(int32_t ObjNum) {
         static_cast<uint64_t>(b.IntValue) > stm.Data.size() - stm.First)
       continue;
     stm.Entries.emplace_back(static_cast<int32_t>(a.IntValue), static_cast<size_t>(b.IntValue));
+  }
+  // Each object's text runs to the next larger offset (entries need not be
+  // in order).
+  std::vector<size_t> starts;
+  starts.reserve(stm.Entries.size());
+  for (const auto& e : stm.Entries) starts.push_back(stm.First + e.second);
+  std::sort(starts.begin(), starts.end());
+  for (size_t i = 0; i < stm.Entries.size(); ++i) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), stm.First + stm.Entries[i].second);
+    stm.Ends.push_back(next == starts.end() ? stm.Data.size() : *next);
+    stm.IndexOf.emplace(stm.Entries[i].first, i);
   }
   if (FObjStmBytes + stm.Data.size() > kObjStmCacheBytes) {
     FObjStms.clear();
