@@ -681,10 +681,14 @@ TLKXMLItem* TLKXMLParser::NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, std:
 
 size_t TLKXMLParser::FindTagEnd(size_t From) const {
   // ">" inside a quoted attribute value does not end the tag, unless the
-  // quote never closes before the next "<": then the first ">" does.
+  // quote never closes before the next "<": then the first ">" does. Only
+  // the stretch up to that "<" is ever scanned, so parsing stays linear.
   char16_t quote = 0;
-  for (size_t i = From; i < S.size(); ++i) {
+  size_t firstGt = std::u16string_view::npos;
+  size_t i = From;
+  for (; i < S.size(); ++i) {
     char16_t c = S[i];
+    if (c == '>' && firstGt == std::u16string_view::npos) firstGt = i;
     if (quote) {
       if (c == quote)
         quote = 0;
@@ -696,8 +700,7 @@ size_t TLKXMLParser::FindTagEnd(size_t From) const {
       return i;  // at "<" the ">" is missing and the next tag starts
     }
   }
-  if (!quote) return S.size();
-  return std::min(Find('>', From), Find('<', From));
+  return firstGt != std::u16string_view::npos ? firstGt : i;
 }
 
 void TLKXMLParser::StartTag() {

@@ -155,6 +155,26 @@ TEST(XMLTreeTest, MalformedInputGivesAPartialTreeNeverAnError) {
   Parse("<" + junk + ">" + junk + "</" + junk);
 }
 
+// Inputs that would take quadratic time in a scanner that searches ahead
+// from every tag; each is a couple of megabytes, so a quadratic scan would
+// not finish in any reasonable time.
+TEST(XMLTreeTest, PathologicalInputsStayLinear) {
+  auto repeat = [](const std::string& unit, size_t n) {
+    std::string s;
+    s.reserve(unit.size() * n);
+    for (size_t i = 0; i < n; ++i) s += unit;
+    return s;
+  };
+  TLKXMLEngine e;
+  e.LoadFromBytes("<r>" + repeat("<b t=\"x", 300000));     // quotes that never close, no ">"
+  e.LoadFromBytes("<r>" + repeat("</a \"", 300000));       // the same in end tags
+  e.LoadFromBytes("<r>" + repeat("<!DOCTYPE [", 200000));   // unbalanced declarations
+  e.LoadFromBytes("<r>" + repeat("<!--", 300000));          // comments that never close
+  e.LoadFromBytes(repeat("<a>", 300) + repeat("</zz>", 500000));  // end tags matching nothing open
+  e.LoadFromBytes(repeat("<p>&amp", 300000));
+  EXPECT_EQ(e.RootItem()->Items().Count(), 1);
+}
+
 TEST(XMLTreeTest, DeepNestingIsFlattenedBelowTheLimit) {
   std::string xml;
   for (int i = 0; i < 100000; ++i) xml += "<d>";
