@@ -60,3 +60,29 @@ accuracy: build
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+
+# Truncated and bit-flipped copies of every test document, loaded by the
+# sanitizer build of the tool. PER_FORMAT corpus files per format are added
+# when $(SHARED)/corpus exists.
+.PHONY: mutation check-memory
+mutation: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLKWORD_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS) --target lkword_tool
+	python3 scripts/mutation-test.py --jobs $(JOBS) --per-format $${PER_FORMAT:-3} \
+	  $$( [ -d $(SHARED)/corpus ] && echo --shared $(SHARED) ) $(SAN_BUILD)/lkword
+
+# The Release tool under memcheck over the test documents and the smallest
+# PER_FORMAT documents of each corpus format: any invalid access or definite
+# leak fails.
+check-memory: build
+	@dpkg -s valgrind >/dev/null 2>&1 || { [ "$$(id -u)" = 0 ] && apt-get install -y -qq valgrind; }
+	@n=$${PER_FORMAT:-3}; skip='\.(md|py|sh|txt|json|png)$$'; \
+	docs=$$(find testdata -type f | grep -Ev "$$skip" | sort); \
+	if [ -d $(SHARED)/corpus ]; then for d in $(SHARED)/corpus/*/; do \
+	  docs="$$docs $$(ls -Sr $$d | grep -Ev "$$skip" | head -n $$n | sed "s|^|$$d|")"; done; fi; \
+	total=0; bad=0; for f in $$docs; do total=$$((total+1)); \
+	  valgrind -q --tool=memcheck --error-exitcode=99 --leak-check=full \
+	    --errors-for-leak-kinds=definite $(BUILD)/lkword --json "$$f" >/dev/null 2>$(BUILD)/memcheck.log; \
+	  rc=$$?; if [ $$rc -ne 0 ] && [ $$rc -ne 1 ]; then bad=$$((bad+1)); \
+	    echo "FAIL ($$rc) $$f"; head -n 30 $(BUILD)/memcheck.log; fi; \
+	done; echo "memcheck: $$total documents, $$bad failed"; [ $$bad -eq 0 ]
