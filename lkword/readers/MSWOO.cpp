@@ -109,6 +109,40 @@ std::u16string_view LocalName(std::u16string_view Tag) {
   return colon == std::u16string_view::npos ? Tag : Tag.substr(colon + 1);
 }
 
+// A font size as whole points: a length in pt, pc, in, cm, mm or px (a
+// bare number is points). Relative sizes ("120%") and text without digits
+// say nothing about points.
+bool FontSizeInPoints(std::u16string_view Value, int& Points) {
+  Value = Trim(Value);
+  size_t i = 0;
+  double n = 0;
+  bool digits = false;
+  for (; i < Value.size() && IsDigit(Value[i]); ++i, digits = true) n = std::min(n * 10 + (Value[i] - u'0'), 1e6);
+  if (i < Value.size() && Value[i] == u'.') {
+    double scale = 0.1;
+    for (++i; i < Value.size() && IsDigit(Value[i]); ++i, digits = true, scale /= 10) n += (Value[i] - u'0') * scale;
+  }
+  if (!digits) return false;
+  const std::u16string_view unit = Value.substr(i);
+  double perUnit;
+  if (unit.empty() || unit == u"pt")
+    perUnit = 1;
+  else if (unit == u"pc")
+    perUnit = 12;
+  else if (unit == u"in")
+    perUnit = 72;
+  else if (unit == u"cm")
+    perUnit = 72 / 2.54;
+  else if (unit == u"mm")
+    perUnit = 72 / 25.4;
+  else if (unit == u"px")
+    perUnit = 0.75;
+  else
+    return false;
+  Points = static_cast<int>(std::min(n * perUnit, 10000.0) + 1e-9);
+  return true;
+}
+
 void ApplyTextAlign(TOOStyleText& S, std::u16string_view Value) {
   if (Value == u"end" || Value == u"right")
     S.SetAlignment(ooaRight);
@@ -132,11 +166,8 @@ void ReadTextProperties(TOOStyleText& S, const TLKXMLItem& P) {
   TOOColor c = 0;
   if (P.FindAttribute(u"fo:color", v) && ParseOOHexColor(Trim(v), c)) font.Color = c;
   if (P.FindAttribute(u"fo:background-color", v) && ParseOOHexColor(Trim(v), c)) S.SetColor(c);
-  // Relative sizes ("120%") say nothing about points.
-  if (P.FindAttribute(u"fo:font-size", v) && v.find(u'%') == WideString::npos) {
-    const int64_t size = LeadingNumber(Trim(v), 10000);
-    if (size >= 0) font.Size = static_cast<int>(size);
-  }
+  int size = 0;
+  if (P.FindAttribute(u"fo:font-size", v) && FontSizeInPoints(v, size)) font.Size = size;
 }
 
 // "rect(top, right, bottom, left)" lengths, units dropped and fractions
@@ -340,12 +371,11 @@ TOpenDocumentKind DetectOpenDocument(TStream& Stream) {
   const auto u16 = [&](int at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
   const uint32_t method = u16(8), nameLen = u16(26), extraLen = u16(28);
   const uint32_t size = u16(18) | (u16(20) << 16);
-  if (method == 0 && nameLen == 8 && extraLen == 0 && std::memcmp(head + 30, "mimetype", 8) == 0 && size <= 80 &&
-      got >= 38 + static_cast<int64_t>(size)) {
-    TOpenDocumentKind k =
-        OpenDocumentKindFromMimeType(std::string_view(reinterpret_cast<const char*>(head + 38), size));
-    if (k != odkNone) return k;
-  }
+  // A package that names its type this way (EPUB does too) is taken at its
+  // word.
+  if (method == 0 && nameLen == 8 && extraLen == 0 && std::memcmp(head + 30, "mimetype", 8) == 0 && size > 0 &&
+      size <= 80 && got >= 38 + static_cast<int64_t>(size))
+    return OpenDocumentKindFromMimeType(std::string_view(reinterpret_cast<const char*>(head + 38), size));
   try {
     Stream.Seek(start, soBeginning);
     TZipArchive zip;

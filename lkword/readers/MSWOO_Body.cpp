@@ -14,9 +14,12 @@ namespace lkw {
 namespace {
 
 // Output that repeated cells and rows may add beyond their first copy, in
-// code units for the whole load: enough for any real sheet, not for a
-// million repeated rows.
-constexpr int64_t kRepeatBudget = int64_t{16} << 20;
+// code units for the whole load: a base, plus a multiple of the content
+// part's size, up to a cap. Enough for sheets whose writer merged identical
+// rows, not for a few bytes that declare a million rows of text.
+constexpr int64_t kRepeatBudgetBase = int64_t{1} << 20;
+constexpr int64_t kRepeatBudgetPerByte = 64;
+constexpr int64_t kRepeatBudgetCap = int64_t{16} << 20;
 // A longer run of <text:s> is hostile, not layout.
 constexpr int32_t kMaxSpaceRun = 4096;
 
@@ -125,7 +128,8 @@ bool IsCollapsible(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' ||
 // Renders the content element of a document into lines of one list.
 class TOOBodyWriter {
  public:
-  TOOBodyWriter(TCustomOpenOfficeDocument& D, TWideStrings& L) : D(D), L(L), F(D.TextFormating()) {}
+  TOOBodyWriter(TCustomOpenOfficeDocument& D, TWideStrings& L, int64_t RepeatBudget)
+      : D(D), L(L), F(D.TextFormating()), FRepeatBudget(RepeatBudget) {}
 
   void Block(const TLKXMLItem* N);
 
@@ -177,7 +181,7 @@ class TOOBodyWriter {
   WideString FPrefix;  // the citation of the note whose body comes next
   WideString FDecoded, FPlain;
   int64_t FContentLines = 0;
-  int64_t FRepeatBudget = kRepeatBudget;
+  int64_t FRepeatBudget;
 };
 
 WideString TOOBodyWriter::SysChar(TLKWordSysChar Kind, WideString T) {
@@ -593,7 +597,11 @@ void TCustomOpenOfficeDocument::LoadXMLBytes(const RawByteString& Bytes, TWideSt
   }
   TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);
   TLKXMLItem* text = root ? engine.GetItemByTag(root, FXMLTagText) : nullptr;
-  if (text) TOOBodyWriter(*this, L).Block(text);
+  if (!text) return;
+  const int64_t size = static_cast<int64_t>(Bytes.size());
+  const int64_t budget =
+      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * size, FMaxDecompressedSize / 2});
+  TOOBodyWriter(*this, L, budget).Block(text);
 }
 
 }  // namespace lkw

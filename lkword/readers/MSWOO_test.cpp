@@ -174,8 +174,9 @@ TEST(OpenDocumentText, ListsAndTablesInHtml) {
                  "<table:table table:style-name=\"Tb\"><table:table-row><table:table-cell><text:p>C</text:p>"
                  "</table:table-cell></table:table-row></table:table>",
                  tfHTML),
-            (Lines{"<style type=\"text/css\">", "</style>", "<ul>", "  <li>", "<p>A</p>", "  </li>", "</ul>", "<table border=\"1\" class=\"Tb\">", "  <tr>",
-                   "    <td>", "<p>C</p>", "    </td>", "  </tr>", "</table>"}));
+            (Lines{"<style type=\"text/css\">", "</style>", "<ul>", "  <li>", "<p>A</p>", "  </li>", "</ul>",
+                   "<table border=\"1\" class=\"Tb\">", "  <tr>", "    <td>", "<p>C</p>", "    </td>", "  </tr>",
+                   "</table>"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -283,14 +284,17 @@ const std::string kStyles =
     "<style:style style:name=\"fr1\" style:family=\"graphic\"><style:graphic-properties "
     "fo:clip=\"rect(0cm, 1.5cm, 2cm, 3mm)\"/></style:style>"
     "<text:list-style style:name=\"L1\"/>"
-    "<style:style style:name=\"ta1\" style:family=\"table\"/>";
+    "<style:style style:name=\"ta1\" style:family=\"table\"/>"
+    "<style:style style:name=\"T3\" style:family=\"text\"><style:text-properties fo:font-size=\"0.5in\"/>"
+    "</style:style><style:style style:name=\"T4\" style:family=\"text\"><style:text-properties "
+    "fo:font-size=\"120%\"/></style:style>";
 
 TEST(OpenDocumentStyles, AutomaticStylesAreReadForFormattedOutput) {
   TOpenOfficeTextDocument doc;
   TResult r = Load(Package(Content("<text:p>x</text:p>", "text", kStyles)), tfRTF, &doc);
   ASSERT_EQ(r.Error, "");
   TOOStyles& s = doc.Styles();
-  ASSERT_EQ(s.Count(), 6);
+  ASSERT_EQ(s.Count(), 8);
   auto* p1 = dynamic_cast<TOOStyleText*>(s.FindByStyleName(u"P1"));
   ASSERT_NE(p1, nullptr);
   EXPECT_EQ(p1->Alignment(), ooaRight);
@@ -315,7 +319,9 @@ TEST(OpenDocumentStyles, AutomaticStylesAreReadForFormattedOutput) {
   EXPECT_EQ(fr->ClipRect().Bottom, 4);
   EXPECT_NE(dynamic_cast<TOOStyleNumList*>(s.FindByStyleName(u"L1")), nullptr);
   EXPECT_EQ(s.GetStyle(5)->ClassName(), "TOOStyle");
-  EXPECT_EQ(s.GetStyle(6), nullptr);
+  EXPECT_EQ(dynamic_cast<TOOStyleText*>(s.GetStyle(6))->TextFont().Size, 36);
+  EXPECT_EQ(dynamic_cast<TOOStyleText*>(s.GetStyle(7))->TextFont().Size, 8);
+  EXPECT_EQ(s.GetStyle(8), nullptr);
   EXPECT_EQ(s.GetStyle(-1), nullptr);
 
   // Plain text needs no styles, and a new load forgets the old ones.
@@ -345,7 +351,7 @@ TEST(OpenDocumentStyles, HtmlHasStyleBlockClassesAndEscapedText) {
                    tfHTML);
   ASSERT_EQ(r.Error, "");
   const Lines& l = r.Lines;
-  ASSERT_GE(l.size(), 11u);
+  ASSERT_GE(l.size(), 13u);
   EXPECT_EQ(l[1], "<style type=\"text/css\">");
   EXPECT_EQ(l[2],
             ".P1 { font-family: paragraph;\r\nfont-size: 12pt;color: #1A2B3C;\r\nbackground: #FFFFFF;\r\n"
@@ -356,9 +362,9 @@ TEST(OpenDocumentStyles, HtmlHasStyleBlockClassesAndEscapedText) {
   EXPECT_EQ(l[5], ".fr1 { font-family: graphic;}");
   EXPECT_EQ(l[6], ".L1 { font-family: ;}");
   EXPECT_EQ(l[7], ".ta1 { font-family: table;}");
-  EXPECT_EQ(l[8], "</style>");
-  EXPECT_EQ(l[9], "<p class=\"P1\">a &lt;b&gt; &amp; &quot;c&quot; <span class=\"T1\">d</span><br>e</p>");
-  EXPECT_EQ(l[10], "<p class=\"H\">f</p>");
+  EXPECT_EQ(l[10], "</style>");
+  EXPECT_EQ(l[11], "<p class=\"P1\">a &lt;b&gt; &amp; &quot;c&quot; <span class=\"T1\">d</span><br>e</p>");
+  EXPECT_EQ(l[12], "<p class=\"H\">f</p>");
   EXPECT_EQ(l.back(), "\r\n</body>\r\n</html>");
 }
 
@@ -547,6 +553,7 @@ TEST(OpenDocumentDetection, ByMimetypeManifestOrContent) {
   EXPECT_EQ(detect(Zip({{"content.xml", Content("", "presentation")}})), odkPresentation);
   EXPECT_EQ(detect(Zip({{"content.xml", Content("", "textual")}})), odkNone);
   EXPECT_EQ(detect(Package("", "", "application/vnd.oasis.opendocument.graphics")), odkNone);
+  EXPECT_EQ(detect(Zip({{"mimetype", "application/epub+zip"}, {"content.xml", Content("")}})), odkNone);
   EXPECT_EQ(detect(Zip({{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<w:document/>"}})), odkNone);
   EXPECT_EQ(detect("PK"), odkNone);
   EXPECT_EQ(detect(""), odkNone);
