@@ -76,7 +76,7 @@ mutation: deps
 # leak fails.
 check-memory: build
 	@dpkg -s valgrind >/dev/null 2>&1 || { [ "$$(id -u)" = 0 ] && apt-get install -y -qq valgrind; }
-	@n=$${PER_FORMAT:-3}; skip='\.(md|py|sh|txt|json|png)$$'; \
+	@n=$${PER_FORMAT:-3}; skip='\.(md|py|sh|txt|json|png|password)$$'; \
 	docs=$$(find testdata -type f | grep -Ev "$$skip" | sort); \
 	if [ -d $(SHARED)/corpus ]; then for d in $(SHARED)/corpus/*/; do \
 	  docs="$$docs $$(ls -Sr $$d | grep -Ev "$$skip" | head -n $$n | sed "s|^|$$d|")"; done; fi; \

@@ -30,7 +30,7 @@ FLIP_MUTANTS = 8
 DEFLATE_MUTANTS = 4
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "LeakSanitizer")
 # Files next to the documents that are not documents themselves.
-SKIP_SUFFIXES = (".md", ".py", ".sh", ".txt", ".json", ".png")
+SKIP_SUFFIXES = (".md", ".py", ".sh", ".txt", ".json", ".png", ".password")
 
 # ASan exits with 1 by default, which the tool also uses for a document it
 # rejects; give the sanitizers their own codes so a report cannot hide there.
@@ -207,11 +207,15 @@ def main():
 
     failures = []
     runs = 0
-    with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
-        for job, results in pool.map(task, jobs):
-            runs += 2
-            for verdict, mode, err in results:
-                failures.append((job, verdict, mode, err))
+    try:
+        with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
+            for job, results in pool.map(task, jobs):
+                runs += 2
+                for verdict, mode, err in results:
+                    failures.append((job, verdict, mode, err))
+    except KeyboardInterrupt:
+        shutil.rmtree(work, ignore_errors=True)
+        raise
 
     by_kind = Counter()
     by_reader = defaultdict(Counter)
