@@ -135,6 +135,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
   void ClearTextAndPieces();
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
+  // Word 6/95: the code page most non-ASCII text is set in, by its fonts
+  // (0 when the fonts do not tell).
+  uint32_t FontCodePage(TStream& Stream);
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
   // Replaces the marks in Text from index From, which holds CPFrom onwards.

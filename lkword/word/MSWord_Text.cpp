@@ -281,6 +281,10 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
 
 void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   FTextCodePage = DocLangToCodePage();
+  // Word 6/95 written by a Western Word often holds text in other code
+  // pages, which only the fonts tell; a language named by the host wins.
+  if (FDocVersion >= 5 && FDocVersion <= 7 && !FOnGetDefaultLanguage && (FTextCodePage == 0 || FTextCodePage == 1252))
+    if (uint32_t cp = FontCodePage(Stream)) FTextCodePage = cp;
   if (FTextCodePage == 0) FTextCodePage = GetACP();
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   WideString text = ReadCPRange(Stream, 0, end);

@@ -349,6 +349,22 @@ TEST(WordTextTest, OldGenerationsDecodeWithTheDocumentLanguage) {
   EXPECT_EQ(Body(doc), "plain Word 95");
 }
 
+TEST(WordTextTest, Word6TextTakesTheCodePageOfItsFonts) {
+  // An English Word 95 writing Russian with a Cyrillic font.
+  TWordDocBuilder b(7);
+  b.CodePage = 1251;
+  b.Fonts = {{0, "Times New Roman"}, {2, "Symbol"}, {204, "Times New Roman Cyr"}};
+  b.Pieces = {{u"\u041F\u0440\u0438\u0432\u0435\u0442 ", true, 2}, {u"world", true, 0}};
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(doc.DocLangToCodePage(), 1252u);
+  EXPECT_EQ(Body(doc), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 world");
+  // A language named by the host wins over the fonts.
+  doc.SetOnGetDefaultLanguage([](TObject*, uint16_t& Lang) { Lang = 0x0409; });
+  Load(doc, b.Compound());
+  EXPECT_EQ(Body(doc).substr(0, 2), "\xC3\x8F");  // 0xCF in 1252
+}
+
 TEST(WordTextTest, LanguagesMapToCodePages) {
   struct TCase {
     uint16_t lid, lidFE;

@@ -19,7 +19,10 @@ class TWordDocBuilder {
   struct TPiece {
     WideString Text;
     bool Compressed = false;  // 8-bit (always so before Word 97)
+    int Font = -1;            // Word 6/95: index into Fonts set on the run
   };
+  // Word 6/95 font table: character set and name.
+  std::vector<std::pair<uint8_t, std::string>> Fonts;
 
   explicit TWordDocBuilder(int Generation = 8) : FGeneration(Generation) {}
 
@@ -114,6 +117,38 @@ class TWordDocBuilder {
     place(clx, 33);
     place(fnRef, 2);
     place(fnTxt, 3);
+    if (!w97 && !Fonts.empty()) {
+      std::string ffn(2, '\0');
+      for (const auto& [charset, name] : Fonts) {
+        std::string rec = std::string(1, '\x04') + "\x90\x01" + static_cast<char>(charset) + '\0' + name + '\0';
+        ffn += static_cast<char>(rec.size());
+        ffn += rec;
+      }
+      Put16(ffn, 0, static_cast<uint16_t>(ffn.size()));
+      place(ffn, 15);
+      // One character page with a run per piece.
+      Document.resize((Document.size() + 511) / 512 * 512, '\0');
+      const uint32_t pn = static_cast<uint32_t>(Document.size() / 512);
+      std::string fkp(512, '\0');
+      const size_t runs = Pieces.size();
+      for (size_t k = 0; k < runs; ++k) {
+        Put32(fkp, 4 * k, fcs[k]);
+        Put32(fkp, 4 * k + 4, fcs[k] + static_cast<uint32_t>(Pieces[k].Text.size()));
+        if (Pieces[k].Font < 0) continue;
+        const size_t at = 400 + 4 * k;
+        fkp[4 * (runs + 1) + k] = static_cast<char>(at / 2);
+        fkp[at] = 3;
+        fkp[at + 1] = 93;
+        Put16(fkp, at + 2, static_cast<uint16_t>(Pieces[k].Font));
+      }
+      fkp[511] = static_cast<char>(runs);
+      Document += fkp;
+      std::string bte;
+      Add32(bte, fcs.front());
+      Add32(bte, fcMac);
+      bte += std::string(1, static_cast<char>(pn & 0xFF)) + static_cast<char>(pn >> 8);
+      place(bte, 12);
+    }
 
     std::string& d = Document;
     Put16(d, 0, FGeneration == 8 ? 0xA5EC : FGeneration == 2 ? 0xA5DB : 0xA5DC);

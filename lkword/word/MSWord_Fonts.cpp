@@ -1,0 +1,139 @@
+// The code page of Word 6/95 text from the fonts it is set in.
+//
+// Those generations store 8-bit text in the character set of each run's
+// font; the document language only says which Word wrote it (an English
+// Word writing Russian text with a Cyrillic font is common). The runs'
+// fonts come from the character-property pages; the code page that most of
+// the non-ASCII bytes are written in decides for the whole document.
+#include <algorithm>
+#include <map>
+
+#include "lkword/word/MSWord.h"
+
+namespace lkw {
+
+namespace {
+
+constexpr size_t kPageSize = 512;
+constexpr uint8_t kSprmCFtc = 93;  // font of a run (Word 6 numbering)
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Windows code page of a font character set; 0 for symbol, OEM and the like.
+uint32_t CharsetCodePage(uint8_t Charset) {
+  switch (Charset) {
+    case 0: return 1252;
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    default: return 0;
+  }
+}
+
+// Size of one Word 6 character property modifier (opcode included), or 0
+// when it is not one whose size is certain.
+size_t SprmSize6(uint8_t Op) {
+  switch (Op) {
+    case 82: case 83:
+      return 1;
+    case 65: case 66: case 67: case 71: case 75: case 85: case 86: case 87: case 88: case 89: case 90:
+    case 91: case 92: case 94: case 98: case 100: case 102: case 104: case 117: case 118:
+      return 2;
+    case 69: case 72: case 80: case 93: case 96: case 97: case 99: case 101: case 107: case 109: case 110:
+      return 3;
+    case 73: case 95:
+      return 4;
+    case 70:
+      return 5;
+    default:
+      return 0;
+  }
+}
+
+// The font index a property group sets, or -1.
+int FindFont(const uint8_t* P, size_t Size) {
+  size_t i = 0;
+  while (i < Size) {
+    const size_t n = SprmSize6(P[i]);
+    if (n == 0 || i + n > Size) return -1;
+    if (P[i] == kSprmCFtc) return Get16(P + i + 1);
+    i += n;
+  }
+  return -1;
+}
+
+}  // namespace
+
+uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
+  const int64_t size = Stream.Size();
+  auto readAt = [&](int64_t At, int64_t Count, RawByteString& Out) {
+    if (At < 0 || Count < 0 || At > size || Count > size - At) return false;
+    Out.resize(static_cast<size_t>(Count));
+    Stream.Seek(At, soBeginning);
+    Stream.ReadBuffer(Out.data(), Count);
+    return true;
+  };
+
+  // Font table: a 16-bit total size, then records of a length byte (size
+  // minus one), flags, a weight, the character set and the name.
+  RawByteString ffn;
+  if (FIB.lcbSttbfffn < 2 || !readAt(FIB.fcSttbfffn, FIB.lcbSttbfffn, ffn)) return 0;
+  std::vector<uint8_t> charsets;
+  for (size_t p = 2; p < ffn.size();) {
+    const size_t cb = static_cast<uint8_t>(ffn[p]) + size_t{1};
+    charsets.push_back(cb > 4 && p + 4 < ffn.size() ? static_cast<uint8_t>(ffn[p + 4]) : 0);
+    p += cb;
+  }
+
+  // Bin table: n + 1 FCs and n 16-bit page numbers of character pages.
+  RawByteString plc;
+  if (FIB.lcbPlcfbteChpx < 10 || !readAt(FIB.fcPlcfbteChpx, FIB.lcbPlcfbteChpx, plc)) return 0;
+  const size_t pages = (plc.size() - 4) / 6;
+  const auto* pn = reinterpret_cast<const uint8_t*>(plc.data()) + 4 * (pages + 1);
+
+  std::map<uint32_t, int64_t> votes;  // code page -> non-ASCII bytes
+  int64_t budget = 2 * size;           // bytes looked at, against overlapping runs
+  RawByteString page, text;
+  for (size_t i = 0; i < pages && budget > 0; ++i) {
+    if (!readAt(int64_t{Get16(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
+    const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
+    const size_t runs = fkp[kPageSize - 1];
+    if (4 * (runs + 1) + runs >= kPageSize) continue;
+    for (size_t k = 0; k < runs && budget > 0; ++k) {
+      const size_t at = size_t{fkp[4 * (runs + 1) + k]} * 2;
+      if (at == 0 || at >= kPageSize - 1) continue;
+      const size_t cb = std::min<size_t>(fkp[at], kPageSize - 1 - (at + 1));
+      const int ftc = FindFont(fkp + at + 1, cb);
+      if (ftc < 0 || static_cast<size_t>(ftc) >= charsets.size()) continue;
+      const uint32_t cp = CharsetCodePage(charsets[static_cast<size_t>(ftc)]);
+      const int64_t from = Get32(fkp + 4 * k), to = Get32(fkp + 4 * k + 4);
+      if (cp == 0 || to <= from || !readAt(from, std::min(to, size) - from, text)) continue;
+      budget -= static_cast<int64_t>(text.size());
+      votes[cp] += std::count_if(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+    }
+  }
+  uint32_t best = 0;
+  int64_t bestVotes = 0;
+  for (const auto& [cp, n] : votes)
+    if (n > bestVotes) {
+      best = cp;
+      bestVotes = n;
+    }
+  return best;
+}
+
+}  // namespace lkw
