@@ -118,7 +118,7 @@ class TLKPDFXRefList {
 
 // ---------------------------------------------------------------------------
 // Text helpers. They work on byte strings; keys are matched as the callers
-// pass them (lowered text and keys where the description says so).
+// pass them (callers lower the text and the keys where case must not matter).
 
 struct TPDFSectionEnd {
   std::string_view Name;

@@ -204,7 +204,7 @@ TEST(PDFFilters, ASCIIHexAndASCII85) {
 }
 
 TEST(PDFFilters, LZWExampleEarlyChangeAndGIF) {
-  // The worked example of the PDF format description.
+  // The worked LZW example of the PDF standard (ISO 32000-1, 7.4.4.2).
   TPDFDecodeStatus st;
   EXPECT_EQ(PDFLZWDecode(Bytes({0x80, 0x0B, 0x60, 0x50, 0x22, 0x0C, 0x0C, 0x85, 0x01}), 1, kBig, st),
             Bytes({45, 45, 45, 45, 45, 65, 45, 45, 45, 66}));

@@ -366,7 +366,7 @@ TEST(PDFStreams, LengthsAndDictionariesByReference) {
   EXPECT_EQ(r.GetIntTagValue("/length1", LowerPDF(body)), 5);
   EXPECT_EQ(r.GetIntTagValue("/missing", LowerPDF(body)), 0);
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>"), "/f1 5 0 r");
-  // The text after the dictionary is unwrapped and kept, as described.
+  // The text after the dictionary is unwrapped and kept as well.
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>/xobject 3 0 r"), "/f1 5 0 r /xobject 3 0 r");
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font 8 0 r"), "/F1 9 0 R /F2 10 0 R");
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/none", "/font 8 0 r"), "");
