@@ -24,7 +24,8 @@ static_assert(std::endian::native == std::endian::little, "the FIB is filled by 
 
 #pragma pack(push, 1)
 // The first 738 bytes of a Word 97 (and later) FIB. Older generations are
-// mapped into this layout by ReadFIB.
+// mapped into this layout by ReadFIB. The record is packed: read its fields
+// by value, never through references or pointers.
 struct TFIB {
   uint16_t wIdent;          // magic
   uint16_t Version;         // nFib: selects the generation

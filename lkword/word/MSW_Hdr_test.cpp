@@ -49,25 +49,25 @@ TEST(FIBTest, Word6LayoutIsMappedToTheWord97Fields) {
   Put32(raw, 402 + 8 * 8, 0x6666);              // fcPlcfendRef
   Put32(raw, 402 + 8 * 34 + 4, 0x77);           // lcbSttbFnm, the last value
   TFIB f = MapFIB(raw, 682, 6);
-  EXPECT_EQ(f.lID, 0x0419);
-  EXPECT_EQ(f.Flag, 0x04);
-  EXPECT_EQ(f.Encryption, 0x01);
-  EXPECT_EQ(f.fcMin, 0x300u);
-  EXPECT_EQ(f.fcMac, 0x400u);
-  EXPECT_EQ(f.csw, 14);
+  EXPECT_EQ(+f.lID, 0x0419);
+  EXPECT_EQ(+f.Flag, 0x04);
+  EXPECT_EQ(+f.Encryption, 0x01);
+  EXPECT_EQ(+f.fcMin, 0x300u);
+  EXPECT_EQ(+f.fcMac, 0x400u);
+  EXPECT_EQ(+f.csw, 14);
   EXPECT_EQ(f.cbMac & 0xFFFF, 0x7777u);
-  EXPECT_EQ(f.ccpText, 100);
-  EXPECT_EQ(f.ccpHdrTxbx, 107);
-  EXPECT_EQ(f.fcPlcffndRef, 0x1111u);
-  EXPECT_EQ(f.fcClx, 0x2222u);
-  EXPECT_EQ(f.lcbClx, 0x33u);
-  EXPECT_EQ(f.lcbSttbfAtnbkmk, 0x44u);
-  EXPECT_EQ(f.pnChpFirst, 9u);
-  EXPECT_EQ(f.cpnBtePap, 0xFFFFu);  // zero-extended
-  EXPECT_EQ(f.fcPlcfdoaMom, 0x5555u);
-  EXPECT_EQ(f.fcPlcfendRef, 0x6666u);
-  EXPECT_EQ(f.lcbSttbFnm, 0x77u);
-  EXPECT_EQ(f.lidFE, 0);
+  EXPECT_EQ(+f.ccpText, 100);
+  EXPECT_EQ(+f.ccpHdrTxbx, 107);
+  EXPECT_EQ(+f.fcPlcffndRef, 0x1111u);
+  EXPECT_EQ(+f.fcClx, 0x2222u);
+  EXPECT_EQ(+f.lcbClx, 0x33u);
+  EXPECT_EQ(+f.lcbSttbfAtnbkmk, 0x44u);
+  EXPECT_EQ(+f.pnChpFirst, 9u);
+  EXPECT_EQ(+f.cpnBtePap, 0xFFFFu);  // zero-extended
+  EXPECT_EQ(+f.fcPlcfdoaMom, 0x5555u);
+  EXPECT_EQ(+f.fcPlcfendRef, 0x6666u);
+  EXPECT_EQ(+f.lcbSttbFnm, 0x77u);
+  EXPECT_EQ(+f.lidFE, 0);
 }
 
 TEST(FIBTest, Word2LayoutHasShortLengthsAndNoGlossaryTable) {
@@ -85,17 +85,17 @@ TEST(FIBTest, Word2LayoutHasShortLengthsAndNoGlossaryTable) {
   Put16(raw, 88 + 6 * 9 + 4, 0x12);
   Put16(raw, 312, 5);                    // pnChpFirst
   TFIB f = MapFIB(raw, 320, 2);
-  EXPECT_EQ(f.fcMin, 0x180u);
-  EXPECT_EQ(f.ccpText, 10);
-  EXPECT_EQ(f.ccpAtn, 14);
-  EXPECT_EQ(f.ccpEdn, 0);
-  EXPECT_EQ(f.fcStshfOrig, 0xAAAAu);
-  EXPECT_EQ(f.lcbStshfOrig, 0xFFFEu);
-  EXPECT_EQ(f.fcPlcfpad, 0xBBBBu);
-  EXPECT_EQ(f.fcSttbfglsy, 0u);
-  EXPECT_EQ(f.fcPlcfglsy, 0xCCCCu);
-  EXPECT_EQ(f.lcbPlcfglsy, 0x12u);
-  EXPECT_EQ(f.pnChpFirst, 5u);
+  EXPECT_EQ(+f.fcMin, 0x180u);
+  EXPECT_EQ(+f.ccpText, 10);
+  EXPECT_EQ(+f.ccpAtn, 14);
+  EXPECT_EQ(+f.ccpEdn, 0);
+  EXPECT_EQ(+f.fcStshfOrig, 0xAAAAu);
+  EXPECT_EQ(+f.lcbStshfOrig, 0xFFFEu);
+  EXPECT_EQ(+f.fcPlcfpad, 0xBBBBu);
+  EXPECT_EQ(+f.fcSttbfglsy, 0u);
+  EXPECT_EQ(+f.fcPlcfglsy, 0xCCCCu);
+  EXPECT_EQ(+f.lcbPlcfglsy, 0x12u);
+  EXPECT_EQ(+f.pnChpFirst, 5u);
 }
 
 TEST(FIBTest, Word97LayoutIsCopiedAndShortInputReadsAsZeros) {
@@ -104,8 +104,8 @@ TEST(FIBTest, Word97LayoutIsCopiedAndShortInputReadsAsZeros) {
   TFIB f = MapFIB(raw, sizeof raw, 8);
   EXPECT_EQ(std::memcmp(&f, raw, sizeof raw), 0);
   TFIB g = MapFIB(raw, 100, 0);
-  EXPECT_EQ(g.ccpText, static_cast<int32_t>(raw[76] | raw[77] << 8 | raw[78] << 16 | uint32_t{raw[79]} << 24));
-  EXPECT_EQ(g.fcClx, 0u);
+  EXPECT_EQ(+g.ccpText, static_cast<int32_t>(raw[76] | raw[77] << 8 | raw[78] << 16 | uint32_t{raw[79]} << 24));
+  EXPECT_EQ(+g.fcClx, 0u);
 }
 
 }  // namespace

@@ -233,7 +233,8 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
     int64_t StoryStart;
     bool Roman;
   };
-  int64_t ftnStart = std::max<int32_t>(FIB.ccpText, 0);
+  const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
+  int64_t ftnStart = std::max(ccpText, 0);
   int64_t ednStart = ftnStart;
   for (int32_t c : {FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn}) ednStart += std::max<int32_t>(c, 0);
   const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, false},
@@ -305,7 +306,8 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
       {FIB.ccpAtn, &FAnnotationText}, {FIB.ccpEdn, &FEndNoteText}, {FIB.ccpTxbx, &FTextBoxText},
       {FIB.ccpHdrTxbx, &FTextBoxText},
   };
-  int64_t cp = std::max<int32_t>(FIB.ccpText, 0);
+  const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
+  int64_t cp = std::max(ccpText, 0);
   for (const TStory& s : stories) {
     if (s.Count <= 0) continue;
     if (s.List && !IsCancelExtract) AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);

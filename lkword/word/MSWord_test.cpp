@@ -218,6 +218,28 @@ TEST(WordLoadTest, DamagedInputRaisesLibraryErrorsOnly) {
   EXPECT_THROW(Load(doc, std::string("\xDB\xA5\x2D\x00", 4)), EReadError);
 }
 
+TEST(WordLoadTest, AWriterDocumentWithEveryStory) {
+  TMSWordDocument doc;
+  doc.SetTextFormating(tfHTML);
+  doc.LoadFromFile(std::string(LKWORD_TESTDATA) + "/doc/sample.doc");
+  const std::string body = Body(doc);
+  EXPECT_NE(body.find("First paragraph with a note1 and an endnotei here.<p></p>"), std::string::npos) << body;
+  EXPECT_NE(body.find("A link to example in text, caf\xC3\xA9 &amp; &lt;tags&gt;."), std::string::npos);
+  EXPECT_NE(body.find("Cell A1 Cell B1<br>\r\n\nCell A2 Cell B2"), std::string::npos);
+  EXPECT_NE(body.find("Last paragraph."), std::string::npos);
+  EXPECT_EQ(body.find("Inside the text box"), std::string::npos);
+  EXPECT_NE(U8(doc.FootNoteText().Text()).find("1\tThe footnote text.<p></p>\r\n2\tAnother footnote."),
+            std::string::npos);
+  EXPECT_NE(U8(doc.EndNoteText().Text()).find("i\tThe endnote text."), std::string::npos);
+  EXPECT_NE(U8(doc.HeaderText().Text()).find("Running head 1"), std::string::npos);
+  EXPECT_NE(U8(doc.HeaderText().Text()).find("Footer line"), std::string::npos);
+  EXPECT_NE(U8(doc.AnnotationText().Text()).find("A comment."), std::string::npos);
+  EXPECT_NE(U8(doc.TextBoxText().Text()).find("Inside the text box."), std::string::npos);
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "Sample title");
+  EXPECT_EQ(U8(doc.SummaryInformation().Author()), "Ann Author");
+  EXPECT_EQ(U8(doc.SummaryInformation().Subject()), "Sample subject");
+}
+
 // ---------------------------------------------------------------------------
 // Piece table and text
 
