@@ -13,6 +13,8 @@ FORMATS=(
   "ods 0.99 0.98 strict"
   "odp 0.99 0.98 strict"
   "docx 0.99 0.98 strict"
+  "fb2 0.99 0.98 strict"
+  "epub 0.99 0.98 strict"
 )
 
 tool=${1:?usage: accuracy.sh LKWORD SHARED}

@@ -13,7 +13,7 @@ namespace {
 
 const char* const kToolVersion = "1.47";
 
-enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Hidden, Notes, Version, Help };
+enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Cover, Hidden, Notes, Version, Help };
 
 struct TOptionSpec {
   TOptionId Id;
@@ -31,6 +31,7 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Json, 0, "json", nullptr, "print one JSON object per input per line"},
     {TOptionId::MaxLength, 0, "max-length", "N", "stop after N characters of output (0: no limit)"},
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
+    {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
     {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
     {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},
@@ -90,6 +91,7 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       }
       O.ReaderName = Value;
       return true;
+    case TOptionId::Cover: O.CoverPath = Value; return true;
     case TOptionId::Hidden: O.HiddenText = true; return true;
     case TOptionId::Notes: O.Notes = true; return true;
     case TOptionId::Version: O.ShowVersion = true; return true;

@@ -16,6 +16,7 @@ struct TToolOptions {
   bool Json = false;
   int32_t MaxLength = 0;   // 0: no limit
   std::string ReaderName;  // empty: chosen by content
+  std::string CoverPath;   // empty: no EPUB cover written
   bool HiddenText = false; // also hidden text
   bool Notes = false;      // secondary texts after the body
   bool ShowHelp = false;

@@ -5,6 +5,8 @@
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "lkword/readers/MSWEPub.h"
+#include "lkword/readers/MSWFB2.h"
 #include "lkword/readers/MSWOO.h"
 #include "lkword/readers/MSWPD.h"
 #include "lkword/readers/MSWRI.h"
@@ -87,6 +89,8 @@ const TReaderInfo kReaders[] = {
     {"docx", "Word 2007 and later documents and templates", IsWordXDocument, Make<TMSWordXDocument>},
     {"wpd", "WordPerfect 6/7/8/9 documents", IsWordPerfect, Make<TWordPerfectFile>},
     {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
+    {"fb2", "FictionBook 2 e-books", TFictionBook::IsFictionBook, Make<TFictionBook>},
+    {"epub", "EPUB e-books (EPUB 2 and 3)", TLKWEPub::IsEPub, Make<TLKWEPub>},
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
+#include "lkword/readers/MSWEPub.h"
 #include "tools/lkword/Options.h"
 #include "tools/lkword/Output.h"
 #include "tools/lkword/Readers.h"
@@ -96,10 +97,30 @@ class TExtractor {
     }
     // Each input reaches the reader of the output as soon as it is done.
     FOut.Flush();
-    return ok;
+    return ok && (FOptions.CoverPath.empty() || WriteCover(Path, *doc));
   }
 
  private:
+  // --cover: the picture's bytes as the book holds them. A book without a
+  // cover is no failure; a file that cannot be written is.
+  bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc) {
+    auto* epub = dynamic_cast<TLKWEPub*>(&Doc);
+    if (!epub || epub->CoverImage().Size() == 0) {
+      Report(Path, "no cover image");
+      return true;
+    }
+    try {
+      TOutputFile cover(FOptions.CoverPath);
+      cover.Append(std::string_view(reinterpret_cast<const char*>(epub->CoverImage().Memory()),
+                                    static_cast<size_t>(epub->CoverImage().Size())));
+      cover.Flush();
+    } catch (const Exception& e) {
+      Report(FOptions.CoverPath, e.Message());
+      return false;
+    }
+    return true;
+  }
+
   std::unique_ptr<TMSWBaseDocument> Create(const TReaderInfo& Reader) {
     auto doc = Reader.Create();
     doc->SetTextFormating(FOptions.Format);
