@@ -164,30 +164,9 @@ TEST(EPubText, BlockElementsEachGiveALine) {
       "<p>x&nbsp;y &amp; &lt;z&gt; <!-- hidden -->after<![CDATA[ & raw]]></p>"
       "<section><h2>Sub</h2></section>"
       "<pre>  code  line\r\n\n    indented</pre>"));
-  EXPECT_EQ(lines, (V{"",
-                      "Title one",
-                      "A whole paragraph with links.",
-                      "div text",
-                      "inner",
-                      "tail text",
-                      "item one",
-                      "nested",
-                      "para item",
-                      "term",
-                      "definition",
-                      "quoted",
-                      "cap",
-                      "h",
-                      "d",
-                      "fig",
-                      "line one",
-                      "line two",
-                      "x\u00A0y & <z> after & raw",
-                      "Sub",
-                      "",
-                      "  code  line",
-                      "    indented",
-                      ""}));
+  EXPECT_EQ(lines, (V{"", "Title one", "A whole paragraph with links.", "div text", "inner", "tail text", "item one",
+                      "nested", "para item", "term", "definition", "quoted", "cap", "h", "d", "fig", "line one",
+                      "line two", "x\u00A0y & <z> after & raw", "Sub", "", "  code  line", "    indented", ""}));
 }
 
 TEST(EPubText, OutputFormatsAndEscaping) {
@@ -223,7 +202,8 @@ TEST(EPubMetadata, RepeatedElementsJoinedAndDates) {
   Load(doc, Book("<dc:title>Main</dc:title><dc:title>Subtitle</dc:title><dc:creator opf:role=\"aut\">Ann</dc:creator>"
                  "<dc:creator>Bob</dc:creator><dc:subject>sea</dc:subject><dc:subject>light</dc:subject>"
                  "<dc:publisher>Harbour Press</dc:publisher>"
-                 "<dc:description>&lt;p&gt;An &lt;b&gt;almanac&lt;/b&gt;.&lt;/p&gt;&lt;p&gt;More&lt;br/&gt;text&lt;/p&gt;</dc:description>"
+                 "<dc:description>&lt;p&gt;An &lt;b&gt;almanac&lt;/b&gt;.&lt;/p&gt;"
+                 "&lt;p&gt;More&lt;br/&gt;text&lt;/p&gt;</dc:description>"
                  "<dc:date opf:event=\"publication\">2010-05-06</dc:date>"
                  "<dc:date opf:event=\"creation\">2009</dc:date>"
                  "<dc:date opf:event=\"modification\">2011-01-02</dc:date>"
@@ -318,7 +298,8 @@ TEST(EPubBadInput, MissingPartsGivePartialTextWithWarnings) {
             (V{"", "one", "three bold", "x", ""}));
   EXPECT_EQ(doc.Warnings().size(), 2u);
   // No spine: manifest order, without the navigation document.
-  EXPECT_EQ(Load(doc, Book("", Item("n", "n.xhtml", "application/xhtml+xml", " properties=\"nav\"") + Item("c", "c.xhtml"),
+  const std::string nav = Item("n", "n.xhtml", "application/xhtml+xml", " properties=\"nav\"");
+  EXPECT_EQ(Load(doc, Book("", nav + Item("c", "c.xhtml"),
                            "", {{"OEBPS/n.xhtml", Xhtml("<p>nav</p>")}, {"OEBPS/c.xhtml", Xhtml("<p>c</p>")}})),
             (V{"", "c", ""}));
 }

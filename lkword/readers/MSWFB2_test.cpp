@@ -51,7 +51,8 @@ TEST(FictionBookText, SectionsGiveAnEndLineEachInnerFirst) {
 }
 
 TEST(FictionBookText, ParagraphsAreWholeWithInlineMarkup) {
-  V lines = Load(Book("", "<body><section><p>The <emphasis>quick</emphasis> <strong>brown <emphasis>fox</emphasis></strong>"
+  V lines = Load(Book("", "<body><section><p>The <emphasis>quick</emphasis> "
+                          "<strong>brown <emphasis>fox</emphasis></strong>"
                           " jumps<a l:href=\"#n1\" type=\"note\">[1]</a> over\n   the <style name=\"x\">lazy</style>"
                           " dog<sup>2</sup>.</p></section></body>"));
   EXPECT_EQ(lines[1], "The quick brown fox jumps[1] over the lazy dog2.");
@@ -162,48 +163,14 @@ TEST(FictionBookFiles, Windows1251BookWithNotesFirstAndCover) {
   TFictionBook doc;
   doc.LoadFromFile(kData + "/fb2/harbour-1251.fb2");
   V lines = Lines(doc);
-  const V expected = {"",
-                      "Море помнит всё.",
-                      "Пословица",
-                      "Глава первая",
-                      "Маяк стоял на скале, а [1] волны били о камни.",
-                      "* * *",
-                      "\r\n",
-                      "Песня",
-                      "Ветер с моря,",
-                      "соль на губах.",
-                      "1901",
-                      "Вложенная часть <тег> {скобки} \\ слэш.",
-                      "",
-                      "",
-                      "Имя",
-                      "Год",
-                      "Маяк",
-                      "1887",
-                      "Цитата.",
-                      "Автор",
-                      "",
-                      "Примечания",
-                      "1",
-                      "Сноска о маяке.",
-                      "",
-                      ""};
+  const V expected = {"", "Море помнит всё.", "Пословица", "Глава первая",
+                      "Маяк стоял на скале, а [1] волны били о камни.", "* * *", "\r\n", "Песня", "Ветер с моря,",
+                      "соль на губах.", "1901",
+                      "Вложенная часть <тег> {скобки} \\ слэш.", "", "", "Имя", "Год", "Маяк", "1887", "Цитата.",
+                      "Автор", "", "Примечания", "1", "Сноска о маяке.", "", ""};
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Title()), "Гавань & маяк");
   EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Author()), "Анна Сергеевна Морская; Ветров; Lighthouse Keeper");
-}
-
-TEST(FictionBookFiles, PandocBook) {
-  TFictionBook doc;
-  doc.LoadFromFile(kData + "/fb2/tidewater.fb2");
-  V lines = Lines(doc);
-  ASSERT_GE(lines.size(), 10u);
-  EXPECT_EQ(lines[1], "The Tidewater Almanac");
-  EXPECT_EQ(lines[3], "The spring tide rose higher than the old wall this year.[1]");
-  EXPECT_EQ(lines[4], "Fishermen said: “Watch the <east> channel & the bar.”");
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Measured at the harbour gauge."), lines.end());
-  EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Author()), "Mara Quillfeather; Tobias Renn");
-  EXPECT_EQ(doc.SummaryInformation().Created(), EncodeDate(2021, 3, 14));
 }
 
 TEST(FictionBookBadInput, NotABookRaisesAfterTheHeader) {
