@@ -23,7 +23,7 @@ constexpr const char* kPartNames[] = {
     "word/endnotes.xml",  "word/comments.xml",            "word/footer2.xml",
 };
 
-void Put(std::string& s, uint32_t v, int bytes) {
+void Put(std::string& s, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
