@@ -34,6 +34,9 @@ bool IsWordBinary(TStream& Stream) {
   if (Stream.Read(head, 8) < 2) return false;
   if (IsCompoundFileData(head, 8)) {
     try {
+      // A file is mapped rather than copied to look into it.
+      if (auto* file = dynamic_cast<TFileStream*>(&Stream))
+        return StgOpenStorage(file->FileName())->OpenStream(u"WordDocument") != nullptr;
       Stream.Seek(0, soBeginning);
       return StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Size()))->OpenStream(u"WordDocument") != nullptr;
     } catch (const Exception&) {
@@ -83,10 +86,10 @@ std::unique_ptr<TMSWBaseDocument> Make() {
 const TReaderInfo kReaders[] = {
     {"pdb", "PalmDoc and Peanut Press e-books", IsPalmDoc, Make<TPalmDocFile>},
     {"doc", "Word 97-2003 documents and older Word files", IsWordBinary, Make<TMSWordDocument>},
+    {"docx", "Word 2007 and later documents and templates", IsWordXDocument, Make<TMSWordXDocument>},
     {"odt", "OpenDocument text documents", IsOdt, Make<TOpenOfficeTextDocument>},
     {"ods", "OpenDocument spreadsheets", IsOds, Make<TOpenOfficeSpreadsheet>},
     {"odp", "OpenDocument presentations", IsOdp, Make<TOpenOfficePresentation>},
-    {"docx", "Word 2007 and later documents and templates", IsWordXDocument, Make<TMSWordXDocument>},
     {"wpd", "WordPerfect 6/7/8/9 documents", IsWordPerfect, Make<TWordPerfectFile>},
     {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
     {"fb2", "FictionBook 2 e-books", TFictionBook::IsFictionBook, Make<TFictionBook>},
