@@ -15,6 +15,9 @@
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/word/MSWordX_Part.h"
+
+#include <zlib.h>
 
 namespace lkw {
 
@@ -288,6 +291,158 @@ int32_t ParseCount(const WideString& S) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// TPartSource
+
+namespace {
+// Inflated bytes added per step: small enough to stay in cache.
+constexpr size_t kPartChunk = 128 * 1024;
+}  // namespace
+
+TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit) : FZip(&Zip), FIndex(Index) {
+  // The zip reader's extraction rules, applied piece by piece.
+  const TLocalFile& f = Zip.Files()[Index];
+  const TCommonFileHeader& local = f.CommonFileHeader();
+  const TCommonFileHeader& central = f.CentralCommonFileHeader();
+  const TCommonFileHeader& h = f.HeaderRead() ? local : central;
+  FName = f.HeaderRead() ? f.FileName() : f.CentralFileName();
+  FDeclared = local.UncompressedSize != 0 ? local.UncompressedSize : central.UncompressedSize;
+  FCrcLocal = local.Crc32;
+  FCrcCentral = central.Crc32;
+  FInput = f.CompressedData();
+  if (FDeclared == 0 && FInput.empty()) {
+    FEnded = true;
+    return;
+  }
+  if ((local.GeneralPurposeBitFlag | central.GeneralPurposeBitFlag) & ZipFlagEncrypted)
+    throw EZipFileError(TZipErrorKind::zeEncrypted, Format("Member \"%s\" is encrypted.", {FName}));
+  if (h.CompressionMethod != ZipMethodStored && h.CompressionMethod != ZipMethodDeflated)
+    throw EZipFileError(TZipErrorKind::zeUnsupportedMethod,
+                        Format("Member \"%s\" uses the unsupported compression method %d.",
+                               {FName, std::to_string(h.CompressionMethod)}));
+  if (static_cast<int64_t>(FDeclared) > Limit)
+    throw ELimitError("The document decompresses to more than the allowed size");
+  if (h.CompressionMethod == ZipMethodStored) {
+    FProduced = static_cast<int64_t>(FInput.size());
+    FCrc = ZipCRC32(FInput);
+    FEnded = true;
+    if (FInput.size() != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
+    FWindow = FInput;
+    return;
+  }
+  FDeflated = true;
+  FZ = std::make_unique<z_stream>();
+  if (inflateInit2(FZ.get(), -MAX_WBITS) != Z_OK) {
+    FZ.reset();
+    throw EOutOfMemory("Out of memory");
+  }
+  FZ->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(FInput.data()));
+  FZ->avail_in = static_cast<uInt>(FInput.size());  // sizes are 32-bit
+}
+
+TPartSource::TPartSource(std::string_view Bytes) : FInput(Bytes), FEnded(true), FWindow(Bytes) {
+  FProduced = static_cast<int64_t>(Bytes.size());
+}
+
+TPartSource::~TPartSource() {
+  if (FZ) inflateEnd(FZ.get());
+}
+
+void TPartSource::Fail() const { throw EZipFileCRCError(Format("CRC Error in \"%s\".", {FName})); }
+
+bool TPartSource::More(size_t Keep, size_t MinMore) {
+  if (!FDeflated || FEnded) return false;
+  FBuffer.erase(0, std::min(Keep, FBuffer.size()));
+  const size_t before = FBuffer.size();
+  Inflate(MinMore);
+  FWindow = FBuffer;
+  return FBuffer.size() > before;
+}
+
+void TPartSource::Inflate(size_t MinMore) {
+  const size_t want = std::max(MinMore, kPartChunk);
+  size_t added = 0;
+  while (!FEnded && added < want) {
+    const size_t old = FBuffer.size();
+    const size_t room = want - added;
+    FBuffer.resize(old + room);
+    FZ->next_out = reinterpret_cast<Bytef*>(FBuffer.data() + old);
+    FZ->avail_out = static_cast<uInt>(room);
+    const int ret = inflate(FZ.get(), Z_NO_FLUSH);
+    const size_t got = room - FZ->avail_out;
+    FBuffer.resize(old + got);
+    FCrc = ZipCRC32(std::string_view(FBuffer.data() + old, got), FCrc);
+    FProduced += static_cast<int64_t>(got);
+    added += got;
+    if (FProduced > FDeclared) Fail();  // more than the member declares
+    if (ret == Z_STREAM_END || ret == Z_BUF_ERROR) {
+      FEnded = true;  // the end, or the data ran out (a short member)
+    } else if (ret != Z_OK) {
+      if (ret == Z_MEM_ERROR) throw EOutOfMemory("Out of memory");
+      throw EZipFileError(TZipErrorKind::zeCorruptData,
+                          Format("Corrupt compressed data in \"%s\" (%s).",
+                                 {FName, FZ->msg ? std::string(FZ->msg) : std::string("invalid deflate data")}));
+    }
+  }
+}
+
+void TPartSource::Finish() {
+  if (!FZip) return;
+  while (!FEnded) {
+    FBuffer.clear();
+    FWindow = {};
+    Inflate(kPartChunk);
+  }
+  if (FProduced != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
+}
+
+RawByteString TPartSource::All() const { return FZip ? FZip->GetUncompressed(FIndex) : RawByteString(FInput); }
+
+// ---------------------------------------------------------------------------
+// Detection
+
+namespace {
+
+enum class TQuickAnswer { qaYes, qaNo, qaLook };
+
+// Reads only the zip's central directory: a package naming the usual main
+// part is a Word package, one without content types is none; anything else
+// needs the whole archive.
+TQuickAnswer QuickPackageTest(TStream& Stream) {
+  const int64_t start = Stream.Position();
+  const int64_t size = Stream.Size() - start;
+  constexpr int64_t kEndRecord = 22, kMaxComment = 65535, kMaxDirectory = int64_t{16} << 20;
+  if (size < kEndRecord) return TQuickAnswer::qaLook;
+  const int64_t tailSize = std::min(size, kEndRecord + kMaxComment);
+  Stream.SetPosition(start + size - tailSize);
+  const RawByteString tail = Stream.ReadBytes(tailSize);
+  auto u16 = [](const char* p) { return static_cast<uint32_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8); };
+  auto u32 = [&](const char* p) { return u16(p) | u16(p + 2) << 16; };
+  size_t end = tail.rfind("PK\x05\x06");
+  while (end != RawByteString::npos && end + static_cast<size_t>(kEndRecord) > tail.size())
+    end = end ? tail.rfind("PK\x05\x06", end - 1) : RawByteString::npos;
+  if (end == RawByteString::npos) return TQuickAnswer::qaLook;
+  const int64_t dirSize = u32(&tail[end + 12]), dirOffset = u32(&tail[end + 16]);
+  if (dirSize > kMaxDirectory || dirOffset + dirSize > size) return TQuickAnswer::qaLook;
+  Stream.SetPosition(start + dirOffset);
+  const RawByteString dir = Stream.ReadBytes(dirSize);
+  bool contentTypes = false;
+  // Offsets are relative to the archive's start: a directory not found where
+  // it says (an archive behind other bytes) needs the full reader.
+  if (dir.compare(0, 4, "PK\x01\x02") != 0) return TQuickAnswer::qaLook;
+  for (size_t p = 0; p + 46 <= dir.size() && dir.compare(p, 4, "PK\x01\x02") == 0;) {
+    const size_t nameLength = u16(&dir[p + 28]);
+    if (p + 46 + nameLength > dir.size()) break;
+    const std::string name = LowerAscii(std::string_view(dir).substr(p + 46, nameLength));
+    if (name == kDefaultMainPart) return TQuickAnswer::qaYes;
+    contentTypes = contentTypes || name == LowerAscii(kContentTypes);
+    p += 46 + nameLength + u16(&dir[p + 30]) + u16(&dir[p + 32]);
+  }
+  return contentTypes ? TQuickAnswer::qaLook : TQuickAnswer::qaNo;
+}
+
+}  // namespace
+
 bool IsWordXDocument(TStream& Stream) {
   try {
     const int64_t start = Stream.Position();
@@ -304,6 +459,9 @@ bool IsWordXDocument(TStream& Stream) {
       return IsWordPackage(zip);
     }
     if (n < 4 || head[0] != 'P' || head[1] != 'K' || head[2] != 3 || head[3] != 4) return false;
+    const TQuickAnswer quick = QuickPackageTest(Stream);
+    if (quick != TQuickAnswer::qaLook) return quick == TQuickAnswer::qaYes;
+    Stream.SetPosition(start);
     TZipArchive zip;
     zip.LoadFromStream(Stream);
     return IsWordPackage(zip);
@@ -382,8 +540,7 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
 }
 
 bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required) {
-  int index = Zip.GetIndexByFileName(Name);
-  if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(PercentDecoded(Name));
+  const int index = FindPart(Zip, Name);
   if (index < 0) return false;
   try {
     const TLocalFile& f = Zip.Files()[index];
@@ -398,6 +555,31 @@ bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, R
     return false;
   }
   FInflatedBytes += static_cast<int64_t>(Bytes.size());
+  return true;
+}
+
+int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
+  int index = Zip.GetIndexByFileName(Name);
+  if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(PercentDecoded(Name));
+  return index;
+}
+
+bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, TWideStrings& L, bool Required) {
+  const int index = FindPart(Zip, Name);
+  if (index < 0) return false;
+  const int64_t length = L.TextLength();
+  try {
+    TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes);
+    ParsePart(source, L);
+    FInflatedBytes += source.Produced();
+  } catch (const Exception& e) {
+    if (Required) throw;
+    // A damaged secondary part gives nothing rather than a part of itself.
+    ResetRenderState();
+    L.TruncateTo(length);
+    AddWarning(std::string(Name) + ": " + e.Message());
+    return false;
+  }
   return true;
 }
 
@@ -433,18 +615,13 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     if (ReadPart(zip, single("settings", "settings.xml"), bytes, false)) ReadNoteSettings(bytes);
 
     BeginList(*FText);
-    if (ReadPart(zip, mainPart, bytes, true))
-      ParsePart(bytes, *FText);
-    else if (zip.Count() > 0)
+    if (!ReadStory(zip, mainPart, *FText, true) && zip.Count() > 0)
       AddWarning("the package has no main document part");
     EndList(*FText);
 
     auto readList = [&](const std::vector<std::string>& parts, TWideStrings& list) {
       BeginList(list);
-      for (const auto& part : parts) {
-        RawByteString partBytes;
-        if (ReadPart(zip, part, partBytes, false)) ParsePart(partBytes, list);
-      }
+      for (const auto& part : parts) ReadStory(zip, part, list, false);
       EndList(list);
     };
     readList({single("endnotes", "endnotes.xml")}, FEndNoteText);

@@ -24,6 +24,7 @@
 namespace lkw {
 
 class TZipArchive;
+class TPartSource;
 
 // True when the stream, from its current position, holds a Word 2007+
 // package: a zip whose content types name a Word main part or that has
@@ -80,23 +81,39 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // Package level (MSWordX.cpp).
   void LoadContainer(TStream& Stream);
   void LoadPackage(TStream& Stream);
+  int FindPart(const TZipArchive& Zip, std::string_view Name) const;
+  // A small part whole; Required parts raise errors, others give warnings.
   bool ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required);
+  // A story part (body, notes, header, ...) rendered into L.
+  bool ReadStory(const TZipArchive& Zip, std::string_view Name, TWideStrings& L, bool Required);
   void ReadNoteSettings(std::string_view Bytes);
   void ReadProperties(std::string_view Bytes);
 
   // Rendering (MSWordX_Render.cpp).
+  struct TAttributeText;  // a start tag's raw attributes, UTF-8 or UTF-16
   void BeginList(TWideStrings& L);
   void EndList(TWideStrings& L);
-  void ParsePart(std::string_view Bytes, TWideStrings& L);
+  // A UTF-8 part goes through ScanPart; other encodings through the engine
+  // and the two events above.
+  void ParsePart(TPartSource& Source, TWideStrings& L);
+  void ScanPart(TPartSource& Source);
+  void ParseWithEngine(std::string_view Bytes);
   void ResetRenderState();
-  void SetUpNamespaces(std::u16string_view Attributes);
-  uint8_t KindOf(std::u16string_view ATagName) const;
+  void SetUpNamespaces(const TAttributeText& Attributes);
+  uint8_t KindOf(std::string_view Name) const;
+  uint8_t KindOf(std::u16string_view Name) const;
+  // What an element's start does; true when its content is entered (the
+  // element is then open until CloseElement). Text is the content of a text
+  // element, entity references as written.
+  bool OpenElement(uint8_t Kind, const TAttributeText& Attributes, bool IsDocumentElement, std::u16string_view Text);
+  void CloseElement();
   void AppendDocumentText(std::u16string_view Raw);
   void AppendMarkup(std::u16string_view Markup) { FCurrentTextLine += Markup; }
   void AppendLineBreak();
-  void AppendSymbol(std::u16string_view Attributes);
-  void AppendNoteReference(bool Endnote, std::u16string_view Attributes);
-  void BeginNote(bool Endnote, std::u16string_view Attributes);
+  void AppendSymbol(const TAttributeText& Attributes);
+  void AppendNoteReference(bool Endnote, const TAttributeText& Attributes);
+  void BeginNote(bool Endnote, const TAttributeText& Attributes);
+  bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();
   void EndParagraph();
   void EndElement(uint8_t Kind);
@@ -112,13 +129,16 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int FParagraphDepth = 0;
   TLKXMLEngine* FEngine = nullptr;       // the engine parsing the current part
   bool FNamespacesSet = false;
+  bool FDepthWarned = false;
+  bool FMalformedUtf8 = false;
   // Prefix -> the prefix this reader's element names are written with, for
   // documents that bind the usual namespaces to other prefixes.
-  std::unordered_map<WideString, WideString> FPrefixes;
+  std::unordered_map<std::string, std::string> FPrefixes;
 
   // Note marks: the body numbers references in order; the notes parts look
   // their numbers up by id.
-  std::unordered_map<WideString, int> FFootnoteNumbers, FEndnoteNumbers;
+  std::unordered_map<int64_t, int> FFootnoteNumbers, FEndnoteNumbers;
+  std::vector<std::pair<bool, int64_t>> FNumbered;  // (endnote, id) numbered by the current part
   int FFootnoteCount = 0, FEndnoteCount = 0;
   WideString FCurrentNoteMark;
   TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;

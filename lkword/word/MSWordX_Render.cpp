@@ -1,12 +1,17 @@
-// Rendering of Word 2007 XML parts while they are parsed: the element
-// filter, paragraphs, runs, tables, text boxes, note marks and symbols.
+// Rendering of Word 2007 XML parts: the element filter, paragraphs, runs,
+// tables, text boxes, note marks and symbols. UTF-8 parts are read by a
+// scanner of their own, in one pass over the bytes; parts in other encodings
+// go through the XML engine, whose events end in the same element handling.
 #include "lkword/word/MSWordX.h"
 
+#include <array>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
+#include "lkword/word/MSWordX_Part.h"
 
 namespace lkw {
 
@@ -43,158 +48,175 @@ enum TKind : uint8_t {
   kAlternateContent,
   kChoice,
   kFallback,
+  kUnknown,  // not in the table
 };
 
 struct TKindEntry {
-  std::u16string_view Name;
+  std::string_view Name;
   TKind Kind;
 };
 
 // Names as written with the usual prefixes; documents that bind the
 // namespaces to other prefixes are mapped onto these first.
 constexpr TKindEntry kKinds[] = {
-    {u"w:p", kParagraph},
-    {u"w:r", kRun},
-    {u"m:r", kRun},
-    {u"w:rPr", kRunProperties},
-    {u"w:vanish", kVanish},
-    {u"w:t", kText},
-    {u"m:t", kText},
-    {u"w:delText", kText},
-    {u"w:tab", kTab},
-    {u"w:ptab", kTab},
-    {u"w:br", kBreak},
-    {u"w:cr", kCarriageReturn},
-    {u"w:noBreakHyphen", kNoBreakHyphen},
-    {u"w:softHyphen", kSoftHyphen},
-    {u"w:sym", kSymbol},
-    {u"w:footnoteReference", kFootnoteReference},
-    {u"w:endnoteReference", kEndnoteReference},
-    {u"w:footnoteRef", kFootnoteMark},
-    {u"w:endnoteRef", kEndnoteMark},
-    {u"w:del", kDeleted},
-    {u"w:moveFrom", kDeleted},
-    {u"w:ins", kInserted},
-    {u"w:moveTo", kInserted},
-    {u"w:tbl", kTable},
-    {u"w:tr", kRow},
-    {u"w:tc", kCell},
-    {u"w:footnote", kFootnote},
-    {u"w:endnote", kEndnote},
-    {u"mc:AlternateContent", kAlternateContent},
-    {u"mc:Choice", kChoice},
-    {u"mc:Fallback", kFallback},
+    {"w:p", kParagraph},
+    {"w:r", kRun},
+    {"m:r", kRun},
+    {"w:rPr", kRunProperties},
+    {"w:vanish", kVanish},
+    {"w:t", kText},
+    {"m:t", kText},
+    {"w:delText", kText},
+    {"w:tab", kTab},
+    {"w:ptab", kTab},
+    {"w:br", kBreak},
+    {"w:cr", kCarriageReturn},
+    {"w:noBreakHyphen", kNoBreakHyphen},
+    {"w:softHyphen", kSoftHyphen},
+    {"w:sym", kSymbol},
+    {"w:footnoteReference", kFootnoteReference},
+    {"w:endnoteReference", kEndnoteReference},
+    {"w:footnoteRef", kFootnoteMark},
+    {"w:endnoteRef", kEndnoteMark},
+    {"w:del", kDeleted},
+    {"w:moveFrom", kDeleted},
+    {"w:ins", kInserted},
+    {"w:moveTo", kInserted},
+    {"w:tbl", kTable},
+    {"w:tr", kRow},
+    {"w:tc", kCell},
+    {"w:footnote", kFootnote},
+    {"w:endnote", kEndnote},
+    {"mc:AlternateContent", kAlternateContent},
+    {"mc:Choice", kChoice},
+    {"mc:Fallback", kFallback},
     // Parts, story containers and content wrappers.
-    {u"w:document", kContainer},
-    {u"w:body", kContainer},
-    {u"w:hdr", kContainer},
-    {u"w:ftr", kContainer},
-    {u"w:footnotes", kContainer},
-    {u"w:endnotes", kContainer},
-    {u"w:comments", kContainer},
-    {u"w:comment", kContainer},
-    {u"w:sdt", kContainer},
-    {u"w:sdtContent", kContainer},
-    {u"w:smartTag", kContainer},
-    {u"w:customXml", kContainer},
-    {u"w:fldSimple", kContainer},
-    {u"w:hyperlink", kContainer},
-    {u"w:bdo", kContainer},
-    {u"w:dir", kContainer},
-    {u"w:ruby", kContainer},
-    {u"w:rubyBase", kContainer},
-    {u"w:txbxContent", kContainer},
+    {"w:document", kContainer},
+    {"w:body", kContainer},
+    {"w:hdr", kContainer},
+    {"w:ftr", kContainer},
+    {"w:footnotes", kContainer},
+    {"w:endnotes", kContainer},
+    {"w:comments", kContainer},
+    {"w:comment", kContainer},
+    {"w:sdt", kContainer},
+    {"w:sdtContent", kContainer},
+    {"w:smartTag", kContainer},
+    {"w:customXml", kContainer},
+    {"w:fldSimple", kContainer},
+    {"w:hyperlink", kContainer},
+    {"w:bdo", kContainer},
+    {"w:dir", kContainer},
+    {"w:ruby", kContainer},
+    {"w:rubyBase", kContainer},
+    {"w:txbxContent", kContainer},
     // The way from a run to a text box, DrawingML and VML.
-    {u"w:drawing", kContainer},
-    {u"w:pict", kContainer},
-    {u"w:object", kContainer},
-    {u"wp:inline", kContainer},
-    {u"wp:anchor", kContainer},
-    {u"a:graphic", kContainer},
-    {u"a:graphicData", kContainer},
-    {u"wps:wsp", kContainer},
-    {u"wps:txbx", kContainer},
-    {u"wpg:wgp", kContainer},
-    {u"wpg:grpSp", kContainer},
-    {u"wpc:wpc", kContainer},
-    {u"v:shape", kContainer},
-    {u"v:rect", kContainer},
-    {u"v:roundrect", kContainer},
-    {u"v:oval", kContainer},
-    {u"v:group", kContainer},
-    {u"v:textbox", kContainer},
+    {"w:drawing", kContainer},
+    {"w:pict", kContainer},
+    {"w:object", kContainer},
+    {"wp:inline", kContainer},
+    {"wp:anchor", kContainer},
+    {"a:graphic", kContainer},
+    {"a:graphicData", kContainer},
+    {"wps:wsp", kContainer},
+    {"wps:txbx", kContainer},
+    {"wpg:wgp", kContainer},
+    {"wpg:grpSp", kContainer},
+    {"wpc:wpc", kContainer},
+    {"v:shape", kContainer},
+    {"v:rect", kContainer},
+    {"v:roundrect", kContainer},
+    {"v:oval", kContainer},
+    {"v:group", kContainer},
+    {"v:textbox", kContainer},
 };
 
-struct TU16Hash {
-  size_t operator()(std::u16string_view S) const { return std::hash<std::u16string_view>()(S); }
+// Open addressing over the table: a lookup per element start is the
+// scanner's most frequent operation.
+class TKindTable {
+ public:
+  TKindTable() {
+    for (const auto& e : kKinds) {
+      size_t i = Hash(e.Name) & kMask;
+      while (!FSlots[i].Name.empty()) i = (i + 1) & kMask;
+      FSlots[i] = e;
+    }
+  }
+  TKind Find(std::string_view Name) const {
+    for (size_t i = Hash(Name) & kMask; !FSlots[i].Name.empty(); i = (i + 1) & kMask)
+      if (FSlots[i].Name == Name) return FSlots[i].Kind;
+    return kUnknown;
+  }
+
+ private:
+  static constexpr size_t kMask = 255;
+  static size_t Hash(std::string_view S) {
+    uint32_t h = 2166136261u;
+    for (unsigned char c : S) h = (h ^ c) * 16777619u;
+    return h ^ (h >> 15);
+  }
+  std::array<TKindEntry, kMask + 1> FSlots{};
 };
 
-const std::unordered_map<std::u16string_view, TKind, TU16Hash>& KindTable() {
-  static const auto* table = [] {
-    auto* t = new std::unordered_map<std::u16string_view, TKind, TU16Hash>();
-    for (const auto& e : kKinds) t->emplace(e.Name, e.Kind);
-    return t;
-  }();
-  return *table;
+const TKindTable& KindTable() {
+  static const TKindTable table;
+  return table;
 }
 
 // Namespaces whose elements the reader knows, with the prefix it expects.
 struct TNamespace {
-  std::u16string_view Uri;
-  std::u16string_view Prefix;
+  std::string_view Uri;
+  std::string_view Prefix;
 };
 constexpr TNamespace kNamespaces[] = {
-    {u"http://schemas.openxmlformats.org/wordprocessingml/2006/main", u"w"},
-    {u"http://purl.oclc.org/ooxml/wordprocessingml/main", u"w"},
-    {u"http://schemas.openxmlformats.org/officeDocument/2006/math", u"m"},
-    {u"http://purl.oclc.org/ooxml/officeDocument/math", u"m"},
-    {u"http://schemas.openxmlformats.org/markup-compatibility/2006", u"mc"},
-    {u"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing", u"wp"},
-    {u"http://purl.oclc.org/ooxml/drawingml/wordprocessingDrawing", u"wp"},
-    {u"http://schemas.openxmlformats.org/drawingml/2006/main", u"a"},
-    {u"http://purl.oclc.org/ooxml/drawingml/main", u"a"},
-    {u"http://schemas.microsoft.com/office/word/2010/wordprocessingShape", u"wps"},
-    {u"http://schemas.microsoft.com/office/word/2010/wordprocessingGroup", u"wpg"},
-    {u"http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas", u"wpc"},
-    {u"urn:schemas-microsoft-com:vml", u"v"},
+    {"http://schemas.openxmlformats.org/wordprocessingml/2006/main", "w"},
+    {"http://purl.oclc.org/ooxml/wordprocessingml/main", "w"},
+    {"http://schemas.openxmlformats.org/officeDocument/2006/math", "m"},
+    {"http://purl.oclc.org/ooxml/officeDocument/math", "m"},
+    {"http://schemas.openxmlformats.org/markup-compatibility/2006", "mc"},
+    {"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing", "wp"},
+    {"http://purl.oclc.org/ooxml/drawingml/wordprocessingDrawing", "wp"},
+    {"http://schemas.openxmlformats.org/drawingml/2006/main", "a"},
+    {"http://purl.oclc.org/ooxml/drawingml/main", "a"},
+    {"http://schemas.microsoft.com/office/word/2010/wordprocessingShape", "wps"},
+    {"http://schemas.microsoft.com/office/word/2010/wordprocessingGroup", "wpg"},
+    {"http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas", "wpc"},
+    {"urn:schemas-microsoft-com:vml", "v"},
 };
 
 // Prefixes an mc:Choice may require for its content to be understood here.
-constexpr std::u16string_view kUnderstoodPrefixes[] = {u"w",    u"m",   u"mc",  u"wp",     u"wp14",   u"a",
-                                                       u"a14",  u"wps", u"wpg", u"wpc",    u"v",      u"o",
-                                                       u"w10",  u"w14", u"w15", u"w16",    u"w16se",  u"w16cid",
-                                                       u"w16cex"};
+constexpr std::string_view kUnderstoodPrefixes[] = {"w",   "m",   "mc",  "wp",  "wp14", "a",     "a14",
+                                                    "wps", "wpg", "wpc", "v",   "o",    "w10",   "w14",
+                                                    "w15", "w16", "w16se", "w16cid", "w16cex"};
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
-std::u16string_view LocalName(std::u16string_view Name) {
-  size_t colon = Name.rfind(u':');
-  return colon == std::u16string_view::npos ? Name : Name.substr(colon + 1);
+template <typename C>
+bool IsBlank(C c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // Calls F(name, raw value) for each name="value" (or 'value') pair of a raw
 // attribute text until F returns false.
-template <typename F>
-void ForEachAttribute(std::u16string_view S, F f) {
+template <typename C, typename F>
+void ForEachAttribute(std::basic_string_view<C> S, F f) {
   size_t i = 0, n = S.size();
   while (i < n) {
     while (i < n && IsBlank(S[i])) ++i;
     size_t nameStart = i;
-    while (i < n && !IsBlank(S[i]) && S[i] != u'=') ++i;
-    std::u16string_view name = S.substr(nameStart, i - nameStart);
+    while (i < n && !IsBlank(S[i]) && S[i] != '=') ++i;
+    std::basic_string_view<C> name = S.substr(nameStart, i - nameStart);
     while (i < n && IsBlank(S[i])) ++i;
-    if (i >= n || S[i] != u'=') {
+    if (i >= n || S[i] != '=') {
       if (name.empty() && i < n) ++i;
       continue;
     }
     ++i;
     while (i < n && IsBlank(S[i])) ++i;
     if (i >= n) return;
-    std::u16string_view value;
-    if (S[i] == u'"' || S[i] == u'\'') {
-      char16_t q = S[i++];
+    std::basic_string_view<C> value;
+    if (S[i] == '"' || S[i] == '\'') {
+      C q = S[i++];
       size_t close = S.find(q, i);
-      if (close == std::u16string_view::npos) close = n;
+      if (close == std::basic_string_view<C>::npos) close = n;
       value = S.substr(i, close - i);
       i = close < n ? close + 1 : n;
     } else {
@@ -206,30 +228,130 @@ void ForEachAttribute(std::u16string_view S, F f) {
   }
 }
 
-// The value of the attribute whose local name is Local (entities decoded).
-bool FindAttribute(std::u16string_view Attributes, std::u16string_view Local, WideString& Value) {
-  bool found = false;
-  ForEachAttribute(Attributes, [&](std::u16string_view name, std::u16string_view raw) {
-    if (LocalName(name) != Local) return true;
-    Value.clear();
-    AppendHTMLChars(Value, raw);
-    found = true;
-    return false;
-  });
-  return found;
+// Whether Name (as written, maybe prefixed) has the ASCII local name Local.
+template <typename C>
+bool HasLocalName(std::basic_string_view<C> Name, std::string_view Local) {
+  size_t colon = Name.rfind(C(':'));
+  if (colon != std::basic_string_view<C>::npos) Name.remove_prefix(colon + 1);
+  if (Name.size() != Local.size()) return false;
+  for (size_t i = 0; i < Local.size(); ++i)
+    if (Name[i] != static_cast<C>(static_cast<unsigned char>(Local[i]))) return false;
+  return true;
 }
 
-// An on/off property: absent or any value but false/0/off means on.
-bool IsOn(std::u16string_view Attributes) {
-  WideString v;
-  if (!FindAttribute(Attributes, u"val", v)) return true;
-  return !(v == u"0" || v == u"false" || v == u"off");
+// Appends UTF-8 as UTF-16; ASCII, the bulk of markup and of Latin text, is
+// copied without decoding. Malformed sequences give U+FFFD and false.
+bool AppendUtf8(WideString& Out, std::string_view S) {
+  bool valid = true;
+  const auto* s = reinterpret_cast<const unsigned char*>(S.data());
+  const size_t n = S.size();
+  const size_t old = Out.size();
+  Out.resize(old + n);  // never more code units than bytes
+  char16_t* d = Out.data() + old;
+  size_t i = 0;
+  while (i < n) {
+    // Eight ASCII bytes at a time.
+    uint64_t w;
+    while (i + 8 <= n && (std::memcpy(&w, s + i, 8), (w & 0x8080808080808080ULL) == 0)) {
+      for (int k = 0; k < 8; ++k) d[k] = s[i + k];
+      d += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      *d++ = b;
+      ++i;
+      continue;
+    }
+    const int len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    uint32_t c = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    bool ok = len > 0 && i + len <= n;
+    for (int k = 1; ok && k < len; ++k) {
+      const unsigned char t = s[i + k];
+      ok = (t & 0xC0) == 0x80;
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (ok && ((len == 3 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) || (len == 4 && (c < 0x10000 || c > 0x10FFFF))))
+      ok = false;
+    if (!ok) {
+      *d++ = u'\uFFFD';
+      valid = false;
+      ++i;
+    } else if (c >= 0x10000) {
+      c -= 0x10000;
+      *d++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *d++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      i += static_cast<size_t>(len);
+    } else {
+      *d++ = static_cast<char16_t>(c);
+      i += static_cast<size_t>(len);
+    }
+  }
+  Out.resize(static_cast<size_t>(d - Out.data()));
+  return valid;
 }
 
-bool HasAttributeValue(std::u16string_view Attributes, std::u16string_view Local, std::u16string_view Value) {
-  WideString v;
-  return FindAttribute(Attributes, Local, v) && v == Value;
-}
+void AppendRaw(WideString& Out, std::string_view S) { AppendUtf8(Out, S); }
+void AppendRaw(WideString& Out, std::u16string_view S) { Out.append(S); }
+
+}  // namespace
+
+// A start tag's raw attribute text as the scanner (UTF-8) or the engine
+// (UTF-16) delivers it.
+struct TMSWordXDocument::TAttributeText {
+  std::string_view Utf8;
+  std::u16string_view Wide;
+  bool IsWide = false;
+
+  static TAttributeText FromUtf8(std::string_view S) { return {S, {}, false}; }
+  static TAttributeText FromWide(std::u16string_view S) { return {{}, S, true}; }
+
+  // Calls F(name as ASCII text, raw value as UTF-16) for every attribute.
+  template <typename F>
+  void ForEach(F f) const {
+    auto visit = [&](auto name, auto raw) {
+      std::string n;
+      for (auto c : name) n += c < 0x80 ? static_cast<char>(c) : '?';
+      WideString v;
+      AppendRaw(v, raw);
+      return f(n, v);
+    };
+    if (IsWide)
+      ForEachAttribute(Wide, visit);
+    else
+      ForEachAttribute(Utf8, visit);
+  }
+  // The value of the attribute whose local name is Local (entities decoded).
+  bool Find(std::string_view Local, WideString& Value) const {
+    bool found = false;
+    auto visit = [&](auto name, auto raw) {
+      if (!HasLocalName(name, Local)) return true;
+      WideString v;
+      AppendRaw(v, raw);
+      Value.clear();
+      AppendHTMLChars(Value, v);
+      found = true;
+      return false;
+    };
+    if (IsWide)
+      ForEachAttribute(Wide, visit);
+    else
+      ForEachAttribute(Utf8, visit);
+    return found;
+  }
+  bool Is(std::string_view Local, std::u16string_view Value) const {
+    WideString v;
+    return Find(Local, v) && v == Value;
+  }
+  // An on/off property: absent or any value but false/0/off means on.
+  bool IsOn() const {
+    WideString v;
+    return !Find("val", v) || !(v == u"0" || v == u"false" || v == u"off");
+  }
+};
+
+namespace {
 
 // Symbol font code points 0x20..0xFF in Unicode (0: no character).
 constexpr char16_t kSymbolFont[224] = {
@@ -324,8 +446,9 @@ void TMSWordXDocument::EndList(TWideStrings& L) {
 void TMSWordXDocument::LoadXMLFilePart(TStream* S, TWideStrings& L) {
   BeginList(L);
   if (S) {
-    RawByteString bytes = S->ReadBytes(S->Remaining());
-    ParsePart(bytes, L);
+    const RawByteString bytes = S->ReadBytes(S->Remaining());
+    TPartSource source(bytes);
+    ParsePart(source, L);
   }
   EndList(L);
 }
@@ -338,13 +461,66 @@ void TMSWordXDocument::ResetRenderState() {
   FHeldLines.clear();
   FParagraphDepth = 0;
   FNamespacesSet = false;
+  FDepthWarned = false;
   FPrefixes.clear();
   FCurrentNoteMark.clear();
 }
 
-void TMSWordXDocument::ParsePart(std::string_view Bytes, TWideStrings& L) {
+void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
   ResetRenderState();
   FcurList = &L;
+  Source.More(0, 0);  // the first piece
+  // Parts are UTF-8 but for rare exceptions (a byte-order mark of UTF-16, a
+  // declared code page), which go to the engine's encoding detection.
+  const std::string_view head = Source.Data().substr(0, 1024);
+  bool scan = !(head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF') ||
+                                     (head[0] == '<' && head[1] == '\0') || (head[0] == '\0' && head[1] == '<')));
+  const size_t declaration = head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  if (scan && head.substr(declaration, 5) == "<?xml") {
+    const size_t end = head.find("?>");
+    const std::string_view decl = head.substr(0, end == std::string_view::npos ? 0 : end);
+    const size_t enc = decl.find("encoding");
+    if (enc != std::string_view::npos) {
+      std::string name;
+      for (char c : decl.substr(enc + 8)) {
+        if (c != '=' && c != '"' && c != '\'' && !IsBlank(c))
+          name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        else if (!name.empty())
+          break;
+      }
+      scan = name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii";
+    }
+  }
+  if (scan) {
+    // Text that is not UTF-8 after all (a part in a code page that does not
+    // say so) is read again by the engine, which decodes it as the ANSI code
+    // page; what the scanner gave is taken back first.
+    const int64_t length = L.TextLength();
+    const int footnoteCount = FFootnoteCount, endnoteCount = FEndnoteCount;
+    FNumbered.clear();
+    FMalformedUtf8 = false;
+    ScanPart(Source);
+    scan = !FMalformedUtf8 || IsCancelExtract;
+    if (!scan) {
+      L.TruncateTo(length);
+      for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
+      FFootnoteCount = footnoteCount;
+      FEndnoteCount = endnoteCount;
+      ResetRenderState();
+      FcurList = &L;
+    } else if (!IsCancelExtract) {
+      Source.Finish();
+    }
+  }
+  if (!scan) ParseWithEngine(Source.All());
+  // A part cut short leaves elements open: close them so that their text
+  // is kept.
+  while (!FOpen.empty()) CloseElement();
+  if (!FCurrentTextLine.empty()) AddText(std::exchange(FCurrentTextLine, WideString()), L);
+  ResetRenderState();
+}
+
+void TMSWordXDocument::ParseWithEngine(std::string_view Bytes) {
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
   engine.SetOnTag([this](TObject* Sender, TLKXMLItem* Parent, const auto& Name, const auto& Value,
@@ -360,33 +536,264 @@ void TMSWordXDocument::ParsePart(std::string_view Bytes, TWideStrings& L) {
   engine.LoadFromBytes(Bytes);
   if (engine.DepthLimitReached())
     AddWarning("elements nested deeper than " + std::to_string(FMaxNestingDepth) + " levels were skipped");
-  // A part cut short leaves elements open: close them so that their text
-  // is kept.
-  while (!FOpen.empty()) {
-    uint8_t kind = FOpen.back().Kind;
-    FOpen.pop_back();
-    EndElement(kind);
+}
+
+// ---------------------------------------------------------------------------
+// The scanner
+
+namespace {
+
+// Name bytes as the engine takes them: ASCII letters, digits, "-", "_", ":",
+// "." and every byte of a multi-byte UTF-8 sequence.
+struct TNameBytes {
+  std::array<bool, 256> Name{}, Start{};
+  constexpr TNameBytes() {
+    for (int c = 0; c < 256; ++c) {
+      bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80 || c == '_' || c == ':';
+      Start[c] = letter;
+      Name[c] = letter || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
   }
-  if (!FCurrentTextLine.empty()) AddText(std::exchange(FCurrentTextLine, WideString()), L);
-  ResetRenderState();
+};
+constexpr TNameBytes kNameBytes;
+
+// The characters a start tag's scan stops at.
+struct TTagStops {
+  std::array<bool, 256> Stop{};
+  constexpr TTagStops() { Stop['>'] = Stop['<'] = Stop['"'] = Stop['\''] = true; }
+  constexpr bool operator[](unsigned char c) const { return Stop[c]; }
+};
+constexpr TTagStops kTagStops;
+
+constexpr size_t kNpos = std::string_view::npos;
+
+// One past the markup that starts with the "<" at P: a start or end tag
+// (a ">" inside a quoted value does not end a start tag; a "<" outside
+// quotes does, the ">" being missing), a comment, CDATA section, processing
+// instruction or declaration. kNpos when the text ends inside it and AtEnd
+// is false (more may come); at the end of the part, the text's end or, for
+// a start tag whose quote never closes, its first ">".
+size_t MarkupEnd(std::string_view S, size_t P, bool AtEnd) {
+  const size_t n = S.size();
+  auto past = [&](std::string_view close, size_t from) {
+    size_t e = S.find(close, from);
+    return e != kNpos ? e + close.size() : AtEnd ? n : kNpos;
+  };
+  if (P + 1 >= n) return AtEnd ? n : kNpos;
+  const char c = S[P + 1];
+  if (c == '/') return past(">", P + 2);
+  if (c == '?') return past("?>", P + 2);
+  if (c == '!') {
+    if (S.compare(P, 4, "<!--") == 0) return past("-->", P + 4);
+    if (S.compare(P, 9, "<![CDATA[") == 0) return past("]]>", P + 9);
+    if (n - P < 9 && !AtEnd) return kNpos;  // "<!--" or "<![CDATA[" may be cut
+    int brackets = 0;
+    for (size_t i = P + 2; i < n; ++i) {
+      if (S[i] == '[') ++brackets;
+      else if (S[i] == ']' && brackets > 0) --brackets;
+      else if (S[i] == '>' && brackets == 0) return i + 1;
+    }
+    return AtEnd ? n : kNpos;
+  }
+  if (!kNameBytes.Start[static_cast<unsigned char>(c)]) return P + 1;  // a "<" that starts no markup
+  for (size_t i = P + 1; i < n; ++i) {
+    const char d = S[i];
+    if (!kTagStops[static_cast<unsigned char>(d)]) continue;
+    if (d == '>') return i + 1;
+    if (d == '<') return i;
+    if (d == '"' || d == '\'') {
+      const size_t close = S.find(d, i + 1);
+      if (close == kNpos) {
+        if (!AtEnd) return kNpos;
+        const size_t gt = S.find('>', P);
+        return gt == kNpos ? n : gt + 1;
+      }
+      i = close;
+    }
+  }
+  return AtEnd ? n : kNpos;
+}
+
+// Appends CDATA content to raw character data, escaped so that decoding the
+// entities of the whole later gives it back unchanged.
+void AppendCData(std::string& Raw, std::string_view Token) {
+  std::string_view data = Token.substr(9);
+  if (data.size() >= 3 && data.substr(data.size() - 3) == "]]>") data.remove_suffix(3);
+  for (char d : data) {
+    if (d == '&')
+      Raw += "&amp;";
+    else if (d == '<')
+      Raw += "&lt;";
+    else
+      Raw += d;
+  }
+}
+
+// Bytes asked for at a time.
+constexpr size_t kScanChunk = 128 * 1024;
+
+}  // namespace
+
+void TMSWordXDocument::ScanPart(TPartSource& Source) {
+  std::string_view S = Source.Data();
+  size_t p = S.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  size_t skipDepth = 0;  // > 0 inside an element that is skipped
+  size_t textDepth = 0;  // > 0 inside a text element whose content is gathered
+  size_t need = kScanChunk;
+  bool atEnd = false;
+  bool documentElementSeen = false;
+  std::vector<std::string> names;  // of the open elements, as FOpen
+  std::string raw;
+  WideString text;
+  // Keeps the window from P on and adds to it; a markup that is still cut
+  // off asks for twice as much each time, so a long one costs linear time.
+  auto refill = [&](bool cut) {
+    if (!Source.More(p, need)) {
+      atEnd = true;
+      return false;
+    }
+    need = cut ? need * 2 : kScanChunk;
+    S = Source.Data();
+    p = 0;
+    return true;
+  };
+  auto flushText = [&](std::string_view content) {
+    if (!TextVisible() || (!FOpen.empty() && FOpen.back().Kind == kRunProperties)) return true;
+    if (FTextFormating == tfPlainText && content.find('&') == std::string_view::npos)
+      return AppendUtf8(FCurrentTextLine, content);
+    text.clear();
+    const bool valid = AppendUtf8(text, content);
+    AppendDocumentText(text);
+    return valid;
+  };
+
+  while (!IsCancelExtract) {
+    const void* lt = p < S.size() ? std::memchr(S.data() + p, '<', S.size() - p) : nullptr;
+    if (!lt) {
+      // Text outside text elements gives nothing.
+      if (textDepth) raw.append(S.substr(p));
+      p = S.size();
+      if (atEnd || !refill(false)) break;
+      continue;
+    }
+    const size_t at = static_cast<size_t>(static_cast<const char*>(lt) - S.data());
+    if (textDepth) raw.append(S.substr(p, at - p));
+    p = at;
+    size_t end = MarkupEnd(S, p, atEnd);
+    if (end == kNpos) {
+      if (refill(true)) continue;
+      end = MarkupEnd(S, p, true);
+    }
+    need = kScanChunk;
+    const std::string_view token = S.substr(p, end - p);
+    p = end;
+    const char c = token.size() > 1 ? token[1] : '\0';
+
+    if (c == '/') {
+      if (skipDepth) {
+        --skipDepth;
+      } else if (textDepth) {
+        if (--textDepth == 0 && !flushText(raw)) {
+          FMalformedUtf8 = true;
+          return;
+        }
+      } else {
+        // An end tag closes the innermost open element of its name and what
+        // is open inside it; one that matches nothing open is ignored.
+        size_t q = 2;
+        while (q < token.size() && kNameBytes.Name[static_cast<unsigned char>(token[q])]) ++q;
+        const std::string_view name = token.substr(2, q - 2);
+        for (size_t k = names.size(); k-- > 0;) {
+          if (names[k] != name) continue;
+          while (names.size() > k) {
+            names.pop_back();
+            CloseElement();
+          }
+          break;
+        }
+      }
+      continue;
+    }
+    if (c == '!' || c == '?') {
+      if (textDepth && !skipDepth && token.compare(0, 9, "<![CDATA[") == 0) AppendCData(raw, token);
+      continue;
+    }
+    if (!kNameBytes.Start[static_cast<unsigned char>(c)]) {
+      if (textDepth) raw += "&lt;";  // a "<" that starts no markup is text
+      continue;
+    }
+
+    // A start tag.
+    size_t q = 1;
+    while (q < token.size() && kNameBytes.Name[static_cast<unsigned char>(token[q])]) ++q;
+    const bool closed = token.back() == '>';
+    const bool selfClosing = closed && token.size() >= q + 2 && token[token.size() - 2] == '/';
+    if (skipDepth || textDepth) {
+      if (!selfClosing) ++(skipDepth ? skipDepth : textDepth);
+      continue;
+    }
+    const std::string_view name = token.substr(1, q - 1);
+    const TAttributeText attributes =
+        TAttributeText::FromUtf8(token.substr(q, token.size() - q - (selfClosing ? 2 : closed ? 1 : 0)));
+    const bool isDocumentElement = !documentElementSeen;
+    documentElementSeen = true;
+    if (isDocumentElement) SetUpNamespaces(attributes);
+    const uint8_t kind = KindOf(name);
+    if (kind == kText) {
+      if (selfClosing) continue;
+      // Mostly a run of characters and the end tag: taken in place.
+      const size_t next = S.find('<', p);
+      const size_t close = next != kNpos && next + 1 < S.size() && S[next + 1] == '/' ? S.find('>', next) : kNpos;
+      if (close != kNpos) {
+        const std::string_view content = S.substr(p, next - p);
+        p = close + 1;
+        if (!flushText(content)) {
+          FMalformedUtf8 = true;
+          return;
+        }
+      } else {
+        raw.clear();
+        textDepth = 1;
+      }
+      continue;
+    }
+    if (names.size() >= static_cast<size_t>(std::max(FMaxNestingDepth, 1))) {
+      if (!FDepthWarned)
+        AddWarning("elements nested deeper than " + std::to_string(FMaxNestingDepth) + " levels were skipped");
+      FDepthWarned = true;
+      if (!selfClosing) skipDepth = 1;
+      continue;
+    }
+    if (!OpenElement(kind, attributes, isDocumentElement, {})) {
+      if (!selfClosing) skipDepth = 1;
+      continue;
+    }
+    if (selfClosing)
+      CloseElement();
+    else
+      names.emplace_back(name);
+  }
+  // A text element the part ends in still gives what it holds.
+  if (textDepth && !IsCancelExtract && !flushText(raw)) FMalformedUtf8 = true;
 }
 
 // ---------------------------------------------------------------------------
 // Element names
 
-void TMSWordXDocument::SetUpNamespaces(std::u16string_view Attributes) {
+void TMSWordXDocument::SetUpNamespaces(const TAttributeText& Attributes) {
+  FNamespacesSet = true;
   FPrefixes.clear();
-  ForEachAttribute(Attributes, [&](std::u16string_view name, std::u16string_view uri) {
-    std::u16string_view prefix;
-    if (name == u"xmlns")
-      prefix = u"";
-    else if (name.substr(0, 6) == u"xmlns:")
+  Attributes.ForEach([&](const std::string& name, const WideString& uri) {
+    std::string prefix;
+    if (name == "xmlns")
+      prefix.clear();
+    else if (name.compare(0, 6, "xmlns:") == 0)
       prefix = name.substr(6);
     else
       return true;
     for (const auto& ns : kNamespaces) {
-      if (ns.Uri == uri) {
-        if (ns.Prefix != prefix) FPrefixes[WideString(prefix)] = WideString(ns.Prefix);
+      if (ns.Uri.size() == uri.size() && std::equal(ns.Uri.begin(), ns.Uri.end(), uri.begin())) {
+        if (ns.Prefix != prefix) FPrefixes[prefix] = std::string(ns.Prefix);
         break;
       }
     }
@@ -394,32 +801,45 @@ void TMSWordXDocument::SetUpNamespaces(std::u16string_view Attributes) {
   });
 }
 
-uint8_t TMSWordXDocument::KindOf(std::u16string_view ATagName) const {
-  std::u16string_view name = ATagName;
-  WideString mapped;
-  if (!FPrefixes.empty()) {
-    size_t colon = name.find(u':');
-    WideString prefix(colon == std::u16string_view::npos ? std::u16string_view() : name.substr(0, colon));
-    auto it = FPrefixes.find(prefix);
+uint8_t TMSWordXDocument::KindOf(std::string_view Name) const {
+  std::string mapped;
+  if (FPrefixes.empty()) {
+    // The commonest elements by far.
+    if (Name.size() == 3 && Name[0] == 'w' && Name[1] == ':') {
+      if (Name[2] == 'r') return kRun;
+      if (Name[2] == 't') return kText;
+      if (Name[2] == 'p') return kParagraph;
+    }
+  } else {
+    size_t colon = Name.find(':');
+    auto it = FPrefixes.find(std::string(colon == std::string_view::npos ? std::string_view() : Name.substr(0, colon)));
     if (it != FPrefixes.end()) {
-      mapped = it->second;
-      mapped += u':';
-      mapped += colon == std::u16string_view::npos ? name : name.substr(colon + 1);
-      name = mapped;
+      mapped = it->second + ':';
+      mapped += colon == std::string_view::npos ? Name : Name.substr(colon + 1);
+      Name = mapped;
     }
   }
-  const auto& table = KindTable();
-  auto it = table.find(name);
-  if (it != table.end()) return it->second;
+  const TKind kind = KindTable().Find(Name);
+  if (kind != kUnknown) return kind;
   // Math structures (fractions, radicals, ...) hold their text in m:t runs;
   // their property elements end in "Pr".
-  if (name.size() > 2 && name.substr(0, 2) == u"m:" && !(name.size() > 4 && name.substr(name.size() - 2) == u"Pr"))
+  if (Name.size() > 2 && Name.substr(0, 2) == "m:" && !(Name.size() > 4 && Name.substr(Name.size() - 2) == "Pr"))
     return kContainer;
   return kSkip;
 }
 
+uint8_t TMSWordXDocument::KindOf(std::u16string_view Name) const {
+  char buffer[64];
+  if (Name.size() > sizeof buffer) return kSkip;
+  for (size_t i = 0; i < Name.size(); ++i) {
+    if (Name[i] >= 0x80) return kSkip;
+    buffer[i] = static_cast<char>(Name[i]);
+  }
+  return KindOf(std::string_view(buffer, Name.size()));
+}
+
 // ---------------------------------------------------------------------------
-// The parse events
+// Element handling, shared by the scanner and the engine's events
 
 void TMSWordXDocument::NewRowTag(TObject*, TLKXMLItem* ParentNode, std::u16string_view ATagName,
                                  std::u16string_view ATagValue, std::u16string_view ATagAttributes, bool& Accept) {
@@ -428,30 +848,42 @@ void TMSWordXDocument::NewRowTag(TObject*, TLKXMLItem* ParentNode, std::u16strin
   // Text between elements gathers in the open parent; nothing reads it, so
   // it is dropped to keep memory flat.
   if (ParentNode && !ParentNode->Value().empty()) ParentNode->SetValue({});
-
   const bool parentIsRoot = FEngine && ParentNode == FEngine->RootItem();
   const bool parentIsDeclaration = parentIsRoot && !ParentNode->TagName().empty() && ParentNode->TagName()[0] == u'?';
   if (!FNamespacesSet) {
     // The namespaces are declared on the document element: the root itself,
     // or this element when the root is the XML declaration.
-    FNamespacesSet = true;
-    SetUpNamespaces(parentIsRoot && !parentIsDeclaration ? std::u16string_view(ParentNode->Attributes())
-                                                         : ATagAttributes);
+    SetUpNamespaces(TAttributeText::FromWide(parentIsRoot && !parentIsDeclaration
+                                                 ? std::u16string_view(ParentNode->Attributes())
+                                                 : ATagAttributes));
   }
-  uint8_t kind = KindOf(ATagName);
-  if (kind == kSkip && parentIsDeclaration) kind = kContainer;  // a part's document element
-  const uint8_t parent = FOpen.empty() ? uint8_t{kContainer} : FOpen.back().Kind;
+  Accept = OpenElement(KindOf(ATagName), TAttributeText::FromWide(ATagAttributes), parentIsDeclaration, ATagValue);
+}
 
+void TMSWordXDocument::DeleteRowTag(TObject*, TLKXMLItem*& Node, bool& Cancel) {
+  if (!Node || (FEngine && Node == FEngine->RootItem())) return;
+  CloseElement();
+  // Rendered elements are not needed any more; freeing them keeps the tree
+  // as small as the nesting.
+  delete Node;
+  Node = nullptr;
+  if (IsCancelExtract) Cancel = true;
+}
+
+bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attributes, bool IsDocumentElement,
+                                   std::u16string_view Text) {
+  if (Kind == kSkip && IsDocumentElement) Kind = kContainer;  // a part's document element
+  const uint8_t parent = FOpen.empty() ? uint8_t{kContainer} : FOpen.back().Kind;
   if (parent == kRunProperties) {
-    if (kind == kVanish && IsOn(ATagAttributes)) IsHiddenText = true;
-    return;
+    if (Kind == kVanish && Attributes.IsOn()) IsHiddenText = true;
+    return false;
   }
   const bool html = FTextFormating == tfHTML;
   const bool rtf = FTextFormating == tfRTF;
-  switch (kind) {
+  switch (Kind) {
     case kSkip:
     case kVanish:
-      return;
+      return false;
     case kContainer:
       break;
     case kParagraph:
@@ -462,39 +894,37 @@ void TMSWordXDocument::NewRowTag(TObject*, TLKXMLItem* ParentNode, std::u16strin
       break;
     case kRunProperties:
       // With hidden text requested the run properties are not looked at.
-      if (parent != kRun || FParseItems.Contains(wpiHiddenText)) return;
+      if (parent != kRun || FParseItems.Contains(wpiHiddenText)) return false;
       break;
     case kText:
-      if (TextVisible()) AppendDocumentText(ATagValue);
-      return;
+      if (TextVisible()) AppendDocumentText(Text);
+      return false;
     case kTab:
       if (TextVisible()) AppendMarkup(rtf ? u"\\tab " : html ? u"&#9;" : u"\t");
-      return;
+      return false;
     case kBreak:
       // Page and column breaks give no text.
-      if (TextVisible() && !HasAttributeValue(ATagAttributes, u"type", u"page") &&
-          !HasAttributeValue(ATagAttributes, u"type", u"column"))
-        AppendLineBreak();
-      return;
+      if (TextVisible() && !Attributes.Is("type", u"page") && !Attributes.Is("type", u"column")) AppendLineBreak();
+      return false;
     case kCarriageReturn:
       if (TextVisible()) AppendLineBreak();
-      return;
+      return false;
     case kNoBreakHyphen:
       if (TextVisible()) AppendMarkup(u"-");
-      return;
+      return false;
     case kSoftHyphen:
-      return;
+      return false;
     case kSymbol:
-      if (TextVisible()) AppendSymbol(ATagAttributes);
-      return;
+      if (TextVisible()) AppendSymbol(Attributes);
+      return false;
     case kFootnoteReference:
     case kEndnoteReference:
-      if (TextVisible()) AppendNoteReference(kind == kEndnoteReference, ATagAttributes);
-      return;
+      if (TextVisible()) AppendNoteReference(Kind == kEndnoteReference, Attributes);
+      return false;
     case kFootnoteMark:
     case kEndnoteMark:
       if (TextVisible()) AppendDocumentText(FCurrentNoteMark);
-      return;
+      return false;
     case kDeleted:
       AppendMarkup(html ? u"<s>" : u"-");
       break;
@@ -514,59 +944,53 @@ void TMSWordXDocument::NewRowTag(TObject*, TLKXMLItem* ParentNode, std::u16strin
     case kEndnote: {
       // Separator lines are layout, not notes.
       WideString type;
-      if (FindAttribute(ATagAttributes, u"type", type) &&
+      if (Attributes.Find("type", type) &&
           (type == u"separator" || type == u"continuationSeparator" || type == u"continuationNotice"))
-        return;
-      BeginNote(kind == kEndnote, ATagAttributes);
+        return false;
+      BeginNote(Kind == kEndnote, Attributes);
       break;
     }
     case kAlternateContent:
       break;
     case kChoice:
-    case kFallback: {
+    case kFallback:
       // One branch of the alternatives: the first choice whose required
-      // namespaces are understood, else the fallback. Never both, so that
-      // a text box is not read twice.
-      if (parent != kAlternateContent || FOpen.back().ChoiceTaken) return;
-      if (kind == kChoice) {
-        WideString required;
-        FindAttribute(ATagAttributes, u"Requires", required);
-        bool understood = true;
-        size_t i = 0;
-        while (understood && i < required.size()) {
-          while (i < required.size() && IsBlank(required[i])) ++i;
-          size_t start = i;
-          while (i < required.size() && !IsBlank(required[i])) ++i;
-          if (i == start) break;
-          std::u16string_view p = std::u16string_view(required).substr(start, i - start);
-          auto it = FPrefixes.find(WideString(p));
-          if (it != FPrefixes.end()) p = it->second;
-          understood = false;
-          for (auto known : kUnderstoodPrefixes)
-            if (p == known) understood = true;
-        }
-        if (!understood) return;
-      }
+      // namespaces are understood, else the fallback. Never both, so that a
+      // text box is not read twice.
+      if (parent != kAlternateContent || FOpen.back().ChoiceTaken) return false;
+      if (Kind == kChoice && !ChoiceUnderstood(Attributes)) return false;
       FOpen.back().ChoiceTaken = true;
       break;
-    }
+    default:
+      return false;
   }
-  Accept = true;
-  FOpen.push_back({kind, false});
+  FOpen.push_back({Kind, false});
+  return true;
 }
 
-void TMSWordXDocument::DeleteRowTag(TObject*, TLKXMLItem*& Node, bool& Cancel) {
-  if (!Node || (FEngine && Node == FEngine->RootItem())) return;
-  if (!FOpen.empty()) {
-    uint8_t kind = FOpen.back().Kind;
-    FOpen.pop_back();
-    EndElement(kind);
+void TMSWordXDocument::CloseElement() {
+  if (FOpen.empty()) return;
+  const uint8_t kind = FOpen.back().Kind;
+  FOpen.pop_back();
+  EndElement(kind);
+}
+
+bool TMSWordXDocument::ChoiceUnderstood(const TAttributeText& Attributes) const {
+  WideString required;
+  Attributes.Find("Requires", required);
+  size_t i = 0;
+  while (i < required.size()) {
+    while (i < required.size() && IsBlank(required[i])) ++i;
+    std::string prefix;
+    while (i < required.size() && !IsBlank(required[i])) prefix += static_cast<char>(required[i++] & 0x7F);
+    if (prefix.empty()) break;
+    auto it = FPrefixes.find(prefix);
+    if (it != FPrefixes.end()) prefix = it->second;
+    bool known = false;
+    for (auto k : kUnderstoodPrefixes) known = known || prefix == k;
+    if (!known) return false;
   }
-  // Rendered elements are not needed any more; freeing them keeps the tree
-  // as small as the nesting.
-  delete Node;
-  Node = nullptr;
-  if (IsCancelExtract) Cancel = true;
+  return true;
 }
 
 void TMSWordXDocument::EndElement(uint8_t Kind) {
@@ -657,11 +1081,11 @@ void TMSWordXDocument::AppendLineBreak() {
   AppendMarkup(FTextFormating == tfRTF ? u"\\line " : FTextFormating == tfHTML ? u"<br>" : u"\r\n");
 }
 
-void TMSWordXDocument::AppendSymbol(std::u16string_view Attributes) {
+void TMSWordXDocument::AppendSymbol(const TAttributeText& Attributes) {
   WideString font, hex;
   uint32_t code = 0;
-  if (!FindAttribute(Attributes, u"char", hex) || !ParseHex(hex, code)) return;
-  FindAttribute(Attributes, u"font", font);
+  if (!Attributes.Find("char", hex) || !ParseHex(hex, code)) return;
+  Attributes.Find("font", font);
   const bool symbolFont = CompareTextIgnoreCase(font, u"Symbol") == 0;
   auto fromSymbolFont = [](uint32_t b) { return b >= 0x20 && b <= 0xFF ? kSymbolFont[b - 0x20] : char16_t{0}; };
   // Symbol fonts' characters are written in the private range F000-F0FF or
@@ -682,47 +1106,56 @@ void TMSWordXDocument::AppendSymbol(std::u16string_view Attributes) {
 // Notes
 
 WideString TMSWordXDocument::NoteMark(int Number, bool Endnote) const {
+  const TNoteNumbering numbering = Endnote ? FEndnoteNumbering : FFootnoteNumbering;
   WideString out;
-  switch (Endnote ? FEndnoteNumbering : FFootnoteNumbering) {
-    case nnLowerRoman:
-    case nnUpperRoman:
-      if (Number > 0 && Number < 4000) {
-        AppendRoman(out, Number, (Endnote ? FEndnoteNumbering : FFootnoteNumbering) == nnUpperRoman);
-        return out;
-      }
-      break;
-    case nnLowerLetter:
-    case nnUpperLetter:
-      if (Number > 0 && Number <= 26 * 20) {
-        char16_t base = (Endnote ? FEndnoteNumbering : FFootnoteNumbering) == nnUpperLetter ? u'A' : u'a';
-        out.assign(static_cast<size_t>((Number - 1) / 26 + 1), static_cast<char16_t>(base + (Number - 1) % 26));
-        return out;
-      }
-      break;
-    case nnDecimal:
-      break;
+  if ((numbering == nnLowerRoman || numbering == nnUpperRoman) && Number > 0 && Number < 4000) {
+    AppendRoman(out, Number, numbering == nnUpperRoman);
+    return out;
+  }
+  if ((numbering == nnLowerLetter || numbering == nnUpperLetter) && Number > 0 && Number <= 26 * 20) {
+    const char16_t base = numbering == nnUpperLetter ? u'A' : u'a';
+    out.assign(static_cast<size_t>((Number - 1) / 26 + 1), static_cast<char16_t>(base + (Number - 1) % 26));
+    return out;
   }
   return AsciiToWide(std::to_string(Number));
 }
 
-void TMSWordXDocument::AppendNoteReference(bool Endnote, std::u16string_view Attributes) {
-  WideString flag;
+namespace {
+
+// A note's id as a number (ids are decimal numbers); false for anything else.
+bool ParseNoteId(const WideString& text, int64_t& Id) {
+  if (text.empty() || text.size() > 18) return false;
+  size_t i = text[0] == u'-' ? 1 : 0;
+  if (i == text.size()) return false;
+  Id = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    Id = Id * 10 + (text[i] - u'0');
+  }
+  if (text[0] == u'-') Id = -Id;
+  return true;
+}
+
+}  // namespace
+
+void TMSWordXDocument::AppendNoteReference(bool Endnote, const TAttributeText& Attributes) {
   // A custom mark is the text that follows the reference.
-  if (FindAttribute(Attributes, u"customMarkFollows", flag) && (flag == u"1" || flag == u"true" || flag == u"on"))
-    return;
+  WideString flag;
+  if (Attributes.Find("customMarkFollows", flag) && (flag == u"1" || flag == u"true" || flag == u"on")) return;
   int& count = Endnote ? FEndnoteCount : FFootnoteCount;
-  auto& numbers = Endnote ? FEndnoteNumbers : FFootnoteNumbers;
   const int number = ++count;
-  WideString id;
-  if (FindAttribute(Attributes, u"id", id)) numbers.emplace(std::move(id), number);
+  WideString text;
+  int64_t id;
+  if (Attributes.Find("id", text) && ParseNoteId(text, id) && (Endnote ? FEndnoteNumbers : FFootnoteNumbers).emplace(id, number).second)
+    FNumbered.emplace_back(Endnote, id);
   AppendDocumentText(NoteMark(number, Endnote));
 }
 
-void TMSWordXDocument::BeginNote(bool Endnote, std::u16string_view Attributes) {
-  auto& numbers = Endnote ? FEndnoteNumbers : FFootnoteNumbers;
-  WideString id;
-  FindAttribute(Attributes, u"id", id);
-  auto it = numbers.find(id);
+void TMSWordXDocument::BeginNote(bool Endnote, const TAttributeText& Attributes) {
+  const auto& numbers = Endnote ? FEndnoteNumbers : FFootnoteNumbers;
+  WideString text;
+  int64_t id;
+  auto it = Attributes.Find("id", text) && ParseNoteId(text, id) ? numbers.find(id) : numbers.end();
   int number;
   if (it != numbers.end()) {
     number = it->second;

@@ -243,6 +243,40 @@ TEST(WordXRenderTest, OtherPrefixesForTheUsualNamespaces) {
   EXPECT_EQ(Load(Zip({{"word/document.xml", strict}})).Text, (V{"strict"}));
 }
 
+// Parts in other encodings go through the XML engine; they must read alike.
+TEST(WordXRenderTest, EveryEncodingReadsAlike) {
+  const std::string inner =
+      P(R("caf\xC3\xA9 &amp; &lt;x&gt;") + "<w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r><w:r><w:tab/>"
+        "<w:sym w:font=\"Symbol\" w:char=\"F061\"/><w:br/></w:r>" +
+        "<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wps:txbx><w:txbxContent>" +
+        P(R("box")) + "</w:txbxContent></wps:txbx></w:drawing></mc:Choice><mc:Fallback>" + P(R("twice")) +
+        "</mc:Fallback></mc:AlternateContent></w:r>" + "<w:del w:id=\"1\"><w:r><w:delText>old</w:delText></w:r></w:del>") +
+      "<w:tbl><w:tr><w:tc>" + P(R("cell") + "<w:r><w:footnoteReference w:id=\"4\"/></w:r>") + "</w:tc></w:tr></w:tbl>" +
+      "<w:sdt><w:sdtContent>" + P(R("sdt")) + "</w:sdtContent></w:sdt>";
+  const std::string utf8 = Body(inner);
+  // UTF-16 with a byte-order mark, and a declared single-byte code page.
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : Utf8ToWide(utf8)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  std::string cp1252 = utf8;
+  cp1252.replace(cp1252.find("UTF-8"), 5, "windows-1252");
+  cp1252.replace(cp1252.find("\xC3\xA9"), 2, "\xE9");
+  // Not UTF-8 and not saying so: read in the ANSI code page, once.
+  std::string undeclared = cp1252;
+  undeclared.replace(undeclared.find(" encoding=\"windows-1252\""), 25, "");
+  undeclared.replace(undeclared.find("sdt</w:t>"), 3, "sd\xE9");
+  for (TMSTextFormating f : {tfPlainText, tfRTF, tfHTML}) {
+    V expected = Load(Zip({{"word/document.xml", utf8}}), f).Text;
+    EXPECT_EQ(Load(Zip({{"word/document.xml", utf16}}), f).Text, expected);
+    EXPECT_EQ(Load(Zip({{"word/document.xml", cp1252}}), f).Text, expected);
+    V late = Load(Zip({{"word/document.xml", undeclared}}), f).Text;
+    ASSERT_EQ(late.size(), expected.size());
+    EXPECT_EQ(V(late.begin(), late.end() - 2), V(expected.begin(), expected.end() - 2));
+  }
+  EXPECT_EQ(Load(Zip({{"word/document.xml", utf16}})).Text,
+            (V{"caf\xC3\xA9 & <x>\t\xCE\xB1\r\n-old", "box", "cell1", "sdt"}));
+  EXPECT_EQ(Load(Zip({{"word/document.xml", undeclared}})).Text.back(), "sd\xC3\xA9");
+}
+
 // ---------------------------------------------------------------------------
 
 const char* kFootnotes =

@@ -1,0 +1,62 @@
+// Internal to the Word 2007 reader: the uncompressed bytes of one package
+// part, delivered as a window that the reader advances, so that a large part
+// is inflated piece by piece and never held whole.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "lkword/containers/LKWZipFile.h"
+#include "lkword/platform/Types.h"
+
+struct z_stream_s;
+
+namespace lkw {
+
+class TPartSource {
+ public:
+  // Member Index of Zip. Raises what extraction would: EZipFileError for an
+  // encrypted member or an unsupported method, ELimitError when it declares
+  // more than Limit bytes.
+  TPartSource(const TZipArchive& Zip, int Index, int64_t Limit);
+  // Bytes in memory (not copied; they must outlive the source).
+  explicit TPartSource(std::string_view Bytes);
+  ~TPartSource();
+  TPartSource(const TPartSource&) = delete;
+  TPartSource& operator=(const TPartSource&) = delete;
+
+  // The bytes at hand.
+  std::string_view Data() const { return FWindow; }
+  // Drops the first Keep bytes of the window and adds at least MinMore
+  // bytes, fewer only at the end of the part; false when none were added.
+  bool More(size_t Keep, size_t MinMore);
+  // Inflates what is left and checks the size and CRC (EZipFileCRCError,
+  // or EZipFileError for corrupt data).
+  void Finish();
+  // The whole part at once, checked, for readers that need it so.
+  RawByteString All() const;
+  // Bytes produced so far.
+  int64_t Produced() const { return FProduced; }
+
+ private:
+  void Inflate(size_t MinMore);
+  [[noreturn]] void Fail() const;
+
+  const TZipArchive* FZip = nullptr;
+  int FIndex = -1;
+  std::string FName;
+  std::string_view FInput;  // stored bytes, or the deflated stream
+  bool FDeflated = false;
+  uint32_t FDeclared = 0;
+  uint32_t FCrcLocal = 0, FCrcCentral = 0;
+  uint32_t FCrc = 0;
+  int64_t FProduced = 0;
+  bool FEnded = false;
+  std::unique_ptr<z_stream_s> FZ;
+  std::string FBuffer;        // the inflated window
+  std::string_view FWindow;   // Data()
+};
+
+}  // namespace lkw
