@@ -149,8 +149,6 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     if (auto macros = Storage.OpenStorage(u"Macros")) ReadMacros(*macros);
 }
 
-void TMSWordDocument::ReadMacros(const TOleStorage&) {}
-
 void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
   const RawByteString data = Stream.ReadBytes(Stream.Size());
   const auto* d = reinterpret_cast<const uint8_t*>(data.data());
