@@ -1,13 +1,19 @@
 #include "lkword/readers/MSPalmDoc.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lkw {
 
@@ -36,52 +42,137 @@ uint32_t BE32(const uint8_t* p) {
 // copied in 8-byte steps and literal runs as 8-byte blocks.
 constexpr size_t kDecodeSlack = 16;
 
+// How many of the 8 bytes in w (in memory order) are literal bytes
+// 0x09..0x7F before the first that is not: 0..8. Adding 0x77 to the low
+// seven bits of a byte carries into its top bit exactly when they are 9 or
+// more, and never on into the next byte.
+size_t LeadingLiterals(uint64_t w) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kTop = 0x8080808080808080ULL;
+  const uint64_t atLeast9 = (w & kLow7) + 0x7777777777777777ULL;
+  const uint64_t stop = (w | ~atLeast9) & kTop;
+  if (stop == 0) return 8;
+  if constexpr (std::endian::native == std::endian::little)
+    return static_cast<size_t>(std::countr_zero(stop)) >> 3;
+  else
+    return static_cast<size_t>(std::countl_zero(stop)) >> 3;
+}
+
+// Decodes the token that starts with c, which is not a literal byte; i is
+// past c. False at the lone first byte of a pair at the end of the input.
+inline bool DecodeToken(uint8_t c, const uint8_t* src, size_t len, size_t& i, char* const out0, char*& out) {
+  if (c >= 0xC0) {
+    out[0] = ' ';
+    out[1] = static_cast<char>(c ^ 0x80);
+    out += 2;
+  } else if (c >= 0x80) {
+    if (i >= len) return false;
+    const unsigned pair = (unsigned{c} << 8) | src[i++];
+    const size_t distance = (pair & 0x3FFF) >> 3;
+    const size_t count = (pair & 7) + 3;
+    // Distance 0 or reaching before the output: corrupt, skipped.
+    if (distance - 1 >= static_cast<size_t>(out - out0)) return true;
+    const char* from = out - distance;
+    if (distance >= 8) {
+      // Each 8-byte step reads only bytes already final, so this equals
+      // the byte-wise copy; bytes past count land in the slack.
+      std::memcpy(out, from, 8);
+      std::memcpy(out + 8, from + 8, 8);
+    } else {
+      // Overlapping: repeats the last `distance` bytes.
+      for (size_t k = 0; k < count; ++k) out[k] = from[k];
+    }
+    out += count;
+  } else if (c == 0x00) {
+    *out++ = ' ';
+  } else {
+    // A run cut short by the end of the record keeps what is there.
+    const size_t n = std::min<size_t>(c, len - i);
+    if (len - i >= 8)
+      std::memcpy(out, src + i, 8);
+    else
+      std::memcpy(out, src + i, n);
+    out += n;
+    i += n;
+  }
+  return true;
+}
+
 // Decompresses one record into out, which must hold len * kMaxExpansion +
 // kDecodeSlack bytes; returns the bytes produced. Back-references only reach
 // into this record's own output (records are compressed independently).
 size_t DecompressInto(const uint8_t* src, size_t len, char* const out0) {
   char* out = out0;
   size_t i = 0;
-  while (i < len) {
-    const uint8_t c = src[i++];
+  // Literals come in short runs: while 8 input bytes remain, copy 8 and
+  // keep as many as are literal; the rest is overwritten later.
+  while (len - i >= 8) {
+    uint8_t c = src[i];
     if (c >= 0x09 && c <= 0x7F) {
-      *out++ = static_cast<char>(c);
-    } else if (c >= 0xC0) {
-      out[0] = ' ';
-      out[1] = static_cast<char>(c ^ 0x80);
-      out += 2;
-    } else if (c >= 0x80) {
-      if (i >= len) break;  // lone first byte of a pair: nothing to copy
-      const unsigned pair = (unsigned{c} << 8) | src[i++];
-      const size_t distance = (pair & 0x3FFF) >> 3;
-      const size_t count = (pair & 7) + 3;
-      // Corrupt reference (nothing there to copy): skipped.
-      if (distance == 0 || distance > static_cast<size_t>(out - out0)) continue;
-      const char* from = out - distance;
-      if (distance >= 8) {
-        // Each 8-byte step reads only bytes already final, so this equals
-        // the byte-wise copy; bytes past count land in the slack.
-        std::memcpy(out, from, 8);
-        std::memcpy(out + 8, from + 8, 8);
-      } else {
-        // Overlapping: repeats the last `distance` bytes.
-        for (size_t k = 0; k < count; ++k) out[k] = from[k];
-      }
-      out += count;
-    } else if (c == 0x00) {
-      *out++ = ' ';
-    } else {
-      // A run cut short by the end of the record keeps what is there.
-      const size_t n = std::min<size_t>(c, len - i);
-      if (len - i >= 8)
-        std::memcpy(out, src + i, 8);
-      else
-        std::memcpy(out, src + i, n);
+      uint64_t w;
+      std::memcpy(&w, src + i, 8);
+      std::memcpy(out, &w, 8);
+      const size_t n = LeadingLiterals(w);
       out += n;
       i += n;
+      if (n == 8) continue;
+      c = src[i];  // ends the run, so it is no literal
     }
+    ++i;
+    DecodeToken(c, src, len, i, out0, out);
+  }
+  while (i < len) {
+    const uint8_t c = src[i++];
+    if (c >= 0x09 && c <= 0x7F)
+      *out++ = static_cast<char>(c);
+    else if (!DecodeToken(c, src, len, i, out0, out))
+      break;
   }
   return static_cast<size_t>(out - out0);
+}
+
+// Windows-1252 bytes 0x80..0x9F as the platform's converter decodes them
+// (the five it leaves undefined pass through); every other byte is its own
+// code point. Built in so that the tool's default code page needs no
+// converter set-up; a test holds it to the converter.
+constexpr char16_t k1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The 256-entry decoding table of a single-byte code page; empty for others.
+WideString SingleByteTable(uint32_t cp) {
+  WideString table;
+  if (cp == 1252) {
+    table.resize(256);
+    for (int b = 0; b < 256; ++b) table[b] = static_cast<char16_t>(b);
+    std::copy(std::begin(k1252High), std::end(k1252High), table.begin() + 0x80);
+  } else if (IsSingleByteCodePage(cp)) {
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
+    table = MultiByteToWide(cp, all);
+    if (table.size() != 256) table.clear();
+  }
+  return table;
+}
+
+// Widens n bytes through tab, whose first 128 entries map ASCII to itself:
+// ASCII is widened 16 bytes at a time and only the other bytes looked up.
+void WidenAsciiIdentity(const uint8_t* s, size_t n, char16_t* d, const char16_t* tab) {
+  size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; k + 16 <= n; k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k + 8), _mm_unpackhi_epi8(v, zero));
+    for (unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)); high; high &= high - 1) {
+      const unsigned j = static_cast<unsigned>(std::countr_zero(high));
+      d[k + j] = tab[s[k + j]];
+    }
+  }
+#endif
+  for (; k < n; ++k) d[k] = tab[s[k]];
 }
 
 // A growable byte buffer that leaves what it reserves uninitialised (the
@@ -228,30 +319,30 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
   // the file.
   const uint32_t textRecords = claimed <= listText ? claimed : listText;
 
+  // Single-byte code pages (the usual case) are decoded through a table
+  // instead of one converter call per line.
+  const uint32_t cp = GetACP();
+  const WideString table = SingleByteTable(cp);
+  const char16_t* const tab = table.data();
+  bool asciiIdentity = !table.empty();
+  for (int b = 0; b < 0x80 && asciiIdentity; ++b) asciiIdentity = table[b] == b;
+
   if (FParseItems.Contains(wpiSummaryInformation)) {
     size_t n = 0;
     while (n < sizeof FHeader.Name && FHeader.Name[n] != '\0') ++n;
-    SummaryInformation().SetTitle(MultiByteToWide(GetACP(), std::string_view(FHeader.Name, n)));
+    WideString title;
+    if (!table.empty()) {
+      title.resize(n);
+      for (size_t k = 0; k < n; ++k) title[k] = tab[static_cast<uint8_t>(FHeader.Name[k])];
+    } else {
+      title = MultiByteToWide(cp, std::string_view(FHeader.Name, n));
+    }
+    SummaryInformation().SetTitle(title);
   }
 
   if (!FParseItems.Contains(wpiText)) return;
 
   AddText(GetTextStart());
-
-  // Single-byte code pages (the usual case) are decoded through a table
-  // instead of one converter call per line; where ASCII maps to itself, a
-  // plain widening loop handles all but the bytes above 0x7F.
-  const uint32_t cp = GetACP();
-  WideString table;
-  bool asciiIdentity = false;
-  if (IsSingleByteCodePage(cp)) {
-    std::string all(256, '\0');
-    for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
-    table = MultiByteToWide(cp, all);
-    if (table.size() != 256) table.clear();
-    asciiIdentity = !table.empty();
-    for (int b = 0; b < 0x80 && asciiIdentity; ++b) asciiIdentity = table[b] == b;
-  }
 
   TByteBuffer record;
   TByteBuffer pending;  // decoded bytes not yet emitted as a complete line
@@ -261,23 +352,15 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
   // process more bytes than the file holds.
   int64_t budget = streamSize;
 
-  const char16_t* const tab = table.data();
   auto emitLine = [&](const char* p, size_t n) {
     const auto* b = reinterpret_cast<const uint8_t*>(p);
-    if (asciiIdentity) {
+    if (!table.empty()) {
       line.resize(n);
       char16_t* d = line.data();
-      unsigned high = 0;
-      for (size_t k = 0; k < n; ++k) {
-        d[k] = b[k];
-        high |= b[k];
-      }
-      if (high & 0x80)
+      if (asciiIdentity)
+        WidenAsciiIdentity(b, n, d, tab);
+      else
         for (size_t k = 0; k < n; ++k) d[k] = tab[b[k]];
-    } else if (!table.empty()) {
-      line.resize(n);
-      char16_t* d = line.data();
-      for (size_t k = 0; k < n; ++k) d[k] = tab[b[k]];
     } else {
       line = MultiByteToWide(cp, std::string_view(p, n));
     }

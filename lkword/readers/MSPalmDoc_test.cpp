@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,51 @@ TEST(PalmDocDecompress, TruncatedInput) {
   EXPECT_EQ(TPalmDocFile::DecompressText(nullptr, 0, 4096), "");
 }
 
+// The format decoded one token at a time, to hold the block-wise decoder to.
+std::string ReferenceDecompress(const std::string& in) {
+  std::string out;
+  for (size_t i = 0; i < in.size();) {
+    const auto c = static_cast<uint8_t>(in[i++]);
+    if (c == 0) {
+      out += ' ';
+    } else if (c <= 8) {
+      for (size_t k = 0; k < c && i < in.size(); ++k) out += in[i++];
+    } else if (c <= 0x7F) {
+      out += static_cast<char>(c);
+    } else if (c >= 0xC0) {
+      out += ' ';
+      out += static_cast<char>(c ^ 0x80);
+    } else {
+      if (i == in.size()) break;
+      const unsigned pair = (unsigned{c} << 8) | static_cast<uint8_t>(in[i++]);
+      const size_t distance = (pair & 0x3FFF) >> 3;
+      if (distance == 0 || distance > out.size()) continue;
+      for (unsigned k = 0; k < (pair & 7) + 3; ++k) out += out[out.size() - distance];
+    }
+  }
+  return out;
+}
+
+TEST(PalmDocDecompress, MatchesTokenByTokenDecoding) {
+  std::mt19937 rng(20240611);
+  // Mixes that favour long literal runs, back-references, and anything.
+  for (int mix = 0; mix < 3; ++mix) {
+    for (int t = 0; t < 3000; ++t) {
+      std::string in(rng() % 80, '\0');
+      for (char& c : in) {
+        const unsigned r = rng();
+        if (mix == 0)
+          c = static_cast<char>(r % 8 ? 0x09 + r % 0x77 : r >> 8);
+        else if (mix == 1)
+          c = static_cast<char>(r % 3 ? 0x80 + (r >> 8) % 0x40 : 0x20 + (r >> 8) % 0x5F);
+        else
+          c = static_cast<char>(r);
+      }
+      ASSERT_EQ(Decompress(in), ReferenceDecompress(in)) << "mix " << mix << ", case " << t;
+    }
+  }
+}
+
 TEST(PalmDocLines, RecordsSplitMidWordAndMidLineBreak) {
   Book b;
   b.texts = {"First li", "ne\r", "\nSecond", " line\rThird\r", "", "\r\nFourth"};
@@ -178,6 +224,25 @@ TEST(PalmDocLines, Cp1252DecodedAcrossRecords) {
   Book b;
   b.texts = {"\x93quoted\x94 100 \x80", " caf\xE9\n"};
   EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"“quoted” 100 € café"}));
+}
+
+TEST(PalmDocLines, EveryByteDecodedAsTheCodePageConverterDoes) {
+  std::string bytes;
+  for (int b = 1; b < 256; ++b)
+    if (b != '\r' && b != '\n') bytes += static_cast<char>(b);
+  Book b;
+  b.name = "T\x80\x9D\xE9";
+  b.texts = {bytes.substr(0, 100), bytes.substr(100)};
+  const uint32_t saved = GetACP();
+  for (uint32_t cp : {1252u, 1251u, 1253u}) {
+    SCOPED_TRACE(cp);
+    SetActiveCodePage(cp);
+    Result r = Load(b.Bytes());
+    ASSERT_EQ(r.items.size(), 3u);
+    EXPECT_EQ(r.items[1], WideToUtf8(MultiByteToWide(cp, bytes)));
+    EXPECT_EQ(r.title, WideToUtf8(MultiByteToWide(cp, b.name)));
+  }
+  SetActiveCodePage(saved);
 }
 
 TEST(PalmDocPeanut, DescrambledAndDecompressed) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
@@ -13,6 +14,10 @@
 
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Types.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lkw::tool {
 
@@ -52,6 +57,54 @@ inline uint32_t WideCodePoint(uint32_t c, const char16_t*& p, const char16_t* e)
   return 0xFFFD;
 }
 
+// Copies the leading units of [p, e) that stand for themselves, one byte
+// each, 16 at a time, and advances p and d past them: ASCII other than Stop
+// (0xFFFF: none) for UTF-8; for JSON, 0x20..0x7E other than quote and
+// backslash. Stops at the first unit that needs more, or when fewer than 16
+// are left. Dest needs room for 16 bytes while 16 units are left, which the
+// callers' sizes give.
+template <bool Json>
+inline void CopyPlainUnits(const char16_t*& p, const char16_t* e, char*& d, char16_t Stop) {
+#if defined(__SSE2__)
+  while (e - p >= 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    unsigned bad;
+    if constexpr (Json) {
+      // Signed compares: units from 0x8000 up are negative, below 0x20.
+      const __m128i lo = _mm_set1_epi16(0x20), hi = _mm_set1_epi16(0x7E);
+      const __m128i quote = _mm_set1_epi16('"'), backslash = _mm_set1_epi16('\\');
+      auto escaped = [&](__m128i v) {
+        return _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(v, lo), _mm_cmpgt_epi16(v, hi)),
+                            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)));
+      };
+      bad = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(escaped(a), escaped(b))));
+    } else {
+      const __m128i zero = _mm_setzero_si128();
+      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+      const __m128i stop = _mm_set1_epi16(static_cast<short>(Stop));
+      auto plain = [&](__m128i v) {
+        return _mm_andnot_si128(_mm_cmpeq_epi16(v, stop), _mm_cmpeq_epi16(_mm_and_si128(v, high), zero));
+      };
+      bad = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(plain(a), plain(b)))) & 0xFFFFu;
+    }
+    // Units below 0x80 pack to their own byte; what follows a unit that
+    // needs more is overwritten by the caller.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(a, b));
+    if (bad) {
+      const unsigned n = static_cast<unsigned>(std::countr_zero(bad));
+      p += n;
+      d += n;
+      return;
+    }
+    p += 16;
+    d += 16;
+  }
+#else
+  (void)p, (void)e, (void)d, (void)Stop;
+#endif
+}
+
 }  // namespace detail
 
 // Writes Text as UTF-8 at Dest (room for MaxUtf8Bytes) and returns the end.
@@ -59,7 +112,10 @@ inline uint32_t WideCodePoint(uint32_t c, const char16_t*& p, const char16_t* e)
 inline char* EncodeUtf8(char* Dest, std::u16string_view Text, bool NormaliseLineEnds = false) {
   const char16_t* p = Text.data();
   const char16_t* const e = p + Text.size();
+  const char16_t stop = NormaliseLineEnds ? u'\r' : char16_t{0xFFFF};
   while (p < e) {
+    detail::CopyPlainUnits<false>(p, e, Dest, stop);
+    if (p == e) break;
     const uint32_t c = *p++;
     if (c < 0x80) {
       if (c == u'\r' && NormaliseLineEnds) {
@@ -89,6 +145,8 @@ inline char* EncodeJson(char* Dest, std::u16string_view Text, bool NormaliseLine
     *Dest++ = b;
   };
   while (p < e) {
+    detail::CopyPlainUnits<true>(p, e, Dest, 0);
+    if (p == e) break;
     uint32_t c = *p++;
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       *Dest++ = static_cast<char>(c);

@@ -51,6 +51,37 @@ TEST(ToolJson, EscapesWhatJsonAndJavaScriptForbid) {
   EXPECT_EQ(Json(std::u16string(1, char16_t(0xDFFF))), "\"\xEF\xBF\xBD\"");
 }
 
+// Long texts go through the encoders in blocks: a unit that needs more than
+// one byte, or an escape, must come out the same at every position of a block.
+TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
+  const std::u16string specials[] = {u"\u00e9", u"\u20ac", u"\U0001F600", u"\r", u"\r\n", u"\n", u"\"",
+                                     u"\\", std::u16string(1, u'\0'), u"\x7f", u"\u2028", std::u16string(1, char16_t(0xD800))};
+  for (const auto& special : specials) {
+    for (size_t at = 0; at < 40; ++at) {
+      SCOPED_TRACE(at);
+      const std::u16string text = std::u16string(at, u'a') + special + std::u16string(40 - at, u'b');
+      for (bool normalise : {false, true}) {
+        // Texts shorter than a block take the unit-by-unit path.
+        std::string expected(at, 'a');
+        char small[16];
+        expected.append(small, EncodeUtf8(small, special, normalise));
+        expected += std::string(40 - at, 'b');
+        std::string got(MaxUtf8Bytes(text.size()), '\0');
+        got.resize(static_cast<size_t>(EncodeUtf8(got.data(), text, normalise) - got.data()));
+        EXPECT_EQ(got, expected);
+
+        std::string expectedJson(at, 'a');
+        char smallJson[32];
+        expectedJson.append(smallJson, EncodeJson(smallJson, special, normalise));
+        expectedJson += std::string(40 - at, 'b');
+        std::string json(MaxJsonBytes(text.size()), '\0');
+        json.resize(static_cast<size_t>(EncodeJson(json.data(), text, normalise) - json.data()));
+        EXPECT_EQ(json, expectedJson);
+      }
+    }
+  }
+}
+
 // Sets TZ for one test and restores it afterwards.
 class ScopedTimeZone {
  public:
