@@ -1,13 +1,17 @@
-// PalmDoc decompression and whole-book loading, in memory.
+// PalmDoc decompression and whole-book loading, in memory; the tool's UTF-8
+// writing of the lines.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "tools/lkword/Format.h"
 
 namespace {
 
@@ -17,7 +21,7 @@ using lkw::RawByteString;
 std::string MakeText(size_t size) {
   static const char* const words[] = {"the",    "harbour", "lantern", "meadow", "river",  "stone",
                                       "window", "garden",  "letter",  "caf\xE9", "\x93quoted\x94",
-                                      "morning", "evening", "silver", "copper", "\x80" "5"};
+                                      "morning", "evening", "silver", "copper", ("\x80" "5")};
   std::mt19937 rng(42);
   std::string s;
   s.reserve(size + 64);
@@ -134,5 +138,26 @@ void BM_LoadFromStream(benchmark::State& state) {
   state.counters["book_bytes"] = static_cast<double>(book.size());
 }
 BENCHMARK(BM_LoadFromStream)->Arg(lkw::tfPlainText)->Arg(lkw::tfRTF)->Arg(lkw::tfHTML)->Unit(benchmark::kMillisecond);
+
+void BM_EncodeUtf8Lines(benchmark::State& state) {
+  const std::string text = MakeText(1 << 20);
+  std::vector<std::u16string> lines;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = std::min(text.find('\n', pos), text.size());
+    lines.push_back(lkw::MultiByteToWide(1252, std::string_view(text).substr(pos, end - pos)));
+    pos = end + 1;
+  }
+  std::string out(lkw::tool::MaxUtf8Bytes(text.size()) + lines.size(), '\0');
+  for (auto _ : state) {
+    char* d = out.data();
+    for (const auto& line : lines) {
+      d = lkw::tool::EncodeUtf8(d, line, true);
+      *d++ = '\n';
+    }
+    benchmark::DoNotOptimize(d);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_EncodeUtf8Lines);
 
 }  // namespace
