@@ -78,6 +78,8 @@ void TMSWordDocument::ClearInternalLists() {
 void TMSWordDocument::LoadFromFile(const std::string& AFileName) {
   TMSWBaseDocument::LoadFromFile(AFileName);
   FWarnings.clear();
+  // A file without a document stream must not show the previous text.
+  if (FParseItems.Contains(wpiText)) ClearTextAndPieces();
   if (StgIsStorageFile(AFileName)) {
     std::unique_ptr<TOleStorage> root = StgOpenStorage(AFileName);
     LoadIStorage(*root);

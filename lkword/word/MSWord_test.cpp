@@ -188,6 +188,11 @@ TEST(WordLoadTest, FilesPlainOrCompoundAndTheirErrors) {
   EXPECT_EQ(U8(doc.HeaderText().Text()), "header\r\n");
   doc.LoadFromFile(compound);
   EXPECT_EQ(Body(doc), "compound");
+  TCfbBuilder onlyMeta;
+  onlyMeta.AddStream("\x05SummaryInformation", PropertySet({{2, 30, Lpstr("T")}}));
+  doc.LoadFromFile(write("meta.doc", onlyMeta.Build()));
+  EXPECT_EQ(doc.Text().Count(), 0);
+  EXPECT_EQ(U8(doc.SummaryInformation().Title()), "T");
   ExpectThrowWith<Exception>([&] { doc.LoadFromFile(notWord); },
                              "File " + notWord + " is not valid MS Word document");
   const std::string missing = (dir / "missing.doc").string();
