@@ -98,15 +98,5 @@ TEST(FIBTest, Word2LayoutHasShortLengthsAndNoGlossaryTable) {
   EXPECT_EQ(+f.pnChpFirst, 5u);
 }
 
-TEST(FIBTest, Word97LayoutIsCopiedAndShortInputReadsAsZeros) {
-  uint8_t raw[738];
-  for (size_t i = 0; i < sizeof raw; ++i) raw[i] = static_cast<uint8_t>(i * 7);
-  TFIB f = MapFIB(raw, sizeof raw, 8);
-  EXPECT_EQ(std::memcmp(&f, raw, sizeof raw), 0);
-  TFIB g = MapFIB(raw, 100, 0);
-  EXPECT_EQ(+g.ccpText, static_cast<int32_t>(raw[76] | raw[77] << 8 | raw[78] << 16 | uint32_t{raw[79]} << 24));
-  EXPECT_EQ(+g.fcClx, 0u);
-}
-
 }  // namespace
 }  // namespace lkw

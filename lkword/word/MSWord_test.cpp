@@ -397,12 +397,12 @@ TEST(WordTextTest, LanguagesMapToCodePages) {
     uint16_t lid, lidFE;
     uint8_t flags;
     uint32_t cp;
-  } cases[] = {{0x0409, 0, 0, 1252},     {0x0419, 0, 0, 1251},      {0x0405, 0, 0, 1250},
-               {0x041A, 0, 0, 1252},     {0x0C1A, 0, 0, 1251},      {0x0408, 0, 0, 1253},
-               {0x041F, 0, 0, 1254},     {0x040D, 0, 0, 1255},      {0x0401, 0, 0, 1256},
-               {0x0425, 0, 0, 1257},     {0x0409, 0x0411, 0x40, 932}, {0x0409, 0x0804, 0x40, 936},
-               {0x0409, 0x0404, 0x40, 950}, {0x0409, 0x0412, 0x40, 949}, {0x0409, 0x0812, 0x40, 1361},
-               {0x041E, 0, 0, 874},      {0x042A, 0, 0, 1258},      {0x0409, 0x0411, 0, 1252}};
+  } cases[] = {// by the primary language, with exceptions for whole identifiers
+               {0x0419, 0, 0, 1251}, {0x041A, 0, 0, 1252}, {0x0C1A, 0, 0, 1251},
+               // far-east documents by lidFE, and only when flagged so
+               {0x0409, 0x0411, 0x40, 932}, {0x0409, 0x0412, 0x40, 949}, {0x0409, 0x0411, 0, 1252},
+               // languages the table leaves out: the Windows default
+               {0x042A, 0, 0, 1258}};
   for (const TCase& c : cases) {
     TWordDocBuilder b = Simple(u"x");
     b.lID = c.lid;
