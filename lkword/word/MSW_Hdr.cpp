@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+
 namespace lkw {
 
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // Destination offset of pair I (0-based, TFIB order) of the Word 97 layout.
 constexpr size_t PairOffset(size_t I) { return offsetof(TFIB, fcStshfOrig) + 8 * I; }
@@ -19,6 +16,15 @@ void Put16(uint8_t* Dest, size_t Off, uint16_t V) { std::memcpy(Dest + Off, &V, 
 void Put32(uint8_t* Dest, size_t Off, uint32_t V) { std::memcpy(Dest + Off, &V, 4); }
 
 }  // namespace
+
+bool ReadBytesAt(TStream& Stream, int64_t At, int64_t Count, RawByteString& Out) {
+  const int64_t size = Stream.Size();
+  if (At < 0 || Count < 0 || At > size || Count > size - At) return false;
+  Out.resize(static_cast<size_t>(Count));
+  Stream.Seek(At, soBeginning);
+  Stream.ReadBuffer(Out.data(), Count);
+  return true;
+}
 
 int FIBGeneration(uint16_t wIdent, uint16_t Version) {
   if (wIdent == 0x37FE) return 5;
@@ -47,10 +53,10 @@ TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation) {
       std::memcpy(dst + offsetof(TFIB, cbMac), src + fib6::cbMac, 4);
       std::memcpy(dst + offsetof(TFIB, ccpText), src + fib6::ccpText, 8 * 4);
       std::memcpy(dst + PairOffset(0), src + fib6::FirstPairs, fib6::FirstPairCount * 8);
-      Put32(dst, offsetof(TFIB, pnChpFirst), Get16(src + fib6::pnChpFirst));
-      Put32(dst, offsetof(TFIB, pnPapFirst), Get16(src + fib6::pnChpFirst + 2));
-      Put32(dst, offsetof(TFIB, cpnBteChp), Get16(src + fib6::pnChpFirst + 4));
-      Put32(dst, offsetof(TFIB, cpnBtePap), Get16(src + fib6::pnChpFirst + 6));
+      Put32(dst, offsetof(TFIB, pnChpFirst), GetWordLE(src + fib6::pnChpFirst));
+      Put32(dst, offsetof(TFIB, pnPapFirst), GetWordLE(src + fib6::pnChpFirst + 2));
+      Put32(dst, offsetof(TFIB, cpnBteChp), GetWordLE(src + fib6::pnChpFirst + 4));
+      Put32(dst, offsetof(TFIB, cpnBtePap), GetWordLE(src + fib6::pnChpFirst + 6));
       std::memcpy(dst + PairOffset(fib6::FirstPairCount), src + fib6::LastPairs, fib6::LastPairCount * 8);
       break;
     case 2: {
@@ -63,13 +69,13 @@ TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation) {
       size_t from = fib2::Pairs;
       for (size_t i = 0; i < 35; ++i, from += 6) {
         size_t to = i < 9 ? i : i + 1;
-        Put32(dst, PairOffset(to), Get32(src + from));
-        Put32(dst, PairOffset(to) + 4, Get16(src + from + 4));
+        Put32(dst, PairOffset(to), GetDWordLE(src + from));
+        Put32(dst, PairOffset(to) + 4, GetWordLE(src + from + 4));
       }
-      Put32(dst, offsetof(TFIB, pnChpFirst), Get16(src + fib2::pnChpFirst));
-      Put32(dst, offsetof(TFIB, pnPapFirst), Get16(src + fib2::pnChpFirst + 2));
-      Put32(dst, offsetof(TFIB, cpnBteChp), Get16(src + fib2::pnChpFirst + 4));
-      Put32(dst, offsetof(TFIB, cpnBtePap), Get16(src + fib2::pnChpFirst + 6));
+      Put32(dst, offsetof(TFIB, pnChpFirst), GetWordLE(src + fib2::pnChpFirst));
+      Put32(dst, offsetof(TFIB, pnPapFirst), GetWordLE(src + fib2::pnChpFirst + 2));
+      Put32(dst, offsetof(TFIB, cpnBteChp), GetWordLE(src + fib2::pnChpFirst + 4));
+      Put32(dst, offsetof(TFIB, cpnBtePap), GetWordLE(src + fib2::pnChpFirst + 6));
       break;
     }
     default:  // 0 and 8: the Word 97 layout itself

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lkword/platform/Object.h"
+#include "lkword/platform/Streams.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw {
@@ -180,6 +181,16 @@ class TVBAProjectItems : public TObject {
  private:
   std::vector<std::unique_ptr<TVBAProjectItem>> FItems;
 };
+
+// Little-endian values of the Word format.
+inline uint16_t GetWordLE(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
+inline uint32_t GetDWordLE(const uint8_t* P) {
+  return uint32_t{P[0]} | (uint32_t{P[1]} << 8) | (uint32_t{P[2]} << 16) | (uint32_t{P[3]} << 24);
+}
+
+// Reads Count bytes at At of Stream into Out; false, reading nothing, when
+// they are not all inside the stream.
+bool ReadBytesAt(TStream& Stream, int64_t At, int64_t Count, RawByteString& Out);
 
 // The generation of a FIB from its first four bytes: 5 for the 0x37FE magic,
 // otherwise by version: below 101 gives 2, 101 gives 6, 102 and 105 and

@@ -11,10 +11,6 @@ namespace lkw {
 
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // Property value types of the summary property sets.
 constexpr uint16_t VT_I2 = 2;
@@ -27,7 +23,7 @@ constexpr uint16_t VT_FILETIME = 64;
 std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
   WideString w;
   for (size_t i = 0; i + 1 < bytes; i += 2) {
-    char16_t c = static_cast<char16_t>(Get16(p + i));
+    char16_t c = static_cast<char16_t>(GetWordLE(p + i));
     if (c == 0) break;
     w += c;
   }
@@ -54,6 +50,10 @@ TMSCustomWordDocument::~TMSCustomWordDocument() = default;
 
 void TMSCustomWordDocument::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
+  ClearTextLists();
+}
+
+void TMSCustomWordDocument::ClearTextLists() {
   FMacroText.Clear();
   FFootNoteText.Clear();
   FHeaderText.Clear();
@@ -89,7 +89,7 @@ void TMSWordDocument::LoadFromFile(const std::string& AFileName) {
   FSummaryInformation->Clear();
   TFileStream file(AFileName);
   uint8_t head[4] = {};
-  if (file.Read(head, 4) != 4 || !IsOldWordMagic(Get16(head)))
+  if (file.Read(head, 4) != 4 || !IsOldWordMagic(GetWordLE(head)))
     throw Exception(Format(SNotValidWordDocument, {AFileName}));
   ReadDocFromStream(file, nullptr);
 }
@@ -156,16 +156,16 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
   const auto* d = reinterpret_cast<const uint8_t*>(data.data());
   const size_t size = data.size();
   if (size < 48) return;
-  const size_t sec = Get32(d + 44);
+  const size_t sec = GetDWordLE(d + 44);
   if (sec > size || size - sec < 8) return;
-  const size_t count = std::min<size_t>(Get32(d + sec + 4), (size - sec - 8) / 8);
+  const size_t count = std::min<size_t>(GetDWordLE(d + sec + 4), (size - sec - 8) / 8);
 
   // The value at Offset (relative to the section), when its type and Need
   // bytes after the type fit in the stream.
   auto value = [&](uint32_t Offset, size_t Need, uint16_t& Type) -> const uint8_t* {
     size_t off = sec + Offset;
     if (Offset > size || off > size || size - off < 4 + Need) return nullptr;
-    Type = Get16(d + off);
+    Type = GetWordLE(d + off);
     return d + off + 4;
   };
 
@@ -174,14 +174,14 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* pair = d + sec + 8 + 8 * i;
     uint16_t type = 0;
-    if (Get32(pair) != 1) continue;
-    if (const uint8_t* v = value(Get32(pair + 4), 2, type); v && type == VT_I2) codePage = Get16(v);
+    if (GetDWordLE(pair) != 1) continue;
+    if (const uint8_t* v = value(GetDWordLE(pair + 4), 2, type); v && type == VT_I2) codePage = GetWordLE(v);
   }
 
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* pair = d + sec + 8 + 8 * i;
-    const uint32_t id = Get32(pair);
-    const uint32_t offset = Get32(pair + 4);
+    const uint32_t id = GetDWordLE(pair);
+    const uint32_t offset = GetDWordLE(pair + 4);
     uint16_t type = 0;
     const uint8_t* v = value(offset, 0, type);
     if (!v) continue;
@@ -195,7 +195,7 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
         break;
       case VT_LPSTR: {
         if (room < 4) break;
-        size_t len = std::min<size_t>(Get32(v), room - 4);
+        size_t len = std::min<size_t>(GetDWordLE(v), room - 4);
         if (codePage == CP_UTF16LE) {
           std::string utf8 = Utf16BytesToUtf8(v + 4, len);
           FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
@@ -207,7 +207,7 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
       }
       case VT_LPWSTR: {
         if (room < 4) break;
-        size_t len = std::min<size_t>(uint64_t{Get32(v)} * 2, room - 4);
+        size_t len = std::min<size_t>(uint64_t{GetDWordLE(v)} * 2, room - 4);
         std::string utf8 = Utf16BytesToUtf8(v + 4, len);
         FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
                                            IsDocSummary, CP_UTF8);
@@ -224,7 +224,7 @@ void TMSWordDocument::ReadFIB(TStream& Stream) {
   Stream.Seek(0, soBeginning);
   uint8_t head[4];
   Stream.ReadBuffer(head, 4);
-  FDocVersion = FIBGeneration(Get16(head), Get16(head + 2));
+  FDocVersion = FIBGeneration(GetWordLE(head), GetWordLE(head + 2));
   size_t need = sizeof(TFIB);
   if (FDocVersion >= 5 && FDocVersion <= 7) need = fib6::Size;
   if (FDocVersion == 2) need = fib2::Size;

@@ -52,6 +52,9 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   TVBAProjectItems VBAProjectItems;
 
  protected:
+  // Empties the seven text lists.
+  void ClearTextLists();
+
   TWideStrings FMacroText;
   TWideStrings FFootNoteText;
   TWideStrings FHeaderText;

@@ -17,10 +17,6 @@ namespace {
 constexpr size_t kPageSize = 512;
 constexpr uint8_t kSprmCFtc = 93;  // font of a run (Word 6 numbering)
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // Windows code page of a font character set; 0 for symbol, OEM and the like.
 uint32_t CharsetCodePage(uint8_t Charset) {
@@ -70,7 +66,7 @@ int FindFont(const uint8_t* P, size_t Size) {
   while (i < Size) {
     const size_t n = SprmSize6(P[i]);
     if (n == 0 || i + n > Size) return -1;
-    if (P[i] == kSprmCFtc) return Get16(P + i + 1);
+    if (P[i] == kSprmCFtc) return GetWordLE(P + i + 1);
     i += n;
   }
   return -1;
@@ -80,13 +76,7 @@ int FindFont(const uint8_t* P, size_t Size) {
 
 uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
   const int64_t size = Stream.Size();
-  auto readAt = [&](int64_t At, int64_t Count, RawByteString& Out) {
-    if (At < 0 || Count < 0 || At > size || Count > size - At) return false;
-    Out.resize(static_cast<size_t>(Count));
-    Stream.Seek(At, soBeginning);
-    Stream.ReadBuffer(Out.data(), Count);
-    return true;
-  };
+  auto readAt = [&](int64_t At, int64_t Count, RawByteString& Out) { return ReadBytesAt(Stream, At, Count, Out); };
 
   // Font table: a 16-bit total size, then records of a length byte (size
   // minus one), flags, a weight, the character set and the name.
@@ -109,7 +99,7 @@ uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
   int64_t budget = 2 * size;           // bytes looked at, against overlapping runs
   RawByteString page, text;
   for (size_t i = 0; i < pages && budget > 0; ++i) {
-    if (!readAt(int64_t{Get16(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
+    if (!readAt(int64_t{GetWordLE(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
     const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
     const size_t runs = fkp[kPageSize - 1];
     if (4 * (runs + 1) + runs >= kPageSize) continue;
@@ -120,7 +110,7 @@ uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
       const int ftc = FindFont(fkp + at + 1, cb);
       if (ftc < 0 || static_cast<size_t>(ftc) >= charsets.size()) continue;
       const uint32_t cp = CharsetCodePage(charsets[static_cast<size_t>(ftc)]);
-      const int64_t from = Get32(fkp + 4 * k), to = Get32(fkp + 4 * k + 4);
+      const int64_t from = GetDWordLE(fkp + 4 * k), to = GetDWordLE(fkp + 4 * k + 4);
       if (cp == 0 || to <= from || !readAt(from, std::min(to, size) - from, text)) continue;
       budget -= static_cast<int64_t>(text.size());
       votes[cp] += std::count_if(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });

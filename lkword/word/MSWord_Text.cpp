@@ -18,9 +18,6 @@ constexpr uint32_t kCompressedBit = 0x40000000;
 constexpr int64_t kMaxPieceBytesPerStreamByte = 2;
 constexpr int64_t kPieceBytesSlack = 65536;
 
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 bool In(uint32_t P, std::initializer_list<uint32_t> Set) { return std::find(Set.begin(), Set.end(), P) != Set.end(); }
 
@@ -63,13 +60,7 @@ WideString Arabic(uint32_t N) {
 void TMSWordDocument::ClearTextAndPieces() {
   // Everything the text read builds, but not the metadata read before it.
   FText->Clear();
-  FMacroText.Clear();
-  FFootNoteText.Clear();
-  FHeaderText.Clear();
-  FFooterText.Clear();
-  FAnnotationText.Clear();
-  FEndNoteText.Clear();
-  FTextBoxText.Clear();
+  ClearTextLists();
   FLastFieldCode.clear();
   intFieldCodeLen = 0;
   IsCancelExtract = false;
@@ -102,14 +93,14 @@ void TMSWordDocument::ReadCLX(TStream* Source) {
         Source->ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
         const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
         CLX.Pos.resize(size_t{count} + 1);
-        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(Get32(p + 4 * i));
+        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(GetDWordLE(p + 4 * i));
         const uint8_t* d = p + 4 * (size_t{count} + 1);
         CLX.pcd.resize(count);
         for (size_t i = 0; i < count; ++i, d += 8) {
           TPCD& pcd = CLX.pcd[i];
           pcd.Para = d[0];
           pcd.fn = d[1];
-          pcd.fc = Get32(d + 2);
+          pcd.fc = GetDWordLE(d + 2);
           std::memcpy(&pcd.prm, d + 6, 2);
         }
         CLX.noPCD = count;
@@ -218,15 +209,12 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
   // A PLC of n + 1 CPs followed by n records of RecSize bytes; an empty
   // list when it does not fit the stream.
   auto readPlc = [&](uint32_t fc, uint32_t lcb, size_t RecSize, RawByteString& Raw) -> size_t {
-    if (lcb < 4 + RecSize || fc > Source->Size() || lcb > Source->Size() - fc) return 0;
-    size_t n = (lcb - 4) / (4 + RecSize);
-    Raw.resize(4 * (n + 1) + RecSize * n);
-    Source->Seek(fc, soBeginning);
-    Source->ReadBuffer(Raw.data(), static_cast<int64_t>(Raw.size()));
-    return n;
+    if (lcb < 4 + RecSize) return 0;
+    const size_t n = (lcb - 4) / (4 + RecSize);
+    return ReadBytesAt(*Source, fc, static_cast<int64_t>(4 * (n + 1) + RecSize * n), Raw) ? n : 0;
   };
   auto cpAt = [](const RawByteString& Raw, size_t i) {
-    return static_cast<int32_t>(Get32(reinterpret_cast<const uint8_t*>(Raw.data()) + 4 * i));
+    return static_cast<int32_t>(GetDWordLE(reinterpret_cast<const uint8_t*>(Raw.data()) + 4 * i));
   };
   struct TNotes {
     uint32_t fcRef, lcbRef, fcTxt, lcbTxt;
