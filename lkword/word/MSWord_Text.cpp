@@ -18,7 +18,6 @@ constexpr uint32_t kCompressedBit = 0x40000000;
 constexpr int64_t kMaxPieceBytesPerStreamByte = 2;
 constexpr int64_t kPieceBytesSlack = 65536;
 
-
 bool In(uint32_t P, std::initializer_list<uint32_t> Set) { return std::find(Set.begin(), Set.end(), P) != Set.end(); }
 
 // Word 97 writes 8-bit ("compressed") pieces only for text that this fixed
@@ -48,11 +47,6 @@ WideString Roman(uint32_t N) {
       N -= value;
     }
   return out;
-}
-
-WideString Arabic(uint32_t N) {
-  std::string s = std::to_string(N);
-  return WideString(s.begin(), s.end());
 }
 
 }  // namespace
@@ -238,7 +232,7 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
       // Notes with a custom mark keep it as text; only automatic ones count.
       if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) continue;
       ++number;
-      WideString label = k.Roman ? Roman(number) : Arabic(number);
+      WideString label = k.Roman ? Roman(number) : AsciiToWide(std::to_string(number));
       FNoteMarks.emplace_back(cpAt(ref, i), label);
       if (i < nTxt) FNoteMarks.emplace_back(k.StoryStart + cpAt(txt, i), label);
     }
