@@ -1,9 +1,11 @@
 // Loads arbitrary bytes as a Word 2007 document.
 //
-// The first byte chooses the output format and hidden text. When its top bit
-// is clear, the rest goes to LoadFromStream as it is (a package, a compound
-// file, anything). When it is set, the rest is split at "@@@@" into XML
-// parts that are stored into a well-formed package first, so that mutations
+// The first byte chooses: bits 0-1 the output format, bit 2 hidden text,
+// bit 3 small pieces (bits 4-5 pick 1, 3, 16 or 4096 bytes), so that markup
+// is cut between pieces everywhere. When the top bit is clear, the rest goes
+// to LoadFromStream as it is (a package, a compound file, anything). When it
+// is set, the rest is split at "@@@@" into XML parts that are put into a
+// well-formed package first (deflated when bit 6 is set), so that mutations
 // reach the XML rendering instead of failing the members' CRC checks.
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,8 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWordX.h"
+
+#include <zlib.h>
 
 namespace {
 
@@ -27,7 +31,21 @@ void Put(std::string& s, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-std::string StoredPackage(std::string_view Data) {
+std::string Deflated(std::string_view Data) {
+  z_stream zs{};
+  if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  std::string out(deflateBound(&zs, static_cast<uLong>(Data.size())), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  zs.avail_in = static_cast<uInt>(Data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+std::string Package(std::string_view Data, bool Deflate) {
   std::string out, dir;
   uint32_t count = 0;
   for (const char* name : kPartNames) {
@@ -37,21 +55,22 @@ std::string StoredPackage(std::string_view Data) {
     Data = cut == std::string_view::npos ? std::string_view() : Data.substr(cut + 4);
     const uint32_t offset = static_cast<uint32_t>(out.size());
     const uint32_t crc = lkw::ZipCRC32(part);
+    const std::string stored = Deflate ? Deflated(part) : std::string(part);
     const std::string_view n(name);
     auto common = [&](std::string& s) {
       Put(s, 20, 2);
       Put(s, 0, 2);
-      Put(s, 0, 2);
+      Put(s, Deflate ? 8 : 0, 2);
       Put(s, 0, 4);
       Put(s, crc, 4);
-      Put(s, static_cast<uint32_t>(part.size()), 4);
+      Put(s, static_cast<uint32_t>(stored.size()), 4);
       Put(s, static_cast<uint32_t>(part.size()), 4);
       Put(s, static_cast<uint32_t>(n.size()), 2);
       Put(s, 0, 2);
     };
     Put(out, lkw::ZipLocalFileHeaderSignature, 4);
     common(out);
-    out.append(n).append(part);
+    out.append(n).append(stored);
     Put(dir, lkw::ZipCentralFileHeaderSignature, 4);
     Put(dir, 20, 2);
     common(dir);
@@ -79,11 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size < 1) return 0;
   const uint8_t mode = Data[0];
   std::string_view rest(reinterpret_cast<const char*>(Data + 1), Size - 1);
-  std::string bytes = (mode & 0x80) ? StoredPackage(rest) : std::string(rest);
+  std::string bytes = (mode & 0x80) ? Package(rest, (mode & 0x40) != 0) : std::string(rest);
 
   lkw::TMSWordXDocument doc;
   doc.SetTextFormating(static_cast<lkw::TMSTextFormating>((mode & 0x03) % 3));
   if (mode & 0x04) doc.SetParseItems({lkw::wpiText, lkw::wpiSummaryInformation, lkw::wpiHiddenText});
+  constexpr int32_t kPieces[] = {1, 3, 16, 4096};
+  if (mode & 0x08) doc.SetPartPieceSize(kPieces[(mode >> 4) & 3]);
   // Keep members small enough for the fuzzer's memory limit.
   doc.SetMaxDecompressedSize(int64_t{64} << 20);
   doc.SetMaxStreamSize(int64_t{64} << 20);

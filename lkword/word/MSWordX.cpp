@@ -294,12 +294,8 @@ int32_t ParseCount(const WideString& S) {
 // ---------------------------------------------------------------------------
 // TPartSource
 
-namespace {
-// Inflated bytes added per step: small enough to stay in cache.
-constexpr size_t kPartChunk = 128 * 1024;
-}  // namespace
-
-TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit) : FZip(&Zip), FIndex(Index) {
+TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_t Piece)
+    : FZip(&Zip), FIndex(Index), FPiece(std::max<size_t>(Piece, 1)) {
   // The zip reader's extraction rules, applied piece by piece.
   const TLocalFile& f = Zip.Files()[Index];
   const TCommonFileHeader& local = f.CommonFileHeader();
@@ -327,7 +323,6 @@ TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit) : FZi
     FCrc = ZipCRC32(FInput);
     FEnded = true;
     if (FInput.size() != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
-    FWindow = FInput;
     return;
   }
   FDeflated = true;
@@ -340,7 +335,8 @@ TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit) : FZi
   FZ->avail_in = static_cast<uInt>(FInput.size());  // sizes are 32-bit
 }
 
-TPartSource::TPartSource(std::string_view Bytes) : FInput(Bytes), FEnded(true), FWindow(Bytes) {
+TPartSource::TPartSource(std::string_view Bytes, size_t Piece)
+    : FInput(Bytes), FEnded(true), FPiece(std::max<size_t>(Piece, 1)) {
   FProduced = static_cast<int64_t>(Bytes.size());
 }
 
@@ -351,7 +347,16 @@ TPartSource::~TPartSource() {
 void TPartSource::Fail() const { throw EZipFileCRCError(Format("CRC Error in \"%s\".", {FName})); }
 
 bool TPartSource::More(size_t Keep, size_t MinMore) {
-  if (!FDeflated || FEnded) return false;
+  if (!FDeflated) {
+    // Stored bytes are all in memory: the window only moves over them.
+    FStart = std::min(FStart + Keep, FEnd);
+    const size_t end = std::min(FInput.size(), FEnd + std::max(MinMore, FPiece));
+    const bool added = end > FEnd;
+    FEnd = end;
+    FWindow = FInput.substr(FStart, FEnd - FStart);
+    return added;
+  }
+  if (FEnded) return false;
   FBuffer.erase(0, std::min(Keep, FBuffer.size()));
   const size_t before = FBuffer.size();
   Inflate(MinMore);
@@ -360,7 +365,7 @@ bool TPartSource::More(size_t Keep, size_t MinMore) {
 }
 
 void TPartSource::Inflate(size_t MinMore) {
-  const size_t want = std::max(MinMore, kPartChunk);
+  const size_t want = std::max(MinMore, FPiece);
   size_t added = 0;
   while (!FEnded && added < want) {
     const size_t old = FBuffer.size();
@@ -391,7 +396,7 @@ void TPartSource::Finish() {
   while (!FEnded) {
     FBuffer.clear();
     FWindow = {};
-    Inflate(kPartChunk);
+    Inflate(FPiece);
   }
   if (FProduced != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
 }
@@ -569,7 +574,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
   if (index < 0) return false;
   const int64_t length = L.TextLength();
   try {
-    TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes);
+    TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes, static_cast<size_t>(FPartPieceSize));
     ParsePart(source, L);
     FInflatedBytes += source.Produced();
   } catch (const Exception& e) {

@@ -61,6 +61,11 @@ class TMSWordXDocument : public TMSCustomWordDocument {
                  std::u16string_view ATagValue, std::u16string_view ATagAttributes, bool& Accept);
   void DeleteRowTag(TObject* Sender, TLKXMLItem*& Node, bool& Cancel);
 
+  // Bytes of a part read (inflated) at a time; default 128 KiB. Smaller
+  // pieces hold less in memory at the price of more steps.
+  int32_t PartPieceSize() const { return FPartPieceSize; }
+  void SetPartPieceSize(int32_t Value) { FPartPieceSize = Value < 1 ? 1 : Value; }
+
   std::string ClassName() const override { return "TMSWordXDocument"; }
 
  protected:
@@ -143,6 +148,7 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   WideString FCurrentNoteMark;
   TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;
 
+  int32_t FPartPieceSize = 128 * 1024;
   int64_t FInflatedBytes = 0;  // part bytes extracted by this load
   int FContainerDepth = 0;     // compound files entered (a package in a package)
 };

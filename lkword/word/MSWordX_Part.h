@@ -17,18 +17,20 @@ namespace lkw {
 
 class TPartSource {
  public:
-  // Member Index of Zip. Raises what extraction would: EZipFileError for an
-  // encrypted member or an unsupported method, ELimitError when it declares
-  // more than Limit bytes.
-  TPartSource(const TZipArchive& Zip, int Index, int64_t Limit);
+  // Member Index of Zip, Piece bytes at a time. Raises what extraction
+  // would: EZipFileError for an encrypted member or an unsupported method,
+  // ELimitError when it declares more than Limit bytes, EZipFileCRCError
+  // for a stored member that fails its check.
+  TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_t Piece);
   // Bytes in memory (not copied; they must outlive the source).
-  explicit TPartSource(std::string_view Bytes);
+  TPartSource(std::string_view Bytes, size_t Piece);
   ~TPartSource();
   TPartSource(const TPartSource&) = delete;
   TPartSource& operator=(const TPartSource&) = delete;
 
-  // The bytes at hand.
+  // The bytes at hand (empty until the first More).
   std::string_view Data() const { return FWindow; }
+  size_t Piece() const { return FPiece; }
   // Drops the first Keep bytes of the window and adds at least MinMore
   // bytes, fewer only at the end of the part; false when none were added.
   bool More(size_t Keep, size_t MinMore);
@@ -49,6 +51,8 @@ class TPartSource {
   std::string FName;
   std::string_view FInput;  // stored bytes, or the deflated stream
   bool FDeflated = false;
+  size_t FPiece;
+  size_t FStart = 0, FEnd = 0;  // the window over stored bytes
   uint32_t FDeclared = 0;
   uint32_t FCrcLocal = 0, FCrcCentral = 0;
   uint32_t FCrc = 0;

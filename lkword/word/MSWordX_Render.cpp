@@ -447,7 +447,7 @@ void TMSWordXDocument::LoadXMLFilePart(TStream* S, TWideStrings& L) {
   BeginList(L);
   if (S) {
     const RawByteString bytes = S->ReadBytes(S->Remaining());
-    TPartSource source(bytes);
+    TPartSource source(bytes, static_cast<size_t>(FPartPieceSize));
     ParsePart(source, L);
   }
   EndList(L);
@@ -469,7 +469,7 @@ void TMSWordXDocument::ResetRenderState() {
 void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
   ResetRenderState();
   FcurList = &L;
-  Source.More(0, 0);  // the first piece
+  Source.More(0, 1024);  // the first piece, enough to tell the encoding
   // Parts are UTF-8 but for rare exceptions (a byte-order mark of UTF-16, a
   // declared code page), which go to the engine's encoding detection.
   const std::string_view head = Source.Data().substr(0, 1024);
@@ -508,8 +508,6 @@ void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
       FEndnoteCount = endnoteCount;
       ResetRenderState();
       FcurList = &L;
-    } else if (!IsCancelExtract) {
-      Source.Finish();
     }
   }
   if (!scan) ParseWithEngine(Source.All());
@@ -518,6 +516,9 @@ void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
   while (!FOpen.empty()) CloseElement();
   if (!FCurrentTextLine.empty()) AddText(std::exchange(FCurrentTextLine, WideString()), L);
   ResetRenderState();
+  // The size and CRC checks end the part; damage they find is raised after
+  // the text that came before it.
+  if (scan && !IsCancelExtract) Source.Finish();
 }
 
 void TMSWordXDocument::ParseWithEngine(std::string_view Bytes) {
@@ -629,9 +630,6 @@ void AppendCData(std::string& Raw, std::string_view Token) {
   }
 }
 
-// Bytes asked for at a time.
-constexpr size_t kScanChunk = 128 * 1024;
-
 }  // namespace
 
 void TMSWordXDocument::ScanPart(TPartSource& Source) {
@@ -639,7 +637,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) {
   size_t p = S.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   size_t skipDepth = 0;  // > 0 inside an element that is skipped
   size_t textDepth = 0;  // > 0 inside a text element whose content is gathered
-  size_t need = kScanChunk;
+  size_t need = Source.Piece();
   bool atEnd = false;
   bool documentElementSeen = false;
   std::vector<std::string> names;  // of the open elements, as FOpen
@@ -652,7 +650,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) {
       atEnd = true;
       return false;
     }
-    need = cut ? need * 2 : kScanChunk;
+    need = cut ? need * 2 : Source.Piece();
     S = Source.Data();
     p = 0;
     return true;
@@ -684,7 +682,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) {
       if (refill(true)) continue;
       end = MarkupEnd(S, p, true);
     }
-    need = kScanChunk;
+    need = Source.Piece();
     const std::string_view token = S.substr(p, end - p);
     p = end;
     const char c = token.size() > 1 ? token[1] : '\0';

@@ -1,6 +1,7 @@
 #include "lkword/word/MSWordX.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <map>
@@ -27,27 +28,42 @@ void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
-// A zip of stored members, in the given order.
-std::string Zip(const Parts& parts) {
+std::string RawDeflate(const std::string& data) {
+  z_stream zs{};
+  deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+// A zip of stored (or deflated) members, in the given order.
+std::string Zip(const Parts& parts, bool deflated = false) {
   std::string out, dir;
   for (const auto& part : parts) {
     const std::string& name = part.first;
     const std::string& data = part.second;
+    const std::string raw = deflated ? RawDeflate(data) : data;
     const uint32_t offset = static_cast<uint32_t>(out.size());
     auto common = [&](std::string& s) {
       Put16(s, 20);
       Put16(s, 0);
-      Put16(s, ZipMethodStored);
+      Put16(s, deflated ? ZipMethodDeflated : ZipMethodStored);
       Put32(s, 0);
       Put32(s, ZipCRC32(data));
-      Put32(s, static_cast<uint32_t>(data.size()));
+      Put32(s, static_cast<uint32_t>(raw.size()));
       Put32(s, static_cast<uint32_t>(data.size()));
       Put16(s, static_cast<uint32_t>(name.size()));
       Put16(s, 0);
     };
     Put32(out, ZipLocalFileHeaderSignature);
     common(out);
-    out += name + data;
+    out += name + raw;
     Put32(dir, ZipCentralFileHeaderSignature);
     Put16(dir, 20);
     common(dir);
@@ -95,8 +111,9 @@ std::vector<std::string> Lines(const TWideStrings& L) {
 }
 
 TLoaded Load(const std::string& bytes, TMSTextFormating format = tfPlainText,
-             TLKWParseItems items = {wpiText, wpiSummaryInformation}) {
+             TLKWParseItems items = {wpiText, wpiSummaryInformation}, int32_t piece = 0) {
   TLoaded r{std::make_unique<TMSWordXDocument>(), {}, {}, {}, {}, {}, {}};
+  if (piece > 0) r.Doc->SetPartPieceSize(piece);
   r.Doc->SetTextFormating(format);
   r.Doc->SetParseItems(items);
   TBytesStream s(bytes);
@@ -408,6 +425,34 @@ TEST(WordXPackageTest, CoreAndApplicationProperties) {
   EXPECT_EQ(r.Doc->SummaryInformation().PageCount(), 0);
 }
 
+// Parts are read piece by piece; markup and text cut anywhere between two
+// pieces must read as a whole part does.
+TEST(WordXPackageTest, PiecesOfAnySizeReadAlike) {
+  const std::string longTag = "<w:p w:rsidR=\"" + std::string(300, '1') + "\" w:x='>'>";
+  const std::string body = Body(
+      P(R("caf\xC3\xA9 &amp; &#x41;\xE4\xB8\xAD\xF0\x9F\x98\x80") + "<w:r><w:t><![CDATA[a<b&c]]>d<!-- c --></w:t></w:r>" +
+        "<w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r><w:r><w:footnoteReference w:id=\"7\"/><w:tab/></w:r>") +
+      "<!-- a comment --><?pi x?>" + longTag + R("long") + "</w:p>" +
+      "<w:tbl><w:tr><w:tc>" + P(R("cell")) + "</w:tc></w:tr></w:tbl>" +
+      P("<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wps:txbx><w:txbxContent>" + P(R("box")) +
+        "</w:txbxContent></wps:txbx></w:drawing></mc:Choice><mc:Fallback>" + P(R("twice")) +
+        "</mc:Fallback></mc:AlternateContent></w:r>") +
+      P(R(std::string(2000, 'x'))));
+  const Parts parts{{"word/document.xml", body}, {"word/footnotes.xml", kFootnotes}};
+  for (TMSTextFormating f : {tfPlainText, tfHTML}) {
+    const TLoaded whole = Load(Zip(parts), f);
+    ASSERT_EQ(whole.Text[f == tfHTML ? 1 : 0], f == tfHTML ? "<p>caf\xC3\xA9 &amp; A\xE4\xB8\xAD\xF0\x9F\x98\x80" "a&lt;b&amp;cd1&#9;</p>"
+                                                          : "caf\xC3\xA9 & A\xE4\xB8\xAD\xF0\x9F\x98\x80" "a<b&cd1\t");
+    for (bool deflated : {false, true}) {
+      for (int32_t piece : {1, 2, 3, 7, 64, 1000}) {
+        const TLoaded cut = Load(Zip(parts, deflated), f, {wpiText}, piece);
+        EXPECT_EQ(cut.Text, whole.Text) << "piece " << piece << (deflated ? " deflated" : " stored");
+        EXPECT_EQ(cut.Foot, whole.Foot) << "piece " << piece << (deflated ? " deflated" : " stored");
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(WordXBadInputTest, DamagedPackagesGiveTextAsFarAsItGoes) {
@@ -431,6 +476,25 @@ TEST(WordXBadInputTest, DamagedPackagesGiveTextAsFarAsItGoes) {
   EXPECT_TRUE(r.Header.empty());
   ASSERT_FALSE(r.Doc->Warnings().empty());
   EXPECT_NE(r.Doc->Warnings()[0].Message.find("word/header1.xml"), std::string::npos);
+
+  // Damage a check finds only at a deflated part's end: the header's lines
+  // are taken back; the body's stay, and its error is raised.
+  bad = Zip({{"word/document.xml", Body(P(R("body")))}, {"word/header1.xml", hdr}}, true);
+  bad[bad.rfind("word/header1.xml") - 30] ^= 0x55;  // the header's CRC, in its central entry
+  bad[bad.find("word/header1.xml") - 16] ^= 0x55;   // and in its local header
+  r = Load(bad);
+  EXPECT_EQ(r.Text, (V{"body"}));
+  EXPECT_TRUE(r.Header.empty());
+  EXPECT_EQ(r.Doc->Warnings().size(), 1u);
+  const std::string big = Body(P(R("first")) + P(R(std::string(300000, 'y'))));
+  bad = Zip({{"word/document.xml", big}}, true);
+  bad[bad.find("word/document.xml") - 16] ^= 0x55;
+  bad[bad.rfind("word/document.xml") - 30] ^= 0x55;
+  TMSWordXDocument partial;
+  TBytesStream ps(bad);
+  EXPECT_THROW(partial.LoadFromStream(ps), EZipFileCRCError);
+  ASSERT_GE(partial.Text().Count(), 1);
+  EXPECT_EQ(WideToUtf8(partial.Text()[0]), "first");
 
   // A part cut short keeps its text; a part that is no XML gives nothing.
   const std::string full = Body(P(R("one")) + P(R("two")));
