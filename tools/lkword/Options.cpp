@@ -13,7 +13,7 @@ namespace {
 
 const char* const kToolVersion = "1.47";
 
-enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Cover, Hidden, Notes, Version, Help };
+enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password, Version, Help };
 
 struct TOptionSpec {
   TOptionId Id;
@@ -34,6 +34,8 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
     {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
+    {TOptionId::Macros, 0, "macros", nullptr, "print the VBA macro source of Word documents after the body"},
+    {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF documents with PASSWORD (user or owner)"},
     {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},
     {TOptionId::Help, 'h', "help", nullptr, "print this help and exit"},
 };
@@ -94,6 +96,11 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
     case TOptionId::Cover: O.CoverPath = Value; return true;
     case TOptionId::Hidden: O.HiddenText = true; return true;
     case TOptionId::Notes: O.Notes = true; return true;
+    case TOptionId::Macros: O.Macros = true; return true;
+    case TOptionId::Password:
+      O.Password = Value;
+      O.HasPassword = true;
+      return true;
     case TOptionId::Version: O.ShowVersion = true; return true;
     case TOptionId::Help: O.ShowHelp = true; return true;
   }

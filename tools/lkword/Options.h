@@ -19,6 +19,9 @@ struct TToolOptions {
   std::string CoverPath;   // empty: no EPUB cover written
   bool HiddenText = false; // also hidden text
   bool Notes = false;      // secondary texts after the body
+  bool Macros = false;     // VBA macro source after the body
+  std::string Password;    // for encrypted PDF documents
+  bool HasPassword = false;
   bool ShowHelp = false;
   bool ShowVersion = false;
   std::vector<std::string> Files;  // "-" is standard input

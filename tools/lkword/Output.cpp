@@ -139,7 +139,7 @@ void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summa
 }
 
 void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* ReaderName, TMSWBaseDocument* Doc,
-                     TMSTextFormating Format, const std::string* Error) {
+                     TMSTextFormating Format, const std::string* Error, const TWideStrings* Macros) {
   const bool loaded = Doc && !Error;
   std::string b;
   // Paths are bytes; decoding them as UTF-8 keeps the JSON valid whatever
@@ -175,7 +175,14 @@ void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* Read
         AppendJsonString(b, f.Text);
     }
   }
-  b += "},\"error\":";
+  b += '}';
+  if (Macros) {
+    b += ",\"macros\":\"";
+    Out.Append(b);
+    if (loaded) WriteItems(Out, *Macros, tfPlainText, true);
+    b.assign(1, '"');
+  }
+  b += ",\"error\":";
   if (Error)
     AppendJsonString(b, Utf8ToWide(*Error));
   else

@@ -53,8 +53,9 @@ void WriteText(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Form
 void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary);
 
 // One JSON object and a LF: path, reader (null when none was chosen), text,
-// metadata, error (null on success). Doc may be null (nothing was loaded).
+// metadata, macros (only when Macros is given), error (null on success). Doc
+// may be null (nothing was loaded).
 void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* ReaderName, TMSWBaseDocument* Doc,
-                     TMSTextFormating Format, const std::string* Error);
+                     TMSTextFormating Format, const std::string* Error, const TWideStrings* Macros = nullptr);
 
 }  // namespace lkw::tool

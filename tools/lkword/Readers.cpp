@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "lkword/platform/CompoundFile.h"
+#include "lkword/pdf/LKWPDF.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
 #include "lkword/readers/MSWEPub.h"
@@ -71,6 +72,14 @@ bool IsWrite(TStream& Stream) {
   return (head[0] == 0x31 || head[0] == 0x32) && head[1] == 0xBE;
 }
 
+// PDF: the header "%PDF-" within the first KiB, as readers accept junk
+// before it.
+bool IsPDF(TStream& Stream) {
+  char head[1024];
+  const int64_t n = Stream.Read(head, sizeof head);
+  return n > 0 && std::string_view(head, static_cast<size_t>(n)).find("%PDF-") != std::string_view::npos;
+}
+
 // OpenDocument packages, by their "mimetype" member, else their content.
 bool IsOdt(TStream& Stream) { return DetectOpenDocument(Stream) == odkText; }
 bool IsOds(TStream& Stream) { return DetectOpenDocument(Stream) == odkSpreadsheet; }
@@ -94,6 +103,7 @@ const TReaderInfo kReaders[] = {
     {"wri", "Windows Write documents", IsWrite, Make<TWRIFile>},
     {"fb2", "FictionBook 2 e-books", TFictionBook::IsFictionBook, Make<TFictionBook>},
     {"epub", "EPUB e-books (EPUB 2 and 3)", TLKWEPub::IsEPub, Make<TLKWEPub>},
+    {"pdf", "PDF documents (also encrypted ones, with --password)", IsPDF, Make<TLKPDFReader>},
 };
 
 }  // namespace

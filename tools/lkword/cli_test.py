@@ -168,6 +168,8 @@ CASES = [
      ["The Lighthouse Keeper’s Log\n", "rough\nCafé", "trip.2\n1 The barometer fell by four millibars.\n"], [], None),
     ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 1, [],
      ["Could not read the password protected file"], None),
+    ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
+     ["\"macros\":\"\",\"error\":null}"], [], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
     ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],

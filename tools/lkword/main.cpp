@@ -13,6 +13,8 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/word/MSWord.h"
 #include "lkword/readers/MSWEPub.h"
 #include "tools/lkword/Options.h"
 #include "tools/lkword/Output.h"
@@ -86,10 +88,19 @@ class TExtractor {
     if (ok && FOptions.Notes)
       for (const TWideStrings* list : SecondaryTexts(*doc))
         for (const WideString& item : list->Items()) doc->Text().Add(item);
+    // Documents without macros give an empty listing, not a failure.
+    static const TWideStrings kNoMacros;
+    const TWideStrings* macros = nullptr;
+    if (FOptions.Macros) {
+      auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get());
+      macros = ok && word ? &word->MacroText() : &kNoMacros;
+    }
     if (FOptions.Json) {
-      WriteJsonRecord(FOut, Path, reader ? reader->Name : nullptr, doc.get(), FOptions.Format, ok ? nullptr : &error);
+      WriteJsonRecord(FOut, Path, reader ? reader->Name : nullptr, doc.get(), FOptions.Format, ok ? nullptr : &error,
+                      macros);
     } else if (ok) {
       WriteText(FOut, doc->Text(), FOptions.Format);
+      if (macros && !macros->Items().empty()) WriteText(FOut, *macros, tfPlainText);
       if (FOptions.Metadata) {
         if (FOptions.Format != tfPlainText) FOut.Append("\n");
         WriteMetadataLines(FOut, doc->SummaryInformation());
@@ -126,6 +137,8 @@ class TExtractor {
     doc->SetTextFormating(FOptions.Format);
     doc->SetMaxTextLength(FOptions.MaxLength);
     if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
+    if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
+    if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get()); pdf && FOptions.HasPassword) pdf->SetPassword(FOptions.Password);
     if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
     return doc;
   }
