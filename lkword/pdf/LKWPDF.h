@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "lkword/framework/MSWBase.h"
+#include "lkword/pdf/LKWPDFFont.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Object.h"
@@ -406,26 +407,6 @@ RawByteString PDFPasswordToSASL(const std::string& Password);
 // page records only its object.
 
 class TLKPDFReader;
-
-class TLKPDFFont : public TObject {
- public:
-  std::string ClassName() const override { return "TLKPDFFont"; }
-};
-
-class TLKPDFFonts : public TObject {
- public:
-  explicit TLKPDFFonts(TLKPDFReader* AOwner = nullptr) : FOwner(AOwner) {}
-  TLKPDFReader* Owner() const { return FOwner; }
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TLKPDFFont* GetItem(int Index) const;
-  TLKPDFFont* AddItem();
-  void Clear() { FItems.clear(); }
-  std::string ClassName() const override { return "TLKPDFFonts"; }
-
- private:
-  TLKPDFReader* FOwner;
-  std::vector<std::unique_ptr<TLKPDFFont>> FItems;
-};
 
 class TLKPDFPage : public TObject {
  public:

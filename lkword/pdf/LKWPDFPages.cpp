@@ -4,16 +4,6 @@
 
 namespace lkw {
 
-TLKPDFFont* TLKPDFFonts::GetItem(int Index) const {
-  if (Index < 0 || Index >= Count()) return nullptr;
-  return FItems[static_cast<size_t>(Index)].get();
-}
-
-TLKPDFFont* TLKPDFFonts::AddItem() {
-  FItems.push_back(std::make_unique<TLKPDFFont>());
-  return FItems.back().get();
-}
-
 TLKPDFPage* TLKPDFPages::GetPage(int Index) const {
   if (Index < 0 || Index >= Count()) return nullptr;
   return FItems[static_cast<size_t>(Index)].get();
