@@ -18,6 +18,7 @@
 
 #include "lkword/framework/MSWBase.h"
 #include "lkword/pdf/LKWPDFFont.h"
+#include "lkword/pdf/LKWPDFPage.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Object.h"
@@ -401,40 +402,6 @@ RawByteString PDFPasswordToPDFDoc(const std::string& Password);
 // Password text for revisions 5 and 6: SASLprep's mapping and the canonical
 // composition of common accented letters, UTF-8, at most 127 bytes.
 RawByteString PDFPasswordToSASL(const std::string& Password);
-
-// ---------------------------------------------------------------------------
-// Pages and fonts. The page walk and text layout fill these; until then a
-// page records only its object.
-
-class TLKPDFReader;
-
-class TLKPDFPage : public TObject {
- public:
-  int32_t ObjNumber() const { return FObjNumber; }
-  void SetObjNumber(int32_t Value) { FObjNumber = Value; }
-  WideString GetPlainText() const { return {}; }
-  std::string ClassName() const override { return "TLKPDFPage"; }
-
- private:
-  int32_t FObjNumber = 0;
-};
-
-class TLKPDFPages : public TObject {
- public:
-  explicit TLKPDFPages(TLKPDFReader* AOwner = nullptr) : FPDFReader(AOwner) {}
-  TLKPDFReader* PDFReader() const { return FPDFReader; }
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TLKPDFPage* GetPage(int Index) const;
-  TLKPDFPage* AddPage();
-  void Clear() { FItems.clear(); }
-  // Each page behind a separator line (CR LF, 20 hyphens, CR LF).
-  WideString GetPlainText() const;
-  std::string ClassName() const override { return "TLKPDFPages"; }
-
- private:
-  TLKPDFReader* FPDFReader;
-  std::vector<std::unique_ptr<TLKPDFPage>> FItems;
-};
 
 // ---------------------------------------------------------------------------
 // The reader

@@ -23,8 +23,19 @@ WideString TLKPDFPages::GetPlainText() const {
   return out;
 }
 
+// Provisional: each page's own resources and contents, its text as lines.
 void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
-  for (const int32_t num : GetPageObjects()) FPages->AddPage()->SetObjNumber(num);
+  for (const int32_t num : GetPageObjects()) {
+    TLKPDFPage* page = FPages->AddPage();
+    page->SetObjNumber(num);
+    TPDFObject obj;
+    if (!GetObject(num, obj)) continue;
+    const TPDFObject* res = obj.Get("Resources");
+    const TPDFObject* box = obj.Get("MediaBox");
+    ExtractPageText(*this, GetPageContents(num), res ? *res : TPDFObject(), box ? *box : TPDFObject(), 0,
+                    TPDFTextOptions(), *page);
+    for (const WideString& line : page->Lines()) AddText(line);
+  }
 }
 
 void TLKPDFReader::ProcessMetaData(TStream&) {}
