@@ -17,6 +17,12 @@ namespace lkw {
 
 class TLKPDFReader;
 
+// A PDF text string (Info dictionary values, outline titles) as Unicode:
+// UTF-16BE after an FE FF mark (language escapes dropped), UTF-8 after an
+// EF BB BF mark, else PDFDocEncoding. NUL characters (C string terminators
+// some producers leave) are dropped; undefined PDFDoc codes give U+FFFD.
+WideString DecodePDFTextString(std::string_view Bytes);
+
 // One glyph of a shown string.
 struct TPDFGlyph {
   uint32_t Code = 0;       // the character code as shown
