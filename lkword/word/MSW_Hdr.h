@@ -166,8 +166,14 @@ class TVBAProjectItem : public TObject {
 // An ordered list that owns its items.
 class TVBAProjectItems : public TObject {
  public:
+  TVBAProjectItems() = default;
+  TVBAProjectItems(const TVBAProjectItems&) = delete;
+  TVBAProjectItems& operator=(const TVBAProjectItems&) = delete;
+  ~TVBAProjectItems() override { Clear(); }
+
   int Count() const { return static_cast<int>(FItems.size()); }
   TVBAProjectItem& Items(int Index) { return *FItems.at(static_cast<size_t>(Index)); }
+  const TVBAProjectItem& Items(int Index) const { return *FItems.at(static_cast<size_t>(Index)); }
   TVBAProjectItem& Add() {
     FItems.push_back(std::make_unique<TVBAProjectItem>());
     return *FItems.back();

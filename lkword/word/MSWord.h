@@ -47,6 +47,23 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   const WideString& VBAProject() const { return FVBAProject; }
   const WideString& VBAMacroSource() const { return FVBAMacroSource; }
 
+  // Walks Storage (a "Macros" storage) recursively: "PROJECT" into
+  // VBAProject, the reference records and module table of "_VBA_PROJECT"
+  // into VBAProjectItems. Where that table names no module stream of the
+  // storage, the module records of "dir" are appended instead. Elements that
+  // do not open are skipped; nothing here throws on malformed tables.
+  void LoadVBA(const TOleStorage& Storage);
+  // Walks Storage recursively and fills the Body of the first item whose
+  // ModuleName is a stream's name (ignoring case) with its decompressed
+  // source; a damaged container leaves a partial body.
+  void DecompressMacros(const TOleStorage& Storage);
+  // Appends the banner and source of every item with a body to MacroText.
+  // Sources are decoded with the project's code page, else DefaultCodePage
+  // (0: the active ANSI code page).
+  void ListMacros(uint32_t DefaultCodePage);
+  // PROJECTCODEPAGE of the last project read; 0 when it had none.
+  uint32_t VBACodePage() const { return FVBACodePage; }
+
   std::string ClassName() const override { return "TMSCustomWordDocument"; }
 
   TVBAProjectItems VBAProjectItems;
@@ -64,6 +81,7 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   TWideStrings FTextBoxText;
   WideString FVBAProject;
   WideString FVBAMacroSource;
+  uint32_t FVBACodePage = 0;
 };
 
 class TMSWordDocument : public TMSCustomWordDocument {
