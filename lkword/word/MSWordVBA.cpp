@@ -75,14 +75,8 @@ unsigned CopyTokenLengthBits(size_t Produced) {
   return 16 - offsetBits;
 }
 
-}  // namespace
-
-bool IsVBAContainerAt(std::string_view Data, size_t Pos) {
-  if (Pos >= Data.size() || Data.size() - Pos < 3 || Data[Pos] != 1) return false;
-  return ((Le16(Data, Pos + 1) >> 12) & 7) == 3;
-}
-
-RawByteString DecompressVBAContainer(std::string_view Data, size_t MaxSize, bool* Malformed) {
+// The container's first MaxChunks chunks, at most MaxSize bytes of them.
+RawByteString Decompress(std::string_view Data, size_t MaxSize, size_t MaxChunks, bool* Malformed) {
   RawByteString out;
   bool bad = false;
   if (Data.empty() || Data[0] != 1) {
@@ -90,17 +84,13 @@ RawByteString DecompressVBAContainer(std::string_view Data, size_t MaxSize, bool
     return out;
   }
   size_t pos = 1;
-  while (pos < Data.size() && out.size() < MaxSize && !bad) {
-    if (Data.size() - pos < 2) {
-      bad = true;
+  for (size_t chunk = 0; chunk < MaxChunks && pos < Data.size() && out.size() < MaxSize && !bad; ++chunk) {
+    if (Data.size() - pos < 2 || ((Le16(Data, pos) >> 12) & 7) != 3) {
+      // Some writers pad the stream with zeros after the last chunk.
+      bad = !Malformed || Data.find_first_not_of('\0', pos) != std::string_view::npos;
       break;
     }
     const uint16_t header = Le16(Data, pos);
-    if (((header >> 12) & 7) != 3) {
-      // Some writers pad the stream with zeros after the last chunk.
-      bad = Data.find_first_not_of('\0', pos) != std::string_view::npos;
-      break;
-    }
     const size_t chunkEnd = pos + std::min<size_t>((header & 0x0FFF) + 3, Data.size() - pos);
     pos += 2;
     const size_t chunkStart = out.size();
@@ -148,10 +138,22 @@ RawByteString DecompressVBAContainer(std::string_view Data, size_t MaxSize, bool
   return out;
 }
 
+}  // namespace
+
+bool IsVBAContainerAt(std::string_view Data, size_t Pos) {
+  if (Pos >= Data.size() || Data.size() - Pos < 3 || Data[Pos] != 1) return false;
+  return ((Le16(Data, Pos + 1) >> 12) & 7) == 3;
+}
+
+RawByteString DecompressVBAContainer(std::string_view Data, size_t MaxSize, bool* Malformed) {
+  return Decompress(Data, MaxSize, SIZE_MAX, Malformed);
+}
+
 size_t FindVBASourceContainer(std::string_view Data) {
   for (size_t pos = Data.find('\x01'); pos != std::string_view::npos; pos = Data.find('\x01', pos + 1)) {
     if (!IsVBAContainerAt(Data, pos)) continue;
-    if (DecompressVBAContainer(Data.substr(pos), kVBAModuleSourceStart.size()) == kVBAModuleSourceStart) return pos;
+    // The text's start lies in the first chunk: a chunk holds 4096 bytes.
+    if (Decompress(Data.substr(pos), kVBAModuleSourceStart.size(), 1, nullptr) == kVBAModuleSourceStart) return pos;
   }
   return std::string_view::npos;
 }

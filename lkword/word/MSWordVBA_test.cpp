@@ -137,6 +137,11 @@ TEST(VBADecompressTest, MalformedInputEndsTheOutputThere) {
   EXPECT_TRUE(malformed);
   EXPECT_EQ(Decompress("\x02\x00\xB0"s, &malformed), "");
   EXPECT_TRUE(malformed);
+  // Zeros after the last chunk are padding, not damage.
+  EXPECT_EQ(Decompress(VBACompress("abc") + std::string(5000, '\0'), &malformed), "abc");
+  EXPECT_FALSE(malformed);
+  EXPECT_EQ(Decompress(VBACompress("abc") + '\0', &malformed), "abc");
+  EXPECT_FALSE(malformed);
   // The size limit holds inside a copy.
   EXPECT_EQ(DecompressVBAContainer(VBACompress(std::string(9000, 'z')), 5000), std::string(5000, 'z'));
 }

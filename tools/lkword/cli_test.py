@@ -47,6 +47,89 @@ def source_text(name, encoding="utf-8"):
         return f.read()
 
 
+def vba_compress(data):
+    """A compressed VBA container holding data as literals only (one chunk per 4096 bytes)."""
+    out = b"\x01"
+    for start in range(0, len(data), 4096):
+        chunk = data[start:start + 4096]
+        body = b"".join(b"\0" + chunk[i:i + 8] for i in range(0, len(chunk), 8))
+        out += struct.pack("<H", 0xB000 | (len(body) - 1)) + body
+    return out
+
+
+def compound(streams):
+    """A version 3 compound file holding streams {"path/name": bytes}; each stream is padded to 4096
+    bytes so that none goes to the mini stream."""
+    entries = [["Root Entry", 5, [], b""]]
+    index = {"": 0}
+    for path in streams:
+        parts = path.split("/")
+        for depth in range(1, len(parts) + 1):
+            key = "/".join(parts[:depth])
+            if key not in index:
+                index[key] = len(entries)
+                leaf = depth == len(parts)
+                entries.append([parts[depth - 1], 2 if leaf else 1, [], streams[path].ljust(4096, b"\0") if leaf else b""])
+                entries[index["/".join(parts[:depth - 1])]][2].append(index[key])
+    dir_sectors = (len(entries) + 3) // 4
+    fat = [0xFFFFFFFD] + [i + 1 if i < dir_sectors else 0xFFFFFFFE for i in range(1, dir_sectors + 1)]
+    starts, data = {}, b""
+    for i, (_, kind, _, body) in enumerate(entries):
+        if kind == 2:
+            starts[i] = len(fat)
+            n = len(body) // 512
+            fat += [len(fat) + k + 1 for k in range(n - 1)] + [0xFFFFFFFE]
+            data += body
+    assert len(fat) <= 128
+    fat += [0xFFFFFFFF] * (128 - len(fat))
+    # Siblings as a right-leaning chain in the container's name order.
+    order = lambda i: (len(entries[i][0]), entries[i][0].upper())
+    links = {}
+    for i, (_, _, kids, _) in enumerate(entries):
+        kids = sorted(kids, key=order)
+        links[i] = kids[0] if kids else 0xFFFFFFFF
+        for a, b in zip(kids, kids[1:] + [None]):
+            links[("right", a)] = b if b is not None else 0xFFFFFFFF
+    directory = b""
+    for i, (name, kind, _, body) in enumerate(entries):
+        raw = name.encode("utf-16-le")
+        directory += (raw.ljust(64, b"\0") + struct.pack("<HBB", len(raw) + 2, kind, 1)
+                      + struct.pack("<III", 0xFFFFFFFF, links.get(("right", i), 0xFFFFFFFF), links[i] if kind != 2 else 0xFFFFFFFF)
+                      + bytes(36) + struct.pack("<IQ", starts.get(i, 0xFFFFFFFE), len(body)))
+    directory = directory.ljust(dir_sectors * 512, b"\0")
+    header = (b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + bytes(16) + struct.pack("<HHHHH", 0x3E, 3, 0xFFFE, 9, 6)
+              + bytes(10) + struct.pack("<IIIIIIII", 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0)
+              + struct.pack("<I", 0) + b"\xFF" * (436 - 4))
+    return header + struct.pack("<128I", *fat) + directory + data
+
+
+def macro_document(module_source, damage_dir=False):
+    """A Word file (its document stream empty) whose macros are one module, named by the "dir"
+    records only, stored 16 bytes into its stream."""
+    def record(rid, data):
+        return struct.pack("<HI", rid, len(data)) + data
+    name = b"Module1"
+    dir_records = (record(0x0003, struct.pack("<H", 1252)) + record(0x000F, struct.pack("<H", 1))
+                   + record(0x0019, name) + record(0x001A, name) + record(0x0032, name.decode().encode("utf-16-le"))
+                   + record(0x0031, struct.pack("<I", 16)) + record(0x002B, b"") + record(0x0010, b""))
+    dir_stream = vba_compress(dir_records)
+    if damage_dir:
+        dir_stream = dir_stream[:20]
+    return compound({"WordDocument": b"", "Macros/PROJECT": b"Module=Module1\r\n",
+                     "Macros/VBA/_VBA_PROJECT": b"\xCC\x61\xFF\xFF\x00\x00\x00", "Macros/VBA/dir": dir_stream,
+                     "Macros/VBA/Module1": b"p-code p-code p-" + vba_compress(module_source)})
+
+
+MACRO_SOURCE = b'Attribute VB_Name = "Module1"\r\nSub Greet()\r\n    MsgBox "Caf\xe9"\r\nEnd Sub\r\n'
+
+
+def lacks(text):
+    def check(out, err, tmp):
+        if text in out:
+            return "stdout has %r" % text
+    return check
+
+
 # --- whole-result checks: each gets (stdout, stderr, tmp) and returns an
 # error message or None.
 
@@ -170,6 +253,14 @@ CASES = [
      ["Could not read the password protected file"], None),
     ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
      ["\"macros\":\"\",\"error\":null}"], [], None),
+    ("macros after the body, decoded with the project code page", ["--macros", "{T}/macros.doc"], None, 0,
+     ["'===================================\n'  Macro(s) from Module1\n'===================================\n"
+      "Attribute VB_Name = \"Module1\"\nSub Greet()\n    MsgBox \"Café\"\nEnd Sub\n\n"], [], None),
+    ("macros only when asked for", ["{T}/macros.doc"], None, 0, [], [], lacks("Macro(s)")),
+    ("macros as a JSON field", ["--json", "--macros", "{T}/macros.doc"], None, 0,
+     ["\"macros\":\"'===================================\\n'  Macro(s) from Module1\\n"], [], None),
+    ("macros of a damaged project: an empty listing, no failure", ["--json", "--macros", "{T}/macros-damaged.doc"],
+     None, 0, ["\"macros\":\"\",\"error\":null}"], [], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
     ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],
@@ -207,6 +298,8 @@ def prepare(tmp):
         "truncated.pdb": palmdoc(b"Cut", [b"x" * 100])[:86],
         # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
         "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
+        "macros.doc": macro_document(MACRO_SOURCE),
+        "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
     }
     for name, data in files.items():
         with open(os.path.join(tmp, name), "wb") as f:
