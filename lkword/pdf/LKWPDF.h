@@ -404,6 +404,32 @@ RawByteString PDFPasswordToPDFDoc(const std::string& Password);
 RawByteString PDFPasswordToSASL(const std::string& Password);
 
 // ---------------------------------------------------------------------------
+// Metadata
+
+// A PDF date "D:YYYYMMDDHHmmSSOHH'mm'" as local time: the "D:" and every part
+// after the year may be missing (month and day then 1, the time 0); a zone
+// (Z, +HH'mm', -HH'mm') is honoured, a date without one is taken as local
+// time. 0 when the text is no such date.
+TDateTime PDFDateToDateTime(const WideString& S);
+// An XMP (ISO 8601) date "YYYY[-MM[-DD[THH:MM[:SS[.s]][Z|+HH:MM|-HH:MM]]]]"
+// as local time; 0 when it is none.
+TDateTime XMPDateToDateTime(std::string_view S);
+
+// The fields of an XMP packet that the summary record holds.
+struct TPDFXMPInfo {
+  WideString Title;     // dc:title (the default language's entry)
+  WideString Author;    // dc:creator, entries joined with "; "
+  WideString Subject;   // dc:description
+  WideString Keywords;  // pdf:Keywords, else dc:subject entries joined with ", "
+  WideString Producer;  // pdf:Producer
+  TDateTime Created = 0;   // xmp:CreateDate
+  TDateTime Modified = 0;  // xmp:ModifyDate
+};
+// Reads Xml (UTF-8, or UTF-16 with its mark) written as elements or as
+// attributes of rdf:Description. Never raises.
+void ParseXMPMetadata(std::string_view Xml, TPDFXMPInfo& Info);
+
+// ---------------------------------------------------------------------------
 // The reader
 
 class TLKPDFReader : public TMSWBaseDocument {
@@ -433,6 +459,34 @@ class TLKPDFReader : public TMSWBaseDocument {
   const TPDFObject& Trailer() const { return FTrailer; }
   // Whether the cross-reference data was rebuilt by scanning the file.
   bool Repaired() const { return FRepaired; }
+
+  // --- Text and metadata -----------------------------------------------------
+  // Pages of the document's page tree (counted even when MaxTextLength stops
+  // the text early).
+  int32_t PageCount() const { return FPageCount; }
+  // Glyphs shown without a known Unicode mapping, over all fonts.
+  int64_t UnmappedGlyphs() const { return FFonts ? FFonts->UnmappedGlyphs() : 0; }
+  // How page text is put together (dehyphenation, limits).
+  const TPDFTextOptions& TextOptions() const { return FTextOptions; }
+  void SetTextOptions(const TPDFTextOptions& Value) { FTextOptions = Value; }
+  // Words hyphenated at line ends are joined (on by default).
+  bool Dehyphenate() const { return FTextOptions.Dehyphenate; }
+  void SetDehyphenate(bool Value) { FTextOptions.Dehyphenate = Value; }
+  // Whether Pages() keeps each page's positioned items after its text is
+  // out (off: only the page's lines stay, so memory follows the text).
+  bool KeepPageItems() const { return FKeepPageItems; }
+  void SetKeepPageItems(bool Value) { FKeepPageItems = Value; }
+
+  // The bytes of the string that is the value of Key (without '/'; a key
+  // differing only in case is taken when the exact one is absent) in Dict,
+  // the dictionary of object ObjNum/Gen (0 for one that is no object of its
+  // own, such as a trailer's). A referenced string is read from its object
+  // and decrypted with that object's number; a direct one with ObjNum's.
+  // False when Key holds no string.
+  bool GetInfoTag(std::string_view Key, const TPDFObject& Dict, int32_t ObjNum, int32_t Gen, RawByteString& Value);
+  // GetInfoTag decoded as a PDF text string (UTF-16BE, UTF-8 or
+  // PDFDocEncoding), without trailing NULs and blanks.
+  bool GetInfoString(std::string_view Key, const TPDFObject& Dict, int32_t ObjNum, int32_t Gen, WideString& Value);
 
   // Object numbers (as text) of the trailer's /Root, /Info and /Encrypt.
   RawByteString RootTag;
@@ -510,9 +564,17 @@ class TLKPDFReader : public TMSWBaseDocument {
   std::string ClassName() const override { return "TLKPDFReader"; }
 
  protected:
-  // The page walk below the catalog text Body, and the information
-  // dictionary; the text issue replaces the placeholders.
+  // Every page of GetPageObjects(), its text added behind its separator
+  // lines; stops at MaxTextLength. A page that cannot be read gives a
+  // warning and an empty page (Body, the catalog's text, is not needed).
   virtual void ProcessPages(TStream& Stream, const RawByteString& Body);
+  // One page object: inherited resources, media box and rotation, its
+  // contents through ExtractPageText.
+  virtual void ProcessPage(int32_t ObjNum, TLKPDFPage& Page);
+  // The page's lines, behind CR LF, 20 hyphens, CR LF, in the output format.
+  void AddPageText(const TLKPDFPage& Page);
+  // The information dictionary into SummaryInformation, fields it lacks from
+  // the catalog's XMP metadata stream.
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
@@ -591,6 +653,9 @@ class TLKPDFReader : public TMSWBaseDocument {
   size_t FObjStmBytes = 0;
   int FLookupDepth = 0;
   int64_t FDecompressedTotal = 0;
+  int32_t FPageCount = 0;
+  TPDFTextOptions FTextOptions;
+  bool FKeepPageItems = false;
 };
 
 }  // namespace lkw

@@ -44,7 +44,8 @@ TEST(PDFStructure, ClassicTableFindsEveryObject) {
   EXPECT_EQ(r.Version(), "1.7");
   EXPECT_EQ(r.RootTag, "1");
   EXPECT_FALSE(r.Repaired());
-  EXPECT_TRUE(r.Warnings().empty());
+  // The page shows text without a font: no text layer, but nothing structural.
+  for (const auto& w : r.Warnings()) EXPECT_NE(w.Message.find("no text layer"), std::string::npos) << w.Message;
   ASSERT_EQ(r.Pages().Count(), 1);
   EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
   const RawByteString body = r.GetBodyByRefNo(2);
