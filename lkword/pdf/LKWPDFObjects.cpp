@@ -139,6 +139,7 @@ void TLKPDFReader::ClearInternalLists() {
   FObjStmBytes = 0;
   FLookupDepth = 0;
   FDecompressedTotal = 0;
+  FPageCount = 0;
 }
 
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }
@@ -185,16 +186,16 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) {
   }
 
   ParseEncryption(&AStream);
-  if (ParseItems().Contains(wpiText) && !RootTag.empty()) {
-    const RawByteString body = GetBodyByRefNo(static_cast<int32_t>(PDFStrToInt64Def(RootTag, 0)));
+  // Each page's text goes out as soon as the page is read, so the header
+  // comes first; a lost catalog still leaves the pages found by scanning.
+  if (ParseItems().Contains(wpiText)) {
+    AddText(GetTextStart());
+    const RawByteString body =
+        RootTag.empty() ? RawByteString() : GetBodyByRefNo(static_cast<int32_t>(PDFStrToInt64Def(RootTag, 0)));
     ProcessPages(AStream, body);
   }
   ProcessMetaData(AStream);
-  if (ParseItems().Contains(wpiText)) {
-    AddText(GetTextStart());
-    for (int i = 0; i < FPages->Count(); ++i) AddText(FPages->GetPage(i)->GetPlainText());
-    AddText(GetTextFinish());
-  }
+  if (ParseItems().Contains(wpiText)) AddText(GetTextFinish());
 }
 
 bool TLKPDFReader::FindHeader() {
