@@ -1,11 +1,52 @@
-// PDF character encodings.
+// PDF character encodings: the base encodings simple fonts name (Standard,
+// WinAnsi, MacRoman, PDFDoc, Symbol, ZapfDingbats) as code -> glyph name and
+// code -> Unicode tables, and the glyph-name -> Unicode lookup (the Adobe
+// Glyph List with the uniXXXX / uXXXX forms and ligature names).
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
+#include "lkword/platform/Types.h"
 
 namespace lkw {
 
+enum class TPDFBaseEncoding : uint8_t { beNone, beStandard, beWinAnsi, beMacRoman, bePDFDoc, beSymbol, beZapfDingbats };
+
+// The encoding a name (without slash, any case) stands for; beNone when
+// unknown.
+TPDFBaseEncoding PDFBaseEncodingFromName(std::string_view Name);
+
+// Glyph names of the 256 codes of an encoding; an empty view where the code
+// has no glyph. beNone gives empty names throughout.
+std::string_view PDFEncodingGlyphName(TPDFBaseEncoding Encoding, uint8_t Code);
+
+// Unicode of the 256 codes of an encoding (0 where the code has no glyph).
+char32_t PDFEncodingUnicode(TPDFBaseEncoding Encoding, uint8_t Code);
+
 // PDFDocEncoding of one byte (0 for the undefined codes 7F and 9F).
 char16_t PDFDocEncodingChar(uint8_t Code);
+
+// Unicode text for a glyph name, appended to Out: the Adobe Glyph List,
+// uniXXXX[XXXX...], uXXXX[XX], ligature names (f_f_i, fi, ...) and
+// name.suffix variants. False (Out unchanged) when the name tells nothing,
+// as for gNN, cidNN, .notdef or an unknown name.
+bool GlyphNameToUnicode(std::string_view Name, std::u16string& Out);
+
+// Appends Text to Out with the Latin ligature presentation forms
+// (U+FB00-FB06) written out as their letters.
+void AppendExpandingLigatures(std::u16string& Out, std::u16string_view Text);
+
+// Widths of the standard 14 fonts (in 1/1000 em) by glyph name. Font is the
+// base font name; the usual aliases (Arial, TimesNewRoman, CourierNew, with
+// ",Bold"-style styles and a subset prefix) are recognised. Returns -1 when
+// the font is not one of them, 0 when it has no such glyph.
+int StandardFontIndex(std::string_view BaseFont);
+int StandardFontWidth(int FontIndex, std::string_view GlyphName);
+// Ascent and descent (1/1000 em) of a standard font.
+void StandardFontExtent(int FontIndex, int& Ascent, int& Descent);
+// The font's own encoding: Symbol and ZapfDingbats have theirs, the others
+// use Standard.
+TPDFBaseEncoding StandardFontEncoding(int FontIndex);
 
 }  // namespace lkw

@@ -1,0 +1,103 @@
+#include "lkword/pdf/LKWPDFEncoding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace lkw {
+namespace {
+
+std::u16string Name(std::string_view N) {
+  std::u16string out;
+  if (!GlyphNameToUnicode(N, out)) return u"<none>";
+  return out;
+}
+
+TEST(PDFGlyphNames, AdobeListWithoutFolding) {
+  EXPECT_EQ(Name("eacute"), u"\u00E9");
+  EXPECT_EQ(Name("copyright"), u"\u00A9");
+  EXPECT_EQ(Name("trademark"), u"\u2122");
+  EXPECT_EQ(Name("Euro"), u"\u20AC");
+  EXPECT_EQ(Name("afii10017"), u"\u0410");
+  EXPECT_EQ(Name("Omega"), u"\u03A9");
+  EXPECT_EQ(Name("a71"), u"\u25CF");  // a Zapf Dingbats name
+  EXPECT_EQ(Name("dalethatafpatah"), u"\u05D3\u05B2");
+  EXPECT_EQ(Name("zcaron"), u"\u017E");
+}
+
+TEST(PDFGlyphNames, LigaturesGiveTheirLetters) {
+  EXPECT_EQ(Name("fi"), u"fi");
+  EXPECT_EQ(Name("ffl"), u"ffl");
+  EXPECT_EQ(Name("f_f_i"), u"ffi");
+  EXPECT_EQ(Name("T_h"), u"Th");
+  EXPECT_EQ(Name("f_f.alt"), u"ff");
+  EXPECT_EQ(Name("uniFB01"), u"fi");
+}
+
+TEST(PDFGlyphNames, UnicodeFormsSuffixesAndNamesThatTellNothing) {
+  EXPECT_EQ(Name("uni0041"), u"A");
+  EXPECT_EQ(Name("uni00410042"), u"AB");
+  EXPECT_EQ(Name("uni00e9"), u"\u00E9");
+  EXPECT_EQ(Name("u1F600"), u"\U0001F600");
+  EXPECT_EQ(Name("u0041"), u"A");
+  EXPECT_EQ(Name("a.sc"), u"a");
+  EXPECT_EQ(Name("uniD800"), u"<none>");  // a lone surrogate
+  EXPECT_EQ(Name("uni004"), u"<none>");
+  EXPECT_EQ(Name("g42"), u"<none>");
+  EXPECT_EQ(Name("cid1234"), u"<none>");
+  EXPECT_EQ(Name(".notdef"), u"<none>");
+  EXPECT_EQ(Name(""), u"<none>");
+  EXPECT_EQ(Name("cwm"), u"");  // invisible TeX mark: known, no text
+}
+
+TEST(PDFEncodings, BaseEncodingsGiveRealCharacters) {
+  using E = TPDFBaseEncoding;
+  EXPECT_EQ(PDFBaseEncodingFromName("/WinAnsiEncoding"), E::beWinAnsi);
+  EXPECT_EQ(PDFBaseEncodingFromName("macromanencoding"), E::beMacRoman);
+  EXPECT_EQ(PDFBaseEncodingFromName("Identity-H"), E::beNone);
+  EXPECT_EQ(PDFEncodingGlyphName(E::beWinAnsi, 0x80), "Euro");
+  EXPECT_EQ(PDFEncodingUnicode(E::beWinAnsi, 0x80), U'\u20AC');
+  EXPECT_EQ(PDFEncodingUnicode(E::beWinAnsi, 0xE9), U'\u00E9');
+  EXPECT_EQ(PDFEncodingUnicode(E::beWinAnsi, 0x93), U'\u201C');
+  EXPECT_EQ(PDFEncodingGlyphName(E::beWinAnsi, 0x81), "bullet");
+  EXPECT_EQ(PDFEncodingGlyphName(E::beStandard, 0x27), "quoteright");
+  EXPECT_EQ(PDFEncodingGlyphName(E::beStandard, 0xAE), "fi");
+  EXPECT_EQ(PDFEncodingGlyphName(E::beStandard, 0xE9), "Oslash");
+  EXPECT_EQ(PDFEncodingUnicode(E::beMacRoman, 0x8E), U'\u00E9');
+  EXPECT_EQ(PDFEncodingUnicode(E::beMacRoman, 0xDB), U'\u00A4');
+  EXPECT_EQ(PDFEncodingUnicode(E::bePDFDoc, 0x93), U'\uFB01');
+  EXPECT_EQ(PDFEncodingUnicode(E::beSymbol, 0x61), U'\u03B1');
+  EXPECT_EQ(PDFEncodingUnicode(E::beZapfDingbats, 0x6C), U'\u25CF');
+  EXPECT_EQ(PDFEncodingGlyphName(E::beNone, 0x41), "");
+  // Every printable code of the text encodings has a name.
+  for (const E e : {E::beWinAnsi, E::beMacRoman}) {
+    for (int c = 0x20; c < 0x100; ++c) {
+      if (c == 0x7F || (e == E::beMacRoman && c == 0xF0)) continue;
+      EXPECT_FALSE(PDFEncodingGlyphName(e, static_cast<uint8_t>(c)).empty()) << static_cast<int>(e) << " " << c;
+    }
+  }
+}
+
+TEST(PDFStandardFonts, WidthsByNameAndAliases) {
+  const int helv = StandardFontIndex("Helvetica");
+  ASSERT_GE(helv, 0);
+  EXPECT_EQ(StandardFontWidth(helv, "a"), 556);
+  EXPECT_EQ(StandardFontWidth(helv, "W"), 944);
+  EXPECT_EQ(StandardFontWidth(helv, "nosuchglyph"), 0);
+  EXPECT_EQ(StandardFontWidth(StandardFontIndex("Times-Roman"), "space"), 250);
+  EXPECT_EQ(StandardFontWidth(StandardFontIndex("Times-Bold"), "W"), 1000);
+  EXPECT_EQ(StandardFontWidth(StandardFontIndex("Courier-BoldOblique"), "m"), 600);
+  EXPECT_EQ(StandardFontIndex("Arial,Bold"), StandardFontIndex("Helvetica-Bold"));
+  EXPECT_EQ(StandardFontIndex("ABCDEF+TimesNewRomanPS-BoldItalicMT"), StandardFontIndex("Times-BoldItalic"));
+  EXPECT_EQ(StandardFontIndex("CourierNew"), StandardFontIndex("Courier"));
+  EXPECT_EQ(StandardFontIndex("LMRoman10-Regular"), -1);
+  EXPECT_EQ(StandardFontEncoding(StandardFontIndex("Symbol")), TPDFBaseEncoding::beSymbol);
+  EXPECT_GT(StandardFontWidth(StandardFontIndex("ZapfDingbats"), "a1"), 0);
+  int a = 0, d = 0;
+  StandardFontExtent(helv, a, d);
+  EXPECT_EQ(a, 718);
+  EXPECT_EQ(d, -207);
+}
+
+}  // namespace
+}  // namespace lkw
