@@ -207,9 +207,26 @@ void TMSWBaseDocument::ClearInternalLists() {
   if (FText) FText->Clear();
   if (FSummaryInformation) FSummaryInformation->Clear();
   IsCancelExtract = false;
+  FSunkLength = 0;
 }
 
 void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
+  if (FTextSink && &Strings == FText.get() && SupportsTextSink()) {
+    if (IsCancelExtract) return;
+    // The same cut as TruncateTo: each item counts with its CR LF.
+    const int64_t len = static_cast<int64_t>(AText.size());
+    if (FMaxTextLength > 0 && FSunkLength + len + 2 >= FMaxTextLength) {
+      const int64_t room = FMaxTextLength - FSunkLength;
+      if (FSunkLength + len + 2 > FMaxTextLength) AddWarning("output cut at the maximum text length");
+      if (room > 0) FTextSink(std::u16string_view(AText).substr(0, static_cast<size_t>(std::min(room, len))));
+      FSunkLength = FMaxTextLength;
+      IsCancelExtract = true;
+      return;
+    }
+    FSunkLength += len + 2;
+    FTextSink(AText);
+    return;
+  }
   if (FMaxTextLength > 0) {
     // Once the limit is reached the output is complete: later text is dropped
     // rather than re-cutting the whole list on every call.

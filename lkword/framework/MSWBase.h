@@ -81,6 +81,8 @@ enum TLKWordSysChar {
 class TMSWBaseDocument;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMSWTextChange = std::function<void(TObject* Sender, WideString& AText)>;
+// Receives the items of the document text one by one as they are produced.
+using TMSWTextSink = std::function<void(std::u16string_view Item)>;
 using TMSWordConvertSysCharEvent =
     std::function<void(TObject* Sender, TLKWordSysChar SysChar, const WideString& Value, WideString& Result)>;
 
@@ -135,6 +137,12 @@ class TMSWBaseDocument : public TComponent {
   void SetOnAfterExecute(TNotifyEvent E) { FOnAfterExecute = std::move(E); }
   void SetOnBeforeText(TMSWTextChange E) { FOnBeforeText = std::move(E); }
   void SetOnAfterText(TMSWTextChange E) { FOnAfterText = std::move(E); }
+  // With a sink, readers that support it hand each item of the text to the
+  // sink instead of keeping it in Text(), so a host can write a large
+  // document out while it is read, in little memory. MaxTextLength applies
+  // as it does to Text(). Readers without support keep filling Text().
+  virtual bool SupportsTextSink() const { return false; }
+  void SetTextSink(TMSWTextSink Sink) { FTextSink = std::move(Sink); }
 
   TWideStrings& Text() { return *FText; }
   TWideStrings& PlainText() { return *FText; }
@@ -187,6 +195,8 @@ class TMSWBaseDocument : public TComponent {
   TNotifyEvent FOnAfterExecute;
   TMSWTextChange FOnBeforeText;
   TMSWTextChange FOnAfterText;
+  TMSWTextSink FTextSink;
+  int64_t FSunkLength = 0;  // what Text().TextLength() would be without the sink
 };
 
 }  // namespace lkw

@@ -55,6 +55,7 @@ class TPalmDocFile : public TMSWBaseDocument {
   // records give partial text.
   void LoadFromStream(TStream& Stream) override;
   void ClearInternalLists() override;
+  bool SupportsTextSink() const override { return true; }
   bool IsPeanutFile() const;
 
   // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).

@@ -424,6 +424,31 @@ TEST(PalmDocOutput, MaxTextLengthStopsExtraction) {
   EXPECT_EQ(text.find("line number 2"), std::string::npos);
 }
 
+TEST(PalmDocOutput, TextSinkReceivesWhatTextWouldHold) {
+  Book b;
+  for (int i = 0; i < 50; ++i) b.texts.push_back("line " + std::to_string(i) + "\r\n");
+  for (TMSTextFormating fmt : {tfPlainText, tfRTF, tfHTML}) {
+    for (int32_t maxLen : {0, 1, 7, 8, 9, 30, 100000}) {
+      SCOPED_TRACE(std::to_string(fmt) + " max " + std::to_string(maxLen));
+      const Result kept = Load(b.Bytes(), fmt, maxLen);
+      TBytesStream stream(b.Bytes());
+      TPalmDocFile doc;
+      doc.SetTextFormating(fmt);
+      doc.SetMaxTextLength(maxLen);
+      std::vector<std::string> sunk;
+      doc.SetTextSink([&](std::u16string_view item) { sunk.push_back(WideToUtf8(WideString(item))); });
+      // Twice: a second load starts counting the limit afresh.
+      for (int load = 0; load < 2; ++load) {
+        sunk.clear();
+        stream.Seek(0, soBeginning);
+        doc.LoadFromStream(stream);
+        EXPECT_TRUE(doc.Text().Items().empty());
+        EXPECT_EQ(sunk, kept.items);
+      }
+    }
+  }
+}
+
 TEST(PalmDocOutput, ReloadReplacesPreviousResult) {
   Book a;
   a.name = "First";

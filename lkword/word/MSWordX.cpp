@@ -336,7 +336,7 @@ TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_
 }
 
 TPartSource::TPartSource(std::string_view Bytes, size_t Piece)
-    : FInput(Bytes), FEnded(true), FPiece(std::max<size_t>(Piece, 1)) {
+    : FInput(Bytes), FPiece(std::max<size_t>(Piece, 1)), FEnded(true) {
   FProduced = static_cast<int64_t>(Bytes.size());
 }
 

@@ -15,20 +15,20 @@
 
 namespace lkw::tool {
 
+void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json) {
+  const bool plain = Format == tfPlainText;
+  const size_t room = (Json ? MaxJsonBytes(Item.size()) : MaxUtf8Bytes(Item.size())) + 4;
+  char* d = Out.Reserve(room);
+  d = Json ? EncodeJson(d, Item, plain) : EncodeUtf8(d, Item, plain);
+  if (!plain) d = Json ? std::copy_n("\\r", 2, d) : std::copy_n("\r", 1, d);
+  d = Json ? std::copy_n("\\n", 2, d) : std::copy_n("\n", 1, d);
+  Out.Commit(d);
+}
+
 namespace {
 
-// Plain text: every item followed by LF, line ends inside items made LF.
-// Markup: every item followed by CR LF, as TWideStrings joins them.
 void WriteItems(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Format, bool Json) {
-  const bool plain = Format == tfPlainText;
-  for (const WideString& item : Text.Items()) {
-    const size_t room = (Json ? MaxJsonBytes(item.size()) : MaxUtf8Bytes(item.size())) + 4;
-    char* d = Out.Reserve(room);
-    d = Json ? EncodeJson(d, item, plain) : EncodeUtf8(d, item, plain);
-    if (!plain) d = Json ? std::copy_n("\\r", 2, d) : std::copy_n("\r", 1, d);
-    d = Json ? std::copy_n("\\n", 2, d) : std::copy_n("\n", 1, d);
-    Out.Commit(d);
-  }
+  for (const WideString& item : Text.Items()) WriteItem(Out, item, Format, Json);
 }
 
 struct TMetaField {

@@ -43,6 +43,11 @@ class TOutputFile {
   size_t FCapacity = 0;
 };
 
+// One item of a document's text: plain text ends it with LF (line ends
+// inside made LF), markup with CR LF as TWideStrings joins items; Json
+// escapes it for a JSON string.
+void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json = false);
+
 // The document's Text in the chosen format, UTF-8. Plain text: every item
 // followed by LF, with CR LF and lone CR turned into LF. RTF and HTML: the
 // items each followed by CR LF, as the library joins them.

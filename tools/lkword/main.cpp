@@ -140,6 +140,10 @@ class TExtractor {
     if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
     if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get()); pdf && FOptions.HasPassword) pdf->SetPassword(FOptions.Password);
     if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
+    // Text goes out while it is read where the reader can; JSON needs the
+    // whole record first.
+    if (!FOptions.Json && doc->SupportsTextSink())
+      doc->SetTextSink([this](std::u16string_view Item) { WriteItem(FOut, Item, FOptions.Format); });
     return doc;
   }
 
