@@ -1,11 +1,15 @@
-// Loads arbitrary bytes as a PDF file, then reads every object it lists the
-// way the text layer does: parsed, as text, as decoded stream data, and
-// through the dictionary helpers.
+// Loads arbitrary bytes as a PDF file with its text and metadata (pages,
+// fonts, content streams, the information dictionary, XMP), then reads every
+// object it lists the way the text layer does: parsed, as text, as decoded
+// stream data, and through the dictionary helpers. The input's last byte
+// picks the output format and limits, so one corpus covers them all.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 
@@ -45,10 +49,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   doc.SetMaxStreamSize(int64_t{8} << 20);
   doc.SetMaxDecompressedSize(int64_t{64} << 20);
   if (Size % 7 == 0) doc.SetPassword("user");
+  const uint8_t knobs = Size ? Data[Size - 1] : 0;
+  doc.SetTextFormating(knobs % 3 == 0 ? lkw::tfPlainText : knobs % 3 == 1 ? lkw::tfRTF : lkw::tfHTML);
+  if (knobs & 0x10) doc.SetMaxTextLength(64);
+  doc.SetKeepPageItems(knobs & 0x20);
+  lkw::TPDFTextOptions options = doc.TextOptions();
+  options.Dehyphenate = !(knobs & 0x40);
+  options.MaxOperators = 200'000;  // endless content must not read as a hang
+  doc.SetTextOptions(options);
   try {
     doc.LoadFromStream(stream);
   } catch (const lkw::Exception&) {
   }
+  doc.Pages().GetPlainText();
+  // The metadata parsers on the raw bytes as well: XMP packets and dates
+  // that no dictionary leads to.
+  const std::string_view raw(reinterpret_cast<const char*>(Data), Size);
+  lkw::TPDFXMPInfo xmp;
+  lkw::ParseXMPMetadata(raw.substr(0, 1 << 16), xmp);
+  lkw::PDFDateToDateTime(lkw::AsciiToWide(std::string(raw.substr(0, 40))));
+  lkw::XMPDateToDateTime(raw.substr(0, 40));
   try {
     ReadObjects(doc);
   } catch (const lkw::Exception&) {

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # textscore's extraction command: writes the plain text of IN to OUT and, when
 # META is given, the metadata object of `lkword --json` to META. Fails when
-# lkword reports an error for IN.
+# lkword reports an error for IN. IN.password, when present, is the password.
 # usage: LKWORD=path/to/lkword scripts/extract-for-score.sh IN OUT [META]
 set -euo pipefail
 
 in=$1 out=$2 meta=${3:-}
-"${LKWORD:?set LKWORD to the lkword binary}" --json -- "$in" | python3 -c '
+# An encrypted corpus document keeps its user password beside it.
+password=()
+if [ -f "$in.password" ]; then
+  password=("--password=$(cat "$in.password")")
+fi
+"${LKWORD:?set LKWORD to the lkword binary}" --json "${password[@]}" -- "$in" | python3 -c '
 import json, sys
 record = json.loads(sys.stdin.readline())
 with open(sys.argv[1], "w", encoding="utf-8") as f:

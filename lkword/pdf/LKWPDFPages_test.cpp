@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDF_test_util.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/DateTime.h"
+
+namespace lkw {
+namespace {
+
+using pdftest::Builder;
+using pdftest::Deflate;
+using pdftest::Load;
+using pdftest::Stream;
+
+std::string TestFile(const std::string& Name) { return std::string(LKWORD_TESTDATA) + "/pdf/" + Name; }
+
+const char* const kFont = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                          "/Encoding /WinAnsiEncoding >> >> >>";
+
+std::string Show(const std::string& Text) { return "BT /F1 12 Tf 72 700 Td (" + Text + ") Tj ET"; }
+
+// A document whose pages show Texts; page attributes sit on the root node.
+std::string Pages(const std::vector<std::string>& Contents, const std::string& RootExtra = "",
+                  const std::string& Info = "") {
+  std::map<int, std::string> objs;
+  objs[1] = "<< /Type /Catalog /Pages 2 0 R >>";
+  std::string kids;
+  for (size_t i = 0; i < Contents.size(); ++i) {
+    const int page = 10 + 2 * static_cast<int>(i);
+    kids += std::to_string(page) + " 0 R ";
+    objs[page] = "<< /Type /Page /Parent 2 0 R /Contents " + std::to_string(page + 1) + " 0 R >>";
+    objs[page + 1] = Contents[i];
+  }
+  objs[2] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(Contents.size()) + " /Resources " +
+            kFont + " " + RootExtra + " >>";
+  std::string trailer = "/Root 1 0 R";
+  if (!Info.empty()) {
+    objs[3] = Info;
+    trailer += " /Info 3 0 R";
+  }
+  return Builder().Objects(objs).Table(trailer).Bytes();
+}
+
+std::vector<std::string> Items(TLKPDFReader& R) {
+  std::vector<std::string> out;
+  for (const WideString& s : R.Text().Items()) out.push_back(WideToUtf8(s));
+  return out;
+}
+
+// The items between the header and the footer (empty ones in plain text).
+std::vector<std::string> Body(TLKPDFReader& R) {
+  std::vector<std::string> items = Items(R);
+  if (items.size() < 2) return {};
+  return std::vector<std::string>(items.begin() + 1, items.end() - 1);
+}
+
+bool HasWarning(const TLKPDFReader& R, std::string_view Part) {
+  for (const auto& w : R.Warnings())
+    if (w.Message.find(Part) != std::string::npos) return true;
+  return false;
+}
+
+const std::string kSep = "--------------------";
+
+TEST(PDFPages, EachPageFollowsItsSeparatorLines) {
+  TLKPDFReader r;
+  Load(r, Pages({Stream(Show("Alpha")), Stream(""), Stream(Show("Gamma"))}));
+  EXPECT_EQ(r.PageCount(), 3);
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Alpha", "", kSep, "", "", kSep, "Gamma"}));
+  EXPECT_EQ(WideToUtf8(r.Pages().GetPlainText()), "\r\n" + kSep + "\r\nAlpha\r\n" + kSep + "\r\n\r\n" + kSep + "\r\nGamma");
+  EXPECT_FALSE(HasWarning(r, "no text layer"));
+  // Items are released once the text is out, unless asked to stay.
+  EXPECT_EQ(r.Pages().GetPage(0)->Items().Count(), 0);
+  TLKPDFReader keep;
+  keep.SetKeepPageItems(true);
+  Load(keep, Pages({Stream(Show("Alpha"))}));
+  EXPECT_GT(keep.Pages().GetPage(0)->Items().Count(), 0);
+}
+
+TEST(PDFPages, MarkupOutputEscapesTheLines) {
+  const std::string pdf = Pages({Stream(Show("a<b & {c}"))});
+  TLKPDFReader html;
+  html.SetTextFormating(tfHTML);
+  Load(html, pdf);
+  std::vector<std::string> items = Items(html);
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_NE(items.front().find("<html>"), std::string::npos);
+  EXPECT_EQ(items[2], kSep + "<br>");
+  EXPECT_EQ(items[3], "a&lt;b &amp; {c}<br>");
+  EXPECT_NE(items.back().find("</html>"), std::string::npos);
+
+  TLKPDFReader rtf;
+  rtf.SetTextFormating(tfRTF);
+  Load(rtf, pdf);
+  items = Items(rtf);
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(items.front().rfind("{\\rtf1", 0), 0u);
+  EXPECT_EQ(items[3], "a<b & \\{c\\}\\par");
+}
+
+TEST(PDFPages, AttributesAreInheritedAndParentLoopsEnd) {
+  TLKPDFReader r;
+  r.SetKeepPageItems(true);
+  Load(r, Pages({Stream(Show("Inherited"))}, "/MediaBox [0 0 595.5 842.25] /Rotate -270"));
+  ASSERT_EQ(r.Pages().Count(), 1);
+  const TLKPDFPage* page = r.Pages().GetPage(0);
+  EXPECT_DOUBLE_EQ(page->Width(), 595.5);
+  EXPECT_DOUBLE_EQ(page->Height(), 842.25);
+  EXPECT_EQ(Body(r).back(), "Inherited");
+
+  // A /Parent chain that comes back to the page, and a box that spans
+  // nothing: the walk ends, the page keeps the default size.
+  const std::string looped = Builder()
+                                 .Objects({{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                                           {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /Parent 3 0 R >>"},
+                                           {3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 0 0] /Contents 4 0 R "
+                                               "/Resources " + std::string(kFont) + " >>"},
+                                           {4, Stream(Show("x"))}})
+                                 .Table("/Root 1 0 R")
+                                 .Bytes();
+  TLKPDFReader l;
+  Load(l, looped);
+  ASSERT_EQ(l.Pages().Count(), 1);
+  EXPECT_GT(l.Pages().GetPage(0)->Width(), l.Pages().GetPage(0)->Left());
+  EXPECT_EQ(Body(l).back(), "x");
+}
+
+TEST(PDFPages, DamagedPagesDoNotTakeTheOthersWithThem) {
+  // Page 2's compressed content breaks off after a few bytes.
+  std::string broken = Deflate(Show("Lost words here") + std::string(200, ' '));
+  broken = broken.substr(0, 6) + std::string(30, '\x55');
+  TLKPDFReader r;
+  Load(r, Pages({Stream(Show("First")), Stream(broken, "/Filter /FlateDecode"), Stream(Show("Third"))}));
+  const std::vector<std::string> items = Body(r);
+  ASSERT_GE(items.size(), 7u);
+  EXPECT_EQ(items[2], "First");
+  EXPECT_EQ(items.back(), "Third");
+  EXPECT_TRUE(HasWarning(r, "damaged stream"));
+}
+
+TEST(PDFPages, TextLimitStopsTheWalkButNotTheCount) {
+  TLKPDFReader r;
+  r.SetMaxTextLength(30);
+  Load(r, Pages({Stream(Show("One")), Stream(Show("Two")), Stream(Show("Three")), Stream(Show("Four"))}));
+  EXPECT_EQ(r.PageCount(), 4);
+  EXPECT_LT(r.Pages().Count(), 4);
+}
+
+TEST(PDFPages, PagesWithoutTextAreReported) {
+  TLKPDFReader r;
+  Load(r, Pages({Stream("q 100 0 0 100 0 0 cm /Im1 Do Q"), Stream("")}));
+  EXPECT_EQ(r.PageCount(), 2);
+  EXPECT_TRUE(HasWarning(r, "no text layer"));
+}
+
+TEST(PDFDates, PDFDateForms) {
+  const auto at = [](int y, int mo, int d, int h, int mi, int s) { return EncodeDateTime(y, mo, d, h, mi, s, 0); };
+  const auto utc = [&](int y, int mo, int d, int h, int mi, int s) { return UTCToLocal(at(y, mo, d, h, mi, s)); };
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20240305102030Z"), utc(2024, 3, 5, 10, 20, 30), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20240305102030+02'00'"), utc(2024, 3, 5, 8, 20, 30), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20240305102030-05'30"), utc(2024, 3, 5, 15, 50, 30), 1e-9);
+  // Producers' variants of the zone, and no "D:".
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20240305102030Z00'00'"), utc(2024, 3, 5, 10, 20, 30), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20261206073256Z'"), utc(2026, 12, 6, 7, 32, 56), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"20240305102030+00'00"), utc(2024, 3, 5, 10, 20, 30), 1e-9);
+  // Partial dates; no zone means the local time as written.
+  EXPECT_NEAR(PDFDateToDateTime(u"D:2024"), at(2024, 1, 1, 0, 0, 0), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"D:20240305"), at(2024, 3, 5, 0, 0, 0), 1e-9);
+  EXPECT_NEAR(PDFDateToDateTime(u"D:202403051020"), at(2024, 3, 5, 10, 20, 0), 1e-9);
+  for (const char16_t* bad : {u"", u"D:", u"D:24", u"D:2024131", u"D:20241301", u"D:20240230", u"D:20240305256000",
+                              u"yesterday", u"D:20240305102030+25'00'"})
+    EXPECT_EQ(PDFDateToDateTime(bad), 0) << WideToUtf8(bad);
+}
+
+TEST(PDFDates, XMPDateForms) {
+  EXPECT_NEAR(XMPDateToDateTime("2024-03-05T10:20:30Z"), UTCToLocal(EncodeDateTime(2024, 3, 5, 10, 20, 30, 0)), 1e-9);
+  EXPECT_NEAR(XMPDateToDateTime("2024-03-05T10:20:30.125+01:00"),
+              UTCToLocal(EncodeDateTime(2024, 3, 5, 9, 20, 30, 0)), 1e-9);
+  EXPECT_NEAR(XMPDateToDateTime("2024-03-05T10:20-01:00"), UTCToLocal(EncodeDateTime(2024, 3, 5, 11, 20, 0, 0)),
+              1e-9);
+  EXPECT_NEAR(XMPDateToDateTime("2024-03-05"), EncodeDate(2024, 3, 5), 1e-9);
+  EXPECT_NEAR(XMPDateToDateTime("2024"), EncodeDate(2024, 1, 1), 1e-9);
+  EXPECT_EQ(XMPDateToDateTime("2024-02-30"), 0);
+  EXPECT_EQ(XMPDateToDateTime("March"), 0);
+}
+
+TEST(PDFMetadata, XMPElementsAndAttributes) {
+  const std::string xmp =
+      "<?xpacket begin='\xEF\xBB\xBF'?><x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF>"
+      "<rdf:Description rdf:about='' pdf:Producer='Writer &amp; Co' xmp:CreateDate='2024-03-05T10:20:30Z'>"
+      "<dc:title><rdf:Alt><rdf:li xml:lang='de'>Titel</rdf:li>"
+      "<rdf:li xml:lang='x-default'>The\n   Title &#x2014; &#233;t&#xE9;</rdf:li></rdf:Alt></dc:title>"
+      "<dc:creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bob</rdf:li></rdf:Seq></dc:creator>"
+      "<dc:subject><rdf:Bag><rdf:li>one</rdf:li><rdf:li>two</rdf:li></rdf:Bag></dc:subject>"
+      "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>About it</rdf:li></rdf:Alt></dc:description>"
+      "</rdf:Description></rdf:RDF></x:xmpmeta>";
+  TPDFXMPInfo info;
+  ParseXMPMetadata(xmp, info);
+  EXPECT_EQ(WideToUtf8(info.Title), "The Title \u2014 \u00e9t\u00e9");
+  EXPECT_EQ(WideToUtf8(info.Author), "Ann; Bob");
+  EXPECT_EQ(WideToUtf8(info.Keywords), "one, two");
+  EXPECT_EQ(WideToUtf8(info.Subject), "About it");
+  EXPECT_EQ(WideToUtf8(info.Producer), "Writer & Co");
+  EXPECT_NEAR(info.Created, UTCToLocal(EncodeDateTime(2024, 3, 5, 10, 20, 30, 0)), 1e-9);
+
+  // A UTF-16 packet, and elements that never close.
+  std::string utf16 = "\xFE\xFF";
+  for (const char c : std::string("<pdf:Producer>P16</pdf:Producer><dc:title><rdf:Alt><rdf:li>")) {
+    utf16 += '\0';
+    utf16 += c;
+  }
+  TPDFXMPInfo wide;
+  ParseXMPMetadata(utf16, wide);
+  EXPECT_EQ(WideToUtf8(wide.Producer), "P16");
+  EXPECT_TRUE(wide.Title.empty());
+}
+
+TEST(PDFMetadata, InformationDictionaryWithXMPForMissingFields) {
+  const std::string xmp = "<x:xmpmeta><rdf:RDF><rdf:Description><pdf:Producer>From XMP</pdf:Producer>"
+                          "<dc:title><rdf:Alt><rdf:li>XMP title</rdf:li></rdf:Alt></dc:title>"
+                          "<xmp:CreateDate>2020-01-02T03:04:05Z</xmp:CreateDate></rdf:Description></rdf:RDF></x:xmpmeta>";
+  const std::string pdf =
+      Builder()
+          .Objects({{1, "<< /Type /Catalog /Pages 2 0 R /Metadata 5 0 R >>"},
+                    {2, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                    // UTF-16BE through octal escapes; a referenced string; a key in another case.
+                    {3, "<< /Title (\\376\\377\\000H\\004\\020) /Author 4 0 R /keywords (a, b) "
+                        "/CreationDate (D:20240305102030+01'00') /ModDate (D:2025) /Producer 6 0 R >>"},
+                    {4, "<FEFF00C90076>"},
+                    {5, Stream(xmp, "/Type /Metadata /Subtype /XML")},
+                    {6, "42"}})
+          .Table("/Root 1 0 R /Info 3 0 R")
+          .Bytes();
+  TLKPDFReader r;
+  Load(r, pdf);
+  const TLKWordSummaryInformation& s = r.SummaryInformation();
+  EXPECT_EQ(WideToUtf8(s.Title()), "H\u0410");
+  EXPECT_EQ(WideToUtf8(s.Author()), "\u00c9v");
+  EXPECT_EQ(WideToUtf8(s.Keywords()), "a, b");
+  EXPECT_EQ(WideToUtf8(s.AppName()), "From XMP");  // the dictionary's value is no string
+  EXPECT_NEAR(s.Created(), UTCToLocal(EncodeDateTime(2024, 3, 5, 9, 20, 30, 0)), 1e-9);
+  EXPECT_NEAR(s.LastSaved(), EncodeDate(2025, 1, 1), 1e-9);
+  EXPECT_TRUE(s.Subject().empty());
+
+  TLKPDFReader textOnly;
+  textOnly.SetParseItems(TLKWParseItems{wpiText});
+  Load(textOnly, pdf);
+  EXPECT_TRUE(textOnly.SummaryInformation().Title().empty());
+  EXPECT_EQ(textOnly.SummaryInformation().Created(), 0);
+}
+
+TEST(PDFMetadata, EncryptedInformationStrings) {
+  // Each file's Info says Title (Hello) and Producer (make.sh), encrypted
+  // with the dictionary's object number (the cleartext-metadata file too).
+  for (const auto& [name, password] :
+       std::vector<std::pair<std::string, std::string>>{{"rc4-40-empty.pdf", ""},
+                                                        {"rc4-128-user.pdf", "user"},
+                                                        {"aes128-user-cleartextmeta.pdf", "\xC3\xA4rger"},
+                                                        {"aes256-user.pdf", "owner"},
+                                                        {"objstm-aes256.pdf", ""}}) {
+    SCOPED_TRACE(name);
+    TLKPDFReader r;
+    r.SetPassword(password);
+    r.LoadFromFile(TestFile(name));
+    EXPECT_EQ(WideToUtf8(r.SummaryInformation().Title()), "Hello");
+    EXPECT_EQ(WideToUtf8(r.SummaryInformation().AppName()), "make.sh");
+    EXPECT_EQ(r.PageCount(), 1);
+  }
+  TLKPDFReader wrong;
+  wrong.SetPassword("nope");
+  EXPECT_THROW(wrong.LoadFromFile(TestFile("rc4-128-user.pdf")), EPDFPasswordError);
+}
+
+}  // namespace
+}  // namespace lkw
