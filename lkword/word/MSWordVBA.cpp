@@ -158,14 +158,14 @@ size_t FindVBASourceContainer(std::string_view Data) {
   return std::string_view::npos;
 }
 
-RawByteString ReadVBAModuleSource(std::string_view Stream, uint32_t Offset, bool* Malformed) {
+RawByteString ReadVBAModuleSource(std::string_view Stream, uint32_t Offset, bool* Malformed, size_t MaxSize) {
   size_t at = Offset;
   if (!IsVBAContainerAt(Stream, at)) at = FindVBASourceContainer(Stream);
   if (at == std::string_view::npos) {
     if (Malformed) *Malformed = true;
     return {};
   }
-  return DecompressVBAContainer(Stream.substr(at), kVBAMaxDecompressedSize, Malformed);
+  return DecompressVBAContainer(Stream.substr(at), MaxSize, Malformed);
 }
 
 void ParseVBAProjectStream(std::string_view Data, TVBAProjectItems& Items) {

@@ -19,6 +19,8 @@ namespace lkw {
 // Bytes a compressed container may expand to before decompression stops
 // (VBA modules are far smaller; this bounds what a hostile stream costs).
 inline constexpr size_t kVBAMaxDecompressedSize = size_t{32} << 20;
+// The same bound for all modules of one project together.
+inline constexpr size_t kVBAMaxProjectSourceSize = size_t{64} << 20;
 
 // The text "Attribute VB_Name" with which every module's source begins.
 inline constexpr std::string_view kVBAModuleSourceStart = "Attribute VB_Name";
@@ -42,8 +44,9 @@ size_t FindVBASourceContainer(std::string_view Data);
 
 // A module's source from the bytes of its stream: the container at Offset,
 // or, when Offset holds none, the one found by FindVBASourceContainer. Empty
-// when neither exists.
-RawByteString ReadVBAModuleSource(std::string_view Stream, uint32_t Offset, bool* Malformed = nullptr);
+// when neither exists. At most MaxSize bytes.
+RawByteString ReadVBAModuleSource(std::string_view Stream, uint32_t Offset, bool* Malformed = nullptr,
+                                  size_t MaxSize = kVBAMaxDecompressedSize);
 
 // The reference records and the module table of a "_VBA_PROJECT" stream,
 // appended to (and, for the module table, filled into) Items by position.

@@ -104,6 +104,7 @@ void TMSCustomWordDocument::LoadVBA(const TOleStorage& Storage) {
 }
 
 void TMSCustomWordDocument::DecompressMacros(const TOleStorage& Storage) {
+  size_t budget = kVBAMaxProjectSourceSize;
   WalkStreams(Storage, [&](const TOleStorage& s, const TStatStg& e) {
     TVBAProjectItem* item = nullptr;
     for (int i = 0; i < VBAProjectItems.Count() && !item; ++i) {
@@ -118,7 +119,10 @@ void TMSCustomWordDocument::DecompressMacros(const TOleStorage& Storage) {
       return;
     }
     bool malformed = false;
-    item->Body = ReadVBAModuleSource(bytes, item->Offset, &malformed);
+    const size_t limit = std::min(budget, kVBAMaxDecompressedSize);
+    item->Body = ReadVBAModuleSource(bytes, item->Offset, &malformed, limit);
+    budget -= item->Body.size();
+    if (item->Body.size() == limit) AddWarning("macro module " + WideToUtf8(e.Name) + ": cut at the size limit");
     if (malformed)
       AddWarning("macro module " + WideToUtf8(e.Name) +
                  (item->Body.empty() ? ": no source found" : ": the source is damaged; read in part"));
