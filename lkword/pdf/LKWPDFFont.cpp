@@ -1,8 +1,13 @@
 #include "lkword/pdf/LKWPDFFont.h"
 
+#include <array>
+
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFCMap.h"
 #include "lkword/pdf/LKWPDFEncoding.h"
+#include "lkword/pdf/LKWPDFFontProgram.h"
 #include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
 
 namespace lkw {
 
@@ -41,23 +46,565 @@ WideString DecodePDFTextString(std::string_view Bytes) {
   return out;
 }
 
-// Provisional decoding until the encodings land: one byte per code, Latin-1,
-// half an em per glyph.
-struct TLKPDFFont::TImpl {};
+namespace {
+
+// A Type 0 font's code-to-text route when it has no ToUnicode map.
+enum class TUnicodeRoute : uint8_t { urNone, urUCS2, urUTF16, urUTF8, urUTF32, urCodePage };
+
+// How a predefined CMap name splits codes.
+enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81, crLeadA1 };
+
+// Entries read from a /W array at most (it is in memory already; this only
+// bounds the work on a hostile one).
+constexpr size_t kMaxWidthEntries = 1u << 20;
+// Width of a glyph when nothing says otherwise (half an em).
+constexpr double kDefaultWidth = 0.5;
+
+bool StartsWith(std::string_view S, std::string_view P) { return S.size() >= P.size() && S.substr(0, P.size()) == P; }
+bool EndsWith(std::string_view S, std::string_view P) {
+  return S.size() >= P.size() && S.substr(S.size() - P.size()) == P;
+}
+
+// A name as the encoding property keeps it: lowercase, with its slash.
+std::string SlashLower(std::string_view S) {
+  std::string out;
+  out.reserve(S.size() + 1);
+  out.push_back('/');
+  for (const char c : S) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+  return out;
+}
+
+// Text that says nothing a reader can use: controls, the private-use areas,
+// the replacement character.
+bool IsPoorText(std::u16string_view Text) {
+  if (Text.empty()) return true;
+  for (const char16_t c : Text) {
+    const bool poor = c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD ||
+                      (c >= 0xDB80 && c <= 0xDBFF);  // high surrogates of the supplementary private-use planes
+    if (!poor) return false;
+  }
+  return true;
+}
+
+bool IsPUA(char32_t C) { return (C >= 0xE000 && C <= 0xF8FF) || C >= 0xF0000; }
+
+struct TLoadContext {
+  TLKPDFReader& Reader;
+  TPDFObject Get(const TPDFObject& Dict, std::string_view Key) {
+    const TPDFObject* v = Dict.Get(Key);
+    if (!v) return TPDFObject();
+    try {
+      return v->IsRef() ? Reader.Resolve(*v) : *v;
+    } catch (const Exception&) {
+      return TPDFObject();
+    }
+  }
+  TPDFObject Resolve(const TPDFObject& Obj) {
+    try {
+      return Reader.Resolve(Obj);
+    } catch (const Exception&) {
+      return TPDFObject();
+    }
+  }
+  // The decoded data of a stream value (a reference).
+  bool Stream(const TPDFObject& Dict, std::string_view Key, RawByteString& Data) {
+    const TPDFObject* v = Dict.Get(Key);
+    if (!v || !v->IsRef()) return false;
+    try {
+      return Reader.GetStreamData(v->RefNum, Data);
+    } catch (const Exception&) {
+      return false;
+    }
+  }
+};
+
+
+}  // namespace
+
+struct TLKPDFFont::TImpl {
+  enum class TKind : uint8_t { fkSimple, fkType3, fkComposite };
+  TKind Kind = TKind::fkSimple;
+
+  // Simple fonts: everything per code, computed at load.
+  struct TCodeInfo {
+    std::u16string Text;
+    float Width = 0;
+    bool Mapped = false;
+  };
+  std::array<TCodeInfo, 256> Codes;
+
+  // Composite fonts.
+  TPDFCMap EncodingCMap;  // an embedded encoding CMap
+  bool HasEncodingCMap = false;
+  bool IdentityCodes = true;  // code = CID (Identity-H/V, or unknown)
+  TCodeRule Rule = TCodeRule::crFixed;
+  int FixedLength = 2;
+  TUnicodeRoute Route = TUnicodeRoute::urNone;
+  uint32_t CodePage = 0;
+  TPDFCMap ToUnicode;
+  bool HasToUnicode = false;
+  // Widths by CID (in text space for size 1).
+  std::unordered_map<uint32_t, float> W;
+  struct TWidthRange {
+    uint32_t Lo, Hi;
+    float Width;
+  };
+  std::vector<TWidthRange> WRanges;
+  double DW = 1.0;
+  // From the embedded program: CID -> Unicode text through CIDToGIDMap and
+  // the program's cmap or glyph names.
+  bool HasCIDToGIDStream = false;
+  std::vector<uint16_t> CIDToGID;
+  bool CIDKeyedProgram = false;
+  std::unordered_map<uint32_t, uint32_t> CIDToGlyph;  // CID-keyed CFF: CID -> glyph
+  TPDFFontProgram Program;
+  bool HasProgram = false;
+  bool CJKWidthGuess = false;  // predefined CMaps: widths by the CIDs of ASCII
+  mutable std::unordered_map<uint32_t, std::u16string> TextCache;
+
+  double CIDWidth(uint32_t CID) const {
+    if (const auto it = W.find(CID); it != W.end()) return it->second;
+    for (const TWidthRange& r : WRanges)
+      if (CID >= r.Lo && CID <= r.Hi) return r.Width;
+    return DW;
+  }
+
+  int CompositeCodeLength(std::string_view Bytes) const {
+    if (HasEncodingCMap && EncodingCMap.HasCodeSpace()) return EncodingCMap.CodeLength(Bytes, 2);
+    const int avail = static_cast<int>(Bytes.size() < 4 ? Bytes.size() : 4);
+    const uint8_t b = static_cast<uint8_t>(Bytes[0]);
+    int len = FixedLength;
+    switch (Rule) {
+      case TCodeRule::crFixed: break;
+      case TCodeRule::crUTF16: len = (b >= 0xD8 && b <= 0xDB) ? 4 : 2; break;
+      case TCodeRule::crUTF8: len = b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4; break;
+      case TCodeRule::crShiftJIS: len = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 2 : 1; break;
+      case TCodeRule::crLead81: len = b >= 0x81 && b <= 0xFE ? 2 : 1; break;
+      case TCodeRule::crLeadA1: len = b >= 0xA1 && b <= 0xFE ? 2 : 1; break;
+    }
+    return len < avail ? len : avail;
+  }
+
+  // Text of a CID through the embedded program.
+  bool ProgramText(uint32_t CID, std::u16string& Out) const {
+    if (!HasProgram) return false;
+    uint32_t glyph = CID;
+    if (CIDKeyedProgram) {
+      const auto it = CIDToGlyph.find(CID);
+      if (it == CIDToGlyph.end()) return false;
+      glyph = it->second;
+    } else if (HasCIDToGIDStream) {
+      if (CID >= CIDToGID.size()) return false;
+      glyph = CIDToGID[CID];
+    }
+    if (glyph == 0) return false;
+    if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
+      std::u16string t;
+      AppendCodePoint(t, Program.GlyphUnicode[glyph]);
+      AppendExpandingLigatures(Out, t);
+      return true;
+    }
+    if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
+    return false;
+  }
+
+  // Text of a code through the predefined CMap's own character set.
+  bool RouteText(uint32_t Code, std::string_view CodeBytes, std::u16string& Out) const {
+    switch (Route) {
+      case TUnicodeRoute::urNone: return false;
+      case TUnicodeRoute::urUCS2:
+        if (CodeBytes.size() != 2) return false;
+        Out.push_back(static_cast<char16_t>(Code));
+        return true;
+      case TUnicodeRoute::urUTF16:
+        if (CodeBytes.size() == 2) Out.push_back(static_cast<char16_t>(Code));
+        else if (CodeBytes.size() == 4) Out.append({static_cast<char16_t>(Code >> 16), static_cast<char16_t>(Code)});
+        else return false;
+        return true;
+      case TUnicodeRoute::urUTF8: Out += Utf8ToWide(CodeBytes); return true;
+      case TUnicodeRoute::urUTF32:
+        if (CodeBytes.size() != 4 || Code > 0x10FFFF) return false;
+        AppendCodePoint(Out, Code);
+        return true;
+      case TUnicodeRoute::urCodePage: {
+        const uint32_t key = Code | static_cast<uint32_t>(CodeBytes.size()) << 24;
+        auto it = TextCache.find(key);
+        if (it == TextCache.end()) it = TextCache.emplace(key, ApplyCJKCodePage(CodeBytes)).first;
+        Out += it->second;
+        return !it->second.empty();
+      }
+    }
+    return false;
+  }
+
+  // --- Loading -----------------------------------------------------------
+
+  // Predefined CMaps whose codes are the characters of a code page or of a
+  // Unicode form; others give CIDs only through their data, which is not
+  // carried, so their codes are taken as CIDs.
+  void ClassifyPredefined(std::string_view Name) {
+    IdentityCodes = true;
+    Rule = TCodeRule::crFixed;
+    FixedLength = 2;
+    if (StartsWith(Name, "Identity-")) return;
+    const auto has = [&](std::string_view p) { return Name.find(p) != std::string_view::npos; };
+    if (StartsWith(Name, "Uni")) {
+      IdentityCodes = false;
+      CJKWidthGuess = true;
+      if (has("UCS2")) Route = TUnicodeRoute::urUCS2;
+      else if (has("UTF16")) Route = TUnicodeRoute::urUTF16, Rule = TCodeRule::crUTF16;
+      else if (has("UTF8")) Route = TUnicodeRoute::urUTF8, Rule = TCodeRule::crUTF8;
+      else if (has("UTF32")) Route = TUnicodeRoute::urUTF32, FixedLength = 4;
+      else IdentityCodes = true, CJKWidthGuess = false;
+      return;
+    }
+    uint32_t cp = 0;
+    TCodeRule rule = TCodeRule::crLead81;
+    if (has("RKSJ")) cp = 932, rule = TCodeRule::crShiftJIS;
+    else if (StartsWith(Name, "GB-EUC") || StartsWith(Name, "GBT-EUC")) cp = 936, rule = TCodeRule::crLeadA1;
+    else if (StartsWith(Name, "GB")) cp = 936;
+    else if (StartsWith(Name, "KSC-EUC") || StartsWith(Name, "KSCpc-EUC")) cp = 949, rule = TCodeRule::crLeadA1;
+    else if (StartsWith(Name, "KSC")) cp = 949;
+    else if (StartsWith(Name, "B5") || StartsWith(Name, "ETen") || StartsWith(Name, "HKscs")) cp = 950;
+    if (cp == 0) return;
+    IdentityCodes = false;
+    CJKWidthGuess = true;
+    Route = TUnicodeRoute::urCodePage;
+    CodePage = cp;
+    Rule = rule;
+  }
+
+  // A /W array: c [w1 w2 ...] and c_first c_last w.
+  void ReadW(TLoadContext& C, const TPDFObject& Arr, double Scale) {
+    const size_t n = Arr.Items.size() < kMaxWidthEntries ? Arr.Items.size() : kMaxWidthEntries;
+    for (size_t i = 0; i + 1 < n;) {
+      const TPDFObject& first = Arr.Items[i];
+      const TPDFObject second = Arr.Items[i + 1].IsRef() ? C.Resolve(Arr.Items[i + 1]) : Arr.Items[i + 1];
+      if (!first.IsNumber()) {
+        ++i;
+        continue;
+      }
+      const int64_t c0 = first.AsInt();
+      if (second.IsArray()) {
+        for (size_t k = 0; k < second.Items.size() && W.size() < kMaxWidthEntries; ++k) {
+          const int64_t cid = c0 + static_cast<int64_t>(k);
+          if (cid >= 0 && cid <= 0xFFFFFFFF && second.Items[k].IsNumber())
+            W[static_cast<uint32_t>(cid)] = static_cast<float>(second.Items[k].AsNumber() * Scale);
+        }
+        i += 2;
+      } else if (i + 2 < n && second.IsNumber() && Arr.Items[i + 2].IsNumber()) {
+        const int64_t c1 = second.AsInt();
+        if (c0 >= 0 && c1 >= c0 && c1 <= 0xFFFFFFFF)
+          WRanges.push_back({static_cast<uint32_t>(c0), static_cast<uint32_t>(c1),
+                             static_cast<float>(Arr.Items[i + 2].AsNumber() * Scale)});
+        i += 3;
+      } else {
+        ++i;
+      }
+    }
+  }
+
+  enum class TProgramKind : uint8_t { pkNone, pkType1, pkTrueType, pkCFF };
+  TProgramKind ProgramKind = TProgramKind::pkNone;
+
+  void LoadProgram(TLoadContext& C, const TPDFObject& Descriptor) {
+    if (!Descriptor.IsDict()) return;
+    RawByteString data;
+    try {
+      if (C.Stream(Descriptor, "FontFile2", data)) {
+        HasProgram = ParseTrueTypeProgram(data, Program);
+        ProgramKind = TProgramKind::pkTrueType;
+      } else if (C.Stream(Descriptor, "FontFile3", data)) {
+        HasProgram = ParseFontProgram(data, Program);
+        ProgramKind = data.size() >= 4 && data[0] == 1 ? TProgramKind::pkCFF : TProgramKind::pkTrueType;
+        if (!Program.GlyphCID.empty() || (Program.HasEncoding && Program.UnicodeToGlyph.empty()))
+          ProgramKind = TProgramKind::pkCFF;
+      } else if (C.Stream(Descriptor, "FontFile", data)) {
+        HasProgram = ParseType1Program(data, Program);
+        ProgramKind = TProgramKind::pkType1;
+      }
+    } catch (const Exception&) {
+      // A damaged program gives what was read before the damage.
+    }
+    if (!Program.GlyphCID.empty()) {
+      CIDKeyedProgram = true;
+      for (uint32_t g = 0; g < Program.GlyphCID.size(); ++g) CIDToGlyph.emplace(Program.GlyphCID[g], g);
+    }
+    if (!HasProgram && ProgramKind != TProgramKind::pkNone && Program.GlyphNames.empty() && Program.GlyphUnicode.empty())
+      ProgramKind = TProgramKind::pkNone;
+  }
+
+  void ReadToUnicode(TLoadContext& C, const TPDFObject& Dict) {
+    RawByteString data;
+    if (!C.Stream(Dict, "ToUnicode", data)) return;
+    ToUnicode.Parse(data);
+    HasToUnicode = ToUnicode.HasUnicode();
+  }
+
+  void ReadExtent(TLKPDFFont& Font, const TPDFObject& Descriptor, double Scale) {
+    if (!Descriptor.IsDict()) return;
+    const TPDFObject* a = Descriptor.Get("Ascent");
+    const TPDFObject* d = Descriptor.Get("Descent");
+    const double asc = a ? a->AsNumber() * Scale : 0, desc = d ? d->AsNumber() * Scale : 0;
+    if (asc > 0.2 && asc < 3) Font.FAscent = asc;
+    if (desc != 0 && desc > -2 && desc < 2) Font.FDescent = desc < 0 ? desc : -desc;
+  }
+
+  void LoadSimple(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict) {
+    const bool type3 = Font.FSubtype == "Type3";
+    Kind = type3 ? TKind::fkType3 : TKind::fkSimple;
+    double scale = 0.001, vscale = 0.001;
+    if (type3) {
+      const TPDFObject m = C.Get(Dict, "FontMatrix");
+      if (m.IsArray() && m.Items.size() == 6) {
+        scale = m.Items[0].AsNumber(0.001);
+        vscale = m.Items[3].AsNumber(0.001);
+        if (scale < 0) scale = -scale;
+        if (vscale < 0) vscale = -vscale;
+      }
+    }
+    const TPDFObject desc = C.Get(Dict, "FontDescriptor");
+    const int64_t flags = desc.IsDict() && desc.Get("Flags") ? C.Get(desc, "Flags").AsInt() : 0;
+    const bool symbolic = (flags & 4) != 0;
+    if (!type3) LoadProgram(C, desc);
+    const int std14 = type3 ? -1 : StandardFontIndex(Font.FBaseFont);
+
+    // Glyph names by code: base encoding, then Differences.
+    std::array<std::string, 256> names;
+    TPDFBaseEncoding base = TPDFBaseEncoding::beNone;
+    bool baseNamed = false;
+    const TPDFObject enc = C.Get(Dict, "Encoding");
+    TPDFObject diffs;
+    if (enc.IsName()) {
+      base = PDFBaseEncodingFromName(enc.Str);
+      Font.FEncoding = SlashLower(enc.Str);
+    } else if (enc.IsDict()) {
+      const TPDFObject be = C.Get(enc, "BaseEncoding");
+      if (be.IsName()) {
+        base = PDFBaseEncodingFromName(be.Str);
+        Font.FEncoding = SlashLower(be.Str);
+      }
+      diffs = C.Get(enc, "Differences");
+    }
+    baseNamed = base != TPDFBaseEncoding::beNone;
+    const bool programEncoding = !baseNamed && HasProgram && Program.HasEncoding &&
+                                 (ProgramKind == TProgramKind::pkType1 || ProgramKind == TProgramKind::pkCFF);
+    if (!baseNamed && !programEncoding) {
+      if (std14 >= 0) base = StandardFontEncoding(std14);
+      else if (ProgramKind == TProgramKind::pkTrueType) base = symbolic ? TPDFBaseEncoding::beNone : TPDFBaseEncoding::beWinAnsi;
+      else if (!type3) base = TPDFBaseEncoding::beStandard;
+    }
+    for (int c = 0; c < 256; ++c) {
+      if (programEncoding) names[c] = Program.Encoding[c];
+      else names[c] = PDFEncodingGlyphName(base, static_cast<uint8_t>(c));
+    }
+    if (diffs.IsArray()) {
+      int64_t code = -1;
+      for (const TPDFObject& item : diffs.Items) {
+        if (item.IsNumber()) code = item.AsInt();
+        else if (item.IsName() && code >= 0 && code < 256) names[static_cast<size_t>(code++)] = item.Str;
+        else if (item.IsName()) ++code;
+      }
+    }
+    ReadToUnicode(C, Dict);
+
+    // Widths.
+    const TPDFObject widths = C.Get(Dict, "Widths");
+    const int64_t firstChar = C.Get(Dict, "FirstChar").AsInt(0);
+    const double missing = desc.IsDict() && desc.Get("MissingWidth") ? C.Get(desc, "MissingWidth").AsNumber() * scale : -1;
+    for (int c = 0; c < 256; ++c) {
+      TCodeInfo& info = Codes[static_cast<size_t>(c)];
+      double w = -1;
+      if (widths.IsArray()) {
+        const int64_t at = c - firstChar;
+        if (at >= 0 && at < static_cast<int64_t>(widths.Items.size())) {
+          const TPDFObject& item = widths.Items[static_cast<size_t>(at)];
+          w = (item.IsRef() ? C.Resolve(item) : item).AsNumber() * scale;
+        }
+      }
+      if (w < 0 && std14 >= 0 && !names[c].empty()) {
+        const int sw = StandardFontWidth(std14, names[c]);
+        if (sw > 0) w = sw * 0.001;
+      }
+      if (w < 0) w = missing >= 0 ? missing : (widths.IsArray() ? 0 : kDefaultWidth);
+      info.Width = static_cast<float>(w);
+
+      // Text: ToUnicode unless it says nothing useful, else the glyph name,
+      // else what the font program knows of the glyph.
+      std::u16string tu, named;
+      const bool hasTU = HasToUnicode && (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) ||
+                                          ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu));
+      bool nameOK = !names[c].empty() && GlyphNameToUnicode(names[c], named);
+      if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
+      if (hasTU && !IsPoorText(tu)) {
+        AppendExpandingLigatures(info.Text, tu);
+        info.Mapped = true;
+      } else if (nameOK) {
+        info.Text = named;
+        info.Mapped = true;
+      } else if (hasTU && !tu.empty()) {
+        // Private-use text is the producer's word; controls are dropped.
+        for (const char16_t ch : tu)
+          if (ch >= 0x20 && !(ch >= 0x7F && ch <= 0x9F)) info.Text.push_back(ch);
+        info.Mapped = !info.Text.empty();
+      }
+    }
+    if (desc.IsDict()) ReadExtent(Font, desc, type3 ? vscale : 0.001);
+    else if (std14 >= 0) {
+      int a = 0, d = 0;
+      StandardFontExtent(std14, a, d);
+      Font.FAscent = a * 0.001;
+      Font.FDescent = d * 0.001;
+    }
+  }
+
+  // A TrueType glyph found by its one-byte code through the symbol or
+  // Macintosh subtable, named by the program's cmap or 'post' table.
+  bool TrueTypeCodeText(int Code, bool Symbolic, std::u16string& Out) const {
+    int32_t g = -1;
+    if (Program.HasSymbolCmap) g = Program.SymbolCodeToGlyph[static_cast<size_t>(Code)];
+    if (g <= 0 && Program.HasMacCmap) g = Program.MacCodeToGlyph[static_cast<size_t>(Code)];
+    if (g <= 0 && !Symbolic) {
+      const auto it = Program.UnicodeToGlyph.find(static_cast<char32_t>(Code));
+      if (it != Program.UnicodeToGlyph.end()) g = static_cast<int32_t>(it->second);
+    }
+    if (g <= 0) return false;
+    const auto glyph = static_cast<uint32_t>(g);
+    if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
+      AppendCodePoint(Out, Program.GlyphUnicode[glyph]);
+      return true;
+    }
+    if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
+    return false;
+  }
+
+  void LoadComposite(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict) {
+    Kind = TKind::fkComposite;
+    const TPDFObject* encEntry = Dict.Get("Encoding");
+    const TPDFObject enc = C.Get(Dict, "Encoding");
+    if (enc.IsName()) {
+      Font.FEncoding = SlashLower(enc.Str);
+      ClassifyPredefined(enc.Str);
+      Font.FIdentity = StartsWith(enc.Str, "Identity-");
+      Font.FVertical = EndsWith(enc.Str, "-V");
+    } else if (encEntry && encEntry->IsRef()) {
+      RawByteString data;
+      if (C.Stream(Dict, "Encoding", data)) {
+        EncodingCMap.Parse(data);
+        HasEncodingCMap = true;
+        if (!EncodingCMap.UseCMap().empty()) ClassifyPredefined(EncodingCMap.UseCMap());
+        IdentityCodes = !EncodingCMap.HasCIDs();
+        Font.FVertical = EncodingCMap.WMode() == 1;
+      }
+    }
+    ReadToUnicode(C, Dict);
+    const TPDFObject kids = C.Get(Dict, "DescendantFonts");
+    TPDFObject cidFont;
+    if (kids.IsArray() && !kids.Items.empty()) cidFont = kids.Items[0].IsRef() ? C.Resolve(kids.Items[0]) : kids.Items[0];
+    else if (kids.IsDict()) cidFont = kids;
+    if (!cidFont.IsDict()) return;
+    const TPDFObject dw = C.Get(cidFont, "DW");
+    DW = dw.IsNumber() ? dw.AsNumber() * 0.001 : 1.0;
+    const TPDFObject w = C.Get(cidFont, "W");
+    if (w.IsArray()) ReadW(C, w, 0.001);
+    const TPDFObject desc = C.Get(cidFont, "FontDescriptor");
+    LoadProgram(C, desc);
+    if (const TPDFObject* map = cidFont.Get("CIDToGIDMap"); map && map->IsRef()) {
+      RawByteString data;
+      if (C.Stream(cidFont, "CIDToGIDMap", data)) {
+        HasCIDToGIDStream = true;
+        CIDToGID.resize(data.size() / 2);
+        for (size_t i = 0; i < CIDToGID.size(); ++i)
+          CIDToGID[i] = static_cast<uint16_t>(static_cast<uint8_t>(data[2 * i]) << 8 | static_cast<uint8_t>(data[2 * i + 1]));
+      }
+    }
+    ReadExtent(Font, desc, 0.001);
+  }
+
+  std::u16string ApplyCJKCodePage(std::string_view CodeBytes) const {
+    if (CodeBytes.size() == 1 && static_cast<uint8_t>(CodeBytes[0]) < 0x80)
+      return std::u16string(1, static_cast<char16_t>(CodeBytes[0]));
+    std::u16string t = MultiByteToWide(CodePage, CodeBytes);
+    if (t == u"\uFFFD") t.clear();
+    return t;
+  }
+};
 
 TLKPDFFont::TLKPDFFont() : FImpl(std::make_unique<TImpl>()) {}
 TLKPDFFont::~TLKPDFFont() = default;
 
-void TLKPDFFont::Load(TLKPDFReader&, const TPDFObject&, int32_t) {}
+void TLKPDFFont::Load(TLKPDFReader& Reader, const TPDFObject& Dict, int32_t) {
+  FImpl = std::make_unique<TImpl>();
+  FEncoding.clear();
+  FIdentity = FVertical = false;
+  FAscent = 0.9;
+  FDescent = -0.2;
+  TLoadContext c{Reader};
+  const TPDFObject subtype = c.Get(Dict, "Subtype");
+  FSubtype = subtype.IsName() ? subtype.Str : std::string();
+  const TPDFObject base = c.Get(Dict, "BaseFont");
+  FBaseFont = base.IsName() ? base.Str : std::string();
+  if (FSubtype == "Type0") FImpl->LoadComposite(*this, c, Dict);
+  else FImpl->LoadSimple(*this, c, Dict);
+}
 
 void TLKPDFFont::Decode(std::string_view Bytes, std::vector<TPDFGlyph>& Glyphs) const {
-  for (const unsigned char c : Bytes) {
-    TPDFGlyph g;
-    g.Code = c;
-    g.WordSpace = c == 32;
-    g.Width = 0.5;
-    g.Text.assign(1, static_cast<char16_t>(c));
-    Glyphs.push_back(std::move(g));
+  const TImpl& f = *FImpl;
+  if (f.Kind != TImpl::TKind::fkComposite) {
+    for (const unsigned char c : Bytes) {
+      const TImpl::TCodeInfo& info = f.Codes[c];
+      TPDFGlyph& g = Glyphs.emplace_back();
+      g.Code = c;
+      g.WordSpace = c == 32;
+      g.Mapped = info.Mapped;
+      g.Width = info.Width;
+      g.Text = info.Text;
+      if (!info.Mapped) ++FUnmapped;
+    }
+    return;
+  }
+  std::u16string tu;
+  for (size_t i = 0; i < Bytes.size();) {
+    const std::string_view rest = Bytes.substr(i);
+    int len = f.CompositeCodeLength(rest);
+    if (len <= 0) len = 1;
+    const std::string_view codeBytes = rest.substr(0, static_cast<size_t>(len));
+    i += static_cast<size_t>(len);
+    uint32_t code = 0;
+    for (const char b : codeBytes) code = code << 8 | static_cast<uint8_t>(b);
+    uint32_t cid = code;
+    if (f.HasEncodingCMap && !f.IdentityCodes && !f.EncodingCMap.LookupCID(code, len, cid)) cid = 0;
+
+    TPDFGlyph& g = Glyphs.emplace_back();
+    g.Code = code;
+    g.CodeBytes = static_cast<uint8_t>(len);
+    g.WordSpace = len == 1 && code == 32;
+    tu.clear();
+    const bool hasTU = f.HasToUnicode && f.ToUnicode.Lookup(code, len, tu);
+    if (hasTU && !IsPoorText(tu)) {
+      AppendExpandingLigatures(g.Text, tu);
+    } else if (!f.RouteText(code, codeBytes, g.Text) && !f.ProgramText(cid, g.Text) && hasTU) {
+      for (const char16_t ch : tu)
+        if (ch >= 0x20 && !(ch >= 0x7F && ch <= 0x9F)) g.Text.push_back(ch);
+    }
+    g.Mapped = !g.Text.empty();
+    if (!g.Mapped) ++FUnmapped;
+
+    if (f.CJKWidthGuess) {
+      // Predefined CMaps: the CIDs are unknown here, but the character
+      // collections put proportional ASCII at CIDs 1-95 and full-width
+      // glyphs elsewhere.
+      const char16_t ch = g.Text.size() == 1 ? g.Text[0] : 0;
+      if (ch >= 0x20 && ch < 0x7F) {
+        const uint32_t asciiCID = ch - 0x1Fu;
+        const bool listed = f.W.count(asciiCID) != 0;
+        g.Width = listed ? f.CIDWidth(asciiCID) : kDefaultWidth;
+      } else {
+        g.Width = len == 1 ? kDefaultWidth : f.DW;
+      }
+    } else {
+      g.Width = f.CIDWidth(cid);
+    }
   }
 }
 

@@ -62,10 +62,14 @@ class TLKPDFFont : public TObject {
   // Resource name as used by Tf, with its slash (/F1).
   const std::string& FontName() const { return FFontName; }
   void SetFontName(const std::string& Value) { FFontName = Value; }
-  // Base encoding name, lowercase, with its slash (/winansiencoding); empty
-  // when the font names none.
+  // Base encoding name, lowercase, with its slash (/winansiencoding); for a
+  // composite font the CMap name (/identity-h); empty when the font names
+  // none.
   const std::string& Encoding() const { return FEncoding; }
   bool Identity() const { return FIdentity; }
+  // /Subtype (Type1, TrueType, Type3, Type0, ...) and /BaseFont.
+  const std::string& Subtype() const { return FSubtype; }
+  const std::string& BaseFont() const { return FBaseFont; }
 
   std::string ClassName() const override { return "TLKPDFFont"; }
 
@@ -74,6 +78,8 @@ class TLKPDFFont : public TObject {
   std::unique_ptr<TImpl> FImpl;
   std::string FFontName;
   std::string FEncoding;
+  std::string FSubtype;
+  std::string FBaseFont;
   bool FIdentity = false;
   bool FVertical = false;
   double FAscent = 0.9, FDescent = -0.2;

@@ -1,0 +1,278 @@
+#include "lkword/pdf/LKWPDFCMap.h"
+
+#include <algorithm>
+
+#include "lkword/pdf/LKWPDFEncoding.h"
+#include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/CodePages.h"
+
+namespace lkw {
+
+namespace {
+
+// A range is spelled out entry by entry up to this size; larger ranges are
+// kept whole and searched.
+constexpr uint32_t kExpandRange = 256;
+// Spelled-out entries per CMap, so that a small hostile CMap cannot ask for
+// much memory.
+constexpr size_t kMaxExpanded = size_t{1} << 20;
+constexpr size_t kMaxCodeSpaces = 256;
+// How far back a lookup searches among ranges that start below the code
+// (ranges overlap only in damaged CMaps).
+constexpr int kRangeLookBack = 8;
+
+bool CodeOf(std::string_view Bytes, uint32_t& Code) {
+  if (Bytes.empty() || Bytes.size() > 4) return false;
+  Code = 0;
+  for (const char c : Bytes) Code = Code << 8 | static_cast<uint8_t>(c);
+  return true;
+}
+
+// The UTF-16BE bytes of a destination string. One odd byte (some producers
+// write <41>) is taken as a Latin-1 character.
+std::u16string Utf16Of(std::string_view Bytes) {
+  std::u16string out;
+  if (Bytes.size() == 1) {
+    out.push_back(static_cast<uint8_t>(Bytes[0]));
+    return out;
+  }
+  out.reserve(Bytes.size() / 2);
+  for (size_t i = 0; i + 1 < Bytes.size(); i += 2)
+    out.push_back(static_cast<char16_t>(static_cast<uint8_t>(Bytes[i]) << 8 | static_cast<uint8_t>(Bytes[i + 1])));
+  return out;
+}
+
+// Adds Delta to the last character of Base (a surrogate pair counts as one).
+void AppendIncremented(std::u16string& Out, std::u16string_view Base, uint32_t Delta) {
+  if (Base.empty()) return;
+  size_t lastLen = 1;
+  uint32_t last = Base.back();
+  if (Base.size() >= 2 && last >= 0xDC00 && last <= 0xDFFF && Base[Base.size() - 2] >= 0xD800 &&
+      Base[Base.size() - 2] <= 0xDBFF) {
+    last = 0x10000 + ((Base[Base.size() - 2] - 0xD800u) << 10) + (last - 0xDC00);
+    lastLen = 2;
+  }
+  Out.append(Base.substr(0, Base.size() - lastLen));
+  uint32_t v = last + Delta;
+  if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF && lastLen == 1 && last < 0xD800)) v = 0xFFFD;
+  if (v < 0x10000) Out.push_back(static_cast<char16_t>(v));
+  else AppendCodePoint(Out, v);
+}
+
+}  // namespace
+
+void TPDFCMap::AddChar(uint32_t Code, int Len, std::u16string_view Text) {
+  if (FChars.size() >= kMaxExpanded || Text.size() > 0xFFFF) return;
+  const uint64_t value = static_cast<uint64_t>(FPool.size()) << 16 | Text.size();
+  FPool.append(Text);
+  FChars[Key(Code, Len)] = value;
+}
+
+void TPDFCMap::AddRange(uint32_t Lo, uint32_t Hi, int Len, std::u16string_view Base) {
+  if (Base.empty() || Base.size() > 0xFFFF) return;
+  if (Hi - Lo < kExpandRange && FChars.size() + (Hi - Lo) < kMaxExpanded) {
+    std::u16string text;
+    for (uint32_t c = Lo;; ++c) {
+      text.clear();
+      AppendIncremented(text, Base, c - Lo);
+      AddChar(c, Len, text);
+      if (c == Hi) break;
+    }
+    return;
+  }
+  FRanges.push_back({Lo, Hi, static_cast<uint8_t>(Len), static_cast<uint32_t>(FPool.size()),
+                     static_cast<uint32_t>(Base.size())});
+  FPool.append(Base);
+}
+
+void TPDFCMap::Parse(std::string_view Text) {
+  TPDFLexer lx(Text);
+  TPDFToken t, prev;
+  const auto next = [&](TPDFToken& tok) { return lx.Next(tok); };
+  const auto isEnd = [](const TPDFToken& tok, std::string_view kw) {
+    return tok.Kind == TPDFTokenKind::tkKeyword && tok.Text == kw;
+  };
+  while (next(t)) {
+    if (t.Kind == TPDFTokenKind::tkName && t.Text == "WMode") {
+      TPDFToken v;
+      if (next(v) && v.Kind == TPDFTokenKind::tkInteger) FWMode = v.IntValue == 1 ? 1 : 0;
+      continue;
+    }
+    if (t.Kind != TPDFTokenKind::tkKeyword) {
+      prev = t;
+      continue;
+    }
+    if (t.Text == "usecmap") {
+      if (prev.Kind == TPDFTokenKind::tkName) FUseCMap = prev.Text;
+    } else if (t.Text == "begincodespacerange") {
+      TPDFToken lo, hi;
+      while (next(lo) && !isEnd(lo, "endcodespacerange")) {
+        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
+        if (hi.Kind != TPDFTokenKind::tkString || lo.Text.size() != hi.Text.size() || lo.Text.empty() ||
+            lo.Text.size() > 4 || FCodeSpace.size() >= kMaxCodeSpaces)
+          continue;
+        TCodeSpace cs{};
+        cs.Len = static_cast<uint8_t>(lo.Text.size());
+        for (size_t i = 0; i < 4 && i < lo.Text.size(); ++i) {
+          cs.Lo[i] = static_cast<uint8_t>(lo.Text[i]);
+          cs.Hi[i] = static_cast<uint8_t>(hi.Text[i]);
+        }
+        FCodeSpace.push_back(cs);
+      }
+    } else if (t.Text == "beginbfchar") {
+      TPDFToken src, dst;
+      while (next(src) && !isEnd(src, "endbfchar")) {
+        uint32_t code;
+        // A pair is read whole even when its code is unusable, to stay in step.
+        if (src.Kind != TPDFTokenKind::tkString || !next(dst) || !CodeOf(src.Text, code)) continue;
+        const int len = static_cast<int>(src.Text.size());
+        if (dst.Kind == TPDFTokenKind::tkString) {
+          AddChar(code, len, Utf16Of(dst.Text));
+        } else if (dst.Kind == TPDFTokenKind::tkName) {
+          std::u16string text;
+          if (GlyphNameToUnicode(dst.Text, text)) AddChar(code, len, text);
+        } else if (isEnd(dst, "endbfchar")) {
+          break;
+        }
+      }
+    } else if (t.Text == "beginbfrange") {
+      TPDFToken lo, hi, dst;
+      while (next(lo) && !isEnd(lo, "endbfrange")) {
+        uint32_t a = 0, b = 0;
+        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
+        if (hi.Kind != TPDFTokenKind::tkString || !next(dst)) continue;
+        const int len = static_cast<int>(lo.Text.size());
+        if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b) || hi.Text.size() != lo.Text.size() || b < a) {
+          if (dst.Kind == TPDFTokenKind::tkArrayBegin)
+            while (next(dst) && dst.Kind != TPDFTokenKind::tkArrayEnd && !isEnd(dst, "endbfrange")) {
+            }
+          continue;
+        }
+        if (dst.Kind == TPDFTokenKind::tkString) {
+          AddRange(a, b, len, Utf16Of(dst.Text));
+        } else if (dst.Kind == TPDFTokenKind::tkArrayBegin) {
+          uint32_t c = a;
+          TPDFToken item;
+          while (next(item) && item.Kind != TPDFTokenKind::tkArrayEnd) {
+            if (isEnd(item, "endbfrange")) break;
+            if (item.Kind == TPDFTokenKind::tkString && c <= b) AddChar(c, len, Utf16Of(item.Text));
+            else if (item.Kind == TPDFTokenKind::tkName && c <= b) {
+              std::u16string text;
+              if (GlyphNameToUnicode(item.Text, text)) AddChar(c, len, text);
+            }
+            if (c == 0xFFFFFFFFu) break;
+            ++c;
+          }
+        }
+      }
+    } else if (t.Text == "begincidchar") {
+      TPDFToken src, dst;
+      while (next(src) && !isEnd(src, "endcidchar")) {
+        uint32_t code;
+        if (src.Kind != TPDFTokenKind::tkString || !next(dst) || !CodeOf(src.Text, code)) continue;
+        if (dst.Kind == TPDFTokenKind::tkInteger && dst.IntValue >= 0 && dst.IntValue <= 0xFFFFFF &&
+            FCIDChars.size() < kMaxExpanded)
+          FCIDChars[Key(code, static_cast<int>(src.Text.size()))] = static_cast<uint32_t>(dst.IntValue);
+      }
+    } else if (t.Text == "begincidrange") {
+      TPDFToken lo, hi, dst;
+      while (next(lo) && !isEnd(lo, "endcidrange")) {
+        uint32_t a = 0, b = 0;
+        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
+        if (hi.Kind != TPDFTokenKind::tkString || !next(dst)) continue;
+        if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b)) continue;
+        if (dst.Kind != TPDFTokenKind::tkInteger || dst.IntValue < 0 || dst.IntValue > 0xFFFFFF || b < a ||
+            hi.Text.size() != lo.Text.size() || FCIDRanges.size() >= kMaxExpanded)
+          continue;
+        FCIDRanges.push_back({a, b, static_cast<uint8_t>(lo.Text.size()), static_cast<uint32_t>(dst.IntValue)});
+      }
+    }
+    prev = t;
+  }
+  const auto byStart = [](const auto& x, const auto& y) { return x.Len != y.Len ? x.Len < y.Len : x.Lo < y.Lo; };
+  std::stable_sort(FRanges.begin(), FRanges.end(), byStart);
+  std::stable_sort(FCIDRanges.begin(), FCIDRanges.end(), byStart);
+
+  FMinLen = FMaxLen = 0;
+  std::fill(std::begin(FLenByFirstByte), std::end(FLenByFirstByte), uint8_t{0});
+  for (const TCodeSpace& cs : FCodeSpace) {
+    if (FMinLen == 0 || cs.Len < FMinLen) FMinLen = cs.Len;
+    if (cs.Len > FMaxLen) FMaxLen = cs.Len;
+  }
+  // Where every range a first byte falls in has the same length, that byte
+  // alone decides the length (0xFF marks a byte that needs the full test).
+  for (int b = 0; b < 256; ++b) {
+    for (const TCodeSpace& cs : FCodeSpace) {
+      if (b < cs.Lo[0] || b > cs.Hi[0]) continue;
+      uint8_t& slot = FLenByFirstByte[b];
+      slot = slot == 0 ? cs.Len : (slot == cs.Len ? slot : 0xFF);
+    }
+  }
+}
+
+int TPDFCMap::CodeLength(std::string_view Bytes, int DefaultLength) const {
+  const int avail = static_cast<int>(Bytes.size() < 4 ? Bytes.size() : 4);
+  if (avail == 0) return 0;
+  if (FCodeSpace.empty()) return DefaultLength < avail ? DefaultLength : avail;
+  const uint8_t first = static_cast<uint8_t>(Bytes[0]);
+  const uint8_t quick = FLenByFirstByte[first];
+  if (quick != 0 && quick != 0xFF) return quick < avail ? quick : avail;
+  for (int len = 1; len <= avail; ++len) {
+    for (const TCodeSpace& cs : FCodeSpace) {
+      if (cs.Len != len) continue;
+      bool in = true;
+      for (int i = 0; i < len && in; ++i) {
+        const uint8_t c = static_cast<uint8_t>(Bytes[static_cast<size_t>(i)]);
+        in = c >= cs.Lo[i] && c <= cs.Hi[i];
+      }
+      if (in) return len;
+    }
+  }
+  // Outside every range: the shortest code length keeps the reader in step
+  // with most damaged strings.
+  return FMinLen < avail ? FMinLen : avail;
+}
+
+bool TPDFCMap::Lookup(uint32_t Code, int Length, std::u16string& Out) const {
+  if (const auto it = FChars.find(Key(Code, Length)); it != FChars.end()) {
+    Out.append(FPool, static_cast<size_t>(it->second >> 16), static_cast<size_t>(it->second & 0xFFFF));
+    return true;
+  }
+  if (FRanges.empty()) return false;
+  const TRange probe{Code, Code, static_cast<uint8_t>(Length), 0, 0};
+  auto it = std::upper_bound(FRanges.begin(), FRanges.end(), probe, [](const TRange& x, const TRange& y) {
+    return x.Len != y.Len ? x.Len < y.Len : x.Lo < y.Lo;
+  });
+  for (int k = 0; k < kRangeLookBack && it != FRanges.begin(); ++k) {
+    --it;
+    if (it->Len != Length) break;
+    if (Code >= it->Lo && Code <= it->Hi) {
+      AppendIncremented(Out, std::u16string_view(FPool).substr(it->Offset, it->Count), Code - it->Lo);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TPDFCMap::LookupCID(uint32_t Code, int Length, uint32_t& CID) const {
+  if (const auto it = FCIDChars.find(Key(Code, Length)); it != FCIDChars.end()) {
+    CID = it->second;
+    return true;
+  }
+  if (FCIDRanges.empty()) return false;
+  const TCIDRange probe{Code, Code, static_cast<uint8_t>(Length), 0};
+  auto it = std::upper_bound(FCIDRanges.begin(), FCIDRanges.end(), probe, [](const TCIDRange& x, const TCIDRange& y) {
+    return x.Len != y.Len ? x.Len < y.Len : x.Lo < y.Lo;
+  });
+  for (int k = 0; k < kRangeLookBack && it != FCIDRanges.begin(); ++k) {
+    --it;
+    if (it->Len != Length) break;
+    if (Code >= it->Lo && Code <= it->Hi) {
+      CID = it->CID + (Code - it->Lo);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace lkw
