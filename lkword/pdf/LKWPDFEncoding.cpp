@@ -18,6 +18,7 @@ struct TGlyphNameEntry {
 };
 
 #include "lkword/pdf/data/PDFGlyphTables.inc"
+#include "lkword/pdf/data/PDFPresentationForms.inc"
 
 // PDFDocEncoding where it differs from Latin-1: 18-1F are spacing accents,
 // 80-A0 typographic marks, ligatures and the Latin Extended letters.
@@ -130,7 +131,7 @@ bool ComponentToUnicode(std::string_view Name, std::u16string& Out) {
   if (const TGlyphNameEntry* e = FindGlyphName(Name)) {
     if (e->Sequence == 0) {
       const char16_t c = e->Value;
-      AppendExpandingLigatures(Out, std::u16string_view(&c, 1));
+      AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
     } else {
       for (const char16_t c : kGlyphNameSequences[e->Sequence])
         if (c) Out.push_back(c);
@@ -144,7 +145,7 @@ bool ComponentToUnicode(std::string_view Name, std::u16string& Out) {
     }
   std::u16string text;
   if (!UnicodeFormName(Name, text)) return false;
-  AppendExpandingLigatures(Out, text);
+  AppendExpandingPresentationForms(Out, text);
   return true;
 }
 
@@ -179,11 +180,20 @@ char16_t PDFDocEncodingChar(uint8_t Code) {
   return Code;
 }
 
-void AppendExpandingLigatures(std::u16string& Out, std::u16string_view Text) {
-  static constexpr std::u16string_view kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"\u017Ft", u"st"};
+void AppendExpandingPresentationForms(std::u16string& Out, std::u16string_view Text) {
   for (const char16_t c : Text) {
-    if (c >= 0xFB00 && c <= 0xFB06) Out += kLigatures[c - 0xFB00];
-    else Out.push_back(c);
+    if (c < 0xFB00 || c > 0xFEFF) {
+      Out.push_back(c);
+      continue;
+    }
+    const auto it = std::lower_bound(std::begin(kPresentationForms), std::end(kPresentationForms), c,
+                                     [](const TPresentationForm& f, char16_t v) { return f.Code < v; });
+    if (it == std::end(kPresentationForms) || it->Code != c) {
+      Out.push_back(c);
+      continue;
+    }
+    for (const char16_t l : it->Letters)
+      if (l) Out.push_back(l);
   }
 }
 

@@ -33,9 +33,10 @@ char16_t PDFDocEncodingChar(uint8_t Code);
 // as for gNN, cidNN, .notdef or an unknown name.
 bool GlyphNameToUnicode(std::string_view Name, std::u16string& Out);
 
-// Appends Text to Out with the Latin ligature presentation forms
-// (U+FB00-FB06) written out as their letters.
-void AppendExpandingLigatures(std::u16string& Out, std::u16string_view Text);
+// Appends Text to Out with the presentation forms written out as their
+// letters: Latin ligatures (U+FB01 is "fi"), Hebrew forms with their points,
+// Arabic positional forms and lam-alef (the phrase ligatures stay).
+void AppendExpandingPresentationForms(std::u16string& Out, std::u16string_view Text);
 
 // Widths of the standard 14 fonts (in 1/1000 em) by glyph name. Font is the
 // base font name; the usual aliases (Arial, TimesNewRoman, CourierNew, with

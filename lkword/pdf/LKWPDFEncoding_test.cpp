@@ -50,6 +50,14 @@ TEST(PDFGlyphNames, UnicodeFormsSuffixesAndNamesThatTellNothing) {
   EXPECT_EQ(Name("cwm"), u"");  // invisible TeX mark: known, no text
 }
 
+TEST(PDFGlyphNames, PresentationFormsGiveTheirLetters) {
+  std::u16string out;
+  AppendExpandingPresentationForms(out, u"\uFB01x\uFEFB\uFE8E\uFB2C\uFDFA\uFFFD");
+  // The phrase ligature FDFA stays: it is a word, not a letter form.
+  EXPECT_EQ(out, u"fix\u0644\u0627\u0627\u05E9\u05BC\u05C1\uFDFA\uFFFD");
+  EXPECT_EQ(Name("lamalefisolatedarabic"), u"\u0644\u0627");
+}
+
 TEST(PDFEncodings, BaseEncodingsGiveRealCharacters) {
   using E = TPDFBaseEncoding;
   EXPECT_EQ(PDFBaseEncodingFromName("/WinAnsiEncoding"), E::beWinAnsi);

@@ -57,6 +57,9 @@ enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81,
 // Entries read from a /W array at most (it is in memory already; this only
 // bounds the work on a hostile one).
 constexpr size_t kMaxWidthEntries = 1u << 20;
+// A ToUnicode value longer than this for one glyph is a producer's mistake
+// (one seen maps a mark to its whole paragraph), not a ligature.
+constexpr size_t kMaxGlyphText = 16;
 // Width of a glyph when nothing says otherwise (half an em).
 constexpr double kDefaultWidth = 0.5;
 
@@ -76,14 +79,27 @@ std::string SlashLower(std::string_view S) {
 
 // Text that says nothing a reader can use: controls, the private-use areas,
 // the replacement character.
+bool IsBlankControl(char16_t C) { return C == 0x09 || C == 0x0A || C == 0x0D; }
+
 bool IsPoorText(std::u16string_view Text) {
   if (Text.empty()) return true;
   for (const char16_t c : Text) {
-    const bool poor = c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD ||
+    const bool poor = (c < 0x20 && !IsBlankControl(c)) || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD ||
                       (c >= 0xDB80 && c <= 0xDBFF);  // high surrogates of the supplementary private-use planes
     if (!poor) return false;
   }
   return true;
+}
+
+// ToUnicode text as glyph text: presentation forms written out, tabs and line ends
+// (some producers map the space glyph to them) as spaces, other controls
+// dropped.
+void AppendMappedText(std::u16string& Out, std::u16string_view Text) {
+  for (const char16_t c : Text) {
+    if (IsBlankControl(c)) Out.push_back(u' ');
+    else if (c >= 0xFB00 && c <= 0xFEFF) AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
+    else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) Out.push_back(c);
+  }
 }
 
 bool IsPUA(char32_t C) { return (C >= 0xE000 && C <= 0xF8FF) || C >= 0xF0000; }
@@ -201,7 +217,7 @@ struct TLKPDFFont::TImpl {
     if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
       std::u16string t;
       AppendCodePoint(t, Program.GlyphUnicode[glyph]);
-      AppendExpandingLigatures(Out, t);
+      AppendExpandingPresentationForms(Out, t);
       return true;
     }
     if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
@@ -432,20 +448,20 @@ struct TLKPDFFont::TImpl {
       // Text: ToUnicode unless it says nothing useful, else the glyph name,
       // else what the font program knows of the glyph.
       std::u16string tu, named;
-      const bool hasTU = HasToUnicode && (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) ||
-                                          ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu));
+      const bool hasTU = HasToUnicode &&
+                         (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) || ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu)) &&
+                         tu.size() <= kMaxGlyphText;
       bool nameOK = !names[c].empty() && GlyphNameToUnicode(names[c], named);
       if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
       if (hasTU && !IsPoorText(tu)) {
-        AppendExpandingLigatures(info.Text, tu);
+        AppendMappedText(info.Text, tu);
         info.Mapped = true;
       } else if (nameOK) {
         info.Text = named;
         info.Mapped = true;
       } else if (hasTU && !tu.empty()) {
         // Private-use text is the producer's word; controls are dropped.
-        for (const char16_t ch : tu)
-          if (ch >= 0x20 && !(ch >= 0x7F && ch <= 0x9F)) info.Text.push_back(ch);
+        AppendMappedText(info.Text, tu);
         info.Mapped = !info.Text.empty();
       }
     }
@@ -471,7 +487,9 @@ struct TLKPDFFont::TImpl {
     if (g <= 0) return false;
     const auto glyph = static_cast<uint32_t>(g);
     if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
-      AppendCodePoint(Out, Program.GlyphUnicode[glyph]);
+      std::u16string t;
+      AppendCodePoint(t, Program.GlyphUnicode[glyph]);
+      AppendExpandingPresentationForms(Out, t);
       return true;
     }
     if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
@@ -580,12 +598,11 @@ void TLKPDFFont::Decode(std::string_view Bytes, std::vector<TPDFGlyph>& Glyphs) 
     g.CodeBytes = static_cast<uint8_t>(len);
     g.WordSpace = len == 1 && code == 32;
     tu.clear();
-    const bool hasTU = f.HasToUnicode && f.ToUnicode.Lookup(code, len, tu);
+    const bool hasTU = f.HasToUnicode && f.ToUnicode.Lookup(code, len, tu) && tu.size() <= kMaxGlyphText;
     if (hasTU && !IsPoorText(tu)) {
-      AppendExpandingLigatures(g.Text, tu);
+      AppendMappedText(g.Text, tu);
     } else if (!f.RouteText(code, codeBytes, g.Text) && !f.ProgramText(cid, g.Text) && hasTU) {
-      for (const char16_t ch : tu)
-        if (ch >= 0x20 && !(ch >= 0x7F && ch <= 0x9F)) g.Text.push_back(ch);
+      AppendMappedText(g.Text, tu);
     }
     g.Mapped = !g.Text.empty();
     if (!g.Mapped) ++FUnmapped;
