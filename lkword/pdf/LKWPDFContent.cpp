@@ -1,6 +1,13 @@
-#include "lkword/pdf/LKWPDFPage.h"
+#include "lkword/pdf/LKWPDFContent.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFFont.h"
+#include "lkword/pdf/LKWPDFLayout.h"
+#include "lkword/platform/Exceptions.h"
 
 namespace lkw {
 
@@ -18,7 +25,20 @@ TLKPDFItem* TLKPDFItems::AddItem(TLKPDFItemType ItemType) {
   return FItems.back().get();
 }
 
-void TLKPDFItems::SortItems() {}
+void TLKPDFItems::SortItems() {
+  // Items whose tops lie within the line tolerance of a line's first item
+  // form that line; lines go top to bottom, items in a line left to right.
+  // (A strict order, so the result does not depend on the sort's whims.)
+  std::stable_sort(FItems.begin(), FItems.end(), [](const auto& A, const auto& B) { return A->Top() < B->Top(); });
+  size_t start = 0;
+  while (start < FItems.size()) {
+    size_t end = start + 1;
+    while (end < FItems.size() && FItems[end]->Top() - FItems[start]->Top() <= PDFLineTolerance) ++end;
+    std::stable_sort(FItems.begin() + static_cast<std::ptrdiff_t>(start), FItems.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](const auto& A, const auto& B) { return A->Left() < B->Left(); });
+    start = end;
+  }
+}
 
 TLKPDFPage::TLKPDFPage() : FItems(std::make_unique<TLKPDFItems>()) {}
 TLKPDFPage::~TLKPDFPage() = default;
@@ -32,42 +52,464 @@ WideString TLKPDFPage::GetPlainText() const {
   return out;
 }
 
-// Provisional: the shown strings of each text object, one line per object.
-void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources, const TPDFObject&,
-                     int, const TPDFTextOptions&, TLKPDFPage& Page) {
-  const TPDFObject res = Reader.Resolve(Resources);
-  const TPDFObject* fontsEntry = res.Get("Font");
-  const TPDFObject fonts = fontsEntry ? Reader.Resolve(*fontsEntry) : TPDFObject();
+namespace {
+
+// Operands kept before an operator; more are read and dropped (a garbage
+// stream without operators must not grow the stack).
+constexpr size_t kMaxOperands = 1 << 16;
+// Graphics state nesting kept; deeper q/Q pairs are counted only.
+constexpr size_t kMaxStateDepth = 256;
+// Glyphs kept per page (a real page has a few thousand).
+constexpr size_t kMaxPageGlyphs = size_t{1} << 21;
+// Text units kept per glyph (a ToUnicode entry may map one code to a word).
+constexpr size_t kMaxGlyphText = 64;
+// Coordinates beyond this are clamped: no page is that large, and the
+// layout must never see infinities.
+constexpr double kMaxCoord = 1e7;
+// Tokens of an inline image dictionary before ID.
+constexpr int kMaxInlineImageTokens = 4096;
+
+// Affine matrix [a b c d e f]; points are row vectors, p' = p x M.
+struct TMatrix {
+  double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+};
+
+TMatrix Mul(const TMatrix& A, const TMatrix& B) {
+  return {A.a * B.a + A.b * B.c, A.a * B.b + A.b * B.d, A.c * B.a + A.d * B.c,
+          A.c * B.b + A.d * B.d, A.e * B.a + A.f * B.c + B.e, A.e * B.b + A.f * B.d + B.f};
+}
+
+float Clamp(double V, double Lo, double Hi) {
+  if (!std::isfinite(V)) return 0;
+  return static_cast<float>(V < Lo ? Lo : (V > Hi ? Hi : V));
+}
+
+bool FiniteMatrix(const TMatrix& M) {
+  return std::isfinite(M.a) && std::isfinite(M.b) && std::isfinite(M.c) && std::isfinite(M.d) && std::isfinite(M.e) &&
+         std::isfinite(M.f);
+}
+
+// Page space to display space: y downward from the top of the displayed
+// page, the page turned clockwise by Rotate.
+TMatrix DisplayMatrix(double X0, double Y0, double X1, double Y1, int Rotate) {
+  switch (((Rotate / 90) % 4 + 4) % 4) {
+    case 1: return {0, 1, 1, 0, -Y0, -X0};
+    case 2: return {-1, 0, 0, 1, X1, -Y0};
+    case 3: return {0, -1, -1, 0, Y1, X1};
+    default: return {1, 0, 0, -1, -X0, Y1};
+  }
+}
+
+struct TGState {
+  TMatrix CTM;
+  double Tc = 0, Tw = 0, Th = 1, TL = 0, Tfs = 0, Ts = 0;
+  TLKPDFFont* Font = nullptr;
+  uint16_t FontIdx = 0;
+};
+
+// A resource dictionary as the interpreter uses it: fonts and XObjects
+// resolved once, fonts looked up once per name.
+struct TResources {
+  TPDFObject Fonts;
+  TPDFObject XObjects;
+  std::unordered_map<std::string, TLKPDFFont*> FontCache;
+};
+
+class TContentInterpreter {
+ public:
+  TContentInterpreter(TLKPDFReader& Reader, const TPDFTextOptions& Options, TPDFPageGlyphs& Out)
+      : FReader(Reader), FOptions(Options), FOut(Out) {
+    if (FOut.FontNames.empty()) FOut.FontNames.emplace_back();
+  }
+
+  void Run(std::string_view Content, const TPDFObject& Resources, const TMatrix& Base) {
+    TResources res;
+    LoadResources(Resources, res);
+    FGS = TGState();
+    FGS.CTM = Base;
+    Interpret(Content, res, 0);
+  }
+
+ private:
+  void LoadResources(const TPDFObject& Resources, TResources& Res) {
+    const TPDFObject dict = FReader.Resolve(Resources);
+    if (!dict.IsDict()) return;
+    if (const TPDFObject* f = dict.Get("Font")) Res.Fonts = FReader.Resolve(*f);
+    if (const TPDFObject* x = dict.Get("XObject")) Res.XObjects = FReader.Resolve(*x);
+  }
+
+  // Number operand I counted back from the operator (1 = the last one).
+  bool Num(size_t I, double& V) const {
+    if (I > FCount) return false;
+    const TPDFToken& t = FOperands[FCount - I];
+    if (t.Kind == TPDFTokenKind::tkInteger) V = static_cast<double>(t.IntValue);
+    else if (t.Kind == TPDFTokenKind::tkReal) V = t.RealValue;
+    else return false;
+    return std::isfinite(V);
+  }
+  bool Nums(size_t N, double* V) const {
+    for (size_t i = 0; i < N; ++i)
+      if (!Num(N - i, V[i])) return false;
+    return true;
+  }
+  const TPDFToken* Last(TPDFTokenKind Kind) const {
+    return FCount && FOperands[FCount - 1].Kind == Kind ? &FOperands[FCount - 1] : nullptr;
+  }
+
+  void Interpret(std::string_view Content, TResources& Res, int Depth);
+  void Operator(const std::string& Op, TPDFLexer& Lexer, TResources& Res, int Depth);
+  void SetFont(const std::string& Name, double Size, TResources& Res);
+  void ShowText(std::string_view Bytes);
+  void ShowArray();
+  void MoveLine(double Tx, double Ty) {
+    FTlm.e += Tx * FTlm.a + Ty * FTlm.c;
+    FTlm.f += Tx * FTlm.b + Ty * FTlm.d;
+    FTm = FTlm;
+  }
+  void SkipInlineImage(TPDFLexer& Lexer);
+  void DrawForm(const std::string& Name, TResources& Res, int Depth);
+  uint16_t FontIndex(TLKPDFFont* Font);
+
+  TLKPDFReader& FReader;
+  const TPDFTextOptions& FOptions;
+  TPDFPageGlyphs& FOut;
+  TGState FGS;
+  std::vector<TGState> FStack;
+  size_t FStackOverflow = 0;
+  TMatrix FTm, FTlm;
+  uint32_t FTextObject = 0;
+  int64_t FOps = 0;
+  std::vector<TPDFToken> FOperands;
+  size_t FCount = 0;
+  TPDFToken FScratch;
+  std::vector<TPDFGlyph> FDecoded;
+  std::vector<int32_t> FFormChain;
+  std::unordered_map<TLKPDFFont*, uint16_t> FFontIdx;
+};
+
+void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, int Depth) {
   TPDFLexer lexer(Content);
-  TPDFToken tok;
-  std::vector<TPDFToken> operands;
-  TLKPDFFont* font = nullptr;
-  std::vector<TPDFGlyph> glyphs;
-  WideString line;
-  while (lexer.Next(tok)) {
+  const size_t stackBase = FStack.size();
+  const size_t overflowBase = FStackOverflow;
+  FCount = 0;
+  while (FOps < FOptions.MaxOperators) {
+    if (FOperands.size() <= FCount && FOperands.size() < kMaxOperands) FOperands.resize(FCount + 1);
+    TPDFToken& tok = FCount < FOperands.size() ? FOperands[FCount] : FScratch;
+    if (!lexer.Next(tok)) break;
     if (tok.Kind != TPDFTokenKind::tkKeyword) {
-      operands.push_back(tok);
-      if (operands.size() > 64) operands.erase(operands.begin());
+      if (&tok != &FScratch) ++FCount;
       continue;
     }
-    if (tok.Text == "Tf" && operands.size() >= 2 && operands[operands.size() - 2].Kind == TPDFTokenKind::tkName) {
-      const RawByteString& name = operands[operands.size() - 2].Text;
-      const TPDFObject* entry = fonts.Get(name);
-      font = entry ? Reader.Fonts().FontFor(name, *entry) : nullptr;
-    } else if (tok.Text == "Tj" || tok.Text == "TJ" || tok.Text == "'" || tok.Text == "\"") {
-      for (const TPDFToken& op : operands) {
-        if (op.Kind != TPDFTokenKind::tkString) continue;
-        glyphs.clear();
-        if (font) font->Decode(op.Text, glyphs);
-        for (const TPDFGlyph& g : glyphs) line += g.Text;
-      }
-    } else if (tok.Text == "ET" && !line.empty()) {
-      Page.Lines().push_back(line);
-      line.clear();
+    ++FOps;
+    if (tok.Text == "true" || tok.Text == "false" || tok.Text == "null") {  // operands after all
+      if (&tok != &FScratch) ++FCount;
+      continue;
     }
-    operands.clear();
+    std::string op;
+    op.swap(tok.Text);
+    Operator(op, lexer, Res, Depth);
+    op.swap(tok.Text);
+    FCount = 0;
   }
-  if (!line.empty()) Page.Lines().push_back(line);
+  // A form leaves the graphics state stack as it found it.
+  if (Depth > 0) {
+    if (FStack.size() > stackBase) FStack.resize(stackBase);
+    FStackOverflow = overflowBase;
+  }
+}
+
+void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TResources& Res, int Depth) {
+  double v[6];
+  switch (Op.size() == 1 ? Op[0] : 0) {
+    case 'q':
+      if (FStack.size() < kMaxStateDepth) FStack.push_back(FGS);
+      else ++FStackOverflow;
+      return;
+    case 'Q':
+      if (FStackOverflow) --FStackOverflow;
+      else if (!FStack.empty()) {
+        FGS = FStack.back();
+        FStack.pop_back();
+      }
+      return;
+    case '\'':
+      MoveLine(0, -FGS.TL);
+      if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
+      return;
+    case '"':
+      if (FCount >= 3 && Num(3, v[0]) && Num(2, v[1])) {
+        FGS.Tw = v[0];
+        FGS.Tc = v[1];
+      }
+      MoveLine(0, -FGS.TL);
+      if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
+      return;
+    default:
+      break;
+  }
+  if (Op.size() > 3) return;
+  if (Op == "Tj") {
+    if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
+  } else if (Op == "TJ") {
+    ShowArray();
+  } else if (Op == "Td") {
+    if (Nums(2, v)) MoveLine(v[0], v[1]);
+  } else if (Op == "TD") {
+    if (Nums(2, v)) {
+      FGS.TL = -v[1];
+      MoveLine(v[0], v[1]);
+    }
+  } else if (Op == "T*") {
+    MoveLine(0, -FGS.TL);
+  } else if (Op == "Tm") {
+    if (Nums(6, v)) {
+      FTlm = {v[0], v[1], v[2], v[3], v[4], v[5]};
+      FTm = FTlm;
+    }
+  } else if (Op == "BT") {
+    FTm = FTlm = TMatrix();
+    ++FTextObject;
+  } else if (Op == "Tf") {
+    if (FCount >= 2 && FOperands[FCount - 2].Kind == TPDFTokenKind::tkName && Num(1, v[0]))
+      SetFont(FOperands[FCount - 2].Text, v[0], Res);
+  } else if (Op == "Tc") {
+    if (Num(1, v[0])) FGS.Tc = v[0];
+  } else if (Op == "Tw") {
+    if (Num(1, v[0])) FGS.Tw = v[0];
+  } else if (Op == "Tz") {
+    if (Num(1, v[0])) FGS.Th = v[0] / 100;
+  } else if (Op == "TL") {
+    if (Num(1, v[0])) FGS.TL = v[0];
+  } else if (Op == "Ts") {
+    if (Num(1, v[0])) FGS.Ts = v[0];
+  } else if (Op == "cm") {
+    if (Nums(6, v)) {
+      const TMatrix m = Mul({v[0], v[1], v[2], v[3], v[4], v[5]}, FGS.CTM);
+      if (FiniteMatrix(m)) FGS.CTM = m;
+    }
+  } else if (Op == "Do") {
+    if (const TPDFToken* n = Last(TPDFTokenKind::tkName)) DrawForm(n->Text, Res, Depth);
+  } else if (Op == "BI") {
+    SkipInlineImage(Lexer);
+  }
+}
+
+void TContentInterpreter::SetFont(const std::string& Name, double Size, TResources& Res) {
+  FGS.Tfs = Size;
+  auto it = Res.FontCache.find(Name);
+  if (it == Res.FontCache.end()) {
+    TLKPDFFont* font = nullptr;
+    if (const TPDFObject* entry = Res.Fonts.Get(Name)) font = FReader.Fonts().FontFor(Name, *entry);
+    it = Res.FontCache.emplace(Name, font).first;
+  }
+  FGS.Font = it->second;
+  FGS.FontIdx = FontIndex(FGS.Font);
+}
+
+uint16_t TContentInterpreter::FontIndex(TLKPDFFont* Font) {
+  if (!Font) return 0;
+  auto it = FFontIdx.find(Font);
+  if (it != FFontIdx.end()) return it->second;
+  if (FOut.FontNames.size() >= 0xFFFF) return 0;
+  const auto idx = static_cast<uint16_t>(FOut.FontNames.size());
+  FOut.FontNames.push_back(Font->FontName());
+  FFontIdx.emplace(Font, idx);
+  return idx;
+}
+
+void TContentInterpreter::ShowText(std::string_view Bytes) {
+  // Without a font nothing can be decoded or advanced.
+  if (!FGS.Font || Bytes.empty()) return;
+  FDecoded.clear();
+  FGS.Font->Decode(Bytes, FDecoded);
+  const bool vertical = FGS.Font->Vertical();
+  TMatrix m = Mul(FTm, FGS.CTM);
+  for (const TPDFGlyph& g : FDecoded) {
+    // Glyph origin and direction through the text rendering matrix.
+    const double ox = FGS.Ts * m.c + m.e, oy = FGS.Ts * m.d + m.f;
+    double dx = vertical ? -m.c : m.a, dy = vertical ? -m.d : m.b;
+    const double xlen = std::hypot(m.a, m.b), ylen = std::hypot(m.c, m.d);
+    const double dlen = vertical ? ylen : xlen;
+    if (dlen > 1e-9) {
+      dx /= dlen;
+      dy /= dlen;
+    } else {
+      dx = 1;
+      dy = 0;
+    }
+    const double advance = vertical ? 1.0 : g.Width;
+    if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy)) {
+      TPDFPlacedGlyph p;
+      p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
+      p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);
+      p.Dx = static_cast<float>(dx);
+      p.Dy = static_cast<float>(dy);
+      p.Adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
+      p.Size = Clamp(std::fabs(FGS.Tfs) * (vertical ? xlen : ylen), 0, kMaxCoord);
+      p.FontIdx = FGS.FontIdx;
+      p.TextObject = FTextObject;
+      p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
+      const size_t n = std::min(g.Text.size(), kMaxGlyphText);
+      p.TextLen = static_cast<uint16_t>(n);
+      FOut.Chars.append(g.Text, 0, n);
+      FOut.Glyphs.push_back(p);
+    }
+    // Advance the text matrix by the glyph's displacement.
+    const double space = g.WordSpace ? FGS.Tw : 0;
+    if (vertical) {
+      const double ty = -advance * FGS.Tfs + FGS.Tc + space;
+      FTm.e += ty * FTm.c;
+      FTm.f += ty * FTm.d;
+      m.e += ty * m.c;
+      m.f += ty * m.d;
+    } else {
+      const double tx = (advance * FGS.Tfs + FGS.Tc + space) * FGS.Th;
+      FTm.e += tx * FTm.a;
+      FTm.f += tx * FTm.b;
+      m.e += tx * m.a;
+      m.f += tx * m.b;
+    }
+  }
+  if (!std::isfinite(FTm.e) || !std::isfinite(FTm.f)) FTm.e = FTm.f = 0;
+}
+
+void TContentInterpreter::ShowArray() {
+  // The operands from the last '[' on (an unclosed array still shows).
+  size_t begin = FCount;
+  while (begin > 0 && FOperands[begin - 1].Kind != TPDFTokenKind::tkArrayBegin) --begin;
+  if (begin == 0) return;
+  const bool vertical = FGS.Font && FGS.Font->Vertical();
+  for (size_t i = begin; i < FCount; ++i) {
+    const TPDFToken& t = FOperands[i];
+    if (t.Kind == TPDFTokenKind::tkString) {
+      ShowText(t.Text);
+    } else if (t.Kind == TPDFTokenKind::tkInteger || t.Kind == TPDFTokenKind::tkReal) {
+      const double n = t.Kind == TPDFTokenKind::tkInteger ? static_cast<double>(t.IntValue) : t.RealValue;
+      const double shift = -n / 1000 * FGS.Tfs;
+      if (vertical) {
+        FTm.e += shift * FTm.c;
+        FTm.f += shift * FTm.d;
+      } else {
+        FTm.e += shift * FGS.Th * FTm.a;
+        FTm.f += shift * FGS.Th * FTm.b;
+      }
+      if (!std::isfinite(FTm.e) || !std::isfinite(FTm.f)) FTm.e = FTm.f = 0;
+    } else if (t.Kind == TPDFTokenKind::tkArrayEnd) {
+      break;
+    }
+  }
+}
+
+void TContentInterpreter::SkipInlineImage(TPDFLexer& Lexer) {
+  TPDFToken t;
+  for (int i = 0; i < kMaxInlineImageTokens; ++i) {
+    if (!Lexer.Next(t)) return;
+    if (t.Kind == TPDFTokenKind::tkKeyword && t.Text == "ID") break;
+  }
+  // The data runs to an EI that stands alone between white space (or the
+  // end of the content).
+  const std::string_view data = Lexer.Data();
+  size_t pos = Lexer.Position() + 1;
+  while (pos + 1 < data.size()) {
+    const size_t at = data.find("EI", pos);
+    if (at == std::string_view::npos) break;
+    const bool before = at > 0 && IsPDFWhiteSpace(static_cast<uint8_t>(data[at - 1]));
+    const bool after = at + 2 >= data.size() || IsPDFWhiteSpace(static_cast<uint8_t>(data[at + 2])) ||
+                       IsPDFDelimiter(static_cast<uint8_t>(data[at + 2]));
+    if (before && after) {
+      Lexer.SetPosition(at + 2);
+      return;
+    }
+    pos = at + 1;
+  }
+  Lexer.SetPosition(data.size());
+}
+
+void TContentInterpreter::DrawForm(const std::string& Name, TResources& Res, int Depth) {
+  const TPDFObject* entry = Res.XObjects.Get(Name);
+  if (!entry || !entry->IsRef() || Depth + 1 > FOptions.MaxXObjectDepth) return;
+  const int32_t num = entry->RefNum;
+  if (std::find(FFormChain.begin(), FFormChain.end(), num) != FFormChain.end()) return;
+  TPDFObject dict;
+  RawByteString data;
+  try {
+    if (!FReader.GetObject(num, dict) || !dict.IsDict()) return;
+    const TPDFObject* subtype = dict.Get("Subtype");
+    if (!subtype || !subtype->IsName("Form")) return;
+    if (!FReader.GetStreamData(num, data)) return;
+  } catch (const Exception&) {
+    return;
+  }
+  TMatrix matrix;
+  if (const TPDFObject* m = dict.Get("Matrix"); m && m->IsArray() && m->Count() == 6) {
+    double v[6];
+    bool ok = true;
+    for (size_t i = 0; i < 6; ++i) {
+      if (!m->Items[i].IsNumber()) ok = false;
+      v[i] = m->Items[i].AsNumber();
+    }
+    if (ok) matrix = {v[0], v[1], v[2], v[3], v[4], v[5]};
+  }
+  TResources own;
+  const TPDFObject* ownRes = dict.Get("Resources");
+  if (ownRes) LoadResources(*ownRes, own);
+  const bool useOwn = ownRes && (own.Fonts.IsDict() || own.XObjects.IsDict());
+
+  // The caller's operands, text matrices and graphics state survive the form.
+  std::vector<TPDFToken> operands;
+  operands.swap(FOperands);
+  const size_t count = FCount;
+  const TGState saved = FGS;
+  const TMatrix tm = FTm, tlm = FTlm;
+  const TMatrix ctm = Mul(matrix, FGS.CTM);
+  if (FiniteMatrix(ctm)) FGS.CTM = ctm;
+  FFormChain.push_back(num);
+  Interpret(data, useOwn ? own : Res, Depth + 1);
+  FFormChain.pop_back();
+  FGS = saved;
+  FTm = tm;
+  FTlm = tlm;
+  FOperands.swap(operands);
+  FCount = count;
+}
+
+double Coord(TLKPDFReader& Reader, const TPDFObject& O, double Default) {
+  if (O.IsRef()) return Reader.Resolve(O).AsNumber(Default);
+  return O.AsNumber(Default);
+}
+
+}  // namespace
+
+void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
+                          const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
+                          TPDFPageGlyphs& Out) {
+  double box[4] = {0, 0, 612, 792};
+  const TPDFObject mb = MediaBox.IsRef() ? Reader.Resolve(MediaBox) : MediaBox;
+  if (mb.IsArray() && mb.Count() >= 4) {
+    double v[4];
+    for (size_t i = 0; i < 4; ++i) v[i] = Coord(Reader, mb.Items[i], box[i]);
+    if (std::fabs(v[2] - v[0]) >= 1 && std::fabs(v[3] - v[1]) >= 1 && std::fabs(v[0]) < kMaxCoord &&
+        std::fabs(v[1]) < kMaxCoord && std::fabs(v[2]) < kMaxCoord && std::fabs(v[3]) < kMaxCoord) {
+      box[0] = std::min(v[0], v[2]);
+      box[1] = std::min(v[1], v[3]);
+      box[2] = std::max(v[0], v[2]);
+      box[3] = std::max(v[1], v[3]);
+    }
+  }
+  Page.SetBox(box[0], box[1], box[2], box[3]);
+  TContentInterpreter interp(Reader, Options, Out);
+  try {
+    interp.Run(Content, Resources, DisplayMatrix(box[0], box[1], box[2], box[3], Rotate));
+  } catch (const Exception&) {
+    // Damaged resources: the glyphs placed so far still make text.
+  }
+}
+
+void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
+                     const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page) {
+  TPDFPageGlyphs glyphs;
+  InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs);
+  LayoutPageText(glyphs, Options, Page);
 }
 
 }  // namespace lkw

@@ -1,0 +1,256 @@
+#include "lkword/pdf/LKWPDFLayout.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "lkword/pdf/LKWPDFBidi.h"
+#include "lkword/pdf/LKWPDFPage.h"
+
+namespace lkw {
+
+namespace {
+
+// Thresholds, in units of the font size (em) unless said otherwise.
+// Baselines closer than this share a line: sub- and superscripts stay on it.
+constexpr double kLineTolerance = 0.5;
+// A gap wider than this between two glyphs separates words; kerning inside
+// a word stays well below it.
+constexpr double kWordGap = 0.15;
+// A glyph further than this from the line's extent starts a new line even
+// on the same baseline.
+constexpr double kMaxLineGap = 25;
+// Cosine above which two glyphs run in the same direction.
+constexpr double kSameDirection = 0.98;
+// An overprinted copy (fake bold, shadow): the same text shifted by less
+// than this fraction of its advance.
+constexpr double kDuplicateShift = 0.3;
+// Sizes below this (page units) are taken as this, so a degenerate font
+// size does not put every glyph on a line of its own.
+constexpr double kMinSize = 1;
+
+bool IsSpaceText(std::u16string_view T) {
+  if (T.empty()) return false;
+  for (const char16_t c : T)
+    if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r' && c != 0xA0 && c != 0x3000) return false;
+  return true;
+}
+
+char32_t FirstCodePoint(std::u16string_view T) {
+  if (T.empty()) return 0;
+  const char16_t c = T[0];
+  if (c >= 0xD800 && c < 0xDC00 && T.size() > 1 && T[1] >= 0xDC00 && T[1] < 0xE000)
+    return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (T[1] - 0xDC00);
+  return c;
+}
+
+TBidiClass UnitClass(std::u16string_view T) {
+  TBidiClass first = TBidiClass::bcNeutral;
+  for (size_t i = 0; i < T.size(); ++i) {
+    const TBidiClass c = BidiClassOf(FirstCodePoint(T.substr(i)));
+    if (c == TBidiClass::bcL || c == TBidiClass::bcR) return c;
+    if (c == TBidiClass::bcNumber && first == TBidiClass::bcNeutral) first = c;
+  }
+  return first;
+}
+
+bool MayHaveRTL(std::u16string_view T) {
+  for (const char16_t c : T)
+    if ((c >= 0x590 && c <= 0x8FF) || (c >= 0xFB1D && c <= 0xFEFE) || (c >= 0xD800 && c < 0xDC00)) return true;
+  return false;
+}
+
+class TLineBuilder {
+ public:
+  TLineBuilder(const TPDFPageGlyphs& G, TLKPDFPage& P) : FG(G), FPage(P) {}
+
+  void Run() {
+    const auto& glyphs = FG.Glyphs;
+    for (uint32_t i = 0; i < glyphs.size(); ++i) {
+      const TPDFPlacedGlyph& g = glyphs[i];
+      if (!FLine.empty() && !Fits(g)) Flush();
+      Add(i, g);
+    }
+    Flush();
+  }
+
+ private:
+  std::u16string_view TextOf(const TPDFPlacedGlyph& g) const {
+    return std::u16string_view(FG.Chars).substr(g.TextStart, g.TextLen);
+  }
+  static double SizeOf(const TPDFPlacedGlyph& g) { return std::max<double>(g.Size, kMinSize); }
+  double Along(const TPDFPlacedGlyph& g) const { return g.X * FUx + g.Y * FUy; }
+  double Across(const TPDFPlacedGlyph& g) const { return g.Y * FUx - g.X * FUy; }
+
+  bool Fits(const TPDFPlacedGlyph& g) const {
+    if (g.Dx * FUx + g.Dy * FUy < kSameDirection) return false;
+    const double size = std::max(FSize, SizeOf(g));
+    if (std::fabs(Across(g) - FBaseline) > kLineTolerance * size) return false;
+    const double a0 = Along(g), a1 = a0 + g.Adv;
+    return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
+  }
+
+  void Add(uint32_t I, const TPDFPlacedGlyph& g) {
+    if (FLine.empty()) {
+      FUx = g.Dx;
+      FUy = g.Dy;
+      FBaseline = Across(g);
+      FSize = SizeOf(g);
+      FMin = Along(g);
+      FMax = FMin + g.Adv;
+    } else {
+      // The largest glyphs set the baseline (a line may begin with a
+      // superscript).
+      if (SizeOf(g) > FSize * 1.2) FBaseline = Across(g);
+      FSize = std::max(FSize, SizeOf(g));
+      FMin = std::min(FMin, Along(g));
+      FMax = std::max(FMax, Along(g) + g.Adv);
+    }
+    FLine.push_back(I);
+  }
+
+  void Flush();
+
+  const TPDFPageGlyphs& FG;
+  TLKPDFPage& FPage;
+  std::vector<uint32_t> FLine;
+  double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
+  // Scratch reused from line to line.
+  std::vector<std::pair<double, uint32_t>> FOrder;
+  std::vector<TBidiUnit> FUnits;
+  std::u16string FBuf;
+  uint32_t FLastTextObject = 0;
+  bool FHaveLast = false;
+};
+
+void TLineBuilder::Flush() {
+  if (FLine.empty()) return;
+  const auto& glyphs = FG.Glyphs;
+  FOrder.clear();
+  for (const uint32_t i : FLine) FOrder.emplace_back(Along(glyphs[i]), i);
+  std::stable_sort(FOrder.begin(), FOrder.end(),
+                   [](const auto& A, const auto& B) { return A.first < B.first; });
+
+  FUnits.clear();
+  FBuf.clear();
+  bool rtl = false, pendingSpace = false;
+  double prevEnd = 0, prevSize = 0;
+  size_t kept = 0;
+  const TPDFPlacedGlyph* first = nullptr;
+  const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
+  for (const auto& [along, idx] : FOrder) {
+    const TPDFPlacedGlyph& g = glyphs[idx];
+    const std::u16string_view text = TextOf(g);
+    // Drop an overprinted copy of a glyph just placed.
+    bool duplicate = false;
+    for (const TPDFPlacedGlyph* r : recent) {
+      if (r && !text.empty() && TextOf(*r) == text &&
+          std::fabs(along - Along(*r)) < kDuplicateShift * std::max<double>(r->Adv, 0.1 * SizeOf(*r)) &&
+          std::fabs(Across(g) - Across(*r)) < kDuplicateShift * SizeOf(*r))
+        duplicate = true;
+    }
+    if (duplicate) continue;
+    recent[1] = recent[0];
+    recent[0] = &g;
+    if (!first) first = &g;
+    const double size = SizeOf(g);
+    if (IsSpaceText(text)) {
+      pendingSpace = kept > 0;
+    } else {
+      if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) pendingSpace = true;
+      if (!text.empty()) {
+        if (pendingSpace && !FBuf.empty()) {
+          FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
+          FBuf += u' ';
+        }
+        pendingSpace = false;
+        if (!rtl && MayHaveRTL(text)) rtl = true;
+        FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(text.size()), UnitClass(text)});
+        FBuf += text;
+      }
+    }
+    prevEnd = kept > 0 ? std::max(prevEnd, along + g.Adv) : along + g.Adv;
+    prevSize = size;
+    ++kept;
+  }
+  FLine.clear();
+  if (FUnits.empty() || !first) return;
+
+  WideString line;
+  if (rtl) {
+    VisualToLogical(FUnits);
+    line.reserve(FBuf.size());
+    for (const TBidiUnit& u : FUnits) line.append(FBuf, u.Start, u.Len);
+  } else {
+    line = FBuf;
+  }
+
+  auto* item = static_cast<TLKPDFItemText*>(FPage.Items().AddItem(itText));
+  item->SetText(line);
+  if (first->FontIdx < FG.FontNames.size()) item->SetFontName(FG.FontNames[first->FontIdx]);
+  item->SetFontSize(static_cast<int32_t>(std::lround(std::min<double>(first->Size, 1e6))));
+  item->SetLeft(first->X);
+  item->SetTop(first->Y - first->Size);
+  item->SetIsContinueBlock(FHaveLast && first->TextObject == FLastTextObject);
+  FLastTextObject = first->TextObject;
+  FHaveLast = true;
+  FPage.Lines().push_back(std::move(line));
+}
+
+bool IsLetter(char16_t C) {
+  if ((C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z')) return true;
+  return C >= 0xC0 && C != 0xD7 && C != 0xF7 && !(C >= 0x2000 && C <= 0x2BFF) && !(C >= 0x3000 && C <= 0x303F) &&
+         !(C >= 0xFF00 && C <= 0xFF20);
+}
+
+bool IsLowerStart(char16_t C) {
+  if (C >= u'a' && C <= u'z') return true;
+  if (C < 0xDF) return false;
+  // Latin-1 and Latin Extended-A lower-case letters, Greek and Cyrillic
+  // small letters.
+  if (C <= 0xFF) return C != 0xF7;
+  if (C <= 0x17F) return (C & 1) == 1;
+  if (C >= 0x3AC && C <= 0x3CE) return true;
+  if (C >= 0x430 && C <= 0x45F) return true;
+  return false;
+}
+
+}  // namespace
+
+void DehyphenateLines(std::vector<WideString>& Lines) {
+  for (size_t i = 0; i + 1 < Lines.size(); ++i) {
+    WideString& cur = Lines[i];
+    // Trailing blanks do not hide the hyphen.
+    while (!cur.empty() && cur.back() == u' ') cur.pop_back();
+    if (cur.empty()) continue;
+    const char16_t last = cur.back();
+    WideString& next = Lines[i + 1];
+    const size_t start = next.find_first_not_of(u' ');
+    if (start == WideString::npos) continue;
+    bool join = false;
+    if (last == 0xAD) {
+      join = true;
+    } else if ((last == u'-' || last == 0x2010) && cur.size() >= 2 && IsLetter(cur[cur.size() - 2])) {
+      join = IsLowerStart(next[start]);
+    }
+    if (!join) continue;
+    cur.pop_back();
+    // The continuation, up to the next word space, moves up.
+    size_t end = next.find(u' ', start);
+    if (end == WideString::npos) end = next.size();
+    cur.append(next, start, end - start);
+    const size_t rest = next.find_first_not_of(u' ', end);
+    next.erase(0, rest == WideString::npos ? next.size() : rest);
+    if (next.empty()) {
+      Lines.erase(Lines.begin() + static_cast<std::ptrdiff_t>(i + 1));
+      --i;  // the joined line may end in a hyphen again
+    }
+  }
+}
+
+void LayoutPageText(const TPDFPageGlyphs& Glyphs, const TPDFTextOptions& Options, TLKPDFPage& Page) {
+  TLineBuilder builder(Glyphs, Page);
+  builder.Run();
+  if (Options.Dehyphenate) DehyphenateLines(Page.Lines());
+}
+
+}  // namespace lkw

@@ -1,0 +1,193 @@
+#include "lkword/pdf/LKWPDFLayout.h"
+
+#include <gtest/gtest.h>
+
+#include "lkword/pdf/LKWPDFBidi.h"
+#include "lkword/pdf/LKWPDFPage.h"
+#include "lkword/platform/CodePages.h"
+
+namespace lkw {
+namespace {
+
+// Glyphs laid out by hand: every character is one glyph of the given
+// advance (in ems) at the given size.
+class Glyphs {
+ public:
+  // Places Text from (X, Y) along direction (Dx, Dy); Step is the advance
+  // of each glyph in ems plus Kern (ems) between glyphs.
+  Glyphs& Word(const std::u16string& Text, double X, double Y, double Size = 10, double Step = 0.5, double Kern = 0,
+               float Dx = 1, float Dy = 0) {
+    for (const char16_t c : Text) {
+      TPDFPlacedGlyph g;
+      g.X = static_cast<float>(X);
+      g.Y = static_cast<float>(Y);
+      g.Dx = Dx;
+      g.Dy = Dy;
+      g.Adv = static_cast<float>(Step * Size);
+      g.Size = static_cast<float>(Size);
+      g.TextStart = static_cast<uint32_t>(FG.Chars.size());
+      g.TextLen = 1;
+      FG.Chars += c;
+      FG.Glyphs.push_back(g);
+      X += (Step + Kern) * Size * Dx;
+      Y += (Step + Kern) * Size * Dy;
+    }
+    return *this;
+  }
+  // Right-to-left text typed in logical order, each glyph placed to the
+  // left of the one before.
+  Glyphs& WordRTL(const std::u16string& Text, double Right, double Y, double Size = 10) {
+    double x = Right;
+    for (const char16_t c : Text) {
+      x -= 0.5 * Size;
+      Word(std::u16string(1, c), x, Y, Size);
+    }
+    return *this;
+  }
+  std::vector<std::string> Lines(bool Dehyphenate = true) const {
+    TLKPDFPage page;
+    TPDFTextOptions o;
+    o.Dehyphenate = Dehyphenate;
+    LayoutPageText(FG, o, page);
+    std::vector<std::string> out;
+    for (const WideString& l : page.Lines()) out.push_back(WideToUtf8(l));
+    return out;
+  }
+  TPDFPageGlyphs FG;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST(PDFLayout, WordsComeFromGapsNotFromKerning) {
+  Glyphs g;
+  // Tight kerning inside words, a third of an em between them.
+  g.Word(u"Hello", 72, 100, 10, 0.5, -0.04).Word(u"world", 72 + 5 * 4.6 + 3, 100, 10, 0.5, 0.03);
+  EXPECT_EQ(g.Lines(), Strings{"Hello world"});
+
+  // A space glyph separates by itself, however narrow; spaces never double.
+  Glyphs s;
+  s.Word(u"a b", 72, 100, 10, 0.5, -0.1).Word(u"  c", 72 + 30, 100);
+  EXPECT_EQ(s.Lines(), Strings{"a b c"});
+}
+
+TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
+  Glyphs g;
+  g.Word(u"second", 72, 300).Word(u"first", 72, 100);    // drawn bottom line first
+  g.Word(u"note", 72, 200).Word(u"1", 92, 196.5, 6);     // raised, smaller: glued to its line
+  g.Word(u"2", 72, 400, 6).Word(u"Footnote", 76, 403.5);  // a line that begins with a superscript
+  EXPECT_EQ(g.Lines(), (Strings{"second", "first", "note1", "2 Footnote"}));
+
+  // Same baseline but out of reach: two lines; in reach but backwards:
+  // still one line, in position order.
+  Glyphs far;
+  far.Word(u"left", 72, 100).Word(u"right", 72 + 40 * 10, 100);
+  EXPECT_EQ(far.Lines(), (Strings{"left", "right"}));
+  Glyphs back;
+  back.Word(u"two", 140, 100).Word(u"one", 100, 100);
+  EXPECT_EQ(back.Lines(), Strings{"one two"});
+}
+
+TEST(PDFLayout, OverprintedCopiesAreDroppedButDoubleLettersStay) {
+  Glyphs g;
+  g.Word(u"Bold", 72, 100).Word(u"Bold", 72.4, 100).Word(u"all", 72 + 25, 100, 10, 0.25);
+  EXPECT_EQ(g.Lines(), Strings{"Bold all"});
+}
+
+TEST(PDFLayout, RotatedTextFormsLinesAlongItsDirection) {
+  Glyphs g;
+  // Reading downward (a page turned by 90 degrees), two lines side by side.
+  g.Word(u"down", 300, 72, 10, 0.5, 0, 0, 1).Word(u"next", 285, 72, 10, 0.5, 0, 0, 1);
+  EXPECT_EQ(g.Lines(), (Strings{"down", "next"}));
+}
+
+TEST(PDFLayout, RightToLeftTextInLogicalOrderWhicheverWayItWasWritten) {
+  const std::u16string shalom = u"\u05E9\u05DC\u05D5\u05DD";  // typed order
+  const std::u16string olam = u"\u05E2\u05D5\u05DC\u05DD";
+  const std::string expect = WideToUtf8(shalom + u" " + olam);
+
+  // Logical order, each glyph placed left of the one before.
+  Glyphs logical;
+  logical.WordRTL(shalom, 300, 100).WordRTL(olam, 300 - 20 - 3, 100);
+  EXPECT_EQ(logical.Lines(), Strings{expect});
+
+  // Visual order: the producer wrote the glyphs left to right.
+  std::u16string visual = shalom + u" " + olam;
+  std::reverse(visual.begin(), visual.end());
+  Glyphs v;
+  v.Word(visual, 100, 100);
+  EXPECT_EQ(v.Lines(), Strings{expect});
+
+  // An embedded run in a left-to-right line; its number stays left to right.
+  std::u16string run = shalom + u" 42 " + olam;
+  std::u16string shown = u"see the words ";
+  std::u16string rev(run.rbegin(), run.rend());
+  for (size_t i = 0; i + 1 < rev.size(); ++i)
+    if (rev[i] == u'2' && rev[i + 1] == u'4') std::swap(rev[i], rev[i + 1]);
+  Glyphs mixed;
+  mixed.Word(shown + rev + u" at the end", 72, 100);
+  EXPECT_EQ(mixed.Lines(), Strings{WideToUtf8(shown + run + u" at the end")});
+}
+
+TEST(PDFLayout, BidiClassesAndReordering) {
+  EXPECT_EQ(BidiClassOf(U'a'), TBidiClass::bcL);
+  EXPECT_EQ(BidiClassOf(0x05D0), TBidiClass::bcR);
+  EXPECT_EQ(BidiClassOf(0x0627), TBidiClass::bcR);
+  EXPECT_EQ(BidiClassOf(0xFEFB), TBidiClass::bcR);  // lam-alef ligature
+  EXPECT_EQ(BidiClassOf(0x0663), TBidiClass::bcNumber);
+  EXPECT_EQ(BidiClassOf(0x4E2D), TBidiClass::bcL);
+  EXPECT_EQ(BidiClassOf(U','), TBidiClass::bcNeutral);
+
+  // A right-to-left line with an English word: the word keeps its order.
+  std::vector<TBidiUnit> u = {{0, 1, TBidiClass::bcL}, {1, 1, TBidiClass::bcL},  {2, 1, TBidiClass::bcNeutral},
+                              {3, 1, TBidiClass::bcR}, {4, 1, TBidiClass::bcR}, {5, 1, TBidiClass::bcR}};
+  VisualToLogical(u);
+  std::vector<uint32_t> order;
+  for (const auto& x : u) order.push_back(x.Start);
+  EXPECT_EQ(order, (std::vector<uint32_t>{5, 4, 3, 2, 0, 1}));
+}
+
+TEST(PDFLayout, HyphenatedLineEndsAreJoined) {
+  std::vector<WideString> lines = {u"is inhibit-", u"ing this and a price-", u"determining rule", u"of Bar-",
+                                   u"Code and 1990-", u"ies, co\u00AD", u"Operation"};
+  DehyphenateLines(lines);
+  EXPECT_EQ(lines, (std::vector<WideString>{u"is inhibiting", u"this and a pricedetermining", u"rule", u"of Bar-",
+                                            u"Code and 1990-", u"ies, coOperation"}));
+  // A hyphen inside a line is never touched, and the option turns joining
+  // off.
+  Glyphs g;
+  g.Word(u"price-determining hyph-", 72, 100).Word(u"enated", 72, 115);
+  EXPECT_EQ(g.Lines(), (Strings{"price-determining hyphenated"}));
+  EXPECT_EQ(g.Lines(false), (Strings{"price-determining hyph-", "enated"}));
+}
+
+TEST(PDFLayout, ItemsDescribeTheLines) {
+  Glyphs g;
+  g.Word(u"Top", 72, 100, 12).Word(u"Below", 80, 130, 10);
+  TLKPDFPage page;
+  LayoutPageText(g.FG, TPDFTextOptions(), page);
+  ASSERT_EQ(page.Items().Count(), 2);
+  const auto* first = static_cast<const TLKPDFItemText*>(page.Items().GetItem(0));
+  EXPECT_EQ(first->Text(), u"Top");
+  EXPECT_EQ(first->FontSize(), 12);
+  EXPECT_DOUBLE_EQ(first->Left(), 72);
+  EXPECT_DOUBLE_EQ(first->Top(), 88);
+  EXPECT_EQ(page.GetPlainText(), u"Top\r\nBelow");
+
+  // SortItems: top to bottom, left to right within a line.
+  TLKPDFItems items;
+  auto add = [&](double L, double T) {
+    TLKPDFItem* i = items.AddItem(itText);
+    i->SetLeft(L);
+    i->SetTop(T);
+  };
+  add(300, 101);
+  add(72, 200);
+  add(72, 100);
+  items.SortItems();
+  EXPECT_EQ(items.GetItem(0)->Left(), 72);
+  EXPECT_EQ(items.GetItem(1)->Left(), 300);
+  EXPECT_EQ(items.GetItem(2)->Top(), 200);
+}
+
+}  // namespace
+}  // namespace lkw
