@@ -3,6 +3,11 @@
 // module streams. Each goes through its parser and the decompressor on its
 // own, and then all of them together, as a storage, through the component's
 // LoadVBA, DecompressMacros and ListMacros.
+//
+// The seeds in fuzz/corpus/vba/ were written with the builders of
+// lkword/word/MSWordVBA_test_util.h: both tables naming two modules, only
+// "dir" naming one at a wrong offset (several chunks, one raw), and a
+// module stream with zero padding after its container.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
