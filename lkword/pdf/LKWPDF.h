@@ -442,6 +442,9 @@ class TLKPDFReader : public TMSWBaseDocument {
   void ClearInternalLists() override;
   // True when the loaded document is encrypted.
   bool IsPasswordProtected() override;
+  // Page text goes out page by page, so a host's text sink gets it while the
+  // document is read.
+  bool SupportsTextSink() const override { return true; }
 
   TLKPDFXRefList& XRefs() { return *FXRefs; }
   TLKPDFFonts& Fonts() { return *FFonts; }
@@ -473,7 +476,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   bool Dehyphenate() const { return FTextOptions.Dehyphenate; }
   void SetDehyphenate(bool Value) { FTextOptions.Dehyphenate = Value; }
   // Whether Pages() keeps each page's positioned items after its text is
-  // out (off: only the page's lines stay, so memory follows the text).
+  // out. Off, only the page's lines stay, and with a text sink not even
+  // those, so memory follows one page rather than the document.
   bool KeepPageItems() const { return FKeepPageItems; }
   void SetKeepPageItems(bool Value) { FKeepPageItems = Value; }
 

@@ -84,7 +84,10 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
       for (const WideString& line : page->Lines())
         if (line.find_first_not_of(u" \t") != WideString::npos) anyText = true;
     AddPageText(*page);
-    if (!FKeepPageItems) page->Items().Clear();
+    if (!FKeepPageItems) {
+      page->Items().Clear();
+      if (FTextSink) page->Lines() = {};
+    }
   }
   if (FPageCount > 0 && !anyText) AddWarning("no text layer: scanned pages?");
 }

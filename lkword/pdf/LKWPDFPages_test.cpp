@@ -81,6 +81,16 @@ TEST(PDFPages, EachPageFollowsItsSeparatorLines) {
   EXPECT_GT(keep.Pages().GetPage(0)->Items().Count(), 0);
 }
 
+TEST(PDFPages, TextSinkGetsThePagesAsTheyAreRead) {
+  TLKPDFReader r;
+  std::vector<std::string> sunk;
+  r.SetTextSink([&](std::u16string_view Item) { sunk.push_back(WideToUtf8(Item)); });
+  Load(r, Pages({Stream(Show("Alpha")), Stream(Show("Beta"))}));
+  EXPECT_EQ(sunk, (std::vector<std::string>{"", "", kSep, "Alpha", "", kSep, "Beta", ""}));
+  EXPECT_EQ(r.Text().Count(), 0);
+  EXPECT_TRUE(r.Pages().GetPage(0)->Lines().empty());  // nothing kept per page either
+}
+
 TEST(PDFPages, MarkupOutputEscapesTheLines) {
   const std::string pdf = Pages({Stream(Show("a<b & {c}"))});
   TLKPDFReader html;
