@@ -197,7 +197,18 @@ bool FindAttribute(std::string_view Xml, std::string_view QName, std::string_vie
 std::vector<WideString> PropertyValues(std::string_view Inner) {
   std::vector<WideString> values;
   if (Inner.find("<rdf:li") == std::string_view::npos) {
-    WideString v = XMLTextToWide(Inner);
+    // A simple value; markup in it (an empty rdf:Seq, a comment) is no text.
+    std::string text;
+    for (size_t i = 0; i < Inner.size(); ++i) {
+      if (Inner[i] != '<') {
+        text += Inner[i];
+        continue;
+      }
+      const size_t close = Inner.find('>', i);
+      if (close == std::string_view::npos) break;
+      i = close;
+    }
+    WideString v = XMLTextToWide(text);
     if (!v.empty()) values.push_back(std::move(v));
     return values;
   }

@@ -207,6 +207,7 @@ TEST(PDFMetadata, XMPElementsAndAttributes) {
       "<dc:creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bob</rdf:li></rdf:Seq></dc:creator>"
       "<dc:subject><rdf:Bag><rdf:li>one</rdf:li><rdf:li>two</rdf:li></rdf:Bag></dc:subject>"
       "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>About it</rdf:li></rdf:Alt></dc:description>"
+      "<pdf:Keywords><!-- none --></pdf:Keywords><xmp:ModifyDate><rdf:Seq/></xmp:ModifyDate>"
       "</rdf:Description></rdf:RDF></x:xmpmeta>";
   TPDFXMPInfo info;
   ParseXMPMetadata(xmp, info);
@@ -216,6 +217,7 @@ TEST(PDFMetadata, XMPElementsAndAttributes) {
   EXPECT_EQ(WideToUtf8(info.Subject), "About it");
   EXPECT_EQ(WideToUtf8(info.Producer), "Writer & Co");
   EXPECT_NEAR(info.Created, UTCToLocal(EncodeDateTime(2024, 3, 5, 10, 20, 30, 0)), 1e-9);
+  EXPECT_EQ(info.Modified, 0);
 
   // A UTF-16 packet, and elements that never close.
   std::string utf16 = "\xFE\xFF";
