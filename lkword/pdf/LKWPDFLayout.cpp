@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
@@ -24,6 +25,10 @@ constexpr double kSameDirection = 0.98;
 // An overprinted copy (fake bold, shadow): the same text shifted by less
 // than this fraction of its advance.
 constexpr double kDuplicateShift = 0.3;
+// A superscript: raised by more than this and smaller than this fraction
+// of the line's size.
+constexpr double kRaised = 0.2;
+constexpr double kSmaller = 0.9;
 // Sizes below this (page units) are taken as this, so a degenerate font
 // size does not put every glyph on a line of its own.
 constexpr double kMinSize = 1;
@@ -132,7 +137,7 @@ void TLineBuilder::Flush() {
 
   FUnits.clear();
   FBuf.clear();
-  bool rtl = false, pendingSpace = false;
+  bool rtl = false, pendingSpace = false, prevRaised = false;
   double prevEnd = 0, prevSize = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* first = nullptr;
@@ -153,10 +158,13 @@ void TLineBuilder::Flush() {
     recent[0] = &g;
     if (!first) first = &g;
     const double size = SizeOf(g);
+    const bool raised = Across(g) - FBaseline < -kRaised * FSize && size < kSmaller * FSize;
     if (IsSpaceText(text)) {
       pendingSpace = kept > 0;
     } else {
       if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) pendingSpace = true;
+      // A note mark before its note's text (the mark after a word stays on it).
+      if (prevRaised && !raised) pendingSpace = true;
       if (!text.empty()) {
         if (pendingSpace && !FBuf.empty()) {
           FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
@@ -170,6 +178,7 @@ void TLineBuilder::Flush() {
     }
     prevEnd = kept > 0 ? std::max(prevEnd, along + g.Adv) : along + g.Adv;
     prevSize = size;
+    prevRaised = raised && !text.empty();
     ++kept;
   }
   FLine.clear();
@@ -214,29 +223,101 @@ bool IsLowerStart(char16_t C) {
   return false;
 }
 
+bool IsUpperLetter(char16_t C) {
+  if (C >= u'A' && C <= u'Z') return true;
+  if (C >= 0xC0 && C <= 0xDE) return C != 0xD7;
+  if (C >= 0x100 && C <= 0x17F) return (C & 1) == 0;
+  return (C >= 0x391 && C <= 0x3A9) || (C >= 0x410 && C <= 0x42F);
+}
+
+bool AllUpper(std::u16string_view W) {
+  size_t letters = 0;
+  for (const char16_t c : W) {
+    if (IsUpperLetter(c)) ++letters;
+    else if (IsLetter(c)) return false;
+  }
+  return letters >= 2;
+}
+
+char16_t FoldChar(char16_t C) {
+  if (IsUpperLetter(C)) {
+    if (C < 0x80 || (C >= 0xC0 && C <= 0xDE) || (C >= 0x391 && C <= 0x3A9) || (C >= 0x410 && C <= 0x42F))
+      return static_cast<char16_t>(C + 32);
+    return static_cast<char16_t>(C + 1);
+  }
+  return C;
+}
+
+// A word as the page's word list keeps it: punctuation around it dropped,
+// letters folded to lower case.
+WideString FoldWord(std::u16string_view W) {
+  size_t a = 0, b = W.size();
+  while (a < b && !IsLetter(W[a]) && !(W[a] >= u'0' && W[a] <= u'9')) ++a;
+  while (b > a && !IsLetter(W[b - 1]) && !(W[b - 1] >= u'0' && W[b - 1] <= u'9')) --b;
+  WideString out;
+  out.reserve(b - a);
+  for (size_t i = a; i < b; ++i) out += FoldChar(W[i]);
+  return out;
+}
+
+void CollectWords(const std::vector<WideString>& Lines, std::unordered_set<WideString>& Seen) {
+  for (const WideString& line : Lines) {
+    size_t pos = 0;
+    while (pos < line.size()) {
+      size_t end = line.find(u' ', pos);
+      if (end == WideString::npos) end = line.size();
+      // A word broken at the line's end says nothing.
+      if (end > pos && !(end == line.size() && (line[end - 1] == u'-' || line[end - 1] == 0x2010)))
+        Seen.insert(FoldWord(std::u16string_view(line).substr(pos, end - pos)));
+      pos = end + 1;
+    }
+  }
+}
+
 }  // namespace
 
 void DehyphenateLines(std::vector<WideString>& Lines) {
+  std::unordered_set<WideString> seen;
+  bool seenBuilt = false;
   for (size_t i = 0; i + 1 < Lines.size(); ++i) {
     WideString& cur = Lines[i];
     // Trailing blanks do not hide the hyphen.
     while (!cur.empty() && cur.back() == u' ') cur.pop_back();
-    if (cur.empty()) continue;
+    if (cur.size() < 2) continue;
     const char16_t last = cur.back();
+    const bool soft = last == 0xAD;
+    if (!soft && !((last == u'-' || last == 0x2010) && IsLetter(cur[cur.size() - 2]))) continue;
     WideString& next = Lines[i + 1];
     const size_t start = next.find_first_not_of(u' ');
     if (start == WideString::npos) continue;
-    bool join = false;
-    if (last == 0xAD) {
-      join = true;
-    } else if ((last == u'-' || last == 0x2010) && cur.size() >= 2 && IsLetter(cur[cur.size() - 2])) {
-      join = IsLowerStart(next[start]);
-    }
-    if (!join) continue;
-    cur.pop_back();
-    // The continuation, up to the next word space, moves up.
     size_t end = next.find(u' ', start);
     if (end == WideString::npos) end = next.size();
+    size_t head = cur.find_last_of(u' ', cur.size() - 2);
+    head = head == WideString::npos ? 0 : head + 1;
+    const std::u16string_view before(cur.data() + head, cur.size() - 1 - head);
+    const std::u16string_view after(next.data() + start, end - start);
+    bool join = soft, keepHyphen = false;
+    if (!soft) {
+      // The rule: a lower-case continuation, or an all-capitals word going
+      // on in capitals. What the page writes elsewhere overrides it: the
+      // whole word means a hyphenation, the hyphenated pair a compound.
+      join = IsLowerStart(after[0]) || (AllUpper(before) && after.size() >= 2 && IsUpperLetter(after[0]) &&
+                                        IsUpperLetter(after[1]));
+      if (!seenBuilt) {
+        CollectWords(Lines, seen);
+        seenBuilt = true;
+      }
+      const WideString whole = FoldWord(WideString(before) + WideString(after));
+      const WideString compound = FoldWord(WideString(before) + u"-" + WideString(after));
+      if (seen.count(whole)) {
+        join = true;
+      } else if (join && seen.count(compound)) {
+        keepHyphen = true;
+      }
+    }
+    if (!join) continue;
+    if (!keepHyphen) cur.pop_back();
+    // The continuation, up to the next word space, moves up.
     cur.append(next, start, end - start);
     const size_t rest = next.find_first_not_of(u' ', end);
     next.erase(0, rest == WideString::npos ? next.size() : rest);

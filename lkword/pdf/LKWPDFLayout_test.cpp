@@ -74,7 +74,7 @@ TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
   Glyphs g;
   g.Word(u"second", 72, 300).Word(u"first", 72, 100);    // drawn bottom line first
   g.Word(u"note", 72, 200).Word(u"1", 92, 196.5, 6);     // raised, smaller: glued to its line
-  g.Word(u"2", 72, 400, 6).Word(u"Footnote", 76, 403.5);  // a line that begins with a superscript
+  g.Word(u"2", 72, 400, 6).Word(u"Footnote", 75, 403.5);  // a note mark: a word of its own
   EXPECT_EQ(g.Lines(), (Strings{"second", "first", "note1", "2 Footnote"}));
 
   // Same baseline but out of reach: two lines; in reach but backwards:
@@ -152,6 +152,14 @@ TEST(PDFLayout, HyphenatedLineEndsAreJoined) {
   DehyphenateLines(lines);
   EXPECT_EQ(lines, (std::vector<WideString>{u"is inhibiting", u"this and a pricedetermining", u"rule", u"of Bar-",
                                             u"Code and 1990-", u"ies, coOperation"}));
+  // All capitals go on in capitals; what the page writes elsewhere tells a
+  // compound from a hyphenation.
+  std::vector<WideString> caps = {u"WITHOUT WAR-", u"RANTY OF A cross-", u"claim and a mod-", u"ify, or",
+                                  u"a cross-claim to modify", u"NON-", u"Profit"};
+  DehyphenateLines(caps);
+  EXPECT_EQ(caps, (std::vector<WideString>{u"WITHOUT WARRANTY", u"OF A cross-claim", u"and a modify,", u"or",
+                                           u"a cross-claim to modify", u"NON-", u"Profit"}));
+
   // A hyphen inside a line is never touched, and the option turns joining
   // off.
   Glyphs g;
