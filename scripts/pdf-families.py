@@ -93,7 +93,7 @@ def main():
             row = f"{d[:40]:40}"
             for t in tools:
                 f1, order = results[t].get(d, (0.0, 0.0))
-                row += f" {f1:12.3f} {order:6.3f}"
+                row += f" {f1:12.4f} {order:6.4f}"
             print(row)
         print()
 
@@ -107,7 +107,7 @@ def main():
         for t in tools:
             vals = [results[t].get(d, (0.0, 0.0)) for d in names]
             means[t] = (sum(v[0] for v in vals) / len(vals), sum(v[1] for v in vals) / len(vals))
-        row = f"{fam:12} {len(names):3}" + "".join(f" {means[t][0]:12.3f} {means[t][1]:6.3f}" for t in tools)
+        row = f"{fam:12} {len(names):3}" + "".join(f" {means[t][0]:12.4f} {means[t][1]:6.4f}" for t in tools)
         if "lkword" in means and len(tools) > 1:
             peers = [means[t] for t in tools if t != "lkword"]
             best_f1 = max(p[0] for p in peers)
