@@ -144,7 +144,7 @@ struct TLKPDFFont::TImpl {
   // Simple fonts: everything per code, computed at load.
   struct TCodeInfo {
     std::u16string Text;
-    float Width = 0;
+    double Width = 0;
     bool Mapped = false;
   };
   std::array<TCodeInfo, 256> Codes;
@@ -160,10 +160,10 @@ struct TLKPDFFont::TImpl {
   TPDFCMap ToUnicode;
   bool HasToUnicode = false;
   // Widths by CID (in text space for size 1).
-  std::unordered_map<uint32_t, float> W;
+  std::unordered_map<uint32_t, double> W;
   struct TWidthRange {
     uint32_t Lo, Hi;
-    float Width;
+    double Width;
   };
   std::vector<TWidthRange> WRanges;
   double DW = 1.0;
@@ -304,15 +304,15 @@ struct TLKPDFFont::TImpl {
       if (second.IsArray()) {
         for (size_t k = 0; k < second.Items.size() && W.size() < kMaxWidthEntries; ++k) {
           const int64_t cid = c0 + static_cast<int64_t>(k);
-          if (cid >= 0 && cid <= 0xFFFFFFFF && second.Items[k].IsNumber())
-            W[static_cast<uint32_t>(cid)] = static_cast<float>(second.Items[k].AsNumber() * Scale);
+          const TPDFObject& item = second.Items[k];
+          const TPDFObject value = item.IsRef() ? C.Resolve(item) : item;
+          if (cid >= 0 && cid <= 0xFFFFFFFF && value.IsNumber()) W[static_cast<uint32_t>(cid)] = value.AsNumber() * Scale;
         }
         i += 2;
       } else if (i + 2 < n && second.IsNumber() && Arr.Items[i + 2].IsNumber()) {
         const int64_t c1 = second.AsInt();
         if (c0 >= 0 && c1 >= c0 && c1 <= 0xFFFFFFFF)
-          WRanges.push_back({static_cast<uint32_t>(c0), static_cast<uint32_t>(c1),
-                             static_cast<float>(Arr.Items[i + 2].AsNumber() * Scale)});
+          WRanges.push_back({static_cast<uint32_t>(c0), static_cast<uint32_t>(c1), Arr.Items[i + 2].AsNumber() * Scale});
         i += 3;
       } else {
         ++i;
@@ -443,7 +443,7 @@ struct TLKPDFFont::TImpl {
         if (sw > 0) w = sw * 0.001;
       }
       if (w < 0) w = missing >= 0 ? missing : (widths.IsArray() ? 0 : kDefaultWidth);
-      info.Width = static_cast<float>(w);
+      info.Width = w;
 
       // Text: ToUnicode unless it says nothing useful, else the glyph name,
       // else what the font program knows of the glyph.

@@ -34,3 +34,242 @@ TEST(PDFTextString, PDFDocEncodingOutsideLatin1) {
 
 }  // namespace
 }  // namespace lkw
+
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFFontProgram_test_util.h"
+#include "lkword/pdf/LKWPDF_test_util.h"
+
+namespace lkw {
+namespace {
+
+using namespace std::string_literals;
+
+// A document whose object 10 is the font under test; Objs adds the font's
+// dictionary and what it refers to.
+class FontTest : public ::testing::Test {
+ protected:
+  void LoadFont(const std::map<int, std::string>& Objs) {
+    auto all = pdftest::OnePage();
+    for (const auto& [n, body] : Objs) all[n] = body;
+    pdftest::Load(FReader, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
+    TPDFObject dict;
+    ASSERT_TRUE(FReader.GetObject(10, dict));
+    FFont.Load(FReader, dict, 10);
+  }
+  // The text of Bytes, '?' for each unmapped glyph.
+  std::u16string Text(std::string_view Bytes) {
+    std::vector<TPDFGlyph> g;
+    FFont.Decode(Bytes, g);
+    std::u16string out;
+    for (const TPDFGlyph& x : g) out += x.Mapped ? x.Text : u"?";
+    return out;
+  }
+  std::vector<double> Widths(std::string_view Bytes) {
+    std::vector<TPDFGlyph> g;
+    FFont.Decode(Bytes, g);
+    std::vector<double> out;
+    for (const TPDFGlyph& x : g) out.push_back(x.Width);
+    return out;
+  }
+  std::vector<int> Lengths(std::string_view Bytes) {
+    std::vector<TPDFGlyph> g;
+    FFont.Decode(Bytes, g);
+    std::vector<int> out;
+    for (const TPDFGlyph& x : g) out.push_back(x.CodeBytes);
+    return out;
+  }
+  // Widths compare to a thousandth of an em.
+  static void ExpectWidths(const std::vector<double>& Actual, const std::vector<double>& Expected) {
+    ASSERT_EQ(Actual.size(), Expected.size());
+    for (size_t i = 0; i < Actual.size(); ++i) EXPECT_NEAR(Actual[i], Expected[i], 1e-6) << "glyph " << i;
+  }
+  static std::string CMap(const std::string& Body) {
+    return pdftest::Stream("/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n" + Body +
+                           "\nendcmap CMapName currentdict /CMap defineresource pop end end");
+  }
+  TLKPDFReader FReader;
+  TLKPDFFont FFont;
+};
+
+TEST_F(FontTest, SimpleFontThroughEncodingDifferencesAndWidths) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /FirstChar 65 /LastChar 70 /Widths [500 600 11 0 R 0 0 0] "
+                  "/FontDescriptor 12 0 R /Encoding << /BaseEncoding /WinAnsiEncoding "
+                  "/Differences [66 /eacute /f_f_i /g12 68 /fi /Euro /uni0416 /g7] >> >>"},
+            {11, "700"},
+            {12, "<< /Type /FontDescriptor /Flags 32 /Ascent 800 /Descent -200 /MissingWidth 250 >>"}});
+  EXPECT_EQ(FFont.Encoding(), "/winansiencoding");
+  EXPECT_EQ(Text("ABCDEFGH\x80\xE9 "), u"A\u00E9ffifi\u20AC\u0416?H\u20AC\u00E9 ");
+  EXPECT_EQ(FFont.UnmappedGlyphs(), 1);
+  ExpectWidths(Widths("ABCZ"), {0.5, 0.6, 0.7, 0.25});
+  EXPECT_DOUBLE_EQ(FFont.Ascent(), 0.8);
+  EXPECT_DOUBLE_EQ(FFont.Descent(), -0.2);
+  std::vector<TPDFGlyph> g;
+  FFont.Decode(" A", g);
+  EXPECT_TRUE(g[0].WordSpace);
+  EXPECT_FALSE(g[1].WordSpace);
+}
+
+TEST_F(FontTest, StandardFontsWithoutWidthsUseTheirMetricsAndEncodings) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>"}});
+  ExpectWidths(Widths("a'"), {0.556, 0.278});
+  EXPECT_EQ(Text("'`\xAE"), u"\u2019\u2018fi");  // StandardEncoding quotes and ligature
+  TLKPDFFont symbol;
+  TPDFObject dict;
+  TPDFLexer lx("<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>");
+  ParsePDFObject(lx, dict);
+  symbol.Load(FReader, dict, 0);
+  std::vector<TPDFGlyph> g;
+  symbol.Decode("ab", g);
+  EXPECT_EQ(g[0].Text, u"\u03B1");
+  EXPECT_EQ(g[1].Text, u"\u03B2");
+  EXPECT_DOUBLE_EQ(g[0].Width, 0.631);
+}
+
+TEST_F(FontTest, ToUnicodeWinsUnlessItSaysNothingUseful) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /ToUnicode 11 0 R "
+                  "/Encoding << /Differences [65 /A /B /C /D /E] >> >>"},
+            {11, CMap("1 begincodespacerange <00> <FF> endcodespacerange\n"
+                      "5 beginbfchar <41> <0058> <42> <E001> <43> <0003> <44> <FB01> <45> <0009> endbfchar")}});
+  // A real value wins over the name; private-use and control values lose to
+  // a good name; a tab stands for the space glyph it was given to.
+  EXPECT_EQ(Text("ABCDE"), u"XBCfi ");
+}
+
+TEST_F(FontTest, IdentityHWithToUnicodeAndCIDWidths) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-H /DescendantFonts [11 0 R] "
+                  "/ToUnicode 12 0 R >>"},
+            {11, "<< /Type /Font /Subtype /CIDFontType2 /DW 800 /W [1 [100 200] 10 20 300 30 [13 0 R]] "
+                  "/FontDescriptor << /Ascent 1100 /Descent 300 >> >>"},
+            {12, CMap("1 begincodespacerange <0000> <FFFF> endcodespacerange\n"
+                      "1 beginbfrange <0001> <0002> <0061> endbfrange 1 beginbfchar <000A> <D834DD1E> endbfchar")},
+            {13, "400"}});
+  EXPECT_TRUE(FFont.Identity());
+  EXPECT_FALSE(FFont.Vertical());
+  EXPECT_EQ(Text("\0\1\0\2\0\x0A\0\x63"s), u"ab\U0001D11E?");
+  ExpectWidths(Widths("\0\1\0\2\0\x0C\0\x1E\0\x1F\x01"s), {0.1, 0.2, 0.3, 0.4, 0.8, 0.1});
+  EXPECT_EQ(Lengths("\0\1\0"s), (std::vector<int>{2, 1}));  // an odd byte at the end
+  EXPECT_DOUBLE_EQ(FFont.Ascent(), 1.1);
+  EXPECT_DOUBLE_EQ(FFont.Descent(), -0.3);
+}
+
+TEST_F(FontTest, IdentityWithoutAnyMappingGivesNothing) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-V /DescendantFonts [11 0 R] >>"},
+            {11, "<< /Type /Font /Subtype /CIDFontType0 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) >> >>"}});
+  EXPECT_TRUE(FFont.Vertical());
+  EXPECT_EQ(Text("\0\x41\0\x42"s), u"??");
+  EXPECT_EQ(FFont.UnmappedGlyphs(), 2);
+  ExpectWidths(Widths("\0\x41"s), {1.0});
+}
+
+TEST_F(FontTest, PredefinedUnicodeAndCodePageCMaps) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /STSong-Light /Encoding /UniGB-UCS2-H /DescendantFonts [11 0 R] >>"},
+            {11, "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /STSong-Light /W [34 [600]] >>"}});
+  EXPECT_EQ(Text("\x4E\x2D\x00\x41"s), u"\u4E2DA");
+  ExpectWidths(Widths("\x4E\x2D\x00\x41\x00\x42"s), {1.0, 0.6, 0.5});
+
+  std::vector<std::unique_ptr<TLKPDFFont>> fonts;
+  const auto load = [&](const char* cmap) -> const TLKPDFFont& {
+    fonts.push_back(std::make_unique<TLKPDFFont>());
+    TPDFObject dict;
+    const std::string text = "<< /Subtype /Type0 /Encoding /"s + cmap + " /DescendantFonts [<< /Subtype /CIDFontType0 >>] >>";
+    TPDFLexer lx(text);
+    ParsePDFObject(lx, dict);
+    fonts.back()->Load(FReader, dict, 0);
+    return *fonts.back();
+  };
+  const auto text = [](const TLKPDFFont& f, std::string_view bytes) {
+    std::vector<TPDFGlyph> g;
+    f.Decode(bytes, g);
+    std::u16string out;
+    for (const TPDFGlyph& x : g) out += x.Mapped ? x.Text : u"?";
+    return out + u"/" + std::u16string(1, static_cast<char16_t>(u'0' + g.size()));
+  };
+  EXPECT_EQ(text(load("UniJIS-UTF16-H"), "\xD8\x3D\xDE\x00\x30\x42"s), u"\U0001F600\u3042/2");
+  EXPECT_EQ(text(load("UniKS-UTF8-H"), "\xEA\xB0\x80z"s), u"\uAC00z/2");
+  EXPECT_EQ(text(load("90ms-RKSJ-H"), "\x82\xA0" "A\xB1"s), u"\u3042A\uFF71/3");
+  EXPECT_EQ(text(load("GBK-EUC-H"), "\xD6\xD0" "1"s), u"\u4E2D1/2");
+  EXPECT_EQ(text(load("KSCms-UHC-H"), "\xB0\xA1"s), u"\uAC00/1");
+  EXPECT_EQ(text(load("ETen-B5-H"), "\xA4\xA4"s), u"\u4E2D/1");
+}
+
+TEST_F(FontTest, EmbeddedEncodingCMapGivesCodeLengthsAndCIDs) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type0 /Encoding 11 0 R /DescendantFonts [12 0 R] /ToUnicode 13 0 R >>"},
+            {11, CMap("/WMode 1 def 2 begincodespacerange <00> <7F> <8000> <FFFF> endcodespacerange\n"
+                      "1 begincidrange <00> <7F> 100 endcidrange 1 begincidchar <8001> 5 endcidchar")},
+            {12, "<< /Subtype /CIDFontType0 /W [5 [900] 165 [300]] >>"},
+            {13, CMap("2 begincodespacerange <00> <7F> <8000> <FFFF> endcodespacerange\n"
+                      "2 beginbfchar <41> <0041> <8001> <4E00> endbfchar")}});
+  EXPECT_TRUE(FFont.Vertical());
+  EXPECT_EQ(Text("A\x80\x01"s), u"A\u4E00");
+  ExpectWidths(Widths("A\x80\x01\x80\x02"s), {0.3, 0.9, 1.0});
+}
+
+TEST_F(FontTest, Type3WidthsThroughTheFontMatrix) {
+  LoadFont({{10, "<< /Type /Font /Subtype /Type3 /FontMatrix [0.01 0 0 0.01 0 0] /FirstChar 97 /Widths [50 60] "
+                  "/Encoding << /Differences [97 /a /g7] >> /FontDescriptor << /Ascent 80 /Descent -20 >> >>"}});
+  ExpectWidths(Widths("ab"), {0.5, 0.6});
+  EXPECT_EQ(Text("ab"), u"a?");
+  EXPECT_DOUBLE_EQ(FFont.Ascent(), 0.8);
+}
+
+TEST_F(FontTest, EmbeddedProgramsNameTheGlyphsWhenNothingElseDoes) {
+  using namespace fonttest;
+  const std::string tt = Sfnt({{"maxp", Maxp(4)},
+                               {"cmap", CmapTable({{{3, 1}, CmapFormat4({{0x416, 1}, {0x42, 2}})},
+                                                   {{3, 0}, CmapFormat4({{0xF041, 3}})}})},
+                               {"post", Post2({".notdef", "A", "B", "eacute"}, {{".notdef", 0}})}});
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [11 0 R] >>"},
+            {11, "<< /Subtype /CIDFontType2 /FontDescriptor 12 0 R /CIDToGIDMap 14 0 R >>"},
+            {12, "<< /Type /FontDescriptor /Flags 4 /FontFile2 13 0 R >>"},
+            {13, pdftest::Stream(tt)},
+            {14, pdftest::Stream("\0\0\0\1\0\2\0\3"s)}});
+  // Glyph 1 by the Unicode cmap, 3 by its 'post' name, 0 is nothing.
+  EXPECT_EQ(Text("\0\1\0\3\0\0\0\x09"s), u"\u0416\u00E9??");
+
+  // A symbolic simple TrueType font: the code through the symbol subtable.
+  TLKPDFReader r2;
+  auto all = pdftest::OnePage();
+  all[10] = "<< /Subtype /TrueType /FontDescriptor 12 0 R >>";
+  all[12] = "<< /Type /FontDescriptor /Flags 4 /FontFile2 13 0 R >>";
+  all[13] = pdftest::Stream(tt);
+  pdftest::Load(r2, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
+  TPDFObject dict;
+  r2.GetObject(10, dict);
+  TLKPDFFont simple;
+  simple.Load(r2, dict, 10);
+  std::vector<TPDFGlyph> g;
+  simple.Decode("AB", g);
+  EXPECT_EQ(g[0].Text, u"\u00E9");
+  EXPECT_FALSE(g[1].Mapped);
+
+  // A Type 1C font's own encoding and glyph names.
+  TLKPDFReader r3;
+  all[10] = "<< /Subtype /Type1 /FontDescriptor 12 0 R >>";
+  all[12] = "<< /Type /FontDescriptor /Flags 4 /FontFile3 13 0 R >>";
+  all[13] = pdftest::Stream(CFF({{1, "fi"}, {2, "uni0436"}, {3, "g9"}}), "/Subtype /Type1C");
+  pdftest::Load(r3, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
+  r3.GetObject(10, dict);
+  TLKPDFFont cff;
+  cff.Load(r3, dict, 10);
+  g.clear();
+  cff.Decode("\1\2\3"s, g);
+  EXPECT_EQ(g[0].Text, u"fi");
+  EXPECT_EQ(g[1].Text, u"\u0436");
+  EXPECT_FALSE(g[2].Mapped);
+}
+
+TEST_F(FontTest, DamagedFontsLoadWhatTheyCan) {
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding 11 0 R /DescendantFonts 12 0 R /ToUnicode 13 0 R >>"},
+            {11, "<< /Not /AStream >>"},
+            {12, "[ 99 0 R ]"},
+            {13, pdftest::Stream("beginbfchar <0001> <0041> <0002")}});
+  EXPECT_EQ(Text("\0\1\0\2"s), u"A?");
+  // Widths arrays with wrong types and a /W that ends in the middle.
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /W [1 [/x 300] 5 6 (y) 7 ] /DW /bad >>] >>"}});
+  ExpectWidths(Widths("\0\2\0\7"s), {0.3, 1.0});
+  LoadFont({{10, "<< /Subtype /Type1 /Widths 5 /FirstChar -3 /Encoding /NoSuchEncoding >>"}});
+  EXPECT_EQ(Text("A"), u"A");
+}
+
+}  // namespace
+}  // namespace lkw
