@@ -90,6 +90,8 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     }
   }
   if (FPageCount > 0 && !anyText) AddWarning("no text layer: scanned pages?");
+  if (const int64_t unmapped = UnmappedGlyphs(); unmapped > 0)
+    AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
 }
 
 void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {

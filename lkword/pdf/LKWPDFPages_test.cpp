@@ -167,6 +167,25 @@ TEST(PDFPages, PagesWithoutTextAreReported) {
   EXPECT_TRUE(HasWarning(r, "no text layer"));
 }
 
+TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
+  // Identity-H codes of a font with no ToUnicode and no program to ask.
+  const std::string pdf =
+      Builder()
+          .Objects({{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                    {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+                    {3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"},
+                    {4, Stream("BT /F1 12 Tf 72 700 Td <00410042> Tj ET")},
+                    {5, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-H /DescendantFonts [6 0 R] >>"},
+                    {6, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /X /CIDSystemInfo << /Registry (Adobe) "
+                        "/Ordering (Identity) /Supplement 0 >> >>"}})
+          .Table("/Root 1 0 R")
+          .Bytes();
+  TLKPDFReader r;
+  Load(r, pdf);
+  EXPECT_EQ(r.UnmappedGlyphs(), 2);
+  EXPECT_TRUE(HasWarning(r, "2 glyphs have no known Unicode mapping"));
+}
+
 TEST(PDFDates, PDFDateForms) {
   const auto at = [](int y, int mo, int d, int h, int mi, int s) { return EncodeDateTime(y, mo, d, h, mi, s, 0); };
   const auto utc = [&](int y, int mo, int d, int h, int mi, int s) { return UTCToLocal(at(y, mo, d, h, mi, s)); };
