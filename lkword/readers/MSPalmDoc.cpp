@@ -1,6 +1,12 @@
 #include "lkword/readers/MSPalmDoc.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <bit>
 #include <cstring>
 #include <iterator>
@@ -41,6 +47,11 @@ uint32_t BE32(const uint8_t* p) {
 // Room the decoder may scribble past its real output: back-references are
 // copied in 8-byte steps and literal runs as 8-byte blocks.
 constexpr size_t kDecodeSlack = 16;
+// Books of at least this many compressed records are decompressed on a
+// second thread, kPipelineBatch records at a time into kPipelineSlots buffers.
+constexpr uint32_t kPipelineMinRecords = 64;
+constexpr uint32_t kPipelineBatch = 32;
+constexpr size_t kPipelineSlots = 4;
 
 // How many of the 8 bytes in w (in memory order) are literal bytes
 // 0x09..0x7F before the first that is not: 0..8. Adding 0x77 to the low
@@ -412,7 +423,8 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
     pending.Consume(pos);
   };
 
-  for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
+  // Reads text record i and appends its decoded bytes to Into.
+  auto decodeRecord = [&](uint32_t i, TByteBuffer& Into) {
     int64_t start = offsets[i];
     int64_t end = i + 1 < offsets.size() ? int64_t{offsets[i + 1]} : streamSize;
     end = std::min(end, streamSize);
@@ -430,12 +442,82 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
     if (peanut)
       for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
     if (compression == kPalmDocCompression) {
-      char* out = pending.Reserve(recLen * kMaxExpansion + kDecodeSlack);
-      pending.Commit(DecompressInto(reinterpret_cast<const uint8_t*>(rec), recLen, out));
+      char* out = Into.Reserve(recLen * kMaxExpansion + kDecodeSlack);
+      Into.Commit(DecompressInto(reinterpret_cast<const uint8_t*>(rec), recLen, out));
     } else if (recLen) {
-      pending.Append(rec, recLen);
+      Into.Append(rec, recLen);
     }
-    emitLines(false);
+  };
+
+  if (compression == kPalmDocCompression && textRecords >= kPipelineMinRecords &&
+      std::thread::hardware_concurrency() > 1) {
+    // A large compressed book: a second thread decompresses batches of
+    // records while this one turns the previous batch into lines, so the
+    // two halves of the work overlap. A few batches in flight bound memory.
+    struct TSlot {
+      TByteBuffer Bytes;
+      bool Full = false;
+    };
+    std::array<TSlot, kPipelineSlots> slots;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::atomic<bool> stop{false};
+    bool done = false;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+      try {
+        size_t slot = 0;
+        for (uint32_t i = 1; i <= textRecords && !stop;) {
+          {
+            std::unique_lock<std::mutex> g(lock);
+            changed.wait(g, [&] { return !slots[slot].Full || stop; });
+          }
+          if (stop) break;
+          TByteBuffer& into = slots[slot].Bytes;
+          into.Clear();
+          for (uint32_t n = 0; n < kPipelineBatch && i <= textRecords; ++n, ++i) decodeRecord(i, into);
+          {
+            std::lock_guard<std::mutex> g(lock);
+            slots[slot].Full = true;
+          }
+          changed.notify_all();
+          slot = (slot + 1) % slots.size();
+        }
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> g(lock);
+        done = true;
+      }
+      changed.notify_all();
+    });
+    size_t slot = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> g(lock);
+        changed.wait(g, [&] { return slots[slot].Full || done; });
+        if (!slots[slot].Full) break;
+      }
+      pending.Append(slots[slot].Bytes.Data(), slots[slot].Bytes.Size());
+      {
+        std::lock_guard<std::mutex> g(lock);
+        slots[slot].Full = false;
+      }
+      changed.notify_all();
+      slot = (slot + 1) % slots.size();
+      emitLines(false);
+      if (IsCancelExtract) break;
+    }
+    stop = true;
+    changed.notify_all();
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+  } else {
+    for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
+      decodeRecord(i, pending);
+      emitLines(false);
+    }
   }
   if (!IsCancelExtract) emitLines(true);
 
