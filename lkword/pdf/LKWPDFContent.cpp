@@ -167,6 +167,8 @@ class TContentInterpreter {
     FTm = FTlm;
   }
   void SkipInlineImage(TPDFLexer& Lexer);
+  void BeginMarked(bool WithProperties);
+  void EndMarked();
   void DrawForm(const std::string& Name, TResources& Res, int Depth);
   uint16_t FontIndex(TLKPDFFont* Font);
 
@@ -185,6 +187,16 @@ class TContentInterpreter {
   std::vector<TPDFGlyph> FDecoded;
   std::vector<int32_t> FFormChain;
   std::unordered_map<TLKPDFFont*, uint16_t> FFontIdx;
+  // Marked content: spans with replacement text (/ActualText) stand for
+  // the glyphs they enclose.
+  struct TMarked {
+    bool Actual = false;
+    size_t GlyphStart = 0;
+    WideString Text;
+  };
+  std::vector<TMarked> FMarked;
+  size_t FMarkedOverflow = 0;
+  int FActualDepth = 0;
 };
 
 void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, int Depth) {
@@ -291,7 +303,80 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
     if (const TPDFToken* n = Last(TPDFTokenKind::tkName)) DrawForm(n->Text, Res, Depth);
   } else if (Op == "BI") {
     SkipInlineImage(Lexer);
+  } else if (Op == "BDC" || Op == "BMC") {
+    BeginMarked(Op == "BDC");
+  } else if (Op == "EMC") {
+    EndMarked();
   }
+}
+
+void TContentInterpreter::BeginMarked(bool WithProperties) {
+  if (FMarked.size() >= kMaxStateDepth) {
+    ++FMarkedOverflow;
+    return;
+  }
+  TMarked m;
+  // Only the outermost replacement text counts.
+  if (WithProperties && FActualDepth == 0) {
+    for (size_t i = 0; i + 1 < FCount; ++i) {
+      if (FOperands[i].Kind == TPDFTokenKind::tkName && FOperands[i].Text == "ActualText" &&
+          FOperands[i + 1].Kind == TPDFTokenKind::tkString) {
+        m.Actual = true;
+        m.GlyphStart = FOut.Glyphs.size();
+        m.Text = DecodePDFTextString(FOperands[i + 1].Text);
+        ++FActualDepth;
+        break;
+      }
+    }
+  }
+  FMarked.push_back(std::move(m));
+}
+
+void TContentInterpreter::EndMarked() {
+  if (FMarkedOverflow) {
+    --FMarkedOverflow;
+    return;
+  }
+  if (FMarked.empty()) return;
+  TMarked m = std::move(FMarked.back());
+  FMarked.pop_back();
+  if (!m.Actual) return;
+  --FActualDepth;
+  // The span's glyphs become one glyph that carries the replacement text
+  // and covers their extent; a span without glyphs places its text where
+  // the next glyph would go.
+  const size_t start = std::min(m.GlyphStart, FOut.Glyphs.size());
+  TPDFPlacedGlyph g;
+  if (start < FOut.Glyphs.size()) {
+    g = FOut.Glyphs[start];
+    const double origin = static_cast<double>(g.X) * g.Dx + static_cast<double>(g.Y) * g.Dy;
+    double end = origin + g.Adv;
+    for (size_t i = start + 1; i < FOut.Glyphs.size(); ++i) {
+      const TPDFPlacedGlyph& o = FOut.Glyphs[i];
+      end = std::max(end, static_cast<double>(o.X) * g.Dx + static_cast<double>(o.Y) * g.Dy + o.Adv);
+    }
+    g.Adv = Clamp(end - origin, 0, kMaxCoord);
+  } else {
+    if (FOut.Glyphs.size() >= kMaxPageGlyphs) return;
+    const TMatrix t = Mul(FTm, FGS.CTM);
+    const double len = std::hypot(t.a, t.b);
+    g.X = Clamp(t.e, -kMaxCoord, kMaxCoord);
+    g.Y = Clamp(t.f, -kMaxCoord, kMaxCoord);
+    if (len > 1e-9) {
+      g.Dx = static_cast<float>(t.a / len);
+      g.Dy = static_cast<float>(t.b / len);
+    }
+    g.Adv = 0;
+    g.Size = Clamp(std::fabs(FGS.Tfs) * std::hypot(t.c, t.d), 0, kMaxCoord);
+    g.FontIdx = FGS.FontIdx;
+    g.TextObject = FTextObject;
+  }
+  FOut.Glyphs.resize(start);
+  const size_t n = std::min<size_t>(m.Text.size(), 0xFFFF);
+  g.TextStart = static_cast<uint32_t>(FOut.Chars.size());
+  g.TextLen = static_cast<uint16_t>(n);
+  FOut.Chars.append(m.Text, 0, n);
+  FOut.Glyphs.push_back(g);
 }
 
 void TContentInterpreter::SetFont(const std::string& Name, double Size, TResources& Res) {

@@ -62,7 +62,9 @@ class Doc {
 };
 
 std::string TextOf(const TPDFPageGlyphs& G) {
-  return WideToUtf8(G.Chars);
+  WideString out;
+  for (const auto& g : G.Glyphs) out.append(G.Chars, g.TextStart, g.TextLen);
+  return WideToUtf8(out);
 }
 
 using Strings = std::vector<std::string>;
@@ -162,6 +164,24 @@ TEST(PDFContent, FormXObjectsWithTheirOwnResourcesAndMatrix) {
   TPDFTextOptions shallow;
   shallow.MaxXObjectDepth = 1;
   EXPECT_EQ(TextOf(d.Glyphs("/Loop Do", 0, shallow)), "loop");
+}
+
+TEST(PDFContent, ReplacementTextStandsForItsGlyphs) {
+  Doc d;
+  // The span's glyphs give way to its text; nested spans and marked
+  // content without properties change nothing.
+  const auto g = d.Glyphs(
+      "BT /F1 10 Tf 10 700 Td /Span << /ActualText <FEFF957F> >> BDC /P <</MCID 1>> BDC (ab) Tj EMC "
+      "/Span << /ActualText (no) >> BDC (c) Tj EMC EMC /Artifact BMC (d) Tj EMC ET");
+  EXPECT_EQ(TextOf(g), "\xE9\x95\xBF" "d");
+  ASSERT_EQ(g.Glyphs.size(), 2u);
+  EXPECT_FLOAT_EQ(g.Glyphs[0].X, 10);
+  EXPECT_FLOAT_EQ(g.Glyphs[0].Adv, 15);
+  // A span without glyphs puts its text where the next glyph would go;
+  // stray EMC and unclosed spans do no harm.
+  EXPECT_EQ(d.Lines("EMC BT /F1 10 Tf 10 700 Td (one) Tj /Span <</ActualText (\\040)>> BDC EMC 20 0 Td (two) Tj "
+                    "/Span <</ActualText (x)>> BDC"),
+            Strings{"one two"});
 }
 
 TEST(PDFContent, DamagedContentGivesTextAsFarAsItGoes) {

@@ -40,6 +40,22 @@ bool IsSpaceText(std::u16string_view T) {
   return true;
 }
 
+bool IsMark(char16_t C) {
+  return (C >= 0x300 && C <= 0x36F) || (C >= 0x483 && C <= 0x489) || (C >= 0x591 && C <= 0x5BD) || C == 0x5BF ||
+         C == 0x5C1 || C == 0x5C2 || C == 0x5C4 || C == 0x5C5 || C == 0x5C7 || (C >= 0x610 && C <= 0x61A) ||
+         (C >= 0x64B && C <= 0x65F) || C == 0x670 || (C >= 0x6D6 && C <= 0x6DC) || (C >= 0x6DF && C <= 0x6E4) ||
+         C == 0x6E7 || C == 0x6E8 || (C >= 0x6EA && C <= 0x6ED) || (C >= 0x20D0 && C <= 0x20FF) ||
+         (C >= 0xFE20 && C <= 0xFE2F);
+}
+
+// Text made only of combining marks.
+bool IsMarkText(std::u16string_view T) {
+  if (T.empty()) return false;
+  for (const char16_t c : T)
+    if (!IsMark(c)) return false;
+  return true;
+}
+
 char32_t FirstCodePoint(std::u16string_view T) {
   if (T.empty()) return 0;
   const char16_t c = T[0];
@@ -114,6 +130,7 @@ class TLineBuilder {
   }
 
   void Flush();
+  void AttachMarks();
 
   const TPDFPageGlyphs& FG;
   TLKPDFPage& FPage;
@@ -122,23 +139,61 @@ class TLineBuilder {
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;
+  std::vector<double> FBases;
+  std::vector<size_t> FNextBase;
   std::u16string FBuf;
   uint32_t FLastTextObject = 0;
   bool FHaveLast = false;
 };
 
+// Marks sort right after their base glyph. A producer that writes in
+// typing order shows the base first; one that writes right-to-left text
+// left to right (content moving rightward) shows the mark before its base.
+void TLineBuilder::AttachMarks() {
+  const auto& glyphs = FG.Glyphs;
+  const size_t n = FLine.size();
+  FBases.assign(n, 0);
+  std::vector<size_t>& next = FNextBase;
+  next.assign(n + 1, n);
+  for (size_t k = n; k-- > 0;) next[k] = IsMarkText(TextOf(glyphs[FLine[k]])) ? next[k + 1] : k;
+  size_t prev = n;
+  for (size_t k = 0; k < n; ++k) {
+    const TPDFPlacedGlyph& g = glyphs[FLine[k]];
+    const std::u16string_view text = TextOf(g);
+    if (!IsMarkText(text)) {
+      FBases[k] = Along(g);
+      prev = k;
+      continue;
+    }
+    size_t base = prev;
+    const size_t after = next[k];
+    if (after < n && MayHaveRTL(text) &&
+        (prev == n || Along(glyphs[FLine[after]]) > Along(glyphs[FLine[prev]])))
+      base = after;
+    FBases[k] = base < n ? Along(glyphs[FLine[base]]) + 1e-4 * SizeOf(g) : Along(g);
+  }
+  FOrder.clear();
+  for (size_t k = 0; k < n; ++k) FOrder.emplace_back(FBases[k], FLine[k]);
+  std::stable_sort(FOrder.begin(), FOrder.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+}
+
 void TLineBuilder::Flush() {
   if (FLine.empty()) return;
   const auto& glyphs = FG.Glyphs;
   FOrder.clear();
-  for (const uint32_t i : FLine) FOrder.emplace_back(Along(glyphs[i]), i);
-  std::stable_sort(FOrder.begin(), FOrder.end(),
-                   [](const auto& A, const auto& B) { return A.first < B.first; });
+  bool marks = false;
+  for (const uint32_t i : FLine) {
+    FOrder.emplace_back(Along(glyphs[i]), i);
+    if (!marks && IsMarkText(TextOf(glyphs[i]))) marks = true;
+  }
+  auto byKey = [](const auto& A, const auto& B) { return A.first < B.first; };
+  std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+  if (marks) AttachMarks();
 
   FUnits.clear();
   FBuf.clear();
-  bool rtl = false, pendingSpace = false, prevRaised = false;
-  double prevEnd = 0, prevSize = 0;
+  bool rtl = false, pendingSpace = false, prevRaised = false, spaceSeen = false;
+  double prevEnd = 0, prevSize = 0, spaceAt = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* first = nullptr;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
@@ -158,23 +213,39 @@ void TLineBuilder::Flush() {
     recent[0] = &g;
     if (!first) first = &g;
     const double size = SizeOf(g);
+    if (IsMarkText(text)) {
+      // A combining mark goes with its base, whatever the gaps say.
+      if (!FUnits.empty()) {
+        FBuf += text;
+        FUnits.back().Len += static_cast<uint32_t>(text.size());
+        if (!rtl && MayHaveRTL(text)) rtl = true;
+      }
+      continue;
+    }
     const bool raised = Across(g) - FBaseline < -kRaised * FSize && size < kSmaller * FSize;
     if (IsSpaceText(text)) {
-      pendingSpace = kept > 0;
-    } else {
-      if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) pendingSpace = true;
-      // A note mark before its note's text (the mark after a word stays on it).
-      if (prevRaised && !raised) pendingSpace = true;
-      if (!text.empty()) {
-        if (pendingSpace && !FBuf.empty()) {
-          FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
-          FBuf += u' ';
-        }
-        pendingSpace = false;
-        if (!rtl && MayHaveRTL(text)) rtl = true;
-        FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(text.size()), UnitClass(text)});
-        FBuf += text;
+      // A space glyph separates unless the next glyph is drawn over it (a
+      // space without width, or one the producer backed up over).
+      if (kept > 0 && !spaceSeen) {
+        spaceSeen = true;
+        spaceAt = along;
       }
+      continue;
+    }
+    if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) pendingSpace = true;
+    if (spaceSeen && along - spaceAt > kWordGap * size) pendingSpace = true;
+    spaceSeen = false;
+    // A note mark before its note's text (the mark after a word stays on it).
+    if (prevRaised && !raised) pendingSpace = true;
+    if (!text.empty()) {
+      if (pendingSpace && !FBuf.empty()) {
+        FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
+        FBuf += u' ';
+      }
+      pendingSpace = false;
+      if (!rtl && MayHaveRTL(text)) rtl = true;
+      FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(text.size()), UnitClass(text)});
+      FBuf += text;
     }
     prevEnd = kept > 0 ? std::max(prevEnd, along + g.Adv) : along + g.Adv;
     prevSize = size;

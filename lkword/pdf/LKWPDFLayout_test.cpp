@@ -68,6 +68,11 @@ TEST(PDFLayout, WordsComeFromGapsNotFromKerning) {
   Glyphs s;
   s.Word(u"a b", 72, 100, 10, 0.5, -0.1).Word(u"  c", 72 + 30, 100);
   EXPECT_EQ(s.Lines(), Strings{"a b c"});
+
+  // A space the next glyph is drawn over separates nothing.
+  Glyphs over;
+  over.Word(u"sauveg", 72, 100).Word(u" ", 102, 100).Word(u"ard\u00E9", 102.1, 100);
+  EXPECT_EQ(over.Lines(), Strings{"sauvegard\xC3\xA9"});
 }
 
 TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
@@ -126,6 +131,28 @@ TEST(PDFLayout, RightToLeftTextInLogicalOrderWhicheverWayItWasWritten) {
   Glyphs mixed;
   mixed.Word(shown + rev + u" at the end", 72, 100);
   EXPECT_EQ(mixed.Lines(), Strings{WideToUtf8(shown + run + u" at the end")});
+}
+
+TEST(PDFLayout, CombiningMarksStayWithTheirBase) {
+  // Arabic with a shadda on the second letter, typed order placed right to
+  // left: the mark is shown right after its base.
+  const std::u16string word = u"\u062A\u0639\u0630\u0651\u0631";
+  Glyphs logical;
+  double x = 300;
+  for (const char16_t c : word) {
+    if (c == 0x651) {
+      logical.Word(u"\u0651", x + 1, 100, 10, 0);  // zero advance, over the base
+      continue;
+    }
+    x -= 5;
+    logical.Word(std::u16string(1, c), x, 100);
+  }
+  EXPECT_EQ(logical.Lines(), Strings{WideToUtf8(word)});
+
+  // The same word written left to right: the mark comes before its base.
+  Glyphs visual;
+  visual.Word(u"\u0631", 100, 100).Word(u"\u0651", 107, 100, 10, 0).Word(u"\u0630\u0639\u062A", 105, 100);
+  EXPECT_EQ(visual.Lines(), Strings{WideToUtf8(word)});
 }
 
 TEST(PDFLayout, BidiClassesAndReordering) {
