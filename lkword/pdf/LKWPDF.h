@@ -660,6 +660,15 @@ class TLKPDFReader : public TMSWBaseDocument {
   int32_t FPageCount = 0;
   TPDFTextOptions FTextOptions;
   bool FKeepPageItems = false;
+  // What a page-tree node passes on to its pages (its own entries over its
+  // ancestors'), kept for the walk so that siblings do not climb again.
+  struct TInheritedAttributes {
+    TPDFObject Resources, MediaBox;
+    int Rotate = 0;
+    bool HasResources = false, HasMediaBox = false, HasRotate = false;
+  };
+  const TInheritedAttributes& InheritedAttributes(int32_t NodeNum);
+  std::unordered_map<int32_t, TInheritedAttributes> FInherited;
 };
 
 }  // namespace lkw

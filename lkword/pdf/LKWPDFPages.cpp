@@ -62,6 +62,7 @@ WideString TLKPDFPages::GetPlainText() const {
 
 void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   const std::vector<int32_t> pages = GetPageObjects();
+  FInherited.clear();
   FPageCount = static_cast<int32_t>(pages.size());
   bool anyText = false;
   for (size_t i = 0; i < pages.size() && !IsCancelExtract; ++i) {
@@ -89,52 +90,93 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
       if (FTextSink) page->Lines() = {};
     }
   }
+  FInherited.clear();
   if (FPageCount > 0 && !anyText) AddWarning("no text layer: scanned pages?");
   if (const int64_t unmapped = UnmappedGlyphs(); unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
 }
 
+namespace {
+
+// Takes the inheritable entries of Node that Into still lacks.
+template <typename TAttrs, typename TResolve>
+void TakeAttributes(const TPDFObject& Node, TAttrs& Into, TResolve&& Resolve) {
+  if (const TPDFObject* r = Into.HasResources ? nullptr : Node.Get("Resources")) {
+    Into.Resources = *r;
+    Into.HasResources = true;
+  }
+  if (const TPDFObject* b = Into.HasMediaBox ? nullptr : Node.Get("MediaBox")) {
+    TPDFObject box = Resolve(*b);
+    if (UsableBox(box)) {
+      Into.MediaBox = std::move(box);
+      Into.HasMediaBox = true;
+    }
+  }
+  if (const TPDFObject* r = Into.HasRotate ? nullptr : Node.Get("Rotate")) {
+    const TPDFObject value = Resolve(*r);
+    if (value.IsNumber()) {
+      Into.Rotate = NormalizeRotate(value.AsInt());
+      Into.HasRotate = true;
+    }
+  }
+}
+
+}  // namespace
+
+const TLKPDFReader::TInheritedAttributes& TLKPDFReader::InheritedAttributes(int32_t NodeNum) {
+  if (auto it = FInherited.find(NodeNum); it != FInherited.end()) return it->second;
+  // The chain up to the root or to a node already known, each node once.
+  std::vector<std::pair<int32_t, TPDFObject>> chain;
+  std::unordered_set<int32_t> seen;
+  const TInheritedAttributes* known = nullptr;
+  for (int32_t num = NodeNum; chain.size() < static_cast<size_t>(kMaxParentDepth) && seen.insert(num).second;) {
+    if (auto it = FInherited.find(num); it != FInherited.end()) {
+      known = &it->second;
+      break;
+    }
+    TPDFObject node;
+    if (!GetObject(num, node) || !node.IsDict()) break;
+    const TPDFObject* parent = node.Get("Parent");
+    const int32_t next = parent && parent->IsRef() ? parent->RefNum : -1;
+    chain.emplace_back(num, std::move(node));
+    if (next < 0) break;
+    num = next;
+  }
+  // Filled from the top down: a node's own entries, then what its parent passes on.
+  TInheritedAttributes above = known ? *known : TInheritedAttributes();
+  const auto resolve = [this](const TPDFObject& O) { return Resolve(O); };
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    TInheritedAttributes mine;
+    TakeAttributes(it->second, mine, resolve);
+    if (!mine.HasResources && above.HasResources) mine.Resources = above.Resources, mine.HasResources = true;
+    if (!mine.HasMediaBox && above.HasMediaBox) mine.MediaBox = above.MediaBox, mine.HasMediaBox = true;
+    if (!mine.HasRotate && above.HasRotate) mine.Rotate = above.Rotate, mine.HasRotate = true;
+    above = FInherited.emplace(it->first, std::move(mine)).first->second;
+  }
+  return FInherited.emplace(NodeNum, std::move(above)).first->second;
+}
+
 void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   TPDFObject node;
   if (!GetObject(ObjNum, node) || !node.IsDict()) return;
-  // Resources, MediaBox and Rotate are inherited from the nearest page-tree
-  // node that has them.
-  TPDFObject resources, mediaBox;
-  int rotate = 0;
-  bool haveRes = false, haveBox = false, haveRotate = false;
-  std::unordered_set<int32_t> seen{ObjNum};
-  for (int depth = 0; depth < kMaxParentDepth; ++depth) {
-    if (const TPDFObject* r = haveRes ? nullptr : node.Get("Resources")) {
-      resources = *r;
-      haveRes = true;
-    }
-    if (const TPDFObject* b = haveBox ? nullptr : node.Get("MediaBox")) {
-      TPDFObject box = Resolve(*b);
-      if (UsableBox(box)) {
-        mediaBox = std::move(box);
-        haveBox = true;
-      }
-    }
-    if (const TPDFObject* r = haveRotate ? nullptr : node.Get("Rotate")) {
-      const TPDFObject value = Resolve(*r);
-      if (value.IsNumber()) {
-        rotate = NormalizeRotate(value.AsInt());
-        haveRotate = true;
-      }
-    }
-    if (haveRes && haveBox && haveRotate) break;
-    const TPDFObject* parent = node.Get("Parent");
-    if (!parent || !parent->IsRef() || !seen.insert(parent->RefNum).second) break;
-    TPDFObject next;
-    if (!GetObject(parent->RefNum, next) || !next.IsDict()) break;
-    node = std::move(next);
+  // Resources, MediaBox and Rotate come from the nearest page-tree node that
+  // has them.
+  TInheritedAttributes attrs;
+  TakeAttributes(node, attrs, [this](const TPDFObject& O) { return Resolve(O); });
+  const TPDFObject* parent = node.Get("Parent");
+  if ((!attrs.HasResources || !attrs.HasMediaBox || !attrs.HasRotate) && parent && parent->IsRef() &&
+      parent->RefNum != ObjNum) {
+    const TInheritedAttributes& up = InheritedAttributes(parent->RefNum);
+    if (!attrs.HasResources) attrs.Resources = up.Resources;
+    if (!attrs.HasMediaBox) attrs.MediaBox = up.MediaBox, attrs.HasMediaBox = up.HasMediaBox;
+    if (!attrs.HasRotate) attrs.Rotate = up.Rotate;
   }
-  if (haveBox)
-    Page.SetBox(mediaBox.Items[0].AsNumber(), mediaBox.Items[1].AsNumber(), mediaBox.Items[2].AsNumber(),
-                mediaBox.Items[3].AsNumber());
+  if (attrs.HasMediaBox)
+    Page.SetBox(attrs.MediaBox.Items[0].AsNumber(), attrs.MediaBox.Items[1].AsNumber(),
+                attrs.MediaBox.Items[2].AsNumber(), attrs.MediaBox.Items[3].AsNumber());
   // The content lives only while the page is interpreted.
   const RawByteString content = GetPageContents(ObjNum);
-  ExtractPageText(*this, content, resources, mediaBox, rotate, FTextOptions, Page);
+  ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page);
 }
 
 void TLKPDFReader::AddPageText(const TLKPDFPage& Page) {

@@ -122,6 +122,27 @@ TEST(PDFPages, AttributesAreInheritedAndParentLoopsEnd) {
   EXPECT_DOUBLE_EQ(page->Height(), 842.25);
   EXPECT_EQ(Body(r).back(), "Inherited");
 
+  // Two levels: the nearer node's entries win, a page's own over both, and
+  // the second page of a node finds what the first one climbed for.
+  const std::string twoLevels =
+      Builder()
+          .Objects({{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                    {2, "<< /Type /Pages /Kids [3 0 R] /Count 2 /MediaBox [0 0 500 700] /Resources << >> >>"},
+                    {3, "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 /Resources " + std::string(kFont) +
+                            " >>"},
+                    {4, "<< /Type /Page /Parent 3 0 R /Contents 6 0 R >>"},
+                    {5, "<< /Type /Page /Parent 3 0 R /Contents 7 0 R /MediaBox [0 0 300 400] >>"},
+                    {6, Stream(Show("Left"))},
+                    {7, Stream(Show("Right"))}})
+          .Table("/Root 1 0 R")
+          .Bytes();
+  TLKPDFReader two;
+  Load(two, twoLevels);
+  ASSERT_EQ(two.Pages().Count(), 2);
+  EXPECT_DOUBLE_EQ(two.Pages().GetPage(0)->Width(), 500);
+  EXPECT_DOUBLE_EQ(two.Pages().GetPage(1)->Width(), 300);
+  EXPECT_EQ(Body(two), (std::vector<std::string>{"", kSep, "Left", "", kSep, "Right"}));
+
   // A /Parent chain that comes back to the page, and a box that spans
   // nothing: the walk ends, the page keeps the default size.
   const std::string looped = Builder()
