@@ -32,6 +32,8 @@ constexpr double kSmaller = 0.9;
 // Sizes below this (page units) are taken as this, so a degenerate font
 // size does not put every glyph on a line of its own.
 constexpr double kMinSize = 1;
+// Longest word the dehyphenation looks at.
+constexpr size_t kMaxWord = 64;
 
 bool IsSpaceText(std::u16string_view T) {
   if (T.empty()) return false;
@@ -350,7 +352,12 @@ void CollectWords(const std::vector<WideString>& Lines, std::unordered_set<WideS
 void DehyphenateLines(std::vector<WideString>& Lines) {
   std::unordered_set<WideString> seen;
   bool seenBuilt = false;
-  for (size_t i = 0; i + 1 < Lines.size(); ++i) {
+  // Lines emptied by a join are dropped at the end (erasing one by one
+  // would be quadratic on a page of a million short lines).
+  std::vector<char> dropped(Lines.size(), 0);
+  bool anyDropped = false;
+  size_t i = 0;
+  for (size_t j = 1; j < Lines.size(); i = dropped[j] ? i : j, ++j) {
     WideString& cur = Lines[i];
     // Trailing blanks do not hide the hyphen.
     while (!cur.empty() && cur.back() == u' ') cur.pop_back();
@@ -358,13 +365,15 @@ void DehyphenateLines(std::vector<WideString>& Lines) {
     const char16_t last = cur.back();
     const bool soft = last == 0xAD;
     if (!soft && !((last == u'-' || last == 0x2010) && IsLetter(cur[cur.size() - 2]))) continue;
-    WideString& next = Lines[i + 1];
+    WideString& next = Lines[j];
     const size_t start = next.find_first_not_of(u' ');
     if (start == WideString::npos) continue;
     size_t end = next.find(u' ', start);
     if (end == WideString::npos) end = next.size();
-    size_t head = cur.find_last_of(u' ', cur.size() - 2);
-    head = head == WideString::npos ? 0 : head + 1;
+    // The word before the hyphen (words longer than any real one are cut,
+    // so a page of endless joins stays linear).
+    size_t head = cur.size() - 1;
+    while (head > 0 && cur[head - 1] != u' ' && cur.size() - head < kMaxWord) --head;
     const std::u16string_view before(cur.data() + head, cur.size() - 1 - head);
     const std::u16string_view after(next.data() + start, end - start);
     bool join = soft, keepHyphen = false;
@@ -392,11 +401,19 @@ void DehyphenateLines(std::vector<WideString>& Lines) {
     cur.append(next, start, end - start);
     const size_t rest = next.find_first_not_of(u' ', end);
     next.erase(0, rest == WideString::npos ? next.size() : rest);
-    if (next.empty()) {
-      Lines.erase(Lines.begin() + static_cast<std::ptrdiff_t>(i + 1));
-      --i;  // the joined line may end in a hyphen again
+    if (next.empty()) {  // the joined line may end in a hyphen again
+      dropped[j] = 1;
+      anyDropped = true;
     }
   }
+  if (!anyDropped) return;
+  size_t out = 0;
+  for (size_t k = 0; k < Lines.size(); ++k) {
+    if (dropped[k]) continue;
+    if (out != k) Lines[out] = std::move(Lines[k]);
+    ++out;
+  }
+  Lines.resize(out);
 }
 
 void LayoutPageText(const TPDFPageGlyphs& Glyphs, const TPDFTextOptions& Options, TLKPDFPage& Page) {

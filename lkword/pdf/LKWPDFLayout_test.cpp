@@ -187,6 +187,13 @@ TEST(PDFLayout, HyphenatedLineEndsAreJoined) {
   EXPECT_EQ(caps, (std::vector<WideString>{u"WITHOUT WARRANTY", u"OF A cross-claim", u"and a modify,", u"or",
                                            u"a cross-claim to modify", u"NON-", u"Profit"}));
 
+  // Endless joins stay linear.
+  std::vector<WideString> many(200000, u"ab-");
+  many.push_back(u"end");
+  DehyphenateLines(many);
+  ASSERT_EQ(many.size(), 1u);
+  EXPECT_EQ(many[0].size(), 2u * 200000 + 3);
+
   // A hyphen inside a line is never touched, and the option turns joining
   // off.
   Glyphs g;
