@@ -409,28 +409,27 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
   FGS.Font->Decode(Bytes, FDecoded);
   const bool vertical = FGS.Font->Vertical();
   TMatrix m = Mul(FTm, FGS.CTM);
+  // Direction and scale are those of the whole string; only the origin moves.
+  const double xlen = std::hypot(m.a, m.b), ylen = std::hypot(m.c, m.d);
+  const double dlen = vertical ? ylen : xlen;
+  float dx = 1, dy = 0;
+  if (dlen > 1e-9) {
+    dx = static_cast<float>((vertical ? -m.c : m.a) / dlen);
+    dy = static_cast<float>((vertical ? -m.d : m.b) / dlen);
+  }
+  const float size = Clamp(std::fabs(FGS.Tfs) * (vertical ? xlen : ylen), 0, kMaxCoord);
   for (const TPDFGlyph& g : FDecoded) {
-    // Glyph origin and direction through the text rendering matrix.
+    // Glyph origin through the text rendering matrix.
     const double ox = FGS.Ts * m.c + m.e, oy = FGS.Ts * m.d + m.f;
-    double dx = vertical ? -m.c : m.a, dy = vertical ? -m.d : m.b;
-    const double xlen = std::hypot(m.a, m.b), ylen = std::hypot(m.c, m.d);
-    const double dlen = vertical ? ylen : xlen;
-    if (dlen > 1e-9) {
-      dx /= dlen;
-      dy /= dlen;
-    } else {
-      dx = 1;
-      dy = 0;
-    }
     const double advance = vertical ? 1.0 : g.Width;
     if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy)) {
       TPDFPlacedGlyph p;
       p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
       p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);
-      p.Dx = static_cast<float>(dx);
-      p.Dy = static_cast<float>(dy);
+      p.Dx = dx;
+      p.Dy = dy;
       p.Adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
-      p.Size = Clamp(std::fabs(FGS.Tfs) * (vertical ? xlen : ylen), 0, kMaxCoord);
+      p.Size = size;
       p.FontIdx = FGS.FontIdx;
       p.TextObject = FTextObject;
       p.TextStart = static_cast<uint32_t>(FOut.Chars.size());

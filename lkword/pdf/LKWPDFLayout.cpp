@@ -189,7 +189,8 @@ void TLineBuilder::Flush() {
     if (!marks && IsMarkText(TextOf(glyphs[i]))) marks = true;
   }
   auto byKey = [](const auto& A, const auto& B) { return A.first < B.first; };
-  std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+  // Most producers write a line left to right already.
+  if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
   if (marks) AttachMarks();
 
   FUnits.clear();
