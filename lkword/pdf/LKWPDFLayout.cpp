@@ -32,6 +32,8 @@ constexpr double kSmaller = 0.9;
 // Sizes below this (page units) are taken as this, so a degenerate font
 // size does not put every glyph on a line of its own.
 constexpr double kMinSize = 1;
+// Lines remembered for spotting a line drawn twice.
+constexpr size_t kRecentLines = 8;
 // Longest word the dehyphenation looks at.
 constexpr size_t kMaxWord = 64;
 
@@ -145,6 +147,12 @@ class TLineBuilder {
   std::vector<size_t> FNextBase;
   std::u16string FBuf;
   uint32_t FLastTextObject = 0;
+  struct TRecentLine {
+    size_t Hash = 0;
+    float X = -1e30f, Y = -1e30f;
+  };
+  TRecentLine FRecent[kRecentLines];
+  size_t FRecentNext = 0;
   bool FHaveLast = false;
 };
 
@@ -266,6 +274,17 @@ void TLineBuilder::Flush() {
   } else {
     line = FBuf;
   }
+
+  // A line drawn again over itself (bold by overprinting, shadows) after
+  // other lines came between: the recent lines are remembered.
+  const size_t hash = std::hash<std::u16string_view>()(line);
+  for (const TRecentLine& r : FRecent) {
+    if (r.Hash == hash && std::fabs(first->X - r.X) < kDuplicateShift * SizeOf(*first) &&
+        std::fabs(first->Y - r.Y) < kDuplicateShift * SizeOf(*first))
+      return;
+  }
+  FRecent[FRecentNext] = {hash, first->X, first->Y};
+  FRecentNext = (FRecentNext + 1) % kRecentLines;
 
   auto* item = static_cast<TLKPDFItemText*>(FPage.Items().AddItem(itText));
   item->SetText(line);
