@@ -32,6 +32,12 @@ constexpr double kSmaller = 0.9;
 // Sizes below this (page units) are taken as this, so a degenerate font
 // size does not put every glyph on a line of its own.
 constexpr double kMinSize = 1;
+// A gap wider than this inside a line may be a column gutter.
+constexpr double kGutter = 1.5;
+// Lines in a row whose gutters line up before they count as two columns
+// written across, and the words a column line has on average on each side.
+constexpr size_t kMinColumnRun = 4;
+constexpr double kMinColumnWords = 4;
 // Lines remembered for spotting a line drawn twice.
 constexpr size_t kRecentLines = 8;
 // Longest word the dehyphenation looks at.
@@ -96,6 +102,7 @@ class TLineBuilder {
       Add(i, g);
     }
     Flush();
+    Finish();
   }
 
  private:
@@ -134,6 +141,10 @@ class TLineBuilder {
   }
 
   void Flush();
+  // Puts right what content order got wrong (columns written row by row),
+  // then emits the items and lines.
+  void Finish();
+  void Emit(WideString Text, const TPDFPlacedGlyph& First, float X, float Y);
   void AttachMarks();
 
   const TPDFPageGlyphs& FG;
@@ -152,6 +163,17 @@ class TLineBuilder {
     float X = -1e30f, Y = -1e30f;
   };
   TRecentLine FRecent[kRecentLines];
+  // The page's lines until Finish.
+  struct TLineRec {
+    WideString Text;
+    size_t Split = WideString::npos;  // where a right-hand part starts in Text
+    double GutLo = 0, GutHi = 0;      // the gap before it, along the line
+    float SplitX = 0, SplitY = 0;
+    double Baseline = 0, Size = 0;
+    double Ux = 1, Uy = 0;
+    const TPDFPlacedGlyph* First = nullptr;
+  };
+  std::vector<TLineRec> FRecs;
   size_t FRecentNext = 0;
   bool FHaveLast = false;
 };
@@ -204,7 +226,9 @@ void TLineBuilder::Flush() {
   FUnits.clear();
   FBuf.clear();
   bool rtl = false, pendingSpace = false, prevRaised = false, spaceSeen = false;
-  double prevEnd = 0, prevSize = 0, spaceAt = 0;
+  double prevEnd = 0, prevSize = 0, spaceAt = 0, gutLo = 0, gutHi = 0;
+  size_t split = WideString::npos;
+  float splitX = 0, splitY = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* first = nullptr;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
@@ -243,7 +267,17 @@ void TLineBuilder::Flush() {
       }
       continue;
     }
-    if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) pendingSpace = true;
+    if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) {
+      pendingSpace = true;
+      // The widest gap of the line, should it turn out to be a gutter.
+      if (along - prevEnd > kGutter * size && along - prevEnd > gutHi - gutLo && !text.empty()) {
+        split = FBuf.size();
+        gutLo = prevEnd;
+        gutHi = along;
+        splitX = g.X;
+        splitY = g.Y;
+      }
+    }
     if (spaceSeen && along - spaceAt > kWordGap * size) pendingSpace = true;
     spaceSeen = false;
     // A note mark before its note's text (the mark after a word stays on it).
@@ -286,16 +320,96 @@ void TLineBuilder::Flush() {
   FRecent[FRecentNext] = {hash, first->X, first->Y};
   FRecentNext = (FRecentNext + 1) % kRecentLines;
 
+  TLineRec r;
+  r.Text = std::move(line);
+  if (!rtl && split != WideString::npos) {
+    r.Split = split;
+    r.GutLo = gutLo;
+    r.GutHi = gutHi;
+    r.SplitX = splitX;
+    r.SplitY = splitY;
+  }
+  r.Baseline = FBaseline;
+  r.Ux = FUx;
+  r.Uy = FUy;
+  r.Size = FSize;
+  r.First = first;
+  FRecs.push_back(std::move(r));
+}
+
+void TLineBuilder::Emit(WideString Text, const TPDFPlacedGlyph& First, float X, float Y) {
   auto* item = static_cast<TLKPDFItemText*>(FPage.Items().AddItem(itText));
-  item->SetText(line);
-  if (first->FontIdx < FG.FontNames.size()) item->SetFontName(FG.FontNames[first->FontIdx]);
-  item->SetFontSize(static_cast<int32_t>(std::lround(std::min<double>(first->Size, 1e6))));
-  item->SetLeft(first->X);
-  item->SetTop(first->Y - first->Size);
-  item->SetIsContinueBlock(FHaveLast && first->TextObject == FLastTextObject);
-  FLastTextObject = first->TextObject;
+  item->SetText(Text);
+  if (First.FontIdx < FG.FontNames.size()) item->SetFontName(FG.FontNames[First.FontIdx]);
+  item->SetFontSize(static_cast<int32_t>(std::lround(std::min<double>(First.Size, 1e6))));
+  item->SetLeft(X);
+  item->SetTop(Y - First.Size);
+  item->SetIsContinueBlock(FHaveLast && First.TextObject == FLastTextObject);
+  FLastTextObject = First.TextObject;
   FHaveLast = true;
-  FPage.Lines().push_back(std::move(line));
+  FPage.Lines().push_back(std::move(Text));
+}
+
+size_t WordCount(std::u16string_view T) {
+  size_t n = 0;
+  bool in = false;
+  for (const char16_t c : T) {
+    const bool word = c != u' ';
+    if (word && !in) ++n;
+    in = word;
+  }
+  return n;
+}
+
+void TLineBuilder::Finish() {
+  const size_t n = FRecs.size();
+  size_t i = 0;
+  while (i < n) {
+    const TLineRec& a = FRecs[i];
+    size_t j = i + 1;
+    if (a.Split != WideString::npos) {
+      // Lines that follow each other down the page with their gutters
+      // overlapping: two columns written across.
+      double lo = a.GutLo, hi = a.GutHi;
+      while (j < n) {
+        const TLineRec& b = FRecs[j];
+        const double nlo = std::max(lo, b.GutLo), nhi = std::min(hi, b.GutHi);
+        if (b.Split == WideString::npos || b.Ux * a.Ux + b.Uy * a.Uy < kSameDirection ||
+            b.Baseline <= FRecs[j - 1].Baseline || nhi - nlo < 0.5 * b.Size)
+          break;
+        lo = nlo;
+        hi = nhi;
+        ++j;
+      }
+      // Both sides must read as running text, not as the cells of a table.
+      size_t left = 0, right = 0;
+      for (size_t k = i; k < j; ++k) {
+        const std::u16string_view t(FRecs[k].Text);
+        left += WordCount(t.substr(0, FRecs[k].Split));
+        right += WordCount(t.substr(FRecs[k].Split));
+      }
+      const double need = kMinColumnWords * static_cast<double>(j - i);
+      if (j - i >= kMinColumnRun && static_cast<double>(left) >= need && static_cast<double>(right) >= need) {
+        for (size_t k = i; k < j; ++k) {
+          TLineRec& r = FRecs[k];
+          WideString left = r.Text.substr(0, r.Split);
+          while (!left.empty() && left.back() == u' ') left.pop_back();
+          Emit(std::move(left), *r.First, r.First->X, r.First->Y);
+        }
+        for (size_t k = i; k < j; ++k) {
+          TLineRec& r = FRecs[k];
+          const size_t start = r.Text.find_first_not_of(u' ', r.Split);
+          Emit(start == WideString::npos ? WideString() : r.Text.substr(start), *r.First, r.SplitX, r.SplitY);
+        }
+        i = j;
+        continue;
+      }
+      j = i + 1;
+    }
+    Emit(std::move(FRecs[i].Text), *a.First, a.First->X, a.First->Y);
+    i = j;
+  }
+  FRecs.clear();
 }
 
 bool IsLetter(char16_t C) {

@@ -92,6 +92,28 @@ TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
   EXPECT_EQ(back.Lines(), Strings{"one two"});
 }
 
+TEST(PDFLayout, ColumnsWrittenAcrossAreReadDownEach) {
+  // Two columns drawn row by row, as some producers do: each column is
+  // read to its end before the next.
+  Glyphs g;
+  for (int row = 0; row < 5; ++row) {
+    const double y = 100 + 12 * row;
+    const std::u16string n(1, static_cast<char16_t>(u'a' + row));
+    g.Word(u"left " + n + u" one two three four", 72, y).Word(u"right " + n + u" one two three four", 300, y);
+  }
+  const auto lines = g.Lines();
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "left a one two three four");
+  EXPECT_EQ(lines[4], "left e one two three four");
+  EXPECT_EQ(lines[5], "right a one two three four");
+
+  // A table keeps its rows, even with a column of long texts.
+  Glyphs t;
+  for (int row = 0; row < 5; ++row)
+    t.Word(u"a sample text of some words", 72, 100 + 12 * row).Word(u"42", 300, 100 + 12 * row);
+  EXPECT_EQ(t.Lines(), Strings(5, "a sample text of some words 42"));
+}
+
 TEST(PDFLayout, OverprintedCopiesAreDroppedButDoubleLettersStay) {
   Glyphs g;
   g.Word(u"Bold", 72, 100).Word(u"Bold", 72.4, 100).Word(u"all", 72 + 25, 100, 10, 0.25);
