@@ -130,7 +130,7 @@ void TPDFCMap::Parse(std::string_view Text) {
           AddChar(code, len, Utf16Of(dst.Text));
         } else if (dst.Kind == TPDFTokenKind::tkName) {
           std::u16string text;
-          if (GlyphNameToUnicode(dst.Text, text)) AddChar(code, len, text);
+          if (GetGlyphCharacter(dst.Text, text)) AddChar(code, len, text);
         } else if (isEnd(dst, "endbfchar")) {
           break;
         }
@@ -158,7 +158,7 @@ void TPDFCMap::Parse(std::string_view Text) {
             if (item.Kind == TPDFTokenKind::tkString && c <= b) AddChar(c, len, Utf16Of(item.Text));
             else if (item.Kind == TPDFTokenKind::tkName && c <= b) {
               std::u16string text;
-              if (GlyphNameToUnicode(item.Text, text)) AddChar(c, len, text);
+              if (GetGlyphCharacter(item.Text, text)) AddChar(c, len, text);
             }
             if (c == 0xFFFFFFFFu) break;
             ++c;

@@ -197,7 +197,7 @@ void AppendExpandingPresentationForms(std::u16string& Out, std::u16string_view T
   }
 }
 
-bool GlyphNameToUnicode(std::string_view Name, std::u16string& Out) {
+bool GetGlyphCharacter(std::string_view Name, std::u16string& Out) {
   // A suffix after the first period names a variant of the same character.
   const size_t dot = Name.find('.');
   if (dot != std::string_view::npos) Name = Name.substr(0, dot);

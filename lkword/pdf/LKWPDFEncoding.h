@@ -31,7 +31,7 @@ char16_t PDFDocEncodingChar(uint8_t Code);
 // uniXXXX[XXXX...], uXXXX[XX], ligature names (f_f_i, fi, ...) and
 // name.suffix variants. False (Out unchanged) when the name tells nothing,
 // as for gNN, cidNN, .notdef or an unknown name.
-bool GlyphNameToUnicode(std::string_view Name, std::u16string& Out);
+bool GetGlyphCharacter(std::string_view Name, std::u16string& Out);
 
 // Appends Text to Out with the presentation forms written out as their
 // letters: Latin ligatures (U+FB01 is "fi"), Hebrew forms with their points,

@@ -9,7 +9,7 @@ namespace {
 
 std::u16string Name(std::string_view N) {
   std::u16string out;
-  if (!GlyphNameToUnicode(N, out)) return u"<none>";
+  if (!GetGlyphCharacter(N, out)) return u"<none>";
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "lkword/pdf/LKWPDFFont.h"
 
+#include <algorithm>
 #include <array>
 
 #include "lkword/pdf/LKWPDF.h"
@@ -180,8 +181,10 @@ struct TLKPDFFont::TImpl {
 
   double CIDWidth(uint32_t CID) const {
     if (const auto it = W.find(CID); it != W.end()) return it->second;
-    for (const TWidthRange& r : WRanges)
-      if (CID >= r.Lo && CID <= r.Hi) return r.Width;
+    // Ranges sorted by their start; overlapping ones only in damaged fonts.
+    auto it = std::upper_bound(WRanges.begin(), WRanges.end(), CID,
+                               [](uint32_t c, const TWidthRange& r) { return c < r.Lo; });
+    if (it != WRanges.begin() && CID <= (it - 1)->Hi) return (it - 1)->Width;
     return DW;
   }
 
@@ -220,7 +223,7 @@ struct TLKPDFFont::TImpl {
       AppendExpandingPresentationForms(Out, t);
       return true;
     }
-    if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
+    if (const std::string* name = Program.GlyphName(glyph)) return GetGlyphCharacter(*name, Out);
     return false;
   }
 
@@ -414,14 +417,7 @@ struct TLKPDFFont::TImpl {
       if (programEncoding) names[c] = Program.Encoding[c];
       else names[c] = PDFEncodingGlyphName(base, static_cast<uint8_t>(c));
     }
-    if (diffs.IsArray()) {
-      int64_t code = -1;
-      for (const TPDFObject& item : diffs.Items) {
-        if (item.IsNumber()) code = item.AsInt();
-        else if (item.IsName() && code >= 0 && code < 256) names[static_cast<size_t>(code++)] = item.Str;
-        else if (item.IsName()) ++code;
-      }
-    }
+    if (diffs.IsArray()) SetDifferencies(diffs, names);
     ReadToUnicode(C, Dict);
 
     // Widths.
@@ -451,7 +447,7 @@ struct TLKPDFFont::TImpl {
       const bool hasTU = HasToUnicode &&
                          (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) || ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu)) &&
                          tu.size() <= kMaxGlyphText;
-      bool nameOK = !names[c].empty() && GlyphNameToUnicode(names[c], named);
+      bool nameOK = !names[c].empty() && GetGlyphCharacter(names[c], named);
       if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
       if (hasTU && !IsPoorText(tu)) {
         AppendMappedText(info.Text, tu);
@@ -474,6 +470,16 @@ struct TLKPDFFont::TImpl {
     }
   }
 
+  // A /Differences array: a code, then the names of it and the codes after.
+  static void SetDifferencies(const TPDFObject& Diffs, std::array<std::string, 256>& Names) {
+    int64_t code = -1;
+    for (const TPDFObject& item : Diffs.Items) {
+      if (item.IsNumber()) code = item.AsInt();
+      else if (item.IsName() && code >= 0 && code < 256) Names[static_cast<size_t>(code++)] = item.Str;
+      else if (item.IsName()) ++code;
+    }
+  }
+
   // A TrueType glyph found by its one-byte code through the symbol or
   // Macintosh subtable, named by the program's cmap or 'post' table.
   bool TrueTypeCodeText(int Code, bool Symbolic, std::u16string& Out) const {
@@ -492,7 +498,7 @@ struct TLKPDFFont::TImpl {
       AppendExpandingPresentationForms(Out, t);
       return true;
     }
-    if (const std::string* name = Program.GlyphName(glyph)) return GlyphNameToUnicode(*name, Out);
+    if (const std::string* name = Program.GlyphName(glyph)) return GetGlyphCharacter(*name, Out);
     return false;
   }
 
@@ -525,6 +531,7 @@ struct TLKPDFFont::TImpl {
     DW = dw.IsNumber() ? dw.AsNumber() * 0.001 : 1.0;
     const TPDFObject w = C.Get(cidFont, "W");
     if (w.IsArray()) ReadW(C, w, 0.001);
+    std::stable_sort(WRanges.begin(), WRanges.end(), [](const TWidthRange& a, const TWidthRange& b) { return a.Lo < b.Lo; });
     const TPDFObject desc = C.Get(cidFont, "FontDescriptor");
     LoadProgram(C, desc);
     if (const TPDFObject* map = cidFont.Get("CIDToGIDMap"); map && map->IsRef()) {
