@@ -131,6 +131,18 @@ TEST(PDFContent, GraphicsStateAndPageRotation) {
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 0 1 -1 0 300 100 Tm (up) Tj ( we go) Tj ET"), Strings{"up we go"});
 }
 
+TEST(PDFContent, VerticalWritingRunsDownThePage) {
+  const std::string cjk = "<< /Type /Font /Subtype /Type0 /BaseFont /STSong-Light /Encoding /UniGB-UCS2-V "
+                          "/DescendantFonts [<< /Type /Font /Subtype /CIDFontType0 /BaseFont /STSong-Light "
+                          "/CIDSystemInfo << /Registry (Adobe) /Ordering (GB1) /Supplement 2 >> /DW 1000 >>] >>";
+  Doc d("", {{5, "<< /Font << /F1 6 0 R /V 7 0 R >> >>"}, {7, cjk}});
+  const auto g = d.Glyphs("BT /V 10 Tf 300 700 Td <4E2D 6587> Tj ET");
+  ASSERT_EQ(g.Glyphs.size(), 2u);
+  EXPECT_FLOAT_EQ(g.Glyphs[0].Dy, 1);
+  EXPECT_FLOAT_EQ(g.Glyphs[1].Y - g.Glyphs[0].Y, 10);
+  EXPECT_EQ(d.Lines("BT /V 10 Tf 300 700 Td <4E2D 6587> Tj ET"), Strings{"\xE4\xB8\xAD\xE6\x96\x87"});
+}
+
 TEST(PDFContent, InlineImagesAreSkipped) {
   Doc d;
   // Image data that looks like operators and holds EI inside a word.
