@@ -5,15 +5,20 @@
 #include <string_view>
 
 #include "lkword/framework/MSWBase.h"
-#include "tools/lkword/Readers.h"
+#include "lkword/framework/LKWReaders.h"
 
 namespace lkw::tool {
 
 namespace {
 
 const char* const kToolVersion = "1.47";
+// More threads than this only add memory for buffered output.
+constexpr int kMaxJobs = 256;
 
-enum class TOptionId { Format, Output, Metadata, Json, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password, Version, Help };
+enum class TOptionId {
+  Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
+  Recursive, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
+};
 
 struct TOptionSpec {
   TOptionId Id;
@@ -26,9 +31,13 @@ struct TOptionSpec {
 // The one list of options: parsing and --help both read it.
 const TOptionSpec kOptions[] = {
     {TOptionId::Format, 'f', "format", "FORMAT", "output format: text (default), rtf or html"},
-    {TOptionId::Output, 'o', "output", "PATH", "write the output to PATH instead of standard output"},
+    {TOptionId::Output, 'o', "output", "PATH",
+     "write the output to PATH instead of standard output; with several inputs or a folder PATH is a folder "
+     "that gets one NAME.EXT.txt|.rtf|.html|.json per input, mirroring the input tree"},
     {TOptionId::Metadata, 'm', "metadata", nullptr, "print the metadata after the text, one 'Key: value' line per field"},
     {TOptionId::Json, 0, "json", nullptr, "print one JSON object per input per line"},
+    {TOptionId::MetadataKeys, 0, "metadata-keys", "KEYS",
+     "name metadata fields by the record's property names (record, default) or by Dublin Core / Tika keys (tika)"},
     {TOptionId::MaxLength, 0, "max-length", "N", "stop after N characters of output (0: no limit)"},
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
     {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
@@ -36,6 +45,12 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
     {TOptionId::Macros, 0, "macros", nullptr, "print the VBA macro source of Word documents after the body"},
     {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF documents with PASSWORD (user or owner)"},
+    {TOptionId::Recursive, 'r', "recursive", nullptr,
+     "read the regular files of folders given as FILE, and of their subfolders, in name order"},
+    {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},
+    {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input)"},
+    {TOptionId::Quiet, 'q', "quiet", nullptr, "no progress bar, summary line or warnings on standard error"},
+    {TOptionId::KeepGoing, 0, "keep-going", nullptr, "after a failed input go on with the next one (always on)"},
     {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},
     {TOptionId::Help, 'h', "help", nullptr, "print this help and exit"},
 };
@@ -51,7 +66,7 @@ std::string Quoted(std::string_view S) {
 
 std::string ReaderNames() {
   std::string names;
-  for (const auto& r : Readers()) {
+  for (const auto& r : RegisteredReaders()) {
     if (!names.empty()) names += ", ";
     names += r.Name;
   }
@@ -87,11 +102,11 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       return true;
     }
     case TOptionId::Reader:
-      if (!FindReader(Value)) {
+      if (!FindReaderInfo(Value)) {
         Error = "unknown reader " + Quoted(Value) + " (" + ReaderNames() + ")";
         return false;
       }
-      O.ReaderName = Value;
+      O.ReaderName = FindReaderInfo(Value)->Name;
       return true;
     case TOptionId::Cover: O.CoverPath = Value; return true;
     case TOptionId::Hidden: O.HiddenText = true; return true;
@@ -101,10 +116,56 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       O.Password = Value;
       O.HasPassword = true;
       return true;
+    case TOptionId::MetadataKeys:
+      if (Value == "record" || Value == "tika") {
+        O.TikaKeys = Value == "tika";
+        return true;
+      }
+      Error = "invalid metadata keys " + Quoted(Value) + " (record or tika)";
+      return false;
+    case TOptionId::Recursive: O.Recursive = true; return true;
+    case TOptionId::Jobs: {
+      int n = 0;
+      const char* end = Value.data() + Value.size();
+      auto [p, ec] = std::from_chars(Value.data(), end, n);
+      if (Value.empty() || ec != std::errc() || p != end || n < 1 || n > kMaxJobs) {
+        Error = "invalid number of jobs " + Quoted(Value) + " (1 to " + std::to_string(kMaxJobs) + ")";
+        return false;
+      }
+      O.Jobs = n;
+      return true;
+    }
+    case TOptionId::FilesFrom: O.FilesFrom = Value; return true;
+    case TOptionId::Quiet: O.Quiet = true; return true;
+    case TOptionId::KeepGoing: return true;
     case TOptionId::Version: O.ShowVersion = true; return true;
     case TOptionId::Help: O.ShowHelp = true; return true;
   }
   return true;
+}
+
+// Help text broken into lines of at most 79 columns, continuation lines
+// indented to Indent; Column is where the text starts on the first line.
+std::string Wrapped(std::string_view Text, size_t Column, size_t Indent) {
+  constexpr size_t kWidth = 79;
+  std::string out;
+  size_t col = Column;
+  while (!Text.empty()) {
+    const size_t space = Text.find(' ');
+    const std::string_view word = Text.substr(0, space);
+    if (col > Column && col + 1 + word.size() > kWidth) {
+      out += '\n';
+      out.append(Indent, ' ');
+      col = Indent;
+    } else if (col > Column || (col > Indent && !out.empty())) {
+      out += ' ';
+      ++col;
+    }
+    out += word;
+    col += word.size();
+    Text = space == std::string_view::npos ? std::string_view() : Text.substr(space + 1);
+  }
+  return out;
 }
 
 }  // namespace
@@ -173,7 +234,7 @@ bool ParseCommandLine(int argc, const char* const* argv, TToolOptions& O, std::s
       if (!ApplyOption(*spec, value, O, Error)) return false;
     }
   }
-  if (O.Files.empty() && !O.ShowHelp && !O.ShowVersion) {
+  if (O.Files.empty() && O.FilesFrom.empty() && !O.ShowHelp && !O.ShowVersion) {
     Error = "no input files";
     return false;
   }
@@ -197,20 +258,25 @@ std::string UsageText() {
       left += '=';
       left += s.ArgName;
     }
-    if (left.size() < 24) left.resize(24, ' ');
+    if (left.size() < 23) left.resize(24, ' ');
     else left += "  ";
-    text += left + s.Help + "\n";
+    text += left + Wrapped(s.Help, left.size(), 24) + "\n";
   }
   text += "\nReaders:\n";
-  for (const auto& r : Readers()) {
+  for (const auto& r : RegisteredReaders()) {
     std::string left = std::string("  ") + r.Name;
     left.resize(24, ' ');
     text += left + r.Description + "\n";
   }
   text +=
       "\n"
-      "Output is UTF-8. Plain text has LF line ends.\n"
-      "Exit status: 0 when every input succeeded, 1 when any failed, 2 on a usage error.\n";
+      "Output is UTF-8. Plain text has LF line ends. --json writes per input:\n"
+      "path, reader, format, text, metadata, notes (with --notes), macros (with\n"
+      "--macros), pages, warnings, error and error_kind (not_found, unsupported,\n"
+      "password, corrupt, io, limit).\n"
+      "\n"
+      "Exit status: 0 when every input succeeded, 1 when any failed, 2 on a usage\n"
+      "error, 3 when the only input needed a password or the password was wrong.\n";
   return text;
 }
 

@@ -22,6 +22,11 @@ struct TToolOptions {
   bool Macros = false;     // VBA macro source after the body
   std::string Password;    // for encrypted PDF documents
   bool HasPassword = false;
+  bool Recursive = false;  // folders among the files are walked
+  int Jobs = 0;            // worker threads; 0: one per processor
+  bool Quiet = false;      // no progress, summary or warnings on stderr
+  bool TikaKeys = false;   // metadata under the Dublin Core / Tika key names
+  std::string FilesFrom;   // a list of inputs, one per line ("-": standard input)
   bool ShowHelp = false;
   bool ShowVersion = false;
   std::vector<std::string> Files;  // "-" is standard input

@@ -12,6 +12,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "tools/lkword/Format.h"
+#include "tools/lkword/Readers.h"
 
 namespace lkw::tool {
 
@@ -32,43 +33,89 @@ void WriteItems(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating For
 }
 
 struct TMetaField {
-  const char* Name;
+  std::string Name;
   bool IsNumber;
   WideString Text;    // text fields
   std::string Value;  // numbers and dates, already formatted
 };
 
+// Record fields and the keys search pipelines know them by (the names Tika
+// gives the same properties of Office, OpenDocument and PDF files).
+struct TTikaKey {
+  std::string_view Field;
+  const char* Key;
+};
+constexpr TTikaKey kTikaKeys[] = {
+    {"AppName", "extended-properties:Application"},
+    {"Author", "dc:creator"},
+    {"CharCount", "meta:character-count"},
+    {"Comments", "w:comments"},
+    {"Created", "dcterms:created"},
+    {"EditTime", "extended-properties:TotalTime"},
+    {"Keywords", "meta:keyword"},
+    {"LastAuthor", "meta:last-author"},
+    {"LastPrinted", "meta:print-date"},
+    {"LastSaved", "dcterms:modified"},
+    {"PageCount", "xmpTPg:NPages"},
+    {"RevNumber", "cp:revision"},
+    {"Subject", "dc:subject"},
+    {"Template", "extended-properties:Template"},
+    {"Title", "dc:title"},
+    {"WordCount", "meta:word-count"},
+    {"Category", "cp:category"},
+    {"PresentationTarget", "extended-properties:PresentationFormat"},
+    {"LineCount", "meta:line-count"},
+    {"ParagraphCount", "meta:paragraph-count"},
+    {"SlideCount", "meta:slide-count"},
+    {"NoteCount", "extended-properties:Notes"},
+    {"Manager", "extended-properties:Manager"},
+    {"Company", "extended-properties:Company"},
+    {"CharCount2", "meta:character-count-with-spaces"},
+};
+
 // Collects the non-empty fields in the record's order.
 class TMetaCollector : public TSummaryVisitor {
  public:
+  explicit TMetaCollector(bool TikaKeys) : FTika(TikaKeys) {}
   std::vector<TMetaField> Fields;
   void Text(const char* Name, const WideString& Value) override {
-    if (!Value.empty()) Fields.push_back({Name, false, Value, {}});
+    if (!Value.empty()) Fields.push_back({Key(Name), false, Value, {}});
   }
   void Integer(const char* Name, int32_t Value) override {
-    if (Value != 0) Fields.push_back({Name, true, {}, std::to_string(Value)});
+    if (Value != 0) Fields.push_back({Key(Name), true, {}, std::to_string(Value)});
   }
   void Date(const char* Name, TDateTime Value) override {
-    if (Value != 0) Fields.push_back({Name, false, {}, FormatLocalISO8601(Value)});
+    // Tika's consumers expect UTC; the record holds local time.
+    if (Value != 0)
+      Fields.push_back({Key(Name), false, {}, FTika ? DateTimeToISO8601(LocalToUTC(Value)) + "Z" : FormatLocalISO8601(Value)});
   }
+
+ private:
+  std::string Key(const char* Name) const { return FTika ? TikaMetadataKey(Name) : std::string(Name); }
+  bool FTika;
 };
 
-std::vector<TMetaField> CollectMetadata(const TLKWordSummaryInformation& Summary) {
-  TMetaCollector c;
+std::vector<TMetaField> CollectMetadata(const TLKWordSummaryInformation& Summary, bool TikaKeys) {
+  TMetaCollector c(TikaKeys);
   VisitSummary(Summary, c);
   return std::move(c.Fields);
 }
+
+
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // TOutputFile
 
+TOutputFile::TOutputFile(std::string* Memory)
+    : FMemory(Memory), FName("memory"), FData(new char[kBufferSize]), FCapacity(kBufferSize) {}
+
 TOutputFile::TOutputFile(const std::string& Path)
     : FName(Path.empty() ? "standard output" : Path), FData(new char[kBufferSize]), FCapacity(kBufferSize) {
   if (Path.empty()) return;
   FHandle = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (FHandle < 0) throw Exception(std::string("cannot create file: ") + std::strerror(errno));
+  if (FHandle < 0) throw EFCreateError(std::string("cannot create file: ") + std::strerror(errno));
   FOwned = true;
 }
 
@@ -99,14 +146,23 @@ void TOutputFile::Append(std::string_view S) {
 }
 
 void TOutputFile::Flush() {
+  if (FMemory) {
+    FMemory->append(FData.get(), FSize);
+    FSize = 0;
+    return;
+  }
+  if (!FWriteError.empty()) {
+    FSize = 0;
+    throw EWriteError(FWriteError);
+  }
   size_t done = 0;
   while (done < FSize) {
     ssize_t n = ::write(FHandle, FData.get() + done, FSize - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int err = errno;
+      FWriteError = std::string("write error: ") + std::strerror(errno);
       FSize = 0;
-      throw Exception(std::string("write error: ") + std::strerror(err));
+      throw EWriteError(FWriteError);
     }
     done += static_cast<size_t>(n);
   }
@@ -120,9 +176,15 @@ void WriteText(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Form
   WriteItems(Out, Text, Format, false);
 }
 
-void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary) {
+std::string TikaMetadataKey(std::string_view RecordName) {
+  for (const TTikaKey& k : kTikaKeys)
+    if (k.Field == RecordName) return k.Key;
+  return "lkword:" + std::string(RecordName);
+}
+
+void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary, bool TikaKeys) {
   std::string b;
-  for (const TMetaField& f : CollectMetadata(Summary)) {
+  for (const TMetaField& f : CollectMetadata(Summary, TikaKeys)) {
     b += f.Name;
     b += ": ";
     if (!f.Value.empty()) {
@@ -138,35 +200,74 @@ void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summa
   Out.Append(b);
 }
 
-void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* ReaderName, TMSWBaseDocument* Doc,
-                     TMSTextFormating Format, const std::string* Error, const TWideStrings* Macros) {
-  const bool loaded = Doc && !Error;
+std::vector<std::string> WarningLines(const TMSWBaseDocument& Doc) {
+  std::vector<std::string> lines;
+  for (const auto& w : Doc.Warnings())
+    lines.push_back(w.Count > 1 ? w.Message + " (" + std::to_string(w.Count) + " times)" : w.Message);
+  return lines;
+}
+
+namespace {
+
+const char* FormatName(TMSTextFormating Format) {
+  switch (Format) {
+    case tfRTF: return "rtf";
+    case tfHTML: return "html";
+    case tfPlainText: break;
+  }
+  return "text";
+}
+
+void AppendJsonName(std::string& b, std::string_view Name) {
+  // Keys are ASCII names of our own; no escaping needed.
+  b += '"';
+  b += Name;
+  b += "\":";
+}
+
+}  // namespace
+
+void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
+  const bool loaded = R.Doc && R.Loaded;
   std::string b;
   // Paths are bytes; decoding them as UTF-8 keeps the JSON valid whatever
   // they hold.
   b += "{\"path\":";
-  AppendJsonString(b, Utf8ToWide(Path));
+  AppendJsonString(b, Utf8ToWide(R.Path));
   b += ",\"reader\":";
-  if (ReaderName) {
+  if (R.Reader) {
     b += '"';
-    b += ReaderName;
+    b += R.Reader;
     b += '"';
   } else {
     b += "null";
   }
-  b += ",\"text\":\"";
+  b += ",\"format\":\"";
+  b += FormatName(R.Format);
+  b += "\",\"text\":\"";
   Out.Append(b);
-  if (loaded) WriteItems(Out, Doc->Text(), Format, true);
+  if (loaded) WriteItems(Out, R.Doc->Text(), R.Format, true);
 
   b = "\",\"metadata\":{";
+  bool first = true;
+  auto separate = [&] {
+    if (!first) b += ',';
+    first = false;
+  };
+  if (R.TikaKeys && R.MimeType) {
+    separate();
+    AppendJsonName(b, "Content-Type");
+    b += '"';
+    b += R.MimeType;
+    b += '"';
+  }
+  const int32_t pages = R.Doc ? PageCountOf(*R.Doc) : -1;
   if (loaded) {
-    bool first = true;
-    for (const TMetaField& f : CollectMetadata(Doc->SummaryInformation())) {
-      if (!first) b += ',';
-      first = false;
-      b += '"';
-      b += f.Name;
-      b += "\":";
+    bool hasPages = false;
+    for (const TMetaField& f : CollectMetadata(R.Doc->SummaryInformation(), R.TikaKeys)) {
+      separate();
+      AppendJsonName(b, f.Name);
+      hasPages = hasPages || f.Name == "xmpTPg:NPages";
       if (f.IsNumber)
         b += f.Value;
       else if (!f.Value.empty())
@@ -174,19 +275,61 @@ void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* Read
       else
         AppendJsonString(b, f.Text);
     }
+    if (R.TikaKeys && !hasPages && pages > 0) {
+      separate();
+      AppendJsonName(b, "xmpTPg:NPages");
+      b += std::to_string(pages);
+    }
   }
   b += '}';
-  if (Macros) {
+  if (R.WithNotes) {
+    b += ",\"notes\":{";
+    if (loaded) {
+      bool firstNote = true;
+      for (const TNamedText& n : SecondaryTexts(*R.Doc)) {
+        if (n.Text->Count() == 0) continue;
+        if (!firstNote) b += ',';
+        firstNote = false;
+        AppendJsonName(b, n.Name);
+        b += '"';
+        Out.Append(b);
+        WriteItems(Out, *n.Text, tfPlainText, true);
+        b.assign(1, '"');
+      }
+    }
+    b += '}';
+  }
+  if (R.WithMacros) {
     b += ",\"macros\":\"";
     Out.Append(b);
-    if (loaded) WriteItems(Out, *Macros, tfPlainText, true);
+    const TWideStrings* macros = loaded ? MacroText(*R.Doc) : nullptr;
+    if (macros) WriteItems(Out, *macros, tfPlainText, true);
     b.assign(1, '"');
   }
-  b += ",\"error\":";
-  if (Error)
-    AppendJsonString(b, Utf8ToWide(*Error));
+  b += ",\"pages\":";
+  b += loaded && pages >= 0 ? std::to_string(pages) : "null";
+  b += ",\"warnings\":[";
+  if (R.Doc) {
+    bool firstWarning = true;
+    for (const std::string& w : WarningLines(*R.Doc)) {
+      if (!firstWarning) b += ',';
+      firstWarning = false;
+      AppendJsonString(b, Utf8ToWide(w));
+    }
+  }
+  b += "],\"error\":";
+  if (R.Error)
+    AppendJsonString(b, Utf8ToWide(*R.Error));
   else
     b += "null";
+  b += ",\"error_kind\":";
+  if (R.ErrorKind) {
+    b += '"';
+    b += R.ErrorKind;
+    b += '"';
+  } else {
+    b += "null";
+  }
   b += "}\n";
   Out.Append(b);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lkword/framework/MSWBase.h"
 #include "lkword/framework/MSW_Sum.h"
@@ -19,6 +20,8 @@ class TOutputFile {
   // Empty Path: standard output. Raises Exception when the file cannot be
   // created.
   explicit TOutputFile(const std::string& Path);
+  // Output kept in memory: every Flush appends to *Memory.
+  explicit TOutputFile(std::string* Memory);
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -28,8 +31,12 @@ class TOutputFile {
   // End is the end of what was written into the reserved room.
   void Commit(char* End) { FSize = static_cast<size_t>(End - FData.get()); }
   void Append(std::string_view S);
-  // Writes everything buffered; raises Exception on a write error.
+  // Writes everything buffered; raises EWriteError on a write error, and
+  // again on every later Flush (what is written after a failure is dropped).
   void Flush();
+  // The write error, if one happened; a reader that swallows exceptions
+  // cannot hide it from the caller.
+  const std::string& WriteError() const { return FWriteError; }
   // The name used in messages: the path, or "standard output".
   const std::string& Name() const { return FName; }
 
@@ -37,6 +44,8 @@ class TOutputFile {
   static constexpr size_t kBufferSize = 256 * 1024;
   int FHandle = 1;
   bool FOwned = false;
+  std::string* FMemory = nullptr;
+  std::string FWriteError;
   std::string FName;
   std::unique_ptr<char[]> FData;
   size_t FSize = 0;
@@ -54,13 +63,34 @@ void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Form
 void WriteText(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Format);
 
 // One "Key: value" line per non-empty field of the record; line breaks inside
-// a value become spaces so that every field stays on one line.
-void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary);
+// a value become spaces so that every field stays on one line. TikaKeys: the
+// Dublin Core / Tika key names and dates in UTC.
+void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary, bool TikaKeys = false);
 
-// One JSON object and a LF: path, reader (null when none was chosen), text,
-// metadata, macros (only when Macros is given), error (null on success). Doc
-// may be null (nothing was loaded).
-void WriteJsonRecord(TOutputFile& Out, const std::string& Path, const char* ReaderName, TMSWBaseDocument* Doc,
-                     TMSTextFormating Format, const std::string* Error, const TWideStrings* Macros = nullptr);
+// The Dublin Core / Tika key for a field of the metadata record ("Title" ->
+// "dc:title"); fields without a common key get "lkword:" and their name.
+std::string TikaMetadataKey(std::string_view RecordName);
+
+// What one JSON line says about an input.
+struct TJsonRecord {
+  std::string Path;
+  const char* Reader = nullptr;  // null when none was chosen
+  TMSTextFormating Format = tfPlainText;
+  TMSWBaseDocument* Doc = nullptr;  // null when nothing was created
+  bool Loaded = false;              // text, notes and macros only then
+  bool WithNotes = false;
+  bool WithMacros = false;
+  bool TikaKeys = false;
+  const char* MimeType = nullptr;   // "Content-Type" with Tika keys
+  const std::string* Error = nullptr;
+  const char* ErrorKind = nullptr;
+};
+
+// One JSON object and a LF: path, reader, format, text, metadata, notes (with
+// WithNotes), macros (with WithMacros), pages, warnings, error, error_kind.
+void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& Record);
+
+// The document's warnings as lines, a repeated one with its count.
+std::vector<std::string> WarningLines(const TMSWBaseDocument& Doc);
 
 }  // namespace lkw::tool

@@ -1,36 +1,45 @@
-// The readers the tool knows: a table of name, content test and factory.
-// A new reader is one more row in Readers.cpp.
+// What the tool asks of a loaded document beyond its text, and how it names
+// what went wrong. The readers themselves come from the library's registry
+// (lkword/framework/LKWReaders.h).
 #pragma once
 
-#include <memory>
-#include <span>
-#include <string_view>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "lkword/framework/MSWBase.h"
-#include "lkword/platform/Streams.h"
+#include "lkword/platform/Exceptions.h"
 
 namespace lkw::tool {
 
-struct TReaderInfo {
-  // The --reader value and the "reader" field of --json.
-  const char* Name;
-  // One line for --help.
-  const char* Description;
-  // True when the document looks like this reader's format. Called with the
-  // stream at position 0; it may leave the position anywhere.
-  bool (*Detect)(TStream& Stream);
-  std::unique_ptr<TMSWBaseDocument> (*Create)();
+struct TNamedText {
+  const char* Name;  // the key of the JSON "notes" object
+  const TWideStrings* Text;
 };
 
-std::span<const TReaderInfo> Readers();
-// nullptr when no reader has that name.
-const TReaderInfo* FindReader(std::string_view Name);
-// The secondary texts a document holds beside its body (footnotes,
-// endnotes, headers, footers), in that order; empty for readers without any.
-std::vector<const TWideStrings*> SecondaryTexts(TMSWBaseDocument& Doc);
-// The first reader whose content test accepts Stream, or nullptr; Stream is
-// back at position 0 afterwards.
-const TReaderInfo* DetectReader(TStream& Stream);
+// The secondary texts a document holds beside its body: footnotes, endnotes,
+// headers, footers, in that order; empty for readers without any.
+std::vector<TNamedText> SecondaryTexts(TMSWBaseDocument& Doc);
+// The VBA macro listing, or nullptr for readers that have none.
+const TWideStrings* MacroText(TMSWBaseDocument& Doc);
+// Pages of a paged format (PDF), or -1.
+int32_t PageCountOf(TMSWBaseDocument& Doc);
+
+// Why an input failed, for scripts: the JSON "error_kind" and the exit code.
+enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit };
+const char* ErrorKindName(TErrorKind Kind);
+
+// An error the tool raises itself, with its kind.
+class EToolError : public Exception {
+ public:
+  EToolError(TErrorKind Kind, const std::string& Msg) : Exception(Msg), FKind(Kind) {}
+  TErrorKind Kind() const { return FKind; }
+
+ private:
+  TErrorKind FKind;
+};
+
+// The kind of the exception being handled; call it only inside a catch block.
+TErrorKind CurrentErrorKind();
 
 }  // namespace lkw::tool

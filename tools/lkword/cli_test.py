@@ -155,7 +155,7 @@ def json_lines(expect):
             return "%d JSON lines, expected %d" % (len(lines), len(expect))
         for line, (path, reader, fragment, meta, error) in zip(lines, expect):
             rec = json.loads(line)
-            if list(rec) != ["path", "reader", "text", "metadata", "error"]:
+            if list(rec) != ["path", "reader", "format", "text", "metadata", "pages", "warnings", "error", "error_kind"]:
                 return "fields %s" % list(rec)
             if not rec["path"].endswith(path) or rec["reader"] != reader:
                 return "path/reader %r %r" % (rec["path"], rec["reader"])
@@ -212,12 +212,110 @@ def metadata_last(out, err, tmp):
 
 def help_lists_every_option(out, err, tmp):
     for opt in ("--format", "-f,", "--output", "-o,", "--metadata", "-m,", "--json", "--max-length",
-                "--reader", "--version", "--help", "pdb"):
+                "--reader", "--version", "--help", "pdb", "-r,", "--recursive", "-j,", "--jobs", "-q,", "--quiet",
+                "--metadata-keys", "--files-from", "--keep-going", "--notes", "--macros", "--password", "--cover",
+                "--hidden", "error_kind"):
         if opt not in out:
             return "help lacks %s" % opt
 
 
+def records(out):
+    return [json.loads(line) for line in out.splitlines()]
+
+
+def tree_in_name_order(out, err, tmp):
+    recs = records(out)
+    got = [(r["path"], r["reader"], r["error_kind"]) for r in recs]
+    want = [("tree/a.pdb", "pdb", None), ("tree/b/a.txt", None, "unsupported"), ("tree/b/z.pdb", "pdb", None)]
+    if got != want:
+        return "records %r" % got
+
+
+def same_as_one_job(args):
+    """The output of -j4 is byte for byte that of -j1."""
+    def check(out, err, tmp):
+        single = run(["-j1"] + [a.replace("{S}", SAMPLES) for a in args], None, tmp)[1]
+        if out != single:
+            return "output differs from -j1"
+    return check
+
+
+def paths_in_order(expected):
+    def check(out, err, tmp):
+        got = [r["path"] for r in records(out)]
+        want = [p.replace("{S}", SAMPLES) for p in expected]
+        if got != want:
+            return "paths %r" % got
+    return check
+
+
+def mirrored_tree(json_mode):
+    def check(out, err, tmp):
+        if out:
+            return "stdout not empty"
+        ext = ".json" if json_mode else ".txt"
+        root = os.path.join(tmp, "out")
+        found = sorted(os.path.relpath(os.path.join(d, f), root) for d, _, fs in os.walk(root) for f in fs)
+        sample = os.path.join(SAMPLES.lstrip("/"), "lighthouse.pdb" + ext)
+        want = sorted(["tree/a.pdb" + ext, "tree/b/z.pdb" + ext, sample] + (["tree/b/a.txt.json"] if json_mode else []))
+        if found != want:
+            return "outputs %r" % found
+        with open(os.path.join(root, "tree/a.pdb" + ext), encoding="utf-8") as f:
+            written = f.read()
+        direct = run((["--json"] if json_mode else []) + ["tree/a.pdb"], None, tmp)[1]
+        if written != direct:
+            return "tree/a.pdb output differs from a run on it alone"
+        if json_mode:
+            with open(os.path.join(root, "tree/b/a.txt.json"), encoding="utf-8") as f:
+                if json.loads(f.read())["error_kind"] != "unsupported":
+                    return "a.txt.json lacks its error"
+    return check
+
+
+def error_kinds(out, err, tmp):
+    got = [r["error_kind"] for r in records(out)]
+    if got != ["not_found", "unsupported", "password", "corrupt", "io", None]:
+        return "kinds %r" % got
+    if any(r["error"] is None for r in records(out)[:5]):
+        return "a failed record without its message"
+
+
+def tika_keys(out, err, tmp):
+    book, pdf = records(out)
+    if book["metadata"] != {"Content-Type": "application/vnd.palm", "dc:title": "The Lighthouse Keeper's Ledger"}:
+        return "pdb metadata %r" % book["metadata"]
+    if pdf["metadata"].get("dc:title") != "Hello" or pdf["metadata"].get("xmpTPg:NPages") != pdf["pages"]:
+        return "pdf metadata %r, pages %r" % (pdf["metadata"], pdf["pages"])
+    if book["pages"] is not None or not isinstance(pdf["pages"], int) or pdf["pages"] < 1:
+        return "pages %r %r" % (book["pages"], pdf["pages"])
+    dates = [v for k, v in pdf["metadata"].items() if k.startswith("dcterms:")]
+    if any(not re.match(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$", d) for d in dates):
+        return "dates not in UTC: %r" % dates
+
+
+def notes_apart(out, err, tmp):
+    rec = json.loads(out)
+    if "The barometer fell by four millibars." not in rec["notes"].get("footnotes", ""):
+        return "notes %r" % rec["notes"]
+    if "The barometer fell" in rec["text"]:
+        return "a footnote in the body text"
+
+
+def cut_warning(out, err, tmp):
+    rec = json.loads(out)
+    if rec["warnings"] != ["output cut at the maximum text length"] or rec["error"] is not None:
+        return "warnings %r" % rec["warnings"]
+
+
+def quiet(out, err, tmp):
+    if err:
+        return "stderr %r" % err
+
+
 TRY_HELP = "Try 'lkword --help'"
+L = "{S}/lighthouse.pdb"
+H = "{S}/harbour-notes.pdb"
+MANY = [L, H, H, L, H, L, L, H, L, H, H, L]
 
 # (name, args, stdin file or bytes, exit code, stdout fragments, stderr fragments, check)
 # In args, {S} is the samples folder and {T} the test's scratch folder.
@@ -249,10 +347,10 @@ CASES = [
     ("forced reader on its own format", ["--reader", "pdb", "{S}/lighthouse.pdb"], None, 0, ["Maren"], [], None),
     ("docx by content, notes after the body", ["--notes", "--hidden", "{S}/../docx/sample.docx"], None, 0,
      ["The Lighthouse Keeper’s Log\n", "rough\nCafé", "trip.2\n1 The barometer fell by four millibars.\n"], [], None),
-    ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 1, [],
+    ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 3, [],
      ["Could not read the password protected file"], None),
     ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
-     ["\"macros\":\"\",\"error\":null}"], [], None),
+     ["\"macros\":\"\",\"pages\":null,\"warnings\":[],\"error\":null,\"error_kind\":null}"], [], None),
     ("macros after the body, decoded with the project code page", ["--macros", "{T}/macros.doc"], None, 0,
      ["'===================================\n'  Macro(s) from Module1\n'===================================\n"
       "Attribute VB_Name = \"Module1\"\nSub Greet()\n    MsgBox \"Café\"\nEnd Sub\n\n"], [], None),
@@ -260,7 +358,7 @@ CASES = [
     ("macros as a JSON field", ["--json", "--macros", "{T}/macros.doc"], None, 0,
      ["\"macros\":\"'===================================\\n'  Macro(s) from Module1\\n"], [], None),
     ("macros of a damaged project: an empty listing, no failure", ["--json", "--macros", "{T}/macros-damaged.doc"],
-     None, 0, ["\"macros\":\"\",\"error\":null}"], [], None),
+     None, 0, ["\"macros\":\"\",", "\"error\":null,"], [], None),
     ("pdf pages behind separator lines, metadata", ["-m", "{S}/../pdf/hello.pdf"], None, 0,
      ["\n--------------------\nHello encrypted world\n", "Title: Hello\n"], [], None),
     ("pdf with an empty user password opens without one", ["{S}/../pdf/rc4-40-empty.pdf"], None, 0,
@@ -271,10 +369,10 @@ CASES = [
      ["Hello encrypted world"], [], None),
     ("pdf password as text (R4: PDFDocEncoding)", ["--password=ärger", "{S}/../pdf/aes128-user-cleartextmeta.pdf"],
      None, 0, ["Hello encrypted world"], [], None),
-    ("pdf without its password", ["{S}/../pdf/rc4-128-user.pdf"], None, 1, [],
+    ("pdf without its password", ["{S}/../pdf/rc4-128-user.pdf"], None, 3, [],
      ["lkword: {S}/../pdf/rc4-128-user.pdf: Password is not valid\n"], lacks("Hello")),
-    ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 1,
-     ["\"error\":\"Password is not valid\"}"], ["Password is not valid"], lacks("Hello")),
+    ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 3,
+     ["\"error\":\"Password is not valid\",\"error_kind\":\"password\"}"], ["Password is not valid"], lacks("Hello")),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
     ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],
@@ -288,6 +386,39 @@ CASES = [
     ("output file", ["-o", "{T}/out.txt", "{S}/lighthouse.pdb"], None, 0, [], [], output_file_matches),
     ("output file that cannot be created", ["-o", "{T}/no/such/dir/out.txt", "{S}/lighthouse.pdb"], None, 1, [],
      ["lkword: {T}/no/such/dir/out.txt: cannot create file"], None),
+    # Batches
+    ("folder walked in name order, links followed once, unsupported files reported",
+     ["--json", "-r", "-j3", "tree"], None, 1, [],
+     ["lkword: tree/b/a.txt: unsupported file format\n", "lkword: 3 inputs, 2 done, 1 failed, "], tree_in_name_order),
+    ("a folder without -r", ["tree"], None, 1, [], ["lkword: tree: is a folder (use -r"], None),
+    ("several jobs keep the input order", ["--json", "-j4"] + MANY, None, 0, [],
+     ["lkword: 12 inputs, 12 done, 0 failed, "], paths_in_order(MANY)),
+    ("several jobs write what one job writes", ["-j4", "-f", "html", "-m"] + MANY, None, 0, [], [],
+     same_as_one_job(["-f", "html", "-m"] + MANY)),
+    ("inputs from a list, in its order", ["--json", "--files-from=-", L], (HARBOUR + "\n\n" + LIGHTHOUSE + "\n").encode(), 0, [], [],
+     paths_in_order([L, H, L])),
+    ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
+    ("one output per input, mirroring the tree", ["-r", "-o", "out", "tree", L], None, 1, [],
+     ["lkword: tree/b/a.txt: unsupported file format"], mirrored_tree(False)),
+    ("one JSON file per input, failures too", ["--json", "-j2", "-r", "-o", "out", "tree", L], None, 1, [], [],
+     mirrored_tree(True)),
+    ("an output name is not taken twice", ["-o", "{T}/o2", L, "{S}/./lighthouse.pdb"], None, 1, [],
+     ["is already written for an earlier input"], None),
+    # JSON fields
+    ("error kinds", ["--json", "{T}/missing.pdb", "{T}/notes.pdb", "{S}/../pdf/rc4-128-user.pdf", "{T}/truncated.pdb",
+                     "tree", L], None, 1, [], [], error_kinds),
+    ("metadata under Tika keys, pages", ["--json", "--metadata-keys=tika", L, "{S}/../pdf/hello.pdf"], None, 0, [], [],
+     tika_keys),
+    ("metadata lines under Tika keys", ["-m", "--metadata-keys", "tika", L], None, 0,
+     ["dc:title: The Lighthouse Keeper's Ledger\n"], [], lacks("Title: ")),
+    ("notes as their own JSON field", ["--json", "--notes", "{S}/../docx/sample.docx"], None, 0, [], [], notes_apart),
+    ("a cut text is a warning", ["--json", "--max-length=40", L], None, 0, [], [], cut_warning),
+    ("warnings of text output go to stderr", ["--max-length=40", L], None, 0, [],
+     ["lkword: {S}/lighthouse.pdb: warning: output cut at the maximum text length\n"], None),
+    ("a password fails a batch with 1", ["{S}/../pdf/rc4-128-user.pdf", L], None, 1, ["ninety-one steps"], [], None),
+    ("bad job count", ["-j0", L], None, 2, [], ["invalid number of jobs '0'"], None),
+    ("bad metadata keys", ["--metadata-keys=dc", L], None, 2, [], ["invalid metadata keys 'dc'"], None),
+    ("a cover needs a single input", ["--cover={T}/c.png", L, H], None, 2, [], ["--cover needs a single input"], None),
     ("help", ["--help"], None, 0, ["Usage: lkword [OPTIONS] FILE..."], [], help_lists_every_option),
     ("version", ["--version"], None, 0, ["lkword 1.47\n", "library 1.47"], [], None),
     ("unknown option", ["--bogus", "{S}/lighthouse.pdb"], None, 2, [], ["unknown option '--bogus'", TRY_HELP], None),
@@ -318,6 +449,18 @@ def prepare(tmp):
     for name, data in files.items():
         with open(os.path.join(tmp, name), "wb") as f:
             f.write(data)
+    # A folder for the walks: a link back up, a dangling link, a pipe and an
+    # empty folder are no documents.
+    tree = os.path.join(tmp, "tree")
+    os.makedirs(os.path.join(tree, "b"))
+    os.makedirs(os.path.join(tree, "c"))
+    shutil.copy(LIGHTHOUSE, os.path.join(tree, "a.pdb"))
+    shutil.copy(HARBOUR, os.path.join(tree, "b", "z.pdb"))
+    with open(os.path.join(tree, "b", "a.txt"), "w") as f:
+        f.write("just text\n")
+    os.symlink("..", os.path.join(tree, "b", "loop"))
+    os.symlink("nowhere", os.path.join(tree, "b", "dangling"))
+    os.mkfifo(os.path.join(tree, "pipe"))
 
 
 def run(args, stdin, cwd):
@@ -335,6 +478,7 @@ def main():
     try:
         prepare(tmp)
         for name, args, stdin, code, outs, errs, check in CASES:
+            shutil.rmtree(os.path.join(tmp, "out"), ignore_errors=True)
             subst = lambda s: s.replace("{S}", SAMPLES).replace("{T}", tmp)
             got_code, out, err = run([subst(a) for a in args], stdin, tmp)
             problems = []

@@ -1,24 +1,26 @@
 // lkword: extracts the text and metadata of documents with the LKWord readers.
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
-#include <new>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "lkword/framework/MSWBase.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
-#include "lkword/platform/Streams.h"
-#include "lkword/pdf/LKWPDF.h"
-#include "lkword/word/MSWord.h"
-#include "lkword/readers/MSWEPub.h"
+#include "tools/lkword/Extract.h"
+#include "tools/lkword/Inputs.h"
 #include "tools/lkword/Options.h"
 #include "tools/lkword/Output.h"
-#include "tools/lkword/Readers.h"
 
 using namespace lkw;
 using namespace lkw::tool;
@@ -28,163 +30,225 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitPassword = 3;
 
-void Report(const std::string& Path, const std::string& Message) {
-  std::string line = "lkword: " + Path + ": " + Message + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+using TClock = std::chrono::steady_clock;
+
+void WriteStderr(const std::string& Text) {
+  if (!Text.empty()) std::fwrite(Text.data(), 1, Text.size(), stderr);
 }
-
-RawByteString ReadStandardInput() {
-  RawByteString data;
-  char chunk[64 * 1024];
-  for (;;) {
-    ssize_t n = ::read(0, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw Exception(std::string("cannot read standard input: ") + std::strerror(errno));
-    }
-    data.append(chunk, static_cast<size_t>(n));
-  }
-  return data;
-}
-
-// The tool writes UTF-8, so the HTML header must not claim the ANSI code page.
-void DeclareUtf8(TObject*, WideString& Header) {
-  static const std::u16string_view kCharset = u"charset=windows-";
-  const size_t at = Header.find(kCharset);
-  if (at == WideString::npos) return;
-  size_t end = at + kCharset.size();
-  while (end < Header.size() && Header[end] >= u'0' && Header[end] <= u'9') ++end;
-  Header.replace(at, end - at, u"charset=utf-8");
-}
-
-class TExtractor {
- public:
-  TExtractor(const TToolOptions& Options, TOutputFile& Out) : FOptions(Options), FOut(Out) {
-    if (!Options.ReaderName.empty()) FForced = FindReader(Options.ReaderName);
-  }
-
-  // Extracts one input and writes its output; false when it failed.
-  bool Run(const std::string& Path) {
-    const TReaderInfo* reader = nullptr;
-    std::unique_ptr<TMSWBaseDocument> doc;
-    std::string error;
-    try {
-      if (Path == "-")
-        doc = LoadStandardInput(reader);
-      else
-        doc = LoadFile(Path, reader);
-    } catch (const Exception& e) {
-      error = e.Message();
-    } catch (const std::bad_alloc&) {
-      error = "Out of memory";
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    if (!error.empty()) Report(Path, error);
-    const bool ok = error.empty();
-    // Secondary texts follow the body, in every output form.
-    if (ok && FOptions.Notes)
-      for (const TWideStrings* list : SecondaryTexts(*doc))
-        for (const WideString& item : list->Items()) doc->Text().Add(item);
-    // Documents without macros give an empty listing, not a failure.
-    static const TWideStrings kNoMacros;
-    const TWideStrings* macros = nullptr;
-    if (FOptions.Macros) {
-      auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get());
-      macros = ok && word ? &word->MacroText() : &kNoMacros;
-    }
-    if (FOptions.Json) {
-      WriteJsonRecord(FOut, Path, reader ? reader->Name : nullptr, doc.get(), FOptions.Format, ok ? nullptr : &error,
-                      macros);
-    } else if (ok) {
-      WriteText(FOut, doc->Text(), FOptions.Format);
-      if (macros && !macros->Items().empty()) WriteText(FOut, *macros, tfPlainText);
-      if (FOptions.Metadata) {
-        if (FOptions.Format != tfPlainText) FOut.Append("\n");
-        WriteMetadataLines(FOut, doc->SummaryInformation());
-      }
-    }
-    // Each input reaches the reader of the output as soon as it is done.
-    FOut.Flush();
-    return ok && (FOptions.CoverPath.empty() || WriteCover(Path, *doc));
-  }
-
- private:
-  // --cover: the picture's bytes as the book holds them. A book without a
-  // cover is no failure; a file that cannot be written is.
-  bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc) {
-    auto* epub = dynamic_cast<TLKWEPub*>(&Doc);
-    if (!epub || epub->CoverImage().Size() == 0) {
-      Report(Path, "no cover image");
-      return true;
-    }
-    try {
-      TOutputFile cover(FOptions.CoverPath);
-      cover.Append(std::string_view(reinterpret_cast<const char*>(epub->CoverImage().Memory()),
-                                    static_cast<size_t>(epub->CoverImage().Size())));
-      cover.Flush();
-    } catch (const Exception& e) {
-      Report(FOptions.CoverPath, e.Message());
-      return false;
-    }
-    return true;
-  }
-
-  std::unique_ptr<TMSWBaseDocument> Create(const TReaderInfo& Reader) {
-    auto doc = Reader.Create();
-    doc->SetTextFormating(FOptions.Format);
-    doc->SetMaxTextLength(FOptions.MaxLength);
-    if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
-    if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-    if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get()); pdf && FOptions.HasPassword) pdf->SetPassword(FOptions.Password);
-    if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
-    // Text goes out while it is read where the reader can; JSON needs the
-    // whole record first.
-    if (!FOptions.Json && doc->SupportsTextSink())
-      doc->SetTextSink([this](std::u16string_view Item) { WriteItem(FOut, Item, FOptions.Format); });
-    return doc;
-  }
-
-  std::unique_ptr<TMSWBaseDocument> LoadFile(const std::string& Path, const TReaderInfo*& Reader) {
-    Reader = FForced;
-    if (!Reader) {
-      // The library's own check, so a missing file reads as it does for a
-      // host program.
-      TMSWBaseDocument().LoadFromFile(Path);
-      TFileStream probe(Path);
-      Reader = DetectReader(probe);
-      if (!Reader) throw Exception("unsupported file format");
-    }
-    auto doc = Create(*Reader);
-    doc->LoadFromFile(Path);
-    return doc;
-  }
-
-  std::unique_ptr<TMSWBaseDocument> LoadStandardInput(const TReaderInfo*& Reader) {
-    TBytesStream stream(ReadStandardInput());
-    Reader = FForced ? FForced : DetectReader(stream);
-    if (!Reader) throw Exception("unsupported file format");
-    auto doc = Create(*Reader);
-    stream.Seek(0, soBeginning);
-    doc->LoadFromStream(stream);
-    return doc;
-  }
-
-  const TToolOptions& FOptions;
-  TOutputFile& FOut;
-  const TReaderInfo* FForced = nullptr;
-};
 
 int UsageError(const std::string& Message) {
   std::fprintf(stderr, "lkword: %s\nTry 'lkword --help' for more information.\n", Message.c_str());
   return kExitUsage;
 }
 
+// "  37/1204  12.3 docs/s  ETA 1:35" on one line of standard error, redrawn at
+// most a few times a second; only on a terminal.
+class TProgress {
+ public:
+  TProgress(size_t Total, bool Enabled) : FTotal(Total), FEnabled(Enabled), FStart(TClock::now()) {}
+  ~TProgress() { Clear(); }
+
+  void Update(size_t Done) {
+    if (!FEnabled) return;
+    const auto now = TClock::now();
+    if (now - FLastDraw < std::chrono::milliseconds(200)) return;
+    FLastDraw = now;
+    const double seconds = std::chrono::duration<double>(now - FStart).count();
+    const double rate = seconds > 0 ? static_cast<double>(Done) / seconds : 0;
+    char eta[32] = "--:--";
+    if (rate > 0) {
+      const long left = std::lround(static_cast<double>(FTotal - Done) / rate);
+      std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
+    }
+    constexpr int kBar = 24;
+    const int filled = FTotal ? static_cast<int>(kBar * Done / FTotal) : kBar;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kBar, '.');
+    std::fprintf(stderr, "\r[%s] %zu/%zu  %.1f docs/s  ETA %s\033[K", bar.c_str(), Done, FTotal, rate, eta);
+    std::fflush(stderr);
+    FShown = true;
+  }
+
+  // Takes the line away so that a message can be written in its place.
+  void Clear() {
+    if (!FShown) return;
+    std::fputs("\r\033[K", stderr);
+    FShown = false;
+  }
+
+ private:
+  size_t FTotal;
+  bool FEnabled;
+  bool FShown = false;
+  TClock::time_point FStart;
+  TClock::time_point FLastDraw;
+};
+
+struct TTally {
+  size_t Done = 0;
+  size_t Failed = 0;
+  TErrorKind LastKind = TErrorKind::None;
+};
+
+class TBatch {
+ public:
+  TBatch(const TToolOptions& Options, std::vector<TInput>& Inputs, bool ToFolder, size_t Jobs)
+      : FOptions(Options),
+        FInputs(Inputs),
+        FToFolder(ToFolder),
+        FJobs(Jobs),
+        FExtractor(Options),
+        FProgress(Inputs.size(), !Options.Quiet && Inputs.size() > 1 && ::isatty(2)) {}
+
+  // False when the output could not be written (the batch stopped).
+  bool Run(TOutputFile* Out) {
+    const bool ok = FJobs <= 1 || FInputs.size() <= 1 ? RunInTurn(Out) : RunInParallel(Out);
+    FProgress.Clear();
+    return ok;
+  }
+
+  const TTally& Tally() const { return FTally; }
+
+ private:
+  struct TFinished {
+    TDocResult Result;
+    std::string Output;
+  };
+
+  TDocResult RunOne(const TInput& Input, TOutputFile* Out) {
+    if (FToFolder) return FExtractor.RunToFolder(Input, FOptions.OutputPath);
+    return FExtractor.Run(Input, *Out);
+  }
+
+  void Count(const TDocResult& R) {
+    if (!R.Messages.empty()) {
+      FProgress.Clear();
+      WriteStderr(R.Messages);
+    }
+    ++FTally.Done;
+    if (!R.Ok) {
+      ++FTally.Failed;
+      FTally.LastKind = R.Kind;
+    }
+    FProgress.Update(FTally.Done);
+  }
+
+  // One document after the other: output streams straight to its target.
+  bool RunInTurn(TOutputFile* Out) {
+    for (const TInput& input : FInputs) {
+      try {
+        Count(RunOne(input, Out));
+      } catch (const Exception& e) {
+        // Only the output fails here; later inputs could not be written either.
+        FProgress.Clear();
+        WriteStderr(MessageLine(Out->Name(), e.Message()));
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Workers extract into buffers (or their own files); this thread writes
+  // the buffers in input order. A worker does not start an input more than
+  // 2 x Jobs places ahead of the next one to write, which bounds what waits.
+  bool RunInParallel(TOutputFile* Out) {
+    const size_t window = 2 * FJobs;
+    std::vector<std::optional<TFinished>> finished(FInputs.size());
+    std::mutex mutex;
+    std::condition_variable ready, room;
+    size_t nextToTake = 0, nextToWrite = 0;
+    bool stop = false;
+
+    auto worker = [&] {
+      for (;;) {
+        size_t i;
+        {
+          std::unique_lock lock(mutex);
+          room.wait(lock, [&] { return stop || nextToTake >= FInputs.size() || nextToTake < nextToWrite + window; });
+          if (stop || nextToTake >= FInputs.size()) return;
+          i = nextToTake++;
+        }
+        TFinished f;
+        if (FToFolder) {
+          f.Result = FExtractor.RunToFolder(FInputs[i], FOptions.OutputPath);
+        } else {
+          TOutputFile buffer(&f.Output);
+          f.Result = FExtractor.Run(FInputs[i], buffer);  // memory does not fail to write
+        }
+        {
+          std::lock_guard lock(mutex);
+          finished[i] = std::move(f);
+        }
+        ready.notify_one();
+      }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < FJobs; ++t) threads.emplace_back(worker);
+
+    bool ok = true;
+    while (nextToWrite < FInputs.size()) {
+      std::optional<TFinished> f;
+      {
+        std::unique_lock lock(mutex);
+        // Waking now and then keeps the progress bar's rate and ETA moving
+        // while a large document holds up the queue.
+        if (!ready.wait_for(lock, std::chrono::milliseconds(250), [&] { return finished[nextToWrite].has_value(); })) {
+          lock.unlock();
+          FProgress.Update(FTally.Done);
+          continue;
+        }
+        f = std::move(finished[nextToWrite]);
+        finished[nextToWrite].reset();
+        ++nextToWrite;
+      }
+      room.notify_all();
+      if (!FToFolder) {
+        try {
+          Out->Append(f->Output);
+          Out->Flush();
+        } catch (const Exception& e) {
+          FProgress.Clear();
+          WriteStderr(MessageLine(Out->Name(), e.Message()));
+          ok = false;
+          break;
+        }
+      }
+      Count(f->Result);
+    }
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    room.notify_all();
+    for (auto& t : threads) t.join();
+    return ok;
+  }
+
+  const TToolOptions& FOptions;
+  std::vector<TInput>& FInputs;
+  bool FToFolder;
+  size_t FJobs;
+  TExtractor FExtractor;
+  TProgress FProgress;
+  TTally FTally;
+};
+
+const char* OutputExtension(const TToolOptions& O) {
+  if (O.Json) return ".json";
+  switch (O.Format) {
+    case tfRTF: return ".rtf";
+    case tfHTML: return ".html";
+    case tfPlainText: break;
+  }
+  return ".txt";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto started = TClock::now();
   TToolOptions options;
   std::string error;
   if (!ParseCommandLine(argc, argv, options, error)) return UsageError(error);
@@ -201,24 +265,45 @@ int main(int argc, char** argv) {
   // than taken from the environment, so output does not depend on the locale.
   SetActiveCodePage(1252);
 
-  std::unique_ptr<TOutputFile> out;
-  try {
-    out = std::make_unique<TOutputFile>(options.OutputPath);
-  } catch (const Exception& e) {
-    Report(options.OutputPath, e.Message());
-    return kExitFailed;
-  }
-
-  bool allOk = true;
-  TExtractor extractor(options, *out);
-  for (const std::string& path : options.Files) {
+  std::vector<std::string> args = options.Files;
+  if (!options.FilesFrom.empty()) {
     try {
-      allOk = extractor.Run(path) && allOk;
+      ReadFileList(options.FilesFrom, args);
     } catch (const Exception& e) {
-      // Only the output can fail here; later inputs could not be written either.
-      Report(out->Name(), e.Message());
+      WriteStderr(MessageLine(options.FilesFrom, e.Message()));
       return kExitFailed;
     }
   }
-  return allOk ? kExitOk : kExitFailed;
+  bool folderGiven = false;
+  std::vector<TInput> inputs = ExpandInputs(args, options.Recursive, folderGiven);
+  const bool several = args.size() > 1 || folderGiven;
+  if (several && !options.CoverPath.empty()) return UsageError("--cover needs a single input");
+  const bool toFolder = several && !options.OutputPath.empty();
+  if (toFolder) AssignOutputNames(inputs, OutputExtension(options));
+
+  std::unique_ptr<TOutputFile> out;
+  if (!toFolder) {
+    try {
+      out = std::make_unique<TOutputFile>(options.OutputPath);
+    } catch (const Exception& e) {
+      WriteStderr(MessageLine(options.OutputPath, e.Message()));
+      return kExitFailed;
+    }
+  }
+
+  size_t jobs = options.Jobs > 0 ? static_cast<size_t>(options.Jobs) : std::max(1u, std::thread::hardware_concurrency());
+  jobs = std::min(jobs, std::max<size_t>(inputs.size(), 1));
+  TBatch batch(options, inputs, toFolder, jobs);
+  const bool written = batch.Run(out.get());
+  const TTally& tally = batch.Tally();
+
+  if (inputs.size() > 1 && !options.Quiet) {
+    const double seconds = std::chrono::duration<double>(TClock::now() - started).count();
+    std::fprintf(stderr, "lkword: %zu inputs, %zu done, %zu failed, %.2f s\n", inputs.size(), tally.Done - tally.Failed,
+                 tally.Failed, seconds);
+  }
+  if (!written) return kExitFailed;
+  if (tally.Failed == 0) return kExitOk;
+  if (inputs.size() == 1 && !several && tally.LastKind == TErrorKind::Password) return kExitPassword;
+  return kExitFailed;
 }

@@ -1,0 +1,212 @@
+#include "tools/lkword/Extract.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "lkword/framework/MSWordCnst.h"
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Exceptions.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/readers/MSWEPub.h"
+
+namespace lkw::tool {
+
+namespace {
+
+const char* const kUnsupported = "unsupported file format";
+
+RawByteString ReadStandardInput() {
+  RawByteString data;
+  char chunk[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(0, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError(std::string("cannot read standard input: ") + std::strerror(errno));
+    }
+    data.append(chunk, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+// The tool writes UTF-8, so the HTML header must not claim the ANSI code page.
+void DeclareUtf8(TObject*, WideString& Header) {
+  static const std::u16string_view kCharset = u"charset=windows-";
+  const size_t at = Header.find(kCharset);
+  if (at == WideString::npos) return;
+  size_t end = at + kCharset.size();
+  while (end < Header.size() && Header[end] >= u'0' && Header[end] <= u'9') ++end;
+  Header.replace(at, end - at, u"charset=utf-8");
+}
+
+// A missing file is told apart from one that cannot be opened, with the
+// message the components give for it.
+void CheckFile(const std::string& Path) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) throw EToolError(TErrorKind::NotFound, Format(SFileNotFound, {Path}));
+    throw EToolError(TErrorKind::IO, std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) throw EToolError(TErrorKind::IO, "is a folder (use -r to read the documents in it)");
+}
+
+}  // namespace
+
+std::string MessageLine(const std::string& Path, const std::string& Message) {
+  return "lkword: " + Path + ": " + Message + "\n";
+}
+
+TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
+  if (!Options.ReaderName.empty()) FForced = FindReaderInfo(Options.ReaderName);
+}
+
+std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out) const {
+  auto doc = Reader.Create();
+  doc->SetTextFormating(FOptions.Format);
+  doc->SetMaxTextLength(FOptions.MaxLength);
+  if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
+  if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
+  if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get()); pdf && FOptions.HasPassword) pdf->SetPassword(FOptions.Password);
+  if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
+  // Text goes out while it is read where the reader can; JSON needs the
+  // whole record first.
+  if (!FOptions.Json && doc->SupportsTextSink()) {
+    const TMSTextFormating format = FOptions.Format;
+    doc->SetTextSink([&Out, format](std::u16string_view Item) { WriteItem(Out, Item, format); });
+  }
+  return doc;
+}
+
+std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TLKWReaderInfo*& Reader,
+                                                   TOutputFile& Out) const {
+  if (!Input.Error.empty()) throw EToolError(Input.Kind, Input.Error);
+  if (Input.Path == "-") {
+    TBytesStream stream(ReadStandardInput());
+    Reader = FForced ? FForced : DetectReaderInfo(stream);
+    if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
+    auto doc = Create(*Reader, Out);
+    stream.Seek(0, soBeginning);
+    doc->LoadFromStream(stream);
+    return doc;
+  }
+  CheckFile(Input.Path);
+  Reader = FForced;
+  if (!Reader) {
+    TFileStream probe(Input.Path);
+    Reader = DetectReaderInfo(probe);
+    if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
+  }
+  auto doc = Create(*Reader, Out);
+  doc->LoadFromFile(Input.Path);
+  return doc;
+}
+
+TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
+  TDocResult result;
+  const TLKWReaderInfo* reader = nullptr;
+  std::unique_ptr<TMSWBaseDocument> doc;
+  std::string error;
+  try {
+    doc = Load(Input, reader, Out);
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory";
+    result.Kind = TErrorKind::Limit;
+  } catch (const std::exception& e) {
+    error = e.what();
+    result.Kind = CurrentErrorKind();
+  }
+  // A failed output is the caller's failure, not this document's.
+  if (!Out.WriteError().empty()) throw EWriteError(Out.WriteError());
+  const bool ok = error.empty();
+  if (!ok) {
+    result.Ok = false;
+    result.Messages += MessageLine(Input.Path, error);
+  }
+  if (FOptions.Json) {
+    TJsonRecord rec;
+    rec.Path = Input.Path;
+    rec.Reader = reader ? reader->Name : nullptr;
+    rec.Format = FOptions.Format;
+    rec.Doc = doc.get();
+    rec.Loaded = ok;
+    rec.WithNotes = FOptions.Notes;
+    rec.WithMacros = FOptions.Macros;
+    rec.TikaKeys = FOptions.TikaKeys;
+    rec.MimeType = reader ? reader->MimeType : nullptr;
+    rec.Error = ok ? nullptr : &error;
+    rec.ErrorKind = ErrorKindName(result.Kind);
+    WriteJsonRecord(Out, rec);
+  } else if (ok) {
+    // Secondary texts follow the body.
+    if (FOptions.Notes)
+      for (const TNamedText& n : SecondaryTexts(*doc))
+        for (const WideString& item : n.Text->Items()) doc->Text().Add(item);
+    WriteText(Out, doc->Text(), FOptions.Format);
+    if (FOptions.Macros)
+      if (const TWideStrings* macros = MacroText(*doc); macros && !macros->Items().empty())
+        WriteText(Out, *macros, tfPlainText);
+    if (FOptions.Metadata) {
+      if (FOptions.Format != tfPlainText) Out.Append("\n");
+      WriteMetadataLines(Out, doc->SummaryInformation(), FOptions.TikaKeys);
+    }
+  }
+  // Each input reaches the reader of the output as soon as it is done.
+  Out.Flush();
+  if (ok && !FOptions.Json && !FOptions.Quiet)
+    for (const std::string& w : WarningLines(*doc)) result.Messages += MessageLine(Input.Path, "warning: " + w);
+  if (ok && !FOptions.CoverPath.empty() && !WriteCover(Input.Path, *doc, result.Messages)) {
+    result.Ok = false;
+    result.Kind = TErrorKind::IO;
+  }
+  return result;
+}
+
+TDocResult TExtractor::RunToFolder(const TInput& Input, const std::string& OutputFolder) const {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::path(OutputFolder) / Input.OutputName;
+  TDocResult result;
+  try {
+    fs::create_directories(target.parent_path());
+    {
+      TOutputFile out(target.string());
+      result = Run(Input, out);
+    }
+  } catch (const std::exception& e) {
+    result.Ok = false;
+    result.Kind = TErrorKind::IO;
+    result.Messages += MessageLine(target.string(), e.what());
+  }
+  if (!result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)) {
+    std::error_code ignored;
+    fs::remove(target, ignored);
+  }
+  return result;
+}
+
+// --cover: the picture's bytes as the book holds them. A book without a
+// cover is no failure; a file that cannot be written is.
+bool TExtractor::WriteCover(const std::string& Path, TMSWBaseDocument& Doc, std::string& Messages) const {
+  auto* epub = dynamic_cast<TLKWEPub*>(&Doc);
+  if (!epub || epub->CoverImage().Size() == 0) {
+    Messages += MessageLine(Path, "no cover image");
+    return true;
+  }
+  try {
+    TOutputFile cover(FOptions.CoverPath);
+    cover.Append(std::string_view(reinterpret_cast<const char*>(epub->CoverImage().Memory()),
+                                  static_cast<size_t>(epub->CoverImage().Size())));
+    cover.Flush();
+  } catch (const Exception& e) {
+    Messages += MessageLine(FOptions.CoverPath, e.Message());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lkw::tool

@@ -1,0 +1,50 @@
+// Extraction of one input into one output, the unit of work of every mode
+// (one input to standard output, a batch in order, a batch into a folder).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "lkword/framework/LKWReaders.h"
+#include "tools/lkword/Inputs.h"
+#include "tools/lkword/Options.h"
+#include "tools/lkword/Output.h"
+#include "tools/lkword/Readers.h"
+
+namespace lkw::tool {
+
+struct TDocResult {
+  bool Ok = true;
+  TErrorKind Kind = TErrorKind::None;
+  std::string Messages;  // for standard error, complete lines
+};
+
+// Stateless between inputs: one instance may serve several threads at once,
+// each Run creating its own reader component.
+class TExtractor {
+ public:
+  explicit TExtractor(const TToolOptions& Options);
+
+  // Extracts Input and writes its output (text, or its JSON line) to Out.
+  // Raises EWriteError only when Out fails; every other failure is in the
+  // result.
+  TDocResult Run(const TInput& Input, TOutputFile& Out) const;
+
+  // The same into OutputFolder/Input.OutputName, creating folders as needed.
+  // Text output of a failed input is removed rather than left half written;
+  // a JSON line is kept, as it reports the failure.
+  TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;
+
+ private:
+  std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, TOutputFile& Out) const;
+  std::unique_ptr<TMSWBaseDocument> Load(const TInput& Input, const TLKWReaderInfo*& Reader, TOutputFile& Out) const;
+  bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc, std::string& Messages) const;
+
+  const TToolOptions& FOptions;
+  const TLKWReaderInfo* FForced = nullptr;
+};
+
+// "lkword: PATH: MESSAGE\n".
+std::string MessageLine(const std::string& Path, const std::string& Message);
+
+}  // namespace lkw::tool

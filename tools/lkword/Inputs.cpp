@@ -1,0 +1,145 @@
+#include "tools/lkword/Inputs.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "lkword/platform/Exceptions.h"
+#include "lkword/platform/Streams.h"
+
+namespace lkw::tool {
+
+namespace {
+
+// Deeper trees than this are almost certainly a loop the device/inode check
+// cannot see (some network file systems reuse inode numbers).
+constexpr int kMaxFolderDepth = 128;
+
+std::string Join(const std::string& Folder, const std::string& Name) {
+  if (Folder.empty() || Folder.back() == '/') return Folder + Name;
+  return Folder + '/' + Name;
+}
+
+class TWalker {
+ public:
+  explicit TWalker(std::vector<TInput>& Out) : FOut(Out) {}
+
+  void Walk(const std::string& Folder, int Depth) {
+    struct stat st {};
+    if (::stat(Folder.c_str(), &st) != 0) return Fail(Folder, std::strerror(errno));
+    if (!FSeen.insert({st.st_dev, st.st_ino}).second) return;  // a link back up the tree
+    if (Depth > kMaxFolderDepth) return Fail(Folder, "folders nested too deep");
+    DIR* dir = ::opendir(Folder.c_str());
+    if (!dir) return Fail(Folder, std::string("cannot read folder: ") + std::strerror(errno));
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+      const std::string_view name = e->d_name;
+      if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      const std::string path = Join(Folder, name);
+      // Links are followed; a dangling one, like a socket or a device, is no
+      // document and is skipped.
+      if (::stat(path.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode))
+        Walk(path, Depth + 1);
+      else if (S_ISREG(st.st_mode))
+        FOut.push_back({path, {}, {}, TErrorKind::None});
+    }
+  }
+
+ private:
+  void Fail(const std::string& Folder, const std::string& Message) {
+    FOut.push_back({Folder, {}, Message, TErrorKind::IO});
+  }
+
+  std::vector<TInput>& FOut;
+  std::set<std::pair<dev_t, ino_t>> FSeen;
+};
+
+}  // namespace
+
+void ReadFileList(const std::string& List, std::vector<std::string>& Files) {
+  RawByteString text;
+  if (List == "-") {
+    char chunk[64 * 1024];
+    for (;;) {
+      const ssize_t n = ::read(0, chunk, sizeof chunk);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw Exception(std::string("cannot read standard input: ") + std::strerror(errno));
+      }
+      text.append(chunk, static_cast<size_t>(n));
+    }
+  } else {
+    text = ReadFileBytes(List);
+  }
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == RawByteString::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) Files.push_back(std::move(line));
+    start = end + 1;
+  }
+}
+
+std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recursive, bool& FolderGiven) {
+  std::vector<TInput> inputs;
+  FolderGiven = false;
+  for (const std::string& arg : Args) {
+    struct stat st {};
+    if (arg != "-" && ::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      FolderGiven = true;
+      if (Recursive)
+        TWalker(inputs).Walk(arg, 0);
+      else
+        inputs.push_back({arg, {}, "is a folder (use -r to read the documents in it)", TErrorKind::IO});
+      continue;
+    }
+    // Anything else is read as given, so that a missing file or a device the
+    // user named is reported rather than skipped.
+    inputs.push_back({arg, {}, {}, TErrorKind::None});
+  }
+  return inputs;
+}
+
+void AssignOutputNames(std::vector<TInput>& Inputs, const std::string& Extension) {
+  std::set<std::string> taken;
+  for (TInput& in : Inputs) {
+    std::string name;
+    if (in.Path == "-") {
+      name = "stdin";
+    } else {
+      size_t start = 0;
+      while (start <= in.Path.size()) {
+        size_t end = in.Path.find('/', start);
+        if (end == std::string::npos) end = in.Path.size();
+        const std::string_view part = std::string_view(in.Path).substr(start, end - start);
+        if (!part.empty() && part != "." && part != "..") {
+          if (!name.empty()) name += '/';
+          name += part;
+        }
+        start = end + 1;
+      }
+      if (name.empty()) name = "unnamed";
+    }
+    in.OutputName = name + Extension;
+    if (!taken.insert(in.OutputName).second && in.Error.empty()) {
+      in.Error = "output " + in.OutputName + " is already written for an earlier input";
+      in.Kind = TErrorKind::IO;
+    }
+  }
+}
+
+}  // namespace lkw::tool

@@ -1,0 +1,37 @@
+// Turning the command line's FILE arguments into the list of inputs: folders
+// walked, lists read, output names for -o FOLDER chosen.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/lkword/Readers.h"
+
+namespace lkw::tool {
+
+struct TInput {
+  std::string Path;        // as given, or the folder argument joined with the walk's names
+  std::string OutputName;  // the output's path below -o FOLDER, without the added extension
+  // An input known to fail before it is read (a folder without -r, an
+  // unreadable folder, an output name taken by an earlier input).
+  std::string Error;
+  TErrorKind Kind = TErrorKind::None;
+};
+
+// Appends the non-empty lines of List ("-": standard input) to Files; raises
+// Exception when the list cannot be read.
+void ReadFileList(const std::string& List, std::vector<std::string>& Files);
+
+// One input per file argument; with Recursive, folders give their regular
+// files and those of their subfolders, each folder's entries in byte order of
+// their names (symbolic links followed, each folder once; other kinds of
+// files skipped). FolderGiven is set when an argument is a folder.
+std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recursive, bool& FolderGiven);
+
+// Output names mirror the input paths the way archivers store members: a
+// leading "/" and "." and ".." components are dropped ("../in/a.doc" ->
+// "in/a.doc"), standard input is "stdin"; Extension is appended. An input
+// whose name an earlier one took fails instead of overwriting its output.
+void AssignOutputNames(std::vector<TInput>& Inputs, const std::string& Extension);
+
+}  // namespace lkw::tool
