@@ -17,6 +17,10 @@ constexpr uint32_t kExpandRange = 256;
 // much memory.
 constexpr size_t kMaxExpanded = size_t{1} << 20;
 constexpr size_t kMaxCodeSpaces = 256;
+// One value longer than this is no glyph's text (and the font ignores much
+// shorter ones); the pool of values is bounded too.
+constexpr size_t kMaxValue = 256;
+constexpr size_t kMaxPool = size_t{8} << 20;
 // How far back a lookup searches among ranges that start below the code
 // (ranges overlap only in damaged CMaps).
 constexpr int kRangeLookBack = 8;
@@ -62,14 +66,14 @@ void AppendIncremented(std::u16string& Out, std::u16string_view Base, uint32_t D
 }  // namespace
 
 void TPDFCMap::AddChar(uint32_t Code, int Len, std::u16string_view Text) {
-  if (FChars.size() >= kMaxExpanded || Text.size() > 0xFFFF) return;
+  if (FChars.size() >= kMaxExpanded || Text.size() > kMaxValue || FPool.size() + Text.size() > kMaxPool) return;
   const uint64_t value = static_cast<uint64_t>(FPool.size()) << 16 | Text.size();
   FPool.append(Text);
   FChars[Key(Code, Len)] = value;
 }
 
 void TPDFCMap::AddRange(uint32_t Lo, uint32_t Hi, int Len, std::u16string_view Base) {
-  if (Base.empty() || Base.size() > 0xFFFF) return;
+  if (Base.empty() || Base.size() > kMaxValue || FRanges.size() >= kMaxExpanded) return;
   if (Hi - Lo < kExpandRange && FChars.size() + (Hi - Lo) < kMaxExpanded) {
     std::u16string text;
     for (uint32_t c = Lo;; ++c) {
@@ -80,6 +84,7 @@ void TPDFCMap::AddRange(uint32_t Lo, uint32_t Hi, int Len, std::u16string_view B
     }
     return;
   }
+  if (FPool.size() + Base.size() > kMaxPool) return;
   FRanges.push_back({Lo, Hi, static_cast<uint8_t>(Len), static_cast<uint32_t>(FPool.size()),
                      static_cast<uint32_t>(Base.size())});
   FPool.append(Base);

@@ -55,9 +55,10 @@ enum class TUnicodeRoute : uint8_t { urNone, urUCS2, urUTF16, urUTF8, urUTF32, u
 // How a predefined CMap name splits codes.
 enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81, crLeadA1 };
 
-// Entries read from a /W array at most (it is in memory already; this only
-// bounds the work on a hostile one).
-constexpr size_t kMaxWidthEntries = 1u << 20;
+// Entries read from a /W array at most, and CIDs a CIDToGIDMap is read for
+// (CID fonts have at most 65536 glyphs; this bounds hostile ones).
+constexpr size_t kMaxWidthEntries = 1u << 17;
+constexpr size_t kMaxCIDs = 1u << 17;
 // A ToUnicode value longer than this for one glyph is a producer's mistake
 // (one seen maps a mark to its whole paragraph), not a ligature.
 constexpr size_t kMaxGlyphText = 16;
@@ -355,6 +356,12 @@ struct TLKPDFFont::TImpl {
 
   void ReadToUnicode(TLoadContext& C, const TPDFObject& Dict) {
     RawByteString data;
+    // /ToUnicode /Identity-H is no CMap, but its writers mean codes that are
+    // UCS-2.
+    if (const TPDFObject* tu = Dict.Get("ToUnicode"); tu && tu->IsName() && StartsWith(tu->Str, "Identity-")) {
+      if (Kind == TKind::fkComposite && Route == TUnicodeRoute::urNone) Route = TUnicodeRoute::urUCS2;
+      return;
+    }
     if (!C.Stream(Dict, "ToUnicode", data)) return;
     ToUnicode.Parse(data);
     HasToUnicode = ToUnicode.HasUnicode();
@@ -538,7 +545,7 @@ struct TLKPDFFont::TImpl {
       RawByteString data;
       if (C.Stream(cidFont, "CIDToGIDMap", data)) {
         HasCIDToGIDStream = true;
-        CIDToGID.resize(data.size() / 2);
+        CIDToGID.resize(std::min(data.size() / 2, kMaxCIDs));
         for (size_t i = 0; i < CIDToGID.size(); ++i)
           CIDToGID[i] = static_cast<uint16_t>(static_cast<uint8_t>(data[2 * i]) << 8 | static_cast<uint8_t>(data[2 * i + 1]));
       }
@@ -605,7 +612,12 @@ void TLKPDFFont::Decode(std::string_view Bytes, std::vector<TPDFGlyph>& Glyphs) 
     g.CodeBytes = static_cast<uint8_t>(len);
     g.WordSpace = len == 1 && code == 32;
     tu.clear();
-    const bool hasTU = f.HasToUnicode && f.ToUnicode.Lookup(code, len, tu) && tu.size() <= kMaxGlyphText;
+    bool hasTU = f.HasToUnicode && f.ToUnicode.Lookup(code, len, tu);
+    // Some producers key the ToUnicode map with codes of another length
+    // than the font's (one-byte keys for two-byte codes, or the reverse).
+    for (int other = 1; f.HasToUnicode && !hasTU && other <= 4; ++other)
+      if (other != len && (other == 4 || code < (1u << (8 * other)))) hasTU = f.ToUnicode.Lookup(code, other, tu);
+    hasTU = hasTU && tu.size() <= kMaxGlyphText;
     if (hasTU && !IsPoorText(tu)) {
       AppendMappedText(g.Text, tu);
     } else if (!f.RouteText(code, codeBytes, g.Text) && !f.ProgramText(cid, g.Text) && hasTU) {

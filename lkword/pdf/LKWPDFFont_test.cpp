@@ -152,6 +152,15 @@ TEST_F(FontTest, IdentityHWithToUnicodeAndCIDWidths) {
   EXPECT_DOUBLE_EQ(FFont.Descent(), -0.3);
 }
 
+TEST_F(FontTest, ToUnicodeKeyedWithOtherCodeLengthsOrNamedIdentity) {
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype /CIDFontType2 >>] /ToUnicode 11 0 R >>"},
+            {11, CMap("1 begincodespacerange <00> <FF> endcodespacerange 1 beginbfchar <41> <0058> endbfchar")}});
+  EXPECT_EQ(Text("\0\x41\0\x42"s), u"X?");
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype /CIDFontType2 >>] "
+                  "/ToUnicode /Identity-H >>"}});
+  EXPECT_EQ(Text("\x04\x16\0\x41"s), u"\u0416A");
+}
+
 TEST_F(FontTest, IdentityWithoutAnyMappingGivesNothing) {
   LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-V /DescendantFonts [11 0 R] >>"},
             {11, "<< /Type /Font /Subtype /CIDFontType0 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) >> >>"}});
