@@ -32,6 +32,10 @@ constexpr double kSmaller = 0.9;
 // Sizes below this (page units) are taken as this, so a degenerate font
 // size does not put every glyph on a line of its own.
 constexpr double kMinSize = 1;
+// Advances below this are taken as unknown (a font without widths), and
+// such a glyph as this wide at most.
+constexpr double kNoWidth = 0.01;
+constexpr double kTypicalLetter = 0.5;
 // A gap wider than this inside a line may be a column gutter.
 constexpr double kGutter = 1.5;
 // Lines in a row whose gutters line up before they count as two columns
@@ -48,6 +52,12 @@ bool IsSpaceText(std::u16string_view T) {
   for (const char16_t c : T)
     if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r' && c != 0xA0 && c != 0x3000) return false;
   return true;
+}
+
+// Ideographs, kana and hangul: a full em each.
+bool IsWideChar(char16_t C) {
+  return (C >= 0x1100 && C <= 0x11FF) || (C >= 0x2E80 && C <= 0xA4CF) || (C >= 0xAC00 && C <= 0xD7AF) ||
+         (C >= 0xF900 && C <= 0xFAFF) || (C >= 0xFF00 && C <= 0xFF60);
 }
 
 bool IsMark(char16_t C) {
@@ -232,7 +242,8 @@ void TLineBuilder::Flush() {
   size_t kept = 0;
   const TPDFPlacedGlyph* first = nullptr;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
-  for (const auto& [along, idx] : FOrder) {
+  for (size_t oi = 0; oi < FOrder.size(); ++oi) {
+    const auto& [along, idx] = FOrder[oi];
     const TPDFPlacedGlyph& g = glyphs[idx];
     const std::u16string_view text = TextOf(g);
     // Drop an overprinted copy of a glyph just placed.
@@ -292,7 +303,14 @@ void TLineBuilder::Flush() {
       FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(text.size()), UnitClass(text)});
       FBuf += text;
     }
-    prevEnd = kept > 0 ? std::max(prevEnd, along + g.Adv) : along + g.Adv;
+    double adv = g.Adv;
+    if (adv < kNoWidth * size && !text.empty()) {
+      // A font without widths: the glyph reaches to the next one, up to a
+      // typical letter (an ideograph's em).
+      const double next = oi + 1 < FOrder.size() ? FOrder[oi + 1].first - along : 0;
+      adv = std::clamp(next, 0.0, (IsWideChar(text[0]) ? 1.0 : kTypicalLetter) * size);
+    }
+    prevEnd = kept > 0 ? std::max(prevEnd, along + adv) : along + adv;
     prevSize = size;
     prevRaised = raised && !text.empty();
     ++kept;

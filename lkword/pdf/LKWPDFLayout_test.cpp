@@ -69,6 +69,12 @@ TEST(PDFLayout, WordsComeFromGapsNotFromKerning) {
   s.Word(u"a b", 72, 100, 10, 0.5, -0.1).Word(u"  c", 72 + 30, 100);
   EXPECT_EQ(s.Lines(), Strings{"a b c"});
 
+  // Glyphs of a font without widths, each placed by itself.
+  Glyphs zero;
+  zero.Word(u"word", 72, 100, 10, 0, 0.5).Word(u"next", 72 + 20 + 2.5, 100, 10, 0, 0.5);
+  zero.Word(u"\u4E2D\u6587", 72, 130, 10, 0, 1);
+  EXPECT_EQ(zero.Lines(), (Strings{"word next", "\xE4\xB8\xAD\xE6\x96\x87"}));
+
   // A space the next glyph is drawn over separates nothing.
   Glyphs over;
   over.Word(u"sauveg", 72, 100).Word(u" ", 102, 100).Word(u"ard\u00E9", 102.1, 100);
