@@ -169,20 +169,26 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
 
 TDocResult TExtractor::RunToFolder(const TInput& Input, const std::string& OutputFolder) const {
   namespace fs = std::filesystem;
-  const fs::path target = fs::path(OutputFolder) / Input.OutputName;
   TDocResult result;
+  if (Input.OutputName.empty()) {
+    // Its name belongs to an earlier input's output, which must stay.
+    std::string discarded;
+    TOutputFile nowhere(&discarded);
+    return Run(Input, nowhere);
+  }
+  const fs::path target = fs::path(OutputFolder) / Input.OutputName;
+  bool created = false;
   try {
     fs::create_directories(target.parent_path());
-    {
-      TOutputFile out(target.string());
-      result = Run(Input, out);
-    }
+    TOutputFile out(target.string());
+    created = true;
+    result = Run(Input, out);
   } catch (const std::exception& e) {
     result.Ok = false;
     result.Kind = TErrorKind::IO;
     result.Messages += MessageLine(target.string(), e.what());
   }
-  if (!result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)) {
+  if (created && !result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)) {
     std::error_code ignored;
     fs::remove(target, ignored);
   }

@@ -32,7 +32,8 @@ class TExtractor {
 
   // The same into OutputFolder/Input.OutputName, creating folders as needed.
   // Text output of a failed input is removed rather than left half written;
-  // a JSON line is kept, as it reports the failure.
+  // a JSON line is kept, as it reports the failure. An input without an
+  // output name (see AssignOutputNames) writes nothing.
   TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;
 
  private:

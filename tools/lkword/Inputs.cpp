@@ -134,9 +134,11 @@ void AssignOutputNames(std::vector<TInput>& Inputs, const std::string& Extension
       }
       if (name.empty()) name = "unnamed";
     }
-    in.OutputName = name + Extension;
-    if (!taken.insert(in.OutputName).second && in.Error.empty()) {
-      in.Error = "output " + in.OutputName + " is already written for an earlier input";
+    name += Extension;
+    if (taken.insert(name).second) {
+      in.OutputName = std::move(name);
+    } else if (in.Error.empty()) {
+      in.Error = "output " + name + " is already written for an earlier input";
       in.Kind = TErrorKind::IO;
     }
   }

@@ -11,7 +11,7 @@ namespace lkw::tool {
 
 struct TInput {
   std::string Path;        // as given, or the folder argument joined with the walk's names
-  std::string OutputName;  // the output's path below -o FOLDER, without the added extension
+  std::string OutputName;  // the output's path below -o FOLDER; empty: the input has no output
   // An input known to fail before it is read (a folder without -r, an
   // unreadable folder, an output name taken by an earlier input).
   std::string Error;
@@ -31,7 +31,8 @@ std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recu
 // Output names mirror the input paths the way archivers store members: a
 // leading "/" and "." and ".." components are dropped ("../in/a.doc" ->
 // "in/a.doc"), standard input is "stdin"; Extension is appended. An input
-// whose name an earlier one took fails instead of overwriting its output.
+// whose name an earlier one took fails, with no output name, instead of
+// overwriting the earlier output.
 void AssignOutputNames(std::vector<TInput>& Inputs, const std::string& Extension);
 
 }  // namespace lkw::tool

@@ -272,6 +272,15 @@ def mirrored_tree(json_mode):
     return check
 
 
+def first_output_kept(out, err, tmp):
+    path = os.path.join(tmp, "out", SAMPLES.lstrip("/"), "lighthouse.pdb.txt")
+    if not os.path.exists(path):
+        return "the first input's output is gone"
+    with open(path, encoding="utf-8") as f:
+        if f.read() != run([LIGHTHOUSE], None, tmp)[1]:
+            return "the first input's output was changed"
+
+
 def error_kinds(out, err, tmp):
     got = [r["error_kind"] for r in records(out)]
     if got != ["not_found", "unsupported", "password", "corrupt", "io", None]:
@@ -402,8 +411,8 @@ CASES = [
      ["lkword: tree/b/a.txt: unsupported file format"], mirrored_tree(False)),
     ("one JSON file per input, failures too", ["--json", "-j2", "-r", "-o", "out", "tree", L], None, 1, [], [],
      mirrored_tree(True)),
-    ("an output name is not taken twice", ["-o", "{T}/o2", L, "{S}/./lighthouse.pdb"], None, 1, [],
-     ["is already written for an earlier input"], None),
+    ("an output name is not taken twice, the first output stays", ["-j1", "-o", "out", L, "{S}/./lighthouse.pdb"],
+     None, 1, [], ["is already written for an earlier input"], first_output_kept),
     # JSON fields
     ("error kinds", ["--json", "{T}/missing.pdb", "{T}/notes.pdb", "{S}/../pdf/rc4-128-user.pdf", "{T}/truncated.pdb",
                      "tree", L], None, 1, [], [], error_kinds),
