@@ -9,7 +9,7 @@ build=$1
 source=$2
 cxx=$3
 sample=$source/testdata/samples/lighthouse.pdb
-work=$(mktemp -d "${TMPDIR:-/tmp}/lkword-package.XXXXXX")
+work=$(mktemp -d -t lkword-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null

@@ -6,7 +6,7 @@
 set -eu
 lkword=$1
 source=$2
-work=$(mktemp -d "${TMPDIR:-/tmp}/lkword-parallel.XXXXXX")
+work=$(mktemp -d -t lkword-parallel.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/in/sub"
 cp "$source/testdata/samples/lighthouse.pdb" "$work/in/"
