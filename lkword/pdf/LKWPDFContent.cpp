@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <unordered_map>
 
 #include "lkword/pdf/LKWPDF.h"
@@ -66,6 +67,10 @@ constexpr size_t kMaxGlyphText = 64;
 // Coordinates beyond this are clamped: no page is that large, and the
 // layout must never see infinities.
 constexpr double kMaxCoord = 1e7;
+// Forms entered inside one another, whatever the options say (each level
+// is a stack frame), and the decoded forms kept per page.
+constexpr int kMaxFormDepth = 64;
+constexpr size_t kMaxFormCache = size_t{64} << 20;
 // Tokens of an inline image dictionary before ID.
 constexpr int kMaxInlineImageTokens = 4096;
 
@@ -169,6 +174,14 @@ class TContentInterpreter {
   void SkipInlineImage(TPDFLexer& Lexer);
   void BeginMarked(bool WithProperties);
   void EndMarked();
+  struct TForm {
+    bool Ok = false;
+    RawByteString Data;
+    TMatrix Matrix;
+    bool OwnResources = false;
+    TResources Res;
+  };
+  void LoadForm(int32_t Num, TForm& Form);
   void DrawForm(const std::string& Name, TResources& Res, int Depth);
   uint16_t FontIndex(TLKPDFFont* Font);
 
@@ -186,6 +199,8 @@ class TContentInterpreter {
   TPDFToken FScratch;
   std::vector<TPDFGlyph> FDecoded;
   std::vector<int32_t> FFormChain;
+  std::unordered_map<int32_t, std::unique_ptr<TForm>> FForms;
+  size_t FFormBytes = 0;
   std::unordered_map<TLKPDFFont*, uint16_t> FFontIdx;
   // Marked content: spans with replacement text (/ActualText) stand for
   // the glyphs they enclose.
@@ -509,35 +524,56 @@ void TContentInterpreter::SkipInlineImage(TPDFLexer& Lexer) {
   Lexer.SetPosition(data.size());
 }
 
-void TContentInterpreter::DrawForm(const std::string& Name, TResources& Res, int Depth) {
-  const TPDFObject* entry = Res.XObjects.Get(Name);
-  if (!entry || !entry->IsRef() || Depth + 1 > FOptions.MaxXObjectDepth) return;
-  const int32_t num = entry->RefNum;
-  if (std::find(FFormChain.begin(), FFormChain.end(), num) != FFormChain.end()) return;
+void TContentInterpreter::LoadForm(int32_t Num, TForm& Form) {
   TPDFObject dict;
-  RawByteString data;
   try {
-    if (!FReader.GetObject(num, dict) || !dict.IsDict()) return;
+    if (!FReader.GetObject(Num, dict) || !dict.IsDict()) return;
     const TPDFObject* subtype = dict.Get("Subtype");
     if (!subtype || !subtype->IsName("Form")) return;
-    if (!FReader.GetStreamData(num, data)) return;
+    if (!FReader.GetStreamData(Num, Form.Data)) return;
+    if (const TPDFObject* m = dict.Get("Matrix"); m && m->IsArray() && m->Count() == 6) {
+      double v[6];
+      bool ok = true;
+      for (size_t i = 0; i < 6; ++i) {
+        if (!m->Items[i].IsNumber()) ok = false;
+        v[i] = m->Items[i].AsNumber();
+      }
+      if (ok) Form.Matrix = {v[0], v[1], v[2], v[3], v[4], v[5]};
+    }
+    if (const TPDFObject* res = dict.Get("Resources")) {
+      LoadResources(*res, Form.Res);
+      Form.OwnResources = Form.Res.Fonts.IsDict() || Form.Res.XObjects.IsDict();
+    }
   } catch (const Exception&) {
+    Form.Data.clear();
     return;
   }
-  TMatrix matrix;
-  if (const TPDFObject* m = dict.Get("Matrix"); m && m->IsArray() && m->Count() == 6) {
-    double v[6];
-    bool ok = true;
-    for (size_t i = 0; i < 6; ++i) {
-      if (!m->Items[i].IsNumber()) ok = false;
-      v[i] = m->Items[i].AsNumber();
+  Form.Ok = true;
+}
+
+void TContentInterpreter::DrawForm(const std::string& Name, TResources& Res, int Depth) {
+  const TPDFObject* entry = Res.XObjects.Get(Name);
+  if (!entry || !entry->IsRef() || Depth + 1 > std::min(FOptions.MaxXObjectDepth, kMaxFormDepth)) return;
+  const int32_t num = entry->RefNum;
+  if (std::find(FFormChain.begin(), FFormChain.end(), num) != FFormChain.end()) return;
+  // A form drawn again (a logo on every page, a bullet before every item)
+  // is read once; the cache is bounded, beyond it forms are read per use.
+  TForm uncached;
+  TForm* form = nullptr;
+  if (auto it = FForms.find(num); it != FForms.end()) {
+    form = it->second.get();
+  } else {
+    auto loaded = std::make_unique<TForm>();
+    LoadForm(num, *loaded);
+    if (FFormBytes + loaded->Data.size() <= kMaxFormCache) {
+      FFormBytes += loaded->Data.size();
+      form = FForms.emplace(num, std::move(loaded)).first->second.get();
+    } else {
+      uncached = std::move(*loaded);
+      form = &uncached;
     }
-    if (ok) matrix = {v[0], v[1], v[2], v[3], v[4], v[5]};
   }
-  TResources own;
-  const TPDFObject* ownRes = dict.Get("Resources");
-  if (ownRes) LoadResources(*ownRes, own);
-  const bool useOwn = ownRes && (own.Fonts.IsDict() || own.XObjects.IsDict());
+  if (!form->Ok) return;
 
   // The caller's operands, text matrices and graphics state survive the form.
   std::vector<TPDFToken> operands;
@@ -545,10 +581,10 @@ void TContentInterpreter::DrawForm(const std::string& Name, TResources& Res, int
   const size_t count = FCount;
   const TGState saved = FGS;
   const TMatrix tm = FTm, tlm = FTlm;
-  const TMatrix ctm = Mul(matrix, FGS.CTM);
+  const TMatrix ctm = Mul(form->Matrix, FGS.CTM);
   if (FiniteMatrix(ctm)) FGS.CTM = ctm;
   FFormChain.push_back(num);
-  Interpret(data, useOwn ? own : Res, Depth + 1);
+  Interpret(form->Data, form->OwnResources ? form->Res : Res, Depth + 1);
   FFormChain.pop_back();
   FGS = saved;
   FTm = tm;

@@ -171,6 +171,8 @@ TEST(PDFContent, FormXObjectsWithTheirOwnResourcesAndMatrix) {
   ASSERT_FALSE(g.Glyphs.empty());
   EXPECT_FLOAT_EQ(g.Glyphs[0].X, 100);
   EXPECT_FLOAT_EQ(g.Glyphs[0].Y, 292);
+  // A form drawn twice shows twice.
+  EXPECT_EQ(TextOf(d.Glyphs("/Fm Do 1 0 0 1 0 -20 cm /Fm Do")), "informinform");
   // Each form once per nesting chain: loop, back; nothing more.
   EXPECT_EQ(TextOf(d.Glyphs("/Loop Do")), "loopback");
   TPDFTextOptions shallow;
