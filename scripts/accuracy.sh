@@ -5,7 +5,10 @@
 set -uo pipefail
 
 # format  min-F1  min-order  metadata (strict: every mismatch fails unless
-# listed in known-metadata-differences.txt)
+# listed in known-metadata-differences.txt). Encrypted PDFs are opened with
+# the password kept beside them (extract-for-score.sh); the PDFs that lose
+# pages (dmg-truncated*, dmg-corrupt*) are held to their intact pages' text
+# by pdf-damaged-check.py instead of the thresholds.
 FORMATS=(
   "pdb 0.99 0.99 strict"
   "doc 0.99 0.98 strict"
@@ -15,6 +18,7 @@ FORMATS=(
   "docx 0.99 0.98 strict"
   "fb2 0.99 0.98 strict"
   "epub 0.99 0.98 strict"
+  "pdf 0.98 0.95 strict"
 )
 
 tool=${1:?usage: accuracy.sh LKWORD SHARED}
@@ -49,8 +53,9 @@ for entry in "${FORMATS[@]}"; do
     rc=0
     while IFS= read -r file; do
       case "$file" in dmg-truncated*|dmg-corrupt*) ;; *) rc=1 ;; esac
-    done < <(awk '/  FAIL( \(|$)/ {print $1}' <<<"$result")
-    "$here/pdf-damaged-check.py" "$shared" || rc=1
+    done < <(awk '/  FAIL( |$)/ {print $1}' <<<"$result")
+    damaged=$("$here/pdf-damaged-check.py" "$shared") || rc=1
+    echo "$damaged"
   fi
   if [ "$extra" = strict ]; then
     # Metadata mismatches fail unless the file itself cannot hold the value.
@@ -67,7 +72,11 @@ for entry in "${FORMATS[@]}"; do
       done
     done < <(grep '^meta ' <<<"$result")
   fi
-  summaries+=("$fmt: $(tail -n 1 <<<"$result")")
+  if [ "$fmt" = pdf ]; then
+    summaries+=("$fmt: $(tail -n 1 <<<"$result") (the damaged ones judged apart), $(tail -n 1 <<<"$damaged")")
+  else
+    summaries+=("$fmt: $(tail -n 1 <<<"$result")")
+  fi
   [ $rc -eq 0 ] || status=1
   echo
 done
