@@ -43,8 +43,9 @@ int UsageError(const std::string& Message) {
   return kExitUsage;
 }
 
-// "  37/1204  12.3 docs/s  ETA 1:35" on one line of standard error, redrawn at
-// most a few times a second; only on a terminal.
+// "[####....] 37/1204  12.3 docs/s  ETA 1:35" on one line of standard error,
+// redrawn at most a few times a second; only on a terminal, and not when the
+// text itself goes to that terminal.
 class TProgress {
  public:
   TProgress(size_t Total, bool Enabled) : FTotal(Total), FEnabled(Enabled), FStart(TClock::now()) {}
@@ -100,7 +101,8 @@ class TBatch {
         FToFolder(ToFolder),
         FJobs(Jobs),
         FExtractor(Options),
-        FProgress(Inputs.size(), !Options.Quiet && Inputs.size() > 1 && ::isatty(2)) {}
+        FProgress(Inputs.size(), !Options.Quiet && Inputs.size() > 1 && ::isatty(2) &&
+                                     (ToFolder || !Options.OutputPath.empty() || !::isatty(1))) {}
 
   // False when the output could not be written (the batch stopped).
   bool Run(TOutputFile* Out) {
@@ -171,11 +173,18 @@ class TBatch {
           i = nextToTake++;
         }
         TFinished f;
-        if (FToFolder) {
-          f.Result = FExtractor.RunToFolder(FInputs[i], FOptions.OutputPath);
-        } else {
-          TOutputFile buffer(&f.Output);
-          f.Result = FExtractor.Run(FInputs[i], buffer);  // memory does not fail to write
+        try {
+          if (FToFolder) {
+            f.Result = FExtractor.RunToFolder(FInputs[i], FOptions.OutputPath);
+          } else {
+            TOutputFile buffer(&f.Output);
+            f.Result = FExtractor.Run(FInputs[i], buffer);  // memory does not fail to write
+          }
+        } catch (const std::exception& e) {
+          // Out of memory while writing the record: this input fails, the
+          // thread and the batch go on.
+          f.Output.clear();
+          f.Result = {false, TErrorKind::Limit, MessageLine(FInputs[i].Path, e.what())};
         }
         {
           std::lock_guard lock(mutex);
