@@ -316,6 +316,32 @@ def cut_warning(out, err, tmp):
         return "warnings %r" % rec["warnings"]
 
 
+def progress_on_a_terminal(out, err, tmp):
+    """The progress bar goes to a terminal on stderr, and only there."""
+    if "\r" in err:
+        return "progress drawn on a pipe"
+    import pty
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([LKWORD, "-j2", "-r", "tree"], stdout=subprocess.DEVNULL, stderr=slave, cwd=tmp)
+    os.close(slave)
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal is gone once the tool exits
+            break
+        if not chunk:
+            break
+        seen += chunk
+    proc.wait(timeout=60)
+    os.close(master)
+    text = seen.decode("utf-8", "replace")
+    if not re.search(r"\r\[[#.]+\] \d+/3 +[\d.]+ docs/s +ETA", text):
+        return "no progress bar on the terminal: %r" % text[:200]
+    if "lkword: 3 inputs, 2 done, 1 failed" not in text:
+        return "no summary on the terminal"
+
+
 def quiet(out, err, tmp):
     if err:
         return "stderr %r" % err
@@ -400,6 +426,7 @@ CASES = [
      ["--json", "-r", "-j3", "tree"], None, 1, [],
      ["lkword: tree/b/a.txt: unsupported file format\n", "lkword: 3 inputs, 2 done, 1 failed, "], tree_in_name_order),
     ("a folder without -r", ["tree"], None, 1, [], ["lkword: tree: is a folder (use -r"], None),
+    ("progress only on a terminal", ["-r", "tree"], None, 1, [], ["lkword: 3 inputs, "], progress_on_a_terminal),
     ("several jobs keep the input order", ["--json", "-j4"] + MANY, None, 0, [],
      ["lkword: 12 inputs, 12 done, 0 failed, "], paths_in_order(MANY)),
     ("several jobs write what one job writes", ["-j4", "-f", "html", "-m"] + MANY, None, 0, [], [],
