@@ -29,7 +29,8 @@ constexpr char16_t kPDFDoc80[33] = {
     0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0x0000, 0x20AC};
 
 // Names TeX fonts use that the glyph list lacks (the compound-word mark and
-// its kin are invisible: they map to no text at all).
+// its kin are invisible: they map to no text at all; the copyright circle
+// is drawn around a separate c).
 struct TExtraName {
   std::string_view Name;
   std::u16string_view Text;
@@ -37,7 +38,7 @@ struct TExtraName {
 constexpr TExtraName kExtraNames[] = {
     {"Dbar", u"\u0110"},        {"Germandbls", u"SS"},       {"Ng", u"\u014A"},
     {"SS", u"SS"},              {"angbracketleft", u"\u27E8"}, {"angbracketright", u"\u27E9"},
-    {"ascendercompwordmark", u""}, {"capitalcompwordmark", u""}, {"circlecopyrt", u"\u00A9"},
+    {"ascendercompwordmark", u""}, {"capitalcompwordmark", u""}, {"circlecopyrt", u""},
     {"compwordmark", u""},      {"cwm", u""},                {"dbar", u"\u0111"},
     {"dotlessj", u"\u0237"},    {"hyphenchar", u"-"},        {"longst", u"st"},
     {"ng", u"\u014B"},          {"perthousandzero", u""},    {"sfthyphen", u"\u00AD"},
@@ -126,8 +127,16 @@ const TGlyphNameEntry* FindGlyphName(std::string_view Name) {
   return it != std::end(kGlyphNames) && it->Name == Name ? it : nullptr;
 }
 
-bool ComponentToUnicode(std::string_view Name, std::u16string& Out) {
+bool ComponentToUnicode(std::string_view Name, std::u16string& Out, bool Dingbats) {
   if (Name.empty()) return false;
+  if (Dingbats) {
+    const auto it = std::lower_bound(std::begin(kDingbatNames), std::end(kDingbatNames), Name,
+                                     [](const TGlyphNameEntry& e, std::string_view n) { return e.Name < n; });
+    if (it != std::end(kDingbatNames) && it->Name == Name) {
+      Out.push_back(it->Value);
+      return true;
+    }
+  }
   if (const TGlyphNameEntry* e = FindGlyphName(Name)) {
     if (e->Sequence == 0) {
       const char16_t c = e->Value;
@@ -197,18 +206,18 @@ void AppendExpandingPresentationForms(std::u16string& Out, std::u16string_view T
   }
 }
 
-bool GetGlyphCharacter(std::string_view Name, std::u16string& Out) {
+bool GetGlyphCharacter(std::string_view Name, std::u16string& Out, bool Dingbats) {
   // A suffix after the first period names a variant of the same character.
   const size_t dot = Name.find('.');
   if (dot != std::string_view::npos) Name = Name.substr(0, dot);
   if (Name.empty()) return false;
-  if (Name.find('_') == std::string_view::npos) return ComponentToUnicode(Name, Out);
+  if (Name.find('_') == std::string_view::npos) return ComponentToUnicode(Name, Out, Dingbats);
   // Ligature names join their components' characters.
   std::u16string text;
   bool any = false;
   while (!Name.empty()) {
     const size_t cut = Name.find('_');
-    any |= ComponentToUnicode(Name.substr(0, cut), text);
+    any |= ComponentToUnicode(Name.substr(0, cut), text, Dingbats);
     Name = cut == std::string_view::npos ? std::string_view() : Name.substr(cut + 1);
   }
   if (!any) return false;

@@ -30,8 +30,10 @@ char16_t PDFDocEncodingChar(uint8_t Code);
 // Unicode text for a glyph name, appended to Out: the Adobe Glyph List,
 // uniXXXX[XXXX...], uXXXX[XX], ligature names (f_f_i, fi, ...) and
 // name.suffix variants. False (Out unchanged) when the name tells nothing,
-// as for gNN, cidNN, .notdef or an unknown name.
-bool GetGlyphCharacter(std::string_view Name, std::u16string& Out);
+// as for gNN, cidNN, .notdef or an unknown name. Dingbats: the font is
+// Zapf Dingbats, whose a1..a206 names are its glyphs (in other fonts such
+// names tell nothing).
+bool GetGlyphCharacter(std::string_view Name, std::u16string& Out, bool Dingbats = false);
 
 // Appends Text to Out with the presentation forms written out as their
 // letters: Latin ligatures (U+FB01 is "fi"), Hebrew forms with their points,

@@ -394,6 +394,8 @@ struct TLKPDFFont::TImpl {
     const bool symbolic = (flags & 4) != 0;
     if (!type3) LoadProgram(C, desc);
     const int std14 = type3 ? -1 : StandardFontIndex(Font.FBaseFont);
+    const bool dingbats = StandardFontEncoding(std14) == TPDFBaseEncoding::beZapfDingbats ||
+                          Font.FBaseFont.find("Dingbats") != std::string::npos;
 
     // Glyph names by code: base encoding, then Differences.
     std::array<std::string, 256> names;
@@ -454,7 +456,7 @@ struct TLKPDFFont::TImpl {
       const bool hasTU = HasToUnicode &&
                          (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) || ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu)) &&
                          tu.size() <= kMaxGlyphText;
-      bool nameOK = !names[c].empty() && GetGlyphCharacter(names[c], named);
+      bool nameOK = !names[c].empty() && GetGlyphCharacter(names[c], named, dingbats);
       if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
       if (hasTU && !IsPoorText(tu)) {
         AppendMappedText(info.Text, tu);

@@ -140,13 +140,19 @@ def main():
     # point (a few Hebrew pointed letters) go to a side table.
     multi = []
     w("constexpr TGlyphNameEntry kGlyphNames[] = {\n")
-    for name in sorted(names):
-        v = names[name]
+    for name in sorted(agl):
+        v = agl[name]
         if len(v) == 1:
             w('    {"%s", 0x%04X, 0},\n' % (name, v[0]))
         else:
             w('    {"%s", 0, %d},\n' % (name, len(multi) + 1))
             multi.append(v)
+    w("};\n\n")
+    # The a1..a206 names are Zapf Dingbats glyphs only in that font (other
+    # fonts, Type 3 bitmap fonts above all, use such names for anything).
+    w("constexpr TGlyphNameEntry kDingbatNames[] = {\n")
+    for name in sorted(dingbats):
+        w('    {"%s", 0x%04X, 0},\n' % (name, dingbats[name][0]))
     w("};\n\n")
     w("constexpr char16_t kGlyphNameSequences[][5] = {\n    {0, 0, 0, 0, 0},\n")
     for v in multi:
