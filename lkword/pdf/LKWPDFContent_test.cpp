@@ -47,7 +47,8 @@ class Doc {
     TLKPDFPage page;
     ExtractPageText(FReader, Content, TPDFObject::MakeRef(5, 0), Box(), Rotate, TPDFTextOptions(), page);
     std::vector<std::string> out;
-    for (const WideString& l : page.Lines()) out.push_back(WideToUtf8(l));
+    for (const WideString& l : page.Lines())
+      if (!l.empty()) out.push_back(WideToUtf8(l));
     return out;
   }
   static TPDFObject Box() {

@@ -36,6 +36,8 @@ constexpr double kMinSize = 1;
 // such a glyph as this wide at most.
 constexpr double kNoWidth = 0.01;
 constexpr double kTypicalLetter = 0.5;
+// Baselines further apart than this start a new block (a blank line).
+constexpr double kBlockGap = 1.6;
 // A gap wider than this inside a line may be a column gutter.
 constexpr double kGutter = 1.5;
 // Lines in a row whose gutters line up before they count as two columns
@@ -154,7 +156,10 @@ class TLineBuilder {
   // Puts right what content order got wrong (columns written row by row),
   // then emits the items and lines.
   void Finish();
-  void Emit(WideString Text, const TPDFPlacedGlyph& First, float X, float Y);
+  struct TLineRec;
+  void Emit(WideString Text, const TLineRec& R, float X, float Y);
+  bool FEmitted = false;
+  double FPrevBaseline = 0, FPrevSize = 0, FPrevUx = 1, FPrevUy = 0;
   void AttachMarks();
 
   const TPDFPageGlyphs& FG;
@@ -355,7 +360,21 @@ void TLineBuilder::Flush() {
   FRecs.push_back(std::move(r));
 }
 
-void TLineBuilder::Emit(WideString Text, const TPDFPlacedGlyph& First, float X, float Y) {
+void TLineBuilder::Emit(WideString Text, const TLineRec& R, float X, float Y) {
+  // A blank line between blocks: after a wider step than lines take, a
+  // turn of direction, or a jump back up the page (the next column).
+  if (FEmitted) {
+    const double step = R.Baseline - FPrevBaseline, size = std::max(R.Size, FPrevSize);
+    if (R.Ux * FPrevUx + R.Uy * FPrevUy < kSameDirection || step > kBlockGap * size ||
+        step < -kLineTolerance * size)
+      FPage.Lines().emplace_back();
+  }
+  FEmitted = true;
+  FPrevBaseline = R.Baseline;
+  FPrevSize = R.Size;
+  FPrevUx = R.Ux;
+  FPrevUy = R.Uy;
+  const TPDFPlacedGlyph& First = *R.First;
   auto* item = static_cast<TLKPDFItemText*>(FPage.Items().AddItem(itText));
   item->SetText(Text);
   if (First.FontIdx < FG.FontNames.size()) item->SetFontName(FG.FontNames[First.FontIdx]);
@@ -412,19 +431,19 @@ void TLineBuilder::Finish() {
           TLineRec& r = FRecs[k];
           WideString left = r.Text.substr(0, r.Split);
           while (!left.empty() && left.back() == u' ') left.pop_back();
-          Emit(std::move(left), *r.First, r.First->X, r.First->Y);
+          Emit(std::move(left), r, r.First->X, r.First->Y);
         }
         for (size_t k = i; k < j; ++k) {
           TLineRec& r = FRecs[k];
           const size_t start = r.Text.find_first_not_of(u' ', r.Split);
-          Emit(start == WideString::npos ? WideString() : r.Text.substr(start), *r.First, r.SplitX, r.SplitY);
+          Emit(start == WideString::npos ? WideString() : r.Text.substr(start), r, r.SplitX, r.SplitY);
         }
         i = j;
         continue;
       }
       j = i + 1;
     }
-    Emit(std::move(FRecs[i].Text), *a.First, a.First->X, a.First->Y);
+    Emit(std::move(FRecs[i].Text), a, a.First->X, a.First->Y);
     i = j;
   }
   FRecs.clear();
@@ -509,7 +528,8 @@ void DehyphenateLines(std::vector<WideString>& Lines) {
   std::vector<char> dropped(Lines.size(), 0);
   bool anyDropped = false;
   size_t i = 0;
-  for (size_t j = 1; j < Lines.size(); i = dropped[j] ? i : j, ++j) {
+  // Blank lines between blocks do not stop a word going on.
+  for (size_t j = 1; j < Lines.size(); i = (dropped[j] || Lines[j].empty()) ? i : j, ++j) {
     WideString& cur = Lines[i];
     // Trailing blanks do not hide the hyphen.
     while (!cur.empty() && cur.back() == u' ') cur.pop_back();

@@ -50,10 +50,12 @@ class Glyphs {
     o.Dehyphenate = Dehyphenate;
     LayoutPageText(FG, o, page);
     std::vector<std::string> out;
-    for (const WideString& l : page.Lines()) out.push_back(WideToUtf8(l));
+    for (const WideString& l : page.Lines())
+      if (!l.empty() || KeepBlank) out.push_back(WideToUtf8(l));
     return out;
   }
   TPDFPageGlyphs FG;
+  bool KeepBlank = false;
 };
 
 using Strings = std::vector<std::string>;
@@ -118,6 +120,15 @@ TEST(PDFLayout, ColumnsWrittenAcrossAreReadDownEach) {
   for (int row = 0; row < 5; ++row)
     t.Word(u"a sample text of some words", 72, 100 + 12 * row).Word(u"42", 300, 100 + 12 * row);
   EXPECT_EQ(t.Lines(), Strings(5, "a sample text of some words 42"));
+}
+
+TEST(PDFLayout, BlankLinesSeparateBlocks) {
+  Glyphs g;
+  g.KeepBlank = true;
+  // Lines at 1.2 em, a paragraph 2 em further, a jump up to the next
+  // column; a word hyphenated across the column break still joins.
+  g.Word(u"one", 72, 100).Word(u"two", 72, 112).Word(u"three hyph-", 72, 132).Word(u"enated four", 300, 100);
+  EXPECT_EQ(g.Lines(), (Strings{"one", "two", "", "three hyphenated", "", "four"}));
 }
 
 TEST(PDFLayout, OverprintedCopiesAreDroppedButDoubleLettersStay) {
@@ -244,7 +255,7 @@ TEST(PDFLayout, ItemsDescribeTheLines) {
   EXPECT_EQ(first->FontSize(), 12);
   EXPECT_DOUBLE_EQ(first->Left(), 72);
   EXPECT_DOUBLE_EQ(first->Top(), 88);
-  EXPECT_EQ(page.GetPlainText(), u"Top\r\nBelow");
+  EXPECT_EQ(page.GetPlainText(), u"Top\r\n\r\nBelow");  // a block apart
 
   // SortItems: top to bottom, left to right within a line.
   TLKPDFItems items;
