@@ -73,4 +73,8 @@ class TPDFCMap {
   std::string FUseCMap;
 };
 
+// Unicode of a CID of one of Adobe's CJK character collections (Ordering
+// Japan1, GB1, CNS1 or Korea1 of Registry Adobe); 0 when unknown.
+char32_t CIDCollectionUnicode(std::string_view Ordering, uint32_t CID);
+
 }  // namespace lkw

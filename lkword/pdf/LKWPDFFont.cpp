@@ -178,6 +178,12 @@ struct TLKPDFFont::TImpl {
   TPDFFontProgram Program;
   bool HasProgram = false;
   bool CJKWidthGuess = false;  // predefined CMaps: widths by the CIDs of ASCII
+  // The Adobe character collection the CIDs belong to (Japan1, GB1, ...),
+  // and whether it is trusted before the program (a CFF or non-embedded CID
+  // font: its CIDs are the collection's; TrueType CID fonts often declare a
+  // collection while their CIDs are glyph numbers).
+  std::string Ordering;
+  bool CollectionFirst = false;
   mutable std::unordered_map<uint32_t, std::u16string> TextCache;
 
   double CIDWidth(uint32_t CID) const {
@@ -203,6 +209,16 @@ struct TLKPDFFont::TImpl {
       case TCodeRule::crLeadA1: len = b >= 0xA1 && b <= 0xFE ? 2 : 1; break;
     }
     return len < avail ? len : avail;
+  }
+
+  bool CollectionText(uint32_t CID, std::u16string& Out) const {
+    if (Ordering.empty()) return false;
+    const char32_t u = CIDCollectionUnicode(Ordering, CID);
+    if (u == 0 || IsPUA(u)) return false;
+    std::u16string t;
+    AppendCodePoint(t, u);
+    AppendExpandingPresentationForms(Out, t);
+    return true;
   }
 
   // Text of a CID through the embedded program.
@@ -536,6 +552,13 @@ struct TLKPDFFont::TImpl {
     if (kids.IsArray() && !kids.Items.empty()) cidFont = kids.Items[0].IsRef() ? C.Resolve(kids.Items[0]) : kids.Items[0];
     else if (kids.IsDict()) cidFont = kids;
     if (!cidFont.IsDict()) return;
+    const TPDFObject info = C.Get(cidFont, "CIDSystemInfo");
+    if (info.IsDict()) {
+      const TPDFObject registry = C.Get(info, "Registry"), ordering = C.Get(info, "Ordering");
+      if (registry.IsString() && registry.Str == "Adobe" && ordering.IsString()) Ordering = ordering.Str;
+    }
+    const TPDFObject cidSubtype = C.Get(cidFont, "Subtype");
+    CollectionFirst = !cidSubtype.IsName("CIDFontType2");
     const TPDFObject dw = C.Get(cidFont, "DW");
     DW = dw.IsNumber() ? dw.AsNumber() * 0.001 : 1.0;
     const TPDFObject w = C.Get(cidFont, "W");
@@ -622,7 +645,8 @@ void TLKPDFFont::Decode(std::string_view Bytes, std::vector<TPDFGlyph>& Glyphs) 
     hasTU = hasTU && tu.size() <= kMaxGlyphText;
     if (hasTU && !IsPoorText(tu)) {
       AppendMappedText(g.Text, tu);
-    } else if (!f.RouteText(code, codeBytes, g.Text) && !f.ProgramText(cid, g.Text) && hasTU) {
+    } else if (!f.RouteText(code, codeBytes, g.Text) && !(f.CollectionFirst && f.CollectionText(cid, g.Text)) &&
+               !f.ProgramText(cid, g.Text) && !(!f.CollectionFirst && f.CollectionText(cid, g.Text)) && hasTU) {
       AppendMappedText(g.Text, tu);
     }
     g.Mapped = !g.Text.empty();

@@ -169,6 +169,17 @@ TEST_F(FontTest, ToUnicodeKeyedWithOtherCodeLengthsOrNamedIdentity) {
   EXPECT_EQ(Text("\x04\x16\0\x41"s), u"\u0416A");
 }
 
+TEST_F(FontTest, AdobeCollectionsNameTheCIDsOfCIDKeyedFonts) {
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype /CIDFontType0 "
+                  "/CIDSystemInfo << /Registry (Adobe) /Ordering (Japan1) /Supplement 6 >> >>] >>"}});
+  EXPECT_EQ(Text("\x03\x4B\x04\xB0\0\x22\xFF\xFF"s), u"\u3042\u4E00A?");
+  // A TrueType CID font's CIDs are glyph numbers whatever it declares; with
+  // no program to ask, the collection is the last resort.
+  LoadFont({{10, "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype /CIDFontType2 "
+                  "/CIDSystemInfo << /Registry (Adobe) /Ordering (GB1) >> >>] >>"}});
+  EXPECT_EQ(Text("\x04\xB0"s), u"\u67E5");
+}
+
 TEST_F(FontTest, IdentityWithoutAnyMappingGivesNothing) {
   LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-V /DescendantFonts [11 0 R] >>"},
             {11, "<< /Type /Font /Subtype /CIDFontType0 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) >> >>"}});
