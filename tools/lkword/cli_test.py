@@ -347,6 +347,15 @@ def quiet(out, err, tmp):
         return "stderr %r" % err
 
 
+def man_page_has_every_option(out, err, tmp):
+    """docs/lkword.1 keeps up with the option table."""
+    with open(os.path.join(TESTDATA, "..", "docs", "lkword.1"), encoding="utf-8") as f:
+        man = f.read().replace("\\-", "-")
+    for opt in sorted(set(re.findall(r"--[a-z][a-z-]+", out))):
+        if opt not in man:
+            return "the man page lacks %s" % opt
+
+
 TRY_HELP = "Try 'lkword --help'"
 L = "{S}/lighthouse.pdb"
 H = "{S}/harbour-notes.pdb"
@@ -456,6 +465,7 @@ CASES = [
     ("bad metadata keys", ["--metadata-keys=dc", L], None, 2, [], ["invalid metadata keys 'dc'"], None),
     ("a cover needs a single input", ["--cover={T}/c.png", L, H], None, 2, [], ["--cover needs a single input"], None),
     ("help", ["--help"], None, 0, ["Usage: lkword [OPTIONS] FILE..."], [], help_lists_every_option),
+    ("man page", ["--help"], None, 0, [], [], man_page_has_every_option),
     ("version", ["--version"], None, 0, ["lkword 1.47\n", "library 1.47"], [], None),
     ("unknown option", ["--bogus", "{S}/lighthouse.pdb"], None, 2, [], ["unknown option '--bogus'", TRY_HELP], None),
     ("unknown short option", ["-x", "{S}/lighthouse.pdb"], None, 2, [], ["unknown option '-x'", TRY_HELP], None),
