@@ -462,6 +462,8 @@ CASES = [
      ["lkword: {S}/lighthouse.pdb: warning: output cut at the maximum text length\n"], None),
     ("a password fails a batch with 1", ["{S}/../pdf/rc4-128-user.pdf", L], None, 1, ["ninety-one steps"], [], None),
     ("bad job count", ["-j0", L], None, 2, [], ["invalid number of jobs '0'"], None),
+    ("standard input read twice", ["--files-from=-", "-"], LIGHTHOUSE, 2, [],
+     ["standard input cannot be both a document and the list of inputs"], None),
     ("bad metadata keys", ["--metadata-keys=dc", L], None, 2, [], ["invalid metadata keys 'dc'"], None),
     ("a cover needs a single input", ["--cover={T}/c.png", L, H], None, 2, [], ["--cover needs a single input"], None),
     ("help", ["--help"], None, 0, ["Usage: lkword [OPTIONS] FILE..."], [], help_lists_every_option),

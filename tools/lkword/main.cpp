@@ -275,6 +275,8 @@ int main(int argc, char** argv) {
   SetActiveCodePage(1252);
 
   std::vector<std::string> args = options.Files;
+  if (options.FilesFrom == "-" && std::find(args.begin(), args.end(), "-") != args.end())
+    return UsageError("standard input cannot be both a document and the list of inputs");
   if (!options.FilesFrom.empty()) {
     try {
       ReadFileList(options.FilesFrom, args);
