@@ -51,6 +51,11 @@ TMSCustomWordDocument::~TMSCustomWordDocument() = default;
 void TMSCustomWordDocument::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
   ClearTextLists();
+  // A document without macros must not list the previous document's.
+  ClearVBAProjectItems();
+  FVBAProject.clear();
+  FVBAMacroSource.clear();
+  FVBACodePage = 0;
 }
 
 void TMSCustomWordDocument::ClearTextLists() {

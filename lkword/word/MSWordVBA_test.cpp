@@ -271,6 +271,11 @@ TEST(WordMacrosTest, SecondLoadListsOnlyItsOwnModules) {
   ASSERT_EQ(doc.MacroText().Count(), 4);
   EXPECT_EQ(WideToUtf8(doc.MacroText()[1]), "'  Macro(s) from ThisDocument");
   EXPECT_EQ(doc.VBAProjectItems.Count(), 1);
+  // Nor does a document without macros keep the previous one's.
+  Load(doc, DocWith({}));
+  EXPECT_EQ(doc.MacroText().Count(), 0);
+  EXPECT_EQ(doc.VBAProjectItems.Count(), 0);
+  EXPECT_TRUE(doc.VBAProject().empty());
 }
 
 TEST(WordMacrosTest, DamagedStreamsGiveAPartialListing) {
