@@ -134,7 +134,8 @@ class TBatch {
       ++FTally.Failed;
       FTally.LastKind = R.Kind;
     }
-    FProgress.Update(FTally.Done);
+    // Documents finished behind the one being waited for count as done.
+    FProgress.Update(std::max(FTally.Done, FCompleted.load()));
   }
 
   // One document after the other: output streams straight to its target.
@@ -189,6 +190,7 @@ class TBatch {
         {
           std::lock_guard lock(mutex);
           finished[i] = std::move(f);
+          ++FCompleted;
         }
         ready.notify_one();
       }
@@ -204,8 +206,9 @@ class TBatch {
         // Waking now and then keeps the progress bar's rate and ETA moving
         // while a large document holds up the queue.
         if (!ready.wait_for(lock, std::chrono::milliseconds(250), [&] { return finished[nextToWrite].has_value(); })) {
+          const size_t completed = FCompleted;
           lock.unlock();
-          FProgress.Update(FTally.Done);
+          FProgress.Update(completed);
           continue;
         }
         f = std::move(finished[nextToWrite]);
@@ -242,6 +245,7 @@ class TBatch {
   TExtractor FExtractor;
   TProgress FProgress;
   TTally FTally;
+  std::atomic<size_t> FCompleted{0};  // finished by the workers, written or not
 };
 
 const char* OutputExtension(const TToolOptions& O) {
