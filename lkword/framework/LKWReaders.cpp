@@ -44,6 +44,21 @@ bool IsWordBinary(TStream& Stream) {
   return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;
 }
 
+// Word 2007 packages, also kept inside a compound file ("Package", or
+// "EncryptedPackage" to be refused with its message). Compound files of
+// other kinds are turned away here by their stream names, with the file
+// mapped, before the package test copies the container into memory.
+bool IsWordX(TStream& Stream) {
+  uint8_t head[8] = {};
+  const int64_t n = Stream.Read(head, 8);
+  Stream.Seek(0, soBeginning);
+  if (auto* file = dynamic_cast<TFileStream*>(&Stream); file && n > 0 && IsCompoundFileData(head, static_cast<size_t>(n))) {
+    const auto storage = StgOpenStorage(file->FileName());
+    if (!storage->OpenStream(u"Package") && !storage->OpenStream(u"EncryptedPackage")) return false;
+  }
+  return IsWordXDocument(Stream);
+}
+
 // WordPerfect 6-9: the signature FF 57 50 43 (which WordPerfect 5 shares; the
 // reader refuses those), or a compound file with a "PerfectOffice_MAIN" stream.
 bool IsWordPerfect(TStream& Stream) {
@@ -106,7 +121,7 @@ const TLKWReaderInfo kReaders[] = {
     {"doc", "TMSWordDocument", "Word 97-2003 documents and older Word files", "application/msword", kDocExt,
      IsWordBinary, Make<TMSWordDocument>},
     {"docx", "TMSWordXDocument", "Word 2007 and later documents and templates",
-     "application/vnd.openxmlformats-officedocument.wordprocessingml.document", kDocxExt, IsWordXDocument,
+     "application/vnd.openxmlformats-officedocument.wordprocessingml.document", kDocxExt, IsWordX,
      Make<TMSWordXDocument>},
     {"odt", "TOpenOfficeTextDocument", "OpenDocument text documents", "application/vnd.oasis.opendocument.text",
      kOdtExt, IsOdt, Make<TOpenOfficeTextDocument>},

@@ -386,6 +386,8 @@ CASES = [
     ("missing file", ["{T}/nope.pdb"], None, 1, [], ["lkword: {T}/nope.pdb: File {T}/nope.pdb is not found.\n"], None),
     ("unsupported format", ["{T}/notes.pdb"], None, 1, [], ["lkword: {T}/notes.pdb: unsupported file format\n"], None),
     ("empty standard input", ["-"], b"", 1, [], ["lkword: -: unsupported file format\n"], None),
+    ("a compound file of another kind", ["{T}/sheet.doc"], None, 1, [], ["lkword: {T}/sheet.doc: unsupported file format\n"],
+     None),
     ("forced reader reads a file of unknown content", ["--reader=pdb", "{T}/notes.pdb"], None, 1, [],
      ["lkword: {T}/notes.pdb: "], None),
     ("forced reader on its own format", ["--reader", "pdb", "{S}/lighthouse.pdb"], None, 0, ["Maren"], [], None),
@@ -492,6 +494,8 @@ def prepare(tmp):
         # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
         "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
         "macros.doc": macro_document(MACRO_SOURCE),
+        # A compound file, but neither Word nor WordPerfect.
+        "sheet.doc": compound({"Workbook": b"\x09\x08" + bytes(100), "\x05SummaryInformation": bytes(48)}),
         "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
     }
     for name, data in files.items():
