@@ -596,6 +596,7 @@ void TLKPDFFont::Load(TLKPDFReader& Reader, const TPDFObject& Dict, int32_t) {
   FIdentity = FVertical = false;
   FAscent = 0.9;
   FDescent = -0.2;
+  FUnmapped = 0;
   TLoadContext c{Reader};
   const TPDFObject subtype = c.Get(Dict, "Subtype");
   FSubtype = subtype.IsName() ? subtype.Str : std::string();

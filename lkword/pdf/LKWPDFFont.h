@@ -35,6 +35,14 @@ struct TPDFGlyph {
   std::u16string Text;     // Unicode text of the glyph (ligatures expanded)
 };
 
+// A glyph's text comes from the first of these that gives something
+// usable: the ToUnicode map (unless it gives only controls, private-use
+// characters or an implausibly long value), the glyph name (Differences,
+// base or built-in encoding) through the Adobe Glyph List, the characters of
+// a predefined Unicode or code-page CMap, the CID's character in Adobe's
+// collection, the embedded program's cmap or glyph names. Presentation
+// forms and ligatures come out as their letters. When nothing maps a glyph,
+// Mapped is false and Text empty (no guessed characters).
 class TLKPDFFont : public TObject {
  public:
   TLKPDFFont();
