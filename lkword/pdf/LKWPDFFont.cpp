@@ -299,6 +299,7 @@ struct TLKPDFFont::TImpl {
     if (has("RKSJ")) cp = 932, rule = TCodeRule::crShiftJIS;
     else if (StartsWith(Name, "GB-EUC") || StartsWith(Name, "GBT-EUC")) cp = 936, rule = TCodeRule::crLeadA1;
     else if (StartsWith(Name, "GB")) cp = 936;
+    else if (has("Johab")) cp = 1361, rule = TCodeRule::crLead81;
     else if (StartsWith(Name, "KSC-EUC") || StartsWith(Name, "KSCpc-EUC")) cp = 949, rule = TCodeRule::crLeadA1;
     else if (StartsWith(Name, "KSC")) cp = 949;
     else if (StartsWith(Name, "B5") || StartsWith(Name, "ETen") || StartsWith(Name, "HKscs")) cp = 950;

@@ -218,6 +218,7 @@ TEST_F(FontTest, PredefinedUnicodeAndCodePageCMaps) {
   EXPECT_EQ(text(load("GBK-EUC-H"), "\xD6\xD0" "1"s), u"\u4E2D1/2");
   EXPECT_EQ(text(load("KSCms-UHC-H"), "\xB0\xA1"s), u"\uAC00/1");
   EXPECT_EQ(text(load("ETen-B5-H"), "\xA4\xA4"s), u"\u4E2D/1");
+  EXPECT_EQ(text(load("KSC-Johab-H"), "\x88\x61"s), u"\uAC00/1");
 }
 
 TEST_F(FontTest, EmbeddedEncodingCMapGivesCodeLengthsAndCIDs) {
