@@ -4,7 +4,7 @@ Adobe-GB1, Adobe-CNS1 and Adobe-Korea1 character collections, from Adobe's
 published <collection>-UCS2 CMaps (BSD-3-Clause; the Debian package
 poppler-data carries them under cMap/). The argument is that cMap folder:
 
-    python3 gen_cid_tables.py /usr/share/poppler/cMap > PDFCIDCollections.inc
+    python3 gen_cid_tables.py CMAP_FOLDER > PDFCIDCollections.inc
 """
 import os
 import re

@@ -7,7 +7,7 @@ published lists) and the AFM files of the URW base 35 fonts (the Debian
 package fonts-urw-base35; metrics equal to the Adobe core fonts), whose folder
 is the first argument:
 
-    python3 gen_tables.py /usr/share/fonts/type1/urw-base35 > PDFGlyphTables.inc
+    python3 gen_tables.py URW_AFM_FOLDER > PDFGlyphTables.inc
 """
 import os
 import sys
