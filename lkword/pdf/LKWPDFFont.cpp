@@ -221,8 +221,20 @@ struct TLKPDFFont::TImpl {
     return true;
   }
 
+  // A composite font's program is read when a glyph first needs it: most
+  // such fonts carry a ToUnicode map, and their programs are large.
+  TLKPDFReader* PendingReader = nullptr;
+  TPDFObject PendingDescriptor;
+
   // Text of a CID through the embedded program.
   bool ProgramText(uint32_t CID, std::u16string& Out) const {
+    if (PendingReader) {
+      auto* self = const_cast<TImpl*>(this);
+      TLoadContext c{*PendingReader};
+      self->PendingReader = nullptr;
+      self->LoadProgram(c, PendingDescriptor);
+      self->PendingDescriptor = TPDFObject();
+    }
     if (!HasProgram) return false;
     uint32_t glyph = CID;
     if (CIDKeyedProgram) {
@@ -566,7 +578,10 @@ struct TLKPDFFont::TImpl {
     if (w.IsArray()) ReadW(C, w, 0.001);
     std::stable_sort(WRanges.begin(), WRanges.end(), [](const TWidthRange& a, const TWidthRange& b) { return a.Lo < b.Lo; });
     const TPDFObject desc = C.Get(cidFont, "FontDescriptor");
-    LoadProgram(C, desc);
+    if (desc.IsDict()) {
+      PendingReader = &C.Reader;
+      PendingDescriptor = desc;
+    }
     if (const TPDFObject* map = cidFont.Get("CIDToGIDMap"); map && map->IsRef()) {
       RawByteString data;
       if (C.Stream(cidFont, "CIDToGIDMap", data)) {
