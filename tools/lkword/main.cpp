@@ -154,10 +154,13 @@ class TBatch {
   }
 
   // Workers extract into buffers (or their own files); this thread writes
-  // the buffers in input order. A worker does not start an input more than
-  // 2 x Jobs places ahead of the next one to write, which bounds what waits.
+  // the buffers in input order. While one large document holds up the
+  // writing, the other workers go on with the inputs after it, up to 64 x
+  // Jobs places ahead and as long as what waits stays below 256 MiB.
   bool RunInParallel(TOutputFile* Out) {
-    const size_t window = 2 * FJobs;
+    const size_t window = 64 * FJobs;
+    constexpr size_t kMaxWaiting = size_t{256} << 20;
+    size_t waiting = 0;  // bytes of finished outputs not yet written
     std::vector<std::optional<TFinished>> finished(FInputs.size());
     std::mutex mutex;
     std::condition_variable ready, room;
@@ -169,7 +172,10 @@ class TBatch {
         size_t i;
         {
           std::unique_lock lock(mutex);
-          room.wait(lock, [&] { return stop || nextToTake >= FInputs.size() || nextToTake < nextToWrite + window; });
+          room.wait(lock, [&] {
+            return stop || nextToTake >= FInputs.size() ||
+                   (nextToTake < nextToWrite + window && (waiting < kMaxWaiting || nextToTake == nextToWrite));
+          });
           if (stop || nextToTake >= FInputs.size()) return;
           i = nextToTake++;
         }
@@ -189,6 +195,7 @@ class TBatch {
         }
         {
           std::lock_guard lock(mutex);
+          waiting += f.Output.size();
           finished[i] = std::move(f);
           ++FCompleted;
         }
@@ -213,6 +220,7 @@ class TBatch {
         }
         f = std::move(finished[nextToWrite]);
         finished[nextToWrite].reset();
+        waiting -= f->Output.size();
         ++nextToWrite;
       }
       room.notify_all();
