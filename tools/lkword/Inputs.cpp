@@ -52,7 +52,7 @@ class TWalker {
       if (S_ISDIR(st.st_mode))
         Walk(path, Depth + 1);
       else if (S_ISREG(st.st_mode))
-        FOut.push_back({path, {}, {}, TErrorKind::None});
+        FOut.push_back({path, {}, {}, TErrorKind::None, static_cast<uint64_t>(st.st_size)});
     }
   }
 
@@ -99,7 +99,8 @@ std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recu
   FolderGiven = false;
   for (const std::string& arg : Args) {
     struct stat st {};
-    if (arg != "-" && ::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = arg != "-" && ::stat(arg.c_str(), &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
       FolderGiven = true;
       if (Recursive)
         TWalker(inputs).Walk(arg, 0);
@@ -109,7 +110,7 @@ std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recu
     }
     // Anything else is read as given, so that a missing file or a device the
     // user named is reported rather than skipped.
-    inputs.push_back({arg, {}, {}, TErrorKind::None});
+    inputs.push_back({arg, {}, {}, TErrorKind::None, known && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0});
   }
   return inputs;
 }

@@ -2,6 +2,7 @@
 // walked, lists read, output names for -o FOLDER chosen.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct TInput {
   // unreadable folder, an output name taken by an earlier input).
   std::string Error;
   TErrorKind Kind = TErrorKind::None;
+  // Bytes on disk when known (0 otherwise); large inputs are started first.
+  uint64_t Size = 0;
 };
 
 // Appends the non-empty lines of List ("-": standard input) to Files; raises

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <queue>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,30 +155,48 @@ class TBatch {
   }
 
   // Workers extract into buffers (or their own files); this thread writes
-  // the buffers in input order. While one large document holds up the
-  // writing, the other workers go on with the inputs after it, up to 64 x
-  // Jobs places ahead and as long as what waits stays below 256 MiB.
+  // the buffers in input order. Within a look-ahead of the inputs not yet
+  // written, the largest goes first: a large document met last would run
+  // alone while the other workers idle. Finished outputs wait for their turn
+  // as long as what waits stays below 256 MiB; beyond that, workers take only
+  // the input the writing waits for.
   bool RunInParallel(TOutputFile* Out) {
-    const size_t window = 64 * FJobs;
+    const size_t window = std::max<size_t>(1024, 64 * FJobs);
     constexpr size_t kMaxWaiting = size_t{256} << 20;
     size_t waiting = 0;  // bytes of finished outputs not yet written
     std::vector<std::optional<TFinished>> finished(FInputs.size());
+    std::vector<bool> taken(FInputs.size());
+    // Inputs in the look-ahead, largest first, earlier first among equals;
+    // entries already taken are dropped as they come up.
+    auto later = [this](size_t A, size_t B) {
+      return FInputs[A].Size != FInputs[B].Size ? FInputs[A].Size < FInputs[B].Size : A > B;
+    };
+    std::priority_queue<size_t, std::vector<size_t>, decltype(later)> queue(later);
     std::mutex mutex;
     std::condition_variable ready, room;
-    size_t nextToTake = 0, nextToWrite = 0;
+    size_t admitted = 0, left = FInputs.size(), nextToWrite = 0;
     bool stop = false;
+
+    // Under the lock: the next input to take, or npos to wait.
+    auto pick = [&]() -> size_t {
+      for (; admitted < FInputs.size() && admitted < nextToWrite + window; ++admitted) queue.push(admitted);
+      if (waiting >= kMaxWaiting) return nextToWrite < FInputs.size() && !taken[nextToWrite] ? nextToWrite : npos;
+      while (!queue.empty() && taken[queue.top()]) queue.pop();
+      if (queue.empty()) return npos;
+      const size_t i = queue.top();
+      queue.pop();
+      return i;
+    };
 
     auto worker = [&] {
       for (;;) {
-        size_t i;
+        size_t i = npos;
         {
           std::unique_lock lock(mutex);
-          room.wait(lock, [&] {
-            return stop || nextToTake >= FInputs.size() ||
-                   (nextToTake < nextToWrite + window && (waiting < kMaxWaiting || nextToTake == nextToWrite));
-          });
-          if (stop || nextToTake >= FInputs.size()) return;
-          i = nextToTake++;
+          room.wait(lock, [&] { return stop || left == 0 || (i = pick()) != npos; });
+          if (stop || left == 0) return;
+          taken[i] = true;
+          --left;
         }
         TFinished f;
         try {
@@ -253,6 +272,7 @@ class TBatch {
   TExtractor FExtractor;
   TProgress FProgress;
   TTally FTally;
+  static constexpr size_t npos = static_cast<size_t>(-1);
   std::atomic<size_t> FCompleted{0};  // finished by the workers, written or not
 };
 
