@@ -59,19 +59,24 @@ def testdata_documents(root):
 
 
 def shared_documents(shared, per_format):
-    corpus = os.path.join(shared, "corpus")
+    """The smallest per_format documents of each format folder of the corpus
+    and the public corpus, and the largest of each corpus format."""
     out = []
-    if not os.path.isdir(corpus):
-        return out
-    for fmt in sorted(os.listdir(corpus)):
-        folder = os.path.join(corpus, fmt)
-        if not os.path.isdir(folder):
+    for part in ("corpus", "corpus-public"):
+        corpus = os.path.join(shared, part)
+        if not os.path.isdir(corpus):
             continue
-        docs = [os.path.join(folder, n) for n in os.listdir(folder)]
-        docs = [d for d in docs if os.path.isfile(d) and is_document(d)
-                and os.path.getsize(d) > 0]
-        docs.sort(key=lambda d: (os.path.getsize(d), d))
-        out.extend(docs[:per_format])
+        for fmt in sorted(os.listdir(corpus)):
+            folder = os.path.join(corpus, fmt)
+            if not os.path.isdir(folder):
+                continue
+            docs = [os.path.join(folder, n) for n in os.listdir(folder)]
+            docs = [d for d in docs if os.path.isfile(d) and is_document(d)
+                    and os.path.getsize(d) > 0]
+            docs.sort(key=lambda d: (os.path.getsize(d), d))
+            out.extend(docs[:per_format])
+            if part == "corpus" and len(docs) > per_format:
+                out.append(docs[-1])
     return out
 
 
@@ -134,7 +139,8 @@ def run_one(tool, path, mode):
         return "sanitizer", err
     if proc.returncode < 0:
         return "signal %d" % -proc.returncode, err
-    if proc.returncode not in (0, 1):
+    # 3: a password is needed or wrong, as for a damaged encryption dictionary.
+    if proc.returncode not in (0, 1, 3):
         return "exit %d" % proc.returncode, err
     return None, err
 
