@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "lkword/platform/Exceptions.h"
@@ -73,6 +77,68 @@ TEST(LKWReadersTest, MissingFileRaisesTheComponentsMessage) {
     FAIL() << "no exception";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "File " + kData + "/no-such-file.doc is not found.");
+  }
+}
+
+// A file whose reading fails part way with a standard library exception, the
+// way an allocation deep inside a reader fails.
+class TFailingStream : public TStream {
+ public:
+  TFailingStream(RawByteString Bytes, int64_t FailAt, bool OutOfMemory)
+      : FBytes(std::move(Bytes)), FFailAt(FailAt), FOutOfMemory(OutOfMemory) {}
+  int64_t Read(void* Buffer, int64_t Count) override {
+    if (Count > 0 && FPos <= FFailAt && FPos + Count > FFailAt) {
+      if (FOutOfMemory) throw std::bad_alloc();
+      throw std::out_of_range("vector::_M_range_check");
+    }
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(Count, static_cast<int64_t>(FBytes.size()) - FPos));
+    if (n > 0) std::memcpy(Buffer, FBytes.data() + FPos, static_cast<size_t>(n));
+    FPos += n;
+    return n;
+  }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : static_cast<int64_t>(FBytes.size());
+    FPos = std::max<int64_t>(0, base + Offset);
+    return FPos;
+  }
+
+ private:
+  RawByteString FBytes;
+  int64_t FPos = 0;
+  int64_t FFailAt;
+  bool FOutOfMemory;
+};
+
+// Whatever fails inside, only the library's exceptions leave a component,
+// and running out of memory is reported as such.
+TEST(LKWReadersTest, StandardExceptionsLeaveAsTheLibrarysOwn) {
+  const char* const kFiles[] = {"/palmdoc/sample-compressed.pdb", "/doc/sample.doc", "/docx/sample.docx",
+                                "/odf/sample.odt", "/wpd/sample.wpd", "/wri/sample.wri", "/fb2/tidewater.fb2",
+                                "/epub/tidewater-epub3.epub", "/pdf/hello.pdf"};
+  for (const char* file : kFiles) {
+    TFileStream in(kData + file);
+    const RawByteString bytes = in.ReadBytes(in.Size());
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    for (const int64_t at : {int64_t{0}, int64_t{100}, size / 2}) {
+      for (const bool oom : {true, false}) {
+        SCOPED_TRACE(std::string(file) + " at " + std::to_string(at) + (oom ? ", bad_alloc" : ", out_of_range"));
+        TBytesStream probe(bytes);
+        auto doc = CreateReaderFor(probe);
+        ASSERT_NE(doc, nullptr);
+        TFailingStream stream(bytes, at, oom);
+        try {
+          doc->LoadFromStream(stream);
+          ADD_FAILURE() << "no exception";
+        } catch (const EOutOfMemory&) {
+          EXPECT_TRUE(oom);
+        } catch (const Exception& e) {
+          EXPECT_FALSE(oom);
+          EXPECT_FALSE(e.Message().empty());
+        } catch (...) {
+          ADD_FAILURE() << "an exception of another family";
+        }
+      }
+    }
   }
 }
 

@@ -144,17 +144,19 @@ void TLKPDFReader::ClearInternalLists() {
 
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }
 
-void TLKPDFReader::LoadFromFile(const std::string& AFileName) {
+void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName);
   stream.SetPosition(0);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
 // ---------------------------------------------------------------------------
 // Load sequence
 
-void TLKPDFReader::LoadFromStream(TStream& AStream) {
+void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   TMSWBaseDocument::LoadFromStream(AStream);
   const int64_t size = AStream.Size() - AStream.Position();
   if (size > 0) {
@@ -196,6 +198,8 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) {
   }
   ProcessMetaData(AStream);
   if (ParseItems().Contains(wpiText)) AddText(GetTextFinish());
+} catch (...) {
+  RethrowAsException();
 }
 
 bool TLKPDFReader::FindHeader() {

@@ -1,5 +1,7 @@
 #include "lkword/platform/Exceptions.h"
 
+#include <new>
+
 namespace lkw {
 
 std::string Format(std::string_view Fmt, const std::vector<std::string>& Args) {
@@ -25,6 +27,22 @@ std::string Format(std::string_view Fmt, const std::vector<std::string>& Args) {
     out += c;
   }
   return out;
+}
+
+void RethrowAsException() {
+  try {
+    throw;
+  } catch (const Exception&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory("Out of memory");
+  } catch (const std::length_error&) {
+    throw EOutOfMemory("Out of memory");
+  } catch (const std::exception& e) {
+    throw Exception(e.what());
+  } catch (...) {
+    throw Exception("Unexpected error");
+  }
 }
 
 }  // namespace lkw

@@ -36,6 +36,12 @@ LKW_DECLARE_EXCEPTION(ELimitError, Exception);
 
 #undef LKW_DECLARE_EXCEPTION
 
+// Called in a catch handler: rethrows the exception being handled so that
+// only this family leaves a component. Running out of memory (including a
+// container asked to grow past its maximum) becomes EOutOfMemory; any other
+// failure an Exception with its message.
+[[noreturn]] void RethrowAsException();
+
 // Replaces each "%s" (or "%d") in Fmt by the next argument, in order; "%%" is
 // a percent sign. Missing arguments leave the placeholder empty.
 std::string Format(std::string_view Fmt, const std::vector<std::string>& Args);

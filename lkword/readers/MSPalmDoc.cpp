@@ -241,11 +241,13 @@ RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length,
   return out;
 }
 
-void TPalmDocFile::LoadFromFile(const std::string& AFileName) {
+void TPalmDocFile::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TPalmDocFile::ReadDatabaseHeader(TStream& Stream) {
@@ -274,7 +276,7 @@ void TPalmDocFile::ReadDatabaseHeader(TStream& Stream) {
   if (!isDoc && !IsPeanutFile()) throw Exception(SNotValidPalmDoc);
 }
 
-void TPalmDocFile::LoadFromStream(TStream& Stream) {
+void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   ReadDatabaseHeader(Stream);
 
@@ -522,6 +524,8 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) {
   if (!IsCancelExtract) emitLines(true);
 
   AddText(GetTextFinish());
+} catch (...) {
+  RethrowAsException();
 }
 
 }  // namespace lkw

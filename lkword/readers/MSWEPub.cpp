@@ -176,14 +176,16 @@ void TLKWEPub::ClearInternalLists() {
   FCoverMediaType.clear();
 }
 
-void TLKWEPub::LoadFromFile(const std::string& AFileName) {
+void TLKWEPub::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TLKWEPub::LoadFromStream(TStream& Stream) {
+void TLKWEPub::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool text = FParseItems.Contains(wpiText);
   if (text) AddText(GetTextStart());
@@ -252,6 +254,8 @@ void TLKWEPub::LoadFromStream(TStream& Stream) {
   }
 
   if (text) AddText(GetTextFinish());
+} catch (...) {
+  RethrowAsException();
 }
 
 RawByteString TLKWEPub::ReadMember(std::string_view Path, bool Required) {

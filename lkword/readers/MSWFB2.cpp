@@ -373,18 +373,22 @@ TFictionBook::~TFictionBook() = default;
 
 void TFictionBook::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists(); }
 
-void TFictionBook::LoadFromFile(const std::string& AFileName) {
+void TFictionBook::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TFictionBook::LoadFromStream(TStream& Stream) {
+void TFictionBook::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   AddText(GetTextStart());
   LoadXMLFilePart(Stream, Text());
   AddText(GetTextFinish());
+} catch (...) {
+  RethrowAsException();
 }
 
 void TFictionBook::LoadXMLFilePart(TStream& S, TWideStrings& L) {

@@ -475,14 +475,16 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
   FPasswordProtected = false;
 }
 
-void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) {
+void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) {
+void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool wantText = FParseItems.Contains(wpiText);
   if (wantText) AddText(GetTextStart(), *FText);
@@ -521,6 +523,8 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) {
   if (content < 0) throw Exception(SNoContent);
   LoadXMLBytes(extract(content), *FText);
   AddText(GetTextFinish(), *FText);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {

@@ -429,7 +429,7 @@ void TWordPerfectFile::ClearInternalLists() {
 
 bool TWordPerfectFile::IsPasswordProtected() { return FHeader.EncryptionPosition != 0; }
 
-void TWordPerfectFile::LoadFromFile(const std::string& AFileName) {
+void TWordPerfectFile::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   ClearInternalLists();
   if (!StgIsStorageFile(AFileName)) {
@@ -440,9 +440,11 @@ void TWordPerfectFile::LoadFromFile(const std::string& AFileName) {
     std::unique_ptr<TOleStorage> storage = StgOpenStorage(AFileName);
     LoadIStorage(*storage);
   }
+} catch (...) {
+  RethrowAsException();
 }
 
-void TWordPerfectFile::LoadFromStream(TStream& Stream) {
+void TWordPerfectFile::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const int64_t saved = Stream.Position();
   uint8_t signature[8];
@@ -462,6 +464,8 @@ void TWordPerfectFile::LoadFromStream(TStream& Stream) {
     Stream.Seek(saved, soBeginning);
   }
   ReadDocFromStream(Stream);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TWordPerfectFile::LoadIStorage(const TOleStorage& Storage) {

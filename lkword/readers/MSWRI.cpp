@@ -93,14 +93,16 @@ void TWRIFile::ClearInternalLists() {
   FChar = TCharCursor{};
 }
 
-void TWRIFile::LoadFromFile(const std::string& AFileName) {
+void TWRIFile::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TWRIFile::LoadFromStream(TStream& Stream) {
+void TWRIFile::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   uint8_t h[kPageSize] = {};
   Stream.Seek(0, soBeginning);
@@ -139,6 +141,8 @@ void TWRIFile::LoadFromStream(TStream& Stream) {
   ReadPAP(Stream, text, result);
   result += GetTextFinish();
   AddText(result);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TWRIFile::ReadFontTable(TStream& Stream) {

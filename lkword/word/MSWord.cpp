@@ -80,7 +80,7 @@ void TMSWordDocument::ClearInternalLists() {
   CLX.Clear();
 }
 
-void TMSWordDocument::LoadFromFile(const std::string& AFileName) {
+void TMSWordDocument::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   FWarnings.clear();
   // A file without a document stream must not show the previous text.
@@ -97,9 +97,11 @@ void TMSWordDocument::LoadFromFile(const std::string& AFileName) {
   if (file.Read(head, 4) != 4 || !IsOldWordMagic(GetWordLE(head)))
     throw Exception(Format(SNotValidWordDocument, {AFileName}));
   ReadDocFromStream(file, nullptr);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TMSWordDocument::LoadFromStream(TStream& Stream) {
+void TMSWordDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   int64_t avail = Stream.Remaining();
   if (avail > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
@@ -113,6 +115,8 @@ void TMSWordDocument::LoadFromStream(TStream& Stream) {
   }
   TBytesStream plain(std::move(bytes));
   ReadDocFromStream(plain, nullptr);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {

@@ -491,7 +491,7 @@ void TMSWordXDocument::ClearInternalLists() {
   FInflatedBytes = 0;
 }
 
-void TMSWordXDocument::LoadFromFile(const std::string& AFileName) {
+void TMSWordXDocument::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
   // An encrypted package, or one embedded by an OLE container, is a compound
   // file rather than a zip.
@@ -500,9 +500,11 @@ void TMSWordXDocument::LoadFromFile(const std::string& AFileName) {
   TFileStream file(AFileName, fmOpenRead | fmShareDenyNone);
   file.SetPosition(0);
   LoadFromStream(file);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TMSWordXDocument::LoadFromStream(TStream& Stream) {
+void TMSWordXDocument::LoadFromStream(TStream& Stream) try {
   TMSCustomWordDocument::LoadFromStream(Stream);
   const int64_t start = Stream.Position();
   uint8_t head[8] = {};
@@ -512,9 +514,11 @@ void TMSWordXDocument::LoadFromStream(TStream& Stream) {
     LoadContainer(Stream);
   else
     LoadPackage(Stream);
+} catch (...) {
+  RethrowAsException();
 }
 
-void TMSWordXDocument::InternalLoadFromOLEStream(TStream& Stream) {
+void TMSWordXDocument::InternalLoadFromOLEStream(TStream& Stream) try {
   const int64_t start = Stream.Position();
   uint8_t head[8] = {};
   const int64_t n = Stream.Read(head, 8);
@@ -525,6 +529,8 @@ void TMSWordXDocument::InternalLoadFromOLEStream(TStream& Stream) {
   }
   TMSWBaseDocument::LoadFromStream(Stream);  // clears the previous results
   LoadContainer(Stream);
+} catch (...) {
+  RethrowAsException();
 }
 
 void TMSWordXDocument::LoadContainer(TStream& Stream) {
