@@ -490,7 +490,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (wantText) AddText(GetTextStart(), *FText);
 
   TZipArchive zip;
-  zip.SetMaxMemberSize(FMaxDecompressedSize);
+  zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
   if (zip.Count() == 0) throw Exception(SNotOpenDocument);
   CheckEncryption(zip);

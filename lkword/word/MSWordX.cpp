@@ -596,7 +596,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
 
 void TMSWordXDocument::LoadPackage(TStream& Stream) {
   TZipArchive zip;
-  zip.SetMaxMemberSize(FMaxDecompressedSize);
+  zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
   if (zip.Count() == 0) AddWarning("not a zip package");
 
