@@ -132,6 +132,8 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Renders special characters and fields for the output format.
   void AddText(const WideString& AText, TWideStrings& Strings) override;
   using TMSWBaseDocument::AddText;
+  // The main text goes to a text sink in blocks, paragraph by paragraph.
+  bool SupportsTextSink() const override { return true; }
   void ProcessSysCharacter(char16_t C, bool IsLast, WideString& Out, char16_t& Next);
 
   const TFIB& GetFIB() const { return FIB; }
@@ -154,6 +156,14 @@ class TMSWordDocument : public TMSCustomWordDocument {
 
  private:
   void ClearTextAndPieces();
+  // AddText for part of a text: the field being collected, and with a sink
+  // the rendered text after the last paragraph handed out, carry over to the
+  // next part; Final ends the text.
+  void RenderText(std::u16string_view AText, TWideStrings& Strings, bool Final);
+  // With a sink: hands out Out up to its last line break once it is large
+  // enough, keeping the rest.
+  void HandOutLines(WideString& Out, TWideStrings& Strings);
+  WideString FPendingOut;
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts

@@ -154,13 +154,30 @@ void TMSWordDocument::ResolveFieldEnd(WideString& Out) {
   intFieldCodeLen = 0;
 }
 
-void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) {
+void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) { RenderText(AText, Strings, true); }
+
+void TMSWordDocument::HandOutLines(WideString& Out, TWideStrings& Strings) {
+  // Items are joined by line breaks, so cutting at one changes nothing.
+  constexpr size_t kItemChars = size_t{1} << 16;
+  if (Out.size() < kItemChars) return;
+  const size_t at = Out.rfind(u"\r\n");
+  if (at == WideString::npos) return;
+  TMSWBaseDocument::AddText(Out.substr(0, at), Strings);
+  Out.erase(0, at + 2);
+}
+
+void TMSWordDocument::RenderText(std::u16string_view AText, TWideStrings& Strings, bool Final) {
+  const bool sink = FTextSink && &Strings == FText.get();
   if (!FConvertSysCharacters) {
-    Strings.Add(AText);
+    if (sink)
+      FTextSink(AText);
+    else
+      Strings.Add(WideString(AText));
     return;
   }
-  WideString out;
-  out.reserve(AText.size() + AText.size() / 16 + 16);
+  WideString out = std::move(FPendingOut);
+  FPendingOut.clear();
+  out.reserve(out.size() + AText.size() + AText.size() / 16 + 16);
   auto flushField = [&] {
     // An unfinished field is output as text after an en dash.
     out += kEnDash;
@@ -181,7 +198,7 @@ void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) {
       size_t j = i + 1;
       while (j < n && IsOrdinary(AText[j])) ++j;
       AppendEscaped(out, std::u16string_view(&c, 1), FTextFormating);
-      AppendEscaped(out, std::u16string_view(AText).substr(i + 1, j - i - 1), FTextFormating);
+      AppendEscaped(out, AText.substr(i + 1, j - i - 1), FTextFormating);
       i = j - 1;
       continue;
     }
@@ -197,6 +214,10 @@ void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) {
     ProcessSysCharacter(c, isLast, o, next);
     if (FLastFieldCode.empty() && c != kFieldBegin) {
       out += o;
+      if (sink && c == 13) {
+        HandOutLines(out, Strings);
+        if (IsCancelExtract) return;  // the output is complete
+      }
     } else {
       FLastFieldCode += o;
       if (!o.empty()) ++intFieldCodeLen;
@@ -206,8 +227,12 @@ void TMSWordDocument::AddText(const WideString& AText, TWideStrings& Strings) {
       replacement = next;
     }
   }
+  if (!Final) {
+    FPendingOut = std::move(out);
+    return;
+  }
   if (!FLastFieldCode.empty()) flushField();
-  if (FMaxTextLength <= 0)
+  if (FMaxTextLength <= 0 && !sink)
     Strings.Add(std::move(out));  // what the base does, without a copy
   else
     TMSWBaseDocument::AddText(out, Strings);

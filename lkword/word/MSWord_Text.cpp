@@ -57,7 +57,9 @@ void TMSWordDocument::ClearTextAndPieces() {
   ClearTextLists();
   FLastFieldCode.clear();
   intFieldCodeLen = 0;
+  FPendingOut.clear();
   IsCancelExtract = false;
+  FSunkLength = 0;
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();
@@ -270,10 +272,40 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
     if (uint32_t cp = FontCodePage(Stream)) FTextCodePage = cp;
   if (FTextCodePage == 0) FTextCodePage = GetACP();
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
-  WideString text = ReadCPRange(Stream, 0, end);
-  AddText(text, *FText);
-  FText->Insert(0, GetTextStart());
-  FText->Add(GetTextFinish());
+  if (!FTextSink || !FConvertSysCharacters) {
+    WideString text = ReadCPRange(Stream, 0, end);
+    AddText(text, *FText);
+    if (FTextSink) {
+      FTextSink(GetTextStart());
+      FTextSink(GetTextFinish());
+    } else {
+      FText->Insert(0, GetTextStart());
+      FText->Add(GetTextFinish());
+    }
+    return;
+  }
+  // Read and rendered a block at a time, each cut after its last paragraph
+  // mark, so that a large document never sits in memory whole. The frame
+  // stays outside MaxTextLength, as it does in Text.
+  FTextSink(GetTextStart());
+  constexpr int64_t kBlockChars = int64_t{1} << 20;
+  WideString block;
+  int64_t cp = 0;
+  for (;;) {
+    const int64_t to = std::min(end, cp + kBlockChars);
+    if (to > cp) block += ReadCPRange(Stream, cp, to);
+    cp = to;
+    const bool final = cp >= end || IsCancelExtract;
+    size_t cut = block.size();
+    if (!final) {
+      const size_t mark = block.rfind(u'\r');
+      cut = mark == WideString::npos ? 0 : mark + 1;
+    }
+    RenderText(std::u16string_view(block).substr(0, cut), *FText, final);
+    block.erase(0, cut);
+    if (final) break;
+  }
+  FTextSink(GetTextFinish());
 }
 
 void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {

@@ -515,5 +515,45 @@ TEST_F(WordRenderTest, MaxTextLengthCutsTheWholeDocument) {
   EXPECT_EQ(doc.FootNoteText().Count(), 0);
 }
 
+// With a sink the main text goes out in blocks and items; joined, they must
+// be exactly what Text holds: fields and table rows open across a block's
+// end, a paragraph longer than an item, every format, cuts at the limit.
+TEST(WordSinkTest, SinkGetsWhatTextHolds) {
+  std::u16string text;
+  for (int n = 0; text.size() < (size_t{1} << 20) - 300; ++n) text += u"paragraph " + AsciiToWide(std::to_string(n)) + u" with some words\r";
+  // A field whose result holds the last paragraph mark before the first block ends.
+  text += u"See \x13 HYPERLINK \"http://x.org/\" \x14" u"Click\rhere";
+  while (text.size() < (size_t{1} << 20) + 500) text += u"inside the field ";
+  text += u"\x15 done\rcell\x07" u"row\x07\x07";
+  text += std::u16string(70000, u'x') + u"\r<&>{}\u00E9\r";
+  TWordDocBuilder b;
+  b.Pieces = {{text.substr(0, 400000), true}, {text.substr(400000), false}};
+  const std::string file = b.Compound();
+  for (TMSTextFormating format : {tfPlainText, tfRTF, tfHTML}) {
+    for (int32_t limit : {0, 70001, 1048590}) {
+      SCOPED_TRACE(std::to_string(format) + " limit " + std::to_string(limit));
+      auto joined = [](const std::vector<WideString>& Items) {
+        WideString all;
+        for (const WideString& i : Items) all += i + u"\r\n";
+        return all;
+      };
+      TMSWordDocument kept;
+      kept.SetTextFormating(format);
+      kept.SetMaxTextLength(limit);
+      Load(kept, file);
+      TMSWordDocument sunk;
+      sunk.SetTextFormating(format);
+      sunk.SetMaxTextLength(limit);
+      std::vector<WideString> items;
+      sunk.SetTextSink([&](std::u16string_view Item) { items.emplace_back(Item); });
+      Load(sunk, file);
+      EXPECT_EQ(sunk.Text().Count(), 0);
+      EXPECT_GT(items.size(), limit == 70001 ? 3u : 4u);
+      EXPECT_TRUE(joined(items) == joined(kept.Text().Items()));
+      EXPECT_EQ(sunk.Warnings().size(), kept.Warnings().size());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lkw
