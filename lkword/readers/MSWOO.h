@@ -197,7 +197,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void ReadStyles(TLKXMLItem* AutomaticStyles);
   void ReadMetadata(const RawByteString& MetaXML);
   void CheckEncryption(const TZipArchive& Zip);
-  void LoadXMLBytes(const RawByteString& Bytes, TWideStrings& L);
+  void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
 
   bool FPasswordProtected = false;
 };

@@ -580,10 +580,13 @@ void TCustomOpenOfficeDocument::LoadXMLFilePart(TStream& S, TWideStrings& L) {
   LoadXMLBytes(size > 0 ? S.ReadBytes(size) : RawByteString(), L);
 }
 
-void TCustomOpenOfficeDocument::LoadXMLBytes(const RawByteString& Bytes, TWideStrings& L) {
+void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& L) {
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
   engine.LoadFromBytes(Bytes);
+  // The engine holds the text decoded; the bytes would only double it.
+  const int64_t size = static_cast<int64_t>(Bytes.size());
+  RawByteString().swap(Bytes);
   if (engine.DepthLimitReached()) AddWarning("elements nested too deep were joined to their ancestors");
   if (FTextFormating != tfPlainText) {
     if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
@@ -598,7 +601,6 @@ void TCustomOpenOfficeDocument::LoadXMLBytes(const RawByteString& Bytes, TWideSt
   TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);
   TLKXMLItem* text = root ? engine.GetItemByTag(root, FXMLTagText) : nullptr;
   if (!text) return;
-  const int64_t size = static_cast<int64_t>(Bytes.size());
   const int64_t budget =
       std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * size, FMaxDecompressedSize / 2});
   TOOBodyWriter(*this, L, budget).Block(text);
