@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_set>
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
@@ -493,18 +492,23 @@ char16_t FoldChar(char16_t C) {
 }
 
 // A word as the page's word list keeps it: punctuation around it dropped,
-// letters folded to lower case.
-WideString FoldWord(std::u16string_view W) {
+// letters folded to lower case; kept as a 64-bit hash (FNV-1a), so that
+// listing a page's words allocates nothing per word.
+uint64_t FoldedWordHash(std::u16string_view W) {
   size_t a = 0, b = W.size();
   while (a < b && !IsLetter(W[a]) && !(W[a] >= u'0' && W[a] <= u'9')) ++a;
   while (b > a && !IsLetter(W[b - 1]) && !(W[b - 1] >= u'0' && W[b - 1] <= u'9')) --b;
-  WideString out;
-  out.reserve(b - a);
-  for (size_t i = a; i < b; ++i) out += FoldChar(W[i]);
-  return out;
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (size_t i = a; i < b; ++i) {
+    const char16_t c = FoldChar(W[i]);
+    h = (h ^ (c & 0xFF)) * 0x100000001b3ULL;
+    h = (h ^ (c >> 8)) * 0x100000001b3ULL;
+  }
+  return h;
 }
 
-void CollectWords(const std::vector<WideString>& Lines, std::unordered_set<WideString>& Seen) {
+// The page's words, sorted, for lookups by FoldedWordHash.
+void CollectWords(const std::vector<WideString>& Lines, std::vector<uint64_t>& Seen) {
   for (const WideString& line : Lines) {
     size_t pos = 0;
     while (pos < line.size()) {
@@ -512,17 +516,22 @@ void CollectWords(const std::vector<WideString>& Lines, std::unordered_set<WideS
       if (end == WideString::npos) end = line.size();
       // A word broken at the line's end says nothing.
       if (end > pos && !(end == line.size() && (line[end - 1] == u'-' || line[end - 1] == 0x2010)))
-        Seen.insert(FoldWord(std::u16string_view(line).substr(pos, end - pos)));
+        Seen.push_back(FoldedWordHash(std::u16string_view(line).substr(pos, end - pos)));
       pos = end + 1;
     }
   }
+  std::sort(Seen.begin(), Seen.end());
+  Seen.erase(std::unique(Seen.begin(), Seen.end()), Seen.end());
 }
 
 }  // namespace
 
 void DehyphenateLines(std::vector<WideString>& Lines) {
-  std::unordered_set<WideString> seen;
+  std::vector<uint64_t> seen;
   bool seenBuilt = false;
+  auto wasSeen = [&seen](std::u16string_view W) {
+    return std::binary_search(seen.begin(), seen.end(), FoldedWordHash(W));
+  };
   // Lines emptied by a join are dropped at the end (erasing one by one
   // would be quadratic on a page of a million short lines).
   std::vector<char> dropped(Lines.size(), 0);
@@ -559,11 +568,11 @@ void DehyphenateLines(std::vector<WideString>& Lines) {
         CollectWords(Lines, seen);
         seenBuilt = true;
       }
-      const WideString whole = FoldWord(WideString(before) + WideString(after));
-      const WideString compound = FoldWord(WideString(before) + u"-" + WideString(after));
-      if (seen.count(whole)) {
+      WideString word(before);
+      word += after;
+      if (wasSeen(word)) {
         join = true;
-      } else if (join && seen.count(compound)) {
+      } else if (join && wasSeen(word.insert(before.size(), 1, u'-'))) {
         keepHyphen = true;
       }
     }
