@@ -50,10 +50,13 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	./scripts/fuzz-all.sh $(FUZZ_BUILD) $(SECONDS)
 
+# FORMATS, RUNS, ROUNDS and JSON=FILE go to bench/compare.sh; the generated
+# PalmDoc books are kept in $(BENCH_BUILD)/books, since making them is slow.
 bench: build
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DLKWORD_BUILD_BENCH=ON -DLKWORD_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	./bench/compare.sh $(BUILD)/lkword $(SHARED)
+	FORMATS='$(FORMATS)' RUNS='$(RUNS)' ROUNDS='$(ROUNDS)' JSON='$(JSON)' \
+	  ./bench/compare.sh $(BUILD)/lkword $(SHARED) $(BENCH_BUILD)/books
 
 accuracy: build
 	./scripts/accuracy.sh $(BUILD)/lkword $(SHARED)
