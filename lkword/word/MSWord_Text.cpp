@@ -288,7 +288,7 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   // mark, so that a large document never sits in memory whole. The frame
   // stays outside MaxTextLength, as it does in Text.
   FTextSink(GetTextStart());
-  constexpr int64_t kBlockChars = int64_t{1} << 20;
+  constexpr int64_t kBlockChars = int64_t{1} << 16;
   WideString block;
   int64_t cp = 0;
   for (;;) {
