@@ -47,9 +47,11 @@ uint32_t BE32(const uint8_t* p) {
 // Room the decoder may scribble past its real output: back-references are
 // copied in 8-byte steps and literal runs as 8-byte blocks.
 constexpr size_t kDecodeSlack = 16;
-// Books of at least this many compressed records are decompressed on a
-// second thread, kPipelineBatch records at a time into kPipelineSlots buffers.
-constexpr uint32_t kPipelineMinRecords = 64;
+// Books of at least this many compressed records (2 MB of text) are
+// decompressed on a second thread, kPipelineBatch records at a time into
+// kPipelineSlots buffers; for smaller ones starting the thread costs more
+// than the overlap gains.
+constexpr uint32_t kPipelineMinRecords = 512;
 constexpr uint32_t kPipelineBatch = 32;
 constexpr size_t kPipelineSlots = 4;
 

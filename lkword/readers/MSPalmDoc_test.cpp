@@ -228,7 +228,7 @@ TEST(PalmDocLines, LargeCompressedBooksReadAsSmallOnes) {
   packed.compression = 2;
   std::vector<std::string> expected;
   std::string line;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 700; ++i) {
     const std::string text = "rec" + std::to_string(i) + (i % 7 == 0 ? "\r\n" : " ");
     // A literal run, then a back-reference repeating its first 3 bytes.
     packed.texts.push_back(std::string(1, static_cast<char>(text.size())) + text + "\x80" +
