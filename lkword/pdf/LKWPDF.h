@@ -27,6 +27,8 @@
 
 namespace lkw {
 
+struct TPDFPageGlyphs;
+
 // ---------------------------------------------------------------------------
 // Messages
 
@@ -567,6 +569,10 @@ class TLKPDFReader : public TMSWBaseDocument {
 
   std::string ClassName() const override { return "TLKPDFReader"; }
 
+  // The glyphs of the page being read, kept from page to page so that their
+  // buffers are not allocated (and faulted in) again for every page.
+  TPDFPageGlyphs& PageGlyphScratch();
+
  protected:
   // Every page of GetPageObjects(), its text added behind its separator
   // lines; stops at MaxTextLength. A page that cannot be read gives a
@@ -582,6 +588,7 @@ class TLKPDFReader : public TMSWBaseDocument {
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
+  std::unique_ptr<TPDFPageGlyphs> FPageGlyphs;
   struct TSection;
   struct TObjStm {
     RawByteString Data;

@@ -627,9 +627,18 @@ void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const 
 
 void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                      const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page) {
-  TPDFPageGlyphs glyphs;
+  TPDFPageGlyphs& glyphs = Reader.PageGlyphScratch();
+  glyphs.Clear();
   InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs);
   LayoutPageText(glyphs, Options, Page);
+  // What an unusually large page took is not kept for the next.
+  constexpr size_t kKeptGlyphs = size_t{1} << 18;
+  if (glyphs.Glyphs.capacity() > kKeptGlyphs) glyphs = TPDFPageGlyphs();
+}
+
+TPDFPageGlyphs& TLKPDFReader::PageGlyphScratch() {
+  if (!FPageGlyphs) FPageGlyphs = std::make_unique<TPDFPageGlyphs>();
+  return *FPageGlyphs;
 }
 
 }  // namespace lkw

@@ -8,6 +8,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "lkword/pdf/LKWPDFLayout.h"
+
 namespace lkw {
 
 namespace {
