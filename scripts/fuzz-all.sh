@@ -39,8 +39,14 @@ for bin in "${targets[@]}"; do
   if [ -d "$root/fuzz/corpus/$name" ]; then
     cp -R "$root/fuzz/corpus/$name/." "$corpus/"
   fi
+  # Keywords of the format where the target reads one.
+  dict=()
+  case "$name" in
+    pdf*) dict=(-dict="$root/fuzz/pdf.dict") ;;
+    xml | docx | odf | fb2 | epub) dict=(-dict="$root/fuzz/xml.dict") ;;
+  esac
   echo "== $name: ${seconds}s"
-  if "$bin" -max_total_time="$seconds" -max_len=65536 -timeout=25 -print_final_stats=1 \
+  if "$bin" -max_total_time="$seconds" -max_len=65536 -timeout=25 -print_final_stats=1 "${dict[@]}" \
       -artifact_prefix="$artifacts/" "$corpus" >"$work/$name.log" 2>&1; then
     grep -E '^stat::number_of_executed_units' "$work/$name.log" | sed "s/^/   $name /" || true
   else
