@@ -246,13 +246,19 @@ struct TLKPDFFont::TImpl {
       glyph = CIDToGID[CID];
     }
     if (glyph == 0) return false;
-    if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
+    return GlyphText(glyph, Out);
+  }
+
+  // A program glyph's text: the Unicode value its tables give (not a
+  // private-use one), else what its name says.
+  bool GlyphText(uint32_t Glyph, std::u16string& Out) const {
+    if (Glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[Glyph] && !IsPUA(Program.GlyphUnicode[Glyph])) {
       std::u16string t;
-      AppendCodePoint(t, Program.GlyphUnicode[glyph]);
+      AppendCodePoint(t, Program.GlyphUnicode[Glyph]);
       AppendExpandingPresentationForms(Out, t);
       return true;
     }
-    if (const std::string* name = Program.GlyphName(glyph)) return GetGlyphCharacter(*name, Out);
+    if (const std::string* name = Program.GlyphName(Glyph)) return GetGlyphCharacter(*name, Out);
     return false;
   }
 
@@ -529,15 +535,7 @@ struct TLKPDFFont::TImpl {
       if (it != Program.UnicodeToGlyph.end()) g = static_cast<int32_t>(it->second);
     }
     if (g <= 0) return false;
-    const auto glyph = static_cast<uint32_t>(g);
-    if (glyph < Program.GlyphUnicode.size() && Program.GlyphUnicode[glyph] && !IsPUA(Program.GlyphUnicode[glyph])) {
-      std::u16string t;
-      AppendCodePoint(t, Program.GlyphUnicode[glyph]);
-      AppendExpandingPresentationForms(Out, t);
-      return true;
-    }
-    if (const std::string* name = Program.GlyphName(glyph)) return GetGlyphCharacter(*name, Out);
-    return false;
+    return GlyphText(static_cast<uint32_t>(g), Out);
   }
 
   void LoadComposite(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict) {
