@@ -62,6 +62,7 @@ bool IsWideChar(char16_t C) {
 }
 
 bool IsMark(char16_t C) {
+  if (C < 0x300) return false;  // most text
   return (C >= 0x300 && C <= 0x36F) || (C >= 0x483 && C <= 0x489) || (C >= 0x591 && C <= 0x5BD) || C == 0x5BF ||
          C == 0x5C1 || C == 0x5C2 || C == 0x5C4 || C == 0x5C5 || C == 0x5C7 || (C >= 0x610 && C <= 0x61A) ||
          (C >= 0x64B && C <= 0x65F) || C == 0x670 || (C >= 0x6D6 && C <= 0x6DC) || (C >= 0x6DF && C <= 0x6E4) ||
