@@ -11,13 +11,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWordX.h"
 
-#include <zlib.h>
 
 namespace {
 
@@ -27,69 +28,15 @@ constexpr const char* kPartNames[] = {
     "word/endnotes.xml",  "word/comments.xml",            "word/footer2.xml",
 };
 
-void Put(std::string& s, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-std::string Deflated(std::string_view Data) {
-  z_stream zs{};
-  if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-  std::string out(deflateBound(&zs, static_cast<uLong>(Data.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
-  zs.avail_in = static_cast<uInt>(Data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 std::string Package(std::string_view Data, bool Deflate) {
-  std::string out, dir;
-  uint32_t count = 0;
+  std::vector<std::pair<std::string_view, std::string_view>> parts;
   for (const char* name : kPartNames) {
-    if (Data.empty() && count > 0) break;
+    if (Data.empty() && !parts.empty()) break;
     size_t cut = Data.find("@@@@");
-    std::string_view part = Data.substr(0, cut);
+    parts.emplace_back(name, Data.substr(0, cut));
     Data = cut == std::string_view::npos ? std::string_view() : Data.substr(cut + 4);
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    const uint32_t crc = lkw::ZipCRC32(part);
-    const std::string stored = Deflate ? Deflated(part) : std::string(part);
-    const std::string_view n(name);
-    auto common = [&](std::string& s) {
-      Put(s, 20, 2);
-      Put(s, 0, 2);
-      Put(s, Deflate ? 8 : 0, 2);
-      Put(s, 0, 4);
-      Put(s, crc, 4);
-      Put(s, static_cast<uint32_t>(stored.size()), 4);
-      Put(s, static_cast<uint32_t>(part.size()), 4);
-      Put(s, static_cast<uint32_t>(n.size()), 2);
-      Put(s, 0, 2);
-    };
-    Put(out, lkw::ZipLocalFileHeaderSignature, 4);
-    common(out);
-    out.append(n).append(stored);
-    Put(dir, lkw::ZipCentralFileHeaderSignature, 4);
-    Put(dir, 20, 2);
-    common(dir);
-    Put(dir, 0, 8);
-    Put(dir, 0, 4);
-    Put(dir, offset, 4);
-    dir.append(n);
-    ++count;
   }
-  const uint32_t dirOffset = static_cast<uint32_t>(out.size());
-  out += dir;
-  Put(out, lkw::ZipEndOfCentralDirSignature, 4);
-  Put(out, 0, 4);
-  Put(out, count, 2);
-  Put(out, count, 2);
-  Put(out, static_cast<uint32_t>(dir.size()), 4);
-  Put(out, dirOffset, 4);
-  Put(out, 0, 2);
-  return out;
+  return lkw::testing::MakeZip(parts, Deflate);
 }
 
 }  // namespace

@@ -9,47 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
 
 namespace {
 
-void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
-// A zip archive of stored members.
 std::string Zip(const std::vector<std::pair<std::string_view, std::string_view>>& Members) {
-  std::string out, central;
-  for (const auto& [name, data] : Members) {
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    const uint32_t crc = lkw::ZipCRC32(data), size = static_cast<uint32_t>(data.size());
-    const uint32_t nameLength = static_cast<uint32_t>(name.size() & 0xFFFF);
-    out += "PK\x03\x04";
-    Put16(out, 10), Put16(out, 0), Put16(out, 0), Put32(out, 0), Put32(out, crc), Put32(out, size), Put32(out, size);
-    Put16(out, nameLength), Put16(out, 0);
-    out.append(name.substr(0, nameLength)).append(data);
-    central += "PK\x01\x02";
-    Put16(central, 20), Put16(central, 10), Put16(central, 0), Put16(central, 0), Put32(central, 0);
-    Put32(central, crc), Put32(central, size), Put32(central, size), Put16(central, nameLength);
-    for (int i = 0; i < 4; ++i) Put16(central, 0);
-    Put32(central, 0), Put32(central, offset);
-    central.append(name.substr(0, nameLength));
-  }
-  const uint32_t cd = static_cast<uint32_t>(out.size());
-  const uint32_t count = static_cast<uint32_t>(Members.size() & 0xFFFF);
-  out += central;
-  out += "PK\x05\x06";
-  Put16(out, 0), Put16(out, 0), Put16(out, count), Put16(out, count);
-  Put32(out, static_cast<uint32_t>(central.size())), Put32(out, cd), Put16(out, 0);
-  return out;
+  return lkw::testing::MakeZip(Members);
 }
 
 }  // namespace

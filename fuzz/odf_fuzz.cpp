@@ -7,61 +7,19 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWOO.h"
 
 namespace {
 
-void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
 std::string StoredPackage(std::string_view Xml) {
-  const std::string_view members[][2] = {
+  const std::pair<std::string_view, std::string_view> members[] = {
       {"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", Xml}, {"meta.xml", Xml}};
-  std::string out, dir;
-  for (const auto& m : members) {
-    std::string common;
-    Put16(common, 20);
-    Put16(common, 0);
-    Put16(common, 0);
-    Put32(common, 0);
-    Put32(common, lkw::ZipCRC32(m[1]));
-    Put32(common, static_cast<uint32_t>(m[1].size()));
-    Put32(common, static_cast<uint32_t>(m[1].size()));
-    Put16(common, static_cast<uint32_t>(m[0].size()));
-    Put16(common, 0);
-    Put32(dir, lkw::ZipCentralFileHeaderSignature);
-    Put16(dir, 20);
-    dir += common;
-    Put32(dir, 0);
-    Put16(dir, 0);
-    Put32(dir, 0);
-    Put32(dir, static_cast<uint32_t>(out.size()));
-    dir += m[0];
-    Put32(out, lkw::ZipLocalFileHeaderSignature);
-    out += common;
-    out += m[0];
-    out += m[1];
-  }
-  const uint32_t dirOffset = static_cast<uint32_t>(out.size());
-  out += dir;
-  Put32(out, lkw::ZipEndOfCentralDirSignature);
-  Put32(out, 0);
-  Put16(out, 3);
-  Put16(out, 3);
-  Put32(out, static_cast<uint32_t>(dir.size()));
-  Put32(out, dirOffset);
-  Put16(out, 0);
-  return out;
+  return lkw::testing::MakeZip(members);
 }
 
 template <typename T>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/CodePages.h"
 
@@ -21,19 +22,7 @@ std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDA
 
 const std::string kHello = "Hello, zip!\nHello, zip!\nHello, zip!\n";
 
-std::string RawDeflate(const std::string& data) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, data.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using testing::RawDeflate;
 
 // Builds archives whose structure the tests control, including lies.
 struct TEntry {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -19,40 +19,7 @@ const std::string kData = LKWORD_TESTDATA;
 using V = std::vector<std::string>;
 using TMembers = std::vector<std::pair<std::string, std::string>>;
 
-void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
-// A zip archive of stored members, in the order given.
-std::string Zip(const TMembers& Members) {
-  std::string out, central;
-  for (const auto& [name, data] : Members) {
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    const uint32_t crc = ZipCRC32(data), size = static_cast<uint32_t>(data.size());
-    out += "PK\x03\x04";
-    Put16(out, 10), Put16(out, 0), Put16(out, 0), Put32(out, 0), Put32(out, crc), Put32(out, size), Put32(out, size);
-    Put16(out, static_cast<uint32_t>(name.size())), Put16(out, 0);
-    out += name + data;
-    central += "PK\x01\x02";
-    Put16(central, 20), Put16(central, 10), Put16(central, 0), Put16(central, 0), Put32(central, 0);
-    Put32(central, crc), Put32(central, size), Put32(central, size);
-    Put16(central, static_cast<uint32_t>(name.size())), Put16(central, 0), Put16(central, 0), Put16(central, 0);
-    Put16(central, 0), Put32(central, 0), Put32(central, offset);
-    central += name;
-  }
-  const uint32_t cd = static_cast<uint32_t>(out.size());
-  out += central;
-  out += "PK\x05\x06";
-  Put16(out, 0), Put16(out, 0), Put16(out, static_cast<uint32_t>(Members.size()));
-  Put16(out, static_cast<uint32_t>(Members.size())), Put32(out, static_cast<uint32_t>(central.size())), Put32(out, cd);
-  Put16(out, 0);
-  return out;
-}
+std::string Zip(const TMembers& Members) { return testing::MakeZip(Members); }
 
 std::string Container(const std::string& OpfPath) {
   return "<?xml version=\"1.0\"?><container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">"

@@ -1,14 +1,13 @@
 #include "lkword/word/MSWordX.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile_test_util.h"
 #include "lkword/platform/DateTime.h"
@@ -19,72 +18,7 @@ namespace {
 
 using Parts = std::vector<std::pair<std::string, std::string>>;
 
-void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
-std::string RawDeflate(const std::string& data) {
-  z_stream zs{};
-  deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
-// A zip of stored (or deflated) members, in the given order.
-std::string Zip(const Parts& parts, bool deflated = false) {
-  std::string out, dir;
-  for (const auto& part : parts) {
-    const std::string& name = part.first;
-    const std::string& data = part.second;
-    const std::string raw = deflated ? RawDeflate(data) : data;
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    auto common = [&](std::string& s) {
-      Put16(s, 20);
-      Put16(s, 0);
-      Put16(s, deflated ? ZipMethodDeflated : ZipMethodStored);
-      Put32(s, 0);
-      Put32(s, ZipCRC32(data));
-      Put32(s, static_cast<uint32_t>(raw.size()));
-      Put32(s, static_cast<uint32_t>(data.size()));
-      Put16(s, static_cast<uint32_t>(name.size()));
-      Put16(s, 0);
-    };
-    Put32(out, ZipLocalFileHeaderSignature);
-    common(out);
-    out += name + raw;
-    Put32(dir, ZipCentralFileHeaderSignature);
-    Put16(dir, 20);
-    common(dir);
-    Put16(dir, 0);
-    Put16(dir, 0);
-    Put16(dir, 0);
-    Put32(dir, 0);
-    Put32(dir, offset);
-    dir += name;
-  }
-  const uint32_t dirOffset = static_cast<uint32_t>(out.size());
-  out += dir;
-  Put32(out, ZipEndOfCentralDirSignature);
-  Put32(out, 0);
-  Put16(out, static_cast<uint32_t>(parts.size()));
-  Put16(out, static_cast<uint32_t>(parts.size()));
-  Put32(out, static_cast<uint32_t>(dir.size()));
-  Put32(out, dirOffset);
-  Put16(out, 0);
-  return out;
-}
+std::string Zip(const Parts& parts, bool deflated = false) { return testing::MakeZip(parts, deflated); }
 
 constexpr const char* kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 constexpr const char* kNs =
