@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Golden test for speed work: two builds of lkword must write byte-identical
 output for every document of testdata/ and of SHARED/corpus and
-SHARED/corpus-public, in text, RTF, HTML and JSON (with --notes --macros
---metadata).
+SHARED/corpus-public, in text, RTF and HTML, with the notes, macros and
+metadata as text and as JSON, and cut at a length limit.
 
 usage: golden-compare.py OLD_LKWORD NEW_LKWORD [SHARED]
 Exits 1 listing the documents whose output differs.
@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 SKIP = (".md", ".py", ".sh", ".txt", ".json", ".png", ".password")
-MODES = (["-f", "text"], ["-f", "rtf"], ["-f", "html"],
+MODES = (["-f", "text"], ["-f", "rtf"], ["-f", "html"], ["--notes", "--macros", "-m"],
          ["--json", "--notes", "--macros", "-m"], ["-f", "text", "--max-length=5000"])
 
 
