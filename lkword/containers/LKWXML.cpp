@@ -980,6 +980,19 @@ void TLKXMLEngine::LoadFromFile(const std::string& AFileName) {
 }
 
 void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
+  Decode(AData);
+  if (!FDocument.empty()) ParseXMLFromString(FDocument);
+}
+
+void TLKXMLEngine::LoadFromOwnedBytes(RawByteString AData) {
+  Decode(AData);
+  // Handlers that render while parsing keep little else: the bytes would
+  // be the largest thing alive.
+  RawByteString().swap(AData);
+  if (!FDocument.empty()) ParseXMLFromString(FDocument);
+}
+
+void TLKXMLEngine::Decode(std::string_view AData) {
   // Each load starts from an empty root; the old text goes after the nodes
   // that view it.
   FRootItem->Reset();
@@ -1015,7 +1028,6 @@ void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
     FDocumentCodePage = cp;
   }
   if (!FDocument.empty() && FDocument.back() == 27) FDocument.pop_back();  // a trailing ESC
-  if (!FDocument.empty()) ParseXMLFromString(FDocument);
 }
 
 void TLKXMLEngine::ParseXMLFromString(std::u16string_view AText) {

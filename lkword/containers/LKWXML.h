@@ -177,6 +177,8 @@ class TLKXMLEngine : public TComponent {
   void LoadFromFile(const std::string& AFileName);
   // Parses a byte string, as LoadFromStream does.
   void LoadFromBytes(std::string_view AData);
+  // The same, freeing the bytes once they are decoded, before the parse.
+  void LoadFromOwnedBytes(RawByteString AData);
 
   // First node, in depth-first pre-order from ARoot (RootItem when null),
   // whose TagName equals XMLTag ignoring the case of A-Z; nullptr when none.
@@ -215,6 +217,9 @@ class TLKXMLEngine : public TComponent {
 
  private:
   friend class TLKXMLParser;
+
+  // Resets the tree and decodes AData into FDocument.
+  void Decode(std::string_view AData);
 
   bool FAttributesAutoProcess = false;
   WideString FDocument;  // declared before the root: nodes view into it

@@ -193,11 +193,14 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
  private:
   friend class TOOBodyWriter;
+  friend class TOOBodyStreamer;
 
   void ReadStyles(TLKXMLItem* AutomaticStyles);
   void ReadMetadata(const RawByteString& MetaXML);
   void CheckEncryption(const TZipArchive& Zip);
   void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
+  // The HTML style block of the automatic styles.
+  void AddStyleBlock(TWideStrings& L);
 
   bool FPasswordProtected = false;
 };

@@ -121,6 +121,26 @@ bool IsDrawing(std::u16string_view Tag) {
   return Tag.substr(0, 5) == u"draw:" || Tag.substr(0, 5) == u"dr3d:";
 }
 
+// How a block-level element renders: whole (its output depends on all it
+// holds), as a container (an opening, each child as a block, a closing) or
+// not at all. A container's children can be rendered one by one as they
+// close; Block and the streamed load share this split.
+enum class TBlockRole : uint8_t { Whole, Container, Nothing };
+
+TBlockRole BlockRole(TElem Kind) {
+  switch (Kind) {
+    case TElem::Paragraph:
+    case TElem::Frame:
+    case TElem::Image:
+    case TElem::Row:
+    case TElem::Cell: return TBlockRole::Whole;
+    case TElem::CoveredCell:
+    case TElem::Object:
+    case TElem::Skip: return TBlockRole::Nothing;
+    default: return TBlockRole::Container;
+  }
+}
+
 bool IsCollapsible(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 
 }  // namespace
@@ -132,6 +152,10 @@ class TOOBodyWriter {
       : D(D), L(L), F(D.TextFormating()), FRepeatBudget(RepeatBudget) {}
 
   void Block(const TLKXMLItem* N);
+  // The opening and the closing of a container (BlockRole Container).
+  void Enter(const TLKXMLItem* N);
+  void Leave(const TLKXMLItem* N);
+  void Children(const TLKXMLItem* N);
 
  private:
   // A paragraph line being built; white space collapses across elements.
@@ -147,12 +171,16 @@ class TOOBodyWriter {
   };
 
   bool Stopped() const { return D.IsCancelExtract; }
-  void Emit(const WideString& T) { D.AddText(T, L); }
+  void Emit(const WideString& T) {
+    // Rows and cells replay what they wrote: keep it while one is open,
+    // since the list may be a sink that keeps nothing.
+    if (FReplayDepth > 0) FReplayLog.push_back(T);
+    D.AddText(T, L);
+  }
   // T followed by what the host's handler makes of the special character.
   WideString SysChar(TLKWordSysChar Kind, WideString T);
   const TOOStyleText* TextStyle(const WideString& Name) const;
 
-  void Children(const TLKXMLItem* N);
   void Paragraph(const TLKXMLItem* N);
   void Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred);
   void InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
@@ -166,13 +194,11 @@ class TOOBodyWriter {
   }
   void Frame(const TLKXMLItem* N);
   void Picture(const TLKXMLItem* N);
-  void Table(const TLKXMLItem* N);
   void Row(const TLKXMLItem* N);
   void Cell(const TLKXMLItem* N);
-  void Page(const TLKXMLItem* N);
-  void Wrapped(const TLKXMLItem* N, const char16_t* Open, const char16_t* Close);
-  // Writes the items from First to the end Times more times, within budget.
-  void Replay(int First, int64_t Times);
+  // Writes the logged items from First to the end Times more times, within
+  // budget.
+  void Replay(size_t First, int64_t Times);
   int64_t RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const;
 
   TCustomOpenOfficeDocument& D;
@@ -182,6 +208,8 @@ class TOOBodyWriter {
   WideString FDecoded, FPlain;
   int64_t FContentLines = 0;
   int64_t FRepeatBudget;
+  int FReplayDepth = 0;  // rows and cells open
+  std::vector<WideString> FReplayLog;
 };
 
 WideString TOOBodyWriter::SysChar(TLKWordSysChar Kind, WideString T) {
@@ -200,32 +228,68 @@ const TOOStyleText* TOOBodyWriter::TextStyle(const WideString& Name) const {
 
 void TOOBodyWriter::Block(const TLKXMLItem* N) {
   if (Stopped() || N->Kind() != ikProperty) return;
-  switch (ElemKind(N->TagName())) {
+  const TElem kind = ElemKind(N->TagName());
+  switch (BlockRole(kind)) {
+    case TBlockRole::Nothing: return;
+    case TBlockRole::Container:
+      Enter(N);
+      Children(N);
+      Leave(N);
+      return;
+    case TBlockRole::Whole: break;
+  }
+  switch (kind) {
     case TElem::Paragraph: Paragraph(N); return;
     case TElem::Frame: Frame(N); return;
     case TElem::Image: Picture(N); return;
-    case TElem::Table: Table(N); return;
     case TElem::Row: Row(N); return;
     case TElem::Cell: Cell(N); return;
-    case TElem::List: Wrapped(N, u"<ul>", u"</ul>"); return;
-    case TElem::ListItem: Wrapped(N, u"  <li>", u"  </li>"); return;
-    case TElem::Page: Page(N); return;
-    case TElem::CoveredCell:
-    case TElem::Object:
-    case TElem::Skip: return;
-    default: Children(N); return;
+    default: return;
+  }
+}
+
+void TOOBodyWriter::Enter(const TLKXMLItem* N) {
+  if (Stopped() || F != tfHTML) return;
+  switch (ElemKind(N->TagName())) {
+    case TElem::Table: {
+      WideString style;
+      if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
+      WideString open = u"<table border=\"1\"";
+      if (!style.empty()) {
+        open += u" class=\"";
+        AppendEscaped(open, style, tfHTML);
+        open += u"\"";
+      }
+      open += u">";
+      Emit(open);
+      return;
+    }
+    case TElem::List: Emit(u"<ul>"); return;
+    case TElem::ListItem: Emit(u"  <li>"); return;
+    default: return;
+  }
+}
+
+void TOOBodyWriter::Leave(const TLKXMLItem* N) {
+  if (Stopped()) return;
+  switch (ElemKind(N->TagName())) {
+    case TElem::Table:
+      if (F == tfHTML) Emit(u"</table>");
+      return;
+    case TElem::List:
+      if (F == tfHTML) Emit(u"</ul>");
+      return;
+    case TElem::ListItem:
+      if (F == tfHTML) Emit(u"  </li>");
+      return;
+    case TElem::Page: Emit(SysChar(scEndOfPage, u"")); return;
+    default: return;
   }
 }
 
 void TOOBodyWriter::Children(const TLKXMLItem* N) {
   const TLKXMLItems& items = N->Items();
   for (int i = 0; i < items.Count() && !Stopped(); ++i) Block(items[i]);
-}
-
-void TOOBodyWriter::Wrapped(const TLKXMLItem* N, const char16_t* Open, const char16_t* Close) {
-  if (F == tfHTML) Emit(Open);
-  Children(N);
-  if (F == tfHTML && !Stopped()) Emit(Close);
 }
 
 void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
@@ -459,7 +523,7 @@ void TOOBodyWriter::Frame(const TLKXMLItem* N) {
     switch (ElemKind(c->TagName())) {
       case TElem::TextBox: Children(c); return;
       case TElem::Image: Picture(c); return;
-      case TElem::Table: Table(c); return;
+      case TElem::Table: Block(c); return;
       case TElem::Object: return;
       default: break;
     }
@@ -481,23 +545,6 @@ void TOOBodyWriter::Picture(const TLKXMLItem* N) {
   Emit(T);
 }
 
-void TOOBodyWriter::Table(const TLKXMLItem* N) {
-  if (F == tfHTML) {
-    WideString style;
-    if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
-    WideString open = u"<table border=\"1\"";
-    if (!style.empty()) {
-      open += u" class=\"";
-      AppendEscaped(open, style, tfHTML);
-      open += u"\"";
-    }
-    open += u">";
-    Emit(open);
-  }
-  Children(N);
-  if (F == tfHTML && !Stopped()) Emit(u"</table>");
-}
-
 int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const {
   WideString v;
   if (!N->FindAttribute(Attribute, v)) return 1;
@@ -509,9 +556,9 @@ int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attr
   return std::max<int64_t>(n, 1);
 }
 
-void TOOBodyWriter::Replay(int First, int64_t Times) {
-  if (Stopped() || Times <= 0 || First >= L.Count()) return;
-  const std::vector<WideString> copy(L.Items().begin() + First, L.Items().end());
+void TOOBodyWriter::Replay(size_t First, int64_t Times) {
+  if (Stopped() || Times <= 0 || First >= FReplayLog.size()) return;
+  const std::vector<WideString> copy(FReplayLog.begin() + static_cast<std::ptrdiff_t>(First), FReplayLog.end());
   int64_t size = 0;
   for (const WideString& s : copy) size += static_cast<int64_t>(s.size()) + 2;
   for (int64_t k = 0; k < Times; ++k) {
@@ -529,19 +576,23 @@ void TOOBodyWriter::Replay(int First, int64_t Times) {
 }
 
 void TOOBodyWriter::Row(const TLKXMLItem* N) {
-  const int first = L.Count();
+  const size_t first = FReplayLog.size();
   const int64_t before = FContentLines;
+  ++FReplayDepth;
   if (F == tfHTML) Emit(u"  <tr>");
   Children(N);
-  if (Stopped()) return;
-  Emit(SysChar(scRowEnd, F == tfHTML ? u"  </tr>" : u""));
-  // Empty rows, however often repeated, are written once.
-  if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-rows-repeated") - 1);
+  if (!Stopped()) {
+    Emit(SysChar(scRowEnd, F == tfHTML ? u"  </tr>" : u""));
+    // Empty rows, however often repeated, are written once.
+    if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-rows-repeated") - 1);
+  }
+  if (--FReplayDepth == 0) FReplayLog.clear();
 }
 
 void TOOBodyWriter::Cell(const TLKXMLItem* N) {
-  const int first = L.Count();
+  const size_t first = FReplayLog.size();
   const int64_t before = FContentLines;
+  ++FReplayDepth;
   if (F == tfHTML) Emit(u"    <td>");
   bool hasElements = false;
   for (int i = 0; i < N->Items().Count() && !hasElements; ++i) hasElements = N->Items()[i]->Kind() == ikProperty;
@@ -562,14 +613,11 @@ void TOOBodyWriter::Cell(const TLKXMLItem* N) {
       }
     }
   }
-  if (Stopped()) return;
-  Emit(SysChar(scColumnEnd, F == tfHTML ? u"    </td>" : u""));
-  if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-columns-repeated") - 1);
-}
-
-void TOOBodyWriter::Page(const TLKXMLItem* N) {
-  Children(N);
-  if (!Stopped()) Emit(SysChar(scEndOfPage, u""));
+  if (!Stopped()) {
+    Emit(SysChar(scColumnEnd, F == tfHTML ? u"    </td>" : u""));
+    if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-columns-repeated") - 1);
+  }
+  if (--FReplayDepth == 0) FReplayLog.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -580,30 +628,242 @@ void TCustomOpenOfficeDocument::LoadXMLFilePart(TStream& S, TWideStrings& L) {
   LoadXMLBytes(size > 0 ? S.ReadBytes(size) : RawByteString(), L);
 }
 
+// Renders the body while the engine parses it. A block is rendered when it
+// closes, if every element between it and the content element renders as a
+// container; it is then freed, so the tree holds about one block. The
+// containers on the way are opened (Enter) when their first block is
+// rendered and closed (Leave) when they close. Formatted output needs the
+// automatic styles before the first block: a document that has none by then
+// is rendered from the whole tree after the parse, as is one whose body never
+// gave a block.
+class TOOBodyStreamer {
+ public:
+  TOOBodyStreamer(TCustomOpenOfficeDocument& D, TWideStrings& L, TLKXMLEngine& E, TOOBodyWriter& W,
+                  const WideString& BodyTag, const WideString& TextTag, bool Plain)
+      : D(D), L(L), E(E), W(W), FBodyTag(BodyTag), FTextTag(TextTag), FPlain(Plain) {}
+
+  enum class TMode { Undecided, Streaming, Whole };
+
+  void OnTag(TLKXMLItem* Parent, std::u16string_view Tag) {
+    Resolve();
+    if (!FBody && !FPendingBody) {
+      if (SameStrings(false, Tag, FBodyTag)) FPendingBody = Parent;
+    } else if (FBody && !FText && !FPendingText && SameStrings(false, Tag, FTextTag) && IsWithin(Parent, FBody)) {
+      FPendingText = Parent;
+    }
+  }
+
+  void OnAfterTag(TLKXMLItem* Node);
+
+  // After the parse: what is still open is rendered.
+  void Finish();
+
+  TMode Mode() const { return FMode; }
+
+ private:
+  // The engine names no node in OnTag: a node announced there is its
+  // parent's last child from the next event on.
+  void Resolve() {
+    if (!FRootChecked) {
+      FRootChecked = true;
+      if (SameStrings(false, E.RootItem()->TagName(), FBodyTag)) FBody = E.RootItem();
+    }
+    if (FPendingBody) {
+      FBody = FPendingBody->Items()[FPendingBody->Items().Count() - 1];
+      FPendingBody = nullptr;
+    }
+    if (FPendingText) {
+      FText = FPendingText->Items()[FPendingText->Items().Count() - 1];
+      FPendingText = nullptr;
+    }
+  }
+  static bool IsWithin(const TLKXMLItem* N, const TLKXMLItem* Ancestor) {
+    for (; N; N = N->ParentItem())
+      if (N == Ancestor) return true;
+    return false;
+  }
+  TBlockRole Route(TLKXMLItem* Parent);
+  bool Decide(TLKXMLItem* Node);
+  // Frees Parent's children up to and including Last: blocks already
+  // rendered and nodes that render nothing.
+  void FreeThrough(TLKXMLItem* Parent, TLKXMLItem* Last);
+
+  TCustomOpenOfficeDocument& D;
+  TWideStrings& L;
+  TLKXMLEngine& E;
+  TOOBodyWriter& W;
+  const WideString& FBodyTag;
+  const WideString& FTextTag;
+  const bool FPlain;
+  TMode FMode = TMode::Undecided;
+  bool FRootChecked = false;
+  bool FTextClosed = false;
+  TLKXMLItem* FBody = nullptr;
+  TLKXMLItem* FText = nullptr;
+  TLKXMLItem* FPendingBody = nullptr;
+  TLKXMLItem* FPendingText = nullptr;
+  // Containers opened, outermost first: always the open ones on the way
+  // from the content element to the parse position.
+  std::vector<TLKXMLItem*> FEntered;
+  std::vector<TLKXMLItem*> FChain;
+  // The last parent routed and its answer (reset whenever a node is freed,
+  // so that no freed address is trusted).
+  const TLKXMLItem* FRouted = nullptr;
+  TBlockRole FRoutedRole = TBlockRole::Whole;
+};
+
+// Container: the children of Parent render as blocks of their own (FChain
+// gets the containers from the outermost down to Parent); Nothing: they
+// render nothing; Whole: they belong to a block still open.
+TBlockRole TOOBodyStreamer::Route(TLKXMLItem* Parent) {
+  if (Parent == FText || (!FEntered.empty() && Parent == FEntered.back())) {
+    FChain.clear();
+    return TBlockRole::Container;
+  }
+  if (Parent == FRouted) return FRoutedRole;
+  FChain.clear();
+  TBlockRole role = TBlockRole::Container;
+  TLKXMLItem* n = Parent;
+  for (; n && n != FText; n = n->ParentItem()) {
+    const TBlockRole r = BlockRole(ElemKind(n->TagName()));
+    if (r == TBlockRole::Whole) break;
+    if (r == TBlockRole::Nothing) role = TBlockRole::Nothing;
+    FChain.push_back(n);
+  }
+  if (n != FText) role = TBlockRole::Whole;  // a whole block, or outside the body
+  std::reverse(FChain.begin(), FChain.end());
+  FRouted = Parent;
+  FRoutedRole = role;
+  return role;
+}
+
+bool TOOBodyStreamer::Decide(TLKXMLItem* Node) {
+  // The first styles element in document order is the one a walk of the
+  // whole tree would find; it must be complete, hence not around Node.
+  TLKXMLItem* styles = E.GetItemByTag(nullptr, u"office:automatic-styles");
+  if (styles && IsWithin(Node, styles)) {
+    FMode = TMode::Whole;
+    return false;
+  }
+  if (!FPlain) {
+    if (!styles) {
+      FMode = TMode::Whole;
+      return false;
+    }
+    D.ReadStyles(styles);
+    if (D.TextFormating() == tfHTML) D.AddStyleBlock(L);
+  }
+  if (styles) {
+    delete styles;
+    FRouted = nullptr;
+  }
+  FMode = TMode::Streaming;
+  return true;
+}
+
+void TOOBodyStreamer::FreeThrough(TLKXMLItem* Parent, TLKXMLItem* Last) {
+  while (Parent->Items().Count() > 0) {
+    TLKXMLItem* first = Parent->Items()[0];
+    delete first;
+    if (first == Last) break;
+  }
+  // Text between blocks joins the container's own value, which renders
+  // nothing: dropping it keeps it from growing with the document.
+  Parent->SetValue({});
+  FRouted = nullptr;
+}
+
+void TOOBodyStreamer::OnAfterTag(TLKXMLItem* Node) {
+  Resolve();
+  if (!FText || FTextClosed || FMode == TMode::Whole) return;
+  if (Node == FText) {
+    FTextClosed = true;
+    return;
+  }
+  if (Node->Level() <= FText->Level()) return;
+  TLKXMLItem* parent = Node->ParentItem();
+  if (!FEntered.empty() && Node == FEntered.back()) {
+    W.Leave(Node);
+    FEntered.pop_back();
+    FreeThrough(parent, Node);
+    return;
+  }
+  const TBlockRole role = Route(parent);
+  if (role == TBlockRole::Whole) return;
+  if (FMode == TMode::Undecided && !Decide(Node)) return;
+  if (role == TBlockRole::Container) {
+    // FEntered is the outer part of the chain; open the rest.
+    for (size_t i = FEntered.size(); i < FChain.size(); ++i) {
+      W.Enter(FChain[i]);
+      FEntered.push_back(FChain[i]);
+    }
+    W.Block(Node);
+  }
+  FreeThrough(parent, Node);
+}
+
+void TOOBodyStreamer::Finish() {
+  Resolve();
+  if (FMode != TMode::Streaming) return;
+  // Containers cut by the end of the input: what they still hold (a block
+  // that never closed), then their closing, innermost first.
+  const TLKXMLItem* inner = nullptr;
+  for (size_t i = FEntered.size(); i-- > 0;) {
+    const TLKXMLItems& items = FEntered[i]->Items();
+    for (int k = 0; k < items.Count(); ++k)
+      if (items[k] != inner) W.Block(items[k]);
+    W.Leave(FEntered[i]);
+    inner = FEntered[i];
+  }
+  const TLKXMLItems& items = FText->Items();
+  for (int k = 0; k < items.Count(); ++k)
+    if (items[k] != inner) W.Block(items[k]);
+}
+
+void TCustomOpenOfficeDocument::AddStyleBlock(TWideStrings& L) {
+  AddText(u"<style type=\"text/css\">", L);
+  for (int i = 0; i < FStyles.Count(); ++i) AddText(FStyles.GetStyle(i)->CSSRule(), L);
+  AddText(u"</style>", L);
+}
+
 void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& L) {
+  const int64_t size = static_cast<int64_t>(Bytes.size());
+  const int64_t budget =
+      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * size, FMaxDecompressedSize / 2});
+  const size_t warningsBefore = FWarnings.size();
+  TOOBodyWriter writer(*this, L, budget);
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
-  engine.LoadFromBytes(Bytes);
-  // The engine holds the text decoded; the bytes would only double it.
-  const int64_t size = static_cast<int64_t>(Bytes.size());
-  RawByteString().swap(Bytes);
-  if (engine.DepthLimitReached()) AddWarning("elements nested too deep were joined to their ancestors");
+  TOOBodyStreamer streamer(*this, L, engine, writer, FXMLTagRoot, FXMLTagText, FTextFormating == tfPlainText);
+  engine.SetOnTag([&](TObject*, TLKXMLItem* Parent, std::u16string_view Tag, std::u16string_view,
+                      std::u16string_view, bool&) { streamer.OnTag(Parent, Tag); });
+  engine.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool&) { streamer.OnAfterTag(Node); });
+  engine.LoadFromOwnedBytes(std::move(Bytes));
+  if (engine.DepthLimitReached()) {
+    // Said before anything the body's rendering said, as when the whole
+    // tree was built first.
+    const std::string message = "elements nested too deep were joined to their ancestors";
+    auto seen = std::find_if(FWarnings.begin(), FWarnings.end(), [&](const TWarning& w) { return w.Message == message; });
+    if (seen != FWarnings.end()) {
+      ++seen->Count;
+    } else if (warningsBefore < 100) {
+      FWarnings.insert(FWarnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore), TWarning{message, 1});
+      if (FWarnings.size() > 100) FWarnings.pop_back();
+    }
+  }
+  if (streamer.Mode() == TOOBodyStreamer::TMode::Streaming) {
+    streamer.Finish();
+    return;
+  }
   if (FTextFormating != tfPlainText) {
     if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
       ReadStyles(styles);
-      if (FTextFormating == tfHTML) {
-        AddText(u"<style type=\"text/css\">", L);
-        for (int i = 0; i < FStyles.Count(); ++i) AddText(FStyles.GetStyle(i)->CSSRule(), L);
-        AddText(u"</style>", L);
-      }
+      if (FTextFormating == tfHTML) AddStyleBlock(L);
     }
   }
   TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);
   TLKXMLItem* text = root ? engine.GetItemByTag(root, FXMLTagText) : nullptr;
-  if (!text) return;
-  const int64_t budget =
-      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * size, FMaxDecompressedSize / 2});
-  TOOBodyWriter(*this, L, budget).Block(text);
+  if (text) writer.Block(text);
 }
 
 }  // namespace lkw
