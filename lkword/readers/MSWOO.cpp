@@ -487,7 +487,10 @@ void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
 void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool wantText = FParseItems.Contains(wpiText);
-  if (wantText) AddText(GetTextStart(), *FText);
+  // What a sink gets is gone: nothing goes to it before the content is
+  // known to be readable.
+  const bool sink = static_cast<bool>(FTextSink);
+  if (wantText && !sink) AddText(GetTextStart(), *FText);
 
   TZipArchive zip;
   zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
@@ -521,7 +524,9 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (!wantText) return;
   const int content = zip.GetIndexByFileName("content.xml");
   if (content < 0) throw Exception(SNoContent);
-  LoadXMLBytes(extract(content), *FText);
+  RawByteString bytes = extract(content);
+  if (sink) AddText(GetTextStart(), *FText);
+  LoadXMLBytes(std::move(bytes), *FText);
   AddText(GetTextFinish(), *FText);
 } catch (...) {
   RethrowAsException();

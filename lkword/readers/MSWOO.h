@@ -176,6 +176,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void LoadFromStream(TStream& Stream) override;
   // True when the last load met an encrypted package.
   bool IsPasswordProtected() override { return FPasswordProtected; }
+  bool SupportsTextSink() const override { return true; }
 
   // Parses one content part and appends its rendered body to L.
   void LoadXMLFilePart(TStream& S, TWideStrings& L);

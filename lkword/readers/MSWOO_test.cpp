@@ -1,8 +1,12 @@
 #include "lkword/readers/MSWOO.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -557,6 +561,213 @@ TEST(OpenDocumentDetection, ByMimetypeManifestOrContent) {
   EXPECT_EQ(detect(Zip({{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<w:document/>"}})), odkNone);
   EXPECT_EQ(detect("PK"), odkNone);
   EXPECT_EQ(detect(""), odkNone);
+}
+
+// ---------------------------------------------------------------------------
+// Rendering while parsing: blocks are rendered as they close and freed. The
+// reference is the whole tree rendered after the parse, which formatted
+// output still does for a document without automatic styles before its body.
+
+struct TStreamCase {
+  const char* Kind;
+  std::string Body;
+};
+
+const std::vector<TStreamCase>& StreamCases() {
+  static const std::vector<TStreamCase> cases = {
+      {"text",
+       "<text:section><text:h>Title &amp; more</text:h><!-- between --> loose text "
+       "<text:list><text:list-item><text:p>one</text:p><text:list><text:list-item><text:p>nested</text:p>"
+       "</text:list-item></text:list></text:list-item><text:list-header><text:p>head</text:p></text:list-header>"
+       "</text:list><table:table table:style-name=\"T\"><table:table-column/><table:table-header-rows>"
+       "<table:table-row><table:table-cell><text:p>h</text:p></table:table-cell></table:table-row>"
+       "</table:table-header-rows><table:table-row table:number-rows-repeated=\"2\">"
+       "<table:table-cell table:number-columns-repeated=\"2\"><text:p>c</text:p><table:table>"
+       "<table:table-row table:number-rows-repeated=\"2\"><table:table-cell><text:p>in</text:p></table:table-cell>"
+       "</table:table-row></table:table></table:table-cell><table:covered-table-cell><text:p>hidden</text:p>"
+       "</table:covered-table-cell></table:table-row><table:table-row-group>"
+       "<table:table-row table:number-rows-repeated=\"3\"><table:table-cell/></table:table-row>"
+       "</table:table-row-group></table:table></text:section><text:tracked-changes><text:changed-region>"
+       "<text:deletion><text:p>deleted</text:p></text:deletion></text:changed-region></text:tracked-changes>"
+       "<text:p text:style-name=\"P\">note<text:note><text:note-citation>1</text:note-citation><text:note-body>"
+       "<text:p>body</text:p></text:note-body></text:note> and <draw:frame><draw:text-box><text:p>boxed</text:p>"
+       "</draw:text-box></draw:frame></text:p><text:p>after<text:s text:c=\"3\"/>x<text:tab/>y"
+       "<text:line-break/>z</text:p>"},
+      {"spreadsheet",
+       "<table:calculation-settings/><table:table table:name=\"A\">"
+       "<table:table-column table:number-columns-repeated=\"3\"/><table:table-header-rows><table:table-row>"
+       "<table:table-cell office:value-type=\"string\" office:string-value=\"v\"/></table:table-row>"
+       "</table:table-header-rows><table:table-rows><table:table-row table:number-rows-repeated=\"3\">"
+       "<table:table-cell table:number-columns-repeated=\"2\"><text:p>r</text:p></table:table-cell>"
+       "<table:table-cell table:number-columns-repeated=\"4\"/></table:table-row></table:table-rows><table:shapes>"
+       "<draw:frame><draw:image xlink:href=\"Pictures/p.png\"/></draw:frame></table:shapes></table:table>"
+       "<table:table table:name=\"B\"><table:table-row><table:table-cell><text:p>b</text:p></table:table-cell>"
+       "</table:table-row></table:table><table:named-expressions><table:named-range/></table:named-expressions>"},
+      {"presentation",
+       "<draw:page draw:name=\"1\"><draw:frame><draw:text-box><text:p>slide one</text:p></draw:text-box>"
+       "</draw:frame><presentation:notes><draw:frame><draw:text-box><text:p>note</text:p></draw:text-box>"
+       "</draw:frame></presentation:notes></draw:page><draw:page><draw:custom-shape><text:p>shape</text:p>"
+       "</draw:custom-shape><text:p><text:page-number>&lt;number&gt;</text:page-number></text:p></draw:page>"},
+  };
+  return cases;
+}
+
+struct TRendered {
+  Lines Text;
+  std::vector<std::pair<std::string, int>> Warnings;
+  bool operator==(const TRendered&) const = default;
+};
+
+void PrintTo(const TRendered& r, std::ostream* os) {
+  for (const std::string& l : r.Text) *os << "\n  | " << l;
+  for (const auto& [w, n] : r.Warnings) *os << "\n  ! " << w << " x" << n;
+}
+
+std::unique_ptr<TCustomOpenOfficeDocument> MakeDocument(const std::string& Kind) {
+  if (Kind == "spreadsheet") return std::make_unique<TOpenOfficeSpreadsheet>();
+  if (Kind == "presentation") return std::make_unique<TOpenOfficePresentation>();
+  return std::make_unique<TOpenOfficeTextDocument>();
+}
+
+// A content part cut after At characters of its body (npos: whole).
+TRendered Render(const char* Kind, const std::string& Body, size_t At, bool WithStyles, TMSTextFormating Fmt,
+                 int Depth = 256, int64_t MaxDecompressed = int64_t{1} << 30) {
+  std::string content = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-content>";
+  if (WithStyles) content += "<office:automatic-styles/>";
+  const std::string kind = Kind;
+  std::string body = "<office:body><office:" + kind + ">" + Body + "</office:" + kind +
+                     "></office:body></office:document-content>";
+  content += body.substr(0, At);
+  std::unique_ptr<TCustomOpenOfficeDocument> doc = MakeDocument(kind);
+  doc->SetTextFormating(Fmt);
+  doc->SetMaxNestingDepth(Depth);
+  doc->SetMaxDecompressedSize(MaxDecompressed);
+  TBytesStream stream(Package(content));
+  doc->LoadFromStream(stream);
+  TRendered r;
+  for (const WideString& s : doc->Text().Items()) {
+    const std::string line = WideToUtf8(s);
+    // The empty styles element gives an empty style block, nothing else.
+    if (line != "<style type=\"text/css\">" && line != "</style>") r.Text.push_back(line);
+  }
+  for (const auto& w : doc->Warnings()) r.Warnings.push_back({w.Message, w.Count});
+  return r;
+}
+
+TEST(OpenDocumentStreaming, EveryCutOfTheBodyRendersAsTheWholeTreeDoes) {
+  // Cut anywhere, a body leaves blocks and containers open (a table in a
+  // list item in a section, a row inside a row group): what they hold is
+  // still written, and their closings, in order.
+  for (const TStreamCase& c : StreamCases()) {
+    const size_t length = std::string("<office:body><office:></office:></office:body></office:document-content>").size() +
+                          2 * std::string(c.Kind).size() + c.Body.size();
+    for (TMSTextFormating fmt : {tfHTML, tfRTF}) {
+      for (int depth : {256, 7}) {
+        for (size_t at = 0; at <= length; at += fmt == tfHTML ? 1 : 5) {
+          ASSERT_EQ(Render(c.Kind, c.Body, at, true, fmt, depth), Render(c.Kind, c.Body, at, false, fmt, depth))
+              << c.Kind << " format " << fmt << " depth " << depth << " cut at " << at;
+        }
+      }
+    }
+  }
+}
+
+TEST(OpenDocumentStreaming, PlainTextOfNestedRepeatsAndContainers) {
+  // Plain text always streams: the lines of the nested tables replay with
+  // the rows and cells around them.
+  const TRendered r = Render("text", StreamCases()[0].Body, std::string::npos, true, tfPlainText);
+  const Lines cell = {"c", "in", "", "", "in", "", "", ""};
+  Lines row;
+  for (int i = 0; i < 2; ++i) row.insert(row.end(), cell.begin(), cell.end());
+  row.push_back("");  // the covered cell gives nothing, the row end a line
+  Lines expected = {"", "Title & more", "one", "nested", "head", "h", "", ""};
+  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), row.begin(), row.end());
+  expected.insert(expected.end(), {"", "", "note1 and", "1\tbody", "boxed", "after   x\ty\r\nz", ""});
+  EXPECT_EQ(r.Text, expected);
+  EXPECT_TRUE(r.Warnings.empty());
+}
+
+TEST(OpenDocumentStreaming, WarningsKeepTheirOrderWhenTheDepthLimitComesLate) {
+  // The repeat budget runs out in the first table, the depth limit is met
+  // in the second: the depth warning still comes first, as when the whole
+  // tree was built before rendering.
+  std::string deep;
+  for (int i = 0; i < 20; ++i) deep += "<text:span>";
+  const std::string body =
+      "<table:table><table:table-row table:number-rows-repeated=\"100000\"><table:table-cell><text:p>"
+      "repeated</text:p></table:table-cell></table:table-row></table:table><table:table><table:table-row>"
+      "<table:table-cell><text:p>" +
+      deep + "deep</text:p></table:table-cell></table:table-row></table:table>";
+  const TRendered streamed = Render("spreadsheet", body, std::string::npos, true, tfHTML, 12, 4000);
+  ASSERT_EQ(streamed.Warnings.size(), 2u);
+  EXPECT_NE(streamed.Warnings[0].first.find("nested too deep"), std::string::npos);
+  EXPECT_NE(streamed.Warnings[1].first.find("repeated"), std::string::npos);
+  EXPECT_EQ(streamed, Render("spreadsheet", body, std::string::npos, false, tfHTML, 12, 4000));
+  EXPECT_NE(std::find(streamed.Text.begin(), streamed.Text.end(), "<p>deep</p>"), streamed.Text.end());
+}
+
+TEST(OpenDocumentStreaming, SinkGetsWhatTextWouldHold) {
+  for (const TStreamCase& c : StreamCases()) {
+    const std::string kind = c.Kind;
+    const std::string bytes = Package("<office:document-content><office:automatic-styles/><office:body><office:" +
+                                      kind + ">" + c.Body + "</office:" + kind + "></office:body>");
+    for (TMSTextFormating fmt : {tfPlainText, tfHTML}) {
+      for (int32_t limit : {0, 1, 40, 97, 150, 400, 700}) {
+        auto kept = MakeDocument(kind), sunk = MakeDocument(kind);
+        for (auto* d : {kept.get(), sunk.get()}) {
+          d->SetTextFormating(fmt);
+          d->SetMaxTextLength(limit);
+        }
+        Lines items;
+        sunk->SetTextSink([&](std::u16string_view item) { items.push_back(WideToUtf8(WideString(item))); });
+        TBytesStream a(bytes), b(bytes);
+        kept->LoadFromStream(a);
+        sunk->LoadFromStream(b);
+        Lines expected;
+        for (const WideString& s : kept->Text().Items()) expected.push_back(WideToUtf8(s));
+        if (limit == 0) {
+          EXPECT_GT(expected.size(), 5u);
+        }
+        EXPECT_EQ(items, expected) << kind << " format " << fmt << " limit " << limit;
+        EXPECT_EQ(sunk->Text().Count(), 0);
+      }
+    }
+  }
+  // Nothing reaches a sink from a package that cannot be read.
+  TOpenOfficeTextDocument doc;
+  int items = 0;
+  doc.SetTextSink([&](std::u16string_view) { ++items; });
+  TBytesStream s(Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}}));
+  EXPECT_THROW(doc.LoadFromStream(s), Exception);
+  EXPECT_EQ(items, 0);
+}
+
+TEST(OpenDocumentStreaming, TheTreeNeverHoldsTheWholeBody) {
+  // The heap in use, sampled at every paragraph, while a long body is read
+  // streamed and whole (output sunk, so only the tree and the text grow).
+  std::string body;
+  for (int i = 0; i < 50000; ++i) body += "<text:p text:style-name=\"P\">paragraph <text:span>" + std::to_string(i) +
+                                          "</text:span></text:p>";
+  auto peak = [&](bool streamed) {
+    auto doc = MakeDocument("text");
+    doc->SetTextFormating(tfHTML);
+    doc->SetTextSink([](std::u16string_view) {});
+    const std::string styles = streamed ? "<office:automatic-styles/>" : "";
+    TBytesStream stream(Package("<office:document-content>" + styles + "<office:body><office:text>" + body +
+                                "</office:text></office:body></office:document-content>"));
+    const size_t base = mallinfo2().uordblks;
+    size_t most = 0;
+    doc->SetOnConvertSysChar([&](TObject*, TLKWordSysChar, const WideString&, WideString&) {
+      const size_t now = mallinfo2().uordblks;
+      most = std::max(most, now > base ? now - base : 0);
+    });
+    doc->LoadFromStream(stream);
+    return most;
+  };
+  const size_t whole = peak(false), streamed = peak(true);
+  // 100000 elements take far more than 8 MB as nodes.
+  if (whole < (size_t{8} << 20)) GTEST_SKIP() << "the allocator does not report the heap in use";
+  EXPECT_LT(streamed + (size_t{8} << 20), whole) << "streamed " << streamed << " whole " << whole;
 }
 
 // ---------------------------------------------------------------------------
