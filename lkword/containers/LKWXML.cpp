@@ -426,6 +426,13 @@ void TLKXMLItem::Append(int Which, std::u16string_view Piece) {
   }
 }
 
+void TLKXMLItem::OwnTextsIn(const char16_t* Lo, const char16_t* Hi) {
+  for (int w = 0; w < kTextCount; ++w) {
+    const std::u16string_view t = FText[w];
+    if (!t.empty() && !((FOwnedMask >> w) & 1) && t.data() >= Lo && t.data() < Hi) Store(w, t);
+  }
+}
+
 void TLKXMLItem::Reset() {
   FItems.Clear();
   FKind = ikProperty;
@@ -586,6 +593,18 @@ class TLKXMLParser {
   TLKXMLParser(TLKXMLEngine& E, std::u16string_view S) : E(E), S(S) {}
   void Run();
 
+  // In pieces: Final is false while more text may follow S. A token that
+  // runs past the end of S is then left for the next piece (Starved), and
+  // P is where the next piece must start.
+  bool Final = true;
+  bool Starved = false;
+  bool Cancelled = false;
+  size_t P = 0;
+  // Continues on Text, which starts with what S held from P on. Node texts
+  // that view the old text are copied into their nodes first.
+  void Continue(std::u16string_view Text, bool IsFinal);
+  void OwnTexts(const char16_t* Lo, const char16_t* Hi);
+
  private:
   struct TOpen {
     TLKXMLItem* Node;
@@ -611,13 +630,19 @@ class TLKXMLParser {
   void Declaration();
   void ProcessingInstruction();
 
+  // Marks the parse starved when, short of the final piece, a token's end
+  // is not in S; true then.
+  bool Starve(bool Missing) {
+    if (Missing && !Final) Starved = true;
+    return Starved;
+  }
+
   TLKXMLEngine& E;
   std::u16string_view S;
-  size_t P = 0;
   std::vector<TOpen> Open;
   std::array<uint32_t, kFilterSize> OpenFilter{};  // open names per hash bucket
   bool RootFilled = false;
-  bool Cancelled = false;
+  mutable bool TagRanOff = false;  // FindTagEnd reached the end of S
   size_t SkipDepth = 0;  // > 0 while inside a rejected element
   size_t Excess = 0;     // open elements beyond MaxDepth
 };
@@ -686,6 +711,7 @@ size_t TLKXMLParser::FindTagEnd(size_t From) const {
   char16_t quote = 0;
   size_t firstGt = std::u16string_view::npos;
   size_t i = From;
+  TagRanOff = false;
   for (; i < S.size(); ++i) {
     char16_t c = S[i];
     if (c == '>' && firstGt == std::u16string_view::npos) firstGt = i;
@@ -700,6 +726,7 @@ size_t TLKXMLParser::FindTagEnd(size_t From) const {
       return i;  // at "<" the ">" is missing and the next tag starts
     }
   }
+  TagRanOff = i == S.size();
   return firstGt != std::u16string_view::npos ? firstGt : i;
 }
 
@@ -708,9 +735,13 @@ void TLKXMLParser::StartTag() {
   size_t q = NameEnd(nameStart);
   std::u16string_view name = S.substr(nameStart, q - nameStart);
   size_t end = FindTagEnd(q);
+  if (Starve(q >= S.size() || TagRanOff)) return;
   bool selfClosing = end > q && S[end - 1] == '/';
   std::u16string_view attrs = S.substr(q, (selfClosing ? end - 1 : end) - q);
-  P = (end < S.size() && S[end] == '>') ? end + 1 : end;
+  size_t after = (end < S.size() && S[end] == '>') ? end + 1 : end;
+  // The value goes with the start tag: it must be whole too.
+  if (!Final && !selfClosing && Starve(Find('<', after) >= S.size())) return;
+  P = after;
 
   if (SkipDepth > 0) {
     if (!selfClosing) ++SkipDepth;
@@ -759,6 +790,7 @@ void TLKXMLParser::EndTag() {
   size_t q = NameEnd(P + 2);
   std::u16string_view name = S.substr(P + 2, q - (P + 2));
   size_t end = FindTagEnd(q);
+  if (Starve(q >= S.size() || TagRanOff)) return;
   P = (end < S.size() && S[end] == '>') ? end + 1 : end;
 
   if (SkipDepth > 0) {
@@ -787,6 +819,7 @@ void TLKXMLParser::EndTag() {
 void TLKXMLParser::Comment() {
   size_t start = P + 4;
   size_t close = S.find(u"-->", start);
+  if (Starve(close == std::u16string_view::npos)) return;
   size_t end = close == std::u16string_view::npos ? S.size() : close;
   P = close == std::u16string_view::npos ? S.size() : close + 3;
   TLKXMLItem* c = Current();
@@ -797,6 +830,7 @@ void TLKXMLParser::Comment() {
 void TLKXMLParser::CData() {
   size_t start = P + 9;
   size_t close = S.find(u"]]>", start);
+  if (Starve(close == std::u16string_view::npos)) return;
   size_t end = close == std::u16string_view::npos ? S.size() : close;
   P = close == std::u16string_view::npos ? S.size() : close + 3;
   TLKXMLItem* c = Current();
@@ -828,6 +862,7 @@ void TLKXMLParser::Declaration() {
       break;
     }
   }
+  if (Starve(i >= S.size())) return;
   P = i < S.size() ? i + 1 : S.size();
 }
 
@@ -836,6 +871,7 @@ void TLKXMLParser::ProcessingInstruction() {
   size_t q = NameEnd(P + 2);
   std::u16string_view name = S.substr(P + 1, q - (P + 1));
   size_t close = S.find(u"?>", q);
+  if (Starve(close == std::u16string_view::npos)) return;
   size_t end = close == std::u16string_view::npos ? S.size() : close;
   P = close == std::u16string_view::npos ? S.size() : close + 2;
   std::u16string_view attrs = S.substr(q, end - q);
@@ -860,13 +896,16 @@ void TLKXMLParser::ProcessingInstruction() {
 
 void TLKXMLParser::Run() {
   const size_t n = S.size();
-  while (P < n && !Cancelled) {
+  while (P < n && !Cancelled && !Starved) {
     if (S[P] != '<') {
+      // Text may end with the piece: the next piece's text joins it.
       size_t end = Find('<', P);
       AppendText(P, end);
       P = end;
       continue;
     }
+    // Enough to tell the kind of markup ("<![CDATA[" is the longest).
+    if (Starve(n - P < 9)) break;
     char16_t c = P + 1 < n ? S[P + 1] : u'\0';
     if (c == '/') {
       EndTag();
@@ -886,6 +925,26 @@ void TLKXMLParser::Run() {
       ++P;
     }
   }
+}
+
+void TLKXMLParser::OwnTexts(const char16_t* Lo, const char16_t* Hi) {
+  std::vector<TLKXMLItem*> work{E.FRootItem.get()};
+  while (!work.empty()) {
+    TLKXMLItem* n = work.back();
+    work.pop_back();
+    n->OwnTextsIn(Lo, Hi);
+    for (auto& child : n->FItems.FList) work.push_back(child.get());
+  }
+  for (TOpen& o : Open)
+    if (!o.Name.empty()) o.Name = o.Node->TagName();
+}
+
+void TLKXMLParser::Continue(std::u16string_view Text, bool IsFinal) {
+  S = Text;
+  P = 0;
+  Final = IsFinal;
+  Starved = false;
+  Run();
 }
 
 // ---------------------------------------------------------------------------
@@ -980,19 +1039,6 @@ void TLKXMLEngine::LoadFromFile(const std::string& AFileName) {
 }
 
 void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
-  Decode(AData);
-  if (!FDocument.empty()) ParseXMLFromString(FDocument);
-}
-
-void TLKXMLEngine::LoadFromOwnedBytes(RawByteString AData) {
-  Decode(AData);
-  // Handlers that render while parsing keep little else: the bytes would
-  // be the largest thing alive.
-  RawByteString().swap(AData);
-  if (!FDocument.empty()) ParseXMLFromString(FDocument);
-}
-
-void TLKXMLEngine::Decode(std::string_view AData) {
   // Each load starts from an empty root; the old text goes after the nodes
   // that view it.
   FRootItem->Reset();
@@ -1028,6 +1074,97 @@ void TLKXMLEngine::Decode(std::string_view AData) {
     FDocumentCodePage = cp;
   }
   if (!FDocument.empty() && FDocument.back() == 27) FDocument.pop_back();  // a trailing ESC
+  if (!FDocument.empty()) ParseXMLFromString(FDocument);
+}
+
+namespace {
+
+// Where a piece of UTF-8 that starts at From and wants about Want bytes
+// ends: before a byte that continues no sequence, so that decoding the
+// pieces gives what decoding the whole does.
+size_t Utf8Cut(std::string_view Data, size_t From, size_t Want) {
+  size_t cut = From + std::max<size_t>(Want, 1);
+  while (cut < Data.size() && (static_cast<uint8_t>(Data[cut]) & 0xC0) == 0x80) ++cut;
+  return std::min(cut, Data.size());
+}
+
+bool IsValidUtf8(std::string_view Data) {
+  constexpr size_t kPiece = size_t{1} << 16;
+  WideString scratch;
+  for (size_t pos = 0; pos < Data.size();) {
+    const size_t cut = Utf8Cut(Data, pos, kPiece);
+    if (!DecodeUtf8(scratch, Data.substr(pos, cut - pos))) return false;
+    pos = cut;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) {
+  auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
+  enum class TForm { Utf8, Utf16LE, Utf16BE } form = TForm::Utf8;
+  size_t pos = 0;
+  bool bom = true;
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    pos = 3;
+  } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
+    form = at(0) == 0xFE ? TForm::Utf16BE : TForm::Utf16LE;
+    pos = 2;
+  } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
+             (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
+    form = at(0) == 0 ? TForm::Utf16BE : TForm::Utf16LE;
+    bom = false;
+  } else {
+    bom = false;
+    // As LoadFromBytes decides; what is not UTF-8 is decoded whole.
+    uint32_t cp = CodePageFromEncodingName(DeclaredEncoding(AData));
+    if (cp != 0 && cp != CP_UTF8 && !IsCodePageSupported(cp)) cp = 0;
+    const bool utf8 = cp == CP_UTF8 || (cp == 0 && (GetACP() == CP_UTF8 || IsValidUtf8(AData)));
+    if (!utf8) {
+      LoadFromBytes(AData);
+      return;
+    }
+  }
+  FRootItem->Reset();
+  FDocument.clear();
+  FDepthLimitReached = false;
+  UTF8Processed = bom;
+  FDocumentCodePage = form == TForm::Utf8 ? CP_UTF8 : form == TForm::Utf16BE ? CP_UTF16BE : CP_UTF16LE;
+  if (pos >= AData.size()) return;
+
+  const size_t piece = std::max<size_t>(APiece, 1);
+  size_t want = piece;
+  TLKXMLParser parser(*this, {});
+  WideString decoded, next;
+  for (;;) {
+    size_t cut;
+    if (form == TForm::Utf8) {
+      cut = Utf8Cut(AData, pos, want);
+      DecodeUtf8(decoded, AData.substr(pos, cut - pos));
+    } else {
+      // Whole units; an odd last byte goes with the last piece.
+      cut = std::min(AData.size(), pos + 2 * want);
+      if (AData.size() - cut < 2) cut = AData.size();
+      DecodeUtf16(decoded, AData.substr(pos, cut - pos), form == TForm::Utf16BE);
+    }
+    pos = cut;
+    const bool final = pos >= AData.size();
+    if (final && !decoded.empty() && decoded.back() == 27) decoded.pop_back();  // a trailing ESC
+    // The window: what the parser left of the last one, then the new text.
+    const size_t from = std::min(parser.P, FDocument.size());
+    next.clear();
+    next.reserve(FDocument.size() - from + decoded.size());
+    next.append(FDocument, from, WideString::npos);
+    next += decoded;
+    if (!FDocument.empty()) parser.OwnTexts(FDocument.data(), FDocument.data() + FDocument.size());
+    FDocument.swap(next);
+    parser.Continue(FDocument, final);
+    if (final || parser.Cancelled) break;
+    // A token longer than a piece: grow the window geometrically, so that
+    // scanning it again stays linear overall.
+    want = std::max(piece, parser.Starved ? FDocument.size() - parser.P : 0);
+  }
 }
 
 void TLKXMLEngine::ParseXMLFromString(std::u16string_view AText) {

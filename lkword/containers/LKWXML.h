@@ -139,6 +139,8 @@ class TLKXMLItem : public TObject {
   enum : uint8_t { kName, kValue, kAttributes, kTail, kTextCount };
 
   void Store(int Which, std::u16string_view Value);
+  // Copies into the node the texts that view [Lo, Hi).
+  void OwnTextsIn(const char16_t* Lo, const char16_t* Hi);
   // Appends a piece of the document; a piece that continues the current
   // view extends it, anything else is joined in owned storage.
   void Append(int Which, std::u16string_view Piece);
@@ -177,8 +179,13 @@ class TLKXMLEngine : public TComponent {
   void LoadFromFile(const std::string& AFileName);
   // Parses a byte string, as LoadFromStream does.
   void LoadFromBytes(std::string_view AData);
-  // The same, freeing the bytes once they are decoded, before the parse.
-  void LoadFromOwnedBytes(RawByteString AData);
+  // Gives the tree and the events LoadFromBytes gives, but decodes and
+  // scans UTF-8 and UTF-16 about APiece characters at a time (other
+  // encodings are decoded whole): DocumentText() holds only the text at
+  // hand, and nodes still in the tree when it moves on get copies of their
+  // texts. Meant for handlers that free what they have used: the nodes kept
+  // are visited at every piece. AData must stay alive during the call.
+  void LoadFromBytesInPieces(std::string_view AData, size_t APiece = size_t{1} << 16);
 
   // First node, in depth-first pre-order from ARoot (RootItem when null),
   // whose TagName equals XMLTag ignoring the case of A-Z; nullptr when none.
@@ -203,7 +210,8 @@ class TLKXMLEngine : public TComponent {
   bool DepthLimitReached() const { return FDepthLimitReached; }
   // The code page the last load decoded from (65001 for UTF-8).
   uint32_t DocumentCodePage() const { return FDocumentCodePage; }
-  // The whole decoded text of the last load.
+  // The whole decoded text of the last load (of a load in pieces, the
+  // last piece).
   const WideString& DocumentText() const { return FDocument; }
   // True when the last load's encoding came from a byte-order mark.
   bool UTF8Processed = false;
@@ -217,9 +225,6 @@ class TLKXMLEngine : public TComponent {
 
  private:
   friend class TLKXMLParser;
-
-  // Resets the tree and decodes AData into FDocument.
-  void Decode(std::string_view AData);
 
   bool FAttributesAutoProcess = false;
   WideString FDocument;  // declared before the root: nodes view into it

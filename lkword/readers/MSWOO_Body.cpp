@@ -838,7 +838,9 @@ void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& 
   engine.SetOnTag([&](TObject*, TLKXMLItem* Parent, std::u16string_view Tag, std::u16string_view,
                       std::u16string_view, bool&) { streamer.OnTag(Parent, Tag); });
   engine.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool&) { streamer.OnAfterTag(Node); });
-  engine.LoadFromOwnedBytes(std::move(Bytes));
+  // In pieces, the decoded document is never whole either: the tree, the
+  // text at hand and the content's bytes are all that is held.
+  engine.LoadFromBytesInPieces(Bytes);
   if (engine.DepthLimitReached()) {
     // Said before anything the body's rendering said, as when the whole
     // tree was built first.
