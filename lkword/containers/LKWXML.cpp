@@ -603,6 +603,8 @@ class TLKXMLParser {
   // Continues on Text, which starts with what S held from P on. Node texts
   // that view the old text are copied into their nodes first.
   void Continue(std::u16string_view Text, bool IsFinal);
+  // The nodes in the tree, counted up to Limit.
+  size_t CountNodes(size_t Limit) const;
   void OwnTexts(const char16_t* Lo, const char16_t* Hi);
 
  private:
@@ -927,6 +929,18 @@ void TLKXMLParser::Run() {
   }
 }
 
+size_t TLKXMLParser::CountNodes(size_t Limit) const {
+  size_t count = 0;
+  std::vector<const TLKXMLItem*> work{E.FRootItem.get()};
+  while (!work.empty() && count < Limit) {
+    const TLKXMLItem* n = work.back();
+    work.pop_back();
+    ++count;
+    for (const auto& child : n->FItems.FList) work.push_back(child.get());
+  }
+  return count;
+}
+
 void TLKXMLParser::OwnTexts(const char16_t* Lo, const char16_t* Hi) {
   std::vector<TLKXMLItem*> work{E.FRootItem.get()};
   while (!work.empty()) {
@@ -1043,6 +1057,7 @@ void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
   // that view it.
   FRootItem->Reset();
   FDocument.clear();
+  FRetained.clear();
   FDepthLimitReached = false;
   UTF8Processed = false;
 
@@ -1128,12 +1143,14 @@ void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) 
   }
   FRootItem->Reset();
   FDocument.clear();
+  FRetained.clear();
   FDepthLimitReached = false;
   UTF8Processed = bom;
   FDocumentCodePage = form == TForm::Utf8 ? CP_UTF8 : form == TForm::Utf16BE ? CP_UTF16BE : CP_UTF16LE;
   if (pos >= AData.size()) return;
 
   const size_t piece = std::max<size_t>(APiece, 1);
+  const size_t copyLimit = std::max<size_t>(1024, piece / 16);
   size_t want = piece;
   TLKXMLParser parser(*this, {});
   WideString decoded, next;
@@ -1157,7 +1174,16 @@ void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) 
     next.reserve(FDocument.size() - from + decoded.size());
     next.append(FDocument, from, WideString::npos);
     next += decoded;
-    if (!FDocument.empty()) parser.OwnTexts(FDocument.data(), FDocument.data() + FDocument.size());
+    if (!FDocument.empty()) {
+      // A handler that keeps a large tree (a block that does not end) would
+      // pay a copy of every text: the piece is kept for the nodes instead.
+      if (parser.CountNodes(copyLimit) < copyLimit) {
+        parser.OwnTexts(FDocument.data(), FDocument.data() + FDocument.size());
+      } else {
+        FRetained.push_back(std::move(FDocument));
+        FDocument = WideString();
+      }
+    }
     FDocument.swap(next);
     parser.Continue(FDocument, final);
     if (final || parser.Cancelled) break;

@@ -183,8 +183,9 @@ class TLKXMLEngine : public TComponent {
   // scans UTF-8 and UTF-16 about APiece characters at a time (other
   // encodings are decoded whole): DocumentText() holds only the text at
   // hand, and nodes still in the tree when it moves on get copies of their
-  // texts. Meant for handlers that free what they have used: the nodes kept
-  // are visited at every piece. AData must stay alive during the call.
+  // texts (or, when the tree is large, the piece is kept for them). Meant
+  // for handlers that free what they have used. AData must stay alive
+  // during the call.
   void LoadFromBytesInPieces(std::string_view AData, size_t APiece = size_t{1} << 16);
 
   // First node, in depth-first pre-order from ARoot (RootItem when null),
@@ -228,6 +229,7 @@ class TLKXMLEngine : public TComponent {
 
   bool FAttributesAutoProcess = false;
   WideString FDocument;  // declared before the root: nodes view into it
+  std::vector<WideString> FRetained;  // earlier pieces that nodes still view
   std::unique_ptr<TLKXMLItem> FRootItem;
   TLKIXMLOnTagEvent FOnTag;
   TLKIXMLOnAfterTagEvent FOnAfterTag;
