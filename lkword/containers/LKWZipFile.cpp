@@ -404,7 +404,10 @@ RawByteString TZipArchive::GetUncompressed(int Index) const {
     zs.avail_in = static_cast<uInt>(data.size());  // sizes are 32-bit
     // Inflate straight into the result, which starts at a size typical for
     // the data and doubles up to the declared size, so damaged data that
-    // stops early never makes the whole declared size be allocated.
+    // stops early never makes the whole declared size be used. The declared
+    // size (plausible for the data, checked above) is reserved, not touched:
+    // growing within it copies nothing and keeps no second buffer.
+    out.reserve(declared);
     size_t produced = 0;
     int ret = Z_OK;
     while (produced < declared) {
