@@ -11,7 +11,7 @@
 #   RUNS       timed runs per program and document (default 20)
 #   ROUNDS     rounds the runs are spread over (default 5)
 #   SLOW_MS, SLOW_RUNS  a program whose first run takes more than SLOW_MS
-#              (default 1000) gets only SLOW_RUNS runs (default 3)
+#              (default 1000) gets only SLOW_RUNS runs (default 5)
 #   WPD_FILES  WordPerfect documents to time (default 3)
 #   JSON=FILE  also write every row as one JSON document (same as --json)
 #
@@ -76,7 +76,7 @@ formats=${FORMATS:-pdb pdf doc docx odt ods odp fb2 epub wpd}
 runs=${RUNS:-20}
 rounds=${ROUNDS:-5}
 slow_ms=${SLOW_MS:-1000}
-slow_runs=${SLOW_RUNS:-3}
+slow_runs=${SLOW_RUNS:-5}
 wpd_files=${WPD_FILES:-3}
 for n in "$runs" "$rounds" "$slow_ms" "$slow_runs" "$wpd_files"; do
   [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: '$n' is not a positive count" >&2; exit 2; }
