@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "lkword/containers/LKWXML.h"
-#include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -22,57 +22,9 @@ namespace {
 
 std::string TestFile(const std::string& name) { return std::string(LKWORD_TESTDATA) + "/odf/" + name; }
 
-void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
 using TMembers = std::vector<std::pair<std::string, std::string>>;
 
-// A zip archive of stored members, in the given order.
-std::string Zip(const TMembers& members) {
-  std::string out, dir;
-  for (const auto& [name, data] : members) {
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    const uint32_t crc = ZipCRC32(data);
-    std::string common;
-    Put16(common, 20);
-    Put16(common, 0);
-    Put16(common, 0);  // stored
-    Put32(common, 0);
-    Put32(common, crc);
-    Put32(common, static_cast<uint32_t>(data.size()));
-    Put32(common, static_cast<uint32_t>(data.size()));
-    Put16(common, static_cast<uint32_t>(name.size()));
-    Put16(common, 0);
-    Put32(out, ZipLocalFileHeaderSignature);
-    out += common + name + data;
-    Put32(dir, ZipCentralFileHeaderSignature);
-    Put16(dir, 20);
-    dir += common;
-    Put16(dir, 0);
-    Put16(dir, 0);
-    Put16(dir, 0);
-    Put32(dir, 0);
-    Put32(dir, offset);
-    dir += name;
-  }
-  const uint32_t dirOffset = static_cast<uint32_t>(out.size());
-  out += dir;
-  Put32(out, ZipEndOfCentralDirSignature);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<uint32_t>(members.size()));
-  Put16(out, static_cast<uint32_t>(members.size()));
-  Put32(out, static_cast<uint32_t>(dir.size()));
-  Put32(out, dirOffset);
-  Put16(out, 0);
-  return out;
-}
+std::string Zip(const TMembers& members) { return testing::MakeZip(members); }
 
 // content.xml around a body of the given kind ("text", "spreadsheet", ...).
 std::string Content(const std::string& body, const std::string& kind = "text", const std::string& styles = "") {
