@@ -1052,6 +1052,44 @@ void TLKXMLEngine::LoadFromFile(const std::string& AFileName) {
   LoadFromStream(0, f);
 }
 
+namespace {
+
+// How a document's bytes are encoded: a byte-order mark, UTF-16 recognised
+// by its "<", or else what the declaration names (CodePage 0: nothing, or
+// nothing this system supports).
+struct TXMLForm {
+  enum TKind { fkUtf8Mark, fkUtf16, fkDeclared } Kind = fkDeclared;
+  bool BigEndian = false;
+  bool Mark = false;   // a byte-order mark, Skip bytes long
+  size_t Skip = 0;
+  uint32_t CodePage = 0;
+};
+
+TXMLForm DetectXMLForm(std::string_view AData) {
+  auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
+  TXMLForm f;
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    f.Kind = TXMLForm::fkUtf8Mark;
+    f.Mark = true;
+    f.Skip = 3;
+  } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
+    f.Kind = TXMLForm::fkUtf16;
+    f.BigEndian = at(0) == 0xFE;
+    f.Mark = true;
+    f.Skip = 2;
+  } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
+             (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
+    f.Kind = TXMLForm::fkUtf16;
+    f.BigEndian = at(0) == 0;
+  } else {
+    f.CodePage = CodePageFromEncodingName(DeclaredEncoding(AData));
+    if (f.CodePage != 0 && f.CodePage != CP_UTF8 && !IsCodePageSupported(f.CodePage)) f.CodePage = 0;
+  }
+  return f;
+}
+
+}  // namespace
+
 void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
   // Each load starts from an empty root; the old text goes after the nodes
   // that view it.
@@ -1059,26 +1097,18 @@ void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
   FDocument.clear();
   FRetained.clear();
   FDepthLimitReached = false;
-  UTF8Processed = false;
 
-  auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
-  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
-    DecodeUtf8(FDocument, AData.substr(3));
-    UTF8Processed = true;
+  const TXMLForm form = DetectXMLForm(AData);
+  UTF8Processed = form.Mark;
+  const std::string_view text = AData.substr(form.Skip);
+  if (form.Kind == TXMLForm::fkUtf8Mark) {
+    DecodeUtf8(FDocument, text);
     FDocumentCodePage = CP_UTF8;
-  } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
-    bool be = at(0) == 0xFE;
-    DecodeUtf16(FDocument, AData.substr(2), be);
-    UTF8Processed = true;
-    FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
-  } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
-             (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
-    bool be = at(0) == 0;  // UTF-16 without a mark, recognised by its "<"
-    DecodeUtf16(FDocument, AData, be);
-    FDocumentCodePage = be ? CP_UTF16BE : CP_UTF16LE;
+  } else if (form.Kind == TXMLForm::fkUtf16) {
+    DecodeUtf16(FDocument, text, form.BigEndian);
+    FDocumentCodePage = form.BigEndian ? CP_UTF16BE : CP_UTF16LE;
   } else {
-    uint32_t cp = CodePageFromEncodingName(DeclaredEncoding(AData));
-    if (cp != 0 && cp != CP_UTF8 && !IsCodePageSupported(cp)) cp = 0;
+    uint32_t cp = form.CodePage;
     if (cp == 0 || cp == CP_UTF8) {
       // Undeclared text that is not valid UTF-8 is taken as the ANSI code page.
       bool valid = DecodeUtf8(FDocument, AData);
@@ -1117,36 +1147,24 @@ bool IsValidUtf8(std::string_view Data) {
 }  // namespace
 
 void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) {
-  auto at = [&](size_t i) { return i < AData.size() ? static_cast<uint8_t>(AData[i]) : 0x100; };
-  enum class TForm { Utf8, Utf16LE, Utf16BE } form = TForm::Utf8;
-  size_t pos = 0;
-  bool bom = true;
-  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
-    pos = 3;
-  } else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)) {
-    form = at(0) == 0xFE ? TForm::Utf16BE : TForm::Utf16LE;
-    pos = 2;
-  } else if ((at(0) == '<' && at(1) == 0 && at(2) != 0 && at(3) == 0) ||
-             (at(0) == 0 && at(1) == '<' && at(2) == 0 && at(3) != 0)) {
-    form = at(0) == 0 ? TForm::Utf16BE : TForm::Utf16LE;
-    bom = false;
-  } else {
-    bom = false;
+  const TXMLForm form = DetectXMLForm(AData);
+  if (form.Kind == TXMLForm::fkDeclared) {
     // As LoadFromBytes decides; what is not UTF-8 is decoded whole.
-    uint32_t cp = CodePageFromEncodingName(DeclaredEncoding(AData));
-    if (cp != 0 && cp != CP_UTF8 && !IsCodePageSupported(cp)) cp = 0;
+    const uint32_t cp = form.CodePage;
     const bool utf8 = cp == CP_UTF8 || (cp == 0 && (GetACP() == CP_UTF8 || IsValidUtf8(AData)));
     if (!utf8) {
       LoadFromBytes(AData);
       return;
     }
   }
+  const bool utf16 = form.Kind == TXMLForm::fkUtf16;
+  size_t pos = form.Skip;
   FRootItem->Reset();
   FDocument.clear();
   FRetained.clear();
   FDepthLimitReached = false;
-  UTF8Processed = bom;
-  FDocumentCodePage = form == TForm::Utf8 ? CP_UTF8 : form == TForm::Utf16BE ? CP_UTF16BE : CP_UTF16LE;
+  UTF8Processed = form.Mark;
+  FDocumentCodePage = !utf16 ? CP_UTF8 : form.BigEndian ? CP_UTF16BE : CP_UTF16LE;
   if (pos >= AData.size()) return;
 
   const size_t piece = std::max<size_t>(APiece, 1);
@@ -1156,14 +1174,14 @@ void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) 
   WideString decoded, next;
   for (;;) {
     size_t cut;
-    if (form == TForm::Utf8) {
+    if (!utf16) {
       cut = Utf8Cut(AData, pos, want);
       DecodeUtf8(decoded, AData.substr(pos, cut - pos));
     } else {
       // Whole units; an odd last byte goes with the last piece.
       cut = std::min(AData.size(), pos + 2 * want);
       if (AData.size() - cut < 2) cut = AData.size();
-      DecodeUtf16(decoded, AData.substr(pos, cut - pos), form == TForm::Utf16BE);
+      DecodeUtf16(decoded, AData.substr(pos, cut - pos), form.BigEndian);
     }
     pos = cut;
     const bool final = pos >= AData.size();
