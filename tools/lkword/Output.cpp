@@ -225,6 +225,18 @@ void AppendJsonName(std::string& b, std::string_view Name) {
   b += "\":";
 }
 
+// A value that is one of our own ASCII names (a reader, an error kind), or
+// null.
+void AppendOwnNameOrNull(std::string& b, const char* Name) {
+  if (!Name) {
+    b += "null";
+    return;
+  }
+  b += '"';
+  b += Name;
+  b += '"';
+}
+
 }  // namespace
 
 void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
@@ -235,13 +247,7 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
   b += "{\"path\":";
   AppendJsonString(b, Utf8ToWide(R.Path));
   b += ",\"reader\":";
-  if (R.Reader) {
-    b += '"';
-    b += R.Reader;
-    b += '"';
-  } else {
-    b += "null";
-  }
+  AppendOwnNameOrNull(b, R.Reader);
   b += ",\"format\":\"";
   b += FormatName(R.Format);
   b += "\",\"text\":\"";
@@ -257,9 +263,7 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
   if (R.TikaKeys && R.MimeType) {
     separate();
     AppendJsonName(b, "Content-Type");
-    b += '"';
-    b += R.MimeType;
-    b += '"';
+    AppendOwnNameOrNull(b, R.MimeType);
   }
   const int32_t pages = R.Doc ? PageCountOf(*R.Doc) : -1;
   if (loaded) {
@@ -323,13 +327,7 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
   else
     b += "null";
   b += ",\"error_kind\":";
-  if (R.ErrorKind) {
-    b += '"';
-    b += R.ErrorKind;
-    b += '"';
-  } else {
-    b += "null";
-  }
+  AppendOwnNameOrNull(b, R.ErrorKind);
   b += "}\n";
   Out.Append(b);
 }
