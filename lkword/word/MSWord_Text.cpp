@@ -273,10 +273,10 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   if (FTextCodePage == 0) FTextCodePage = GetACP();
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   if (!FTextSink || !FConvertSysCharacters) {
+    if (FTextSink) FTextSink(GetTextStart());
     WideString text = ReadCPRange(Stream, 0, end);
     AddText(text, *FText);
     if (FTextSink) {
-      FTextSink(GetTextStart());
       FTextSink(GetTextFinish());
     } else {
       FText->Insert(0, GetTextStart());

@@ -530,7 +530,8 @@ TEST(WordSinkTest, SinkGetsWhatTextHolds) {
   b.Pieces = {{text.substr(0, 400000), true}, {text.substr(400000), false}};
   const std::string file = b.Compound();
   for (TMSTextFormating format : {tfPlainText, tfRTF, tfHTML}) {
-    for (int32_t limit : {0, 70001, 1048590}) {
+    // -1: special characters passed through unrendered (no limit applies).
+    for (int32_t limit : {0, 70001, 1048590, -1}) {
       SCOPED_TRACE(std::to_string(format) + " limit " + std::to_string(limit));
       auto joined = [](const std::vector<WideString>& Items) {
         WideString all;
@@ -539,16 +540,18 @@ TEST(WordSinkTest, SinkGetsWhatTextHolds) {
       };
       TMSWordDocument kept;
       kept.SetTextFormating(format);
-      kept.SetMaxTextLength(limit);
+      kept.SetMaxTextLength(std::max(limit, 0));
+      kept.SetConvertSysCharacters(limit >= 0);
       Load(kept, file);
       TMSWordDocument sunk;
       sunk.SetTextFormating(format);
-      sunk.SetMaxTextLength(limit);
+      sunk.SetMaxTextLength(std::max(limit, 0));
+      sunk.SetConvertSysCharacters(limit >= 0);
       std::vector<WideString> items;
       sunk.SetTextSink([&](std::u16string_view Item) { items.emplace_back(Item); });
       Load(sunk, file);
       EXPECT_EQ(sunk.Text().Count(), 0);
-      EXPECT_GT(items.size(), limit == 70001 ? 3u : 4u);
+      EXPECT_GT(items.size(), limit == 70001 || limit < 0 ? 2u : 4u);
       EXPECT_TRUE(joined(items) == joined(kept.Text().Items()));
       EXPECT_EQ(sunk.Warnings().size(), kept.Warnings().size());
     }
