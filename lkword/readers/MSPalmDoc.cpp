@@ -47,13 +47,13 @@ uint32_t BE32(const uint8_t* p) {
 // Room the decoder may scribble past its real output: back-references are
 // copied in 8-byte steps and literal runs as 8-byte blocks.
 constexpr size_t kDecodeSlack = 16;
-// Books of at least this many compressed records (2 MB of text) are
-// decompressed on a second thread, kPipelineBatch records at a time into
-// kPipelineSlots buffers; for smaller ones starting the thread costs more
-// than the overlap gains.
-constexpr uint32_t kPipelineMinRecords = 512;
-constexpr uint32_t kPipelineBatch = 32;
-constexpr size_t kPipelineSlots = 4;
+// Books of at least this many compressed records are decompressed on two
+// threads, in batches of kMinBatch..kMaxBatch records, kSlots batches at a
+// time; for smaller ones starting a thread costs more than it saves.
+constexpr uint32_t kParallelMinRecords = 32;
+constexpr uint32_t kMinBatch = 4;
+constexpr uint32_t kMaxBatch = 32;
+constexpr uint32_t kSlots = 4;
 
 // How many of the 8 bytes in w (in memory order) are literal bytes
 // 0x09..0x7F before the first that is not: 0..8. Adding 0x77 to the low
@@ -359,7 +359,6 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
 
   AddText(GetTextStart());
 
-  TByteBuffer record;
   TByteBuffer pending;  // decoded bytes not yet emitted as a complete line
   WideString line;
   WideString rendered;
@@ -427,22 +426,21 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     pending.Consume(pos);
   };
 
-  // Reads text record i and appends its decoded bytes to Into.
-  auto decodeRecord = [&](uint32_t i, TByteBuffer& Into) {
+  // Appends text record i to Raw: only the bytes the file really holds, and
+  // never more in all than the file's size (a corrupt list may repeat ranges).
+  auto readRecord = [&](uint32_t i, TByteBuffer& Raw) {
     int64_t start = offsets[i];
     int64_t end = i + 1 < offsets.size() ? int64_t{offsets[i + 1]} : streamSize;
     end = std::min(end, streamSize);
     int64_t len = end > start ? std::min(end - start, budget) : 0;
-    record.Clear();
-    if (len > 0) {
-      // A truncated file yields only the bytes that are really there.
-      Stream.Seek(start, soBeginning);
-      int64_t got = Stream.Read(record.Reserve(static_cast<size_t>(len)), len);
-      record.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
-      budget -= static_cast<int64_t>(record.Size());
-    }
-    char* rec = record.Data();
-    const size_t recLen = record.Size();
+    if (len <= 0) return;
+    Stream.Seek(start, soBeginning);
+    int64_t got = Stream.Read(Raw.Reserve(static_cast<size_t>(len)), len);
+    Raw.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    budget -= std::max<int64_t>(got, 0);
+  };
+  // Appends the text of one record's bytes (descrambled in place) to Into.
+  auto decodeRecord = [&](char* rec, size_t recLen, TByteBuffer& Into) {
     if (peanut)
       for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
     if (compression == kPalmDocCompression) {
@@ -453,73 +451,106 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     }
   };
 
-  if (compression == kPalmDocCompression && textRecords >= kPipelineMinRecords &&
+  if (compression == kPalmDocCompression && textRecords >= kParallelMinRecords &&
       std::thread::hardware_concurrency() > 1) {
-    // A large compressed book: a second thread decompresses batches of
-    // records while this one turns the previous batch into lines, so the
-    // two halves of the work overlap. A few batches in flight bound memory.
+    // Records are compressed independently: a second thread and this one
+    // both decompress batches of them (claimed in order) while this one also
+    // turns finished batches into lines, in order. The stream is shared, so
+    // a batch's bytes are read under the lock; kSlots batches in flight
+    // bound memory.
+    const uint32_t batch = std::clamp<uint32_t>(textRecords / 32, kMinBatch, kMaxBatch);
+    const uint32_t batches = (textRecords + batch - 1) / batch;
     struct TSlot {
       TByteBuffer Bytes;
       bool Full = false;
     };
-    std::array<TSlot, kPipelineSlots> slots;
+    std::array<TSlot, kSlots> slots;
     std::mutex lock;
     std::condition_variable changed;
-    std::atomic<bool> stop{false};
-    bool done = false;
+    uint32_t nextClaim = 0;  // next batch to decompress
+    uint32_t emitted = 0;    // batches turned into lines
+    bool stop = false;
     std::exception_ptr failure;
+    // With the lock held: claims the next batch if its slot is free, reads
+    // it, and decompresses it with the lock released. False when nothing
+    // can be claimed.
+    auto work = [&](std::unique_lock<std::mutex>& g, TByteBuffer& raw, std::vector<size_t>& ends) {
+      if (stop || nextClaim >= batches || nextClaim >= emitted + kSlots) return false;
+      const uint32_t k = nextClaim++;
+      raw.Clear();
+      ends.clear();
+      for (uint32_t i = k * batch + 1; i <= std::min(textRecords, (k + 1) * batch); ++i) {
+        readRecord(i, raw);
+        ends.push_back(raw.Size());
+      }
+      g.unlock();
+      TSlot& slot = slots[k % kSlots];
+      slot.Bytes.Clear();
+      size_t from = 0;
+      for (size_t e : ends) {
+        decodeRecord(raw.Data() + from, e - from, slot.Bytes);
+        from = e;
+      }
+      g.lock();
+      slot.Full = true;
+      changed.notify_all();
+      return true;
+    };
+    auto halt = [&] {
+      std::lock_guard<std::mutex> g(lock);
+      stop = true;
+      changed.notify_all();
+    };
     std::thread worker([&] {
+      TByteBuffer raw;
+      std::vector<size_t> ends;
       try {
-        size_t slot = 0;
-        for (uint32_t i = 1; i <= textRecords && !stop;) {
-          {
-            std::unique_lock<std::mutex> g(lock);
-            changed.wait(g, [&] { return !slots[slot].Full || stop; });
-          }
-          if (stop) break;
-          TByteBuffer& into = slots[slot].Bytes;
-          into.Clear();
-          for (uint32_t n = 0; n < kPipelineBatch && i <= textRecords; ++n, ++i) decodeRecord(i, into);
-          {
-            std::lock_guard<std::mutex> g(lock);
-            slots[slot].Full = true;
-          }
-          changed.notify_all();
-          slot = (slot + 1) % slots.size();
+        std::unique_lock<std::mutex> g(lock);
+        for (;;) {
+          changed.wait(g, [&] { return stop || nextClaim >= batches || nextClaim < emitted + kSlots; });
+          if (!work(g, raw, ends)) break;
         }
       } catch (...) {
+        std::lock_guard<std::mutex> g(lock);
         failure = std::current_exception();
+        stop = true;
+        changed.notify_all();
       }
-      {
-        std::lock_guard<std::mutex> g(lock);
-        done = true;
-      }
-      changed.notify_all();
     });
-    size_t slot = 0;
-    for (;;) {
-      {
-        std::unique_lock<std::mutex> g(lock);
-        changed.wait(g, [&] { return slots[slot].Full || done; });
-        if (!slots[slot].Full) break;
+    try {
+      TByteBuffer raw;
+      std::vector<size_t> ends;
+      for (uint32_t k = 0; k < batches && !IsCancelExtract; ++k) {
+        TSlot& slot = slots[k % kSlots];
+        {
+          std::unique_lock<std::mutex> g(lock);
+          while (!slot.Full && !stop)
+            if (!work(g, raw, ends)) changed.wait(g);
+          if (!slot.Full) break;  // the worker failed
+        }
+        pending.Append(slot.Bytes.Data(), slot.Bytes.Size());
+        {
+          std::lock_guard<std::mutex> g(lock);
+          slot.Full = false;
+          emitted = k + 1;
+        }
+        changed.notify_all();
+        emitLines(false);
       }
-      pending.Append(slots[slot].Bytes.Data(), slots[slot].Bytes.Size());
-      {
-        std::lock_guard<std::mutex> g(lock);
-        slots[slot].Full = false;
-      }
-      changed.notify_all();
-      slot = (slot + 1) % slots.size();
-      emitLines(false);
-      if (IsCancelExtract) break;
+    } catch (...) {
+      halt();
+      worker.join();
+      throw;
     }
-    stop = true;
-    changed.notify_all();
+    halt();
     worker.join();
     if (failure) std::rethrow_exception(failure);
   } else {
+    TByteBuffer raw;
     for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
-      decodeRecord(i, pending);
+      raw.Clear();
+      readRecord(i, raw);
+      decodeRecord(raw.Data(), raw.Size(), pending);
       emitLines(false);
     }
   }

@@ -242,6 +242,44 @@ TEST(PalmDocLines, LargeCompressedBooksReadAsSmallOnes) {
   }
 }
 
+// Fails every read that reaches byte FailAt.
+class TBrokenStream : public TBytesStream {
+ public:
+  TBrokenStream(const std::string& Bytes, int64_t FailAt) : TBytesStream(Bytes), FFailAt(FailAt) {}
+  int64_t Read(void* Buffer, int64_t Count) override {
+    if (Count > 0 && Position() + Count > FFailAt) throw EReadError("disk gone");
+    return TBytesStream::Read(Buffer, Count);
+  }
+
+ private:
+  int64_t FFailAt;
+};
+
+TEST(PalmDocLines, FailuresWhileDecompressingInParallelLeaveCleanly) {
+  // A read error on either thread, or a sink that throws, ends the load with
+  // that exception: no hang, no lost error, the second thread joined.
+  Book b;
+  b.compression = 2;
+  for (int i = 0; i < 300; ++i) b.texts.push_back(std::string("\x08") + "line " + std::to_string(1000 + i) + "\n");
+  const std::string bytes = b.Bytes();
+  for (double at : {0.1, 0.5, 0.97}) {
+    SCOPED_TRACE(at);
+    TBrokenStream stream(bytes, static_cast<int64_t>(bytes.size() * at));
+    TPalmDocFile doc;
+    EXPECT_THROW(doc.LoadFromStream(stream), EReadError);
+  }
+  for (int failAfter : {1, 40, 290}) {
+    SCOPED_TRACE(failAfter);
+    TBytesStream stream(bytes);
+    TPalmDocFile doc;
+    int seen = 0;
+    doc.SetTextSink([&](std::u16string_view) {
+      if (++seen == failAfter) throw EWriteError("pipe closed");
+    });
+    EXPECT_THROW(doc.LoadFromStream(stream), EWriteError);
+  }
+}
+
 TEST(PalmDocLines, Cp1252DecodedAcrossRecords) {
   Book b;
   b.texts = {"\x93quoted\x94 100 \x80", " caf\xE9\n"};

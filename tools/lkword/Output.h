@@ -41,7 +41,7 @@ class TOutputFile {
   const std::string& Name() const { return FName; }
 
  private:
-  static constexpr size_t kBufferSize = 256 * 1024;
+  static constexpr size_t kBufferSize = 64 * 1024;
   int FHandle = 1;
   bool FOwned = false;
   std::string* FMemory = nullptr;
