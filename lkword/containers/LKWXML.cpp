@@ -133,8 +133,10 @@ void ForEachAttribute(std::u16string_view s, F f) {
 // ---------------------------------------------------------------------------
 // Entities
 
+// The name is held inline rather than by pointer, so that the table needs no
+// relocation when the program is loaded.
 struct TEntity {
-  const char* Name;
+  char Name[9];
   uint16_t Code;
 };
 

@@ -11,12 +11,6 @@ namespace lkw {
 
 namespace {
 
-struct TGlyphNameEntry {
-  std::string_view Name;
-  char16_t Value;     // the code point, when Sequence is 0
-  uint16_t Sequence;  // index into kGlyphNameSequences for multi-character values
-};
-
 #include "lkword/pdf/data/PDFGlyphTables.inc"
 #include "lkword/pdf/data/PDFPresentationForms.inc"
 
@@ -121,23 +115,23 @@ bool UnicodeFormName(std::string_view Name, std::u16string& Out) {
   return false;
 }
 
-const TGlyphNameEntry* FindGlyphName(std::string_view Name) {
-  const auto it = std::lower_bound(std::begin(kGlyphNames), std::end(kGlyphNames), Name,
-                                   [](const TGlyphNameEntry& e, std::string_view n) { return e.Name < n; });
-  return it != std::end(kGlyphNames) && it->Name == Name ? it : nullptr;
+// Binary search of a table of entries sorted by name.
+template <size_t N>
+const TGlyphNameEntry* FindName(const TGlyphNameEntry (&Table)[N], std::string_view Name) {
+  const auto it = std::lower_bound(std::begin(Table), std::end(Table), Name,
+                                   [](const TGlyphNameEntry& e, std::string_view n) { return PoolName(e.Name) < n; });
+  return it != std::end(Table) && PoolName(it->Name) == Name ? it : nullptr;
 }
 
 bool ComponentToUnicode(std::string_view Name, std::u16string& Out, bool Dingbats) {
   if (Name.empty()) return false;
   if (Dingbats) {
-    const auto it = std::lower_bound(std::begin(kDingbatNames), std::end(kDingbatNames), Name,
-                                     [](const TGlyphNameEntry& e, std::string_view n) { return e.Name < n; });
-    if (it != std::end(kDingbatNames) && it->Name == Name) {
-      Out.push_back(it->Value);
+    if (const TGlyphNameEntry* e = FindName(kDingbatNames, Name)) {
+      Out.push_back(e->Value);
       return true;
     }
   }
-  if (const TGlyphNameEntry* e = FindGlyphName(Name)) {
+  if (const TGlyphNameEntry* e = FindName(kGlyphNames, Name)) {
     if (e->Sequence == 0) {
       const char16_t c = e->Value;
       AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
@@ -174,7 +168,7 @@ TPDFBaseEncoding PDFBaseEncodingFromName(std::string_view Name) {
 
 std::string_view PDFEncodingGlyphName(TPDFBaseEncoding Encoding, uint8_t Code) {
   const uint16_t* t = NameTable(Encoding);
-  return t ? kEncodingNamePool[t[Code]] : std::string_view();
+  return t ? PoolName(kEncodingNames[t[Code]]) : std::string_view();
 }
 
 char32_t PDFEncodingUnicode(TPDFBaseEncoding Encoding, uint8_t Code) {
@@ -266,14 +260,15 @@ int StandardFontIndex(std::string_view BaseFont) {
     name += bold ? (italic ? "-BoldOblique" : "-Bold") : "-Oblique";
   }
   for (size_t i = 0; i < std::size(kStandardFonts); ++i)
-    if (kStandardFonts[i].Name == name) return static_cast<int>(i);
+    if (PoolName(kStandardFonts[i].Name) == name) return static_cast<int>(i);
   return -1;
 }
 
 int StandardFontWidth(int FontIndex, std::string_view GlyphName) {
   if (FontIndex < 0 || static_cast<size_t>(FontIndex) >= std::size(kStandardFonts)) return 0;
-  const auto it = std::lower_bound(std::begin(kMetricNames), std::end(kMetricNames), GlyphName);
-  if (it == std::end(kMetricNames) || *it != GlyphName) return 0;
+  const auto it = std::lower_bound(std::begin(kMetricNames), std::end(kMetricNames), GlyphName,
+                                   [](TPoolName e, std::string_view n) { return PoolName(e) < n; });
+  if (it == std::end(kMetricNames) || PoolName(*it) != GlyphName) return 0;
   return kStandardFonts[FontIndex].Widths[it - std::begin(kMetricNames)];
 }
 
@@ -285,8 +280,9 @@ void StandardFontExtent(int FontIndex, int& Ascent, int& Descent) {
 
 TPDFBaseEncoding StandardFontEncoding(int FontIndex) {
   if (FontIndex < 0 || static_cast<size_t>(FontIndex) >= std::size(kStandardFonts)) return TPDFBaseEncoding::beNone;
-  if (kStandardFonts[FontIndex].Name == "Symbol") return TPDFBaseEncoding::beSymbol;
-  if (kStandardFonts[FontIndex].Name == "ZapfDingbats") return TPDFBaseEncoding::beZapfDingbats;
+  const std::string_view name = PoolName(kStandardFonts[FontIndex].Name);
+  if (name == "Symbol") return TPDFBaseEncoding::beSymbol;
+  if (name == "ZapfDingbats") return TPDFBaseEncoding::beZapfDingbats;
   return TPDFBaseEncoding::beStandard;
 }
 

@@ -150,7 +150,8 @@ void ReadPost(const TReader& R, const TTable& T, TPDFFontProgram& P, uint32_t Nu
   if (post.Bad) return;
   if (version == 0x00010000) {
     const uint32_t n = std::min<uint32_t>(NumGlyphs, 258);
-    P.GlyphNames.assign(kMacGlyphNames, kMacGlyphNames + n);
+    P.GlyphNames.assign(n, std::string());
+    for (uint32_t g = 0; g < n; ++g) P.GlyphNames[g] = PoolName(kMacGlyphNames[g]);
     return;
   }
   if (version != 0x00020000) return;
@@ -167,7 +168,7 @@ void ReadPost(const TReader& R, const TTable& T, TPDFFontProgram& P, uint32_t Nu
   P.GlyphNames.assign(n, std::string());
   for (uint32_t g = 0; g < n; ++g) {
     const uint32_t index = post.U16(34 + 2 * static_cast<size_t>(g));
-    if (index < 258) P.GlyphNames[g] = kMacGlyphNames[index];
+    if (index < 258) P.GlyphNames[g] = PoolName(kMacGlyphNames[index]);
     else if (index - 258 < extra.size()) P.GlyphNames[g] = extra[index - 258];
   }
 }
@@ -244,7 +245,7 @@ void ReadTopDict(std::string_view D, TTopDict& Top) {
 }
 
 std::string_view SIDName(uint32_t SID, const std::vector<std::string_view>& Strings) {
-  if (SID < 391) return kCFFStandardStrings[SID];
+  if (SID < 391) return PoolName(kCFFStandardStrings[SID]);
   return SID - 391 < Strings.size() ? Strings[SID - 391] : std::string_view();
 }
 
