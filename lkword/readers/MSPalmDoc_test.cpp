@@ -260,7 +260,7 @@ TEST(PalmDocLines, FailuresWhileDecompressingInParallelLeaveCleanly) {
   // that exception: no hang, no lost error, the second thread joined.
   Book b;
   b.compression = 2;
-  for (int i = 0; i < 300; ++i) b.texts.push_back(std::string("\x08") + "line " + std::to_string(1000 + i) + "\n");
+  for (int i = 0; i < 600; ++i) b.texts.push_back(std::string("\x08") + "line " + std::to_string(1000 + i) + "\n");
   const std::string bytes = b.Bytes();
   for (double at : {0.1, 0.5, 0.97}) {
     SCOPED_TRACE(at);
@@ -268,7 +268,7 @@ TEST(PalmDocLines, FailuresWhileDecompressingInParallelLeaveCleanly) {
     TPalmDocFile doc;
     EXPECT_THROW(doc.LoadFromStream(stream), EReadError);
   }
-  for (int failAfter : {1, 40, 290}) {
+  for (int failAfter : {1, 40, 590}) {
     SCOPED_TRACE(failAfter);
     TBytesStream stream(bytes);
     TPalmDocFile doc;
