@@ -1,7 +1,8 @@
 // Loads arbitrary bytes with the three OpenDocument readers. Input that is a
 // zip archive is read as the package; anything else is packed as both
 // "content.xml" and "meta.xml" of a stored package, so that mutations reach
-// the XML instead of breaking checksums.
+// the XML instead of breaking checksums. Each reader loads both into its
+// text list and through the text sink.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "fuzz/sink_check.h"
 #include "lkword/containers/LKWZipFile_test_util.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
@@ -22,18 +24,20 @@ std::string StoredPackage(std::string_view Xml) {
   return lkw::testing::MakeZip(members);
 }
 
+// Loads into the text list and through the text sink, which must agree.
 template <typename T>
 void Run(const std::string& Bytes, lkw::TMSTextFormating Format, bool Limit) {
-  lkw::TBytesStream stream(Bytes);
-  T doc;
-  doc.SetTextFormating(Format);
-  // Members and repeated cells bounded well below the fuzzer's limits.
-  doc.SetMaxDecompressedSize(int64_t{4} << 20);
-  if (Limit) doc.SetMaxTextLength(static_cast<int32_t>(Bytes.size() % 700 + 1));
-  try {
-    doc.LoadFromStream(stream);
-  } catch (const lkw::Exception&) {
-  }
+  lkw::fuzzing::LoadBothWays<T>(
+      [&](T& Doc) {
+        Doc.SetTextFormating(Format);
+        // Members and repeated cells bounded well below the fuzzer's limits.
+        Doc.SetMaxDecompressedSize(int64_t{4} << 20);
+        if (Limit) Doc.SetMaxTextLength(static_cast<int32_t>(Bytes.size() % 700 + 1));
+      },
+      [&](T& Doc) {
+        lkw::TBytesStream stream(Bytes);
+        Doc.LoadFromStream(stream);
+      });
 }
 
 }  // namespace

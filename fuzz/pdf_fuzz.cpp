@@ -2,12 +2,14 @@
 // fonts, content streams, the information dictionary, XMP), then reads every
 // object it lists the way the text layer does: parsed, as text, as decoded
 // stream data, and through the dictionary helpers. The input's last byte
-// picks the output format and limits, so one corpus covers them all.
+// picks the output format and limits, so one corpus covers them all; its top
+// bit also loads the file through the text sink, which must agree.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "fuzz/sink_check.h"
 #include "lkword/pdf/LKWPDF.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -44,21 +46,30 @@ void ReadObjects(lkw::TLKPDFReader& Doc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  lkw::TCustomMemoryStream stream(Data, Size);
-  lkw::TLKPDFReader doc;
-  doc.SetMaxStreamSize(int64_t{8} << 20);
-  doc.SetMaxDecompressedSize(int64_t{64} << 20);
-  if (Size % 7 == 0) doc.SetPassword("user");
   const uint8_t knobs = Size ? Data[Size - 1] : 0;
-  doc.SetTextFormating(knobs % 3 == 0 ? lkw::tfPlainText : knobs % 3 == 1 ? lkw::tfRTF : lkw::tfHTML);
-  if (knobs & 0x10) doc.SetMaxTextLength(64);
-  doc.SetKeepPageItems(knobs & 0x20);
-  lkw::TPDFTextOptions options = doc.TextOptions();
-  options.Dehyphenate = !(knobs & 0x40);
-  options.MaxOperators = 200'000;  // endless content must not read as a hang
-  doc.SetTextOptions(options);
+  auto configure = [&](lkw::TLKPDFReader& Doc) {
+    Doc.SetMaxStreamSize(int64_t{8} << 20);
+    Doc.SetMaxDecompressedSize(int64_t{64} << 20);
+    if (Size % 7 == 0) Doc.SetPassword("user");
+    Doc.SetTextFormating(knobs % 3 == 0 ? lkw::tfPlainText : knobs % 3 == 1 ? lkw::tfRTF : lkw::tfHTML);
+    if (knobs & 0x10) Doc.SetMaxTextLength(64);
+    Doc.SetKeepPageItems(knobs & 0x20);
+    lkw::TPDFTextOptions options = Doc.TextOptions();
+    options.Dehyphenate = !(knobs & 0x40);
+    options.MaxOperators = 200'000;  // endless content must not read as a hang
+    Doc.SetTextOptions(options);
+  };
+  auto load = [&](lkw::TLKPDFReader& Doc) {
+    lkw::TCustomMemoryStream stream(Data, Size);
+    Doc.LoadFromStream(stream);
+  };
+  // Half the inputs also go through the text sink, which must give the
+  // text the list holds.
+  if (knobs & 0x80) lkw::fuzzing::LoadBothWays<lkw::TLKPDFReader>(configure, load);
+  lkw::TLKPDFReader doc;
+  configure(doc);
   try {
-    doc.LoadFromStream(stream);
+    load(doc);
   } catch (const lkw::Exception&) {
   }
   doc.Pages().GetPlainText();

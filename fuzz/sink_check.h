@@ -1,0 +1,55 @@
+// Readers that hand text to a sink while they read must hand out exactly the
+// text their list would hold: the tool writes through the sink, the library's
+// callers read the list. Fuzz targets load a document both ways and abort on
+// any difference.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/platform/Exceptions.h"
+
+namespace lkw::fuzzing {
+
+// Loads Doc from Load (a callable taking the document) and tells whether
+// it ended without an exception.
+template <typename T, typename Loader>
+bool TryLoad(T& Doc, Loader&& Load) {
+  try {
+    Load(Doc);
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+// Setup configures each of two fresh documents alike; Load loads one. A load
+// that fails either way says nothing about the sink: only two complete loads
+// are compared.
+template <typename T, typename Setup, typename Loader>
+void LoadBothWays(Setup&& Configure, Loader&& Load) {
+  T kept, sunk;
+  Configure(kept);
+  Configure(sunk);
+  WideString joined;
+  sunk.SetTextSink([&joined](std::u16string_view Item) {
+    joined.append(Item);
+    joined += u"\r\n";
+  });
+  const bool keptOk = TryLoad(kept, Load);
+  const bool sunkOk = TryLoad(sunk, Load);
+  if (!keptOk || !sunkOk) return;
+  WideString expected;
+  for (const WideString& item : kept.Text().Items()) {
+    expected += item;
+    expected += u"\r\n";
+  }
+  if (expected != joined || sunk.Text().Count() != 0) {
+    std::fprintf(stderr, "text sink and text list differ (%zu vs %zu units)\n", joined.size(), expected.size());
+    std::abort();
+  }
+}
+
+}  // namespace lkw::fuzzing
