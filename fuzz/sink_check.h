@@ -46,8 +46,15 @@ void LoadBothWays(Setup&& Configure, Loader&& Load) {
     expected += item;
     expected += u"\r\n";
   }
-  if (expected != joined || sunk.Text().Count() != 0) {
-    std::fprintf(stderr, "text sink and text list differ (%zu vs %zu units)\n", joined.size(), expected.size());
+  if (sunk.Text().Count() != 0) {
+    std::fprintf(stderr, "the text list holds %d items beside the sink\n", sunk.Text().Count());
+    std::abort();
+  }
+  if (expected != joined) {
+    size_t at = 0;
+    while (at < expected.size() && at < joined.size() && expected[at] == joined[at]) ++at;
+    std::fprintf(stderr, "text sink and text list differ at unit %zu (%zu vs %zu units)\n", at, joined.size(),
+                 expected.size());
     std::abort();
   }
 }
