@@ -25,6 +25,27 @@ bool TryLoad(T& Doc, Loader&& Load) {
   }
 }
 
+// The RTF header carries the time of the load, which may move on between
+// the two loads: its digits are left out of the comparison.
+inline WideString WithoutClock(const WideString& Text) {
+  static const std::u16string_view kWords[] = {u"\\yr", u"\\mo", u"\\dy", u"\\hr", u"\\min"};
+  WideString out;
+  out.reserve(Text.size());
+  for (size_t i = 0; i < Text.size();) {
+    size_t skip = 0;
+    for (std::u16string_view w : kWords)
+      if (std::u16string_view(Text).substr(i, w.size()) == w) skip = w.size();
+    if (!skip) {
+      out += Text[i++];
+      continue;
+    }
+    out.append(Text, i, skip);
+    i += skip;
+    while (i < Text.size() && Text[i] >= u'0' && Text[i] <= u'9') ++i;
+  }
+  return out;
+}
+
 // Setup configures each of two fresh documents alike; Load loads one. A load
 // that fails either way says nothing about the sink: only two complete loads
 // are compared.
@@ -50,7 +71,7 @@ void LoadBothWays(Setup&& Configure, Loader&& Load) {
     std::fprintf(stderr, "the text list holds %d items beside the sink\n", sunk.Text().Count());
     std::abort();
   }
-  if (expected != joined) {
+  if (expected != joined && WithoutClock(expected) != WithoutClock(joined)) {
     size_t at = 0;
     while (at < expected.size() && at < joined.size() && expected[at] == joined[at]) ++at;
     std::fprintf(stderr, "text sink and text list differ at unit %zu (%zu vs %zu units)\n", at, joined.size(),
