@@ -1148,26 +1148,82 @@ bool IsValidUtf8(std::string_view Data) {
 
 }  // namespace
 
+// The bytes of a piecewise load: all of them in memory, or pulled from a
+// source as the parse moves on, with what was decoded dropped.
+class TXMLByteFeed {
+ public:
+  explicit TXMLByteFeed(std::string_view All) : FView(All), FEnded(true) {}
+  explicit TXMLByteFeed(const TLKXMLEngine::TByteSource& Source) : FSource(&Source) {}
+
+  // The bytes not yet decoded.
+  std::string_view Rest() const { return FView.substr(FPos); }
+  bool Ended() const { return FEnded; }
+  // Makes at least N bytes available; fewer only at the end.
+  void Want(size_t N) {
+    while (!FEnded && FView.size() - FPos < N) {
+      if (FPos) {
+        FBuffer.erase(0, FPos);
+        FPos = 0;
+      }
+      if (!(*FSource)(FBuffer)) FEnded = true;
+      FView = FBuffer;
+    }
+  }
+  // Everything that is left (for encodings decided by all of the text).
+  std::string_view All() {
+    Want(std::string_view::npos);
+    return Rest();
+  }
+  void Consume(size_t N) { FPos += N; }
+
+ private:
+  const TLKXMLEngine::TByteSource* FSource = nullptr;
+  std::string FBuffer;
+  std::string_view FView;
+  size_t FPos = 0;
+  bool FEnded = false;
+};
+
+namespace {
+
+// Enough of the start for DetectXMLForm: the byte-order mark and a
+// declaration, which counts only when it ends within 1024 bytes.
+constexpr size_t kHeadBytes = 1028;
+
+}  // namespace
+
 void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) {
-  const TXMLForm form = DetectXMLForm(AData);
+  TXMLByteFeed feed(AData);
+  LoadFeedInPieces(feed, APiece);
+}
+
+void TLKXMLEngine::LoadFromSourceInPieces(const TByteSource& Source, size_t APiece) {
+  TXMLByteFeed feed(Source);
+  LoadFeedInPieces(feed, APiece);
+}
+
+void TLKXMLEngine::LoadFeedInPieces(TXMLByteFeed& feed, size_t APiece) {
+  feed.Want(kHeadBytes);
+  const TXMLForm form = DetectXMLForm(feed.Rest());
   if (form.Kind == TXMLForm::fkDeclared) {
     // As LoadFromBytes decides; what is not UTF-8 is decoded whole.
     const uint32_t cp = form.CodePage;
-    const bool utf8 = cp == CP_UTF8 || (cp == 0 && (GetACP() == CP_UTF8 || IsValidUtf8(AData)));
+    const bool utf8 = cp == CP_UTF8 || (cp == 0 && (GetACP() == CP_UTF8 || IsValidUtf8(feed.All())));
     if (!utf8) {
-      LoadFromBytes(AData);
+      LoadFromBytes(feed.All());
       return;
     }
   }
   const bool utf16 = form.Kind == TXMLForm::fkUtf16;
-  size_t pos = form.Skip;
+  feed.Consume(std::min(form.Skip, feed.Rest().size()));
   FRootItem->Reset();
   FDocument.clear();
   FRetained.clear();
   FDepthLimitReached = false;
   UTF8Processed = form.Mark;
   FDocumentCodePage = !utf16 ? CP_UTF8 : form.BigEndian ? CP_UTF16BE : CP_UTF16LE;
-  if (pos >= AData.size()) return;
+  feed.Want(1);
+  if (feed.Rest().empty()) return;
 
   const size_t piece = std::max<size_t>(APiece, 1);
   const size_t copyLimit = std::max<size_t>(1024, piece / 16);
@@ -1177,16 +1233,28 @@ void TLKXMLEngine::LoadFromBytesInPieces(std::string_view AData, size_t APiece) 
   for (;;) {
     size_t cut;
     if (!utf16) {
-      cut = Utf8Cut(AData, pos, want);
-      DecodeUtf8(decoded, AData.substr(pos, cut - pos));
+      // A cut is moved past continuation bytes: have them at hand, however
+      // many a damaged text repeats.
+      size_t need = want + 4;
+      feed.Want(need);
+      cut = Utf8Cut(feed.Rest(), 0, want);
+      while (!feed.Ended() && cut >= feed.Rest().size()) {
+        need = 2 * feed.Rest().size();
+        feed.Want(need);
+        cut = Utf8Cut(feed.Rest(), 0, want);
+      }
+      DecodeUtf8(decoded, feed.Rest().substr(0, cut));
     } else {
       // Whole units; an odd last byte goes with the last piece.
-      cut = std::min(AData.size(), pos + 2 * want);
-      if (AData.size() - cut < 2) cut = AData.size();
-      DecodeUtf16(decoded, AData.substr(pos, cut - pos), form.BigEndian);
+      feed.Want(2 * want + 2);
+      const std::string_view rest = feed.Rest();
+      cut = std::min(rest.size(), 2 * want);
+      if (rest.size() - cut < 2) cut = rest.size();
+      DecodeUtf16(decoded, rest.substr(0, cut), form.BigEndian);
     }
-    pos = cut;
-    const bool final = pos >= AData.size();
+    feed.Consume(cut);
+    feed.Want(1);
+    const bool final = feed.Rest().empty();
     if (final && !decoded.empty() && decoded.back() == 27) decoded.pop_back();  // a trailing ESC
     // The window: what the parser left of the last one, then the new text.
     const size_t from = std::min(parser.P, FDocument.size());

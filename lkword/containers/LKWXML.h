@@ -165,6 +165,8 @@ using TLKIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TLKXMLItem*& 
 // Default bound on element nesting.
 constexpr int XMLDefaultMaxDepth = 256;
 
+class TXMLByteFeed;
+
 class TLKXMLEngine : public TComponent {
  public:
   explicit TLKXMLEngine(TComponent* AOwner = nullptr);
@@ -187,6 +189,15 @@ class TLKXMLEngine : public TComponent {
   // for handlers that free what they have used. AData must stay alive
   // during the call.
   void LoadFromBytesInPieces(std::string_view AData, size_t APiece = size_t{1} << 16);
+  // Supplies LoadFromSourceInPieces: appends at least one byte to Into and
+  // returns true, or returns false at the end of the document.
+  using TByteSource = std::function<bool(std::string& Into)>;
+  // LoadFromBytesInPieces over bytes pulled from Source as the parse needs
+  // them and dropped once decoded, so that the document is never held
+  // whole. Text whose encoding only all of it decides (declared in a code
+  // page other than UTF-8, or undeclared and read in a non-UTF-8 ANSI code
+  // page) is read whole first.
+  void LoadFromSourceInPieces(const TByteSource& Source, size_t APiece = size_t{1} << 16);
 
   // First node, in depth-first pre-order from ARoot (RootItem when null),
   // whose TagName equals XMLTag ignoring the case of A-Z; nullptr when none.
@@ -225,6 +236,7 @@ class TLKXMLEngine : public TComponent {
   void ParseXMLFromString(std::u16string_view AText);
 
  private:
+  void LoadFeedInPieces(TXMLByteFeed& Feed, size_t APiece);
   friend class TLKXMLParser;
 
   bool FAttributesAutoProcess = false;

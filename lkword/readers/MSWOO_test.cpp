@@ -743,8 +743,10 @@ std::string Dump(const TLKXMLItem* N) {
 
 // Events and the final tree of a load; Piece 0 loads whole. FreeClosed
 // frees every closed element below the document element, CancelAt stops
-// at that many closed elements.
-std::string Trace(const std::string& Xml, size_t Piece, bool FreeClosed, int CancelAt = -1, int Depth = 256) {
+// at that many closed elements. Chunk > 0 pulls the bytes from a source that
+// gives that many at a time.
+std::string Trace(const std::string& Xml, size_t Piece, bool FreeClosed, int CancelAt = -1, int Depth = 256,
+                  size_t Chunk = 0) {
   TLKXMLEngine e;
   e.SetMaxDepth(Depth);
   std::string log;
@@ -760,15 +762,26 @@ std::string Trace(const std::string& Xml, size_t Piece, bool FreeClosed, int Can
     if (++closed == CancelAt) cancel = true;
     if (FreeClosed && node->Level() > 1) delete node;
   });
+  size_t given = 0;
   if (Piece == 0)
     e.LoadFromBytes(Xml);
-  else
+  else if (Chunk == 0)
     e.LoadFromBytesInPieces(Xml, Piece);
+  else
+    e.LoadFromSourceInPieces(
+        [&](std::string& Into) {
+          if (given == Xml.size()) return false;
+          const size_t n = std::min(Chunk, Xml.size() - given);
+          Into.append(Xml, given, n);
+          given += n;
+          return true;
+        },
+        Piece);
   return log + Dump(e.RootItem()) + std::to_string(e.DepthLimitReached()) + " " +
          std::to_string(e.DocumentCodePage()) + " " + std::to_string(e.UTF8Processed);
 }
 
-TEST(OpenDocumentXmlPieces, EveryPieceSizeGivesTheTreeAndEventsOfAWholeLoad) {
+TEST(OpenDocumentXmlPieces, EveryPieceSizeAndSourceGivesTheTreeAndEventsOfAWholeLoad) {
   std::string many = "<r>";  // more nodes than are copied at each piece
   for (int i = 0; i < 1500; ++i) many += "<e a=\"" + std::to_string(i) + "\">t</e>x";
   const std::vector<std::string> inputs = {
@@ -794,6 +807,12 @@ TEST(OpenDocumentXmlPieces, EveryPieceSizeGivesTheTreeAndEventsOfAWholeLoad) {
             ASSERT_EQ(Trace(xml, piece, freeClosed, cancelAt, depth), whole)
                 << "piece " << piece << " free " << freeClosed << " cancel " << cancelAt << " depth " << depth
                 << " input " << xml;
+            // Bytes pulled from a source a few at a time load the same.
+            for (size_t chunk : {1, 3, 1000}) {
+              if (piece != 2 && piece != 13 && piece != 64) continue;
+              ASSERT_EQ(Trace(xml, piece, freeClosed, cancelAt, depth, chunk), whole)
+                  << "chunk " << chunk << " piece " << piece << " input " << xml;
+            }
           }
         }
       }

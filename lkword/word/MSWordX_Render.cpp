@@ -11,7 +11,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/word/MSWordX_Part.h"
+#include "lkword/containers/LKWZipPart.h"
 
 namespace lkw {
 

@@ -1,6 +1,6 @@
-// Internal to the Word 2007 reader: the uncompressed bytes of one package
-// part, delivered as a window that the reader advances, so that a large part
-// is inflated piece by piece and never held whole.
+// The uncompressed bytes of one zip member, delivered as a window that the
+// reader advances, so that a large member is inflated piece by piece and
+// never held whole (the package readers' parts).
 #pragma once
 
 #include <cstdint>
