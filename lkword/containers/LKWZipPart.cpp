@@ -8,6 +8,12 @@
 
 namespace lkw {
 
+uint32_t TPartSource::DeclaredSize(const TZipArchive& Zip, int Index) {
+  const TLocalFile& f = Zip.Files()[Index];
+  const uint32_t local = f.CommonFileHeader().UncompressedSize;
+  return local != 0 ? local : f.CentralCommonFileHeader().UncompressedSize;
+}
+
 TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_t Piece)
     : FZip(&Zip), FIndex(Index), FPiece(std::max<size_t>(Piece, 1)) {
   // The zip reader's extraction rules, applied piece by piece.
@@ -16,7 +22,7 @@ TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_
   const TCommonFileHeader& central = f.CentralCommonFileHeader();
   const TCommonFileHeader& h = f.HeaderRead() ? local : central;
   FName = f.HeaderRead() ? f.FileName() : f.CentralFileName();
-  FDeclared = local.UncompressedSize != 0 ? local.UncompressedSize : central.UncompressedSize;
+  FDeclared = DeclaredSize(Zip, Index);
   FCrcLocal = local.Crc32;
   FCrcCentral = central.Crc32;
   FInput = f.CompressedData();

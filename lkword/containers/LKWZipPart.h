@@ -41,6 +41,9 @@ class TPartSource {
   RawByteString All() const;
   // Bytes produced so far.
   int64_t Produced() const { return FProduced; }
+  // The size member Index declares: its local header's, else the central
+  // directory's.
+  static uint32_t DeclaredSize(const TZipArchive& Zip, int Index);
 
  private:
   void Inflate(size_t MinMore);

@@ -6,6 +6,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
+#include "lkword/containers/LKWZipPart.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -17,6 +18,8 @@ namespace {
 const char* const SPasswordProtected = "Could not read the password protected file";
 const char* const SNotOpenDocument = "Not a valid OpenDocument package";
 const char* const SNoContent = "The OpenDocument package has no content.xml";
+// Bytes of a large content part inflated at a time.
+constexpr size_t kContentPiece = size_t{128} << 10;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -524,9 +527,34 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (!wantText) return;
   const int content = zip.GetIndexByFileName("content.xml");
   if (content < 0) throw Exception(SNoContent);
-  RawByteString bytes = extract(content);
-  if (sink) AddText(GetTextStart(), *FText);
-  LoadXMLBytes(std::move(bytes), *FText);
+  const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
+  auto open = [&]() {
+    try {
+      return std::make_unique<TPartSource>(zip, content, limit, kContentPiece);
+    } catch (const EZipFileError& e) {
+      if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
+      FPasswordProtected = true;
+      throw Exception(SPasswordProtected);
+    }
+  };
+  if (const int64_t declared = TPartSource::DeclaredSize(zip, content); declared >= FStreamContentFrom) {
+    // A large content part is held only a piece at a time: a first pass
+    // checks it (so that nothing reaches a sink from a part that turns out
+    // damaged), the second parses it as it is inflated.
+    {
+      auto check = open();
+      while (check->More(check->Data().size(), 0)) {
+      }
+      check->Finish();
+    }
+    auto source = open();
+    if (sink) AddText(GetTextStart(), *FText);
+    LoadXMLSource(*source, declared, *FText);
+  } else {
+    RawByteString bytes = extract(content);
+    if (sink) AddText(GetTextStart(), *FText);
+    LoadXMLBytes(std::move(bytes), *FText);
+  }
   AddText(GetTextFinish(), *FText);
 } catch (...) {
   RethrowAsException();

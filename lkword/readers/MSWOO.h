@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,7 +36,9 @@
 
 namespace lkw {
 
+class TLKXMLEngine;
 class TLKXMLItem;
+class TPartSource;
 class TZipArchive;
 
 // A colour as 0x00BBGGRR (red in the low byte).
@@ -181,6 +184,12 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // Parses one content part and appends its rendered body to L.
   void LoadXMLFilePart(TStream& S, TWideStrings& L);
 
+  // A content.xml that declares at least this many bytes is inflated twice,
+  // checked first and then parsed as it is inflated, instead of being held
+  // whole; default 16 MiB.
+  int64_t StreamContentFrom() const { return FStreamContentFrom; }
+  void SetStreamContentFrom(int64_t Value) { FStreamContentFrom = Value; }
+
   TOOStyles& Styles() { return FStyles; }
   const WideString& XMLTagRoot() const { return FXMLTagRoot; }
   const WideString& XMLTagText() const { return FXMLTagText; }
@@ -200,10 +209,14 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void ReadMetadata(const RawByteString& MetaXML);
   void CheckEncryption(const TZipArchive& Zip);
   void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
+  // Size is the part's size, which bounds what repeated cells may add.
+  void LoadXMLSource(TPartSource& Source, int64_t Size, TWideStrings& L);
+  void LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse, TWideStrings& L);
   // The HTML style block of the automatic styles.
   void AddStyleBlock(TWideStrings& L);
 
   bool FPasswordProtected = false;
+  int64_t FStreamContentFrom = int64_t{16} << 20;
 };
 
 class TOpenOfficeTextDocument : public TCustomOpenOfficeDocument {

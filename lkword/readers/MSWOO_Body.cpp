@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "lkword/containers/LKWXML.h"
+#include "lkword/containers/LKWZipPart.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -827,9 +828,26 @@ void TCustomOpenOfficeDocument::AddStyleBlock(TWideStrings& L) {
 }
 
 void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& L) {
-  const int64_t size = static_cast<int64_t>(Bytes.size());
+  LoadXML(static_cast<int64_t>(Bytes.size()), [&](TLKXMLEngine& E) { E.LoadFromBytesInPieces(Bytes); }, L);
+}
+
+void TCustomOpenOfficeDocument::LoadXMLSource(TPartSource& Source, int64_t Size, TWideStrings& L) {
+  LoadXML(
+      Size,
+      [&](TLKXMLEngine& E) {
+        E.LoadFromSourceInPieces([&](std::string& Into) {
+          if (!Source.More(Source.Data().size(), 0)) return false;
+          Into.append(Source.Data());
+          return true;
+        });
+      },
+      L);
+}
+
+void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse,
+                                        TWideStrings& L) {
   const int64_t budget =
-      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * size, FMaxDecompressedSize / 2});
+      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * Size, FMaxDecompressedSize / 2});
   const size_t warningsBefore = FWarnings.size();
   TOOBodyWriter writer(*this, L, budget);
   TLKXMLEngine engine;
@@ -839,8 +857,9 @@ void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& 
                       std::u16string_view, bool&) { streamer.OnTag(Parent, Tag); });
   engine.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool&) { streamer.OnAfterTag(Node); });
   // In pieces, the decoded document is never whole either: the tree, the
-  // text at hand and the content's bytes are all that is held.
-  engine.LoadFromBytesInPieces(Bytes);
+  // text at hand and the content's bytes (or a piece of them) are all that
+  // is held.
+  Parse(engine);
   if (engine.DepthLimitReached()) {
     // Said before anything the body's rendering said, as when the whole
     // tree was built first.
