@@ -588,6 +588,9 @@ class TLKPDFReader : public TMSWBaseDocument {
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
+  // Both loads: the bytes are Mapping's when given, else read from AStream.
+  void Load(TStream& AStream, std::shared_ptr<const TFileMapping> Mapping);
+
   std::unique_ptr<TPDFPageGlyphs> FPageGlyphs;
   struct TSection;
   struct TObjStm {
@@ -649,7 +652,10 @@ class TLKPDFReader : public TMSWBaseDocument {
   std::string FPassword;
   std::unique_ptr<TLKPDFEncryption> FEncryption;
 
-  RawByteString FData;             // the loaded bytes
+  // The loaded bytes: a file's mapping, or the bytes read from a stream.
+  std::string_view FData;
+  std::shared_ptr<const TFileMapping> FMapping;
+  RawByteString FReadData;
   size_t FHeaderOffset = 0;        // where "%PDF-" stands in FData
   TPDFObject FTrailer;
   TPDFObject FEncryptDict;         // a direct /Encrypt dictionary

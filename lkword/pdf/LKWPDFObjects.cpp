@@ -125,8 +125,10 @@ void TLKPDFReader::ClearInternalLists() {
   if (FXRefs) FXRefs->Clear();
   if (FPages) FPages->Clear();
   if (FFonts) FFonts->Clear();
-  FData.clear();
-  FData.shrink_to_fit();
+  FData = {};
+  FMapping.reset();
+  FReadData.clear();
+  FReadData.shrink_to_fit();
   FHeaderOffset = 0;
   FTrailer = TPDFObject();
   FEncryptDict = TPDFObject();
@@ -148,9 +150,16 @@ bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->En
 
 void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
+  // Mapped rather than read: only the pages the text needs are touched,
+  // not the images of a scanned document.
+  if (auto mapping = TFileMapping::Map(AFileName)) {
+    TCustomMemoryStream view(mapping->Bytes().data(), mapping->Bytes().size());
+    Load(view, std::move(mapping));
+    return;
+  }
   TFileStream stream(AFileName);
   stream.SetPosition(0);
-  LoadFromStream(stream);
+  Load(stream, nullptr);
 } catch (...) {
   RethrowAsException();
 }
@@ -159,17 +168,26 @@ void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
 // Load sequence
 
 void TLKPDFReader::LoadFromStream(TStream& AStream) try {
+  Load(AStream, nullptr);
+} catch (...) {
+  RethrowAsException();
+}
+
+void TLKPDFReader::Load(TStream& AStream, std::shared_ptr<const TFileMapping> Mapping) {
   TMSWBaseDocument::LoadFromStream(AStream);
-  const int64_t size = AStream.Size() - AStream.Position();
-  if (size > 0) {
-    FData.resize(static_cast<size_t>(size));
+  if (Mapping) {
+    FMapping = std::move(Mapping);
+    FData = FMapping->Bytes();
+  } else if (const int64_t size = AStream.Size() - AStream.Position(); size > 0) {
+    FReadData.resize(static_cast<size_t>(size));
     int64_t got = 0;
     while (got < size) {
-      const int64_t n = AStream.Read(FData.data() + got, size - got);
+      const int64_t n = AStream.Read(FReadData.data() + got, size - got);
       if (n <= 0) break;
       got += n;
     }
-    FData.resize(static_cast<size_t>(got));
+    FReadData.resize(static_cast<size_t>(got));
+    FData = FReadData;
   }
   if (!FindHeader()) throw EPDFError(SPDFNotValid);
   // Object numbers beyond what the file could hold are ignored, which bounds
@@ -200,8 +218,6 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   }
   ProcessMetaData(AStream);
   if (ParseItems().Contains(wpiText)) AddText(GetTextFinish());
-} catch (...) {
-  RethrowAsException();
 }
 
 bool TLKPDFReader::FindHeader() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "lkword/pdf/LKWPDF.h"
@@ -371,6 +372,34 @@ TEST(PDFStreams, LengthsAndDictionariesByReference) {
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>/xobject 3 0 r"), "/f1 5 0 r /xobject 3 0 r");
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font 8 0 r"), "/F1 9 0 R /F2 10 0 R");
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/none", "/font 8 0 r"), "");
+}
+
+// A file is mapped, a stream read: both loads see the same bytes, so every
+// test file reads the same both ways, passwords and damage included.
+TEST(PDFStructure, FilesReadAsTheirBytesFromAStream) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(LKWORD_TESTDATA) + "/pdf")) {
+    if (entry.path().extension() != ".pdf") continue;
+    SCOPED_TRACE(entry.path().string());
+    auto run = [&](bool fromFile) {
+      TLKPDFReader r;
+      r.SetPassword("user");
+      std::string out;
+      try {
+        if (fromFile) {
+          r.LoadFromFile(entry.path().string());
+        } else {
+          TBytesStream s(ReadFileBytes(entry.path().string()));
+          r.LoadFromStream(s);
+        }
+      } catch (const Exception& e) {
+        out = "error: " + e.Message();
+      }
+      return out + r.Text().ToUtf8() + std::to_string(r.Warnings().size());
+    };
+    const std::string read = run(false);
+    EXPECT_EQ(run(true), read);
+    EXPECT_GT(read.size(), 1u);
+  }
 }
 
 }  // namespace

@@ -1,10 +1,5 @@
 #include "lkword/platform/CompoundFile.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -412,37 +407,11 @@ bool StgIsStorageFile(const std::string& FileName) {
   }
 }
 
-namespace {
-
-// A read-only mapping of a whole file; unmapped when the last user lets go.
-struct TFileMapping {
-  void* Addr = MAP_FAILED;
-  size_t Size = 0;
-  ~TFileMapping() {
-    if (Addr != MAP_FAILED) ::munmap(Addr, Size);
-  }
-};
-
-std::shared_ptr<TFileMapping> MapFile(const std::string& FileName) {
-  int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  auto m = std::make_shared<TFileMapping>();
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    m->Size = static_cast<size_t>(st.st_size);
-    m->Addr = ::mmap(nullptr, m->Size, PROT_READ, MAP_PRIVATE, fd, 0);
-  }
-  ::close(fd);
-  return m->Addr == MAP_FAILED ? nullptr : m;
-}
-
-}  // namespace
-
 std::unique_ptr<TOleStorage> StgOpenStorage(const std::string& FileName) {
   // Mapped rather than read: a large document is not copied into memory.
-  if (auto m = MapFile(FileName)) {
-    const auto* data = static_cast<const uint8_t*>(m->Addr);
-    const size_t size = m->Size;
+  if (auto m = TFileMapping::Map(FileName)) {
+    const auto* data = reinterpret_cast<const uint8_t*>(m->Bytes().data());
+    const size_t size = m->Bytes().size();
     auto file = std::make_shared<const TCompoundFile>(std::move(m), data, size);
     return std::make_unique<TOleStorage>(std::move(file), 0);
   }

@@ -1,6 +1,7 @@
 #include "lkword/platform/Streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -281,5 +282,24 @@ RawByteString ReadFileBytes(const std::string& FileName) {
   TFileStream f(FileName);
   return f.ReadBytes(f.Size());
 }
+
+// ---------------------------------------------------------------------------
+// TFileMapping
+
+std::shared_ptr<const TFileMapping> TFileMapping::Map(const std::string& FileName) {
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::shared_ptr<const TFileMapping> m;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    const auto size = static_cast<size_t>(st.st_size);
+    void* addr = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (addr != MAP_FAILED) m.reset(new TFileMapping(addr, size));
+  }
+  ::close(fd);
+  return m;
+}
+
+TFileMapping::~TFileMapping() { ::munmap(FAddr, FSize); }
 
 }  // namespace lkw

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,5 +141,25 @@ class TBytesStream : public TCustomMemoryStream {
 
 // Reads the whole file into a byte string (EFOpenError when it cannot).
 RawByteString ReadFileBytes(const std::string& FileName);
+
+// A whole regular file mapped read-only, so that a reader that needs all of
+// a large file at hand touches (and keeps resident) only the pages it uses.
+// Unmapped with the last owner.
+class TFileMapping {
+ public:
+  // Null when the file cannot be opened or mapped (empty, not a regular
+  // file): callers read it instead.
+  static std::shared_ptr<const TFileMapping> Map(const std::string& FileName);
+  ~TFileMapping();
+  TFileMapping(const TFileMapping&) = delete;
+  TFileMapping& operator=(const TFileMapping&) = delete;
+
+  std::string_view Bytes() const { return {static_cast<const char*>(FAddr), FSize}; }
+
+ private:
+  TFileMapping(void* Addr, size_t Size) : FAddr(Addr), FSize(Size) {}
+  void* FAddr;
+  size_t FSize;
+};
 
 }  // namespace lkw

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "lkword/platform/Exceptions.h"
@@ -88,6 +89,27 @@ TEST(StreamsTest, FileStreamBufferedReadsMatchContentAcrossBufferEdges) {
 TEST(StreamsTest, OpeningAMissingFileOrAFolderRaises) {
   EXPECT_THROW(TFileStream("/nonexistent/really/not"), EFOpenError);
   EXPECT_THROW(TFileStream(std::filesystem::temp_directory_path().string()), EFOpenError);
+}
+
+TEST(StreamsTest, FileMappingHoldsTheBytesOrIsNullForWhatCannotBeMapped) {
+  const std::string path = TempPath("mapped.bin");
+  std::string bytes(70000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::shared_ptr<const TFileMapping> m = TFileMapping::Map(path);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->Bytes(), bytes);
+  std::filesystem::remove(path);
+  EXPECT_EQ(m->Bytes().substr(65536), std::string_view(bytes).substr(65536));  // outlives its name
+  {
+    std::ofstream(path, std::ios::binary);
+  }
+  EXPECT_EQ(TFileMapping::Map(path), nullptr);  // empty
+  std::filesystem::remove(path);
+  EXPECT_EQ(TFileMapping::Map(path), nullptr);  // missing
+  EXPECT_EQ(TFileMapping::Map(std::filesystem::temp_directory_path().string()), nullptr);
 }
 
 TEST(FormatTest, ReplacesPlaceholdersInOrder) {
