@@ -101,9 +101,9 @@ void TLocalFile::LoadCentralDirectoryFromStream(TStream& AStream) {
   FCentralFileComment = ReadString(AStream, FCentralFileCommentLength);
 }
 
-void TLocalFile::LoadFileFromStream(TStream& AStream) { LoadFile(AStream, nullptr); }
+void TLocalFile::LoadFileFromStream(TStream& AStream) { LoadFile(AStream, nullptr, nullptr); }
 
-void TLocalFile::LoadFile(TStream& AStream, const std::shared_ptr<const RawByteString>& Image) {
+void TLocalFile::LoadFile(TStream& AStream, const std::shared_ptr<const void>& Owner, const char* Image) {
   uint8_t b[TCommonFileHeader::Size];
   AStream.ReadBuffer(b, sizeof b);
   TCommonFileHeader h = TCommonFileHeader::FromBytes(b);
@@ -116,21 +116,24 @@ void TLocalFile::LoadFile(TStream& AStream, const std::shared_ptr<const RawByteS
   // A truncated archive keeps what is there; extraction then fails the CRC.
   size = std::min(size, AStream.Remaining());
   if (Image) {
-    FStore = Image;
+    FStore = Owner;
+    FData = Image;
     FDataOffset = static_cast<size_t>(AStream.Position());
     FDataSize = static_cast<size_t>(size);
     AStream.Seek(size, soCurrent);
   } else {
-    FStore = std::make_shared<const RawByteString>(AStream.ReadBytes(size));
+    auto copy = std::make_shared<const RawByteString>(AStream.ReadBytes(size));
+    FData = copy->data();
     FDataOffset = 0;
-    FDataSize = FStore->size();
+    FDataSize = copy->size();
+    FStore = std::move(copy);
   }
   FHeaderRead = true;
 }
 
 std::string_view TLocalFile::CompressedData() const {
   if (!FStore) return {};
-  return std::string_view(*FStore).substr(FDataOffset, FDataSize);
+  return std::string_view(FData + FDataOffset, FDataSize);
 }
 
 void TLocalFile::Assign(const TPersistent& Source) {
@@ -145,6 +148,7 @@ void TLocalFile::Assign(const TPersistent& Source) {
   FFileName = src->FFileName;
   FExtraField = src->FExtraField;
   FStore = src->FStore;
+  FData = src->FData;
   FDataOffset = src->FDataOffset;
   FDataSize = src->FDataSize;
   FCentralFileHeaderSignature = src->FCentralFileHeaderSignature;
@@ -207,12 +211,12 @@ struct TDirectoryLocation {
   size_t Start = 0;
 };
 
-bool HasSignature(const RawByteString& Img, int64_t Pos, uint32_t Sig) {
+bool HasSignature(std::string_view Img, int64_t Pos, uint32_t Sig) {
   if (Pos < 0 || static_cast<uint64_t>(Pos) + 4 > Img.size()) return false;
   return Get32(reinterpret_cast<const uint8_t*>(Img.data()) + Pos) == Sig;
 }
 
-bool LocateDirectory(const RawByteString& Img, TDirectoryLocation& Loc) {
+bool LocateDirectory(std::string_view Img, TDirectoryLocation& Loc) {
   if (Img.size() < static_cast<size_t>(TEndOfCentralDir::Size)) return false;
   const auto* d = reinterpret_cast<const uint8_t*>(Img.data());
   // The end record sits before a comment of at most 65,535 bytes (and maybe
@@ -275,26 +279,39 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   FEndOfCentralDirectory = TEndOfCentralDir();
   FZipFileComment.clear();
   FImage.reset();
+  FImageBytes = {};
 
-  auto image = std::make_shared<RawByteString>(ZipFileStream.ReadBytes(ZipFileStream.Remaining()));
-  FImage = image;
+  // Bytes someone else owns (a file's mapping) are referenced, not copied.
+  auto* shared = dynamic_cast<TCustomMemoryStream*>(&ZipFileStream);
+  if (shared && shared->Owner()) {
+    const int64_t at = ZipFileStream.Position();
+    FImage = shared->Owner();
+    FImageBytes = std::string_view(reinterpret_cast<const char*>(shared->Memory()) + at,
+                                   static_cast<size_t>(ZipFileStream.Size() - at));
+    ZipFileStream.Seek(0, soEnd);
+  } else {
+    auto copy = std::make_shared<const RawByteString>(ZipFileStream.ReadBytes(ZipFileStream.Remaining()));
+    FImageBytes = *copy;
+    FImage = std::move(copy);
+  }
+  const std::string_view image = FImageBytes;
   TDirectoryLocation loc;
-  if (!LocateDirectory(*image, loc)) return;
-  const auto* d = reinterpret_cast<const uint8_t*>(image->data());
+  if (!LocateDirectory(image, loc)) return;
+  const auto* d = reinterpret_cast<const uint8_t*>(image.data());
   FEndOfCentralDirectory = TEndOfCentralDir::FromBytes(d + loc.EndRecord);
   size_t commentStart = loc.EndRecord + TEndOfCentralDir::Size;
-  FZipFileComment = image->substr(commentStart, FEndOfCentralDirectory.ZipfileCommentLength);
+  FZipFileComment = RawByteString(image.substr(commentStart, FEndOfCentralDirectory.ZipfileCommentLength));
   // Local header offsets shift by the same amount the directory did.
   int64_t bias = static_cast<int64_t>(loc.Start) -
                  static_cast<int64_t>(FEndOfCentralDirectory.OffsetOfStartOfCentralDirectory);
   if (FEndOfCentralDirectory.TotalNumberOfEntries == 0) bias = 0;
 
-  TCustomMemoryStream s(image->data(), image->size());
+  TCustomMemoryStream s(image.data(), image.size());
   s.SetPosition(static_cast<int64_t>(loc.Start));
   // Names and extra fields copied from local headers may not add up to more
   // than the image: distinct members never share header bytes, so more means
   // overlapping, hostile headers multiplying memory.
-  int64_t headerBudget = static_cast<int64_t>(image->size());
+  int64_t headerBudget = static_cast<int64_t>(image.size());
   for (int i = 0; i < FEndOfCentralDirectory.TotalNumberOfEntries; ++i) {
     uint8_t sigBytes[4] = {};
     s.Read(sigBytes, 4);
@@ -310,8 +327,8 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
     }
     int64_t saved = s.Position();
     int64_t local = static_cast<int64_t>(f.FCentralRelativeOffsetOfLocalHeader) + bias;
-    if (HasSignature(*image, local, ZipLocalFileHeaderSignature) &&
-        static_cast<uint64_t>(local) + 4 + TCommonFileHeader::Size <= image->size()) {
+    if (HasSignature(image, local, ZipLocalFileHeaderSignature) &&
+        static_cast<uint64_t>(local) + 4 + TCommonFileHeader::Size <= image.size()) {
       TCommonFileHeader peek = TCommonFileHeader::FromBytes(d + local + 4);
       int64_t cost = int64_t{peek.FilenameLength} + peek.ExtraFieldLength;
       if (cost > headerBudget) {
@@ -321,7 +338,7 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
       headerBudget -= cost;
       s.SetPosition(local + 4);
       try {
-        f.LoadFile(s, image);
+        f.LoadFile(s, FImage, image.data());
         f.FLocalFileHeaderSignature = ZipLocalFileHeaderSignature;
       } catch (const EReadError&) {
         // Header cut off: the member keeps its central fields only.

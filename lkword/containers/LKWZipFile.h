@@ -154,8 +154,9 @@ class TLocalFile : public TPersistent {
 
  private:
   friend class TZipArchive;
-  // Image: the memory the stream reads, to reference instead of copying.
-  void LoadFile(TStream& AStream, const std::shared_ptr<const RawByteString>& Image);
+  // Image: the memory the stream reads, kept alive by Owner, to reference
+  // instead of copying.
+  void LoadFile(TStream& AStream, const std::shared_ptr<const void>& Owner, const char* Image);
 
   TLocalFiles* FCollection = nullptr;
   uint32_t FLocalFileHeaderSignature = 0;
@@ -163,8 +164,9 @@ class TLocalFile : public TPersistent {
   RawByteString FFileName;
   RawByteString FExtraField;
   // The compressed data is a slice of a shared image (the archive's, or a
-  // private copy when loaded from a foreign stream).
-  std::shared_ptr<const RawByteString> FStore;
+  // private copy when loaded from a foreign stream), which FStore keeps.
+  std::shared_ptr<const void> FStore;
+  const char* FData = nullptr;
   size_t FDataOffset = 0;
   size_t FDataSize = 0;
   uint32_t FCentralFileHeaderSignature = 0;
@@ -260,7 +262,10 @@ class TZipArchive : public TComponent {
   TEndOfCentralDir FEndOfCentralDirectory;
   RawByteString FZipFileComment;
   int64_t FMaxMemberSize = ZipDefaultMaxMemberSize;
-  std::shared_ptr<const RawByteString> FImage;
+  // The archive's bytes, and what keeps them (a copy, or the mapping of a
+  // file read through an owning memory stream).
+  std::shared_ptr<const void> FImage;
+  std::string_view FImageBytes;
   // First index per name folded to lower case (A-Z only).
   std::unordered_map<std::string, int> FNameIndex;
 };

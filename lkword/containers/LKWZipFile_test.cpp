@@ -145,6 +145,38 @@ TEST(ZipArchiveTest, ReadsArchivesWrittenByAnotherTool) {
   EXPECT_EQ(zip.Files()[1].CentralCommonFileHeader().CompressionMethod, ZipMethodDeflated);
 }
 
+TEST(ZipArchiveTest, SharedBytesAreReferencedAndKeptAliveByTheirOwner) {
+  // An owning memory stream (a file's mapping, in the readers) lends the
+  // archive its bytes: the members are the same as from a copy, the owner
+  // keeps them alive after the stream and its creator are gone, and the
+  // archive reads from where the stream stands.
+  const RawByteString file = ReadFileBytes(TestFile("mixed.zip"));
+  TZipArchive copied;
+  TBytesStream plain(file);
+  copied.LoadFromStream(plain);
+  TZipArchive shared;
+  {
+    auto owner = std::make_shared<const RawByteString>("junk" + file);
+    TCustomMemoryStream s(owner->data(), owner->size());
+    s.SetOwner(owner);
+    s.SetPosition(4);
+    shared.LoadFromStream(s);
+    EXPECT_EQ(s.Position(), s.Size());
+  }
+  ASSERT_EQ(shared.Count(), copied.Count());
+  for (int i = 0; i < copied.Count(); ++i) {
+    EXPECT_EQ(shared.GetUncompressed(i), copied.GetUncompressed(i));
+    EXPECT_EQ(shared.Files()[i].CompressedData(), copied.Files()[i].CompressedData());
+  }
+  // The tool's way in: a mapped file.
+  std::unique_ptr<TStream> mapped = OpenFileForReading(TestFile("mixed.zip"));
+  ASSERT_NE(dynamic_cast<TCustomMemoryStream*>(mapped.get()), nullptr);
+  TZipArchive fromMapping;
+  fromMapping.LoadFromStream(*mapped);
+  mapped.reset();
+  EXPECT_EQ(fromMapping.GetUncompressed(1), copied.GetUncompressed(1));
+}
+
 TEST(ZipArchiveTest, FindsTheEndRecordBehindCommentsAndStrayBytes) {
   TZipArchive zip;
   zip.LoadFromFile(TestFile("comment.zip"));

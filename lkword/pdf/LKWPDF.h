@@ -588,9 +588,6 @@ class TLKPDFReader : public TMSWBaseDocument {
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
-  // Both loads: the bytes are Mapping's when given, else read from AStream.
-  void Load(TStream& AStream, std::shared_ptr<const TFileMapping> Mapping);
-
   std::unique_ptr<TPDFPageGlyphs> FPageGlyphs;
   struct TSection;
   struct TObjStm {
@@ -652,9 +649,10 @@ class TLKPDFReader : public TMSWBaseDocument {
   std::string FPassword;
   std::unique_ptr<TLKPDFEncryption> FEncryption;
 
-  // The loaded bytes: a file's mapping, or the bytes read from a stream.
+  // The loaded bytes: shared ones (a file's mapping) with their owner, or
+  // those read from a stream.
   std::string_view FData;
-  std::shared_ptr<const TFileMapping> FMapping;
+  std::shared_ptr<const void> FDataOwner;
   RawByteString FReadData;
   size_t FHeaderOffset = 0;        // where "%PDF-" stands in FData
   TPDFObject FTrailer;

@@ -126,7 +126,7 @@ void TLKPDFReader::ClearInternalLists() {
   if (FPages) FPages->Clear();
   if (FFonts) FFonts->Clear();
   FData = {};
-  FMapping.reset();
+  FDataOwner.reset();
   FReadData.clear();
   FReadData.shrink_to_fit();
   FHeaderOffset = 0;
@@ -150,16 +150,10 @@ bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->En
 
 void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
-  // Mapped rather than read: only the pages the text needs are touched,
-  // not the images of a scanned document.
-  if (auto mapping = TFileMapping::Map(AFileName)) {
-    TCustomMemoryStream view(mapping->Bytes().data(), mapping->Bytes().size());
-    Load(view, std::move(mapping));
-    return;
-  }
-  TFileStream stream(AFileName);
-  stream.SetPosition(0);
-  Load(stream, nullptr);
+  // Mapped rather than read where it can be: only the pages the text needs
+  // are touched, not the images of a scanned document.
+  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
+  LoadFromStream(*stream);
 } catch (...) {
   RethrowAsException();
 }
@@ -168,17 +162,15 @@ void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
 // Load sequence
 
 void TLKPDFReader::LoadFromStream(TStream& AStream) try {
-  Load(AStream, nullptr);
-} catch (...) {
-  RethrowAsException();
-}
-
-void TLKPDFReader::Load(TStream& AStream, std::shared_ptr<const TFileMapping> Mapping) {
   TMSWBaseDocument::LoadFromStream(AStream);
-  if (Mapping) {
-    FMapping = std::move(Mapping);
-    FData = FMapping->Bytes();
-  } else if (const int64_t size = AStream.Size() - AStream.Position(); size > 0) {
+  const int64_t size = AStream.Size() - AStream.Position();
+  auto* shared = dynamic_cast<TCustomMemoryStream*>(&AStream);
+  if (shared && shared->Owner() && size > 0) {
+    // Bytes someone else owns (a file's mapping) are referenced, not copied.
+    FDataOwner = shared->Owner();
+    FData = std::string_view(reinterpret_cast<const char*>(shared->Memory()) + AStream.Position(),
+                             static_cast<size_t>(size));
+  } else if (size > 0) {
     FReadData.resize(static_cast<size_t>(size));
     int64_t got = 0;
     while (got < size) {
@@ -218,6 +210,8 @@ void TLKPDFReader::Load(TStream& AStream, std::shared_ptr<const TFileMapping> Ma
   }
   ProcessMetaData(AStream);
   if (ParseItems().Contains(wpiText)) AddText(GetTextFinish());
+} catch (...) {
+  RethrowAsException();
 }
 
 bool TLKPDFReader::FindHeader() {

@@ -302,4 +302,13 @@ std::shared_ptr<const TFileMapping> TFileMapping::Map(const std::string& FileNam
 
 TFileMapping::~TFileMapping() { ::munmap(FAddr, FSize); }
 
+std::unique_ptr<TStream> OpenFileForReading(const std::string& FileName) {
+  if (auto m = TFileMapping::Map(FileName)) {
+    auto s = std::make_unique<TCustomMemoryStream>(m->Bytes().data(), m->Bytes().size());
+    s->SetOwner(std::move(m));
+    return s;
+  }
+  return std::make_unique<TFileStream>(FileName, fmOpenRead | fmShareDenyNone);
+}
+
 }  // namespace lkw

@@ -97,6 +97,11 @@ class TCustomMemoryStream : public TStream {
     if (FPos > FSize) FPos = FSize;
   }
   const uint8_t* Memory() const { return FData; }
+  // The owner of shared bytes (a file's mapping, say): readers that keep
+  // the bytes beyond the stream keep the owner instead of a copy. Null when
+  // the bytes live only as long as the stream's creator says.
+  const std::shared_ptr<const void>& Owner() const { return FOwner; }
+  void SetOwner(std::shared_ptr<const void> Owner) { FOwner = std::move(Owner); }
 
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
@@ -107,6 +112,7 @@ class TCustomMemoryStream : public TStream {
   const uint8_t* FData = nullptr;
   int64_t FSize = 0;
   int64_t FPos = 0;
+  std::shared_ptr<const void> FOwner;
 };
 
 // An owning, growable memory stream.
@@ -161,5 +167,10 @@ class TFileMapping {
   void* FAddr;
   size_t FSize;
 };
+
+// The file for reading: a memory stream over its mapping, which owns the
+// mapping (see TCustomMemoryStream::Owner), or a TFileStream when it cannot
+// be mapped (raising as TFileStream does).
+std::unique_ptr<TStream> OpenFileForReading(const std::string& FileName);
 
 }  // namespace lkw

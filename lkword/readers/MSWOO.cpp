@@ -480,9 +480,10 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
 
 void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
-  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
-  stream.Seek(0, soBeginning);
-  LoadFromStream(stream);
+  // Mapped where it can be: the package's members are then referenced, not
+  // copied, and pictures never read are never touched.
+  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
+  LoadFromStream(*stream);
 } catch (...) {
   RethrowAsException();
 }

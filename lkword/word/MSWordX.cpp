@@ -383,9 +383,10 @@ void TMSWordXDocument::LoadFromFile(const std::string& AFileName) try {
   // file rather than a zip.
   const bool zip = FileIsZipArchive(AFileName);
   if (!zip && !StgIsStorageFile(AFileName)) throw Exception(Format(SNotValidWordDocument, {AFileName}));
-  TFileStream file(AFileName, fmOpenRead | fmShareDenyNone);
-  file.SetPosition(0);
-  LoadFromStream(file);
+  // Mapped where it can be: the package's members are then referenced, not
+  // copied, and pictures never read are never touched.
+  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
+  LoadFromStream(*stream);
 } catch (...) {
   RethrowAsException();
 }
