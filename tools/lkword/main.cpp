@@ -1,4 +1,5 @@
 // lkword: extracts the text and metadata of documents with the LKWord readers.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -288,6 +289,20 @@ const char* OutputExtension(const TToolOptions& O) {
 
 }  // namespace
 
+namespace {
+
+// Inputs are mapped, not read: one cut short while it is read faults on the
+// pages it lost. Say so and fail rather than dump core.
+void OnBusError(int) {
+  static const char kMessage[] = "lkword: an input was cut short while it was being read\n";
+  if (::write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) {
+    // Nothing more can be done from a signal handler.
+  }
+  ::_exit(kExitFailed);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const auto started = TClock::now();
   TToolOptions options;
@@ -301,6 +316,11 @@ int main(int argc, char** argv) {
     std::fputs(VersionText().c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
   }
+
+  struct sigaction busError {};
+  busError.sa_handler = OnBusError;
+  sigemptyset(&busError.sa_mask);
+  sigaction(SIGBUS, &busError, nullptr);
 
   // The ANSI code page decodes 8-bit document text. It is fixed here rather
   // than taken from the environment, so output does not depend on the locale.
