@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "lkword/framework/MSWBase.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw::fuzzing {
@@ -57,6 +58,11 @@ void LoadBothWays(Setup&& Configure, Loader&& Load) {
   WideString joined;
   sunk.SetTextSink([&joined](std::u16string_view Item) {
     joined.append(Item);
+    joined += u"\r\n";
+  });
+  // Readers may hand items they have as bytes to a UTF-8 sink beside it.
+  sunk.SetUtf8TextSink([&joined](std::string_view Item) {
+    joined += Utf8ToWide(Item);
     joined += u"\r\n";
   });
   const bool keptOk = TryLoad(kept, Load);

@@ -242,6 +242,20 @@ void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
   Strings.Add(AText);
 }
 
+void TMSWBaseDocument::AddTextUtf8(std::string_view Utf8, size_t Units) {
+  if (HasUtf8TextSink()) {
+    if (IsCancelExtract) return;
+    const int64_t len = static_cast<int64_t>(Units);
+    // An item the limit cuts takes the UTF-16 path, which cuts it in units.
+    if (FMaxTextLength <= 0 || FSunkLength + len + 2 < FMaxTextLength) {
+      FSunkLength += len + 2;
+      FUtf8TextSink(Utf8);
+      return;
+    }
+  }
+  AddText(Utf8ToWide(Utf8));
+}
+
 void TMSWBaseDocument::InternalLoadFromOLEStream(TStream& Stream) { LoadFromStream(Stream); }
 
 void TMSWBaseDocument::LoadFromStream(TStream&) { ClearInternalLists(); }

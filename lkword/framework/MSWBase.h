@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lkword/framework/MSW_Sum.h"
@@ -83,6 +84,8 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMSWTextChange = std::function<void(TObject* Sender, WideString& AText)>;
 // Receives the items of the document text one by one as they are produced.
 using TMSWTextSink = std::function<void(std::u16string_view Item)>;
+// Receives items of the document text already encoded as UTF-8.
+using TMSWUtf8TextSink = std::function<void(std::string_view Item)>;
 using TMSWordConvertSysCharEvent =
     std::function<void(TObject* Sender, TLKWordSysChar SysChar, const WideString& Value, WideString& Result)>;
 
@@ -105,6 +108,11 @@ class TMSWBaseDocument : public TComponent {
   // Appends rendered text to Strings (normally Text()); honours MaxTextLength.
   virtual void AddText(const WideString& AText, TWideStrings& Strings);
   void AddText(const WideString& AText) { AddText(AText, *FText); }
+  // Whether AddTextUtf8 reaches a UTF-8 sink (otherwise it converts).
+  bool HasUtf8TextSink() const { return FTextSink && FUtf8TextSink && SupportsTextSink(); }
+  // AddText for an item given as UTF-8 whose UTF-16 form is Units long (the
+  // measure of MaxTextLength).
+  void AddTextUtf8(std::string_view Utf8, size_t Units);
   virtual void InternalLoadFromOLEStream(TStream& Stream);
   virtual void LoadFromStream(TStream& Stream);
   virtual void LoadFromOLEStream(TStream& Stream);
@@ -143,6 +151,12 @@ class TMSWBaseDocument : public TComponent {
   // as it does to Text(). Readers without support keep filling Text().
   virtual bool SupportsTextSink() const { return false; }
   void SetTextSink(TMSWTextSink Sink) { FTextSink = std::move(Sink); }
+  // A host that writes UTF-8 may give a second sink beside the text sink:
+  // readers whose text comes as bytes (PalmDoc books) then hand it the items
+  // they can encode directly, skipping a round trip through UTF-16. Items
+  // reach the two sinks in document order; without a text sink this one is
+  // not used.
+  void SetUtf8TextSink(TMSWUtf8TextSink Sink) { FUtf8TextSink = std::move(Sink); }
 
   TWideStrings& Text() { return *FText; }
   TWideStrings& PlainText() { return *FText; }
@@ -196,6 +210,7 @@ class TMSWBaseDocument : public TComponent {
   TMSWTextChange FOnBeforeText;
   TMSWTextChange FOnAfterText;
   TMSWTextSink FTextSink;
+  TMSWUtf8TextSink FUtf8TextSink;
   int64_t FSunkLength = 0;  // what Text().TextLength() would be without the sink
 };
 

@@ -190,6 +190,73 @@ void WidenAsciiIdentity(const uint8_t* s, size_t n, char16_t* d, const char16_t*
   for (; k < n; ++k) d[k] = tab[s[k]];
 }
 
+// The UTF-8 form of each byte of a single-byte code page: up to 3 bytes
+// (the table is all BMP) in the low bytes, memory order, and the count in
+// the top byte. Lone surrogates, which no code page decodes to, would be
+// U+FFFD as everywhere else.
+std::array<uint32_t, 256> Utf8Table(const char16_t* tab) {
+  std::array<uint32_t, 256> enc{};
+  for (int b = 0; b < 256; ++b) {
+    uint32_t c = tab[b];
+    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+    uint8_t u[3] = {};
+    uint32_t n;
+    if (c < 0x80) {
+      u[0] = static_cast<uint8_t>(c);
+      n = 1;
+    } else if (c < 0x800) {
+      u[0] = static_cast<uint8_t>(0xC0 | (c >> 6));
+      u[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+      n = 2;
+    } else {
+      u[0] = static_cast<uint8_t>(0xE0 | (c >> 12));
+      u[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      u[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+      n = 3;
+    }
+    enc[b] = uint32_t{u[0]} | (uint32_t{u[1]} << 8) | (uint32_t{u[2]} << 16) | (n << 24);
+  }
+  return enc;
+}
+
+// Writes the UTF-8 form of n bytes at d (room for 3n + 4) and returns the
+// end. With asciiIdentity, runs of 16 ASCII bytes are copied as they are.
+char* EncodeBytesUtf8(const uint8_t* s, size_t n, char* d, const std::array<uint32_t, 256>& enc,
+                      bool asciiIdentity) {
+  auto put = [&](uint8_t b) {
+    const uint32_t e = enc[b];
+    const uint8_t u[4] = {static_cast<uint8_t>(e), static_cast<uint8_t>(e >> 8), static_cast<uint8_t>(e >> 16), 0};
+    std::memcpy(d, u, 4);
+    d += e >> 24;
+  };
+  size_t k = 0;
+#if defined(__SSE2__)
+  if (asciiIdentity) {
+    while (k + 16 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+      const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      if (!high) {
+        d += 16;
+        k += 16;
+        continue;
+      }
+      // The ASCII before the first other byte is in place; that byte and
+      // any others right after it one by one.
+      const unsigned lead = static_cast<unsigned>(std::countr_zero(high));
+      d += lead;
+      k += lead;
+      do put(s[k++]);
+      while (k < n && s[k] >= 0x80);
+    }
+  }
+#else
+  (void)asciiIdentity;
+#endif
+  for (; k < n; ++k) put(s[k]);
+  return d;
+}
+
 // A growable byte buffer that leaves what it reserves uninitialised (the
 // decoder overwrites it anyway).
 class TByteBuffer {
@@ -368,8 +435,22 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   // process more bytes than the file holds.
   int64_t budget = streamSize;
 
+  // Plain text for a host that takes UTF-8 goes straight from the book's
+  // bytes to UTF-8: one byte is one UTF-16 unit of a single-byte code page.
+  const bool direct = FTextFormating == tfPlainText && !table.empty() && HasUtf8TextSink();
+  std::array<uint32_t, 256> utf8Of{};
+  if (direct) utf8Of = Utf8Table(tab);
+  TByteBuffer utf8;
+
   auto emitLine = [&](const char* p, size_t n) {
     const auto* b = reinterpret_cast<const uint8_t*>(p);
+    if (direct) {
+      utf8.Clear();
+      char* d = utf8.Reserve(3 * n + 16);
+      const char* e = EncodeBytesUtf8(b, n, d, utf8Of, asciiIdentity);
+      AddTextUtf8(std::string_view(d, static_cast<size_t>(e - d)), n);
+      return;
+    }
     if (!table.empty()) {
       line.resize(n);
       char16_t* d = line.data();
@@ -441,10 +522,12 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     Raw.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
     budget -= std::max<int64_t>(got, 0);
   };
+  auto descramble = [](char* rec, size_t recLen) {
+    for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
+  };
   // Appends the text of one record's bytes (descrambled in place) to Into.
   auto decodeRecord = [&](char* rec, size_t recLen, TByteBuffer& Into) {
-    if (peanut)
-      for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
+    if (peanut) descramble(rec, recLen);
     if (compression == kPalmDocCompression) {
       char* out = Into.Reserve(recLen * kMaxExpansion + kDecodeSlack);
       Into.Commit(DecompressInto(reinterpret_cast<const uint8_t*>(rec), recLen, out));
@@ -553,9 +636,16 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   } else {
     TByteBuffer raw;
     for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
-      raw.Clear();
-      readRecord(i, raw);
-      decodeRecord(raw.Data(), raw.Size(), pending);
+      if (compression == kPalmDocCompression) {
+        raw.Clear();
+        readRecord(i, raw);
+        decodeRecord(raw.Data(), raw.Size(), pending);
+      } else {
+        // Stored text is read where it is split into lines.
+        const size_t at = pending.Size();
+        readRecord(i, pending);
+        if (peanut) descramble(pending.Data() + at, pending.Size() - at);
+      }
       emitLines(false);
     }
   }

@@ -89,6 +89,14 @@ Result Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, int32_
   Result r;
   for (const auto& w : doc.Text().Items()) r.items.push_back(WideToUtf8(w));
   r.title = WideToUtf8(doc.SummaryInformation().Title());
+  // A host writing UTF-8 gets the same items, most of them encoded straight
+  // from the book's bytes.
+  std::vector<std::string> sunk;
+  doc.SetTextSink([&](std::u16string_view w) { sunk.push_back(WideToUtf8(WideString(w))); });
+  doc.SetUtf8TextSink([&](std::string_view u) { sunk.emplace_back(u); });
+  stream.Seek(0, soBeginning);
+  doc.LoadFromStream(stream);
+  EXPECT_EQ(sunk, r.items);
   return r;
 }
 

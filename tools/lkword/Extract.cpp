@@ -79,6 +79,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (!FOptions.Json && doc->SupportsTextSink()) {
     const TMSTextFormating format = FOptions.Format;
     doc->SetTextSink([&Out, format](std::u16string_view Item) { WriteItem(Out, Item, format); });
+    doc->SetUtf8TextSink([&Out, format](std::string_view Item) { WriteUtf8Item(Out, Item, format); });
   }
   return doc;
 }

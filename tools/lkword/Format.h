@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -127,6 +128,24 @@ inline char* EncodeUtf8(char* Dest, std::u16string_view Text, bool NormaliseLine
       continue;
     }
     Dest = detail::PutCodePoint(Dest, detail::WideCodePoint(c, p, e));
+  }
+  return Dest;
+}
+
+// Copies UTF-8 Text to Dest (room for its size) and returns the end; with
+// NormaliseLineEnds, as EncodeUtf8.
+inline char* CopyUtf8(char* Dest, std::string_view Text, bool NormaliseLineEnds = false) {
+  const char* p = Text.data();
+  const char* const e = p + Text.size();
+  while (p < e) {
+    const void* cr = NormaliseLineEnds ? std::memchr(p, '\r', static_cast<size_t>(e - p)) : nullptr;
+    const char* stop = cr ? static_cast<const char*>(cr) : e;
+    std::memcpy(Dest, p, static_cast<size_t>(stop - p));
+    Dest += stop - p;
+    if (stop == e) break;
+    *Dest++ = '\n';
+    p = stop + 1;
+    if (p < e && *p == '\n') ++p;
   }
   return Dest;
 }

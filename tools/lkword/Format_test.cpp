@@ -6,6 +6,8 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "lkword/platform/DateTime.h"
 
@@ -54,7 +56,7 @@ TEST(ToolJson, EscapesWhatJsonAndJavaScriptForbid) {
 // Long texts go through the encoders in blocks: a unit that needs more than
 // one byte, or an escape, must come out the same at every position of a block.
 TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
-  const std::u16string specials[] = {u"\u00e9", u"\u20ac", u"\U0001F600", u"\r", u"\r\n", u"\n", u"\"",
+  const std::u16string specials[] = {u"\u00e9", u"\u20ac", u"\U0001F600", u"\r", u"\r\n", u"\r\r\n", u"\n", u"\"",
                                      u"\\", std::u16string(1, u'\0'), u"\x7f", u"\u2028", std::u16string(1, char16_t(0xD800))};
   for (const auto& special : specials) {
     for (size_t at = 0; at < 40; ++at) {
@@ -69,6 +71,12 @@ TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
         std::string got(MaxUtf8Bytes(text.size()), '\0');
         got.resize(static_cast<size_t>(EncodeUtf8(got.data(), text, normalise) - got.data()));
         EXPECT_EQ(got, expected);
+        // The same text given as UTF-8 is written alike.
+        std::string utf8(MaxUtf8Bytes(text.size()), '\0');
+        utf8.resize(static_cast<size_t>(EncodeUtf8(utf8.data(), text) - utf8.data()));
+        std::string copied(utf8.size(), '\0');
+        copied.resize(static_cast<size_t>(CopyUtf8(copied.data(), utf8, normalise) - copied.data()));
+        EXPECT_EQ(copied, expected);
 
         std::string expectedJson(at, 'a');
         char smallJson[32];
@@ -79,6 +87,15 @@ TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
         EXPECT_EQ(json, expectedJson);
       }
     }
+  }
+}
+
+TEST(ToolEncoders, Utf8LineEndsAtTheEdges) {
+  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""}, {"\r", "\n"}, {"a\r", "a\n"}, {"\r\na", "\na"}, {"\r\n\r\n", "\n\n"}}) {
+    std::string got(in.size(), '\0');
+    got.resize(static_cast<size_t>(CopyUtf8(got.data(), in, true) - got.data()));
+    EXPECT_EQ(got, out) << in.size();
   }
 }
 

@@ -26,6 +26,14 @@ void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Form
   Out.Commit(d);
 }
 
+void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating Format) {
+  const bool plain = Format == tfPlainText;
+  char* d = CopyUtf8(Out.Reserve(Item.size() + 2), Item, plain);
+  if (!plain) *d++ = '\r';
+  *d++ = '\n';
+  Out.Commit(d);
+}
+
 namespace {
 
 void WriteItems(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Format, bool Json) {

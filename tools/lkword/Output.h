@@ -56,6 +56,8 @@ class TOutputFile {
 // inside made LF), markup with CR LF as TWideStrings joins items; Json
 // escapes it for a JSON string.
 void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json = false);
+// The same for an item already in UTF-8 (not for JSON).
+void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating Format);
 
 // The document's Text in the chosen format, UTF-8. Plain text: every item
 // followed by LF, with CR LF and lone CR turned into LF. RTF and HTML: the
