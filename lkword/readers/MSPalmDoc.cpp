@@ -120,20 +120,18 @@ size_t DecompressInto(const uint8_t* src, size_t len, char* const out0) {
   char* out = out0;
   size_t i = 0;
   // Literals come in short runs: while 8 input bytes remain, copy 8 and
-  // keep as many as are literal; the rest is overwritten later.
+  // keep as many as are literal (the rest is overwritten later), then decode
+  // the token that ends the run. Doing so even when there is no run (n = 0)
+  // spares a branch that the mix of text mispredicts half the time.
   while (len - i >= 8) {
-    uint8_t c = src[i];
-    if (c >= 0x09 && c <= 0x7F) {
-      uint64_t w;
-      std::memcpy(&w, src + i, 8);
-      std::memcpy(out, &w, 8);
-      const size_t n = LeadingLiterals(w);
-      out += n;
-      i += n;
-      if (n == 8) continue;
-      c = src[i];  // ends the run, so it is no literal
-    }
-    ++i;
+    uint64_t w;
+    std::memcpy(&w, src + i, 8);
+    std::memcpy(out, &w, 8);
+    const size_t n = LeadingLiterals(w);
+    out += n;
+    i += n;
+    if (n == 8) continue;
+    const uint8_t c = src[i++];  // ends the run, so it is no literal
     DecodeToken(c, src, len, i, out0, out);
   }
   while (i < len) {
