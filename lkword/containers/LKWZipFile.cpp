@@ -136,6 +136,22 @@ std::string_view TLocalFile::CompressedData() const {
   return std::string_view(FData + FDataOffset, FDataSize);
 }
 
+uint32_t TLocalFile::DeclaredSize() const {
+  const uint32_t local = FCommonFileHeader.UncompressedSize;
+  return local != 0 ? local : FCentralCommonFileHeader.UncompressedSize;
+}
+
+void TLocalFile::CheckExtractable() const {
+  const std::string& name = ExtractionName();
+  if ((FCommonFileHeader.GeneralPurposeBitFlag | FCentralCommonFileHeader.GeneralPurposeBitFlag) & ZipFlagEncrypted)
+    throw EZipFileError(TZipErrorKind::zeEncrypted, Format("Member \"%s\" is encrypted.", {name}));
+  const uint16_t method = ExtractionHeader().CompressionMethod;
+  if (method != ZipMethodStored && method != ZipMethodDeflated)
+    throw EZipFileError(TZipErrorKind::zeUnsupportedMethod,
+                        Format("Member \"%s\" uses the unsupported compression method %d.",
+                               {name, std::to_string(method)}));
+}
+
 void TLocalFile::Assign(const TPersistent& Source) {
   const auto* src = dynamic_cast<const TLocalFile*>(&Source);
   if (!src) {
@@ -281,19 +297,10 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   FImage.reset();
   FImageBytes = {};
 
-  // Bytes someone else owns (a file's mapping) are referenced, not copied.
-  auto* shared = dynamic_cast<TCustomMemoryStream*>(&ZipFileStream);
-  if (shared && shared->Owner()) {
-    const int64_t at = ZipFileStream.Position();
-    FImage = shared->Owner();
-    FImageBytes = std::string_view(reinterpret_cast<const char*>(shared->Memory()) + at,
-                                   static_cast<size_t>(ZipFileStream.Size() - at));
-    ZipFileStream.Seek(0, soEnd);
-  } else {
-    auto copy = std::make_shared<const RawByteString>(ZipFileStream.ReadBytes(ZipFileStream.Remaining()));
-    FImageBytes = *copy;
-    FImage = std::move(copy);
-  }
+  // A file's mapping is referenced, not copied.
+  TSharedBytes shared = ShareRemainingBytes(ZipFileStream);
+  FImage = std::move(shared.Owner);
+  FImageBytes = shared.Bytes;
   const std::string_view image = FImageBytes;
   TDirectoryLocation loc;
   if (!LocateDirectory(image, loc)) return;
@@ -382,20 +389,12 @@ int TZipArchive::GetIndexByFileName(const WideString& AFileName) const {
 RawByteString TZipArchive::GetUncompressed(int Index) const {
   if (Index < 0 || Index >= FFiles.Count()) throw Exception("Index out of range.");
   const TLocalFile& f = FFiles.GetLocalFile(Index);
-  const TCommonFileHeader& local = f.FCommonFileHeader;
-  const TCommonFileHeader& central = f.FCentralCommonFileHeader;
-  const TCommonFileHeader& h = f.FHeaderRead ? local : central;
-  const std::string& name = f.FHeaderRead ? f.FFileName : f.FCentralFileName;
-  uint32_t declared = local.UncompressedSize != 0 ? local.UncompressedSize : central.UncompressedSize;
+  const TCommonFileHeader& h = f.ExtractionHeader();
+  const std::string& name = f.ExtractionName();
+  const uint32_t declared = f.DeclaredSize();
   std::string_view data = f.CompressedData();
   if (declared == 0 && data.empty()) return {};
-
-  if ((local.GeneralPurposeBitFlag | central.GeneralPurposeBitFlag) & ZipFlagEncrypted)
-    throw EZipFileError(TZipErrorKind::zeEncrypted, Format("Member \"%s\" is encrypted.", {name}));
-  if (h.CompressionMethod != ZipMethodStored && h.CompressionMethod != ZipMethodDeflated)
-    throw EZipFileError(TZipErrorKind::zeUnsupportedMethod,
-                        Format("Member \"%s\" uses the unsupported compression method %d.",
-                               {name, std::to_string(h.CompressionMethod)}));
+  f.CheckExtractable();
   if (static_cast<int64_t>(declared) > FMaxMemberSize)
     throw ELimitError(Format("Member \"%s\" declares %d bytes, more than the limit of %d.",
                              {name, std::to_string(declared), std::to_string(FMaxMemberSize)}));
@@ -457,7 +456,7 @@ RawByteString TZipArchive::GetUncompressed(int Index) const {
     }
   }
   uint32_t crc = sizeMismatch ? 0 : ZipCRC32(out);
-  if (sizeMismatch || (crc != local.Crc32 && crc != central.Crc32))
+  if (sizeMismatch || !f.CrcMatches(crc))
     throw EZipFileCRCError(Format("CRC Error in \"%s\".", {name}));
   return out;
 }

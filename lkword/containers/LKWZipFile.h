@@ -148,6 +148,19 @@ class TLocalFile : public TPersistent {
   const RawByteString& CentralFileComment() const { return FCentralFileComment; }
   bool HeaderRead() const { return FHeaderRead; }
 
+  // What extraction goes by: the local header and name when the header was
+  // read, else the central entry's; the uncompressed size is the local one
+  // unless that is 0 (sizes in a data descriptor), then the central one.
+  const TCommonFileHeader& ExtractionHeader() const { return FHeaderRead ? FCommonFileHeader : FCentralCommonFileHeader; }
+  const RawByteString& ExtractionName() const { return FHeaderRead ? FFileName : FCentralFileName; }
+  uint32_t DeclaredSize() const;
+  // Raises EZipFileError for an encrypted member or one whose compression
+  // method is neither stored nor deflated.
+  void CheckExtractable() const;
+  // Whether extracted bytes with this CRC are intact: either header's CRC
+  // counts (writers differ in which one they fill).
+  bool CrcMatches(uint32_t Crc) const { return Crc == FCommonFileHeader.Crc32 || Crc == FCentralCommonFileHeader.Crc32; }
+
   // The name decoded for display: UTF-8 when the entry says so (flag bit 11)
   // or when the bytes are valid UTF-8, otherwise the ANSI code page.
   WideString DisplayName() const;

@@ -8,41 +8,25 @@
 
 namespace lkw {
 
-uint32_t TPartSource::DeclaredSize(const TZipArchive& Zip, int Index) {
-  const TLocalFile& f = Zip.Files()[Index];
-  const uint32_t local = f.CommonFileHeader().UncompressedSize;
-  return local != 0 ? local : f.CentralCommonFileHeader().UncompressedSize;
-}
-
 TPartSource::TPartSource(const TZipArchive& Zip, int Index, int64_t Limit, size_t Piece)
-    : FZip(&Zip), FIndex(Index), FPiece(std::max<size_t>(Piece, 1)) {
+    : FZip(&Zip), FIndex(Index), FFile(&Zip.Files()[Index]), FPiece(std::max<size_t>(Piece, 1)) {
   // The zip reader's extraction rules, applied piece by piece.
-  const TLocalFile& f = Zip.Files()[Index];
-  const TCommonFileHeader& local = f.CommonFileHeader();
-  const TCommonFileHeader& central = f.CentralCommonFileHeader();
-  const TCommonFileHeader& h = f.HeaderRead() ? local : central;
-  FName = f.HeaderRead() ? f.FileName() : f.CentralFileName();
-  FDeclared = DeclaredSize(Zip, Index);
-  FCrcLocal = local.Crc32;
-  FCrcCentral = central.Crc32;
+  const TLocalFile& f = *FFile;
+  FName = f.ExtractionName();
+  FDeclared = f.DeclaredSize();
   FInput = f.CompressedData();
   if (FDeclared == 0 && FInput.empty()) {
     FEnded = true;
     return;
   }
-  if ((local.GeneralPurposeBitFlag | central.GeneralPurposeBitFlag) & ZipFlagEncrypted)
-    throw EZipFileError(TZipErrorKind::zeEncrypted, Format("Member \"%s\" is encrypted.", {FName}));
-  if (h.CompressionMethod != ZipMethodStored && h.CompressionMethod != ZipMethodDeflated)
-    throw EZipFileError(TZipErrorKind::zeUnsupportedMethod,
-                        Format("Member \"%s\" uses the unsupported compression method %d.",
-                               {FName, std::to_string(h.CompressionMethod)}));
+  f.CheckExtractable();
   if (static_cast<int64_t>(FDeclared) > Limit)
     throw ELimitError("The document decompresses to more than the allowed size");
-  if (h.CompressionMethod == ZipMethodStored) {
+  if (f.ExtractionHeader().CompressionMethod == ZipMethodStored) {
     FProduced = static_cast<int64_t>(FInput.size());
     FCrc = ZipCRC32(FInput);
     FEnded = true;
-    if (FInput.size() != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
+    if (FInput.size() != FDeclared || !FFile->CrcMatches(FCrc)) Fail();
     return;
   }
   FDeflated = true;
@@ -118,7 +102,7 @@ void TPartSource::Finish() {
     FWindow = {};
     Inflate(FPiece);
   }
-  if (FProduced != FDeclared || (FCrc != FCrcLocal && FCrc != FCrcCentral)) Fail();
+  if (FProduced != FDeclared || !FFile->CrcMatches(FCrc)) Fail();
 }
 
 RawByteString TPartSource::All() const { return FZip ? FZip->GetUncompressed(FIndex) : RawByteString(FInput); }

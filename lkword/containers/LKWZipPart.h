@@ -41,9 +41,6 @@ class TPartSource {
   RawByteString All() const;
   // Bytes produced so far.
   int64_t Produced() const { return FProduced; }
-  // The size member Index declares: its local header's, else the central
-  // directory's.
-  static uint32_t DeclaredSize(const TZipArchive& Zip, int Index);
 
  private:
   void Inflate(size_t MinMore);
@@ -51,13 +48,13 @@ class TPartSource {
 
   const TZipArchive* FZip = nullptr;
   int FIndex = -1;
+  const TLocalFile* FFile = nullptr;
   std::string FName;
   std::string_view FInput;  // stored bytes, or the deflated stream
   bool FDeflated = false;
   size_t FPiece;
   size_t FStart = 0, FEnd = 0;  // the window over stored bytes
   uint32_t FDeclared = 0;
-  uint32_t FCrcLocal = 0, FCrcCentral = 0;
   uint32_t FCrc = 0;
   int64_t FProduced = 0;
   bool FEnded = false;

@@ -649,11 +649,10 @@ class TLKPDFReader : public TMSWBaseDocument {
   std::string FPassword;
   std::unique_ptr<TLKPDFEncryption> FEncryption;
 
-  // The loaded bytes: shared ones (a file's mapping) with their owner, or
-  // those read from a stream.
+  // The loaded bytes and what keeps them alive: a file's mapping, or a copy
+  // of what a stream held.
   std::string_view FData;
   std::shared_ptr<const void> FDataOwner;
-  RawByteString FReadData;
   size_t FHeaderOffset = 0;        // where "%PDF-" stands in FData
   TPDFObject FTrailer;
   TPDFObject FEncryptDict;         // a direct /Encrypt dictionary

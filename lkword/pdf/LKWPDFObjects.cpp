@@ -127,8 +127,6 @@ void TLKPDFReader::ClearInternalLists() {
   if (FFonts) FFonts->Clear();
   FData = {};
   FDataOwner.reset();
-  FReadData.clear();
-  FReadData.shrink_to_fit();
   FHeaderOffset = 0;
   FTrailer = TPDFObject();
   FEncryptDict = TPDFObject();
@@ -163,24 +161,10 @@ void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
 
 void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   TMSWBaseDocument::LoadFromStream(AStream);
-  const int64_t size = AStream.Size() - AStream.Position();
-  auto* shared = dynamic_cast<TCustomMemoryStream*>(&AStream);
-  if (shared && shared->Owner() && size > 0) {
-    // Bytes someone else owns (a file's mapping) are referenced, not copied.
-    FDataOwner = shared->Owner();
-    FData = std::string_view(reinterpret_cast<const char*>(shared->Memory()) + AStream.Position(),
-                             static_cast<size_t>(size));
-  } else if (size > 0) {
-    FReadData.resize(static_cast<size_t>(size));
-    int64_t got = 0;
-    while (got < size) {
-      const int64_t n = AStream.Read(FReadData.data() + got, size - got);
-      if (n <= 0) break;
-      got += n;
-    }
-    FReadData.resize(static_cast<size_t>(got));
-    FData = FReadData;
-  }
+  // A file's mapping is referenced, not copied.
+  TSharedBytes data = ShareRemainingBytes(AStream);
+  FDataOwner = std::move(data.Owner);
+  FData = data.Bytes;
   if (!FindHeader()) throw EPDFError(SPDFNotValid);
   // Object numbers beyond what the file could hold are ignored, which bounds
   // the table whatever the sections claim.

@@ -302,6 +302,32 @@ std::shared_ptr<const TFileMapping> TFileMapping::Map(const std::string& FileNam
 
 TFileMapping::~TFileMapping() { ::munmap(FAddr, FSize); }
 
+TSharedBytes ShareRemainingBytes(TStream& Stream) {
+  TSharedBytes out;
+  const int64_t at = Stream.Position();
+  const int64_t size = Stream.Size() - at;
+  auto* shared = dynamic_cast<TCustomMemoryStream*>(&Stream);
+  if (shared && shared->Owner()) {
+    out.Owner = shared->Owner();
+    if (size > 0)
+      out.Bytes = std::string_view(reinterpret_cast<const char*>(shared->Memory()) + at, static_cast<size_t>(size));
+    Stream.Seek(0, soEnd);
+    return out;
+  }
+  auto copy = std::make_shared<RawByteString>(static_cast<size_t>(std::max<int64_t>(size, 0)), '\0');
+  int64_t got = 0;
+  // Streams may hand out less than asked for at a time.
+  while (got < size) {
+    const int64_t n = Stream.Read(copy->data() + got, size - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  copy->resize(static_cast<size_t>(got));
+  out.Bytes = *copy;
+  out.Owner = std::move(copy);
+  return out;
+}
+
 std::unique_ptr<TStream> OpenFileForReading(const std::string& FileName) {
   if (auto m = TFileMapping::Map(FileName)) {
     auto s = std::make_unique<TCustomMemoryStream>(m->Bytes().data(), m->Bytes().size());

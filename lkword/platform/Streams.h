@@ -168,6 +168,16 @@ class TFileMapping {
   size_t FSize;
 };
 
+// The bytes from a stream's position to its end, and what keeps them alive.
+struct TSharedBytes {
+  std::shared_ptr<const void> Owner;
+  std::string_view Bytes;
+};
+// Bytes someone else owns (a memory stream with an Owner, such as a file's
+// mapping) are referenced; those of any other stream are read into a copy
+// that Owner holds. The stream is left at its end.
+TSharedBytes ShareRemainingBytes(TStream& Stream);
+
 // The file for reading: a memory stream over its mapping, which owns the
 // mapping (see TCustomMemoryStream::Owner), or a TFileStream when it cannot
 // be mapped (raising as TFileStream does).

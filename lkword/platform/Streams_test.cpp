@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -110,6 +112,38 @@ TEST(StreamsTest, FileMappingHoldsTheBytesOrIsNullForWhatCannotBeMapped) {
   std::filesystem::remove(path);
   EXPECT_EQ(TFileMapping::Map(path), nullptr);  // missing
   EXPECT_EQ(TFileMapping::Map(std::filesystem::temp_directory_path().string()), nullptr);
+}
+
+// Hands out at most 3 bytes per read.
+class TTrickleStream : public TBytesStream {
+ public:
+  using TBytesStream::TBytesStream;
+  int64_t Read(void* Buffer, int64_t Count) override { return TBytesStream::Read(Buffer, std::min<int64_t>(Count, 3)); }
+};
+
+TEST(StreamsTest, SharedBytesReferenceOwnedMemoryAndCopyTheRest) {
+  const std::string bytes = "0123456789abcdef";
+  auto owner = std::make_shared<const std::string>(bytes);
+  TCustomMemoryStream owned(owner->data(), owner->size());
+  owned.SetOwner(owner);
+  owned.Seek(4, soBeginning);
+  TSharedBytes a = ShareRemainingBytes(owned);
+  EXPECT_EQ(a.Bytes.data(), owner->data() + 4);  // not copied
+  EXPECT_EQ(a.Bytes, "456789abcdef");
+  EXPECT_EQ(a.Owner, owner);
+  EXPECT_EQ(owned.Remaining(), 0);
+
+  TTrickleStream trickle(bytes);
+  trickle.Seek(2, soBeginning);
+  TSharedBytes b = ShareRemainingBytes(trickle);
+  EXPECT_EQ(b.Bytes, "23456789abcdef");
+  ASSERT_NE(b.Owner, nullptr);
+  EXPECT_EQ(trickle.Remaining(), 0);
+
+  TCustomMemoryStream unowned(bytes.data(), bytes.size());  // the caller's memory: copied
+  TSharedBytes c = ShareRemainingBytes(unowned);
+  EXPECT_NE(c.Bytes.data(), bytes.data());
+  EXPECT_EQ(c.Bytes, bytes);
 }
 
 TEST(FormatTest, ReplacesPlaceholdersInOrder) {

@@ -502,15 +502,17 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (zip.Count() == 0) throw Exception(SNotOpenDocument);
   CheckEncryption(zip);
 
-  auto extract = [&](int Index) {
+  // An encrypted member means a password-protected document.
+  auto unlocked = [&](auto&& Read) {
     try {
-      return zip.GetUncompressed(Index);
+      return Read();
     } catch (const EZipFileError& e) {
       if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
       FPasswordProtected = true;
       throw Exception(SPasswordProtected);
     }
   };
+  auto extract = [&](int Index) { return unlocked([&] { return zip.GetUncompressed(Index); }); };
 
   if (FParseItems.Contains(wpiSummaryInformation)) {
     const int meta = zip.GetIndexByFileName("meta.xml");
@@ -529,16 +531,8 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   const int content = zip.GetIndexByFileName("content.xml");
   if (content < 0) throw Exception(SNoContent);
   const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
-  auto open = [&]() {
-    try {
-      return std::make_unique<TPartSource>(zip, content, limit, kContentPiece);
-    } catch (const EZipFileError& e) {
-      if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
-      FPasswordProtected = true;
-      throw Exception(SPasswordProtected);
-    }
-  };
-  if (const int64_t declared = TPartSource::DeclaredSize(zip, content); declared >= FStreamContentFrom) {
+  auto open = [&] { return unlocked([&] { return std::make_unique<TPartSource>(zip, content, limit, kContentPiece); }); };
+  if (const int64_t declared = zip.Files()[content].DeclaredSize(); declared >= FStreamContentFrom) {
     // A large content part is held only a piece at a time: a first pass
     // checks it (so that nothing reaches a sink from a part that turns out
     // damaged), the second parses it as it is inflated.
