@@ -190,29 +190,14 @@ void WidenAsciiIdentity(const uint8_t* s, size_t n, char16_t* d, const char16_t*
 
 // The UTF-8 form of each byte of a single-byte code page: up to 3 bytes
 // (the table is all BMP) in the low bytes, memory order, and the count in
-// the top byte. Lone surrogates, which no code page decodes to, would be
-// U+FFFD as everywhere else.
+// the top byte.
 std::array<uint32_t, 256> Utf8Table(const char16_t* tab) {
   std::array<uint32_t, 256> enc{};
   for (int b = 0; b < 256; ++b) {
-    uint32_t c = tab[b];
-    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-    uint8_t u[3] = {};
-    uint32_t n;
-    if (c < 0x80) {
-      u[0] = static_cast<uint8_t>(c);
-      n = 1;
-    } else if (c < 0x800) {
-      u[0] = static_cast<uint8_t>(0xC0 | (c >> 6));
-      u[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-      n = 2;
-    } else {
-      u[0] = static_cast<uint8_t>(0xE0 | (c >> 12));
-      u[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
-      u[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-      n = 3;
-    }
-    enc[b] = uint32_t{u[0]} | (uint32_t{u[1]} << 8) | (uint32_t{u[2]} << 16) | (n << 24);
+    const std::string u = WideToUtf8(std::u16string_view(tab + b, 1));
+    uint32_t e = static_cast<uint32_t>(u.size()) << 24;
+    for (size_t k = 0; k < u.size() && k < 3; ++k) e |= uint32_t{static_cast<uint8_t>(u[k])} << (8 * k);
+    enc[b] = e;
   }
   return enc;
 }
