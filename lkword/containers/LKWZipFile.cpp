@@ -35,6 +35,58 @@ std::string FoldAsciiCase(std::string_view s) {
   return out;
 }
 
+uint64_t Get64(const uint8_t* p) { return uint64_t{Get32(p)} | (uint64_t{Get32(p + 4)} << 32); }
+
+// Zip64: a 32-bit field holding the marker has its value in the zip64
+// extended information field (extra field tag 1), and the end record's in
+// the zip64 end record, which a locator right before the end record points
+// to. Streaming writers mark small members too.
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
+constexpr uint16_t kZip64ExtraTag = 0x0001;
+constexpr uint32_t kZip64EndSignature = 0x06064B50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr size_t kZip64EndSize = 56;
+constexpr size_t kZip64LocatorSize = 20;
+
+std::string_view Zip64Field(std::string_view Extra) {
+  const auto* d = reinterpret_cast<const uint8_t*>(Extra.data());
+  size_t p = 0;
+  while (p + 4 <= Extra.size()) {
+    const uint16_t tag = Get16(d + p);
+    const size_t len = Get16(d + p + 2);
+    if (len > Extra.size() - p - 4) break;
+    if (tag == kZip64ExtraTag) return Extra.substr(p + 4, len);
+    p += 4 + len;
+  }
+  return {};
+}
+
+// Replaces the marked sizes of H (and the marked local header offset when
+// Offset is given) by their zip64 values: uncompressed size, compressed size,
+// offset, each present only when its field is marked; a local header carries
+// both sizes whenever it has any. A value beyond 32 bits leaves its field
+// marked, larger than any member is allowed to be.
+void ApplyZip64(TCommonFileHeader& H, std::string_view Extra, bool Local, uint32_t* Offset) {
+  const bool usize = H.UncompressedSize == kZip64Marker;
+  const bool csize = H.CompressedSize == kZip64Marker;
+  const bool offset = Offset && *Offset == kZip64Marker;
+  if (!usize && !csize && !offset) return;
+  const std::string_view z = Zip64Field(Extra);
+  const auto* d = reinterpret_cast<const uint8_t*>(z.data());
+  size_t pos = 0;
+  auto take = [&](bool Marked, uint32_t& Field, bool Always) {
+    if (!Marked && !Always) return;
+    if (pos + 8 > z.size()) return;
+    const uint64_t v = Get64(d + pos);
+    pos += 8;
+    if (Marked && v < kZip64Marker) Field = static_cast<uint32_t>(v);
+  };
+  const bool both = Local && z.size() >= 16;
+  take(usize, H.UncompressedSize, both);
+  take(csize, H.CompressedSize, both);
+  if (Offset) take(offset, *Offset, false);
+}
+
 // A deflate stream yields at most about 1032 bytes per input byte (a 258-byte
 // match in two bits); a member declaring more cannot be genuine, so its size
 // never sizes an allocation.
@@ -99,6 +151,7 @@ void TLocalFile::LoadCentralDirectoryFromStream(TStream& AStream) {
   FCentralFileName = ReadString(AStream, FCentralCommonFileHeader.FilenameLength);
   FCentralExtraField = ReadString(AStream, FCentralCommonFileHeader.ExtraFieldLength);
   FCentralFileComment = ReadString(AStream, FCentralFileCommentLength);
+  ApplyZip64(FCentralCommonFileHeader, FCentralExtraField, false, &FCentralRelativeOffsetOfLocalHeader);
 }
 
 void TLocalFile::LoadFileFromStream(TStream& AStream) { LoadFile(AStream, nullptr, nullptr); }
@@ -109,6 +162,7 @@ void TLocalFile::LoadFile(TStream& AStream, const std::shared_ptr<const void>& O
   TCommonFileHeader h = TCommonFileHeader::FromBytes(b);
   RawByteString name = ReadString(AStream, h.FilenameLength);
   RawByteString extra = ReadString(AStream, h.ExtraFieldLength);
+  ApplyZip64(h, extra, true, nullptr);
   FCommonFileHeader = h;
   FFileName = std::move(name);
   FExtraField = std::move(extra);
@@ -225,6 +279,8 @@ namespace {
 struct TDirectoryLocation {
   size_t EndRecord = 0;
   size_t Start = 0;
+  uint64_t Entries = 0;
+  int64_t Written = 0;  // the directory's offset as the archive states it
 };
 
 bool HasSignature(std::string_view Img, int64_t Pos, uint32_t Sig) {
@@ -244,14 +300,38 @@ bool LocateDirectory(std::string_view Img, TDirectoryLocation& Loc) {
   for (size_t p = last + 1; p-- > first;) {
     if (d[p] != 'P' || d[p + 1] != 'K' || d[p + 2] != 5 || d[p + 3] != 6) continue;
     TEndOfCentralDir e = TEndOfCentralDir::FromBytes(d + p);
+    uint64_t entries = e.TotalNumberOfEntries;
+    int64_t asWritten = e.OffsetOfStartOfCentralDirectory;
+    uint64_t dirSize = e.SizeOfTheCentralDirectory;
+    size_t dirEnd = p;
+    if ((e.TotalNumberOfEntries == 0xFFFF || e.SizeOfTheCentralDirectory == kZip64Marker ||
+         e.OffsetOfStartOfCentralDirectory == kZip64Marker) &&
+        p >= kZip64LocatorSize && HasSignature(Img, static_cast<int64_t>(p - kZip64LocatorSize), kZip64LocatorSignature)) {
+      // The zip64 end record where the locator says, or right before the
+      // locator when the archive has moved.
+      const size_t locator = p - kZip64LocatorSize;
+      const uint64_t stated = Get64(d + locator + 8);
+      const size_t candidates[2] = {stated < locator ? static_cast<size_t>(stated) : locator,
+                                    locator >= kZip64EndSize ? locator - kZip64EndSize : locator};
+      for (size_t r : candidates) {
+        if (r + kZip64EndSize > locator || !HasSignature(Img, static_cast<int64_t>(r), kZip64EndSignature)) continue;
+        entries = Get64(d + r + 32);
+        dirSize = Get64(d + r + 40);
+        const uint64_t offset = Get64(d + r + 48);
+        asWritten = offset < (uint64_t{1} << 62) ? static_cast<int64_t>(offset) : -1;
+        dirEnd = r;
+        break;
+      }
+    }
     // Offsets are normally from the archive's start; when something was
     // prepended (or the stream began inside a larger file), the directory
     // still ends right before the end record.
-    int64_t asWritten = e.OffsetOfStartOfCentralDirectory;
-    int64_t beforeEnd = static_cast<int64_t>(p) - static_cast<int64_t>(e.SizeOfTheCentralDirectory);
+    int64_t beforeEnd = dirSize <= dirEnd ? static_cast<int64_t>(dirEnd - dirSize) : -1;
     TDirectoryLocation loc;
     loc.EndRecord = p;
-    if (e.TotalNumberOfEntries == 0) {
+    loc.Entries = entries;
+    loc.Written = asWritten;
+    if (entries == 0) {
       // An empty directory is only believed where the record ends the
       // input, so that a signature inside a comment does not win.
       if (p + TEndOfCentralDir::Size + e.ZipfileCommentLength == Img.size()) {
@@ -309,9 +389,11 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   size_t commentStart = loc.EndRecord + TEndOfCentralDir::Size;
   FZipFileComment = RawByteString(image.substr(commentStart, FEndOfCentralDirectory.ZipfileCommentLength));
   // Local header offsets shift by the same amount the directory did.
-  int64_t bias = static_cast<int64_t>(loc.Start) -
-                 static_cast<int64_t>(FEndOfCentralDirectory.OffsetOfStartOfCentralDirectory);
-  if (FEndOfCentralDirectory.TotalNumberOfEntries == 0) bias = 0;
+  int64_t bias = loc.Written >= 0 ? static_cast<int64_t>(loc.Start) - loc.Written : 0;
+  if (loc.Entries == 0) bias = 0;
+  // An entry that is not one costs its 4 signature bytes, so no stated count
+  // can make more iterations than that.
+  const uint64_t entries = std::min<uint64_t>(loc.Entries, (image.size() - loc.Start) / 4 + 1);
 
   TCustomMemoryStream s(image.data(), image.size());
   s.SetPosition(static_cast<int64_t>(loc.Start));
@@ -319,7 +401,7 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   // than the image: distinct members never share header bytes, so more means
   // overlapping, hostile headers multiplying memory.
   int64_t headerBudget = static_cast<int64_t>(image.size());
-  for (int i = 0; i < FEndOfCentralDirectory.TotalNumberOfEntries; ++i) {
+  for (uint64_t i = 0; i < entries; ++i) {
     uint8_t sigBytes[4] = {};
     s.Read(sigBytes, 4);
     if (Get32(sigBytes) != ZipCentralFileHeaderSignature) continue;

@@ -1,6 +1,7 @@
 // Read-only zip archive reader for document packages (Word 2007, OpenDocument,
 // EPUB). One archive on one disk; members stored (method 0) or deflated
-// (method 8); 32-bit sizes and offsets.
+// (method 8); sizes and offsets marked as zip64 are taken from the zip64
+// fields when they fit in 32 bits.
 //
 // Usage by a reader:
 //   TZipArchive zip;

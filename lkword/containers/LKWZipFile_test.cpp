@@ -314,6 +314,117 @@ TEST(ZipArchiveTest, DeclaredSizesCannotForceLargeAllocations) {
   EXPECT_THROW(zip.GetUncompressed(0), EZipFileCRCError);
 }
 
+// An archive as streaming writers make it with zip64 turned on: every size
+// and offset marked and given in zip64 fields, and a zip64 end record.
+struct TZip64Options {
+  std::string Prefix;              // bytes before the archive (offsets not adjusted)
+  bool CentralSizesInline = false;  // central entries mark only the offset
+  uint64_t StatedEntries = 0;       // entry count of the zip64 end record (0: the real one)
+};
+
+std::string BuildZip64(const std::vector<TEntry>& entries, const TZip64Options& o = {}) {
+  auto put64 = [](std::string& s, uint64_t v) {
+    Put32(s, static_cast<uint32_t>(v));
+    Put32(s, static_cast<uint32_t>(v >> 32));
+  };
+  std::string out = o.Prefix, dir;
+  for (const TEntry& e : entries) {
+    const std::string raw = e.Method == ZipMethodStored ? e.Data : RawDeflate(e.Data);
+    const uint64_t offset = out.size() - o.Prefix.size();
+    auto common = [&](std::string& s, bool marked, uint16_t extra) {
+      Put16(s, 45);
+      Put16(s, 0);
+      Put16(s, e.Method);
+      Put32(s, 0x58B16000);
+      Put32(s, ZipCRC32(e.Data));
+      Put32(s, marked ? 0xFFFFFFFF : static_cast<uint32_t>(raw.size()));
+      Put32(s, marked ? 0xFFFFFFFF : static_cast<uint32_t>(e.Data.size()));
+      Put16(s, static_cast<uint32_t>(e.Name.size()));
+      Put16(s, extra);
+    };
+    Put32(out, ZipLocalFileHeaderSignature);
+    common(out, true, 20);
+    out += e.Name;
+    Put16(out, 1);
+    Put16(out, 16);
+    put64(out, e.Data.size());
+    put64(out, raw.size());
+    out += raw;
+    const bool inlineSizes = o.CentralSizesInline;
+    Put32(dir, ZipCentralFileHeaderSignature);
+    Put16(dir, 45);
+    common(dir, !inlineSizes, inlineSizes ? 12 : 28);
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put16(dir, 0);
+    Put32(dir, 0);
+    Put32(dir, 0xFFFFFFFF);
+    dir += e.Name;
+    Put16(dir, 1);
+    Put16(dir, inlineSizes ? 8 : 24);
+    if (!inlineSizes) {
+      put64(dir, e.Data.size());
+      put64(dir, raw.size());
+    }
+    put64(dir, offset);
+  }
+  const uint64_t dirOffset = out.size() - o.Prefix.size();
+  out += dir;
+  const uint64_t recordOffset = out.size() - o.Prefix.size();
+  Put32(out, 0x06064B50);
+  put64(out, 44);
+  Put16(out, 45);
+  Put16(out, 45);
+  Put32(out, 0);
+  Put32(out, 0);
+  put64(out, o.StatedEntries ? o.StatedEntries : entries.size());
+  put64(out, o.StatedEntries ? o.StatedEntries : entries.size());
+  put64(out, dir.size());
+  put64(out, dirOffset);
+  Put32(out, 0x07064B50);
+  Put32(out, 0);
+  put64(out, recordOffset);
+  Put32(out, 1);
+  Put32(out, ZipEndOfCentralDirSignature);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, 0xFFFF);
+  Put16(out, 0xFFFF);
+  Put32(out, 0xFFFFFFFF);
+  Put32(out, 0xFFFFFFFF);
+  Put16(out, 0);
+  return out;
+}
+
+TEST(ZipArchiveTest, Zip64FieldsGiveSizesOffsetsAndTheDirectory) {
+  const std::vector<TEntry> members = {{.Name = "a.xml", .Data = kHello},
+                                       {.Name = "b.txt", .Data = "stored", .Method = ZipMethodStored},
+                                       {.Name = "empty", .Data = ""}};
+  for (const TZip64Options& o : {TZip64Options{"", false, 0}, TZip64Options{"#!/bin/sh\nexit 0\n", false, 0},
+                                 TZip64Options{"", true, 0}, TZip64Options{"", false, uint64_t{1} << 62}}) {
+    SCOPED_TRACE(o.Prefix.size() * 100 + o.CentralSizesInline * 10 + (o.StatedEntries != 0));
+    TZipArchive zip;
+    LoadBytes(zip, BuildZip64(members, o));
+    ASSERT_EQ(zip.Count(), 3);
+    EXPECT_EQ(zip.GetUncompressed(zip.GetIndexByFileName("a.xml")), kHello);
+    EXPECT_EQ(zip.GetUncompressed(1), "stored");
+    EXPECT_EQ(zip.GetUncompressed(2), "");
+    EXPECT_EQ(zip.Files()[0].DeclaredSize(), kHello.size());
+    EXPECT_EQ(zip.Files()[1].CentralRelativeOffsetOfLocalHeader(), 30 + 5 + 20 + RawDeflate(kHello).size());
+  }
+
+  // Marked sizes without their zip64 field stay marked: too large to extract.
+  std::string bytes = BuildZip64({{.Name = "a.xml", .Data = kHello}});
+  const size_t tag = bytes.find(std::string("\x01\x00\x10\x00", 4));
+  ASSERT_NE(tag, std::string::npos);
+  bytes[tag] = '\x99';  // the local header's zip64 field becomes an unknown one
+  TZipArchive zip;
+  LoadBytes(zip, bytes);
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.Files()[0].CommonFileHeader().UncompressedSize, 0xFFFFFFFFu);
+  EXPECT_THROW(zip.GetUncompressed(0), ELimitError);
+}
+
 TEST(ZipArchiveTest, DamagedArchivesLoadWhatTheyCan) {
   std::string good = ReadFileBytes(TestFile("mixed.zip"));
   TZipArchive zip;
