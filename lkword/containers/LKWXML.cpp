@@ -938,9 +938,14 @@ size_t TLKXMLParser::CountNodes(size_t Limit) const {
     const TLKXMLItem* n = work.back();
     work.pop_back();
     ++count;
-    for (const auto& child : n->FItems.FList) work.push_back(child.get());
+    // Children beyond the limit are never visited: a node with a million
+    // of them must not cost a million pushes on every call.
+    for (const auto& child : n->FItems.FList) {
+      if (count + work.size() >= Limit) break;
+      work.push_back(child.get());
+    }
   }
-  return count;
+  return count + work.size() >= Limit ? Limit : count;
 }
 
 void TLKXMLParser::OwnTexts(const char16_t* Lo, const char16_t* Hi) {
