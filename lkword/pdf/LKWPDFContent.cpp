@@ -64,6 +64,8 @@ constexpr size_t kMaxStateDepth = 256;
 constexpr size_t kMaxPageGlyphs = size_t{1} << 21;
 // Text units kept per glyph (a ToUnicode entry may map one code to a word).
 constexpr size_t kMaxGlyphText = 64;
+// Bytes of a string decoded at a time.
+constexpr size_t kDecodeSlice = 16384;
 // Coordinates beyond this are clamped: no page is that large, and the
 // layout must never see infinities.
 constexpr double kMaxCoord = 1e7;
@@ -420,8 +422,6 @@ uint16_t TContentInterpreter::FontIndex(TLKPDFFont* Font) {
 void TContentInterpreter::ShowText(std::string_view Bytes) {
   // Without a font nothing can be decoded or advanced.
   if (!FGS.Font || Bytes.empty()) return;
-  FDecoded.clear();
-  FGS.Font->Decode(Bytes, FDecoded);
   const bool vertical = FGS.Font->Vertical();
   TMatrix m = Mul(FTm, FGS.CTM);
   // Direction and scale are those of the whole string; only the origin moves.
@@ -433,40 +433,61 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
     dy = static_cast<float>((vertical ? -m.d : m.b) / dlen);
   }
   const float size = Clamp(std::fabs(FGS.Tfs) * (vertical ? xlen : ylen), 0, kMaxCoord);
-  for (const TPDFGlyph& g : FDecoded) {
-    // Glyph origin through the text rendering matrix.
-    const double ox = FGS.Ts * m.c + m.e, oy = FGS.Ts * m.d + m.f;
-    const double advance = vertical ? 1.0 : g.Width;
-    if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy)) {
-      TPDFPlacedGlyph p;
-      p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
-      p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);
-      p.Dx = dx;
-      p.Dy = dy;
-      p.Adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
-      p.Size = size;
-      p.FontIdx = FGS.FontIdx;
-      p.TextObject = FTextObject;
-      p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
-      const size_t n = std::min(g.Text.size(), kMaxGlyphText);
-      p.TextLen = static_cast<uint16_t>(n);
-      FOut.Chars.append(g.Text, 0, n);
-      FOut.Glyphs.push_back(p);
+  // A huge string is decoded a slice at a time, so that its glyphs are never
+  // all held at once. Codes take at most 4 bytes: a glyph that starts 4 bytes
+  // or more before a slice's end decodes as in the whole string; the rest
+  // start the next slice.
+  size_t pos = 0;
+  while (pos < Bytes.size()) {
+    // A full page records nothing more, so positions no longer matter.
+    if (FOut.Glyphs.size() >= kMaxPageGlyphs) break;
+    const std::string_view slice = Bytes.substr(pos, kDecodeSlice);
+    const bool last = pos + slice.size() == Bytes.size();
+    FDecoded.clear();
+    FGS.Font->Decode(slice, FDecoded);
+    size_t used = 0, keep = 0;
+    for (const TPDFGlyph& g : FDecoded) {
+      if (!last && used + 4 > slice.size()) break;
+      used += std::max<size_t>(g.CodeBytes, 1);
+      ++keep;
     }
-    // Advance the text matrix by the glyph's displacement.
-    const double space = g.WordSpace ? FGS.Tw : 0;
-    if (vertical) {
-      const double ty = -advance * FGS.Tfs + FGS.Tc + space;
-      FTm.e += ty * FTm.c;
-      FTm.f += ty * FTm.d;
-      m.e += ty * m.c;
-      m.f += ty * m.d;
-    } else {
-      const double tx = (advance * FGS.Tfs + FGS.Tc + space) * FGS.Th;
-      FTm.e += tx * FTm.a;
-      FTm.f += tx * FTm.b;
-      m.e += tx * m.a;
-      m.f += tx * m.b;
+    pos = last || keep == 0 ? Bytes.size() : pos + used;
+    for (size_t k = 0; k < keep; ++k) {
+      const TPDFGlyph& g = FDecoded[k];
+      // Glyph origin through the text rendering matrix.
+      const double ox = FGS.Ts * m.c + m.e, oy = FGS.Ts * m.d + m.f;
+      const double advance = vertical ? 1.0 : g.Width;
+      if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy)) {
+        TPDFPlacedGlyph p;
+        p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
+        p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);
+        p.Dx = dx;
+        p.Dy = dy;
+        p.Adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
+        p.Size = size;
+        p.FontIdx = FGS.FontIdx;
+        p.TextObject = FTextObject;
+        p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
+        const size_t n = std::min(g.Text.size(), kMaxGlyphText);
+        p.TextLen = static_cast<uint16_t>(n);
+        FOut.Chars.append(g.Text, 0, n);
+        FOut.Glyphs.push_back(p);
+      }
+      // Advance the text matrix by the glyph's displacement.
+      const double space = g.WordSpace ? FGS.Tw : 0;
+      if (vertical) {
+        const double ty = -advance * FGS.Tfs + FGS.Tc + space;
+        FTm.e += ty * FTm.c;
+        FTm.f += ty * FTm.d;
+        m.e += ty * m.c;
+        m.f += ty * m.d;
+      } else {
+        const double tx = (advance * FGS.Tfs + FGS.Tc + space) * FGS.Th;
+        FTm.e += tx * FTm.a;
+        FTm.f += tx * FTm.b;
+        m.e += tx * m.a;
+        m.f += tx * m.b;
+      }
     }
   }
   if (!std::isfinite(FTm.e) || !std::isfinite(FTm.f)) FTm.e = FTm.f = 0;

@@ -144,6 +144,36 @@ TEST(PDFContent, VerticalWritingRunsDownThePage) {
   EXPECT_EQ(d.Lines("BT /V 10 Tf 300 700 Td <4E2D 6587> Tj ET"), Strings{"\xE4\xB8\xAD\xE6\x96\x87"});
 }
 
+TEST(PDFContent, LongStringsDecodeAsAWholeAcrossCodeLengths) {
+  // Shift-JIS codes take one or two bytes: in a string far longer than one
+  // decoding step, two-byte codes fall on every alignment.
+  const std::string sjis = "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /90ms-RKSJ-H "
+                           "/DescendantFonts [<< /Type /Font /Subtype /CIDFontType0 /BaseFont /X /DW 1000 >>] >>";
+  Doc d("", {{5, "<< /Font << /F1 6 0 R /J 7 0 R >> >>"}, {7, sjis}});
+  std::string bytes, expected;
+  for (int i = 0; i < 30000; ++i) {
+    bytes += i % 3 == 0 ? "A" : "\x82\xA0";
+    expected += i % 3 == 0 ? "A" : "\xE3\x81\x82";
+  }
+  std::string hex;
+  for (unsigned char c : bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  const auto g = d.Glyphs("BT /J 1 Tf 0 700 Td <" + hex + "> Tj ET");
+  ASSERT_EQ(g.Glyphs.size(), 30000u);
+  EXPECT_EQ(TextOf(g), expected);
+  // The pen moves on from step to step: an em a glyph, half for ASCII.
+  for (size_t i : {size_t{1}, size_t{16383}, size_t{29999}})
+    EXPECT_FLOAT_EQ(g.Glyphs[i].X, static_cast<float>(i) - 0.5f * static_cast<float>((i + 2) / 3));
+
+  // A simple font the same way, with the page's glyph cap far away.
+  const auto h = d.Glyphs("BT /F1 10 Tf 0 700 Td (" + std::string(40000, 'x') + ") Tj ET");
+  ASSERT_EQ(h.Glyphs.size(), 40000u);
+  EXPECT_FLOAT_EQ(h.Glyphs.back().X, 39999 * 5.0f);
+}
+
 TEST(PDFContent, InlineImagesAreSkipped) {
   Doc d;
   // Image data that looks like operators and holds EI inside a word.
