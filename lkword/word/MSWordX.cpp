@@ -456,6 +456,35 @@ bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, R
   return true;
 }
 
+void TMSWordXDocument::AddText(const WideString& AText, TWideStrings& Strings) {
+  if (&Strings != FHeld || !FHeld) {
+    TMSWBaseDocument::AddText(AText, Strings);
+    return;
+  }
+  if (IsCancelExtract) return;
+  if (FHeld->Count() == 0 && !FMalformedUtf8 && static_cast<int64_t>(AText.size()) >= FHeldTextLength) {
+    // One item that large goes out at once rather than as a copy.
+    TMSWBaseDocument::AddText(AText, *FText);
+    FHeldPassedOn = true;
+    return;
+  }
+  FHeld->Add(AText);
+  // Passed on early when there is much of it (unless the part already shows
+  // it is no UTF-8), or when it reaches the output limit, so that the limit
+  // stops the reading where it would without the sink.
+  const int64_t held = FHeld->TextLength();
+  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && FSunkLength + held >= FMaxTextLength)) {
+    PassOnHeld();
+    FHeldPassedOn = true;
+  }
+}
+
+void TMSWordXDocument::PassOnHeld() {
+  if (!FHeld) return;
+  for (const WideString& item : FHeld->Items()) TMSWBaseDocument::AddText(item, *FText);
+  FHeld->Clear();
+}
+
 int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
   int index = Zip.GetIndexByFileName(Name);
   if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(PercentDecoded(Name));
@@ -513,8 +542,20 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     if (ReadPart(zip, single("settings", "settings.xml"), bytes, false)) ReadNoteSettings(bytes);
 
     BeginList(*FText);
-    if (!ReadStory(zip, mainPart, *FText, true) && zip.Count() > 0)
-      AddWarning("the package has no main document part");
+    {
+      // Text held for the sink is dropped when the part fails, as the list
+      // would be.
+      TWideStrings held;
+      struct THold {
+        TWideStrings*& Slot;
+        ~THold() { Slot = nullptr; }
+      } hold{FHeld};
+      FHeld = FTextSink ? &held : nullptr;
+      FHeldPassedOn = false;
+      if (!ReadStory(zip, mainPart, FHeld ? held : *FText, true) && zip.Count() > 0)
+        AddWarning("the package has no main document part");
+      PassOnHeld();
+    }
     EndList(*FText);
 
     auto readList = [&](const std::vector<std::string>& parts, TWideStrings& list) {

@@ -66,6 +66,17 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int32_t PartPieceSize() const { return FPartPieceSize; }
   void SetPartPieceSize(int32_t Value) { FPartPieceSize = Value < 1 ? 1 : Value; }
 
+  // With a text sink, the main text is handed on once its part is read: a
+  // part that turns out not to be UTF-8 is read again, so its text is held
+  // back until then. Beyond this many characters (default 1M) what is held
+  // goes out while the part is read, and a part found malformed after that
+  // keeps the text as first decoded.
+  int64_t HeldTextLength() const { return FHeldTextLength; }
+  void SetHeldTextLength(int64_t Value) { FHeldTextLength = Value < 1 ? 1 : Value; }
+  bool SupportsTextSink() const override { return true; }
+  void AddText(const WideString& AText, TWideStrings& Strings) override;
+  using TMSWBaseDocument::AddText;
+
   std::string ClassName() const override { return "TMSWordXDocument"; }
 
  protected:
@@ -136,6 +147,14 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   bool FNamespacesSet = false;
   bool FDepthWarned = false;
   bool FMalformedUtf8 = false;
+  // The main text held back for the sink (null: nothing is held).
+  TWideStrings* FHeld = nullptr;
+  bool FHeldPassedOn = false;  // some of the current part's text went out already
+  int64_t FHeldTextLength = int64_t{1} << 20;
+  void PassOnHeld();
+  // Whether the current part's text can still be taken back to read the
+  // part again in another encoding.
+  bool CanTakeBack() const { return !(FHeld && FcurList == FHeld && FHeldPassedOn); }
   // Prefix -> the prefix this reader's element names are written with, for
   // documents that bind the usual namespaces to other prefixes.
   std::unordered_map<std::string, std::string> FPrefixes;

@@ -500,7 +500,11 @@ void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
     FNumbered.clear();
     FMalformedUtf8 = false;
     ScanPart(Source);
-    scan = !FMalformedUtf8 || IsCancelExtract;
+    // Text already passed on cannot be taken back: the part is read to its
+    // end as UTF-8, damaged sequences replaced.
+    const bool passedOn = !CanTakeBack();
+    if (FMalformedUtf8 && passedOn && !IsCancelExtract) AddWarning("the main part is not valid UTF-8 throughout");
+    scan = !FMalformedUtf8 || IsCancelExtract || passedOn;
     if (!scan) {
       L.TruncateTo(length);
       for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
@@ -693,7 +697,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) {
       } else if (textDepth) {
         if (--textDepth == 0 && !flushText(raw)) {
           FMalformedUtf8 = true;
-          return;
+          if (CanTakeBack()) return;
         }
       } else {
         // An end tag closes the innermost open element of its name and what
@@ -747,7 +751,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) {
         p = close + 1;
         if (!flushText(content)) {
           FMalformedUtf8 = true;
-          return;
+          if (CanTakeBack()) return;
         }
       } else {
         raw.clear();

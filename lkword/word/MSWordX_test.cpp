@@ -58,6 +58,24 @@ TLoaded Load(const std::string& bytes, TMSTextFormating format = tfPlainText,
   r.Header = Lines(r.Doc->HeaderText());
   r.Footer = Lines(r.Doc->FooterText());
   r.Annotations = Lines(r.Doc->AnnotationText());
+  // A host with a text sink gets the same main text, whether it is passed
+  // on at the end of the part or item by item.
+  for (int64_t held : {int64_t{1} << 20, int64_t{1}}) {
+    if (held == 1 && r.Doc->Warnings().size() > 0) continue;  // a part read again may differ
+    TMSWordXDocument sunk;
+    if (piece > 0) sunk.SetPartPieceSize(piece);
+    sunk.SetTextFormating(format);
+    sunk.SetParseItems(items);
+    sunk.SetMaxTextLength(r.Doc->MaxTextLength());
+    sunk.SetHeldTextLength(held);
+    std::vector<std::string> got;
+    sunk.SetTextSink([&](std::u16string_view item) { got.push_back(WideToUtf8(WideString(item))); });
+    TBytesStream again(bytes);
+    sunk.LoadFromStream(again);
+    for (const std::string& line : Lines(sunk.Text())) got.push_back(line);
+    EXPECT_EQ(got, r.Text) << "held " << held;
+    EXPECT_EQ(Lines(sunk.FootNoteText()), r.Foot);
+  }
   return r;
 }
 
@@ -459,6 +477,51 @@ TEST(WordXBadInputTest, DeepNestingAndLimits) {
   TBytesStream t(Zip({{"word/document.xml", Body(P(R("abcdefgh")) + P(R("ijk")))}}));
   limited.LoadFromStream(t);
   EXPECT_EQ(limited.Text().ToUtf8(), "abcde");
+}
+
+TEST(WordXLimitsTest, TextSinkGetsTheMainTextHeldOrPassedOnEarly) {
+  // No declared encoding: a part that is not UTF-8 is in the ANSI code page.
+  std::string body = Body(P(R("caf\xC3\xA9")) + P(R("two")) + P(R("sd\xE9")) + P(R("end")));
+  body.replace(body.find(" encoding=\"UTF-8\""), 16, "");
+  auto sink = [](TMSWordXDocument& doc, std::vector<std::string>& got) {
+    doc.SetTextSink([&got](std::u16string_view item) { got.push_back(WideToUtf8(WideString(item))); });
+  };
+  // Held to the end of the part, a part found not to be UTF-8 is read again
+  // in the ANSI code page, the sink gets that reading only.
+  TMSWordXDocument held;
+  std::vector<std::string> got;
+  sink(held, got);
+  TBytesStream a(Zip({{"word/document.xml", body}}));
+  held.LoadFromStream(a);
+  EXPECT_EQ(got, (V{"caf\xC3\x83\xC2\xA9", "two", "sd\xC3\xA9", "end"}));
+  // Passed on before the damage shows, the text stays as first decoded.
+  TMSWordXDocument early;
+  early.SetHeldTextLength(1);
+  std::vector<std::string> out;
+  sink(early, out);
+  TBytesStream b(Zip({{"word/document.xml", body}}));
+  early.LoadFromStream(b);
+  EXPECT_EQ(out, (V{"caf\xC3\xA9", "two", "sd\xEF\xBF\xBD", "end"}));
+  ASSERT_FALSE(early.Warnings().empty());
+  EXPECT_EQ(early.Warnings().back().Message, "the main part is not valid UTF-8 throughout");
+
+  // The output limit stops the reading where it does without a sink.
+  TMSWordXDocument limited;
+  limited.SetMaxTextLength(5);
+  std::vector<std::string> cut;
+  sink(limited, cut);
+  TBytesStream c(Zip({{"word/document.xml", Body(P(R("abcdefgh")) + P(R("ijk")))}}));
+  limited.LoadFromStream(c);
+  EXPECT_EQ(cut, V{"abcde"});
+  // A damaged main part gives no text.
+  TMSWordXDocument damaged;
+  std::vector<std::string> none;
+  sink(damaged, none);
+  std::string broken = Zip({{"word/document.xml", Body(P(R("lost")))}}, true);
+  broken[30 + 17 + 8] ^= 0x55;  // inside the deflated body
+  TBytesStream d(broken);
+  EXPECT_THROW(damaged.LoadFromStream(d), Exception);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST(WordXContainerTest, PackagesInCompoundFilesAndEncryptedOnes) {
