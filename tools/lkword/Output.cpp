@@ -16,8 +16,31 @@
 
 namespace lkw::tool {
 
+namespace {
+
+// A long item goes out in slices of this many units, so that its encoded
+// form is never buffered whole.
+constexpr size_t kItemSlice = 64 * 1024;
+
+// Where a slice of Item may end at or just before Max: not inside a CR LF,
+// which normalising makes one line end, nor inside a surrogate pair.
+template <typename TChar>
+size_t SliceEnd(std::basic_string_view<TChar> Item, size_t Max) {
+  const auto last = static_cast<uint32_t>(Item[Max - 1]), next = static_cast<uint32_t>(Item[Max]);
+  const bool pair = (last == '\r' && next == '\n') || (sizeof(TChar) == 2 && last >= 0xD800 && last < 0xDC00);
+  return pair ? Max - 1 : Max;
+}
+
+}  // namespace
+
 void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json) {
   const bool plain = Format == tfPlainText;
+  while (Item.size() > kItemSlice) {
+    const size_t cut = SliceEnd(Item, kItemSlice);
+    char* d = Out.Reserve(Json ? MaxJsonBytes(cut) : MaxUtf8Bytes(cut));
+    Out.Commit(Json ? EncodeJson(d, Item.substr(0, cut), plain) : EncodeUtf8(d, Item.substr(0, cut), plain));
+    Item.remove_prefix(cut);
+  }
   const size_t room = (Json ? MaxJsonBytes(Item.size()) : MaxUtf8Bytes(Item.size())) + 4;
   char* d = Out.Reserve(room);
   d = Json ? EncodeJson(d, Item, plain) : EncodeUtf8(d, Item, plain);
@@ -28,6 +51,11 @@ void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Form
 
 void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating Format) {
   const bool plain = Format == tfPlainText;
+  while (Item.size() > kItemSlice) {
+    const size_t cut = SliceEnd(Item, kItemSlice);
+    Out.Commit(CopyUtf8(Out.Reserve(cut), Item.substr(0, cut), plain));
+    Item.remove_prefix(cut);
+  }
   char* d = CopyUtf8(Out.Reserve(Item.size() + 2), Item, plain);
   if (!plain) *d++ = '\r';
   *d++ = '\n';

@@ -133,6 +133,30 @@ def lacks(text):
 # --- whole-result checks: each gets (stdout, stderr, tmp) and returns an
 # error message or None.
 
+# Lines longer than the tool writes at a time, with a line break and a
+# character outside the BMP right where it cuts them.
+LONG_LINES = "a" * 65535 + "\nb\n" + "c" * 65535 + "\U0001F600d\n"
+
+
+def long_lines(json_output):
+    def check(out, err, tmp):
+        got = json.loads(out)["text"].rstrip("\n") + "\n" if json_output else out
+        if got != LONG_LINES:
+            return "long lines differ at %d" % next(i for i, (a, b) in enumerate(zip(got + "~", LONG_LINES + "~")) if a != b)
+    return check
+
+
+def docx(body):
+    """A minimal Word package whose body holds the given paragraph markup."""
+    import io
+    import zipfile
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("word/document.xml", '<?xml version="1.0" encoding="UTF-8"?><w:document xmlns:w="http://'
+                   'schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>' + body + "</w:body></w:document>")
+    return buf.getvalue()
+
+
 def same_words_as_source(name, encoding="utf-8"):
     def check(out, err, tmp):
         if words(out) != words(source_text(name, encoding)):
@@ -420,6 +444,8 @@ CASES = [
     ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 3,
      ["\"error\":\"Password is not valid\",\"error_kind\":\"password\"}"], ["Password is not valid"], lacks("Hello")),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
+    ("long lines are written whole", ["{T}/long.docx"], None, 0, [], [], long_lines(False)),
+    ("long lines in JSON", ["--json", "{T}/long.docx"], None, 0, [], [], long_lines(True)),
     ("metadata lines", ["-m", "{S}/lighthouse.pdb"], None, 0, ["home.”\n"], [], metadata_last),
     ("json", ["--json", "{S}/lighthouse.pdb", "{T}/notes.pdb", "-"], HARBOUR, 1, [],
      ["lkword: {T}/notes.pdb: unsupported file format"],
@@ -491,6 +517,8 @@ def prepare(tmp):
         "notes.pdb": b"Plain notes, not a database at all.\n" * 4,
         # The header promises two records; the file ends inside the record list.
         "truncated.pdb": palmdoc(b"Cut", [b"x" * 100])[:86],
+        "long.docx": docx("<w:p><w:r><w:t>" + "a" * 65535 + "</w:t><w:br/><w:t>b</w:t></w:r></w:p><w:p><w:r><w:t>" +
+                          "c" * 65535 + "\U0001F600d</w:t></w:r></w:p>"),
         # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
         "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
         "macros.doc": macro_document(MACRO_SOURCE),
