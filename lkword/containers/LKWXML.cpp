@@ -697,9 +697,15 @@ void TLKXMLParser::AppendText(size_t From, size_t To) {
 
 TLKXMLItem* TLKXMLParser::NewChild(TLKXMLItem* Parent, TLKXMLItemKind Kind, std::u16string_view Name,
                                    std::u16string_view Value, std::u16string_view Attrs) {
+  if (E.FMaxNodes > 0 && E.FNodes >= E.FMaxNodes) {
+    E.FNodeLimitReached = true;
+    Cancelled = true;
+    return nullptr;
+  }
   bool accepted = true;
   if (E.FOnTag) E.FOnTag(&E, Parent, Name, Value, Attrs, accepted);
   if (!accepted) return nullptr;
+  ++E.FNodes;
   TLKXMLItem* node = Parent->FItems.AddItem(Parent);
   node->FKind = Kind;
   node->FText[TLKXMLItem::kName] = Name;
@@ -1104,6 +1110,8 @@ void TLKXMLEngine::LoadFromBytes(std::string_view AData) {
   FDocument.clear();
   FRetained.clear();
   FDepthLimitReached = false;
+  FNodeLimitReached = false;
+  FNodes = 0;
 
   const TXMLForm form = DetectXMLForm(AData);
   UTF8Processed = form.Mark;
@@ -1225,6 +1233,8 @@ void TLKXMLEngine::LoadFeedInPieces(TXMLByteFeed& feed, size_t APiece) {
   FDocument.clear();
   FRetained.clear();
   FDepthLimitReached = false;
+  FNodeLimitReached = false;
+  FNodes = 0;
   UTF8Processed = form.Mark;
   FDocumentCodePage = !utf16 ? CP_UTF8 : form.BigEndian ? CP_UTF16BE : CP_UTF16LE;
   feed.Want(1);

@@ -218,8 +218,15 @@ class TLKXMLEngine : public TComponent {
   int MaxDepth() const { return FMaxDepth; }
   void SetMaxDepth(int Value) { FMaxDepth = Value < 1 ? 1 : Value; }
 
+  // Nodes one load may create (0: no limit); at the limit the parse stops
+  // there. For callers that keep the whole tree.
+  int64_t MaxNodes() const { return FMaxNodes; }
+  void SetMaxNodes(int64_t Value) { FMaxNodes = Value < 0 ? 0 : Value; }
+
   // True after a load whose elements nested deeper than MaxDepth.
   bool DepthLimitReached() const { return FDepthLimitReached; }
+  // True after a load that stopped at MaxNodes.
+  bool NodeLimitReached() const { return FNodeLimitReached; }
   // The code page the last load decoded from (65001 for UTF-8).
   uint32_t DocumentCodePage() const { return FDocumentCodePage; }
   // The whole decoded text of the last load (of a load in pieces, the
@@ -247,6 +254,9 @@ class TLKXMLEngine : public TComponent {
   TLKIXMLOnAfterTagEvent FOnAfterTag;
   int FMaxDepth = XMLDefaultMaxDepth;
   bool FDepthLimitReached = false;
+  int64_t FMaxNodes = 0;
+  int64_t FNodes = 0;  // created by the current load
+  bool FNodeLimitReached = false;
   uint32_t FDocumentCodePage = 0;
 };
 

@@ -210,6 +210,23 @@ TEST(XMLTreeTest, DeepNestingIsFlattenedBelowTheLimit) {
   top.reset();
 }
 
+TEST(XMLTreeTest, NodeLimitStopsTheParseWhereItIsReached) {
+  TLKXMLEngine e;
+  e.SetMaxNodes(2);  // the document element is the root, not counted
+  e.LoadFromBytes("<r><p>one</p><p>two</p><p>three</p></r>");
+  EXPECT_TRUE(e.NodeLimitReached());
+  EXPECT_EQ(Shape(e.RootItem()), "r[p(one) p(two)]");
+  // Each load counts afresh; 0 is no limit.
+  e.LoadFromBytes("<r><p>x</p></r>");
+  EXPECT_FALSE(e.NodeLimitReached());
+  e.SetMaxNodes(0);
+  std::string many = "<r>";
+  for (int i = 0; i < 1000; ++i) many += "<p/>";
+  e.LoadFromBytes(many + "</r>");
+  EXPECT_FALSE(e.NodeLimitReached());
+  EXPECT_EQ(e.RootItem()->Items().Count(), 1000);
+}
+
 TEST(XMLTreeTest, ReloadingStartsFromAnEmptyRoot) {
   TLKXMLEngine e;
   e.LoadFromBytes("<first a=\"1\">one<x/></first>");

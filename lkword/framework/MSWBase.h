@@ -174,6 +174,12 @@ class TMSWBaseDocument : public TComponent {
   void SetMaxStreamSize(int64_t Value) { FMaxStreamSize = Value; }
   int MaxNestingDepth() const { return FMaxNestingDepth; }
   void SetMaxNestingDepth(int Value) { FMaxNestingDepth = Value; }
+  // Elements of one XML document that readers keeping its whole tree
+  // (FictionBook, EPUB) take in; the text after them is left out with a
+  // warning. A node costs about 200 bytes; real books have a few hundred
+  // thousand.
+  int64_t MaxXMLNodes() const { return FMaxXMLNodes; }
+  void SetMaxXMLNodes(int64_t Value) { FMaxXMLNodes = Value; }
 
   // Problems the load survived (a repaired structure, an unreadable part,
   // output cut at MaxTextLength). Identical messages are kept once with a
@@ -192,6 +198,7 @@ class TMSWBaseDocument : public TComponent {
   int64_t FMaxDecompressedSize = int64_t{1} << 30;
   int64_t FMaxStreamSize = int64_t{512} << 20;
   int FMaxNestingDepth = 256;
+  int64_t FMaxXMLNodes = int64_t{4} << 20;
 
   // Whether extraction must stop (the output limit was reached).
   bool IsCancelExtract = false;

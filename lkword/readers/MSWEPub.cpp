@@ -198,6 +198,7 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
   zip.LoadFromStream(Stream);
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
+  engine.SetMaxNodes(FMaxXMLNodes);
   FZip = &zip;
   FEngine = &engine;
   FDecompressed = 0;
@@ -471,6 +472,7 @@ void TLKWEPub::ReadContent(const std::string& Path) {
   FEngine->LoadFromBytes(bytes);
   RawByteString().swap(bytes);
   if (FEngine->DepthLimitReached()) AddWarning("elements nested too deeply; their text joins the enclosing ones");
+  if (FEngine->NodeLimitReached()) AddWarning(Path + ": more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
   TLKXMLItem* body = FindElement(FEngine->RootItem(), u"body");
   if (!body) body = FEngine->RootItem();
   TBookTextWalker walker(ClassifyXHTML, [this](TBookElementRole Role, std::u16string_view Tag, const WideString& T) {

@@ -154,6 +154,18 @@ TEST(EPubText, LimitAndSummaryOnly) {
   // The joined text (items and their line ends) is cut at the limit.
   EXPECT_EQ(Load(limited, Chapter("<p>first</p><p>second</p>")), (V{"", "fir"}));
 
+  // A chapter of more elements than allowed gives its text before the limit.
+  TLKWEPub few;
+  few.SetMaxXMLNodes(20);
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += "<p>" + std::to_string(i) + "</p>";
+  const V partial = Load(few, Chapter(many));
+  ASSERT_GT(partial.size(), 5u);
+  EXPECT_EQ(partial[1], "0");
+  EXPECT_LT(partial.size(), 25u);
+  ASSERT_FALSE(few.Warnings().empty());
+  EXPECT_EQ(few.Warnings().back().Message, "OEBPS/c1.xhtml: more than 20 elements; the rest was left out");
+
   TLKWEPub doc;
   doc.SetParseItems({wpiSummaryInformation});
   const std::string book = Book("<dc:title>Only</dc:title><meta name=\"cover\" content=\"pic\"/>",

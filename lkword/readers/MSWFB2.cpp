@@ -399,9 +399,12 @@ void TFictionBook::LoadXMLFilePart(TStream& S, TWideStrings& L) {
 
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
+  engine.SetMaxNodes(FMaxXMLNodes);
   engine.LoadFromBytes(data);
   RawByteString().swap(data);
   if (engine.DepthLimitReached()) AddWarning("elements nested too deeply; their text joins the enclosing ones");
+  if (engine.NodeLimitReached())
+    AddWarning("more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
 
   TLKXMLItem* fb = FindElement(engine.RootItem(), u"FictionBook");
   if (!fb) throw Exception(SNotFictionBook);

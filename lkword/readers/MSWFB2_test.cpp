@@ -107,6 +107,13 @@ TEST(FictionBookText, ParseItemsAndLimit) {
   TFictionBook limited;
   limited.SetMaxTextLength(8);
   EXPECT_EQ(Load(limited, Book("", "<body><p>first line</p><p>second</p></body>")), (V{"", "first "}));
+
+  // A book of more elements than allowed gives the text before the limit.
+  TFictionBook few;
+  few.SetMaxXMLNodes(5);  // FictionBook, description, body and two paragraphs
+  EXPECT_EQ(Load(few, Book("", "<body><p>one</p><p>two</p><p>three</p></body>")), (V{"", "one", "two", ""}));
+  ASSERT_FALSE(few.Warnings().empty());
+  EXPECT_EQ(few.Warnings().back().Message, "more than 5 elements; the rest was left out");
 }
 
 TEST(FictionBookMetadata, DescriptionFields) {
