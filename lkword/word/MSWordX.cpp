@@ -457,7 +457,7 @@ bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, R
 }
 
 void TMSWordXDocument::AddText(const WideString& AText, TWideStrings& Strings) {
-  if (&Strings != FHeld || !FHeld) {
+  if (&Strings != FHeld) {
     TMSWBaseDocument::AddText(AText, Strings);
     return;
   }
@@ -473,16 +473,15 @@ void TMSWordXDocument::AddText(const WideString& AText, TWideStrings& Strings) {
   // it is no UTF-8), or when it reaches the output limit, so that the limit
   // stops the reading where it would without the sink.
   const int64_t held = FHeld->TextLength();
-  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && FSunkLength + held >= FMaxTextLength)) {
+  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && FSunkLength + held >= FMaxTextLength))
     PassOnHeld();
-    FHeldPassedOn = true;
-  }
 }
 
 void TMSWordXDocument::PassOnHeld() {
   if (!FHeld) return;
   for (const WideString& item : FHeld->Items()) TMSWBaseDocument::AddText(item, *FText);
   FHeld->Clear();
+  FHeldPassedOn = true;
 }
 
 int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
