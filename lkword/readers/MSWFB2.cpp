@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "lkword/containers/LKWUtils.h"
+#include "lkword/containers/LKWZipFile.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -21,6 +23,25 @@ constexpr int kMaxWalkDepth = 1024;
 constexpr size_t kMaxKnownName = 24;
 // How much of a file the content test looks at.
 constexpr int64_t kSniffBytes = 4096;
+
+// The book of a zipped FictionBook (the usual way such books are handed
+// out): the one member named *.fb2, not counting the "._" companions that
+// macOS archivers add. -1 when there is none, or more than one.
+int ZippedBookIndex(const TZipArchive& Zip) {
+  int found = -1;
+  for (int i = 0; i < Zip.Count(); ++i) {
+    std::string_view name = Zip.Files()[i].FileName();
+    if (name.starts_with("__MACOSX/")) continue;
+    if (const size_t slash = name.find_last_of("/\\"); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    if (name.size() <= 4 || name.starts_with("._")) continue;
+    std::string ext(name.substr(name.size() - 4));
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (ext != ".fb2") continue;
+    if (found >= 0) return -1;
+    found = i;
+  }
+  return found;
+}
 
 char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
@@ -385,7 +406,16 @@ void TFictionBook::LoadFromFile(const std::string& AFileName) try {
 void TFictionBook::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   AddText(GetTextStart());
-  LoadXMLFilePart(Stream, Text());
+  if (StreamIsZipArchive(Stream)) {
+    TZipArchive zip;
+    zip.SetMaxMemberSize(std::min(zip.MaxMemberSize(), FMaxDecompressedSize));
+    zip.LoadFromStream(Stream);
+    const int book = ZippedBookIndex(zip);
+    if (book < 0) throw Exception(SNotFictionBook);
+    LoadBook(zip.GetUncompressed(book), Text());
+  } else {
+    LoadXMLFilePart(Stream, Text());
+  }
   AddText(GetTextFinish());
 } catch (...) {
   RethrowAsException();
@@ -394,14 +424,17 @@ void TFictionBook::LoadFromStream(TStream& Stream) try {
 void TFictionBook::LoadXMLFilePart(TStream& S, TWideStrings& L) {
   const int64_t avail = S.Size() - S.Position();
   if (avail > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
-  RawByteString data = avail > 0 ? S.ReadBytes(avail) : RawByteString();
-  DropBinaryContent(data);
+  LoadBook(avail > 0 ? S.ReadBytes(avail) : RawByteString(), L);
+}
+
+void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
+  DropBinaryContent(Data);
 
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
   engine.SetMaxNodes(FMaxXMLNodes);
-  engine.LoadFromBytes(data);
-  RawByteString().swap(data);
+  engine.LoadFromBytes(Data);
+  RawByteString().swap(Data);
   if (engine.DepthLimitReached()) AddWarning("elements nested too deeply; their text joins the enclosing ones");
   if (engine.NodeLimitReached())
     AddWarning("more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
@@ -491,6 +524,11 @@ void TFictionBook::ReadDescription(TLKXMLItem& D) {
 
 bool TFictionBook::IsFictionBook(TStream& Stream) {
   Stream.Seek(0, soBeginning);
+  if (StreamIsZipArchive(Stream)) {
+    TZipArchive zip;
+    zip.LoadFromStream(Stream);
+    return ZippedBookIndex(zip) >= 0;
+  }
   RawByteString head = Stream.ReadBytes(std::min<int64_t>(Stream.Size(), kSniffBytes));
   // UTF-16 text: its markup is ASCII, so keeping every other byte will do.
   auto u8 = [&](size_t i) { return i < head.size() ? static_cast<uint8_t>(head[i]) : 0x100u; };

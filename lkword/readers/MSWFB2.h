@@ -86,18 +86,20 @@ class TFictionBook : public TMSWBaseDocument {
   void LoadFromFile(const std::string& AFileName) override;
   // Reads the book from the stream's position to its end: the header, the
   // text of every body (the main body first, then notes and comments in
-  // document order), the footer. Raises when the text is not a FictionBook.
+  // document order), the footer. A zip archive holding one *.fb2 member is
+  // read as that book. Raises when the text is not a FictionBook.
   void LoadFromStream(TStream& Stream) override;
   // The metadata and the body text of the book in Stream, into L.
   void LoadXMLFilePart(TStream& S, TWideStrings& L);
 
   // True when the stream's first bytes are XML whose document element is
-  // FictionBook. Reads from position 0; the position is left anywhere.
+  // FictionBook, or a zip archive with one *.fb2 member. Reads from position 0; the position is left anywhere.
   static bool IsFictionBook(TStream& Stream);
 
   std::string ClassName() const override { return "TFictionBook"; }
 
  private:
+  void LoadBook(RawByteString Data, TWideStrings& L);
   void ReadDescription(TLKXMLItem& Description);
   bool EmitLine(TBookElementRole Role, const WideString& Text, TWideStrings& L);
 };

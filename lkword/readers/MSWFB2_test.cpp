@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lkword/containers/LKWZipFile_test_util.h"
+#include "lkword/framework/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -212,6 +214,44 @@ TEST(FictionBookBadInput, LargeBinaryIsNotKept) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Load(book), (V{"", "text", ""}));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(FictionBookZipped, OneBookInAZipReadsAsThatBook) {
+  const std::string book = Book("<title-info><book-title>Zipped</book-title></title-info>",
+                                "<body><section><p>one</p><p>two</p></section></body>");
+  using M = std::vector<std::pair<std::string, std::string>>;
+  const V expected = Load(book, tfHTML);
+  for (bool deflated : {false, true}) {
+    // Beside the book: a folder, a note, and the companion a macOS archiver adds.
+    const std::string zip = testing::MakeZip(
+        M{{"books/", ""}, {"readme.txt", "not a book"}, {"books/Story.FB2", book}, {"__MACOSX/books/._Story.FB2", "x"}},
+        deflated);
+    TBytesStream probe(zip);
+    EXPECT_TRUE(TFictionBook::IsFictionBook(probe));
+    TBytesStream detect(zip);
+    const TLKWReaderInfo* info = DetectReaderInfo(detect);
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->Name, "fb2");
+    TFictionBook doc;
+    doc.SetTextFormating(tfHTML);
+    EXPECT_EQ(Load(doc, zip), expected);
+    EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Title()), "Zipped");
+  }
+  // No book, or two: not a FictionBook, and loading says so after the header.
+  for (const M& members : {M{{"a.txt", book}}, M{{"a.fb2", book}, {"b.fb2", book}}, M{}}) {
+    const std::string zip = testing::MakeZip(members);
+    TBytesStream probe(zip);
+    EXPECT_FALSE(TFictionBook::IsFictionBook(probe));
+    TFictionBook doc;
+    TBytesStream s(zip);
+    EXPECT_THROW(doc.LoadFromStream(s), Exception);
+    EXPECT_EQ(doc.Text().Count(), 1);
+  }
+  // A zipped book that inflates beyond the limit is refused, not read.
+  TFictionBook doc;
+  doc.SetMaxDecompressedSize(100);
+  TBytesStream s(testing::MakeZip(M{{"a.fb2", book}}, true));
+  EXPECT_THROW(doc.LoadFromStream(s), Exception);
 }
 
 TEST(FictionBookDetect, RootElementIsFictionBook) {
