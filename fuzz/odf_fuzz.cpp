@@ -1,5 +1,6 @@
 // Loads arbitrary bytes with the three OpenDocument readers. Input that is a
-// zip archive is read as the package; anything else is packed as both
+// zip archive is read as the package, and input that starts as a flat
+// document (<office:document ...>) as it is; anything else is packed as both
 // "content.xml" and "meta.xml" of a stored package, so that mutations reach
 // the XML instead of breaking checksums. Each reader loads both into its
 // text list and through the text sink.
@@ -49,7 +50,8 @@ void Run(const std::string& Bytes, lkw::TMSTextFormating Format, bool Limit) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string_view input(reinterpret_cast<const char*>(Data), Size);
-  const std::string bytes = Size >= 2 && std::memcmp(Data, "PK", 2) == 0 ? std::string(input) : StoredPackage(input);
+  const bool asIs = input.starts_with("PK") || input.starts_with("<office:document ");
+  const std::string bytes = asIs ? std::string(input) : StoredPackage(input);
   const lkw::TMSTextFormating formats[] = {lkw::tfPlainText, lkw::tfRTF, lkw::tfHTML};
   Run<lkw::TOpenOfficeTextDocument>(bytes, formats[Size % 3], Size % 7 == 0);
   Run<lkw::TOpenOfficeSpreadsheet>(bytes, formats[(Size + 1) % 3], false);

@@ -103,9 +103,9 @@ std::unique_ptr<TMSWBaseDocument> Make() {
 constexpr const char* kPdbExt[] = {"pdb", "prc"};
 constexpr const char* kDocExt[] = {"doc", "dot"};
 constexpr const char* kDocxExt[] = {"docx", "docm", "dotx", "dotm"};
-constexpr const char* kOdtExt[] = {"odt", "ott"};
-constexpr const char* kOdsExt[] = {"ods", "ots"};
-constexpr const char* kOdpExt[] = {"odp", "otp"};
+constexpr const char* kOdtExt[] = {"odt", "ott", "fodt"};
+constexpr const char* kOdsExt[] = {"ods", "ots", "fods"};
+constexpr const char* kOdpExt[] = {"odp", "otp", "fodp"};
 constexpr const char* kWpdExt[] = {"wpd", "wp", "wpt"};
 constexpr const char* kWriExt[] = {"wri"};
 constexpr const char* kFb2Ext[] = {"fb2"};

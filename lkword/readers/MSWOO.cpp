@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
@@ -230,6 +231,63 @@ TOpenDocumentKind KindFromContent(std::string_view Content) {
   return odkNone;
 }
 
+// How much of a file the flat-document test looks at: the root element's
+// start tag, with its many namespace declarations, comes first.
+constexpr int64_t kFlatSniffBytes = 16384;
+
+bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The media type a flat (single XML file) OpenDocument names on its root
+// element, <office:document office:mimetype="...">; empty when Head does not
+// start with such an element.
+std::string_view FlatDocumentMimeType(std::string_view Head) {
+  if (Head.starts_with("\xEF\xBB\xBF")) Head.remove_prefix(3);
+  for (;;) {
+    while (!Head.empty() && IsXmlBlank(Head.front())) Head.remove_prefix(1);
+    std::string_view end;
+    if (Head.starts_with("<?")) end = "?>";
+    else if (Head.starts_with("<!--")) end = "-->";
+    else if (Head.starts_with("<!")) end = ">";
+    else break;
+    const size_t close = Head.find(end);
+    if (close == std::string_view::npos) return {};
+    Head.remove_prefix(close + end.size());
+  }
+  constexpr std::string_view kRoot = "<office:document";
+  if (!Head.starts_with(kRoot) || Head.size() <= kRoot.size() ||
+      (!IsXmlBlank(Head[kRoot.size()]) && Head[kRoot.size()] != '>'))
+    return {};
+  const std::string_view tag = Head.substr(0, Head.find('>'));
+  if (tag.size() == Head.size()) return {};  // the start tag does not end within Head
+  for (size_t at = tag.find("office:mimetype"); at != std::string_view::npos;
+       at = tag.find("office:mimetype", at + 1)) {
+    if (!IsXmlBlank(tag[at - 1])) continue;
+    size_t v = at + 15;
+    while (v < tag.size() && IsXmlBlank(tag[v])) ++v;
+    if (v >= tag.size() || tag[v] != '=') continue;
+    ++v;
+    while (v < tag.size() && IsXmlBlank(tag[v])) ++v;
+    if (v >= tag.size() || (tag[v] != '"' && tag[v] != '\'')) continue;
+    const size_t close = tag.find(tag[v], v + 1);
+    if (close == std::string_view::npos) return {};
+    return tag.substr(v + 1, close - v - 1);
+  }
+  return {};
+}
+
+// The <office:meta> element of a flat document, for the metadata reader
+// (which then need not build a tree of the whole document); empty when none.
+std::string_view FlatMetaElement(std::string_view Document) {
+  size_t start = Document.find("<office:meta");
+  while (start != std::string_view::npos && start + 12 < Document.size() && Document[start + 12] != '>' &&
+         !IsXmlBlank(Document[start + 12]))
+    start = Document.find("<office:meta", start + 1);
+  if (start == std::string_view::npos) return {};
+  const size_t end = Document.find("</office:meta>", start);
+  if (end == std::string_view::npos) return {};
+  return Document.substr(start, end + 14 - start);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -370,7 +428,14 @@ TOpenDocumentKind DetectOpenDocument(TStream& Stream) {
   const int64_t start = Stream.Position();
   uint8_t head[30 + 8 + 80] = {};
   const int64_t got = Stream.Read(head, sizeof head);
-  if (got < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) return odkNone;
+  if (got < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) {
+    // A flat document is XML: only what starts like it is looked at further.
+    int64_t k = got >= 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (k < got && IsXmlBlank(static_cast<char>(head[k]))) ++k;
+    if (k >= got || head[k] != '<') return odkNone;
+    Stream.Seek(start, soBeginning);
+    return OpenDocumentKindFromMimeType(FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)));
+  }
   const auto u16 = [&](int at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
   const uint32_t method = u16(8), nameLen = u16(26), extraLen = u16(28);
   const uint32_t size = u16(18) | (u16(20) << 16);
@@ -496,6 +561,10 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   const bool sink = static_cast<bool>(FTextSink);
   if (wantText && !sink) AddText(GetTextStart(), *FText);
 
+  if (!StreamIsZipArchive(Stream)) {
+    LoadFlatDocument(Stream, wantText, sink);
+    return;
+  }
   TZipArchive zip;
   zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
@@ -553,6 +622,21 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   AddText(GetTextFinish(), *FText);
 } catch (...) {
   RethrowAsException();
+}
+
+void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText, bool Sink) {
+  const int64_t start = Stream.Position();
+  if (FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)).empty()) throw Exception(SNotOpenDocument);
+  Stream.Seek(start, soBeginning);
+  const int64_t size = Stream.Size() - start;
+  if (size > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
+  RawByteString bytes = Stream.ReadBytes(size);
+  if (FParseItems.Contains(wpiSummaryInformation))
+    if (const std::string_view meta = FlatMetaElement(bytes); !meta.empty()) ReadMetadata(RawByteString(meta));
+  if (!WantText) return;
+  if (Sink) AddText(GetTextStart(), *FText);
+  LoadXMLBytes(std::move(bytes), *FText);
+  AddText(GetTextFinish(), *FText);
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {

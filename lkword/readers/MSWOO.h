@@ -170,7 +170,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
   void ClearInternalLists() override;
   void LoadFromFile(const std::string& AFileName) override;
-  // Reads the package from the stream's position to its end. Raises
+  // Reads the package, or a flat document (the whole document as one XML
+  // file, root <office:document>), from the stream's position to its end.
+  // Raises
   // "Could not read the password protected file" for an encrypted package,
   // and an Exception when the stream is no zip archive or (when text is
   // requested) the package has no "content.xml"; metadata is read first, so
@@ -208,6 +210,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void ReadStyles(TLKXMLItem* AutomaticStyles);
   void ReadMetadata(const RawByteString& MetaXML);
   void CheckEncryption(const TZipArchive& Zip);
+  void LoadFlatDocument(TStream& Stream, bool WantText, bool Sink);
   void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
   // Size is the part's size, which bounds what repeated cells may add.
   void LoadXMLSource(TPartSource& Source, int64_t Size, TWideStrings& L);
@@ -251,7 +254,8 @@ int64_t ParseOODuration(std::u16string_view Value);
 TDateTime ParseOODateTime(std::u16string_view Value);
 
 // What kind of OpenDocument package a stream holds, by its "mimetype"
-// member, else its manifest, else the body element of its content.
+// member, else its manifest, else the body element of its content; for a
+// flat document, by the media type its root element names.
 enum TOpenDocumentKind { odkNone, odkText, odkSpreadsheet, odkPresentation };
 TOpenDocumentKind OpenDocumentKindFromMimeType(std::string_view MimeType);
 // Reads from the stream's position; leaves the position anywhere.

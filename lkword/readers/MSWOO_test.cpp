@@ -947,6 +947,95 @@ TEST(OpenDocumentFiles, PandocTextDocument) {
   EXPECT_EQ(doc.SummaryInformation().Author(), u"Ada Keeper");
 }
 
+// ---------------------------------------------------------------------------
+// Flat documents: the parts of a package as one XML file
+
+// The flat form of a package's content.xml and meta.xml.
+std::string Flat(std::string content, const std::string& meta, const std::string& mime) {
+  const size_t root = content.find("<office:document-content");
+  content.replace(root, 24, "<office:document office:mimetype=\"" + mime + "\"");
+  const size_t metaStart = meta.find("<office:meta>");
+  const size_t metaEnd = meta.find("</office:meta>");
+  if (metaStart != std::string::npos && metaEnd != std::string::npos)
+    content.insert(content.find('>', root) + 1, meta.substr(metaStart, metaEnd + 14 - metaStart));
+  content.replace(content.rfind("</office:document-content>"), 26, "</office:document>");
+  return content;
+}
+
+template <typename T>
+void ExpectFlatReadsLikePackage(const std::string& content, const std::string& meta, const std::string& mime) {
+  const std::string flat = Flat(content, meta, mime);
+  for (TMSTextFormating fmt : {tfPlainText, tfRTF, tfHTML}) {
+    T fromPackage, fromFlat;
+    const TResult a = Load<T>(Package(content, meta, mime), fmt, &fromPackage);
+    const TResult b = Load<T>(flat, fmt, &fromFlat);
+    EXPECT_EQ(b.Error, "");
+    EXPECT_EQ(b.Lines, a.Lines) << mime << " format " << fmt;
+    EXPECT_EQ(fromFlat.SummaryInformation().Title(), fromPackage.SummaryInformation().Title());
+    EXPECT_EQ(fromFlat.SummaryInformation().Author(), fromPackage.SummaryInformation().Author());
+    EXPECT_EQ(fromFlat.SummaryInformation().Created(), fromPackage.SummaryInformation().Created());
+  }
+  TBytesStream s(flat);
+  EXPECT_EQ(DetectOpenDocument(s), OpenDocumentKindFromMimeType(mime));
+}
+
+TEST(OpenDocumentFlat, ReadsAsItsPackageDoes) {
+  TZipArchive zip;
+  zip.LoadFromFile(TestFile("sample.odt"));
+  const std::string content = zip.GetUncompressed(zip.GetIndexByFileName("content.xml"));
+  const std::string meta = zip.GetUncompressed(zip.GetIndexByFileName("meta.xml"));
+  ASSERT_NE(meta.find("Harbour lights"), std::string::npos);
+  ExpectFlatReadsLikePackage<TOpenOfficeTextDocument>(content, meta, "application/vnd.oasis.opendocument.text");
+
+  const std::string cellMeta =
+      "<office:document-meta><office:meta><dc:title>Cells</dc:title></office:meta></office:document-meta>";
+  ExpectFlatReadsLikePackage<TOpenOfficeSpreadsheet>(
+      Content("<table:table><table:table-row><table:table-cell><text:p>a &amp; b</text:p></table:table-cell>"
+              "<table:table-cell table:number-columns-repeated=\"2\"><text:p>c</text:p></table:table-cell>"
+              "</table:table-row></table:table>",
+              "spreadsheet"),
+      cellMeta, "application/vnd.oasis.opendocument.spreadsheet");
+  ExpectFlatReadsLikePackage<TOpenOfficePresentation>(
+      Content("<draw:page><draw:frame><draw:text-box><text:p>Slide</text:p></draw:text-box></draw:frame>"
+              "</draw:page>",
+              "presentation"),
+      "", "application/vnd.oasis.opendocument.presentation");
+}
+
+TEST(OpenDocumentFlat, RootMustNameAnOpenDocumentType) {
+  auto detect = [](const std::string& bytes) {
+    TBytesStream s(bytes);
+    return DetectOpenDocument(s);
+  };
+  const std::string body = "<office:body><office:text><text:p>x</text:p></office:text></office:body>";
+  std::string namespaces;
+  for (int i = 0; i < 150; ++i) namespaces += " xmlns:n" + std::to_string(i) + "=\"urn:example:" + std::to_string(i) + "\"";
+  EXPECT_EQ(detect("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- made by hand -->\n<office:document" + namespaces +
+                   "\n office:mimetype = 'application/vnd.oasis.opendocument.presentation'>" + body),
+            odkPresentation);
+  // The attribute must be the type's own, not one that ends like it.
+  EXPECT_EQ(detect("<office:document x:office:mimetype=\"application/vnd.oasis.opendocument.text\">"), odkNone);
+  EXPECT_EQ(detect("<office:document office:version=\"1.3\">" + body), odkNone);
+  EXPECT_EQ(detect("<office:document office:mimetype=\"application/vnd.oasis.opendocument.graphics\">"), odkNone);
+  // A bare content part, or another root, is no document.
+  EXPECT_EQ(detect(Content("<text:p>x</text:p>")), odkNone);
+  EXPECT_EQ(detect("<office:documents office:mimetype=\"application/vnd.oasis.opendocument.text\">"), odkNone);
+  // A start tag that does not end within what is looked at.
+  std::string longTag = "<office:document";
+  while (longTag.size() < 20000) longTag += namespaces;
+  EXPECT_EQ(detect(longTag + " office:mimetype=\"application/vnd.oasis.opendocument.text\">" + body), odkNone);
+  EXPECT_EQ(detect("<office:document office:mimetype=\"application/vnd.oasis.opendocument.text"), odkNone);
+
+  EXPECT_EQ(Load(Content("<text:p>x</text:p>")).Error, "Not a valid OpenDocument package");
+  // Pictures are held in the file itself, as base64 text that is no text.
+  TResult r = Load(
+      "<office:document office:mimetype=\"application/vnd.oasis.opendocument.text\"><office:body><office:text>"
+      "<text:p>x<draw:frame><draw:image><office:binary-data>iVBORw0KGgo=</office:binary-data></draw:image>"
+      "</draw:frame></text:p></office:text></office:body></office:document>");
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.Lines, (Lines{"", "x", ""}));
+}
+
 TEST(OpenDocumentFiles, MissingFile) {
   TOpenOfficeTextDocument doc;
   EXPECT_THROW(doc.LoadFromFile(TestFile("no-such-file.odt")), Exception);
