@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -38,6 +40,17 @@ constexpr uint8_t kPeanutMask = 0xA5;
 constexpr size_t kMaxExpansion = 5;
 
 const char* const SNotValidPalmDoc = "Not valid PalmDoc text file.";
+const char* const SEReaderDRM = "Could not read the DRM protected book";
+
+// eReader record 0: 132 bytes from its current tool; 202 (or 116) from the
+// older one, whose text records are scrambled like Peanut's.
+constexpr size_t kEReaderHeaderSize = 132;
+constexpr uint16_t kEReaderZlib = 10;
+constexpr uint16_t kEReaderDRM1 = 260;
+constexpr uint16_t kEReaderDRM2 = 272;
+// eReader's tools cut text into blocks of 8 KiB; a block can hold 64 KiB at
+// most, so more from one record is damage.
+constexpr size_t kEReaderMaxBlock = 65535;
 
 uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 uint32_t BE32(const uint8_t* p) {
@@ -275,6 +288,32 @@ class TByteBuffer {
   size_t FCapacity = 0;
 };
 
+// Inflates one zlib-compressed eReader text block; damaged data keeps what
+// came out before the damage, and a block never yields more than
+// kEReaderMaxBlock bytes.
+RawByteString InflateBlock(std::string_view Data) {
+  RawByteString out(kEReaderMaxBlock, '\0');
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return {};
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  zs.avail_in = static_cast<uInt>(Data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  inflate(&zs, Z_FINISH);
+  out.resize(out.size() - zs.avail_out);
+  inflateEnd(&zs);
+  return out;
+}
+
+bool IsDigitByte(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
 
 TPalmDocFile::TPalmDocFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
@@ -285,6 +324,10 @@ void TPalmDocFile::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists()
 
 bool TPalmDocFile::IsPeanutFile() const {
   return std::memcmp(FHeader.PDBType, "PNRD", 4) == 0 && std::memcmp(FHeader.Creator, "PPRS", 4) == 0;
+}
+
+bool TPalmDocFile::IsEReaderFile() const {
+  return std::memcmp(FHeader.PDBType, "PNRd", 4) == 0 && std::memcmp(FHeader.Creator, "PPrs", 4) == 0;
 }
 
 RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length, uint16_t RecSize) {
@@ -327,7 +370,7 @@ void TPalmDocFile::ReadDatabaseHeader(TStream& Stream) {
   FHeader.NumRecords = BE16(h + 76);
 
   bool isDoc = std::memcmp(FHeader.PDBType, "TEXt", 4) == 0 && std::memcmp(FHeader.Creator, "REAd", 4) == 0;
-  if (!isDoc && !IsPeanutFile()) throw Exception(SNotValidPalmDoc);
+  if (!isDoc && !IsPeanutFile() && !IsEReaderFile()) throw Exception(SNotValidPalmDoc);
 }
 
 void TPalmDocFile::LoadFromStream(TStream& Stream) try {
@@ -354,6 +397,11 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   }
   // Records 1.. are text at most as far as the list reaches.
   const uint32_t listText = offsets.empty() ? 0 : static_cast<uint32_t>(offsets.size() - 1);
+
+  if (IsEReaderFile()) {
+    LoadEReader(Stream, offsets, streamSize);
+    return;
+  }
 
   const bool peanut = IsPeanutFile();
   uint16_t compression;
@@ -444,14 +492,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     } else {
       line = MultiByteToWide(cp, std::string_view(p, n));
     }
-    if (FTextFormating == tfPlainText) {
-      AddText(line);
-      return;
-    }
-    rendered.clear();
-    AppendEscaped(rendered, line, FTextFormating);
-    rendered += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
-    AddText(rendered);
+    AddLine(line, rendered);
   };
 
   // Emits every complete line of `pending`; a CR at its very end waits for
@@ -637,6 +678,183 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   AddText(GetTextFinish());
 } catch (...) {
   RethrowAsException();
+}
+
+WideString TPmlText::Line(std::string_view L, const char16_t* Table, bool& Tagged) {
+  WideString out;
+  Tagged = false;
+  const size_t n = L.size();
+  auto put = [&](char16_t c) {
+    if (!FInvisible) out += c;
+  };
+  // Skips a tag's ="value" (which may be missing); i is past the tag's name.
+  auto skipValue = [&](size_t i) {
+    if (i + 1 < n && L[i] == '=' && L[i + 1] == '"') {
+      const size_t close = L.find('"', i + 2);
+      return close == std::string_view::npos ? n : close + 1;
+    }
+    return i;
+  };
+  size_t i = 0;
+  while (i < n) {
+    const char c = L[i];
+    if (c != '\\') {
+      put(Table[static_cast<uint8_t>(c)]);
+      ++i;
+      continue;
+    }
+    Tagged = true;
+    if (i + 1 >= n) break;
+    const char t = L[i + 1];
+    i += 2;
+    switch (t) {
+      case '\\':
+        put(u'\\');
+        break;
+      case 'a':
+        // \aNNN: a character of Windows-1252 by its decimal code.
+        if (i + 3 <= n && IsDigitByte(L[i]) && IsDigitByte(L[i + 1]) && IsDigitByte(L[i + 2])) {
+          const int code = (L[i] - '0') * 100 + (L[i + 1] - '0') * 10 + (L[i + 2] - '0');
+          if (code > 0 && code < 256) put(Table[code]);
+          i += 3;
+        }
+        break;
+      case 'U':
+        // \UXXXX: a character by its Unicode code.
+        if (i + 4 <= n && HexValue(L[i]) >= 0 && HexValue(L[i + 1]) >= 0 && HexValue(L[i + 2]) >= 0 &&
+            HexValue(L[i + 3]) >= 0) {
+          const int code = (HexValue(L[i]) << 12) | (HexValue(L[i + 1]) << 8) | (HexValue(L[i + 2]) << 4) |
+                           HexValue(L[i + 3]);
+          if (code != 0 && (code < 0xD800 || code > 0xDFFF)) put(static_cast<char16_t>(code));
+          i += 4;
+        }
+        break;
+      case 'v':
+        FInvisible = !FInvisible;
+        break;
+      case 'C':
+        // A chapter name for the index only: never shown.
+        if (i < n && IsDigitByte(L[i])) ++i;
+        i = skipValue(i);
+        break;
+      case 'X':
+        if (i < n && IsDigitByte(L[i])) ++i;
+        break;
+      case 'S':
+        // \Sp, \Sb (super-, subscript), \Sd="sidebar" (a reference whose text stays)
+        if (i < n && (L[i] == 'p' || L[i] == 'b' || L[i] == 'd')) i = skipValue(i + 1);
+        break;
+      case 'F':
+        // \Fn="note": a footnote reference whose text stays
+        if (i < n && L[i] == 'n') i = skipValue(i + 1);
+        break;
+      default:
+        // Paired formatting (\i, \B, \c, \x, \t, ...), \p, \-, and the tags
+        // with a value: \m="image", \q="#link", \Q="anchor", \T="50%",
+        // \w="50%". An unknown tag is dropped the same way.
+        i = skipValue(i);
+        break;
+    }
+  }
+  return out;
+}
+
+void TPalmDocFile::AddLine(const WideString& Line, WideString& Scratch) {
+  if (FTextFormating == tfPlainText) {
+    AddText(Line);
+    return;
+  }
+  Scratch.clear();
+  AppendEscaped(Scratch, Line, FTextFormating);
+  Scratch += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
+  AddText(Scratch);
+}
+
+void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize) {
+  // The bytes of record i, as far as the file holds them.
+  auto record = [&](size_t i) {
+    if (i >= Offsets.size()) return RawByteString();
+    const int64_t start = Offsets[i];
+    int64_t end = i + 1 < Offsets.size() ? int64_t{Offsets[i + 1]} : StreamSize;
+    end = std::min(end, StreamSize);
+    if (end <= start) return RawByteString();
+    Stream.Seek(start, soBeginning);
+    return Stream.ReadBytes(end - start);
+  };
+  const RawByteString head = record(0);
+  const auto* h = reinterpret_cast<const uint8_t*>(head.data());
+  const bool older = head.size() == kPeanutHeaderSize || head.size() == 202;
+  if (!older && head.size() < kEReaderHeaderSize) throw Exception(SNotValidPalmDoc);
+  const uint16_t compression = BE16(h);
+  if (!older && (compression == kEReaderDRM1 || compression == kEReaderDRM2)) throw Exception(SEReaderDRM);
+  // Text runs from record 1 up to the first record that is not text.
+  const uint16_t firstOther = BE16(h + (older ? 8 : 12));
+  const size_t listText = Offsets.empty() ? 0 : Offsets.size() - 1;
+  const size_t textRecords = std::min<size_t>(firstOther ? firstOther - 1u : 0, listText);
+  FRecord0.Version = compression;
+  FRecord0.NumRecords = firstOther;
+  FRecord0.RecSize = 8192;
+
+  // The text is Windows-1252 whatever the process's code page.
+  const WideString table = SingleByteTable(1252);
+
+  if (FParseItems.Contains(wpiSummaryInformation)) {
+    WideString name;
+    for (size_t k = 0; k < sizeof FHeader.Name && FHeader.Name[k] != '\0'; ++k)
+      name += table[static_cast<uint8_t>(FHeader.Name[k])];
+    SummaryInformation().SetTitle(name);
+  }
+  if (FParseItems.Contains(wpiSummaryInformation) && !older && BE16(h + 24) != 0) {
+    // Title, author, copyright, publisher and ISBN, each ended by a zero byte.
+    const RawByteString meta = record(BE16(h + 44));
+    std::vector<WideString> fields;
+    for (size_t from = 0; from < meta.size() && fields.size() < 4;) {
+      size_t end = meta.find('\0', from);
+      if (end == RawByteString::npos) end = meta.size();
+      WideString f;
+      for (size_t k = from; k < end; ++k) f += table[static_cast<uint8_t>(meta[k])];
+      fields.push_back(std::move(f));
+      from = end + 1;
+    }
+    TLKWordSummaryInformation& si = SummaryInformation();
+    if (!fields.empty() && !fields[0].empty()) si.SetTitle(fields[0]);
+    if (fields.size() > 1) si.SetAuthor(fields[1]);
+    if (fields.size() > 3) si.SetCompany(fields[3]);
+  }
+  if (!FParseItems.Contains(wpiText)) return;
+
+  AddText(GetTextStart());
+  TPmlText pml;
+  WideString scratch;
+  RawByteString pending;
+  int64_t budget = FMaxDecompressedSize;
+  auto emit = [&](std::string_view l) {
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    bool tagged = false;
+    const WideString text = pml.Line(l, table.data(), tagged);
+    // A line of nothing but markup is no line of the text.
+    if (!text.empty() || !tagged) AddLine(text, scratch);
+  };
+  for (size_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
+    RawByteString data = record(i);
+    if (older) {
+      for (char& c : data) c = static_cast<char>(static_cast<uint8_t>(c) ^ kPeanutMask);
+      data = DecompressText(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0);
+    } else if (compression == kPalmDocCompression) {
+      data = DecompressText(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0);
+    } else if (compression == kEReaderZlib) {
+      data = InflateBlock(data);
+    }
+    budget -= static_cast<int64_t>(data.size());
+    if (budget < 0) throw ELimitError("The document decompresses to more than the allowed size");
+    pending += data;
+    size_t from = 0;
+    for (size_t nl; (nl = pending.find('\n', from)) != RawByteString::npos && !IsCancelExtract; from = nl + 1)
+      emit(std::string_view(pending).substr(from, nl - from));
+    pending.erase(0, from);
+  }
+  if (!pending.empty() && !IsCancelExtract) emit(pending);
+  AddText(GetTextFinish());
 }
 
 }  // namespace lkw

@@ -1,8 +1,11 @@
-// PalmDoc ("TEXt"/"REAd") and Peanut Press ("PNRD"/"PPRS") e-book reader.
+// PalmDoc ("TEXt"/"REAd"), Peanut Press ("PNRD"/"PPRS") and eReader
+// ("PNRd"/"PPrs") e-book reader.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "lkword/framework/MSWBase.h"
 
@@ -42,6 +45,22 @@ struct TPDB_PeanutHeader {
   uint16_t NumRecords;
 };
 
+// The text a reader sees in Palm Markup Language, the markup of eReader
+// books, one line at a time: formatting, page, image and anchor tags are
+// dropped (the text of links, footnote and sidebar references stays),
+// \aNNN and \UXXXX give their characters, and invisible text (\v...\v, which
+// may span lines) and chapter names meant only for the index (\C="...") are
+// left out.
+class TPmlText {
+ public:
+  // Line is one line without its line break; its bytes are decoded through
+  // Table (256 entries). Tagged tells whether the line held markup.
+  WideString Line(std::string_view Line, const char16_t* Table, bool& Tagged);
+
+ private:
+  bool FInvisible = false;
+};
+
 class TPalmDocFile : public TMSWBaseDocument {
  public:
   explicit TPalmDocFile(TComponent* AOwner = nullptr);
@@ -57,6 +76,11 @@ class TPalmDocFile : public TMSWBaseDocument {
   void ClearInternalLists() override;
   bool SupportsTextSink() const override { return true; }
   bool IsPeanutFile() const;
+  // An eReader book: Peanut's successor, whose text is Palm Markup Language
+  // (PalmDoc- or zlib-compressed, or scrambled and PalmDoc-compressed in the
+  // books of its older tools). Title, author and publisher come from the
+  // book's metadata record where it has one. DRM books are refused.
+  bool IsEReaderFile() const;
 
   // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).
   // A back-reference that reaches before the start of the output is corrupt
@@ -71,6 +95,9 @@ class TPalmDocFile : public TMSWBaseDocument {
  private:
   // Reads and checks the database header; raises for other database types.
   void ReadDatabaseHeader(TStream& Stream);
+  void LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
+  // One line of text, rendered for the output format.
+  void AddLine(const WideString& Line, WideString& Scratch);
 
   TPDBHeader FHeader{};
   TPDB_DocRecord0 FRecord0{};

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
+#include "lkword/framework/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -428,7 +431,7 @@ TEST(PalmDocErrors, WrongTypeOrCreatorRefused) {
   Book b;
   b.texts = {"text"};
   const std::vector<std::pair<std::string, std::string>> kinds = {
-      {"TEXt", "PPRS"}, {"PNRD", "REAd"}, {"text", "REAd"}, {"BOOK", "MOBI"}};
+      {"TEXt", "PPRS"}, {"PNRD", "REAd"}, {"text", "REAd"}, {"BOOK", "MOBI"}, {"PNRd", "PPRS"}};
   for (const auto& [type, creator] : kinds) {
     b.type = type;
     b.creator = creator;
@@ -441,6 +444,161 @@ TEST(PalmDocErrors, WrongTypeOrCreatorRefused) {
       }
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// eReader books: Palm Markup Language in PalmDoc- or zlib-compressed records
+
+TEST(PalmDocPml, MarkupGivesTheTextAReaderSees) {
+  const WideString table = [] {
+    WideString t(256, u'\0');
+    for (int b = 0; b < 256; ++b) t[b] = static_cast<char16_t>(b);
+    t[146] = u'\u2019';
+    return t;
+  }();
+  struct Case {
+    std::string pml, text;
+    bool tagged;
+  };
+  const Case cases[] = {
+      {"plain text", "plain text", false},
+      {"", "", false},
+      {"\\xChapter III\\x", "Chapter III", true},
+      {"\\X1Part A\\X1 and \\ireally\\i \\Bbold\\B", "Part A and really bold", true},
+      {"\\p\\C=\"Introduction\"The story\\C1=\"Sub\" goes", "The story goes", true},
+      // A code cut short drops the tag only.
+      {"don\\a146t \\a1 \\a12x C:\\\\dir", "don\u2019t 1 12x C:\\dir", true},
+      {"left \\U2190 right \\U21 \\UD800!", "left \u2190 right 21 !", true},
+      {"See \\q=\"#here\"the notes\\q\\Fn=\"n1\"[1]\\Fn and \\Sd=\"s1\"sidebar\\Sd.", "See the notes[1] and sidebar.",
+       true},
+      {"e\\Spx\\Sp, H\\Sb2\\SbO, anti\\-dis\\-establish", "ex, H2O, antidisestablish", true},
+      {"\\m=\"cover.png\"\\Q=\"a1\"\\T=\"40%\"Lions\\w=\"80%\"", "Lions", true},
+      {"\\c\\r\\t\\n\\s\\l\\k\\I\\o\\u\\b", "", true},
+      // Unknown tags go; a value without its closing quote ends the line.
+      {"a\\gb \\m=\"open", "ab ", true},
+      {"trailing \\", "trailing ", true},
+  };
+  for (const Case& c : cases) {
+    TPmlText pml;
+    bool tagged = true;
+    EXPECT_EQ(WideToUtf8(pml.Line(c.pml, table.data(), tagged)), c.text) << c.pml;
+    EXPECT_EQ(tagged, c.tagged) << c.pml;
+  }
+  // Invisible text may span lines.
+  TPmlText pml;
+  bool tagged = false;
+  EXPECT_EQ(WideToUtf8(pml.Line("shown\\v TITLE=\"x\"", table.data(), tagged)), "shown");
+  EXPECT_EQ(WideToUtf8(pml.Line("still hidden", table.data(), tagged)), "");
+  EXPECT_FALSE(tagged);
+  EXPECT_EQ(WideToUtf8(pml.Line("hidden\\v shown", table.data(), tagged)), " shown");
+}
+
+// A Palm database of the given type and creator holding Records in order.
+std::string PalmDatabase(const std::string& typeCreator, const std::vector<std::string>& records) {
+  std::string out(78 + 8 * records.size() + 2, '\0');
+  out.replace(0, 6, "eBook1");
+  out.replace(60, 8, typeCreator);
+  PutBE16(out, 76, static_cast<uint32_t>(records.size()));
+  uint32_t pos = static_cast<uint32_t>(out.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    PutBE32(out, 78 + 8 * i, pos);
+    pos += static_cast<uint32_t>(records[i].size());
+  }
+  for (const auto& r : records) out += r;
+  return out;
+}
+
+std::string Zlib(const std::string& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+           static_cast<uLong>(data.size()));
+  out.resize(size);
+  return out;
+}
+
+// An eReader book as its current tool lays it out: header, text, chapter
+// index, metadata, the text sizes and the closing record.
+std::string EReaderBook(uint16_t compression, const std::vector<std::string>& texts, const std::string& meta) {
+  std::vector<std::string> recs;
+  std::string r0(132, '\0');
+  PutBE16(r0, 0, compression);
+  PutBE16(r0, 6, 25152);
+  const uint32_t firstOther = static_cast<uint32_t>(texts.size() + 1);
+  PutBE16(r0, 12, firstOther);
+  PutBE16(r0, 24, meta.empty() ? 0 : 1);
+  PutBE16(r0, 44, firstOther + 1);
+  recs.push_back(r0);
+  for (const auto& t : texts) recs.push_back(compression == 10 ? Zlib(t) : t);
+  recs.push_back(std::string("\0\0\0\0Chapter\0", 12));
+  recs.push_back(meta);
+  recs.push_back("\x1F\xFF");
+  recs.push_back(std::string("MeTaInFo\0", 9));
+  return PalmDatabase("PNRdPPrs", recs);
+}
+
+TEST(PalmDocEReader, CompressedMarkupGivesTextAndMetadata) {
+  // A line and a character code cut between records; a line of markup only.
+  const std::vector<std::string> texts = {"\\vTITLE=\"Hidden\"\\v\\xFirst\\x\n\nIt is \\itrue\\i that 3 < 4 & don\\a1",
+                                          "46t stop.\r\n\\c\n\\p\\X0Next\\X0\nEnd"};
+  const std::vector<std::string> expected = {"First", "", "It is true that 3 < 4 & don\u2019t stop.", "Next", "End"};
+  const std::string meta("A Title\0An Author\0(c) 2001\0A Publisher\0" "123\0", 43);
+  for (uint16_t compression : {10, 2, 1}) {
+    const std::string book = EReaderBook(compression, texts, meta);
+    EXPECT_EQ(Lines(book), expected) << compression;
+    TPalmDocFile doc;
+    TBytesStream s(book);
+    doc.LoadFromStream(s);
+    EXPECT_TRUE(doc.IsEReaderFile());
+    EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Title()), "A Title");
+    EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Author()), "An Author");
+    EXPECT_EQ(WideToUtf8(doc.SummaryInformation().Company()), "A Publisher");
+    TBytesStream detect(book);
+    const TLKWReaderInfo* info = DetectReaderInfo(detect);
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->Name, "pdb");
+  }
+  auto html = Load(EReaderBook(10, texts, ""), tfHTML).items;
+  ASSERT_GE(html.size(), 4u);
+  EXPECT_EQ(html[3], "It is true that 3 &lt; 4 &amp; don\u2019t stop.<br>");
+  // Without a metadata record the title is the database name.
+  EXPECT_EQ(Load(EReaderBook(10, texts, "")).title, "eBook1");
+}
+
+TEST(PalmDocEReader, OlderBooksDrmAndDamage) {
+  // The older tool's books: a 202-byte header and scrambled PalmDoc records.
+  std::string r0(202, '\0');
+  PutBE16(r0, 0, 2);
+  PutBE16(r0, 8, 2);
+  std::string text = "\\xOld\\x\nbook";
+  for (char& c : text) c = static_cast<char>(c ^ 0xA5);
+  EXPECT_EQ(Lines(PalmDatabase("PNRdPPrs", {r0, text, "image"})), (std::vector<std::string>{"Old", "book"}));
+
+  for (uint16_t drm : {260, 272}) {
+    try {
+      Load(EReaderBook(drm, {"secret"}, ""));
+      ADD_FAILURE() << drm;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "Could not read the DRM protected book");
+    }
+  }
+  EXPECT_THROW(Load(PalmDatabase("PNRdPPrs", {std::string(40, '\0'), "text"})), Exception);
+
+  // A damaged zlib record keeps what came out; one that inflates beyond a
+  // block's size is cut there; a text count beyond the records is capped.
+  std::string book = EReaderBook(10, {"intact line\nsecond", std::string(200000, 'x')}, "");
+  const std::string cut = Zlib("intact line\nsecond");
+  const size_t at = book.find(cut);
+  ASSERT_NE(at, std::string::npos);
+  book[at + cut.size() - 6] ^= 0x55;
+  const auto lines = Lines(book);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "intact line");
+  EXPECT_EQ(lines[1].size(), 65535u + lines[1].find('x'));
+  std::string r132(132, '\0');
+  PutBE16(r132, 0, 1);
+  PutBE16(r132, 12, 60000);
+  EXPECT_EQ(Lines(PalmDatabase("PNRdPPrs", {r132, "only"})), (std::vector<std::string>{"only"}));
 }
 
 TEST(PalmDocOutput, RtfAndHtmlEscapeDocumentText) {
