@@ -771,13 +771,16 @@ void TPalmDocFile::AddLine(const WideString& Line, WideString& Scratch) {
 }
 
 void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize) {
-  // The bytes of record i, as far as the file holds them.
+  // The bytes of record i, as far as the file holds them, and never more in
+  // all than the file's size (a corrupt list may repeat ranges).
+  int64_t budget = StreamSize;
   auto record = [&](size_t i) {
     if (i >= Offsets.size()) return RawByteString();
     const int64_t start = Offsets[i];
     int64_t end = i + 1 < Offsets.size() ? int64_t{Offsets[i + 1]} : StreamSize;
-    end = std::min(end, StreamSize);
+    end = std::min({end, StreamSize, start + budget});
     if (end <= start) return RawByteString();
+    budget -= end - start;
     Stream.Seek(start, soBeginning);
     return Stream.ReadBytes(end - start);
   };
@@ -827,7 +830,7 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
   TPmlText pml;
   WideString scratch;
   RawByteString pending;
-  int64_t budget = FMaxDecompressedSize;
+  int64_t inflated = FMaxDecompressedSize;
   auto emit = [&](std::string_view l) {
     if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     bool tagged = false;
@@ -845,8 +848,8 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
     } else if (compression == kEReaderZlib) {
       data = InflateBlock(data);
     }
-    budget -= static_cast<int64_t>(data.size());
-    if (budget < 0) throw ELimitError("The document decompresses to more than the allowed size");
+    inflated -= static_cast<int64_t>(data.size());
+    if (inflated < 0) throw ELimitError("The document decompresses to more than the allowed size");
     pending += data;
     size_t from = 0;
     for (size_t nl; (nl = pending.find('\n', from)) != RawByteString::npos && !IsCancelExtract; from = nl + 1)

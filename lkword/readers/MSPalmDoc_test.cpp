@@ -599,6 +599,18 @@ TEST(PalmDocEReader, OlderBooksDrmAndDamage) {
   PutBE16(r132, 0, 1);
   PutBE16(r132, 12, 60000);
   EXPECT_EQ(Lines(PalmDatabase("PNRdPPrs", {r132, "only"})), (std::vector<std::string>{"only"}));
+
+  // Every entry of a corrupt list points at the same 60000 bytes: what is read
+  // stays within the file's size instead of 1000 times it.
+  std::string same = PalmDatabase("PNRdPPrs", std::vector<std::string>(1000, ""));
+  const uint32_t data = static_cast<uint32_t>(same.size());
+  same += r132 + std::string(60000, 'a');
+  for (int i = 1; i < 1000; ++i) PutBE32(same, 78 + 8 * i, i % 2 ? data + 132 : static_cast<uint32_t>(same.size()));
+  PutBE32(same, 78, data);
+  size_t total = 0;
+  for (const auto& line : Load(same).items) total += line.size();
+  EXPECT_LE(total, same.size());
+  EXPECT_GT(total, 0u);
 }
 
 TEST(PalmDocOutput, RtfAndHtmlEscapeDocumentText) {
