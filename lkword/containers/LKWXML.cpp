@@ -1330,4 +1330,33 @@ WideString TLKXMLEngine::GetLastTagName(WideString& AXMLPath) {
   return result;
 }
 
+void DropElementContent(RawByteString& d, std::string_view LocalName) {
+  size_t out = 0, from = 0, search = 0;
+  for (;;) {
+    size_t at = d.find(LocalName, search);
+    if (at == RawByteString::npos) break;
+    search = at + LocalName.size();
+    size_t q = at;
+    if (q > 0 && d[q - 1] == ':') {  // a prefixed name: step back over the prefix
+      --q;
+      while (q > 0 && d[q - 1] != '<' && d[q - 1] != '/' && d[q - 1] != ' ' && d[q - 1] != '>' && search - q < 64)
+        --q;
+    }
+    if (q == 0 || d[q - 1] != '<') continue;
+    char next = search < d.size() ? d[search] : '\0';
+    if (next != '>' && next != ' ' && next != '\t' && next != '\r' && next != '\n') continue;
+    size_t gt = d.find('>', search);
+    if (gt == RawByteString::npos) break;
+    if (d[gt - 1] == '/') continue;
+    size_t lt = d.find('<', gt + 1);
+    if (lt == RawByteString::npos) lt = d.size();
+    std::memmove(&d[out], &d[from], gt + 1 - from);
+    out += gt + 1 - from;
+    from = search = lt;
+  }
+  if (from == 0) return;
+  std::memmove(&d[out], d.data() + from, d.size() - from);
+  d.resize(out + d.size() - from);
+}
+
 }  // namespace lkw

@@ -273,6 +273,11 @@ void AppendHTMLChars(WideString& Out, std::u16string_view S);
 // Equality ignoring the case of A-Z (CaseSensitive false) or exact.
 bool SameStrings(bool CaseSensitive, std::u16string_view S1, std::u16string_view S2);
 
+// Cuts the character data of every element named LocalName (any prefix) out
+// of the XML bytes Xml, up to the element's next markup, before parsing:
+// for elements holding large base64 data (pictures) that gives no text.
+void DropElementContent(RawByteString& Xml, std::string_view LocalName);
+
 // "YYYY-MM-DDTHH:MM:SS" (separators not checked, anything after the seconds
 // ignored) as a date-time; 0 for an empty, short or invalid text.
 TDateTime XMLStringToDateTime(const WideString& S);

@@ -375,6 +375,26 @@ TEST(EntityTest, NamedAndNumericReferencesDecodeOnce) {
   EXPECT_EQ(none, u"no entities at all");
 }
 
+TEST(XMLHelpersTest, DropElementContentCutsOnlyThatElementsData) {
+  auto drop = [](std::string xml, std::string_view name) {
+    RawByteString bytes(xml);
+    DropElementContent(bytes, name);
+    return std::string(bytes);
+  };
+  EXPECT_EQ(drop("<a><binary id=\"x\">QUJD\nREVG</binary><p>text</p><fb:binary>R0lG</fb:binary></a>", "binary"),
+            "<a><binary id=\"x\"></binary><p>text</p><fb:binary></fb:binary></a>");
+  // Other names, self-closing elements, the name in an attribute or in text.
+  const std::string kept =
+      "<a><binary-datax>keep</binary-datax><office:binary-data/>x<p title=\"&lt;binary-data>\">binary-data y</p></a>";
+  EXPECT_EQ(drop(kept, "binary-data"), kept);
+  // The end tag of a prefixed element is no start of one.
+  EXPECT_EQ(drop("<d:draw><office:binary-data>iVBOR\r\nw0K</office:binary-data>after", "binary-data"),
+            "<d:draw><office:binary-data></office:binary-data>after");
+  // Data that runs to the end, or a start tag that never closes.
+  EXPECT_EQ(drop("<p>a</p><binary>QUJD", "binary"), "<p>a</p><binary>");
+  EXPECT_EQ(drop("<p>a</p><binary id=\"x", "binary"), "<p>a</p><binary id=\"x");
+}
+
 TEST(XMLHelpersTest, PathsComparisonsAndDates) {
   WideString path = u"a/b/c";
   EXPECT_EQ(TLKXMLEngine::GetFirstTagName(path), u"a");

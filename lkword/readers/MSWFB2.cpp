@@ -82,38 +82,6 @@ int Digits(std::u16string_view s, size_t& p, size_t count) {
 
 bool At(std::u16string_view s, size_t p, char16_t c) { return p < s.size() && s[p] == c; }
 
-// FictionBook pictures are base64 text inside "binary" elements, after the
-// bodies; a large one would cost twice its size as decoded text. Their
-// content is cut out of the bytes before parsing (it holds no "<").
-void DropBinaryContent(RawByteString& d) {
-  const std::string_view kName = "binary";
-  size_t out = 0, from = 0, search = 0;
-  for (;;) {
-    size_t at = d.find(kName, search);
-    if (at == RawByteString::npos) break;
-    search = at + kName.size();
-    size_t q = at;
-    if (q > 0 && d[q - 1] == ':') {  // a prefixed name: step back over the prefix
-      --q;
-      while (q > 0 && d[q - 1] != '<' && d[q - 1] != ' ' && d[q - 1] != '>' && search - q < 64) --q;
-    }
-    if (q == 0 || d[q - 1] != '<') continue;
-    char next = search < d.size() ? d[search] : '\0';
-    if (next != '>' && next != ' ' && next != '\t' && next != '\r' && next != '\n') continue;
-    size_t gt = d.find('>', search);
-    if (gt == RawByteString::npos) break;
-    if (d[gt - 1] == '/') continue;
-    size_t lt = d.find('<', gt + 1);
-    if (lt == RawByteString::npos) lt = d.size();
-    std::memmove(&d[out], &d[from], gt + 1 - from);
-    out += gt + 1 - from;
-    from = search = lt;
-  }
-  if (from == 0) return;
-  std::memmove(&d[out], d.data() + from, d.size() - from);
-  d.resize(out + d.size() - from);
-}
-
 TBookElementRole ClassifyFB2(std::u16string_view n) {
   // Lines: paragraphs (title paragraphs are p too), subtitles, verse lines,
   // attributions, table cells and the date of a poem.
@@ -428,7 +396,9 @@ void TFictionBook::LoadXMLFilePart(TStream& S, TWideStrings& L) {
 }
 
 void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
-  DropBinaryContent(Data);
+  // Pictures are base64 text inside "binary" elements, after the bodies; a
+  // large one would cost twice its size as decoded text.
+  DropElementContent(Data, "binary");
 
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);

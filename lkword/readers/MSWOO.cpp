@@ -631,6 +631,9 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText,
   const int64_t size = Stream.Size() - start;
   if (size > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
   RawByteString bytes = Stream.ReadBytes(size);
+  // Pictures are held as base64 text, which would cost twice its size once
+  // decoded and gives no text.
+  DropElementContent(bytes, "binary-data");
   if (FParseItems.Contains(wpiSummaryInformation))
     if (const std::string_view meta = FlatMetaElement(bytes); !meta.empty()) ReadMetadata(RawByteString(meta));
   if (!WantText) return;
