@@ -19,15 +19,15 @@ namespace lkw {
 namespace {
 
 // Palm database type and creator at offset 60: "TEXt"/"REAd" for PalmDoc,
-// "PNRD"/"PPRS" for Peanut books, "PNRd"/"PPrs" for eReader books. 78 bytes
-// is the database header.
+// "PNRD"/"PPRS" for Peanut books, "PNRd"/"PPrs" for eReader books,
+// "BOOK"/"MOBI" for Mobipocket books. 78 bytes is the database header.
 bool IsPalmDoc(TStream& Stream) {
   if (Stream.Size() < 78) return false;
   char typeCreator[8];
   Stream.Seek(60, soBeginning);
   if (Stream.Read(typeCreator, 8) != 8) return false;
   return std::memcmp(typeCreator, "TEXtREAd", 8) == 0 || std::memcmp(typeCreator, "PNRDPPRS", 8) == 0 ||
-         std::memcmp(typeCreator, "PNRdPPrs", 8) == 0;
+         std::memcmp(typeCreator, "PNRdPPrs", 8) == 0 || std::memcmp(typeCreator, "BOOKMOBI", 8) == 0;
 }
 
 // A compound file with a "WordDocument" stream, or a plain Word 1/2 file
@@ -102,7 +102,7 @@ std::unique_ptr<TMSWBaseDocument> Make() {
   return std::make_unique<T>();
 }
 
-constexpr const char* kPdbExt[] = {"pdb", "prc"};
+constexpr const char* kPdbExt[] = {"pdb", "prc", "mobi"};
 constexpr const char* kDocExt[] = {"doc", "dot"};
 constexpr const char* kDocxExt[] = {"docx", "docm", "dotx", "dotm"};
 constexpr const char* kOdtExt[] = {"odt", "ott", "fodt"};
@@ -118,7 +118,7 @@ constexpr const char* kPdfExt[] = {"pdf"};
 // more specific test comes first (Write before the Word magics it shares,
 // the OpenDocument kinds by their mimetype before EPUB's zip test).
 const TLKWReaderInfo kReaders[] = {
-    {"pdb", "TPalmDocFile", "PalmDoc, Peanut Press and eReader e-books", "application/vnd.palm", kPdbExt, IsPalmDoc,
+    {"pdb", "TPalmDocFile", "PalmDoc, Peanut Press, eReader and Mobipocket e-books", "application/vnd.palm", kPdbExt, IsPalmDoc,
      Make<TPalmDocFile>},
     {"doc", "TMSWordDocument", "Word 97-2003 documents and older Word files", "application/msword", kDocExt,
      IsWordBinary, Make<TMSWordDocument>},

@@ -163,7 +163,7 @@ TEST(LKWReadersTest, TableIsConsistentAndSearchable) {
   EXPECT_EQ(ReaderInfoForExtension(".pdf"), nullptr);
 
   const std::string filter = DocumentFilter();
-  EXPECT_EQ(filter.rfind("All documents|*.pdb;*.prc;*.doc;", 0), 0u);
+  EXPECT_EQ(filter.rfind("All documents|*.pdb;*.prc;*.mobi;*.doc;", 0), 0u);
   EXPECT_NE(filter.find("|PDF documents (also encrypted ones, with a password) (*.pdf)|*.pdf"), std::string::npos);
 }
 

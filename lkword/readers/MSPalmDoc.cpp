@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <bit>
@@ -16,7 +17,9 @@
 
 #include <zlib.h>
 
+#include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
+#include "lkword/readers/MSWFB2.h"
 #include "lkword/platform/Exceptions.h"
 
 #if defined(__SSE2__)
@@ -51,6 +54,13 @@ constexpr uint16_t kEReaderDRM2 = 272;
 // eReader's tools cut text into blocks of 8 KiB; a block can hold 64 KiB at
 // most, so more from one record is damage.
 constexpr size_t kEReaderMaxBlock = 65535;
+
+constexpr uint16_t kMobiHuffCdic = 17480;
+// Record 0 of a Mobipocket book: the PalmDoc fields, then the MOBI header.
+constexpr size_t kMobiHeaderAt = 16;
+constexpr size_t kMobiExtraFlagsAt = 242;
+constexpr uint32_t kMobiHasExth = 0x40;
+const char* const SMobiHuffCdic = "HUFF/CDIC compressed Mobipocket books are not supported";
 
 uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 uint32_t BE32(const uint8_t* p) {
@@ -314,6 +324,137 @@ int HexValue(char c) {
   return -1;
 }
 
+// The size of a Mobipocket text record without the trailing entries that
+// Flags says follow its text: entries of bits 1-15 end in their own size
+// (counting itself, a backward-encoded variable-width integer), the
+// multibyte overlap of bit 0 in its count in the low two bits.
+size_t MobiTextSize(const uint8_t* P, size_t N, uint16_t Flags) {
+  for (int bit = 15; bit >= 1; --bit) {
+    if (!(Flags & (1u << bit))) continue;
+    uint32_t size = 0;
+    int shift = 0;
+    for (size_t k = 0; k < 4 && k < N; ++k) {
+      const uint8_t b = P[N - 1 - k];
+      size |= uint32_t{b & 0x7Fu} << shift;
+      shift += 7;
+      if (b & 0x80) break;
+    }
+    if (size > N) return 0;
+    N -= size;
+  }
+  if ((Flags & 1) && N > 0) {
+    const size_t overlap = (P[N - 1] & 3u) + 1;
+    N = overlap <= N ? N - overlap : 0;
+  }
+  return N;
+}
+
+bool IsAsciiAlnum(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
+// Turns the HTML of a Mobipocket book into its lines of text: block
+// elements, line breaks and page breaks end a line; head, script and style
+// give nothing; blanks collapse outside <pre>; entities are decoded. The
+// markup need not be well-formed (end tags in another case than their start
+// tags, void elements left open, paragraphs never closed), so tags are only
+// classified, never matched into a tree.
+void HtmlToLines(std::u16string_view H, const std::function<bool(const WideString&)>& Emit) {
+  WideString line, run;
+  int skip = 0, pre = 0;
+  bool space = false;
+  auto flushRun = [&] {
+    if (run.empty()) return;
+    ReplaceHTMLChars(run);
+    for (const char16_t c : run) {
+      const bool blank = c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f';
+      if (pre > 0 && c == u'\n') {
+        line += u'\n';
+      } else if (blank && pre == 0) {
+        space = !line.empty();
+      } else {
+        if (space) line += u' ';
+        space = false;
+        line += blank ? u' ' : c;
+      }
+    }
+    run.clear();
+  };
+  auto endLine = [&] {
+    flushRun();
+    space = false;
+    size_t from = 0;
+    // A preformatted block keeps its own line breaks.
+    for (;;) {
+      size_t nl = line.find(u'\n', from);
+      std::u16string_view l = std::u16string_view(line).substr(from, nl == WideString::npos ? WideString::npos : nl - from);
+      while (!l.empty() && l.back() == u' ') l.remove_suffix(1);
+      if (pre == 0)
+        while (!l.empty() && l.front() == u' ') l.remove_prefix(1);
+      if (!l.empty() && !Emit(WideString(l))) return false;
+      if (nl == WideString::npos) break;
+      from = nl + 1;
+    }
+    line.clear();
+    return true;
+  };
+  size_t i = 0;
+  const size_t n = H.size();
+  while (i < n) {
+    if (H[i] != u'<') {
+      const size_t lt = H.find(u'<', i);
+      const size_t end = lt == std::u16string_view::npos ? n : lt;
+      if (skip == 0) run.append(H.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    if (H.substr(i, 4) == u"<!--") {
+      const size_t close = H.find(u"-->", i + 4);
+      i = close == std::u16string_view::npos ? n : close + 3;
+      continue;
+    }
+    size_t k = i + 1;
+    const bool closing = k < n && H[k] == u'/';
+    if (closing) ++k;
+    const size_t nameStart = k;
+    while (k < n && (IsAsciiAlnum(H[k]) || H[k] == u':' || H[k] == u'-' || H[k] == u'_')) ++k;
+    if (k == nameStart && !(k < n && (H[k] == u'!' || H[k] == u'?'))) {
+      // A "<" that opens no tag is text.
+      if (skip == 0) run += u'<';
+      ++i;
+      continue;
+    }
+    // The end of the tag, past quoted attribute values.
+    char16_t quote = 0;
+    size_t gt = k;
+    for (; gt < n; ++gt) {
+      if (quote) {
+        if (H[gt] == quote) quote = 0;
+      } else if (H[gt] == u'"' || H[gt] == u'\'') {
+        quote = H[gt];
+      } else if (H[gt] == u'>') {
+        break;
+      }
+    }
+    const bool selfClosing = gt > k && gt < n && H[gt - 1] == u'/';
+    WideString name(H.substr(nameStart, k - nameStart));
+    for (char16_t& c : name)
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    if (const size_t colon = name.rfind(u':'); colon != WideString::npos) name.erase(0, colon + 1);
+    i = gt < n ? gt + 1 : n;
+    if (name.empty()) continue;  // <!DOCTYPE ...>, <?xml ...?>
+    const TBookElementRole role = name == u"pagebreak" ? brBlock : ClassifyXHTML(name);
+    if (role == brSkip) {
+      if (!selfClosing) skip = closing ? std::max(skip - 1, 0) : skip + 1;
+      continue;
+    }
+    if (skip > 0 || role == brInline) continue;
+    if (!endLine()) return;
+    if (role == brPreformatted && !selfClosing) pre = closing ? std::max(pre - 1, 0) : pre + 1;
+  }
+  endLine();
+}
+
 }  // namespace
 
 TPalmDocFile::TPalmDocFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
@@ -324,6 +465,10 @@ void TPalmDocFile::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists()
 
 bool TPalmDocFile::IsPeanutFile() const {
   return std::memcmp(FHeader.PDBType, "PNRD", 4) == 0 && std::memcmp(FHeader.Creator, "PPRS", 4) == 0;
+}
+
+bool TPalmDocFile::IsMobiFile() const {
+  return std::memcmp(FHeader.PDBType, "BOOK", 4) == 0 && std::memcmp(FHeader.Creator, "MOBI", 4) == 0;
 }
 
 bool TPalmDocFile::IsEReaderFile() const {
@@ -370,7 +515,7 @@ void TPalmDocFile::ReadDatabaseHeader(TStream& Stream) {
   FHeader.NumRecords = BE16(h + 76);
 
   bool isDoc = std::memcmp(FHeader.PDBType, "TEXt", 4) == 0 && std::memcmp(FHeader.Creator, "REAd", 4) == 0;
-  if (!isDoc && !IsPeanutFile() && !IsEReaderFile()) throw Exception(SNotValidPalmDoc);
+  if (!isDoc && !IsPeanutFile() && !IsEReaderFile() && !IsMobiFile()) throw Exception(SNotValidPalmDoc);
 }
 
 void TPalmDocFile::LoadFromStream(TStream& Stream) try {
@@ -400,6 +545,10 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
 
   if (IsEReaderFile()) {
     LoadEReader(Stream, offsets, streamSize);
+    return;
+  }
+  if (IsMobiFile()) {
+    LoadMobi(Stream, offsets, streamSize);
     return;
   }
 
@@ -433,6 +582,8 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   // next record of the list starts, the last one of the list at the end of
   // the file.
   const uint32_t textRecords = claimed <= listText ? claimed : listText;
+
+
 
   // Single-byte code pages (the usual case) are decoded through a table
   // instead of one converter call per line.
@@ -857,6 +1008,110 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
     pending.erase(0, from);
   }
   if (!pending.empty() && !IsCancelExtract) emit(pending);
+  AddText(GetTextFinish());
+}
+
+void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize) {
+  int64_t budget = StreamSize;
+  auto record = [&](size_t i) {
+    if (i >= Offsets.size()) return RawByteString();
+    const int64_t start = Offsets[i];
+    int64_t end = i + 1 < Offsets.size() ? int64_t{Offsets[i + 1]} : StreamSize;
+    end = std::min({end, StreamSize, start + budget});
+    if (end <= start) return RawByteString();
+    budget -= end - start;
+    Stream.Seek(start, soBeginning);
+    return Stream.ReadBytes(end - start);
+  };
+  const RawByteString head = record(0);
+  if (head.size() < kRecord0Size) throw EReadError("Stream read error");
+  const auto* h = reinterpret_cast<const uint8_t*>(head.data());
+  const uint16_t compression = BE16(h);
+  const size_t listText = Offsets.empty() ? 0 : Offsets.size() - 1;
+  const size_t textRecords = BE16(h + 8) ? std::min<size_t>(BE16(h + 8), listText) : listText;
+  FRecord0.Version = compression;
+  FRecord0.DocSize = BE32(h + 4);
+  FRecord0.NumRecords = BE16(h + 8);
+  FRecord0.RecSize = BE16(h + 10);
+
+  // The MOBI header, when there is one, names the encoding, the trailing
+  // entries of the text records and where the metadata is.
+  const bool mobiHeader = head.size() >= kMobiHeaderAt + 8 && std::memcmp(h + kMobiHeaderAt, "MOBI", 4) == 0;
+  const size_t headerEnd = mobiHeader ? kMobiHeaderAt + BE32(h + kMobiHeaderAt + 4) : kMobiHeaderAt;
+  auto field32 = [&](size_t At) { return At + 4 <= head.size() && At + 4 <= headerEnd ? BE32(h + At) : 0u; };
+  if (mobiHeader && BE16(h + 12) != 0) throw Exception(SEReaderDRM);
+  if (compression == kMobiHuffCdic) throw Exception(SMobiHuffCdic);
+  const uint32_t encoding = field32(28);
+  const uint16_t extraFlags =
+      headerEnd >= kMobiExtraFlagsAt + 2 && head.size() >= kMobiExtraFlagsAt + 2 ? BE16(h + kMobiExtraFlagsAt) : 0;
+
+  const uint32_t cp = encoding == 65001 ? 65001 : encoding == 1252 ? 1252 : GetACP();
+  auto decode = [&](std::string_view Bytes) {
+    return cp == 65001 ? Utf8ToWide(Bytes) : MultiByteToWide(cp, Bytes);
+  };
+
+  if (FParseItems.Contains(wpiSummaryInformation)) {
+    TLKWordSummaryInformation& si = SummaryInformation();
+    size_t n = 0;
+    while (n < sizeof FHeader.Name && FHeader.Name[n] != '\0') ++n;
+    si.SetTitle(MultiByteToWide(mobiHeader ? cp : GetACP(), std::string_view(FHeader.Name, n)));
+    const uint32_t nameAt = field32(kMobiHeaderAt + 68), nameLen = field32(kMobiHeaderAt + 72);
+    if (nameLen && nameAt < head.size() && nameLen <= head.size() - nameAt)
+      si.SetTitle(decode(std::string_view(head).substr(nameAt, nameLen)));
+    if (field32(kMobiHeaderAt + 112) & kMobiHasExth) {
+      // EXTH: "EXTH", its length, the record count, then records of a type,
+      // a length (counting these 8 bytes) and the data.
+      size_t at = headerEnd;
+      if (at + 12 <= head.size() && std::memcmp(h + at, "EXTH", 4) == 0) {
+        const size_t end = std::min<size_t>(head.size(), at + BE32(h + at + 4));
+        WideString authors, subjects;
+        for (at += 12; at + 8 <= end;) {
+          const uint32_t type = BE32(h + at), len = BE32(h + at + 4);
+          if (len < 8 || len > end - at) break;
+          const WideString v = decode(std::string_view(head).substr(at + 8, len - 8));
+          auto join = [&](WideString& Into, std::u16string_view Sep) {
+            if (v.empty()) return;
+            if (!Into.empty()) Into += Sep;
+            Into += v;
+          };
+          switch (type) {
+            case 100: join(authors, u"; "); break;
+            case 101: si.SetCompany(v); break;
+            case 103: si.SetComments(v); break;
+            case 105: join(subjects, u", "); break;
+            case 106: si.SetCreated(BookDateToDateTime(v)); break;
+            case 503: if (!v.empty()) si.SetTitle(v); break;
+            default: break;
+          }
+          at += len;
+        }
+        if (!authors.empty()) si.SetAuthor(authors);
+        if (!subjects.empty()) si.SetKeywords(subjects);
+      }
+    }
+  }
+
+  // The whole text: the HTML of the book.
+  int64_t inflated = FMaxDecompressedSize;
+  RawByteString raw;
+  for (size_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
+    RawByteString r = record(i);
+    r.resize(MobiTextSize(reinterpret_cast<const uint8_t*>(r.data()), r.size(), extraFlags));
+    if (compression == kPalmDocCompression) r = DecompressText(reinterpret_cast<const uint8_t*>(r.data()), r.size(), 0);
+    inflated -= static_cast<int64_t>(r.size());
+    if (inflated < 0) throw ELimitError("The document decompresses to more than the allowed size");
+    raw += r;
+  }
+  const WideString html = decode(raw);
+  RawByteString().swap(raw);
+
+  if (!FParseItems.Contains(wpiText)) return;
+  AddText(GetTextStart());
+  WideString scratch;
+  HtmlToLines(html, [&](const WideString& Line) {
+    AddLine(Line, scratch);
+    return !IsCancelExtract;
+  });
   AddText(GetTextFinish());
 }
 

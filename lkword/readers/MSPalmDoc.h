@@ -1,5 +1,5 @@
-// PalmDoc ("TEXt"/"REAd"), Peanut Press ("PNRD"/"PPRS") and eReader
-// ("PNRd"/"PPrs") e-book reader.
+// PalmDoc ("TEXt"/"REAd"), Peanut Press ("PNRD"/"PPRS"), eReader
+// ("PNRd"/"PPrs") and Mobipocket ("BOOK"/"MOBI") e-book reader.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +81,11 @@ class TPalmDocFile : public TMSWBaseDocument {
   // books of its older tools). Title, author and publisher come from the
   // book's metadata record where it has one. DRM books are refused.
   bool IsEReaderFile() const;
+  // A Mobipocket book: PalmDoc's successor, whose text is HTML (stored or
+  // PalmDoc-compressed; HUFF/CDIC compression and DRM books are refused).
+  // PalmDoc books whose text is such HTML (early Mobipocket books) are read
+  // the same way.
+  bool IsMobiFile() const;
 
   // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).
   // A back-reference that reaches before the start of the output is corrupt
@@ -96,6 +101,7 @@ class TPalmDocFile : public TMSWBaseDocument {
   // Reads and checks the database header; raises for other database types.
   void ReadDatabaseHeader(TStream& Stream);
   void LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
+  void LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
   // One line of text, rendered for the output format.
   void AddLine(const WideString& Line, WideString& Scratch);
 

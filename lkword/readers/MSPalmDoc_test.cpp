@@ -431,7 +431,7 @@ TEST(PalmDocErrors, WrongTypeOrCreatorRefused) {
   Book b;
   b.texts = {"text"};
   const std::vector<std::pair<std::string, std::string>> kinds = {
-      {"TEXt", "PPRS"}, {"PNRD", "REAd"}, {"text", "REAd"}, {"BOOK", "MOBI"}, {"PNRd", "PPRS"}};
+      {"TEXt", "PPRS"}, {"PNRD", "REAd"}, {"text", "REAd"}, {"BOOK", "MOBX"}, {"PNRd", "PPRS"}};
   for (const auto& [type, creator] : kinds) {
     b.type = type;
     b.creator = creator;
@@ -611,6 +611,182 @@ TEST(PalmDocEReader, OlderBooksDrmAndDamage) {
   for (const auto& line : Load(same).items) total += line.size();
   EXPECT_LE(total, same.size());
   EXPECT_GT(total, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Mobipocket books: HTML in stored or PalmDoc-compressed records
+
+// PalmDoc compression that uses only literals: bytes 0x80 and up go as runs
+// of one.
+std::string PalmDocLiterals(const std::string& data) {
+  std::string out;
+  for (const char c : data) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b == 0 || (b >= 0x09 && b <= 0x7F)) {
+      out += c;
+    } else {
+      out += '\x01';
+      out += c;
+    }
+  }
+  return out;
+}
+
+struct MobiOptions {
+  uint16_t compression = 2;
+  uint32_t encoding = 65001;
+  uint16_t encryption = 0;
+  bool header = true;  // the MOBI header after the PalmDoc fields
+  std::vector<std::pair<uint32_t, std::string>> exth;
+  std::string fullName = "The Full Name";
+};
+
+// A Mobipocket book of Html cut into 4096-byte records, each followed by the
+// trailing entries its header announces: the bytes that complete a UTF-8
+// character cut at the record's end, and an entry of bit 1.
+std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
+  std::vector<std::string> recs(1);
+  for (size_t i = 0; i < html.size(); i += 4096) {
+    const std::string chunk = html.substr(i, 4096);
+    std::string rec = o.compression == 2 ? PalmDocLiterals(chunk) : chunk;
+    if (o.header) {
+      size_t k = 0;
+      while (i + 4096 + k < html.size() && k < 3 && (static_cast<uint8_t>(html[i + 4096 + k]) & 0xC0) == 0x80) ++k;
+      if (k) rec += html.substr(i + 4096, k);
+      rec += static_cast<char>(k);
+      rec += "\x81\x82";  // one byte of data, then the entry's size (2) backward-encoded
+    }
+    recs.push_back(rec);
+  }
+  std::string r0(16, '\0');
+  PutBE16(r0, 0, o.compression);
+  PutBE32(r0, 4, static_cast<uint32_t>(html.size()));
+  PutBE16(r0, 8, static_cast<uint32_t>(recs.size() - 1));
+  PutBE16(r0, 10, 4096);
+  PutBE16(r0, 12, o.encryption);
+  if (o.header) {
+    std::string exth;
+    for (const auto& [type, value] : o.exth) {
+      std::string e(8, '\0');
+      PutBE32(e, 0, type);
+      PutBE32(e, 4, static_cast<uint32_t>(8 + value.size()));
+      exth += e + value;
+    }
+    std::string eh(12, '\0');
+    eh.replace(0, 4, "EXTH");
+    PutBE32(eh, 4, static_cast<uint32_t>(12 + exth.size()));
+    PutBE32(eh, 8, static_cast<uint32_t>(o.exth.size()));
+    exth = eh + exth;
+    std::string m(232, '\0');
+    m.replace(0, 4, "MOBI");
+    PutBE32(m, 4, 232);
+    PutBE32(m, 8, 2);
+    PutBE32(m, 12, o.encoding);
+    PutBE32(m, 68, static_cast<uint32_t>(16 + 232 + exth.size()));
+    PutBE32(m, 72, static_cast<uint32_t>(o.fullName.size()));
+    PutBE32(m, 112, o.exth.empty() ? 0 : 0x40);
+    PutBE16(m, 226, 3);
+    r0 += m + exth + o.fullName + std::string(2, '\0');
+  }
+  recs[0] = r0;
+  recs.push_back("\xE9\x8E\r\n");
+  return PalmDatabase("BOOKMOBI", recs);
+}
+
+std::vector<std::string> MobiLines(const std::string& html, const MobiOptions& o = {}) {
+  return Lines(MobiBook(html, o));
+}
+
+TEST(PalmDocMobi, TextRecordsTrailingEntriesAndMetadata) {
+  // A UTF-8 character cut between records at every offset; the header's
+  // trailing entries are dropped before decompression.
+  MobiOptions o;
+  o.exth = {{100, "Ann Author"}, {100, "Bob Writer"}, {101, "Pub House"}, {103, "About it"},
+            {105, "Fiction"},    {105, "Cafes"},      {106, "2010-03-04"}, {999, "other"}};
+  for (size_t pad = 4080; pad < 4100; ++pad) {
+    const std::string html = "<html><body><p>" + std::string(pad - 15, 'x') + "\u20AC\u00E9</p><p>End</p></body></html>";
+    for (uint16_t compression : {2, 1}) {
+      o.compression = compression;
+      const auto lines = MobiLines(html, o);
+      ASSERT_EQ(lines.size(), 2u) << pad;
+      EXPECT_EQ(lines[0], std::string(pad - 15, 'x') + "\u20AC\u00E9") << pad;
+      EXPECT_EQ(lines[1], "End");
+    }
+  }
+  const std::string book = MobiBook("<p>x</p>", o);
+  TPalmDocFile doc;
+  TBytesStream s(book);
+  doc.LoadFromStream(s);
+  EXPECT_TRUE(doc.IsMobiFile());
+  const TLKWordSummaryInformation& si = doc.SummaryInformation();
+  EXPECT_EQ(WideToUtf8(si.Title()), "The Full Name");
+  EXPECT_EQ(WideToUtf8(si.Author()), "Ann Author; Bob Writer");
+  EXPECT_EQ(WideToUtf8(si.Company()), "Pub House");
+  EXPECT_EQ(WideToUtf8(si.Comments()), "About it");
+  EXPECT_EQ(WideToUtf8(si.Keywords()), "Fiction, Cafes");
+  EXPECT_GT(si.Created(), 0);
+  o.exth.push_back({503, "Updated"});
+  EXPECT_EQ(Load(MobiBook("<p>x</p>", o)).title, "Updated");
+  TBytesStream detect(book);
+  const TLKWReaderInfo* info = DetectReaderInfo(detect);
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(info->Name, "pdb");
+
+  // Windows-1252 text; a book without a MOBI header is read in the ANSI code page.
+  o = {};
+  o.encoding = 1252;
+  o.fullName = "Caf\xE9";
+  EXPECT_EQ(MobiLines("<p>caf\xE9 \x80</p>", o), (std::vector<std::string>{"caf\u00E9 \u20AC"}));
+  EXPECT_EQ(Load(MobiBook("<p>x</p>", o)).title, "Caf\u00E9");
+  o.header = false;
+  EXPECT_EQ(MobiLines("<p>na\xEFve</p>", o), (std::vector<std::string>{"na\u00EFve"}));
+  EXPECT_EQ(Load(MobiBook("<p>x</p>", o)).title, "eBook1");
+}
+
+TEST(PalmDocMobi, HtmlThatIsNotWellFormedGivesItsLines) {
+  const std::string html =
+      "<!DOCTYPE html><?xml version=\"1.0\"?><HTML><HEAD><TITLE>Not text</TITLE><style>p{}</style>"
+      "<guide><reference title=\"Contents\" filepos=0000000123 /></guide></HEAD><BODY>"
+      "<h1>Chapter One</H1><p>The caf\u00E9 is <b>open</B> &amp; busy.<br>Second line<P>Unclosed"
+      "<mbp:pagebreak/>after break<!-- <p>commented</p> --><img src=\"a.jpg\" recindex=\"1\">"
+      "<p  align=\"center\" title='a > b'>quoted &gt; attribute</p><script>if (a < b) x();</script>"
+      "<ul><li>One<li>Two</ul>3 < 4 <pre>  keep\n    indent</pre><p>  spaced   words  </p><title/>tail"
+      "<div><div>deep</div></div><p>cut <b";
+  EXPECT_EQ(MobiLines(html), (std::vector<std::string>{"Chapter One", "The caf\u00E9 is open & busy.", "Second line",
+                                                       "Unclosed", "after break", "quoted > attribute", "One",
+                                                       "Two", "3 < 4", "  keep", "    indent", "spaced words",
+                                                       "tail", "deep", "cut"}));
+  // RTF and HTML escape the text.
+  const auto items = Load(MobiBook("<p>a < b & {c}</p>"), tfHTML).items;
+  ASSERT_GE(items.size(), 2u);
+  EXPECT_EQ(items[items.size() - 2], "a &lt; b &amp; {c}<br>");
+}
+
+TEST(PalmDocMobi, DrmCompressionAndDamage) {
+  MobiOptions o;
+  o.encryption = 2;
+  try {
+    Load(MobiBook("<p>x</p>", o));
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Could not read the DRM protected book");
+  }
+  o = {};
+  o.compression = 17480;
+  try {
+    Load(MobiBook("<p>x</p>", o));
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "HUFF/CDIC compressed Mobipocket books are not supported");
+  }
+  // A trailing entry that claims more than its record leaves nothing of it;
+  // a record 0 cut short.
+  std::string book = MobiBook("<p>lost</p>");
+  const size_t at = book.find("\x81\x82");
+  ASSERT_NE(at, std::string::npos);
+  book[at + 1] = '\x8F';
+  EXPECT_TRUE(Lines(book).empty());
+  EXPECT_THROW(Load(PalmDatabase("BOOKMOBI", {std::string(10, '\0'), "<p>x</p>"})), Exception);
 }
 
 TEST(PalmDocOutput, RtfAndHtmlEscapeDocumentText) {

@@ -63,25 +63,6 @@ bool IsContentType(std::u16string_view mediaType, std::string_view path) {
   return p.ends_with(".xhtml") || p.ends_with(".html") || p.ends_with(".htm");
 }
 
-TBookElementRole ClassifyXHTML(std::u16string_view n) {
-  static constexpr std::u16string_view kBlocks[] = {
-      u"p",       u"div",     u"li",     u"td",     u"th",      u"h1",      u"h2",         u"h3",
-      u"h4",      u"h5",      u"h6",     u"dt",     u"dd",      u"tr",      u"blockquote", u"caption",
-      u"figcaption", u"ul",   u"ol",     u"dl",     u"table",   u"thead",   u"tbody",      u"tfoot",
-      u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
-      u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
-      u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
-  static constexpr std::u16string_view kSkip[] = {u"head", u"script", u"style", u"title", u"template", u"rp"};
-  if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
-  for (auto k : kBlocks)
-    if (n == k) return brBlock;
-  if (n == u"br") return brLineBreak;
-  if (n == u"section") return brSection;
-  if (n == u"pre") return brPreformatted;
-  for (auto k : kSkip)
-    if (n == k) return brSkip;
-  return brInline;
-}
 
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
@@ -119,6 +100,26 @@ void Join(WideString& field, const WideString& value) {
 }
 
 }  // namespace
+
+TBookElementRole ClassifyXHTML(std::u16string_view n) {
+  static constexpr std::u16string_view kBlocks[] = {
+      u"p",       u"div",     u"li",     u"td",     u"th",      u"h1",      u"h2",         u"h3",
+      u"h4",      u"h5",      u"h6",     u"dt",     u"dd",      u"tr",      u"blockquote", u"caption",
+      u"figcaption", u"ul",   u"ol",     u"dl",     u"table",   u"thead",   u"tbody",      u"tfoot",
+      u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
+      u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
+      u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
+  static constexpr std::u16string_view kSkip[] = {u"head", u"script", u"style", u"title", u"template", u"rp"};
+  if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
+  for (auto k : kBlocks)
+    if (n == k) return brBlock;
+  if (n == u"br") return brLineBreak;
+  if (n == u"section") return brSection;
+  if (n == u"pre") return brPreformatted;
+  for (auto k : kSkip)
+    if (n == k) return brSkip;
+  return brInline;
+}
 
 std::string ResolveEPubHref(std::string_view BaseDir, std::string_view Href) {
   while (!Href.empty() && (Href.front() == ' ' || Href.front() == '\t' || Href.front() == '\n' || Href.front() == '\r'))

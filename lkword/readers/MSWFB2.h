@@ -60,6 +60,10 @@ class TBookTextWalker {
   std::vector<std::u16string_view> FBlocks;
 };
 
+// The role of an (X)HTML element, by its lower-cased local name, in the text
+// of a book made of HTML (EPUB chapters, Mobipocket books).
+TBookElementRole ClassifyXHTML(std::u16string_view LocalName);
+
 // An element's name without its namespace prefix.
 std::u16string_view LocalTagName(std::u16string_view TagName);
 // First element in depth-first pre-order from Root (Root included) whose
