@@ -455,6 +455,32 @@ void HtmlToLines(std::u16string_view H, const std::function<bool(const WideStrin
   endLine();
 }
 
+// The records of an eReader or Mobipocket book by their place in the record
+// list: the bytes the file really holds, and never more in all than the
+// file's size (a corrupt list may repeat ranges).
+class TRecordReader {
+ public:
+  TRecordReader(TStream& S, const std::vector<uint32_t>& Offsets, int64_t Size)
+      : FStream(S), FOffsets(Offsets), FSize(Size), FBudget(Size) {}
+
+  RawByteString operator()(size_t I) {
+    if (I >= FOffsets.size()) return RawByteString();
+    const int64_t start = FOffsets[I];
+    int64_t end = I + 1 < FOffsets.size() ? int64_t{FOffsets[I + 1]} : FSize;
+    end = std::min({end, FSize, start + FBudget});
+    if (end <= start) return RawByteString();
+    FBudget -= end - start;
+    FStream.Seek(start, soBeginning);
+    return FStream.ReadBytes(end - start);
+  }
+
+ private:
+  TStream& FStream;
+  const std::vector<uint32_t>& FOffsets;
+  const int64_t FSize;
+  int64_t FBudget;
+};
+
 }  // namespace
 
 TPalmDocFile::TPalmDocFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
@@ -922,19 +948,7 @@ void TPalmDocFile::AddLine(const WideString& Line, WideString& Scratch) {
 }
 
 void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize) {
-  // The bytes of record i, as far as the file holds them, and never more in
-  // all than the file's size (a corrupt list may repeat ranges).
-  int64_t budget = StreamSize;
-  auto record = [&](size_t i) {
-    if (i >= Offsets.size()) return RawByteString();
-    const int64_t start = Offsets[i];
-    int64_t end = i + 1 < Offsets.size() ? int64_t{Offsets[i + 1]} : StreamSize;
-    end = std::min({end, StreamSize, start + budget});
-    if (end <= start) return RawByteString();
-    budget -= end - start;
-    Stream.Seek(start, soBeginning);
-    return Stream.ReadBytes(end - start);
-  };
+  TRecordReader record(Stream, Offsets, StreamSize);
   const RawByteString head = record(0);
   const auto* h = reinterpret_cast<const uint8_t*>(head.data());
   const bool older = head.size() == kPeanutHeaderSize || head.size() == 202;
@@ -1012,17 +1026,7 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
 }
 
 void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize) {
-  int64_t budget = StreamSize;
-  auto record = [&](size_t i) {
-    if (i >= Offsets.size()) return RawByteString();
-    const int64_t start = Offsets[i];
-    int64_t end = i + 1 < Offsets.size() ? int64_t{Offsets[i + 1]} : StreamSize;
-    end = std::min({end, StreamSize, start + budget});
-    if (end <= start) return RawByteString();
-    budget -= end - start;
-    Stream.Seek(start, soBeginning);
-    return Stream.ReadBytes(end - start);
-  };
+  TRecordReader record(Stream, Offsets, StreamSize);
   const RawByteString head = record(0);
   if (head.size() < kRecord0Size) throw EReadError("Stream read error");
   const auto* h = reinterpret_cast<const uint8_t*>(head.data());

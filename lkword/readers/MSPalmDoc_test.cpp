@@ -27,6 +27,23 @@ void PutBE32(std::string& s, size_t at, uint32_t v) {
   PutBE16(s, at + 2, v & 0xFFFF);
 }
 
+// A Palm database named Name, of the given type and creator, holding Records
+// in order; HeaderCount, when not negative, is the record count it declares.
+std::string PalmDatabase(const std::string& typeCreator, const std::vector<std::string>& records,
+                         const std::string& name = "eBook1", int headerCount = -1) {
+  std::string out(78 + 8 * records.size() + 2, '\0');
+  out.replace(0, std::min<size_t>(name.size(), 32), name.substr(0, 32));
+  out.replace(60, 8, typeCreator);
+  PutBE16(out, 76, headerCount < 0 ? static_cast<uint32_t>(records.size()) : static_cast<uint32_t>(headerCount));
+  uint32_t pos = static_cast<uint32_t>(out.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    PutBE32(out, 78 + 8 * i, pos);
+    pos += static_cast<uint32_t>(records[i].size());
+  }
+  for (const auto& r : records) out += r;
+  return out;
+}
+
 // Builds a Palm database: header, record list, then the records in order.
 struct Book {
   std::string name = "Test Book";
@@ -58,21 +75,7 @@ struct Book {
       recs.push_back(r);
     }
     for (const auto& t : trailing) recs.push_back(t);
-
-    std::string out(78 + 8 * recs.size() + 2, '\0');
-    for (size_t i = 0; i < name.size() && i < 32; ++i) out[i] = name[i];
-    for (int i = 0; i < 4; ++i) {
-      out[60 + i] = type[i];
-      out[64 + i] = creator[i];
-    }
-    PutBE16(out, 76, headerCount < 0 ? static_cast<uint32_t>(recs.size()) : static_cast<uint32_t>(headerCount));
-    uint32_t pos = static_cast<uint32_t>(out.size());
-    for (size_t i = 0; i < recs.size(); ++i) {
-      PutBE32(out, 78 + 8 * i, pos);
-      pos += static_cast<uint32_t>(recs[i].size());
-    }
-    for (const auto& r : recs) out += r;
-    return out;
+    return PalmDatabase(type.substr(0, 4) + creator.substr(0, 4), recs, name, headerCount);
   }
 };
 
@@ -491,21 +494,6 @@ TEST(PalmDocPml, MarkupGivesTheTextAReaderSees) {
   EXPECT_EQ(WideToUtf8(pml.Line("still hidden", table.data(), tagged)), "");
   EXPECT_FALSE(tagged);
   EXPECT_EQ(WideToUtf8(pml.Line("hidden\\v shown", table.data(), tagged)), " shown");
-}
-
-// A Palm database of the given type and creator holding Records in order.
-std::string PalmDatabase(const std::string& typeCreator, const std::vector<std::string>& records) {
-  std::string out(78 + 8 * records.size() + 2, '\0');
-  out.replace(0, 6, "eBook1");
-  out.replace(60, 8, typeCreator);
-  PutBE16(out, 76, static_cast<uint32_t>(records.size()));
-  uint32_t pos = static_cast<uint32_t>(out.size());
-  for (size_t i = 0; i < records.size(); ++i) {
-    PutBE32(out, 78 + 8 * i, pos);
-    pos += static_cast<uint32_t>(records[i].size());
-  }
-  for (const auto& r : records) out += r;
-  return out;
 }
 
 std::string Zlib(const std::string& data) {
