@@ -443,6 +443,8 @@ void HtmlToLines(std::u16string_view H, const std::function<bool(const WideStrin
     if (const size_t colon = name.rfind(u':'); colon != WideString::npos) name.erase(0, colon + 1);
     i = gt < n ? gt + 1 : n;
     if (name.empty()) continue;  // <!DOCTYPE ...>, <?xml ...?>
+    // The body is never inside what gives no text, whatever was left open.
+    if (name == u"body" && !closing) skip = 0;
     const TBookElementRole role = name == u"pagebreak" ? brBlock : ClassifyXHTML(name);
     if (role == brSkip) {
       if (!selfClosing) skip = closing ? std::max(skip - 1, 0) : skip + 1;

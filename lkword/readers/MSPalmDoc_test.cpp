@@ -744,6 +744,8 @@ TEST(PalmDocMobi, HtmlThatIsNotWellFormedGivesItsLines) {
                                                        "Unclosed", "after break", "quoted > attribute", "One",
                                                        "Two", "3 < 4", "  keep", "    indent", "spaced words",
                                                        "tail", "deep", "cut"}));
+  // A head left open ends where the body starts.
+  EXPECT_EQ(MobiLines("<html><head><style>p {}<body><p>shown</p>"), (std::vector<std::string>{"shown"}));
   // RTF and HTML escape the text.
   const auto items = Load(MobiBook("<p>a < b & {c}</p>"), tfHTML).items;
   ASSERT_GE(items.size(), 2u);
