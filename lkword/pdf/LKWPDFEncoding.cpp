@@ -74,13 +74,6 @@ bool EqualNoCase(std::string_view A, std::string_view B) {
   return true;
 }
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  return -1;
-}
-
 bool IsScalar(uint32_t V) { return V < 0xD800 || (V > 0xDFFF && V <= 0x10FFFF); }
 
 // uniXXXX[XXXX...] (groups of four, no surrogates) and uXXXX to uXXXXXX;
@@ -91,7 +84,7 @@ bool UnicodeFormName(std::string_view Name, std::u16string& Out) {
     for (size_t i = 3; i < Name.size(); i += 4) {
       uint32_t v = 0;
       for (size_t k = i; k < i + 4; ++k) {
-        const int d = HexDigit(Name[k]);
+        const int d = HexDigitValue(Name[k]);
         if (d < 0) return false;
         v = v << 4 | static_cast<uint32_t>(d);
       }
@@ -104,7 +97,7 @@ bool UnicodeFormName(std::string_view Name, std::u16string& Out) {
   if (Name.size() >= 5 && Name.size() <= 7 && Name[0] == 'u') {
     uint32_t v = 0;
     for (size_t k = 1; k < Name.size(); ++k) {
-      const int d = HexDigit(Name[k]);
+      const int d = HexDigitValue(Name[k]);
       if (d < 0 || (Name[k] >= 'a' && Name[k] <= 'f')) return false;
       v = v << 4 | static_cast<uint32_t>(d);
     }

@@ -13,13 +13,6 @@ namespace lkw {
 
 namespace {
 
-inline int HexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Inflates Data with the given window bits; false when zlib refused the
 // data before producing any output (so another format can be tried).
 bool Inflate(std::string_view Data, int WindowBits, size_t MaxOut, RawByteString& Out, TPDFDecodeStatus& Status) {
@@ -319,7 +312,7 @@ RawByteString PDFASCIIHexDecode(std::string_view Data, size_t MaxOut, TPDFDecode
     const auto c = static_cast<uint8_t>(ch);
     if (c == '>') break;
     if (IsPDFWhiteSpace(c)) continue;
-    const int v = HexDigit(c);
+    const int v = HexDigitValue(c);
     if (v < 0) {
       Status = TPDFDecodeStatus::dsCorrupt;
       break;

@@ -9,13 +9,6 @@ namespace {
 
 inline bool IsBlankOrEol(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-inline int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string_view StripLeadingFillView(std::string_view S) {
   size_t i = 0;
   while (i < S.size() && (S[i] == ' ' || S[i] == '0' || S[i] == '[')) ++i;
@@ -153,7 +146,7 @@ void HexStringToLiteral(RawByteString& S, bool Escape) {
       havePending = true;
       continue;
     }
-    const int hi = HexDigit(pending), lo = HexDigit(c);
+    const int hi = HexDigitValue(pending), lo = HexDigitValue(c);
     if (hi >= 0 && lo >= 0) {
       put(static_cast<char>(hi * 16 + lo));
     } else {
@@ -163,7 +156,7 @@ void HexStringToLiteral(RawByteString& S, bool Escape) {
     havePending = false;
   }
   if (havePending) {
-    const int hi = HexDigit(pending);
+    const int hi = HexDigitValue(pending);
     if (hi >= 0) put(static_cast<char>(hi * 16));
     else out += pending;
   }

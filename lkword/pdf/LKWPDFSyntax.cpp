@@ -19,13 +19,6 @@ constexpr struct CharTable {
   }
 } kChars;
 
-inline int HexValue(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 inline uint8_t LowerAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
 
 }  // namespace
@@ -174,7 +167,7 @@ void TPDFLexer::ReadHexString(TPDFToken& Token) {
   while (FPos < n) {
     const auto c = static_cast<uint8_t>(FData[FPos++]);
     if (c == '>') break;
-    const int v = HexValue(c);
+    const int v = HexDigitValue(c);
     if (v < 0) continue;  // white space and stray bytes are skipped
     if (hi < 0) {
       hi = v;
@@ -193,10 +186,10 @@ void TPDFLexer::ReadName(TPDFToken& Token) {
   while (FPos < n) {
     const auto c = static_cast<uint8_t>(FData[FPos]);
     if (kChars.Class[c] != ccRegular) break;
-    if (c == '#' && FPos + 2 < n && HexValue(static_cast<uint8_t>(FData[FPos + 1])) >= 0 &&
-        HexValue(static_cast<uint8_t>(FData[FPos + 2])) >= 0) {
-      Token.Text += static_cast<char>(HexValue(static_cast<uint8_t>(FData[FPos + 1])) * 16 +
-                                      HexValue(static_cast<uint8_t>(FData[FPos + 2])));
+    if (c == '#' && FPos + 2 < n && HexDigitValue(static_cast<uint8_t>(FData[FPos + 1])) >= 0 &&
+        HexDigitValue(static_cast<uint8_t>(FData[FPos + 2])) >= 0) {
+      Token.Text += static_cast<char>(HexDigitValue(static_cast<uint8_t>(FData[FPos + 1])) * 16 +
+                                      HexDigitValue(static_cast<uint8_t>(FData[FPos + 2])));
       FPos += 3;
       continue;
     }

@@ -13,6 +13,14 @@ using WideString = std::u16string;      // document text, UTF-16
 using RawByteString = std::string;      // bytes with no code page
 using TDateTime = double;               // days since 1899-12-30, fraction = time of day
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+constexpr int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+  return -1;
+}
+
 // A set of enumeration values stored as a bit mask (bit n for value n).
 template <typename E>
 class TSet {

@@ -43,13 +43,6 @@ bool HasToken(std::u16string_view list, std::u16string_view token) {
   return false;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = AsciiLower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t LE32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
@@ -135,8 +128,8 @@ std::string ResolveEPubHref(std::string_view BaseDir, std::string_view Href) {
   decoded.reserve(Href.size());
   for (size_t i = 0; i < Href.size(); ++i) {
     char c = Href[i];
-    if (c == '%' && i + 2 < Href.size() && HexValue(Href[i + 1]) >= 0 && HexValue(Href[i + 2]) >= 0) {
-      decoded += static_cast<char>(HexValue(Href[i + 1]) * 16 + HexValue(Href[i + 2]));
+    if (c == '%' && i + 2 < Href.size() && HexDigitValue(Href[i + 1]) >= 0 && HexDigitValue(Href[i + 2]) >= 0) {
+      decoded += static_cast<char>(HexDigitValue(Href[i + 1]) * 16 + HexDigitValue(Href[i + 2]));
       i += 2;
     } else {
       decoded += c == '\\' ? '/' : c;

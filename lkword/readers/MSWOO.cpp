@@ -31,13 +31,6 @@ std::u16string_view Trim(std::u16string_view s) {
   return s;
 }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 // Leading decimal digits as a number, saturating at Max; -1 without digits.
 int64_t LeadingNumber(std::u16string_view s, int64_t Max) {
   if (s.empty() || !IsDigit(s[0])) return -1;
@@ -297,7 +290,7 @@ bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color) {
   if (Value.size() != 7 || Value[0] != u'#') return false;
   uint32_t rgb[3];
   for (int i = 0; i < 3; ++i) {
-    const int hi = HexDigit(Value[1 + 2 * i]), lo = HexDigit(Value[2 + 2 * i]);
+    const int hi = HexDigitValue(Value[1 + 2 * i]), lo = HexDigitValue(Value[2 + 2 * i]);
     if (hi < 0 || lo < 0) return false;
     rgb[i] = static_cast<uint32_t>(hi * 16 + lo);
   }
