@@ -19,8 +19,8 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/readers/MSWFB2.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/MSWFB2.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -298,6 +298,13 @@ class TByteBuffer {
   size_t FCapacity = 0;
 };
 
+// Bytes of a single-byte code page through its 256-entry table.
+WideString Widen(std::string_view Bytes, const char16_t* Table) {
+  WideString out(Bytes.size(), u'\0');
+  for (size_t k = 0; k < Bytes.size(); ++k) out[k] = Table[static_cast<uint8_t>(Bytes[k])];
+  return out;
+}
+
 // Inflates one zlib-compressed eReader text block; damaged data keeps what
 // came out before the damage, and a block never yields more than
 // kEReaderMaxBlock bytes.
@@ -316,13 +323,6 @@ RawByteString InflateBlock(std::string_view Data) {
 }
 
 bool IsDigitByte(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The size of a Mobipocket text record without the trailing entries that
 // Flags says follow its text: entries of bits 1-15 end in their own size
@@ -495,6 +495,11 @@ bool TPalmDocFile::IsPeanutFile() const {
   return std::memcmp(FHeader.PDBType, "PNRD", 4) == 0 && std::memcmp(FHeader.Creator, "PPRS", 4) == 0;
 }
 
+std::string_view TPalmDocFile::DatabaseName() const {
+  const std::string_view name(FHeader.Name, sizeof FHeader.Name);
+  return name.substr(0, name.find('\0'));
+}
+
 bool TPalmDocFile::IsMobiFile() const {
   return std::memcmp(FHeader.PDBType, "BOOK", 4) == 0 && std::memcmp(FHeader.Creator, "MOBI", 4) == 0;
 }
@@ -611,8 +616,6 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   // the file.
   const uint32_t textRecords = claimed <= listText ? claimed : listText;
 
-
-
   // Single-byte code pages (the usual case) are decoded through a table
   // instead of one converter call per line.
   const uint32_t cp = GetACP();
@@ -622,16 +625,7 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
   for (int b = 0; b < 0x80 && asciiIdentity; ++b) asciiIdentity = table[b] == b;
 
   if (FParseItems.Contains(wpiSummaryInformation)) {
-    size_t n = 0;
-    while (n < sizeof FHeader.Name && FHeader.Name[n] != '\0') ++n;
-    WideString title;
-    if (!table.empty()) {
-      title.resize(n);
-      for (size_t k = 0; k < n; ++k) title[k] = tab[static_cast<uint8_t>(FHeader.Name[k])];
-    } else {
-      title = MultiByteToWide(cp, std::string_view(FHeader.Name, n));
-    }
-    SummaryInformation().SetTitle(title);
+    SummaryInformation().SetTitle(table.empty() ? MultiByteToWide(cp, DatabaseName()) : Widen(DatabaseName(), tab));
   }
 
   if (!FParseItems.Contains(wpiText)) return;
@@ -900,10 +894,10 @@ WideString TPmlText::Line(std::string_view L, const char16_t* Table, bool& Tagge
         break;
       case 'U':
         // \UXXXX: a character by its Unicode code.
-        if (i + 4 <= n && HexValue(L[i]) >= 0 && HexValue(L[i + 1]) >= 0 && HexValue(L[i + 2]) >= 0 &&
-            HexValue(L[i + 3]) >= 0) {
-          const int code = (HexValue(L[i]) << 12) | (HexValue(L[i + 1]) << 8) | (HexValue(L[i + 2]) << 4) |
-                           HexValue(L[i + 3]);
+        if (i + 4 <= n && HexDigitValue(L[i]) >= 0 && HexDigitValue(L[i + 1]) >= 0 && HexDigitValue(L[i + 2]) >= 0 &&
+            HexDigitValue(L[i + 3]) >= 0) {
+          const int code = (HexDigitValue(L[i]) << 12) | (HexDigitValue(L[i + 1]) << 8) | (HexDigitValue(L[i + 2]) << 4) |
+                           HexDigitValue(L[i + 3]);
           if (code != 0 && (code < 0xD800 || code > 0xDFFF)) put(static_cast<char16_t>(code));
           i += 4;
         }
@@ -968,12 +962,7 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
   // The text is Windows-1252 whatever the process's code page.
   const WideString table = SingleByteTable(1252);
 
-  if (FParseItems.Contains(wpiSummaryInformation)) {
-    WideString name;
-    for (size_t k = 0; k < sizeof FHeader.Name && FHeader.Name[k] != '\0'; ++k)
-      name += table[static_cast<uint8_t>(FHeader.Name[k])];
-    SummaryInformation().SetTitle(name);
-  }
+  if (FParseItems.Contains(wpiSummaryInformation)) SummaryInformation().SetTitle(Widen(DatabaseName(), table.data()));
   if (FParseItems.Contains(wpiSummaryInformation) && !older && BE16(h + 24) != 0) {
     // Title, author, copyright, publisher and ISBN, each ended by a zero byte.
     const RawByteString meta = record(BE16(h + 44));
@@ -981,9 +970,7 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
     for (size_t from = 0; from < meta.size() && fields.size() < 4;) {
       size_t end = meta.find('\0', from);
       if (end == RawByteString::npos) end = meta.size();
-      WideString f;
-      for (size_t k = from; k < end; ++k) f += table[static_cast<uint8_t>(meta[k])];
-      fields.push_back(std::move(f));
+      fields.push_back(Widen(std::string_view(meta).substr(from, end - from), table.data()));
       from = end + 1;
     }
     TLKWordSummaryInformation& si = SummaryInformation();
@@ -1007,10 +994,10 @@ void TPalmDocFile::LoadEReader(TStream& Stream, const std::vector<uint32_t>& Off
   };
   for (size_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
     RawByteString data = record(i);
-    if (older) {
+    // The older tool's records are all scrambled PalmDoc.
+    if (older)
       for (char& c : data) c = static_cast<char>(static_cast<uint8_t>(c) ^ kPeanutMask);
-      data = DecompressText(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0);
-    } else if (compression == kPalmDocCompression) {
+    if (older || compression == kPalmDocCompression) {
       data = DecompressText(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0);
     } else if (compression == kEReaderZlib) {
       data = InflateBlock(data);
@@ -1058,9 +1045,7 @@ void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offset
 
   if (FParseItems.Contains(wpiSummaryInformation)) {
     TLKWordSummaryInformation& si = SummaryInformation();
-    size_t n = 0;
-    while (n < sizeof FHeader.Name && FHeader.Name[n] != '\0') ++n;
-    si.SetTitle(MultiByteToWide(mobiHeader ? cp : GetACP(), std::string_view(FHeader.Name, n)));
+    si.SetTitle(MultiByteToWide(mobiHeader ? cp : GetACP(), DatabaseName()));
     const uint32_t nameAt = field32(kMobiHeaderAt + 68), nameLen = field32(kMobiHeaderAt + 72);
     if (nameLen && nameAt < head.size() && nameLen <= head.size() - nameAt)
       si.SetTitle(decode(std::string_view(head).substr(nameAt, nameLen)));

@@ -83,8 +83,7 @@ class TPalmDocFile : public TMSWBaseDocument {
   bool IsEReaderFile() const;
   // A Mobipocket book: PalmDoc's successor, whose text is HTML (stored or
   // PalmDoc-compressed; HUFF/CDIC compression and DRM books are refused).
-  // PalmDoc books whose text is such HTML (early Mobipocket books) are read
-  // the same way.
+  // PalmDoc books whose text happens to be HTML stay plain text.
   bool IsMobiFile() const;
 
   // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).
@@ -100,6 +99,8 @@ class TPalmDocFile : public TMSWBaseDocument {
  private:
   // Reads and checks the database header; raises for other database types.
   void ReadDatabaseHeader(TStream& Stream);
+  // The database name's bytes, up to its first zero byte.
+  std::string_view DatabaseName() const;
   void LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
   void LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
   // One line of text, rendered for the output format.
