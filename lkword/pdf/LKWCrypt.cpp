@@ -111,6 +111,40 @@ constexpr std::array<uint32_t, 64> MakeSHA256K() {
 }
 constexpr std::array<uint32_t, 64> kSHA256K = MakeSHA256K();
 
+void SHA1Transform(uint32_t (&H)[5], const uint8_t* Block) {
+  uint32_t w[80];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBE32(Block + 4 * i);
+  for (int i = 16; i < 80; ++i) w[i] = Rol32(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4];
+  for (int i = 0; i < 80; ++i) {
+    uint32_t f, k;
+    if (i < 20) {
+      f = (b & c) | (~b & d);
+      k = 0x5a827999;
+    } else if (i < 40) {
+      f = b ^ c ^ d;
+      k = 0x6ed9eba1;
+    } else if (i < 60) {
+      f = (b & c) | (b & d) | (c & d);
+      k = 0x8f1bbcdc;
+    } else {
+      f = b ^ c ^ d;
+      k = 0xca62c1d6;
+    }
+    const uint32_t t = Rol32(a, 5) + f + e + k + w[i];
+    e = d;
+    d = c;
+    c = Rol32(b, 30);
+    b = a;
+    a = t;
+  }
+  H[0] += a;
+  H[1] += b;
+  H[2] += c;
+  H[3] += d;
+  H[4] += e;
+}
+
 void SHA256Transform(SHA256Digest& H, const uint8_t* Block) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i) w[i] = LoadBE32(Block + 4 * i);
@@ -453,6 +487,78 @@ RawByteString RC4String(std::string_view Key, std::string_view Data) {
   return out;
 }
 
+namespace {
+
+// The 64-byte block framing that SHA-1 and SHA-256 share: a big-endian bit
+// count closes the message.
+template <class Context_, class Transform_>
+void BlockHashUpdate(Context_& Context, const void* Input, size_t Length, Transform_ Transform) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  const uint64_t bits = (uint64_t{Context.LenHi} << 32 | Context.LenLo) + (uint64_t{Length} << 3);
+  Context.LenHi = static_cast<uint32_t>(bits >> 32);
+  Context.LenLo = static_cast<uint32_t>(bits);
+  while (Length > 0) {
+    if (Context.Index == 0 && Length >= 64) {
+      Transform(Context.Hash, in);
+      in += 64;
+      Length -= 64;
+      continue;
+    }
+    const size_t take = Length < 64 - Context.Index ? Length : 64 - Context.Index;
+    std::memcpy(Context.Buffer + Context.Index, in, take);
+    Context.Index += static_cast<uint32_t>(take);
+    in += take;
+    Length -= take;
+    if (Context.Index == 64) {
+      Transform(Context.Hash, Context.Buffer);
+      Context.Index = 0;
+    }
+  }
+}
+
+template <class Context_, class Transform_>
+void BlockHashFinal(Context_& Context, uint8_t* Digest, int Words, Transform_ Transform) {
+  uint8_t bits[8];
+  StoreBE32(bits, Context.LenHi);
+  StoreBE32(bits + 4, Context.LenLo);
+  static constexpr uint8_t kPad[64] = {0x80};
+  const uint32_t have = Context.Index;
+  BlockHashUpdate(Context, kPad, have < 56 ? 56 - have : 120 - have, Transform);
+  BlockHashUpdate(Context, bits, 8, Transform);
+  for (int i = 0; i < Words; ++i) StoreBE32(Digest + 4 * i, Context.Hash[i]);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// SHA-1
+
+void SHA1Init(SHA1Context& Context) {
+  Context.LenHi = 0;
+  Context.LenLo = 0;
+  Context.Index = 0;
+  std::memset(Context.Buffer, 0, sizeof(Context.Buffer));
+  static constexpr uint32_t kInit[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+  std::memcpy(Context.Hash, kInit, sizeof(kInit));
+}
+
+void SHA1Update(SHA1Context& Context, const void* Input, size_t Length) {
+  BlockHashUpdate(Context, Input, Length, SHA1Transform);
+}
+
+void SHA1Final(SHA1Context& Context, uint8_t (&Digest)[20]) {
+  BlockHashFinal(Context, Digest, 5, SHA1Transform);
+}
+
+RawByteString SHA1String(std::string_view Data) {
+  SHA1Context ctx;
+  uint8_t d[20];
+  SHA1Init(ctx);
+  SHA1Update(ctx, Data.data(), Data.size());
+  SHA1Final(ctx, d);
+  return RawByteString(reinterpret_cast<const char*>(d), 20);
+}
+
 // ---------------------------------------------------------------------------
 // SHA-256
 
@@ -467,38 +573,11 @@ void SHA256Init(SHA256Context& Context) {
 }
 
 void SHA256Update(SHA256Context& Context, const void* Input, size_t Length) {
-  const auto* in = static_cast<const uint8_t*>(Input);
-  const uint64_t bits = (uint64_t{Context.LenHi} << 32 | Context.LenLo) + (uint64_t{Length} << 3);
-  Context.LenHi = static_cast<uint32_t>(bits >> 32);
-  Context.LenLo = static_cast<uint32_t>(bits);
-  while (Length > 0) {
-    if (Context.Index == 0 && Length >= 64) {
-      SHA256Transform(Context.Hash, in);
-      in += 64;
-      Length -= 64;
-      continue;
-    }
-    const size_t take = Length < 64 - Context.Index ? Length : 64 - Context.Index;
-    std::memcpy(Context.Buffer + Context.Index, in, take);
-    Context.Index += static_cast<uint32_t>(take);
-    in += take;
-    Length -= take;
-    if (Context.Index == 64) {
-      SHA256Transform(Context.Hash, Context.Buffer);
-      Context.Index = 0;
-    }
-  }
+  BlockHashUpdate(Context, Input, Length, SHA256Transform);
 }
 
 void SHA256Final(SHA256Context& Context, uint8_t (&Digest)[32]) {
-  SHA256CBits bits;
-  StoreBE32(bits, Context.LenHi);
-  StoreBE32(bits + 4, Context.LenLo);
-  static constexpr uint8_t kPad[64] = {0x80};
-  const uint32_t have = Context.Index;
-  SHA256Update(Context, kPad, have < 56 ? 56 - have : 120 - have);
-  SHA256Update(Context, bits, 8);
-  for (int i = 0; i < 8; ++i) StoreBE32(Digest + 4 * i, Context.Hash[i]);
+  BlockHashFinal(Context, Digest, 8, SHA256Transform);
 }
 
 RawByteString SHA256String(std::string_view Data) {

@@ -1,5 +1,5 @@
-// Hash and cipher routines of the PDF security handler: MD5 (RFC 1321), RC4,
-// SHA-256/384/512 (FIPS 180-4) and AES (FIPS-197) with CBC mode. Each is a
+// Hash and cipher routines of the PDF security handler and of encrypted
+// Office documents: MD5 (RFC 1321), RC4, SHA-1, SHA-256/384/512 (FIPS 180-4) and AES (FIPS-197) with CBC mode. Each is a
 // context record with plain procedures; the contexts hold no pointers and may
 // be copied. None of them allocates except the byte-string conveniences.
 #pragma once
@@ -60,11 +60,26 @@ void RC4Done(TRC4Context& Context);
 RawByteString RC4String(std::string_view Key, std::string_view Data);
 
 // ---------------------------------------------------------------------------
+// SHA-1
+
+struct SHA1Context {
+  uint32_t LenHi;
+  uint32_t LenLo;
+  uint32_t Index;
+  uint32_t Hash[5];
+  uint8_t Buffer[64];
+};
+
+void SHA1Init(SHA1Context& Context);
+void SHA1Update(SHA1Context& Context, const void* Input, size_t Length);
+void SHA1Final(SHA1Context& Context, uint8_t (&Digest)[20]);
+RawByteString SHA1String(std::string_view Data);
+
+// ---------------------------------------------------------------------------
 // SHA-256
 
 using SHA256Digest = uint32_t[8];
 using SHA256Buffer = uint8_t[64];
-using SHA256CBits = uint8_t[8];
 
 struct SHA256Context {
   uint32_t LenHi;

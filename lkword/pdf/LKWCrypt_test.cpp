@@ -62,7 +62,10 @@ TEST(LKWCrypt, MD5UpdateSplitAnywhereGivesTheSameDigest) {
   EXPECT_FALSE(MD5Match(a, b));
 }
 
-TEST(LKWCrypt, SHA2MatchesTheFIPS180Examples) {
+TEST(LKWCrypt, SHAMatchesTheFIPS180Examples) {
+  EXPECT_EQ(Hex(SHA1String("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(Hex(SHA1String(kTwoBlocks448)), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  EXPECT_EQ(Hex(SHA1String("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(Hex(SHA256String("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Hex(SHA256String(kTwoBlocks448)), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
   EXPECT_EQ(Hex(SHA256String("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -78,22 +81,27 @@ TEST(LKWCrypt, SHA2MatchesTheFIPS180Examples) {
             "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909");
 }
 
-TEST(LKWCrypt, SHA2OverAMillionBytesInOddPieces) {
+TEST(LKWCrypt, SHAOverAMillionBytesInOddPieces) {
   const std::string chunk(997, 'a');
+  SHA1Context c1;
   SHA256Context c256;
   SHA512Context c512;
+  SHA1Init(c1);
   SHA256Init(c256);
   SHA512Init(c512);
   size_t left = 1000000;
   while (left > 0) {
     const size_t n = left < chunk.size() ? left : chunk.size();
+    SHA1Update(c1, chunk.data(), n);
     SHA256Update(c256, chunk.data(), n);
     SHA512Update(c512, chunk.data(), n);
     left -= n;
   }
-  uint8_t d256[32], d512[64];
+  uint8_t d1[20], d256[32], d512[64];
+  SHA1Final(c1, d1);
   SHA256Final(c256, d256);
   SHA512Final(c512, d512);
+  EXPECT_EQ(Hex(std::string_view(reinterpret_cast<char*>(d1), 20)), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
   EXPECT_EQ(Hex(std::string_view(reinterpret_cast<char*>(d256), 32)),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   EXPECT_EQ(Hex(std::string_view(reinterpret_cast<char*>(d512), 64)),
