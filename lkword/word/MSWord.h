@@ -18,6 +18,8 @@
 namespace lkw {
 
 inline constexpr const char* SPasswordProtected = "Could not read the password protected file";
+// An encrypted document whose encryption the readers do not implement.
+inline constexpr const char* SEncryptionNotSupported = "The encryption method is not supported in current version";
 
 // Whether wIdent (the first 16-bit value of a file) is one of the magics of
 // the plain, pre-compound Word files the reader accepts.
@@ -46,6 +48,11 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   TWideStrings& TextBoxText() { return FTextBoxText; }
   const WideString& VBAProject() const { return FVBAProject; }
   const WideString& VBAMacroSource() const { return FVBAMacroSource; }
+
+  // The password that opens an encrypted document (UTF-8; empty: none given,
+  // and encrypted documents are refused). Survives ClearInternalLists.
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& Value) { FPassword = Value; }
 
   // Walks Storage (a "Macros" storage) recursively: "PROJECT" into
   // VBAProject, the reference records and module table of "_VBA_PROJECT"
@@ -82,6 +89,7 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   WideString FVBAProject;
   WideString FVBAMacroSource;
   uint32_t FVBACodePage = 0;
+  std::string FPassword;
 };
 
 class TMSWordDocument : public TMSCustomWordDocument {

@@ -13,6 +13,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
+#include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
 
@@ -72,7 +73,10 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   doc->SetMaxTextLength(FOptions.MaxLength);
   if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-  if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get()); pdf && FOptions.HasPassword) pdf->SetPassword(FOptions.Password);
+  if (FOptions.HasPassword) {
+    if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(FOptions.Password);
+    if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(FOptions.Password);
+  }
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.

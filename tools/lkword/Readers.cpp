@@ -46,6 +46,7 @@ TErrorKind CurrentErrorKind() {
   // The readers other than PDF refuse encrypted files with this one message
   // and no class of their own.
   static constexpr std::string_view kPasswordProtected = "Could not read the password protected file";
+  static constexpr std::string_view kNotSupported = "The encryption method is not supported in current version";
   try {
     throw;
   } catch (const EToolError& e) {
@@ -66,7 +67,8 @@ TErrorKind CurrentErrorKind() {
   } catch (const EWriteError&) {
     return TErrorKind::IO;
   } catch (const Exception& e) {
-    return e.Message() == kPasswordProtected ? TErrorKind::Password : TErrorKind::Corrupt;
+    if (e.Message() == kPasswordProtected) return TErrorKind::Password;
+    return e.Message() == kNotSupported ? TErrorKind::Unsupported : TErrorKind::Corrupt;
   } catch (const std::bad_alloc&) {
     return TErrorKind::Limit;
   } catch (...) {
