@@ -16,6 +16,7 @@
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/word/MSWordXCrypt.h"
 
 namespace lkw {
 
@@ -25,6 +26,7 @@ constexpr std::string_view kDefaultMainPart = "word/document.xml";
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
 constexpr char16_t kPackageStream[] = u"Package";
 constexpr char16_t kEncryptedPackageStream[] = u"EncryptedPackage";
+constexpr char16_t kEncryptionInfoStream[] = u"EncryptionInfo";
 // Content types of the main part of documents and templates, with or
 // without macros.
 constexpr std::string_view kMainContentTypes[] = {
@@ -433,7 +435,19 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
   } depth(FContainerDepth);
   if (Stream.Remaining() > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
   auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
-  if (root->OpenStream(kEncryptedPackageStream)) throw Exception(SPasswordProtected);
+  if (auto encrypted = root->OpenStream(kEncryptedPackageStream)) {
+    if (FPassword.empty()) throw Exception(SPasswordProtected);
+    // A package protected by rights management keeps no password data.
+    auto info = root->OpenStream(kEncryptionInfoStream);
+    if (!info) throw EEncryptionNotSupported();
+    TOfficeEncryption encryption(info->ReadBytes(info->Size()));
+    if (!encryption.CheckPassword(Utf8ToWide(FPassword))) throw Exception(SPasswordProtected);
+    TBytesStream package(encryption.DecryptPackage(encrypted->ReadBytes(encrypted->Size()), FMaxStreamSize));
+    encrypted.reset();
+    root.reset();
+    LoadPackage(package);
+    return;
+  }
   if (auto package = root->OpenStream(kPackageStream)) LoadPackage(*package);
 }
 

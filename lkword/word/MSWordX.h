@@ -2,8 +2,11 @@
 // of XML parts. The body, footnotes, endnotes, comments, headers and footers
 // are rendered as plain text, RTF or HTML lines while each part is parsed;
 // the core and application properties fill the metadata record. A package
-// kept in an OLE container's "Package" stream is read too; an encrypted
-// package is refused with "Could not read the password protected file".
+// kept in an OLE container's "Package" stream is read too, and so is an
+// encrypted package (MSWordXCrypt) when Password opens it. Without a
+// password, or with a wrong one, it is refused with "Could not read the
+// password protected file"; encryption the reader does not implement raises
+// "The encryption method is not supported in current version".
 //
 // Output shapes: one line per paragraph (a table cell's paragraphs included);
 // text-box paragraphs follow the paragraph that anchors them. HTML wraps
