@@ -3,7 +3,8 @@
 // The first byte chooses: bits 0-1 the output format, bit 2 hidden text,
 // bit 3 small pieces (bits 4-5 pick 1, 3, 16 or 4096 bytes), so that markup
 // is cut between pieces everywhere. When the top bit is clear, the rest goes
-// to LoadFromStream as it is (a package, a compound file, anything). When it
+// to LoadFromStream as it is (a package, a compound file, anything), with the
+// encrypted samples' password when bit 6 is set. When it
 // is set, the rest is split at "@@@@" into XML parts that are put into a
 // well-formed package first (deflated when bit 6 is set), so that mutations
 // reach the XML rendering instead of failing the members' CRC checks.
@@ -52,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (mode & 0x04) doc.SetParseItems({lkw::wpiText, lkw::wpiSummaryInformation, lkw::wpiHiddenText});
   constexpr int32_t kPieces[] = {1, 3, 16, 4096};
   if (mode & 0x08) doc.SetPartPieceSize(kPieces[(mode >> 4) & 3]);
+  if ((mode & 0xC0) == 0x40) doc.SetPassword("\xC3\x86r\xC3\xB8 lamp");
   // Keep members small enough for the fuzzer's memory limit.
   doc.SetMaxDecompressedSize(int64_t{64} << 20);
   doc.SetMaxStreamSize(int64_t{64} << 20);
