@@ -6,6 +6,8 @@
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/word/MSWordCrypt.h"
 
 namespace lkw {
 
@@ -245,7 +247,50 @@ void TMSWordDocument::ReadFIB(TStream& Stream) {
 
 void TMSWordDocument::ReadDocFromStream(TStream& Stream, TStream* TableStream) {
   ReadFIB(Stream);
-  if (IsPasswordProtected()) throw Exception(SPasswordProtected);
+  if (IsPasswordProtected()) {
+    std::unique_ptr<TStream> doc, table;
+    DecryptStreams(Stream, TableStream, doc, table);
+    // Only the FIB's first 68 bytes were in clear.
+    ReadFIB(*doc);
+    ReadDocText(*doc, table.get());
+    return;
+  }
+  ReadDocText(Stream, TableStream);
+}
+
+void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std::unique_ptr<TStream>& Doc,
+                                     std::unique_ptr<TStream>& Table) {
+  // The clear part of the document stream (the FIB's base) and of the table
+  // stream (the encryption header, lKey bytes long).
+  constexpr size_t kClearFIB = 68;
+  constexpr uint8_t kObfuscated = 0x80;
+  if (FPassword.empty()) throw Exception(SPasswordProtected);
+  // Word 6/95 and XOR-obfuscated Word 97 files use other schemes.
+  if (FDocVersion != 8 || !TableStream || (FIB.Encryption & kObfuscated) != 0)
+    throw Exception(SEncryptionNotSupported);
+  Stream.Seek(0, soBeginning);
+  RawByteString doc = Stream.ReadBytes(Stream.Size());
+  TableStream->Seek(0, soBeginning);
+  RawByteString table = TableStream->ReadBytes(TableStream->Size());
+  if (doc.size() < kClearFIB) throw EReadError("Stream read error");
+  const uint32_t lKey = GetDWordLE(reinterpret_cast<const uint8_t*>(doc.data()) + 14);
+  if (lKey == 0 || lKey > table.size()) throw Exception(SEncryptionNotSupported);
+
+  TWordRC4Decryptor rc4;
+  switch (rc4.Open(std::string_view(table).substr(0, lKey), Utf8ToWide(FPassword))) {
+    case TWordRC4Decryptor::TOpenResult::Opened: break;
+    case TWordRC4Decryptor::TOpenResult::WrongPassword: throw Exception(SPasswordProtected);
+    case TWordRC4Decryptor::TOpenResult::Unsupported: throw Exception(SEncryptionNotSupported);
+  }
+  auto* d = reinterpret_cast<uint8_t*>(doc.data());
+  rc4.Decrypt(d + kClearFIB, doc.size() - kClearFIB, kClearFIB);
+  auto* t = reinterpret_cast<uint8_t*>(table.data());
+  rc4.Decrypt(t + lKey, table.size() - lKey, lKey);
+  Doc = std::make_unique<TBytesStream>(std::move(doc));
+  Table = std::make_unique<TBytesStream>(std::move(table));
+}
+
+void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
   if (!FParseItems.Contains(wpiText)) return;
   // Word 6/95 keep the piece table in the document stream itself; Word 97
   // in the table stream; the oldest generations have none.

@@ -108,6 +108,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
   void LoadIStorage(const TOleStorage& Storage);
   // FIB, encryption check, piece table, main text and secondary texts.
   // TableStream may be null.
+  // An encrypted Word 97 document is decrypted with Password first; without
+  // one, or with a wrong one, it raises "Could not read the password
+  // protected file".
   void ReadDocFromStream(TStream& Stream, TStream* TableStream);
 
   // Fills FIB and DocVersion from the start of Stream (EReadError when the
@@ -164,6 +167,12 @@ class TMSWordDocument : public TMSCustomWordDocument {
 
  private:
   void ClearTextAndPieces();
+  // Decrypted copies of the document and table streams of an encrypted
+  // Word 97 document (the password checked first).
+  void DecryptStreams(TStream& Stream, TStream* TableStream, std::unique_ptr<TStream>& Doc,
+                      std::unique_ptr<TStream>& Table);
+  // Piece table, main and secondary texts of a readable document.
+  void ReadDocText(TStream& Stream, TStream* TableStream);
   // AddText for part of a text: the field being collected, and with a sink
   // the rendered text after the last paragraph handed out, carry over to the
   // next part; Final ends the text.
