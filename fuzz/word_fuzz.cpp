@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as a Word document (compound or plain) in every
 // output format, with the secondary texts and fields rendered; one format,
 // picked by the input's size, also through the text sink, which must give
-// the same text.
+// the same text. Encrypted documents are opened with the password of the
+// encrypted seed.
 #include <cstddef>
 #include <cstdint>
 
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   auto configure = [&](lkw::TMSWordDocument& Doc, lkw::TMSTextFormating Format) {
     Doc.SetTextFormating(Format);
     Doc.SetParseItems({lkw::wpiText, lkw::wpiSummaryInformation, lkw::wpiVBA});
+    // The password of the encrypted seed, so that mutants of it are decrypted.
+    Doc.SetPassword("P\xC3\xA4ssw\xC3\xB6rd 1");
     if (Format == lkw::tfHTML && Size % 3 == 0) Doc.SetMaxTextLength(static_cast<int32_t>(Size % 500 + 1));
     // Special characters passed through unrendered now and then.
     if (Size % 5 == 0) Doc.SetConvertSysCharacters(false);
