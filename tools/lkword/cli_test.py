@@ -443,6 +443,13 @@ CASES = [
      ["lkword: {S}/../pdf/rc4-128-user.pdf: Password is not valid\n"], lacks("Hello")),
     ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 3,
      ["\"error\":\"Password is not valid\",\"error_kind\":\"password\"}"], ["Password is not valid"], lacks("Hello")),
+    ("word 97 password", ["--password=Pässwörd 1", "-m", "{S}/../doc/encrypted-rc4.doc"], None, 0,
+     ["The keeper wrote 3 < 4", "Title: Harbour lights"], [], None),
+    ("word 97 with a wrong password", ["--json", "--password=Passwörd 1", "{S}/../doc/encrypted-rc4.doc"], None, 3,
+     ["\"error\":\"Could not read the password protected file\",\"error_kind\":\"password\"}"], [],
+     lacks("keeper")),
+    ("word 6 encryption is not implemented", ["--json", "--password=x", "{T}/encrypted-w6.doc"], None, 1,
+     ["\"error_kind\":\"unsupported\"}"], ["The encryption method is not supported in current version"], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("long lines are written whole", ["{T}/long.docx"], None, 0, [], [], long_lines(False)),
     ("long lines in JSON", ["--json", "{T}/long.docx"], None, 0, [], [], long_lines(True)),
@@ -525,6 +532,9 @@ def prepare(tmp):
         # A compound file, but neither Word nor WordPerfect.
         "sheet.doc": compound({"Workbook": b"\x09\x08" + bytes(100), "\x05SummaryInformation": bytes(48)}),
         "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
+        # A Word 6 document marked encrypted: its scheme is not implemented.
+        "encrypted-w6.doc": compound({"WordDocument": struct.pack("<HH", 0xA5DC, 101) + bytes(7) + b"\x01" +
+                                      bytes(0x300 - 12)}),
     }
     for name, data in files.items():
         with open(os.path.join(tmp, name), "wb") as f:
