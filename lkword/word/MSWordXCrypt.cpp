@@ -317,11 +317,11 @@ void TOfficeEncryption::ParseAgile(std::string_view Xml) {
   FVerifierInput = Base64(encryptedKey->AttributeValue(u"encryptedVerifierHashInput"), "verifier input");
   FVerifierHash = Base64(encryptedKey->AttributeValue(u"encryptedVerifierHashValue"), "verifier hash");
   FEncryptedKey = Base64(encryptedKey->AttributeValue(u"encryptedKeyValue"), "key value");
-  // Each is its plain value padded to whole blocks.
-  auto blocks = [](size_t n) { return (n + kAESBlock - 1) / kAESBlock * kAESBlock; };
-  if (FVerifierInput.size() != blocks(FKeyEncryptor.Salt.size())) Damaged("verifier input size");
-  if (FVerifierHash.size() != blocks(FKeyEncryptor.HashSize)) Damaged("verifier hash size");
-  if (FEncryptedKey.size() != blocks(FPackage.KeyBytes)) Damaged("key value size");
+  // Each is its plain value padded to whole blocks (writers may pad more).
+  auto holds = [](const RawByteString& s, size_t n) { return s.size() % kAESBlock == 0 && s.size() >= n; };
+  if (!holds(FVerifierInput, FKeyEncryptor.Salt.size())) Damaged("verifier input size");
+  if (!holds(FVerifierHash, FKeyEncryptor.HashSize)) Damaged("verifier hash size");
+  if (!holds(FEncryptedKey, FPackage.KeyBytes)) Damaged("key value size");
 }
 
 bool TOfficeEncryption::CheckPassword(const WideString& Password) {
