@@ -129,4 +129,30 @@ bool IsValidUtf8(std::string_view Data) {
   return true;
 }
 
+bool Base64Decode(std::u16string_view Text, RawByteString& Out) {
+  Out.clear();
+  uint32_t acc = 0;
+  int bits = 0;
+  bool padded = false;
+  for (char16_t c : Text) {
+    int v;
+    if (c >= u'A' && c <= u'Z') v = c - u'A';
+    else if (c >= u'a' && c <= u'z') v = c - u'a' + 26;
+    else if (c >= u'0' && c <= u'9') v = c - u'0' + 52;
+    else if (c == u'+') v = 62;
+    else if (c == u'/') v = 63;
+    else if (c == u'=') { padded = true; continue; }
+    else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
+    else return false;
+    if (padded) return false;
+    acc = (acc << 6 | static_cast<uint32_t>(v)) & 0xFFFFFF;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      Out += static_cast<char>(acc >> bits);
+    }
+  }
+  return true;
+}
+
 }  // namespace lkw

@@ -31,4 +31,8 @@ double StrToFloatDef(std::string_view AText, double ADefault, char ADecimalSepar
 // above U+10FFFF).
 bool IsValidUtf8(std::string_view Data);
 
+// Decodes base64 text (blanks and line breaks skipped, '=' padding only at
+// the end) into Out; false when anything else is in it.
+bool Base64Decode(std::u16string_view Text, RawByteString& Out);
+
 }  // namespace lkw

@@ -468,6 +468,48 @@ int TZipArchive::GetIndexByFileName(const WideString& AFileName) const {
   return ascii ? -1 : GetIndexByFileName(WideToMultiByte(GetACP(), AFileName));
 }
 
+RawByteString InflateRawData(std::string_view Data, int64_t MaxSize, const std::string& Name) {
+  struct TInflater {
+    z_stream zs{};
+    bool ok = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
+    ~TInflater() {
+      if (ok) inflateEnd(&zs);
+    }
+  } inf;
+  if (!inf.ok) throw EOutOfMemory("Out of memory");
+  z_stream& zs = inf.zs;
+  RawByteString out;
+  size_t produced = 0;
+  size_t fed = 0;
+  int ret = Z_OK;
+  while (ret != Z_STREAM_END) {
+    if (zs.avail_in == 0 && fed < Data.size()) {
+      const size_t n = std::min<size_t>(Data.size() - fed, 1u << 30);
+      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data() + fed));
+      zs.avail_in = static_cast<uInt>(n);
+      fed += n;
+    }
+    if (static_cast<int64_t>(produced) >= MaxSize)
+      throw ELimitError(Format("Member \"%s\" inflates to more than the limit of %d bytes.",
+                               {Name, std::to_string(MaxSize)}));
+    const size_t room = static_cast<size_t>(std::min<int64_t>(
+        MaxSize, static_cast<int64_t>(std::max<size_t>({out.size() * 2, Data.size() * 4, 64 * 1024}))));
+    out.resize(room);
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+    zs.avail_out = static_cast<uInt>(room - produced);
+    ret = inflate(&zs, Z_NO_FLUSH);
+    produced = room - zs.avail_out;
+    if (ret == Z_MEM_ERROR) throw EOutOfMemory("Out of memory");
+    if (ret == Z_BUF_ERROR && zs.avail_in == 0 && fed == Data.size()) ret = Z_DATA_ERROR;  // cut short
+    if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) {
+      std::string why = zs.msg ? zs.msg : "invalid deflate data";
+      throw EZipFileError(TZipErrorKind::zeCorruptData, Format("Corrupt compressed data in \"%s\" (%s).", {Name, why}));
+    }
+  }
+  out.resize(produced);
+  return out;
+}
+
 RawByteString TZipArchive::GetUncompressed(int Index) const {
   if (Index < 0 || Index >= FFiles.Count()) throw Exception("Index out of range.");
   const TLocalFile& f = FFiles.GetLocalFile(Index);

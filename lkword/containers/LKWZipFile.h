@@ -108,6 +108,11 @@ class EZipFileError : public Exception {
 // passing the previous result. The CRC of no bytes is 0.
 uint32_t ZipCRC32(std::string_view Data, uint32_t Crc = 0);
 
+// Inflates raw deflate data (no zlib header) that is not a member of an
+// archive, such as a decrypted package member. Raises EZipFileError
+// (corrupt data, Name in the message) or ELimitError past MaxSize bytes.
+RawByteString InflateRawData(std::string_view Data, int64_t MaxSize, const std::string& Name);
+
 class TLocalFiles;
 class TZipArchive;
 

@@ -1,5 +1,6 @@
 #include "lkword/pdf/LKWCrypt.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -557,6 +558,50 @@ RawByteString SHA1String(std::string_view Data) {
   SHA1Update(ctx, Data.data(), Data.size());
   SHA1Final(ctx, d);
   return RawByteString(reinterpret_cast<const char*>(d), 20);
+}
+
+RawByteString PBKDF2HMACSHA1(std::string_view Password, std::string_view Salt, uint32_t Iterations,
+                             size_t KeyLength) {
+  // The keyed inner and outer states are made once; every iteration then
+  // costs two blocks.
+  uint8_t key[64] = {};
+  if (Password.size() > 64) {
+    const RawByteString h = SHA1String(Password);
+    std::memcpy(key, h.data(), h.size());
+  } else {
+    std::memcpy(key, Password.data(), Password.size());
+  }
+  uint8_t pad[64];
+  SHA1Context inner, outer;
+  for (int i = 0; i < 64; ++i) pad[i] = key[i] ^ 0x36;
+  SHA1Init(inner);
+  SHA1Update(inner, pad, 64);
+  for (int i = 0; i < 64; ++i) pad[i] = key[i] ^ 0x5C;
+  SHA1Init(outer);
+  SHA1Update(outer, pad, 64);
+  auto hmac = [&](const void* Data, size_t Length, uint8_t (&Mac)[20]) {
+    SHA1Context c = inner;
+    SHA1Update(c, Data, Length);
+    SHA1Final(c, Mac);
+    c = outer;
+    SHA1Update(c, Mac, 20);
+    SHA1Final(c, Mac);
+  };
+
+  RawByteString out;
+  for (uint32_t block = 1; out.size() < KeyLength; ++block) {
+    RawByteString first(Salt);
+    for (int i = 3; i >= 0; --i) first += static_cast<char>(block >> (8 * i));
+    uint8_t u[20], t[20];
+    hmac(first.data(), first.size(), u);
+    std::memcpy(t, u, 20);
+    for (uint32_t n = 1; n < Iterations; ++n) {
+      hmac(u, 20, u);
+      for (int i = 0; i < 20; ++i) t[i] ^= u[i];
+    }
+    out.append(reinterpret_cast<const char*>(t), std::min<size_t>(20, KeyLength - out.size()));
+  }
+  return out;
 }
 
 // ---------------------------------------------------------------------------

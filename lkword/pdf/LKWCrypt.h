@@ -74,6 +74,9 @@ void SHA1Init(SHA1Context& Context);
 void SHA1Update(SHA1Context& Context, const void* Input, size_t Length);
 void SHA1Final(SHA1Context& Context, uint8_t (&Digest)[20]);
 RawByteString SHA1String(std::string_view Data);
+// PBKDF2 (RFC 8018) with HMAC-SHA-1: KeyLength bytes from Password and Salt.
+RawByteString PBKDF2HMACSHA1(std::string_view Password, std::string_view Salt, uint32_t Iterations,
+                             size_t KeyLength);
 
 // ---------------------------------------------------------------------------
 // SHA-256

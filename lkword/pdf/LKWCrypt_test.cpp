@@ -81,6 +81,17 @@ TEST(LKWCrypt, SHAMatchesTheFIPS180Examples) {
             "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909");
 }
 
+TEST(LKWCrypt, PBKDF2MatchesTheRFC6070Vectors) {
+  EXPECT_EQ(Hex(PBKDF2HMACSHA1("password", "salt", 1, 20)), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
+  EXPECT_EQ(Hex(PBKDF2HMACSHA1("password", "salt", 4096, 20)), "4b007901b765489abead49d926f721d065a429c1");
+  EXPECT_EQ(Hex(PBKDF2HMACSHA1("passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096, 25)),
+            "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038");
+  EXPECT_EQ(Hex(PBKDF2HMACSHA1(std::string_view("pass\0word", 9), std::string_view("sa\0lt", 5), 4096, 16)),
+            "56fa6aa75548099dcc37d7f03425e0c3");
+  // A key longer than a block is hashed first.
+  EXPECT_EQ(PBKDF2HMACSHA1(std::string(70, 'k'), "s", 2, 20), PBKDF2HMACSHA1(SHA1String(std::string(70, 'k')), "s", 2, 20));
+}
+
 TEST(LKWCrypt, SHAOverAMillionBytesInOddPieces) {
   const std::string chunk(997, 'a');
   SHA1Context c1;

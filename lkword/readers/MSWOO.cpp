@@ -8,6 +8,7 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -16,7 +17,6 @@ namespace lkw {
 
 namespace {
 
-const char* const SPasswordProtected = "Could not read the password protected file";
 const char* const SNotOpenDocument = "Not a valid OpenDocument package";
 const char* const SNoContent = "The OpenDocument package has no content.xml";
 // Bytes of a large content part inflated at a time.
@@ -534,6 +534,7 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
   FStyles.ClearStyles();
   FPasswordProtected = false;
+  FEncrypted.clear();
 }
 
 void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
@@ -574,7 +575,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
       throw Exception(SPasswordProtected);
     }
   };
-  auto extract = [&](int Index) { return unlocked([&] { return zip.GetUncompressed(Index); }); };
+  auto extract = [&](int Index) { return unlocked([&] { return Extract(zip, Index); }); };
 
   if (FParseItems.Contains(wpiSummaryInformation)) {
     const int meta = zip.GetIndexByFileName("meta.xml");
@@ -594,7 +595,8 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (content < 0) throw Exception(SNoContent);
   const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
   auto open = [&] { return unlocked([&] { return std::make_unique<TPartSource>(zip, content, limit, kContentPiece); }); };
-  if (const int64_t declared = zip.Files()[content].DeclaredSize(); declared >= FStreamContentFrom) {
+  const bool encrypted = !FEncrypted.empty();
+  if (const int64_t declared = zip.Files()[content].DeclaredSize(); !encrypted && declared >= FStreamContentFrom) {
     // A large content part is held only a piece at a time: a first pass
     // checks it (so that nothing reaches a sink from a part that turns out
     // damaged), the second parses it as it is inflated.
@@ -636,6 +638,7 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText,
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
+  FEncrypted.clear();
   const int manifest = Zip.GetIndexByFileName("META-INF/manifest.xml");
   if (manifest < 0) return;
   RawByteString bytes;
@@ -647,11 +650,64 @@ void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
   TLKXMLEngine e;
   e.SetMaxDepth(FMaxNestingDepth);
   e.LoadFromBytes(bytes);
+  auto base64 = [](const WideString& Text, RawByteString& Out) { return Base64Decode(Text, Out); };
+  auto read = [&](TLKXMLItem* Entry, TLKXMLItem* n) {
+    FPasswordProtected = true;
+    TOdfEncryptionData d;
+    d.ChecksumType = n->AttributeValue(u"manifest:checksum-type");
+    bool ok = base64(n->AttributeValue(u"manifest:checksum"), d.Checksum);
+    for (int i = 0; i < n->Items().Count(); ++i) {
+      TLKXMLItem* c = n->Items()[i];
+      const std::u16string_view name = LocalName(c->TagName());
+      if (name == u"algorithm") {
+        d.Algorithm = c->AttributeValue(u"manifest:algorithm-name");
+        ok &= base64(c->AttributeValue(u"manifest:initialisation-vector"), d.IV);
+      } else if (name == u"key-derivation") {
+        d.KeyDerivation = c->AttributeValue(u"manifest:key-derivation-name");
+        ok &= base64(c->AttributeValue(u"manifest:salt"), d.Salt);
+        d.Iterations = static_cast<uint32_t>(
+            std::clamp<double>(StrToFloatDef(c->AttributeValue(u"manifest:iteration-count"), 0), 0, 4e9));
+        const WideString size = c->AttributeValue(u"manifest:key-size");
+        if (!size.empty()) d.KeySize = static_cast<uint32_t>(std::clamp<double>(StrToFloatDef(size, 0), 0, 4096));
+      } else if (name == u"start-key-generation") {
+        d.StartKeyAlgorithm = c->AttributeValue(u"manifest:start-key-generation-name");
+      }
+    }
+    d.Damaged = !ok;
+    if (const WideString size = Entry->AttributeValue(u"manifest:size"); !size.empty())
+      d.Size = static_cast<int64_t>(std::clamp<double>(StrToFloatDef(size, -1), -1, 1e15));
+    FEncrypted[WideToUtf8(Entry->AttributeValue(u"manifest:full-path"))] = std::move(d);
+  };
   ForEachNode(e.RootItem(), [&](TLKXMLItem* n) {
-    if (n->Kind() == ikProperty && LocalName(n->TagName()) == u"encryption-data") FPasswordProtected = true;
-    return !FPasswordProtected;
+    if (n->Kind() != ikProperty) return true;
+    // Wherever it stands, encryption data means a protected package.
+    if (LocalName(n->TagName()) == u"encryption-data") FPasswordProtected = true;
+    if (LocalName(n->TagName()) != u"file-entry") return true;
+    for (int i = 0; i < n->Items().Count(); ++i)
+      if (TLKXMLItem* c = n->Items()[i]; c->Kind() == ikProperty && LocalName(c->TagName()) == u"encryption-data")
+        read(n, c);
+    return true;
   });
-  if (FPasswordProtected) throw Exception(SPasswordProtected);
+  if (FPasswordProtected && FPassword.empty()) throw Exception(SPasswordProtected);
+}
+
+RawByteString TCustomOpenOfficeDocument::Extract(const TZipArchive& Zip, int Index) const {
+  const std::string name = Zip.Files()[Index].ExtractionName();
+  const auto found = FEncrypted.find(name);
+  if (found == FEncrypted.end()) return Zip.GetUncompressed(Index);
+  RawByteString plain;
+  switch (DecryptOdfMember(found->second, FPassword, Zip.GetUncompressed(Index), plain)) {
+    case TOdfDecryptResult::Opened: break;
+    case TOdfDecryptResult::WrongPassword: throw Exception(SPasswordProtected);
+    case TOdfDecryptResult::Unsupported: throw Exception(SEncryptionNotSupported);
+  }
+  RawByteString bytes = InflateRawData(plain, std::min(FMaxStreamSize, FMaxDecompressedSize), name);
+  // No CRC covers the plain bytes; the manifest's size is what is left to
+  // tell damage from text.
+  if (found->second.Size >= 0 && static_cast<int64_t>(bytes.size()) != found->second.Size)
+    throw EZipFileError(TZipErrorKind::zeCorruptData,
+                        Format("Corrupt compressed data in \"%s\" (%s).", {name, "not the size the manifest gives"}));
+  return bytes;
 }
 
 void TCustomOpenOfficeDocument::ReadStyles(TLKXMLItem* AutomaticStyles) {

@@ -33,6 +33,7 @@
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/platform/Types.h"
+#include "lkword/readers/MSWOOCrypt.h"
 
 namespace lkw {
 
@@ -173,7 +174,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // Reads the package, or a flat document (the whole document as one XML
   // file, root <office:document>), from the stream's position to its end.
   // Raises
-  // "Could not read the password protected file" for an encrypted package,
+  // "Could not read the password protected file" for an encrypted package
+  // without its password (or with a wrong one), "The encryption method is
+  // not supported in current version" for one it cannot decrypt,
   // and an Exception when the stream is no zip archive or (when text is
   // requested) the package has no "content.xml"; metadata is read first, so
   // it stays filled in that case. Malformed XML never raises: it gives what
@@ -181,6 +184,10 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void LoadFromStream(TStream& Stream) override;
   // True when the last load met an encrypted package.
   bool IsPasswordProtected() override { return FPasswordProtected; }
+  // The password (UTF-8) that opens an encrypted package; empty: none, and
+  // encrypted packages are refused. Survives ClearInternalLists.
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& Value) { FPassword = Value; }
   bool SupportsTextSink() const override { return true; }
 
   // Parses one content part and appends its rendered body to L.
@@ -209,7 +216,12 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
   void ReadStyles(TLKXMLItem* AutomaticStyles);
   void ReadMetadata(const RawByteString& MetaXML);
+  // Reads the manifest's encryption data into FEncrypted; an encrypted
+  // package without a password raises.
   void CheckEncryption(const TZipArchive& Zip);
+  // A member's bytes, decrypted and inflated when the manifest says it is
+  // encrypted.
+  RawByteString Extract(const TZipArchive& Zip, int Index) const;
   void LoadFlatDocument(TStream& Stream, bool WantText, bool Sink);
   void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
   // Size is the part's size, which bounds what repeated cells may add.
@@ -219,6 +231,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void AddStyleBlock(TWideStrings& L);
 
   bool FPasswordProtected = false;
+  std::string FPassword;
+  // Encrypted members by their path in the package.
+  std::unordered_map<std::string, TOdfEncryptionData> FEncrypted;
   int64_t FStreamContentFrom = int64_t{16} << 20;
 };
 

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -12,7 +13,6 @@ namespace lkw {
 
 namespace {
 
-const char* const SPasswordProtected = "Could not read the password protected file";
 const char* const SNotValidWordPerfect = "File stream is not valid WordPerfect 6/7/8/9 document.";
 const char* const SIncorrectNumPIDs = "Incorrect value for numPIDs";
 const char* const SIncorrectExtendedCharacter = "Incorrect character instead WP_TOP_EXTENDED_CHARACTER";

@@ -12,14 +12,12 @@
 #include <vector>
 
 #include "lkword/framework/MSWBase.h"
+#include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/word/MSW_Hdr.h"
 
 namespace lkw {
 
-inline constexpr const char* SPasswordProtected = "Could not read the password protected file";
-// An encrypted document whose encryption the readers do not implement.
-inline constexpr const char* SEncryptionNotSupported = "The encryption method is not supported in current version";
 
 // Whether wIdent (the first 16-bit value of a file) is one of the magics of
 // the plain, pre-compound Word files the reader accepts.

@@ -13,6 +13,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
+#include "lkword/readers/MSWOO.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
@@ -76,6 +77,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.HasPassword) {
     if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(FOptions.Password);
     if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(FOptions.Password);
+    if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetPassword(FOptions.Password);
   }
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
