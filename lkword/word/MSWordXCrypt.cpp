@@ -246,7 +246,7 @@ void TOfficeEncryption::ParseStandard(std::string_view Info) {
     case kAlgAES128: algBits = 128; break;
     case kAlgAES192: algBits = 192; break;
     case kAlgAES256: algBits = 256; break;
-    case 0: algBits = 128; break;  // "AES-128 when the AES flag is set"
+    case 0: algBits = 128; break;  // left unset: the AES flag alone means AES-128
     default: throw EEncryptionNotSupported();
   }
   if (hashID != 0 && hashID != kAlgSHA1) throw EEncryptionNotSupported();
