@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWXML.h"
+#include "lkword/framework/MSWordCnst.h"
 #include "lkword/pdf/LKWCrypt.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/word/MSWord.h"
 
 namespace lkw {
 
@@ -159,31 +160,9 @@ RawByteString PasswordBytes(const WideString& Password) {
   return out;
 }
 
-// Base64 as the descriptor writes it; whitespace is skipped, anything else
-// that is not of the alphabet is damage.
 RawByteString Base64(const WideString& Text, const char* What) {
   RawByteString out;
-  uint32_t acc = 0;
-  int bits = 0;
-  bool padded = false;
-  for (char16_t c : Text) {
-    int v;
-    if (c >= u'A' && c <= u'Z') v = c - u'A';
-    else if (c >= u'a' && c <= u'z') v = c - u'a' + 26;
-    else if (c >= u'0' && c <= u'9') v = c - u'0' + 52;
-    else if (c == u'+') v = 62;
-    else if (c == u'/') v = 63;
-    else if (c == u'=') { padded = true; continue; }
-    else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
-    else Damaged(std::string(What) + " is not base64");
-    if (padded) Damaged(std::string(What) + " is not base64");
-    acc = (acc << 6 | static_cast<uint32_t>(v)) & 0xFFFFFF;
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>(acc >> bits);
-    }
-  }
+  if (!Base64Decode(Text, out)) Damaged(std::string(What) + " is not base64");
   return out;
 }
 
