@@ -605,6 +605,79 @@ RawByteString PBKDF2HMACSHA1(std::string_view Password, std::string_view Salt, u
 }
 
 // ---------------------------------------------------------------------------
+// Blowfish
+
+extern const uint32_t kBlowfishPi[18 + 4 * 256];
+
+namespace {
+
+inline uint32_t BlowfishF(const TBlowfishContext& C, uint32_t X) {
+  return ((C.S[0][X >> 24] + C.S[1][(X >> 16) & 0xFF]) ^ C.S[2][(X >> 8) & 0xFF]) + C.S[3][X & 0xFF];
+}
+
+void BlowfishRounds(const TBlowfishContext& C, uint32_t& L, uint32_t& R) {
+  uint32_t l = L, r = R;
+  for (int i = 0; i < 16; i += 2) {
+    l ^= C.P[i];
+    r ^= BlowfishF(C, l);
+    r ^= C.P[i + 1];
+    l ^= BlowfishF(C, r);
+  }
+  L = r ^ C.P[17];
+  R = l ^ C.P[16];
+}
+
+}  // namespace
+
+void BlowfishInit(TBlowfishContext& Context, const void* Key, size_t KeyLength) {
+  std::memcpy(Context.P, kBlowfishPi, sizeof(Context.P));
+  std::memcpy(Context.S, kBlowfishPi + 18, sizeof(Context.S));
+  const auto* key = static_cast<const uint8_t*>(Key);
+  KeyLength = std::min<size_t>(KeyLength, 56);
+  for (int i = 0, k = 0; i < 18; ++i) {
+    uint32_t word = 0;
+    for (int b = 0; b < 4; ++b) {
+      word = word << 8 | (KeyLength > 0 ? key[k] : 0);
+      k = KeyLength > 0 ? static_cast<int>((k + 1) % KeyLength) : 0;
+    }
+    Context.P[i] ^= word;
+  }
+  uint32_t l = 0, r = 0;
+  for (int i = 0; i < 18; i += 2) {
+    BlowfishRounds(Context, l, r);
+    Context.P[i] = l;
+    Context.P[i + 1] = r;
+  }
+  for (auto& box : Context.S)
+    for (int i = 0; i < 256; i += 2) {
+      BlowfishRounds(Context, l, r);
+      box[i] = l;
+      box[i + 1] = r;
+    }
+}
+
+void BlowfishEncrypt(const TBlowfishContext& Context, uint8_t (&Block)[8]) {
+  uint32_t l = LoadBE32(Block), r = LoadBE32(Block + 4);
+  BlowfishRounds(Context, l, r);
+  StoreBE32(Block, l);
+  StoreBE32(Block + 4, r);
+}
+
+void BlowfishCFBDecrypt(const TBlowfishContext& Context, const uint8_t (&IV)[8], const uint8_t* Input,
+                        uint8_t* Output, size_t Length) {
+  uint8_t feedback[8];
+  std::memcpy(feedback, IV, 8);
+  for (size_t at = 0; at < Length; at += 8) {
+    uint8_t stream[8];
+    std::memcpy(stream, feedback, 8);
+    BlowfishEncrypt(Context, stream);
+    const size_t n = std::min<size_t>(8, Length - at);
+    std::memcpy(feedback, Input + at, n);  // before Output may overwrite it
+    for (size_t k = 0; k < n; ++k) Output[at + k] = Input[at + k] ^ stream[k];
+  }
+}
+
+// ---------------------------------------------------------------------------
 // SHA-256
 
 void SHA256Init(SHA256Context& Context) {

@@ -118,6 +118,23 @@ RawByteString SHA384String(std::string_view Data);
 RawByteString SHA512String(std::string_view Data);
 
 // ---------------------------------------------------------------------------
+// Blowfish (older encrypted OpenDocument packages)
+
+struct TBlowfishContext {
+  uint32_t P[18];
+  uint32_t S[4][256];
+};
+
+// KeyLength 1 to 56 bytes; longer keys use their first 56.
+void BlowfishInit(TBlowfishContext& Context, const void* Key, size_t KeyLength);
+// One 64-bit block, big-endian halves.
+void BlowfishEncrypt(const TBlowfishContext& Context, uint8_t (&Block)[8]);
+// Cipher feedback over 64-bit blocks: the last block may be partial, so
+// Length is any size. Input and Output may be the same buffer.
+void BlowfishCFBDecrypt(const TBlowfishContext& Context, const uint8_t (&IV)[8], const uint8_t* Input,
+                        uint8_t* Output, size_t Length);
+
+// ---------------------------------------------------------------------------
 // AES
 
 struct AESContext {

@@ -81,6 +81,29 @@ TEST(LKWCrypt, SHAMatchesTheFIPS180Examples) {
             "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909");
 }
 
+TEST(LKWCrypt, BlowfishMatchesPublishedVectors) {
+  // Eric Young's test set: key, plain text, cipher text.
+  const char* const vectors[][3] = {
+      {"0000000000000000", "0000000000000000", "4ef997456198dd78"},
+      {"ffffffffffffffff", "ffffffffffffffff", "51866fd5b85ecb8a"},
+      {"3000000000000000", "1000000000000001", "7d856f9a613063f2"},
+  };
+  auto bytes = [](const char* Hex) {
+    std::string out;
+    for (int i = 0; Hex[i]; i += 2) out += static_cast<char>(std::stoi(std::string(Hex + i, 2), nullptr, 16));
+    return out;
+  };
+  for (const auto& v : vectors) {
+    TBlowfishContext bf;
+    const std::string key = bytes(v[0]);
+    BlowfishInit(bf, key.data(), key.size());
+    uint8_t block[8];
+    std::memcpy(block, bytes(v[1]).data(), 8);
+    BlowfishEncrypt(bf, block);
+    EXPECT_EQ(Hex(std::string_view(reinterpret_cast<char*>(block), 8)), v[2]) << v[0];
+  }
+}
+
 TEST(LKWCrypt, PBKDF2MatchesTheRFC6070Vectors) {
   EXPECT_EQ(Hex(PBKDF2HMACSHA1("password", "salt", 1, 20)), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
   EXPECT_EQ(Hex(PBKDF2HMACSHA1("password", "salt", 4096, 20)), "4b007901b765489abead49d926f721d065a429c1");

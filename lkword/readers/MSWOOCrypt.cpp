@@ -9,6 +9,7 @@ namespace lkw {
 namespace {
 
 constexpr std::u16string_view kAES256CBC = u"http://www.w3.org/2001/04/xmlenc#aes256-cbc";
+constexpr std::u16string_view kBlowfishCFB = u"Blowfish CFB";
 constexpr std::u16string_view kSHA256 = u"http://www.w3.org/2000/09/xmldsig#sha256";
 constexpr std::u16string_view kSHA256Alt = u"http://www.w3.org/2001/04/xmlenc#sha256";
 constexpr std::u16string_view kSHA1 = u"http://www.w3.org/2000/09/xmldsig#sha1";
@@ -31,11 +32,14 @@ RawByteString Checksum(std::u16string_view Type, std::string_view Bytes) {
 TOdfDecryptResult DecryptOdfMember(const TOdfEncryptionData& Data, std::string_view Password,
                                    std::string_view Encrypted, RawByteString& Plain, uint32_t MaxIterations) {
   Plain.clear();
-  if (Data.Damaged || Data.Algorithm != kAES256CBC || Data.KeyDerivation != u"PBKDF2")
+  const bool aes = Data.Algorithm == kAES256CBC;
+  const bool blowfish = Data.Algorithm == kBlowfishCFB || EndsWith(Data.Algorithm, u"#blowfish");
+  if (Data.Damaged || (!aes && !blowfish) || Data.KeyDerivation != u"PBKDF2") return TOdfDecryptResult::Unsupported;
+  if (Data.KeySize != (aes ? 32u : 16u) || Data.IV.size() != (aes ? 16u : 8u) || Data.Salt.empty() ||
+      Data.Iterations == 0 || Data.Iterations > MaxIterations)
     return TOdfDecryptResult::Unsupported;
-  if (Data.KeySize != 32 || Data.IV.size() != 16 || Data.Salt.empty() || Data.Iterations == 0 ||
-      Data.Iterations > MaxIterations)
-    return TOdfDecryptResult::Unsupported;
+  const std::u16string_view type = Data.ChecksumType;
+  if (!Data.Checksum.empty() && Checksum(type, "").empty()) return TOdfDecryptResult::Unsupported;
   RawByteString start;
   if (Data.StartKeyAlgorithm.empty() || Data.StartKeyAlgorithm == kSHA1 || Data.StartKeyAlgorithm == u"SHA1")
     start = SHA1String(Password);
@@ -44,33 +48,41 @@ TOdfDecryptResult DecryptOdfMember(const TOdfEncryptionData& Data, std::string_v
     start = SHA256String(Password);
   else
     return TOdfDecryptResult::Unsupported;
-  if (Encrypted.empty() || Encrypted.size() % 16 != 0) return TOdfDecryptResult::WrongPassword;
+  if (Encrypted.empty() || (aes && Encrypted.size() % 16 != 0)) return TOdfDecryptResult::WrongPassword;
 
-  const RawByteString key = PBKDF2HMACSHA1(start, Data.Salt, Data.Iterations, 32);
-  AESContext aes;
-  AES_SetKey_Dec(aes, key.data(), 256);
+  const RawByteString key = PBKDF2HMACSHA1(start, Data.Salt, Data.Iterations, Data.KeySize);
   Plain.assign(Encrypted);
   auto* p = reinterpret_cast<uint8_t*>(Plain.data());
-  AES_CBC_Decrypt(aes, reinterpret_cast<const uint8_t*>(Data.IV.data()), p, p, Plain.size());
-  std::memset(&aes, 0, sizeof(aes));
+  size_t pad = 0;
+  if (aes) {
+    AESContext ctx;
+    AES_SetKey_Dec(ctx, key.data(), 256);
+    AES_CBC_Decrypt(ctx, reinterpret_cast<const uint8_t*>(Data.IV.data()), p, p, Plain.size());
+    std::memset(&ctx, 0, sizeof(ctx));
+    pad = static_cast<uint8_t>(Plain.back());
+    if (pad < 1 || pad > 16) {
+      Plain.clear();
+      return TOdfDecryptResult::WrongPassword;
+    }
+  } else {
+    TBlowfishContext ctx;
+    BlowfishInit(ctx, key.data(), key.size());
+    uint8_t iv[8];
+    std::memcpy(iv, Data.IV.data(), 8);
+    BlowfishCFBDecrypt(ctx, iv, p, p, Plain.size());
+    std::memset(&ctx, 0, sizeof(ctx));
+  }
 
   // The digest covers the first kilobyte as decrypted; writers differ on
   // whether a member shorter than that is digested with its padding.
-  const uint8_t pad = static_cast<uint8_t>(Plain.back());
-  const bool padOk = pad >= 1 && pad <= 16 && pad <= Plain.size();
-  const RawByteString want = Data.Checksum;
-  bool match = false;
-  if (!want.empty()) {
-    const std::u16string_view type = Data.ChecksumType;
-    if (Checksum(type, "").empty()) return TOdfDecryptResult::Unsupported;
+  bool match = Data.Checksum.empty();  // no digest: only the padding told
+  if (!match) {
     const std::string_view all(Plain);
-    match = Checksum(type, all.substr(0, kChecksumBytes)) == want;
-    if (!match && padOk && Plain.size() - pad < kChecksumBytes)
-      match = Checksum(type, all.substr(0, Plain.size() - pad)) == want;
-  } else {
-    match = padOk;  // no digest: only the padding can tell
+    match = Checksum(type, all.substr(0, kChecksumBytes)) == Data.Checksum;
+    if (!match && pad > 0 && Plain.size() - pad < kChecksumBytes)
+      match = Checksum(type, all.substr(0, Plain.size() - pad)) == Data.Checksum;
   }
-  if (!match || !padOk) {
+  if (!match) {
     Plain.clear();
     return TOdfDecryptResult::WrongPassword;
   }

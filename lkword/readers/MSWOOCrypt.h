@@ -3,8 +3,8 @@
 // PBKDF2 (HMAC-SHA-1) and the member's own salt; the manifest holds the
 // parameters and a digest of the first kilobyte that tells whether the
 // password is right. AES-256 in CBC mode with a SHA-256 start key is what
-// office suites have written since 2011; the older Blowfish (CFB) members
-// are not implemented.
+// office suites have written since 2011; Blowfish in CFB mode with a SHA-1
+// start key is what came before (and what is still written for ODF 1.1).
 #pragma once
 
 #include <cstdint>
