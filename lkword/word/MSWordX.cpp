@@ -377,6 +377,7 @@ void TMSWordXDocument::ClearInternalLists() {
   FFootnoteNumbering = nnDecimal;
   FEndnoteNumbering = nnLowerRoman;
   FInflatedBytes = 0;
+  FPasswordProtected = false;
 }
 
 void TMSWordXDocument::LoadFromFile(const std::string& AFileName) try {
@@ -436,6 +437,7 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
   if (Stream.Remaining() > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
   auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
   if (auto encrypted = root->OpenStream(kEncryptedPackageStream)) {
+    FPasswordProtected = true;
     if (FPassword.empty()) throw Exception(SPasswordProtected);
     // A package protected by rights management keeps no password data.
     auto info = root->OpenStream(kEncryptionInfoStream);

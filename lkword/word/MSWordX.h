@@ -42,6 +42,8 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   ~TMSWordXDocument() override;
 
   void ClearInternalLists() override;
+  // True when the last load met an encrypted package.
+  bool IsPasswordProtected() override { return FPasswordProtected; }
   // "File %s is not found."; then a zip package, or a compound file holding
   // one, is loaded; anything else raises "File %s is not valid MS Word
   // document".
@@ -173,6 +175,7 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int32_t FPartPieceSize = 128 * 1024;
   int64_t FInflatedBytes = 0;  // part bytes extracted by this load
   int FContainerDepth = 0;     // compound files entered (a package in a package)
+  bool FPasswordProtected = false;
 };
 
 }  // namespace lkw

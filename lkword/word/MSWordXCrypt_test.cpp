@@ -89,6 +89,8 @@ TEST(WordXCryptTest, EachSampleReadsAsThePlainDocument) {
     EXPECT_EQ(WideToUtf8(s.Title() + u"|" + s.Author() + u"|" + s.Keywords() + u"|" + s.Subject()),
               "The Lighthouse Keeper\xE2\x80\x99s Log|Mara Quill|lighthouse, weather|Harbour notes");
     EXPECT_DOUBLE_EQ(s.Created(), p.Created());
+    EXPECT_TRUE(doc.IsPasswordProtected());
+    EXPECT_FALSE(plain.IsPasswordProtected());
 
     // The password is compared exactly: case, a missing character and no
     // password at all are refused the same way.
@@ -102,6 +104,7 @@ TEST(WordXCryptTest, EachSampleReadsAsThePlainDocument) {
         EXPECT_EQ(e.Message(), SPasswordProtected);
       }
       EXPECT_EQ(refused.Text().Count(), 0);
+      EXPECT_TRUE(refused.IsPasswordProtected());
       EXPECT_TRUE(refused.SummaryInformation().Title().empty());
     }
   }
