@@ -112,38 +112,40 @@ constexpr std::array<uint32_t, 64> MakeSHA256K() {
 }
 constexpr std::array<uint32_t, 64> kSHA256K = MakeSHA256K();
 
+// One SHA-1 round; the caller rotates the roles of the five words instead
+// of moving them.
+template <typename F>
+inline void SHA1Round(uint32_t A, uint32_t& B, uint32_t C, uint32_t D, uint32_t& E, uint32_t W, uint32_t K, F Fn) {
+  E += Rol32(A, 5) + Fn(B, C, D) + K + W;
+  B = Rol32(B, 30);
+}
+
+template <typename F>
+inline void SHA1Rounds20(uint32_t (&V)[5], const uint32_t* W, uint32_t K, F Fn) {
+  uint32_t& a = V[0];
+  uint32_t& b = V[1];
+  uint32_t& c = V[2];
+  uint32_t& d = V[3];
+  uint32_t& e = V[4];
+  for (int i = 0; i < 20; i += 5) {
+    SHA1Round(a, b, c, d, e, W[i], K, Fn);
+    SHA1Round(e, a, b, c, d, W[i + 1], K, Fn);
+    SHA1Round(d, e, a, b, c, W[i + 2], K, Fn);
+    SHA1Round(c, d, e, a, b, W[i + 3], K, Fn);
+    SHA1Round(b, c, d, e, a, W[i + 4], K, Fn);
+  }
+}
+
 void SHA1Transform(uint32_t (&H)[5], const uint8_t* Block) {
   uint32_t w[80];
   for (int i = 0; i < 16; ++i) w[i] = LoadBE32(Block + 4 * i);
   for (int i = 16; i < 80; ++i) w[i] = Rol32(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4];
-  for (int i = 0; i < 80; ++i) {
-    uint32_t f, k;
-    if (i < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5a827999;
-    } else if (i < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ed9eba1;
-    } else if (i < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8f1bbcdc;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xca62c1d6;
-    }
-    const uint32_t t = Rol32(a, 5) + f + e + k + w[i];
-    e = d;
-    d = c;
-    c = Rol32(b, 30);
-    b = a;
-    a = t;
-  }
-  H[0] += a;
-  H[1] += b;
-  H[2] += c;
-  H[3] += d;
-  H[4] += e;
+  uint32_t v[5] = {H[0], H[1], H[2], H[3], H[4]};
+  SHA1Rounds20(v, w, 0x5a827999, [](uint32_t b, uint32_t c, uint32_t d) { return d ^ (b & (c ^ d)); });
+  SHA1Rounds20(v, w + 20, 0x6ed9eba1, [](uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; });
+  SHA1Rounds20(v, w + 40, 0x8f1bbcdc, [](uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (d & (b | c)); });
+  SHA1Rounds20(v, w + 60, 0xca62c1d6, [](uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; });
+  for (int i = 0; i < 5; ++i) H[i] += v[i];
 }
 
 void SHA256Transform(SHA256Digest& H, const uint8_t* Block) {
@@ -562,8 +564,9 @@ RawByteString SHA1String(std::string_view Data) {
 
 RawByteString PBKDF2HMACSHA1(std::string_view Password, std::string_view Salt, uint32_t Iterations,
                              size_t KeyLength) {
-  // The keyed inner and outer states are made once; every iteration then
-  // costs two blocks.
+  // The keyed inner and outer states are made once. After the first round
+  // every message is one 20-byte digest, so each round is exactly two
+  // compressions of prepared blocks; key derivations run 100,000 rounds.
   uint8_t key[64] = {};
   if (Password.size() > 64) {
     const RawByteString h = SHA1String(Password);
@@ -579,24 +582,35 @@ RawByteString PBKDF2HMACSHA1(std::string_view Password, std::string_view Salt, u
   for (int i = 0; i < 64; ++i) pad[i] = key[i] ^ 0x5C;
   SHA1Init(outer);
   SHA1Update(outer, pad, 64);
-  auto hmac = [&](const void* Data, size_t Length, uint8_t (&Mac)[20]) {
-    SHA1Context c = inner;
-    SHA1Update(c, Data, Length);
-    SHA1Final(c, Mac);
-    c = outer;
-    SHA1Update(c, Mac, 20);
-    SHA1Final(c, Mac);
+  // A digest after a 64-byte key block: 84 bytes, 672 bits.
+  uint8_t block[64] = {};
+  block[20] = 0x80;
+  StoreBE32(block + 60, 672);
+  auto round = [&](uint8_t (&U)[20]) {
+    uint32_t h[5];
+    std::memcpy(h, inner.Hash, sizeof(h));
+    std::memcpy(block, U, 20);
+    SHA1Transform(h, block);
+    for (int i = 0; i < 5; ++i) StoreBE32(block + 4 * i, h[i]);
+    std::memcpy(h, outer.Hash, sizeof(h));
+    SHA1Transform(h, block);
+    for (int i = 0; i < 5; ++i) StoreBE32(U + 4 * i, h[i]);
   };
 
   RawByteString out;
-  for (uint32_t block = 1; out.size() < KeyLength; ++block) {
+  for (uint32_t index = 1; out.size() < KeyLength; ++index) {
     RawByteString first(Salt);
-    for (int i = 3; i >= 0; --i) first += static_cast<char>(block >> (8 * i));
+    for (int i = 3; i >= 0; --i) first += static_cast<char>(index >> (8 * i));
     uint8_t u[20], t[20];
-    hmac(first.data(), first.size(), u);
+    SHA1Context c = inner;
+    SHA1Update(c, first.data(), first.size());
+    SHA1Final(c, u);
+    c = outer;
+    SHA1Update(c, u, 20);
+    SHA1Final(c, u);
     std::memcpy(t, u, 20);
     for (uint32_t n = 1; n < Iterations; ++n) {
-      hmac(u, 20, u);
+      round(u);
       for (int i = 0; i < 20; ++i) t[i] ^= u[i];
     }
     out.append(reinterpret_cast<const char*>(t), std::min<size_t>(20, KeyLength - out.size()));
