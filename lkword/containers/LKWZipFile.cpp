@@ -468,15 +468,23 @@ int TZipArchive::GetIndexByFileName(const WideString& AFileName) const {
   return ascii ? -1 : GetIndexByFileName(WideToMultiByte(GetACP(), AFileName));
 }
 
+namespace {
+
+// A raw deflate stream (no zlib header), ended with its owner.
+struct TRawInflater {
+  z_stream zs{};
+  TRawInflater() {
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EOutOfMemory("Out of memory");
+  }
+  ~TRawInflater() { inflateEnd(&zs); }
+  TRawInflater(const TRawInflater&) = delete;
+  TRawInflater& operator=(const TRawInflater&) = delete;
+};
+
+}  // namespace
+
 RawByteString InflateRawData(std::string_view Data, int64_t MaxSize, const std::string& Name) {
-  struct TInflater {
-    z_stream zs{};
-    bool ok = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
-    ~TInflater() {
-      if (ok) inflateEnd(&zs);
-    }
-  } inf;
-  if (!inf.ok) throw EOutOfMemory("Out of memory");
+  TRawInflater inf;
   z_stream& zs = inf.zs;
   RawByteString out;
   size_t produced = 0;
@@ -531,14 +539,7 @@ RawByteString TZipArchive::GetUncompressed(int Index) const {
   } else if (declared > data.size() * kMaxDeflateRatio + kDeflateSlack) {
     sizeMismatch = true;  // cannot inflate to the declared size: a short result
   } else {
-    struct TInflater {
-      z_stream zs{};
-      bool ok = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
-      ~TInflater() {
-        if (ok) inflateEnd(&zs);
-      }
-    } inf;
-    if (!inf.ok) throw EOutOfMemory("Out of memory");
+    TRawInflater inf;
     z_stream& zs = inf.zs;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     zs.avail_in = static_cast<uInt>(data.size());  // sizes are 32-bit
