@@ -68,17 +68,16 @@ TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
   if (!Options.ReaderName.empty()) FForced = FindReaderInfo(Options.ReaderName);
 }
 
-std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out) const {
+std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
+                                                     const std::string& Password) const {
   auto doc = Reader.Create();
   doc->SetTextFormating(FOptions.Format);
   doc->SetMaxTextLength(FOptions.MaxLength);
   if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-  if (FOptions.HasPassword) {
-    if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(FOptions.Password);
-    if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(FOptions.Password);
-    if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetPassword(FOptions.Password);
-  }
+  if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(Password);
+  if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(Password);
+  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetPassword(Password);
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
@@ -93,25 +92,38 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
 std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TLKWReaderInfo*& Reader,
                                                    TOutputFile& Out) const {
   if (!Input.Error.empty()) throw EToolError(Input.Kind, Input.Error);
+  std::unique_ptr<TBytesStream> stdinBytes;
   if (Input.Path == "-") {
-    TBytesStream stream(ReadStandardInput());
-    Reader = FForced ? FForced : DetectReaderInfo(stream);
-    if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
-    auto doc = Create(*Reader, Out);
-    stream.Seek(0, soBeginning);
-    doc->LoadFromStream(stream);
+    stdinBytes = std::make_unique<TBytesStream>(ReadStandardInput());
+    Reader = FForced ? FForced : DetectReaderInfo(*stdinBytes);
+  } else {
+    CheckFile(Input.Path);
+    Reader = FForced;
+    if (!Reader) {
+      TFileStream probe(Input.Path);
+      Reader = DetectReaderInfo(probe);
+    }
+  }
+  if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
+  // Readers refuse a wrong password before any text goes out, so the next
+  // one can be tried on a fresh component.
+  const std::vector<std::string> none = {std::string()};
+  const std::vector<std::string>& passwords = FOptions.Passwords.empty() ? none : FOptions.Passwords;
+  for (size_t i = 0;; ++i) {
+    auto doc = Create(*Reader, Out, passwords[i]);
+    try {
+      if (stdinBytes) {
+        stdinBytes->Seek(0, soBeginning);
+        doc->LoadFromStream(*stdinBytes);
+      } else {
+        doc->LoadFromFile(Input.Path);
+      }
+    } catch (...) {
+      if (i + 1 < passwords.size() && CurrentErrorKind() == TErrorKind::Password) continue;
+      throw;
+    }
     return doc;
   }
-  CheckFile(Input.Path);
-  Reader = FForced;
-  if (!Reader) {
-    TFileStream probe(Input.Path);
-    Reader = DetectReaderInfo(probe);
-    if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
-  }
-  auto doc = Create(*Reader, Out);
-  doc->LoadFromFile(Input.Path);
-  return doc;
 }
 
 TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {

@@ -37,7 +37,9 @@ class TExtractor {
   TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;
 
  private:
-  std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, TOutputFile& Out) const;
+  // Password: the one to open an encrypted document with (may be empty).
+  std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
+                                           const std::string& Password) const;
   std::unique_ptr<TMSWBaseDocument> Load(const TInput& Input, const TLKWReaderInfo*& Reader, TOutputFile& Out) const;
   bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc, std::string& Messages) const;
 

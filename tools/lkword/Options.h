@@ -20,8 +20,8 @@ struct TToolOptions {
   bool HiddenText = false; // also hidden text
   bool Notes = false;      // secondary texts after the body
   bool Macros = false;     // VBA macro source after the body
-  std::string Password;    // for encrypted PDF documents
-  bool HasPassword = false;
+  // For encrypted PDF, Word and OpenDocument files, tried in turn.
+  std::vector<std::string> Passwords;
   bool Recursive = false;  // folders among the files are walked
   int Jobs = 0;            // worker threads; 0: one per processor
   bool Quiet = false;      // no progress, summary or warnings on stderr
