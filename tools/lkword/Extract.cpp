@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -106,9 +107,12 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
   }
   if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
   // Readers refuse a wrong password before any text goes out, so the next
-  // one can be tried on a fresh component.
-  const std::vector<std::string> none = {std::string()};
-  const std::vector<std::string>& passwords = FOptions.Passwords.empty() ? none : FOptions.Passwords;
+  // one can be tried on a fresh component. No password comes first: PDFs
+  // whose user password is empty open without one whatever was given, and
+  // the other readers refuse at once.
+  std::vector<std::string> passwords = {std::string()};
+  for (const std::string& p : FOptions.Passwords)
+    if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
   for (size_t i = 0;; ++i) {
     auto doc = Create(*Reader, Out, passwords[i]);
     try {

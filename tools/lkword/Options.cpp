@@ -44,7 +44,7 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
     {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
     {TOptionId::Macros, 0, "macros", nullptr, "print the VBA macro source of Word documents after the body"},
-    {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF (user or owner password), Word and OpenDocument files; given more than once, each is tried in turn"},
+    {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF (user or owner password), Word and OpenDocument files; no password is tried first, then each one given in turn"},
     {TOptionId::Recursive, 'r', "recursive", nullptr,
      "read the regular files of folders given as FILE, and of their subfolders, in name order"},
     {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},

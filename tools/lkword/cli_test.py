@@ -457,6 +457,8 @@ CASES = [
                                      "{S}/../pdf/rc4-128-user.pdf", "{S}/lighthouse.pdb"], None, 1,
      ["The keeper wrote 3 < 4"], ["lkword: {S}/../pdf/rc4-128-user.pdf: Password is not valid\n"],
      lambda out, err, tmp: None if out.count("The keeper wrote 3 < 4") == 2 else "not both documents"),
+    ("no password is tried first", ["--password=wrong", "{S}/../pdf/rc4-40-empty.pdf"], None, 0,
+     ["Hello encrypted world"], [], None),
     ("the last of the passwords opens", ["--password=one", "--password=user", "{S}/../pdf/rc4-128-user.pdf"], None,
      0, ["Hello encrypted world"], [], None),
     ("odt password", ["--password=Pässwörd 1", "-m", "{S}/../odf/encrypted-aes.odt"], None, 0,
