@@ -121,6 +121,30 @@ TEST(ZipCRC32Test, StandardCheckValueAndChaining) {
   EXPECT_EQ(ZipCRC32("6789", ZipCRC32("12345")), 0xCBF43926u);
 }
 
+TEST(InflateRawDataTest, WholeCutCorruptAndOverTheLimit) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + "\n";
+  const std::string packed = RawDeflate(text);
+  EXPECT_EQ(InflateRawData(packed, 1 << 20, "m"), text);
+  EXPECT_EQ(InflateRawData(RawDeflate(""), 16, "m"), "");
+  // Exactly at the limit is allowed; one byte past it is not.
+  EXPECT_EQ(InflateRawData(packed, static_cast<int64_t>(text.size()), "m"), text);
+  EXPECT_THROW(InflateRawData(packed, static_cast<int64_t>(text.size()) - 1, "m"), ELimitError);
+  // A stream cut short, and one with a bad block type, name the member.
+  for (const std::string& bad : {packed.substr(0, packed.size() / 2), std::string("\x07\x00\x00", 3)}) {
+    try {
+      InflateRawData(bad, 1 << 20, "content.xml");
+      ADD_FAILURE() << "no error";
+    } catch (const EZipFileError& e) {
+      EXPECT_EQ(e.Kind(), TZipErrorKind::zeCorruptData);
+      EXPECT_NE(std::string(e.what()).find("content.xml"), std::string::npos) << e.what();
+    }
+  }
+  // A bomb stops at the limit, not at its size.
+  const std::string bomb = RawDeflate(std::string(8 << 20, 'a'));
+  EXPECT_THROW(InflateRawData(bomb, 1 << 20, "m"), ELimitError);
+}
+
 TEST(ZipArchiveTest, ReadsArchivesWrittenByAnotherTool) {
   TZipArchive zip;
   zip.LoadFromFile(TestFile("mixed.zip"));
