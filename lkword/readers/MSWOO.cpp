@@ -696,7 +696,7 @@ RawByteString TCustomOpenOfficeDocument::Extract(const TZipArchive& Zip, int Ind
   const auto found = FEncrypted.find(name);
   if (found == FEncrypted.end()) return Zip.GetUncompressed(Index);
   RawByteString plain;
-  switch (DecryptOdfMember(found->second, FPassword, Zip.GetUncompressed(Index), plain)) {
+  switch (DecryptOdfMember(found->second, FPassword, Zip.GetUncompressed(Index), plain, FMaxKeyIterations)) {
     case TOdfDecryptResult::Opened: break;
     case TOdfDecryptResult::WrongPassword: throw Exception(SPasswordProtected);
     case TOdfDecryptResult::Unsupported: throw Exception(SEncryptionNotSupported);

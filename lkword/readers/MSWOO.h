@@ -188,6 +188,11 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // encrypted packages are refused. Survives ClearInternalLists.
   const std::string& Password() const { return FPassword; }
   void SetPassword(const std::string& Value) { FPassword = Value; }
+  // Key derivations asking for more rounds than this are refused as not
+  // supported (a hostile manifest could ask for billions); default 10
+  // million, office suites write 100,000.
+  uint32_t MaxKeyIterations() const { return FMaxKeyIterations; }
+  void SetMaxKeyIterations(uint32_t Value) { FMaxKeyIterations = Value; }
   bool SupportsTextSink() const override { return true; }
 
   // Parses one content part and appends its rendered body to L.
@@ -232,6 +237,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
   bool FPasswordProtected = false;
   std::string FPassword;
+  uint32_t FMaxKeyIterations = 10'000'000;
   // Encrypted members by their path in the package.
   std::unordered_map<std::string, TOdfEncryptionData> FEncrypted;
   int64_t FStreamContentFrom = int64_t{16} << 20;
