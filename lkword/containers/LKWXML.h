@@ -41,6 +41,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "lkword/platform/Object.h"
@@ -272,6 +273,33 @@ void AppendHTMLChars(WideString& Out, std::u16string_view S);
 
 // Equality ignoring the case of A-Z (CaseSensitive false) or exact.
 bool SameStrings(bool CaseSensitive, std::u16string_view S1, std::u16string_view S2);
+
+// The part of a tag name after its last colon ("w:p" -> "p").
+inline std::u16string_view XMLLocalName(std::u16string_view Name) {
+  const size_t colon = Name.rfind(u':');
+  return colon == std::u16string_view::npos ? Name : Name.substr(colon + 1);
+}
+
+// Visits the element nodes of a tree (Root included) in document order,
+// without recursion.
+template <typename F>
+void ForEachElement(TLKXMLItem* Root, F f) {
+  if (!Root) return;
+  std::vector<std::pair<TLKXMLItem*, int>> stack{{Root, -1}};
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next < 0) {
+      next = 0;
+      if (node->Kind() == ikProperty) f(*node);
+    }
+    if (next >= node->Items().Count()) {
+      stack.pop_back();
+      continue;
+    }
+    TLKXMLItem* child = node->Items()[next++];
+    if (child->Kind() == ikProperty) stack.emplace_back(child, -1);
+  }
+}
 
 // Cuts the character data of every element named LocalName (any prefix) out
 // of the XML bytes Xml, up to the element's next markup, before parsing:

@@ -297,6 +297,16 @@ void AppendCodePoint(WideString& Out, uint32_t c) {
   }
 }
 
+RawByteString WideToUtf16LEBytes(std::u16string_view Text) {
+  RawByteString out;
+  out.reserve(Text.size() * 2);
+  for (char16_t c : Text) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
 WideString Utf8ToWide(std::string_view Text) {
   WideString out;
   out.reserve(Text.size());

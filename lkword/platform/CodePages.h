@@ -35,6 +35,8 @@ RawByteString WideToMultiByte(uint32_t CodePage, std::u16string_view Text);
 // written as U+FFFD in UTF-8.
 std::string WideToUtf8(std::u16string_view Text);
 WideString Utf8ToWide(std::string_view Text);
+// The code units as little-endian bytes, as password hashes take them.
+RawByteString WideToUtf16LEBytes(std::u16string_view Text);
 // Appends one code point as UTF-16.
 void AppendCodePoint(WideString& Out, uint32_t CodePoint);
 

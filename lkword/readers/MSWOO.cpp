@@ -650,21 +650,20 @@ void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
   TLKXMLEngine e;
   e.SetMaxDepth(FMaxNestingDepth);
   e.LoadFromBytes(bytes);
-  auto base64 = [](const WideString& Text, RawByteString& Out) { return Base64Decode(Text, Out); };
   auto read = [&](TLKXMLItem* Entry, TLKXMLItem* n) {
     FPasswordProtected = true;
     TOdfEncryptionData d;
     d.ChecksumType = n->AttributeValue(u"manifest:checksum-type");
-    bool ok = base64(n->AttributeValue(u"manifest:checksum"), d.Checksum);
+    bool ok = Base64Decode(n->AttributeValue(u"manifest:checksum"), d.Checksum);
     for (int i = 0; i < n->Items().Count(); ++i) {
       TLKXMLItem* c = n->Items()[i];
       const std::u16string_view name = LocalName(c->TagName());
       if (name == u"algorithm") {
         d.Algorithm = c->AttributeValue(u"manifest:algorithm-name");
-        ok &= base64(c->AttributeValue(u"manifest:initialisation-vector"), d.IV);
+        ok &= Base64Decode(c->AttributeValue(u"manifest:initialisation-vector"), d.IV);
       } else if (name == u"key-derivation") {
         d.KeyDerivation = c->AttributeValue(u"manifest:key-derivation-name");
-        ok &= base64(c->AttributeValue(u"manifest:salt"), d.Salt);
+        ok &= Base64Decode(c->AttributeValue(u"manifest:salt"), d.Salt);
         d.Iterations = static_cast<uint32_t>(
             std::clamp<double>(StrToFloatDef(c->AttributeValue(u"manifest:iteration-count"), 0), 0, 4e9));
         const WideString size = c->AttributeValue(u"manifest:key-size");

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "lkword/pdf/LKWCrypt.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Types.h"
+#include "lkword/word/MSW_Hdr.h"
 
 namespace lkw {
 
@@ -15,20 +17,8 @@ constexpr size_t kBlockSize = 512;
 constexpr uint32_t kAlgRC4 = 0x6801;
 constexpr uint32_t kAlgSHA1 = 0x8004;
 
-uint32_t U32(std::string_view S, size_t At) {
-  const auto* p = reinterpret_cast<const uint8_t*>(S.data()) + At;
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-std::string PasswordBytes(std::u16string_view Password) {
-  std::string out;
-  out.reserve(Password.size() * 2);
-  for (char16_t c : Password) {
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
-  }
-  return out;
-}
+// Callers check the header's length first.
+uint32_t U32(std::string_view S, size_t At) { return GetDWordLE(reinterpret_cast<const uint8_t*>(S.data()) + At); }
 
 void StoreLE32(uint8_t* P, uint32_t V) {
   for (int i = 0; i < 4; ++i) P[i] = static_cast<uint8_t>(V >> (8 * i));
@@ -52,7 +42,7 @@ TWordRC4Decryptor::TOpenResult TWordRC4Decryptor::OpenBinary(std::string_view He
   FCryptoAPI = false;
   FKeyBytes = 16;
   const std::string_view salt = Header.substr(4, 16);
-  const std::string h0 = MD5String(PasswordBytes(Password));
+  const std::string h0 = MD5String(WideToUtf16LEBytes(Password));
   std::string mix;
   for (int i = 0; i < 16; ++i) mix.append(h0, 0, 5).append(salt);
   const std::string h1 = MD5String(mix);
@@ -88,7 +78,7 @@ TWordRC4Decryptor::TOpenResult TWordRC4Decryptor::OpenCryptoAPI(std::string_view
   if (U32(Header, verifier) != 16 || U32(Header, verifier + 36) < 20) return TOpenResult::Unsupported;
   FCryptoAPI = true;
   FKeyBytes = keyBits / 8;
-  const std::string h0 = SHA1String(std::string(Header.substr(verifier + 4, 16)) + PasswordBytes(Password));
+  const std::string h0 = SHA1String(std::string(Header.substr(verifier + 4, 16)) + WideToUtf16LEBytes(Password));
   std::memcpy(FBase, h0.data(), 20);
 
   uint8_t key[20];

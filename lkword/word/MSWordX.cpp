@@ -36,36 +36,11 @@ constexpr std::string_view kMainContentTypes[] = {
     "ms-word.template.macroEnabledTemplate.main+xml",
 };
 
-std::u16string_view LocalName(std::u16string_view Name) {
-  size_t colon = Name.rfind(u':');
-  return colon == std::u16string_view::npos ? Name : Name.substr(colon + 1);
-}
-
-// Visits the element nodes of a tree in document order, without recursion.
-template <typename F>
-void ForEachElement(TLKXMLItem* Root, F f) {
-  if (!Root) return;
-  std::vector<std::pair<TLKXMLItem*, int>> stack{{Root, -1}};
-  while (!stack.empty()) {
-    auto& [node, next] = stack.back();
-    if (next < 0) {
-      next = 0;
-      if (node->Kind() == ikProperty) f(*node);
-    }
-    if (next >= node->Items().Count()) {
-      stack.pop_back();
-      continue;
-    }
-    TLKXMLItem* child = node->Items()[next++];
-    if (child->Kind() == ikProperty) stack.emplace_back(child, -1);
-  }
-}
-
 // First element below (or at) Root with that local name; nullptr when none.
 TLKXMLItem* FindByLocalName(TLKXMLItem* Root, std::u16string_view Local) {
   TLKXMLItem* found = nullptr;
   ForEachElement(Root, [&](TLKXMLItem& n) {
-    if (!found && LocalName(n.TagName()) == Local) found = &n;
+    if (!found && XMLLocalName(n.TagName()) == Local) found = &n;
   });
   return found;
 }
@@ -122,7 +97,7 @@ std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::strin
   xml.LoadFromBytes(Bytes);
   const std::string folder = FolderOf(SourcePart);
   ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
-    if (LocalName(n.TagName()) != u"Relationship") return;
+    if (XMLLocalName(n.TagName()) != u"Relationship") return;
     if (SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) return;
     std::string type = WideToUtf8(n.AttributeValue(u"Type"));
     size_t slash = type.rfind('/');

@@ -55,45 +55,24 @@ size_t DigestSize(TOfficeEncryption::THash H) {
 
 // H(A + B) into Out (DigestSize(H) bytes). No allocation: the spin loop
 // calls this up to ten million times.
+template <typename C, size_t N>
+void DigestOf(void (*Init)(C&), void (*Update)(C&, const void*, size_t), void (*Final)(C&, uint8_t (&)[N]),
+              const void* A, size_t NA, const void* B, size_t NB, uint8_t* Out) {
+  C c;
+  uint8_t d[N];
+  Init(c);
+  Update(c, A, NA);
+  Update(c, B, NB);
+  Final(c, d);
+  std::memcpy(Out, d, N);
+}
+
 void Digest(TOfficeEncryption::THash H, const void* A, size_t NA, const void* B, size_t NB, uint8_t* Out) {
   switch (H) {
-    case TOfficeEncryption::hSHA1: {
-      SHA1Context c;
-      uint8_t d[20];
-      SHA1Init(c);
-      SHA1Update(c, A, NA);
-      SHA1Update(c, B, NB);
-      SHA1Final(c, d);
-      std::memcpy(Out, d, sizeof d);
-      return;
-    }
-    case TOfficeEncryption::hSHA256: {
-      SHA256Context c;
-      uint8_t d[32];
-      SHA256Init(c);
-      SHA256Update(c, A, NA);
-      SHA256Update(c, B, NB);
-      SHA256Final(c, d);
-      std::memcpy(Out, d, sizeof d);
-      return;
-    }
-    case TOfficeEncryption::hSHA384:
-    case TOfficeEncryption::hSHA512: {
-      SHA512Context c;
-      if (H == TOfficeEncryption::hSHA384) SHA384Init(c); else SHA512Init(c);
-      SHA512Update(c, A, NA);
-      SHA512Update(c, B, NB);
-      if (H == TOfficeEncryption::hSHA384) {
-        uint8_t d[48];
-        SHA384Final(c, d);
-        std::memcpy(Out, d, sizeof d);
-      } else {
-        uint8_t d[64];
-        SHA512Final(c, d);
-        std::memcpy(Out, d, sizeof d);
-      }
-      return;
-    }
+    case TOfficeEncryption::hSHA1: return DigestOf(SHA1Init, SHA1Update, SHA1Final, A, NA, B, NB, Out);
+    case TOfficeEncryption::hSHA256: return DigestOf(SHA256Init, SHA256Update, SHA256Final, A, NA, B, NB, Out);
+    case TOfficeEncryption::hSHA384: return DigestOf(SHA384Init, SHA512Update, SHA384Final, A, NA, B, NB, Out);
+    case TOfficeEncryption::hSHA512: return DigestOf(SHA512Init, SHA512Update, SHA512Final, A, NA, B, NB, Out);
   }
 }
 
@@ -150,38 +129,9 @@ void DecryptECB(AESContext& Context, const char* In, char* Out, size_t Length) {
   }
 }
 
-RawByteString PasswordBytes(const WideString& Password) {
-  RawByteString out;
-  out.reserve(Password.size() * 2);
-  for (char16_t c : Password) {
-    out += static_cast<char>(c & 0xFF);
-    out += static_cast<char>(c >> 8);
-  }
-  return out;
-}
-
 RawByteString Base64(const WideString& Text, const char* What) {
   RawByteString out;
   if (!Base64Decode(Text, out)) Damaged(std::string(What) + " is not base64");
-  return out;
-}
-
-std::u16string_view LocalName(std::u16string_view Name) {
-  size_t colon = Name.rfind(u':');
-  return colon == std::u16string_view::npos ? Name : Name.substr(colon + 1);
-}
-
-// Elements below Root (Root included) in document order.
-std::vector<TLKXMLItem*> Elements(TLKXMLItem* Root) {
-  std::vector<TLKXMLItem*> out, stack;
-  if (Root) stack.push_back(Root);
-  while (!stack.empty()) {
-    TLKXMLItem* n = stack.back();
-    stack.pop_back();
-    if (n->Kind() != ikProperty) continue;
-    out.push_back(n);
-    for (int i = n->Items().Count() - 1; i >= 0; --i) stack.push_back(n->Items()[i]);
-  }
   return out;
 }
 
@@ -252,18 +202,19 @@ void TOfficeEncryption::ParseAgile(std::string_view Xml) {
   TLKXMLItem* keyData = nullptr;
   TLKXMLItem* encryptedKey = nullptr;
   bool otherEncryptor = false;
-  for (TLKXMLItem* n : Elements(xml.RootItem())) {
-    const std::u16string_view name = LocalName(n->TagName());
-    if (name == u"keyData" && !keyData) keyData = n;
-    if (name != u"keyEncryptor") continue;
-    const WideString uri = n->AttributeValue(u"uri");
+  ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
+    const std::u16string_view name = XMLLocalName(n.TagName());
+    if (name == u"keyData" && !keyData) keyData = &n;
+    if (name != u"keyEncryptor") return;
+    const WideString uri = n.AttributeValue(u"uri");
     if (uri != u"http://schemas.microsoft.com/office/2006/keyEncryptor/password") {
       otherEncryptor = true;
-      continue;
+      return;
     }
-    for (TLKXMLItem* k : Elements(n))
-      if (!encryptedKey && LocalName(k->TagName()) == u"encryptedKey") encryptedKey = k;
-  }
+    ForEachElement(&n, [&](TLKXMLItem& k) {
+      if (!encryptedKey && XMLLocalName(k.TagName()) == u"encryptedKey") encryptedKey = &k;
+    });
+  });
   if (!encryptedKey && otherEncryptor) throw EEncryptionNotSupported();  // certificates only
   if (!keyData) Damaged("no key data");
   if (!encryptedKey) Damaged("no password key encryptor");
@@ -305,7 +256,7 @@ void TOfficeEncryption::ParseAgile(std::string_view Xml) {
 
 bool TOfficeEncryption::CheckPassword(const WideString& Password) {
   FKey.clear();
-  const RawByteString password = PasswordBytes(Password);
+  const RawByteString password = WideToUtf16LEBytes(Password);
   return FScheme == esAgile ? CheckAgile(password) : CheckStandard(password);
 }
 
