@@ -217,7 +217,7 @@ void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
     const int64_t len = static_cast<int64_t>(AText.size());
     if (FMaxTextLength > 0 && FSunkLength + len + 2 >= FMaxTextLength) {
       const int64_t room = FMaxTextLength - FSunkLength;
-      if (FSunkLength + len + 2 > FMaxTextLength) AddWarning("output cut at the maximum text length");
+      if (FSunkLength + len + 2 > FMaxTextLength) AddWarning(kOutputCutWarning);
       if (room > 0) FTextSink(std::u16string_view(AText).substr(0, static_cast<size_t>(std::min(room, len))));
       FSunkLength = FMaxTextLength;
       IsCancelExtract = true;
@@ -233,7 +233,7 @@ void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
     if (IsCancelExtract) return;
     Strings.Add(AText);
     if (Strings.TextLength() >= FMaxTextLength) {
-      if (Strings.TextLength() > FMaxTextLength) AddWarning("output cut at the maximum text length");
+      if (Strings.TextLength() > FMaxTextLength) AddWarning(kOutputCutWarning);
       Strings.TruncateTo(FMaxTextLength);
       IsCancelExtract = true;
     }

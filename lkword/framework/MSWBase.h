@@ -15,6 +15,9 @@
 
 namespace lkw {
 
+// The warning of a text cut at MaxTextLength.
+inline constexpr const char* kOutputCutWarning = "output cut at the maximum text length";
+
 // An owning list of UTF-16 lines.
 class TWideStrings : public TObject {
  public:

@@ -270,15 +270,19 @@ std::string_view FlatDocumentMimeType(std::string_view Head) {
 
 // The <office:meta> element of a flat document, for the metadata reader
 // (which then need not build a tree of the whole document); empty when none.
-std::string_view FlatMetaElement(std::string_view Document) {
-  size_t start = Document.find("<office:meta");
-  while (start != std::string_view::npos && start + 12 < Document.size() && Document[start + 12] != '>' &&
-         !IsXmlBlank(Document[start + 12]))
-    start = Document.find("<office:meta", start + 1);
+// The first element Name of a flat document, from its start tag through its
+// end tag; empty when either is missing.
+std::string_view FlatElement(std::string_view Document, std::string_view Name) {
+  const std::string open = "<" + std::string(Name);
+  size_t start = Document.find(open);
+  while (start != std::string_view::npos && start + open.size() < Document.size() &&
+         Document[start + open.size()] != '>' && !IsXmlBlank(Document[start + open.size()]))
+    start = Document.find(open, start + 1);
   if (start == std::string_view::npos) return {};
-  const size_t end = Document.find("</office:meta>", start);
+  const std::string close = "</" + std::string(Name) + ">";
+  const size_t end = Document.find(close, start);
   if (end == std::string_view::npos) return {};
-  return Document.substr(start, end + 14 - start);
+  return Document.substr(start, end + close.size() - start);
 }
 
 }  // namespace
@@ -533,6 +537,8 @@ TOpenOfficePresentation::TOpenOfficePresentation(TComponent* AOwner) : TCustomOp
 void TCustomOpenOfficeDocument::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
   FStyles.ClearStyles();
+  FHeaderText.Clear();
+  FFooterText.Clear();
   FPasswordProtected = false;
   FEncrypted.clear();
 }
@@ -615,6 +621,17 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
     LoadXMLBytes(std::move(bytes), *FText);
   }
   AddText(GetTextFinish(), *FText);
+  if (FReadHeadersFooters && FXMLTagText == u"office:text") {
+    // Like the metadata, the headers are no part of the body: damage to
+    // them costs only them.
+    if (const int styles = zip.GetIndexByFileName("styles.xml"); styles >= 0) {
+      try {
+        ReadMasterPages(extract(styles));
+      } catch (const Exception& e) {
+        AddWarning(std::string("styles.xml could not be read: ") + e.what());
+      }
+    }
+  }
 } catch (...) {
   RethrowAsException();
 }
@@ -630,11 +647,14 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText,
   // decoded and gives no text.
   DropElementContent(bytes, "binary-data");
   if (FParseItems.Contains(wpiSummaryInformation))
-    if (const std::string_view meta = FlatMetaElement(bytes); !meta.empty()) ReadMetadata(RawByteString(meta));
+    if (const std::string_view meta = FlatElement(bytes, "office:meta"); !meta.empty()) ReadMetadata(RawByteString(meta));
   if (!WantText) return;
+  RawByteString masters;
+  if (FReadHeadersFooters && FXMLTagText == u"office:text") masters = FlatElement(bytes, "office:master-styles");
   if (Sink) AddText(GetTextStart(), *FText);
   LoadXMLBytes(std::move(bytes), *FText);
   AddText(GetTextFinish(), *FText);
+  if (!masters.empty()) ReadMasterPages(masters);
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {

@@ -204,6 +204,15 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   int64_t StreamContentFrom() const { return FStreamContentFrom; }
   void SetStreamContentFrom(int64_t Value) { FStreamContentFrom = Value; }
 
+  // The page headers and footers of a text document, each distinct one
+  // once, in the order of the master pages; empty for other documents.
+  TWideStrings& HeaderText() { return FHeaderText; }
+  TWideStrings& FooterText() { return FFooterText; }
+  // Whether loads read them (default true); they cost a parse of the
+  // styles part, which a host that never shows them can spare.
+  bool ReadHeadersFooters() const { return FReadHeadersFooters; }
+  void SetReadHeadersFooters(bool Value) { FReadHeadersFooters = Value; }
+
   TOOStyles& Styles() { return FStyles; }
   const WideString& XMLTagRoot() const { return FXMLTagRoot; }
   const WideString& XMLTagText() const { return FXMLTagText; }
@@ -220,6 +229,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   friend class TOOBodyStreamer;
 
   void ReadStyles(TLKXMLItem* AutomaticStyles);
+  // Headers and footers from the master pages in Xml (styles.xml, or the
+  // master styles element of a flat document).
+  void ReadMasterPages(const RawByteString& Xml);
   void ReadMetadata(const RawByteString& MetaXML);
   // Reads the manifest's encryption data into FEncrypted; an encrypted
   // package without a password raises.
@@ -235,6 +247,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // The HTML style block of the automatic styles.
   void AddStyleBlock(TWideStrings& L);
 
+  TWideStrings FHeaderText;
+  TWideStrings FFooterText;
+  bool FReadHeadersFooters = true;
   bool FPasswordProtected = false;
   std::string FPassword;
   uint32_t FMaxKeyIterations = 10'000'000;

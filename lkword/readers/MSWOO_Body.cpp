@@ -821,6 +821,38 @@ void TOOBodyStreamer::Finish() {
     if (items[k] != inner) W.Block(items[k]);
 }
 
+void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
+  TLKXMLEngine engine;
+  engine.SetMaxDepth(FMaxNestingDepth);
+  engine.LoadFromBytes(Xml);
+  TLKXMLItem* masters = engine.GetItemByTag(nullptr, u"office:master-styles");
+  if (!masters) return;
+  const int64_t budget =
+      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * static_cast<int64_t>(Xml.size()),
+                FMaxDecompressedSize / 2});
+  // Master pages often repeat the same header (first, left and right
+  // pages, or one page style per chapter); each text is kept once.
+  std::vector<WideString> seen;
+  const TLKXMLItems& pages = masters->Items();
+  for (int i = 0; i < pages.Count() && !IsCancelExtract; ++i) {
+    const TLKXMLItems& parts = pages[i]->Items();
+    for (int k = 0; k < parts.Count(); ++k) {
+      const std::u16string_view tag = parts[k]->TagName();
+      const bool header = tag.starts_with(u"style:header");
+      if (!header && !tag.starts_with(u"style:footer")) continue;
+      TWideStrings one;
+      TOOBodyWriter writer(*this, one, budget);
+      writer.Children(parts[k]);
+      const WideString text = one.Text();
+      if (text.find_first_not_of(u" \t\r\n") == WideString::npos ||
+          std::find(seen.begin(), seen.end(), text) != seen.end())
+        continue;
+      seen.push_back(text);
+      for (const WideString& item : one.Items()) AddText(item, header ? FHeaderText : FFooterText);
+    }
+  }
+}
+
 void TCustomOpenOfficeDocument::AddStyleBlock(TWideStrings& L) {
   AddText(u"<style type=\"text/css\">", L);
   for (int i = 0; i < FStyles.Count(); ++i) AddText(FStyles.GetStyle(i)->CSSRule(), L);

@@ -113,6 +113,87 @@ TEST(OpenDocumentText, NotesAnnotationsAndFramesFollowTheirParagraph) {
             (Lines{"Before.1 After end", "1\tNote one", "Note two", "Remark", "Boxed", "Next"}));
 }
 
+// styles.xml with the given master pages.
+std::string MasterStyles(const std::string& pages) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-styles "
+         "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\"><office:styles/>"
+         "<office:master-styles>" +
+         pages + "</office:master-styles></office:document-styles>";
+}
+
+std::vector<std::string> ItemsOf(const TWideStrings& list) {
+  std::vector<std::string> r;
+  for (const WideString& s : list.Items()) r.push_back(WideToUtf8(s));
+  return r;
+}
+
+TEST(OpenDocumentText, HeadersAndFootersOfTheMasterPagesEachOnce) {
+  const std::string styles = MasterStyles(
+      "<style:master-page style:name=\"Standard\">"
+      "<style:header><text:p>Running <text:span>head</text:span></text:p></style:header>"
+      "<style:header-left><text:p>Left head</text:p></style:header-left>"
+      "<style:footer><text:p>Page <text:page-number>3</text:page-number></text:p>"
+      "<table:table><table:table-row><table:table-cell><text:p>cell</text:p></table:table-cell></table:table-row>"
+      "</table:table></style:footer></style:master-page>"
+      // The same header again, an empty one, regions.
+      "<style:master-page style:name=\"Other\"><style:header><text:p>Running head</text:p></style:header>"
+      "<style:footer><text:p/></style:footer></style:master-page>"
+      "<style:master-page style:name=\"Third\"><style:header><style:region-left><text:p>L</text:p>"
+      "</style:region-left><style:region-right><text:p>R</text:p></style:region-right></style:header>"
+      "</style:master-page>");
+  const std::string zip =
+      Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+           {"content.xml", Content("<text:p>Body</text:p>")},
+           {"styles.xml", styles}});
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(zip, tfPlainText, &doc);
+  EXPECT_EQ(r.Lines, (Lines{"", "Body", ""}));
+  EXPECT_EQ(ItemsOf(doc.HeaderText()), (Lines{"Running head", "Left head", "L", "R"}));
+  // Tables render as in the body (a cell's line, then the row's end).
+  EXPECT_EQ(ItemsOf(doc.FooterText()), (Lines{"Page 3", "cell", "", ""}));
+
+  // Not read when the host does not want them, nor kept from a load before.
+  doc.SetReadHeadersFooters(false);
+  Load(zip, tfPlainText, &doc);
+  EXPECT_EQ(doc.HeaderText().Count(), 0);
+
+  // A flat document holds them in its own master styles.
+  const std::string masters = styles.substr(styles.find("<office:master-styles>"));
+  std::string flat = "<?xml version=\"1.0\"?><office:document office:mimetype=\"application/vnd.oasis.opendocument.text\">" +
+                     masters.substr(0, masters.find("</office:document-styles>")) +
+                     "<office:body><office:text><text:p>Body</text:p></office:text></office:body></office:document>";
+  TOpenOfficeTextDocument fromFlat;
+  EXPECT_EQ(Load(flat, tfPlainText, &fromFlat).Lines, (Lines{"", "Body", ""}));
+  EXPECT_EQ(ItemsOf(fromFlat.HeaderText()), (Lines{"Running head", "Left head", "L", "R"}));
+}
+
+TEST(OpenDocumentText, DamagedStylesCostOnlyTheHeaders) {
+  // Stored members are not checked against their CRC until read: a styles
+  // part that does not inflate leaves the body as it was, with a warning.
+  std::string zip = Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                         {"content.xml", Content("<text:p>Body</text:p>")},
+                         {"styles.xml", MasterStyles("<style:master-page><style:header><text:p>H</text:p>"
+                                                     "</style:header></style:master-page>")}});
+  const size_t at = zip.find("<style:header>");
+  ASSERT_NE(at, std::string::npos);
+  zip[at + 3] ^= 0x20;
+  TOpenOfficeTextDocument doc;
+  TResult r = Load(zip, tfPlainText, &doc);
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.Lines, (Lines{"", "Body", ""}));
+  EXPECT_EQ(doc.HeaderText().Count(), 0);
+  ASSERT_EQ(doc.Warnings().size(), 1u);
+  EXPECT_NE(doc.Warnings()[0].Message.find("styles.xml could not be read"), std::string::npos);
+
+  // Spreadsheets keep their page headers (sheet names, page numbers) out.
+  TOpenOfficeSpreadsheet sheet;
+  Load(Zip({{"content.xml", Content("", "spreadsheet")},
+            {"styles.xml", MasterStyles("<style:master-page><style:header><text:p>Sheet1</text:p></style:header>"
+                                        "</style:master-page>")}}),
+       tfPlainText, &sheet);
+  EXPECT_EQ(sheet.HeaderText().Count(), 0);
+}
+
 TEST(OpenDocumentText, InvisibleContentIsLeftOut) {
   EXPECT_EQ(Body("<text:tracked-changes><text:changed-region><text:deletion><text:p>Deleted</text:p>"
                  "</text:deletion></text:changed-region></text:tracked-changes>"

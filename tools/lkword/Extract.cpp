@@ -70,7 +70,7 @@ TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
 }
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
-                                                     const std::string& Password) const {
+                                                     const std::string& Password, TSinkState& Sink) const {
   auto doc = Reader.Create();
   doc->SetTextFormating(FOptions.Format);
   doc->SetMaxTextLength(FOptions.MaxLength);
@@ -78,20 +78,38 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
   if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(Password);
   if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(Password);
-  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetPassword(Password);
+  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) {
+    odf->SetPassword(Password);
+    odf->SetReadHeadersFooters(FOptions.Notes);
+  }
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
+  Sink = TSinkState{doc->GetTextFinish(), false};
   if (!FOptions.Json && doc->SupportsTextSink()) {
     const TMSTextFormating format = FOptions.Format;
-    doc->SetTextSink([&Out, format](std::u16string_view Item) { WriteItem(Out, Item, format); });
-    doc->SetUtf8TextSink([&Out, format](std::string_view Item) { WriteUtf8Item(Out, Item, format); });
+    auto release = [&Out, format, &Sink] {
+      if (!Sink.Held) return;
+      Sink.Held = false;
+      WriteItem(Out, Sink.Finish, format);
+    };
+    doc->SetTextSink([&Out, format, &Sink, release](std::u16string_view Item) {
+      release();
+      if (!Sink.Finish.empty() && Item == Sink.Finish)
+        Sink.Held = true;
+      else
+        WriteItem(Out, Item, format);
+    });
+    doc->SetUtf8TextSink([&Out, format, release](std::string_view Item) {
+      release();
+      WriteUtf8Item(Out, Item, format);
+    });
   }
   return doc;
 }
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TLKWReaderInfo*& Reader,
-                                                   TOutputFile& Out) const {
+                                                   TOutputFile& Out, TSinkState& Sink) const {
   if (!Input.Error.empty()) throw EToolError(Input.Kind, Input.Error);
   std::unique_ptr<TBytesStream> stdinBytes;
   if (Input.Path == "-") {
@@ -114,7 +132,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
   for (const std::string& p : FOptions.Passwords)
     if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
   for (size_t i = 0;; ++i) {
-    auto doc = Create(*Reader, Out, passwords[i]);
+    auto doc = Create(*Reader, Out, passwords[i], Sink);
     try {
       if (stdinBytes) {
         stdinBytes->Seek(0, soBeginning);
@@ -135,8 +153,9 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   const TLKWReaderInfo* reader = nullptr;
   std::unique_ptr<TMSWBaseDocument> doc;
   std::string error;
+  TSinkState sink;
   try {
-    doc = Load(Input, reader, Out);
+    doc = Load(Input, reader, Out, sink);
   } catch (const std::bad_alloc&) {
     error = "Out of memory";
     result.Kind = TErrorKind::Limit;
@@ -166,11 +185,9 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
     rec.ErrorKind = ErrorKindName(result.Kind);
     WriteJsonRecord(Out, rec);
   } else if (ok) {
-    // Secondary texts follow the body.
-    if (FOptions.Notes)
-      for (const TNamedText& n : SecondaryTexts(*doc))
-        for (const WideString& item : n.Text->Items()) doc->Text().Add(item);
-    WriteText(Out, doc->Text(), FOptions.Format);
+    // Text boxes and the secondary texts follow the body, inside its frame.
+    WriteBody(Out, *doc, FOptions.Format, FOptions.Notes);
+    if (sink.Held) WriteItem(Out, sink.Finish, FOptions.Format);
     if (FOptions.Macros)
       if (const TWideStrings* macros = MacroText(*doc); macros && !macros->Items().empty())
         WriteText(Out, *macros, tfPlainText);

@@ -37,10 +37,17 @@ class TExtractor {
   TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;
 
  private:
+  // The text sink of one document holds back the body's closing markup, so
+  // that what the tool adds after the body stays inside the document.
+  struct TSinkState {
+    WideString Finish;
+    bool Held = false;
+  };
   // Password: the one to open an encrypted document with (may be empty).
   std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
-                                           const std::string& Password) const;
-  std::unique_ptr<TMSWBaseDocument> Load(const TInput& Input, const TLKWReaderInfo*& Reader, TOutputFile& Out) const;
+                                           const std::string& Password, TSinkState& Sink) const;
+  std::unique_ptr<TMSWBaseDocument> Load(const TInput& Input, const TLKWReaderInfo*& Reader, TOutputFile& Out,
+                                         TSinkState& Sink) const;
   bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc, std::string& Messages) const;
 
   const TToolOptions& FOptions;

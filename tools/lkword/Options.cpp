@@ -42,7 +42,7 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
     {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
-    {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers and footers after the body"},
+    {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers, footers and comments after the body"},
     {TOptionId::Macros, 0, "macros", nullptr, "print the VBA macro source of Word documents after the body"},
     {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF (user or owner password), Word and OpenDocument files; no password is tried first, then each one given in turn"},
     {TOptionId::Recursive, 'r', "recursive", nullptr,

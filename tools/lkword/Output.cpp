@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -212,6 +213,75 @@ void WriteText(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Form
   WriteItems(Out, Text, Format, false);
 }
 
+namespace {
+
+bool OutputCut(const TMSWBaseDocument& Doc) {
+  for (const auto& w : Doc.Warnings())
+    if (w.Message == kOutputCutWarning) return true;
+  return false;
+}
+
+// The items of a list that join the body: without the frame a reader gives
+// a list of its own (the docx reader frames each part) and without the
+// empty paragraphs that close Word stories.
+std::vector<WideString> JoiningItems(const TWideStrings& List, TMSTextFormating Format, std::u16string_view Finish) {
+  std::span<const WideString> items(List.Items());
+  if (Format != tfPlainText && !items.empty() &&
+      (items.front().starts_with(u"{\\rtf1") || items.front().starts_with(u"<html>")))
+    items = items.subspan(1);
+  if (!Finish.empty() && !items.empty() && items.back() == Finish) items = items.first(items.size() - 1);
+  std::vector<WideString> out(items.begin(), items.end());
+  // Items may hold several lines; blank ones are cut from the end line by
+  // line. An RTF paragraph ends only at its \par, so one is put back.
+  bool par = false;
+  while (!out.empty()) {
+    WideString& last = out.back();
+    size_t end = last.find_last_not_of(u"\r\n");
+    if (end == WideString::npos) {
+      out.pop_back();
+      continue;
+    }
+    ++end;
+    size_t start = last.find_last_of(u"\r\n", end - 1);
+    start = start == WideString::npos ? 0 : start + 1;
+    std::u16string_view line(last.data() + start, end - start);
+    const bool rtfPar = Format == tfRTF && line.starts_with(u"\\par");
+    if (rtfPar) line.remove_prefix(4);
+    if (Format == tfHTML && line == u"<p></p>") line = {};
+    if (line.find_first_not_of(u" \t") != std::u16string_view::npos) {
+      last.resize(end);
+      break;
+    }
+    par = par || rtfPar;
+    last.resize(start);
+  }
+  if (par) out.push_back(u"\\par ");
+  return out;
+}
+
+}  // namespace
+
+void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes, bool Json) {
+  if (OutputCut(Doc)) return;
+  const WideString finish = Doc.GetTextFinish();
+  std::vector<const TWideStrings*> lists;
+  if (const TWideStrings* apart = PageTextApart(Doc)) lists.push_back(apart);
+  if (WithNotes)
+    for (const TNamedText& n : SecondaryTexts(Doc)) lists.push_back(n.Text);
+  for (const TWideStrings* list : lists)
+    for (const WideString& item : JoiningItems(*list, Format, finish)) WriteItem(Out, item, Format, Json);
+}
+
+void WriteBody(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes, bool Json) {
+  std::span<const WideString> body(Doc.Text().Items());
+  const WideString finish = Doc.GetTextFinish();
+  const bool framed = !finish.empty() && !body.empty() && body.back() == finish;
+  if (framed) body = body.first(body.size() - 1);
+  for (const WideString& item : body) WriteItem(Out, item, Format, Json);
+  WriteAppendix(Out, Doc, Format, WithNotes, Json);
+  if (framed) WriteItem(Out, finish, Format, Json);
+}
+
 std::string TikaMetadataKey(std::string_view RecordName) {
   for (const TTikaKey& k : kTikaKeys)
     if (k.Field == RecordName) return k.Key;
@@ -288,7 +358,7 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
   b += FormatName(R.Format);
   b += "\",\"text\":\"";
   Out.Append(b);
-  if (loaded) WriteItems(Out, R.Doc->Text(), R.Format, true);
+  if (loaded) WriteBody(Out, *R.Doc, R.Format, false, true);
 
   b = "\",\"metadata\":{";
   bool first = true;
@@ -326,14 +396,16 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
     b += ",\"notes\":{";
     if (loaded) {
       bool firstNote = true;
+      const WideString finish = R.Doc->GetTextFinish();
       for (const TNamedText& n : SecondaryTexts(*R.Doc)) {
-        if (n.Text->Count() == 0) continue;
+        const std::vector<WideString> items = JoiningItems(*n.Text, R.Format, finish);
+        if (items.empty()) continue;
         if (!firstNote) b += ',';
         firstNote = false;
         AppendJsonName(b, n.Name);
         b += '"';
         Out.Append(b);
-        WriteItems(Out, *n.Text, tfPlainText, true);
+        for (const WideString& item : items) WriteItem(Out, item, tfPlainText, true);
         b.assign(1, '"');
       }
     }

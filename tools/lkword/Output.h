@@ -64,6 +64,16 @@ void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating For
 // items each followed by CR LF, as the library joins them.
 void WriteText(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Format);
 
+// The document's body, then the text the reader keeps apart from it (see
+// PageTextApart) and, WithNotes, its secondary texts, all inside the body's
+// RTF or HTML frame. Nothing is added to a body cut at the maximum length.
+void WriteBody(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes,
+               bool Json = false);
+// What WriteBody adds after the body, for a body that went out through a
+// text sink which held back its closing markup.
+void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes,
+                   bool Json = false);
+
 // One "Key: value" line per non-empty field of the record; line breaks inside
 // a value become spaces so that every field stays on one line. TikaKeys: the
 // Dublin Core / Tika key names and dates in UTC.

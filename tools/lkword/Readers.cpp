@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/readers/MSWOO.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
@@ -15,8 +16,18 @@ std::vector<TNamedText> SecondaryTexts(TMSWBaseDocument& Doc) {
     lists = {{"footnotes", &word->FootNoteText()},
              {"endnotes", &word->EndNoteText()},
              {"headers", &word->HeaderText()},
-             {"footers", &word->FooterText()}};
+             {"footers", &word->FooterText()},
+             {"comments", &word->AnnotationText()}};
+  else if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(&Doc))
+    lists = {{"headers", &odf->HeaderText()}, {"footers", &odf->FooterText()}};
   return lists;
+}
+
+const TWideStrings* PageTextApart(TMSWBaseDocument& Doc) {
+  // The docx reader renders text boxes where they are anchored, so its list
+  // stays empty.
+  auto* word = dynamic_cast<TMSCustomWordDocument*>(&Doc);
+  return word && word->TextBoxText().Count() > 0 ? &word->TextBoxText() : nullptr;
 }
 
 const TWideStrings* MacroText(TMSWBaseDocument& Doc) {

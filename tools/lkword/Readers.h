@@ -18,8 +18,11 @@ struct TNamedText {
 };
 
 // The secondary texts a document holds beside its body: footnotes, endnotes,
-// headers, footers, in that order; empty for readers without any.
+// headers, footers, comments, in that order; empty for readers without any.
 std::vector<TNamedText> SecondaryTexts(TMSWBaseDocument& Doc);
+// Text that is part of the page but kept apart from the body by the reader
+// (the text boxes of Word 97-2003 documents), or nullptr.
+const TWideStrings* PageTextApart(TMSWBaseDocument& Doc);
 // The VBA macro listing, or nullptr for readers that have none.
 const TWideStrings* MacroText(TMSWBaseDocument& Doc);
 // Pages of a paged format (PDF), or -1.

@@ -157,6 +157,25 @@ def docx(body):
     return buf.getvalue()
 
 
+def odt(body, header, footer):
+    """A minimal OpenDocument text with one master page's header and footer."""
+    import io
+    import zipfile
+    ns = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+          'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+          'xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"')
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("mimetype", "application/vnd.oasis.opendocument.text")
+        z.writestr("content.xml", "<office:document-content %s><office:body><office:text><text:p>%s</text:p>"
+                   "</office:text></office:body></office:document-content>" % (ns, body))
+        z.writestr("styles.xml", "<office:document-styles %s><office:master-styles><style:master-page>"
+                   "<style:header><text:p>%s</text:p></style:header><style:footer><text:p>%s</text:p>"
+                   "</style:footer></style:master-page></office:master-styles></office:document-styles>"
+                   % (ns, header, footer))
+    return buf.getvalue()
+
+
 def same_words_as_source(name, encoding="utf-8"):
     def check(out, err, tmp):
         if words(out) != words(source_text(name, encoding)):
@@ -334,6 +353,28 @@ def notes_apart(out, err, tmp):
         return "a footnote in the body text"
 
 
+def one_frame(start, end):
+    """Notes and text boxes land inside the body's single RTF or HTML frame."""
+    def check(out, err, tmp):
+        if out.count(start) != 1 or not out.endswith(end):
+            return "%d frames, ending %r" % (out.count(start), out[-40:])
+        for text in ("Inside the text box.", "A comment.", "The footnote text."):
+            if text in out and out.index(text) > out.rindex(end):
+                return "%r after the frame" % text
+    return check
+
+
+def text_boxes_and_comments(out, err, tmp):
+    rec = json.loads(out)
+    body = rec["text"]
+    if "Inside the text box." not in body or body.index("Inside the text box.") < body.index("Last paragraph."):
+        return "text box not after the body: %r" % body
+    if "A comment." not in rec["notes"].get("comments", "") or "A comment." in body:
+        return "comments %r" % rec["notes"]
+    if any(v.endswith("\n\n") for v in rec["notes"].values()):
+        return "notes end in empty lines: %r" % rec["notes"]
+
+
 def cut_warning(out, err, tmp):
     rec = json.loads(out)
     if rec["warnings"] != ["output cut at the maximum text length"] or rec["error"] is not None:
@@ -417,6 +458,19 @@ CASES = [
     ("forced reader on its own format", ["--reader", "pdb", "{S}/lighthouse.pdb"], None, 0, ["Maren"], [], None),
     ("docx by content, notes after the body", ["--notes", "--hidden", "{S}/../docx/sample.docx"], None, 0,
      ["The Lighthouse Keeper’s Log\n", "rough\nCafé", "trip.2\n1 The barometer fell by four millibars.\n"], [], None),
+    ("text boxes follow the body of a Word 97 document", ["{S}/../doc/sample.doc"], None, 0,
+     ["Last paragraph.\n", "Inside the text box."], [], lacks("The footnote text.")),
+    ("notes stay inside the html frame", ["--notes", "-f", "html", "{S}/../doc/sample.doc"], None, 0,
+     ["A comment."], [], one_frame("<html>", "</html>\r\n")),
+    ("notes stay inside the rtf frame", ["--notes", "-f", "rtf", "{S}/../docx/sample.docx"], None, 0,
+     ["The barometer fell"], [], one_frame("{\\rtf1", "}\r\n")),
+    ("headers of an OpenDocument text only with the notes", ["{T}/headed.odt"], None, 0, ["Body & soul"], [],
+     lacks("Running")),
+    ("headers of an OpenDocument text inside the html frame", ["--notes", "-fhtml", "{T}/headed.odt"], None, 0,
+     ["<p>Body &amp; soul</p>", "<p>Running &lt;head&gt;</p>\r\n<p>Foot</p>\r\n\r\n</body>\r\n</html>\r\n"], [],
+     None),
+    ("comments among the notes, text boxes in the text", ["--json", "--notes", "{S}/../doc/sample.doc"], None, 0,
+     [], [], text_boxes_and_comments),
     ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 3, [],
      ["Could not read the password protected file"], None),
     ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
@@ -546,6 +600,7 @@ def prepare(tmp):
         # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
         "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
         "macros.doc": macro_document(MACRO_SOURCE),
+        "headed.odt": odt("Body &amp; soul", "Running &lt;head&gt;", "Foot"),
         # A compound file, but neither Word nor WordPerfect.
         "sheet.doc": compound({"Workbook": b"\x09\x08" + bytes(100), "\x05SummaryInformation": bytes(48)}),
         "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
