@@ -20,6 +20,7 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/MSMobiHuff.h"
 #include "lkword/readers/MSWFB2.h"
 
 #if defined(__SSE2__)
@@ -60,7 +61,8 @@ constexpr uint16_t kMobiHuffCdic = 17480;
 constexpr size_t kMobiHeaderAt = 16;
 constexpr size_t kMobiExtraFlagsAt = 242;
 constexpr uint32_t kMobiHasExth = 0x40;
-const char* const SMobiHuffCdic = "HUFF/CDIC compressed Mobipocket books are not supported";
+// A text record holds 4 KiB; a HUFF/CDIC one that decodes to far more is damaged.
+constexpr size_t kMobiMaxRecordText = 64 * 1024;
 
 uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 uint32_t BE32(const uint8_t* p) {
@@ -1033,7 +1035,6 @@ void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offset
   const size_t headerEnd = mobiHeader ? kMobiHeaderAt + BE32(h + kMobiHeaderAt + 4) : kMobiHeaderAt;
   auto field32 = [&](size_t At) { return At + 4 <= head.size() && At + 4 <= headerEnd ? BE32(h + At) : 0u; };
   if (mobiHeader && BE16(h + 12) != 0) throw Exception(SEReaderDRM);
-  if (compression == kMobiHuffCdic) throw Exception(SMobiHuffCdic);
   const uint32_t encoding = field32(28);
   const uint16_t extraFlags =
       headerEnd >= kMobiExtraFlagsAt + 2 && head.size() >= kMobiExtraFlagsAt + 2 ? BE16(h + kMobiExtraFlagsAt) : 0;
@@ -1082,13 +1083,32 @@ void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offset
     }
   }
 
+  // HUFF/CDIC: the HUFF record and its CDIC records, which the header
+  // locates, hold the tables.
+  std::vector<RawByteString> tables;
+  std::unique_ptr<TMobiHuffCdic> huff;
+  if (compression == kMobiHuffCdic) {
+    const uint32_t first = field32(kMobiHeaderAt + 96), count = field32(kMobiHeaderAt + 100);
+    if (count == 0 || first == 0 || first >= Offsets.size() || count > Offsets.size() - first)
+      throw EReadError("The HUFF/CDIC tables of the book are missing");
+    for (uint32_t k = 0; k < count; ++k) tables.push_back(record(first + k));
+    const std::vector<std::string_view> cdics(tables.begin() + 1, tables.end());
+    huff = std::make_unique<TMobiHuffCdic>(tables[0], cdics);
+  }
+
   // The whole text: the HTML of the book.
   int64_t inflated = FMaxDecompressedSize;
   RawByteString raw;
   for (size_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
     RawByteString r = record(i);
     r.resize(MobiTextSize(reinterpret_cast<const uint8_t*>(r.data()), r.size(), extraFlags));
-    if (compression == kPalmDocCompression) r = DecompressText(reinterpret_cast<const uint8_t*>(r.data()), r.size(), 0);
+    if (compression == kPalmDocCompression) {
+      r = DecompressText(reinterpret_cast<const uint8_t*>(r.data()), r.size(), 0);
+    } else if (huff) {
+      std::string text;
+      if (!huff->Decode(r, text, kMobiMaxRecordText)) AddWarning("a damaged text record was cut short");
+      r = std::move(text);
+    }
     inflated -= static_cast<int64_t>(r.size());
     if (inflated < 0) throw ELimitError("The document decompresses to more than the allowed size");
     raw += r;

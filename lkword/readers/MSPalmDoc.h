@@ -81,8 +81,8 @@ class TPalmDocFile : public TMSWBaseDocument {
   // books of its older tools). Title, author and publisher come from the
   // book's metadata record where it has one. DRM books are refused.
   bool IsEReaderFile() const;
-  // A Mobipocket book: PalmDoc's successor, whose text is HTML (stored or
-  // PalmDoc-compressed; HUFF/CDIC compression and DRM books are refused).
+  // A Mobipocket book: PalmDoc's successor, whose text is HTML (stored,
+  // PalmDoc- or HUFF/CDIC-compressed; DRM books are refused).
   // PalmDoc books whose text happens to be HTML stay plain text.
   bool IsMobiFile() const;
 

@@ -12,6 +12,7 @@
 #include "lkword/framework/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/MSMobiHuff_test_util.h"
 
 namespace lkw {
 namespace {
@@ -627,16 +628,22 @@ struct MobiOptions {
   bool header = true;  // the MOBI header after the PalmDoc fields
   std::vector<std::pair<uint32_t, std::string>> exth;
   std::string fullName = "The Full Name";
+  bool huffTables = true;  // the header locates the HUFF/CDIC records
 };
 
 // A Mobipocket book of Html cut into 4096-byte records, each followed by the
 // trailing entries its header announces: the bytes that complete a UTF-8
 // character cut at the record's end, and an entry of bit 1.
 std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
+  std::vector<std::string> chunks;
+  for (size_t i = 0; i < html.size(); i += 4096) chunks.push_back(html.substr(i, 4096));
+  const testing::THuffCoder huff(o.compression == 17480 ? chunks : std::vector<std::string>{});
   std::vector<std::string> recs(1);
   for (size_t i = 0; i < html.size(); i += 4096) {
-    const std::string chunk = html.substr(i, 4096);
-    std::string rec = o.compression == 2 ? PalmDocLiterals(chunk) : chunk;
+    const std::string& chunk = chunks[i / 4096];
+    std::string rec = o.compression == 2       ? PalmDocLiterals(chunk)
+                      : o.compression == 17480 ? huff.Records()[i / 4096]
+                                               : chunk;
     if (o.header) {
       size_t k = 0;
       while (i + 4096 + k < html.size() && k < 3 && (static_cast<uint8_t>(html[i + 4096 + k]) & 0xC0) == 0x80) ++k;
@@ -672,11 +679,19 @@ std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
     PutBE32(m, 12, o.encoding);
     PutBE32(m, 68, static_cast<uint32_t>(16 + 232 + exth.size()));
     PutBE32(m, 72, static_cast<uint32_t>(o.fullName.size()));
+    if (o.compression == 17480 && o.huffTables) {
+      PutBE32(m, 96, static_cast<uint32_t>(recs.size()));
+      PutBE32(m, 100, static_cast<uint32_t>(1 + huff.Cdics().size()));
+    }
     PutBE32(m, 112, o.exth.empty() ? 0 : 0x40);
     PutBE16(m, 226, 3);
     r0 += m + exth + o.fullName + std::string(2, '\0');
   }
   recs[0] = r0;
+  if (o.compression == 17480) {
+    recs.push_back(huff.Huff());
+    for (const std::string& c : huff.Cdics()) recs.push_back(c);
+  }
   recs.push_back("\xE9\x8E\r\n");
   return PalmDatabase("BOOKMOBI", recs);
 }
@@ -693,7 +708,7 @@ TEST(PalmDocMobi, TextRecordsTrailingEntriesAndMetadata) {
             {105, "Fiction"},    {105, "Cafes"},      {106, "2010-03-04"}, {999, "other"}};
   for (size_t pad = 4080; pad < 4100; ++pad) {
     const std::string html = "<html><body><p>" + std::string(pad - 15, 'x') + "\u20AC\u00E9</p><p>End</p></body></html>";
-    for (uint16_t compression : {2, 1}) {
+    for (uint16_t compression : {2, 1, 17480}) {
       o.compression = compression;
       const auto lines = MobiLines(html, o);
       ASSERT_EQ(lines.size(), 2u) << pad;
@@ -763,11 +778,24 @@ TEST(PalmDocMobi, DrmCompressionAndDamage) {
   }
   o = {};
   o.compression = 17480;
+  o.huffTables = false;
   try {
     Load(MobiBook("<p>x</p>", o));
     ADD_FAILURE();
   } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "HUFF/CDIC compressed Mobipocket books are not supported");
+    EXPECT_STREQ(e.what(), "The HUFF/CDIC tables of the book are missing");
+  }
+  // Tables that are not HUFF/CDIC ones.
+  o.huffTables = true;
+  std::string tables = MobiBook("<p>x</p>", o);
+  const size_t huffAt = tables.find("HUFF");
+  ASSERT_NE(huffAt, std::string::npos);
+  tables[huffAt] = 'X';
+  try {
+    Load(tables);
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "The HUFF/CDIC tables of the book are damaged");
   }
   // A trailing entry that claims more than its record leaves nothing of it;
   // a record 0 cut short.
