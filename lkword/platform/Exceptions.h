@@ -33,6 +33,9 @@ LKW_DECLARE_EXCEPTION(EZipFileCRCError, Exception);
 LKW_DECLARE_EXCEPTION(EListError, Exception);
 // A resource limit (decompressed bytes, nesting depth, ...) was exceeded.
 LKW_DECLARE_EXCEPTION(ELimitError, Exception);
+// A version of the format, or a feature of it, that the readers do not
+// implement: the input itself may be sound.
+LKW_DECLARE_EXCEPTION(EUnsupportedError, Exception);
 
 #undef LKW_DECLARE_EXCEPTION
 

@@ -811,8 +811,9 @@ void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
   FHeader.DocumentEnd = static_cast<int32_t>(LE32(h + 20));
 
   if (IsPasswordProtected()) throw Exception(SPasswordProtected);
-  if (FHeader.MajorVersion != kWordPerfect6Major || std::memcmp(FHeader.Ident, "\xFFWPC", 4) != 0)
-    throw Exception(SNotValidWordPerfect);
+  if (std::memcmp(FHeader.Ident, "\xFFWPC", 4) != 0) throw Exception(SNotValidWordPerfect);
+  // WordPerfect 5.x and older say 0 here: a sound file of another format.
+  if (FHeader.MajorVersion != kWordPerfect6Major) throw EUnsupportedError(SNotValidWordPerfect);
 
   if (FHeader.IndexHeaderPosition != 0) {
     const int64_t indexHeader = FBase + FHeader.IndexHeaderPosition;

@@ -154,6 +154,10 @@ TEST(WordPerfectHeaderTest, AcceptsVersion2AndRefusesOthers) {
   WPDoc wp5{"Hi"};
   wp5.major = 0;
   EXPECT_EQ(Load(wp5.Bytes()).error, "File stream is not valid WordPerfect 6/7/8/9 document.");
+  // A sound file of an older version, which hosts can tell from damage.
+  TWordPerfectFile reader;
+  TBytesStream older(wp5.Bytes());
+  EXPECT_THROW(reader.LoadFromStream(older), EUnsupportedError);
 
   std::string badIdent = WPDoc{"Hi"}.Bytes();
   badIdent[1] = 'X';

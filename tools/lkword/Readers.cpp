@@ -69,6 +69,8 @@ TErrorKind CurrentErrorKind() {
     return TErrorKind::Unsupported;
   } catch (const ELimitError&) {
     return TErrorKind::Limit;
+  } catch (const EUnsupportedError&) {
+    return TErrorKind::Unsupported;
   } catch (const EOutOfMemory&) {
     return TErrorKind::Limit;
   } catch (const EFOpenError&) {
