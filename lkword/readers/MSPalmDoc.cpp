@@ -1113,6 +1113,22 @@ void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offset
     if (inflated < 0) throw ELimitError("The document decompresses to more than the allowed size");
     raw += r;
   }
+  // KF8 books keep their style sheets and vector pictures after the HTML,
+  // as further flows of the text, which the FDST record delimits.
+  if (field32(kMobiHeaderAt + 20) >= 8 && field32(kMobiHeaderAt + 180) > 1) {
+    const uint32_t fdst = field32(kMobiHeaderAt + 176);
+    const RawByteString f = fdst != 0 && fdst < Offsets.size() ? record(fdst) : RawByteString();
+    const auto* p = reinterpret_cast<const uint8_t*>(f.data());
+    // "FDST", the header's size, the flow count, then each flow's start
+    // and end.
+    if (f.size() >= 20 && std::memcmp(p, "FDST", 4) == 0) {
+      const size_t at = BE32(p + 4);
+      if (at >= 12 && at <= f.size() - 8) {
+        const size_t start = BE32(p + at), end = BE32(p + at + 4);
+        if (start <= end && end <= raw.size()) raw = raw.substr(start, end - start);
+      }
+    }
+  }
   const WideString html = decode(raw);
   RawByteString().swap(raw);
 

@@ -629,12 +629,33 @@ struct MobiOptions {
   std::vector<std::pair<uint32_t, std::string>> exth;
   std::string fullName = "The Full Name";
   bool huffTables = true;  // the header locates the HUFF/CDIC records
+  // KF8: flows after the HTML (style sheets), which an FDST record delimits.
+  std::vector<std::string> flows;
 };
 
 // A Mobipocket book of Html cut into 4096-byte records, each followed by the
 // trailing entries its header announces: the bytes that complete a UTF-8
 // character cut at the record's end, and an entry of bit 1.
-std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
+std::string MobiBook(const std::string& body, const MobiOptions& o = {}) {
+  std::string html = body;
+  std::string fdst;
+  if (!o.flows.empty()) {
+    fdst = std::string(12, '\0');
+    fdst.replace(0, 4, "FDST");
+    PutBE32(fdst, 4, 12);
+    PutBE32(fdst, 8, static_cast<uint32_t>(1 + o.flows.size()));
+    auto flow = [&](size_t start, size_t end) {
+      std::string f(8, '\0');
+      PutBE32(f, 0, static_cast<uint32_t>(start));
+      PutBE32(f, 4, static_cast<uint32_t>(end));
+      fdst += f;
+    };
+    flow(0, html.size());
+    for (const std::string& f : o.flows) {
+      flow(html.size(), html.size() + f.size());
+      html += f;
+    }
+  }
   std::vector<std::string> chunks;
   for (size_t i = 0; i < html.size(); i += 4096) chunks.push_back(html.substr(i, 4096));
   const testing::THuffCoder huff(o.compression == 17480 ? chunks : std::vector<std::string>{});
@@ -683,6 +704,12 @@ std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
       PutBE32(m, 96, static_cast<uint32_t>(recs.size()));
       PutBE32(m, 100, static_cast<uint32_t>(1 + huff.Cdics().size()));
     }
+    if (!fdst.empty()) {
+      PutBE32(m, 20, 8);
+      const size_t tables = o.compression == 17480 ? 1 + huff.Cdics().size() : 0;
+      PutBE32(m, 176, static_cast<uint32_t>(recs.size() + tables));
+      PutBE32(m, 180, static_cast<uint32_t>(1 + o.flows.size()));
+    }
     PutBE32(m, 112, o.exth.empty() ? 0 : 0x40);
     PutBE16(m, 226, 3);
     r0 += m + exth + o.fullName + std::string(2, '\0');
@@ -692,6 +719,7 @@ std::string MobiBook(const std::string& html, const MobiOptions& o = {}) {
     recs.push_back(huff.Huff());
     for (const std::string& c : huff.Cdics()) recs.push_back(c);
   }
+  if (!fdst.empty()) recs.push_back(fdst);
   recs.push_back("\xE9\x8E\r\n");
   return PalmDatabase("BOOKMOBI", recs);
 }
@@ -744,6 +772,22 @@ TEST(PalmDocMobi, TextRecordsTrailingEntriesAndMetadata) {
   o.header = false;
   EXPECT_EQ(MobiLines("<p>na\xEFve</p>", o), (std::vector<std::string>{"na\u00EFve"}));
   EXPECT_EQ(Load(MobiBook("<p>x</p>", o)).title, "eBook1");
+}
+
+TEST(PalmDocMobi, Kf8StyleSheetFlowsAreNoText) {
+  MobiOptions o;
+  o.flows = {"p { margin: 0 } .calibre { display: block }", "<svg><text>drawn</text></svg>"};
+  const std::string html = "<html><body><p>" + std::string(5000, 'k') + "</p><p>End</p></body></html>";
+  for (uint16_t compression : {2, 1, 17480}) {
+    o.compression = compression;
+    EXPECT_EQ(MobiLines(html, o), (std::vector<std::string>{std::string(5000, 'k'), "End"})) << compression;
+  }
+  // An FDST record that is not one leaves the text whole.
+  std::string book = MobiBook("<p>text</p>", o);
+  book[book.rfind("FDST")] = 'X';
+  const auto lines = Lines(book);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("margin"), std::string::npos);
 }
 
 TEST(PalmDocMobi, HtmlThatIsNotWellFormedGivesItsLines) {
@@ -916,6 +960,20 @@ TEST(PalmDocFiles, ToolMadeBooksMatchTheirSource) {
       EXPECT_EQ(doc.SummaryInformation().Title(), u"Sample Book €");
     }
   }
+}
+
+TEST(PalmDocFiles, Kf8BookMatchesItsSource) {
+  // Its blank lines became paragraphs of a no-break space.
+  std::vector<std::string> expected, lines;
+  for (const std::string& l : TextLines(ReadAll(kTestData / "palmdoc" / "sample.txt")))
+    if (!l.empty()) expected.push_back(l);
+  TPalmDocFile doc;
+  doc.LoadFromFile((kTestData / "palmdoc" / "sample-kf8.azw3").string());
+  EXPECT_TRUE(doc.IsMobiFile());
+  for (const auto& w : doc.Text().Items())
+    if (WideToUtf8(w).find_first_not_of(" \xC2\xA0") != std::string::npos) lines.push_back(WideToUtf8(w));
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(doc.SummaryInformation().Title(), u"Sample Book");
 }
 
 TEST(PalmDocFiles, LoadFromFileChecksExistence) {
