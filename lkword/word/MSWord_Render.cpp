@@ -99,6 +99,12 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
     case 11:
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<br>\r\n";
       break;
+    case 12:
+      // A section break stands in for the paragraph mark of the section's
+      // last paragraph, and a page break starts a new line too: without a
+      // break the words on either side would run together.
+      Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<p></p>\r\n";
+      break;
     case 13:
       sc = scParagraphEnd;
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<p></p>\r\n";
@@ -116,7 +122,7 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
     case kFieldEnd:
       ResolveFieldEnd(Out);
       return;
-    default:  // 1, 2, 3, 5, 6, 8, 12, 31: objects, notes, breaks: no text
+    default:  // 1, 2, 3, 5, 6, 8, 31: objects, notes: no text
       break;
   }
   FireSysChar(sc, value, Out);

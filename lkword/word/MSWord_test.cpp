@@ -442,9 +442,10 @@ class WordRenderTest : public ::testing::Test {
 
 TEST_F(WordRenderTest, SpecialCharactersPerFormat) {
   const std::u16string text = u"a\rb\x0B" u"c\x07" u"d\x07\x07" u"e\tf\x0C\x00g<&\x1E"s;
-  EXPECT_EQ(Render(std::u16string(text)), "a\r\nb\r\nc d\r\ne\tfg<&\x1E");
-  EXPECT_EQ(Render(std::u16string(text), tfRTF), "a\r\n\\par b\r\n\\par c d\r\n\\par \ne\tfg<&\x1E");
-  EXPECT_EQ(Render(std::u16string(text), tfHTML), "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tfg&lt;&amp;\x1E");
+  // A page or section break (12) ends its paragraph.
+  EXPECT_EQ(Render(std::u16string(text)), "a\r\nb\r\nc d\r\ne\tf\r\ng<&\x1E");
+  EXPECT_EQ(Render(std::u16string(text), tfRTF), "a\r\n\\par b\r\n\\par c d\r\n\\par \ne\tf\r\n\\par g<&\x1E");
+  EXPECT_EQ(Render(std::u16string(text), tfHTML), "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tf<p></p>\r\ng&lt;&amp;\x1E");
   EXPECT_EQ(Render(u"{\\}\u00E9", tfRTF), "\\{\\\\\\}\\u233?");
   EXPECT_EQ(Render(u""), "");
 }
@@ -454,7 +455,7 @@ TEST_F(WordRenderTest, EventsCanReplaceTheOutput) {
     if (S == scUnknown && V == u"\t") R = u" -> ";
     if (S == scParagraphEnd) R = u"|";
   });
-  EXPECT_EQ(Render(u"a\tb\rc\x0C"), "a -> b|c");
+  EXPECT_EQ(Render(u"a\tb\rc\x0C"), "a -> b|c\r\n");
 }
 
 TEST_F(WordRenderTest, FieldsYieldTheirResults) {
