@@ -301,6 +301,9 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = &Stream;
   ReadCLX(clxSource);
   ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
+  // Word 6/95 list only the stories their sections have (the sections say
+  // which); they keep one list.
+  ReadHeaderStories(FDocVersion == 8 ? TableStream : nullptr);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
 }

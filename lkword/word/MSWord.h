@@ -186,6 +186,12 @@ class TMSWordDocument : public TMSCustomWordDocument {
   uint32_t FontCodePage(TStream& Stream);
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
+  // Where the stories of the header text start (CPs from its start, and
+  // its end last): the note separators, then six per section (even, odd
+  // and first page headers and footers). Empty when the document has no
+  // usable list.
+  void ReadHeaderStories(TStream* Source);
+  std::vector<int32_t> FHeaderStories;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
   void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
   void ResolveFieldEnd(WideString& Out);

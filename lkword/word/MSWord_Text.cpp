@@ -308,6 +308,31 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   FTextSink(GetTextFinish());
 }
 
+void TMSWordDocument::ReadHeaderStories(TStream* Source) {
+  FHeaderStories.clear();
+  const int32_t ccpHdr = FIB.ccpHdr;
+  const uint32_t lcb = FIB.lcbPlcfhdd;
+  // The six note separators, six stories a section, and the two CPs around
+  // the closing paragraph mark.
+  if (!Source || ccpHdr <= 0 || lcb < 4 * 14 || lcb > (uint32_t{1} << 20)) return;
+  RawByteString raw;
+  if (!ReadBytesAt(*Source, FIB.fcPlcfhdd, lcb / 4 * 4, raw)) return;
+  const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
+  int32_t last = 0;
+  for (size_t i = 0; i < lcb / 4; ++i) {
+    const auto cp = static_cast<int32_t>(GetDWordLE(p + 4 * i));
+    // Ascending, or the list is not used. The last CPs may lie past the
+    // header text's end (Word counts the closing marks there); reads stop
+    // at the end.
+    if (cp < last) {
+      FHeaderStories.clear();
+      return;
+    }
+    FHeaderStories.push_back(cp);
+    last = cp;
+  }
+}
+
 void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
   // The stories follow the main text in this order; the macro story is not
   // output, and both text-box stories go to TextBoxText.
@@ -324,7 +349,18 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
   int64_t cp = std::max(ccpText, 0);
   for (const TStory& s : stories) {
     if (s.Count <= 0) continue;
-    if (s.List && !IsCancelExtract) AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);
+    if (s.List == &FHeaderText && !FHeaderStories.empty()) {
+      // Headers and footers apart; the note separators are no page text.
+      constexpr size_t kSeparators = 6;
+      for (size_t i = kSeparators; i + 2 < FHeaderStories.size() && !IsCancelExtract; ++i) {
+        const int32_t from = FHeaderStories[i], to = std::min(FHeaderStories[i + 1], s.Count);
+        if (to <= from) continue;
+        const size_t kind = (i - kSeparators) % 6;  // even, odd header; even, odd footer; first header, footer
+        AddText(ReadCPRange(Stream, cp + from, cp + to), kind == 2 || kind == 3 || kind == 5 ? FFooterText : FHeaderText);
+      }
+    } else if (s.List && !IsCancelExtract) {
+      AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);
+    }
     cp += s.Count;
   }
 }

@@ -237,7 +237,10 @@ TEST(WordLoadTest, AWriterDocumentWithEveryStory) {
             std::string::npos);
   EXPECT_NE(U8(doc.EndNoteText().Text()).find("i\tThe endnote text."), std::string::npos);
   EXPECT_NE(U8(doc.HeaderText().Text()).find("Running head 1"), std::string::npos);
-  EXPECT_NE(U8(doc.HeaderText().Text()).find("Footer line"), std::string::npos);
+  // Headers and footers apart, without the note separators.
+  EXPECT_EQ(U8(doc.HeaderText().Text()).rfind("Running head 1<p></p>", 0), 0u);
+  EXPECT_EQ(U8(doc.FooterText().Text()).rfind("Footer line<p></p>", 0), 0u);
+  EXPECT_EQ(U8(doc.HeaderText().Text()).find("Footer"), std::string::npos);
   EXPECT_NE(U8(doc.AnnotationText().Text()).find("A comment."), std::string::npos);
   EXPECT_NE(U8(doc.TextBoxText().Text()).find("Inside the text box."), std::string::npos);
   EXPECT_EQ(U8(doc.SummaryInformation().Title()), "Sample title");
@@ -345,6 +348,28 @@ TEST(WordTextTest, StoriesGoToTheirListsByCharacterPosition) {
   EXPECT_EQ(U8(doc.TextBoxText().Text()), "Box\r\n\r\nHBox\r\n\r\n");
   EXPECT_EQ(doc.MacroText().Count(), 0);
   EXPECT_EQ(doc.FooterText().Count(), 0);
+}
+
+TEST(WordTextTest, HeadersAndFootersApartByTheirStories) {
+  TWordDocBuilder b;
+  b.Pieces = {{u"Body\r", false}, {u"\x03\rHead one\rFoot one\rFirst head\r\r", false}};
+  b.Ccp[0] = 5;
+  b.Ccp[2] = 32;
+  // Separators (one used), then even/odd header, even/odd footer, first
+  // header/footer, and the closing mark, whose end lies past the text as in
+  // Word's files.
+  b.HeaderStories = {0, 2, 2, 2, 2, 2, 2, 2, 11, 11, 20, 31, 31, 33};
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head one\r\n\r\nFirst head\r\n\r\n");
+  EXPECT_EQ(U8(doc.FooterText().Text()), "Foot one\r\n\r\n");
+
+  // A list that is not ascending is not used: the whole header text is one.
+  b.HeaderStories = {0, 2, 2, 2, 2, 2, 2, 2, 11, 9, 20, 31, 31, 33};
+  TMSWordDocument whole;
+  Load(whole, b.Compound());
+  EXPECT_NE(U8(whole.HeaderText().Text()).find("Foot one"), std::string::npos);
+  EXPECT_EQ(whole.FooterText().Count(), 0);
 }
 
 TEST(WordTextTest, OldGenerationsDecodeWithTheDocumentLanguage) {

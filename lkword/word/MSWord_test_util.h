@@ -41,6 +41,8 @@ class TWordDocBuilder {
   // CPs of automatically numbered footnote references, and the start CPs
   // (relative to the footnote story) of their texts.
   std::vector<int32_t> FootnoteRefs, FootnoteTexts;
+  // The CPs of the header stories (relative to the header text).
+  std::vector<int32_t> HeaderStories;
   // 8-bit pieces before Word 97 are encoded with this code page.
   uint32_t CodePage = 1252;
 
@@ -117,6 +119,9 @@ class TWordDocBuilder {
     place(clx, 33);
     place(fnRef, 2);
     place(fnTxt, 3);
+    std::string hdd;
+    for (int32_t cp : HeaderStories) Add32(hdd, static_cast<uint32_t>(cp));
+    place(hdd, 11);
     if (!w97 && !Fonts.empty()) {
       std::string ffn(2, '\0');
       for (const auto& [charset, name] : Fonts) {
