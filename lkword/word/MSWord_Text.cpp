@@ -335,21 +335,23 @@ void TMSWordDocument::ReadHeaderStories(TStream* Source) {
 
 void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
   // The stories follow the main text in this order; the macro story is not
-  // output, and both text-box stories go to TextBoxText.
+  // output. Text boxes on the page go to TextBoxText, those in headers and
+  // footers with the headers.
   struct TStory {
     int32_t Count;
     TWideStrings* List;
+    bool Headers = false;  // the header story, cut by FHeaderStories
   };
   const TStory stories[] = {
-      {FIB.ccpFtn, &FFootNoteText}, {FIB.ccpHdr, &FHeaderText},   {FIB.ccpMcr, nullptr},
-      {FIB.ccpAtn, &FAnnotationText}, {FIB.ccpEdn, &FEndNoteText}, {FIB.ccpTxbx, &FTextBoxText},
-      {FIB.ccpHdrTxbx, &FTextBoxText},
+      {FIB.ccpFtn, &FFootNoteText},   {FIB.ccpHdr, &FHeaderText, true}, {FIB.ccpMcr, nullptr},
+      {FIB.ccpAtn, &FAnnotationText}, {FIB.ccpEdn, &FEndNoteText},      {FIB.ccpTxbx, &FTextBoxText},
+      {FIB.ccpHdrTxbx, &FHeaderText},
   };
   const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
   int64_t cp = std::max(ccpText, 0);
   for (const TStory& s : stories) {
     if (s.Count <= 0) continue;
-    if (s.List == &FHeaderText && !FHeaderStories.empty()) {
+    if (s.Headers && !FHeaderStories.empty()) {
       // Headers and footers apart; the note separators are no page text.
       constexpr size_t kSeparators = 6;
       for (size_t i = kSeparators; i + 2 < FHeaderStories.size() && !IsCancelExtract; ++i) {

@@ -342,26 +342,28 @@ TEST(WordTextTest, StoriesGoToTheirListsByCharacterPosition) {
   Load(doc, b.Compound());
   EXPECT_EQ(Body(doc), "Main1 text\r\n");
   EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 note\r\n\r\n");
-  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head\r\n\r\n");
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head\r\n\r\nHBox\r\n\r\n");
   EXPECT_EQ(U8(doc.AnnotationText().Text()), "Comment\r\n\r\n");
   EXPECT_EQ(U8(doc.EndNoteText().Text()), "End\r\n\r\n");
-  EXPECT_EQ(U8(doc.TextBoxText().Text()), "Box\r\n\r\nHBox\r\n\r\n");
+  EXPECT_EQ(U8(doc.TextBoxText().Text()), "Box\r\n\r\n");
   EXPECT_EQ(doc.MacroText().Count(), 0);
   EXPECT_EQ(doc.FooterText().Count(), 0);
 }
 
 TEST(WordTextTest, HeadersAndFootersApartByTheirStories) {
   TWordDocBuilder b;
-  b.Pieces = {{u"Body\r", false}, {u"\x03\rHead one\rFoot one\rFirst head\r\r", false}};
+  b.Pieces = {{u"Body\r", false}, {u"\x03\rHead one\rFoot one\rFirst head\r\r", false}, {u"HBox\r", false}};
   b.Ccp[0] = 5;
   b.Ccp[2] = 32;
+  b.Ccp[7] = 5;  // a text box in a header
   // Separators (one used), then even/odd header, even/odd footer, first
   // header/footer, and the closing mark, whose end lies past the text as in
   // Word's files.
   b.HeaderStories = {0, 2, 2, 2, 2, 2, 2, 2, 11, 11, 20, 31, 31, 33};
   TMSWordDocument doc;
   Load(doc, b.Compound());
-  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head one\r\n\r\nFirst head\r\n\r\n");
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head one\r\n\r\nFirst head\r\n\r\nHBox\r\n\r\n");
+  EXPECT_EQ(doc.TextBoxText().Count(), 0);
   EXPECT_EQ(U8(doc.FooterText().Text()), "Foot one\r\n\r\n");
 
   // A list that is not ascending is not used: the whole header text is one.
