@@ -55,9 +55,7 @@ TLKWordSysChar LookupKeyword(std::u16string_view Keyword) {
 }
 
 // Characters that pass as themselves, with no event.
-constexpr bool IsOrdinary(char16_t C) {
-  return C >= 32 || C == 4 || C == 10 || (C >= 14 && C <= 18) || (C >= 22 && C <= 30);
-}
+constexpr bool IsOrdinary(char16_t C) { return C >= 32 || C == 10 || (C >= 15 && C <= 18) || (C >= 22 && C <= 29); }
 
 std::u16string_view Trim(std::u16string_view S) {
   while (!S.empty() && S.front() <= u' ') S.remove_prefix(1);
@@ -100,10 +98,16 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<br>\r\n";
       break;
     case 12:
+    case 14:
       // A section break stands in for the paragraph mark of the section's
-      // last paragraph, and a page break starts a new line too: without a
-      // break the words on either side would run together.
+      // last paragraph, and a page or column break starts a new line too:
+      // without a break the words on either side would run together.
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<p></p>\r\n";
+      break;
+    case 30:
+      // A non-breaking hyphen: a hyphen to readers of the text, as in the
+      // docx reader.
+      Out = u"-";
       break;
     case 13:
       sc = scParagraphEnd;
@@ -122,7 +126,7 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
     case kFieldEnd:
       ResolveFieldEnd(Out);
       return;
-    default:  // 1, 2, 3, 5, 6, 8, 31: objects, notes: no text
+    default:  // 1-6, 8, 31: objects, notes, note separators, optional hyphens: no text
       break;
   }
   FireSysChar(sc, value, Out);

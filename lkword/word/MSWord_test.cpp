@@ -468,11 +468,14 @@ class WordRenderTest : public ::testing::Test {
 };
 
 TEST_F(WordRenderTest, SpecialCharactersPerFormat) {
-  const std::u16string text = u"a\rb\x0B" u"c\x07" u"d\x07\x07" u"e\tf\x0C\x00g<&\x1E"s;
-  // A page or section break (12) ends its paragraph.
-  EXPECT_EQ(Render(std::u16string(text)), "a\r\nb\r\nc d\r\ne\tf\r\ng<&\x1E");
-  EXPECT_EQ(Render(std::u16string(text), tfRTF), "a\r\n\\par b\r\n\\par c d\r\n\\par \ne\tf\r\n\\par g<&\x1E");
-  EXPECT_EQ(Render(std::u16string(text), tfHTML), "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tf<p></p>\r\ng&lt;&amp;\x1E");
+  const std::u16string text = u"a\rb\x0B" u"c\x07" u"d\x07\x07" u"e\tf\x0C\x00g<&\x1E" u"h\x04\x0Ei"s;
+  // A page, section (12) or column break (14) ends its paragraph; a
+  // non-breaking hyphen (30) is a hyphen; a note separator (4) is no text.
+  EXPECT_EQ(Render(std::u16string(text)), "a\r\nb\r\nc d\r\ne\tf\r\ng<&-h\r\ni");
+  EXPECT_EQ(Render(std::u16string(text), tfRTF),
+            "a\r\n\\par b\r\n\\par c d\r\n\\par \ne\tf\r\n\\par g<&-h\r\n\\par i");
+  EXPECT_EQ(Render(std::u16string(text), tfHTML),
+            "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tf<p></p>\r\ng&lt;&amp;-h<p></p>\r\ni");
   EXPECT_EQ(Render(u"{\\}\u00E9", tfRTF), "\\{\\\\\\}\\u233?");
   EXPECT_EQ(Render(u""), "");
 }
