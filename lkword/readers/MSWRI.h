@@ -67,8 +67,9 @@ class TWRIFile : public TMSWBaseDocument {
                     uint32_t fcLimit);
   // Pictures and OLE objects produce no text.
   void ReadPicture() {}
-  // A form feed in the text becomes a line feed.
-  static char ProcessSysCharacter(char Code) { return Code == '\f' ? '\n' : Code; }
+  // A form feed in the text becomes a line feed, and so does the line break
+  // within a paragraph (11) that Word for DOS files hold.
+  static char ProcessSysCharacter(char Code) { return Code == '\f' || Code == '\v' ? '\n' : Code; }
 
   const TWRIHeader& Header() const { return FHeader; }
   const TWRIFontList& FontTable() const { return FFontTable; }

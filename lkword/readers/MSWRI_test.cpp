@@ -164,9 +164,9 @@ TEST(WriteTextTest, ParagraphsConcatenateToTheDocumentText) {
 
 TEST(WriteTextTest, FormFeedBecomesLineFeedAndTextIsEscaped) {
   WriDoc doc;
-  doc.text = "a\fb<&>\xE9\r\n";
-  EXPECT_EQ(Load(doc.Bytes()).text, "a\nb<&>é\r\n");
-  EXPECT_EQ(Body(doc, tfHTML), "<p><font>a\nb&lt;&amp;&gt;é\r\n</font></p>");
+  doc.text = "a\fb<&>\xE9\vc\r\n";
+  EXPECT_EQ(Load(doc.Bytes()).text, "a\nb<&>é\nc\r\n");
+  EXPECT_EQ(Body(doc, tfHTML), "<p><font>a\nb&lt;&amp;&gt;é\nc\r\n</font></p>");
 }
 
 TEST(WriteFormatTest, CharacterAttributes) {
