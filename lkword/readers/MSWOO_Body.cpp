@@ -21,6 +21,10 @@ namespace {
 constexpr int64_t kRepeatBudgetBase = int64_t{1} << 20;
 constexpr int64_t kRepeatBudgetPerByte = 64;
 constexpr int64_t kRepeatBudgetCap = int64_t{16} << 20;
+
+int64_t RepeatBudget(int64_t PartSize, int64_t MaxDecompressedSize) {
+  return std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * PartSize, MaxDecompressedSize / 2});
+}
 // A longer run of <text:s> is hostile, not layout.
 constexpr int32_t kMaxSpaceRun = 4096;
 
@@ -827,9 +831,7 @@ void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
   engine.LoadFromBytes(Xml);
   TLKXMLItem* masters = engine.GetItemByTag(nullptr, u"office:master-styles");
   if (!masters) return;
-  const int64_t budget =
-      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * static_cast<int64_t>(Xml.size()),
-                FMaxDecompressedSize / 2});
+  const int64_t budget = RepeatBudget(static_cast<int64_t>(Xml.size()), FMaxDecompressedSize);
   // Master pages often repeat the same header (first, left and right
   // pages, or one page style per chapter); each text is kept once.
   std::vector<WideString> seen;
@@ -878,8 +880,7 @@ void TCustomOpenOfficeDocument::LoadXMLSource(TPartSource& Source, int64_t Size,
 
 void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse,
                                         TWideStrings& L) {
-  const int64_t budget =
-      std::min({kRepeatBudgetCap, kRepeatBudgetBase + kRepeatBudgetPerByte * Size, FMaxDecompressedSize / 2});
+  const int64_t budget = RepeatBudget(Size, FMaxDecompressedSize);
   const size_t warningsBefore = FWarnings.size();
   TOOBodyWriter writer(*this, L, budget);
   TLKXMLEngine engine;
