@@ -75,6 +75,10 @@ constexpr int kMaxFormDepth = 64;
 constexpr size_t kMaxFormCache = size_t{64} << 20;
 // Tokens of an inline image dictionary before ID.
 constexpr int kMaxInlineImageTokens = 4096;
+// Annotations read per page (form pages have hundreds at most).
+constexpr size_t kMaxAnnotations = 4096;
+// Annotation flags: not to be shown.
+constexpr int64_t kAnnotHidden = 2, kAnnotNoView = 32;
 
 // Affine matrix [a b c d e f]; points are row vectors, p' = p x M.
 struct TMatrix {
@@ -137,6 +141,11 @@ class TContentInterpreter {
     Interpret(Content, res, 0);
   }
 
+  // Draws the appearance of each annotation that shows, over the page;
+  // Runs receives where each one's glyphs start.
+  void RunAnnotations(const TPDFObject& Annots, const TPDFObject& Resources, const TMatrix& Base,
+                      std::vector<size_t>& Runs);
+
  private:
   void LoadResources(const TPDFObject& Resources, TResources& Res) {
     const TPDFObject dict = FReader.Resolve(Resources);
@@ -180,11 +189,17 @@ class TContentInterpreter {
     bool Ok = false;
     RawByteString Data;
     TMatrix Matrix;
+    double BBox[4] = {0, 0, 0, 0};
     bool OwnResources = false;
     TResources Res;
   };
   void LoadForm(int32_t Num, TForm& Form);
   void DrawForm(const std::string& Name, TResources& Res, int Depth);
+  // The form object Num, read once; nullptr when it is none. Uncached holds
+  // it when the cache is full.
+  TForm* FormObject(int32_t Num, TForm& Uncached);
+  // Interprets form Num with CTM, in a state of its own.
+  void PaintForm(int32_t Num, TForm& Form, const TMatrix& CTM, TResources& Res, int Depth);
   uint16_t FontIndex(TLKPDFFont* Font);
 
   TLKPDFReader& FReader;
@@ -561,6 +576,11 @@ void TContentInterpreter::LoadForm(int32_t Num, TForm& Form) {
       }
       if (ok) Form.Matrix = {v[0], v[1], v[2], v[3], v[4], v[5]};
     }
+    if (const TPDFObject* b = dict.Get("BBox")) {
+      const TPDFObject box = FReader.Resolve(*b);
+      if (box.IsArray() && box.Count() == 4)
+        for (size_t i = 0; i < 4; ++i) Form.BBox[i] = FReader.Resolve(box.Items[i]).AsNumber();
+    }
     if (const TPDFObject* res = dict.Get("Resources")) {
       LoadResources(*res, Form.Res);
       Form.OwnResources = Form.Res.Fonts.IsDict() || Form.Res.XObjects.IsDict();
@@ -572,46 +592,157 @@ void TContentInterpreter::LoadForm(int32_t Num, TForm& Form) {
   Form.Ok = true;
 }
 
+TContentInterpreter::TForm* TContentInterpreter::FormObject(int32_t Num, TForm& Uncached) {
+  // A form drawn again (a logo on every page, a bullet before every item)
+  // is read once; the cache is bounded, beyond it forms are read per use.
+  TForm* form = nullptr;
+  if (auto it = FForms.find(Num); it != FForms.end()) {
+    form = it->second.get();
+  } else {
+    auto loaded = std::make_unique<TForm>();
+    LoadForm(Num, *loaded);
+    if (FFormBytes + loaded->Data.size() <= kMaxFormCache) {
+      FFormBytes += loaded->Data.size();
+      form = FForms.emplace(Num, std::move(loaded)).first->second.get();
+    } else {
+      Uncached = std::move(*loaded);
+      form = &Uncached;
+    }
+  }
+  return form->Ok ? form : nullptr;
+}
+
 void TContentInterpreter::DrawForm(const std::string& Name, TResources& Res, int Depth) {
   const TPDFObject* entry = Res.XObjects.Get(Name);
   if (!entry || !entry->IsRef() || Depth + 1 > std::min(FOptions.MaxXObjectDepth, kMaxFormDepth)) return;
   const int32_t num = entry->RefNum;
   if (std::find(FFormChain.begin(), FFormChain.end(), num) != FFormChain.end()) return;
-  // A form drawn again (a logo on every page, a bullet before every item)
-  // is read once; the cache is bounded, beyond it forms are read per use.
   TForm uncached;
-  TForm* form = nullptr;
-  if (auto it = FForms.find(num); it != FForms.end()) {
-    form = it->second.get();
-  } else {
-    auto loaded = std::make_unique<TForm>();
-    LoadForm(num, *loaded);
-    if (FFormBytes + loaded->Data.size() <= kMaxFormCache) {
-      FFormBytes += loaded->Data.size();
-      form = FForms.emplace(num, std::move(loaded)).first->second.get();
-    } else {
-      uncached = std::move(*loaded);
-      form = &uncached;
-    }
-  }
-  if (!form->Ok) return;
+  if (TForm* form = FormObject(num, uncached)) PaintForm(num, *form, Mul(form->Matrix, FGS.CTM), Res, Depth);
+}
 
+void TContentInterpreter::PaintForm(int32_t Num, TForm& Form, const TMatrix& CTM, TResources& Res, int Depth) {
   // The caller's operands, text matrices and graphics state survive the form.
   std::vector<TPDFToken> operands;
   operands.swap(FOperands);
   const size_t count = FCount;
   const TGState saved = FGS;
   const TMatrix tm = FTm, tlm = FTlm;
-  const TMatrix ctm = Mul(form->Matrix, FGS.CTM);
-  if (FiniteMatrix(ctm)) FGS.CTM = ctm;
-  FFormChain.push_back(num);
-  Interpret(form->Data, form->OwnResources ? form->Res : Res, Depth + 1);
+  if (FiniteMatrix(CTM)) FGS.CTM = CTM;
+  FFormChain.push_back(Num);
+  Interpret(Form.Data, Form.OwnResources ? Form.Res : Res, Depth + 1);
   FFormChain.pop_back();
   FGS = saved;
   FTm = tm;
   FTlm = tlm;
   FOperands.swap(operands);
   FCount = count;
+}
+
+void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObject& Resources, const TMatrix& Base,
+                                         std::vector<size_t>& Runs) {
+  const TPDFObject list = FReader.Resolve(Annots);
+  if (!list.IsArray()) return;
+  TResources pageRes;
+  LoadResources(Resources, pageRes);
+  for (size_t i = 0; i < list.Count() && i < kMaxAnnotations && FOps < FOptions.MaxOperators; ++i) {
+    const TPDFObject annot = FReader.Resolve(list.Items[i]);
+    if (!annot.IsDict()) continue;
+    if (const TPDFObject* f = annot.Get("F"); f && (FReader.Resolve(*f).AsInt() & (kAnnotHidden | kAnnotNoView)))
+      continue;
+    const TPDFObject* ap = annot.Get("AP");
+    const TPDFObject* rect = annot.Get("Rect");
+    if (!ap || !rect) continue;
+    const TPDFObject apDict = FReader.Resolve(*ap);
+    const TPDFObject* normal = apDict.IsDict() ? apDict.Get("N") : nullptr;
+    if (!normal) continue;
+    // The normal appearance: a form, or one form per state (a check box's
+    // on and off), chosen by the annotation's state.
+    int32_t num = -1;
+    TPDFObject states;
+    if (normal->IsRef()) {
+      TPDFObject target;
+      if (!FReader.GetObject(normal->RefNum, target) || !target.IsDict()) continue;
+      if (target.Get("BBox") || target.Get("Subtype") || target.Get("Length"))
+        num = normal->RefNum;
+      else
+        states = std::move(target);
+    } else if (normal->IsDict()) {
+      states = *normal;
+    }
+    if (num < 0) {
+      const TPDFObject* as = annot.Get("AS");
+      const TPDFObject state = as ? FReader.Resolve(*as) : TPDFObject();
+      const TPDFObject* form = state.IsName() ? states.Get(state.Str) : nullptr;
+      if (!form || !form->IsRef()) continue;
+      num = form->RefNum;
+    }
+    const TPDFObject r = FReader.Resolve(*rect);
+    if (!r.IsArray() || r.Count() != 4) continue;
+    double v[4];
+    for (size_t k = 0; k < 4; ++k) v[k] = FReader.Resolve(r.Items[k]).AsNumber();
+    const double rx0 = std::min(v[0], v[2]), ry0 = std::min(v[1], v[3]);
+    const double rx1 = std::max(v[0], v[2]), ry1 = std::max(v[1], v[3]);
+    TForm uncached;
+    TForm* form = FormObject(num, uncached);
+    if (!form) continue;
+    // The form's box, through its matrix, is fitted into the rectangle.
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    const TMatrix& m = form->Matrix;
+    for (int c = 0; c < 4; ++c) {
+      const double bx = form->BBox[c & 1 ? 2 : 0], by = form->BBox[c & 2 ? 3 : 1];
+      const double x = bx * m.a + by * m.c + m.e, y = bx * m.b + by * m.d + m.f;
+      x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    }
+    if (!(x1 - x0 > 1e-6) || !(y1 - y0 > 1e-6)) continue;
+    const double sx = (rx1 - rx0) / (x1 - x0), sy = (ry1 - ry0) / (y1 - y0);
+    const TMatrix fit{sx, 0, 0, sy, rx0 - x0 * sx, ry0 - y0 * sy};
+    FGS = TGState();
+    FTm = FTlm = TMatrix();
+    const size_t start = FOut.Glyphs.size();
+    PaintForm(num, *form, Mul(Mul(m, fit), Base), pageRes, 0);
+    if (FOut.Glyphs.size() > start) Runs.push_back(start);
+  }
+}
+
+// The layout reads glyphs in content order, and annotations come after the
+// whole page: each one's glyphs move to before the first page glyph that
+// reads after them (below them, or further along their line), so that a
+// field's value follows its label. Pages too large to scan keep the order.
+void PlaceAnnotationRuns(TPDFPageGlyphs& Out, size_t PageEnd, std::vector<size_t> Runs) {
+  constexpr size_t kMaxScan = size_t{1} << 24;
+  if (Runs.empty() || PageEnd == 0 || PageEnd * Runs.size() > kMaxScan) return;
+  Runs.push_back(Out.Glyphs.size());
+  std::vector<std::pair<size_t, size_t>> at;  // (insertion point, run)
+  for (size_t r = 0; r + 1 < Runs.size(); ++r) {
+    const TPDFPlacedGlyph& a = Out.Glyphs[Runs[r]];
+    size_t i = 0;
+    if (std::fabs(a.Dx - 1) < 0.01f) {
+      for (; i < PageEnd; ++i) {
+        const TPDFPlacedGlyph& g = Out.Glyphs[i];
+        const float tolerance = 0.5f * std::max(a.Size, g.Size);
+        if (std::fabs(g.Dx - 1) < 0.01f && (g.Y > a.Y + tolerance || (std::fabs(g.Y - a.Y) <= tolerance && g.X > a.X)))
+          break;
+      }
+    } else {
+      i = PageEnd;
+    }
+    at.emplace_back(i, r);
+  }
+  std::stable_sort(at.begin(), at.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+  std::vector<TPDFPlacedGlyph> placed;
+  placed.reserve(Out.Glyphs.size());
+  size_t next = 0;
+  for (const auto& [point, r] : at) {
+    placed.insert(placed.end(), Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(next),
+                  Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(point));
+    next = point;
+    placed.insert(placed.end(), Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(Runs[r]),
+                  Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(Runs[r + 1]));
+  }
+  placed.insert(placed.end(), Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(next),
+                Out.Glyphs.begin() + static_cast<std::ptrdiff_t>(PageEnd));
+  Out.Glyphs.swap(placed);
 }
 
 double Coord(TLKPDFReader& Reader, const TPDFObject& O, double Default) {
@@ -623,7 +754,7 @@ double Coord(TLKPDFReader& Reader, const TPDFObject& O, double Default) {
 
 void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                           const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                          TPDFPageGlyphs& Out) {
+                          TPDFPageGlyphs& Out, const TPDFObject& Annots) {
   double box[4] = {0, 0, 612, 792};
   const TPDFObject mb = MediaBox.IsRef() ? Reader.Resolve(MediaBox) : MediaBox;
   if (mb.IsArray() && mb.Count() >= 4) {
@@ -639,18 +770,28 @@ void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const 
   }
   Page.SetBox(box[0], box[1], box[2], box[3]);
   TContentInterpreter interp(Reader, Options, Out);
+  const TMatrix base = DisplayMatrix(box[0], box[1], box[2], box[3], Rotate);
   try {
-    interp.Run(Content, Resources, DisplayMatrix(box[0], box[1], box[2], box[3], Rotate));
+    interp.Run(Content, Resources, base);
   } catch (const Exception&) {
     // Damaged resources: the glyphs placed so far still make text.
   }
+  if (!Options.AnnotationText || Annots.IsNone()) return;
+  const size_t pageEnd = Out.Glyphs.size();
+  std::vector<size_t> runs;
+  try {
+    interp.RunAnnotations(Annots, Resources, base, runs);
+  } catch (const Exception&) {
+  }
+  PlaceAnnotationRuns(Out, pageEnd, std::move(runs));
 }
 
 void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
-                     const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page) {
+                     const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
+                     const TPDFObject& Annots) {
   TPDFPageGlyphs& glyphs = Reader.PageGlyphScratch();
   glyphs.Clear();
-  InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs);
+  InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs, Annots);
   LayoutPageText(glyphs, Options, Page);
   // What an unusually large page took is not kept for the next.
   constexpr size_t kKeptGlyphs = size_t{1} << 18;

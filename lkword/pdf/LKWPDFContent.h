@@ -18,6 +18,6 @@ class TLKPDFReader;
 // raises for damaged content.
 void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                           const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                          TPDFPageGlyphs& Out);
+                          TPDFPageGlyphs& Out, const TPDFObject& Annots = TPDFObject());
 
 }  // namespace lkw

@@ -131,15 +131,20 @@ struct TPDFTextOptions {
   int MaxXObjectDepth = 12;
   // Operators interpreted per page (a guard against endless content).
   int64_t MaxOperators = 50'000'000;
+  // The text that annotations show (filled form fields, text boxes added
+  // in a viewer, stamps), as a viewer draws their appearances.
+  bool AnnotationText = true;
 };
 
 // The text of one page: interprets Content (the page's content streams,
 // joined) with Resources (the page's resource dictionary, inherited entries
 // already merged; references allowed), places the glyphs with the page's
 // MediaBox ([x0 y0 x1 y1]) and Rotate (a multiple of 90), and fills Page's
-// items and lines. Fonts come from the reader's font list. Never raises for
-// damaged content: text as far as it goes.
+// items and lines. Fonts come from the reader's font list. Annots is the
+// page's annotation array (or a reference to it; none: okNone). Never
+// raises for damaged content: text as far as it goes.
 void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
-                     const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page);
+                     const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
+                     const TPDFObject& Annots = TPDFObject());
 
 }  // namespace lkw

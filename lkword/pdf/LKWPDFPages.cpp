@@ -176,7 +176,9 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
                 attrs.MediaBox.Items[2].AsNumber(), attrs.MediaBox.Items[3].AsNumber());
   // The content lives only while the page is interpreted.
   const RawByteString content = GetPageContents(ObjNum);
-  ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page);
+  const TPDFObject* annots = node.Get("Annots");
+  ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page,
+                  annots ? *annots : TPDFObject());
 }
 
 void TLKPDFReader::AddPageText(const TLKPDFPage& Page) {

@@ -91,6 +91,72 @@ TEST(PDFPages, TextSinkGetsThePagesAsTheyAreRead) {
   EXPECT_TRUE(r.Pages().GetPage(0)->Lines().empty());  // nothing kept per page either
 }
 
+// A page whose label is followed by the given annotations; objects 20 on
+// are theirs (AnnotObjects, by number).
+std::string AnnotatedPage(const std::string& Annots, const std::map<int, std::string>& AnnotObjects) {
+  std::map<int, std::string> objs = AnnotObjects;
+  objs[1] = "<< /Type /Catalog /Pages 2 0 R >>";
+  objs[2] = std::string("<< /Type /Pages /Kids [10 0 R] /Count 1 /Resources ") + kFont + " >>";
+  objs[10] = "<< /Type /Page /Parent 2 0 R /Contents 11 0 R /Annots [" + Annots + "] >>";
+  objs[11] = Stream(Show("Applicant:") + " BT /F1 12 Tf 72 600 Td (Below.) Tj ET");
+  return Builder().Objects(objs).Table("/Root 1 0 R").Bytes();
+}
+
+// An appearance form showing Text in a 100 x 10 box, with the page's font.
+std::string Appearance(const std::string& Text) {
+  return Stream("/Tx BMC BT /F1 8 Tf 2 2 Td (" + Text + ") Tj ET EMC",
+                std::string("/Type /XObject /Subtype /Form /BBox [0 0 100 10] /Resources ") + kFont);
+}
+
+TEST(PDFPages, AnnotationsShowWhatTheirAppearancesDraw) {
+  // A filled text field beside its label, a check box in its "on" state and
+  // a note added in a viewer; a hidden field and a check box whose state
+  // has no appearance show nothing.
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 22 0 R 25 0 R 27 0 R 28 0 R",
+      {{20, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Jane Roe) /Rect [200 695 400 715] "
+            "/AP << /N 21 0 R >> >>"},
+       {21, Appearance("Jane Roe")},
+       {22, "<< /Subtype /Widget /FT /Btn /Rect [72 640 82 650] /AS /Yes /AP << /N << /Yes 23 0 R /Off 24 0 R >> >> >>"},
+       {23, Appearance("Checked")},
+       {24, Appearance("Unchecked")},
+       {25, "<< /Subtype /FreeText /Rect [72 500 300 520] /AP 26 0 R >>"},
+       {26, "<< /N 21 0 R >>"},
+       {27, "<< /Subtype /Widget /F 2 /Rect [72 400 300 420] /AP << /N 24 0 R >> >>"},
+       {28, "<< /Subtype /Widget /Rect [72 300 300 320] /AS /Missing /AP << /N << /Yes 23 0 R >> >> >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  // Each where it reads: the field's value after its label.
+  EXPECT_EQ(Body(r),
+            (std::vector<std::string>{"", kSep, "Applicant: Jane Roe", "", "Checked", "", "Below.", "", "Jane Roe"}));
+
+  // Hosts may leave them out.
+  TLKPDFReader plain;
+  TPDFTextOptions options;
+  options.AnnotationText = false;
+  plain.SetTextOptions(options);
+  Load(plain, pdf);
+  EXPECT_EQ(Body(plain), (std::vector<std::string>{"", kSep, "Applicant:", "", "Below."}));
+}
+
+TEST(PDFPages, DamagedAnnotationsAreSkipped) {
+  // Not a dictionary, no rectangle, an empty box, a state dictionary that is
+  // a number, an appearance that is no form, a loop back to the page.
+  const std::string pdf =
+      AnnotatedPage("20 0 R 5 21 0 R [1 2] 22 0 R 23 0 R 24 0 R 25 0 R 10 0 R",
+                    {{20, "<< /Subtype /Widget /AP << /N 30 0 R >> >>"},
+                     {21, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 31 0 R >> >>"},
+                     {22, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 7 >> >>"},
+                     {23, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 11 0 R >> >>"},
+                     {24, "<< /Subtype /Widget /Rect [0 0 10 10] /AS /On /AP << /N << /On 10 0 R >> >> >>"},
+                     {25, "<< /Subtype /Widget /Rect (x) /AP << /N 30 0 R >> >>"},
+                     {30, Appearance("Shown")},
+                     {31, Stream("BT /F1 8 Tf (Flat) Tj ET", "/Subtype /Form /BBox [5 5 5 5]")}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Applicant:", "", "Below."}));
+}
+
 TEST(PDFPages, MarkupOutputEscapesTheLines) {
   const std::string pdf = Pages({Stream(Show("a<b & {c}"))});
   TLKPDFReader html;
