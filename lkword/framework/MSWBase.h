@@ -136,6 +136,11 @@ class TMSWBaseDocument : public TComponent {
   TMSTextFormating TextFormating() const { return FTextFormating; }
   void SetTextFormating(TMSTextFormating Value) { FTextFormating = Value; }
   int32_t MaxTextLength() const { return FMaxTextLength; }
+  // What the text counts against MaxTextLength so far (each item with its
+  // CR LF), whether it went to Text or to a sink.
+  int64_t CountedTextLength() const {
+    return FTextSink && SupportsTextSink() ? FSunkLength : FText ? FText->TextLength() : 0;
+  }
   void SetMaxTextLength(int32_t Value) { FMaxTextLength = Value; }
   TLKWParseItems ParseItems() const { return FParseItems; }
   void SetParseItems(TLKWParseItems Value) { FParseItems = Value; }

@@ -268,8 +268,20 @@ void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating For
   if (const TWideStrings* apart = PageTextApart(Doc)) lists.push_back(apart);
   if (WithNotes)
     for (const TNamedText& n : SecondaryTexts(Doc)) lists.push_back(n.Text);
+  // What follows the body shares its length limit, counted the same way.
+  const bool limited = Doc.MaxTextLength() > 0;
+  int64_t room = Doc.MaxTextLength() - Doc.CountedTextLength();
   for (const TWideStrings* list : lists)
-    for (const WideString& item : JoiningItems(*list, Format, finish)) WriteItem(Out, item, Format, Json);
+    for (const WideString& item : JoiningItems(*list, Format, finish)) {
+      const auto need = static_cast<int64_t>(item.size()) + 2;
+      if (limited && need > room) {
+        if (room > 0) WriteItem(Out, std::u16string_view(item).substr(0, static_cast<size_t>(room)), Format, Json);
+        Doc.AddWarning(kOutputCutWarning);
+        return;
+      }
+      room -= need;
+      WriteItem(Out, item, Format, Json);
+    }
 }
 
 void WriteBody(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes, bool Json) {

@@ -460,6 +460,8 @@ CASES = [
      ["The Lighthouse Keeper’s Log\n", "rough\nCafé", "trip.2\n1 The barometer fell by four millibars.\n"], [], None),
     ("text boxes follow the body of a Word 97 document", ["{S}/../doc/sample.doc"], None, 0,
      ["Last paragraph.\n", "Inside the text box."], [], lacks("The footnote text.")),
+    ("text boxes share the length limit", ["--max-length=180", "{S}/../doc/sample.doc"], None, 0,
+     ["Last paragraph.\n", "\nInside th\n"], ["warning: output cut at the maximum text length"], lacks("Inside the")),
     ("notes stay inside the html frame", ["--notes", "-f", "html", "{S}/../doc/sample.doc"], None, 0,
      ["A comment."], [], one_frame("<html>", "</html>\r\n")),
     ("notes stay inside the rtf frame", ["--notes", "-f", "rtf", "{S}/../docx/sample.docx"], None, 0,
