@@ -626,7 +626,11 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
     // them costs only them.
     if (const int styles = zip.GetIndexByFileName("styles.xml"); styles >= 0) {
       try {
-        ReadMasterPages(extract(styles));
+        // The master pages close the part, after the style definitions,
+        // which are most of it: only their element is parsed.
+        const RawByteString bytes = extract(styles);
+        if (const std::string_view masters = FlatElement(bytes, "office:master-styles"); !masters.empty())
+          ReadMasterPages(RawByteString(masters));
       } catch (const Exception& e) {
         AddWarning(std::string("styles.xml could not be read: ") + e.what());
       }
@@ -769,6 +773,7 @@ void TCustomOpenOfficeDocument::ReadStyles(TLKXMLItem* AutomaticStyles) {
 void TCustomOpenOfficeDocument::ReadMetadata(const RawByteString& MetaXML) {
   TLKXMLEngine e;
   e.SetMaxDepth(FMaxNestingDepth);
+  e.SetMaxNodes(FMaxXMLNodes);
   e.LoadFromBytes(MetaXML);
   TLKXMLItem* meta = e.GetItemByTag(nullptr, u"office:meta");
   if (!meta) return;

@@ -828,6 +828,7 @@ void TOOBodyStreamer::Finish() {
 void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
+  engine.SetMaxNodes(FMaxXMLNodes);
   engine.LoadFromBytes(Xml);
   TLKXMLItem* masters = engine.GetItemByTag(nullptr, u"office:master-styles");
   if (!masters) return;
