@@ -142,7 +142,9 @@ class TContentInterpreter {
   }
 
   // Draws the appearance of each annotation that shows, over the page;
-  // Runs receives where each one's glyphs start.
+  // Runs receives where each one's glyphs start. A text or choice field
+  // without an appearance (its writer left drawing it to the viewer) shows
+  // its value.
   void RunAnnotations(const TPDFObject& Annots, const TPDFObject& Resources, const TMatrix& Base,
                       std::vector<size_t>& Runs);
 
@@ -200,6 +202,9 @@ class TContentInterpreter {
   TForm* FormObject(int32_t Num, TForm& Uncached);
   // Interprets form Num with CTM, in a state of its own.
   void PaintForm(int32_t Num, TForm& Form, const TMatrix& CTM, TResources& Res, int Depth);
+  // The value of field Widget written from the left of its box (X0, Y0 to
+  // Y1), in plain glyphs; a value longer than the box runs on past it.
+  void PlaceFieldValue(const TPDFObject& Widget, double X0, double Y0, double Y1, const TMatrix& Base);
   uint16_t FontIndex(TLKPDFFont* Font);
 
   TLKPDFReader& FReader;
@@ -652,7 +657,19 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
       continue;
     const TPDFObject* ap = annot.Get("AP");
     const TPDFObject* rect = annot.Get("Rect");
-    if (!ap || !rect) continue;
+    if (!rect) continue;
+    const TPDFObject r = FReader.Resolve(*rect);
+    if (!r.IsArray() || r.Count() != 4) continue;
+    double v[4];
+    for (size_t k = 0; k < 4; ++k) v[k] = FReader.Resolve(r.Items[k]).AsNumber();
+    const double rx0 = std::min(v[0], v[2]), ry0 = std::min(v[1], v[3]);
+    const double rx1 = std::max(v[0], v[2]), ry1 = std::max(v[1], v[3]);
+    if (!ap) {
+      const size_t start = FOut.Glyphs.size();
+      PlaceFieldValue(annot, rx0, ry0, ry1, Base);
+      if (FOut.Glyphs.size() > start) Runs.push_back(start);
+      continue;
+    }
     const TPDFObject apDict = FReader.Resolve(*ap);
     const TPDFObject* normal = apDict.IsDict() ? apDict.Get("N") : nullptr;
     if (!normal) continue;
@@ -677,12 +694,6 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
       if (!form || !form->IsRef()) continue;
       num = form->RefNum;
     }
-    const TPDFObject r = FReader.Resolve(*rect);
-    if (!r.IsArray() || r.Count() != 4) continue;
-    double v[4];
-    for (size_t k = 0; k < 4; ++k) v[k] = FReader.Resolve(r.Items[k]).AsNumber();
-    const double rx0 = std::min(v[0], v[2]), ry0 = std::min(v[1], v[3]);
-    const double rx1 = std::max(v[0], v[2]), ry1 = std::max(v[1], v[3]);
     TForm uncached;
     TForm* form = FormObject(num, uncached);
     if (!form) continue;
@@ -702,6 +713,77 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
     const size_t start = FOut.Glyphs.size();
     PaintForm(num, *form, Mul(Mul(m, fit), Base), pageRes, 0);
     if (FOut.Glyphs.size() > start) Runs.push_back(start);
+  }
+}
+
+void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, double X0, double Y0, double Y1,
+                                          const TMatrix& Base) {
+  // Type, value and appearance string may come from the parent fields.
+  TPDFObject type, value, da;
+  TPDFObject node = Widget;
+  for (int depth = 0; depth < 32 && node.IsDict(); ++depth) {
+    if (const TPDFObject* p = node.Get("FT"); p && type.IsNone()) type = FReader.Resolve(*p);
+    if (const TPDFObject* p = node.Get("V"); p && value.IsNone()) value = FReader.Resolve(*p);
+    if (const TPDFObject* p = node.Get("DA"); p && da.IsNone()) da = FReader.Resolve(*p);
+    const TPDFObject* parent = node.Get("Parent");
+    if (!parent || !parent->IsRef()) break;
+    node = FReader.Resolve(*parent);
+  }
+  if (!type.IsName("Tx") && !type.IsName("Ch")) return;
+  WideString text;
+  if (value.IsString()) {
+    text = DecodePDFTextString(value.Str);
+  } else if (value.IsArray()) {  // the choices made in a list
+    for (const TPDFObject& item : value.Items)
+      if (item.IsString()) text += (text.empty() ? u"" : u", ") + DecodePDFTextString(item.Str);
+  }
+  if (text.find_first_not_of(u" \r\n\t") == WideString::npos) return;
+  // The font size the appearance string names ("/Helv 10 Tf"); 0 or none:
+  // sized to the box.
+  double size = 0;
+  if (da.IsString()) {
+    TPDFLexer lexer(da.Str);
+    TPDFToken tok;
+    double last = 0;
+    while (lexer.Next(tok)) {
+      if (tok.Kind == TPDFTokenKind::tkInteger) last = static_cast<double>(tok.IntValue);
+      else if (tok.Kind == TPDFTokenKind::tkReal) last = tok.RealValue;
+      else if (tok.Kind == TPDFTokenKind::tkKeyword && tok.Text == "Tf") size = last;
+    }
+  }
+  const double height = Y1 - Y0;
+  if (!(size > 0) || !std::isfinite(size)) size = std::clamp(height * 0.7, 4.0, 12.0);
+  size = std::min(size, 72.0);
+  // Lines from the top of a box that holds several, one line centred in a
+  // box that does not; glyphs of a plain width.
+  double y = height >= 2 * size ? Y1 - 2 - size : Y0 + std::max(0.0, (height - size) / 2) + size * 0.2;
+  const double dlen = std::hypot(Base.a, Base.b);
+  const auto dx = static_cast<float>(dlen > 1e-9 ? Base.a / dlen : 1), dy = static_cast<float>(dlen > 1e-9 ? Base.b / dlen : 0);
+  ++FTextObject;
+  double x = X0 + 2;
+  for (size_t i = 0; i < text.size() && FOut.Glyphs.size() < kMaxPageGlyphs; ++i) {
+    char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      x = X0 + 2;
+      y -= size * 1.15;
+      continue;
+    }
+    const size_t n = (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) ? 2 : 1;
+    TPDFPlacedGlyph p;
+    p.X = Clamp(x * Base.a + y * Base.c + Base.e, -kMaxCoord, kMaxCoord);
+    p.Y = Clamp(x * Base.b + y * Base.d + Base.f, -kMaxCoord, kMaxCoord);
+    p.Dx = dx;
+    p.Dy = dy;
+    p.Adv = Clamp(size * 0.5 * dlen, 0, kMaxCoord);
+    p.Size = Clamp(size * dlen, 0, kMaxCoord);
+    p.TextObject = FTextObject;
+    p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
+    p.TextLen = static_cast<uint16_t>(n);
+    FOut.Chars.append(text, i, n);
+    FOut.Glyphs.push_back(p);
+    i += n - 1;
+    x += size * 0.5;
   }
 }
 

@@ -139,6 +139,29 @@ TEST(PDFPages, AnnotationsShowWhatTheirAppearancesDraw) {
   EXPECT_EQ(Body(plain), (std::vector<std::string>{"", kSep, "Applicant:", "", "Below."}));
 }
 
+TEST(PDFPages, FieldsWithoutAppearancesShowTheirValues) {
+  // Values left for the viewer to draw: beside the label (UTF-16, the type
+  // and value on the parent field), in a tall box over two lines, a list's
+  // choices; a button and an empty field show nothing.
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 22 0 R 23 0 R 24 0 R 25 0 R",
+      {{20, "<< /Subtype /Widget /Parent 21 0 R /Rect [200 695 400 715] /DA (/Helv 9 Tf 0 g) >>"},
+       {21, "<< /FT /Tx /T (name) /V <FEFF005A006F00EB> /Kids [20 0 R] >>"},
+       {22, "<< /Subtype /Widget /FT /Tx /V (First line\rSecond line) /Rect [72 620 300 660] >>"},
+       {23, "<< /Subtype /Widget /FT /Ch /V [(Red) (Blue)] /Rect [72 560 300 575] >>"},
+       {24, "<< /Subtype /Widget /FT /Btn /V /Yes /Rect [72 540 90 555] >>"},
+       {25, "<< /Subtype /Widget /FT /Tx /V () /Rect [72 520 300 535] >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  const std::vector<std::string> body = Body(r);
+  auto has = [&](const std::string& line) { return std::find(body.begin(), body.end(), line) != body.end(); };
+  EXPECT_TRUE(has("Applicant: Zo\xC3\xAB")) << ::testing::PrintToString(body);
+  EXPECT_TRUE(has("First line") && has("Second line")) << ::testing::PrintToString(body);
+  EXPECT_TRUE(has("Red, Blue")) << ::testing::PrintToString(body);
+  EXPECT_FALSE(has("Yes"));
+  EXPECT_EQ(body.back(), "Red, Blue");
+}
+
 TEST(PDFPages, DamagedAnnotationsAreSkipped) {
   // Not a dictionary, no rectangle, an empty box, a state dictionary that is
   // a number, an appearance that is no form, a loop back to the page.
