@@ -202,9 +202,11 @@ class TContentInterpreter {
   TForm* FormObject(int32_t Num, TForm& Uncached);
   // Interprets form Num with CTM, in a state of its own.
   void PaintForm(int32_t Num, TForm& Form, const TMatrix& CTM, TResources& Res, int Depth);
-  // The value of field Widget written from the left of its box (X0, Y0 to
-  // Y1), in plain glyphs; a value longer than the box runs on past it.
-  void PlaceFieldValue(const TPDFObject& Widget, double X0, double Y0, double Y1, const TMatrix& Base);
+  // The value of field Widget (object Num, Gen; 0 when it is none of its
+  // own) written from the left of its box (X0, Y0 to Y1), in plain glyphs;
+  // a value longer than the box runs on past it.
+  void PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0, double Y1,
+                       const TMatrix& Base);
   uint16_t FontIndex(TLKPDFFont* Font);
 
   TLKPDFReader& FReader;
@@ -666,7 +668,8 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
     const double rx1 = std::max(v[0], v[2]), ry1 = std::max(v[1], v[3]);
     if (!ap) {
       const size_t start = FOut.Glyphs.size();
-      PlaceFieldValue(annot, rx0, ry0, ry1, Base);
+      const TPDFObject& item = list.Items[i];
+      PlaceFieldValue(annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, rx0, ry0, ry1, Base);
       if (FOut.Glyphs.size() > start) Runs.push_back(start);
       continue;
     }
@@ -716,33 +719,57 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
   }
 }
 
-void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, double X0, double Y0, double Y1,
-                                          const TMatrix& Base) {
+void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0,
+                                          double Y1, const TMatrix& Base) {
   // Type, value and appearance string may come from the parent fields.
-  TPDFObject type, value, da;
+  // Strings are decrypted with the number of the object that holds them.
+  struct TEntry {
+    TPDFObject Value;
+    int32_t Num = 0, Gen = 0;
+  };
+  TEntry type, value, da;
+  auto take = [&](const TPDFObject& Node, int32_t NodeNum, int32_t NodeGen, std::string_view Key, TEntry& Into) {
+    const TPDFObject* p = Node.Get(Key);
+    if (!p || !Into.Value.IsNone()) return;
+    Into.Num = NodeNum, Into.Gen = NodeGen;
+    if (p->IsRef()) {
+      Into.Num = p->RefNum;
+      if (!FReader.GetObject(p->RefNum, Into.Value, &Into.Gen)) Into.Value = TPDFObject();
+    } else {
+      Into.Value = *p;
+    }
+  };
   TPDFObject node = Widget;
+  int32_t num = Num, gen = Gen;
   for (int depth = 0; depth < 32 && node.IsDict(); ++depth) {
-    if (const TPDFObject* p = node.Get("FT"); p && type.IsNone()) type = FReader.Resolve(*p);
-    if (const TPDFObject* p = node.Get("V"); p && value.IsNone()) value = FReader.Resolve(*p);
-    if (const TPDFObject* p = node.Get("DA"); p && da.IsNone()) da = FReader.Resolve(*p);
+    take(node, num, gen, "FT", type);
+    take(node, num, gen, "V", value);
+    take(node, num, gen, "DA", da);
     const TPDFObject* parent = node.Get("Parent");
     if (!parent || !parent->IsRef()) break;
-    node = FReader.Resolve(*parent);
+    num = parent->RefNum;
+    TPDFObject next;
+    if (!FReader.GetObject(num, next, &gen)) break;
+    node = std::move(next);
   }
-  if (!type.IsName("Tx") && !type.IsName("Ch")) return;
+  if (!type.Value.IsName("Tx") && !type.Value.IsName("Ch")) return;
+  auto decoded = [&](const TEntry& E, const RawByteString& S) {
+    return DecodePDFTextString(E.Num > 0 ? FReader.DecryptString(E.Num, E.Gen, S) : S);
+  };
   WideString text;
-  if (value.IsString()) {
-    text = DecodePDFTextString(value.Str);
-  } else if (value.IsArray()) {  // the choices made in a list
-    for (const TPDFObject& item : value.Items)
-      if (item.IsString()) text += (text.empty() ? u"" : u", ") + DecodePDFTextString(item.Str);
+  if (value.Value.IsString()) {
+    text = decoded(value, value.Value.Str);
+  } else if (value.Value.IsArray()) {  // the choices made in a list
+    for (const TPDFObject& item : value.Value.Items)
+      if (item.IsString()) text += (text.empty() ? u"" : u", ") + decoded(value, item.Str);
   }
   if (text.find_first_not_of(u" \r\n\t") == WideString::npos) return;
   // The font size the appearance string names ("/Helv 10 Tf"); 0 or none:
   // sized to the box.
   double size = 0;
-  if (da.IsString()) {
-    TPDFLexer lexer(da.Str);
+  if (da.Value.IsString()) {
+    const RawByteString appearance = da.Num > 0 ? FReader.DecryptString(da.Num, da.Gen, da.Value.Str) : da.Value.Str;
+    TPDFLexer lexer(appearance);
     TPDFToken tok;
     double last = 0;
     while (lexer.Next(tok)) {

@@ -416,5 +416,15 @@ TEST(PDFMetadata, EncryptedInformationStrings) {
   EXPECT_THROW(wrong.LoadFromFile(TestFile("rc4-128-user.pdf")), EPDFPasswordError);
 }
 
+TEST(PDFPages, EncryptedFieldValuesAreDecrypted) {
+  // Field values are strings of their field objects, encrypted with them;
+  // the appearances are streams.
+  TLKPDFReader r;
+  r.SetPassword("user");
+  r.LoadFromFile(TestFile("annot-form-aes256.pdf"));
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Name of applicant: Jane Q. Public", "", "X I agree", "",
+                                               "Town: Oslo"}));
+}
+
 }  // namespace
 }  // namespace lkw
