@@ -482,6 +482,11 @@ class TLKPDFReader : public TMSWBaseDocument {
   // those, so memory follows one page rather than the document.
   bool KeepPageItems() const { return FKeepPageItems; }
   void SetKeepPageItems(bool Value) { FKeepPageItems = Value; }
+  // The comments of markup annotations (notes, highlights, stamps and the
+  // like: their /Contents), page by page, one item each, rendered for the
+  // output format. Links, form fields, pop-ups and typed-in text (shown on
+  // the page) are none.
+  TWideStrings& AnnotationText() { return FAnnotationText; }
 
   // The bytes of the string that is the value of Key (without '/'; a key
   // differing only in case is taken when the exact one is absent) in Dict,
@@ -670,6 +675,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   int32_t FPageCount = 0;
   TPDFTextOptions FTextOptions;
   bool FKeepPageItems = false;
+  TWideStrings FAnnotationText;
+  void ReadAnnotationComments(const TPDFObject& Annots);
   // What a page-tree node passes on to its pages (its own entries over its
   // ancestors'), kept for the walk so that siblings do not climb again.
   struct TInheritedAttributes {

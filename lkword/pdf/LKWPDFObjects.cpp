@@ -142,6 +142,7 @@ void TLKPDFReader::ClearInternalLists() {
   FLookupDepth = 0;
   FDecompressedTotal = 0;
   FPageCount = 0;
+  FAnnotationText.Clear();
 }
 
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }

@@ -179,6 +179,34 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   const TPDFObject* annots = node.Get("Annots");
   ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page,
                   annots ? *annots : TPDFObject());
+  if (annots) ReadAnnotationComments(*annots);
+}
+
+void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
+  constexpr size_t kMaxAnnotations = 4096;
+  try {
+    const TPDFObject list = Resolve(Annots);
+    if (!list.IsArray()) return;
+    for (size_t i = 0; i < list.Count() && i < kMaxAnnotations && !IsCancelExtract; ++i) {
+      const TPDFObject& item = list.Items[i];
+      const TPDFObject annot = Resolve(item);
+      const TPDFObject* subtype = annot.IsDict() ? annot.Get("Subtype") : nullptr;
+      if (!subtype || !subtype->IsName() || subtype->IsName("Link") || subtype->IsName("Widget") ||
+          subtype->IsName("Popup") || subtype->IsName("FreeText"))
+        continue;
+      WideString comment;
+      if (!GetInfoString("Contents", annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, comment) ||
+          comment.find_first_not_of(u" \t\r\n") == WideString::npos)
+        continue;
+      WideString rendered;
+      AppendEscaped(rendered, comment, FTextFormating);
+      if (FTextFormating != tfPlainText)
+        rendered += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
+      AddText(rendered, FAnnotationText);
+    }
+  } catch (const Exception&) {
+    // A damaged annotation list costs only the comments.
+  }
 }
 
 void TLKPDFReader::AddPageText(const TLKPDFPage& Page) {

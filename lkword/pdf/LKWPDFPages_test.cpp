@@ -162,6 +162,30 @@ TEST(PDFPages, FieldsWithoutAppearancesShowTheirValues) {
   EXPECT_EQ(body.back(), "Red, Blue");
 }
 
+TEST(PDFPages, CommentsOfMarkupAnnotations) {
+  // A note and a highlight have comments; links, fields, pop-ups and typed
+  // text (on the page) do not count, nor do empty ones.
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 21 0 R 22 0 R 23 0 R 24 0 R 25 0 R 26 0 R",
+      {{20, "<< /Subtype /Text /Rect [0 0 10 10] /Contents <FEFF0043006800650063006B00A0002100> >>"},
+       {21, "<< /Subtype /Highlight /Rect [0 0 10 10] /Contents (a < b & c) /Popup 22 0 R >>"},
+       {22, "<< /Subtype /Popup /Rect [0 0 10 10] /Contents (popup) >>"},
+       {23, "<< /Subtype /Link /Rect [0 0 10 10] /Contents (link) >>"},
+       {24, "<< /Subtype /Widget /Rect [0 0 10 10] /Contents (field) >>"},
+       {25, "<< /Subtype /FreeText /Rect [0 0 10 10] /Contents (typed) >>"},
+       {26, "<< /Subtype /Square /Rect [0 0 10 10] /Contents ( ) >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  std::vector<std::string> comments;
+  for (const WideString& s : r.AnnotationText().Items()) comments.push_back(WideToUtf8(s));
+  EXPECT_EQ(comments, (std::vector<std::string>{"Check\xC2\xA0!", "a < b & c"}));
+  TLKPDFReader html;
+  html.SetTextFormating(tfHTML);
+  Load(html, pdf);
+  ASSERT_EQ(html.AnnotationText().Count(), 2);
+  EXPECT_EQ(WideToUtf8(html.AnnotationText().Items()[1]), "a &lt; b &amp; c<br>");
+}
+
 TEST(PDFPages, DamagedAnnotationsAreSkipped) {
   // Not a dictionary, no rectangle, an empty box, a state dictionary that is
   // a number, an appearance that is no form, a loop back to the page.

@@ -20,6 +20,8 @@ std::vector<TNamedText> SecondaryTexts(TMSWBaseDocument& Doc) {
              {"comments", &word->AnnotationText()}};
   else if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(&Doc))
     lists = {{"headers", &odf->HeaderText()}, {"footers", &odf->FooterText()}};
+  else if (auto* pdf = dynamic_cast<TLKPDFReader*>(&Doc))
+    lists = {{"comments", &pdf->AnnotationText()}};
   return lists;
 }
 
