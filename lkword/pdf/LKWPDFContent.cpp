@@ -75,8 +75,6 @@ constexpr int kMaxFormDepth = 64;
 constexpr size_t kMaxFormCache = size_t{64} << 20;
 // Tokens of an inline image dictionary before ID.
 constexpr int kMaxInlineImageTokens = 4096;
-// Annotations read per page (form pages have hundreds at most).
-constexpr size_t kMaxAnnotations = 4096;
 // Annotation flags: not to be shown.
 constexpr int64_t kAnnotHidden = 2, kAnnotNoView = 32;
 
@@ -652,7 +650,7 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
   if (!list.IsArray()) return;
   TResources pageRes;
   LoadResources(Resources, pageRes);
-  for (size_t i = 0; i < list.Count() && i < kMaxAnnotations && FOps < FOptions.MaxOperators; ++i) {
+  for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && FOps < FOptions.MaxOperators; ++i) {
     const TPDFObject annot = FReader.Resolve(list.Items[i]);
     if (!annot.IsDict()) continue;
     if (const TPDFObject* f = annot.Get("F"); f && (FReader.Resolve(*f).AsInt() & (kAnnotHidden | kAnnotNoView)))

@@ -124,6 +124,10 @@ class TLKPDFPages : public TObject {
   std::vector<std::unique_ptr<TLKPDFPage>> FItems;
 };
 
+// Annotations read per page, for their text and their comments (form pages
+// have hundreds at most).
+inline constexpr size_t kPDFMaxAnnotations = 4096;
+
 // How page text is put together.
 struct TPDFTextOptions {
   bool Dehyphenate = true;

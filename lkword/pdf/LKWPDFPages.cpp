@@ -183,11 +183,10 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
 }
 
 void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
-  constexpr size_t kMaxAnnotations = 4096;
   try {
     const TPDFObject list = Resolve(Annots);
     if (!list.IsArray()) return;
-    for (size_t i = 0; i < list.Count() && i < kMaxAnnotations && !IsCancelExtract; ++i) {
+    for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && !IsCancelExtract; ++i) {
       const TPDFObject& item = list.Items[i];
       const TPDFObject annot = Resolve(item);
       const TPDFObject* subtype = annot.IsDict() ? annot.Get("Subtype") : nullptr;

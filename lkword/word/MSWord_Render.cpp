@@ -97,13 +97,6 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
     case 11:
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<br>\r\n";
       break;
-    case 12:
-    case 14:
-      // A section break stands in for the paragraph mark of the section's
-      // last paragraph, and a page or column break starts a new line too:
-      // without a break the words on either side would run together.
-      Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<p></p>\r\n";
-      break;
     case 30:
       // A non-breaking hyphen: a hyphen to readers of the text, as in the
       // docx reader.
@@ -111,6 +104,12 @@ void TMSWordDocument::ProcessSysCharacter(char16_t C, bool IsLast, WideString& O
       break;
     case 13:
       sc = scParagraphEnd;
+      [[fallthrough]];
+    case 12:
+    case 14:
+      // A section break stands in for the paragraph mark of the section's
+      // last paragraph, and a page or column break starts a new line too:
+      // without a break the words on either side would run together.
       Out = FTextFormating == tfPlainText ? u"\r\n" : FTextFormating == tfRTF ? u"\r\n\\par " : u"<p></p>\r\n";
       break;
     case kFieldBegin:
