@@ -138,12 +138,112 @@ inline bool DecodeToken(uint8_t c, const uint8_t* src, size_t len, size_t& i, ch
   return true;
 }
 
+#if defined(__SSE2__)
+// Bit k set: byte p[k] is not a literal 0x09..0x7F (so a token starts there
+// when a token may start there at all). 64 bytes at p must be readable.
+inline uint64_t StopBits64(const uint8_t* p) {
+  const __m128i eight = _mm_set1_epi8(8);
+  uint64_t m = 0;
+  for (int q = 0; q < 4; ++q) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+    // Signed: 0x80..0xFF are negative, so only 0x09..0x7F exceed 8.
+    const auto lit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(v, eight)));
+    m |= uint64_t{~lit & 0xFFFFu} << (16 * q);
+  }
+  return m;
+}
+
+// The bulk of a record: finds each token through the stop bits of the
+// 64-byte window at base (bits before i cleared), so that the position of
+// the next token depends on a few register operations instead of on a
+// load and a byte-class test of the bytes at i. Stops while the window and
+// the bytes a token or literal copy may read (kAhead) are inside the record;
+// returns where it stopped.
+size_t DecompressBulk(const uint8_t* src, size_t len, char* const out0, char*& out) {
+  constexpr size_t kAhead = 80;
+  size_t i = 0;
+  if (len < 64 + kAhead) return 0;
+  size_t base = 0;
+  uint64_t stops = StopBits64(src);
+  for (;;) {
+    if (stops == 0) {
+      if (base + 128 + kAhead > len) break;
+      base += 64;
+      stops = StopBits64(src + base);
+      if (i > base) stops &= ~uint64_t{0} << (i - base);
+      continue;
+    }
+    // The literals up to the token, 16 bytes at a time.
+    const size_t j = base + static_cast<size_t>(std::countr_zero(stops));
+    {
+      const uint8_t* s = src + i;
+      char* d = out;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+      for (size_t n = j - i; n > 16; n -= 16) {
+        s += 16;
+        d += 16;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+      }
+      out += j - i;
+    }
+    i = j;
+    const unsigned c = src[i];
+    if (c >= 0xC0) {
+      out[0] = ' ';
+      out[1] = static_cast<char>(c ^ 0x80);
+      out += 2;
+      i += 1;
+    } else if (c >= 0x80) {
+      const unsigned pair = (c << 8) | src[i + 1];
+      const size_t distance = (pair & 0x3FFF) >> 3;
+      const size_t count = (pair & 7) + 3;
+      i += 2;
+      // Distance 0 or reaching before the output: corrupt, skipped.
+      if (distance - 1 < static_cast<size_t>(out - out0)) {
+        const char* from = out - distance;
+        if (distance >= 16) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+        } else if (distance >= 8) {
+          // Each 8-byte step reads only bytes already final.
+          std::memcpy(out, from, 8);
+          std::memcpy(out + 8, from + 8, 8);
+        } else {
+          for (size_t k = 0; k < count; ++k) out[k] = from[k];
+        }
+        out += count;
+      }
+    } else if (c == 0x00) {
+      *out++ = ' ';
+      i += 1;
+    } else {
+      std::memcpy(out, src + i + 1, 8);
+      out += c;
+      i += 1 + c;
+    }
+    // Drop the stop bits of the token just decoded (and of its payload).
+    const size_t shift = i - base;
+    if (shift < 64) {
+      stops &= ~uint64_t{0} << shift;
+    } else {
+      if (base + 128 + kAhead > len) break;
+      base += 64;
+      stops = StopBits64(src + base) & (~uint64_t{0} << (shift - 64));
+    }
+  }
+  return i;
+}
+#endif
+
 // Decompresses one record into out, which must hold len * kMaxExpansion +
 // kDecodeSlack bytes; returns the bytes produced. Back-references only reach
 // into this record's own output (records are compressed independently).
 size_t DecompressInto(const uint8_t* src, size_t len, char* const out0) {
   char* out = out0;
+#if defined(__SSE2__)
+  size_t i = DecompressBulk(src, len, out0, out);
+#else
   size_t i = 0;
+#endif
   // Literals come in short runs: while 8 input bytes remain, copy 8 and
   // keep as many as are literal (the rest is overwritten later), then decode
   // the token that ends the run. Doing so even when there is no run (n = 0)

@@ -200,14 +200,18 @@ std::string ReferenceDecompress(const std::string& in) {
 
 TEST(PalmDocDecompress, MatchesTokenByTokenDecoding) {
   std::mt19937 rng(20240611);
-  // Mixes that favour long literal runs, back-references, and anything.
-  for (int mix = 0; mix < 3; ++mix) {
+  // Mixes that favour literal runs, back-references, and anything, then
+  // runs longer than the decoder's 64-byte windows; every fourth input is
+  // long enough for the windowed bulk of a record.
+  for (int mix = 0; mix < 4; ++mix) {
     for (int t = 0; t < 3000; ++t) {
-      std::string in(rng() % 80, '\0');
+      std::string in(rng() % (t % 4 ? 80 : 800), '\0');
       for (char& c : in) {
         const unsigned r = rng();
         if (mix == 0)
           c = static_cast<char>(r % 8 ? 0x09 + r % 0x77 : r >> 8);
+        else if (mix == 3)
+          c = static_cast<char>(r % 97 ? 0x09 + r % 0x77 : r >> 8);
         else if (mix == 1)
           c = static_cast<char>(r % 3 ? 0x80 + (r >> 8) % 0x40 : 0x20 + (r >> 8) % 0x5F);
         else
