@@ -60,9 +60,13 @@ void LoadBothWays(Setup&& Configure, Loader&& Load) {
     joined.append(Item);
     joined += u"\r\n";
   });
-  // Readers may hand items they have as bytes to a UTF-8 sink beside it.
+  // Readers may hand items they have as bytes to a UTF-8 sink beside it,
+  // several lines joined by LF in one.
   sunk.SetUtf8TextSink([&joined](std::string_view Item) {
-    joined += Utf8ToWide(Item);
+    for (char16_t c : Utf8ToWide(Item)) {
+      if (c == u'\n') joined += u'\r';
+      joined += c;
+    }
     joined += u"\r\n";
   });
   const bool keptOk = TryLoad(kept, Load);

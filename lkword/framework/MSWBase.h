@@ -162,8 +162,9 @@ class TMSWBaseDocument : public TComponent {
   // A host that writes UTF-8 may give a second sink beside the text sink:
   // readers whose text comes as bytes (PalmDoc books) then hand it the items
   // they can encode directly, skipping a round trip through UTF-16. Items
-  // reach the two sinks in document order; without a text sink this one is
-  // not used.
+  // reach the two sinks in document order; an item of this one is one line
+  // or several joined by LF (no CR), and stands for that many items. Without
+  // a text sink this one is not used.
   void SetUtf8TextSink(TMSWUtf8TextSink Sink) { FUtf8TextSink = std::move(Sink); }
 
   TWideStrings& Text() { return *FText; }

@@ -153,85 +153,6 @@ inline uint64_t StopBits64(const uint8_t* p) {
   return m;
 }
 
-// The bulk of a record: finds each token through the stop bits of the
-// 64-byte window at base (bits before i cleared), so that the position of
-// the next token depends on a few register operations instead of on a
-// load and a byte-class test of the bytes at i. Stops while the window and
-// the bytes a token or literal copy may read (kAhead) are inside the record;
-// returns where it stopped.
-size_t DecompressBulk(const uint8_t* src, size_t len, char* const out0, char*& out) {
-  constexpr size_t kAhead = 80;
-  size_t i = 0;
-  if (len < 64 + kAhead) return 0;
-  size_t base = 0;
-  uint64_t stops = StopBits64(src);
-  for (;;) {
-    if (stops == 0) {
-      if (base + 128 + kAhead > len) break;
-      base += 64;
-      stops = StopBits64(src + base);
-      if (i > base) stops &= ~uint64_t{0} << (i - base);
-      continue;
-    }
-    // The literals up to the token, 16 bytes at a time.
-    const size_t j = base + static_cast<size_t>(std::countr_zero(stops));
-    {
-      const uint8_t* s = src + i;
-      char* d = out;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-      for (size_t n = j - i; n > 16; n -= 16) {
-        s += 16;
-        d += 16;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-      }
-      out += j - i;
-    }
-    i = j;
-    const unsigned c = src[i];
-    if (c >= 0xC0) {
-      out[0] = ' ';
-      out[1] = static_cast<char>(c ^ 0x80);
-      out += 2;
-      i += 1;
-    } else if (c >= 0x80) {
-      const unsigned pair = (c << 8) | src[i + 1];
-      const size_t distance = (pair & 0x3FFF) >> 3;
-      const size_t count = (pair & 7) + 3;
-      i += 2;
-      // Distance 0 or reaching before the output: corrupt, skipped.
-      if (distance - 1 < static_cast<size_t>(out - out0)) {
-        const char* from = out - distance;
-        if (distance >= 16) {
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
-        } else if (distance >= 8) {
-          // Each 8-byte step reads only bytes already final.
-          std::memcpy(out, from, 8);
-          std::memcpy(out + 8, from + 8, 8);
-        } else {
-          for (size_t k = 0; k < count; ++k) out[k] = from[k];
-        }
-        out += count;
-      }
-    } else if (c == 0x00) {
-      *out++ = ' ';
-      i += 1;
-    } else {
-      std::memcpy(out, src + i + 1, 8);
-      out += c;
-      i += 1 + c;
-    }
-    // Drop the stop bits of the token just decoded (and of its payload).
-    const size_t shift = i - base;
-    if (shift < 64) {
-      stops &= ~uint64_t{0} << shift;
-    } else {
-      if (base + 128 + kAhead > len) break;
-      base += 64;
-      stops = StopBits64(src + base) & (~uint64_t{0} << (shift - 64));
-    }
-  }
-  return i;
-}
 #endif
 
 // Decompresses one record into out, which must hold len * kMaxExpansion +
@@ -239,10 +160,83 @@ size_t DecompressBulk(const uint8_t* src, size_t len, char* const out0, char*& o
 // into this record's own output (records are compressed independently).
 size_t DecompressInto(const uint8_t* src, size_t len, char* const out0) {
   char* out = out0;
-#if defined(__SSE2__)
-  size_t i = DecompressBulk(src, len, out0, out);
-#else
   size_t i = 0;
+#if defined(__SSE2__)
+  // The bulk of a record: each token is found through the stop bits of the
+  // 64-byte window at base (bits before i cleared), so that the position of
+  // the next token is a few register operations away instead of a load and
+  // a byte-class test of the bytes at i. Runs while the window and what a
+  // token or literal copy may read (kAhead) lie inside the record.
+  constexpr size_t kAhead = 80;
+  if (len >= 64 + kAhead) {
+    size_t base = 0;
+    uint64_t stops = StopBits64(src);
+    for (;;) {
+      if (stops == 0) {
+        if (base + 128 + kAhead > len) break;
+        base += 64;
+        stops = StopBits64(src + base);
+        if (i > base) stops &= ~uint64_t{0} << (i - base);
+        continue;
+      }
+      // The literals up to the token, 16 bytes at a time.
+      const size_t j = base + static_cast<size_t>(std::countr_zero(stops));
+      {
+        const uint8_t* s = src + i;
+        char* d = out;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+        for (size_t n = j - i; __builtin_expect(n > 16, 0); n -= 16) {
+          s += 16;
+          d += 16;
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+        }
+        out += j - i;
+      }
+      i = j;
+      const unsigned c = src[i];
+      if (c >= 0xC0) {
+        out[0] = ' ';
+        out[1] = static_cast<char>(c ^ 0x80);
+        out += 2;
+        i += 1;
+      } else if (c >= 0x80) {
+        const unsigned pair = (c << 8) | src[i + 1];
+        const size_t distance = (pair & 0x3FFF) >> 3;
+        const size_t count = (pair & 7) + 3;
+        i += 2;
+        // Distance 0 or reaching before the output: corrupt, skipped.
+        if (__builtin_expect(distance - 1 < static_cast<size_t>(out - out0), 1)) {
+          const char* from = out - distance;
+          if (__builtin_expect(distance >= 16, 1)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+          } else if (distance >= 8) {
+            // Each 8-byte step reads only bytes already final.
+            std::memcpy(out, from, 8);
+            std::memcpy(out + 8, from + 8, 8);
+          } else {
+            for (size_t k = 0; k < count; ++k) out[k] = from[k];
+          }
+          out += count;
+        }
+      } else if (c == 0x00) {
+        *out++ = ' ';
+        i += 1;
+      } else {
+        std::memcpy(out, src + i + 1, 8);
+        out += c;
+        i += 1 + c;
+      }
+      // Drop the stop bits of the token just decoded and of its payload.
+      const size_t shift = i - base;
+      if (shift < 64) {
+        stops &= ~uint64_t{0} << shift;
+      } else {
+        if (base + 128 + kAhead > len) break;
+        base += 64;
+        stops = StopBits64(src + base) & (~uint64_t{0} << (shift - 64));
+      }
+    }
+  }
 #endif
   // Literals come in short runs: while 8 input bytes remain, copy 8 and
   // keep as many as are literal (the rest is overwritten later), then decode
@@ -327,8 +321,9 @@ std::array<uint32_t, 256> Utf8Table(const char16_t* tab) {
   return enc;
 }
 
-// Writes the UTF-8 form of n bytes at d (room for 3n + 4) and returns the
-// end. With asciiIdentity, runs of 16 ASCII bytes are copied as they are.
+// Writes the UTF-8 form of n bytes at d (room for 3n + 16) and returns the
+// end; the 16 bytes after s + n must be readable. With asciiIdentity, ASCII
+// is copied 16 bytes at a time, the last few of a line included.
 char* EncodeBytesUtf8(const uint8_t* s, size_t n, char* d, const std::array<uint32_t, 256>& enc,
                       bool asciiIdentity) {
   auto put = [&](uint8_t b) {
@@ -340,13 +335,16 @@ char* EncodeBytesUtf8(const uint8_t* s, size_t n, char* d, const std::array<uint
   size_t k = 0;
 #if defined(__SSE2__)
   if (asciiIdentity) {
-    while (k + 16 <= n) {
+    while (k < n) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
-      const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      const size_t left = n - k;
+      unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      if (left < 16) high &= (1u << left) - 1;
       if (!high) {
-        d += 16;
-        k += 16;
+        const size_t step = std::min<size_t>(left, 16);
+        d += step;
+        k += step;
         continue;
       }
       // The ASCII before the first other byte is in place; that byte and
@@ -371,10 +369,12 @@ class TByteBuffer {
  public:
   char* Data() { return FData.get(); }
   size_t Size() const { return FSize; }
-  // Makes room for Extra more bytes and returns where they go.
+  // Makes room for Extra more bytes and returns where they go. The 16 bytes
+  // after the data can always be read (by the 16-byte steps of the UTF-8
+  // encoder).
   char* Reserve(size_t Extra) {
-    if (!FData || FCapacity - FSize < Extra) {
-      size_t cap = std::max({FSize + Extra, FCapacity * 2, size_t{256}});
+    if (!FData || FCapacity - FSize < Extra + kPad) {
+      size_t cap = std::max({FSize + Extra + kPad, FCapacity * 2, size_t{256}});
       std::unique_ptr<char[]> data(new char[cap]);
       if (FSize) std::memcpy(data.get(), FData.get(), FSize);
       FData = std::move(data);
@@ -395,6 +395,7 @@ class TByteBuffer {
   void Clear() { FSize = 0; }
 
  private:
+  static constexpr size_t kPad = 16;
   std::unique_ptr<char[]> FData;
   size_t FSize = 0;
   size_t FCapacity = 0;
@@ -620,9 +621,8 @@ RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length,
 
 void TPalmDocFile::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
-  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
-  stream.Seek(0, soBeginning);
-  LoadFromStream(stream);
+  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
+  LoadFromStream(*stream);
 } catch (...) {
   RethrowAsException();
 }
@@ -770,6 +770,10 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     AddLine(line, rendered);
   };
 
+  // The UTF-8 sink takes runs of whole lines joined by LF as one item; with
+  // a length limit, which counts lines, they go one by one.
+  const bool lineRuns = direct && MaxTextLength() <= 0;
+
   // Emits every complete line of `pending`; a CR at its very end waits for
   // the next record, which may start with the LF of the same line break.
   auto emitLines = [&](bool final) {
@@ -786,6 +790,15 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
       if (!crKnown || crPos < pos) {
         crPos = find('\r', pos);
         crKnown = true;
+      }
+      if (lineRuns) {
+        // The whole lines before the next CR go out as one item.
+        if (const void* lf = memrchr(data + pos, '\n', crPos - pos)) {
+          const size_t end = static_cast<size_t>(static_cast<const char*>(lf) - data);
+          emitLine(data + pos, end - pos);
+          pos = end + 1;
+          continue;
+        }
       }
       const size_t lfPos = find('\n', pos);
       if (crPos < lfPos) {
@@ -808,18 +821,24 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     pending.Consume(pos);
   };
 
-  // Appends text record i to Raw: only the bytes the file really holds, and
-  // never more in all than the file's size (a corrupt list may repeat ranges).
-  auto readRecord = [&](uint32_t i, TByteBuffer& Raw) {
-    int64_t start = offsets[i];
+  // Where text record i lies: only the bytes the file really holds, and
+  // never more in all than the file's size (a corrupt list may repeat
+  // ranges). Counts them against that.
+  auto recordSpan = [&](uint32_t i) {
+    const int64_t start = offsets[i];
     int64_t end = i + 1 < offsets.size() ? int64_t{offsets[i + 1]} : streamSize;
     end = std::min(end, streamSize);
-    int64_t len = end > start ? std::min(end - start, budget) : 0;
-    if (len <= 0) return;
+    const int64_t len = end > start ? std::min(end - start, budget) : 0;
+    budget -= len;
+    return std::pair<int64_t, size_t>(start, static_cast<size_t>(len));
+  };
+  // Appends text record i to Raw.
+  auto readRecord = [&](uint32_t i, TByteBuffer& Raw) {
+    const auto [start, len] = recordSpan(i);
+    if (!len) return;
     Stream.Seek(start, soBeginning);
-    int64_t got = Stream.Read(Raw.Reserve(static_cast<size_t>(len)), len);
+    const int64_t got = Stream.Read(Raw.Reserve(len), static_cast<int64_t>(len));
     Raw.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
-    budget -= std::max<int64_t>(got, 0);
   };
   auto descramble = [](char* rec, size_t recLen) {
     for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
@@ -933,9 +952,16 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     worker.join();
     if (failure) std::rethrow_exception(failure);
   } else {
+    // A book in memory (a mapped file) is decompressed where it lies.
+    const auto* inMemory = dynamic_cast<const TCustomMemoryStream*>(&Stream);
+    const uint8_t* const bytes = inMemory && !peanut ? inMemory->Memory() : nullptr;
     TByteBuffer raw;
     for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
-      if (compression == kPalmDocCompression) {
+      if (bytes && compression == kPalmDocCompression) {
+        const auto [start, len] = recordSpan(i);
+        char* out = pending.Reserve(len * kMaxExpansion + kDecodeSlack);
+        pending.Commit(DecompressInto(bytes + start, len, out));
+      } else if (compression == kPalmDocCompression) {
         raw.Clear();
         readRecord(i, raw);
         decodeRecord(raw.Data(), raw.Size(), pending);

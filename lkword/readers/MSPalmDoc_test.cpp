@@ -97,10 +97,15 @@ Result Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, int32_
   for (const auto& w : doc.Text().Items()) r.items.push_back(WideToUtf8(w));
   r.title = WideToUtf8(doc.SummaryInformation().Title());
   // A host writing UTF-8 gets the same items, most of them encoded straight
-  // from the book's bytes.
+  // from the book's bytes, runs of lines joined by LF.
   std::vector<std::string> sunk;
   doc.SetTextSink([&](std::u16string_view w) { sunk.push_back(WideToUtf8(WideString(w))); });
-  doc.SetUtf8TextSink([&](std::string_view u) { sunk.emplace_back(u); });
+  doc.SetUtf8TextSink([&](std::string_view u) {
+    EXPECT_EQ(u.find('\r'), std::string_view::npos);
+    for (size_t lf; (lf = u.find('\n')) != std::string_view::npos; u.remove_prefix(lf + 1))
+      sunk.emplace_back(u.substr(0, lf));
+    sunk.emplace_back(u);
+  });
   stream.Seek(0, soBeginning);
   doc.LoadFromStream(stream);
   EXPECT_EQ(sunk, r.items);

@@ -51,13 +51,14 @@ void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Form
 }
 
 void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating Format) {
+  // Readers give this sink lines joined by LF: no line ends to normalise.
   const bool plain = Format == tfPlainText;
   while (Item.size() > kItemSlice) {
     const size_t cut = SliceEnd(Item, kItemSlice);
-    Out.Commit(CopyUtf8(Out.Reserve(cut), Item.substr(0, cut), plain));
+    Out.Commit(CopyUtf8(Out.Reserve(cut), Item.substr(0, cut)));
     Item.remove_prefix(cut);
   }
-  char* d = CopyUtf8(Out.Reserve(Item.size() + 2), Item, plain);
+  char* d = CopyUtf8(Out.Reserve(Item.size() + 2), Item);
   if (!plain) *d++ = '\r';
   *d++ = '\n';
   Out.Commit(d);
