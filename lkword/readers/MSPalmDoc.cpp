@@ -152,7 +152,6 @@ inline uint64_t StopBits64(const uint8_t* p) {
   }
   return m;
 }
-
 #endif
 
 // Decompresses one record into out, which must hold len * kMaxExpansion +
@@ -621,8 +620,8 @@ RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length,
 
 void TPalmDocFile::LoadFromFile(const std::string& AFileName) try {
   TMSWBaseDocument::LoadFromFile(AFileName);
-  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
-  LoadFromStream(*stream);
+  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
+  LoadFromStream(stream);
 } catch (...) {
   RethrowAsException();
 }
@@ -837,8 +836,15 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     const auto [start, len] = recordSpan(i);
     if (!len) return;
     Stream.Seek(start, soBeginning);
-    const int64_t got = Stream.Read(Raw.Reserve(len), static_cast<int64_t>(len));
-    Raw.Commit(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    char* into = Raw.Reserve(len);
+    // A host's stream may hand out less than asked for at a time.
+    size_t got = 0;
+    while (got < len) {
+      const int64_t n = Stream.Read(into + got, static_cast<int64_t>(len - got));
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    Raw.Commit(got);
   };
   auto descramble = [](char* rec, size_t recLen) {
     for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
@@ -959,8 +965,10 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
       if (bytes && compression == kPalmDocCompression) {
         const auto [start, len] = recordSpan(i);
-        char* out = pending.Reserve(len * kMaxExpansion + kDecodeSlack);
-        pending.Commit(DecompressInto(bytes + start, len, out));
+        if (len) {
+          char* out = pending.Reserve(len * kMaxExpansion + kDecodeSlack);
+          pending.Commit(DecompressInto(bytes + start, len, out));
+        }
       } else if (compression == kPalmDocCompression) {
         raw.Clear();
         readRecord(i, raw);

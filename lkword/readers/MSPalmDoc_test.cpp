@@ -85,6 +85,18 @@ struct Result {
   std::string title;
 };
 
+// A host's stream that is no memory stream, so records are read from it.
+class THostStream : public TStream {
+ public:
+  explicit THostStream(const std::string& Bytes) : FBytes(Bytes) {}
+  int64_t Read(void* Buffer, int64_t Count) override { return FBytes.Read(Buffer, Count); }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FBytes.Seek(Offset, Origin); }
+  int64_t Size() override { return FBytes.Size(); }
+
+ private:
+  TBytesStream FBytes;
+};
+
 Result Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, int32_t maxLen = 0,
             TLKWParseItems items = {wpiText, wpiSummaryInformation}) {
   TBytesStream stream(bytes);
@@ -109,6 +121,16 @@ Result Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText, int32_
   stream.Seek(0, soBeginning);
   doc.LoadFromStream(stream);
   EXPECT_EQ(sunk, r.items);
+  // Read through a stream, the records are the same.
+  THostStream host(bytes);
+  TPalmDocFile other;
+  other.SetTextFormating(fmt);
+  other.SetMaxTextLength(maxLen);
+  other.SetParseItems(items);
+  other.LoadFromStream(host);
+  std::vector<std::string> read;
+  for (const auto& w : other.Text().Items()) read.push_back(WideToUtf8(w));
+  EXPECT_EQ(read, r.items);
   return r;
 }
 
