@@ -346,13 +346,20 @@ char* EncodeBytesUtf8(const uint8_t* s, size_t n, char* d, const std::array<uint
         k += step;
         continue;
       }
-      // The ASCII before the first other byte is in place; that byte and
-      // any others right after it one by one.
-      const unsigned lead = static_cast<unsigned>(std::countr_zero(high));
-      d += lead;
-      k += lead;
-      do put(s[k++]);
-      while (k < n && s[k] >= 0x80);
+      // The block is in place up to its first other byte: each such byte
+      // is encoded and the block's rest stored again after it.
+      const size_t m = std::min<size_t>(left, 16);
+      size_t at = 0;
+      do {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(high));
+        d += p - at;
+        put(s[k + p]);
+        at = p + 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k + at)));
+        high &= high - 1;
+      } while (high);
+      d += m - at;
+      k += m;
     }
   }
 #else

@@ -351,6 +351,31 @@ TEST(PalmDocLines, EveryByteDecodedAsTheCodePageConverterDoes) {
   SetActiveCodePage(saved);
 }
 
+TEST(PalmDocLines, MixedTextEncodedStraightToUtf8AsThroughUtf16) {
+  // Lines of every length around the encoder's 16-byte blocks, with few,
+  // some and mostly non-ASCII bytes, some CR LF ends: the UTF-8 host gets
+  // what the text list holds.
+  std::mt19937 rng(7);
+  const uint32_t saved = GetACP();
+  for (uint32_t cp : {1252u, 1251u}) {
+    SetActiveCodePage(cp);
+    for (unsigned density : {2u, 30u, 90u}) {
+      SCOPED_TRACE(::testing::Message() << "cp " << cp << ", density " << density);
+      std::string text;
+      for (int line = 0; line < 300; ++line) {
+        const unsigned len = rng() % 70;
+        for (unsigned k = 0; k < len; ++k)
+          text += static_cast<char>(rng() % 100 < density ? 0x80 + rng() % 0x80 : 0x20 + rng() % 0x5F);
+        text += line % 7 ? "\n" : "\r\n";
+      }
+      Book b;
+      for (size_t at = 0; at < text.size(); at += 1000) b.texts.push_back(text.substr(at, 1000));
+      Load(b.Bytes());
+    }
+  }
+  SetActiveCodePage(saved);
+}
+
 TEST(PalmDocPeanut, DescrambledAndDecompressed) {
   Book b;
   b.type = "PNRD";
