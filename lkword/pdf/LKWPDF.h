@@ -487,6 +487,10 @@ class TLKPDFReader : public TMSWBaseDocument {
   // output format. Links, form fields, pop-ups and typed-in text (shown on
   // the page) are none.
   TWideStrings& AnnotationText() { return FAnnotationText; }
+  // Whether the interactive form asks viewers to draw its fields anew from
+  // their values (/NeedAppearances): the appearances stored with them may
+  // predate the values.
+  bool FieldsNeedAppearances();
 
   // The bytes of the string that is the value of Key (without '/'; a key
   // differing only in case is taken when the exact one is absent) in Dict,
@@ -593,6 +597,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
+  bool ReadNeedAppearances();
+
   std::unique_ptr<TPDFPageGlyphs> FPageGlyphs;
   struct TSection;
   struct TObjStm {
@@ -673,6 +679,7 @@ class TLKPDFReader : public TMSWBaseDocument {
   int FLookupDepth = 0;
   int64_t FDecompressedTotal = 0;
   int32_t FPageCount = 0;
+  int8_t FNeedAppearances = -1;  // not looked up yet
   TPDFTextOptions FTextOptions;
   bool FKeepPageItems = false;
   TWideStrings FAnnotationText;

@@ -203,7 +203,7 @@ class TContentInterpreter {
   // The value of field Widget (object Num, Gen; 0 when it is none of its
   // own) written from the left of its box (X0, Y0 to Y1), in plain glyphs;
   // a value longer than the box runs on past it.
-  void PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0, double Y1,
+  bool PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0, double Y1,
                        const TMatrix& Base);
   uint16_t FontIndex(TLKPDFFont* Font);
 
@@ -650,6 +650,8 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
   if (!list.IsArray()) return;
   TResources pageRes;
   LoadResources(Resources, pageRes);
+  // Text and choice fields are then drawn from their values, as viewers do.
+  const bool fromValues = FReader.FieldsNeedAppearances();
   for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && FOps < FOptions.MaxOperators; ++i) {
     const TPDFObject annot = FReader.Resolve(list.Items[i]);
     if (!annot.IsDict()) continue;
@@ -664,12 +666,13 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
     for (size_t k = 0; k < 4; ++k) v[k] = FReader.Resolve(r.Items[k]).AsNumber();
     const double rx0 = std::min(v[0], v[2]), ry0 = std::min(v[1], v[3]);
     const double rx1 = std::max(v[0], v[2]), ry1 = std::max(v[1], v[3]);
-    if (!ap) {
+    if (!ap || fromValues) {
       const size_t start = FOut.Glyphs.size();
       const TPDFObject& item = list.Items[i];
-      PlaceFieldValue(annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, rx0, ry0, ry1, Base);
+      const bool field =
+          PlaceFieldValue(annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, rx0, ry0, ry1, Base);
       if (FOut.Glyphs.size() > start) Runs.push_back(start);
-      continue;
+      if (field || !ap) continue;
     }
     const TPDFObject apDict = FReader.Resolve(*ap);
     const TPDFObject* normal = apDict.IsDict() ? apDict.Get("N") : nullptr;
@@ -717,7 +720,9 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
   }
 }
 
-void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0,
+// Shows the value of a text or choice field in its box; false for other
+// annotations.
+bool TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0,
                                           double Y1, const TMatrix& Base) {
   // Type, value and appearance string may come from the parent fields.
   // Strings are decrypted with the number of the object that holds them.
@@ -750,7 +755,7 @@ void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num,
     if (!FReader.GetObject(num, next, &gen)) break;
     node = std::move(next);
   }
-  if (!type.Value.IsName("Tx") && !type.Value.IsName("Ch")) return;
+  if (!type.Value.IsName("Tx") && !type.Value.IsName("Ch")) return false;
   auto decoded = [&](const TEntry& E, const RawByteString& S) {
     return DecodePDFTextString(E.Num > 0 ? FReader.DecryptString(E.Num, E.Gen, S) : S);
   };
@@ -761,7 +766,7 @@ void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num,
     for (const TPDFObject& item : value.Value.Items)
       if (item.IsString()) text += (text.empty() ? u"" : u", ") + decoded(value, item.Str);
   }
-  if (text.find_first_not_of(u" \r\n\t") == WideString::npos) return;
+  if (text.find_first_not_of(u" \r\n\t") == WideString::npos) return true;
   // The font size the appearance string names ("/Helv 10 Tf"); 0 or none:
   // sized to the box.
   double size = 0;
@@ -810,6 +815,7 @@ void TContentInterpreter::PlaceFieldValue(const TPDFObject& Widget, int32_t Num,
     i += n - 1;
     x += size * 0.5;
   }
+  return true;
 }
 
 // The layout reads glyphs in content order, and annotations come after the

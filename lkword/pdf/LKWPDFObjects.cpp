@@ -142,6 +142,7 @@ void TLKPDFReader::ClearInternalLists() {
   FLookupDepth = 0;
   FDecompressedTotal = 0;
   FPageCount = 0;
+  FNeedAppearances = -1;
   FAnnotationText.Clear();
 }
 
@@ -1110,6 +1111,24 @@ RawByteString TLKPDFReader::GetDoubleBracketValue(TStream*, std::string_view Key
 
 // ---------------------------------------------------------------------------
 // Pages (structure only)
+
+bool TLKPDFReader::FieldsNeedAppearances() {
+  if (FNeedAppearances < 0) FNeedAppearances = ReadNeedAppearances();
+  return FNeedAppearances > 0;
+}
+
+bool TLKPDFReader::ReadNeedAppearances() {
+  const TPDFObject* rootRef = FTrailer.Get("Root");
+  TPDFObject catalog;
+  if (!rootRef || !rootRef->IsRef() || !GetObject(rootRef->RefNum, catalog) || !catalog.IsDict()) return false;
+  const TPDFObject* form = catalog.Get("AcroForm");
+  if (!form) return false;
+  const TPDFObject dict = Resolve(*form);
+  const TPDFObject* need = dict.Get("NeedAppearances");
+  if (!need) return false;
+  const TPDFObject value = Resolve(*need);
+  return value.Kind == TPDFObjKind::okBool && value.BoolValue;
+}
 
 std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   std::vector<int32_t> pages;

@@ -92,10 +92,11 @@ TEST(PDFPages, TextSinkGetsThePagesAsTheyAreRead) {
 }
 
 // A page whose label is followed by the given annotations; objects 20 on
-// are theirs (AnnotObjects, by number).
+// are theirs (AnnotObjects, by number), and a catalog (1) among them
+// replaces the plain one.
 std::string AnnotatedPage(const std::string& Annots, const std::map<int, std::string>& AnnotObjects) {
   std::map<int, std::string> objs = AnnotObjects;
-  objs[1] = "<< /Type /Catalog /Pages 2 0 R >>";
+  objs.emplace(1, "<< /Type /Catalog /Pages 2 0 R >>");
   objs[2] = std::string("<< /Type /Pages /Kids [10 0 R] /Count 1 /Resources ") + kFont + " >>";
   objs[10] = "<< /Type /Page /Parent 2 0 R /Contents 11 0 R /Annots [" + Annots + "] >>";
   objs[11] = Stream(Show("Applicant:") + " BT /F1 12 Tf 72 600 Td (Below.) Tj ET");
@@ -160,6 +161,33 @@ TEST(PDFPages, FieldsWithoutAppearancesShowTheirValues) {
   EXPECT_TRUE(has("Red, Blue")) << ::testing::PrintToString(body);
   EXPECT_FALSE(has("Yes"));
   EXPECT_EQ(body.back(), "Red, Blue");
+}
+
+TEST(PDFPages, FieldsDrawnFromTheirValuesWhenTheFormAsks) {
+  // A form saved with values its appearances do not show yet: viewers draw
+  // text and choice fields anew from the values, so does the reader; a
+  // check box keeps its appearance, a field without a value shows nothing.
+  std::map<int, std::string> objs = {
+      {20, "<< /Subtype /Widget /FT /Tx /V (Jane Roe) /Rect [200 695 400 715] /AP << /N 21 0 R >> >>"},
+      {21, Appearance("Old Name")},
+      {22, "<< /Subtype /Widget /FT /Btn /Rect [72 640 82 650] /AS /Yes /AP << /N << /Yes 23 0 R >> >> >>"},
+      {23, Appearance("Checked")},
+      {24, "<< /Subtype /Widget /FT /Tx /Rect [72 560 300 575] /AP << /N 25 0 R >> >>"},
+      {25, Appearance("Stale")}};
+  const std::string annots = "20 0 R 22 0 R 24 0 R";
+  TLKPDFReader stored;
+  Load(stored, AnnotatedPage(annots, objs));
+  EXPECT_EQ(Body(stored), (std::vector<std::string>{"", kSep, "Applicant: Old Name", "", "Checked", "", "Below.", "",
+                                                    "Stale"}));
+  for (const char* need : {"true", "9 0 R"}) {
+    SCOPED_TRACE(need);
+    objs[1] = std::string("<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [20 0 R] /NeedAppearances ") + need +
+              " >> >>";
+    objs[9] = "true";
+    TLKPDFReader r;
+    Load(r, AnnotatedPage(annots, objs));
+    EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Applicant: Jane Roe", "", "Checked", "", "Below."}));
+  }
 }
 
 TEST(PDFPages, CommentsOfMarkupAnnotations) {
