@@ -301,9 +301,10 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = &Stream;
   ReadCLX(clxSource);
   ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
-  // Word 6/95 list only the stories their sections have (the sections say
-  // which); they keep one list.
-  ReadHeaderStories(FDocVersion == 8 ? TableStream : nullptr);
+  if (FDocVersion == 8)
+    ReadHeaderStories(TableStream, nullptr);
+  else if (FDocVersion >= 5)
+    ReadHeaderStories(&Stream, &Stream);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
 }

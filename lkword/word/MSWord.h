@@ -187,11 +187,16 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
   // Where the stories of the header text start (CPs from its start, and
-  // its end last): the note separators, then six per section (even, odd
-  // and first page headers and footers). Empty when the document has no
-  // usable list.
-  void ReadHeaderStories(TStream* Source);
+  // its end last), and what each is. Word 97: the six note separators, then
+  // six per section (even, odd and first page headers and footers). Word
+  // 6/95 list only the stories that exist: the separators the document
+  // properties name, then those each section's properties name (Doc is the
+  // stream that holds them). Both empty when the document has no usable list.
+  void ReadHeaderStories(TStream* Source, TStream* Doc);
+  bool ReadHeaderKinds6(TStream& Doc);
+  enum class THeaderKind : uint8_t { Separator, Header, Footer };
   std::vector<int32_t> FHeaderStories;
+  std::vector<THeaderKind> FHeaderKinds;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
   void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
   void ResolveFieldEnd(WideString& Out);

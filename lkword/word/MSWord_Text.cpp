@@ -308,13 +308,15 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   FTextSink(GetTextFinish());
 }
 
-void TMSWordDocument::ReadHeaderStories(TStream* Source) {
+void TMSWordDocument::ReadHeaderStories(TStream* Source, TStream* Doc) {
   FHeaderStories.clear();
+  FHeaderKinds.clear();
   const int32_t ccpHdr = FIB.ccpHdr;
   const uint32_t lcb = FIB.lcbPlcfhdd;
-  // The six note separators, six stories a section, and the two CPs around
-  // the closing paragraph mark.
-  if (!Source || ccpHdr <= 0 || lcb < 4 * 14 || lcb > (uint32_t{1} << 20)) return;
+  // Word 97: the six note separators, six stories a section, and the two
+  // CPs around the closing paragraph mark.
+  const uint32_t least = Doc ? 4 * 2 : 4 * 14;
+  if (!Source || ccpHdr <= 0 || lcb < least || lcb > (uint32_t{1} << 20)) return;
   RawByteString raw;
   if (!ReadBytesAt(*Source, FIB.fcPlcfhdd, lcb / 4 * 4, raw)) return;
   const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
@@ -331,6 +333,88 @@ void TMSWordDocument::ReadHeaderStories(TStream* Source) {
     FHeaderStories.push_back(cp);
     last = cp;
   }
+  if (Doc) {
+    if (!ReadHeaderKinds6(*Doc)) {
+      FHeaderStories.clear();
+      FHeaderKinds.clear();
+    }
+    return;
+  }
+  constexpr size_t kSeparators = 6;
+  for (size_t i = 0; i + 2 < FHeaderStories.size(); ++i) {
+    if (i < kSeparators) {
+      FHeaderKinds.push_back(THeaderKind::Separator);
+      continue;
+    }
+    const size_t kind = (i - kSeparators) % 6;  // even, odd header; even, odd footer; first header, footer
+    FHeaderKinds.push_back(kind == 2 || kind == 3 || kind == 5 ? THeaderKind::Footer : THeaderKind::Header);
+  }
+}
+
+namespace {
+
+// Operand size of a Word 6/95 section property modifier, or -1 for one not
+// known here (its size could not be skipped).
+int SectionSprmOperand6(const uint8_t* P, size_t Left) {
+  switch (P[0]) {
+    case 131: case 132: case 138: case 139: case 142: case 143: case 146: case 147: case 150: case 151:
+    case 152: case 153: case 158: case 159: case 162:
+      return 1;
+    case 140: case 141: case 144: case 145: case 148: case 149: case 154: case 155: case 156: case 157:
+    case 160: case 161: case 164: case 165: case 166: case 167: case 168: case 169: case 170: case 171:
+      return 2;
+    case 136: case 137:
+      return 3;
+    case 133:  // numbering: a length byte, then that many
+      return Left > 1 ? 1 + P[1] : -1;
+    default:
+      return -1;
+  }
+}
+
+constexpr uint8_t kSprmSGprfIhdt6 = 153;
+
+}  // namespace
+
+bool TMSWordDocument::ReadHeaderKinds6(TStream& Doc) {
+  // Which separators exist: bits 0..5 of the document properties' second
+  // byte (footnote separator, continuation separator and notice, then the
+  // same for endnotes).
+  RawByteString dop;
+  if (FIB.lcbDop < 2 || !ReadBytesAt(Doc, FIB.fcDop, 2, dop)) return false;
+  for (int bit = 0; bit < 6; ++bit)
+    if (static_cast<uint8_t>(dop[1]) & (1u << bit)) FHeaderKinds.push_back(THeaderKind::Separator);
+  // Which headers and footers each section has, by the same bits of its
+  // properties: even, odd header; even, odd footer; first header, footer.
+  const uint32_t lcbSed = FIB.lcbPlcfsed;
+  constexpr uint32_t kSedSize = 12;
+  if (lcbSed < 4 + 4 + kSedSize || lcbSed > (uint32_t{1} << 20)) return false;
+  const uint32_t sections = (lcbSed - 4) / (4 + kSedSize);
+  RawByteString plc;
+  if (!ReadBytesAt(Doc, FIB.fcPlcfsed, 4 * (sections + 1) + kSedSize * sections, plc)) return false;
+  const auto* seds = reinterpret_cast<const uint8_t*>(plc.data()) + 4 * (sections + 1);
+  for (uint32_t k = 0; k < sections; ++k) {
+    const uint32_t fcSepx = GetDWordLE(seds + kSedSize * k + 2);
+    uint8_t present = 0;
+    RawByteString head, grpprl;
+    if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Doc, fcSepx, 2, head)) {
+      const uint16_t cb = GetWordLE(reinterpret_cast<const uint8_t*>(head.data()));
+      if (!ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl)) return false;
+      const auto* g = reinterpret_cast<const uint8_t*>(grpprl.data());
+      for (size_t i = 0; i < grpprl.size();) {
+        const int n = SectionSprmOperand6(g + i, grpprl.size() - i);
+        if (n < 0 || i + 1 + static_cast<size_t>(n) > grpprl.size()) return false;
+        if (g[i] == kSprmSGprfIhdt6) present = g[i + 1];
+        i += 1 + static_cast<size_t>(n);
+      }
+    }
+    for (int bit = 0; bit < 6; ++bit)
+      if (present & (1u << bit))
+        FHeaderKinds.push_back(bit == 2 || bit == 3 || bit == 5 ? THeaderKind::Footer : THeaderKind::Header);
+  }
+  // Each story a CP, then the two around the closing mark; any other count
+  // means the properties were misread.
+  return FHeaderKinds.size() + 2 == FHeaderStories.size();
 }
 
 void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
@@ -351,14 +435,14 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
   int64_t cp = std::max(ccpText, 0);
   for (const TStory& s : stories) {
     if (s.Count <= 0) continue;
-    if (s.Headers && !FHeaderStories.empty()) {
+    if (s.Headers && !FHeaderKinds.empty() && FHeaderKinds.size() < FHeaderStories.size()) {
       // Headers and footers apart; the note separators are no page text.
-      constexpr size_t kSeparators = 6;
-      for (size_t i = kSeparators; i + 2 < FHeaderStories.size() && !IsCancelExtract; ++i) {
+      for (size_t i = 0; i < FHeaderKinds.size() && !IsCancelExtract; ++i) {
+        if (FHeaderKinds[i] == THeaderKind::Separator) continue;
         const int32_t from = FHeaderStories[i], to = std::min(FHeaderStories[i + 1], s.Count);
         if (to <= from) continue;
-        const size_t kind = (i - kSeparators) % 6;  // even, odd header; even, odd footer; first header, footer
-        AddText(ReadCPRange(Stream, cp + from, cp + to), kind == 2 || kind == 3 || kind == 5 ? FFooterText : FHeaderText);
+        AddText(ReadCPRange(Stream, cp + from, cp + to),
+                FHeaderKinds[i] == THeaderKind::Footer ? FFooterText : FHeaderText);
       }
     } else if (s.List && !IsCancelExtract) {
       AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);

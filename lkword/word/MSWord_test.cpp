@@ -374,6 +374,42 @@ TEST(WordTextTest, HeadersAndFootersApartByTheirStories) {
   EXPECT_EQ(whole.FooterText().Count(), 0);
 }
 
+TEST(WordTextTest, Word6HeadersAndFootersByTheirSections) {
+  // Word 6/95 list only the stories that exist: here one footnote
+  // separator (the document says so), then a section with an odd header
+  // and footer (after page size, section break and numbering modifiers),
+  // then one with only an odd header.
+  TWordDocBuilder b(6);
+  b.Pieces = {{u"Body one\rBody two\r", true}, {u"\x03\rHead one\rFoot one\rHead two\r\r", true}};
+  b.Ccp[0] = 18;
+  b.Ccp[2] = 30;
+  b.HeaderStories = {0, 2, 11, 20, 29, 30};
+  b.DopHeaderBits = 0x01;
+  const std::string size = std::string("\xA4\x82\x2E", 3), brk = std::string("\x8E\x00", 2);
+  b.SectionSprms = {size + brk + std::string("\x85\x02\x01\x02", 4) + std::string("\x99\x0A", 2),
+                    std::string("\x99\x02", 2)};
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(doc.DocVersion(), 6);
+  EXPECT_EQ(U8(doc.HeaderText().Text()), "Head one\r\n\r\nHead two\r\n\r\n");
+  EXPECT_EQ(U8(doc.FooterText().Text()), "Foot one\r\n\r\n");
+
+  // Properties that do not account for every story, or a modifier whose
+  // size is unknown: one list, as before the stories were told apart.
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant);
+    TWordDocBuilder c = b;
+    if (variant == 0)
+      c.DopHeaderBits = 0x03;
+    else
+      c.SectionSprms[0] = std::string("\xA3\x01", 2) + c.SectionSprms[0];
+    TMSWordDocument whole;
+    Load(whole, c.Compound());
+    EXPECT_NE(U8(whole.HeaderText().Text()).find("Foot one"), std::string::npos);
+    EXPECT_EQ(whole.FooterText().Count(), 0);
+  }
+}
+
 TEST(WordTextTest, OldGenerationsDecodeWithTheDocumentLanguage) {
   // Word 6: 8-bit pieces in the document stream itself, decoded with the
   // code page of lID unless the host names another language.

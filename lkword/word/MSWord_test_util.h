@@ -43,6 +43,11 @@ class TWordDocBuilder {
   std::vector<int32_t> FootnoteRefs, FootnoteTexts;
   // The CPs of the header stories (relative to the header text).
   std::vector<int32_t> HeaderStories;
+  // Word 6/95: the second byte of the document properties (which note
+  // separators the header text holds), and each section's property
+  // modifiers (the sections share the main text evenly).
+  uint8_t DopHeaderBits = 0;
+  std::vector<std::string> SectionSprms;
   // 8-bit pieces before Word 97 are encoded with this code page.
   uint32_t CodePage = 1252;
 
@@ -122,6 +127,28 @@ class TWordDocBuilder {
     std::string hdd;
     for (int32_t cp : HeaderStories) Add32(hdd, static_cast<uint32_t>(cp));
     place(hdd, 11);
+    if (!w97 && FGeneration != 2 && !SectionSprms.empty()) {
+      std::string dop(84, '\0');
+      dop[1] = static_cast<char>(DopHeaderBits);
+      place(dop, 31);
+      const auto n = static_cast<uint32_t>(SectionSprms.size());
+      std::vector<uint32_t> sepx;
+      for (const std::string& g : SectionSprms) {
+        sepx.push_back(static_cast<uint32_t>(Document.size()));
+        std::string rec(2, '\0');
+        Put16(rec, 0, static_cast<uint16_t>(g.size()));
+        Document += rec + g;
+      }
+      std::string sed;
+      for (uint32_t k = 0; k <= n; ++k) Add32(sed, static_cast<uint32_t>(ccp[0]) * k / n);
+      for (uint32_t k = 0; k < n; ++k) {
+        sed += std::string(2, '\0');
+        Add32(sed, sepx[k]);
+        sed += std::string(2, '\0');
+        Add32(sed, 0xFFFFFFFFu);
+      }
+      place(sed, 6);
+    }
     if (!w97 && !Fonts.empty()) {
       std::string ffn(2, '\0');
       for (const auto& [charset, name] : Fonts) {
