@@ -393,13 +393,17 @@ bool TMSWordDocument::ReadHeaderKinds6(TStream& Doc) {
   RawByteString plc;
   if (!ReadBytesAt(Doc, FIB.fcPlcfsed, 4 * (sections + 1) + kSedSize * sections, plc)) return false;
   const auto* seds = reinterpret_cast<const uint8_t*>(plc.data()) + 4 * (sections + 1);
+  // Sections sharing one property record must not make us read more than
+  // the stream holds.
+  int64_t budget = Doc.Size();
   for (uint32_t k = 0; k < sections; ++k) {
     const uint32_t fcSepx = GetDWordLE(seds + kSedSize * k + 2);
     uint8_t present = 0;
     RawByteString head, grpprl;
     if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Doc, fcSepx, 2, head)) {
       const uint16_t cb = GetWordLE(reinterpret_cast<const uint8_t*>(head.data()));
-      if (!ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl)) return false;
+      budget -= 2 + cb;
+      if (budget < 0 || !ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl)) return false;
       const auto* g = reinterpret_cast<const uint8_t*>(grpprl.data());
       for (size_t i = 0; i < grpprl.size();) {
         const int n = SectionSprmOperand6(g + i, grpprl.size() - i);
