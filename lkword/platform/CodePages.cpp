@@ -1,9 +1,12 @@
 #include "lkword/platform/CodePages.h"
 
+#include "lkword/platform/CodePageTables.h"
+
 #include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -49,6 +52,12 @@ std::string IconvName(uint32_t cp) {
 }
 
 using Table = std::array<char16_t, 256>;
+
+const detail::TBuiltinCodePage* FindBuiltin(uint32_t cp) {
+  for (size_t i = 0; i < detail::kBuiltinCodePageCount; ++i)
+    if (detail::kBuiltinCodePages[i].CodePage == cp) return &detail::kBuiltinCodePages[i];
+  return nullptr;
+}
 
 // Builds the 256-entry table of a single-byte code page, or returns false
 // when iconv does not know it or it is not single-byte.
@@ -97,6 +106,9 @@ const TableEntry& GetTableEntry(uint32_t cp) {
     auto e = std::make_unique<TableEntry>();
     if (cp == CP_UTF8 || cp == CP_UTF16LE || cp == CP_UTF16BE) {
       e->known = true;
+    } else if (const detail::TBuiltinCodePage* b = FindBuiltin(cp)) {
+      e->known = e->single = true;
+      std::copy(std::begin(b->Chars), std::end(b->Chars), e->table.begin());
     } else {
       iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
       e->known = cd != reinterpret_cast<iconv_t>(-1);
@@ -156,6 +168,14 @@ void SetActiveCodePage(uint32_t CodePage) { g_acp.store(CodePage, std::memory_or
 bool IsCodePageSupported(uint32_t CodePage) { return GetTableEntry(CodePage).known; }
 
 bool IsSingleByteCodePage(uint32_t CodePage) { return GetTableEntry(CodePage).single; }
+
+bool ConverterCodePageTable(uint32_t CodePage, std::array<char16_t, 256>& Table) { return BuildTable(CodePage, Table); }
+
+std::vector<uint32_t> BuiltinCodePages() {
+  std::vector<uint32_t> out;
+  for (size_t i = 0; i < detail::kBuiltinCodePageCount; ++i) out.push_back(detail::kBuiltinCodePages[i].CodePage);
+  return out;
+}
 
 WideString MultiByteToWide(uint32_t CodePage, std::string_view Bytes) {
   if (Bytes.empty()) return {};

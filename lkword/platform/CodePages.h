@@ -4,9 +4,11 @@
 // before work starts. Conversions are safe to call from many threads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lkword/platform/Types.h"
 
@@ -23,6 +25,16 @@ void SetActiveCodePage(uint32_t CodePage);
 bool IsCodePageSupported(uint32_t CodePage);
 // True for code pages with one byte per character.
 bool IsSingleByteCodePage(uint32_t CodePage);
+
+// The 256 characters of a single-byte code page as the C library's
+// converter decodes them (undefined bytes as themselves); false when the
+// converter does not know it or it is not single-byte. The common code
+// pages are built in and decode without the converter, which a statically
+// linked program could only load at a cost; the table generator and the
+// tests hold the built-in tables to this.
+bool ConverterCodePageTable(uint32_t CodePage, std::array<char16_t, 256>& Table);
+// The code pages whose tables are built in.
+std::vector<uint32_t> BuiltinCodePages();
 
 // Decodes Bytes in CodePage. Bytes a single-byte code page leaves undefined
 // map to U+0080..U+00FF as Windows maps them; invalid multi-byte sequences

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,23 @@ TEST(CodePagesTest, SingleByteCodePagesDecodeLikeWindows) {
   EXPECT_EQ(MultiByteToWide(1255, "\xE0"), u"\u05D0");
   EXPECT_TRUE(IsSingleByteCodePage(1250));
   EXPECT_FALSE(IsSingleByteCodePage(932));
+}
+
+TEST(CodePagesTest, BuiltInTablesDecodeAsTheConverterDoes) {
+  // Regenerate with scripts/make-codepage-tables.cpp when this fails.
+  const std::vector<uint32_t> pages = BuiltinCodePages();
+  EXPECT_GE(pages.size(), 40u);
+  std::string all(256, '\0');
+  for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
+  for (uint32_t cp : pages) {
+    SCOPED_TRACE(cp);
+    std::array<char16_t, 256> converter{};
+    ASSERT_TRUE(ConverterCodePageTable(cp, converter));
+    EXPECT_TRUE(IsSingleByteCodePage(cp));
+    EXPECT_EQ(MultiByteToWide(cp, all), WideString(converter.begin(), converter.end()));
+  }
+  // Multi-byte pages are none of them.
+  for (uint32_t cp : {932u, 936u, 949u, 950u}) EXPECT_EQ(std::count(pages.begin(), pages.end(), cp), 0);
 }
 
 TEST(CodePagesTest, MultiByteCodePagesAndInvalidSequences) {
