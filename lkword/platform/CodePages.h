@@ -1,4 +1,5 @@
-// Windows code pages through iconv, and UTF-8/UTF-16 conversion.
+// Windows code pages (the single-byte ones built in, the others through
+// iconv), and UTF-8/UTF-16 conversion.
 //
 // The active ANSI code page is a process setting (default 1252); set it
 // before work starts. Conversions are safe to call from many threads.
