@@ -597,6 +597,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   virtual void ProcessMetaData(TStream& Stream);
 
  private:
+  // The document catalog (the trailer's /Root); false when it is lost.
+  bool GetCatalog(TPDFObject& Catalog);
   bool ReadNeedAppearances();
 
   std::unique_ptr<TPDFPageGlyphs> FPageGlyphs;

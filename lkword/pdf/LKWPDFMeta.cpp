@@ -425,8 +425,7 @@ void TLKPDFReader::ProcessMetaData(TStream&) {
 
   // The catalog's XMP packet fills what the dictionary lacks.
   TPDFObject catalog;
-  const TPDFObject* root = FTrailer.Get("Root");
-  if (!root || !root->IsRef() || !GetObject(root->RefNum, catalog) || !catalog.IsDict()) return;
+  if (!GetCatalog(catalog)) return;
   const TPDFObject* meta = catalog.Get("Metadata");
   if (!meta || !meta->IsRef()) return;
   RawByteString xml;

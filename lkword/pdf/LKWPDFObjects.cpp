@@ -1117,10 +1117,14 @@ bool TLKPDFReader::FieldsNeedAppearances() {
   return FNeedAppearances > 0;
 }
 
+bool TLKPDFReader::GetCatalog(TPDFObject& Catalog) {
+  const TPDFObject* root = FTrailer.Get("Root");
+  return root && root->IsRef() && GetObject(root->RefNum, Catalog) && Catalog.IsDict();
+}
+
 bool TLKPDFReader::ReadNeedAppearances() {
-  const TPDFObject* rootRef = FTrailer.Get("Root");
   TPDFObject catalog;
-  if (!rootRef || !rootRef->IsRef() || !GetObject(rootRef->RefNum, catalog) || !catalog.IsDict()) return false;
+  if (!GetCatalog(catalog)) return false;
   const TPDFObject* form = catalog.Get("AcroForm");
   if (!form) return false;
   const TPDFObject dict = Resolve(*form);
@@ -1132,11 +1136,8 @@ bool TLKPDFReader::ReadNeedAppearances() {
 
 std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   std::vector<int32_t> pages;
-  const TPDFObject* rootRef = FTrailer.Get("Root");
   TPDFObject catalog;
-  const TPDFObject* treeRef = nullptr;
-  if (rootRef && rootRef->IsRef() && GetObject(rootRef->RefNum, catalog) && catalog.IsDict())
-    treeRef = catalog.Get("Pages");
+  const TPDFObject* treeRef = GetCatalog(catalog) ? catalog.Get("Pages") : nullptr;
   if (!treeRef || !treeRef->IsRef() || !LocateObjectExists(treeRef->RefNum)) {
     // The page tree is lost (a truncated file): the page objects that survive
     // are taken in file order.
