@@ -59,9 +59,9 @@ const detail::TBuiltinCodePage* FindBuiltin(uint32_t cp) {
   return nullptr;
 }
 
-// Builds the 256-entry table of a single-byte code page, or returns false
-// when iconv does not know it or it is not single-byte.
-bool BuildTable(uint32_t cp, Table& t) {
+}  // namespace
+
+bool ConverterCodePageTable(uint32_t cp, Table& t) {
   iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   bool ok = true;
@@ -90,6 +90,8 @@ bool BuildTable(uint32_t cp, Table& t) {
   return ok;
 }
 
+namespace {
+
 struct TableEntry {
   bool single = false;
   bool known = false;
@@ -114,7 +116,7 @@ const TableEntry& GetTableEntry(uint32_t cp) {
       e->known = cd != reinterpret_cast<iconv_t>(-1);
       if (e->known) {
         iconv_close(cd);
-        e->single = BuildTable(cp, e->table);
+        e->single = ConverterCodePageTable(cp, e->table);
       }
     }
     slot = std::move(e);
@@ -168,8 +170,6 @@ void SetActiveCodePage(uint32_t CodePage) { g_acp.store(CodePage, std::memory_or
 bool IsCodePageSupported(uint32_t CodePage) { return GetTableEntry(CodePage).known; }
 
 bool IsSingleByteCodePage(uint32_t CodePage) { return GetTableEntry(CodePage).single; }
-
-bool ConverterCodePageTable(uint32_t CodePage, std::array<char16_t, 256>& Table) { return BuildTable(CodePage, Table); }
 
 std::vector<uint32_t> BuiltinCodePages() {
   std::vector<uint32_t> out;
