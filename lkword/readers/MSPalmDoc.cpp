@@ -857,11 +857,14 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     for (size_t k = 0; k < recLen; ++k) rec[k] = static_cast<char>(static_cast<uint8_t>(rec[k]) ^ kPeanutMask);
   };
   // Appends the text of one record's bytes (descrambled in place) to Into.
+  auto decompressRecord = [](const uint8_t* rec, size_t recLen, TByteBuffer& Into) {
+    char* out = Into.Reserve(recLen * kMaxExpansion + kDecodeSlack);
+    Into.Commit(DecompressInto(rec, recLen, out));
+  };
   auto decodeRecord = [&](char* rec, size_t recLen, TByteBuffer& Into) {
     if (peanut) descramble(rec, recLen);
     if (compression == kPalmDocCompression) {
-      char* out = Into.Reserve(recLen * kMaxExpansion + kDecodeSlack);
-      Into.Commit(DecompressInto(reinterpret_cast<const uint8_t*>(rec), recLen, out));
+      decompressRecord(reinterpret_cast<const uint8_t*>(rec), recLen, Into);
     } else if (recLen) {
       Into.Append(rec, recLen);
     }
@@ -965,17 +968,15 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     worker.join();
     if (failure) std::rethrow_exception(failure);
   } else {
-    // A book in memory (a mapped file) is decompressed where it lies.
+    // A book in memory (a host's memory stream or mapping) is decompressed
+    // where it lies.
     const auto* inMemory = dynamic_cast<const TCustomMemoryStream*>(&Stream);
     const uint8_t* const bytes = inMemory && !peanut ? inMemory->Memory() : nullptr;
     TByteBuffer raw;
     for (uint32_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
       if (bytes && compression == kPalmDocCompression) {
         const auto [start, len] = recordSpan(i);
-        if (len) {
-          char* out = pending.Reserve(len * kMaxExpansion + kDecodeSlack);
-          pending.Commit(DecompressInto(bytes + start, len, out));
-        }
+        if (len) decompressRecord(bytes + start, len, pending);
       } else if (compression == kPalmDocCompression) {
         raw.Clear();
         readRecord(i, raw);
