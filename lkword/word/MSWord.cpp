@@ -302,9 +302,9 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
   ReadCLX(clxSource);
   ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
   if (FDocVersion == 8)
-    ReadHeaderStories(TableStream, nullptr);
+    ReadHeaderStories(TableStream, false);
   else if (FDocVersion >= 5)
-    ReadHeaderStories(&Stream, &Stream);
+    ReadHeaderStories(&Stream, true);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
 }

@@ -189,11 +189,12 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Where the stories of the header text start (CPs from its start, and
   // its end last), and what each is. Word 97: the six note separators, then
   // six per section (even, odd and first page headers and footers). Word
-  // 6/95 list only the stories that exist: the separators the document
-  // properties name, then those each section's properties name (Doc is the
-  // stream that holds them). Both empty when the document has no usable list.
-  void ReadHeaderStories(TStream* Source, TStream* Doc);
-  bool ReadHeaderKinds6(TStream& Doc);
+  // 6/95 (ListedBySections) list only the stories that exist: the
+  // separators the document properties name, then those each section's
+  // properties name, all read from Source. Both empty when the document has
+  // no usable list.
+  void ReadHeaderStories(TStream* Source, bool ListedBySections);
+  bool ReadHeaderKinds6(TStream& Source);
   enum class THeaderKind : uint8_t { Separator, Header, Footer };
   std::vector<int32_t> FHeaderStories;
   std::vector<THeaderKind> FHeaderKinds;

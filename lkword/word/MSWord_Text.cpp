@@ -308,14 +308,14 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   FTextSink(GetTextFinish());
 }
 
-void TMSWordDocument::ReadHeaderStories(TStream* Source, TStream* Doc) {
+void TMSWordDocument::ReadHeaderStories(TStream* Source, bool ListedBySections) {
   FHeaderStories.clear();
   FHeaderKinds.clear();
   const int32_t ccpHdr = FIB.ccpHdr;
   const uint32_t lcb = FIB.lcbPlcfhdd;
   // Word 97: the six note separators, six stories a section, and the two
   // CPs around the closing paragraph mark.
-  const uint32_t least = Doc ? 4 * 2 : 4 * 14;
+  const uint32_t least = ListedBySections ? 4 * 2 : 4 * 14;
   if (!Source || ccpHdr <= 0 || lcb < least || lcb > (uint32_t{1} << 20)) return;
   RawByteString raw;
   if (!ReadBytesAt(*Source, FIB.fcPlcfhdd, lcb / 4 * 4, raw)) return;
@@ -333,8 +333,8 @@ void TMSWordDocument::ReadHeaderStories(TStream* Source, TStream* Doc) {
     FHeaderStories.push_back(cp);
     last = cp;
   }
-  if (Doc) {
-    if (!ReadHeaderKinds6(*Doc)) {
+  if (ListedBySections) {
+    if (!ReadHeaderKinds6(*Source)) {
       FHeaderStories.clear();
       FHeaderKinds.clear();
     }
@@ -376,12 +376,12 @@ constexpr uint8_t kSprmSGprfIhdt6 = 153;
 
 }  // namespace
 
-bool TMSWordDocument::ReadHeaderKinds6(TStream& Doc) {
+bool TMSWordDocument::ReadHeaderKinds6(TStream& Source) {
   // Which separators exist: bits 0..5 of the document properties' second
   // byte (footnote separator, continuation separator and notice, then the
   // same for endnotes).
   RawByteString dop;
-  if (FIB.lcbDop < 2 || !ReadBytesAt(Doc, FIB.fcDop, 2, dop)) return false;
+  if (FIB.lcbDop < 2 || !ReadBytesAt(Source, FIB.fcDop, 2, dop)) return false;
   for (int bit = 0; bit < 6; ++bit)
     if (static_cast<uint8_t>(dop[1]) & (1u << bit)) FHeaderKinds.push_back(THeaderKind::Separator);
   // Which headers and footers each section has, by the same bits of its
@@ -391,19 +391,19 @@ bool TMSWordDocument::ReadHeaderKinds6(TStream& Doc) {
   if (lcbSed < 4 + 4 + kSedSize || lcbSed > (uint32_t{1} << 20)) return false;
   const uint32_t sections = (lcbSed - 4) / (4 + kSedSize);
   RawByteString plc;
-  if (!ReadBytesAt(Doc, FIB.fcPlcfsed, 4 * (sections + 1) + kSedSize * sections, plc)) return false;
+  if (!ReadBytesAt(Source, FIB.fcPlcfsed, 4 * (sections + 1) + kSedSize * sections, plc)) return false;
   const auto* seds = reinterpret_cast<const uint8_t*>(plc.data()) + 4 * (sections + 1);
   // Sections sharing one property record must not make us read more than
   // the stream holds.
-  int64_t budget = Doc.Size();
+  int64_t budget = Source.Size();
   for (uint32_t k = 0; k < sections; ++k) {
     const uint32_t fcSepx = GetDWordLE(seds + kSedSize * k + 2);
     uint8_t present = 0;
     RawByteString head, grpprl;
-    if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Doc, fcSepx, 2, head)) {
+    if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Source, fcSepx, 2, head)) {
       const uint16_t cb = GetWordLE(reinterpret_cast<const uint8_t*>(head.data()));
       budget -= 2 + cb;
-      if (budget < 0 || !ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl)) return false;
+      if (budget < 0 || !ReadBytesAt(Source, int64_t{fcSepx} + 2, cb, grpprl)) return false;
       const auto* g = reinterpret_cast<const uint8_t*>(grpprl.data());
       for (size_t i = 0; i < grpprl.size();) {
         const int n = SectionSprmOperand6(g + i, grpprl.size() - i);
