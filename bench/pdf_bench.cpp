@@ -19,7 +19,7 @@
 #include "lkword/pdf/LKWPDFLayout.h"
 #include "lkword/pdf/LKWPDFPage.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 #include "lkword/platform/Streams.h"
 
 namespace {

@@ -4,7 +4,7 @@
 //   extract FILE
 #include <iostream>
 
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 

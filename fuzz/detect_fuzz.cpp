@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "fuzz/sink_check.h"
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWOO.h"

@@ -9,7 +9,7 @@
 
 #include "lkword/pdf/LKWPDF.h"
 #include "lkword/pdf/LKWPDFPage.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace {

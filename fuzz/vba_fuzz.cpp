@@ -5,7 +5,7 @@
 // LoadVBA, DecompressMacros and ListMacros.
 //
 // The seeds in fuzz/corpus/vba/ were written with the builders of
-// lkword/word/MSWordVBA_test_util.h: both tables naming two modules, only
+// testing/VBABuilder.h: both tables naming two modules, only
 // "dir" naming one at a wrong offset (several chunks, one raw), and a
 // module stream with zero padding after its container.
 #include <cstddef>
@@ -17,7 +17,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile.h"
-#include "lkword/platform/CompoundFile_test_util.h"
+#include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/word/MSWord.h"
 #include "lkword/word/MSWordVBA.h"

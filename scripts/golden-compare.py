@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
-"""Golden test for speed work: two builds of lkword must write byte-identical
-output for every document of testdata/ and of SHARED/corpus and
-SHARED/corpus-public, in text, RTF and HTML, with the notes, macros and
-metadata as text and as JSON, and cut at a length limit.
+"""Golden test for refactoring and speed work: two builds of lkword must write
+byte-identical output for every document of testdata/ and of SHARED/corpus,
+SHARED/corpus-public and SHARED/wild, in text, RTF and HTML, with the notes,
+macros and metadata as text and as JSON, and cut at a length limit. A
+document with a DOC.password sidecar is also run with that password.
 
-usage: golden-compare.py OLD_LKWORD NEW_LKWORD [SHARED]
-Exits 1 listing the documents whose output differs.
+usage: golden-compare.py [--jobs N] [--save FILE] [--load FILE] OLD_LKWORD NEW_LKWORD [SHARED]
+
+--save FILE keeps a digest of every run of OLD in FILE; --load FILE takes
+OLD's digests from such a file instead of running OLD again (pass any path
+as OLD then). Exits 1 listing the documents whose output differs.
 """
+import argparse
+import hashlib
+import json
 import os
 import re
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
-SKIP = (".md", ".py", ".sh", ".txt", ".json", ".png", ".password")
+SKIP = (".md", ".py", ".sh", ".txt", ".json", ".png", ".password", ".tsv")
 MODES = (["-f", "text"], ["-f", "rtf"], ["-f", "html"], ["--notes", "--macros", "-m"],
          ["--json", "--notes", "--macros", "-m"], ["-f", "text", "--max-length=5000"])
 
@@ -30,30 +38,62 @@ def documents(roots):
 CLOCK = re.compile(rb"\\(yr|mo|dy|hr|min)[0-9]+")
 
 
-def run(tool, mode, path):
-    proc = subprocess.run([tool] + mode + [path], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=120)
-    return proc.returncode, CLOCK.sub(rb"\\\1", proc.stdout), proc.stderr
+def runs(paths):
+    for path in paths:
+        extra = []
+        if os.path.exists(path + ".password"):
+            with open(path + ".password", encoding="utf-8") as fh:
+                extra = ["--password=" + fh.read()]
+        for mode in MODES:
+            yield mode + extra, path
+
+
+def digest(tool, args, path):
+    try:
+        proc = subprocess.run([tool] + args + [path], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120)
+        out = (str(proc.returncode).encode(), CLOCK.sub(rb"\\\1", proc.stdout), proc.stderr)
+    except subprocess.TimeoutExpired:
+        out = (b"timeout", b"", b"")
+    h = hashlib.sha256()
+    for part in out:
+        h.update(len(part).to_bytes(8, "little"))
+        h.update(part)
+    return h.hexdigest()
+
+
+def key(args, path):
+    return " ".join(args) + " " + os.path.relpath(path)
 
 
 def main():
-    if len(sys.argv) not in (3, 4):
-        print(__doc__, file=sys.stderr)
-        return 2
-    old, new = sys.argv[1], sys.argv[2]
+    ap = argparse.ArgumentParser(usage=__doc__)
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    ap.add_argument("--save")
+    ap.add_argument("--load")
+    ap.add_argument("old")
+    ap.add_argument("new")
+    ap.add_argument("shared", nargs="?")
+    a = ap.parse_args()
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
     roots = [os.path.join(root, "testdata")]
-    if len(sys.argv) == 4:
-        roots += [os.path.join(sys.argv[3], "corpus"), os.path.join(sys.argv[3], "corpus-public")]
-    checked, differ = 0, []
-    for path in documents(r for r in roots if os.path.isdir(r)):
-        for mode in MODES:
-            checked += 1
-            if run(old, mode, path) != run(new, mode, path):
-                differ.append("%s %s" % (" ".join(mode), path))
+    if a.shared:
+        roots += [os.path.join(a.shared, d) for d in ("corpus", "corpus-public", "wild")]
+    todo = list(runs(documents(r for r in roots if os.path.isdir(r))))
+    with ThreadPoolExecutor(a.jobs) as pool:
+        if a.load:
+            with open(a.load) as fh:
+                before = json.load(fh)
+        else:
+            before = dict(zip((key(*t) for t in todo), pool.map(lambda t: digest(a.old, *t), todo)))
+        if a.save:
+            with open(a.save, "w") as fh:
+                json.dump(before, fh)
+        after = pool.map(lambda t: digest(a.new, *t), todo)
+        differ = [key(*t) for t, d in zip(todo, after) if before.get(key(*t)) != d]
     for d in differ:
         print("differs:", d)
-    print("golden: %d runs, %d differ" % (checked, len(differ)))
+    print("golden: %d runs, %d differ" % (len(todo), len(differ)))
     return 1 if differ else 0
 
 

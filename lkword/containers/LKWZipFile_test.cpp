@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/CodePages.h"
 

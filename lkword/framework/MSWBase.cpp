@@ -268,10 +268,23 @@ void TMSWBaseDocument::LoadFromOLEStream(TStream& Stream) {
   InternalLoadFromOLEStream(Stream);
 }
 
-void TMSWBaseDocument::LoadFromFile(const std::string& AFileName) {
+void TMSWBaseDocument::CheckFileExists(const std::string& AFileName) {
   struct stat st {};
   if (AFileName.empty() || ::stat(AFileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-    throw Exception(Format(SFileNotFound, {AFileName}));
+    throw EFileNotFoundError(Format(SFileNotFound, {AFileName}));
+}
+
+void TMSWBaseDocument::LoadFromFile(const std::string& AFileName) try {
+  CheckFileExists(AFileName);
+  if (MapsFile()) {
+    const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
+    LoadFromStream(*stream);
+  } else {
+    TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
+    LoadFromStream(stream);
+  }
+} catch (...) {
+  RethrowAsException();
 }
 
 bool TMSWBaseDocument::IsPasswordProtected() { return false; }

@@ -119,9 +119,20 @@ class TMSWBaseDocument : public TComponent {
   virtual void InternalLoadFromOLEStream(TStream& Stream);
   virtual void LoadFromStream(TStream& Stream);
   virtual void LoadFromOLEStream(TStream& Stream);
-  // Raises "File %s is not found." unless the file exists.
+  // Raises "File %s is not found." (EFileNotFoundError) unless the file
+  // exists, then hands the file to LoadFromStream, mapped when the reader
+  // MapsFile(), else through a buffered stream. Errors leave as Exception.
   virtual void LoadFromFile(const std::string& AFileName);
+  // The existence check of LoadFromFile, for hosts and readers that open the
+  // file themselves.
+  static void CheckFileExists(const std::string& AFileName);
   virtual bool IsPasswordProtected();
+  // The password that opens an encrypted document (UTF-8, or bytes for PDF:
+  // the user or the owner password); empty: none given, and encrypted
+  // documents are refused. Readers of formats without encryption ignore it.
+  // Survives ClearInternalLists.
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& Value) { FPassword = Value; }
   void Execute();
 
   WideString GetTextStart();
@@ -203,7 +214,13 @@ class TMSWBaseDocument : public TComponent {
   std::string ClassName() const override { return "TMSWBaseDocument"; }
 
  protected:
+  // How LoadFromFile opens a file: mapped (packages whose members are then
+  // referenced where they lie, and never touched when not read) or read
+  // through a buffer.
+  virtual bool MapsFile() const { return false; }
+
   std::vector<TWarning> FWarnings;
+  std::string FPassword;
   int64_t FMaxDecompressedSize = int64_t{1} << 30;
   int64_t FMaxStreamSize = int64_t{512} << 20;
   int FMaxNestingDepth = 256;

@@ -113,7 +113,7 @@ class PiecesReader : public TMSWBaseDocument {
     AddText(GetTextFinish());
   }
   void LoadFromFile(const std::string& AFileName) override {
-    TMSWBaseDocument::LoadFromFile(AFileName);
+    CheckFileExists(AFileName);
     TBytesStream s;
     LoadFromStream(s);
   }

@@ -48,20 +48,20 @@ inline constexpr const char* SPDFInvalidEvent =
 inline constexpr const char* SPDFCryptFilterNotImplemented =
     "CryptFilter algorithm for Standard encryption is not implemented in current version";
 
-// Errors a caller may want to tell apart without reading the message.
-class EPDFError : public Exception {
+// A file whose structure cannot be read as PDF.
+class EPDFError : public ECorruptError {
  public:
-  using Exception::Exception;
+  using ECorruptError::ECorruptError;
 };
 // The password (user or owner) does not open the document.
-class EPDFPasswordError : public EPDFError {
+class EPDFPasswordError : public EPasswordError {
  public:
-  using EPDFError::EPDFError;
+  using EPasswordError::EPasswordError;
 };
 // A security handler, algorithm or revision this reader does not implement.
-class EPDFEncryptionError : public EPDFError {
+class EPDFEncryptionError : public EEncryptionNotSupportedError {
  public:
-  using EPDFError::EPDFError;
+  using EEncryptionNotSupportedError::EEncryptionNotSupportedError;
 };
 
 // ---------------------------------------------------------------------------
@@ -434,6 +434,13 @@ void ParseXMPMetadata(std::string_view Xml, TPDFXMPInfo& Info);
 // ---------------------------------------------------------------------------
 // The reader
 
+// Where "%PDF-" (in any case) stands in the first KiB of Data, as readers
+// accept junk before it; npos when it does not.
+size_t FindPDFHeader(std::string_view Data);
+// The content test: FindPDFHeader over the stream's first KiB. Stream at
+// position 0.
+bool IsPDF(TStream& Stream);
+
 class TLKPDFReader : public TMSWBaseDocument {
  public:
   explicit TLKPDFReader(TComponent* AOwner = nullptr);
@@ -456,9 +463,6 @@ class TLKPDFReader : public TMSWBaseDocument {
   // The first /ID string: the identifier the security handler uses.
   const RawByteString& FirstDocID() const { return FFirstDocID; }
   const RawByteString& Version() const { return FVersion; }
-  // The password, as UTF-8 text (or bytes): the user or the owner password.
-  const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& Value) { FPassword = Value; }
   TLKPDFEncryption* Encryption() const { return FEncryption.get(); }
   // The merged trailer (entries of newer sections win).
   const TPDFObject& Trailer() const { return FTrailer; }
@@ -659,7 +663,6 @@ class TLKPDFReader : public TMSWBaseDocument {
   RawByteString FDocID;
   RawByteString FFirstDocID;
   RawByteString FVersion = "1.0";
-  std::string FPassword;
   std::unique_ptr<TLKPDFEncryption> FEncryption;
 
   // The loaded bytes and what keeps them alive: a file's mapping, or a copy

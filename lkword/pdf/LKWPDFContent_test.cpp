@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "lkword/pdf/LKWPDF.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {

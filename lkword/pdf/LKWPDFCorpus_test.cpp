@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 #include "lkword/pdf/LKWPDF.h"
 
 namespace lkw {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "lkword/pdf/LKWPDF.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {

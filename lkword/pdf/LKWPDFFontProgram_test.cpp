@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lkword/pdf/LKWPDFFontProgram_test_util.h"
+#include "testing/FontProgramBuilder.h"
 
 namespace lkw {
 namespace {

@@ -36,8 +36,8 @@ TEST(PDFTextString, PDFDocEncodingOutsideLatin1) {
 }  // namespace lkw
 
 #include "lkword/pdf/LKWPDF.h"
-#include "lkword/pdf/LKWPDFFontProgram_test_util.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/FontProgramBuilder.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {

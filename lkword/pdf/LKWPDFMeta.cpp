@@ -396,7 +396,9 @@ void TLKPDFReader::ProcessMetaData(TStream&) {
     WideString v;
     try {
       if (GetInfoString(Key, info, infoNum, infoGen, v)) (sum.*Set)(v);
-    } catch (const EPDFError&) {
+    } catch (const EPasswordError&) {
+      throw;
+    } catch (const EEncryptionNotSupportedError&) {
       throw;
     } catch (const Exception&) {
     }
@@ -405,7 +407,9 @@ void TLKPDFReader::ProcessMetaData(TStream&) {
     WideString v;
     try {
       if (GetInfoString(Key, info, infoNum, infoGen, v)) (sum.*Set)(PDFDateToDateTime(v));
-    } catch (const EPDFError&) {
+    } catch (const EPasswordError&) {
+      throw;
+    } catch (const EEncryptionNotSupportedError&) {
       throw;
     } catch (const Exception&) {
     }
@@ -431,7 +435,9 @@ void TLKPDFReader::ProcessMetaData(TStream&) {
   RawByteString xml;
   try {
     if (!GetStreamData(meta->RefNum, xml)) return;
-  } catch (const EPDFError&) {
+  } catch (const EPasswordError&) {
+    throw;
+  } catch (const EEncryptionNotSupportedError&) {
     throw;
   } catch (const Exception&) {
     return;

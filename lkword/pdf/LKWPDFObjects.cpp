@@ -149,7 +149,7 @@ void TLKPDFReader::ClearInternalLists() {
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }
 
 void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   // Mapped rather than read where it can be: only the pages the text needs
   // are touched, not the images of a scanned document.
   const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
@@ -200,9 +200,16 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   RethrowAsException();
 }
 
+size_t FindPDFHeader(std::string_view Data) { return FindNoCase(Data.substr(0, kHeaderWindow), "%PDF-"); }
+
+bool IsPDF(TStream& Stream) {
+  char head[kHeaderWindow];
+  const int64_t n = Stream.Read(head, sizeof head);
+  return n > 0 && FindPDFHeader(std::string_view(head, static_cast<size_t>(n))) != std::string_view::npos;
+}
+
 bool TLKPDFReader::FindHeader() {
-  const std::string_view head = std::string_view(FData).substr(0, kHeaderWindow);
-  const size_t p = FindNoCase(head, "%PDF-");
+  const size_t p = FindPDFHeader(FData);
   if (p == std::string_view::npos) return false;
   FHeaderOffset = p;
   FVersion.clear();

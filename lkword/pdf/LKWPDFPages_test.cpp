@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "lkword/pdf/LKWPDF.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 

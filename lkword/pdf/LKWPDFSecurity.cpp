@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 
 namespace lkw {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 #include "lkword/pdf/LKWPDF.h"
-#include "lkword/pdf/LKWPDF_test_util.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {

@@ -426,4 +426,10 @@ std::unique_ptr<TOleStorage> StgOpenStorageOnMemory(RawByteString Bytes) {
   return std::make_unique<TOleStorage>(std::move(file), 0);
 }
 
+std::unique_ptr<TOleStorage> StgOpenStorageOnStream(TStream& Stream) {
+  if (auto* file = dynamic_cast<TFileStream*>(&Stream); file && file->Position() == 0)
+    return StgOpenStorage(file->FileName());
+  return StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
+}
+
 }  // namespace lkw

@@ -67,5 +67,8 @@ std::unique_ptr<TOleStorage> StgOpenStorage(const std::string& FileName);
 // The root storage of a compound file held in memory (the bytes are taken
 // over); EOleError when they are not a compound file or are damaged.
 std::unique_ptr<TOleStorage> StgOpenStorageOnMemory(RawByteString Bytes);
+// The root storage of the compound file Stream holds from its position to its
+// end. A file stream at its start is mapped rather than copied.
+std::unique_ptr<TOleStorage> StgOpenStorageOnStream(TStream& Stream);
 
 }  // namespace lkw

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "lkword/platform/CodePages.h"
-#include "lkword/platform/CompoundFile_test_util.h"
+#include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "lkword/platform/Exceptions.h"
-#include "lkword/readers/MSMobiHuff_test_util.h"
+#include "testing/MobiHuffCoder.h"
 
 namespace lkw {
 namespace {

@@ -626,7 +626,7 @@ RawByteString TPalmDocFile::DecompressText(const uint8_t* Source, size_t Length,
 }
 
 void TPalmDocFile::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   LoadFromStream(stream);
 } catch (...) {
@@ -1282,6 +1282,16 @@ void TPalmDocFile::LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offset
     return !IsCancelExtract;
   });
   AddText(GetTextFinish());
+}
+
+
+bool IsPalmDoc(TStream& Stream) {
+  if (Stream.Size() < kHeaderSize) return false;
+  char typeCreator[8];
+  Stream.Seek(60, soBeginning);
+  if (Stream.Read(typeCreator, 8) != 8) return false;
+  return std::memcmp(typeCreator, "TEXtREAd", 8) == 0 || std::memcmp(typeCreator, "PNRDPPRS", 8) == 0 ||
+         std::memcmp(typeCreator, "PNRdPPrs", 8) == 0 || std::memcmp(typeCreator, "BOOKMOBI", 8) == 0;
 }
 
 }  // namespace lkw

@@ -51,6 +51,11 @@ struct TPDB_PeanutHeader {
 // \aNNN and \UXXXX give their characters, and invisible text (\v...\v, which
 // may span lines) and chapter names meant only for the index (\C="...") are
 // left out.
+// Palm database type and creator at offset 60: "TEXt"/"REAd" for PalmDoc,
+// "PNRD"/"PPRS" for Peanut books, "PNRd"/"PPrs" for eReader books,
+// "BOOK"/"MOBI" for Mobipocket books. Stream at position 0.
+bool IsPalmDoc(TStream& Stream);
+
 class TPmlText {
  public:
   // Line is one line without its line break; its bytes are decoded through

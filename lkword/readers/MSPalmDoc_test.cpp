@@ -9,10 +9,10 @@
 
 #include <zlib.h>
 
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
-#include "lkword/readers/MSMobiHuff_test_util.h"
+#include "testing/MobiHuffCoder.h"
 
 namespace lkw {
 namespace {

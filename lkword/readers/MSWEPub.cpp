@@ -171,7 +171,7 @@ void TLKWEPub::ClearInternalLists() {
 }
 
 void TLKWEPub::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   // Mapped where it can be: the package's members are then referenced, not
   // copied, and pictures never read are never touched.
   const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);

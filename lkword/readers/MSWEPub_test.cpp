@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"

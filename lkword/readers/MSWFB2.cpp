@@ -363,7 +363,7 @@ TFictionBook::~TFictionBook() = default;
 void TFictionBook::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists(); }
 
 void TFictionBook::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);

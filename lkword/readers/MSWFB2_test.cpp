@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile_test_util.h"
-#include "lkword/framework/LKWReaders.h"
+#include "testing/ZipBuilder.h"
+#include "lkword/registry/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"

@@ -544,7 +544,7 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
 }
 
 void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   // Mapped where it can be: the package's members are then referenced, not
   // copied, and pictures never read are never touched.
   const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
@@ -578,7 +578,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
     } catch (const EZipFileError& e) {
       if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
       FPasswordProtected = true;
-      throw Exception(SPasswordProtected);
+      throw EPasswordError(SPasswordProtected);
     }
   };
   auto extract = [&](int Index) { return unlocked([&] { return Extract(zip, Index); }); };
@@ -711,7 +711,7 @@ void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
         read(n, c);
     return true;
   });
-  if (FPasswordProtected && FPassword.empty()) throw Exception(SPasswordProtected);
+  if (FPasswordProtected && FPassword.empty()) throw EPasswordError(SPasswordProtected);
 }
 
 RawByteString TCustomOpenOfficeDocument::Extract(const TZipArchive& Zip, int Index) const {
@@ -721,8 +721,8 @@ RawByteString TCustomOpenOfficeDocument::Extract(const TZipArchive& Zip, int Ind
   RawByteString plain;
   switch (DecryptOdfMember(found->second, FPassword, Zip.GetUncompressed(Index), plain, FMaxKeyIterations)) {
     case TOdfDecryptResult::Opened: break;
-    case TOdfDecryptResult::WrongPassword: throw Exception(SPasswordProtected);
-    case TOdfDecryptResult::Unsupported: throw Exception(SEncryptionNotSupported);
+    case TOdfDecryptResult::WrongPassword: throw EPasswordError(SPasswordProtected);
+    case TOdfDecryptResult::Unsupported: throw EEncryptionNotSupportedError(SEncryptionNotSupported);
   }
   RawByteString bytes = InflateRawData(plain, std::min(FMaxStreamSize, FMaxDecompressedSize), name);
   // No CRC covers the plain bytes; the manifest's size is what is left to
@@ -834,5 +834,10 @@ void TCustomOpenOfficeDocument::ReadMetadata(const RawByteString& MetaXML) {
   });
   if (!keywords.empty()) S.SetKeywords(keywords);
 }
+
+
+bool IsOpenDocumentText(TStream& Stream) { return DetectOpenDocument(Stream) == odkText; }
+bool IsOpenDocumentSpreadsheet(TStream& Stream) { return DetectOpenDocument(Stream) == odkSpreadsheet; }
+bool IsOpenDocumentPresentation(TStream& Stream) { return DetectOpenDocument(Stream) == odkPresentation; }
 
 }  // namespace lkw

@@ -184,10 +184,6 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void LoadFromStream(TStream& Stream) override;
   // True when the last load met an encrypted package.
   bool IsPasswordProtected() override { return FPasswordProtected; }
-  // The password (UTF-8) that opens an encrypted package; empty: none, and
-  // encrypted packages are refused. Survives ClearInternalLists.
-  const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& Value) { FPassword = Value; }
   // Key derivations asking for more rounds than this are refused as not
   // supported (a hostile manifest could ask for billions); default 10
   // million, office suites write 100,000.
@@ -251,7 +247,6 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   TWideStrings FFooterText;
   bool FReadHeadersFooters = true;
   bool FPasswordProtected = false;
-  std::string FPassword;
   uint32_t FMaxKeyIterations = 10'000'000;
   // Encrypted members by their path in the package.
   std::unordered_map<std::string, TOdfEncryptionData> FEncrypted;
@@ -296,5 +291,9 @@ enum TOpenDocumentKind { odkNone, odkText, odkSpreadsheet, odkPresentation };
 TOpenDocumentKind OpenDocumentKindFromMimeType(std::string_view MimeType);
 // Reads from the stream's position; leaves the position anywhere.
 TOpenDocumentKind DetectOpenDocument(TStream& Stream);
+// DetectOpenDocument for each kind, as content tests.
+bool IsOpenDocumentText(TStream& Stream);
+bool IsOpenDocumentSpreadsheet(TStream& Stream);
+bool IsOpenDocumentPresentation(TStream& Stream);
 
 }  // namespace lkw

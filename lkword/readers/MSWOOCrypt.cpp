@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 
 namespace lkw {
 

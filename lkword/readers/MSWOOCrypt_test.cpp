@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "lkword/containers/LKWZipFile.h"
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "lkword/containers/LKWXML.h"
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"

@@ -430,7 +430,7 @@ void TWordPerfectFile::ClearInternalLists() {
 bool TWordPerfectFile::IsPasswordProtected() { return FHeader.EncryptionPosition != 0; }
 
 void TWordPerfectFile::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   ClearInternalLists();
   if (!StgIsStorageFile(AFileName)) {
     TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
@@ -810,7 +810,7 @@ void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
   FHeader.Reserved = LE32(h + 16);
   FHeader.DocumentEnd = static_cast<int32_t>(LE32(h + 20));
 
-  if (IsPasswordProtected()) throw Exception(SPasswordProtected);
+  if (IsPasswordProtected()) throw EPasswordError(SPasswordProtected);
   if (std::memcmp(FHeader.Ident, "\xFFWPC", 4) != 0) throw Exception(SNotValidWordPerfect);
   // WordPerfect 5.x and older say 0 here: a sound file of another format.
   if (FHeader.MajorVersion != kWordPerfect6Major) throw EUnsupportedError(SNotValidWordPerfect);
@@ -884,6 +884,18 @@ void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
   }
   text += GetTextFinish();
   AddText(text);
+}
+
+
+bool IsWordPerfect(TStream& Stream) {
+  uint8_t head[8] = {};
+  if (Stream.Read(head, 8) < 4) return false;
+  if (std::memcmp(head, "\xFFWPC", 4) == 0) return true;
+  if (!IsCompoundFileData(head, 8)) return false;
+  Stream.Seek(0, soBeginning);
+  for (const TStatStg& e : StgOpenStorageOnStream(Stream)->EnumElements())
+    if (e.Type == STGTY_STREAM && e.Name == u"PerfectOffice_MAIN") return true;
+  return false;
 }
 
 }  // namespace lkw

@@ -36,6 +36,11 @@ struct TWPDIndexItem {
   uint32_t DataPointer;
 };
 
+// WordPerfect 6-9: the signature FF 57 50 43 (which WordPerfect 5 shares; the
+// reader refuses those), or a compound file with a "PerfectOffice_MAIN"
+// stream. Stream at position 0.
+bool IsWordPerfect(TStream& Stream);
+
 class TWPDHeaderPacket : public TObject {
  public:
   uint16_t PID = 0;  // 1-based number of the index entry

@@ -94,7 +94,7 @@ void TWRIFile::ClearInternalLists() {
 }
 
 void TWRIFile::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
   stream.Seek(0, soBeginning);
   LoadFromStream(stream);
@@ -305,6 +305,13 @@ void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Resul
     ++FChar.Page;
     FChar.Entries = -1;
   }
+}
+
+
+bool IsWrite(TStream& Stream) {
+  uint8_t head[2] = {};
+  if (Stream.Read(head, 2) != 2) return false;
+  return (head[0] == 0x31 || head[0] == 0x32) && head[1] == 0xBE;
 }
 
 }  // namespace lkw

@@ -32,6 +32,11 @@ struct TWRIHeader {
 };
 constexpr int kWRIHeaderSize = 98;
 
+// Windows Write: wIdent 0xBE31, or 0xBE32 with OLE objects. Word for DOS
+// files share the magic and the layout; this reader takes them. Stream at
+// position 0.
+bool IsWrite(TStream& Stream);
+
 class TWRIFont : public TObject {
  public:
   uint8_t ID = 0;      // font family

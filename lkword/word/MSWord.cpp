@@ -83,7 +83,7 @@ void TMSWordDocument::ClearInternalLists() {
 }
 
 void TMSWordDocument::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   FWarnings.clear();
   // A file without a document stream must not show the previous text.
   if (FParseItems.Contains(wpiText)) ClearTextAndPieces();
@@ -264,23 +264,23 @@ void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std:
   // stream (the encryption header, lKey bytes long).
   constexpr size_t kClearFIB = 68;
   constexpr uint8_t kObfuscated = 0x80;
-  if (FPassword.empty()) throw Exception(SPasswordProtected);
+  if (FPassword.empty()) throw EPasswordError(SPasswordProtected);
   // Word 6/95 and XOR-obfuscated Word 97 files use other schemes.
   if (FDocVersion != 8 || !TableStream || (FIB.Encryption & kObfuscated) != 0)
-    throw Exception(SEncryptionNotSupported);
+    throw EEncryptionNotSupportedError(SEncryptionNotSupported);
   Stream.Seek(0, soBeginning);
   RawByteString doc = Stream.ReadBytes(Stream.Size());
   TableStream->Seek(0, soBeginning);
   RawByteString table = TableStream->ReadBytes(TableStream->Size());
   if (doc.size() < kClearFIB) throw EReadError("Stream read error");
   const uint32_t lKey = GetDWordLE(reinterpret_cast<const uint8_t*>(doc.data()) + 14);
-  if (lKey == 0 || lKey > table.size()) throw Exception(SEncryptionNotSupported);
+  if (lKey == 0 || lKey > table.size()) throw EEncryptionNotSupportedError(SEncryptionNotSupported);
 
   TWordRC4Decryptor rc4;
   switch (rc4.Open(std::string_view(table).substr(0, lKey), Utf8ToWide(FPassword))) {
     case TWordRC4Decryptor::TOpenResult::Opened: break;
-    case TWordRC4Decryptor::TOpenResult::WrongPassword: throw Exception(SPasswordProtected);
-    case TWordRC4Decryptor::TOpenResult::Unsupported: throw Exception(SEncryptionNotSupported);
+    case TWordRC4Decryptor::TOpenResult::WrongPassword: throw EPasswordError(SPasswordProtected);
+    case TWordRC4Decryptor::TOpenResult::Unsupported: throw EEncryptionNotSupportedError(SEncryptionNotSupported);
   }
   auto* d = reinterpret_cast<uint8_t*>(doc.data());
   rc4.Decrypt(d + kClearFIB, doc.size() - kClearFIB, kClearFIB);
@@ -307,6 +307,18 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     ReadHeaderStories(&Stream, true);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
+}
+
+
+bool IsWordBinary(TStream& Stream) {
+  uint8_t head[8] = {};
+  if (Stream.Read(head, 8) < 2) return false;
+  if (IsCompoundFileData(head, 8)) {
+    Stream.Seek(0, soBeginning);
+    return StgOpenStorageOnStream(Stream)->OpenStream(u"WordDocument") != nullptr;
+  }
+  const uint16_t magic = static_cast<uint16_t>(head[0] | (head[1] << 8));
+  return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;
 }
 
 }  // namespace lkw

@@ -22,6 +22,10 @@ namespace lkw {
 // Whether wIdent (the first 16-bit value of a file) is one of the magics of
 // the plain, pre-compound Word files the reader accepts.
 bool IsOldWordMagic(uint16_t wIdent);
+// A compound file with a "WordDocument" stream, or a plain Word 1/2 file (the
+// Write magics, which this reader also takes, are left to Write). Stream at
+// position 0.
+bool IsWordBinary(TStream& Stream);
 
 // Lets the host replace the document language before the code page is chosen.
 using TMSWordGetDefaultLanguage = std::function<void(TObject* Sender, uint16_t& DocLang)>;
@@ -47,10 +51,6 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   const WideString& VBAProject() const { return FVBAProject; }
   const WideString& VBAMacroSource() const { return FVBAMacroSource; }
 
-  // The password that opens an encrypted document (UTF-8; empty: none given,
-  // and encrypted documents are refused). Survives ClearInternalLists.
-  const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& Value) { FPassword = Value; }
 
   // Walks Storage (a "Macros" storage) recursively: "PROJECT" into
   // VBAProject, the reference records and module table of "_VBA_PROJECT"
@@ -87,7 +87,6 @@ class TMSCustomWordDocument : public TMSWBaseDocument {
   WideString FVBAProject;
   WideString FVBAMacroSource;
   uint32_t FVBACodePage = 0;
-  std::string FPassword;
 };
 
 class TMSWordDocument : public TMSCustomWordDocument {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Types.h"
 #include "lkword/word/MSW_Hdr.h"

@@ -11,7 +11,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
-#include "lkword/word/MSWord_test_util.h"
+#include "testing/WordBuilder.h"
 
 namespace lkw {
 namespace {

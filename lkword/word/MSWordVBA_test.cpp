@@ -9,8 +9,8 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
-#include "lkword/word/MSWordVBA_test_util.h"
-#include "lkword/word/MSWord_test_util.h"
+#include "testing/VBABuilder.h"
+#include "testing/WordBuilder.h"
 
 namespace lkw {
 namespace {

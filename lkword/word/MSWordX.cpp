@@ -318,7 +318,9 @@ bool IsWordXDocument(TStream& Stream) {
     const int64_t n = Stream.Read(head, 8);
     Stream.SetPosition(start);
     if (IsCompoundFileData(head, static_cast<size_t>(n))) {
-      auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
+      // Compound files of other kinds are turned away by their stream names,
+      // with a file mapped, before the package is copied out.
+      auto root = StgOpenStorageOnStream(Stream);
       if (root->OpenStream(kEncryptedPackageStream)) return true;
       auto package = root->OpenStream(kPackageStream);
       if (!package) return false;
@@ -356,7 +358,7 @@ void TMSWordXDocument::ClearInternalLists() {
 }
 
 void TMSWordXDocument::LoadFromFile(const std::string& AFileName) try {
-  TMSWBaseDocument::LoadFromFile(AFileName);
+  CheckFileExists(AFileName);
   // An encrypted package, or one embedded by an OLE container, is a compound
   // file rather than a zip.
   const bool zip = FileIsZipArchive(AFileName);
@@ -413,12 +415,12 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
   auto root = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
   if (auto encrypted = root->OpenStream(kEncryptedPackageStream)) {
     FPasswordProtected = true;
-    if (FPassword.empty()) throw Exception(SPasswordProtected);
+    if (FPassword.empty()) throw EPasswordError(SPasswordProtected);
     // A package protected by rights management keeps no password data.
     auto info = root->OpenStream(kEncryptionInfoStream);
     if (!info) throw EEncryptionNotSupported();
     TOfficeEncryption encryption(info->ReadBytes(info->Size()));
-    if (!encryption.CheckPassword(Utf8ToWide(FPassword))) throw Exception(SPasswordProtected);
+    if (!encryption.CheckPassword(Utf8ToWide(FPassword))) throw EPasswordError(SPasswordProtected);
     TBytesStream package(encryption.DecryptPackage(encrypted->ReadBytes(encrypted->Size()), FMaxStreamSize));
     encrypted.reset();
     root.reset();

@@ -9,12 +9,12 @@
 #include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWXML.h"
 #include "lkword/framework/MSWordCnst.h"
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
 
-EEncryptionNotSupported::EEncryptionNotSupported() : Exception(SEncryptionNotSupported) {}
+EEncryptionNotSupported::EEncryptionNotSupported() : EEncryptionNotSupportedError(SEncryptionNotSupported) {}
 
 namespace {
 
@@ -297,7 +297,7 @@ bool TOfficeEncryption::CheckAgile(const RawByteString& Password) {
 }
 
 RawByteString TOfficeEncryption::DecryptPackage(std::string_view Encrypted, int64_t MaxSize) const {
-  if (FKey.empty()) throw Exception(SPasswordProtected);
+  if (FKey.empty()) throw EPasswordError(SPasswordProtected);
   if (Encrypted.size() < 8) throw EReadError("The encrypted package is truncated");
   uint64_t size = 0;
   for (int i = 7; i >= 0; --i) size = size << 8 | static_cast<uint8_t>(Encrypted[i]);

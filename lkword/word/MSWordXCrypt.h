@@ -21,7 +21,7 @@ namespace lkw {
 // Encryption data the reader does not implement (another cipher or hash, a
 // certificate-only key encryptor, an extensible or DRM scheme). The message
 // is SEncryptionNotSupported.
-class EEncryptionNotSupported : public Exception {
+class EEncryptionNotSupported : public EEncryptionNotSupportedError {
  public:
   EEncryptionNotSupported();
 };

@@ -7,7 +7,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile.h"
-#include "lkword/platform/CompoundFile_test_util.h"
+#include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
 #include "lkword/word/MSWordX.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "lkword/containers/LKWZipFile_test_util.h"
+#include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/platform/CompoundFile_test_util.h"
+#include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
 

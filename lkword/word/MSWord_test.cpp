@@ -10,7 +10,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
-#include "lkword/word/MSWord_test_util.h"
+#include "testing/WordBuilder.h"
 
 namespace lkw {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "lkword/readers/MSMobiHuff_test_util.h"
+#include "testing/MobiHuffCoder.h"
 
 namespace {
 

@@ -53,10 +53,10 @@ void DeclareUtf8(TObject*, WideString& Header) {
 void CheckFile(const std::string& Path) {
   struct stat st {};
   if (::stat(Path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw EToolError(TErrorKind::NotFound, Format(SFileNotFound, {Path}));
-    throw EToolError(TErrorKind::IO, std::strerror(errno));
+    if (errno == ENOENT || errno == ENOTDIR) throw EFileNotFoundError(Format(SFileNotFound, {Path}));
+    throw EInOutError(std::strerror(errno));
   }
-  if (S_ISDIR(st.st_mode)) throw EToolError(TErrorKind::IO, "is a folder (use -r to read the documents in it)");
+  if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder (use -r to read the documents in it)");
 }
 
 }  // namespace
@@ -76,12 +76,8 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   doc->SetMaxTextLength(FOptions.MaxLength);
   if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-  if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetPassword(Password);
-  if (auto* word = dynamic_cast<TMSCustomWordDocument*>(doc.get())) word->SetPassword(Password);
-  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) {
-    odf->SetPassword(Password);
-    odf->SetReadHeadersFooters(FOptions.Notes);
-  }
+  doc->SetPassword(Password);
+  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(FOptions.Notes);
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
@@ -110,7 +106,8 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TLKWReaderInfo*& Reader,
                                                    TOutputFile& Out, TSinkState& Sink) const {
-  if (!Input.Error.empty()) throw EToolError(Input.Kind, Input.Error);
+  // The inputs' own errors are those of listing a folder or of stat().
+  if (!Input.Error.empty()) throw EInOutError(Input.Error);
   std::unique_ptr<TBytesStream> stdinBytes;
   if (Input.Path == "-") {
     stdinBytes = std::make_unique<TBytesStream>(ReadStandardInput());
@@ -123,7 +120,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
       Reader = DetectReaderInfo(probe);
     }
   }
-  if (!Reader) throw EToolError(TErrorKind::Unsupported, kUnsupported);
+  if (!Reader) throw EUnsupportedError(kUnsupported);
   // Readers refuse a wrong password before any text goes out, so the next
   // one can be tried on a fresh component. No password comes first: PDFs
   // whose user password is empty open without one whatever was given, and

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 #include "tools/lkword/Inputs.h"
 #include "tools/lkword/Options.h"
 #include "tools/lkword/Output.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "lkword/framework/MSWBase.h"
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 
 namespace lkw::tool {
 

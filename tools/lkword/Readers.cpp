@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <new>
-#include <string_view>
 
 #include "lkword/pdf/LKWPDF.h"
 #include "lkword/readers/MSWOO.h"
@@ -56,37 +55,28 @@ const char* ErrorKindName(TErrorKind Kind) {
 }
 
 TErrorKind CurrentErrorKind() {
-  // The readers other than PDF refuse encrypted files with this one message
-  // and no class of their own.
-  static constexpr std::string_view kPasswordProtected = "Could not read the password protected file";
-  static constexpr std::string_view kNotSupported = "The encryption method is not supported in current version";
+  // Most specific kinds first: a file not found is an I/O error too.
   try {
     throw;
-  } catch (const EToolError& e) {
-    return e.Kind();
-  } catch (const EPDFPasswordError&) {
+  } catch (const EFileNotFoundError&) {
+    return TErrorKind::NotFound;
+  } catch (const EPasswordError&) {
     return TErrorKind::Password;
-  } catch (const EPDFEncryptionError&) {
-    // An encryption method the reader does not implement: no password helps.
+  } catch (const EEncryptionNotSupportedError&) {
+    // No password helps: the reader does not implement the method.
+    return TErrorKind::Unsupported;
+  } catch (const EUnsupportedError&) {
     return TErrorKind::Unsupported;
   } catch (const ELimitError&) {
     return TErrorKind::Limit;
-  } catch (const EUnsupportedError&) {
-    return TErrorKind::Unsupported;
   } catch (const EOutOfMemory&) {
     return TErrorKind::Limit;
-  } catch (const EFOpenError&) {
-    return TErrorKind::IO;
-  } catch (const EFCreateError&) {
-    return TErrorKind::IO;
-  } catch (const EWriteError&) {
-    return TErrorKind::IO;
-  } catch (const Exception& e) {
-    if (e.Message() == kPasswordProtected) return TErrorKind::Password;
-    return e.Message() == kNotSupported ? TErrorKind::Unsupported : TErrorKind::Corrupt;
   } catch (const std::bad_alloc&) {
     return TErrorKind::Limit;
+  } catch (const EInOutError&) {
+    return TErrorKind::IO;
   } catch (...) {
+    // Damaged input: ECorruptError and the readers' structural errors.
     return TErrorKind::Corrupt;
   }
 }

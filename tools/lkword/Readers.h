@@ -1,6 +1,6 @@
 // What the tool asks of a loaded document beyond its text, and how it names
 // what went wrong. The readers themselves come from the library's registry
-// (lkword/framework/LKWReaders.h).
+// (lkword/registry/LKWReaders.h).
 #pragma once
 
 #include <cstdint>
@@ -32,17 +32,8 @@ int32_t PageCountOf(TMSWBaseDocument& Doc);
 enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit };
 const char* ErrorKindName(TErrorKind Kind);
 
-// An error the tool raises itself, with its kind.
-class EToolError : public Exception {
- public:
-  EToolError(TErrorKind Kind, const std::string& Msg) : Exception(Msg), FKind(Kind) {}
-  TErrorKind Kind() const { return FKind; }
-
- private:
-  TErrorKind FKind;
-};
-
-// The kind of the exception being handled; call it only inside a catch block.
+// The kind of the exception being handled, by its type; call it only inside
+// a catch block.
 TErrorKind CurrentErrorKind();
 
 }  // namespace lkw::tool

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "lkword/platform/CodePages.h"
-#include "lkword/platform/CompoundFile_test_util.h"
+#include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw::testing {

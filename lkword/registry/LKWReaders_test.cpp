@@ -1,4 +1,4 @@
-#include "lkword/framework/LKWReaders.h"
+#include "lkword/registry/LKWReaders.h"
 
 #include <gtest/gtest.h>
 

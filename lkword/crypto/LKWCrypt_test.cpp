@@ -1,4 +1,4 @@
-#include "lkword/pdf/LKWCrypt.h"
+#include "lkword/crypto/LKWCrypt.h"
 
 #include <gtest/gtest.h>
 
