@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -263,8 +264,7 @@ void TMSWBaseDocument::LoadFromStream(TStream&) { ClearInternalLists(); }
 void TMSWBaseDocument::LoadFromOLEStream(TStream& Stream) {
   uint8_t head[12];
   Stream.ReadBuffer(head, 12);
-  uint32_t magic = uint32_t{head[0]} | (uint32_t{head[1]} << 8) | (uint32_t{head[2]} << 16) | (uint32_t{head[3]} << 24);
-  if (magic != 0x434F4442) Stream.Seek(-12, soCurrent);
+  if (LoadLE32(head) != 0x434F4442) Stream.Seek(-12, soCurrent);
   InternalLoadFromOLEStream(Stream);
 }
 

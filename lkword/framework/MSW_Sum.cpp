@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -19,15 +20,13 @@ WideString DecodeText(const uint8_t* Value, size_t Size, uint32_t CodePage) {
 
 bool ReadInt(const uint8_t* Value, size_t Size, int32_t& Out) {
   if (!Value || Size < 4) return false;
-  uint32_t v = uint32_t{Value[0]} | (uint32_t{Value[1]} << 8) | (uint32_t{Value[2]} << 16) | (uint32_t{Value[3]} << 24);
-  Out = static_cast<int32_t>(v);
+  Out = static_cast<int32_t>(LoadLE32(Value));
   return true;
 }
 
 bool ReadFileTime(const uint8_t* Value, size_t Size, uint64_t& Out) {
   if (!Value || Size < 8) return false;
-  Out = 0;
-  for (int i = 7; i >= 0; --i) Out = (Out << 8) | Value[i];
+  Out = LoadLE64(Value);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -24,11 +25,6 @@ constexpr uint8_t kTypeEmpty = 0;
 constexpr uint8_t kTypeStorage = 1;
 constexpr uint8_t kTypeStream = 2;
 constexpr uint8_t kTypeRoot = 5;
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 [[noreturn]] void Fail(const std::string& What) { throw EOleError("Compound file is damaged: " + What); }
 
@@ -95,18 +91,18 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
   if (!IsCompoundFileData(FData, FSize)) throw EOleError("Not a compound file");
   if (FSize < kHeaderSize) Fail("the header is truncated");
   const uint8_t* h = Data();
-  FMajorVersion = U16(h + 26);
-  if (U16(h + 28) != 0xFFFE) Fail("unknown byte order mark");
-  FSectorShift = U16(h + 30);
+  FMajorVersion = LoadLE16(h + 26);
+  if (LoadLE16(h + 28) != 0xFFFE) Fail("unknown byte order mark");
+  FSectorShift = LoadLE16(h + 30);
   if (FSectorShift != 9 && FSectorShift != 12) Fail("unsupported sector size 2^" + Num(FSectorShift));
   FSectorSize = 1u << FSectorShift;
-  FMiniSectorShift = U16(h + 32);
+  FMiniSectorShift = LoadLE16(h + 32);
   if (FMiniSectorShift != 6) Fail("unsupported mini sector size 2^" + Num(FMiniSectorShift));
-  FMiniCutoff = U32(h + 56);
+  FMiniCutoff = LoadLE32(h + 56);
 
   ReadFat(h);
-  ReadDirectory(U32(h + 48));
-  ReadMiniFat(U32(h + 60));
+  ReadDirectory(LoadLE32(h + 48));
+  ReadMiniFat(LoadLE32(h + 60));
   BuildTree();
 
   // The mini stream is the root entry's data; keep where its sectors are.
@@ -129,7 +125,7 @@ const uint8_t* TCompoundFile::SectorPtr(uint32_t Sector, const char* What) const
 }
 
 void TCompoundFile::ReadFat(const uint8_t* Header) {
-  uint32_t numFat = U32(Header + 44);
+  uint32_t numFat = LoadLE32(Header + 44);
   // Every FAT sector is a sector of the file, so the count is bounded by it.
   uint64_t fileSectors = FSize >> FSectorShift;
   if (numFat > fileSectors) Fail("the header claims " + Num(numFat) + " FAT sectors, the file holds " + Num(fileSectors));
@@ -137,13 +133,13 @@ void TCompoundFile::ReadFat(const uint8_t* Header) {
   std::vector<uint32_t> fatSectors;
   fatSectors.reserve(numFat);
   for (size_t i = 0; i < kHeaderDifatCount && fatSectors.size() < numFat; ++i) {
-    uint32_t s = U32(Header + 76 + 4 * i);
+    uint32_t s = LoadLE32(Header + 76 + 4 * i);
     if (s > MAXREGSECT) break;
     fatSectors.push_back(s);
   }
   // DIFAT continuation sectors: all entries but the last list FAT sectors, the
   // last links to the next DIFAT sector.
-  uint32_t next = U32(Header + 68);
+  uint32_t next = LoadLE32(Header + 68);
   std::vector<bool> seen(fileSectors + 1, false);
   const uint32_t perSector = FSectorSize / 4 - 1;
   while (fatSectors.size() < numFat && next <= MAXREGSECT) {
@@ -151,18 +147,18 @@ void TCompoundFile::ReadFat(const uint8_t* Header) {
     seen[next] = true;
     const uint8_t* p = SectorPtr(next, "DIFAT");
     for (uint32_t i = 0; i < perSector && fatSectors.size() < numFat; ++i) {
-      uint32_t s = U32(p + 4 * i);
+      uint32_t s = LoadLE32(p + 4 * i);
       if (s > MAXREGSECT) continue;
       fatSectors.push_back(s);
     }
-    next = U32(p + 4 * perSector);
+    next = LoadLE32(p + 4 * perSector);
   }
 
   const uint32_t perFat = FSectorSize / 4;
   FFat.reserve(fatSectors.size() * perFat);
   for (uint32_t s : fatSectors) {
     const uint8_t* p = SectorPtr(s, "FAT");
-    for (uint32_t i = 0; i < perFat; ++i) FFat.push_back(U32(p + 4 * i));
+    for (uint32_t i = 0; i < perFat; ++i) FFat.push_back(LoadLE32(p + 4 * i));
   }
   if (FFat.empty()) Fail("it has no FAT");
 }
@@ -192,19 +188,19 @@ void TCompoundFile::ReadDirectory(uint32_t FirstSector) {
       TDirEntry e;
       e.Type = p[66];
       if (e.Type != kTypeStorage && e.Type != kTypeStream && e.Type != kTypeRoot) e.Type = kTypeEmpty;
-      size_t nameBytes = std::min<size_t>(U16(p + 64), 64);
+      size_t nameBytes = std::min<size_t>(LoadLE16(p + 64), 64);
       for (size_t k = 0; k + 1 < nameBytes; k += 2) {
-        char16_t c = static_cast<char16_t>(U16(p + k));
+        char16_t c = static_cast<char16_t>(LoadLE16(p + k));
         if (c == 0) break;
         e.Name += c;
       }
-      e.Left = U32(p + 68);
-      e.Right = U32(p + 72);
-      e.Child = U32(p + 76);
-      e.Start = U32(p + 116);
-      e.Size = U32(p + 120);
+      e.Left = LoadLE32(p + 68);
+      e.Right = LoadLE32(p + 72);
+      e.Child = LoadLE32(p + 76);
+      e.Start = LoadLE32(p + 116);
+      e.Size = LoadLE32(p + 120);
       // Version 3 writers may leave garbage in the high half of the size.
-      if (FMajorVersion >= 4) e.Size |= uint64_t{U32(p + 124)} << 32;
+      if (FMajorVersion >= 4) e.Size |= uint64_t{LoadLE32(p + 124)} << 32;
       FDir.push_back(std::move(e));
     }
   }
@@ -218,7 +214,7 @@ void TCompoundFile::ReadMiniFat(uint32_t FirstSector) {
   FMiniFat.reserve(chain.size() * per);
   for (uint32_t s : chain) {
     const uint8_t* p = SectorPtr(s, "mini FAT");
-    for (uint32_t i = 0; i < per; ++i) FMiniFat.push_back(U32(p + 4 * i));
+    for (uint32_t i = 0; i < per; ++i) FMiniFat.push_back(LoadLE32(p + 4 * i));
   }
 }
 

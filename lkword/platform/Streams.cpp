@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {
@@ -76,25 +77,25 @@ uint8_t TStream::ReadU8() {
 uint16_t TStream::ReadU16LE() {
   uint8_t b[2];
   ReadBuffer(b, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+  return LoadLE16(b);
 }
 
 uint32_t TStream::ReadU32LE() {
   uint8_t b[4];
   ReadBuffer(b, 4);
-  return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
+  return LoadLE32(b);
 }
 
 uint16_t TStream::ReadU16BE() {
   uint8_t b[2];
   ReadBuffer(b, 2);
-  return static_cast<uint16_t>((b[0] << 8) | b[1]);
+  return LoadBE16(b);
 }
 
 uint32_t TStream::ReadU32BE() {
   uint8_t b[4];
   ReadBuffer(b, 4);
-  return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+  return LoadBE32(b);
 }
 
 // ---------------------------------------------------------------------------

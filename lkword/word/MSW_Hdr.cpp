@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
 
 namespace lkw {
 
@@ -53,10 +54,10 @@ TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation) {
       std::memcpy(dst + offsetof(TFIB, cbMac), src + fib6::cbMac, 4);
       std::memcpy(dst + offsetof(TFIB, ccpText), src + fib6::ccpText, 8 * 4);
       std::memcpy(dst + PairOffset(0), src + fib6::FirstPairs, fib6::FirstPairCount * 8);
-      Put32(dst, offsetof(TFIB, pnChpFirst), GetWordLE(src + fib6::pnChpFirst));
-      Put32(dst, offsetof(TFIB, pnPapFirst), GetWordLE(src + fib6::pnChpFirst + 2));
-      Put32(dst, offsetof(TFIB, cpnBteChp), GetWordLE(src + fib6::pnChpFirst + 4));
-      Put32(dst, offsetof(TFIB, cpnBtePap), GetWordLE(src + fib6::pnChpFirst + 6));
+      Put32(dst, offsetof(TFIB, pnChpFirst), LoadLE16(src + fib6::pnChpFirst));
+      Put32(dst, offsetof(TFIB, pnPapFirst), LoadLE16(src + fib6::pnChpFirst + 2));
+      Put32(dst, offsetof(TFIB, cpnBteChp), LoadLE16(src + fib6::pnChpFirst + 4));
+      Put32(dst, offsetof(TFIB, cpnBtePap), LoadLE16(src + fib6::pnChpFirst + 6));
       std::memcpy(dst + PairOffset(fib6::FirstPairCount), src + fib6::LastPairs, fib6::LastPairCount * 8);
       break;
     case 2: {
@@ -69,13 +70,13 @@ TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation) {
       size_t from = fib2::Pairs;
       for (size_t i = 0; i < 35; ++i, from += 6) {
         size_t to = i < 9 ? i : i + 1;
-        Put32(dst, PairOffset(to), GetDWordLE(src + from));
-        Put32(dst, PairOffset(to) + 4, GetWordLE(src + from + 4));
+        Put32(dst, PairOffset(to), LoadLE32(src + from));
+        Put32(dst, PairOffset(to) + 4, LoadLE16(src + from + 4));
       }
-      Put32(dst, offsetof(TFIB, pnChpFirst), GetWordLE(src + fib2::pnChpFirst));
-      Put32(dst, offsetof(TFIB, pnPapFirst), GetWordLE(src + fib2::pnChpFirst + 2));
-      Put32(dst, offsetof(TFIB, cpnBteChp), GetWordLE(src + fib2::pnChpFirst + 4));
-      Put32(dst, offsetof(TFIB, cpnBtePap), GetWordLE(src + fib2::pnChpFirst + 6));
+      Put32(dst, offsetof(TFIB, pnChpFirst), LoadLE16(src + fib2::pnChpFirst));
+      Put32(dst, offsetof(TFIB, pnPapFirst), LoadLE16(src + fib2::pnChpFirst + 2));
+      Put32(dst, offsetof(TFIB, cpnBteChp), LoadLE16(src + fib2::pnChpFirst + 4));
+      Put32(dst, offsetof(TFIB, cpnBtePap), LoadLE16(src + fib2::pnChpFirst + 6));
       break;
     }
     default:  // 0 and 8: the Word 97 layout itself

@@ -188,12 +188,6 @@ class TVBAProjectItems : public TObject {
   std::vector<std::unique_ptr<TVBAProjectItem>> FItems;
 };
 
-// Little-endian values of the Word format.
-inline uint16_t GetWordLE(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
-inline uint32_t GetDWordLE(const uint8_t* P) {
-  return uint32_t{P[0]} | (uint32_t{P[1]} << 8) | (uint32_t{P[2]} << 16) | (uint32_t{P[3]} << 24);
-}
-
 // Reads Count bytes at At of Stream into Out; false, reading nothing, when
 // they are not all inside the stream.
 bool ReadBytesAt(TStream& Stream, int64_t At, int64_t Count, RawByteString& Out);

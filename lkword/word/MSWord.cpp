@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
@@ -25,7 +26,7 @@ constexpr uint16_t VT_FILETIME = 64;
 std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
   WideString w;
   for (size_t i = 0; i + 1 < bytes; i += 2) {
-    char16_t c = static_cast<char16_t>(GetWordLE(p + i));
+    char16_t c = static_cast<char16_t>(LoadLE16(p + i));
     if (c == 0) break;
     w += c;
   }
@@ -96,8 +97,8 @@ void TMSWordDocument::LoadFromFile(const std::string& AFileName) try {
   FSummaryInformation->Clear();
   TFileStream file(AFileName);
   uint8_t head[4] = {};
-  if (file.Read(head, 4) != 4 || !IsOldWordMagic(GetWordLE(head)))
-    throw Exception(Format(SNotValidWordDocument, {AFileName}));
+  if (file.Read(head, 4) != 4 || !IsOldWordMagic(LoadLE16(head)))
+    throw ECorruptError(Format(SNotValidWordDocument, {AFileName}));
   ReadDocFromStream(file, nullptr);
 } catch (...) {
   RethrowAsException();
@@ -167,16 +168,16 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
   const auto* d = reinterpret_cast<const uint8_t*>(data.data());
   const size_t size = data.size();
   if (size < 48) return;
-  const size_t sec = GetDWordLE(d + 44);
+  const size_t sec = LoadLE32(d + 44);
   if (sec > size || size - sec < 8) return;
-  const size_t count = std::min<size_t>(GetDWordLE(d + sec + 4), (size - sec - 8) / 8);
+  const size_t count = std::min<size_t>(LoadLE32(d + sec + 4), (size - sec - 8) / 8);
 
   // The value at Offset (relative to the section), when its type and Need
   // bytes after the type fit in the stream.
   auto value = [&](uint32_t Offset, size_t Need, uint16_t& Type) -> const uint8_t* {
     size_t off = sec + Offset;
     if (Offset > size || off > size || size - off < 4 + Need) return nullptr;
-    Type = GetWordLE(d + off);
+    Type = LoadLE16(d + off);
     return d + off + 4;
   };
 
@@ -185,14 +186,14 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* pair = d + sec + 8 + 8 * i;
     uint16_t type = 0;
-    if (GetDWordLE(pair) != 1) continue;
-    if (const uint8_t* v = value(GetDWordLE(pair + 4), 2, type); v && type == VT_I2) codePage = GetWordLE(v);
+    if (LoadLE32(pair) != 1) continue;
+    if (const uint8_t* v = value(LoadLE32(pair + 4), 2, type); v && type == VT_I2) codePage = LoadLE16(v);
   }
 
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* pair = d + sec + 8 + 8 * i;
-    const uint32_t id = GetDWordLE(pair);
-    const uint32_t offset = GetDWordLE(pair + 4);
+    const uint32_t id = LoadLE32(pair);
+    const uint32_t offset = LoadLE32(pair + 4);
     uint16_t type = 0;
     const uint8_t* v = value(offset, 0, type);
     if (!v) continue;
@@ -206,7 +207,7 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
         break;
       case VT_LPSTR: {
         if (room < 4) break;
-        size_t len = std::min<size_t>(GetDWordLE(v), room - 4);
+        size_t len = std::min<size_t>(LoadLE32(v), room - 4);
         if (codePage == CP_UTF16LE) {
           std::string utf8 = Utf16BytesToUtf8(v + 4, len);
           FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
@@ -218,7 +219,7 @@ void TMSWordDocument::ReadSummaryStream(TStream& Stream, bool IsDocSummary) {
       }
       case VT_LPWSTR: {
         if (room < 4) break;
-        size_t len = std::min<size_t>(uint64_t{GetDWordLE(v)} * 2, room - 4);
+        size_t len = std::min<size_t>(uint64_t{LoadLE32(v)} * 2, room - 4);
         std::string utf8 = Utf16BytesToUtf8(v + 4, len);
         FSummaryInformation->ParseProperty(id, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
                                            IsDocSummary, CP_UTF8);
@@ -235,7 +236,7 @@ void TMSWordDocument::ReadFIB(TStream& Stream) {
   Stream.Seek(0, soBeginning);
   uint8_t head[4];
   Stream.ReadBuffer(head, 4);
-  FDocVersion = FIBGeneration(GetWordLE(head), GetWordLE(head + 2));
+  FDocVersion = FIBGeneration(LoadLE16(head), LoadLE16(head + 2));
   size_t need = sizeof(TFIB);
   if (FDocVersion >= 5 && FDocVersion <= 7) need = fib6::Size;
   if (FDocVersion == 2) need = fib2::Size;
@@ -273,7 +274,7 @@ void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std:
   TableStream->Seek(0, soBeginning);
   RawByteString table = TableStream->ReadBytes(TableStream->Size());
   if (doc.size() < kClearFIB) throw EReadError("Stream read error");
-  const uint32_t lKey = GetDWordLE(reinterpret_cast<const uint8_t*>(doc.data()) + 14);
+  const uint32_t lKey = LoadLE32(reinterpret_cast<const uint8_t*>(doc.data()) + 14);
   if (lKey == 0 || lKey > table.size()) throw EEncryptionNotSupportedError(SEncryptionNotSupported);
 
   TWordRC4Decryptor rc4;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "lkword/crypto/LKWCrypt.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Types.h"
 #include "lkword/word/MSW_Hdr.h"
@@ -17,9 +18,6 @@ constexpr size_t kBlockSize = 512;
 constexpr uint32_t kAlgRC4 = 0x6801;
 constexpr uint32_t kAlgSHA1 = 0x8004;
 
-// Callers check the header's length first.
-uint32_t U32(std::string_view S, size_t At) { return GetDWordLE(reinterpret_cast<const uint8_t*>(S.data()) + At); }
-
 void StoreLE32(uint8_t* P, uint32_t V) {
   for (int i = 0; i < 4; ++i) P[i] = static_cast<uint8_t>(V >> (8 * i));
 }
@@ -28,8 +26,8 @@ void StoreLE32(uint8_t* P, uint32_t V) {
 
 TWordRC4Decryptor::TOpenResult TWordRC4Decryptor::Open(std::string_view Header, std::u16string_view Password) {
   if (Header.size() < 4) return TOpenResult::Unsupported;
-  const uint32_t major = U32(Header, 0) & 0xFFFF;
-  const uint32_t minor = U32(Header, 0) >> 16;
+  const uint32_t major = LoadLE32(Header, 0) & 0xFFFF;
+  const uint32_t minor = LoadLE32(Header, 0) >> 16;
   if (major == 1 && minor == 1) return OpenBinary(Header, Password);
   if (major >= 2 && major <= 4 && minor == 2) return OpenCryptoAPI(Header, Password);
   return TOpenResult::Unsupported;
@@ -64,18 +62,18 @@ TWordRC4Decryptor::TOpenResult TWordRC4Decryptor::OpenCryptoAPI(std::string_view
   // algorithm, key bits, ...), then the verifier: salt size, salt, encrypted
   // verifier, hash size, encrypted SHA-1 of the verifier.
   if (Header.size() < 12) return TOpenResult::Unsupported;
-  const uint32_t headerSize = U32(Header, 8);
+  const uint32_t headerSize = LoadLE32(Header, 8);
   if (headerSize < 20 || headerSize > Header.size() - 12) return TOpenResult::Unsupported;
-  const uint32_t algorithm = U32(Header, 12 + 8);
-  const uint32_t hash = U32(Header, 12 + 12);
-  uint32_t keyBits = U32(Header, 12 + 16);
+  const uint32_t algorithm = LoadLE32(Header, 12 + 8);
+  const uint32_t hash = LoadLE32(Header, 12 + 12);
+  uint32_t keyBits = LoadLE32(Header, 12 + 16);
   if (algorithm != 0 && algorithm != kAlgRC4) return TOpenResult::Unsupported;
   if (hash != 0 && hash != kAlgSHA1) return TOpenResult::Unsupported;
   if (keyBits == 0) keyBits = 40;
   if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0) return TOpenResult::Unsupported;
   const size_t verifier = 12 + size_t{headerSize};
   if (Header.size() - verifier < 4 + 16 + 16 + 4 + 20) return TOpenResult::Unsupported;
-  if (U32(Header, verifier) != 16 || U32(Header, verifier + 36) < 20) return TOpenResult::Unsupported;
+  if (LoadLE32(Header, verifier) != 16 || LoadLE32(Header, verifier + 36) < 20) return TOpenResult::Unsupported;
   FCryptoAPI = true;
   FKeyBytes = keyBits / 8;
   const std::string h0 = SHA1String(std::string(Header.substr(verifier + 4, 16)) + WideToUtf16LEBytes(Password));

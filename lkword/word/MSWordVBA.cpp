@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -10,17 +11,9 @@ namespace {
 
 constexpr size_t kChunkSize = 4096;
 
-uint16_t Le16(std::string_view D, size_t Pos) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(D[Pos]) | (static_cast<uint8_t>(D[Pos + 1]) << 8));
-}
-
-uint32_t Le32(std::string_view D, size_t Pos) {
-  return uint32_t{Le16(D, Pos)} | (uint32_t{Le16(D, Pos + 2)} << 16);
-}
-
 WideString Utf16LE(std::string_view Bytes) {
   WideString w(Bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < w.size(); ++i) w[i] = static_cast<char16_t>(Le16(Bytes, 2 * i));
+  for (size_t i = 0; i < w.size(); ++i) w[i] = static_cast<char16_t>(LoadLE16(Bytes, 2 * i));
   return w;
 }
 
@@ -38,13 +31,13 @@ class TByteReader {
   void Back(size_t N) { FPos = N > FPos ? 0 : FPos - N; }
   bool Read16(uint16_t& V) {
     if (Available() < 2) return false;
-    V = Le16(FData, FPos);
+    V = LoadLE16(FData, FPos);
     FPos += 2;
     return true;
   }
   bool Read32(uint32_t& V) {
     if (Available() < 4) return false;
-    V = Le32(FData, FPos);
+    V = LoadLE32(FData, FPos);
     FPos += 4;
     return true;
   }
@@ -85,12 +78,12 @@ RawByteString Decompress(std::string_view Data, size_t MaxSize, size_t MaxChunks
   }
   size_t pos = 1;
   for (size_t chunk = 0; chunk < MaxChunks && pos < Data.size() && out.size() < MaxSize && !bad; ++chunk) {
-    if (Data.size() - pos < 2 || ((Le16(Data, pos) >> 12) & 7) != 3) {
+    if (Data.size() - pos < 2 || ((LoadLE16(Data, pos) >> 12) & 7) != 3) {
       // Some writers pad the stream with zeros after the last chunk.
       bad = !Malformed || Data.find_first_not_of('\0', pos) != std::string_view::npos;
       break;
     }
-    const uint16_t header = Le16(Data, pos);
+    const uint16_t header = LoadLE16(Data, pos);
     const size_t chunkEnd = pos + std::min<size_t>((header & 0x0FFF) + 3, Data.size() - pos);
     pos += 2;
     const size_t chunkStart = out.size();
@@ -118,7 +111,7 @@ RawByteString Decompress(std::string_view Data, size_t MaxSize, size_t MaxChunks
           bad = true;
           break;
         }
-        const uint16_t token = Le16(Data, pos);
+        const uint16_t token = LoadLE16(Data, pos);
         pos += 2;
         const unsigned lengthBits = CopyTokenLengthBits(produced);
         const size_t length = (token & ((1u << lengthBits) - 1)) + 3;
@@ -142,7 +135,7 @@ RawByteString Decompress(std::string_view Data, size_t MaxSize, size_t MaxChunks
 
 bool IsVBAContainerAt(std::string_view Data, size_t Pos) {
   if (Pos >= Data.size() || Data.size() - Pos < 3 || Data[Pos] != 1) return false;
-  return ((Le16(Data, Pos + 1) >> 12) & 7) == 3;
+  return ((LoadLE16(Data, Pos + 1) >> 12) & 7) == 3;
 }
 
 RawByteString DecompressVBAContainer(std::string_view Data, size_t MaxSize, bool* Malformed) {
@@ -252,7 +245,7 @@ TVBADirInfo ParseVBADirStream(std::string_view Decompressed, uint32_t DefaultCod
     switch (id) {
       case kCodePage:
         if (size >= 2) {
-          info.CodePage = Le16(data, 0);
+          info.CodePage = LoadLE16(data, 0);
           if (IsCodePageSupported(info.CodePage)) codePage = info.CodePage;
         }
         break;
@@ -270,7 +263,7 @@ TVBADirInfo ParseVBADirStream(std::string_view Decompressed, uint32_t DefaultCod
         if (module && !data.empty()) module->StreamName = Utf16LE(data);
         break;
       case kModuleOffset:
-        if (module && size >= 4) module->Offset = Le32(data, 0);
+        if (module && size >= 4) module->Offset = LoadLE32(data, 0);
         break;
       case kModuleEnd:
         module = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw {
@@ -66,7 +67,7 @@ int FindFont(const uint8_t* P, size_t Size) {
   while (i < Size) {
     const size_t n = SprmSize6(P[i]);
     if (n == 0 || i + n > Size) return -1;
-    if (P[i] == kSprmCFtc) return GetWordLE(P + i + 1);
+    if (P[i] == kSprmCFtc) return LoadLE16(P + i + 1);
     i += n;
   }
   return -1;
@@ -99,7 +100,7 @@ uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
   int64_t budget = 2 * size;           // bytes looked at, against overlapping runs
   RawByteString page, text;
   for (size_t i = 0; i < pages && budget > 0; ++i) {
-    if (!readAt(int64_t{GetWordLE(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
+    if (!readAt(int64_t{LoadLE16(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
     const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
     const size_t runs = fkp[kPageSize - 1];
     if (4 * (runs + 1) + runs >= kPageSize) continue;
@@ -110,7 +111,7 @@ uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
       const int ftc = FindFont(fkp + at + 1, cb);
       if (ftc < 0 || static_cast<size_t>(ftc) >= charsets.size()) continue;
       const uint32_t cp = CharsetCodePage(charsets[static_cast<size_t>(ftc)]);
-      const int64_t from = GetDWordLE(fkp + 4 * k), to = GetDWordLE(fkp + 4 * k + 4);
+      const int64_t from = LoadLE32(fkp + 4 * k), to = LoadLE32(fkp + 4 * k + 4);
       if (cp == 0 || to <= from || !readAt(from, std::min(to, size) - from, text)) continue;
       budget -= static_cast<int64_t>(text.size());
       votes[cp] += std::count_if(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });

@@ -4,6 +4,7 @@
 
 #include "lkword/framework/MSW_CP.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/word/MSWord.h"
@@ -89,14 +90,14 @@ void TMSWordDocument::ReadCLX(TStream* Source) {
         Source->ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
         const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
         CLX.Pos.resize(size_t{count} + 1);
-        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(GetDWordLE(p + 4 * i));
+        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(LoadLE32(p + 4 * i));
         const uint8_t* d = p + 4 * (size_t{count} + 1);
         CLX.pcd.resize(count);
         for (size_t i = 0; i < count; ++i, d += 8) {
           TPCD& pcd = CLX.pcd[i];
           pcd.Para = d[0];
           pcd.fn = d[1];
-          pcd.fc = GetDWordLE(d + 2);
+          pcd.fc = LoadLE32(d + 2);
           std::memcpy(&pcd.prm, d + 6, 2);
         }
         CLX.noPCD = count;
@@ -175,7 +176,7 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
     int64_t fcStart = 0, fcEnd = 0;
     const int kind = GetPieceBoundsFC(fcStart, fcEnd, i);
     const int64_t width = kind == 1 ? 1 : 2;
-    if (pieceTo < pieceFrom || fcEnd > streamSize) throw Exception(SPieceBoundsOutOfRange);
+    if (pieceTo < pieceFrom || fcEnd > streamSize) throw ECorruptError(SPieceBoundsOutOfRange);
     const int64_t bytes = (b - a) * width;
     FBytesRead += bytes;
     if (FBytesRead > kMaxPieceBytesPerStreamByte * streamSize + kPieceBytesSlack)
@@ -210,7 +211,7 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
     return ReadBytesAt(*Source, fc, static_cast<int64_t>(4 * (n + 1) + RecSize * n), Raw) ? n : 0;
   };
   auto cpAt = [](const RawByteString& Raw, size_t i) {
-    return static_cast<int32_t>(GetDWordLE(reinterpret_cast<const uint8_t*>(Raw.data()) + 4 * i));
+    return static_cast<int32_t>(LoadLE32(reinterpret_cast<const uint8_t*>(Raw.data()) + 4 * i));
   };
   struct TNotes {
     uint32_t fcRef, lcbRef, fcTxt, lcbTxt;
@@ -322,7 +323,7 @@ void TMSWordDocument::ReadHeaderStories(TStream* Source, bool ListedBySections) 
   const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
   int32_t last = 0;
   for (size_t i = 0; i < lcb / 4; ++i) {
-    const auto cp = static_cast<int32_t>(GetDWordLE(p + 4 * i));
+    const auto cp = static_cast<int32_t>(LoadLE32(p + 4 * i));
     // Ascending, or the list is not used. The last CPs may lie past the
     // header text's end (Word counts the closing marks there); reads stop
     // at the end.
@@ -397,11 +398,11 @@ bool TMSWordDocument::ReadHeaderKinds6(TStream& Source) {
   // the stream holds.
   int64_t budget = Source.Size();
   for (uint32_t k = 0; k < sections; ++k) {
-    const uint32_t fcSepx = GetDWordLE(seds + kSedSize * k + 2);
+    const uint32_t fcSepx = LoadLE32(seds + kSedSize * k + 2);
     uint8_t present = 0;
     RawByteString head, grpprl;
     if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Source, fcSepx, 2, head)) {
-      const uint16_t cb = GetWordLE(reinterpret_cast<const uint8_t*>(head.data()));
+      const uint16_t cb = LoadLE16(reinterpret_cast<const uint8_t*>(head.data()));
       budget -= 2 + cb;
       if (budget < 0 || !ReadBytesAt(Source, int64_t{fcSepx} + 2, cb, grpprl)) return false;
       const auto* g = reinterpret_cast<const uint8_t*>(grpprl.data());
