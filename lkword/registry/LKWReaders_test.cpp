@@ -43,6 +43,21 @@ TEST(LKWReadersTest, SamplesReachTheirComponentAndLoad) {
   }
 }
 
+// The registry takes the readers' own content tests, so what it sends to a
+// reader is what the reader reads: a header after junk, in lower case.
+TEST(LKWReadersTest, DetectionAgreesWithTheReader) {
+  TFileStream file(kData + "/pdf/hello.pdf");
+  RawByteString bytes = file.ReadBytes(file.Size());
+  bytes.replace(0, 5, "%pdf-");
+  TBytesStream stream("\r\njunk before the header\r\n" + bytes);
+  const TLKWReaderInfo* info = DetectReaderInfo(stream);
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(info->Name, "pdf");
+  auto doc = info->Create();
+  doc->LoadFromStream(stream);
+  EXPECT_NE(doc->Text().ToUtf8().find("Hello"), std::string::npos);
+}
+
 TEST(LKWReadersTest, ContentThatIsNoDocumentFindsNoComponent) {
   const RawByteString kInputs[] = {
       "",
