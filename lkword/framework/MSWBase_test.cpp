@@ -102,9 +102,13 @@ class PiecesReader : public TMSWBaseDocument {
  public:
   std::vector<WideString> pieces;
   int loads = 0;
+  bool maps = false;
+  bool record = false;
+  RawByteString read;  // what the last load was given, when record is set
   void LoadFromStream(TStream& Stream) override {
     TMSWBaseDocument::LoadFromStream(Stream);
     ++loads;
+    if (record) read = Stream.ReadBytes(Stream.Remaining());
     AddText(GetTextStart());
     for (const auto& p : pieces) {
       if (IsCancelExtract) break;
@@ -112,12 +116,10 @@ class PiecesReader : public TMSWBaseDocument {
     }
     AddText(GetTextFinish());
   }
-  void LoadFromFile(const std::string& AFileName) override {
-    CheckFileExists(AFileName);
-    TBytesStream s;
-    LoadFromStream(s);
-  }
   bool Cancelled() const { return IsCancelExtract; }
+
+ protected:
+  bool MapsFile() const override { return maps; }
 };
 
 TEST(BaseDocumentTest, DefaultsAndAboutIsReadOnly) {
@@ -142,19 +144,29 @@ TEST(BaseDocumentTest, ExecuteFiresEventsAndAMissingFileStopsBeforeTheSecond) {
   try {
     r.Execute();  // empty FileName
     FAIL();
-  } catch (const Exception& e) {
+  } catch (const EFileNotFoundError& e) {
     EXPECT_EQ(e.Message(), "File  is not found.");
   }
   EXPECT_EQ(events, std::vector<std::string>{"before"});
   r.SetFileName("/nonexistent/x.pdb");
-  EXPECT_THROW(r.Execute(), Exception);
+  EXPECT_THROW(r.Execute(), EFileNotFoundError);
   r.SetFileName("/");  // a folder is not a document file
-  EXPECT_THROW(r.Execute(), Exception);
-  events.clear();
-  r.SetFileName("/dev/null");
-  r.Execute();
-  EXPECT_EQ(events, (std::vector<std::string>{"before", "after"}));
-  EXPECT_EQ(r.loads, 1);
+  EXPECT_THROW(r.Execute(), EFileNotFoundError);
+  EXPECT_EQ(r.loads, 0);
+  // Mapped or read through a buffer, the reader gets the whole file.
+  const std::string path = std::string(LKWORD_TESTDATA) + "/palmdoc/sample-compressed.pdb";
+  TFileStream file(path);
+  const RawByteString bytes = file.ReadBytes(file.Size());
+  r.SetFileName(path);
+  r.record = true;
+  for (const bool maps : {false, true}) {
+    events.clear();
+    r.maps = maps;
+    r.Execute();
+    EXPECT_EQ(events, (std::vector<std::string>{"before", "after"}));
+    EXPECT_EQ(r.read, bytes);
+  }
+  EXPECT_EQ(r.loads, 2);
 }
 
 TEST(BaseDocumentTest, HeadersAndFootersPerFormatWithHooks) {
