@@ -119,7 +119,7 @@ TEST(WordLoadTest, EncryptedDocumentsAreRefusedAfterTheirMetadata) {
   TWordDocBuilder b = Simple(u"secret");
   b.Encryption = 0x03;  // encrypted, "1Table"
   TMSWordDocument doc;
-  ExpectThrowWith<Exception>(
+  ExpectThrowWith<EPasswordError>(
       [&] { Load(doc, b.Compound({{"\x05SummaryInformation", PropertySet({{2, 30, Lpstr("T")}})}})); },
       "Could not read the password protected file");
   EXPECT_TRUE(doc.IsPasswordProtected());
@@ -193,10 +193,10 @@ TEST(WordLoadTest, FilesPlainOrCompoundAndTheirErrors) {
   doc.LoadFromFile(write("meta.doc", onlyMeta.Build()));
   EXPECT_EQ(doc.Text().Count(), 0);
   EXPECT_EQ(U8(doc.SummaryInformation().Title()), "T");
-  ExpectThrowWith<Exception>([&] { doc.LoadFromFile(notWord); },
-                             "File " + notWord + " is not valid MS Word document");
+  ExpectThrowWith<ECorruptError>([&] { doc.LoadFromFile(notWord); },
+                                 "File " + notWord + " is not valid MS Word document");
   const std::string missing = (dir / "missing.doc").string();
-  ExpectThrowWith<Exception>([&] { doc.LoadFromFile(missing); }, "File " + missing + " is not found.");
+  ExpectThrowWith<EFileNotFoundError>([&] { doc.LoadFromFile(missing); }, "File " + missing + " is not found.");
   fs::remove_all(dir);
 }
 
@@ -274,7 +274,7 @@ TEST(WordTextTest, PieceBoundsAreChecked) {
   cfb.AddStream("WordDocument", b.Document);
   cfb.AddStream("1Table", b.Table);
   TMSWordDocument doc;
-  ExpectThrowWith<Exception>([&] { Load(doc, cfb.Build()); }, "Piece Bounds out of range");
+  ExpectThrowWith<ECorruptError>([&] { Load(doc, cfb.Build()); }, "Piece Bounds out of range");
   EXPECT_EQ(doc.Text().Count(), 0);
 
   // A piece table longer than its stream.

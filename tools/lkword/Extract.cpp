@@ -11,6 +11,7 @@
 
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
@@ -44,7 +45,7 @@ void DeclareUtf8(TObject*, WideString& Header) {
   const size_t at = Header.find(kCharset);
   if (at == WideString::npos) return;
   size_t end = at + kCharset.size();
-  while (end < Header.size() && Header[end] >= u'0' && Header[end] <= u'9') ++end;
+  while (end < Header.size() && IsAsciiDigit(Header[end])) ++end;
   Header.replace(at, end - at, u"charset=utf-8");
 }
 
