@@ -394,10 +394,10 @@ struct TEReaderHead {
   // Raises for a record 0 too short for one and for DRM books.
   explicit TEReaderHead(std::string_view Head) {
     Older = Head.size() == kPeanutHeaderSize || Head.size() == kEReaderOlderHeaderSize;
-    if (!Older && Head.size() < kEReaderHeaderSize) throw Exception(SNotValidPalmDoc);
+    if (!Older && Head.size() < kEReaderHeaderSize) throw ECorruptError(SNotValidPalmDoc);
     Compression = LoadBE16(Head, 0);
     if (!Older && (Compression == kEReaderDRM1 || Compression == kEReaderDRM2))
-      throw Exception(SEReaderDRM);
+      throw EEncryptionNotSupportedError(SEReaderDRM);
     FirstOther = LoadBE16(Head, Older ? kEReaderOlderFirstOtherAt : kEReaderFirstOtherAt);
     HasMetadata = !Older && LoadBE16(Head, kEReaderHasMetadataAt) != 0;
     if (HasMetadata) MetadataRecord = LoadBE16(Head, kEReaderMetadataAt);
@@ -422,7 +422,7 @@ class TMobiHead {
     if (Head.size() < kRecord0Size) throw EReadError("Stream read error");
     FHasHeader = Head.size() >= kMobiHeaderAt + 8 && Head.substr(kMobiHeaderAt, 4) == "MOBI";
     FEnd = FHasHeader ? kMobiHeaderAt + LoadBE32(Head, kMobiHeaderAt + kMobiLengthField) : kMobiHeaderAt;
-    if (FHasHeader && LoadBE16(Head, kMobiEncryptionAt) != 0) throw Exception(SEReaderDRM);
+    if (FHasHeader && LoadBE16(Head, kMobiEncryptionAt) != 0) throw EEncryptionNotSupportedError(SEReaderDRM);
     const uint32_t encoding = Field(kMobiEncodingField);
     CodePage = encoding == 65001 ? 65001 : encoding == 1252 ? 1252 : GetACP();
     const size_t flagsAt = kMobiHeaderAt + kMobiExtraFlagsField;
@@ -632,7 +632,7 @@ void TPalmDocFile::ReadDatabaseHeader(TStream& Stream) {
   FHeader.NumRecords = LoadBE16(h + 76);
 
   bool isDoc = std::memcmp(FHeader.PDBType, "TEXt", 4) == 0 && std::memcmp(FHeader.Creator, "REAd", 4) == 0;
-  if (!isDoc && !IsPeanutFile() && !IsEReaderFile() && !IsMobiFile()) throw Exception(SNotValidPalmDoc);
+  if (!isDoc && !IsPeanutFile() && !IsEReaderFile() && !IsMobiFile()) throw ECorruptError(SNotValidPalmDoc);
 }
 
 uint32_t TPalmDocFile::ReadDocRecord0(TRecordList& Records) {

@@ -76,9 +76,10 @@ class TPalmDocFile : public TMSWBaseDocument {
 
   // Reads the book from position 0 of Stream (record offsets are absolute).
   // Text goes out one item per line, between GetTextStart and GetTextFinish;
-  // Title is the database name. Raises "Not valid PalmDoc text file." for
-  // other databases and EReadError when the headers are cut short; damaged
-  // records give partial text.
+  // Title is the database name. Raises ECorruptError "Not valid PalmDoc text
+  // file." for other databases, EReadError when the headers are cut short
+  // and EEncryptionNotSupportedError for DRM books; damaged records give
+  // partial text.
   void LoadFromStream(TStream& Stream) override;
   void ClearInternalLists() override;
   bool SupportsTextSink() const override { return true; }

@@ -254,7 +254,7 @@ TEST(PalmDocErrors, OtherDatabasesAreNoBooks) {
       try {
         Load(b.Bytes(), tfPlainText, 0, items);
         ADD_FAILURE() << type << "/" << creator;
-      } catch (const Exception& e) {
+      } catch (const ECorruptError& e) {
         EXPECT_STREQ(e.what(), "Not valid PalmDoc text file.");
       }
     }
@@ -374,11 +374,11 @@ TEST(PalmDocEReader, OlderBooksDrmAndDamage) {
     try {
       Load(EReaderBook(drm, {"secret"}, ""));
       ADD_FAILURE() << drm;
-    } catch (const Exception& e) {
+    } catch (const EEncryptionNotSupportedError& e) {
       EXPECT_STREQ(e.what(), "Could not read the DRM protected book");
     }
   }
-  EXPECT_THROW(Load(PalmDatabase("PNRdPPrs", {std::string(40, '\0'), "text"})), Exception);
+  EXPECT_THROW(Load(PalmDatabase("PNRdPPrs", {std::string(40, '\0'), "text"})), ECorruptError);
 
   // A damaged zlib record keeps what came out; one that inflates beyond a
   // block's size is cut there; a text count beyond the records is capped.
@@ -592,7 +592,7 @@ TEST(PalmDocMobi, DrmCompressionAndDamage) {
   try {
     Load(MobiBook("<p>x</p>", o));
     ADD_FAILURE();
-  } catch (const Exception& e) {
+  } catch (const EEncryptionNotSupportedError& e) {
     EXPECT_STREQ(e.what(), "Could not read the DRM protected book");
   }
   o = {};
