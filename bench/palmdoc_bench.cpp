@@ -11,6 +11,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSPalmDoc.h"
+#include "lkword/readers/PalmDocDecoder.h"
 #include "tools/lkword/Format.h"
 
 namespace {
@@ -109,14 +110,13 @@ RawByteString MakeBook(const std::string& text) {
 void BM_DecompressText(benchmark::State& state) {
   const std::string text = MakeText(4096);
   RawByteString rec = Compress(text);
-  if (lkw::TPalmDocFile::DecompressText(reinterpret_cast<const uint8_t*>(rec.data()), rec.size(), 4096) != text) {
+  if (lkw::DecompressPalmDoc(rec) != text) {
     state.SkipWithError("compressor and decompressor disagree");
     return;
   }
   size_t produced = 0;
   for (auto _ : state) {
-    RawByteString out =
-        lkw::TPalmDocFile::DecompressText(reinterpret_cast<const uint8_t*>(rec.data()), rec.size(), 4096);
+    RawByteString out = lkw::DecompressPalmDoc(rec);
     produced += out.size();
     benchmark::DoNotOptimize(out);
   }

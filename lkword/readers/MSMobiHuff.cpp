@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {
@@ -18,16 +19,6 @@ constexpr size_t kMaxPhrase = 64 * 1024;
 // Decoded phrases are kept for reuse; more than this is no book.
 constexpr size_t kMaxDecodedBytes = size_t{64} << 20;
 
-uint32_t BE32(std::string_view S, size_t At) {
-  const auto* p = reinterpret_cast<const uint8_t*>(S.data() + At);
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-uint16_t BE16(std::string_view S, size_t At) {
-  const auto* p = reinterpret_cast<const uint8_t*>(S.data() + At);
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
 }  // namespace
 
 TMobiHuffCdic::TMobiHuffCdic(std::string_view Huff, const std::vector<std::string_view>& Cdics) {
@@ -35,10 +26,10 @@ TMobiHuffCdic::TMobiHuffCdic(std::string_view Huff, const std::vector<std::strin
   // a code's first 8 bits) and the length table (a lowest code and an index
   // base for each length 1..32) are.
   if (Huff.size() < 16 || Huff.substr(0, 4) != "HUFF") throw EReadError(SBadTables);
-  const uint64_t codesAt = BE32(Huff, 8), lengthsAt = BE32(Huff, 12);
+  const uint64_t codesAt = LoadBE32(Huff, 8), lengthsAt = LoadBE32(Huff, 12);
   if (codesAt + 256 * 4 > Huff.size() || lengthsAt + 64 * 4 > Huff.size()) throw EReadError(SBadTables);
   for (size_t i = 0; i < 256; ++i) {
-    const uint32_t v = BE32(Huff, codesAt + 4 * i);
+    const uint32_t v = LoadBE32(Huff, codesAt + 4 * i);
     TCode& c = FCodes[i];
     c.Length = static_cast<uint8_t>(v & 0x1F);
     c.Terminal = (v & 0x80) != 0;
@@ -47,8 +38,8 @@ TMobiHuffCdic::TMobiHuffCdic(std::string_view Huff, const std::vector<std::strin
     c.Max = ((uint64_t{v >> 8} + 1) << (32 - c.Length)) - 1;
   }
   for (unsigned len = 1; len <= 32; ++len) {
-    FMin[len] = uint64_t{BE32(Huff, lengthsAt + 8 * (len - 1))} << (32 - len);
-    FMax[len] = ((uint64_t{BE32(Huff, lengthsAt + 8 * (len - 1) + 4)} + 1) << (32 - len)) - 1;
+    FMin[len] = uint64_t{LoadBE32(Huff, lengthsAt + 8 * (len - 1))} << (32 - len);
+    FMax[len] = ((uint64_t{LoadBE32(Huff, lengthsAt + 8 * (len - 1) + 4)} + 1) << (32 - len)) - 1;
   }
   for (std::string_view cdic : Cdics) LoadCdic(cdic);
 }
@@ -59,7 +50,7 @@ void TMobiHuffCdic::LoadCdic(std::string_view Cdic) {
   // then a 16-bit offset per phrase, from the end of the header, to its
   // 16-bit length (top bit: stored as text) and its bytes.
   if (Cdic.size() < 16 || Cdic.substr(0, 4) != "CDIC") throw EReadError(SBadTables);
-  const uint32_t headerSize = BE32(Cdic, 4), phrases = BE32(Cdic, 8), bits = BE32(Cdic, 12);
+  const uint32_t headerSize = LoadBE32(Cdic, 4), phrases = LoadBE32(Cdic, 8), bits = LoadBE32(Cdic, 12);
   if (headerSize < 16 || headerSize > Cdic.size() || bits > 31) throw EReadError(SBadTables);
   if (FPhrases.empty()) FDeclaredPhrases = phrases;
   if (FPhrases.size() >= FDeclaredPhrases) return;
@@ -67,10 +58,10 @@ void TMobiHuffCdic::LoadCdic(std::string_view Cdic) {
   if (headerSize + 2 * count > Cdic.size()) throw EReadError(SBadTables);
   FPhrases.reserve(FPhrases.size() + count);
   for (size_t i = 0; i < count; ++i) {
-    const size_t at = headerSize + size_t{BE16(Cdic, headerSize + 2 * i)};
+    const size_t at = headerSize + size_t{LoadBE16(Cdic, headerSize + 2 * i)};
     TPhrase p;
     if (at + 2 <= Cdic.size()) {
-      const uint16_t v = BE16(Cdic, at);
+      const uint16_t v = LoadBE16(Cdic, at);
       p.Plain = (v & 0x8000) != 0;
       p.Data = Cdic.substr(at + 2, std::min<size_t>(v & 0x7FFF, Cdic.size() - at - 2));
     }

@@ -11,6 +11,9 @@
 
 namespace lkw {
 
+class TRecordList;
+class TMobiHead;
+
 // Palm database header, 78 bytes at offset 0 (fields in host order after a load).
 struct TPDBHeader {
   char Name[32];
@@ -45,17 +48,17 @@ struct TPDB_PeanutHeader {
   uint16_t NumRecords;
 };
 
+// Palm database type and creator at offset 60: "TEXt"/"REAd" for PalmDoc,
+// "PNRD"/"PPRS" for Peanut books, "PNRd"/"PPrs" for eReader books,
+// "BOOK"/"MOBI" for Mobipocket books. Stream at position 0.
+bool IsPalmDoc(TStream& Stream);
+
 // The text a reader sees in Palm Markup Language, the markup of eReader
 // books, one line at a time: formatting, page, image and anchor tags are
 // dropped (the text of links, footnote and sidebar references stays),
 // \aNNN and \UXXXX give their characters, and invisible text (\v...\v, which
 // may span lines) and chapter names meant only for the index (\C="...") are
 // left out.
-// Palm database type and creator at offset 60: "TEXt"/"REAd" for PalmDoc,
-// "PNRD"/"PPRS" for Peanut books, "PNRd"/"PPrs" for eReader books,
-// "BOOK"/"MOBI" for Mobipocket books. Stream at position 0.
-bool IsPalmDoc(TStream& Stream);
-
 class TPmlText {
  public:
   // Line is one line without its line break; its bytes are decoded through
@@ -71,12 +74,12 @@ class TPalmDocFile : public TMSWBaseDocument {
   explicit TPalmDocFile(TComponent* AOwner = nullptr);
   ~TPalmDocFile() override;
 
-  void LoadFromFile(const std::string& AFileName) override;
   // Reads the book from position 0 of Stream (record offsets are absolute).
   // Text goes out one item per line, between GetTextStart and GetTextFinish;
-  // Title is the database name. Raises "Not valid PalmDoc text file." for
-  // other databases and EReadError when the headers are cut short; damaged
-  // records give partial text.
+  // Title is the database name. Raises ECorruptError "Not valid PalmDoc text
+  // file." for other databases, EReadError when the headers are cut short
+  // and EEncryptionNotSupportedError for DRM books; damaged records give
+  // partial text.
   void LoadFromStream(TStream& Stream) override;
   void ClearInternalLists() override;
   bool SupportsTextSink() const override { return true; }
@@ -91,23 +94,30 @@ class TPalmDocFile : public TMSWBaseDocument {
   // PalmDoc books whose text happens to be HTML stay plain text.
   bool IsMobiFile() const;
 
-  // PalmDoc LZ77 decompression of one record (RecSize is only a size hint).
-  // A back-reference that reaches before the start of the output is corrupt
-  // and skipped; a run cut short by the end of the input keeps what exists.
-  static RawByteString DecompressText(const uint8_t* Source, size_t Length, uint16_t RecSize);
-
   const TPDBHeader& Header() const { return FHeader; }
   // For a Peanut book: Version, NumRecords of its header and RecSize 4096.
   const TPDB_DocRecord0& Record0() const { return FRecord0; }
   std::string ClassName() const override { return "TPalmDocFile"; }
 
  private:
+  class TLineWriter;
+
   // Reads and checks the database header; raises for other database types.
   void ReadDatabaseHeader(TStream& Stream);
   // The database name's bytes, up to its first zero byte.
   std::string_view DatabaseName() const;
-  void LoadEReader(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
-  void LoadMobi(TStream& Stream, const std::vector<uint32_t>& Offsets, int64_t StreamSize);
+  // PalmDoc and Peanut books: record 0 into FRecord0, which tells how many
+  // text records follow it.
+  uint32_t ReadDocRecord0(TRecordList& Records);
+  void LoadDoc(TRecordList& Records);
+  void LoadEReader(TRecordList& Records);
+  void ReadEReaderMetadata(std::string_view Meta, const WideString& Table);
+  void ReadPmlText(TRecordList& Records, uint16_t Compression, bool Scrambled, size_t TextRecords,
+                   const WideString& Table);
+  void LoadMobi(TRecordList& Records);
+  void ReadMobiMetadata(const TMobiHead& M);
+  // The book's HTML: its text records decompressed and joined.
+  RawByteString ReadMobiText(TRecordList& Records, const TMobiHead& M);
   // One line of text, rendered for the output format.
   void AddLine(const WideString& Line, WideString& Scratch);
 
