@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <string_view>
 
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/MSWPDTables.h"
 
 namespace lkw {
 
@@ -34,316 +35,20 @@ constexpr int kWPUPerInch = 1200;
 // Font sizes in the font change group are in fiftieths of a point.
 constexpr int kFontSizeUnitsPerPoint = 50;
 
-// Text bytes 01..20: the format's default extended international characters
-// (multinational set entries 35, 34, 37, 36, 31, 30, ...).
-constexpr char16_t kInternationalCharacters[32] = {
-    u'\u00E5', u'\u00C5', u'\u00E6', u'\u00C6', u'\u00E4', u'\u00C4', u'\u00E1', u'\u00E0',
-    u'\u00E2', u'\u00E3', u'\u00C3', u'\u00E7', u'\u00C7', u'\u00EB', u'\u00E9', u'\u00C9',
-    u'\u00E8', u'\u00EA', u'\u00ED', u'\u00F1', u'\u00D1', u'\u00F8', u'\u00D8', u'\u00F5',
-    u'\u00D5', u'\u00F6', u'\u00D6', u'\u00FC', u'\u00DC', u'\u00FA', u'\u00F9', u'\u00DF',
-};
-
-// The Cyrillic table, indexed by the byte itself (bytes 01..1F).
-constexpr char16_t DefaultExtendedCharacters[32] = {
-    u'\u0435', u'\u0415', u'\u0436', u'\u0416', u'\u0434', u'\u0414', u'\u0430', u'\u0410',
-    u'\u0432', u'\u0433', u'\u0413', u'\u0437', u'\u0417', u'\u043B', u'\u0438', u'\u0418',
-    u'\u0439', u'\u043A', u'\u043C', u'\u0441', u'\u0421', u'\u0448', u'\u0428', u'\u0441',
-    u'\u0425', u'\u0446', u'\u0426', u'\u044C', u'\u042C', u'\u044A', u'\u0449', u'\u042F',
-};
-
+// Text bytes: printable ASCII runs, the low-byte character tables, and
+// function codes from kFirstVariableGroup on.
+constexpr uint8_t kFirstPrintable = 0x21;
+constexpr uint8_t kLastPrintable = 0x7E;
+constexpr uint8_t kFirstVariableGroup = 0xD0;
+constexpr uint8_t kFirstFixedGroup = 0xF0;
+constexpr uint8_t kReservedCode = 0xFF;
 // Sizes of the fixed-length groups F0..FE, both code bytes included.
 constexpr uint8_t kFixedGroupSize[15] = {4, 5, 3, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 8, 8};
-
-// WordPerfect character sets to Unicode, one array per set indexed by the
-// character number: 0 = no character, 0xFFFF = see kWPMultiChars. Set 0 is
-// ASCII; set 12 (user-defined) is not mapped. The values were obtained by
-// probing every (number, set) pair through wpd2text (libwpd 0.10) and checked
-// against the character charts of the WordPerfect 6 file format
-// documentation; combining marks follow their base letter.
-struct TWPCharSet {
-  const uint16_t* Chars;
-  size_t Count;
-};
-
-constexpr uint16_t kWPMultinational[242] = {
-    0x0300, 0x00B7, 0x0303, 0x0302, 0x0335, 0x0338, 0x0301, 0x0308, 0x0304, 0x0313, 0x0315, 0x02BC,
-    0x0326, 0x0315, 0x00B0, 0x0307, 0x030B, 0x0327, 0x0328, 0x030C, 0x0337, 0x0305, 0x0306, 0x00DF,
-    0x0138, 0x006A, 0x00C1, 0x00E1, 0x00C2, 0x00E2, 0x00C4, 0x00E4, 0x00C0, 0x00E0, 0x00C5, 0x00E5,
-    0x00C6, 0x00E6, 0x00C7, 0x00E7, 0x00C9, 0x00E9, 0x00CA, 0x00EA, 0x00CB, 0x00EB, 0x00C8, 0x00E8,
-    0x00CD, 0x00ED, 0x00CE, 0x00EE, 0x00CF, 0x00EF, 0x00CC, 0x00EC, 0x00D1, 0x00F1, 0x00D3, 0x00F3,
-    0x00D4, 0x00F4, 0x00D6, 0x00F6, 0x00D2, 0x00F2, 0x00DA, 0x00FA, 0x00DB, 0x00FB, 0x00DC, 0x00FC,
-    0x00D9, 0x00F9, 0x0178, 0x00FF, 0x00C3, 0x00E3, 0x0110, 0x0111, 0x00D8, 0x00F8, 0x00D5, 0x00F5,
-    0x00DD, 0x00FD, 0x00D0, 0x00F0, 0x00DE, 0x00FE, 0x0102, 0x0103, 0x0100, 0x0101, 0x0104, 0x0105,
-    0x0106, 0x0107, 0x010C, 0x010D, 0x0108, 0x0109, 0x010A, 0x010B, 0x010E, 0x010F, 0x011A, 0x011B,
-    0x0116, 0x0117, 0x0112, 0x0113, 0x0118, 0x0119, 0x01F4, 0x01F5, 0x011E, 0x011F, 0x01E6, 0x01E7,
-    0x0122, 0x0123, 0x011C, 0x011D, 0x0120, 0x0121, 0x0124, 0x0125, 0x0126, 0x0127, 0x0130, 0x0069,
-    0x012A, 0x012B, 0x012E, 0x012F, 0x0128, 0x0129, 0x0132, 0x0133, 0x0134, 0x0135, 0x0136, 0x0137,
-    0x0139, 0x013A, 0x013D, 0x013E, 0x013B, 0x013C, 0x013F, 0x0140, 0x0141, 0x0142, 0x0143, 0x0144,
-    0xFFFF, 0x0149, 0x0147, 0x0148, 0x0145, 0x0146, 0x0150, 0x0151, 0x014C, 0x014D, 0x0152, 0x0153,
-    0x0154, 0x0155, 0x0158, 0x0159, 0x0156, 0x0157, 0x015A, 0x015B, 0x0160, 0x0161, 0x015E, 0x015F,
-    0x015C, 0x015D, 0x0164, 0x0165, 0x0162, 0x0163, 0x0166, 0x0167, 0x016C, 0x016D, 0x0170, 0x0171,
-    0x016A, 0x016B, 0x0172, 0x0173, 0x016E, 0x016F, 0x0168, 0x0169, 0x0174, 0x0175, 0x0176, 0x0177,
-    0x0179, 0x017A, 0x017D, 0x017E, 0x017B, 0x017C, 0x014A, 0x014B, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-    0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x1EF2, 0x1EF3,
-    0x010E, 0x010F, 0x01A0, 0x01A1, 0x01AF, 0x01B0, 0x0114, 0x0115, 0x012C, 0x012D, 0x0049, 0x0131,
-    0x014E, 0x014F,
-};
-constexpr uint16_t kWPPhonetic[145] = {
-    0x02B9, 0x02BA, 0x02BB, 0x0000, 0x02BD, 0x02BC, 0x0000, 0x02BE, 0x02BF, 0x0310, 0x02D0, 0x02D1,
-    0x0306, 0x032E, 0x0329, 0x02C8, 0x02CC, 0x02C9, 0x02CA, 0x02CB, 0x02CD, 0x02CE, 0x02CF, 0x02C6,
-    0x02C7, 0x02DC, 0x0325, 0x02DA, 0x032D, 0x032C, 0x0323, 0x0308, 0x0324, 0x031C, 0x031D, 0x031E,
-    0x031F, 0x0320, 0x0321, 0x0322, 0x032A, 0x032B, 0x02D2, 0x02D3, 0x0361, 0x0356, 0x005F, 0x2017,
-    0x033E, 0x02DB, 0x0327, 0x0233, 0x030D, 0x02B0, 0x02B6, 0x0250, 0x0251, 0x0252, 0x0253, 0x0299,
-    0x0254, 0x0255, 0x0297, 0x0256, 0x0257, 0x0258, 0x0259, 0x025A, 0x025B, 0x025C, 0x025D, 0x029A,
-    0x025E, 0x025F, 0x0278, 0x0261, 0x0260, 0x0262, 0x029B, 0x0263, 0x0264, 0x0265, 0x0266, 0x0267,
-    0x029C, 0x0268, 0x026A, 0x0269, 0x029D, 0x029E, 0x026B, 0x026C, 0x026D, 0x029F, 0x026E, 0x028E,
-    0x026F, 0x0270, 0x0271, 0x0272, 0x0273, 0x0274, 0x0276, 0x0277, 0x02A0, 0x0279, 0x027A, 0x027B,
-    0x027C, 0x027D, 0x027E, 0x027F, 0x0280, 0x0281, 0x0282, 0x0283, 0x0284, 0x0285, 0x0286, 0x0287,
-    0x0288, 0x0275, 0x0289, 0x028A, 0x028C, 0x028B, 0x028D, 0x03C7, 0x028F, 0x0290, 0x0291, 0x0292,
-    0x0293, 0x0294, 0x0295, 0x0296, 0x02A1, 0x02A2, 0x0298, 0x02A3, 0x02A4, 0x02A5, 0x02A6, 0x02A7,
-    0x02A8,
-};
-constexpr uint16_t kWPBoxDrawing[88] = {
-    0x2591, 0x2592, 0x2593, 0x2588, 0x258C, 0x2580, 0x2590, 0x2584, 0x2500, 0x2502, 0x250C, 0x2510,
-    0x2518, 0x2514, 0x251C, 0x252C, 0x2524, 0x2534, 0x253C, 0x2550, 0x2551, 0x2554, 0x2557, 0x255D,
-    0x255A, 0x2560, 0x2566, 0x2563, 0x2569, 0x256C, 0x2552, 0x2555, 0x255B, 0x2558, 0x2553, 0x2556,
-    0x255C, 0x2559, 0x255E, 0x2565, 0x2561, 0x2568, 0x255F, 0x2564, 0x2562, 0x2567, 0x256B, 0x256A,
-    0x2574, 0x2575, 0x2576, 0x2577, 0x2578, 0x2579, 0x257A, 0x257B, 0x257C, 0x257E, 0x257D, 0x257F,
-    0x251F, 0x2522, 0x251E, 0x2521, 0x252E, 0x2532, 0x252D, 0x2531, 0x2527, 0x2526, 0x252A, 0x2529,
-    0x2536, 0x253A, 0x2535, 0x2539, 0x2541, 0x2546, 0x253E, 0x2540, 0x2544, 0x254A, 0x253D, 0x2545,
-    0x2548, 0x2543, 0x2549, 0x2547,
-};
-constexpr uint16_t kWPTypographic[102] = {
-    0x25CF, 0x25CB, 0x25A0, 0x2022, 0x002A, 0x00B6, 0x00A7, 0x00A1, 0x00BF, 0x00AB, 0x00BB, 0x00A3,
-    0x00A5, 0x20A7, 0x0192, 0x00AA, 0x00BA, 0x00BD, 0x00BC, 0x00A2, 0x00B2, 0x207F, 0x00AE, 0x00A9,
-    0x00A4, 0x00BE, 0x00B3, 0x201B, 0x2019, 0x2018, 0x201F, 0x201D, 0x201C, 0x2013, 0x2014, 0x2039,
-    0x203A, 0x25CB, 0x25A1, 0x2020, 0x2021, 0x2122, 0x2120, 0x211E, 0x25CF, 0x25E6, 0x25A0, 0x25AA,
-    0x25A1, 0x25AB, 0x2012, 0xFB00, 0xFB03, 0xFB04, 0xFB01, 0xFB02, 0x2026, 0x0024, 0x20A3, 0x20A2,
-    0x20A0, 0x20A4, 0x201A, 0x201E, 0x2153, 0x2154, 0x215B, 0x215C, 0x215D, 0x215E, 0x24C2, 0x24C5,
-    0x20AC, 0x2105, 0x2106, 0x2030, 0x2116, 0x2014, 0x00B9, 0x2409, 0x240C, 0x240D, 0x240A, 0x2424,
-    0x240B, 0x267C, 0x20A9, 0x20A6, 0x20A8, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0xFFFF, 0xFFFF,
-};
-constexpr uint16_t kWPIconic[255] = {
-    0x2661, 0x2662, 0x2667, 0x2664, 0x2642, 0x2640, 0x263C, 0x263A, 0x263B, 0x266A, 0x266C, 0x25AC,
-    0x2302, 0x203C, 0x221A, 0x21A8, 0x2310, 0x2319, 0x25D8, 0x25D9, 0x21B5, 0x2104, 0x261C, 0x23B5,
-    0x2610, 0x2612, 0x2639, 0x266F, 0x266D, 0x266E, 0x260E, 0x231A, 0x231B, 0x2701, 0x2702, 0x2703,
-    0x2704, 0x260E, 0x2706, 0x2707, 0x2708, 0x2709, 0x261B, 0x261E, 0x270C, 0x270D, 0x270E, 0x270F,
-    0x2710, 0x2711, 0x2712, 0x2713, 0x2714, 0x2715, 0x2716, 0x2717, 0x2718, 0x2719, 0x271A, 0x271B,
-    0x271C, 0x271D, 0x271E, 0x271F, 0x2720, 0x2721, 0x2722, 0x2723, 0x2724, 0x2725, 0x2726, 0x2727,
-    0x2605, 0x2606, 0x272A, 0x272B, 0x272C, 0x272D, 0x272E, 0x272F, 0x2730, 0x2731, 0x2732, 0x2733,
-    0x2734, 0x2735, 0x2736, 0x2737, 0x2738, 0x2739, 0x273A, 0x273B, 0x273C, 0x273D, 0x273E, 0x273F,
-    0x2740, 0x2741, 0x2742, 0x2743, 0x2744, 0x2745, 0x2746, 0x2747, 0x2748, 0x2749, 0x274A, 0x274B,
-    0x25CF, 0x274D, 0x25A0, 0x274F, 0x2750, 0x2751, 0x2752, 0x25B2, 0x25BC, 0x25C6, 0x2756, 0x25D7,
-    0x2758, 0x2759, 0x275A, 0x275B, 0x275C, 0x275D, 0x275E, 0x2036, 0x2033, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x2329, 0x232A, 0x005B, 0x005D, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x2190, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x21E8, 0x21E6, 0x2794, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x25D6, 0x0000, 0x0000, 0x2761, 0x2762, 0x2763, 0x2764, 0x2765, 0x2766, 0x2767,
-    0x2663, 0x2666, 0x2665, 0x2660, 0x2780, 0x2781, 0x2782, 0x2783, 0x2784, 0x2785, 0x2786, 0x2787,
-    0x2788, 0x2789, 0x2776, 0x2777, 0x2778, 0x2779, 0x277A, 0x277B, 0x277C, 0x277D, 0x277E, 0x277F,
-    0x2780, 0x2781, 0x2782, 0x2783, 0x2784, 0x2785, 0x2786, 0x2787, 0x2788, 0x2789, 0x278A, 0x278B,
-    0x278C, 0x278D, 0x278E, 0x278F, 0x2790, 0x2791, 0x2792, 0x2793, 0x2794, 0x2192, 0x2194, 0x2195,
-    0x2798, 0x2799, 0x279A, 0x279B, 0x279C, 0x279D, 0x279E, 0x279F, 0x27A0, 0x27A1, 0x27A2, 0x27A3,
-    0x27A4, 0x27A5, 0x27A6, 0x27A7, 0x27A8, 0x27A9, 0x27AA, 0x27AB, 0x27AC, 0x27AD, 0x27AE, 0x27AF,
-    0x0000, 0x27B1, 0x27B2, 0x27B3, 0x27B4, 0x27B5, 0x27B6, 0x27B7, 0x27B8, 0x27B9, 0x27BA, 0x27BB,
-    0x27BC, 0x27BD, 0x27BE,
-};
-constexpr uint16_t kWPMath[237] = {
-    0x2212, 0x00B1, 0x2264, 0x2265, 0x221D, 0x002F, 0x2215, 0x2216, 0x00F7, 0x2223, 0x27E8, 0x27E9,
-    0x223C, 0x2248, 0x2261, 0x2208, 0x2229, 0x2225, 0x2211, 0x221E, 0x00AC, 0x2192, 0x2190, 0x2191,
-    0x2193, 0x2194, 0x2195, 0x25B8, 0x25C2, 0x25B4, 0x25BE, 0x22C5, 0x00B7, 0x2218, 0x2219, 0x212B,
-    0x00B0, 0x00B5, 0x203E, 0x00D7, 0x222B, 0x220F, 0x2213, 0x2207, 0x2202, 0x2032, 0x2033, 0x2192,
-    0x212F, 0x2113, 0x210F, 0x2111, 0x211C, 0x2118, 0x21C4, 0x21C6, 0x21D2, 0x21D0, 0x21D1, 0x21D3,
-    0x21D4, 0x21D5, 0x2197, 0x2198, 0x2196, 0x2199, 0x222A, 0x2282, 0x2283, 0x2286, 0x2287, 0x220D,
-    0x2205, 0x2308, 0x2309, 0x230A, 0x230B, 0x226A, 0x226B, 0x2220, 0x2297, 0x2295, 0x2296, 0x2A38,
-    0x2299, 0x2227, 0x2228, 0x22BB, 0x22A4, 0x22A5, 0x2312, 0x22A2, 0x22A3, 0x25A1, 0x25A0, 0x25CA,
-    0x25C6, 0x27E6, 0x27E7, 0x2260, 0x2262, 0x2235, 0x2234, 0x2237, 0x222E, 0x2112, 0x212D, 0x2128,
-    0x2118, 0x20DD, 0x29CB, 0x25C7, 0x22C6, 0x2034, 0x2210, 0x2243, 0x2245, 0x227A, 0x227C, 0x227B,
-    0x227D, 0x2203, 0x2200, 0x22D8, 0x22D9, 0x228E, 0x228A, 0x228B, 0x2293, 0x2294, 0x228F, 0x2291,
-    0x22E4, 0x2290, 0x2292, 0x22E5, 0x25B3, 0x25BD, 0x25C3, 0x25B9, 0x22C8, 0x2323, 0x2322, 0x25EF,
-    0x219D, 0x21A9, 0x21AA, 0x21A3, 0x21BC, 0x21BD, 0x21C0, 0x21C1, 0x21CC, 0x21CB, 0x21BF, 0x21BE,
-    0x21C3, 0x21C2, 0x21C9, 0x21C7, 0x22D3, 0x22D2, 0x22D0, 0x22D1, 0x229A, 0x229B, 0x229D, 0x2127,
-    0x2221, 0x2222, 0x25C3, 0x25B9, 0x25B5, 0x25BF, 0x2214, 0x2250, 0x2252, 0x2253, 0x224E, 0x224D,
-    0x22A8, 0x2258, 0x226C, 0x0285, 0x2605, 0x226E, 0x2270, 0x226F, 0x2271, 0x2241, 0x2244, 0x2247,
-    0x2249, 0x2280, 0x22E0, 0x2281, 0x22E1, 0x2284, 0x2285, 0x2288, 0x2289, 0x0000, 0x0000, 0x22E2,
-    0x22E3, 0x2226, 0x2224, 0x226D, 0x2204, 0x2209, 0x2247, 0x2130, 0x2131, 0x2102, 0x0000, 0x2115,
-    0x211D, 0x225F, 0x22BE, 0x220B, 0x22EF, 0x2026, 0x22EE, 0x22F1, 0x0000, 0x20E1, 0x002B, 0x002D,
-    0x003D, 0x002A, 0x2032, 0x2033, 0x2034, 0x210B, 0x2118, 0x2272, 0x2273,
-};
-constexpr uint16_t kWPMathExtension[224] = {
-    0x2320, 0x2321, 0x23A5, 0x23BD, 0x221A, 0x0000, 0x2211, 0x220F, 0x2210, 0x222B, 0x222E, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x23A7, 0x23A8, 0x23A9, 0x23AA, 0x0000, 0x0000, 0x0000, 0x0000, 0x23AB, 0x23AC, 0x23AD,
-    0x23AA, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x222A, 0x222B, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x239B, 0x239D, 0x239C, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x239E, 0x23A8, 0x239F, 0x0000, 0x0000, 0x0000, 0x0000, 0x23A1, 0x23A3,
-    0x23A2, 0x0000, 0x20AA, 0x0000, 0x0000, 0x23A4, 0x23A6, 0x23A5, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x22C3, 0x22C2, 0x228E, 0x2A04, 0x2294, 0x2A06, 0x2227, 0x22C0, 0x2228, 0x22C1, 0x2297, 0x2A02,
-    0x2295, 0x2A01, 0x2299, 0x2A00, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x229D, 0x0000, 0x2238, 0x0000, 0x27E6, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x27E7,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x21BC, 0x21BD, 0x0000, 0x296C,
-    0x296D, 0x296A, 0x296B, 0x0000, 0x21C9, 0x21C7, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x21BE, 0x21BF, 0x21C3, 0x21C2, 0x0000, 0x2293, 0x2A05, 0x23A1,
-};
-constexpr uint16_t kWPGreek[219] = {
-    0x0391, 0x03B1, 0x0392, 0x03B2, 0x0392, 0x03D0, 0x0393, 0x03B3, 0x0394, 0x03B4, 0x0395, 0x03B5,
-    0x0396, 0x03B6, 0x0397, 0x03B7, 0x0398, 0x03B8, 0x0399, 0x03B9, 0x039A, 0x03BA, 0x039B, 0x03BB,
-    0x039C, 0x03BC, 0x039D, 0x03BD, 0x039E, 0x03BE, 0x039F, 0x03BF, 0x03A0, 0x03C0, 0x03A1, 0x03C1,
-    0x03A3, 0x03C3, 0x03A3, 0x03C2, 0x03A4, 0x03C4, 0x03A5, 0x03C5, 0x03A6, 0x03C6, 0x03A7, 0x03C7,
-    0x03A8, 0x03C8, 0x03A9, 0x03C9, 0x0386, 0x03AC, 0x0388, 0x03AD, 0x0389, 0x03AE, 0x038A, 0x03AF,
-    0x03AA, 0x03CA, 0x038C, 0x03CC, 0x038E, 0x03CD, 0x03AB, 0x03CB, 0x038F, 0x03CE, 0x03B5, 0x03D1,
-    0x03F0, 0x03D6, 0x03F1, 0x03C2, 0x03D2, 0x03D5, 0x03C9, 0x037E, 0x0387, 0x0374, 0x0375, 0x0384,
-    0x00A8, 0x0385, 0x1FED, 0x1FEF, 0x1FC0, 0x1FBD, 0x1FFE, 0x037A, 0x1FCE, 0x1FDE, 0x1FCD, 0x1FDD,
-    0x1FCF, 0x1FDF, 0x0384, 0x1FEF, 0x1FC0, 0x1FBD, 0x1FFE, 0x1FCE, 0x1FDE, 0x1FCD, 0x1FDD, 0x1FCF,
-    0x1FDF, 0x1F70, 0x1FB6, 0x1FB3, 0x1FB4, 0x1FB2, 0x1FB7, 0x1F00, 0x1F04, 0x1F02, 0x1F06, 0x1F80,
-    0x1F84, 0x1F82, 0x1F86, 0x1F01, 0x1F05, 0x1F03, 0x1F07, 0x1F81, 0x1F85, 0x1F83, 0x1F87, 0x1F72,
-    0x1F10, 0x1F14, 0x1F12, 0x1F11, 0x1F15, 0x1F13, 0x1F74, 0x1FC6, 0x1FC3, 0x1FC4, 0x1FC2, 0x1FC7,
-    0x1F20, 0x1F24, 0x1F22, 0x1F26, 0x1F90, 0x1F94, 0x1F92, 0x1F96, 0x1F21, 0x1F25, 0x1F23, 0x1F27,
-    0x1F91, 0x1F95, 0x1F93, 0x1F97, 0x1F76, 0x1FD6, 0x0390, 0x1FD2, 0x1F30, 0x1F34, 0x1F32, 0x1F36,
-    0x1F31, 0x1F35, 0x1F33, 0x1F37, 0x1F78, 0x1F40, 0x1F44, 0x1F42, 0x1F41, 0x1F45, 0x1F43, 0x1FE5,
-    0x1FE4, 0x1F7A, 0x1FE6, 0x03B0, 0x1FE2, 0x1F50, 0x1F54, 0x1F52, 0x1F56, 0x1F51, 0x1F55, 0x1F53,
-    0x1F57, 0x1F7C, 0x1FF6, 0x1FF3, 0x1FF4, 0x1FF2, 0x1FF7, 0x1F60, 0x1F64, 0x1F62, 0x1F66, 0x1FA0,
-    0x1FA4, 0x1FA2, 0x1FA6, 0x1F61, 0x1F65, 0x1F63, 0x1F67, 0x1FA1, 0x1FA5, 0x1FA3, 0x1FA7, 0x03DA,
-    0x03DC, 0x03DE, 0x03E0,
-};
-constexpr uint16_t kWPHebrew[123] = {
-    0x05D0, 0x05D1, 0x05D2, 0x05D3, 0x05D4, 0x05D5, 0x05D6, 0x05D7, 0x05D8, 0x05D9, 0x05DA, 0x05DB,
-    0x05DC, 0x05DD, 0x05DE, 0x05DF, 0x05E0, 0x05E1, 0x05E2, 0x05E3, 0x05E4, 0x05E5, 0x05E6, 0x05E7,
-    0x05E8, 0x05E9, 0x05EA, 0x05BE, 0x05C0, 0x05C3, 0x05F3, 0x05F4, 0x05B0, 0x05B1, 0x05B2, 0x05B3,
-    0x05B4, 0x05B5, 0x05B6, 0x05B7, 0x05B8, 0x05B9, 0x05B9, 0x05BB, 0x05BC, 0x05BD, 0x05BF, 0x05B7,
-    0xFB1E, 0x05F0, 0x05F1, 0x05F2, 0xFB1F, 0x0591, 0x0596, 0x0000, 0x05A4, 0x059A, 0x059B, 0x05A3,
-    0x05A5, 0x05A6, 0x05A7, 0x05A2, 0x0592, 0x0593, 0x0594, 0x0595, 0x0597, 0x0598, 0x0599, 0x05A8,
-    0x05F3, 0x05F3, 0x05F4, 0x0000, 0x05A9, 0x05A0, 0x059F, 0x05AB, 0x05AC, 0x05AF, 0x05C4, 0x05AA,
-    0xFB30, 0xFB31, 0x05D1, 0xFB32, 0xFB33, 0xFB34, 0xFB35, 0xFB4B, 0xFB36, 0x05D7, 0xFB38, 0xFB39,
-    0xFB1D, 0xFB3B, 0xFB3A, 0x05DA, 0x05DA, 0x05DA, 0x05DA, 0x05DA, 0x05DA, 0xFB3C, 0xFB3E, 0xFB40,
-    0x05D5, 0xFB41, 0xFB44, 0x05E4, 0xFB46, 0xFB47, 0xFB2B, 0xFB2D, 0xFB2A, 0xFB2C, 0xFB4A, 0x05DC,
-    0xFB3C, 0xFB49, 0x20AA,
-};
-constexpr uint16_t kWPCyrillic[250] = {
-    0x0410, 0x0430, 0x0411, 0x0431, 0x0412, 0x0432, 0x0413, 0x0433, 0x0414, 0x0434, 0x0415, 0x0435,
-    0x0401, 0x0451, 0x0416, 0x0436, 0x0417, 0x0437, 0x0418, 0x0438, 0x0419, 0x0439, 0x041A, 0x043A,
-    0x041B, 0x043B, 0x041C, 0x043C, 0x041D, 0x043D, 0x041E, 0x043E, 0x041F, 0x043F, 0x0420, 0x0440,
-    0x0421, 0x0441, 0x0422, 0x0442, 0x0423, 0x0443, 0x0424, 0x0444, 0x0425, 0x0445, 0x0426, 0x0446,
-    0x0427, 0x0447, 0x0428, 0x0448, 0x0429, 0x0449, 0x042A, 0x044A, 0x042B, 0x044B, 0x042C, 0x044C,
-    0x042D, 0x044D, 0x042E, 0x044E, 0x042F, 0x044F, 0x04D8, 0x04D9, 0x0403, 0x0453, 0x0490, 0x0491,
-    0x0492, 0x0493, 0x0402, 0x0452, 0x0404, 0x0454, 0x0404, 0x0454, 0x0496, 0x0497, 0x0405, 0x0455,
-    0x0000, 0x0000, 0x0418, 0x0438, 0x0406, 0x0456, 0x0407, 0x0457, 0x0000, 0x0000, 0x0408, 0x0458,
-    0x040C, 0x045C, 0x049A, 0x049B, 0x04C3, 0x04C4, 0x049C, 0x049D, 0x0409, 0x0459, 0x04A2, 0x04A3,
-    0x040A, 0x045A, 0x047A, 0x047B, 0x0460, 0x0461, 0x040B, 0x045B, 0x040E, 0x045E, 0x04EE, 0x04EF,
-    0x04AE, 0x04AF, 0x04B0, 0x04B1, 0x0194, 0x0263, 0x04B2, 0x04B3, 0x0425, 0x0445, 0x04BA, 0x04BB,
-    0x047E, 0x047F, 0x040F, 0x045F, 0x04B6, 0x04B7, 0x04B8, 0x04B9, 0x0428, 0x0448, 0x0462, 0x0463,
-    0x0466, 0x0467, 0x046A, 0x046B, 0x046E, 0x046F, 0x0470, 0x0471, 0x0472, 0x0473, 0x0474, 0x0475,
-    0x0410, 0x0430, 0x0415, 0x0435, 0x0404, 0x0454, 0x0418, 0x0438, 0x0406, 0x0456, 0x0407, 0x0457,
-    0x041E, 0x043E, 0x0423, 0x0443, 0x042B, 0x044B, 0x042D, 0x044D, 0x042E, 0x044E, 0x042F, 0x044F,
-    0x0410, 0x0430, 0x0400, 0x0450, 0x0401, 0x0451, 0x040D, 0x045D, 0x041E, 0x043E, 0x0423, 0x0443,
-    0x042B, 0x044B, 0x042D, 0x044D, 0x042E, 0x044E, 0x042F, 0x044F, 0x0301, 0x0300, 0x0308, 0x0306,
-    0x0326, 0x0328, 0x0304, 0x0000, 0x201E, 0x201C, 0x10D0, 0x10D1, 0x10D2, 0x10D3, 0x10D4, 0x10D5,
-    0x10D6, 0x10F1, 0x10D7, 0x10D8, 0x10D9, 0x10DA, 0x10DB, 0x10DC, 0x10F2, 0x10DD, 0x10DE, 0x10DF,
-    0x10E0, 0x10E1, 0x10E2, 0x10E3, 0x10F3, 0x10E4, 0x10E5, 0x10E6, 0x10E7, 0x10E8, 0x10E9, 0x10EA,
-    0x10EB, 0x10EC, 0x10ED, 0x10EE, 0x10F4, 0x10EF, 0x10F0, 0x10F5, 0x10F6, 0x10E3,
-};
-constexpr uint16_t kWPJapanese[63] = {
-    0xFF61, 0xFF62, 0xFF63, 0xFF64, 0xFF65, 0xFF66, 0xFF67, 0xFF68, 0xFF69, 0xFF6A, 0xFF6B, 0xFF6C,
-    0xFF6D, 0xFF6E, 0xFF6F, 0xFF70, 0xFF71, 0xFF72, 0xFF73, 0xFF74, 0xFF75, 0xFF76, 0xFF77, 0xFF78,
-    0xFF79, 0xFF7A, 0xFF7B, 0xFF7C, 0xFF7D, 0xFF7E, 0xFF7F, 0xFF80, 0xFF81, 0xFF82, 0xFF83, 0xFF84,
-    0xFF85, 0xFF86, 0xFF87, 0xFF88, 0xFF89, 0xFF8A, 0xFF8B, 0xFF8C, 0xFF8D, 0xFF8E, 0xFF8F, 0xFF90,
-    0xFF91, 0xFF92, 0xFF93, 0xFF94, 0xFF95, 0xFF96, 0xFF97, 0xFF98, 0xFF99, 0xFF9A, 0xFF9B, 0xFF9C,
-    0xFF9D, 0xFF9E, 0xFF9F,
-};
-constexpr uint16_t kWPArabic[196] = {
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x064E, 0xFE77,
-    0x064F, 0xFE79, 0x0650, 0xFE7B, 0x064B, 0x064C, 0x064C, 0x064D, 0x0652, 0xFE7F, 0x0651, 0xFE7D,
-    0xFC60, 0xFCF2, 0xFC61, 0xFCF3, 0xFC62, 0xFCF4, 0x064B, 0xFC5E, 0xFC5E, 0xFC5F, 0x0653, 0x0670,
-    0x0654, 0x0000, 0x060C, 0x061B, 0x061F, 0x066D, 0x066A, 0x00BB, 0x00AB, 0x0029, 0x0028, 0x0661,
-    0x0662, 0x0663, 0x0664, 0x0665, 0x0666, 0x0667, 0x0668, 0x0669, 0x0660, 0x0662, 0x0627, 0xFE8E,
-    0x0628, 0xFE91, 0xFE92, 0xFE90, 0x062A, 0xFE97, 0xFE98, 0xFE96, 0x062B, 0xFE9B, 0xFE9C, 0xFE9A,
-    0x062C, 0xFE9F, 0xFEA0, 0xFE9E, 0x062D, 0xFEA3, 0xFEA4, 0xFEA2, 0x062E, 0xFEA7, 0xFEA8, 0xFEA6,
-    0x062F, 0xFEAA, 0x0630, 0xFEAC, 0x0631, 0xFEAE, 0x0632, 0xFEAF, 0x0633, 0xFEB3, 0xFEB4, 0xFEB2,
-    0x0634, 0xFEB7, 0xFEB8, 0xFEB6, 0x0635, 0xFEBB, 0xFEBC, 0xFEBA, 0x0636, 0xFEBF, 0xFEC0, 0xFEBE,
-    0x0637, 0xFEC3, 0xFEC4, 0xFEC2, 0x0638, 0xFEC7, 0xFEC8, 0xFEC6, 0x0639, 0xFECB, 0xFECC, 0xFECA,
-    0x063A, 0xFECF, 0xFED0, 0xFECE, 0x0641, 0xFED3, 0xFED4, 0xFED2, 0x0642, 0xFED7, 0xFED8, 0xFED6,
-    0x0643, 0xFEDB, 0xFEDC, 0xFEDA, 0x0644, 0xFEDF, 0xFEE0, 0xFEDE, 0x0645, 0xFEE3, 0xFEE4, 0xFEE2,
-    0x0646, 0xFEE7, 0xFEE8, 0xFEE6, 0x0647, 0xFEEB, 0xFEEC, 0xFEEA, 0x0629, 0xFE94, 0x0648, 0xFEEE,
-    0x064A, 0xFEF3, 0xFEF4, 0xFEF2, 0x0649, 0xFEF3, 0xFEF4, 0xFEF0, 0x0621, 0x0623, 0xFE84, 0x0625,
-    0xFE88, 0x0624, 0xFE86, 0x0626, 0xFE8B, 0xFE8C, 0xFE8A, 0xFD3D, 0xFD3C, 0x0622, 0xFE82, 0x0671,
-    0xFB51, 0xFEFB, 0xFEFC, 0xFEF7, 0xFEF8, 0xFEF9, 0xFEFA, 0x0000, 0xFEFC, 0xFEF5, 0xFEF6, 0x0000,
-    0x0000, 0xFDF2, 0x0640, 0x0640,
-};
-constexpr uint16_t kWPArabicScript[220] = {
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0615, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x0615, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x06D4, 0x0000, 0x0000, 0x00B0, 0x0000, 0x065A, 0x0000, 0x065A, 0x0659, 0x0000, 0x0000,
-    0x0654, 0x064C, 0xFC5E, 0x065A, 0x065A, 0x06F4, 0x06F4, 0x06F5, 0x06F6, 0x06F6, 0x06F7, 0x06F8,
-    0x067B, 0xFB54, 0xFB55, 0xFB53, 0x0680, 0xFB5C, 0xFB5D, 0xFB5B, 0x067E, 0xFB58, 0xFB59, 0xFB57,
-    0x0679, 0xFB68, 0xFB69, 0xFB67, 0x067C, 0x067C, 0x067C, 0x067C, 0x067F, 0xFB64, 0xFB65, 0xFB63,
-    0x067D, 0x067D, 0x067D, 0x067D, 0x067A, 0xFB60, 0xFB61, 0xFB5F, 0x0684, 0xFB74, 0xFB75, 0xFB73,
-    0x0683, 0xFB78, 0xFB79, 0xFB77, 0x0686, 0xFB7C, 0xFB7D, 0xFB7B, 0x0687, 0xFB80, 0xFB81, 0xFB7F,
-    0x0685, 0x0685, 0x0685, 0x0685, 0x0681, 0x0681, 0x0681, 0x0681, 0x0688, 0xFB89, 0x0689, 0x0689,
-    0x068C, 0xFB85, 0x068E, 0xFB87, 0x068A, 0x068A, 0x068D, 0xFB83, 0x0693, 0x0693, 0x0691, 0xFB8D,
-    0x0699, 0x0699, 0x0695, 0x0695, 0x0692, 0x0692, 0x0698, 0xFB8B, 0x0696, 0x0696, 0x075B, 0x075B,
-    0x069A, 0x069A, 0x069A, 0x069A, 0x06A0, 0x06A0, 0x06A0, 0x06A0, 0x06A4, 0xFB6C, 0xFB6D, 0xFB6B,
-    0x06A6, 0xFB70, 0xFB71, 0xFB6F, 0x06A9, 0xFB90, 0xFB91, 0xFB8F, 0x0643, 0xFEDB, 0xFEDC, 0xFEDA,
-    0x06AA, 0x06AA, 0x06AA, 0x06AA, 0x06AF, 0xFB94, 0xFB95, 0xFB93, 0x06AF, 0xFB94, 0xFB95, 0xFB93,
-    0x06AB, 0x06AB, 0x06AB, 0x06AB, 0x06B1, 0xFB9C, 0xFB9D, 0xFB9B, 0x06B3, 0xFB98, 0xFB99, 0xFB97,
-    0x06B5, 0x06B5, 0x06B5, 0x06B5, 0x0000, 0x0000, 0x06BA, 0x0000, 0x0000, 0xFB9F, 0x06BC, 0x06BC,
-    0x06BC, 0x06BC, 0x06BB, 0xFBA2, 0xFBA3, 0xFBA1, 0x06C6, 0xFBDA, 0x0000, 0x0000, 0x06CA, 0x06CA,
-    0x06C1, 0xFBA8, 0xFBA9, 0xFBA7, 0x06CE, 0x06CE, 0x06CE, 0x06CE, 0x06D2, 0xFBAF, 0x06D1, 0x06D1,
-    0x06D1, 0x06D1, 0x06C0, 0xFBA5,
-};
-
-// Characters that need more than one UTF-16 code unit.
-struct TWPMultiChar {
-  uint8_t Set;
-  uint8_t Number;
-  const char16_t* Text;
-};
-constexpr TWPMultiChar kWPMultiChars[] = {
-    {1, 156, u"\x02BC\x004E"},
-    {1, 212, u"\x0044\x0304"},
-    {1, 213, u"\x0064\x0304"},
-    {1, 214, u"\x004C\x0304"},
-    {1, 215, u"\x006C\x0304"},
-    {1, 216, u"\x004E\x0304"},
-    {1, 217, u"\x006E\x0304"},
-    {1, 218, u"\x0052\x0300"},
-    {1, 219, u"\x0072\x0300"},
-    {1, 220, u"\x0053\x0304"},
-    {1, 221, u"\x0073\x0304"},
-    {1, 222, u"\x0054\x0304"},
-    {1, 223, u"\x0074\x0304"},
-    {1, 224, u"\x0059\x0306"},
-    {1, 225, u"\x0079\x0306"},
-    {4, 100, u"\xD834\xDD1E"},
-    {4, 101, u"\xD834\xDD22"},
-};
-constexpr TWPCharSet kWPCharSets[] = {
-    {nullptr, 0},  // 0
-    {kWPMultinational, std::size(kWPMultinational)},  // 1
-    {kWPPhonetic, std::size(kWPPhonetic)},  // 2
-    {kWPBoxDrawing, std::size(kWPBoxDrawing)},  // 3
-    {kWPTypographic, std::size(kWPTypographic)},  // 4
-    {kWPIconic, std::size(kWPIconic)},  // 5
-    {kWPMath, std::size(kWPMath)},  // 6
-    {kWPMathExtension, std::size(kWPMathExtension)},  // 7
-    {kWPGreek, std::size(kWPGreek)},  // 8
-    {kWPHebrew, std::size(kWPHebrew)},  // 9
-    {kWPCyrillic, std::size(kWPCyrillic)},  // 10
-    {kWPJapanese, std::size(kWPJapanese)},  // 11
-    {nullptr, 0},  // 12
-    {kWPArabic, std::size(kWPArabic)},  // 13
-    {kWPArabicScript, std::size(kWPArabicScript)},  // 14
-};
-
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+// Subfunctions of the groups.
+constexpr uint8_t kParagraphJustification = 5;
+constexpr uint8_t kFontFace = 0x1A;
+constexpr uint8_t kFontSize = 0x1B;
+constexpr int64_t kFontChangeSize = 13;
 
 WideString Num(int64_t V) { return AsciiToWide(std::to_string(V)); }
 
@@ -359,57 +64,69 @@ class TRestore {
   T FValue;
 };
 
+// How the breaks of the text are written in each output format.
+struct TBreakMarkup {
+  const char16_t* Line;
+  const char16_t* Paragraph;
+  const char16_t* Page;
+  const char16_t* Cell;
+  const char16_t* Style;  // style and paragraph groups
+};
+constexpr TBreakMarkup kPlainBreaks{u"\r\n", u"\r\n", u"\r\n", u"\t", u"\r\n"};
+constexpr TBreakMarkup kRtfBreaks{u"\r\n\\line ", u"\r\n\\par ", u"\r\n\\page ", u"\\tab ", u"\r\n"};
+constexpr TBreakMarkup kHtmlBreaks{u"<br>\r\n", u"<p></p>\r\n", u"<br>\r\n", u"\t", u"<br>\r\n"};
+
+const TBreakMarkup& BreaksFor(TMSTextFormating Format) {
+  return Format == tfRTF ? kRtfBreaks : Format == tfHTML ? kHtmlBreaks : kPlainBreaks;
+}
+
+// The compound file Stream holds from its position; nullptr, with Stream
+// back where it was, when it does not start like one or cannot be opened as
+// one: then it is read as a plain document.
+std::unique_ptr<TOleStorage> OpenCompoundFile(TStream& Stream) {
+  const int64_t saved = Stream.Position();
+  uint8_t signature[8];
+  const bool compound = Stream.Read(signature, 8) == 8 && IsCompoundFileData(signature, 8);
+  Stream.Seek(saved, soBeginning);
+  if (!compound) return nullptr;
+  try {
+    return StgOpenStorageOnStream(Stream);
+  } catch (const EOleError&) {
+    Stream.Seek(saved, soBeginning);
+    return nullptr;
+  }
+}
+
+}  // namespace
+
 // The header of a variable-length group D0..EF, read just after its code
 // byte: subfunction, 16-bit size of the whole group and (mostly) a flags
 // byte. Next is the position just after the group.
-struct TGroup {
+struct TWordPerfectFile::TGroup {
   uint8_t Sub = 0;
   uint16_t Size = 0;
   uint8_t Flags = 0;
   int64_t Next = 0;
+
+  // False when the header or the group would run past End, or the size is
+  // too small to move past the header (a corrupt size must not make us loop).
+  bool Read(TStream& Stream, int64_t End, bool WithFlags) {
+    const int64_t p = Stream.Position();
+    const int64_t headerBytes = WithFlags ? 4 : 3;
+    if (p + headerBytes > End) return false;
+    uint8_t h[4];
+    Stream.ReadBuffer(h, headerBytes);
+    Sub = h[0];
+    Size = LoadLE16(h + 1);
+    Flags = WithFlags ? h[3] : 0;
+    Next = p + int64_t{Size} - 1;
+    return Next >= p + headerBytes && Next <= End;
+  }
+  // Whether N more bytes of the group's contents are there.
+  bool Has(TStream& Stream, int64_t N) const { return Stream.Position() + N <= Next; }
 };
 
-// False when the header or the group would run past End, or the size is too
-// small to move past the header (a corrupt size must not make us loop).
-bool ReadGroupHeader(TStream& Stream, int64_t End, bool WithFlags, TGroup& G) {
-  const int64_t p = Stream.Position();
-  const int64_t headerBytes = WithFlags ? 4 : 3;
-  if (p + headerBytes > End) return false;
-  uint8_t h[4];
-  Stream.ReadBuffer(h, headerBytes);
-  G.Sub = h[0];
-  G.Size = LE16(h + 1);
-  G.Flags = WithFlags ? h[3] : 0;
-  G.Next = p + int64_t{G.Size} - 1;
-  return G.Next >= p + headerBytes && G.Next <= End;
-}
-
-// Whether N more bytes of the group's contents are there.
-bool GroupHas(TStream& Stream, const TGroup& G, int64_t N) { return Stream.Position() + N <= G.Next; }
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-WideString TWordPerfectFile::WPCharacterToUnicode(uint8_t Number, uint8_t Set) {
-  if (Set == 0) {
-    if (Number >= 0x20 && Number <= 0x7E) return WideString(1, static_cast<char16_t>(Number));
-    return u"\uFFFD";
-  }
-  if (Set < std::size(kWPCharSets)) {
-    const TWPCharSet& cs = kWPCharSets[Set];
-    if (cs.Chars && Number < cs.Count) {
-      uint16_t v = cs.Chars[Number];
-      if (v == 0xFFFF) {
-        for (const auto& m : kWPMultiChars)
-          if (m.Set == Set && m.Number == Number) return m.Text;
-      } else if (v != 0) {
-        return WideString(1, static_cast<char16_t>(v));
-      }
-    }
-  }
-  return u"\uFFFD";
-}
+WideString TWordPerfectFile::WPCharacterToUnicode(uint8_t Number, uint8_t Set) { return WPCharacterText(Number, Set); }
 
 TWordPerfectFile::TWordPerfectFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
 
@@ -429,41 +146,23 @@ void TWordPerfectFile::ClearInternalLists() {
 
 bool TWordPerfectFile::IsPasswordProtected() { return FHeader.EncryptionPosition != 0; }
 
-void TWordPerfectFile::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  ClearInternalLists();
-  if (!StgIsStorageFile(AFileName)) {
-    TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
-    stream.Seek(0, soBeginning);
-    ReadDocFromStream(stream);
-  } else {
-    std::unique_ptr<TOleStorage> storage = StgOpenStorage(AFileName);
-    LoadIStorage(*storage);
+void TWordPerfectFile::LoadFromFile(const std::string& AFileName) {
+  if (!StgIsStorageFile(AFileName)) return TMSWBaseDocument::LoadFromFile(AFileName);
+  try {
+    CheckFileExists(AFileName);
+    ClearInternalLists();
+    LoadIStorage(*StgOpenStorage(AFileName));
+  } catch (...) {
+    RethrowAsException();
   }
-} catch (...) {
-  RethrowAsException();
 }
 
 void TWordPerfectFile::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
-  const int64_t saved = Stream.Position();
-  uint8_t signature[8];
-  const bool compound = Stream.Read(signature, 8) == 8 && IsCompoundFileData(signature, 8);
-  Stream.Seek(saved, soBeginning);
-  if (compound) {
-    std::unique_ptr<TOleStorage> storage;
-    try {
-      storage = StgOpenStorageOnMemory(Stream.ReadBytes(Stream.Remaining()));
-    } catch (const EOleError&) {
-      // Not a usable container after all: read it as a plain document.
-    }
-    if (storage) {
-      LoadIStorage(*storage);
-      return;
-    }
-    Stream.Seek(saved, soBeginning);
-  }
-  ReadDocFromStream(Stream);
+  if (const std::unique_ptr<TOleStorage> storage = OpenCompoundFile(Stream))
+    LoadIStorage(*storage);
+  else
+    ReadDocFromStream(Stream);
 } catch (...) {
   RethrowAsException();
 }
@@ -475,6 +174,62 @@ void TWordPerfectFile::LoadIStorage(const TOleStorage& Storage) {
     if (!stream) continue;
     stream->Seek(0, soBeginning);
     ReadDocFromStream(*stream);
+  }
+}
+
+void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
+  ClearInternalLists();
+  FBase = Stream.Position();
+  ReadHeader(Stream);
+  CheckHeader();
+  if (FHeader.IndexHeaderPosition != 0) ReadPacketIndex(Stream);
+  if (!FParseItems.Contains(wpiText)) return;
+  WideString text = GetTextStart();
+  ReadText(Stream, text);
+  text += GetTextFinish();
+  AddText(text);
+}
+
+void TWordPerfectFile::ReadHeader(TStream& Stream) {
+  uint8_t h[kHeaderSize];
+  Stream.ReadBuffer(h, kHeaderSize);
+  std::memcpy(FHeader.Ident, h, 4);
+  FHeader.DocumentPointerPosition = LoadLE32(h + 4);
+  FHeader.ProductID = h[8];
+  FHeader.FileType = h[9];
+  FHeader.MajorVersion = h[10];
+  FHeader.MinorVersion = h[11];
+  FHeader.EncryptionPosition = LoadLE16(h + 12);
+  FHeader.IndexHeaderPosition = LoadLE16(h + 14);
+  FHeader.Reserved = LoadLE32(h + 16);
+  FHeader.DocumentEnd = static_cast<int32_t>(LoadLE32(h + 20));
+}
+
+void TWordPerfectFile::CheckHeader() {
+  if (IsPasswordProtected()) throw EPasswordError(SPasswordProtected);
+  if (std::memcmp(FHeader.Ident, "\xFFWPC", 4) != 0) throw ECorruptError(SNotValidWordPerfect);
+  // WordPerfect 5.x and older say 0 here: a sound file of another format.
+  if (FHeader.MajorVersion != kWordPerfect6Major) throw EUnsupportedError(SNotValidWordPerfect);
+}
+
+void TWordPerfectFile::ReadPacketIndex(TStream& Stream) {
+  const int64_t indexHeader = FBase + FHeader.IndexHeaderPosition;
+  Stream.Seek(indexHeader + kIndexCountOffset, soBeginning);
+  const uint16_t count = Stream.ReadU16LE();
+  Stream.Seek(indexHeader + kIndexItemsOffset, soBeginning);
+  // Entry 0 is the index header itself.
+  for (uint16_t i = 1; i < count; ++i) {
+    uint8_t b[kIndexItemSize];
+    Stream.ReadBuffer(b, kIndexItemSize);
+    const TWPDIndexItem item{b[0], b[1], LoadLE16(b + 2), LoadLE16(b + 4), LoadLE32(b + 6), LoadLE32(b + 10)};
+    if (item.PacketType == kPacketFontDescriptor || item.PacketType == kPacketDesiredFontDescriptor)
+      ParseFontDescriptor(Stream, i, item.DataPointer, item.DataPacketSize);
+    auto packet = std::make_unique<TWPDHeaderPacket>();
+    packet->PID = i;
+    packet->PacketType = item.PacketType;
+    packet->PacketPosition = item.DataPointer;
+    packet->HasChildren = (item.Flags & 1) != 0;
+    FHeaderPacketList.push_back(std::move(packet));
   }
 }
 
@@ -492,11 +247,11 @@ void TWordPerfectFile::ParseFontDescriptor(TStream& Stream, uint16_t PacketID, u
   Stream.ReadBuffer(b, kFontDescriptorFixedSize);
   auto fd = std::make_unique<TWPDFontDescriptor>();
   fd->PacketID = PacketID;
-  fd->CharacterWidth = LE16(b);
-  fd->AscenderHeight = LE16(b + 2);
-  fd->xHeight = LE16(b + 4);
-  fd->DescenderHeight = LE16(b + 6);
-  fd->ItalicsAdjust = LE16(b + 8);
+  fd->CharacterWidth = LoadLE16(b);
+  fd->AscenderHeight = LoadLE16(b + 2);
+  fd->xHeight = LoadLE16(b + 4);
+  fd->DescenderHeight = LoadLE16(b + 6);
+  fd->ItalicsAdjust = LoadLE16(b + 8);
   fd->PrimaryFamilyId = b[10];
   fd->PrimaryFamilyMemberId = b[11];
   fd->ScriptingSystem = b[12];
@@ -511,7 +266,7 @@ void TWordPerfectFile::ParseFontDescriptor(TStream& Stream, uint16_t PacketID, u
   fd->FontSourceFileType = b[21];
   // The name is in WordPerfect characters (number, set), ended by a zero
   // word; it never reaches past the packet or the file.
-  int64_t nameLen = LE16(b + 22);
+  int64_t nameLen = LoadLE16(b + 22);
   if (DataPacketSize >= kFontDescriptorFixedSize)
     nameLen = std::min<int64_t>(nameLen, DataPacketSize - kFontDescriptorFixedSize);
   RawByteString name = Stream.ReadBytes(nameLen);
@@ -519,236 +274,286 @@ void TWordPerfectFile::ParseFontDescriptor(TStream& Stream, uint16_t PacketID, u
     const uint8_t number = static_cast<uint8_t>(name[i]);
     const uint8_t set = static_cast<uint8_t>(name[i + 1]);
     if (number == 0 && set == 0) break;
-    fd->FontName += WPCharacterToUnicode(number, set);
+    fd->FontName += WPCharacterText(number, set);
   }
   FFontDescriptorList.push_back(std::move(fd));
   Stream.Seek(saved, soBeginning);
 }
 
+void TWordPerfectFile::ReadText(TStream& Stream, WideString& Text) {
+  // The text is read into memory once; a DocumentEnd beyond the stream is cut
+  // to the stream's end.
+  const int64_t available = Stream.Size() - FBase;
+  const int64_t docEnd = std::min<int64_t>(FHeader.DocumentEnd, available);
+  const int64_t docStart = FHeader.DocumentPointerPosition;
+  if (docStart >= docEnd) return;
+  Stream.Seek(FBase + docStart, soBeginning);
+  const RawByteString bytes = Stream.ReadBytes(docEnd - docStart);
+  const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto n = static_cast<int64_t>(bytes.size());
+  TCustomMemoryStream doc(bytes.data(), bytes.size());
+  TRestore<int64_t> restoreEnd(FTextEnd, -1);
+  FTextEnd = n;
+  Text.reserve(Text.size() + bytes.size());
+  const bool plain = FTextFormating == tfPlainText;
+  const bool international = FCharacterTable == wctInternational;
+  const uint8_t lastTableByte = international ? 0x20 : 0x1F;
+
+  int64_t pos = 0;
+  while (pos < n && !IsCancelExtract) {
+    const uint8_t b = d[pos];
+    if (!UndoOn && b >= kFirstPrintable && b <= kLastPrintable) {
+      int64_t runEnd = pos + 1;
+      while (runEnd < n && d[runEnd] >= kFirstPrintable && d[runEnd] <= kLastPrintable) ++runEnd;
+      if (plain) {
+        Text.append(d + pos, d + runEnd);
+      } else {
+        const WideString run(d + pos, d + runEnd);
+        AppendEscaped(Text, run, FTextFormating);
+      }
+      pos = runEnd;
+      continue;
+    }
+    if (!UndoOn && b >= 0x01 && b <= lastTableByte) {
+      const char16_t c = international ? kWPInternationalLowBytes[b - 1] : kWPCyrillicLowBytes[b];
+      AppendEscaped(Text, std::u16string_view(&c, 1), FTextFormating);
+      ++pos;
+      continue;
+    }
+    doc.Seek(pos + 1, soBeginning);
+    Text += ProcessSysCharacter(doc, b);
+    pos = doc.Position();
+  }
+}
+
 void TWordPerfectFile::EndTextAt(TStream& Stream) {
-  Stream.Seek(FTextEnd >= 0 ? FTextEnd : Stream.Size(), soBeginning);
+  Stream.Seek(TextEnd(Stream), soBeginning);
   AddWarning(SGroupPastEnd);
 }
 
 WideString TWordPerfectFile::ProcessSysCharacter(TStream& Stream, uint8_t Code) {
-  WideString result;
-  const int64_t end = FTextEnd >= 0 ? FTextEnd : Stream.Size();
-  const TMSTextFormating fmt = FTextFormating;
-  const bool rtf = fmt == tfRTF;
-  const bool html = fmt == tfHTML;
+  if (Code < kFirstVariableGroup) return SingleByteFunction(Code);
+  if (Code < kFirstFixedGroup) return VariableLengthGroup(Stream, Code);
+  if (Code == kReservedCode) return WideString();
+  return FixedLengthGroup(Stream, Code);
+}
 
-  const char16_t* lineBreak = rtf ? u"\r\n\\line " : html ? u"<br>\r\n" : u"\r\n";
-  const char16_t* paragraphEnd = rtf ? u"\r\n\\par " : html ? u"<p></p>\r\n" : u"\r\n";
-  const char16_t* pageBreak = rtf ? u"\r\n\\page " : html ? u"<br>\r\n" : u"\r\n";
-  const char16_t* cellBreak = rtf ? u"\\tab " : u"\t";
-  const char16_t* styleBreak = html ? u"<br>\r\n" : u"\r\n";
-
-  // Codes that produce no text between an undo-on and an undo-off group.
-  bool quietInUndo = false;
-
-  if (Code < 0xD0) {
-    switch (Code) {
-      case 0x80:  // soft space
-        result = u" ";
-        quietInUndo = true;
-        break;
-      case 0x81:  // hard space
-        AppendEscaped(result, u"\u00A0", fmt);
-        quietInUndo = true;
-        break;
-      case 0x84:  // hard hyphen
-        result = u"-";
-        quietInUndo = true;
-        break;
-      case 0x87:  // dormant hard return
-      case 0xCC:  // hard end of line
-      case 0xC8:  // hard end of column variants
-      case 0xC9:
-      case 0xCA:
-      case 0xCB:
-      case 0xBD:  // table off and table row variants
-      case 0xBE:
-      case 0xBF:
-      case 0xC0:
-      case 0xC1:
-      case 0xC2:
-      case 0xC3:
-      case 0xC4:
-      case 0xC5:
-        result = paragraphEnd;
-        break;
-      case 0xC7:  // hard end of page
-        result = pageBreak;
-        break;
-      case 0xC6:  // table cell
-        result = cellBreak;
-        quietInUndo = true;
-        break;
-      case 0xCD:  // soft end of line variants
-      case 0xCE:
-      case 0xCF:
-        result = lineBreak;
-        quietInUndo = true;
-        break;
-      default:  // 0x88 and every other single byte: nothing
-        break;
-    }
-    return UndoOn && quietInUndo ? WideString() : result;
-  }
-
-  if (Code <= 0xEF) {
-    // Variable-length groups. EOL (D0) and tab (E0) groups are read without
-    // their flags byte: only the subfunction matters there.
-    const bool withFlags = Code != 0xD0 && Code != 0xE0;
-    TGroup g;
-    if (!ReadGroupHeader(Stream, end, withFlags, g)) {
-      EndTextAt(Stream);
-      return result;
-    }
-    switch (Code) {
-      case 0xD0:  // end of line, column, page; table cells and rows
-        quietInUndo = true;
-        switch (g.Sub) {
-          case 1: case 2: case 3: case 20: case 21: case 22:
-            result = lineBreak;
-            break;
-          case 4: case 5: case 6: case 23: case 24: case 25:
-            result = paragraphEnd;
-            break;
-          case 7:
-            result = u" ";
-            break;
-          case 9: case 28:
-            result = pageBreak;
-            break;
-          case 0x0A:  // table cell
-            result = cellBreak;
-            break;
-          case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10:  // table rows
-          case 0x11: case 0x12: case 0x13:                                   // table off
-            result = paragraphEnd;
-            break;
-          default:
-            break;
-        }
-        break;
-      case 0xD2:  // margins
-        quietInUndo = true;
-        if ((g.Sub == 0 || g.Sub == 1) && GroupHas(Stream, g, 4)) {
-          Stream.ReadU16LE();
-          const int n = Stream.ReadU16LE() / kWPUPerInch;
-          if (rtf) result = (g.Sub == 0 ? u"\\pard\\fi" : u"\\pard\\ri") + Num(n) + u" ";
-          ParagraphChanged = true;
-        } else if (g.Sub == 2) {
-          ParagraphChanged = true;
-        }
-        break;
-      case 0xD3:  // paragraph group
-        if (GroupHas(Stream, g, 2)) {
-          Stream.ReadU16LE();
-          if (g.Sub == 5 && !UndoOn && GroupHas(Stream, g, 1)) {
-            if (!LastJustify.empty()) {
-              if (html) result += u"</" + LastJustify + u">";
-              LastJustify.clear();
-            }
-            switch (Stream.ReadU8()) {
-              case 0:
-                if (rtf) result += u"\\pard\\ql ";
-                if (html) LastJustify = u"left";
-                break;
-              case 1:
-                if (rtf) result += u"\\pard\\qj ";
-                if (html) LastJustify = u"center";
-                break;
-              case 2:
-                if (rtf) result += u"\\pard\\qc ";
-                if (html) LastJustify = u"center";
-                break;
-              case 3:
-                if (rtf) result += u"\\pard\\qr ";
-                if (html) LastJustify = u"right";
-                break;
-              default:
-                break;
-            }
-            if (html && !LastJustify.empty()) result += u"<" + LastJustify + u">";
-            ParagraphChanged = true;
-          }
-        }
-        result += styleBreak;
-        break;
-      case 0xD4:  // character group: font face and size changes
-        if ((g.Sub == 0x1A || g.Sub == 0x1B) && GroupHas(Stream, g, 13)) {
-          if (FontChanged) {
-            if (html) result += u"</font>";
-            FontChanged = false;
-          }
-          FontChanged = true;
-          uint8_t v[13];
-          Stream.ReadBuffer(v, 13);
-          const int font = LE16(v + 9);
-          const int size = LE16(v + 11);
-          if (rtf) {
-            result += u"\\pard\\f" + Num(font) + u"\\fs" + Num(size * 2 / kFontSizeUnitsPerPoint) + u" ";
-          } else if (html) {
-            const WideString htmlSize = GetHTMLFontSize(size / kFontSizeUnitsPerPoint);
-            result += htmlSize == u"-1" ? WideString(u"<font>") : u"<font size=\"" + htmlSize + u"\">";
-          }
-        }
-        break;
-      case 0xDC:
-      case 0xDD:  // style group
-        result = styleBreak;
-        break;
-      case 0xDF:  // box group
-        if (GroupHas(Stream, g, 1) && Stream.ReadU8() == 0) throw Exception(SIncorrectNumPIDs);
-        break;
-      case 0xE0:  // tab group
-        quietInUndo = true;
-        if (!UndoOn) {
-          switch (g.Sub / 8) {
-            case 0: case 1: case 2: case 4: case 6: case 7: case 9: case 10: case 18: case 26:
-              result = rtf ? u"\\pard\\tab " : u"\t";
-              break;
-            case 8:
-              if (rtf) result = u"\\pard\\qc ";
-              else if (html) LastJustify = u"center";
-              else result = u"\t";
-              break;
-            case 16:
-              if (rtf) result = u"\\pard\\qr ";
-              else if (html) LastJustify = u"right";
-              else result = u"\t";
-              break;
-            default:
-              break;
-          }
-        }
-        break;
-      default:  // every other group is skipped whole
-        break;
-    }
-    Stream.Seek(g.Next, soBeginning);
-    return UndoOn && quietInUndo ? WideString() : result;
-  }
-
-  if (Code == 0xFF) return result;
-
-  // Fixed-length groups F0..FE.
-  const int64_t p = Stream.Position();
-  const int64_t rest = kFixedGroupSize[Code - 0xF0] - 1;
-  if (p + rest > end) {
-    EndTextAt(Stream);
-    return result;
-  }
+WideString TWordPerfectFile::SingleByteFunction(uint8_t Code) const {
+  const TBreakMarkup& breaks = BreaksFor(FTextFormating);
+  // Hard returns and page ends stay in deleted text.
   switch (Code) {
-    case 0xF0: {  // extended character: number, set, F0
-      const uint8_t number = Stream.ReadU8();
-      const uint8_t set = Stream.ReadU8();
-      if (Stream.ReadU8() != 0xF0) throw Exception(SIncorrectExtendedCharacter);
-      if (!UndoOn) AppendEscaped(result, WPCharacterToUnicode(number, set), fmt);
+    case 0x87:  // dormant hard return
+    case 0xCC:  // hard end of line
+    case 0xC8:  // hard end of column variants
+    case 0xC9:
+    case 0xCA:
+    case 0xCB:
+    case 0xBD:  // table off and table row variants
+    case 0xBE:
+    case 0xBF:
+    case 0xC0:
+    case 0xC1:
+    case 0xC2:
+    case 0xC3:
+    case 0xC4:
+    case 0xC5:
+      return breaks.Paragraph;
+    case 0xC7:  // hard end of page
+      return breaks.Page;
+    default:
       break;
+  }
+  if (UndoOn) return WideString();
+  switch (Code) {
+    case 0x80:  // soft space
+      return u" ";
+    case 0x81: {  // hard space
+      WideString space;
+      AppendEscaped(space, u"\u00A0", FTextFormating);
+      return space;
     }
+    case 0x84:  // hard hyphen
+      return u"-";
+    case 0xC6:  // table cell
+      return breaks.Cell;
+    case 0xCD:  // soft end of line variants
+    case 0xCE:
+    case 0xCF:
+      return breaks.Line;
+    default:  // 0x88 and every other single byte: nothing
+      return WideString();
+  }
+}
+
+WideString TWordPerfectFile::VariableLengthGroup(TStream& Stream, uint8_t Code) {
+  // EOL (D0) and tab (E0) groups are read without their flags byte: only the
+  // subfunction matters there.
+  const bool withFlags = Code != 0xD0 && Code != 0xE0;
+  TGroup g;
+  if (!g.Read(Stream, TextEnd(Stream), withFlags)) {
+    EndTextAt(Stream);
+    return WideString();
+  }
+  WideString result;
+  switch (Code) {
+    case 0xD0:  // end of line, column, page; table cells and rows
+      result = EndOfLineGroup(g.Sub);
+      break;
+    case 0xD2:
+      result = MarginGroup(Stream, g);
+      break;
+    case 0xD3:
+      result = ParagraphGroup(Stream, g);
+      break;
+    case 0xD4:  // character group: font face and size changes
+      result = CharacterGroup(Stream, g);
+      break;
+    case 0xDC:
+    case 0xDD:  // style group
+      result = BreaksFor(FTextFormating).Style;
+      break;
+    case 0xDF:  // box group
+      if (g.Has(Stream, 1) && Stream.ReadU8() == 0) throw ECorruptError(SIncorrectNumPIDs);
+      break;
+    case 0xE0:
+      result = TabGroup(g.Sub);
+      break;
+    default:  // every other group is skipped whole
+      break;
+  }
+  Stream.Seek(g.Next, soBeginning);
+  return result;
+}
+
+WideString TWordPerfectFile::EndOfLineGroup(uint8_t Sub) const {
+  if (UndoOn) return WideString();
+  const TBreakMarkup& breaks = BreaksFor(FTextFormating);
+  switch (Sub) {
+    case 1: case 2: case 3: case 20: case 21: case 22:
+      return breaks.Line;
+    case 4: case 5: case 6: case 23: case 24: case 25:
+      return breaks.Paragraph;
+    case 7:
+      return u" ";
+    case 9: case 28:
+      return breaks.Page;
+    case 0x0A:  // table cell
+      return breaks.Cell;
+    case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10:  // table rows
+    case 0x11: case 0x12: case 0x13:                                   // table off
+      return breaks.Paragraph;
+    default:
+      return WideString();
+  }
+}
+
+WideString TWordPerfectFile::MarginGroup(TStream& Stream, const TGroup& G) {
+  // Subfunction 0: left margin, 1: right margin, 2: margins of the page.
+  WideString result;
+  if ((G.Sub == 0 || G.Sub == 1) && G.Has(Stream, 4)) {
+    Stream.ReadU16LE();
+    const int n = Stream.ReadU16LE() / kWPUPerInch;
+    if (FTextFormating == tfRTF) result = (G.Sub == 0 ? u"\\pard\\fi" : u"\\pard\\ri") + Num(n) + u" ";
+    ParagraphChanged = true;
+  } else if (G.Sub == 2) {
+    ParagraphChanged = true;
+  }
+  return UndoOn ? WideString() : result;
+}
+
+WideString TWordPerfectFile::ParagraphGroup(TStream& Stream, const TGroup& G) {
+  WideString result;
+  if (G.Has(Stream, 2)) {
+    Stream.ReadU16LE();
+    if (G.Sub == kParagraphJustification && !UndoOn && G.Has(Stream, 1)) result = Justification(Stream.ReadU8());
+  }
+  return result + BreaksFor(FTextFormating).Style;
+}
+
+WideString TWordPerfectFile::Justification(uint8_t Value) {
+  const bool rtf = FTextFormating == tfRTF;
+  const bool html = FTextFormating == tfHTML;
+  WideString result;
+  if (!LastJustify.empty()) {
+    if (html) result += u"</" + LastJustify + u">";
+    LastJustify.clear();
+  }
+  switch (Value) {
+    case 0:
+      if (rtf) result += u"\\pard\\ql ";
+      if (html) LastJustify = u"left";
+      break;
+    case 1:
+      if (rtf) result += u"\\pard\\qj ";
+      if (html) LastJustify = u"center";
+      break;
+    case 2:
+      if (rtf) result += u"\\pard\\qc ";
+      if (html) LastJustify = u"center";
+      break;
+    case 3:
+      if (rtf) result += u"\\pard\\qr ";
+      if (html) LastJustify = u"right";
+      break;
+    default:
+      break;
+  }
+  if (html && !LastJustify.empty()) result += u"<" + LastJustify + u">";
+  ParagraphChanged = true;
+  return result;
+}
+
+WideString TWordPerfectFile::CharacterGroup(TStream& Stream, const TGroup& G) {
+  if ((G.Sub != kFontFace && G.Sub != kFontSize) || !G.Has(Stream, kFontChangeSize)) return WideString();
+  WideString result;
+  if (FontChanged && FTextFormating == tfHTML) result += u"</font>";
+  FontChanged = true;
+  uint8_t v[kFontChangeSize];
+  Stream.ReadBuffer(v, kFontChangeSize);
+  const int font = LoadLE16(v + 9);
+  const int size = LoadLE16(v + 11);
+  if (FTextFormating == tfRTF) {
+    result += u"\\pard\\f" + Num(font) + u"\\fs" + Num(size * 2 / kFontSizeUnitsPerPoint) + u" ";
+  } else if (FTextFormating == tfHTML) {
+    const WideString htmlSize = GetHTMLFontSize(size / kFontSizeUnitsPerPoint);
+    result += htmlSize == u"-1" ? WideString(u"<font>") : u"<font size=\"" + htmlSize + u"\">";
+  }
+  return result;
+}
+
+WideString TWordPerfectFile::TabGroup(uint8_t Sub) {
+  if (UndoOn) return WideString();
+  const bool rtf = FTextFormating == tfRTF;
+  const bool html = FTextFormating == tfHTML;
+  // The tab's kind is in the high bits of the subfunction.
+  switch (Sub / 8) {
+    case 0: case 1: case 2: case 4: case 6: case 7: case 9: case 10: case 18: case 26:
+      return rtf ? u"\\pard\\tab " : u"\t";
+    case 8:  // centred
+      if (rtf) return u"\\pard\\qc ";
+      if (html) LastJustify = u"center";
+      return html ? u"" : u"\t";
+    case 16:  // flush right
+      if (rtf) return u"\\pard\\qr ";
+      if (html) LastJustify = u"right";
+      return html ? u"" : u"\t";
+    default:
+      return WideString();
+  }
+}
+
+WideString TWordPerfectFile::FixedLengthGroup(TStream& Stream, uint8_t Code) {
+  const int64_t p = Stream.Position();
+  const int64_t rest = kFixedGroupSize[Code - kFirstFixedGroup] - 1;
+  if (p + rest > TextEnd(Stream)) {
+    EndTextAt(Stream);
+    return WideString();
+  }
+  WideString result;
+  switch (Code) {
+    case 0xF0:
+      result = ExtendedCharacter(Stream);
+      break;
     case 0xF1: {  // undo: 0 starts deleted text, 1 ends it
       const uint8_t u = Stream.ReadU8();
       if (u == 0) UndoOn = true;
@@ -756,37 +561,9 @@ WideString TWordPerfectFile::ProcessSysCharacter(TStream& Stream, uint8_t Code) 
       break;
     }
     case 0xF2:
-    case 0xF3: {  // attribute on / off
-      if (UndoOn) break;
-      const bool on = Code == 0xF2;
-      switch (Stream.ReadU8()) {
-        case 5:
-          if (html) result = on ? u"<sup>" : u"</sup>";
-          break;
-        case 6:
-          if (html) result = on ? u"<sub>" : u"</sub>";
-          break;
-        case 8:
-          if (rtf) result = on ? u"\\i " : u"\\i0 ";
-          if (html) result = on ? u"<i>" : u"</i>";
-          break;
-        case 12:
-          if (rtf) result = on ? u"\\b " : u"\\b0 ";
-          if (html) result = on ? u"<b>" : u"</b>";
-          break;
-        case 13:
-          if (rtf) result = on ? u"\\strike " : u"\\strike0 ";
-          if (html) result = on ? u"<s>" : u"</s>";
-          break;
-        case 14:
-          if (rtf) result = on ? u"\\ul " : u"\\ul0 ";
-          if (html) result = on ? u"<u>" : u"</u>";
-          break;
-        default:
-          break;
-      }
+    case 0xF3:
+      result = AttributeGroup(Stream, Code == 0xF2);
       break;
-    }
     default:  // F4..FE: reserved, skipped whole
       break;
   }
@@ -794,98 +571,48 @@ WideString TWordPerfectFile::ProcessSysCharacter(TStream& Stream, uint8_t Code) 
   return result;
 }
 
-void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
-  ClearInternalLists();
-  FBase = Stream.Position();
-  uint8_t h[kHeaderSize];
-  Stream.ReadBuffer(h, kHeaderSize);
-  std::memcpy(FHeader.Ident, h, 4);
-  FHeader.DocumentPointerPosition = LE32(h + 4);
-  FHeader.ProductID = h[8];
-  FHeader.FileType = h[9];
-  FHeader.MajorVersion = h[10];
-  FHeader.MinorVersion = h[11];
-  FHeader.EncryptionPosition = LE16(h + 12);
-  FHeader.IndexHeaderPosition = LE16(h + 14);
-  FHeader.Reserved = LE32(h + 16);
-  FHeader.DocumentEnd = static_cast<int32_t>(LE32(h + 20));
-
-  if (IsPasswordProtected()) throw EPasswordError(SPasswordProtected);
-  if (std::memcmp(FHeader.Ident, "\xFFWPC", 4) != 0) throw Exception(SNotValidWordPerfect);
-  // WordPerfect 5.x and older say 0 here: a sound file of another format.
-  if (FHeader.MajorVersion != kWordPerfect6Major) throw EUnsupportedError(SNotValidWordPerfect);
-
-  if (FHeader.IndexHeaderPosition != 0) {
-    const int64_t indexHeader = FBase + FHeader.IndexHeaderPosition;
-    Stream.Seek(indexHeader + kIndexCountOffset, soBeginning);
-    const uint16_t count = Stream.ReadU16LE();
-    Stream.Seek(indexHeader + kIndexItemsOffset, soBeginning);
-    for (uint16_t i = 1; i < count; ++i) {
-      uint8_t b[kIndexItemSize];
-      Stream.ReadBuffer(b, kIndexItemSize);
-      TWPDIndexItem item{b[0], b[1], LE16(b + 2), LE16(b + 4), LE32(b + 6), LE32(b + 10)};
-      if (item.PacketType == kPacketFontDescriptor || item.PacketType == kPacketDesiredFontDescriptor)
-        ParseFontDescriptor(Stream, i, item.DataPointer, item.DataPacketSize);
-      auto packet = std::make_unique<TWPDHeaderPacket>();
-      packet->PID = i;
-      packet->PacketType = item.PacketType;
-      packet->PacketPosition = item.DataPointer;
-      packet->HasChildren = (item.Flags & 1) != 0;
-      FHeaderPacketList.push_back(std::move(packet));
-    }
-  }
-
-  if (!FParseItems.Contains(wpiText)) return;
-
-  WideString text = GetTextStart();
-  // The text is read into memory once; a DocumentEnd beyond the stream is cut
-  // to the stream's end.
-  const int64_t available = Stream.Size() - FBase;
-  const int64_t docEnd = std::min<int64_t>(FHeader.DocumentEnd, available);
-  const int64_t docStart = FHeader.DocumentPointerPosition;
-  if (docStart < docEnd) {
-    Stream.Seek(FBase + docStart, soBeginning);
-    const RawByteString bytes = Stream.ReadBytes(docEnd - docStart);
-    const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
-    const auto n = static_cast<int64_t>(bytes.size());
-    TCustomMemoryStream doc(bytes.data(), bytes.size());
-    TRestore<int64_t> restoreEnd(FTextEnd, -1);
-    FTextEnd = n;
-    text.reserve(text.size() + bytes.size());
-    const bool plain = FTextFormating == tfPlainText;
-    const uint8_t lastTableByte = FCharacterTable == wctInternational ? 0x20 : 0x1F;
-
-    int64_t pos = 0;
-    while (pos < n && !IsCancelExtract) {
-      const uint8_t b = d[pos];
-      if (!UndoOn && b >= 0x21 && b <= 0x7E) {
-        int64_t runEnd = pos + 1;
-        while (runEnd < n && d[runEnd] >= 0x21 && d[runEnd] <= 0x7E) ++runEnd;
-        if (plain) {
-          text.append(d + pos, d + runEnd);
-        } else {
-          const WideString run(d + pos, d + runEnd);
-          AppendEscaped(text, run, FTextFormating);
-        }
-        pos = runEnd;
-        continue;
-      }
-      if (!UndoOn && b >= 0x01 && b <= lastTableByte) {
-        const char16_t c =
-            FCharacterTable == wctInternational ? kInternationalCharacters[b - 1] : DefaultExtendedCharacters[b];
-        AppendEscaped(text, std::u16string_view(&c, 1), FTextFormating);
-        ++pos;
-        continue;
-      }
-      doc.Seek(pos + 1, soBeginning);
-      text += ProcessSysCharacter(doc, b);
-      pos = doc.Position();
-    }
-  }
-  text += GetTextFinish();
-  AddText(text);
+WideString TWordPerfectFile::ExtendedCharacter(TStream& Stream) const {
+  // Number, set, then the code byte again.
+  const uint8_t number = Stream.ReadU8();
+  const uint8_t set = Stream.ReadU8();
+  if (Stream.ReadU8() != kFirstFixedGroup) throw ECorruptError(SIncorrectExtendedCharacter);
+  WideString result;
+  if (!UndoOn) AppendEscaped(result, WPCharacterText(number, set), FTextFormating);
+  return result;
 }
 
+WideString TWordPerfectFile::AttributeGroup(TStream& Stream, bool On) const {
+  if (UndoOn) return WideString();
+  const bool rtf = FTextFormating == tfRTF;
+  const bool html = FTextFormating == tfHTML;
+  switch (Stream.ReadU8()) {
+    case 5:
+      if (html) return On ? u"<sup>" : u"</sup>";
+      break;
+    case 6:
+      if (html) return On ? u"<sub>" : u"</sub>";
+      break;
+    case 8:
+      if (rtf) return On ? u"\\i " : u"\\i0 ";
+      if (html) return On ? u"<i>" : u"</i>";
+      break;
+    case 12:
+      if (rtf) return On ? u"\\b " : u"\\b0 ";
+      if (html) return On ? u"<b>" : u"</b>";
+      break;
+    case 13:
+      if (rtf) return On ? u"\\strike " : u"\\strike0 ";
+      if (html) return On ? u"<s>" : u"</s>";
+      break;
+    case 14:
+      if (rtf) return On ? u"\\ul " : u"\\ul0 ";
+      if (html) return On ? u"<u>" : u"</u>";
+      break;
+    default:
+      break;
+  }
+  return WideString();
+}
 
 bool IsWordPerfect(TStream& Stream) {
   uint8_t head[8] = {};
@@ -894,7 +621,7 @@ bool IsWordPerfect(TStream& Stream) {
   if (!IsCompoundFileData(head, 8)) return false;
   Stream.Seek(0, soBeginning);
   for (const TStatStg& e : StgOpenStorageOnStream(Stream)->EnumElements())
-    if (e.Type == STGTY_STREAM && e.Name == u"PerfectOffice_MAIN") return true;
+    if (e.Type == STGTY_STREAM && e.Name == kPerfectOfficeMain) return true;
   return false;
 }
 

@@ -96,6 +96,8 @@ class TWordPerfectFile : public TMSWBaseDocument {
   // A compound file goes to LoadIStorage, anything else to ReadDocFromStream
   // (from the stream's current position).
   void LoadFromStream(TStream& Stream) override;
+  // A file that starts with a whole compound-file header is opened as one, so
+  // that damage to it is reported as such; other files go to LoadFromStream.
   void LoadFromFile(const std::string& AFileName) override;
   bool IsPasswordProtected() override;
 
@@ -137,6 +139,33 @@ class TWordPerfectFile : public TMSWBaseDocument {
   WideString LastJustify;
 
  private:
+  // The header of a variable-length group (defined with the reader).
+  struct TGroup;
+
+  // The steps of ReadDocFromStream.
+  void ReadHeader(TStream& Stream);
+  void CheckHeader();
+  void ReadPacketIndex(TStream& Stream);
+  void ReadText(TStream& Stream, WideString& Text);
+
+  // ProcessSysCharacter by the kind of code: single bytes 00..CF, groups of
+  // their own length D0..EF, groups of a fixed length F0..FE.
+  WideString SingleByteFunction(uint8_t Code) const;
+  WideString VariableLengthGroup(TStream& Stream, uint8_t Code);
+  WideString FixedLengthGroup(TStream& Stream, uint8_t Code);
+  // The groups that produce text or change the formatting; each reads its
+  // contents from Stream, which stands after the group's header.
+  WideString EndOfLineGroup(uint8_t Sub) const;
+  WideString MarginGroup(TStream& Stream, const TGroup& G);
+  WideString ParagraphGroup(TStream& Stream, const TGroup& G);
+  WideString Justification(uint8_t Value);
+  WideString CharacterGroup(TStream& Stream, const TGroup& G);
+  WideString TabGroup(uint8_t Sub);
+  WideString ExtendedCharacter(TStream& Stream) const;
+  WideString AttributeGroup(TStream& Stream, bool On) const;
+
+  // End of the text in Stream, which ProcessSysCharacter reads.
+  int64_t TextEnd(TStream& Stream) const { return FTextEnd >= 0 ? FTextEnd : Stream.Size(); }
   // Ends the text: moves Stream to the end of the text and notes why.
   void EndTextAt(TStream& Stream);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -32,11 +33,6 @@ constexpr uint8_t kPictureBit = 0x10;
 // Files written by Word for DOS name their OEM code page at offset 126.
 constexpr int kWordCodePageOffset = 126;
 constexpr uint32_t kDefaultOemCodePage = 437;
-
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 WideString Num(int64_t V) { return AsciiToWide(std::to_string(V)); }
 
@@ -80,6 +76,53 @@ TCharProps DecodeCharProps(const TPropertyBlock& B) {
   return p;
 }
 
+// The markup that opens a character run: its font, size and attributes. A
+// font beyond the face-name table is its last font.
+void OpenRun(const TCharProps& P, const TWRIFontList& Fonts, TMSTextFormating Format, WideString& Out) {
+  const int font = std::min(P.Font, static_cast<int>(Fonts.size()) - 1);
+  if (Format == tfRTF) {
+    Out += u"\\pard\\f" + Num(std::max(font, 0)) + u"\\fs" + Num(P.HalfPoints) + u" ";
+    if (P.HalfPoints > 0) Out += u"\\fs" + Num(P.HalfPoints) + u" ";
+    if (P.Bold) Out += u"\\b ";
+    if (P.Italic) Out += u"\\i ";
+    if (P.Underline) Out += u"\\ul ";
+  } else if (Format == tfHTML) {
+    Out += u"<font";
+    if (font >= 0) {
+      const RawByteString& raw = Fonts[static_cast<size_t>(font)]->Name;
+      const size_t nul = raw.find('\0');
+      Out += u" face=\"";
+      AppendEscaped(Out, MultiByteToWide(GetACP(), std::string_view(raw).substr(0, nul)), tfHTML);
+      Out += u"\"";
+    }
+    if (P.HalfPoints > 0) {
+      const WideString size = GetHTMLFontSize(P.HalfPoints / 2);
+      if (size != u"-1") Out += u" size=\"" + size + u"\"";
+    }
+    Out += u">";
+    if (P.Bold) Out += u"<b>";
+    if (P.Italic) Out += u"<i>";
+    if (P.Underline) Out += u"<u>";
+    if (P.Position > 0) Out += u"<sup>";
+    if (P.Position < 0) Out += u"<sub>";
+  }
+}
+
+void CloseRun(const TCharProps& P, TMSTextFormating Format, WideString& Out) {
+  if (Format == tfRTF) {
+    if (P.Bold) Out += u"\\b0 ";
+    if (P.Italic) Out += u"\\i0 ";
+    if (P.Underline) Out += u"\\ul0 ";
+  } else if (Format == tfHTML) {
+    if (P.Bold) Out += u"</b>";
+    if (P.Italic) Out += u"</i>";
+    if (P.Underline) Out += u"</u>";
+    if (P.Position > 0) Out += u"</sup>";
+    if (P.Position < 0) Out += u"</sub>";
+    Out += u"</font>";
+  }
+}
+
 }  // namespace
 
 TWRIFile::TWRIFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
@@ -93,48 +136,10 @@ void TWRIFile::ClearInternalLists() {
   FChar = TCharCursor{};
 }
 
-void TWRIFile::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
-  stream.Seek(0, soBeginning);
-  LoadFromStream(stream);
-} catch (...) {
-  RethrowAsException();
-}
-
 void TWRIFile::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
-  uint8_t h[kPageSize] = {};
-  Stream.Seek(0, soBeginning);
-  const int64_t got = Stream.Read(h, kPageSize);
-  if (got < kWRIHeaderSize) throw EReadError(SStreamReadError);
-  FHeader.wIdent = LE16(h);
-  FHeader.dty = LE16(h + 2);
-  FHeader.wTool = LE16(h + 4);
-  FHeader.Reserved1 = LE16(h + 6);
-  FHeader.Reserved2 = LE16(h + 8);
-  FHeader.Reserved3 = LE16(h + 10);
-  FHeader.Reserved4 = LE16(h + 12);
-  FHeader.fcMac = LE32(h + 14);
-  FHeader.pnPara = LE16(h + 18);
-  FHeader.pnFntb = LE16(h + 20);
-  FHeader.pnSep = LE16(h + 22);
-  FHeader.pnSetb = LE16(h + 24);
-  FHeader.pnPgtb = LE16(h + 26);
-  FHeader.pnFfntb = LE16(h + 28);
-  std::memcpy(FHeader.szSsht, h + 30, sizeof FHeader.szSsht);
-  FHeader.pnMac = LE16(h + 96);
-  FTextCodePage = GetACP();
-  if (WrittenByWord()) {
-    const uint16_t oem = got >= kPageSize ? LE16(h + kWordCodePageOffset) : 0;
-    FTextCodePage = oem != 0 && IsCodePageSupported(oem) ? oem : kDefaultOemCodePage;
-  }
-
-  const int64_t textLength = FHeader.fcMac > kTextStart ? int64_t{FHeader.fcMac} - kTextStart : 0;
-  if (kTextStart + textLength > Stream.Size()) throw EReadError(SStreamReadError);
-  Stream.Seek(kTextStart, soBeginning);
-  const RawByteString text = Stream.ReadBytes(textLength);
-
+  ReadHeader(Stream);
+  const RawByteString text = ReadTextBytes(Stream);
   if (!FParseItems.Contains(wpiText)) return;
   ReadFontTable(Stream);
   WideString result = GetTextStart();
@@ -143,6 +148,41 @@ void TWRIFile::LoadFromStream(TStream& Stream) try {
   AddText(result);
 } catch (...) {
   RethrowAsException();
+}
+
+void TWRIFile::ReadHeader(TStream& Stream) {
+  uint8_t h[kPageSize] = {};
+  Stream.Seek(0, soBeginning);
+  const int64_t got = Stream.Read(h, kPageSize);
+  if (got < kWRIHeaderSize) throw EReadError(SStreamReadError);
+  FHeader.wIdent = LoadLE16(h);
+  FHeader.dty = LoadLE16(h + 2);
+  FHeader.wTool = LoadLE16(h + 4);
+  FHeader.Reserved1 = LoadLE16(h + 6);
+  FHeader.Reserved2 = LoadLE16(h + 8);
+  FHeader.Reserved3 = LoadLE16(h + 10);
+  FHeader.Reserved4 = LoadLE16(h + 12);
+  FHeader.fcMac = LoadLE32(h + 14);
+  FHeader.pnPara = LoadLE16(h + 18);
+  FHeader.pnFntb = LoadLE16(h + 20);
+  FHeader.pnSep = LoadLE16(h + 22);
+  FHeader.pnSetb = LoadLE16(h + 24);
+  FHeader.pnPgtb = LoadLE16(h + 26);
+  FHeader.pnFfntb = LoadLE16(h + 28);
+  std::memcpy(FHeader.szSsht, h + 30, sizeof FHeader.szSsht);
+  FHeader.pnMac = LoadLE16(h + 96);
+  FTextCodePage = GetACP();
+  if (WrittenByWord()) {
+    const uint16_t oem = got >= kPageSize ? LoadLE16(h + kWordCodePageOffset) : 0;
+    FTextCodePage = oem != 0 && IsCodePageSupported(oem) ? oem : kDefaultOemCodePage;
+  }
+}
+
+RawByteString TWRIFile::ReadTextBytes(TStream& Stream) const {
+  const int64_t textLength = FHeader.fcMac > kTextStart ? int64_t{FHeader.fcMac} - kTextStart : 0;
+  if (kTextStart + textLength > Stream.Size()) throw EReadError(SStreamReadError);
+  Stream.Seek(kTextStart, soBeginning);
+  return Stream.ReadBytes(textLength);
 }
 
 void TWRIFile::ReadFontTable(TStream& Stream) {
@@ -181,7 +221,7 @@ void TWRIFile::ReadPropertyPage(TStream& Stream, uint32_t Page, uint32_t Fc, uin
                                 int& Entries) {
   Stream.Seek(int64_t{Page} * kPageSize, soBeginning);
   Stream.ReadBuffer(Data, kPageSize);
-  if (LE32(Data) != Fc) throw Exception(SFcFirstWrong);
+  if (LoadLE32(Data) != Fc) throw ECorruptError(SFcFirstWrong);
   Entries = std::min<int>(Data[kCountOffset], kMaxEntries);
 }
 
@@ -197,13 +237,13 @@ void TWRIFile::ReadPAP(TStream& Stream, const RawByteString& Text, WideString& R
     ReadPropertyPage(Stream, page++, expected, data, entries);
     for (int i = 0; i < entries && !IsCancelExtract; ++i) {
       const uint8_t* e = data + kEntriesOffset + i * kEntrySize;
-      const uint32_t fcLim = LE32(e);
+      const uint32_t fcLim = LoadLE32(e);
       // A paragraph that ends before it starts would send the text out
       // again; the runs are out of order.
-      if (fcLim < expected) throw Exception(SFcFirstWrong);
+      if (fcLim < expected) throw ECorruptError(SFcFirstWrong);
       if (rtf) Result += u"\\par ";
       if (html) Result += u"<p>";
-      const TPropertyBlock props(data, LE16(e + 4));
+      const TPropertyBlock props(data, LoadLE16(e + 4));
       const uint8_t flags = props.Has(kParagraphFlagsByte) ? props.Byte(kParagraphFlagsByte) : 0;
       if ((flags & kHeaderFooterBits) == 0) {
         if ((flags & kPictureBit) && !WrittenByWord())
@@ -221,10 +261,6 @@ void TWRIFile::ReadPAP(TStream& Stream, const RawByteString& Text, WideString& R
 
 void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Result, const RawByteString& Text,
                             uint32_t fcLimit) {
-  const TMSTextFormating fmt = FTextFormating;
-  const bool rtf = fmt == tfRTF;
-  const bool html = fmt == tfHTML;
-  const uint32_t cp = FTextCodePage;
   const uint64_t textEnd = kTextStart + uint64_t{Text.size()};
   if (!FChar.Started) {
     FChar.Started = true;
@@ -245,59 +281,21 @@ void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Resul
     for (; FChar.Entry < FChar.Entries; ++FChar.Entry) {
       const uint8_t* e = FChar.Data + kEntriesOffset + FChar.Entry * kEntrySize;
       const uint32_t runStart = FChar.ExpectedFc;
-      const uint32_t runLim = LE32(e);
+      const uint32_t runLim = LoadLE32(e);
       if (!(runLim < fc || runStart > fcLimit)) {
-        const TCharProps p = DecodeCharProps(TPropertyBlock(FChar.Data, LE16(e + 4)));
-        const int fontCount = static_cast<int>(FFontTable.size());
-        const int font = std::min(p.Font, fontCount - 1);
-        if (rtf) {
-          Result += u"\\pard\\f" + Num(std::max(font, 0)) + u"\\fs" + Num(p.HalfPoints) + u" ";
-          if (p.HalfPoints > 0) Result += u"\\fs" + Num(p.HalfPoints) + u" ";
-          if (p.Bold) Result += u"\\b ";
-          if (p.Italic) Result += u"\\i ";
-          if (p.Underline) Result += u"\\ul ";
-        } else if (html) {
-          Result += u"<font";
-          if (font >= 0) {
-            const RawByteString& raw = FFontTable[static_cast<size_t>(font)]->Name;
-            const size_t nul = raw.find('\0');
-            Result += u" face=\"";
-            AppendEscaped(Result, MultiByteToWide(GetACP(), std::string_view(raw).substr(0, nul)), tfHTML);
-            Result += u"\"";
-          }
-          if (p.HalfPoints > 0) {
-            const WideString size = GetHTMLFontSize(p.HalfPoints / 2);
-            if (size != u"-1") Result += u" size=\"" + size + u"\"";
-          }
-          Result += u">";
-          if (p.Bold) Result += u"<b>";
-          if (p.Italic) Result += u"<i>";
-          if (p.Underline) Result += u"<u>";
-          if (p.Position > 0) Result += u"<sup>";
-          if (p.Position < 0) Result += u"<sub>";
-        }
+        const TCharProps p = DecodeCharProps(TPropertyBlock(FChar.Data, LoadLE16(e + 4)));
+        OpenRun(p, FFontTable, FTextFormating, Result);
         if (fc >= runStart) {
           const uint64_t stop = std::min<uint64_t>({uint64_t{runLim}, uint64_t{fcLimit} + 1, textEnd});
           if (fc < stop) {
             bytes.assign(Text, static_cast<size_t>(fc - kTextStart), static_cast<size_t>(stop - fc));
             for (char& c : bytes) c = ProcessSysCharacter(c);
-            AppendEscaped(Result, MultiByteToWide(cp, bytes), fmt);
+            AppendEscaped(Result, MultiByteToWide(FTextCodePage, bytes), FTextFormating);
           }
           // The run is used up as far as this paragraph reaches.
           fc = std::max<uint64_t>(fc, std::min<uint64_t>(runLim, uint64_t{fcLimit} + 1));
         }
-        if (rtf) {
-          if (p.Bold) Result += u"\\b0 ";
-          if (p.Italic) Result += u"\\i0 ";
-          if (p.Underline) Result += u"\\ul0 ";
-        } else if (html) {
-          if (p.Bold) Result += u"</b>";
-          if (p.Italic) Result += u"</i>";
-          if (p.Underline) Result += u"</u>";
-          if (p.Position > 0) Result += u"</sup>";
-          if (p.Position < 0) Result += u"</sub>";
-          Result += u"</font>";
-        }
+        CloseRun(p, FTextFormating, Result);
       }
       if (runLim == FHeader.fcMac || runLim > fcLimit) return;
       FChar.ExpectedFc = runLim;

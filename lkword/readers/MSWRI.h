@@ -51,7 +51,6 @@ class TWRIFile : public TMSWBaseDocument {
   ~TWRIFile() override;
 
   void ClearInternalLists() override;
-  void LoadFromFile(const std::string& AFileName) override;
   // Reads the document from position 0 of Stream (page numbers are
   // absolute). The whole text goes to AddText once, between GetTextStart and
   // GetTextFinish. Raises "fcFirst wrong" when a property page does not
@@ -94,6 +93,10 @@ class TWRIFile : public TMSWBaseDocument {
     uint32_t ExpectedFc = 0;   // start of the next run
     uint8_t Data[128] = {};    // the page
   };
+  // The steps of LoadFromStream: the header (and the text's code page), the
+  // text bytes from offset 128 to fcMac.
+  void ReadHeader(TStream& Stream);
+  RawByteString ReadTextBytes(TStream& Stream) const;
   // Reads the property page Page into Data; checks that it starts at Fc.
   void ReadPropertyPage(TStream& Stream, uint32_t Page, uint32_t Fc, uint8_t (&Data)[128], int& Entries);
 

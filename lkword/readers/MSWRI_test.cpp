@@ -2,25 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/LegacyDocs.h"
 
 namespace lkw {
 namespace {
 
-void Put16(std::string& s, size_t at, uint32_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, size_t at, uint32_t v) {
-  Put16(s, at, v & 0xFFFF);
-  Put16(s, at + 2, v >> 16);
-}
+using testing::PutLE16;
+using testing::PutLE32;
+using testing::TLoaded;
 
 // One run of a property page: it ends before Lim (an fc); Props are the
 // property bytes after the length byte (none: default properties).
@@ -44,15 +38,15 @@ struct WriDoc {
     uint32_t fc = 128;
     for (size_t first = 0; first < runs.size(); first += static_cast<size_t>(perPage)) {
       std::string page(128, '\0');
-      Put32(page, 0, fc);
+      PutLE32(page, 0, fc);
       const size_t n = std::min(runs.size() - first, static_cast<size_t>(perPage));
       int blockAt = 4 + 6 * static_cast<int>(n);
       std::vector<std::pair<std::string, int>> blocks;  // equal runs share a block
       for (size_t i = 0; i < n; ++i) {
         const Run& r = runs[first + i];
-        Put32(page, 4 + 6 * i, r.Lim);
+        PutLE32(page, 4 + 6 * i, r.Lim);
         if (r.Props.empty()) {
-          Put16(page, 8 + 6 * i, 0xFFFF);
+          PutLE16(page, 8 + 6 * i, 0xFFFF);
         } else {
           int at = -1;
           for (const auto& b : blocks)
@@ -64,7 +58,7 @@ struct WriDoc {
             page.replace(static_cast<size_t>(at) + 1, r.Props.size(), r.Props);
             blockAt += 1 + static_cast<int>(r.Props.size());
           }
-          Put16(page, 8 + 6 * i, static_cast<uint32_t>(at - 4));
+          PutLE16(page, 8 + 6 * i, static_cast<uint32_t>(at - 4));
         }
         fc = r.Lim;
       }
@@ -75,25 +69,25 @@ struct WriDoc {
 
   std::string Bytes() const {
     std::string out(128, '\0');
-    Put16(out, 0, 0xBE31);
-    Put16(out, 4, 0xAB00);
+    PutLE16(out, 0, 0xBE31);
+    PutLE16(out, 4, 0xAB00);
     const uint32_t fcMac = static_cast<uint32_t>(128 + text.size());
-    Put32(out, 14, fcMac);
+    PutLE32(out, 14, fcMac);
     out += text;
     out.resize((out.size() + 127) / 128 * 128, '\0');
     const std::vector<Run> c = chars.empty() ? std::vector<Run>{{fcMac, ""}} : chars;
     const std::vector<Run> p = paras.empty() ? std::vector<Run>{{fcMac, ""}} : paras;
     AppendPages(out, c, perPage);
-    Put16(out, 18, static_cast<uint32_t>(out.size() / 128));  // pnPara
+    PutLE16(out, 18, static_cast<uint32_t>(out.size() / 128));  // pnPara
     AppendPages(out, p, perPage);
     const uint32_t pnFfntb = static_cast<uint32_t>(out.size() / 128);
-    for (int k = 20; k <= 28; k += 2) Put16(out, static_cast<size_t>(k), pnFfntb);
+    for (int k = 20; k <= 28; k += 2) PutLE16(out, static_cast<size_t>(k), pnFfntb);
     if (!fonts.empty()) {
       std::string table(2, '\0');
-      Put16(table, 0, static_cast<uint32_t>(fonts.size()));
+      PutLE16(table, 0, static_cast<uint32_t>(fonts.size()));
       for (const auto& f : fonts) {
         std::string e(2, '\0');
-        Put16(e, 0, static_cast<uint32_t>(f.size() + 2));
+        PutLE16(e, 0, static_cast<uint32_t>(f.size() + 2));
         e += '\x01';
         e += f;
         e += '\0';
@@ -104,10 +98,10 @@ struct WriDoc {
       out += table;
     }
     if (wordFile) {
-      Put16(out, 106, static_cast<uint32_t>(out.size() / 128));
-      Put16(out, 126, oemCodePage);
+      PutLE16(out, 106, static_cast<uint32_t>(out.size() / 128));
+      PutLE16(out, 126, oemCodePage);
     } else {
-      Put16(out, 96, static_cast<uint32_t>(out.size() / 128));
+      PutLE16(out, 96, static_cast<uint32_t>(out.size() / 128));
     }
     return out;
   }
@@ -121,43 +115,22 @@ std::string Chp(uint8_t b2, uint8_t hps = 24, uint8_t ul = 0, uint8_t b5 = 0, in
 // Paragraph property bytes 1..17 with flags byte 17.
 std::string Pap(uint8_t flags) { return std::string(16, '\0') + char(flags); }
 
-struct Loaded {
-  std::string text;
-  std::string error;
-};
-
-Loaded Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText) {
+TLoaded Load(const std::string& bytes, TMSTextFormating fmt = tfPlainText) {
   TWRIFile doc;
   doc.SetTextFormating(fmt);
-  TBytesStream s(bytes);
-  Loaded r;
-  try {
-    doc.LoadFromStream(s);
-  } catch (const Exception& e) {
-    r.error = e.what();
-  }
-  for (const auto& item : doc.Text().Items()) r.text += WideToUtf8(item);
-  return r;
+  return testing::LoadBytes(doc, bytes);
 }
 
 // What the document contributed between the RTF/HTML header and footer.
 std::string Body(const WriDoc& doc, TMSTextFormating fmt) {
-  std::string all = Load(doc.Bytes(), fmt).text;
-  if (fmt == tfRTF) {
-    all = all.substr(all.find("}}\r\n") + 4);
-    all.resize(all.size() - 3);  // "\r\n}"
-  } else if (fmt == tfHTML) {
-    all = all.substr(all.find("<body bgcolor=\"#FFFFFF\">\r\n") + 26);
-    all.resize(all.size() - 18);  // "\r\n</body>\r\n</html>"
-  }
-  return all;
+  return testing::WithoutFrame(Load(doc.Bytes(), fmt).Text, fmt);
 }
 
 TEST(WriteTextTest, ParagraphsConcatenateToTheDocumentText) {
   WriDoc doc;
   doc.text = "Ab\r\nC\r\n";
   doc.paras = {{132, Pap(0)}, {135, Pap(0)}};
-  EXPECT_EQ(Load(doc.Bytes()).text, "Ab\r\nC\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "Ab\r\nC\r\n");
   EXPECT_EQ(Body(doc, tfRTF), "\\par \\pard\\f0\\fs24 \\fs24 Ab\r\n\r\n\\par \\pard\\f0\\fs24 \\fs24 C\r\n\r\n");
   EXPECT_EQ(Body(doc, tfHTML), "<p><font>Ab\r\n</font></p><p><font>C\r\n</font></p>");
 }
@@ -165,7 +138,7 @@ TEST(WriteTextTest, ParagraphsConcatenateToTheDocumentText) {
 TEST(WriteTextTest, FormFeedBecomesLineFeedAndTextIsEscaped) {
   WriDoc doc;
   doc.text = "a\fb<&>\xE9\vc\r\n";
-  EXPECT_EQ(Load(doc.Bytes()).text, "a\nb<&>é\nc\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "a\nb<&>é\nc\r\n");
   EXPECT_EQ(Body(doc, tfHTML), "<p><font>a\nb&lt;&amp;&gt;é\nc\r\n</font></p>");
 }
 
@@ -194,29 +167,28 @@ TEST(WriteFormatTest, FontsFromTheFaceNameTable) {
   doc.chars = {{129, Chp(1 << 2)}, {132, Chp(1 << 2, 24, 0, 1)}};
   EXPECT_EQ(Body(doc, tfHTML), "<p><font face=\"Courier New\">a</font><font face=\"Courier New\">b\r\n</font></p>");
   EXPECT_EQ(Body(doc, tfRTF), "\\par \\pard\\f1\\fs24 \\fs24 a\\pard\\f1\\fs24 \\fs24 b\r\n\r\n");
-
 }
 
 TEST(WriteFormatTest, HeaderFooterAndPictureParagraphsKeepOnlyTheirFrame) {
   WriDoc doc;
   doc.text = "Head\r\nPICT\r\nBody\r\n";
   doc.paras = {{134, Pap(0x06)}, {140, Pap(0x10)}, {146, Pap(0)}};
-  EXPECT_EQ(Load(doc.Bytes()).text, "Body\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "Body\r\n");
   EXPECT_EQ(Body(doc, tfHTML), "<p></p><p></p><p><font>Body\r\n</font></p>");
   // In files Word wrote, bit 4 marks a bordered paragraph: its text is kept.
   doc.wordFile = true;
-  EXPECT_EQ(Load(doc.Bytes()).text, "PICT\r\nBody\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "PICT\r\nBody\r\n");
 }
 
 TEST(WriteFormatTest, WordFilesUseTheirOemCodePage) {
   WriDoc doc;
-  doc.text = "\xDA\xC4\xBF\x82\xFF\r\n";
-  doc.wordFile = true;
-  EXPECT_EQ(Load(doc.Bytes()).text, "┌─┐é\u00A0\r\n");
+  doc.text = "\xDA\xC4\xBF\x82\xFF\x9B\r\n";
+  doc.wordFile = true;  // no code page named: 437
+  EXPECT_EQ(Load(doc.Bytes()).Text, "┌─┐é\u00A0¢\r\n");
   doc.oemCodePage = 850;
-  EXPECT_EQ(Load(doc.Bytes()).text, "┌─┐é\u00A0\r\n");
-  doc.wordFile = false;
-  EXPECT_EQ(Load(doc.Bytes()).text, "ÚÄ¿‚ÿ\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "┌─┐é\u00A0ø\r\n");
+  doc.wordFile = false;  // a Write file: the ANSI code page
+  EXPECT_EQ(Load(doc.Bytes()).Text, "ÚÄ¿‚ÿ›\r\n");
 }
 
 // Runs that cross paragraph boundaries are rendered once per paragraph they
@@ -227,7 +199,7 @@ TEST(WriteFormatTest, RunsAcrossParagraphsAndPages) {
   doc.chars = {{130, Chp(0x01)}, {138, ""}, {143, Chp(0x02)}};
   doc.paras = {{133, ""}, {138, ""}, {143, ""}};
   doc.perPage = 1;
-  EXPECT_EQ(Load(doc.Bytes()).text, "one\r\ntwo\r\nsix\r\n");
+  EXPECT_EQ(Load(doc.Bytes()).Text, "one\r\ntwo\r\nsix\r\n");
   EXPECT_EQ(Body(doc, tfHTML),
             "<p><font><b>on</b></font><font>e\r\n</font></p>"
             "<p><font>two\r\n</font></p>"
@@ -285,14 +257,9 @@ TEST(WriteFormatTest, SinglePassMatchesRestartingForEveryParagraph) {
   }
 }
 
-std::string ReadTestFile(const std::string& name) {
-  std::ifstream in(std::string(LKWORD_TESTDATA) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(WriteFilesTest, SamplesGiveTheirText) {
   for (const char* name : {"sample", "word-dos"}) {
-    const std::string expected = ReadTestFile(std::string("wri/") + name + ".txt");
+    const std::string expected = testing::ReadTestData(std::string("wri/") + name + ".txt");
     ASSERT_FALSE(expected.empty());
     TWRIFile wri;
     wri.LoadFromFile(std::string(LKWORD_TESTDATA) + "/wri/" + name + ".wri");
@@ -308,56 +275,58 @@ TEST(WriteFilesTest, SamplesGiveTheirText) {
   EXPECT_EQ(h.find("PICTURE"), std::string::npos);
 }
 
-TEST(WriteBadInputTest, PropertyPagesOutOfOrder) {
-  WriDoc doc;
-  doc.text = "abc\r\n";
-  std::string bytes = doc.Bytes();
-  // The character page claims to start elsewhere.
-  Put32(bytes, 256, 129);
-  Loaded r = Load(bytes);
-  EXPECT_EQ(r.error, "fcFirst wrong");
-  EXPECT_EQ(r.text, "");
-
-  // A paragraph that ends before it starts.
-  WriDoc back;
-  back.text = "abcdef\r\n";
-  back.paras = {{132, ""}, {130, ""}, {136, ""}};
-  EXPECT_EQ(Load(back.Bytes()).error, "fcFirst wrong");
-}
-
-TEST(WriteBadInputTest, TruncatedFilesAndOversizeClaims) {
+TEST(WriteBadInputTest, DamageByKind) {
   WriDoc doc;
   doc.text = "hello\r\n";
   const std::string bytes = doc.Bytes();
-  EXPECT_EQ(Load(bytes.substr(0, 60)).error, "Stream read error");
-  EXPECT_EQ(Load(bytes.substr(0, 130)).error, "Stream read error");  // text cut short
-  EXPECT_EQ(Load(bytes.substr(0, 256 + 60)).error, "Stream read error");  // property page cut short
-
-  // Paragraph entries that never reach the end of the text run into the end
-  // of the file.
-  WriDoc never;
+  std::string elsewhere = bytes;
+  PutLE32(elsewhere, 256, 129);  // the character page claims to start elsewhere
+  WriDoc back;                   // a paragraph that ends before it starts
+  back.text = "abcdef\r\n";
+  back.paras = {{132, ""}, {130, ""}, {136, ""}};
+  WriDoc never;  // paragraphs that never reach the end of the text run into the end of the file
   never.text = "abc\r\n";
   never.paras = {{130, ""}};
-  EXPECT_EQ(Load(never.Bytes()).error, "Stream read error");
+  struct Case {
+    const char* name;
+    std::string bytes, error, kind;
+  } cases[] = {
+      {"header cut short", bytes.substr(0, 60), "Stream read error", "read"},
+      {"text cut short", bytes.substr(0, 130), "Stream read error", "read"},
+      {"property page cut short", bytes.substr(0, 256 + 60), "Stream read error", "read"},
+      {"paragraphs short of the text", never.Bytes(), "Stream read error", "read"},
+      {"page starts elsewhere", elsewhere, "fcFirst wrong", "corrupt"},
+      {"paragraph ends before it starts", back.Bytes(), "fcFirst wrong", "corrupt"},
+  };
+  for (const Case& c : cases) {
+    const TLoaded r = Load(c.bytes);
+    EXPECT_EQ(r.Error, c.error) << c.name;
+    EXPECT_EQ(r.Kind, c.kind) << c.name;
+    EXPECT_EQ(r.Text, "") << c.name;
+  }
+}
 
+TEST(WriteBadInputTest, OversizeClaimsEndWithTheFileOrThePage) {
   // A font table claiming 65535 entries ends with the file; entries marked
   // as continued on the next page move on.
+  WriDoc doc;
+  doc.text = "hello\r\n";
   doc.fonts = {"Arial"};
   std::string fonts = doc.Bytes();
   const size_t table = static_cast<size_t>(static_cast<unsigned char>(fonts[28])) * 128;
-  Put16(fonts, table, 0xFFFF);
-  Put16(fonts, table + 2 + 2 + 7, 0xFFFF);
-  Loaded r = Load(fonts, tfHTML);
-  EXPECT_EQ(r.error, "");
-  EXPECT_NE(r.text.find("face=\"Arial\""), std::string::npos);
+  PutLE16(fonts, table, 0xFFFF);
+  PutLE16(fonts, table + 2 + 2 + 7, 0xFFFF);
+  const TLoaded r = Load(fonts, tfHTML);
+  EXPECT_EQ(r.Error, "");
+  EXPECT_NE(r.Text.find("face=\"Arial\""), std::string::npos);
 
   // Property blocks pointing past the page fall back to defaults.
   WriDoc odd;
   odd.text = "z\r\n";
   std::string b = odd.Bytes();
-  Put16(b, 256 + 8, 0x7E);
+  PutLE16(b, 256 + 8, 0x7E);
   b[256 + 127] = static_cast<char>(0xFF);  // more entries than fit
-  EXPECT_EQ(Load(b).text, "z\r\n");
+  EXPECT_EQ(Load(b).Text, "z\r\n");
 }
 
 }  // namespace
