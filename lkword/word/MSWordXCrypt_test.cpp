@@ -7,6 +7,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile.h"
+#include "lkword/platform/Exceptions.h"
 #include "testing/CompoundFileBuilder.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
@@ -67,7 +68,7 @@ enum TOutcome { oDamaged, oNotSupported, oParsed };
 TOutcome Parse(const std::string& Info) {
   try {
     TOfficeEncryption e(Info);
-  } catch (const EEncryptionNotSupported&) {
+  } catch (const EEncryptionNotSupportedError&) {
     return oNotSupported;
   } catch (const EReadError&) {
     return oDamaged;
