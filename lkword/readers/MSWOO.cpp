@@ -115,7 +115,8 @@ bool FontSizeInPoints(std::u16string_view Value, int& Points) {
   for (; i < Value.size() && IsAsciiDigit(Value[i]); ++i, digits = true) n = std::min(n * 10 + (Value[i] - u'0'), 1e6);
   if (i < Value.size() && Value[i] == u'.') {
     double scale = 0.1;
-    for (++i; i < Value.size() && IsAsciiDigit(Value[i]); ++i, digits = true, scale /= 10) n += (Value[i] - u'0') * scale;
+    for (++i; i < Value.size() && IsAsciiDigit(Value[i]); ++i, digits = true, scale /= 10)
+      n += (Value[i] - u'0') * scale;
   }
   if (!digits) return false;
   const std::u16string_view unit = Value.substr(i);
@@ -608,7 +609,8 @@ void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool 
   // damaged), the second parses it as it is inflated.
   const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
   auto open = [&] {
-    return Unlocked(FPasswordProtected, [&] { return std::make_unique<TPartSource>(Zip, content, limit, kContentPiece); });
+    return Unlocked(FPasswordProtected,
+                    [&] { return std::make_unique<TPartSource>(Zip, content, limit, kContentPiece); });
   };
   {
     auto check = open();
