@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lkword/platform/CodePages.h"
@@ -25,7 +28,7 @@ std::string Shape(const TLKXMLItem* n) {
     case ikCDATA: s = "#cdata(" + U8(n->Value()) + ")"; break;
     case ikProperty:
       s = U8(n->TagName());
-      if (!n->Value().empty()) s += "(" + U8(n->Value()) + ")";
+      if (!n->Value().empty()) s.append("(").append(U8(n->Value())).append(")");
       break;
   }
   if (n->Items().Count() > 0) {
@@ -33,7 +36,7 @@ std::string Shape(const TLKXMLItem* n) {
     for (int i = 0; i < n->Items().Count(); ++i) s += (i ? " " : "") + Shape(n->Items()[i]);
     s += "]";
   }
-  if (!n->Tail().empty()) s += "{" + U8(n->Tail()) + "}";
+  if (!n->Tail().empty()) s.append("{").append(U8(n->Tail())).append("}");
   return s;
 }
 
@@ -355,6 +358,118 @@ TEST(XMLStreamTest, StreamLoadsStopAtTheGivenPosition) {
   e.LoadFromStream(0, s);
   EXPECT_EQ(Shape(e.RootItem()), "a(one)[b(two)]");
   EXPECT_THROW(e.LoadFromFile(TestFile("no-such-file.xml")), EFOpenError);
+}
+
+// Loads in pieces, as readers of large parts make them: the tree and the
+// events of a whole load, at every piece size, with handlers that free nodes
+// or stop.
+
+std::string Dump(const TLKXMLItem* N) {
+  std::string out;
+  std::vector<std::pair<const TLKXMLItem*, int>> stack{{N, 0}};
+  while (!stack.empty()) {
+    auto [n, depth] = stack.back();
+    stack.pop_back();
+    out += std::string(static_cast<size_t>(depth), ' ') + std::to_string(n->Kind()) + " " +
+           WideToUtf8(WideString(n->TagName())) + " [" + WideToUtf8(WideString(n->Attributes())) + "] v=" +
+           WideToUtf8(WideString(n->Value())) + " t=" + WideToUtf8(WideString(n->Tail())) + "\n";
+    for (int i = n->Items().Count(); i-- > 0;) stack.push_back({n->Items()[i], depth + 1});
+  }
+  return out;
+}
+
+// Events and the final tree of a load; Piece 0 loads whole. FreeClosed
+// frees every closed element below the document element, CancelAt stops
+// at that many closed elements. Chunk > 0 pulls the bytes from a source that
+// gives that many at a time.
+std::string Trace(const std::string& Xml, size_t Piece, bool FreeClosed, int CancelAt = -1, int Depth = 256,
+                  size_t Chunk = 0) {
+  TLKXMLEngine e;
+  e.SetMaxDepth(Depth);
+  std::string log;
+  int closed = 0;
+  e.SetOnTag([&](TObject*, TLKXMLItem* parent, std::u16string_view tag, std::u16string_view value,
+                 std::u16string_view attrs, bool& accept) {
+    log += "<" + WideToUtf8(WideString(parent->TagName())) + "/" + WideToUtf8(WideString(tag)) + " [" +
+           WideToUtf8(WideString(attrs)) + "] " + WideToUtf8(WideString(value)) + "\n";
+    accept = tag != u"drop";
+  });
+  e.SetOnAfterTag([&](TObject*, TLKXMLItem*& node, bool& cancel) {
+    log += ">" + WideToUtf8(WideString(node->TagName())) + " " + WideToUtf8(node->Text()) + "\n";
+    if (++closed == CancelAt) cancel = true;
+    if (FreeClosed && node->Level() > 1) delete node;
+  });
+  size_t given = 0;
+  if (Piece == 0)
+    e.LoadFromBytes(Xml);
+  else if (Chunk == 0)
+    e.LoadFromBytesInPieces(Xml, Piece);
+  else
+    e.LoadFromSourceInPieces(
+        [&](std::string& Into) {
+          if (given == Xml.size()) return false;
+          const size_t n = std::min(Chunk, Xml.size() - given);
+          Into.append(Xml, given, n);
+          given += n;
+          return true;
+        },
+        Piece);
+  return log + Dump(e.RootItem()) + std::to_string(e.DepthLimitReached()) + " " +
+         std::to_string(e.DocumentCodePage()) + " " + std::to_string(e.UTF8Processed);
+}
+
+TEST(XMLPiecesTest, EveryPieceSizeAndSourceGivesTheTreeAndEventsOfAWholeLoad) {
+  std::string many = "<r>";  // more nodes than are copied at each piece
+  for (int i = 0; i < 1500; ++i) many += "<e a=\"" + std::to_string(i) + "\">t</e>x";
+  const std::vector<std::string> inputs = {
+      many + "<cut",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE d [<!ENTITY x \"<y>\">]><d a='1'>caf\xC3\xA9 "
+      "\xE2\x82\xAC<b k=\"a>b\" j='<'>x&am<!-- <c> -->p;y</b><![CDATA[ <raw> ]]><?pi <q> ?>tail<e/><drop>gone<f/>"
+      "</drop>after <g><h>deep<i>er</i></h></g >\xF0\x9F\x98\x80</d>trailing<x/>",
+      "<r><b t=\"x><c>never closed quote</c> <d>< e</d><1>x</r>",
+      "<a><e k=\"x/>y\" />z<b></b q=\"1>2\" >w</a>", "<a><b><c>cut in the mid", "<a><b attr=\"cut", "<a><!-- cut", "<a><![CDATA[cut", "<a><?cut", "<a></b", "<",
+      "\xEF\xBB\xBF<a>bom \xC3\xA9</a>\x1B",
+      std::string("\xFF\xFE<\0a\0>\0\xE9\0<\0/\0a\0>\0\x1B\0", 16),
+      std::string("<\0a\0>\0x\0<\0/\0a\0>\0!", 13),
+      "<a>\xC3\xA9\xE2\x82 broken \x80\x80\x80\x80\x80 utf-8 with a declaration</a>",
+      "<?xml version='1.0' encoding='iso-8859-1'?><a>caf\xE9</a>",
+  };
+  for (const std::string& xml : inputs) {
+    for (bool freeClosed : {false, true}) {
+      for (int cancelAt : {-1, 2}) {
+        for (int depth : {256, 3}) {
+          const std::string whole = Trace(xml, 0, freeClosed, cancelAt, depth);
+          for (size_t piece : {1, 2, 3, 5, 8, 13, 64}) {
+            if (xml.size() > 4096 && piece < 64) continue;
+            ASSERT_EQ(Trace(xml, piece, freeClosed, cancelAt, depth), whole)
+                << "piece " << piece << " free " << freeClosed << " cancel " << cancelAt << " depth " << depth
+                << " input " << xml;
+            // Bytes pulled from a source a few at a time load the same.
+            for (size_t chunk : {1, 3, 1000}) {
+              if (piece != 2 && piece != 13 && piece != 64) continue;
+              ASSERT_EQ(Trace(xml, piece, freeClosed, cancelAt, depth, chunk), whole)
+                  << "chunk " << chunk << " piece " << piece << " input " << xml;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(XMLPiecesTest, AHugeTokenOrTextStaysLinear) {
+  // A comment, a value and attributes far longer than a piece: the window
+  // grows instead of the token being scanned again for every piece.
+  const std::string big(4 << 20, 'x');
+  const std::string xml = "<a><!--" + big + "--><b c=\"" + big + "\">" + big + "</b></a>";
+  TLKXMLEngine e;
+  const auto start = std::chrono::steady_clock::now();
+  e.LoadFromBytesInPieces(xml, 1024);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  TLKXMLItem* b = e.GetItemByTag(nullptr, u"b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->Value().size(), big.size());
+  EXPECT_EQ(b->AttributeValue(u"c").size(), big.size());
 }
 
 TEST(EntityTest, NamedAndNumericReferencesDecodeOnce) {

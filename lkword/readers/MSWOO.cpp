@@ -9,6 +9,8 @@
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -22,21 +24,18 @@ const char* const SNoContent = "The OpenDocument package has no content.xml";
 // Bytes of a large content part inflated at a time.
 constexpr size_t kContentPiece = size_t{128} << 10;
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
 std::u16string_view Trim(std::u16string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  while (!s.empty() && IsAsciiBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsAsciiBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
 // Leading decimal digits as a number, saturating at Max; -1 without digits.
 int64_t LeadingNumber(std::u16string_view s, int64_t Max) {
-  if (s.empty() || !IsDigit(s[0])) return -1;
+  if (s.empty() || !IsAsciiDigit(s[0])) return -1;
   int64_t v = 0;
   for (char16_t c : s) {
-    if (!IsDigit(c)) break;
+    if (!IsAsciiDigit(c)) break;
     v = std::min<int64_t>(v * 10 + (c - u'0'), Max);
   }
   return v;
@@ -48,7 +47,7 @@ int32_t ParseInt32(std::u16string_view s, int32_t Default) {
   if (s.empty() || s.size() > 10) return Default;
   int64_t v = 0;
   for (char16_t c : s) {
-    if (!IsDigit(c)) return Default;
+    if (!IsAsciiDigit(c)) return Default;
     v = v * 10 + (c - u'0');
   }
   return v > std::numeric_limits<int32_t>::max() ? Default : static_cast<int32_t>(v);
@@ -59,8 +58,7 @@ int32_t ParseInt32(std::u16string_view s, int32_t Default) {
 void AppendCSSIdent(WideString& Out, std::u16string_view Name) {
   static const char16_t* const kHex = u"0123456789abcdef";
   for (char16_t c : Name) {
-    const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || IsDigit(c) || c == u'_' ||
-                       c == u'-' || c >= 0x80;
+    const bool plain = IsAsciiAlnum(c) || c == u'_' || c == u'-' || c >= 0x80;
     if (plain) {
       Out += c;
     } else {
@@ -114,10 +112,11 @@ bool FontSizeInPoints(std::u16string_view Value, int& Points) {
   size_t i = 0;
   double n = 0;
   bool digits = false;
-  for (; i < Value.size() && IsDigit(Value[i]); ++i, digits = true) n = std::min(n * 10 + (Value[i] - u'0'), 1e6);
+  for (; i < Value.size() && IsAsciiDigit(Value[i]); ++i, digits = true) n = std::min(n * 10 + (Value[i] - u'0'), 1e6);
   if (i < Value.size() && Value[i] == u'.') {
     double scale = 0.1;
-    for (++i; i < Value.size() && IsDigit(Value[i]); ++i, digits = true, scale /= 10) n += (Value[i] - u'0') * scale;
+    for (++i; i < Value.size() && IsAsciiDigit(Value[i]); ++i, digits = true, scale /= 10)
+      n += (Value[i] - u'0') * scale;
   }
   if (!digits) return false;
   const std::u16string_view unit = Value.substr(i);
@@ -180,14 +179,14 @@ TOORect ParseClip(std::u16string_view Value) {
   int count = 0;
   size_t i = 0;
   while (i < Value.size() && count < 4) {
-    while (i < Value.size() && (IsBlank(Value[i]) || Value[i] == u',')) ++i;
+    while (i < Value.size() && (IsAsciiBlank(Value[i]) || Value[i] == u',')) ++i;
     if (i >= Value.size()) break;
     bool negative = Value[i] == u'-';
     if (Value[i] == u'-' || Value[i] == u'+') ++i;
     int64_t v = 0;
-    while (i < Value.size() && IsDigit(Value[i])) v = std::min<int64_t>(v * 10 + (Value[i++] - u'0'), 1000000);
+    while (i < Value.size() && IsAsciiDigit(Value[i])) v = std::min<int64_t>(v * 10 + (Value[i++] - u'0'), 1000000);
     n[count++] = static_cast<int32_t>(negative ? -v : v);
-    while (i < Value.size() && !IsBlank(Value[i]) && Value[i] != u',') ++i;  // fraction and unit
+    while (i < Value.size() && !IsAsciiBlank(Value[i]) && Value[i] != u',') ++i;  // fraction and unit
   }
   r.Left = n[0];
   r.Top = n[1];
@@ -205,8 +204,6 @@ WideString NodeText(const TLKXMLItem* N) {
   return WideString(v);
 }
 
-bool StartsWithBytes(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
 TOpenDocumentKind KindFromContent(std::string_view Content) {
   size_t body = Content.find("<office:body");
   if (body == std::string_view::npos) return odkNone;
@@ -214,9 +211,8 @@ TOpenDocumentKind KindFromContent(std::string_view Content) {
   if (tag == std::string_view::npos) return odkNone;
   std::string_view rest = Content.substr(tag + 8);
   auto is = [&](std::string_view name) {
-    return StartsWithBytes(rest, name) && rest.size() > name.size() &&
-           (rest[name.size()] == '>' || rest[name.size()] == '/' || rest[name.size()] == ' ' ||
-            rest[name.size()] == '\t' || rest[name.size()] == '\r' || rest[name.size()] == '\n');
+    return rest.starts_with(name) && rest.size() > name.size() &&
+           (rest[name.size()] == '>' || rest[name.size()] == '/' || IsAsciiBlank(rest[name.size()]));
   };
   if (is("text")) return odkText;
   if (is("spreadsheet")) return odkSpreadsheet;
@@ -228,15 +224,13 @@ TOpenDocumentKind KindFromContent(std::string_view Content) {
 // start tag, with its many namespace declarations, comes first.
 constexpr int64_t kFlatSniffBytes = 16384;
 
-bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // The media type a flat (single XML file) OpenDocument names on its root
 // element, <office:document office:mimetype="...">; empty when Head does not
 // start with such an element.
 std::string_view FlatDocumentMimeType(std::string_view Head) {
   if (Head.starts_with("\xEF\xBB\xBF")) Head.remove_prefix(3);
   for (;;) {
-    while (!Head.empty() && IsXmlBlank(Head.front())) Head.remove_prefix(1);
+    while (!Head.empty() && IsAsciiBlank(Head.front())) Head.remove_prefix(1);
     std::string_view end;
     if (Head.starts_with("<?")) end = "?>";
     else if (Head.starts_with("<!--")) end = "-->";
@@ -248,18 +242,18 @@ std::string_view FlatDocumentMimeType(std::string_view Head) {
   }
   constexpr std::string_view kRoot = "<office:document";
   if (!Head.starts_with(kRoot) || Head.size() <= kRoot.size() ||
-      (!IsXmlBlank(Head[kRoot.size()]) && Head[kRoot.size()] != '>'))
+      (!IsAsciiBlank(Head[kRoot.size()]) && Head[kRoot.size()] != '>'))
     return {};
   const std::string_view tag = Head.substr(0, Head.find('>'));
   if (tag.size() == Head.size()) return {};  // the start tag does not end within Head
   for (size_t at = tag.find("office:mimetype"); at != std::string_view::npos;
        at = tag.find("office:mimetype", at + 1)) {
-    if (!IsXmlBlank(tag[at - 1])) continue;
+    if (!IsAsciiBlank(tag[at - 1])) continue;
     size_t v = at + 15;
-    while (v < tag.size() && IsXmlBlank(tag[v])) ++v;
+    while (v < tag.size() && IsAsciiBlank(tag[v])) ++v;
     if (v >= tag.size() || tag[v] != '=') continue;
     ++v;
-    while (v < tag.size() && IsXmlBlank(tag[v])) ++v;
+    while (v < tag.size() && IsAsciiBlank(tag[v])) ++v;
     if (v >= tag.size() || (tag[v] != '"' && tag[v] != '\'')) continue;
     const size_t close = tag.find(tag[v], v + 1);
     if (close == std::string_view::npos) return {};
@@ -268,15 +262,13 @@ std::string_view FlatDocumentMimeType(std::string_view Head) {
   return {};
 }
 
-// The <office:meta> element of a flat document, for the metadata reader
-// (which then need not build a tree of the whole document); empty when none.
 // The first element Name of a flat document, from its start tag through its
 // end tag; empty when either is missing.
 std::string_view FlatElement(std::string_view Document, std::string_view Name) {
   const std::string open = "<" + std::string(Name);
   size_t start = Document.find(open);
   while (start != std::string_view::npos && start + open.size() < Document.size() &&
-         Document[start + open.size()] != '>' && !IsXmlBlank(Document[start + open.size()]))
+         Document[start + open.size()] != '>' && !IsAsciiBlank(Document[start + open.size()]))
     start = Document.find(open, start + 1);
   if (start == std::string_view::npos) return {};
   const std::string close = "</" + std::string(Name) + ">";
@@ -325,12 +317,12 @@ int64_t ParseOODuration(std::u16string_view Value) {
       ++i;
       continue;
     }
-    if (!IsDigit(Value[i])) return 0;
+    if (!IsAsciiDigit(Value[i])) return 0;
     int64_t n = 0;
-    while (i < Value.size() && IsDigit(Value[i])) n = std::min(n * 10 + (Value[i++] - u'0'), kMaxSeconds);
+    while (i < Value.size() && IsAsciiDigit(Value[i])) n = std::min(n * 10 + (Value[i++] - u'0'), kMaxSeconds);
     if (i < Value.size() && (Value[i] == u'.' || Value[i] == u',')) {
       ++i;  // a fraction: truncated
-      while (i < Value.size() && IsDigit(Value[i])) ++i;
+      while (i < Value.size() && IsAsciiDigit(Value[i])) ++i;
     }
     if (i >= Value.size()) return 0;
     int64_t unit;
@@ -360,7 +352,7 @@ TDateTime ParseOODateTime(std::u16string_view Value) {
       return 0;
     }
     for (size_t i = pos; i < pos + len; ++i) {
-      if (!IsDigit(Value[i])) ok = false;
+      if (!IsAsciiDigit(Value[i])) ok = false;
       v = v * 10 + (Value[i] - u'0');
     }
     return v;
@@ -380,7 +372,7 @@ TDateTime ParseOODateTime(std::u16string_view Value) {
   if (at(i, u'.') || at(i, u',')) {
     ++i;
     int digits = 0;
-    while (i < Value.size() && IsDigit(Value[i])) {
+    while (i < Value.size() && IsAsciiDigit(Value[i])) {
       if (digits < 3) msec = msec * 10 + (Value[i] - u'0');
       ++digits;
       ++i;
@@ -409,7 +401,7 @@ TDateTime ParseOODateTime(std::u16string_view Value) {
 TOpenDocumentKind OpenDocumentKindFromMimeType(std::string_view MimeType) {
   while (!MimeType.empty() && static_cast<unsigned char>(MimeType.back()) <= ' ') MimeType.remove_suffix(1);
   constexpr std::string_view prefix = "application/vnd.oasis.opendocument.";
-  if (!StartsWithBytes(MimeType, prefix)) return odkNone;
+  if (!MimeType.starts_with(prefix)) return odkNone;
   std::string_view kind = MimeType.substr(prefix.size());
   if (kind == "text" || kind == "text-template" || kind == "text-master" || kind == "text-master-template" ||
       kind == "text-web")
@@ -428,14 +420,13 @@ TOpenDocumentKind DetectOpenDocument(TStream& Stream) {
   if (got < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) {
     // A flat document is XML: only what starts like it is looked at further.
     int64_t k = got >= 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    while (k < got && IsXmlBlank(static_cast<char>(head[k]))) ++k;
+    while (k < got && IsAsciiBlank(static_cast<char>(head[k]))) ++k;
     if (k >= got || head[k] != '<') return odkNone;
     Stream.Seek(start, soBeginning);
     return OpenDocumentKindFromMimeType(FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)));
   }
-  const auto u16 = [&](int at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
-  const uint32_t method = u16(8), nameLen = u16(26), extraLen = u16(28);
-  const uint32_t size = u16(18) | (u16(20) << 16);
+  const uint32_t method = LoadLE16(head + 8), nameLen = LoadLE16(head + 26), extraLen = LoadLE16(head + 28);
+  const uint32_t size = LoadLE32(head + 18);
   // A package that names its type this way (EPUB does too) is taken at its
   // word.
   if (method == 0 && nameLen == 8 && extraLen == 0 && std::memcmp(head + 30, "mimetype", 8) == 0 && size > 0 &&
@@ -543,16 +534,6 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
   FEncrypted.clear();
 }
 
-void TCustomOpenOfficeDocument::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  // Mapped where it can be: the package's members are then referenced, not
-  // copied, and pictures never read are never touched.
-  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
-  LoadFromStream(*stream);
-} catch (...) {
-  RethrowAsException();
-}
-
 void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool wantText = FParseItems.Contains(wpiText);
@@ -568,81 +549,99 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TZipArchive zip;
   zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
-  if (zip.Count() == 0) throw Exception(SNotOpenDocument);
+  if (zip.Count() == 0) throw ECorruptError(SNotOpenDocument);
   CheckEncryption(zip);
-
-  // An encrypted member means a password-protected document.
-  auto unlocked = [&](auto&& Read) {
-    try {
-      return Read();
-    } catch (const EZipFileError& e) {
-      if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
-      FPasswordProtected = true;
-      throw EPasswordError(SPasswordProtected);
-    }
-  };
-  auto extract = [&](int Index) { return unlocked([&] { return Extract(zip, Index); }); };
-
-  if (FParseItems.Contains(wpiSummaryInformation)) {
-    const int meta = zip.GetIndexByFileName("meta.xml");
-    // The text does not depend on the metadata: a damaged meta.xml costs
-    // only the metadata.
-    if (meta >= 0) {
-      try {
-        ReadMetadata(extract(meta));
-      } catch (const Exception& e) {
-        if (FPasswordProtected) throw;
-        AddWarning(std::string("meta.xml could not be read: ") + e.what());
-      }
-    }
-  }
+  if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;
-  const int content = zip.GetIndexByFileName("content.xml");
-  if (content < 0) throw Exception(SNoContent);
-  const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
-  auto open = [&] { return unlocked([&] { return std::make_unique<TPartSource>(zip, content, limit, kContentPiece); }); };
-  const bool encrypted = !FEncrypted.empty();
-  if (const int64_t declared = zip.Files()[content].DeclaredSize(); !encrypted && declared >= FStreamContentFrom) {
-    // A large content part is held only a piece at a time: a first pass
-    // checks it (so that nothing reaches a sink from a part that turns out
-    // damaged), the second parses it as it is inflated.
-    {
-      auto check = open();
-      while (check->More(check->Data().size(), 0)) {
-      }
-      check->Finish();
-    }
-    auto source = open();
-    if (sink) AddText(GetTextStart(), *FText);
-    LoadXMLSource(*source, declared, *FText);
-  } else {
-    RawByteString bytes = extract(content);
-    if (sink) AddText(GetTextStart(), *FText);
-    LoadXMLBytes(std::move(bytes), *FText);
-  }
+  ReadPackageContent(zip, sink);
   AddText(GetTextFinish(), *FText);
-  if (FReadHeadersFooters && FXMLTagText == u"office:text") {
-    // Like the metadata, the headers are no part of the body: damage to
-    // them costs only them.
-    if (const int styles = zip.GetIndexByFileName("styles.xml"); styles >= 0) {
-      try {
-        // The master pages close the part, after the style definitions,
-        // which are most of it: only their element is parsed.
-        const RawByteString bytes = extract(styles);
-        if (const std::string_view masters = FlatElement(bytes, "office:master-styles"); !masters.empty())
-          ReadMasterPages(RawByteString(masters));
-      } catch (const Exception& e) {
-        AddWarning(std::string("styles.xml could not be read: ") + e.what());
-      }
-    }
-  }
+  if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(zip);
 } catch (...) {
   RethrowAsException();
 }
 
+namespace {
+
+// Read(); a member the zip reader finds encrypted means a password-protected
+// document.
+template <typename F>
+auto Unlocked(bool& PasswordProtected, F&& Read) -> decltype(Read()) {
+  try {
+    return Read();
+  } catch (const EZipFileError& e) {
+    if (e.Kind() != TZipErrorKind::zeEncrypted) throw;
+    PasswordProtected = true;
+    throw EPasswordError(SPasswordProtected);
+  }
+}
+
+}  // namespace
+
+RawByteString TCustomOpenOfficeDocument::ExtractUnlocked(const TZipArchive& Zip, int Index) {
+  return Unlocked(FPasswordProtected, [&] { return Extract(Zip, Index); });
+}
+
+void TCustomOpenOfficeDocument::ReadPackageMetadata(const TZipArchive& Zip) {
+  const int meta = Zip.GetIndexByFileName("meta.xml");
+  if (meta < 0) return;
+  // The text does not depend on the metadata: a damaged meta.xml costs
+  // only the metadata.
+  try {
+    ReadMetadata(ExtractUnlocked(Zip, meta));
+  } catch (const Exception& e) {
+    if (FPasswordProtected) throw;
+    AddWarning(std::string("meta.xml could not be read: ") + e.what());
+  }
+}
+
+void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool Sink) {
+  const int content = Zip.GetIndexByFileName("content.xml");
+  if (content < 0) throw ECorruptError(SNoContent);
+  const int64_t declared = Zip.Files()[content].DeclaredSize();
+  if (!FEncrypted.empty() || declared < FStreamContentFrom) {
+    RawByteString bytes = ExtractUnlocked(Zip, content);
+    if (Sink) AddText(GetTextStart(), *FText);
+    LoadXMLBytes(std::move(bytes), *FText);
+    return;
+  }
+  // A large content part is held only a piece at a time: a first pass
+  // checks it (so that nothing reaches a sink from a part that turns out
+  // damaged), the second parses it as it is inflated.
+  const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
+  auto open = [&] {
+    return Unlocked(FPasswordProtected,
+                    [&] { return std::make_unique<TPartSource>(Zip, content, limit, kContentPiece); });
+  };
+  {
+    auto check = open();
+    while (check->More(check->Data().size(), 0)) {
+    }
+    check->Finish();
+  }
+  auto source = open();
+  if (Sink) AddText(GetTextStart(), *FText);
+  LoadXMLSource(*source, declared, *FText);
+}
+
+void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
+  const int styles = Zip.GetIndexByFileName("styles.xml");
+  if (styles < 0) return;
+  // Like the metadata, the headers are no part of the body: damage to them
+  // costs only them.
+  try {
+    // The master pages close the part, after the style definitions, which
+    // are most of it: only their element is parsed.
+    const RawByteString bytes = ExtractUnlocked(Zip, styles);
+    if (const std::string_view masters = FlatElement(bytes, "office:master-styles"); !masters.empty())
+      ReadMasterPages(RawByteString(masters));
+  } catch (const Exception& e) {
+    AddWarning(std::string("styles.xml could not be read: ") + e.what());
+  }
+}
+
 void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText, bool Sink) {
   const int64_t start = Stream.Position();
-  if (FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)).empty()) throw Exception(SNotOpenDocument);
+  if (FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)).empty()) throw ECorruptError(SNotOpenDocument);
   Stream.Seek(start, soBeginning);
   const int64_t size = Stream.Size() - start;
   if (size > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");

@@ -170,7 +170,6 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   ~TCustomOpenOfficeDocument() override;
 
   void ClearInternalLists() override;
-  void LoadFromFile(const std::string& AFileName) override;
   // Reads the package, or a flat document (the whole document as one XML
   // file, root <office:document>), from the stream's position to its end.
   // Raises
@@ -220,6 +219,10 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   WideString FXMLTagRoot = u"office:body";
   WideString FXMLTagText = u"office:text";
 
+  // Mapped: the package's members are then referenced, not copied, and
+  // pictures never read are never touched.
+  bool MapsFile() const override { return true; }
+
  private:
   friend class TOOBodyWriter;
   friend class TOOBodyStreamer;
@@ -235,6 +238,15 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // A member's bytes, decrypted and inflated when the manifest says it is
   // encrypted.
   RawByteString Extract(const TZipArchive& Zip, int Index) const;
+  // Extract, where a member the zip reader finds encrypted raises the
+  // password error.
+  RawByteString ExtractUnlocked(const TZipArchive& Zip, int Index);
+  // The steps of a package's load.
+  void ReadPackageMetadata(const TZipArchive& Zip);
+  // The body into Text (a sink's header line goes first once the content
+  // reads); raises when there is no content.xml.
+  void ReadPackageContent(const TZipArchive& Zip, bool Sink);
+  void ReadPackageMasterPages(const TZipArchive& Zip);
   void LoadFlatDocument(TStream& Stream, bool WantText, bool Sink);
   void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
   // Size is the part's size, which bounds what repeated cells may add.

@@ -13,6 +13,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWOO.h"
+#include "testing/LoadDocument.h"
 
 namespace lkw {
 namespace {
@@ -20,7 +21,7 @@ namespace {
 // encrypted-aes.odt and encrypted-blowfish.odt are sample.odt saved with a
 // password by LibreOffice 7.4 (as ODF 1.2 and 1.1); encrypted-tika.odt comes
 // from Apache Tika's tests (another LibreOffice).
-std::string TestFile(const std::string& Name) { return ReadFileBytes(std::string(LKWORD_TESTDATA) + "/odf/" + Name); }
+std::string TestFile(const std::string& Name) { return testing::TestDataBytes("odf/" + Name); }
 const std::string kPassword = "P\xC3\xA4ssw\xC3\xB6rd 1";  // "Pässwörd 1"
 const std::string kProtected = "Could not read the password protected file";
 const std::string kUnsupported = "The encryption method is not supported in current version";
@@ -35,14 +36,8 @@ TLoaded Load(const std::string& Bytes, const std::string& Password, TMSTextForma
   TOpenOfficeTextDocument doc;
   doc.SetPassword(Password);
   doc.SetTextFormating(Format);
-  TBytesStream s(Bytes);
-  TLoaded r;
-  try {
-    doc.LoadFromStream(s);
-  } catch (const Exception& e) {
-    r.Error = e.what();
-  }
-  for (int i = 0; i < doc.Text().Count(); ++i) r.Lines.push_back(WideToUtf8(doc.Text().Get(i)));
+  const testing::TLoadResult loaded = testing::TryLoadLines(doc, Bytes);
+  TLoaded r{loaded.Lines, "", loaded.Error};
   r.Title = WideToUtf8(doc.SummaryInformation().Title());
   r.Protected = doc.IsPasswordProtected();
   return r;

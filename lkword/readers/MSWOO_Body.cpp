@@ -7,6 +7,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -146,8 +147,6 @@ TBlockRole BlockRole(TElem Kind) {
   }
 }
 
-bool IsCollapsible(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
-
 }  // namespace
 
 // Renders the content element of a document into lines of one list.
@@ -189,6 +188,11 @@ class TOOBodyWriter {
   void Paragraph(const TLKXMLItem* N);
   void Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred);
   void InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
+  // The inline elements that render more than their content.
+  void Span(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
+  void Link(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
+  void Spaces(const TLKXMLItem* C, TLine& Line);
+  void Note(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
   // Appends document text: entities decoded (when Decode), white space
   // collapsed, escaped for the output format.
   void AppendText(TLine& Line, std::u16string_view Raw, bool Decode);
@@ -359,7 +363,7 @@ void TOOBodyWriter::AppendText(TLine& Line, std::u16string_view Raw, bool Decode
   WideString& out = F == tfPlainText ? Line.Text : FPlain;
   if (F != tfPlainText) FPlain.clear();
   for (char16_t c : s) {
-    if (IsCollapsible(c)) {
+    if (IsAsciiBlank(c)) {
       if (!Line.AtStart) Line.PendingSpace = true;
       continue;
     }
@@ -410,89 +414,24 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<
     return;
   }
   switch (ElemKind(tag)) {
-    case TElem::Span: {
-      if (F == tfPlainText) {
-        Inline(C, Line, Deferred);
-        return;
-      }
-      const WideString style = C->AttributeValue(u"text:style-name");
-      WideString open, close;
-      if (F == tfHTML && !style.empty()) {
-        open = u"<span class=\"";
-        AppendEscaped(open, style, tfHTML);
-        open += u"\">";
-        close = u"</span>";
-      } else if (const TOOStyleText* ts = TextStyle(style); ts && F == tfRTF) {
-        const TOOFontStyles fs = ts->TextFont().Style;
-        if (fs.Contains(oofsBold)) open += u"\\b";
-        if (fs.Contains(oofsItalic)) open += u"\\i";
-        if (fs.Contains(oofsUnderline)) open += u"\\ul";
-        if (!open.empty()) {
-          open = u"{" + open + u" ";
-          close = u"}";
-        }
-      }
-      // White space before a span belongs outside it.
-      if (!open.empty()) FlushSpace(Line);
-      Line.Text += open;
-      Inline(C, Line, Deferred);
-      Line.Text += close;
+    case TElem::Span:
+      Span(C, Line, Deferred);
       return;
-    }
-    case TElem::Link: {
-      WideString href;
-      if (F == tfHTML && C->FindAttribute(u"xlink:href", href)) {
-        WideString open = u"<a href=\"";
-        AppendEscaped(open, href, tfHTML);
-        open += u"\">";
-        FlushSpace(Line);
-        Line.Text += open;
-        Inline(C, Line, Deferred);
-        Line.Text += u"</a>";
-      } else {
-        Inline(C, Line, Deferred);
-      }
+    case TElem::Link:
+      Link(C, Line, Deferred);
       return;
-    }
-    case TElem::Space: {
-      WideString count;
-      int32_t n = 1;
-      if (C->FindAttribute(u"text:c", count)) {
-        n = 0;
-        for (char16_t ch : count) {
-          if (ch < u'0' || ch > u'9') break;
-          n = std::min(n * 10 + (ch - u'0'), kMaxSpaceRun);
-        }
-        n = std::max(n, 1);
-      }
-      WideString spaces;
-      for (int32_t k = 0; k < n; ++k) spaces += F == tfHTML ? u"&nbsp;" : u" ";
-      AppendMarkup(Line, spaces);
+    case TElem::Space:
+      Spaces(C, Line);
       return;
-    }
     case TElem::Tab:
       AppendMarkup(Line, F == tfRTF ? u"\\tab " : u"\t");
       return;
     case TElem::LineBreak:
       AppendMarkup(Line, F == tfRTF ? u"\\line " : F == tfHTML ? u"<br>" : u"\r\n", true);
       return;
-    case TElem::Note: {
-      // The citation stays in the line; the body follows it.
-      const TLKXMLItems& items = C->Items();
-      WideString citation;
-      for (int i = 0; i < items.Count(); ++i) {
-        const TLKXMLItem* part = items[i];
-        if (part->Kind() != ikProperty) continue;
-        if (part->TagName() == u"text:note-citation") {
-          citation = part->Text();
-          AppendText(Line, citation, false);
-        }
-      }
-      for (int i = 0; i < items.Count(); ++i)
-        if (items[i]->Kind() == ikProperty && items[i]->TagName() == u"text:note-body")
-          Deferred.push_back({items[i], citation});
+    case TElem::Note:
+      Note(C, Line, Deferred);
       return;
-    }
     case TElem::NoteBody:
     case TElem::Annotation:
     case TElem::Paragraph:
@@ -516,6 +455,83 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<
       Inline(C, Line, Deferred);
       return;
   }
+}
+
+void TOOBodyWriter::Span(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+  if (F == tfPlainText) {
+    Inline(C, Line, Deferred);
+    return;
+  }
+  const WideString style = C->AttributeValue(u"text:style-name");
+  WideString open, close;
+  if (F == tfHTML && !style.empty()) {
+    open = u"<span class=\"";
+    AppendEscaped(open, style, tfHTML);
+    open += u"\">";
+    close = u"</span>";
+  } else if (const TOOStyleText* ts = TextStyle(style); ts && F == tfRTF) {
+    const TOOFontStyles fs = ts->TextFont().Style;
+    if (fs.Contains(oofsBold)) open += u"\\b";
+    if (fs.Contains(oofsItalic)) open += u"\\i";
+    if (fs.Contains(oofsUnderline)) open += u"\\ul";
+    if (!open.empty()) {
+      open = u"{" + open + u" ";
+      close = u"}";
+    }
+  }
+  // White space before a span belongs outside it.
+  if (!open.empty()) FlushSpace(Line);
+  Line.Text += open;
+  Inline(C, Line, Deferred);
+  Line.Text += close;
+}
+
+void TOOBodyWriter::Link(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+  WideString href;
+  if (F != tfHTML || !C->FindAttribute(u"xlink:href", href)) {
+    Inline(C, Line, Deferred);
+    return;
+  }
+  WideString open = u"<a href=\"";
+  AppendEscaped(open, href, tfHTML);
+  open += u"\">";
+  FlushSpace(Line);
+  Line.Text += open;
+  Inline(C, Line, Deferred);
+  Line.Text += u"</a>";
+}
+
+void TOOBodyWriter::Spaces(const TLKXMLItem* C, TLine& Line) {
+  WideString count;
+  int32_t n = 1;
+  if (C->FindAttribute(u"text:c", count)) {
+    n = 0;
+    for (char16_t ch : count) {
+      if (!IsAsciiDigit(ch)) break;
+      n = std::min(n * 10 + (ch - u'0'), kMaxSpaceRun);
+    }
+    n = std::max(n, 1);
+  }
+  WideString spaces;
+  for (int32_t k = 0; k < n; ++k) spaces += F == tfHTML ? u"&nbsp;" : u" ";
+  AppendMarkup(Line, spaces);
+}
+
+void TOOBodyWriter::Note(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+  // The citation stays in the line; the body follows it.
+  const TLKXMLItems& items = C->Items();
+  WideString citation;
+  for (int i = 0; i < items.Count(); ++i) {
+    const TLKXMLItem* part = items[i];
+    if (part->Kind() != ikProperty) continue;
+    if (part->TagName() == u"text:note-citation") {
+      citation = part->Text();
+      AppendText(Line, citation, false);
+    }
+  }
+  for (int i = 0; i < items.Count(); ++i)
+    if (items[i]->Kind() == ikProperty && items[i]->TagName() == u"text:note-body")
+      Deferred.push_back({items[i], citation});
 }
 
 void TOOBodyWriter::Frame(const TLKXMLItem* N) {
@@ -555,7 +571,7 @@ int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attr
   if (!N->FindAttribute(Attribute, v)) return 1;
   int64_t n = 0;
   for (char16_t c : v) {
-    if (c < u'0' || c > u'9') break;
+    if (!IsAsciiDigit(c)) break;
     n = std::min<int64_t>(n * 10 + (c - u'0'), int64_t{1} << 31);
   }
   return std::max<int64_t>(n, 1);

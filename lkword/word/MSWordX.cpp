@@ -12,6 +12,8 @@
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/DateTime.h"
@@ -111,9 +113,7 @@ std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::strin
 // Part names may be written percent-encoded in relationships.
 std::string PercentDecoded(std::string_view S) {
   std::string out;
-  auto hex = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-  };
+  auto hex = [](char c) { return HexDigitValue(static_cast<unsigned char>(c)); };
   for (size_t i = 0; i < S.size(); ++i) {
     if (S[i] == '%' && i + 2 < S.size() && hex(S[i + 1]) >= 0 && hex(S[i + 2]) >= 0) {
       out += static_cast<char>(hex(S[i + 1]) * 16 + hex(S[i + 2]));
@@ -125,26 +125,17 @@ std::string PercentDecoded(std::string_view S) {
   return out;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-std::string LowerAscii(std::string_view S) {
-  std::string out(S);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
 // Name order with digit runs compared as numbers: header2 before header10.
 bool NaturalLess(std::string_view A, std::string_view B) {
   size_t i = 0, j = 0;
   while (i < A.size() && j < B.size()) {
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (digit(A[i]) && digit(B[j])) {
+    if (IsAsciiDigit(A[i]) && IsAsciiDigit(B[j])) {
       size_t ai = i, bj = j;
       while (ai < A.size() && A[ai] == '0') ++ai;
       while (bj < B.size() && B[bj] == '0') ++bj;
       size_t ae = ai, be = bj;
-      while (ae < A.size() && digit(A[ae])) ++ae;
-      while (be < B.size() && digit(B[be])) ++be;
+      while (ae < A.size() && IsAsciiDigit(A[ae])) ++ae;
+      while (be < B.size() && IsAsciiDigit(B[be])) ++be;
       if (ae - ai != be - bj) return ae - ai < be - bj;
       int c = A.substr(ai, ae - ai).compare(B.substr(bj, be - bj));
       if (c != 0) return c < 0;
@@ -152,7 +143,7 @@ bool NaturalLess(std::string_view A, std::string_view B) {
       j = be;
       continue;
     }
-    char a = AsciiLower(A[i]), b = AsciiLower(B[j]);
+    const char a = ToLowerAscii(A[i]), b = ToLowerAscii(B[j]);
     if (a != b) return a < b;
     ++i;
     ++j;
@@ -198,17 +189,15 @@ bool IsWordPackage(const TZipArchive& Zip) {
 // W3C date-time (YYYY, YYYY-MM, YYYY-MM-DD, optionally Thh:mm[:ss[.f]] and
 // a zone, Z or +hh:mm) as local time; a time without zone is taken as local.
 bool ParseW3CDateTime(std::u16string_view S, TDateTime& Result) {
-  while (!S.empty() && (S.front() == u' ' || S.front() == u'\t' || S.front() == u'\r' || S.front() == u'\n'))
-    S.remove_prefix(1);
-  while (!S.empty() && (S.back() == u' ' || S.back() == u'\t' || S.back() == u'\r' || S.back() == u'\n'))
-    S.remove_suffix(1);
+  while (!S.empty() && IsAsciiBlank(S.front())) S.remove_prefix(1);
+  while (!S.empty() && IsAsciiBlank(S.back())) S.remove_suffix(1);
   size_t p = 0;
   auto number = [&](size_t digits, int& v) {
     if (p + digits > S.size()) return false;
     v = 0;
     for (size_t k = 0; k < digits; ++k) {
-      char16_t c = S[p + k];
-      if (c < u'0' || c > u'9') return false;
+      const char16_t c = S[p + k];
+      if (!IsAsciiDigit(c)) return false;
       v = v * 10 + (c - u'0');
     }
     p += digits;
@@ -233,7 +222,7 @@ bool ParseW3CDateTime(std::u16string_view S, TDateTime& Result) {
     if (!number(2, hour) || !take(u':') || !number(2, minute)) return false;
     if (take(u':') && !number(2, second)) return false;
     if (take(u'.') || take(u','))
-      while (p < S.size() && S[p] >= u'0' && S[p] <= u'9') ++p;
+      while (p < S.size() && IsAsciiDigit(S[p])) ++p;
     if (take(u'Z') || take(u'z')) {
       hasZone = true;
     } else if (p < S.size() && (S[p] == u'+' || S[p] == u'-')) {
@@ -284,13 +273,11 @@ TQuickAnswer QuickPackageTest(TStream& Stream) {
   const int64_t tailSize = std::min(size, kEndRecord + kMaxComment);
   Stream.SetPosition(start + size - tailSize);
   const RawByteString tail = Stream.ReadBytes(tailSize);
-  auto u16 = [](const char* p) { return static_cast<uint32_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8); };
-  auto u32 = [&](const char* p) { return u16(p) | u16(p + 2) << 16; };
   size_t end = tail.rfind("PK\x05\x06");
   while (end != RawByteString::npos && end + static_cast<size_t>(kEndRecord) > tail.size())
     end = end ? tail.rfind("PK\x05\x06", end - 1) : RawByteString::npos;
   if (end == RawByteString::npos) return TQuickAnswer::qaLook;
-  const int64_t dirSize = u32(&tail[end + 12]), dirOffset = u32(&tail[end + 16]);
+  const int64_t dirSize = LoadLE32(&tail[end + 12]), dirOffset = LoadLE32(&tail[end + 16]);
   if (dirSize > kMaxDirectory || dirOffset + dirSize > size) return TQuickAnswer::qaLook;
   Stream.SetPosition(start + dirOffset);
   const RawByteString dir = Stream.ReadBytes(dirSize);
@@ -299,12 +286,12 @@ TQuickAnswer QuickPackageTest(TStream& Stream) {
   // it says (an archive behind other bytes) needs the full reader.
   if (dir.compare(0, 4, "PK\x01\x02") != 0) return TQuickAnswer::qaLook;
   for (size_t p = 0; p + 46 <= dir.size() && dir.compare(p, 4, "PK\x01\x02") == 0;) {
-    const size_t nameLength = u16(&dir[p + 28]);
+    const size_t nameLength = LoadLE16(&dir[p + 28]);
     if (p + 46 + nameLength > dir.size()) break;
     const std::string name = LowerAscii(std::string_view(dir).substr(p + 46, nameLength));
     if (name == kDefaultMainPart) return TQuickAnswer::qaYes;
     contentTypes = contentTypes || name == LowerAscii(kContentTypes);
-    p += 46 + nameLength + u16(&dir[p + 30]) + u16(&dir[p + 32]);
+    p += 46 + nameLength + LoadLE16(&dir[p + 30]) + LoadLE16(&dir[p + 32]);
   }
   return contentTypes ? TQuickAnswer::qaLook : TQuickAnswer::qaNo;
 }
@@ -361,12 +348,9 @@ void TMSWordXDocument::LoadFromFile(const std::string& AFileName) try {
   CheckFileExists(AFileName);
   // An encrypted package, or one embedded by an OLE container, is a compound
   // file rather than a zip.
-  const bool zip = FileIsZipArchive(AFileName);
-  if (!zip && !StgIsStorageFile(AFileName)) throw Exception(Format(SNotValidWordDocument, {AFileName}));
-  // Mapped where it can be: the package's members are then referenced, not
-  // copied, and pictures never read are never touched.
-  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
-  LoadFromStream(*stream);
+  if (!FileIsZipArchive(AFileName) && !StgIsStorageFile(AFileName))
+    throw ECorruptError(Format(SNotValidWordDocument, {AFileName}));
+  TMSWBaseDocument::LoadFromFile(AFileName);
 } catch (...) {
   RethrowAsException();
 }
@@ -418,7 +402,7 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
     if (FPassword.empty()) throw EPasswordError(SPasswordProtected);
     // A package protected by rights management keeps no password data.
     auto info = root->OpenStream(kEncryptionInfoStream);
-    if (!info) throw EEncryptionNotSupported();
+    if (!info) throw EEncryptionNotSupportedError(SEncryptionNotSupported);
     TOfficeEncryption encryption(info->ReadBytes(info->Size()));
     if (!encryption.CheckPassword(Utf8ToWide(FPassword))) throw EPasswordError(SPasswordProtected);
     TBytesStream package(encryption.DecryptPackage(encrypted->ReadBytes(encrypted->Size()), FMaxStreamSize));

@@ -92,6 +92,10 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // The current run is marked hidden.
   bool IsHiddenText = false;
 
+  // Mapped: the package's members are then referenced, not copied, and
+  // pictures never read are never touched.
+  bool MapsFile() const override { return true; }
+
  private:
   struct TOpenElement {
     uint8_t Kind;  // what the reader does with the element (MSWordX_Render.cpp)
@@ -117,6 +121,10 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // A UTF-8 part goes through ScanPart; other encodings through the engine
   // and the two events above.
   void ParsePart(TPartSource& Source, TWideStrings& L);
+  // Scans a UTF-8 part into L; false when it turned out to be in another
+  // encoding and what it gave was taken back.
+  bool ScanOrTakeBack(TPartSource& Source, TWideStrings& L);
+  class TScanner;  // the scanner's pass over one part
   void ScanPart(TPartSource& Source);
   void ParseWithEngine(std::string_view Bytes);
   void ResetRenderState();

@@ -10,11 +10,11 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/crypto/LKWCrypt.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
 
 namespace lkw {
-
-EEncryptionNotSupported::EEncryptionNotSupported() : EEncryptionNotSupportedError(SEncryptionNotSupported) {}
 
 namespace {
 
@@ -36,11 +36,12 @@ constexpr uint8_t kBlockKeyValue[] = {0x14, 0x6E, 0x0B, 0xE7, 0xAB, 0xAC, 0xD0, 
   throw EReadError("The encryption information is damaged: " + What);
 }
 
+// A scheme, cipher or hash the reader does not implement.
+[[noreturn]] void NotSupported() { throw EEncryptionNotSupportedError(SEncryptionNotSupported); }
+
 uint32_t U32(std::string_view S, size_t Off) {
   if (Off > S.size() || S.size() - Off < 4) Damaged("truncated");
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(S[Off + i]);
-  return v;
+  return LoadLE32(S.data() + Off);
 }
 
 size_t DigestSize(TOfficeEncryption::THash H) {
@@ -157,7 +158,7 @@ TOfficeEncryption::TOfficeEncryption(std::string_view Info) {
     FScheme = esStandard;
     ParseStandard(Info);
   } else {
-    throw EEncryptionNotSupported();
+    NotSupported();
   }
 }
 
@@ -165,7 +166,7 @@ void TOfficeEncryption::ParseStandard(std::string_view Info) {
   const uint32_t flags = U32(Info, 4);
   // Without the AES flag it is RC4 CryptoAPI; with the external flag an
   // extensible (third-party) scheme.
-  if ((flags & fExternal) || !(flags & fCryptoAPI) || !(flags & fAES)) throw EEncryptionNotSupported();
+  if ((flags & fExternal) || !(flags & fCryptoAPI) || !(flags & fAES)) NotSupported();
   const uint32_t headerSize = U32(Info, 8);
   if (headerSize < 32 || headerSize > Info.size() - 12) Damaged("header size");
   const std::string_view header = Info.substr(12, headerSize);
@@ -176,9 +177,9 @@ void TOfficeEncryption::ParseStandard(std::string_view Info) {
     case kAlgAES192: algBits = 192; break;
     case kAlgAES256: algBits = 256; break;
     case 0: algBits = 128; break;  // left unset: the AES flag alone means AES-128
-    default: throw EEncryptionNotSupported();
+    default: NotSupported();
   }
-  if (hashID != 0 && hashID != kAlgSHA1) throw EEncryptionNotSupported();
+  if (hashID != 0 && hashID != kAlgSHA1) NotSupported();
   if (keyBits != algBits) Damaged("key size");
   FPackage.Hash = hSHA1;
   FPackage.HashSize = 20;
@@ -215,7 +216,7 @@ void TOfficeEncryption::ParseAgile(std::string_view Xml) {
       if (!encryptedKey && XMLLocalName(k.TagName()) == u"encryptedKey") encryptedKey = &k;
     });
   });
-  if (!encryptedKey && otherEncryptor) throw EEncryptionNotSupported();  // certificates only
+  if (!encryptedKey && otherEncryptor) NotSupported();  // certificates only
   if (!keyData) Damaged("no key data");
   if (!encryptedKey) Damaged("no password key encryptor");
 
@@ -227,13 +228,13 @@ void TOfficeEncryption::ParseAgile(std::string_view Xml) {
     const uint32_t hashSize = Number(n, u"hashSize", 1, 65536);
     const WideString hash = n.AttributeValue(u"hashAlgorithm");
     if (n.AttributeValue(u"cipherAlgorithm") != u"AES" || n.AttributeValue(u"cipherChaining") != u"ChainingModeCBC")
-      throw EEncryptionNotSupported();
+      NotSupported();
     if (hash == u"SHA1") p.Hash = hSHA1;
     else if (hash == u"SHA256") p.Hash = hSHA256;
     else if (hash == u"SHA384") p.Hash = hSHA384;
     else if (hash == u"SHA512") p.Hash = hSHA512;
-    else throw EEncryptionNotSupported();
-    if (keyBits != 128 && keyBits != 192 && keyBits != 256) throw EEncryptionNotSupported();
+    else NotSupported();
+    if (keyBits != 128 && keyBits != 192 && keyBits != 256) NotSupported();
     if (blockSize != kAESBlock) Damaged(std::string(what) + " block size");
     if (hashSize != DigestSize(p.Hash)) Damaged(std::string(what) + " hash size");
     p.KeyBytes = keyBits / 8;
@@ -299,8 +300,7 @@ bool TOfficeEncryption::CheckAgile(const RawByteString& Password) {
 RawByteString TOfficeEncryption::DecryptPackage(std::string_view Encrypted, int64_t MaxSize) const {
   if (FKey.empty()) throw EPasswordError(SPasswordProtected);
   if (Encrypted.size() < 8) throw EReadError("The encrypted package is truncated");
-  uint64_t size = 0;
-  for (int i = 7; i >= 0; --i) size = size << 8 | static_cast<uint8_t>(Encrypted[i]);
+  const uint64_t size = LoadLE64(Encrypted.data());
   const std::string_view data = Encrypted.substr(8);
   if (MaxSize >= 0 && size > static_cast<uint64_t>(MaxSize))
     throw ELimitError("The encrypted package is larger than the stream size limit");

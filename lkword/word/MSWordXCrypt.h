@@ -13,18 +13,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw {
-
-// Encryption data the reader does not implement (another cipher or hash, a
-// certificate-only key encryptor, an extensible or DRM scheme). The message
-// is SEncryptionNotSupported.
-class EEncryptionNotSupported : public EEncryptionNotSupportedError {
- public:
-  EEncryptionNotSupported();
-};
 
 // Spin counts above this are refused as damaged: the descriptor's schema
 // allows no more, and a larger one would keep a load busy for minutes.
@@ -34,10 +25,11 @@ class TOfficeEncryption {
  public:
   enum TScheme : uint8_t { esStandard, esAgile };
 
-  // Parses the "EncryptionInfo" stream. Raises EEncryptionNotSupported for
-  // schemes or algorithms not implemented, EReadError ("The encryption
-  // information is damaged: ...") for sizes beyond the bytes present and
-  // values out of range.
+  // Parses the "EncryptionInfo" stream. Raises EEncryptionNotSupportedError
+  // for what the reader does not implement (another cipher or hash, a
+  // certificate-only key encryptor, an extensible or DRM scheme), EReadError
+  // ("The encryption information is damaged: ...") for sizes beyond the
+  // bytes present and values out of range.
   explicit TOfficeEncryption(std::string_view Info);
 
   TScheme Scheme() const { return FScheme; }

@@ -7,10 +7,12 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/CompoundFile.h"
-#include "testing/CompoundFileBuilder.h"
+#include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
 #include "lkword/word/MSWordX.h"
+#include "testing/CompoundFileBuilder.h"
+#include "testing/LoadDocument.h"
 
 namespace lkw {
 namespace {
@@ -22,7 +24,7 @@ constexpr const char* kPassword = "\xC3\x86r\xC3\xB8 lamp";  // "Ærø lamp"
 constexpr const char* kSamples[] = {"sample-agile-aes256-sha512.docx", "sample-agile-aes128-sha1.docx",
                                     "sample-standard-aes128.docx"};
 
-std::string SamplePath(const std::string& Name) { return std::string(LKWORD_TESTDATA) + "/docx/" + Name; }
+std::string SamplePath(const std::string& Name) { return testing::TestDataPath("docx/" + Name); }
 
 struct TStreams {
   std::string Info, Package;
@@ -46,13 +48,7 @@ std::string Container(const std::string& Info, const std::string& Package) {
 std::string LoadError(const std::string& Bytes, const std::string& Password) {
   TMSWordXDocument doc;
   doc.SetPassword(Password);
-  TBytesStream s(Bytes);
-  try {
-    doc.LoadFromStream(s);
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
+  return testing::TryLoadLines(doc, Bytes).Error;
 }
 
 std::string Replaced(std::string S, const std::string& From, const std::string& To) {
@@ -67,7 +63,7 @@ enum TOutcome { oDamaged, oNotSupported, oParsed };
 TOutcome Parse(const std::string& Info) {
   try {
     TOfficeEncryption e(Info);
-  } catch (const EEncryptionNotSupported&) {
+  } catch (const EEncryptionNotSupportedError&) {
     return oNotSupported;
   } catch (const EReadError&) {
     return oDamaged;

@@ -10,8 +10,9 @@
 #include <utility>
 
 #include "lkword/containers/LKWXML.h"
-#include "lkword/platform/CodePages.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/CodePages.h"
 
 namespace lkw {
 
@@ -189,28 +190,23 @@ constexpr std::string_view kUnderstoodPrefixes[] = {"w",   "m",   "mc",  "wp",  
                                                     "wps", "wpg", "wpc", "v",   "o",    "w10",   "w14",
                                                     "w15", "w16", "w16se", "w16cid", "w16cex"};
 
-template <typename C>
-bool IsBlank(C c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // Calls F(name, raw value) for each name="value" (or 'value') pair of a raw
 // attribute text until F returns false.
 template <typename C, typename F>
 void ForEachAttribute(std::basic_string_view<C> S, F f) {
   size_t i = 0, n = S.size();
   while (i < n) {
-    while (i < n && IsBlank(S[i])) ++i;
+    while (i < n && IsAsciiBlank(S[i])) ++i;
     size_t nameStart = i;
-    while (i < n && !IsBlank(S[i]) && S[i] != '=') ++i;
+    while (i < n && !IsAsciiBlank(S[i]) && S[i] != '=') ++i;
     std::basic_string_view<C> name = S.substr(nameStart, i - nameStart);
-    while (i < n && IsBlank(S[i])) ++i;
+    while (i < n && IsAsciiBlank(S[i])) ++i;
     if (i >= n || S[i] != '=') {
       if (name.empty() && i < n) ++i;
       continue;
     }
     ++i;
-    while (i < n && IsBlank(S[i])) ++i;
+    while (i < n && IsAsciiBlank(S[i])) ++i;
     if (i >= n) return;
     std::basic_string_view<C> value;
     if (S[i] == '"' || S[i] == '\'') {
@@ -221,7 +217,7 @@ void ForEachAttribute(std::basic_string_view<C> S, F f) {
       i = close < n ? close + 1 : n;
     } else {
       size_t start = i;
-      while (i < n && !IsBlank(S[i])) ++i;
+      while (i < n && !IsAsciiBlank(S[i])) ++i;
       value = S.substr(start, i - start);
     }
     if (!name.empty() && !f(name, value)) return;
@@ -399,11 +395,8 @@ bool ParseHex(std::u16string_view S, uint32_t& Value) {
   if (S.empty() || S.size() > 8) return false;
   Value = 0;
   for (char16_t c : S) {
-    int d;
-    if (c >= u'0' && c <= u'9') d = c - u'0';
-    else if (c >= u'a' && c <= u'f') d = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F') d = c - u'A' + 10;
-    else return false;
+    const int d = HexDigitValue(c);
+    if (d < 0) return false;
     Value = Value * 16 + static_cast<uint32_t>(d);
   }
   return true;
@@ -466,55 +459,42 @@ void TMSWordXDocument::ResetRenderState() {
   FCurrentNoteMark.clear();
 }
 
+namespace {
+
+// Enough of a part's start to hold its byte-order mark or declaration.
+constexpr size_t kEncodingHead = 1024;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// Parts are UTF-8 but for rare exceptions (a byte-order mark of UTF-16, a
+// declared code page), which go to the engine's encoding detection.
+bool IsUtf8Part(std::string_view Head) {
+  if (Head.size() >= 2 && ((Head[0] == '\xFF' && Head[1] == '\xFE') || (Head[0] == '\xFE' && Head[1] == '\xFF') ||
+                           (Head[0] == '<' && Head[1] == '\0') || (Head[0] == '\0' && Head[1] == '<')))
+    return false;
+  const size_t declaration = Head.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
+  if (Head.substr(declaration, 5) != "<?xml") return true;
+  const size_t end = Head.find("?>");
+  const std::string_view decl = Head.substr(0, end == std::string_view::npos ? 0 : end);
+  const size_t enc = decl.find("encoding");
+  if (enc == std::string_view::npos) return true;
+  std::string name;
+  for (char c : decl.substr(enc + 8)) {
+    if (c != '=' && c != '"' && c != '\'' && !IsAsciiBlank(c))
+      name += ToLowerAscii(c);
+    else if (!name.empty())
+      break;
+  }
+  return name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii";
+}
+
+}  // namespace
+
 void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
   ResetRenderState();
   FcurList = &L;
-  Source.More(0, 1024);  // the first piece, enough to tell the encoding
-  // Parts are UTF-8 but for rare exceptions (a byte-order mark of UTF-16, a
-  // declared code page), which go to the engine's encoding detection.
-  const std::string_view head = Source.Data().substr(0, 1024);
-  bool scan = !(head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF') ||
-                                     (head[0] == '<' && head[1] == '\0') || (head[0] == '\0' && head[1] == '<')));
-  const size_t declaration = head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-  if (scan && head.substr(declaration, 5) == "<?xml") {
-    const size_t end = head.find("?>");
-    const std::string_view decl = head.substr(0, end == std::string_view::npos ? 0 : end);
-    const size_t enc = decl.find("encoding");
-    if (enc != std::string_view::npos) {
-      std::string name;
-      for (char c : decl.substr(enc + 8)) {
-        if (c != '=' && c != '"' && c != '\'' && !IsBlank(c))
-          name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        else if (!name.empty())
-          break;
-      }
-      scan = name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii";
-    }
-  }
-  if (scan) {
-    // Text that is not UTF-8 after all (a part in a code page that does not
-    // say so) is read again by the engine, which decodes it as the ANSI code
-    // page; what the scanner gave is taken back first.
-    const int64_t length = L.TextLength();
-    const int footnoteCount = FFootnoteCount, endnoteCount = FEndnoteCount;
-    FNumbered.clear();
-    FMalformedUtf8 = false;
-    ScanPart(Source);
-    // Text already passed on cannot be taken back: the part is read to its
-    // end as UTF-8, damaged sequences replaced.
-    const bool passedOn = !CanTakeBack();
-    if (FMalformedUtf8 && passedOn && !IsCancelExtract) AddWarning("the main part is not valid UTF-8 throughout");
-    scan = !FMalformedUtf8 || IsCancelExtract || passedOn;
-    if (!scan) {
-      L.TruncateTo(length);
-      for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
-      FFootnoteCount = footnoteCount;
-      FEndnoteCount = endnoteCount;
-      ResetRenderState();
-      FcurList = &L;
-    }
-  }
-  if (!scan) ParseWithEngine(Source.All());
+  Source.More(0, kEncodingHead);  // the first piece, enough to tell the encoding
+  const bool scanned = IsUtf8Part(Source.Data().substr(0, kEncodingHead)) && ScanOrTakeBack(Source, L);
+  if (!scanned) ParseWithEngine(Source.All());
   // A part cut short leaves elements open: close them so that their text
   // is kept.
   while (!FOpen.empty()) CloseElement();
@@ -522,7 +502,27 @@ void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
   ResetRenderState();
   // The size and CRC checks end the part; damage they find is raised after
   // the text that came before it.
-  if (scan && !IsCancelExtract) Source.Finish();
+  if (scanned && !IsCancelExtract) Source.Finish();
+}
+
+bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source, TWideStrings& L) {
+  const int64_t length = L.TextLength();
+  const int footnoteCount = FFootnoteCount, endnoteCount = FEndnoteCount;
+  FNumbered.clear();
+  FMalformedUtf8 = false;
+  ScanPart(Source);
+  // Text already passed on cannot be taken back: the part is read to its
+  // end as UTF-8, damaged sequences replaced.
+  const bool passedOn = !CanTakeBack();
+  if (FMalformedUtf8 && passedOn && !IsCancelExtract) AddWarning("the main part is not valid UTF-8 throughout");
+  if (!FMalformedUtf8 || IsCancelExtract || passedOn) return true;
+  L.TruncateTo(length);
+  for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
+  FFootnoteCount = footnoteCount;
+  FEndnoteCount = endnoteCount;
+  ResetRenderState();
+  FcurList = &L;
+  return false;
 }
 
 void TMSWordXDocument::ParseWithEngine(std::string_view Bytes) {
@@ -554,9 +554,9 @@ struct TNameBytes {
   std::array<bool, 256> Name{}, Start{};
   constexpr TNameBytes() {
     for (int c = 0; c < 256; ++c) {
-      bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80 || c == '_' || c == ':';
+      const bool letter = IsAsciiLetter(c) || c >= 0x80 || c == '_' || c == ':';
       Start[c] = letter;
-      Name[c] = letter || (c >= '0' && c <= '9') || c == '-' || c == '.';
+      Name[c] = letter || IsAsciiDigit(c) || c == '-' || c == '.';
     }
   }
 };
@@ -636,147 +636,194 @@ void AppendCData(std::string& Raw, std::string_view Token) {
 
 }  // namespace
 
-void TMSWordXDocument::ScanPart(TPartSource& Source) {
-  std::string_view S = Source.Data();
-  size_t p = S.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-  size_t skipDepth = 0;  // > 0 inside an element that is skipped
-  size_t textDepth = 0;  // > 0 inside a text element whose content is gathered
-  size_t need = Source.Piece();
-  bool atEnd = false;
-  bool documentElementSeen = false;
-  std::vector<std::string> names;  // of the open elements, as FOpen
-  std::string raw;
-  WideString text;
+// One pass of the scanner over a part: the window of bytes at hand, the
+// position in it, and the elements open.
+class TMSWordXDocument::TScanner {
+ public:
+  TScanner(TMSWordXDocument& Doc, TPartSource& Source)
+      : D(Doc), FSource(Source), S(Source.Data()), P(S.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0),
+        FNeed(Source.Piece()) {}
+
+  void Run();
+
+ private:
   // Keeps the window from P on and adds to it; a markup that is still cut
   // off asks for twice as much each time, so a long one costs linear time.
-  auto refill = [&](bool cut) {
-    if (!Source.More(p, need)) {
-      atEnd = true;
-      return false;
-    }
-    need = cut ? need * 2 : Source.Piece();
-    S = Source.Data();
-    p = 0;
-    return true;
-  };
-  auto flushText = [&](std::string_view content) {
-    if (!TextVisible() || (!FOpen.empty() && FOpen.back().Kind == kRunProperties)) return true;
-    if (FTextFormating == tfPlainText && content.find('&') == std::string_view::npos)
-      return AppendUtf8(FCurrentTextLine, content);
-    text.clear();
-    const bool valid = AppendUtf8(text, content);
-    AppendDocumentText(text);
-    return valid;
-  };
+  bool Refill(bool Cut);
+  // The next markup, the text before it gathered; false at the part's end.
+  bool NextMarkup(std::string_view& Token);
+  // Each step returns false when the scan stops: the part is no UTF-8 and
+  // is to be read again.
+  bool EndTag(std::string_view Token);
+  bool StartTag(std::string_view Token);
+  bool TextElement();
+  void WarnTooDeep();  // once per part
+  // Document text of a text element; false when it is no valid UTF-8.
+  bool AppendText(std::string_view Content);
+  // Notes a part that is no UTF-8; true when the scan stops for it.
+  bool StopsAtMalformed() {
+    D.FMalformedUtf8 = true;
+    return D.CanTakeBack();
+  }
 
-  while (!IsCancelExtract) {
-    const void* lt = p < S.size() ? std::memchr(S.data() + p, '<', S.size() - p) : nullptr;
+  TMSWordXDocument& D;
+  TPartSource& FSource;
+  std::string_view S;
+  size_t P;
+  size_t FNeed;
+  size_t FSkipDepth = 0;  // > 0 inside an element that is skipped
+  size_t FTextDepth = 0;  // > 0 inside a text element whose content is gathered
+  bool FAtEnd = false;
+  bool FDocumentElementSeen = false;
+  std::vector<std::string> FNames;  // of the open elements, as D.FOpen
+  std::string FRaw;                 // a text element's content, gathered
+  WideString FText;
+};
+
+void TMSWordXDocument::ScanPart(TPartSource& Source) { TScanner(*this, Source).Run(); }
+
+// The steps are inline: together they are the scanner's one loop, which a
+// call per token would slow down. Only rare work stays out of line.
+
+inline void TMSWordXDocument::TScanner::Run() {
+  std::string_view token;
+  while (!D.IsCancelExtract && NextMarkup(token)) {
+    const char c = token.size() > 1 ? token[1] : '\0';
+    if (c == '/') {
+      if (!EndTag(token)) return;
+    } else if (c == '!' || c == '?') {
+      if (FTextDepth && !FSkipDepth && token.starts_with("<![CDATA[")) AppendCData(FRaw, token);
+    } else if (!kNameBytes.Start[static_cast<unsigned char>(c)]) {
+      if (FTextDepth) FRaw += "&lt;";  // a "<" that starts no markup is text
+    } else if (!StartTag(token)) {
+      return;
+    }
+  }
+  // A text element the part ends in still gives what it holds.
+  if (FTextDepth && !D.IsCancelExtract && !AppendText(FRaw)) D.FMalformedUtf8 = true;
+}
+
+inline bool TMSWordXDocument::TScanner::Refill(bool Cut) {
+  if (!FSource.More(P, FNeed)) {
+    FAtEnd = true;
+    return false;
+  }
+  FNeed = Cut ? FNeed * 2 : FSource.Piece();
+  S = FSource.Data();
+  P = 0;
+  return true;
+}
+
+inline bool TMSWordXDocument::TScanner::NextMarkup(std::string_view& Token) {
+  size_t end;
+  for (;;) {
+    const void* lt = P < S.size() ? std::memchr(S.data() + P, '<', S.size() - P) : nullptr;
     if (!lt) {
       // Text outside text elements gives nothing.
-      if (textDepth) raw.append(S.substr(p));
-      p = S.size();
-      if (atEnd || !refill(false)) break;
+      if (FTextDepth) FRaw.append(S.substr(P));
+      P = S.size();
+      if (FAtEnd || !Refill(false)) return false;
       continue;
     }
     const size_t at = static_cast<size_t>(static_cast<const char*>(lt) - S.data());
-    if (textDepth) raw.append(S.substr(p, at - p));
-    p = at;
-    size_t end = MarkupEnd(S, p, atEnd);
-    if (end == kNpos) {
-      if (refill(true)) continue;
-      end = MarkupEnd(S, p, true);
+    if (FTextDepth) FRaw.append(S.substr(P, at - P));
+    P = at;
+    end = MarkupEnd(S, P, FAtEnd);
+    if (end != kNpos) break;
+    if (!Refill(true)) {
+      end = MarkupEnd(S, P, true);
+      break;
     }
-    need = Source.Piece();
-    const std::string_view token = S.substr(p, end - p);
-    p = end;
-    const char c = token.size() > 1 ? token[1] : '\0';
-
-    if (c == '/') {
-      if (skipDepth) {
-        --skipDepth;
-      } else if (textDepth) {
-        if (--textDepth == 0 && !flushText(raw)) {
-          FMalformedUtf8 = true;
-          if (CanTakeBack()) return;
-        }
-      } else {
-        // An end tag closes the innermost open element of its name and what
-        // is open inside it; one that matches nothing open is ignored.
-        size_t q = 2;
-        while (q < token.size() && kNameBytes.Name[static_cast<unsigned char>(token[q])]) ++q;
-        const std::string_view name = token.substr(2, q - 2);
-        for (size_t k = names.size(); k-- > 0;) {
-          if (names[k] != name) continue;
-          while (names.size() > k) {
-            names.pop_back();
-            CloseElement();
-          }
-          break;
-        }
-      }
-      continue;
-    }
-    if (c == '!' || c == '?') {
-      if (textDepth && !skipDepth && token.compare(0, 9, "<![CDATA[") == 0) AppendCData(raw, token);
-      continue;
-    }
-    if (!kNameBytes.Start[static_cast<unsigned char>(c)]) {
-      if (textDepth) raw += "&lt;";  // a "<" that starts no markup is text
-      continue;
-    }
-
-    // A start tag.
-    size_t q = 1;
-    while (q < token.size() && kNameBytes.Name[static_cast<unsigned char>(token[q])]) ++q;
-    const bool closed = token.back() == '>';
-    const bool selfClosing = closed && token.size() >= q + 2 && token[token.size() - 2] == '/';
-    if (skipDepth || textDepth) {
-      if (!selfClosing) ++(skipDepth ? skipDepth : textDepth);
-      continue;
-    }
-    const std::string_view name = token.substr(1, q - 1);
-    const TAttributeText attributes =
-        TAttributeText::FromUtf8(token.substr(q, token.size() - q - (selfClosing ? 2 : closed ? 1 : 0)));
-    const bool isDocumentElement = !documentElementSeen;
-    documentElementSeen = true;
-    if (isDocumentElement) SetUpNamespaces(attributes);
-    const uint8_t kind = KindOf(name);
-    if (kind == kText) {
-      if (selfClosing) continue;
-      // Mostly a run of characters and the end tag: taken in place.
-      const size_t next = S.find('<', p);
-      const size_t close = next != kNpos && next + 1 < S.size() && S[next + 1] == '/' ? S.find('>', next) : kNpos;
-      if (close != kNpos) {
-        const std::string_view content = S.substr(p, next - p);
-        p = close + 1;
-        if (!flushText(content)) {
-          FMalformedUtf8 = true;
-          if (CanTakeBack()) return;
-        }
-      } else {
-        raw.clear();
-        textDepth = 1;
-      }
-      continue;
-    }
-    if (names.size() >= static_cast<size_t>(std::max(FMaxNestingDepth, 1))) {
-      if (!FDepthWarned)
-        AddWarning("elements nested deeper than " + std::to_string(FMaxNestingDepth) + " levels were skipped");
-      FDepthWarned = true;
-      if (!selfClosing) skipDepth = 1;
-      continue;
-    }
-    if (!OpenElement(kind, attributes, isDocumentElement, {})) {
-      if (!selfClosing) skipDepth = 1;
-      continue;
-    }
-    if (selfClosing)
-      CloseElement();
-    else
-      names.emplace_back(name);
   }
-  // A text element the part ends in still gives what it holds.
-  if (textDepth && !IsCancelExtract && !flushText(raw)) FMalformedUtf8 = true;
+  FNeed = FSource.Piece();
+  Token = S.substr(P, end - P);
+  P = end;
+  return true;
+}
+
+inline bool TMSWordXDocument::TScanner::AppendText(std::string_view Content) {
+  if (!D.TextVisible() || (!D.FOpen.empty() && D.FOpen.back().Kind == kRunProperties)) return true;
+  if (D.FTextFormating == tfPlainText && Content.find('&') == std::string_view::npos)
+    return AppendUtf8(D.FCurrentTextLine, Content);
+  FText.clear();
+  const bool valid = AppendUtf8(FText, Content);
+  D.AppendDocumentText(FText);
+  return valid;
+}
+
+inline bool TMSWordXDocument::TScanner::EndTag(std::string_view Token) {
+  if (FSkipDepth) {
+    --FSkipDepth;
+    return true;
+  }
+  if (FTextDepth) return --FTextDepth > 0 || AppendText(FRaw) || !StopsAtMalformed();
+  // An end tag closes the innermost open element of its name and what is
+  // open inside it; one that matches nothing open is ignored.
+  size_t q = 2;
+  while (q < Token.size() && kNameBytes.Name[static_cast<unsigned char>(Token[q])]) ++q;
+  const std::string_view name = Token.substr(2, q - 2);
+  for (size_t k = FNames.size(); k-- > 0;) {
+    if (FNames[k] != name) continue;
+    while (FNames.size() > k) {
+      FNames.pop_back();
+      D.CloseElement();
+    }
+    break;
+  }
+  return true;
+}
+
+inline bool TMSWordXDocument::TScanner::StartTag(std::string_view Token) {
+  size_t q = 1;
+  while (q < Token.size() && kNameBytes.Name[static_cast<unsigned char>(Token[q])]) ++q;
+  const bool closed = Token.back() == '>';
+  const bool selfClosing = closed && Token.size() >= q + 2 && Token[Token.size() - 2] == '/';
+  if (FSkipDepth || FTextDepth) {
+    if (!selfClosing) ++(FSkipDepth ? FSkipDepth : FTextDepth);
+    return true;
+  }
+  const std::string_view name = Token.substr(1, q - 1);
+  const TAttributeText attributes =
+      TAttributeText::FromUtf8(Token.substr(q, Token.size() - q - (selfClosing ? 2 : closed ? 1 : 0)));
+  const bool isDocumentElement = !FDocumentElementSeen;
+  FDocumentElementSeen = true;
+  if (isDocumentElement) D.SetUpNamespaces(attributes);
+  const uint8_t kind = D.KindOf(name);
+  if (kind == kText) return selfClosing || TextElement();
+  if (FNames.size() >= static_cast<size_t>(std::max(D.FMaxNestingDepth, 1))) {
+    WarnTooDeep();
+    if (!selfClosing) FSkipDepth = 1;
+    return true;
+  }
+  if (!D.OpenElement(kind, attributes, isDocumentElement, {})) {
+    if (!selfClosing) FSkipDepth = 1;
+    return true;
+  }
+  if (selfClosing)
+    D.CloseElement();
+  else
+    FNames.emplace_back(name);
+  return true;
+}
+
+void TMSWordXDocument::TScanner::WarnTooDeep() {
+  if (!D.FDepthWarned)
+    D.AddWarning("elements nested deeper than " + std::to_string(D.FMaxNestingDepth) + " levels were skipped");
+  D.FDepthWarned = true;
+}
+
+inline bool TMSWordXDocument::TScanner::TextElement() {
+  // Mostly a run of characters and the end tag: taken in place.
+  const size_t next = S.find('<', P);
+  const size_t close = next != kNpos && next + 1 < S.size() && S[next + 1] == '/' ? S.find('>', next) : kNpos;
+  if (close == kNpos) {
+    FRaw.clear();
+    FTextDepth = 1;
+    return true;
+  }
+  const std::string_view content = S.substr(P, next - P);
+  P = close + 1;
+  return AppendText(content) || !StopsAtMalformed();
 }
 
 // ---------------------------------------------------------------------------
@@ -982,9 +1029,9 @@ bool TMSWordXDocument::ChoiceUnderstood(const TAttributeText& Attributes) const 
   Attributes.Find("Requires", required);
   size_t i = 0;
   while (i < required.size()) {
-    while (i < required.size() && IsBlank(required[i])) ++i;
+    while (i < required.size() && IsAsciiBlank(required[i])) ++i;
     std::string prefix;
-    while (i < required.size() && !IsBlank(required[i])) prefix += static_cast<char>(required[i++] & 0x7F);
+    while (i < required.size() && !IsAsciiBlank(required[i])) prefix += static_cast<char>(required[i++] & 0x7F);
     if (prefix.empty()) break;
     auto it = FPrefixes.find(prefix);
     if (it != FPrefixes.end()) prefix = it->second;
@@ -1131,7 +1178,7 @@ bool ParseNoteId(const WideString& text, int64_t& Id) {
   if (i == text.size()) return false;
   Id = 0;
   for (; i < text.size(); ++i) {
-    if (text[i] < u'0' || text[i] > u'9') return false;
+    if (!IsAsciiDigit(text[i])) return false;
     Id = Id * 10 + (text[i] - u'0');
   }
   if (text[0] == u'-') Id = -Id;
