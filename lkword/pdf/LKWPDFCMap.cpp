@@ -4,6 +4,7 @@
 
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -42,7 +43,7 @@ std::u16string Utf16Of(std::string_view Bytes) {
   }
   out.reserve(Bytes.size() / 2);
   for (size_t i = 0; i + 1 < Bytes.size(); i += 2)
-    out.push_back(static_cast<char16_t>(static_cast<uint8_t>(Bytes[i]) << 8 | static_cast<uint8_t>(Bytes[i + 1])));
+    out.push_back(static_cast<char16_t>(LoadBE16(Bytes.data() + i)));
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include "lkword/pdf/LKWPDFCMap.h"
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFFontProgram.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -21,8 +22,7 @@ WideString DecodePDFTextString(std::string_view Bytes) {
     out.reserve(Bytes.size() / 2);
     bool inEscape = false;
     for (size_t i = 2; i + 1 < Bytes.size(); i += 2) {
-      const char16_t c = le ? static_cast<char16_t>(byte(i) | byte(i + 1) << 8)
-                            : static_cast<char16_t>(byte(i) << 8 | byte(i + 1));
+      const char16_t c = le ? LoadLE16(Bytes.data() + i) : LoadBE16(Bytes.data() + i);
       // ESC language-code ESC marks a language change, not text.
       if (c == 0x1B) {
         inEscape = !inEscape;
@@ -68,15 +68,6 @@ constexpr double kDefaultWidth = 0.5;
 bool StartsWith(std::string_view S, std::string_view P) { return S.size() >= P.size() && S.substr(0, P.size()) == P; }
 bool EndsWith(std::string_view S, std::string_view P) {
   return S.size() >= P.size() && S.substr(S.size() - P.size()) == P;
-}
-
-// A name as the encoding property keeps it: lowercase, with its slash.
-std::string SlashLower(std::string_view S) {
-  std::string out;
-  out.reserve(S.size() + 1);
-  out.push_back('/');
-  for (const char c : S) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
-  return out;
 }
 
 // Text that says nothing a reader can use: controls, the private-use areas,
@@ -440,12 +431,12 @@ struct TLKPDFFont::TImpl {
     TPDFObject diffs;
     if (enc.IsName()) {
       base = PDFBaseEncodingFromName(enc.Str);
-      Font.FEncoding = SlashLower(enc.Str);
+      Font.FEncoding = SlashLowerName(enc.Str);
     } else if (enc.IsDict()) {
       const TPDFObject be = C.Get(enc, "BaseEncoding");
       if (be.IsName()) {
         base = PDFBaseEncodingFromName(be.Str);
-        Font.FEncoding = SlashLower(be.Str);
+        Font.FEncoding = SlashLowerName(be.Str);
       }
       diffs = C.Get(enc, "Differences");
     }
@@ -543,7 +534,7 @@ struct TLKPDFFont::TImpl {
     const TPDFObject* encEntry = Dict.Get("Encoding");
     const TPDFObject enc = C.Get(Dict, "Encoding");
     if (enc.IsName()) {
-      Font.FEncoding = SlashLower(enc.Str);
+      Font.FEncoding = SlashLowerName(enc.Str);
       ClassifyPredefined(enc.Str);
       Font.FIdentity = StartsWith(enc.Str, "Identity-");
       Font.FVertical = EndsWith(enc.Str, "-V");

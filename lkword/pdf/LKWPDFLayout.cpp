@@ -5,6 +5,7 @@
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 
@@ -450,7 +451,7 @@ void TLineBuilder::Finish() {
 }
 
 bool IsLetter(char16_t C) {
-  if ((C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z')) return true;
+  if (IsAsciiLetter(C)) return true;
   return C >= 0xC0 && C != 0xD7 && C != 0xF7 && !(C >= 0x2000 && C <= 0x2BFF) && !(C >= 0x3000 && C <= 0x303F) &&
          !(C >= 0xFF00 && C <= 0xFF20);
 }

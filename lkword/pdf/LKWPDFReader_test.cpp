@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 #include "testing/PDFBuilder.h"
 
 namespace lkw {
@@ -364,9 +365,9 @@ TEST(PDFStreams, LengthsAndDictionariesByReference) {
   EXPECT_EQ(filter, "/flatedecode");
   EXPECT_EQ(length, 42);
   EXPECT_EQ(length1, 5);
-  EXPECT_EQ(r.GetIntTagValue("/length", LowerPDF(body)), 42);
-  EXPECT_EQ(r.GetIntTagValue("/length1", LowerPDF(body)), 5);
-  EXPECT_EQ(r.GetIntTagValue("/missing", LowerPDF(body)), 0);
+  EXPECT_EQ(r.GetIntTagValue("/length", LowerAscii(body)), 42);
+  EXPECT_EQ(r.GetIntTagValue("/length1", LowerAscii(body)), 5);
+  EXPECT_EQ(r.GetIntTagValue("/missing", LowerAscii(body)), 0);
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>"), "/f1 5 0 r");
   // The text after the dictionary is unwrapped and kept as well.
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>/xobject 3 0 r"), "/f1 5 0 r /xobject 3 0 r");

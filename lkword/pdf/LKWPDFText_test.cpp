@@ -1,6 +1,9 @@
+#include "lkword/pdf/LKWPDFText.h"
+
 #include <gtest/gtest.h>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 namespace {
@@ -9,7 +12,7 @@ TEST(PDFHelpers, GetPDFTagValue) {
   EXPECT_EQ(GetPDFTagValue("/root", "<< /Size 20 /Root 12 0 R /Info 3 0 R >>"), "12");
   // The value keeps its case; a name right after the key is found.
   EXPECT_EQ(GetPDFTagValue("/filter", "<</Length 9/Filter/FlateDecode>>"), "/FlateDecode");
-  EXPECT_EQ(GetPDFTagValue("/filter", LowerPDF("<</Length 9/Filter/FlateDecode>>")), "/flatedecode");
+  EXPECT_EQ(GetPDFTagValue("/filter", LowerAscii("<</Length 9/Filter/FlateDecode>>")), "/flatedecode");
   // A transparency group's /Type is passed over.
   EXPECT_EQ(GetPDFTagValue("/type", "<< /Group << /Type /Group /S /Transparency >> /Type /Page >>"), "/Page");
   EXPECT_EQ(GetPDFTagValue("/title", "<< /Title (A (b) c) >>"), "(A (b)");
