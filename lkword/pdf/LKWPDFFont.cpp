@@ -475,26 +475,7 @@ struct TLKPDFFont::TImpl {
       }
       if (w < 0) w = missing >= 0 ? missing : (widths.IsArray() ? 0 : kDefaultWidth);
       info.Width = w;
-
-      // Text: ToUnicode unless it says nothing useful, else the glyph name,
-      // else what the font program knows of the glyph.
-      std::u16string tu, named;
-      const bool hasTU = HasToUnicode &&
-                         (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) || ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu)) &&
-                         tu.size() <= kMaxGlyphText;
-      bool nameOK = !names[c].empty() && GetGlyphCharacter(names[c], named, dingbats);
-      if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
-      if (hasTU && !IsPoorText(tu)) {
-        AppendMappedText(info.Text, tu);
-        info.Mapped = true;
-      } else if (nameOK) {
-        info.Text = named;
-        info.Mapped = true;
-      } else if (hasTU && !tu.empty()) {
-        // Private-use text is the producer's word; controls are dropped.
-        AppendMappedText(info.Text, tu);
-        info.Mapped = !info.Text.empty();
-      }
+      SetSimpleCodeText(c, names[c], dingbats, symbolic, info);
     }
     if (desc.IsDict()) ReadExtent(Font, desc, type3 ? vscale : 0.001);
     else if (std14 >= 0) {
@@ -502,6 +483,29 @@ struct TLKPDFFont::TImpl {
       StandardFontExtent(std14, a, d);
       Font.FAscent = a * 0.001;
       Font.FDescent = d * 0.001;
+    }
+  }
+
+  // The text of one-byte code Code: ToUnicode unless it says nothing
+  // useful, else the glyph name, else what the font program knows of the
+  // glyph.
+  void SetSimpleCodeText(int Code, const std::string& Name, bool Dingbats, bool Symbolic, TCodeInfo& Info) const {
+    std::u16string tu, named;
+    const auto code = static_cast<uint32_t>(Code);
+    const bool hasTU = HasToUnicode && (ToUnicode.Lookup(code, 1, tu) || ToUnicode.Lookup(code, 2, tu)) &&
+                       tu.size() <= kMaxGlyphText;
+    bool nameOK = !Name.empty() && GetGlyphCharacter(Name, named, Dingbats);
+    if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(Code, Symbolic, named);
+    if (hasTU && !IsPoorText(tu)) {
+      AppendMappedText(Info.Text, tu);
+      Info.Mapped = true;
+    } else if (nameOK) {
+      Info.Text = named;
+      Info.Mapped = true;
+    } else if (hasTU && !tu.empty()) {
+      // Private-use text is the producer's word; controls are dropped.
+      AppendMappedText(Info.Text, tu);
+      Info.Mapped = !Info.Text.empty();
     }
   }
 
