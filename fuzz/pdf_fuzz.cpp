@@ -11,6 +11,7 @@
 
 #include "fuzz/sink_check.h"
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
@@ -34,7 +35,7 @@ void ReadObjects(lkw::TLKPDFReader& Doc) {
     Doc.GetFilterContent(nullptr, body, filter, length, length1);
     int64_t decoded = length1;
     Doc.GetStreamContent(filter, body, length, decoded, 0);
-    const lkw::RawByteString lowered = lkw::LowerPDF(body);
+    const lkw::RawByteString lowered = lkw::LowerAscii(body);
     lkw::TLKPDFReader::GetItemType(lowered);
     Doc.GetDoubleBracketValue(nullptr, "/font", lowered);
     Doc.GetIntTagValue("/length", lowered);

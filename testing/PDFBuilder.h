@@ -1,14 +1,17 @@
 // Builds small PDF files for the tests: objects with correct offsets, classic
-// tables, cross-reference streams, object streams and incremental updates.
+// tables, cross-reference streams, object streams and incremental updates;
+// and what the tests read back from a loaded reader.
 #pragma once
 
 #include <zlib.h>
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 
 namespace lkw::pdftest {
@@ -153,10 +156,99 @@ class Builder {
   bool FHasXRef = false;
 };
 
+// Objs with a classic table, object 1 the catalog.
+inline std::string Document(const std::map<int, std::string>& Objs) {
+  return Builder().Objects(Objs).Table("/Root 1 0 R").Bytes();
+}
+
 // Loads Bytes into Reader.
 inline void Load(TLKPDFReader& Reader, const std::string& Bytes) {
   TBytesStream s(Bytes);
   Reader.LoadFromStream(s);
 }
+
+#ifdef LKWORD_TESTDATA
+// A document of testdata/pdf.
+inline std::string TestFile(const std::string& Name) { return std::string(LKWORD_TESTDATA) + "/pdf/" + Name; }
+// Loads testdata/pdf/Name with Password.
+inline void LoadFile(TLKPDFReader& Reader, const std::string& Name, const std::string& Password = "") {
+  Reader.SetPassword(Password);
+  Reader.LoadFromFile(TestFile(Name));
+}
+#endif
+
+// The decoded content streams of the page at Index.
+inline std::string PageContents(TLKPDFReader& Reader, int Index = 0) {
+  const TLKPDFPage* p = Reader.Pages().GetPage(Index);
+  return p ? Reader.GetPageContents(p->ObjNumber()) : "<no page>";
+}
+
+// The text items as UTF-8, and those between the header and the footer.
+inline std::vector<std::string> Items(TLKPDFReader& Reader) {
+  std::vector<std::string> out;
+  for (const WideString& s : Reader.Text().Items()) out.push_back(WideToUtf8(s));
+  return out;
+}
+inline std::vector<std::string> Body(TLKPDFReader& Reader) {
+  std::vector<std::string> items = Items(Reader);
+  if (items.size() < 2) return {};
+  return std::vector<std::string>(items.begin() + 1, items.end() - 1);
+}
+
+inline bool HasWarning(const TLKPDFReader& Reader, std::string_view Part) {
+  for (const auto& w : Reader.Warnings())
+    if (w.Message.find(Part) != std::string::npos) return true;
+  return false;
+}
+
+// The message of what loading Bytes raised; "" when it loaded.
+inline std::string LoadError(const std::string& Bytes) {
+  TLKPDFReader r;
+  try {
+    Load(r, Bytes);
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+inline std::string Hex(std::string_view Bytes) {
+  static const char* const kDigits = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char c : Bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+// Page resources with /F1, Helvetica in WinAnsiEncoding.
+inline constexpr const char* kHelveticaResources =
+    "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >> >> >>";
+
+// Text shown in /F1 at 12 points, 72 points in and 92 down.
+inline std::string Show(const std::string& Text) { return "BT /F1 12 Tf 72 700 Td (" + Text + ") Tj ET"; }
+
+// A page (object 10, content 11) whose label "Applicant:" and the line
+// "Below." are followed by the annotations Annots; objects 20 on are theirs
+// (AnnotObjects, by number), and a catalog (1) among them replaces the plain
+// one.
+inline std::string AnnotatedPage(const std::string& Annots, const std::map<int, std::string>& AnnotObjects) {
+  std::map<int, std::string> objs = AnnotObjects;
+  objs.emplace(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  objs[2] = std::string("<< /Type /Pages /Kids [10 0 R] /Count 1 /Resources ") + kHelveticaResources + " >>";
+  objs[10] = "<< /Type /Page /Parent 2 0 R /Contents 11 0 R /Annots [" + Annots + "] >>";
+  objs[11] = Stream(Show("Applicant:") + " BT /F1 12 Tf 72 600 Td (Below.) Tj ET");
+  return Document(objs);
+}
+
+// An appearance form showing Text in a 100 x 10 box, with /F1.
+inline std::string Appearance(const std::string& Text) {
+  return Stream("/Tx BMC BT /F1 8 Tf 2 2 Td (" + Text + ") Tj ET EMC",
+                std::string("/Type /XObject /Subtype /Form /BBox [0 0 100 10] /Resources ") + kHelveticaResources);
+}
+
+// The separator line in front of each page's text.
+inline const std::string kPageSeparator = "--------------------";
 
 }  // namespace lkw::pdftest

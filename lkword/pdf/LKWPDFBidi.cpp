@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "lkword/platform/Ascii.h"
+
 namespace lkw {
 
 TBidiClass BidiClassOf(char32_t C) {
   if (C < 0x80) {
-    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z')) return TBidiClass::bcL;
-    if (C >= '0' && C <= '9') return TBidiClass::bcNumber;
+    if (IsAsciiLetter(C)) return TBidiClass::bcL;
+    if (IsAsciiDigit(C)) return TBidiClass::bcNumber;
     return TBidiClass::bcNeutral;
   }
   // Arabic-Indic digits run left to right like European ones.

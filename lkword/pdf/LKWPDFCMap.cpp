@@ -4,6 +4,7 @@
 
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -24,6 +25,8 @@ constexpr size_t kMaxPool = size_t{8} << 20;
 // How far back a lookup searches among ranges that start below the code
 // (ranges overlap only in damaged CMaps).
 constexpr int kRangeLookBack = 8;
+// CIDs are below 2^24 (a larger value is damage).
+constexpr int64_t kMaxCID = 0xFFFFFF;
 
 bool CodeOf(std::string_view Bytes, uint32_t& Code) {
   if (Bytes.empty() || Bytes.size() > 4) return false;
@@ -42,7 +45,7 @@ std::u16string Utf16Of(std::string_view Bytes) {
   }
   out.reserve(Bytes.size() / 2);
   for (size_t i = 0; i + 1 < Bytes.size(); i += 2)
-    out.push_back(static_cast<char16_t>(static_cast<uint8_t>(Bytes[i]) << 8 | static_cast<uint8_t>(Bytes[i + 1])));
+    out.push_back(static_cast<char16_t>(LoadBE16(Bytes.data() + i)));
   return out;
 }
 
@@ -90,17 +93,21 @@ void TPDFCMap::AddRange(uint32_t Lo, uint32_t Hi, int Len, std::u16string_view B
   FPool.append(Base);
 }
 
+namespace {
+
+bool IsKeyword(const TPDFToken& T, std::string_view Keyword) {
+  return T.Kind == TPDFTokenKind::tkKeyword && T.Text == Keyword;
+}
+
+}  // namespace
+
 void TPDFCMap::Parse(std::string_view Text) {
   TPDFLexer lx(Text);
   TPDFToken t, prev;
-  const auto next = [&](TPDFToken& tok) { return lx.Next(tok); };
-  const auto isEnd = [](const TPDFToken& tok, std::string_view kw) {
-    return tok.Kind == TPDFTokenKind::tkKeyword && tok.Text == kw;
-  };
-  while (next(t)) {
+  while (lx.Next(t)) {
     if (t.Kind == TPDFTokenKind::tkName && t.Text == "WMode") {
       TPDFToken v;
-      if (next(v) && v.Kind == TPDFTokenKind::tkInteger) FWMode = v.IntValue == 1 ? 1 : 0;
+      if (lx.Next(v) && v.Kind == TPDFTokenKind::tkInteger) FWMode = v.IntValue == 1 ? 1 : 0;
       continue;
     }
     if (t.Kind != TPDFTokenKind::tkKeyword) {
@@ -110,90 +117,119 @@ void TPDFCMap::Parse(std::string_view Text) {
     if (t.Text == "usecmap") {
       if (prev.Kind == TPDFTokenKind::tkName) FUseCMap = prev.Text;
     } else if (t.Text == "begincodespacerange") {
-      TPDFToken lo, hi;
-      while (next(lo) && !isEnd(lo, "endcodespacerange")) {
-        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
-        if (hi.Kind != TPDFTokenKind::tkString || lo.Text.size() != hi.Text.size() || lo.Text.empty() ||
-            lo.Text.size() > 4 || FCodeSpace.size() >= kMaxCodeSpaces)
-          continue;
-        TCodeSpace cs{};
-        cs.Len = static_cast<uint8_t>(lo.Text.size());
-        for (size_t i = 0; i < 4 && i < lo.Text.size(); ++i) {
-          cs.Lo[i] = static_cast<uint8_t>(lo.Text[i]);
-          cs.Hi[i] = static_cast<uint8_t>(hi.Text[i]);
-        }
-        FCodeSpace.push_back(cs);
-      }
+      ReadCodeSpaceRanges(lx);
     } else if (t.Text == "beginbfchar") {
-      TPDFToken src, dst;
-      while (next(src) && !isEnd(src, "endbfchar")) {
-        uint32_t code;
-        // A pair is read whole even when its code is unusable, to stay in step.
-        if (src.Kind != TPDFTokenKind::tkString || !next(dst) || !CodeOf(src.Text, code)) continue;
-        const int len = static_cast<int>(src.Text.size());
-        if (dst.Kind == TPDFTokenKind::tkString) {
-          AddChar(code, len, Utf16Of(dst.Text));
-        } else if (dst.Kind == TPDFTokenKind::tkName) {
-          std::u16string text;
-          if (GetGlyphCharacter(dst.Text, text)) AddChar(code, len, text);
-        } else if (isEnd(dst, "endbfchar")) {
-          break;
-        }
-      }
+      ReadBFChars(lx);
     } else if (t.Text == "beginbfrange") {
-      TPDFToken lo, hi, dst;
-      while (next(lo) && !isEnd(lo, "endbfrange")) {
-        uint32_t a = 0, b = 0;
-        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
-        if (hi.Kind != TPDFTokenKind::tkString || !next(dst)) continue;
-        const int len = static_cast<int>(lo.Text.size());
-        if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b) || hi.Text.size() != lo.Text.size() || b < a) {
-          if (dst.Kind == TPDFTokenKind::tkArrayBegin)
-            while (next(dst) && dst.Kind != TPDFTokenKind::tkArrayEnd && !isEnd(dst, "endbfrange")) {
-            }
-          continue;
-        }
-        if (dst.Kind == TPDFTokenKind::tkString) {
-          AddRange(a, b, len, Utf16Of(dst.Text));
-        } else if (dst.Kind == TPDFTokenKind::tkArrayBegin) {
-          uint32_t c = a;
-          TPDFToken item;
-          while (next(item) && item.Kind != TPDFTokenKind::tkArrayEnd) {
-            if (isEnd(item, "endbfrange")) break;
-            if (item.Kind == TPDFTokenKind::tkString && c <= b) AddChar(c, len, Utf16Of(item.Text));
-            else if (item.Kind == TPDFTokenKind::tkName && c <= b) {
-              std::u16string text;
-              if (GetGlyphCharacter(item.Text, text)) AddChar(c, len, text);
-            }
-            if (c == 0xFFFFFFFFu) break;
-            ++c;
-          }
-        }
-      }
+      ReadBFRanges(lx);
     } else if (t.Text == "begincidchar") {
-      TPDFToken src, dst;
-      while (next(src) && !isEnd(src, "endcidchar")) {
-        uint32_t code;
-        if (src.Kind != TPDFTokenKind::tkString || !next(dst) || !CodeOf(src.Text, code)) continue;
-        if (dst.Kind == TPDFTokenKind::tkInteger && dst.IntValue >= 0 && dst.IntValue <= 0xFFFFFF &&
-            FCIDChars.size() < kMaxExpanded)
-          FCIDChars[Key(code, static_cast<int>(src.Text.size()))] = static_cast<uint32_t>(dst.IntValue);
-      }
+      ReadCIDChars(lx);
     } else if (t.Text == "begincidrange") {
-      TPDFToken lo, hi, dst;
-      while (next(lo) && !isEnd(lo, "endcidrange")) {
-        uint32_t a = 0, b = 0;
-        if (lo.Kind != TPDFTokenKind::tkString || !next(hi)) continue;
-        if (hi.Kind != TPDFTokenKind::tkString || !next(dst)) continue;
-        if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b)) continue;
-        if (dst.Kind != TPDFTokenKind::tkInteger || dst.IntValue < 0 || dst.IntValue > 0xFFFFFF || b < a ||
-            hi.Text.size() != lo.Text.size() || FCIDRanges.size() >= kMaxExpanded)
-          continue;
-        FCIDRanges.push_back({a, b, static_cast<uint8_t>(lo.Text.size()), static_cast<uint32_t>(dst.IntValue)});
-      }
+      ReadCIDRanges(lx);
     }
     prev = t;
   }
+  Index();
+}
+
+void TPDFCMap::ReadCodeSpaceRanges(TPDFLexer& Lexer) {
+  TPDFToken lo, hi;
+  while (Lexer.Next(lo) && !IsKeyword(lo, "endcodespacerange")) {
+    if (lo.Kind != TPDFTokenKind::tkString || !Lexer.Next(hi)) continue;
+    if (hi.Kind != TPDFTokenKind::tkString || lo.Text.size() != hi.Text.size() || lo.Text.empty() ||
+        lo.Text.size() > 4 || FCodeSpace.size() >= kMaxCodeSpaces)
+      continue;
+    TCodeSpace cs{};
+    cs.Len = static_cast<uint8_t>(lo.Text.size());
+    for (size_t i = 0; i < 4 && i < lo.Text.size(); ++i) {
+      cs.Lo[i] = static_cast<uint8_t>(lo.Text[i]);
+      cs.Hi[i] = static_cast<uint8_t>(hi.Text[i]);
+    }
+    FCodeSpace.push_back(cs);
+  }
+}
+
+void TPDFCMap::ReadBFChars(TPDFLexer& Lexer) {
+  TPDFToken src, dst;
+  while (Lexer.Next(src) && !IsKeyword(src, "endbfchar")) {
+    uint32_t code;
+    // A pair is read whole even when its code is unusable, to stay in step.
+    if (src.Kind != TPDFTokenKind::tkString || !Lexer.Next(dst) || !CodeOf(src.Text, code)) continue;
+    const int len = static_cast<int>(src.Text.size());
+    if (dst.Kind == TPDFTokenKind::tkString) {
+      AddChar(code, len, Utf16Of(dst.Text));
+    } else if (dst.Kind == TPDFTokenKind::tkName) {
+      std::u16string text;
+      if (GetGlyphCharacter(dst.Text, text)) AddChar(code, len, text);
+    } else if (IsKeyword(dst, "endbfchar")) {
+      break;
+    }
+  }
+}
+
+void TPDFCMap::ReadBFRanges(TPDFLexer& Lexer) {
+  TPDFToken lo, hi, dst;
+  while (Lexer.Next(lo) && !IsKeyword(lo, "endbfrange")) {
+    uint32_t a = 0, b = 0;
+    if (lo.Kind != TPDFTokenKind::tkString || !Lexer.Next(hi)) continue;
+    if (hi.Kind != TPDFTokenKind::tkString || !Lexer.Next(dst)) continue;
+    const int len = static_cast<int>(lo.Text.size());
+    if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b) || hi.Text.size() != lo.Text.size() || b < a) {
+      // An unusable range still has its array of values passed over.
+      if (dst.Kind == TPDFTokenKind::tkArrayBegin)
+        while (Lexer.Next(dst) && dst.Kind != TPDFTokenKind::tkArrayEnd && !IsKeyword(dst, "endbfrange")) {
+        }
+      continue;
+    }
+    if (dst.Kind == TPDFTokenKind::tkString) AddRange(a, b, len, Utf16Of(dst.Text));
+    else if (dst.Kind == TPDFTokenKind::tkArrayBegin) ReadBFRangeArray(Lexer, a, b, len);
+  }
+}
+
+// "[<v1> <v2> ...]": one value per code from Lo on; values past Hi are read
+// and ignored.
+void TPDFCMap::ReadBFRangeArray(TPDFLexer& Lexer, uint32_t Lo, uint32_t Hi, int Len) {
+  uint32_t c = Lo;
+  TPDFToken item;
+  while (Lexer.Next(item) && item.Kind != TPDFTokenKind::tkArrayEnd) {
+    if (IsKeyword(item, "endbfrange")) break;
+    if (item.Kind == TPDFTokenKind::tkString && c <= Hi) {
+      AddChar(c, Len, Utf16Of(item.Text));
+    } else if (item.Kind == TPDFTokenKind::tkName && c <= Hi) {
+      std::u16string text;
+      if (GetGlyphCharacter(item.Text, text)) AddChar(c, Len, text);
+    }
+    if (c == 0xFFFFFFFFu) break;
+    ++c;
+  }
+}
+
+void TPDFCMap::ReadCIDChars(TPDFLexer& Lexer) {
+  TPDFToken src, dst;
+  while (Lexer.Next(src) && !IsKeyword(src, "endcidchar")) {
+    uint32_t code;
+    if (src.Kind != TPDFTokenKind::tkString || !Lexer.Next(dst) || !CodeOf(src.Text, code)) continue;
+    if (dst.Kind == TPDFTokenKind::tkInteger && dst.IntValue >= 0 && dst.IntValue <= kMaxCID &&
+        FCIDChars.size() < kMaxExpanded)
+      FCIDChars[Key(code, static_cast<int>(src.Text.size()))] = static_cast<uint32_t>(dst.IntValue);
+  }
+}
+
+void TPDFCMap::ReadCIDRanges(TPDFLexer& Lexer) {
+  TPDFToken lo, hi, dst;
+  while (Lexer.Next(lo) && !IsKeyword(lo, "endcidrange")) {
+    uint32_t a = 0, b = 0;
+    if (lo.Kind != TPDFTokenKind::tkString || !Lexer.Next(hi)) continue;
+    if (hi.Kind != TPDFTokenKind::tkString || !Lexer.Next(dst)) continue;
+    if (!CodeOf(lo.Text, a) || !CodeOf(hi.Text, b)) continue;
+    if (dst.Kind != TPDFTokenKind::tkInteger || dst.IntValue < 0 || dst.IntValue > kMaxCID || b < a ||
+        hi.Text.size() != lo.Text.size() || FCIDRanges.size() >= kMaxExpanded)
+      continue;
+    FCIDRanges.push_back({a, b, static_cast<uint8_t>(lo.Text.size()), static_cast<uint32_t>(dst.IntValue)});
+  }
+}
+
+void TPDFCMap::Index() {
   const auto byStart = [](const auto& x, const auto& y) { return x.Len != y.Len ? x.Len < y.Len : x.Lo < y.Lo; };
   std::stable_sort(FRanges.begin(), FRanges.end(), byStart);
   std::stable_sort(FCIDRanges.begin(), FCIDRanges.end(), byStart);

@@ -13,6 +13,8 @@
 
 namespace lkw {
 
+class TPDFLexer;
+
 class TPDFCMap {
  public:
   // Reads the CMap program text. Anything it cannot read is skipped; a
@@ -60,6 +62,16 @@ class TPDFCMap {
   static uint64_t Key(uint32_t Code, int Len) { return static_cast<uint64_t>(Len) << 32 | Code; }
   void AddChar(uint32_t Code, int Len, std::u16string_view Text);
   void AddRange(uint32_t Lo, uint32_t Hi, int Len, std::u16string_view Base);
+  // The blocks of the program, each read from after its begin keyword up to
+  // its end keyword (or the end of the text).
+  void ReadCodeSpaceRanges(TPDFLexer& Lexer);
+  void ReadBFChars(TPDFLexer& Lexer);
+  void ReadBFRanges(TPDFLexer& Lexer);
+  void ReadBFRangeArray(TPDFLexer& Lexer, uint32_t Lo, uint32_t Hi, int Len);
+  void ReadCIDChars(TPDFLexer& Lexer);
+  void ReadCIDRanges(TPDFLexer& Lexer);
+  // Sorts the ranges for lookup and indexes the codespace by first byte.
+  void Index();
 
   std::vector<TCodeSpace> FCodeSpace;
   uint8_t FLenByFirstByte[256] = {};

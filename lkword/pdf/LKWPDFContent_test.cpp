@@ -6,14 +6,13 @@
 #include <cmath>
 
 #include "lkword/pdf/LKWPDF.h"
-#include "testing/PDFBuilder.h"
 #include "lkword/platform/CodePages.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {
 
-using pdftest::Builder;
-using pdftest::Stream;
+using namespace pdftest;
 
 // Every glyph of /F1 is half an em wide, whichever way the widths are read.
 std::string HalfEmFont() {
@@ -28,12 +27,12 @@ std::string HalfEmFont() {
 class Doc {
  public:
   explicit Doc(const std::string& XObjects = "", const std::map<int, std::string>& Extra = {}) {
-    std::map<int, std::string> objs = pdftest::OnePage("");
+    std::map<int, std::string> objs = OnePage("");
     objs[3] = "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources 5 0 R >>";
     objs[5] = "<< /Font << /F1 6 0 R >> " + (XObjects.empty() ? "" : "/XObject << " + XObjects + " >>") + " >>";
     objs[6] = HalfEmFont();
     for (const auto& [n, body] : Extra) objs[n] = body;
-    pdftest::Load(FReader, Builder().Objects(objs).Table("/Root 1 0 R").Bytes());
+    Load(FReader, Document(objs));
   }
 
   // Glyphs of Content on a US Letter page turned by Rotate.
@@ -68,27 +67,27 @@ std::string TextOf(const TPDFPageGlyphs& G) {
   return WideToUtf8(out);
 }
 
+// Each glyph as "X,Y,Size,Adv", separated by blanks.
+std::string Placement(const TPDFPageGlyphs& G) {
+  std::string out;
+  char buf[96];
+  for (const auto& g : G.Glyphs) {
+    std::snprintf(buf, sizeof buf, "%s%g,%g,%g,%g", out.empty() ? "" : " ", g.X, g.Y, g.Size, g.Adv);
+    out += buf;
+  }
+  return out;
+}
+
 using Strings = std::vector<std::string>;
 
 TEST(PDFContent, TextPositioningOperators) {
   Doc d;
   // Td, TD (sets the leading), T*, ' and " (which also sets Tw and Tc).
   const auto g = d.Glyphs("BT /F1 10 Tf 100 700 Td (a) Tj 0 -20 TD (b) Tj T* (c) Tj (d) ' 3 1 (e) \" ET");
-  ASSERT_EQ(g.Glyphs.size(), 5u);
   EXPECT_EQ(TextOf(g), "abcde");
-  const float ys[] = {92, 112, 132, 152, 172};
-  for (size_t i = 0; i < 5; ++i) {
-    EXPECT_FLOAT_EQ(g.Glyphs[i].X, 100);
-    EXPECT_FLOAT_EQ(g.Glyphs[i].Y, ys[i]);
-    EXPECT_FLOAT_EQ(g.Glyphs[i].Size, 10);
-  }
+  EXPECT_EQ(Placement(g), "100,92,10,5 100,112,10,5 100,132,10,5 100,152,10,5 100,172,10,5");
   // Tm replaces the matrix; its scale makes the size.
-  const auto m = d.Glyphs("BT /F1 1 Tf 12 0 0 12 50 600 Tm (x) Tj ET");
-  ASSERT_EQ(m.Glyphs.size(), 1u);
-  EXPECT_FLOAT_EQ(m.Glyphs[0].X, 50);
-  EXPECT_FLOAT_EQ(m.Glyphs[0].Y, 192);
-  EXPECT_FLOAT_EQ(m.Glyphs[0].Size, 12);
-  EXPECT_FLOAT_EQ(m.Glyphs[0].Adv, 6);
+  EXPECT_EQ(Placement(d.Glyphs("BT /F1 1 Tf 12 0 0 12 50 600 Tm (x) Tj ET")), "50,192,12,6");
 }
 
 TEST(PDFContent, AdvancesWithSpacingScalingAndKerning) {
@@ -113,11 +112,7 @@ TEST(PDFContent, GraphicsStateAndPageRotation) {
   Doc d;
   // cm scales inside q/Q only; text state is saved with it.
   const auto g = d.Glyphs("q 2 0 0 2 0 0 cm BT /F1 10 Tf 10 10 Td (a) Tj ET Q BT /F1 10 Tf 10 10 Td (b) Tj ET");
-  ASSERT_EQ(g.Glyphs.size(), 2u);
-  EXPECT_FLOAT_EQ(g.Glyphs[0].Size, 20);
-  EXPECT_FLOAT_EQ(g.Glyphs[0].X, 20);
-  EXPECT_FLOAT_EQ(g.Glyphs[1].Size, 10);
-  EXPECT_FLOAT_EQ(g.Glyphs[1].X, 10);
+  EXPECT_EQ(Placement(g), "20,772,20,10 10,782,10,5");
   // Unbalanced Q and deep q nesting do no harm.
   EXPECT_EQ(d.Lines("Q Q " + std::string(3000, 'q') + " BT /F1 10 Tf 10 700 Td (ok) Tj ET"), Strings{"ok"});
 
@@ -155,13 +150,7 @@ TEST(PDFContent, LongStringsDecodeAsAWholeAcrossCodeLengths) {
     bytes += i % 3 == 0 ? "A" : "\x82\xA0";
     expected += i % 3 == 0 ? "A" : "\xE3\x81\x82";
   }
-  std::string hex;
-  for (unsigned char c : bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  const auto g = d.Glyphs("BT /J 1 Tf 0 700 Td <" + hex + "> Tj ET");
+  const auto g = d.Glyphs("BT /J 1 Tf 0 700 Td <" + Hex(bytes) + "> Tj ET");
   ASSERT_EQ(g.Glyphs.size(), 30000u);
   EXPECT_EQ(TextOf(g), expected);
   // The pen moves on from step to step: an em a glyph, half for ASCII.
@@ -257,6 +246,129 @@ TEST(PDFContent, ManyTinyTextObjectsStayFast) {
   const auto lines = d.Lines(content);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_FALSE(lines.empty());
+}
+
+// Whole documents from here on: annotations are drawn after the page's
+// content, fields from their appearances or values.
+TEST(PDFAnnotations, AnnotationsShowWhatTheirAppearancesDraw) {
+  // A filled text field beside its label, a check box in its "on" state and
+  // a note added in a viewer; a hidden field and a check box whose state
+  // has no appearance show nothing.
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 22 0 R 25 0 R 27 0 R 28 0 R",
+      {{20, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Jane Roe) /Rect [200 695 400 715] "
+            "/AP << /N 21 0 R >> >>"},
+       {21, Appearance("Jane Roe")},
+       {22, "<< /Subtype /Widget /FT /Btn /Rect [72 640 82 650] /AS /Yes /AP << /N << /Yes 23 0 R /Off 24 0 R >> >> >>"},
+       {23, Appearance("Checked")},
+       {24, Appearance("Unchecked")},
+       {25, "<< /Subtype /FreeText /Rect [72 500 300 520] /AP 26 0 R >>"},
+       {26, "<< /N 21 0 R >>"},
+       {27, "<< /Subtype /Widget /F 2 /Rect [72 400 300 420] /AP << /N 24 0 R >> >>"},
+       {28, "<< /Subtype /Widget /Rect [72 300 300 320] /AS /Missing /AP << /N << /Yes 23 0 R >> >> >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  // Each where it reads: the field's value after its label.
+  EXPECT_EQ(Body(r),
+            (std::vector<std::string>{"", kPageSeparator, "Applicant: Jane Roe", "", "Checked", "", "Below.", "", "Jane Roe"}));
+
+  // Hosts may leave them out.
+  TLKPDFReader plain;
+  TPDFTextOptions options;
+  options.AnnotationText = false;
+  plain.SetTextOptions(options);
+  Load(plain, pdf);
+  EXPECT_EQ(Body(plain), (std::vector<std::string>{"", kPageSeparator, "Applicant:", "", "Below."}));
+}
+
+TEST(PDFAnnotations, FieldsWithoutAppearancesShowTheirValues) {
+  // Values left for the viewer to draw: beside the label (UTF-16, the type
+  // and value on the parent field), in a tall box over two lines, a list's
+  // choices; a button and an empty field show nothing.
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 22 0 R 23 0 R 24 0 R 25 0 R",
+      {{20, "<< /Subtype /Widget /Parent 21 0 R /Rect [200 695 400 715] /DA (/Helv 9 Tf 0 g) >>"},
+       {21, "<< /FT /Tx /T (name) /V <FEFF005A006F00EB> /Kids [20 0 R] >>"},
+       {22, "<< /Subtype /Widget /FT /Tx /V (First line\rSecond line) /Rect [72 620 300 660] >>"},
+       {23, "<< /Subtype /Widget /FT /Ch /V [(Red) (Blue)] /Rect [72 560 300 575] >>"},
+       {24, "<< /Subtype /Widget /FT /Btn /V /Yes /Rect [72 540 90 555] >>"},
+       {25, "<< /Subtype /Widget /FT /Tx /V () /Rect [72 520 300 535] >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  const std::vector<std::string> body = Body(r);
+  auto has = [&](const std::string& line) { return std::find(body.begin(), body.end(), line) != body.end(); };
+  EXPECT_TRUE(has("Applicant: Zo\xC3\xAB")) << ::testing::PrintToString(body);
+  EXPECT_TRUE(has("First line") && has("Second line")) << ::testing::PrintToString(body);
+  EXPECT_TRUE(has("Red, Blue")) << ::testing::PrintToString(body);
+  EXPECT_FALSE(has("Yes"));
+  EXPECT_EQ(body.back(), "Red, Blue");
+}
+
+TEST(PDFAnnotations, FieldsDrawnFromTheirValuesWhenTheFormAsks) {
+  // A form saved with values its appearances do not show yet: viewers draw
+  // text and choice fields anew from the values, so does the reader; a
+  // check box keeps its appearance, a field without a value shows nothing.
+  std::map<int, std::string> objs = {
+      {20, "<< /Subtype /Widget /FT /Tx /V (Jane Roe) /Rect [200 695 400 715] /AP << /N 21 0 R >> >>"},
+      {21, Appearance("Old Name")},
+      {22, "<< /Subtype /Widget /FT /Btn /Rect [72 640 82 650] /AS /Yes /AP << /N << /Yes 23 0 R >> >> >>"},
+      {23, Appearance("Checked")},
+      {24, "<< /Subtype /Widget /FT /Tx /Rect [72 560 300 575] /AP << /N 25 0 R >> >>"},
+      {25, Appearance("Stale")}};
+  const std::string annots = "20 0 R 22 0 R 24 0 R";
+  TLKPDFReader stored;
+  Load(stored, AnnotatedPage(annots, objs));
+  EXPECT_EQ(Body(stored), (std::vector<std::string>{"", kPageSeparator, "Applicant: Old Name", "", "Checked", "", "Below.", "",
+                                                    "Stale"}));
+  for (const char* need : {"true", "9 0 R"}) {
+    SCOPED_TRACE(need);
+    objs[1] = std::string("<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [20 0 R] /NeedAppearances ") + need +
+              " >> >>";
+    objs[9] = "true";
+    TLKPDFReader r;
+    Load(r, AnnotatedPage(annots, objs));
+    EXPECT_EQ(Body(r), (std::vector<std::string>{"", kPageSeparator, "Applicant: Jane Roe", "", "Checked", "", "Below."}));
+  }
+}
+
+TEST(PDFAnnotations, DamagedAnnotationsAreSkipped) {
+  // Not a dictionary, no rectangle, an empty box, a state dictionary that is
+  // a number, an appearance that is no form, a loop back to the page.
+  const std::string pdf =
+      AnnotatedPage("20 0 R 5 21 0 R [1 2] 22 0 R 23 0 R 24 0 R 25 0 R 10 0 R",
+                    {{20, "<< /Subtype /Widget /AP << /N 30 0 R >> >>"},
+                     {21, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 31 0 R >> >>"},
+                     {22, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 7 >> >>"},
+                     {23, "<< /Subtype /Widget /Rect [0 0 10 10] /AP << /N 11 0 R >> >>"},
+                     {24, "<< /Subtype /Widget /Rect [0 0 10 10] /AS /On /AP << /N << /On 10 0 R >> >> >>"},
+                     {25, "<< /Subtype /Widget /Rect (x) /AP << /N 30 0 R >> >>"},
+                     {30, Appearance("Shown")},
+                     {31, Stream("BT /F1 8 Tf (Flat) Tj ET", "/Subtype /Form /BBox [5 5 5 5]")}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kPageSeparator, "Applicant:", "", "Below."}));
+}
+
+TEST(PDFAnnotations, EncryptedFieldValuesAreDecrypted) {
+  // Field values are strings of their field objects, encrypted with them;
+  // the appearances are streams.
+  TLKPDFReader r;
+  LoadFile(r, "annot-form-aes256.pdf", "user");
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kPageSeparator, "Name of applicant: Jane Q. Public", "", "X I agree", "",
+                                               "Town: Oslo"}));
+}
+
+TEST(PDFItems, SortItemsTopToBottomThenLeftToRight) {
+  TLKPDFItems items;
+  for (const auto& [left, top] : {std::pair{300.0, 101.0}, {72.0, 200.0}, {72.0, 100.0}}) {
+    TLKPDFItem* i = items.AddItem(itText);
+    i->SetLeft(left);
+    i->SetTop(top);
+  }
+  items.SortItems();
+  EXPECT_EQ(items.GetItem(0)->Left(), 72);
+  EXPECT_EQ(items.GetItem(1)->Left(), 300);
+  EXPECT_EQ(items.GetItem(2)->Top(), 200);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "lkword/crypto/LKWCrypt.h"
 #include "lkword/pdf/LKWPDF.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {
@@ -22,16 +23,6 @@ namespace fs = std::filesystem;
 fs::path SharedDir() {
   if (const char* env = std::getenv("LKWORD_SHARED")) return env;
   return fs::path(LKWORD_TESTDATA) / ".." / ".." / "shared";
-}
-
-std::string Hex(std::string_view Bytes) {
-  std::string out;
-  char buf[3];
-  for (unsigned char c : Bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", c);
-    out += buf;
-  }
-  return out;
 }
 
 // "corpus/pdf/x.pdf" -> [(page object, md5)]; files qpdf cannot read are absent.
@@ -72,7 +63,7 @@ std::vector<TPageResult> ReadPages(const fs::path& File, TLKPDFReader& R) {
   for (int i = 0; i < R.Pages().Count(); ++i) {
     const int obj = R.Pages().GetPage(i)->ObjNumber();
     const RawByteString c = R.GetPageContents(obj);
-    pages.push_back({obj, Hex(MD5String(c)), c.size()});
+    pages.push_back({obj, pdftest::Hex(MD5String(c)), c.size()});
   }
   return pages;
 }

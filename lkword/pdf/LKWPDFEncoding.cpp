@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string>
 
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -61,17 +62,6 @@ const char16_t* UnicodeTable(TPDFBaseEncoding Encoding) {
     case TPDFBaseEncoding::beZapfDingbats: return kZapfDingbatsUnicode;
     default: return nullptr;
   }
-}
-
-bool EqualNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
 }
 
 bool IsScalar(uint32_t V) { return V < 0xD800 || (V > 0xDFFF && V <= 0x10FFFF); }
@@ -149,12 +139,12 @@ bool ComponentToUnicode(std::string_view Name, std::u16string& Out, bool Dingbat
 
 TPDFBaseEncoding PDFBaseEncodingFromName(std::string_view Name) {
   if (!Name.empty() && Name[0] == '/') Name.remove_prefix(1);
-  if (EqualNoCase(Name, "StandardEncoding")) return TPDFBaseEncoding::beStandard;
-  if (EqualNoCase(Name, "WinAnsiEncoding")) return TPDFBaseEncoding::beWinAnsi;
-  if (EqualNoCase(Name, "MacRomanEncoding")) return TPDFBaseEncoding::beMacRoman;
-  if (EqualNoCase(Name, "PDFDocEncoding")) return TPDFBaseEncoding::bePDFDoc;
-  if (EqualNoCase(Name, "SymbolEncoding") || EqualNoCase(Name, "Symbol")) return TPDFBaseEncoding::beSymbol;
-  if (EqualNoCase(Name, "ZapfDingbatsEncoding") || EqualNoCase(Name, "ZapfDingbats"))
+  if (SameTextAscii(Name, "StandardEncoding")) return TPDFBaseEncoding::beStandard;
+  if (SameTextAscii(Name, "WinAnsiEncoding")) return TPDFBaseEncoding::beWinAnsi;
+  if (SameTextAscii(Name, "MacRomanEncoding")) return TPDFBaseEncoding::beMacRoman;
+  if (SameTextAscii(Name, "PDFDocEncoding")) return TPDFBaseEncoding::bePDFDoc;
+  if (SameTextAscii(Name, "SymbolEncoding") || SameTextAscii(Name, "Symbol")) return TPDFBaseEncoding::beSymbol;
+  if (SameTextAscii(Name, "ZapfDingbatsEncoding") || SameTextAscii(Name, "ZapfDingbats"))
     return TPDFBaseEncoding::beZapfDingbats;
   return TPDFBaseEncoding::beNone;
 }
@@ -221,14 +211,14 @@ int StandardFontIndex(std::string_view BaseFont) {
   if (const size_t cut = BaseFont.find_first_of(",-"); cut != std::string_view::npos) {
     family = BaseFont.substr(0, cut);
     std::string style(BaseFont.substr(cut + 1));
-    for (char& c : style) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : style) c = ToLowerAscii(c);
     bold = style.find("bold") != std::string::npos || style.find("black") != std::string::npos ||
            style.find("heavy") != std::string::npos;
     italic = style.find("italic") != std::string::npos || style.find("oblique") != std::string::npos;
     // Times-Roman and Times-Italic are the names themselves.
   }
   for (char c : family)
-    if (c != ' ') key.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+    if (c != ' ') key.push_back(ToLowerAscii(c));
   std::string_view base;
   if (key == "helvetica" || key == "arial" || key == "arialmt" || key == "helveticaneue" || key == "liberationsans" ||
       key == "nimbussans")

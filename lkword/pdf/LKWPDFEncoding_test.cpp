@@ -13,45 +13,24 @@ std::u16string Name(std::string_view N) {
   return out;
 }
 
-TEST(PDFGlyphNames, AdobeListWithoutFolding) {
-  EXPECT_EQ(Name("eacute"), u"\u00E9");
-  EXPECT_EQ(Name("copyright"), u"\u00A9");
-  EXPECT_EQ(Name("trademark"), u"\u2122");
-  EXPECT_EQ(Name("Euro"), u"\u20AC");
-  EXPECT_EQ(Name("afii10017"), u"\u0410");
-  EXPECT_EQ(Name("Omega"), u"\u03A9");
-  // Zapf Dingbats names only in that font.
-  EXPECT_EQ(Name("a71"), u"<none>");
+TEST(PDFGlyphNames, NamesGiveTheirText) {
+  // The Adobe list without case folding; ligatures give their letters; the
+  // uniXXXX and uXXXX forms, lower-case hex too; suffixes are dropped. A lone
+  // surrogate, a short form and names that tell nothing give none; an
+  // invisible TeX mark is known and gives no text.
+  const std::pair<const char*, std::u16string_view> kCases[] = {
+      {"eacute", u"\u00E9"}, {"copyright", u"\u00A9"}, {"trademark", u"\u2122"}, {"Euro", u"\u20AC"},
+      {"afii10017", u"\u0410"}, {"Omega", u"\u03A9"}, {"dalethatafpatah", u"\u05D3\u05B2"}, {"zcaron", u"\u017E"},
+      {"fi", u"fi"}, {"ffl", u"ffl"}, {"f_f_i", u"ffi"}, {"T_h", u"Th"}, {"f_f.alt", u"ff"}, {"uniFB01", u"fi"},
+      {"uni0041", u"A"}, {"uni00410042", u"AB"}, {"uni00e9", u"\u00E9"}, {"u1F600", u"\U0001F600"},
+      {"u0041", u"A"}, {"a.sc", u"a"}, {"uniD800", u"<none>"}, {"uni004", u"<none>"}, {"g42", u"<none>"},
+      {"cid1234", u"<none>"}, {".notdef", u"<none>"}, {"", u"<none>"}, {"cwm", u""},
+      // Zapf Dingbats names only in that font.
+      {"a71", u"<none>"}};
+  for (const auto& [name, text] : kCases) EXPECT_EQ(Name(name), text) << name;
   std::u16string d;
   ASSERT_TRUE(GetGlyphCharacter("a71", d, true));
   EXPECT_EQ(d, u"\u25CF");
-  EXPECT_EQ(Name("dalethatafpatah"), u"\u05D3\u05B2");
-  EXPECT_EQ(Name("zcaron"), u"\u017E");
-}
-
-TEST(PDFGlyphNames, LigaturesGiveTheirLetters) {
-  EXPECT_EQ(Name("fi"), u"fi");
-  EXPECT_EQ(Name("ffl"), u"ffl");
-  EXPECT_EQ(Name("f_f_i"), u"ffi");
-  EXPECT_EQ(Name("T_h"), u"Th");
-  EXPECT_EQ(Name("f_f.alt"), u"ff");
-  EXPECT_EQ(Name("uniFB01"), u"fi");
-}
-
-TEST(PDFGlyphNames, UnicodeFormsSuffixesAndNamesThatTellNothing) {
-  EXPECT_EQ(Name("uni0041"), u"A");
-  EXPECT_EQ(Name("uni00410042"), u"AB");
-  EXPECT_EQ(Name("uni00e9"), u"\u00E9");
-  EXPECT_EQ(Name("u1F600"), u"\U0001F600");
-  EXPECT_EQ(Name("u0041"), u"A");
-  EXPECT_EQ(Name("a.sc"), u"a");
-  EXPECT_EQ(Name("uniD800"), u"<none>");  // a lone surrogate
-  EXPECT_EQ(Name("uni004"), u"<none>");
-  EXPECT_EQ(Name("g42"), u"<none>");
-  EXPECT_EQ(Name("cid1234"), u"<none>");
-  EXPECT_EQ(Name(".notdef"), u"<none>");
-  EXPECT_EQ(Name(""), u"<none>");
-  EXPECT_EQ(Name("cwm"), u"");  // invisible TeX mark: known, no text
 }
 
 TEST(PDFGlyphNames, PresentationFormsGiveTheirLetters) {

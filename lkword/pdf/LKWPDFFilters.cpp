@@ -1,13 +1,18 @@
 // Stream filters: Flate (zlib), LZW, ASCIIHex, ASCII85, RunLength and the
 // PNG/TIFF predictors. Every decoder writes at most its MaxOut bytes and
 // returns what it decoded before any damage.
-#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFFilters.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/Bytes.h"
 
 namespace lkw {
 
@@ -267,7 +272,7 @@ void UnpredictTIFF(RawByteString& Buffer, size_t RowBytes, int Colors, int Bpc) 
     } else if (Bpc == 16) {
       const size_t step = static_cast<size_t>(Colors) * 2;
       for (size_t i = step; i + 1 < len; i += 2) {
-        const unsigned v = ((row[i] << 8) | row[i + 1]) + ((row[i - step] << 8) | row[i - step + 1]);
+        const unsigned v = unsigned{LoadBE16(row + i)} + LoadBE16(row + i - step);
         row[i] = static_cast<uint8_t>(v >> 8);
         row[i + 1] = static_cast<uint8_t>(v);
       }
@@ -472,7 +477,7 @@ bool PDFDecodeFilter(std::string_view Name, std::string_view Data, const TPDFDec
                      RawByteString& Out, TPDFDecodeStatus& Status) {
   Status = TPDFDecodeStatus::dsOK;
   if (!Name.empty() && Name[0] == '/') Name.remove_prefix(1);
-  const RawByteString name = LowerPDF(Name);
+  const RawByteString name = LowerAscii(Name);
   if (name == "flatedecode" || name == "fl") {
     Out = PDFFlateDecode(Data, MaxOut, Status);
     PDFUnpredict(Out, Parms);

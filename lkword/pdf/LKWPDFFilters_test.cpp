@@ -140,28 +140,26 @@ TEST(PDFFilters, DecodedSizeIsCapped) {
   EXPECT_EQ(st, TPDFDecodeStatus::dsTruncated);
 }
 
-TEST(PDFFilters, PNGPredictors) {
+// Buffer with the predictor undone.
+std::string Unpredicted(std::string Buffer, int Predictor, int Columns, int Colors = 1, int Bpc = 8) {
   TPDFDecodeParms p;
-  p.Predictor = 12;
-  p.Columns = 4;
+  p.Predictor = Predictor;
+  p.Columns = Columns;
+  p.Colors = Colors;
+  p.BitsPerComponent = Bpc;
+  PDFUnpredict(Buffer, p);
+  return Buffer;
+}
+
+TEST(PDFFilters, PNGPredictors) {
   // Up: rows add column by column (mod 256); the first row adds nothing.
-  std::string up = Bytes({2, 1, 2, 3, 4, 2, 1, 1, 1, 1, 2, 0, 0, 0, 255});
-  PDFUnpredict(up, p);
-  EXPECT_EQ(up, Bytes({1, 2, 3, 4, 2, 3, 4, 5, 2, 3, 4, 4}));
+  EXPECT_EQ(Unpredicted(Bytes({2, 1, 2, 3, 4, 2, 1, 1, 1, 1, 2, 0, 0, 0, 255}), 12, 4),
+            Bytes({1, 2, 3, 4, 2, 3, 4, 5, 2, 3, 4, 4}));
   // Sub with three bytes per pixel.
-  p.Colors = 3;
-  p.Columns = 2;
-  std::string sub = Bytes({1, 10, 20, 30, 1, 2, 3});
-  PDFUnpredict(sub, p);
-  EXPECT_EQ(sub, Bytes({10, 20, 30, 11, 22, 33}));
+  EXPECT_EQ(Unpredicted(Bytes({1, 10, 20, 30, 1, 2, 3}), 12, 2, 3), Bytes({10, 20, 30, 11, 22, 33}));
   // Average and Paeth, one byte per pixel, and a short last row.
-  p.Colors = 1;
-  std::string avg = Bytes({3, 10, 20, 3, 4, 6});
-  PDFUnpredict(avg, p);
-  EXPECT_EQ(avg, Bytes({10, 25, 9, 23}));
-  std::string paeth = Bytes({0, 50, 60, 4, 1, 1, 2, 7});
-  PDFUnpredict(paeth, p);
-  EXPECT_EQ(paeth, Bytes({50, 60, 51, 61, 58}));
+  EXPECT_EQ(Unpredicted(Bytes({3, 10, 20, 3, 4, 6}), 12, 2), Bytes({10, 25, 9, 23}));
+  EXPECT_EQ(Unpredicted(Bytes({0, 50, 60, 4, 1, 1, 2, 7}), 12, 2), Bytes({50, 60, 51, 61, 58}));
   // The original form: one byte per pixel, Columns bytes per row.
   std::string orig = Bytes({2, 1, 2, 2, 1, 2});
   ApplyPNGPredictor(orig, 2);
@@ -169,22 +167,9 @@ TEST(PDFFilters, PNGPredictors) {
 }
 
 TEST(PDFFilters, TIFFPredictor) {
-  TPDFDecodeParms p;
-  p.Predictor = 2;
-  p.Columns = 4;
-  std::string b8 = Bytes({1, 1, 1, 1, 5, 250, 10, 0});
-  PDFUnpredict(b8, p);
-  EXPECT_EQ(b8, Bytes({1, 2, 3, 4, 5, 255, 9, 9}));
-  p.Columns = 8;
-  p.BitsPerComponent = 1;
-  std::string b1 = Bytes({0x80});
-  PDFUnpredict(b1, p);
-  EXPECT_EQ(b1, Bytes({0xFF}));
-  p.Columns = 2;
-  p.BitsPerComponent = 16;
-  std::string b16 = Bytes({0x01, 0xFF, 0x00, 0x01});
-  PDFUnpredict(b16, p);
-  EXPECT_EQ(b16, Bytes({0x01, 0xFF, 0x02, 0x00}));
+  EXPECT_EQ(Unpredicted(Bytes({1, 1, 1, 1, 5, 250, 10, 0}), 2, 4), Bytes({1, 2, 3, 4, 5, 255, 9, 9}));
+  EXPECT_EQ(Unpredicted(Bytes({0x80}), 2, 8, 1, 1), Bytes({0xFF}));
+  EXPECT_EQ(Unpredicted(Bytes({0x01, 0xFF, 0x00, 0x01}), 2, 2, 1, 16), Bytes({0x01, 0xFF, 0x02, 0x00}));
 }
 
 TEST(PDFFilters, ASCIIHexAndASCII85) {

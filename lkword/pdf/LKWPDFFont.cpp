@@ -7,6 +7,7 @@
 #include "lkword/pdf/LKWPDFCMap.h"
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFFontProgram.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 
@@ -21,8 +22,7 @@ WideString DecodePDFTextString(std::string_view Bytes) {
     out.reserve(Bytes.size() / 2);
     bool inEscape = false;
     for (size_t i = 2; i + 1 < Bytes.size(); i += 2) {
-      const char16_t c = le ? static_cast<char16_t>(byte(i) | byte(i + 1) << 8)
-                            : static_cast<char16_t>(byte(i) << 8 | byte(i + 1));
+      const char16_t c = le ? LoadLE16(Bytes.data() + i) : LoadBE16(Bytes.data() + i);
       // ESC language-code ESC marks a language change, not text.
       if (c == 0x1B) {
         inEscape = !inEscape;
@@ -68,15 +68,6 @@ constexpr double kDefaultWidth = 0.5;
 bool StartsWith(std::string_view S, std::string_view P) { return S.size() >= P.size() && S.substr(0, P.size()) == P; }
 bool EndsWith(std::string_view S, std::string_view P) {
   return S.size() >= P.size() && S.substr(S.size() - P.size()) == P;
-}
-
-// A name as the encoding property keeps it: lowercase, with its slash.
-std::string SlashLower(std::string_view S) {
-  std::string out;
-  out.reserve(S.size() + 1);
-  out.push_back('/');
-  for (const char c : S) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
-  return out;
 }
 
 // Text that says nothing a reader can use: controls, the private-use areas,
@@ -440,12 +431,12 @@ struct TLKPDFFont::TImpl {
     TPDFObject diffs;
     if (enc.IsName()) {
       base = PDFBaseEncodingFromName(enc.Str);
-      Font.FEncoding = SlashLower(enc.Str);
+      Font.FEncoding = SlashLowerName(enc.Str);
     } else if (enc.IsDict()) {
       const TPDFObject be = C.Get(enc, "BaseEncoding");
       if (be.IsName()) {
         base = PDFBaseEncodingFromName(be.Str);
-        Font.FEncoding = SlashLower(be.Str);
+        Font.FEncoding = SlashLowerName(be.Str);
       }
       diffs = C.Get(enc, "Differences");
     }
@@ -484,26 +475,7 @@ struct TLKPDFFont::TImpl {
       }
       if (w < 0) w = missing >= 0 ? missing : (widths.IsArray() ? 0 : kDefaultWidth);
       info.Width = w;
-
-      // Text: ToUnicode unless it says nothing useful, else the glyph name,
-      // else what the font program knows of the glyph.
-      std::u16string tu, named;
-      const bool hasTU = HasToUnicode &&
-                         (ToUnicode.Lookup(static_cast<uint32_t>(c), 1, tu) || ToUnicode.Lookup(static_cast<uint32_t>(c), 2, tu)) &&
-                         tu.size() <= kMaxGlyphText;
-      bool nameOK = !names[c].empty() && GetGlyphCharacter(names[c], named, dingbats);
-      if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(c, symbolic, named);
-      if (hasTU && !IsPoorText(tu)) {
-        AppendMappedText(info.Text, tu);
-        info.Mapped = true;
-      } else if (nameOK) {
-        info.Text = named;
-        info.Mapped = true;
-      } else if (hasTU && !tu.empty()) {
-        // Private-use text is the producer's word; controls are dropped.
-        AppendMappedText(info.Text, tu);
-        info.Mapped = !info.Text.empty();
-      }
+      SetSimpleCodeText(c, names[c], dingbats, symbolic, info);
     }
     if (desc.IsDict()) ReadExtent(Font, desc, type3 ? vscale : 0.001);
     else if (std14 >= 0) {
@@ -511,6 +483,29 @@ struct TLKPDFFont::TImpl {
       StandardFontExtent(std14, a, d);
       Font.FAscent = a * 0.001;
       Font.FDescent = d * 0.001;
+    }
+  }
+
+  // The text of one-byte code Code: ToUnicode unless it says nothing
+  // useful, else the glyph name, else what the font program knows of the
+  // glyph.
+  void SetSimpleCodeText(int Code, const std::string& Name, bool Dingbats, bool Symbolic, TCodeInfo& Info) const {
+    std::u16string tu, named;
+    const auto code = static_cast<uint32_t>(Code);
+    const bool hasTU = HasToUnicode && (ToUnicode.Lookup(code, 1, tu) || ToUnicode.Lookup(code, 2, tu)) &&
+                       tu.size() <= kMaxGlyphText;
+    bool nameOK = !Name.empty() && GetGlyphCharacter(Name, named, Dingbats);
+    if (!nameOK && HasProgram && ProgramKind == TProgramKind::pkTrueType) nameOK = TrueTypeCodeText(Code, Symbolic, named);
+    if (hasTU && !IsPoorText(tu)) {
+      AppendMappedText(Info.Text, tu);
+      Info.Mapped = true;
+    } else if (nameOK) {
+      Info.Text = named;
+      Info.Mapped = true;
+    } else if (hasTU && !tu.empty()) {
+      // Private-use text is the producer's word; controls are dropped.
+      AppendMappedText(Info.Text, tu);
+      Info.Mapped = !Info.Text.empty();
     }
   }
 
@@ -543,7 +538,7 @@ struct TLKPDFFont::TImpl {
     const TPDFObject* encEntry = Dict.Get("Encoding");
     const TPDFObject enc = C.Get(Dict, "Encoding");
     if (enc.IsName()) {
-      Font.FEncoding = SlashLower(enc.Str);
+      Font.FEncoding = SlashLowerName(enc.Str);
       ClassifyPredefined(enc.Str);
       Font.FIdentity = StartsWith(enc.Str, "Identity-");
       Font.FVertical = EndsWith(enc.Str, "-V");

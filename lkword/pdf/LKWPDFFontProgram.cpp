@@ -4,6 +4,7 @@
 
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/Bytes.h"
 
 namespace lkw {
 
@@ -28,7 +29,7 @@ struct TReader {
   }
   uint32_t U16(size_t Off) const {
     if (!Has(Off, 2)) return Bad = true, 0;
-    return static_cast<uint32_t>(static_cast<uint8_t>(D[Off]) << 8 | static_cast<uint8_t>(D[Off + 1]));
+    return LoadBE16(D.data() + Off);
   }
   uint32_t U32(size_t Off) const { return U16(Off) << 16 | U16(Off + 2); }
   uint32_t UN(size_t Off, uint32_t N) const {

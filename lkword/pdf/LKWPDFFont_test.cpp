@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+
+#include "lkword/pdf/LKWPDF.h"
+#include "testing/FontProgramBuilder.h"
+#include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {
@@ -32,18 +37,6 @@ TEST(PDFTextString, PDFDocEncodingOutsideLatin1) {
   EXPECT_EQ(DecodePDFTextString("\xE9\xFF" "a\x7F\x9F\x00"s), u"\u00E9\u00FF" u"a\uFFFD\uFFFD");
 }
 
-}  // namespace
-}  // namespace lkw
-
-#include "lkword/pdf/LKWPDF.h"
-#include "testing/FontProgramBuilder.h"
-#include "testing/PDFBuilder.h"
-
-namespace lkw {
-namespace {
-
-using namespace std::string_literals;
-
 // A document whose object 10 is the font under test; Objs adds the font's
 // dictionary and what it refers to.
 class FontTest : public ::testing::Test {
@@ -51,31 +44,37 @@ class FontTest : public ::testing::Test {
   void LoadFont(const std::map<int, std::string>& Objs) {
     auto all = pdftest::OnePage();
     for (const auto& [n, body] : Objs) all[n] = body;
-    pdftest::Load(FReader, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
+    pdftest::Load(FReader, pdftest::Document(all));
     TPDFObject dict;
     ASSERT_TRUE(FReader.GetObject(10, dict));
     FFont.Load(FReader, dict, 10);
   }
+  // A font given as a direct dictionary (no object of its own).
+  void LoadInline(const std::string& Dict) {
+    TPDFObject dict;
+    TPDFLexer lx(Dict);
+    ParsePDFObject(lx, dict);
+    FFont.Load(FReader, dict, 0);
+  }
+  std::vector<TPDFGlyph> Decode(std::string_view Bytes) const {
+    std::vector<TPDFGlyph> g;
+    FFont.Decode(Bytes, g);
+    return g;
+  }
   // The text of Bytes, '?' for each unmapped glyph.
-  std::u16string Text(std::string_view Bytes) {
-    std::vector<TPDFGlyph> g;
-    FFont.Decode(Bytes, g);
+  std::u16string Text(std::string_view Bytes) const {
     std::u16string out;
-    for (const TPDFGlyph& x : g) out += x.Mapped ? x.Text : u"?";
+    for (const TPDFGlyph& x : Decode(Bytes)) out += x.Mapped ? x.Text : u"?";
     return out;
   }
-  std::vector<double> Widths(std::string_view Bytes) {
-    std::vector<TPDFGlyph> g;
-    FFont.Decode(Bytes, g);
+  std::vector<double> Widths(std::string_view Bytes) const {
     std::vector<double> out;
-    for (const TPDFGlyph& x : g) out.push_back(x.Width);
+    for (const TPDFGlyph& x : Decode(Bytes)) out.push_back(x.Width);
     return out;
   }
-  std::vector<int> Lengths(std::string_view Bytes) {
-    std::vector<TPDFGlyph> g;
-    FFont.Decode(Bytes, g);
+  std::vector<int> Lengths(std::string_view Bytes) const {
     std::vector<int> out;
-    for (const TPDFGlyph& x : g) out.push_back(x.CodeBytes);
+    for (const TPDFGlyph& x : Decode(Bytes)) out.push_back(x.CodeBytes);
     return out;
   }
   // Widths compare to a thousandth of an em.
@@ -103,8 +102,7 @@ TEST_F(FontTest, SimpleFontThroughEncodingDifferencesAndWidths) {
   ExpectWidths(Widths("ABCZ"), {0.5, 0.6, 0.7, 0.25});
   EXPECT_DOUBLE_EQ(FFont.Ascent(), 0.8);
   EXPECT_DOUBLE_EQ(FFont.Descent(), -0.2);
-  std::vector<TPDFGlyph> g;
-  FFont.Decode(" A", g);
+  const std::vector<TPDFGlyph> g = Decode(" A");
   EXPECT_TRUE(g[0].WordSpace);
   EXPECT_FALSE(g[1].WordSpace);
 }
@@ -113,24 +111,11 @@ TEST_F(FontTest, StandardFontsWithoutWidthsUseTheirMetricsAndEncodings) {
   LoadFont({{10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>"}});
   ExpectWidths(Widths("a'"), {0.556, 0.278});
   EXPECT_EQ(Text("'`\xAE"), u"\u2019\u2018fi");  // StandardEncoding quotes and ligature
-  TLKPDFFont symbol;
-  TPDFObject dict;
-  TPDFLexer lx("<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>");
-  ParsePDFObject(lx, dict);
-  symbol.Load(FReader, dict, 0);
-  std::vector<TPDFGlyph> g;
-  symbol.Decode("ab", g);
-  EXPECT_EQ(g[0].Text, u"\u03B1");
-  EXPECT_EQ(g[1].Text, u"\u03B2");
-  EXPECT_NEAR(g[0].Width, 0.631, 1e-6);
-  TLKPDFFont dingbats;
-  TPDFLexer lx2("<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding << /Differences [65 /a71] >> >>");
-  ParsePDFObject(lx2, dict);
-  dingbats.Load(FReader, dict, 0);
-  g.clear();
-  dingbats.Decode("lA", g);
-  EXPECT_EQ(g[0].Text, u"\u25CF");
-  EXPECT_EQ(g[1].Text, u"\u25CF");
+  LoadInline("<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>");
+  EXPECT_EQ(Text("ab"), u"\u03B1\u03B2");
+  ExpectWidths(Widths("a"), {0.631});
+  LoadInline("<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding << /Differences [65 /a71] >> >>");
+  EXPECT_EQ(Text("lA"), u"\u25CF\u25CF");
 }
 
 TEST_F(FontTest, ToUnicodeWinsUnlessItSaysNothingUseful) {
@@ -195,30 +180,18 @@ TEST_F(FontTest, PredefinedUnicodeAndCodePageCMaps) {
   EXPECT_EQ(Text("\x4E\x2D\x00\x41"s), u"\u4E2DA");
   ExpectWidths(Widths("\x4E\x2D\x00\x41\x00\x42"s), {1.0, 0.6, 0.5});
 
-  std::vector<std::unique_ptr<TLKPDFFont>> fonts;
-  const auto load = [&](const char* cmap) -> const TLKPDFFont& {
-    fonts.push_back(std::make_unique<TLKPDFFont>());
-    TPDFObject dict;
-    const std::string text = "<< /Subtype /Type0 /Encoding /"s + cmap + " /DescendantFonts [<< /Subtype /CIDFontType0 >>] >>";
-    TPDFLexer lx(text);
-    ParsePDFObject(lx, dict);
-    fonts.back()->Load(FReader, dict, 0);
-    return *fonts.back();
+  // The text of Bytes and how many glyphs it took, through the CMap named.
+  const auto text = [&](const char* CMapName, std::string_view Bytes) {
+    LoadInline("<< /Subtype /Type0 /Encoding /"s + CMapName + " /DescendantFonts [<< /Subtype /CIDFontType0 >>] >>");
+    return Text(Bytes) + u"/" + std::u16string(1, static_cast<char16_t>(u'0' + Decode(Bytes).size()));
   };
-  const auto text = [](const TLKPDFFont& f, std::string_view bytes) {
-    std::vector<TPDFGlyph> g;
-    f.Decode(bytes, g);
-    std::u16string out;
-    for (const TPDFGlyph& x : g) out += x.Mapped ? x.Text : u"?";
-    return out + u"/" + std::u16string(1, static_cast<char16_t>(u'0' + g.size()));
-  };
-  EXPECT_EQ(text(load("UniJIS-UTF16-H"), "\xD8\x3D\xDE\x00\x30\x42"s), u"\U0001F600\u3042/2");
-  EXPECT_EQ(text(load("UniKS-UTF8-H"), "\xEA\xB0\x80z"s), u"\uAC00z/2");
-  EXPECT_EQ(text(load("90ms-RKSJ-H"), "\x82\xA0" "A\xB1"s), u"\u3042A\uFF71/3");
-  EXPECT_EQ(text(load("GBK-EUC-H"), "\xD6\xD0" "1"s), u"\u4E2D1/2");
-  EXPECT_EQ(text(load("KSCms-UHC-H"), "\xB0\xA1"s), u"\uAC00/1");
-  EXPECT_EQ(text(load("ETen-B5-H"), "\xA4\xA4"s), u"\u4E2D/1");
-  EXPECT_EQ(text(load("KSC-Johab-H"), "\x88\x61"s), u"\uAC00/1");
+  EXPECT_EQ(text("UniJIS-UTF16-H", "\xD8\x3D\xDE\x00\x30\x42"s), u"\U0001F600\u3042/2");
+  EXPECT_EQ(text("UniKS-UTF8-H", "\xEA\xB0\x80z"s), u"\uAC00z/2");
+  EXPECT_EQ(text("90ms-RKSJ-H", "\x82\xA0" "A\xB1"s), u"\u3042A\uFF71/3");
+  EXPECT_EQ(text("GBK-EUC-H", "\xD6\xD0" "1"s), u"\u4E2D1/2");
+  EXPECT_EQ(text("KSCms-UHC-H", "\xB0\xA1"s), u"\uAC00/1");
+  EXPECT_EQ(text("ETen-B5-H", "\xA4\xA4"s), u"\u4E2D/1");
+  EXPECT_EQ(text("KSC-Johab-H", "\x88\x61"s), u"\uAC00/1");
 }
 
 TEST_F(FontTest, EmbeddedEncodingCMapGivesCodeLengthsAndCIDs) {
@@ -257,35 +230,15 @@ TEST_F(FontTest, EmbeddedProgramsNameTheGlyphsWhenNothingElseDoes) {
   EXPECT_EQ(Text("\0\1\0\3\0\0\0\x09"s), u"\u0416\u00E9??");
 
   // A symbolic simple TrueType font: the code through the symbol subtable.
-  TLKPDFReader r2;
-  auto all = pdftest::OnePage();
-  all[10] = "<< /Subtype /TrueType /FontDescriptor 12 0 R >>";
-  all[12] = "<< /Type /FontDescriptor /Flags 4 /FontFile2 13 0 R >>";
-  all[13] = pdftest::Stream(tt);
-  pdftest::Load(r2, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
-  TPDFObject dict;
-  r2.GetObject(10, dict);
-  TLKPDFFont simple;
-  simple.Load(r2, dict, 10);
-  std::vector<TPDFGlyph> g;
-  simple.Decode("AB", g);
-  EXPECT_EQ(g[0].Text, u"\u00E9");
-  EXPECT_FALSE(g[1].Mapped);
+  const std::string descriptor = "<< /Type /FontDescriptor /Flags 4 /FontFile2 13 0 R >>";
+  LoadFont({{10, "<< /Subtype /TrueType /FontDescriptor 12 0 R >>"}, {12, descriptor}, {13, pdftest::Stream(tt)}});
+  EXPECT_EQ(Text("AB"), u"\u00E9?");
 
   // A Type 1C font's own encoding and glyph names.
-  TLKPDFReader r3;
-  all[10] = "<< /Subtype /Type1 /FontDescriptor 12 0 R >>";
-  all[12] = "<< /Type /FontDescriptor /Flags 4 /FontFile3 13 0 R >>";
-  all[13] = pdftest::Stream(CFF({{1, "fi"}, {2, "uni0436"}, {3, "g9"}}), "/Subtype /Type1C");
-  pdftest::Load(r3, pdftest::Builder().Objects(all).Table("/Root 1 0 R").Bytes());
-  r3.GetObject(10, dict);
-  TLKPDFFont cff;
-  cff.Load(r3, dict, 10);
-  g.clear();
-  cff.Decode("\1\2\3"s, g);
-  EXPECT_EQ(g[0].Text, u"fi");
-  EXPECT_EQ(g[1].Text, u"\u0436");
-  EXPECT_FALSE(g[2].Mapped);
+  LoadFont({{10, "<< /Subtype /Type1 /FontDescriptor 12 0 R >>"},
+            {12, "<< /Type /FontDescriptor /Flags 4 /FontFile3 13 0 R >>"},
+            {13, pdftest::Stream(CFF({{1, "fi"}, {2, "uni0436"}, {3, "g9"}}), "/Subtype /Type1C")}});
+  EXPECT_EQ(Text("\1\2\3"s), u"fi\u0436?");
 }
 
 TEST_F(FontTest, DamagedFontsLoadWhatTheyCan) {

@@ -5,6 +5,7 @@
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 
@@ -152,7 +153,26 @@ class TLineBuilder {
     FLine.push_back(I);
   }
 
+  // Ends the line being collected: its glyphs in order become text units,
+  // kept as a line record unless the line was just drawn there already.
   void Flush();
+  // What collecting a line's text found besides the text itself.
+  struct TLineText {
+    const TPDFPlacedGlyph* First = nullptr;  // the first glyph kept
+    bool Rtl = false;
+    size_t Split = WideString::npos;  // where the widest gap (a gutter?) falls in FBuf
+    double GutLo = 0, GutHi = 0;
+    float SplitX = 0, SplitY = 0;
+  };
+  void OrderLine();
+  void CollectText(TLineText& T);
+  bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
+                  const TPDFPlacedGlyph* const (&Recent)[2]) const;
+  double Reach(size_t At, const TPDFPlacedGlyph& g, std::u16string_view Text, double Size) const;
+  void AppendUnit(std::u16string_view Text, bool Space, bool& Rtl);
+  WideString LogicalText(bool Rtl);
+  bool DrawnRecently(std::u16string_view Line, const TPDFPlacedGlyph& First);
+  void KeepLine(WideString Line, const TLineText& T);
   // Puts right what content order got wrong (columns written row by row),
   // then emits the items and lines.
   void Finish();
@@ -226,6 +246,18 @@ void TLineBuilder::AttachMarks() {
 
 void TLineBuilder::Flush() {
   if (FLine.empty()) return;
+  OrderLine();
+  TLineText t;
+  CollectText(t);
+  FLine.clear();
+  if (FUnits.empty() || !t.First) return;
+  WideString line = LogicalText(t.Rtl);
+  if (DrawnRecently(line, *t.First)) return;
+  KeepLine(std::move(line), t);
+}
+
+// The line's glyphs by their position along it, marks after their base.
+void TLineBuilder::OrderLine() {
   const auto& glyphs = FG.Glyphs;
   FOrder.clear();
   bool marks = false;
@@ -237,39 +269,33 @@ void TLineBuilder::Flush() {
   // Most producers write a line left to right already.
   if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
   if (marks) AttachMarks();
+}
 
+// The ordered glyphs into FUnits and FBuf, with a space wherever a gap, a
+// space glyph or the end of a raised note mark separates words.
+void TLineBuilder::CollectText(TLineText& T) {
+  const auto& glyphs = FG.Glyphs;
   FUnits.clear();
   FBuf.clear();
-  bool rtl = false, pendingSpace = false, prevRaised = false, spaceSeen = false;
-  double prevEnd = 0, prevSize = 0, spaceAt = 0, gutLo = 0, gutHi = 0;
-  size_t split = WideString::npos;
-  float splitX = 0, splitY = 0;
+  bool pendingSpace = false, prevRaised = false, spaceSeen = false;
+  double prevEnd = 0, prevSize = 0, spaceAt = 0;
   size_t kept = 0;
-  const TPDFPlacedGlyph* first = nullptr;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
   for (size_t oi = 0; oi < FOrder.size(); ++oi) {
     const auto& [along, idx] = FOrder[oi];
     const TPDFPlacedGlyph& g = glyphs[idx];
     const std::u16string_view text = TextOf(g);
-    // Drop an overprinted copy of a glyph just placed.
-    bool duplicate = false;
-    for (const TPDFPlacedGlyph* r : recent) {
-      if (r && !text.empty() && TextOf(*r) == text &&
-          std::fabs(along - Along(*r)) < kDuplicateShift * std::max<double>(r->Adv, 0.1 * SizeOf(*r)) &&
-          std::fabs(Across(g) - Across(*r)) < kDuplicateShift * SizeOf(*r))
-        duplicate = true;
-    }
-    if (duplicate) continue;
+    if (Overprints(g, along, text, recent)) continue;
     recent[1] = recent[0];
     recent[0] = &g;
-    if (!first) first = &g;
+    if (!T.First) T.First = &g;
     const double size = SizeOf(g);
     if (IsMarkText(text)) {
       // A combining mark goes with its base, whatever the gaps say.
       if (!FUnits.empty()) {
         FBuf += text;
         FUnits.back().Len += static_cast<uint32_t>(text.size());
-        if (!rtl && MayHaveRTL(text)) rtl = true;
+        if (!T.Rtl && MayHaveRTL(text)) T.Rtl = true;
       }
       continue;
     }
@@ -283,15 +309,16 @@ void TLineBuilder::Flush() {
       }
       continue;
     }
-    if (kept > 0 && along - prevEnd > kWordGap * std::min(size, prevSize)) {
+    const double gap = along - prevEnd;
+    if (kept > 0 && gap > kWordGap * std::min(size, prevSize)) {
       pendingSpace = true;
       // The widest gap of the line, should it turn out to be a gutter.
-      if (along - prevEnd > kGutter * size && along - prevEnd > gutHi - gutLo && !text.empty()) {
-        split = FBuf.size();
-        gutLo = prevEnd;
-        gutHi = along;
-        splitX = g.X;
-        splitY = g.Y;
+      if (gap > kGutter * size && gap > T.GutHi - T.GutLo && !text.empty()) {
+        T.Split = FBuf.size();
+        T.GutLo = prevEnd;
+        T.GutHi = along;
+        T.SplitX = g.X;
+        T.SplitY = g.Y;
       }
     }
     if (spaceSeen && along - spaceAt > kWordGap * size) pendingSpace = true;
@@ -299,64 +326,87 @@ void TLineBuilder::Flush() {
     // A note mark before its note's text (the mark after a word stays on it).
     if (prevRaised && !raised) pendingSpace = true;
     if (!text.empty()) {
-      if (pendingSpace && !FBuf.empty()) {
-        FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
-        FBuf += u' ';
-      }
+      AppendUnit(text, pendingSpace, T.Rtl);
       pendingSpace = false;
-      if (!rtl && MayHaveRTL(text)) rtl = true;
-      FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(text.size()), UnitClass(text)});
-      FBuf += text;
     }
-    double adv = g.Adv;
-    if (adv < kNoWidth * size && !text.empty()) {
-      // A font without widths: the glyph reaches to the next one, up to a
-      // typical letter (an ideograph's em).
-      const double next = oi + 1 < FOrder.size() ? FOrder[oi + 1].first - along : 0;
-      adv = std::clamp(next, 0.0, (IsWideChar(text[0]) ? 1.0 : kTypicalLetter) * size);
-    }
+    const double adv = Reach(oi, g, text, size);
     prevEnd = kept > 0 ? std::max(prevEnd, along + adv) : along + adv;
     prevSize = size;
     prevRaised = raised && !text.empty();
     ++kept;
   }
-  FLine.clear();
-  if (FUnits.empty() || !first) return;
+}
 
+// Drops an overprinted copy (fake bold, shadow) of a glyph just placed.
+bool TLineBuilder::Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
+                              const TPDFPlacedGlyph* const (&Recent)[2]) const {
+  if (Text.empty()) return false;
+  for (const TPDFPlacedGlyph* r : Recent) {
+    if (r && TextOf(*r) == Text &&
+        std::fabs(Pos - Along(*r)) < kDuplicateShift * std::max<double>(r->Adv, 0.1 * SizeOf(*r)) &&
+        std::fabs(Across(g) - Across(*r)) < kDuplicateShift * SizeOf(*r))
+      return true;
+  }
+  return false;
+}
+
+// How far along the line the glyph at At reaches: its advance, or for a
+// font without widths up to the next glyph, at most a typical letter (an
+// ideograph's em).
+double TLineBuilder::Reach(size_t At, const TPDFPlacedGlyph& g, std::u16string_view Text, double Size) const {
+  if (!(g.Adv < kNoWidth * Size) || Text.empty()) return g.Adv;
+  const double next = At + 1 < FOrder.size() ? FOrder[At + 1].first - FOrder[At].first : 0;
+  return std::clamp(next, 0.0, (IsWideChar(Text[0]) ? 1.0 : kTypicalLetter) * Size);
+}
+
+void TLineBuilder::AppendUnit(std::u16string_view Text, bool Space, bool& Rtl) {
+  if (Space && !FBuf.empty()) {
+    FUnits.push_back({static_cast<uint32_t>(FBuf.size()), 1, TBidiClass::bcNeutral});
+    FBuf += u' ';
+  }
+  if (!Rtl && MayHaveRTL(Text)) Rtl = true;
+  FUnits.push_back({static_cast<uint32_t>(FBuf.size()), static_cast<uint32_t>(Text.size()), UnitClass(Text)});
+  FBuf += Text;
+}
+
+WideString TLineBuilder::LogicalText(bool Rtl) {
+  if (!Rtl) return WideString(FBuf);
+  VisualToLogical(FUnits);
   WideString line;
-  if (rtl) {
-    VisualToLogical(FUnits);
-    line.reserve(FBuf.size());
-    for (const TBidiUnit& u : FUnits) line.append(FBuf, u.Start, u.Len);
-  } else {
-    line = FBuf;
-  }
+  line.reserve(FBuf.size());
+  for (const TBidiUnit& u : FUnits) line.append(FBuf, u.Start, u.Len);
+  return line;
+}
 
-  // A line drawn again over itself (bold by overprinting, shadows) after
-  // other lines came between: the recent lines are remembered.
-  const size_t hash = std::hash<std::u16string_view>()(line);
+// A line drawn again over itself (bold by overprinting, shadows) after
+// other lines came between: the recent lines are remembered.
+bool TLineBuilder::DrawnRecently(std::u16string_view Line, const TPDFPlacedGlyph& First) {
+  const size_t hash = std::hash<std::u16string_view>()(Line);
   for (const TRecentLine& r : FRecent) {
-    if (r.Hash == hash && std::fabs(first->X - r.X) < kDuplicateShift * SizeOf(*first) &&
-        std::fabs(first->Y - r.Y) < kDuplicateShift * SizeOf(*first))
-      return;
+    if (r.Hash == hash && std::fabs(First.X - r.X) < kDuplicateShift * SizeOf(First) &&
+        std::fabs(First.Y - r.Y) < kDuplicateShift * SizeOf(First))
+      return true;
   }
-  FRecent[FRecentNext] = {hash, first->X, first->Y};
+  FRecent[FRecentNext] = {hash, First.X, First.Y};
   FRecentNext = (FRecentNext + 1) % kRecentLines;
+  return false;
+}
 
+void TLineBuilder::KeepLine(WideString Line, const TLineText& T) {
   TLineRec r;
-  r.Text = std::move(line);
-  if (!rtl && split != WideString::npos) {
-    r.Split = split;
-    r.GutLo = gutLo;
-    r.GutHi = gutHi;
-    r.SplitX = splitX;
-    r.SplitY = splitY;
+  r.Text = std::move(Line);
+  if (!T.Rtl && T.Split != WideString::npos) {
+    r.Split = T.Split;
+    r.GutLo = T.GutLo;
+    r.GutHi = T.GutHi;
+    r.SplitX = T.SplitX;
+    r.SplitY = T.SplitY;
   }
   r.Baseline = FBaseline;
   r.Ux = FUx;
   r.Uy = FUy;
   r.Size = FSize;
-  r.First = first;
+  r.First = T.First;
   FRecs.push_back(std::move(r));
 }
 
@@ -450,7 +500,7 @@ void TLineBuilder::Finish() {
 }
 
 bool IsLetter(char16_t C) {
-  if ((C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z')) return true;
+  if (IsAsciiLetter(C)) return true;
   return C >= 0xC0 && C != 0xD7 && C != 0xF7 && !(C >= 0x2000 && C <= 0x2BFF) && !(C >= 0x3000 && C <= 0x303F) &&
          !(C >= 0xFF00 && C <= 0xFF20);
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
 #include "lkword/platform/CodePages.h"
 
@@ -197,24 +196,6 @@ TEST(PDFLayout, CombiningMarksStayWithTheirBase) {
   EXPECT_EQ(visual.Lines(), Strings{WideToUtf8(word)});
 }
 
-TEST(PDFLayout, BidiClassesAndReordering) {
-  EXPECT_EQ(BidiClassOf(U'a'), TBidiClass::bcL);
-  EXPECT_EQ(BidiClassOf(0x05D0), TBidiClass::bcR);
-  EXPECT_EQ(BidiClassOf(0x0627), TBidiClass::bcR);
-  EXPECT_EQ(BidiClassOf(0xFEFB), TBidiClass::bcR);  // lam-alef ligature
-  EXPECT_EQ(BidiClassOf(0x0663), TBidiClass::bcNumber);
-  EXPECT_EQ(BidiClassOf(0x4E2D), TBidiClass::bcL);
-  EXPECT_EQ(BidiClassOf(U','), TBidiClass::bcNeutral);
-
-  // A right-to-left line with an English word: the word keeps its order.
-  std::vector<TBidiUnit> u = {{0, 1, TBidiClass::bcL}, {1, 1, TBidiClass::bcL},  {2, 1, TBidiClass::bcNeutral},
-                              {3, 1, TBidiClass::bcR}, {4, 1, TBidiClass::bcR}, {5, 1, TBidiClass::bcR}};
-  VisualToLogical(u);
-  std::vector<uint32_t> order;
-  for (const auto& x : u) order.push_back(x.Start);
-  EXPECT_EQ(order, (std::vector<uint32_t>{5, 4, 3, 2, 0, 1}));
-}
-
 TEST(PDFLayout, HyphenatedLineEndsAreJoined) {
   std::vector<WideString> lines = {u"is inhibit-", u"ing this and a price-", u"determining rule", u"of Bar-",
                                    u"Code and 1990-", u"ies, co\u00AD", u"Operation"};
@@ -256,21 +237,6 @@ TEST(PDFLayout, ItemsDescribeTheLines) {
   EXPECT_DOUBLE_EQ(first->Left(), 72);
   EXPECT_DOUBLE_EQ(first->Top(), 88);
   EXPECT_EQ(page.GetPlainText(), u"Top\r\n\r\nBelow");  // a block apart
-
-  // SortItems: top to bottom, left to right within a line.
-  TLKPDFItems items;
-  auto add = [&](double L, double T) {
-    TLKPDFItem* i = items.AddItem(itText);
-    i->SetLeft(L);
-    i->SetTop(T);
-  };
-  add(300, 101);
-  add(72, 200);
-  add(72, 100);
-  items.SortItems();
-  EXPECT_EQ(items.GetItem(0)->Left(), 72);
-  EXPECT_EQ(items.GetItem(1)->Left(), 300);
-  EXPECT_EQ(items.GetItem(2)->Top(), 200);
 }
 
 }  // namespace

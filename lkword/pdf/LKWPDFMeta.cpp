@@ -1,12 +1,13 @@
 // Document metadata: the information dictionary, and the XMP packet for what
 // the dictionary lacks; PDF and XMP dates.
-#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFMeta.h"
 
-#include <cctype>
 #include <string>
 #include <string_view>
 
+#include "lkword/pdf/LKWPDF.h"
 #include "lkword/pdf/LKWPDFFont.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 
@@ -87,10 +88,7 @@ std::string DecodeXMLText(std::string_view S) {
     else if (ent.size() > 1 && ent[0] == '#') {
       const bool hex = ent[1] == 'x' || ent[1] == 'X';
       for (size_t k = hex ? 2 : 1; k < ent.size(); ++k) {
-        const int d = std::isdigit(static_cast<unsigned char>(ent[k])) ? ent[k] - '0'
-                      : hex && std::isxdigit(static_cast<unsigned char>(ent[k]))
-                          ? (std::tolower(static_cast<unsigned char>(ent[k])) - 'a' + 10)
-                          : -1;
+        const int d = hex ? HexDigitValue(static_cast<uint8_t>(ent[k])) : IsAsciiDigit(ent[k]) ? ent[k] - '0' : -1;
         if (d < 0 || cp > 0x10FFFF) {
           cp = 0;
           break;
@@ -350,7 +348,7 @@ bool TLKPDFReader::GetInfoTag(std::string_view Key, const TPDFObject& Dict, int3
   const TPDFObject* entry = Dict.Get(Key);
   for (size_t i = 0; !entry && i < Dict.Keys.size() && i < Dict.Items.size(); ++i) {
     const RawByteString& k = Dict.Keys[i];
-    if (k.size() == Key.size() && LowerPDF(k) == LowerPDF(Key)) entry = &Dict.Items[i];
+    if (SameTextAscii(k, Key)) entry = &Dict.Items[i];
   }
   if (!entry) return false;
   int32_t num = ObjNum, gen = Gen;

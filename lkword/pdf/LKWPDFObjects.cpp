@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "lkword/pdf/LKWPDFLayout.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 
@@ -21,17 +22,17 @@ constexpr size_t kObjStmCacheBytes = 64u << 20;   // unpacked object streams kep
 constexpr int kMaxLookupDepth = 16;               // nested lookups (/Length of an object stream ...)
 constexpr int64_t kDefaultPDFStreamSize = int64_t{256} << 20;
 
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// PDF's own white space, which takes NUL and form feed too.
 inline bool IsWs(char c) { return IsPDFWhiteSpace(static_cast<uint8_t>(c)); }
 
 // Lowered names of a stream dictionary's /Filter, without their slash.
 std::vector<std::string> FilterNamesOf(const TPDFObject& Filter) {
   std::vector<std::string> names;
   if (Filter.IsName()) {
-    names.push_back(LowerPDF(Filter.Str));
+    names.push_back(LowerAscii(Filter.Str));
   } else if (Filter.IsArray()) {
     for (const auto& f : Filter.Items)
-      if (f.IsName()) names.push_back(LowerPDF(f.Str));
+      if (f.IsName()) names.push_back(LowerAscii(f.Str));
   }
   return names;
 }
@@ -44,7 +45,7 @@ std::vector<std::string> SplitFilterList(std::string_view List) {
     while (i < List.size() && (IsWs(List[i]) || List[i] == '/' || List[i] == '[' || List[i] == ']')) ++i;
     size_t j = i;
     while (j < List.size() && !IsWs(List[j]) && List[j] != '/' && List[j] != '[' && List[j] != ']') ++j;
-    if (j > i) names.push_back(LowerPDF(List.substr(i, j - i)));
+    if (j > i) names.push_back(LowerAscii(List.substr(i, j - i)));
     i = j;
   }
   return names;
@@ -69,36 +70,6 @@ struct TLKPDFReader::TSection {
   int64_t Prev = -1;
   std::string Error;
 };
-
-// ---------------------------------------------------------------------------
-// TLKPDFXRefList
-
-TLKPDFXRef* TLKPDFXRefList::GetItem(int Index) {
-  if (Index < 0 || Index >= Count()) return nullptr;
-  return &FItems[static_cast<size_t>(Index)];
-}
-
-const TLKPDFXRef* TLKPDFXRefList::GetItem(int Index) const {
-  if (Index < 0 || Index >= Count()) return nullptr;
-  return &FItems[static_cast<size_t>(Index)];
-}
-
-TLKPDFXRef* TLKPDFXRefList::AddItem(int Index) {
-  if (Index < 0 || Index >= FLimit) return nullptr;
-  if (Index >= Count()) FItems.resize(static_cast<size_t>(Index) + 1);
-  return &FItems[static_cast<size_t>(Index)];
-}
-
-int64_t TLKPDFXRefList::GetOffsetForXRef(int Index) const {
-  const TLKPDFXRef* e = GetItem(Index);
-  if (!e || !e->Assigned()) return -1;
-  if (e->Kind() == xrkUnCompressed) return e->Offset();
-  if (e->Kind() == xrkCompressed) {
-    const TLKPDFXRef* c = GetItem(e->ObjNumber());
-    if (c && c->Assigned() && c->Kind() == xrkUnCompressed) return c->Offset();
-  }
-  return -1;
-}
 
 // ---------------------------------------------------------------------------
 // Construction and clearing
@@ -148,16 +119,6 @@ void TLKPDFReader::ClearInternalLists() {
 
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }
 
-void TLKPDFReader::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  // Mapped rather than read where it can be: only the pages the text needs
-  // are touched, not the images of a scanned document.
-  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
-  LoadFromStream(*stream);
-} catch (...) {
-  RethrowAsException();
-}
-
 // ---------------------------------------------------------------------------
 // Load sequence
 
@@ -200,7 +161,7 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   RethrowAsException();
 }
 
-size_t FindPDFHeader(std::string_view Data) { return FindNoCase(Data.substr(0, kHeaderWindow), "%PDF-"); }
+size_t FindPDFHeader(std::string_view Data) { return FindTextAscii(Data.substr(0, kHeaderWindow), "%PDF-"); }
 
 bool IsPDF(TStream& Stream) {
   char head[kHeaderWindow];
@@ -215,7 +176,7 @@ bool TLKPDFReader::FindHeader() {
   FVersion.clear();
   for (size_t i = p + 5; i < FData.size() && i < p + 9; ++i) {
     const char c = FData[i];
-    if (!IsDigit(c) && c != '.') break;
+    if (!IsAsciiDigit(c) && c != '.') break;
     FVersion += c;
   }
   return true;
@@ -245,7 +206,7 @@ int64_t TLKPDFReader::FindStartXRef() const {
   while (i < tail.size() && IsWs(tail[i])) ++i;
   int64_t v = 0;
   size_t digits = 0;
-  while (i < tail.size() && IsDigit(tail[i]) && digits < 18) {
+  while (i < tail.size() && IsAsciiDigit(tail[i]) && digits < 18) {
     v = v * 10 + (tail[i] - '0');
     ++i;
     ++digits;
@@ -303,7 +264,7 @@ bool TLKPDFReader::LoadCrossXRefTable(size_t Pos, TSection& Section) {
   auto readUInt = [&](uint64_t& v) {
     size_t k = 0;
     v = 0;
-    while (p < n && IsDigit(d[p])) {
+    while (p < n && IsAsciiDigit(d[p])) {
       if (k < 19) v = v * 10 + static_cast<uint64_t>(d[p] - '0');
       ++p;
       ++k;
@@ -314,7 +275,7 @@ bool TLKPDFReader::LoadCrossXRefTable(size_t Pos, TSection& Section) {
   for (;;) {
     skipWs();
     if (p >= n) return false;
-    if (IsDigit(d[p])) {
+    if (IsAsciiDigit(d[p])) {
       uint64_t start = 0, count = 0;
       readUInt(start);
       skipWs();
@@ -531,13 +492,13 @@ void TLKPDFReader::ScanObjects() {
     if (q == 0 || !IsWs(d[q - 1])) continue;
     while (q > 0 && IsWs(d[q - 1])) --q;
     const size_t genEnd = q;
-    while (q > 0 && IsDigit(d[q - 1])) --q;
+    while (q > 0 && IsAsciiDigit(d[q - 1])) --q;
     if (q == genEnd || genEnd - q > 5) continue;
     const size_t genStart = q;
     if (q == 0 || !IsWs(d[q - 1])) continue;
     while (q > 0 && IsWs(d[q - 1])) --q;
     const size_t numEnd = q;
-    while (q > 0 && IsDigit(d[q - 1])) --q;
+    while (q > 0 && IsAsciiDigit(d[q - 1])) --q;
     if (q == numEnd || numEnd - q > 10) continue;
     if (q > 0 && IsPDFRegular(static_cast<uint8_t>(d[q - 1]))) continue;
     const int64_t num = PDFStrToInt64Def(d.substr(q, numEnd - q), -1);
@@ -979,7 +940,7 @@ void TLKPDFReader::GetFilterContent(TStream*, const RawByteString& Text, RawByte
     return;
   }
   // Not a dictionary object: read the text as the helpers do.
-  const RawByteString lowered = LowerPDF(Text);
+  const RawByteString lowered = LowerAscii(Text);
   Filter = GetPDFArrayValue("/filter", lowered);
   TrimPDFWhitespace(Filter, true);
   TrimPDFWhitespace(Filter, false);
@@ -1005,8 +966,8 @@ RawByteString TLKPDFReader::GetStreamContent(const RawByteString& Filter, const 
   } else {
     // Damaged dictionary: the first "stream" that is not part of "endstream".
     size_t p = 0;
-    while ((p = FindNoCase(Text, "stream", p)) != std::string::npos) {
-      if (p < 3 || FindNoCase(std::string_view(Text).substr(p - 3, 3), "end") != 0) {
+    while ((p = FindTextAscii(Text, "stream", p)) != std::string::npos) {
+      if (p < 3 || FindTextAscii(std::string_view(Text).substr(p - 3, 3), "end") != 0) {
         keywordEnd = p + 6;
         break;
       }
@@ -1064,12 +1025,12 @@ int64_t TLKPDFReader::GetIntTagValue(std::string_view Key, std::string_view Text
   while (i < Text.size() && IsWs(Text[i])) ++i;
   // "N G R": follow the reference.
   size_t j = i;
-  while (j < Text.size() && IsDigit(Text[j])) ++j;
+  while (j < Text.size() && IsAsciiDigit(Text[j])) ++j;
   if (j > i) {
     size_t k = j;
     while (k < Text.size() && IsWs(Text[k])) ++k;
     const size_t g = k;
-    while (k < Text.size() && IsDigit(Text[k])) ++k;
+    while (k < Text.size() && IsAsciiDigit(Text[k])) ++k;
     if (k > g) {
       size_t r = k;
       while (r < Text.size() && IsWs(Text[r])) ++r;

@@ -1,11 +1,13 @@
 // The standard security handler: key derivation for revisions 2 to 6, RC4
 // and AES decryption of strings and streams, and password preparation.
-#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFSecurity.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "lkword/crypto/LKWCrypt.h"
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 
@@ -592,12 +594,7 @@ namespace lkw {
 namespace {
 // A name as the crypt filter fields keep it: lowered, with its slash.
 std::string SlashName(const TPDFObject* Name, std::string_view Default) {
-  const std::string_view v = (Name && Name->IsName()) ? std::string_view(Name->Str) : Default;
-  std::string out;
-  out.reserve(v.size() + 1);
-  out.push_back('/');
-  for (char c : v) out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
-  return out;
+  return SlashLowerName((Name && Name->IsName()) ? std::string_view(Name->Str) : Default);
 }
 }  // namespace
 
@@ -613,7 +610,7 @@ void TLKPDFReader::ParseEncryption(TStream*) {
   if (!dict.IsDict()) throw EPDFEncryptionError(SPDFEncryptionNotSupported);
   auto value = [&](const char* key) { return Resolve(dict.Get(key) ? *dict.Get(key) : TPDFObject()); };
   const TPDFObject filter = value("Filter");
-  if (!filter.IsName() || LowerPDF(filter.Str) != "standard") throw EPDFEncryptionError(SPDFEncryptionNotSupported);
+  if (!filter.IsName() || LowerAscii(filter.Str) != "standard") throw EPDFEncryptionError(SPDFEncryptionNotSupported);
   const int64_t v = value("V").AsInt(0);
   std::unique_ptr<TLKPDFStandardEncryption> handler;
   TLKPDFStandardCryptFilter* cryptFilter = nullptr;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "lkword/platform/Ascii.h"
+
 namespace lkw {
 
 namespace {
@@ -18,8 +20,6 @@ constexpr struct CharTable {
     for (int c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) Class[c] = ccDelim;
   }
 } kChars;
-
-inline uint8_t LowerAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
 
 }  // namespace
 
@@ -205,7 +205,7 @@ void TPDFLexer::ReadNumberOrKeyword(TPDFToken& Token) {
   while (FPos < n) {
     const auto c = static_cast<uint8_t>(FData[FPos]);
     if (kChars.Class[c] != ccRegular) break;
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+')) numeric = false;
+    if (!(IsAsciiDigit(c) || c == '.' || c == '-' || c == '+')) numeric = false;
     ++FPos;
   }
   const std::string_view run = FData.substr(start, FPos - start);
@@ -225,7 +225,7 @@ void TPDFLexer::ReadNumberOrKeyword(TPDFToken& Token) {
   uint64_t ip = 0;
   int digits = 0;
   bool overflow = false;
-  while (i < run.size() && run[i] >= '0' && run[i] <= '9') {
+  while (i < run.size() && IsAsciiDigit(run[i])) {
     if (ip > (std::numeric_limits<uint64_t>::max() - 9) / 10) overflow = true;
     if (!overflow) ip = ip * 10 + static_cast<uint64_t>(run[i] - '0');
     ++i;
@@ -236,7 +236,7 @@ void TPDFLexer::ReadNumberOrKeyword(TPDFToken& Token) {
   if (i < run.size() && run[i] == '.') {
     isReal = true;
     ++i;
-    while (i < run.size() && run[i] >= '0' && run[i] <= '9') {
+    while (i < run.size() && IsAsciiDigit(run[i])) {
       if (scale < 1e300) {
         scale *= 10;
         frac += (run[i] - '0') / scale;
@@ -510,39 +510,21 @@ size_t PDFStreamDataStart(std::string_view Data, size_t KeywordEnd) {
   return p;
 }
 
-size_t FindNoCase(std::string_view Hay, std::string_view Needle, size_t From) {
-  if (Needle.empty()) return From <= Hay.size() ? From : std::string_view::npos;
-  if (Hay.size() < Needle.size()) return std::string_view::npos;
-  const uint8_t first = LowerAscii(static_cast<uint8_t>(Needle[0]));
-  const uint8_t firstUp = (first >= 'a' && first <= 'z') ? static_cast<uint8_t>(first - 32) : first;
-  const size_t last = Hay.size() - Needle.size();
-  for (size_t i = From; i <= last; ++i) {
-    const auto c = static_cast<uint8_t>(Hay[i]);
-    if (c != first && c != firstUp) continue;
-    size_t k = 1;
-    while (k < Needle.size() &&
-           LowerAscii(static_cast<uint8_t>(Hay[i + k])) == LowerAscii(static_cast<uint8_t>(Needle[k])))
-      ++k;
-    if (k == Needle.size()) return i;
-  }
-  return std::string_view::npos;
-}
-
 int64_t PDFStrToInt64Def(std::string_view S, int64_t Default) {
   size_t i = 0;
-  while (i < S.size() && (S[i] == ' ' || S[i] == '\t' || S[i] == '\r' || S[i] == '\n')) ++i;
+  while (i < S.size() && IsAsciiBlank(S[i])) ++i;
   bool neg = false;
   if (i < S.size() && (S[i] == '-' || S[i] == '+')) neg = S[i++] == '-';
   const size_t digitsStart = i;
   uint64_t v = 0;
-  while (i < S.size() && S[i] >= '0' && S[i] <= '9') {
+  while (i < S.size() && IsAsciiDigit(S[i])) {
     if (v > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) - 9) / 10) return Default;
     v = v * 10 + static_cast<uint64_t>(S[i] - '0');
     ++i;
   }
   if (i == digitsStart) return Default;
   // Trailing blanks are allowed; any other trailing character is not.
-  while (i < S.size() && (S[i] == ' ' || S[i] == '\t' || S[i] == '\r' || S[i] == '\n')) ++i;
+  while (i < S.size() && IsAsciiBlank(S[i])) ++i;
   if (i != S.size()) return Default;
   return neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
 }

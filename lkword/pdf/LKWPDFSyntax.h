@@ -2,7 +2,7 @@
 // model (null, booleans, numbers, strings, names, arrays, dictionaries and
 // indirect references). The structure code (cross-reference data, trailers,
 // object streams, encryption dictionaries, stream dictionaries) parses with
-// it; the text helpers of LKWPDF.h keep their own byte-string contracts.
+// it; the text helpers of LKWPDFText.h keep their own byte-string contracts.
 #pragma once
 
 #include <cstddef>
@@ -130,9 +130,6 @@ bool ParsePDFObjectHeader(TPDFLexer& Lexer, int32_t& Num, int32_t& Gen);
 // (Pos is the keyword's first byte) and its end-of-line (CR LF, LF, or a lone
 // CR).
 size_t PDFStreamDataStart(std::string_view Data, size_t KeywordEnd);
-
-// Case-insensitive (ASCII) search of Needle in Hay from From; npos when absent.
-size_t FindNoCase(std::string_view Hay, std::string_view Needle, size_t From = 0);
 
 // Parses a decimal integer (optional sign, leading blanks skipped); Default
 // when there are no digits or the value does not fit in 64 bits.

@@ -136,10 +136,7 @@ TEST(PDFParser, ObjectHeaderAndStreamStart) {
   EXPECT_EQ(PDFStreamDataStart("streamX", 6), 6u);
 }
 
-TEST(PDFSyntax, FindNoCaseAndIntegers) {
-  EXPECT_EQ(FindNoCase("abc/Length 5", "/length"), 3u);
-  EXPECT_EQ(FindNoCase("abc", "abcd"), std::string_view::npos);
-  EXPECT_EQ(FindNoCase("xXx", "X", 1), 1u);
+TEST(PDFSyntax, Integers) {
   EXPECT_EQ(PDFStrToInt64Def(" 42 ", -1), 42);
   EXPECT_EQ(PDFStrToInt64Def("-7", 0), -7);
   EXPECT_EQ(PDFStrToInt64Def("12a", -1), -1);

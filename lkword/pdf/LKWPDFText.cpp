@@ -1,13 +1,18 @@
-// The byte-string helpers with which the PDF code reads dictionary text.
-#include "lkword/pdf/LKWPDF.h"
+// The byte-string helpers with which the PDF code reads dictionary text, and
+// the reader's static text operations built on them.
+#include "lkword/pdf/LKWPDFText.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
+
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/pdf/LKWPDFSyntax.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 
 namespace {
-
-inline bool IsBlankOrEol(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view StripLeadingFillView(std::string_view S) {
   size_t i = 0;
@@ -56,13 +61,6 @@ size_t SkipLiteral(std::string_view S, size_t Pos) {
 
 }  // namespace
 
-RawByteString LowerPDF(std::string_view S) {
-  RawByteString out(S);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
 RawByteString StripLeadingFill(std::string_view S) { return RawByteString(StripLeadingFillView(S)); }
 
 RawByteString CutPDFToken(std::string_view S) { return RawByteString(S.substr(0, CutPDFTokenLength(S))); }
@@ -71,12 +69,12 @@ RawByteString GetPDFTagValue(std::string_view Key, std::string_view Text) {
   if (Key.empty()) return RawByteString(Text);
   size_t from = 0;
   for (;;) {
-    const size_t p = FindNoCase(Text, Key, from);
+    const size_t p = FindTextAscii(Text, Key, from);
     if (p == std::string_view::npos) return {};
     const std::string_view rest = StripLeadingFillView(Text.substr(p + Key.size()));
     const std::string_view token = rest.substr(0, CutPDFTokenLength(rest));
     // A transparency group's /Type comes before the page's own; pass it over.
-    if (token.size() == 6 && FindNoCase(token, "/group") == 0) {
+    if (token.size() == 6 && FindTextAscii(token, "/group") == 0) {
       from = p + Key.size();
       continue;
     }
@@ -112,7 +110,7 @@ bool ExtractRefNumber(RawByteString& S, RawByteString& Ref) {
   if (p == std::string::npos) return false;
   if (S.find('/') < p) return false;
   size_t start = 0;
-  while (start < p && IsBlankOrEol(S[start])) ++start;
+  while (start < p && IsAsciiBlank(S[start])) ++start;
   Ref = S.substr(start, p - start);
   S.erase(0, p + 4);
   return true;
@@ -121,11 +119,11 @@ bool ExtractRefNumber(RawByteString& S, RawByteString& Ref) {
 void TrimPDFWhitespace(RawByteString& S, bool Left) {
   if (Left) {
     size_t i = 0;
-    while (i + 1 < S.size() && IsBlankOrEol(S[i])) ++i;
+    while (i + 1 < S.size() && IsAsciiBlank(S[i])) ++i;
     S.erase(0, i);
   } else {
     size_t n = S.size();
-    while (n > 0 && IsBlankOrEol(S[n - 1])) --n;
+    while (n > 0 && IsAsciiBlank(S[n - 1])) --n;
     S.resize(n);
   }
 }
@@ -219,16 +217,16 @@ void UnwrapDictionary(std::string_view Text, RawByteString& Result, bool& IsRef)
   // The rest of an object's text ("endobj" on its line) adds nothing.
   auto restIsEmpty = [](std::string_view r) {
     size_t a = 0, b = r.size();
-    while (a < b && IsBlankOrEol(r[a])) ++a;
-    while (b > a && IsBlankOrEol(r[b - 1])) --b;
+    while (a < b && IsAsciiBlank(r[a])) ++a;
+    while (b > a && IsAsciiBlank(r[b - 1])) --b;
     return a == b || r.substr(a, b - a) == "jbodne";
   };
   for (size_t k = inners.size(); k-- > 0;) {
     const std::string_view inner = inners[k];
-    if (FindNoCase(inner, "/type") != std::string_view::npos) continue;
+    if (FindTextAscii(inner, "/type") != std::string_view::npos) continue;
     size_t a = 0, b = inner.size();
-    while (a < b && IsBlankOrEol(inner[a])) ++a;
-    while (b > a && IsBlankOrEol(inner[b - 1])) --b;
+    while (a < b && IsAsciiBlank(inner[a])) ++a;
+    while (b > a && IsAsciiBlank(inner[b - 1])) --b;
     if (restIsEmpty(rev)) rev.clear();
     else rev += ' ';
     rev.append(inner.rbegin() + static_cast<std::ptrdiff_t>(inner.size() - b),
@@ -253,6 +251,14 @@ bool NextNumberToken(RawByteString& S, RawByteString& Token) {
   while (q < S.size() && (S[q] == ' ' || S[q] == ',')) ++q;
   S.erase(0, q);
   return true;
+}
+
+RawByteString SlashLowerName(std::string_view Name) {
+  RawByteString out;
+  out.reserve(Name.size() + 1);
+  out += '/';
+  for (const char c : Name) out += ToLowerAscii(c);
+  return out;
 }
 
 uint64_t ReadBigEndian(std::string_view S, size_t Pos, int Width) {
@@ -301,7 +307,7 @@ RawByteString TLKPDFReader::GetRefBody(std::string_view Text, std::string_view K
   return RawByteString(value);
 }
 
-RawByteString TLKPDFReader::GetItemType(std::string_view Text) { return LowerPDF(GetPDFTagValue("/type", Text)); }
+RawByteString TLKPDFReader::GetItemType(std::string_view Text) { return LowerAscii(GetPDFTagValue("/type", Text)); }
 
 WideString TLKPDFReader::Reverse(const WideString& S) { return WideString(S.rbegin(), S.rend()); }
 

@@ -1,15 +1,18 @@
+#include "lkword/pdf/LKWPDFText.h"
+
 #include <gtest/gtest.h>
 
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 
 namespace lkw {
 namespace {
 
-TEST(PDFHelpers, GetPDFTagValue) {
+TEST(PDFText, GetPDFTagValue) {
   EXPECT_EQ(GetPDFTagValue("/root", "<< /Size 20 /Root 12 0 R /Info 3 0 R >>"), "12");
   // The value keeps its case; a name right after the key is found.
   EXPECT_EQ(GetPDFTagValue("/filter", "<</Length 9/Filter/FlateDecode>>"), "/FlateDecode");
-  EXPECT_EQ(GetPDFTagValue("/filter", LowerPDF("<</Length 9/Filter/FlateDecode>>")), "/flatedecode");
+  EXPECT_EQ(GetPDFTagValue("/filter", LowerAscii("<</Length 9/Filter/FlateDecode>>")), "/flatedecode");
   // A transparency group's /Type is passed over.
   EXPECT_EQ(GetPDFTagValue("/type", "<< /Group << /Type /Group /S /Transparency >> /Type /Page >>"), "/Page");
   EXPECT_EQ(GetPDFTagValue("/title", "<< /Title (A (b) c) >>"), "(A (b)");
@@ -19,21 +22,17 @@ TEST(PDFHelpers, GetPDFTagValue) {
   EXPECT_EQ(GetPDFTagValue("/count", "<< /Count 010 >>"), "10");
 }
 
-TEST(PDFHelpers, CutPDFTokenAndStripLeadingFill) {
-  EXPECT_EQ(CutPDFToken("/Name /Next"), "/Name");
-  EXPECT_EQ(CutPDFToken("<</A 1>>"), "<<");
-  EXPECT_EQ(CutPDFToken("12 0 R"), "12");
-  EXPECT_EQ(CutPDFToken("(a b)c d"), "(a b)c");
-  EXPECT_EQ(CutPDFToken("abc>>def"), "abc");
-  EXPECT_EQ(CutPDFToken("x]"), "x");
-  EXPECT_EQ(CutPDFToken(""), "");
-  EXPECT_EQ(StripLeadingFill("0000012345 "), "12345");
-  EXPECT_EQ(StripLeadingFill("[0 0 612 792]"), "612 792");
-  EXPECT_EQ(StripLeadingFill("abc"), "abc");
-  EXPECT_EQ(StripLeadingFill("000"), "");
+TEST(PDFText, CutPDFTokenAndStripLeadingFill) {
+  const std::pair<std::string_view, std::string_view> kTokens[] = {
+      {"/Name /Next", "/Name"}, {"<</A 1>>", "<<"}, {"12 0 R", "12"}, {"(a b)c d", "(a b)c"},
+      {"abc>>def", "abc"},      {"x]", "x"},        {"", ""}};
+  for (const auto& [in, token] : kTokens) EXPECT_EQ(CutPDFToken(in), token) << in;
+  const std::pair<std::string_view, std::string_view> kFills[] = {
+      {"0000012345 ", "12345"}, {"[0 0 612 792]", "612 792"}, {"abc", "abc"}, {"000", ""}};
+  for (const auto& [in, rest] : kFills) EXPECT_EQ(StripLeadingFill(in), rest) << in;
 }
 
-TEST(PDFHelpers, GetPDFArrayValue) {
+TEST(PDFText, GetPDFArrayValue) {
   EXPECT_EQ(GetPDFArrayValue("/kids", "/kids [3 0 r 4 0 r] /count 2"), "3 0 r 4 0 r");
   EXPECT_EQ(GetPDFArrayValue("/filter", "/filter [/ascii85decode /flatedecode]>>"), "/ascii85decode /flatedecode");
   // No array before the next name: the text up to it.
@@ -43,7 +42,7 @@ TEST(PDFHelpers, GetPDFArrayValue) {
   EXPECT_EQ(GetPDFArrayValue("/absent", "/a 1"), "");
 }
 
-TEST(PDFHelpers, ExtractRefNumber) {
+TEST(PDFText, ExtractRefNumber) {
   RawByteString s = "12 0 R 13 1 R 14 0 R", ref;
   ASSERT_TRUE(ExtractRefNumber(s, ref));
   EXPECT_EQ(ref, "12");
@@ -60,7 +59,7 @@ TEST(PDFHelpers, ExtractRefNumber) {
   EXPECT_FALSE(ExtractRefNumber(gen3, ref));
 }
 
-TEST(PDFHelpers, TrimAndNumberTokens) {
+TEST(PDFText, TrimAndNumberTokens) {
   RawByteString s = " \r\n x \t";
   TrimPDFWhitespace(s, true);
   EXPECT_EQ(s, "x \t");
@@ -85,7 +84,7 @@ TEST(PDFHelpers, TrimAndNumberTokens) {
   EXPECT_EQ(ReadBigEndian(bytes, 3, 2), 0x0300u);  // past the end reads as 0
 }
 
-TEST(PDFHelpers, DecodeHexStrings) {
+TEST(PDFText, DecodeHexStrings) {
   RawByteString s = "[<48656C6C6F> 120 <576F726C64>] TJ";
   DecodeHexStrings(s, true);
   EXPECT_EQ(s, "[(Hello) 120 (World)] TJ");
@@ -99,7 +98,7 @@ TEST(PDFHelpers, DecodeHexStrings) {
   EXPECT_EQ(odd, "(A@) (zzA) << /A (a<b) >> BDC");
 }
 
-TEST(PDFHelpers, UnwrapDictionary) {
+TEST(PDFText, UnwrapDictionary) {
   RawByteString r;
   bool isRef = true;
   UnwrapDictionary("<</F1 5 0 R /F2 6 0 R>>\nendobj", r, isRef);
@@ -121,7 +120,7 @@ TEST(PDFHelpers, UnwrapDictionary) {
   EXPECT_FALSE(r.empty());
 }
 
-TEST(PDFHelpers, GetRefBody) {
+TEST(PDFText, GetRefBody) {
   const std::string tail = "xref\n0 1\ntrailer\n<< /Size 1 >>\nstartxref\n123\n%%EOF\n";
   EXPECT_EQ(TLKPDFReader::GetRefBody(tail, "startxref", true), "123");
   EXPECT_EQ(TLKPDFReader::GetRefBody(tail, "xref", false), "0 1");
@@ -134,7 +133,7 @@ TEST(PDFHelpers, GetRefBody) {
   EXPECT_EQ(TLKPDFReader::GetRefBody("abc", "zzz", false), "");
 }
 
-TEST(PDFHelpers, GetLastLineRemovesOnlyTheEndMarker) {
+TEST(PDFText, GetLastLineRemovesOnlyTheEndMarker) {
   RawByteString s = "startxref\n123\n%%EOF\n", line;
   TLKPDFReader::GetLastLine(s, 7, line, true);
   EXPECT_EQ(line, "%%EOF");
@@ -144,7 +143,6 @@ TEST(PDFHelpers, GetLastLineRemovesOnlyTheEndMarker) {
   EXPECT_EQ(line, "123");
   EXPECT_EQ(noEof, "startxref\n123\n");
   EXPECT_EQ(TLKPDFReader::GetItemType("<< /Type /XRef >>"), "/xref");
-  EXPECT_EQ(TLKPDFReader::Reverse(u"abc"), u"cba");
 }
 
 }  // namespace

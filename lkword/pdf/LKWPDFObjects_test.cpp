@@ -1,29 +1,31 @@
+// The load sequence, cross-reference data, repair and stream extraction.
+#include "lkword/pdf/LKWPDF.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/Ascii.h"
 #include "testing/PDFBuilder.h"
 
 namespace lkw {
 namespace {
 
-using pdftest::Builder;
-using pdftest::Deflate;
-using pdftest::Load;
-using pdftest::OnePage;
-using pdftest::Stream;
+using namespace pdftest;
 
-bool HasWarning(const TLKPDFReader& R, std::string_view Part) {
-  for (const auto& w : R.Warnings())
-    if (w.Message.find(Part) != std::string::npos) return true;
-  return false;
+const std::string kHi = "BT (Hi) Tj ET";
+
+std::string Plain() { return Document(OnePage()); }
+
+// Loads Pdf into R: the first page's contents.
+std::string Read(TLKPDFReader& R, const std::string& Pdf) {
+  Load(R, Pdf);
+  return PageContents(R);
 }
-
-std::string PageText(TLKPDFReader& R, int Index = 0) {
-  const TLKPDFPage* p = R.Pages().GetPage(Index);
-  return p ? R.GetPageContents(p->ObjNumber()) : "<no page>";
+std::string ContentsOf(const std::string& Pdf) {
+  TLKPDFReader r;
+  return Read(r, Pdf);
 }
 
 // Adds Delta to every in-use offset of the (single) classic table.
@@ -41,14 +43,14 @@ std::string ShiftTableOffsets(std::string Pdf, int Delta) {
 
 TEST(PDFStructure, ClassicTableFindsEveryObject) {
   TLKPDFReader r;
-  Load(r, Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes());
+  Load(r, Plain());
   EXPECT_EQ(r.Version(), "1.7");
   EXPECT_EQ(r.RootTag, "1");
   EXPECT_FALSE(r.Repaired());
   // The page shows text without a font: no text layer, but nothing structural.
   for (const auto& w : r.Warnings()) EXPECT_NE(w.Message.find("no text layer"), std::string::npos) << w.Message;
   ASSERT_EQ(r.Pages().Count(), 1);
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
+  EXPECT_EQ(PageContents(r), kHi);
   const RawByteString body = r.GetBodyByRefNo(2);
   EXPECT_EQ(body, "2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj");
   // A stream object ends with its own endobj, not at the next object.
@@ -69,21 +71,20 @@ TEST(PDFStructure, SubsectionsArePlacedByTheirStartNumbers) {
   objs[7] = "(seven)";
   objs[8] = "(eight)";
   TLKPDFReader r;
-  Load(r, Builder().Objects(objs).Table("/Root 1 0 R").Bytes());
+  Load(r, Document(objs));
   EXPECT_NE(r.GetBodyByRefNo(7).find("(seven)"), std::string::npos);
   EXPECT_NE(r.GetBodyByRefNo(8).find("(eight)"), std::string::npos);
   EXPECT_TRUE(r.GetBodyByRefNo(5).empty());
   EXPECT_FALSE(r.Repaired());
 
   // A table numbered from 1 that starts with the free-list head.
-  std::string pdf = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
+  std::string pdf = Plain();
   const size_t x = pdf.rfind("xref\n0 5\n");
   ASSERT_NE(x, std::string::npos);
   pdf.replace(x, 9, "xref\n1 5\n");
   TLKPDFReader r2;
-  Load(r2, pdf);
+  EXPECT_EQ(Read(r2, pdf), kHi);
   EXPECT_FALSE(r2.Repaired());
-  EXPECT_EQ(PageText(r2), "BT (Hi) Tj ET");
 }
 
 TEST(PDFStructure, IncrementalUpdatesNewestWins) {
@@ -93,27 +94,19 @@ TEST(PDFStructure, IncrementalUpdatesNewestWins) {
   b.Objects(objs).Table("/Root 1 0 R /Info 5 0 R");
   b.Update().Objects({{5, "<< /Title (New) >>"}, {4, Stream("BT (Updated) Tj ET")}}).Table("/Root 1 0 R /Info 5 0 R");
   TLKPDFReader r;
-  Load(r, b.Bytes());
+  EXPECT_EQ(Read(r, b.Bytes()), "BT (Updated) Tj ET");
   TPDFObject info;
   ASSERT_TRUE(r.GetObject(5, info));
   EXPECT_EQ(info.Get("Title")->Str, "New");
-  EXPECT_EQ(PageText(r), "BT (Updated) Tj ET");
   EXPECT_EQ(r.InfoTag, "5");
   EXPECT_FALSE(r.Repaired());
-}
 
-TEST(PDFStructure, PrevLoopsEnd) {
-  Builder b;
-  b.Objects(OnePage()).Table("/Root 1 0 R");
-  std::string pdf = b.Bytes();
-  // The trailer's /Prev points back at its own table.
-  const size_t t = pdf.rfind("/Root 1 0 R");
-  pdf.insert(t, "/Prev " + std::to_string(b.LastXRef()) + " ");
-  const size_t sx = pdf.rfind("startxref\n");
-  pdf.replace(sx, std::string::npos, "startxref\n" + std::to_string(b.LastXRef()) + "\n%%EOF\n");
-  TLKPDFReader r;
-  Load(r, pdf);
-  EXPECT_EQ(r.Pages().Count(), 1);
+  // A /Prev that points back at its own table ends the walk.
+  std::string pdf = Plain();
+  const size_t xref = pdf.rfind("\nxref\n") + 1;
+  pdf.insert(pdf.rfind("/Root 1 0 R"), "/Prev " + std::to_string(xref) + " ");
+  pdf.replace(pdf.rfind("startxref\n"), std::string::npos, "startxref\n" + std::to_string(xref) + "\n%%EOF\n");
+  EXPECT_EQ(ContentsOf(pdf), kHi);
 }
 
 TEST(PDFStructure, CrossReferenceStreamsAndObjectStreams) {
@@ -123,23 +116,16 @@ TEST(PDFStructure, CrossReferenceStreamsAndObjectStreams) {
   b.ObjStm(10, {{1, objs[1]}, {2, objs[2]}, {3, objs[3]}});
   b.XRefStream(11, "/Root 1 0 R", {{1, {10, 0}}, {2, {10, 1}}, {3, {10, 2}}});
   TLKPDFReader r;
-  Load(r, b.Bytes());
+  EXPECT_EQ(Read(r, b.Bytes()), kHi);
   EXPECT_FALSE(r.Repaired());
-  ASSERT_EQ(r.Pages().Count(), 1);
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
   EXPECT_TRUE(r.IsCompressedObject(2));
   EXPECT_FALSE(r.IsCompressedObject(4));
   // An object from an object stream is framed like any other.
   EXPECT_EQ(r.GetBodyByRefNo(2), "2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj");
   EXPECT_EQ(r.XRefs().GetOffsetForXRef(2), static_cast<int64_t>(b.OffsetOf(10)));
   EXPECT_EQ(r.Trailer().Get("Type")->Str, "XRef");
-
   // The same without compression of the stream itself.
-  Builder plain;
-  plain.Objects(OnePage()).XRefStream(5, "/Root 1 0 R", {}, false);
-  TLKPDFReader r2;
-  Load(r2, plain.Bytes());
-  EXPECT_EQ(PageText(r2), "BT (Hi) Tj ET");
+  EXPECT_EQ(ContentsOf(Builder().Objects(OnePage()).XRefStream(5, "/Root 1 0 R", {}, false).Bytes()), kHi);
 }
 
 TEST(PDFStructure, HybridFilesUseTableAndStream) {
@@ -148,110 +134,71 @@ TEST(PDFStructure, HybridFilesUseTableAndStream) {
   b.Objects({{4, objs[4]}});
   b.ObjStm(10, {{1, objs[1]}, {2, objs[2]}, {3, objs[3]}});
   b.XRefStream(11, "", {{1, {10, 0}}, {2, {10, 1}}, {3, {10, 2}}});
-  const size_t stm = b.LastXRef();
   // A table that lists the compressed objects as free, as hybrids do.
   std::string pdf = b.Bytes();
   const size_t xref = pdf.size();
   char line[64];
-  pdf += "xref\n0 5\n0000000000 65535 f \n0000000000 00000 f \n0000000000 00000 f \n0000000000 00000 f \n";
   std::snprintf(line, sizeof line, "%010zu 00000 n \n", b.OffsetOf(4));
-  pdf += line;
-  pdf += "trailer\n<< /Size 12 /Root 1 0 R /XRefStm " + std::to_string(stm) + " >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
+  pdf += "xref\n0 5\n0000000000 65535 f \n0000000000 00000 f \n0000000000 00000 f \n0000000000 00000 f \n" +
+         std::string(line) + "trailer\n<< /Size 12 /Root 1 0 R /XRefStm " + std::to_string(b.LastXRef()) +
+         " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   TLKPDFReader r;
-  Load(r, pdf);
+  EXPECT_EQ(Read(r, pdf), kHi);
   EXPECT_FALSE(r.Repaired());
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
   EXPECT_TRUE(r.IsCompressedObject(1));
 }
 
-TEST(PDFStructure, BrokenStartXRefIsRepairedByScanning) {
-  std::string pdf = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
+TEST(PDFStructure, DamagedTablesAreRebuiltByScanning) {
+  std::string pdf = Plain();
   const size_t sx = pdf.rfind("startxref\n") + 10;
   pdf.replace(sx, pdf.find('\n', sx) - sx, "99999");
   TLKPDFReader r;
-  Load(r, pdf);
+  EXPECT_EQ(Read(r, pdf), kHi);
   EXPECT_TRUE(r.Repaired());
   EXPECT_TRUE(HasWarning(r, "rebuilt"));
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
 
   // No startxref at all, and a file cut before its table.
-  const std::string full = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
+  const std::string full = Plain();
   for (const std::string& cut : {full.substr(0, full.rfind("startxref")), full.substr(0, full.rfind("xref\n"))}) {
     TLKPDFReader r2;
-    Load(r2, cut);
+    EXPECT_EQ(Read(r2, cut), kHi);
     EXPECT_TRUE(r2.Repaired());
-    EXPECT_EQ(PageText(r2), "BT (Hi) Tj ET");
   }
-}
 
-TEST(PDFStructure, ShiftedOffsetsAreFoundByScanning) {
-  const std::string pdf = ShiftTableOffsets(Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes(), 3);
-  TLKPDFReader r;
-  Load(r, pdf);
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
-  EXPECT_TRUE(HasWarning(r, "away from"));
+  // Offsets that are all a little off.
+  TLKPDFReader shifted;
+  EXPECT_EQ(Read(shifted, ShiftTableOffsets(Plain(), 3)), kHi);
+  EXPECT_TRUE(HasWarning(shifted, "away from"));
 }
 
 TEST(PDFStructure, HeaderAndEndOfFile) {
   // Junk before the header: offsets count from the header.
-  TLKPDFReader r;
-  Load(r, "garbage bytes\n" + Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes());
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
+  EXPECT_EQ(ContentsOf("garbage bytes\n" + Plain()), kHi);
   // A file that ends right after its startxref offset is read normally.
-  std::string noEof = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
+  std::string noEof = Plain();
   noEof.resize(noEof.rfind("%%EOF"));
   while (noEof.back() == '\n') noEof.pop_back();
-  TLKPDFReader r2;
-  Load(r2, noEof);
-  EXPECT_FALSE(r2.Repaired());
-  EXPECT_EQ(r2.Pages().Count(), 1);
+  TLKPDFReader r;
+  EXPECT_EQ(Read(r, noEof), kHi);
+  EXPECT_FALSE(r.Repaired());
 
   TLKPDFReader bad;
-  try {
-    Load(bad, "Hello, this is not a PDF");
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), SPDFNotValid);
-  }
+  EXPECT_THROW(Load(bad, "Hello, this is not a PDF"), EPDFError);
   EXPECT_EQ(bad.Text().Count(), 0);
+  EXPECT_EQ(LoadError("Hello, this is not a PDF"), SPDFNotValid);
 }
 
 TEST(PDFStructure, CrossReferenceStreamErrors) {
   // No object besides a broken cross-reference stream: nothing to repair
   // from, so its error is reported.
   auto xrefWith = [](const std::string& W, const std::string& Data) {
-    std::string pdf = "%PDF-1.5\n";
-    const size_t off = pdf.size();
-    pdf += "1 0 obj\n<< /Type /XRef /W " + W + " /Size 3 /Root 9 0 R /Length " + std::to_string(Data.size()) +
-           " >>\nstream\n" + Data + "\nendstream\nendobj\nstartxref\n" + std::to_string(off) + "\n%%EOF\n";
-    return pdf;
+    return "%PDF-1.5\n1 0 obj\n<< /Type /XRef /W " + W + " /Size 3 /Root 9 0 R /Length " +
+           std::to_string(Data.size()) + " >>\nstream\n" + Data + "\nendstream\nendobj\nstartxref\n9\n%%EOF\n";
   };
-  TLKPDFReader r;
-  EXPECT_THROW(
-      {
-        try {
-          Load(r, xrefWith("[9 2 1]", std::string(12, '\1')));
-        } catch (const EPDFError& e) {
-          EXPECT_STREQ(e.what(), SPDFXRefWNotValid);
-          throw;
-        }
-      },
-      EPDFError);
-  EXPECT_THROW(
-      {
-        try {
-          Load(r, xrefWith("[1 2 1]", std::string(10, '\1')));
-        } catch (const EPDFError& e) {
-          EXPECT_STREQ(e.what(), SPDFXRefLengthNotValid);
-          throw;
-        }
-      },
-      EPDFError);
+  EXPECT_EQ(LoadError(xrefWith("[9 2 1]", std::string(12, '\1'))), SPDFXRefWNotValid);
+  EXPECT_EQ(LoadError(xrefWith("[1 2 1]", std::string(10, '\1'))), SPDFXRefLengthNotValid);
   // /W [2 4 2] is a valid layout (two-byte types).
-  std::string rows;
-  rows += std::string("\0\0\0\0\0\0\xff\xff", 8);
-  EXPECT_NO_THROW(Load(r, xrefWith("[2 4 2]", rows)));
+  EXPECT_EQ(LoadError(xrefWith("[2 4 2]", std::string("\0\0\0\0\0\0\xff\xff", 8))), "");
 }
 
 TEST(PDFStructure, HostileCountsAndLengths) {
@@ -265,28 +212,22 @@ TEST(PDFStructure, HostileCountsAndLengths) {
   b.Objects({{3, objs[3]}, {4, objs[4]}});
   b.Objects({{10, Stream(data, "/Type /ObjStm /N 1000000 /First " + std::to_string(hdr.size()))}});
   b.XRefStream(11, "/Root 1 0 R", {{1, {10, 0}}, {2, {10, 1}}});
-  TLKPDFReader r;
-  Load(r, b.Bytes());
-  EXPECT_EQ(PageText(r), "BT (Hi) Tj ET");
+  EXPECT_EQ(ContentsOf(b.Bytes()), kHi);
 
   // /Length too long and too short: the stream ends at "endstream".
   for (const char* len : {"99999", "2", "-5", "7 0 R"}) {
     auto o = OnePage();
     o[4] = std::string("<< /Length ") + len + " >>\nstream\nBT (Hi) Tj ET\nendstream";
     o[7] = "(not a number)";
-    TLKPDFReader r2;
-    Load(r2, Builder().Objects(o).Table("/Root 1 0 R").Bytes());
-    EXPECT_EQ(PageText(r2), "BT (Hi) Tj ET") << len;
+    EXPECT_EQ(ContentsOf(Document(o)), kHi) << len;
   }
 
   // Object numbers far beyond the file are ignored rather than allocated.
-  std::string pdf = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
-  const size_t x = pdf.rfind("xref\n0 5\n");
-  pdf.insert(x + 5, "2000000000 1\n0000000010 00000 n \n");
-  TLKPDFReader r3;
-  Load(r3, pdf);
-  EXPECT_LT(r3.XRefs().Count(), 100000);
-  EXPECT_EQ(PageText(r3), "BT (Hi) Tj ET");
+  std::string pdf = Plain();
+  pdf.insert(pdf.rfind("xref\n0 5\n") + 5, "2000000000 1\n0000000010 00000 n \n");
+  TLKPDFReader r;
+  EXPECT_EQ(Read(r, pdf), kHi);
+  EXPECT_LT(r.XRefs().Count(), 100000);
 }
 
 TEST(PDFStructure, PageTreeCyclesAndDepth) {
@@ -294,7 +235,7 @@ TEST(PDFStructure, PageTreeCyclesAndDepth) {
   objs[2] = "<< /Type /Pages /Kids [3 0 R 2 0 R 5 0 R] /Count 3 >>";
   objs[5] = "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>";
   TLKPDFReader r;
-  Load(r, Builder().Objects(objs).Table("/Root 1 0 R").Bytes());
+  Load(r, Document(objs));
   EXPECT_EQ(r.Pages().Count(), 1);
 
   // A chain of references that refers back to itself resolves to nothing.
@@ -302,25 +243,21 @@ TEST(PDFStructure, PageTreeCyclesAndDepth) {
   loop[6] = "7 0 R";
   loop[7] = "6 0 R";
   TLKPDFReader r2;
-  Load(r2, Builder().Objects(loop).Table("/Root 1 0 R").Bytes());
-  TPDFObject ref = TPDFObject::MakeRef(6, 0);
-  EXPECT_TRUE(r2.Resolve(ref).IsNone());
+  Load(r2, Document(loop));
+  EXPECT_TRUE(r2.Resolve(TPDFObject::MakeRef(6, 0)).IsNone());
 
   // A page tree lost with the end of the file: the pages are found anyway.
-  std::string pdf = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
+  std::string pdf = Plain();
   pdf.resize(pdf.find("2 0 obj"));
-  pdf += "3 0 obj\n<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>\nendobj\n4 0 obj\n" + Stream("BT (Hi) Tj ET") +
-         "\nendobj\n";
+  pdf += "3 0 obj\n<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>\nendobj\n4 0 obj\n" + Stream(kHi) + "\nendobj\n";
   TLKPDFReader r3;
-  Load(r3, pdf);
+  EXPECT_EQ(Read(r3, pdf), kHi);
   EXPECT_TRUE(r3.Repaired());
-  EXPECT_EQ(PageText(r3), "BT (Hi) Tj ET");
 }
 
 TEST(PDFStreams, GetStreamContentHonoursLengthAndLineEnds) {
   TLKPDFReader r;
-  const std::string pdf = Builder().Objects(OnePage()).Table("/Root 1 0 R").Bytes();
-  Load(r, pdf);
+  Load(r, Plain());
   int64_t decoded = 0;
   const std::string body = "5 0 obj\n<< /Length 4 >>\nstream\r\nabcd\r\nendstream\nendobj";
   EXPECT_EQ(r.GetStreamContent("", body, 4, decoded, 0), "abcd");
@@ -334,14 +271,8 @@ TEST(PDFStreams, GetStreamContentHonoursLengthAndLineEnds) {
   }
   EXPECT_EQ(r.GetStreamContent("", "<< /Length 3 >> no data here", 3, decoded, 0), "");
   // A filter chain is applied left to right, each with its parameters.
-  const std::string chain = "<< /Filter [/AHx /Fl] /DecodeParms [null << /Predictor 12 /Columns 2 >>] >>\nstream\n";
-  std::string hex;
-  for (unsigned char c : Deflate(std::string("\2\1\2\2\1\1", 6))) {
-    char buf[3];
-    std::snprintf(buf, sizeof buf, "%02X", c);
-    hex += buf;
-  }
-  const std::string chained = chain + hex + ">\nendstream";
+  const std::string chained = "<< /Filter [/AHx /Fl] /DecodeParms [null << /Predictor 12 /Columns 2 >>] >>\nstream\n" +
+                              Hex(Deflate(std::string("\2\1\2\2\1\1", 6))) + ">\nendstream";
   RawByteString filter;
   int64_t length, length1;
   r.GetFilterContent(nullptr, chained, filter, length, length1);
@@ -356,7 +287,7 @@ TEST(PDFStreams, LengthsAndDictionariesByReference) {
   objs[7] = "42";
   objs[8] = "<< /F1 9 0 R /F2 10 0 R >>";
   TLKPDFReader r;
-  Load(r, Builder().Objects(objs).Table("/Root 1 0 R").Bytes());
+  Load(r, Document(objs));
   const RawByteString body = r.GetBodyByRefNo(6);
   RawByteString filter;
   int64_t length = 0, length1 = 0;
@@ -364,9 +295,9 @@ TEST(PDFStreams, LengthsAndDictionariesByReference) {
   EXPECT_EQ(filter, "/flatedecode");
   EXPECT_EQ(length, 42);
   EXPECT_EQ(length1, 5);
-  EXPECT_EQ(r.GetIntTagValue("/length", LowerPDF(body)), 42);
-  EXPECT_EQ(r.GetIntTagValue("/length1", LowerPDF(body)), 5);
-  EXPECT_EQ(r.GetIntTagValue("/missing", LowerPDF(body)), 0);
+  EXPECT_EQ(r.GetIntTagValue("/length", LowerAscii(body)), 42);
+  EXPECT_EQ(r.GetIntTagValue("/length1", LowerAscii(body)), 5);
+  EXPECT_EQ(r.GetIntTagValue("/missing", LowerAscii(body)), 0);
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>"), "/f1 5 0 r");
   // The text after the dictionary is unwrapped and kept as well.
   EXPECT_EQ(r.GetDoubleBracketValue(nullptr, "/font", "/font<</f1 5 0 r>>/xobject 3 0 r"), "/f1 5 0 r /xobject 3 0 r");
