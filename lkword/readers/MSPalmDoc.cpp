@@ -20,8 +20,8 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/BookText.h"
 #include "lkword/readers/MSMobiHuff.h"
-#include "lkword/readers/MSWFB2.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
