@@ -9,10 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "testing/ZipBuilder.h"
+#include "lkword/containers/PackagePath.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
+#include "testing/ZipBuilder.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     doc.LoadFromStream(stream);
   } catch (const lkw::Exception&) {
   }
-  lkw::ResolveEPubHref(input.substr(0, 16), input.substr(std::min<size_t>(Size, 16), 64));
+  const std::string_view folder = input.substr(0, 16), reference = input.substr(std::min<size_t>(Size, 16), 64);
+  lkw::ResolvePackageReference(folder, reference, lkw::TPercentEscapes::Decode);
+  lkw::ResolvePackageReference(folder, reference, lkw::TPercentEscapes::Keep);
   return 0;
 }

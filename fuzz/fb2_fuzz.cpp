@@ -1,10 +1,11 @@
 // Loads arbitrary bytes as a FictionBook, in the output format the last byte
-// picks, and runs the content test and the date parser on them.
+// picks, and runs the content test and the book date parser on them.
 #include <cstddef>
 #include <cstdint>
 
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
+#include "lkword/readers/BookText.h"
 #include "lkword/readers/MSWFB2.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {

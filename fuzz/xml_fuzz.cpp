@@ -1,6 +1,6 @@
 // Parses arbitrary bytes with the XML engine, with and without event
-// handlers that drop, free and cancel, then walks the tree every way a
-// reader does. Half the inputs are also loaded in pieces, from the bytes and
+// handlers that drop, free and cancel, then walks the tree and looks
+// elements up every way a reader does. Half the inputs are also loaded in pieces, from the bytes and
 // from a source handing them out a few at a time: events and tree must be
 // those of the whole load.
 #include <cstddef>
@@ -101,6 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   root->Text();
   e.GetItemByTag(nullptr, u"p");
   root->GetChild(u"w:t");
+  // The readers' look-ups by local name.
+  if (lkw::TLKXMLItem* p = lkw::FindElement(root, u"p")) {
+    lkw::ElementText(p);
+    lkw::ElementText(lkw::FindChildElement(p, u"span"));
+    lkw::ForEachChildElement(*p, u"a", [](lkw::TLKXMLItem& a) { a.AttributeValue(u"href"); });
+  }
   Walk(root, 2000);
   if (mode & 16) {
     const size_t piece = 1 + Size % 61, chunk = 1 + (mode >> 5) * 37;

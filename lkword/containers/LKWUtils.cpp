@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -27,26 +28,23 @@ bool FileIsZipArchive(const WideString& AFileName) { return FileIsZipArchive(Wid
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Checks the grammar strictly: std::from_chars alone would also take "inf",
 // "nan" and stop at trailing garbage.
 bool IsDecimalNumber(std::string_view s) {
   size_t i = 0;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
   size_t digits = 0;
-  while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+  while (i < s.size() && IsAsciiDigit(s[i])) ++i, ++digits;
   if (i < s.size() && s[i] == '.') {
     ++i;
-    while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+    while (i < s.size() && IsAsciiDigit(s[i])) ++i, ++digits;
   }
   if (digits == 0) return false;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     size_t expDigits = 0;
-    while (i < s.size() && IsDigit(s[i])) ++i, ++expDigits;
+    while (i < s.size() && IsAsciiDigit(s[i])) ++i, ++expDigits;
     if (expDigits == 0) return false;
   }
   return i == s.size();
@@ -55,8 +53,8 @@ bool IsDecimalNumber(std::string_view s) {
 }  // namespace
 
 double StrToFloatDef(std::string_view AText, double ADefault, char ADecimalSeparator) {
-  while (!AText.empty() && IsBlank(AText.front())) AText.remove_prefix(1);
-  while (!AText.empty() && IsBlank(AText.back())) AText.remove_suffix(1);
+  while (!AText.empty() && IsAsciiBlank(AText.front())) AText.remove_prefix(1);
+  while (!AText.empty() && IsAsciiBlank(AText.back())) AText.remove_suffix(1);
   std::string s(AText);
   if (ADecimalSeparator != '.' && ADecimalSeparator != '\0') {
     size_t p = s.find(ADecimalSeparator);
@@ -142,7 +140,7 @@ bool Base64Decode(std::u16string_view Text, RawByteString& Out) {
     else if (c == u'+') v = 62;
     else if (c == u'/') v = 63;
     else if (c == u'=') { padded = true; continue; }
-    else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
+    else if (IsAsciiBlank(c)) continue;
     else return false;
     if (padded) return false;
     acc = (acc << 6 | static_cast<uint32_t>(v)) & 0xFFFFFF;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -11,10 +12,6 @@
 namespace lkw {
 
 namespace {
-
-bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-char16_t AsciiLower(char16_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c; }
 
 // Decodes UTF-8 into Out (replacing its contents) in one pass; invalid
 // sequences become U+FFFD. Returns false when there were any.
@@ -100,19 +97,19 @@ template <typename F>
 void ForEachAttribute(std::u16string_view s, F f) {
   size_t i = 0, n = s.size();
   while (i < n) {
-    while (i < n && IsBlank(s[i])) ++i;
+    while (i < n && IsAsciiBlank(s[i])) ++i;
     size_t nameStart = i;
-    while (i < n && !IsBlank(s[i]) && s[i] != '=' && s[i] != '/' && s[i] != '"' && s[i] != '\'') ++i;
+    while (i < n && !IsAsciiBlank(s[i]) && s[i] != '=' && s[i] != '/' && s[i] != '"' && s[i] != '\'') ++i;
     std::u16string_view name = s.substr(nameStart, i - nameStart);
     if (name.empty()) {
       if (i < n) ++i;  // a stray character
       continue;
     }
     size_t j = i;
-    while (j < n && IsBlank(s[j])) ++j;
+    while (j < n && IsAsciiBlank(s[j])) ++j;
     if (j >= n || s[j] != '=') continue;  // a name without a value
     ++j;
-    while (j < n && IsBlank(s[j])) ++j;
+    while (j < n && IsAsciiBlank(s[j])) ++j;
     std::u16string_view value;
     if (j < n && (s[j] == '"' || s[j] == '\'')) {
       char16_t q = s[j++];
@@ -122,7 +119,7 @@ void ForEachAttribute(std::u16string_view s, F f) {
       i = close < n ? close + 1 : n;
     } else {
       size_t start = j;
-      while (j < n && !IsBlank(s[j])) ++j;
+      while (j < n && !IsAsciiBlank(s[j])) ++j;
       value = s.substr(start, j - start);
       i = j;
     }
@@ -222,8 +219,6 @@ int LookupEntity(std::u16string_view name) {
   return -1;
 }
 
-bool IsAsciiAlnum(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 // Decodes the reference at S[I] == '&'; on success appends the character and
 // returns the length consumed, else 0.
 size_t DecodeEntity(WideString& Out, std::u16string_view S, size_t I) {
@@ -312,11 +307,7 @@ void ReplaceHTMLChars(WideString& S) {
 }
 
 bool SameStrings(bool CaseSensitive, std::u16string_view S1, std::u16string_view S2) {
-  if (S1.size() != S2.size()) return false;
-  if (CaseSensitive) return S1 == S2;
-  for (size_t i = 0; i < S1.size(); ++i)
-    if (AsciiLower(S1[i]) != AsciiLower(S2[i])) return false;
-  return true;
+  return CaseSensitive ? S1 == S2 : SameTextAscii(S1, S2);
 }
 
 TDateTime XMLStringToDateTime(const WideString& S) {
@@ -451,7 +442,7 @@ WideString TLKXMLItem::GetTagXMLValue() const {
   std::u16string_view v = Value();
   if (v.empty() || v[0] != u'"') return WideString(v);
   size_t end = v.size();
-  while (end > 0 && (IsBlank(v[end - 1]) || v[end - 1] == u'"')) --end;
+  while (end > 0 && (IsAsciiBlank(v[end - 1]) || v[end - 1] == u'"')) --end;
   return end > 0 ? WideString(v.substr(1, end - 1)) : WideString();
 }
 
@@ -578,7 +569,7 @@ bool StartsWith(std::u16string_view s, size_t p, std::u16string_view w) { return
 bool StartsWithIgnoreCase(std::u16string_view s, size_t p, std::u16string_view w) {
   if (p + w.size() > s.size()) return false;
   for (size_t i = 0; i < w.size(); ++i)
-    if (AsciiLower(s[p + i]) != AsciiLower(w[i])) return false;
+    if (ToLowerAscii(s[p + i]) != ToLowerAscii(w[i])) return false;
   return true;
 }
 
@@ -1031,7 +1022,7 @@ std::string_view DeclaredEncoding(std::string_view s) {
   size_t p = decl.find("encoding");
   if (p == std::string_view::npos) return {};
   p += 8;
-  while (p < decl.size() && (IsBlank(decl[p]) || decl[p] == '=')) ++p;
+  while (p < decl.size() && (IsAsciiBlank(decl[p]) || decl[p] == '=')) ++p;
   if (p >= decl.size() || (decl[p] != '"' && decl[p] != '\'')) return {};
   char q = decl[p++];
   size_t close = decl.find(q, p);
@@ -1304,6 +1295,31 @@ void TLKXMLEngine::ParseXMLFromString(std::u16string_view AText) {
 TLKXMLItem* TLKXMLEngine::GetItemByTag(TLKXMLItem* ARoot, std::u16string_view XMLTag) {
   return FindPreOrder(ARoot ? ARoot : FRootItem.get(),
                       [&](const TLKXMLItem& n) { return SameStrings(false, n.TagName(), XMLTag); });
+}
+
+TLKXMLItem* FindElement(TLKXMLItem* Root, std::u16string_view LocalName) {
+  return FindPreOrder(Root, [&](const TLKXMLItem& n) { return IsElementNamed(n, LocalName); });
+}
+
+TLKXMLItem* FindChildElement(const TLKXMLItem* Parent, std::u16string_view LocalName) {
+  if (!Parent) return nullptr;
+  const TLKXMLItems& items = Parent->Items();
+  for (int i = 0, n = items.Count(); i < n; ++i)
+    if (IsElementNamed(*items[i], LocalName)) return items[i];
+  return nullptr;
+}
+
+WideString ElementText(const TLKXMLItem* Item) {
+  WideString out;
+  if (!Item) return out;
+  const WideString text = Item->Text();
+  out.reserve(text.size());
+  for (const char16_t c : text) {
+    if (!IsAsciiBlankOrFormFeed(c)) out += c;
+    else if (!out.empty() && out.back() != u' ') out += u' ';
+  }
+  if (!out.empty() && out.back() == u' ') out.pop_back();
+  return out;
 }
 
 WideString TLKXMLEngine::GetFirstTagName(WideString& AXMLPath) {

@@ -44,6 +44,7 @@
 #include <utility>
 #include <vector>
 
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/Object.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/platform/Types.h"
@@ -300,6 +301,31 @@ void ForEachElement(TLKXMLItem* Root, F f) {
     if (child->Kind() == ikProperty) stack.emplace_back(child, -1);
   }
 }
+
+// Element look-ups by local name, the prefix ignored and the case of A-Z
+// too (book and package files are not always written consistently).
+
+// Whether Node is an element (not an attribute, comment or CDATA node)
+// whose local name is LocalName.
+inline bool IsElementNamed(const TLKXMLItem& Node, std::u16string_view LocalName) {
+  return Node.Kind() == ikProperty && SameTextAscii(XMLLocalName(Node.TagName()), LocalName);
+}
+// The first such element in depth-first pre-order from Root (Root
+// included); nullptr when none.
+TLKXMLItem* FindElement(TLKXMLItem* Root, std::u16string_view LocalName);
+// The first direct child element of Parent with that local name; nullptr
+// when none (or Parent is null).
+TLKXMLItem* FindChildElement(const TLKXMLItem* Parent, std::u16string_view LocalName);
+// Visits Parent's direct child elements with that local name, in order.
+template <typename F>
+void ForEachChildElement(const TLKXMLItem& Parent, std::u16string_view LocalName, F f) {
+  const TLKXMLItems& items = Parent.Items();
+  for (int i = 0, n = items.Count(); i < n; ++i)
+    if (TLKXMLItem* c = items[i]; IsElementNamed(*c, LocalName)) f(*c);
+}
+// The element's whole text (see TLKXMLItem::Text) with each run of blanks
+// (form feed included) made one space, and trimmed; empty for null.
+WideString ElementText(const TLKXMLItem* Item);
 
 // Cuts the character data of every element named LocalName (any prefix) out
 // of the XML bytes Xml, up to the element's next markup, before parsing:

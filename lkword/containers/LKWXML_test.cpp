@@ -538,3 +538,43 @@ TEST(XMLHelpersTest, PathsComparisonsAndDates) {
 
 }  // namespace
 }  // namespace lkw
+
+// Element look-ups by local name.
+namespace lkw {
+namespace {
+
+TEST(XMLLookupTest, ElementsFoundByLocalNameIgnoringPrefixAndCase) {
+  TLKXMLEngine xml;
+  xml.LoadFromBytes("<opf:package author=\"attr\"><!--author--><metadata><dc:Title>first</dc:Title>"
+                    "<AUTHOR>a1</AUTHOR><x:author>a2</x:author><note><author>deep</author></note></metadata>"
+                    "<author>after</author></opf:package>");
+  TLKXMLItem* root = xml.RootItem();
+  EXPECT_EQ(FindElement(root, u"PACKAGE"), root);
+  // Pre-order: the nested author before the later sibling; attributes and
+  // comments are no elements.
+  TLKXMLItem* metadata = FindElement(root, u"metadata");
+  ASSERT_NE(metadata, nullptr);
+  EXPECT_EQ(ElementText(FindElement(root, u"author")), u"a1");
+  EXPECT_EQ(ElementText(FindElement(metadata, u"title")), u"first");
+  EXPECT_EQ(FindElement(root, u"auth"), nullptr);
+  EXPECT_EQ(FindElement(nullptr, u"author"), nullptr);
+  // Children only, in order.
+  EXPECT_EQ(FindChildElement(root, u"title"), nullptr);
+  EXPECT_EQ(ElementText(FindChildElement(root, u"author")), u"after");
+  EXPECT_EQ(FindChildElement(nullptr, u"author"), nullptr);
+  std::vector<std::string> authors;
+  ForEachChildElement(*metadata, u"author", [&](TLKXMLItem& a) { authors.push_back(U8(a.Text())); });
+  EXPECT_EQ(authors, (std::vector<std::string>{"a1", "a2"}));
+}
+
+TEST(XMLLookupTest, ElementTextJoinsBlanksAndDecodes) {
+  TLKXMLEngine xml;
+  xml.LoadFromBytes("<t>\r\n  The \t <b>Harbour</b>\f&amp;\n<i> light </i>  </t>");
+  EXPECT_EQ(ElementText(xml.RootItem()), u"The Harbour & light");
+  EXPECT_EQ(ElementText(nullptr), u"");
+  xml.LoadFromBytes("<t> \n </t>");
+  EXPECT_EQ(ElementText(xml.RootItem()), u"");
+}
+
+}  // namespace
+}  // namespace lkw

@@ -7,17 +7,13 @@
 
 #include "lkword/containers/LKWUtils.h"
 #include "lkword/framework/MSWBase.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
 
 namespace {
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Reads Count bytes as a string, raising EReadError when fewer remain; the
 // check comes first so that a hostile length never sizes an allocation.
@@ -27,15 +23,6 @@ RawByteString ReadString(TStream& S, int64_t Count) {
   if (Count > 0) S.ReadBuffer(out.data(), Count);
   return out;
 }
-
-std::string FoldAsciiCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
-uint64_t Get64(const uint8_t* p) { return uint64_t{Get32(p)} | (uint64_t{Get32(p + 4)} << 32); }
 
 // Zip64: a 32-bit field holding the marker has its value in the zip64
 // extended information field (extra field tag 1), and the end record's in
@@ -52,8 +39,8 @@ std::string_view Zip64Field(std::string_view Extra) {
   const auto* d = reinterpret_cast<const uint8_t*>(Extra.data());
   size_t p = 0;
   while (p + 4 <= Extra.size()) {
-    const uint16_t tag = Get16(d + p);
-    const size_t len = Get16(d + p + 2);
+    const uint16_t tag = LoadLE16(d + p);
+    const size_t len = LoadLE16(d + p + 2);
     if (len > Extra.size() - p - 4) break;
     if (tag == kZip64ExtraTag) return Extra.substr(p + 4, len);
     p += 4 + len;
@@ -77,7 +64,7 @@ void ApplyZip64(TCommonFileHeader& H, std::string_view Extra, bool Local, uint32
   auto take = [&](bool Marked, uint32_t& Field, bool Always) {
     if (!Marked && !Always) return;
     if (pos + 8 > z.size()) return;
-    const uint64_t v = Get64(d + pos);
+    const uint64_t v = LoadLE64(d + pos);
     pos += 8;
     if (Marked && v < kZip64Marker) Field = static_cast<uint32_t>(v);
   };
@@ -110,28 +97,28 @@ uint32_t ZipCRC32(std::string_view Data, uint32_t Crc) {
 
 TCommonFileHeader TCommonFileHeader::FromBytes(const uint8_t* P) {
   TCommonFileHeader h;
-  h.VersionNeededToExtract = Get16(P);
-  h.GeneralPurposeBitFlag = Get16(P + 2);
-  h.CompressionMethod = Get16(P + 4);
-  h.LastModFileTimeDate = Get32(P + 6);
-  h.Crc32 = Get32(P + 10);
-  h.CompressedSize = Get32(P + 14);
-  h.UncompressedSize = Get32(P + 18);
-  h.FilenameLength = Get16(P + 22);
-  h.ExtraFieldLength = Get16(P + 24);
+  h.VersionNeededToExtract = LoadLE16(P);
+  h.GeneralPurposeBitFlag = LoadLE16(P + 2);
+  h.CompressionMethod = LoadLE16(P + 4);
+  h.LastModFileTimeDate = LoadLE32(P + 6);
+  h.Crc32 = LoadLE32(P + 10);
+  h.CompressedSize = LoadLE32(P + 14);
+  h.UncompressedSize = LoadLE32(P + 18);
+  h.FilenameLength = LoadLE16(P + 22);
+  h.ExtraFieldLength = LoadLE16(P + 24);
   return h;
 }
 
 TEndOfCentralDir TEndOfCentralDir::FromBytes(const uint8_t* P) {
   TEndOfCentralDir e;
-  e.EndOfCentralDirSignature = Get32(P);
-  e.NumberOfThisDisk = Get16(P + 4);
-  e.NumberOfTheDiskWithTheStart = Get16(P + 6);
-  e.TotalNumberOfEntriesOnThisDisk = Get16(P + 8);
-  e.TotalNumberOfEntries = Get16(P + 10);
-  e.SizeOfTheCentralDirectory = Get32(P + 12);
-  e.OffsetOfStartOfCentralDirectory = Get32(P + 16);
-  e.ZipfileCommentLength = Get16(P + 20);
+  e.EndOfCentralDirSignature = LoadLE32(P);
+  e.NumberOfThisDisk = LoadLE16(P + 4);
+  e.NumberOfTheDiskWithTheStart = LoadLE16(P + 6);
+  e.TotalNumberOfEntriesOnThisDisk = LoadLE16(P + 8);
+  e.TotalNumberOfEntries = LoadLE16(P + 10);
+  e.SizeOfTheCentralDirectory = LoadLE32(P + 12);
+  e.OffsetOfStartOfCentralDirectory = LoadLE32(P + 16);
+  e.ZipfileCommentLength = LoadLE16(P + 20);
   return e;
 }
 
@@ -141,13 +128,13 @@ TEndOfCentralDir TEndOfCentralDir::FromBytes(const uint8_t* P) {
 void TLocalFile::LoadCentralDirectoryFromStream(TStream& AStream) {
   uint8_t b[42];
   AStream.ReadBuffer(b, sizeof b);
-  FCentralVersionMadeBy = Get16(b);
+  FCentralVersionMadeBy = LoadLE16(b);
   FCentralCommonFileHeader = TCommonFileHeader::FromBytes(b + 2);
-  FCentralFileCommentLength = Get16(b + 28);
-  FCentralDiskNumberStart = Get16(b + 30);
-  FCentralInternalFileAttributes = Get16(b + 32);
-  FCentralExternalFileAttributes = Get32(b + 34);
-  FCentralRelativeOffsetOfLocalHeader = Get32(b + 38);
+  FCentralFileCommentLength = LoadLE16(b + 28);
+  FCentralDiskNumberStart = LoadLE16(b + 30);
+  FCentralInternalFileAttributes = LoadLE16(b + 32);
+  FCentralExternalFileAttributes = LoadLE32(b + 34);
+  FCentralRelativeOffsetOfLocalHeader = LoadLE32(b + 38);
   FCentralFileName = ReadString(AStream, FCentralCommonFileHeader.FilenameLength);
   FCentralExtraField = ReadString(AStream, FCentralCommonFileHeader.ExtraFieldLength);
   FCentralFileComment = ReadString(AStream, FCentralFileCommentLength);
@@ -285,7 +272,7 @@ struct TDirectoryLocation {
 
 bool HasSignature(std::string_view Img, int64_t Pos, uint32_t Sig) {
   if (Pos < 0 || static_cast<uint64_t>(Pos) + 4 > Img.size()) return false;
-  return Get32(reinterpret_cast<const uint8_t*>(Img.data()) + Pos) == Sig;
+  return LoadLE32(reinterpret_cast<const uint8_t*>(Img.data()) + Pos) == Sig;
 }
 
 bool LocateDirectory(std::string_view Img, TDirectoryLocation& Loc) {
@@ -310,14 +297,14 @@ bool LocateDirectory(std::string_view Img, TDirectoryLocation& Loc) {
       // The zip64 end record where the locator says, or right before the
       // locator when the archive has moved.
       const size_t locator = p - kZip64LocatorSize;
-      const uint64_t stated = Get64(d + locator + 8);
+      const uint64_t stated = LoadLE64(d + locator + 8);
       const size_t candidates[2] = {stated < locator ? static_cast<size_t>(stated) : locator,
                                     locator >= kZip64EndSize ? locator - kZip64EndSize : locator};
       for (size_t r : candidates) {
         if (r + kZip64EndSize > locator || !HasSignature(Img, static_cast<int64_t>(r), kZip64EndSignature)) continue;
-        entries = Get64(d + r + 32);
-        dirSize = Get64(d + r + 40);
-        const uint64_t offset = Get64(d + r + 48);
+        entries = LoadLE64(d + r + 32);
+        dirSize = LoadLE64(d + r + 40);
+        const uint64_t offset = LoadLE64(d + r + 48);
         asWritten = offset < (uint64_t{1} << 62) ? static_cast<int64_t>(offset) : -1;
         dirEnd = r;
         break;
@@ -404,7 +391,7 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   for (uint64_t i = 0; i < entries; ++i) {
     uint8_t sigBytes[4] = {};
     s.Read(sigBytes, 4);
-    if (Get32(sigBytes) != ZipCentralFileHeaderSignature) continue;
+    if (LoadLE32(sigBytes) != ZipCentralFileHeaderSignature) continue;
     TLocalFile& f = FFiles.Add();
     f.FCentralFileHeaderSignature = ZipCentralFileHeaderSignature;
     try {
@@ -443,7 +430,7 @@ void TZipArchive::BuildNameIndex() {
   FNameIndex.reserve(static_cast<size_t>(FFiles.Count()));
   for (int i = 0; i < FFiles.Count(); ++i) {
     const RawByteString& name = FFiles.GetLocalFile(i).FileName();
-    if (!name.empty()) FNameIndex.emplace(FoldAsciiCase(name), i);  // the first of equal names wins
+    if (!name.empty()) FNameIndex.emplace(LowerAscii(name), i);  // the first of equal names wins
   }
 }
 
@@ -457,7 +444,7 @@ void TZipArchive::GetFileNames(TWideStrings& lstFiles) const {
 
 int TZipArchive::GetIndexByFileName(std::string_view AFileName) const {
   if (AFileName.empty()) return -1;
-  auto it = FNameIndex.find(FoldAsciiCase(AFileName));
+  auto it = FNameIndex.find(LowerAscii(AFileName));
   return it == FNameIndex.end() ? -1 : it->second;
 }
 

@@ -94,10 +94,12 @@ struct TFileHeader {
 // Why extraction of a member was refused (other than a CRC mismatch).
 enum class TZipErrorKind { zeEncrypted, zeUnsupportedMethod, zeCorruptData };
 
-// A member that cannot be extracted; the message names the member.
-class EZipFileError : public Exception {
+// A member that cannot be extracted; the message names the member. To the
+// readers that is a damaged package: none of their formats encrypts or
+// packs members in ways other than the ones read here.
+class EZipFileError : public ECorruptError {
  public:
-  EZipFileError(TZipErrorKind AKind, const std::string& Msg) : Exception(Msg), FKind(AKind) {}
+  EZipFileError(TZipErrorKind AKind, const std::string& Msg) : ECorruptError(Msg), FKind(AKind) {}
   TZipErrorKind Kind() const { return FKind; }
 
  private:

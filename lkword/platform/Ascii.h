@@ -13,6 +13,12 @@ template <typename C>
 constexpr bool IsAsciiBlank(C c) {
   return c == C(' ') || c == C('\t') || c == C('\r') || c == C('\n');
 }
+// IsAsciiBlank or form feed: the white space of HTML, which book text
+// written as (X)HTML goes by.
+template <typename C>
+constexpr bool IsAsciiBlankOrFormFeed(C c) {
+  return IsAsciiBlank(c) || c == C('\f');
+}
 template <typename C>
 constexpr bool IsAsciiDigit(C c) {
   return c >= C('0') && c <= C('9');

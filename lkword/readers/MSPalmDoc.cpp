@@ -17,8 +17,8 @@
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/readers/BookText.h"
 #include "lkword/readers/MSMobiHuff.h"
-#include "lkword/readers/MSWFB2.h"
 #include "lkword/readers/PalmDocDecoder.h"
 
 #if defined(__SSE2__)

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "lkword/containers/PackagePath.h"
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {
@@ -22,42 +24,24 @@ constexpr std::string_view kEPubMimeType = "application/epub+zip";
 // Where books written without a cover entry commonly keep it.
 constexpr std::string_view kDefaultCoverPath = "images/cover.jpg";
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-std::string Fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
-bool SameText(std::u16string_view a, std::u16string_view b) { return SameStrings(false, a, b); }
-
 bool HasToken(std::u16string_view list, std::u16string_view token) {
   size_t p = 0;
   while (p < list.size()) {
     size_t e = list.find(u' ', p);
     if (e == std::u16string_view::npos) e = list.size();
-    if (SameText(list.substr(p, e - p), token)) return true;
+    if (SameTextAscii(list.substr(p, e - p), token)) return true;
     p = e + 1;
   }
   return false;
 }
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 bool IsContentType(std::u16string_view mediaType, std::string_view path) {
   if (!mediaType.empty())
-    return SameText(mediaType, u"application/xhtml+xml") || SameText(mediaType, u"text/html") ||
-           SameText(mediaType, u"text/x-oeb1-document") || SameText(mediaType, u"application/x-dtbook+xml");
-  std::string p = Fold(path);
+    return SameTextAscii(mediaType, u"application/xhtml+xml") || SameTextAscii(mediaType, u"text/html") ||
+           SameTextAscii(mediaType, u"text/x-oeb1-document") || SameTextAscii(mediaType, u"application/x-dtbook+xml");
+  std::string p = LowerAscii(path);
   return p.ends_with(".xhtml") || p.ends_with(".html") || p.ends_with(".htm");
 }
-
-
-bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
 // calibre and others keep HTML in the description; keep its text. Block
 // tags separate words, inline ones do not.
@@ -71,9 +55,9 @@ WideString StripTags(const WideString& s) {
       size_t gt = s.find(u'>', i);
       if (gt != WideString::npos) {
         size_t e = n;
-        while (e < gt && (IsAsciiLetter(s[e]) || (s[e] >= u'0' && s[e] <= u'9'))) ++e;
+        while (e < gt && IsAsciiAlnum(s[e])) ++e;
         WideString name;
-        for (size_t k = n; k < e; ++k) name += static_cast<char16_t>(s[k] | 0x20);
+        for (size_t k = n; k < e; ++k) name += ToLowerAscii(s[k]);
         if (ClassifyXHTML(name) != brInline && !out.empty() && out.back() != u' ') out += u' ';
         i = gt;
         continue;
@@ -94,71 +78,6 @@ void Join(WideString& field, const WideString& value) {
 
 }  // namespace
 
-TBookElementRole ClassifyXHTML(std::u16string_view n) {
-  static constexpr std::u16string_view kBlocks[] = {
-      u"p",       u"div",     u"li",     u"td",     u"th",      u"h1",      u"h2",         u"h3",
-      u"h4",      u"h5",      u"h6",     u"dt",     u"dd",      u"tr",      u"blockquote", u"caption",
-      u"figcaption", u"ul",   u"ol",     u"dl",     u"table",   u"thead",   u"tbody",      u"tfoot",
-      u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
-      u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
-      u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
-  static constexpr std::u16string_view kSkip[] = {u"head", u"script", u"style", u"title", u"template", u"rp"};
-  if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
-  for (auto k : kBlocks)
-    if (n == k) return brBlock;
-  if (n == u"br") return brLineBreak;
-  if (n == u"section") return brSection;
-  if (n == u"pre") return brPreformatted;
-  for (auto k : kSkip)
-    if (n == k) return brSkip;
-  return brInline;
-}
-
-std::string ResolveEPubHref(std::string_view BaseDir, std::string_view Href) {
-  while (!Href.empty() && (Href.front() == ' ' || Href.front() == '\t' || Href.front() == '\n' || Href.front() == '\r'))
-    Href.remove_prefix(1);
-  while (!Href.empty() && (Href.back() == ' ' || Href.back() == '\t' || Href.back() == '\n' || Href.back() == '\r'))
-    Href.remove_suffix(1);
-  Href = Href.substr(0, Href.find_first_of("#?"));
-  // A scheme ("http:", "mailto:") means a link outside the book.
-  size_t colon = Href.find(':');
-  if (colon != std::string_view::npos && colon < Href.find('/')) return std::string();
-
-  std::string decoded;
-  decoded.reserve(Href.size());
-  for (size_t i = 0; i < Href.size(); ++i) {
-    char c = Href[i];
-    if (c == '%' && i + 2 < Href.size() && HexDigitValue(Href[i + 1]) >= 0 && HexDigitValue(Href[i + 2]) >= 0) {
-      decoded += static_cast<char>(HexDigitValue(Href[i + 1]) * 16 + HexDigitValue(Href[i + 2]));
-      i += 2;
-    } else {
-      decoded += c == '\\' ? '/' : c;
-    }
-  }
-  if (decoded.empty() || decoded.back() == '/') return std::string();
-  std::string joined = decoded.front() == '/' ? decoded.substr(1) : std::string(BaseDir) + decoded;
-
-  std::vector<std::string_view> segments;
-  std::string_view rest = joined;
-  while (!rest.empty()) {
-    size_t slash = rest.find('/');
-    std::string_view seg = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (seg.empty() || seg == ".") continue;
-    if (seg == "..") {
-      if (!segments.empty()) segments.pop_back();
-      continue;
-    }
-    segments.push_back(seg);
-  }
-  std::string path;
-  for (std::string_view seg : segments) {
-    if (!path.empty()) path += '/';
-    path += seg;
-  }
-  return path;
-}
-
 TLKWEPub::TLKWEPub(TComponent* AOwner) : TMSWBaseDocument(AOwner), FCoverImage(std::make_unique<TMemoryStream>()) {}
 
 TLKWEPub::~TLKWEPub() = default;
@@ -168,16 +87,6 @@ void TLKWEPub::ClearInternalLists() {
   if (FCoverImage) FCoverImage->Clear();
   FCoverPath.clear();
   FCoverMediaType.clear();
-}
-
-void TLKWEPub::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  // Mapped where it can be: the package's members are then referenced, not
-  // copied, and pictures never read are never touched.
-  const std::unique_ptr<TStream> stream = OpenFileForReading(AFileName);
-  LoadFromStream(*stream);
-} catch (...) {
-  RethrowAsException();
 }
 
 void TLKWEPub::LoadFromStream(TStream& Stream) try {
@@ -209,42 +118,7 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
   } reset{this};
 
   ReadEncryption();
-
-  // The container names the package documents.
-  std::vector<std::string> packages;
-  RawByteString container = ReadMember(kContainerPath, false);
-  if (!container.empty()) {
-    engine.LoadFromBytes(container);
-    if (TLKXMLItem* rootfiles = FindElement(engine.RootItem(), u"rootfiles")) {
-      for (int i = 0; i < rootfiles->Items().Count(); ++i) {
-        const TLKXMLItem* r = rootfiles->Items()[i];
-        if (r->Kind() != ikProperty || !SameText(LocalTagName(r->TagName()), u"rootfile")) continue;
-        WideString type = r->AttributeValue(u"media-type");
-        if (!type.empty() && !SameText(type, u"application/oebps-package+xml")) continue;
-        std::string path = ResolveEPubHref("", WideToUtf8(r->AttributeValue(u"full-path")));
-        if (!path.empty() && std::find(packages.begin(), packages.end(), path) == packages.end())
-          packages.push_back(path);
-      }
-    }
-  }
-  std::erase_if(packages, [&](const std::string& p) {
-    if (zip.GetIndexByFileName(std::string_view(p)) >= 0) return false;
-    AddWarning("missing package document " + p);
-    return true;
-  });
-  if (packages.empty()) {
-    // No usable container: take the first package document in the archive.
-    for (int i = 0; i < zip.Count(); ++i) {
-      const RawByteString& name = zip.Files()[i].FileName();
-      if (Fold(name).ends_with(".opf")) {
-        packages.push_back(name);
-        break;
-      }
-    }
-    if (packages.empty()) throw Exception(SNotEPub);
-    AddWarning("no container entry for the package document; " + packages[0] + " used");
-  }
-  for (const std::string& p : packages) {
+  for (const std::string& p : ListPackages()) {
     if (IsCancelExtract) break;
     ReadPackage(p);
   }
@@ -252,6 +126,40 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
   if (text) AddText(GetTextFinish());
 } catch (...) {
   RethrowAsException();
+}
+
+std::vector<std::string> TLKWEPub::ListPackages() {
+  std::vector<std::string> packages;
+  RawByteString container = ReadMember(kContainerPath, false);
+  if (!container.empty()) {
+    FEngine->LoadFromBytes(container);
+    if (const TLKXMLItem* rootfiles = FindElement(FEngine->RootItem(), u"rootfiles"))
+      ForEachChildElement(*rootfiles, u"rootfile", [&](const TLKXMLItem& r) {
+        const WideString type = r.AttributeValue(u"media-type");
+        if (!type.empty() && !SameTextAscii(type, u"application/oebps-package+xml")) return;
+        std::string path =
+            ResolvePackageReference("", WideToUtf8(r.AttributeValue(u"full-path")), TPercentEscapes::Decode);
+        if (!path.empty() && std::find(packages.begin(), packages.end(), path) == packages.end())
+          packages.push_back(std::move(path));
+      });
+  }
+  std::erase_if(packages, [&](const std::string& p) {
+    if (FZip->GetIndexByFileName(std::string_view(p)) >= 0) return false;
+    AddWarning("missing package document " + p);
+    return true;
+  });
+  if (!packages.empty()) return packages;
+  // No usable container: take the first package document in the archive.
+  for (int i = 0; i < FZip->Count(); ++i) {
+    const RawByteString& name = FZip->Files()[i].FileName();
+    if (LowerAscii(name).ends_with(".opf")) {
+      packages.push_back(name);
+      break;
+    }
+  }
+  if (packages.empty()) throw ECorruptError(SNotEPub);
+  AddWarning("no container entry for the package document; " + packages[0] + " used");
+  return packages;
 }
 
 RawByteString TLKWEPub::ReadMember(std::string_view Path, bool Required) {
@@ -279,18 +187,12 @@ void TLKWEPub::ReadEncryption() {
   RawByteString bytes = ReadMember(kEncryptionPath, false);
   if (bytes.empty()) return;
   FEngine->LoadFromBytes(bytes);
-  std::vector<TLKXMLItem*> stack{FEngine->RootItem()};
-  while (!stack.empty()) {
-    TLKXMLItem* n = stack.back();
-    stack.pop_back();
-    if (n->Kind() != ikProperty) continue;
-    if (SameText(LocalTagName(n->TagName()), u"CipherReference")) {
-      std::string path = ResolveEPubHref("", WideToUtf8(n->AttributeValue(u"URI")));
-      if (!path.empty()) FEncrypted.insert(Fold(path));
-      continue;
-    }
-    for (int i = n->Items().Count(); i-- > 0;) stack.push_back(n->Items()[i]);
-  }
+  ForEachElement(FEngine->RootItem(), [this](const TLKXMLItem& n) {
+    if (!IsElementNamed(n, u"CipherReference")) return;
+    const std::string path =
+        ResolvePackageReference("", WideToUtf8(n.AttributeValue(u"URI")), TPercentEscapes::Decode);
+    if (!path.empty()) FEncrypted.insert(LowerAscii(path));
+  });
 }
 
 void TLKWEPub::ReadPackage(const std::string& Path) {
@@ -298,57 +200,60 @@ void TLKWEPub::ReadPackage(const std::string& Path) {
   if (bytes.empty()) return;
   FEngine->LoadFromBytes(bytes);
   RawByteString().swap(bytes);
-  const std::string baseDir = Path.substr(0, Path.rfind('/') + 1);
+  const std::string baseDir = PackageFolderOf(Path);
   TLKXMLItem* pkg = FindElement(FEngine->RootItem(), u"package");
   if (!pkg) pkg = FEngine->RootItem();
 
   WideString coverId;
   if (TLKXMLItem* md = FindElement(pkg, u"metadata")) ReadMetadata(*md, coverId);
-
-  std::vector<TManifestItem> items;
-  std::unordered_map<std::string, size_t> byId;  // A-Z folded id
-  if (TLKXMLItem* manifest = FindElement(pkg, u"manifest")) {
-    for (int i = 0; i < manifest->Items().Count(); ++i) {
-      const TLKXMLItem* c = manifest->Items()[i];
-      if (c->Kind() != ikProperty || !SameText(LocalTagName(c->TagName()), u"item")) continue;
-      TManifestItem item{c->AttributeValue(u"id"), ResolveEPubHref(baseDir, WideToUtf8(c->AttributeValue(u"href"))),
-                         c->AttributeValue(u"media-type"), c->AttributeValue(u"properties")};
-      byId.emplace(Fold(WideToUtf8(item.Id)), items.size());
-      items.push_back(std::move(item));
-    }
-  }
+  const std::vector<TManifestItem> items = ReadManifest(FindElement(pkg, u"manifest"), baseDir);
   ReadCover(items, coverId, baseDir);
   if (!FParseItems.Contains(wpiText)) return;
 
-  // Reading order is the spine's.
-  std::vector<std::string> docs;
-  if (TLKXMLItem* spine = FindElement(pkg, u"spine")) {
-    for (int i = 0; i < spine->Items().Count(); ++i) {
-      const TLKXMLItem* c = spine->Items()[i];
-      if (c->Kind() != ikProperty || !SameText(LocalTagName(c->TagName()), u"itemref")) continue;
-      WideString idref = c->AttributeValue(u"idref");
-      auto it = byId.find(Fold(WideToUtf8(idref)));
-      if (it == byId.end()) {
-        AddWarning("spine entry " + WideToUtf8(idref) + " names no manifest item");
-        continue;
-      }
-      const TManifestItem& item = items[it->second];
-      if (!item.Path.empty() && IsContentType(item.MediaType, item.Path)) docs.push_back(item.Path);
-    }
-  }
-  if (docs.empty()) {
-    // Without a usable spine, the manifest's order is the best there is.
-    for (const TManifestItem& item : items)
-      if (!item.Path.empty() && IsContentType(item.MediaType, item.Path) && !HasToken(item.Properties, u"nav"))
-        docs.push_back(item.Path);
-    if (!docs.empty()) AddWarning("no usable spine; content read in manifest order");
-  }
+  const std::vector<std::string> docs = ReadingOrder(FindElement(pkg, u"spine"), items);
   for (const std::string& d : docs)
-    if (FEncrypted.count(Fold(d))) throw Exception(Format(SEPubEncrypted, {d}));
+    if (FEncrypted.count(LowerAscii(d))) throw EEncryptionNotSupportedError(Format(SEPubEncrypted, {d}));
   for (const std::string& d : docs) {
     if (IsCancelExtract) break;
     ReadContent(d);
   }
+}
+
+std::vector<TLKWEPub::TManifestItem> TLKWEPub::ReadManifest(const TLKXMLItem* Manifest, const std::string& BaseDir) {
+  std::vector<TManifestItem> items;
+  if (!Manifest) return items;
+  ForEachChildElement(*Manifest, u"item", [&](const TLKXMLItem& c) {
+    items.push_back({c.AttributeValue(u"id"),
+                     ResolvePackageReference(BaseDir, WideToUtf8(c.AttributeValue(u"href")), TPercentEscapes::Decode),
+                     c.AttributeValue(u"media-type"), c.AttributeValue(u"properties")});
+  });
+  return items;
+}
+
+std::vector<std::string> TLKWEPub::ReadingOrder(const TLKXMLItem* Spine, const std::vector<TManifestItem>& Items) {
+  std::vector<std::string> docs;
+  if (Spine) {
+    std::unordered_map<std::string, size_t> byId;  // A-Z folded id; the first of equal ids wins
+    for (size_t i = 0; i < Items.size(); ++i) byId.emplace(LowerAscii(WideToUtf8(Items[i].Id)), i);
+    ForEachChildElement(*Spine, u"itemref", [&](const TLKXMLItem& c) {
+      const WideString idref = c.AttributeValue(u"idref");
+      const auto it = byId.find(LowerAscii(WideToUtf8(idref)));
+      if (it == byId.end()) {
+        AddWarning("spine entry " + WideToUtf8(idref) + " names no manifest item");
+        return;
+      }
+      const TManifestItem& item = Items[it->second];
+      if (!item.Path.empty() && IsContentType(item.MediaType, item.Path)) docs.push_back(item.Path);
+    });
+  }
+  if (docs.empty()) {
+    // Without a usable spine, the manifest's order is the best there is.
+    for (const TManifestItem& item : Items)
+      if (!item.Path.empty() && IsContentType(item.MediaType, item.Path) && !HasToken(item.Properties, u"nav"))
+        docs.push_back(item.Path);
+    if (!docs.empty()) AddWarning("no usable spine; content read in manifest order");
+  }
+  return docs;
 }
 
 void TLKWEPub::ReadMetadata(TLKXMLItem& Metadata, WideString& CoverId) {
@@ -357,8 +262,8 @@ void TLKWEPub::ReadMetadata(TLKXMLItem& Metadata, WideString& CoverId) {
   for (int i = 0; i < Metadata.Items().Count(); ++i) {
     const TLKXMLItem* c = Metadata.Items()[i];
     if (c->Kind() != ikProperty) continue;
-    std::u16string_view name = LocalTagName(c->TagName());
-    if (SameText(name, u"dc-metadata") || SameText(name, u"x-metadata")) {
+    std::u16string_view name = XMLLocalName(c->TagName());
+    if (SameTextAscii(name, u"dc-metadata") || SameTextAscii(name, u"x-metadata")) {
       for (int k = 0; k < c->Items().Count(); ++k)
         if (c->Items()[k]->Kind() == ikProperty) elements.push_back(c->Items()[k]);
     } else {
@@ -371,31 +276,31 @@ void TLKWEPub::ReadMetadata(TLKXMLItem& Metadata, WideString& CoverId) {
   WideString title, author, subject, company, comments;
   TDateTime creation = 0, published = 0, timestamp = 0, modified = 0;
   for (const TLKXMLItem* c : elements) {
-    const std::u16string_view name = LocalTagName(c->TagName());
-    if (SameText(name, u"meta")) {
+    const std::u16string_view name = XMLLocalName(c->TagName());
+    if (SameTextAscii(name, u"meta")) {
       WideString metaName = c->AttributeValue(u"name");
-      if (SameText(metaName, u"cover")) {
+      if (SameTextAscii(metaName, u"cover")) {
         if (CoverId.empty()) CoverId = c->AttributeValue(u"content");
-      } else if (SameText(metaName, u"calibre:timestamp")) {
+      } else if (SameTextAscii(metaName, u"calibre:timestamp")) {
         if (timestamp == 0) timestamp = BookDateToDateTime(c->AttributeValue(u"content"));
-      } else if (SameText(c->AttributeValue(u"property"), u"dcterms:modified")) {
+      } else if (SameTextAscii(c->AttributeValue(u"property"), u"dcterms:modified")) {
         if (modified == 0) modified = BookDateToDateTime(ElementText(c));
       }
       continue;
     }
     if (!summary) continue;
-    if (SameText(name, u"title")) Join(title, ElementText(c));
-    else if (SameText(name, u"creator")) Join(author, ElementText(c));
-    else if (SameText(name, u"subject")) Join(subject, ElementText(c));
-    else if (SameText(name, u"publisher")) Join(company, ElementText(c));
-    else if (SameText(name, u"description")) Join(comments, StripTags(ElementText(c)));
-    else if (SameText(name, u"date")) {
+    if (SameTextAscii(name, u"title")) Join(title, ElementText(c));
+    else if (SameTextAscii(name, u"creator")) Join(author, ElementText(c));
+    else if (SameTextAscii(name, u"subject")) Join(subject, ElementText(c));
+    else if (SameTextAscii(name, u"publisher")) Join(company, ElementText(c));
+    else if (SameTextAscii(name, u"description")) Join(comments, StripTags(ElementText(c)));
+    else if (SameTextAscii(name, u"date")) {
       WideString event = c->AttributeValue(u"opf:event");
       if (event.empty()) event = c->AttributeValue(u"event");
       TDateTime dt = BookDateToDateTime(ElementText(c));
-      if (SameText(event, u"modification")) {
+      if (SameTextAscii(event, u"modification")) {
         if (modified == 0) modified = dt;
-      } else if (SameText(event, u"creation")) {
+      } else if (SameTextAscii(event, u"creation")) {
         if (creation == 0) creation = dt;
       } else if (published == 0) {
         published = dt;
@@ -425,13 +330,13 @@ void TLKWEPub::ReadCover(const std::vector<TManifestItem>& Items, const WideStri
   std::string path;
   if (!CoverId.empty()) {
     for (const TManifestItem& item : Items)
-      if (SameText(item.Id, CoverId)) {
+      if (SameTextAscii(item.Id, CoverId)) {
         cover = &item;
         break;
       }
     // Some writers put the picture's path where its id belongs.
     if (!cover) {
-      std::string p = ResolveEPubHref(BaseDir, WideToUtf8(CoverId));
+      std::string p = ResolvePackageReference(BaseDir, WideToUtf8(CoverId), TPercentEscapes::Decode);
       if (!p.empty() && FZip->GetIndexByFileName(std::string_view(p)) >= 0) path = p;
     }
   }
@@ -460,7 +365,7 @@ void TLKWEPub::ReadCover(const std::vector<TManifestItem>& Items, const WideStri
 
 void TLKWEPub::ReadContent(const std::string& Path) {
   // A spine that lists a document twice does not repeat its text.
-  if (!FRead.insert(Fold(Path)).second) return;
+  if (!FRead.insert(LowerAscii(Path)).second) return;
   RawByteString bytes = ReadMember(Path, true);
   if (bytes.empty()) return;
   FEngine->LoadFromBytes(bytes);
@@ -514,13 +419,13 @@ bool TLKWEPub::IsEPub(TStream& Stream) {
     Stream.Seek(0, soBeginning);
     uint8_t head[30 + 8 + 64] = {};
     const int64_t n = Stream.Read(head, sizeof head);
-    if (n < 30 || LE32(head) != ZipLocalFileHeaderSignature) return false;
+    if (n < 30 || LoadLE32(head) != ZipLocalFileHeaderSignature) return false;
     // The format wants a stored "mimetype" member first; most books have one.
-    const uint16_t nameLength = LE16(head + 26), extraLength = LE16(head + 28);
-    if (nameLength == 8 && std::memcmp(head + 30, "mimetype", 8) == 0 && LE16(head + 8) == ZipMethodStored) {
+    const uint16_t nameLength = LoadLE16(head + 26), extraLength = LoadLE16(head + 28);
+    if (nameLength == 8 && std::memcmp(head + 30, "mimetype", 8) == 0 && LoadLE16(head + 8) == ZipMethodStored) {
       Stream.Seek(30 + 8 + extraLength, soBeginning);
       char type[kEPubMimeType.size()];
-      if (LE32(head + 18) >= sizeof type && Stream.Read(type, sizeof type) == sizeof type)
+      if (LoadLE32(head + 18) >= sizeof type && Stream.Read(type, sizeof type) == sizeof type)
         return std::string_view(type, sizeof type) == kEPubMimeType;
     }
     Stream.Seek(0, soBeginning);

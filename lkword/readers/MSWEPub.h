@@ -12,18 +12,9 @@
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Streams.h"
-#include "lkword/readers/MSWFB2.h"
+#include "lkword/readers/BookText.h"
 
 namespace lkw {
-
-// Resolves an href of a package document the way a URL is resolved against
-// the document's folder BaseDir (a path inside the archive ending in "/", or
-// empty): the fragment and query are dropped, percent escapes decoded, "."
-// and ".." segments applied (".." never climbs above the archive root), and
-// an href starting with "/" is taken from the root. Returns the member path
-// (UTF-8), or an empty string for an href with a scheme (a link outside the
-// book) or one naming no file.
-std::string ResolveEPubHref(std::string_view BaseDir, std::string_view Href);
 
 class TLKWEPub : public TMSWBaseDocument {
  public:
@@ -31,12 +22,13 @@ class TLKWEPub : public TMSWBaseDocument {
   ~TLKWEPub() override;
 
   void ClearInternalLists() override;
-  void LoadFromFile(const std::string& AFileName) override;
   // Reads the book: every package document the container lists (or, with no
   // container, the first one in the archive), their metadata, the content
   // documents in spine order and the cover. Damaged or missing parts give
   // partial text with a warning. Raises when the archive holds no package
-  // document, and when META-INF/encryption.xml lists a content document.
+  // document (ECorruptError), and when META-INF/encryption.xml lists a
+  // content document (EEncryptionNotSupportedError: DRM, no password opens
+  // it).
   void LoadFromStream(TStream& Stream) override;
 
   // The cover picture's bytes after a load; empty when the book has none.
@@ -52,6 +44,11 @@ class TLKWEPub : public TMSWBaseDocument {
 
   std::string ClassName() const override { return "TLKWEPub"; }
 
+ protected:
+  // Mapped: the package's members are then referenced, not copied, and
+  // pictures never read are never touched.
+  bool MapsFile() const override { return true; }
+
  private:
   struct TManifestItem {
     WideString Id;
@@ -60,10 +57,17 @@ class TLKWEPub : public TMSWBaseDocument {
     WideString Properties;
   };
 
+  // The package documents the container names, or else the first one in
+  // the archive.
+  std::vector<std::string> ListPackages();
   // The named member's bytes; empty (with a warning) when it is missing.
   RawByteString ReadMember(std::string_view Path, bool Required);
   void ReadEncryption();
   void ReadPackage(const std::string& Path);
+  std::vector<TManifestItem> ReadManifest(const TLKXMLItem* Manifest, const std::string& BaseDir);
+  // The content documents in reading order: the spine's, or the manifest's
+  // when the spine gives none.
+  std::vector<std::string> ReadingOrder(const TLKXMLItem* Spine, const std::vector<TManifestItem>& Items);
   void ReadMetadata(TLKXMLItem& Metadata, WideString& CoverId);
   void ReadCover(const std::vector<TManifestItem>& Items, const WideString& CoverId, const std::string& BaseDir);
   void ReadContent(const std::string& Path);

@@ -1,13 +1,12 @@
 #include "lkword/readers/MSWFB2.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWZipFile.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
-#include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {
@@ -16,11 +15,6 @@ namespace {
 
 const char* const SNotFictionBook = "File is not a valid FictionBook document.";
 
-// The engine bounds element nesting already; this only guards the walk
-// against a tree built some other way.
-constexpr int kMaxWalkDepth = 1024;
-// Element names longer than this are no names the readers know.
-constexpr size_t kMaxKnownName = 24;
 // How much of a file the content test looks at.
 constexpr int64_t kSniffBytes = 4096;
 
@@ -34,53 +28,60 @@ int ZippedBookIndex(const TZipArchive& Zip) {
     if (name.starts_with("__MACOSX/")) continue;
     if (const size_t slash = name.find_last_of("/\\"); slash != std::string_view::npos) name.remove_prefix(slash + 1);
     if (name.size() <= 4 || name.starts_with("._")) continue;
-    std::string ext(name.substr(name.size() - 4));
-    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (ext != ".fb2") continue;
+    if (!SameTextAscii(name.substr(name.size() - 4), ".fb2")) continue;
     if (found >= 0) return -1;
     found = i;
   }
   return found;
 }
 
-char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f'; }
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
+// The first bytes of a file as single-byte markup: a UTF-8 byte-order mark
+// dropped, and UTF-16 (marked, or told by "<" beside a zero) narrowed by
+// keeping every other byte, which is enough for ASCII markup.
+RawByteString MarkupBytes(RawByteString Head) {
+  auto at = [&](size_t i) { return i < Head.size() ? static_cast<uint8_t>(Head[i]) : 0x100u; };
+  int skipOdd = -1;
+  size_t start = 0;
+  if (at(0) == 0xFF && at(1) == 0xFE) skipOdd = 1, start = 2;
+  else if (at(0) == 0xFE && at(1) == 0xFF) skipOdd = 0, start = 2;
+  else if (at(0) == '<' && at(1) == 0) skipOdd = 1;
+  else if (at(0) == 0 && at(1) == '<') skipOdd = 0;
+  if (skipOdd >= 0) {
+    RawByteString narrow;
+    for (size_t i = start + (skipOdd == 0 ? 1 : 0); i < Head.size(); i += 2) narrow += Head[i];
+    return narrow;
+  }
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) Head.erase(0, 3);
+  return Head;
 }
 
-WideString Collapse(std::u16string_view s) {
-  WideString out;
-  out.reserve(s.size());
-  for (char16_t c : s) {
-    if (IsBlank(c)) {
-      if (!out.empty() && out.back() != u' ') out += u' ';
-    } else {
-      out += c;
+// The name of the document element (prefix included) after blanks, the XML
+// declaration, processing instructions, comments and a DOCTYPE; empty when
+// something else comes first or the name is cut off.
+std::string_view DocumentElementName(std::string_view Head) {
+  size_t p = 0;
+  const size_t n = Head.size();
+  while (p < n) {
+    if (IsAsciiBlank(Head[p])) {
+      ++p;
+      continue;
     }
+    if (Head[p] != '<') return {};
+    const std::string_view rest = Head.substr(p);
+    std::string_view end;
+    if (rest.starts_with("<?")) end = "?>";
+    else if (rest.starts_with("<!--")) end = "-->";
+    else if (rest.starts_with("<!")) end = ">";
+    else break;
+    const size_t close = rest.find(end);
+    if (close == std::string_view::npos) return {};
+    p += close + end.size();
   }
-  if (!out.empty() && out.back() == u' ') out.pop_back();
-  return out;
+  size_t q = p + 1;
+  while (q < n && Head[q] != '>' && Head[q] != '/' && !IsAsciiBlank(Head[q])) ++q;
+  if (p >= n || q >= n) return {};
+  return Head.substr(p + 1, q - p - 1);
 }
-
-int Digits(std::u16string_view s, size_t& p, size_t count) {
-  if (p + count > s.size()) return -1;
-  int v = 0;
-  for (size_t i = 0; i < count; ++i) {
-    char16_t c = s[p + i];
-    if (c < u'0' || c > u'9') return -1;
-    v = v * 10 + (c - u'0');
-  }
-  p += count;
-  return v;
-}
-
-bool At(std::u16string_view s, size_t p, char16_t c) { return p < s.size() && s[p] == c; }
 
 TBookElementRole ClassifyFB2(std::u16string_view n) {
   // Lines: paragraphs (title paragraphs are p too), subtitles, verse lines,
@@ -114,14 +115,12 @@ WideString AuthorName(const TLKXMLItem* A) {
 // Every author of a title-info or document-info, joined by "; ".
 WideString AuthorNames(const TLKXMLItem* Info) {
   WideString names;
-  for (int i = 0; i < Info->Items().Count(); ++i) {
-    const TLKXMLItem* c = Info->Items()[i];
-    if (c->Kind() != ikProperty || !SameName(LocalTagName(c->TagName()), u"author")) continue;
-    WideString n = AuthorName(c);
-    if (n.empty()) continue;
+  ForEachChildElement(*Info, u"author", [&](const TLKXMLItem& Author) {
+    const WideString n = AuthorName(&Author);
+    if (n.empty()) return;
     if (!names.empty()) names += u"; ";
     names += n;
-  }
+  });
   return names;
 }
 
@@ -149,211 +148,6 @@ TDateTime DateOf(const TLKXMLItem* D) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Shared helpers
-
-std::u16string_view LocalTagName(std::u16string_view TagName) {
-  size_t colon = TagName.find(u':');
-  return colon == std::u16string_view::npos ? TagName : TagName.substr(colon + 1);
-}
-
-TLKXMLItem* FindElement(TLKXMLItem* Root, std::u16string_view LocalName) {
-  if (!Root) return nullptr;
-  std::vector<TLKXMLItem*> stack{Root};
-  while (!stack.empty()) {
-    TLKXMLItem* n = stack.back();
-    stack.pop_back();
-    if (n->Kind() == ikProperty && SameName(LocalTagName(n->TagName()), LocalName)) return n;
-    for (int i = n->Items().Count(); i-- > 0;) stack.push_back(n->Items()[i]);
-  }
-  return nullptr;
-}
-
-TLKXMLItem* FindChildElement(const TLKXMLItem* Parent, std::u16string_view LocalName) {
-  if (!Parent) return nullptr;
-  for (int i = 0; i < Parent->Items().Count(); ++i) {
-    TLKXMLItem* c = Parent->Items()[i];
-    if (c->Kind() == ikProperty && SameName(LocalTagName(c->TagName()), LocalName)) return c;
-  }
-  return nullptr;
-}
-
-WideString ElementText(const TLKXMLItem* Item) { return Item ? Collapse(Item->Text()) : WideString(); }
-
-TDateTime BookDateToDateTime(std::u16string_view S) {
-  while (!S.empty() && IsBlank(S.front())) S.remove_prefix(1);
-  size_t p = 0;
-  int year = Digits(S, p, 4);
-  if (year < 0) return 0;
-  int month = 1, day = 1, hour = 0, minute = 0, second = 0;
-  if (At(S, p, u'-')) {
-    size_t q = p + 1;
-    if ((month = Digits(S, q, 2)) < 0) return 0;
-    p = q;
-    if (At(S, p, u'-')) {
-      q = p + 1;
-      if ((day = Digits(S, q, 2)) < 0) return 0;
-      p = q;
-    }
-  }
-  TDateTime date;
-  if (!TryEncodeDate(year, month, day, date)) return 0;
-  if (!(At(S, p, u'T') || At(S, p, u' ')) || p + 1 >= S.size() || S[p + 1] < u'0' || S[p + 1] > u'9') return date;
-  ++p;
-  if ((hour = Digits(S, p, 2)) < 0 || !At(S, p, u':')) return date;
-  ++p;
-  if ((minute = Digits(S, p, 2)) < 0) return date;
-  if (At(S, p, u':')) {
-    ++p;
-    if ((second = Digits(S, p, 2)) < 0) return date;
-    if (At(S, p, u'.') || At(S, p, u',')) {
-      ++p;
-      while (p < S.size() && S[p] >= u'0' && S[p] <= u'9') ++p;
-    }
-  }
-  TDateTime time;
-  if (!TryEncodeTime(hour == 24 ? 0 : hour, minute, second, 0, time)) return date;
-  TDateTime result = date + time + (hour == 24 ? 1 : 0);
-  if (At(S, p, u'Z')) return UTCToLocal(result);
-  if (At(S, p, u'+') || At(S, p, u'-')) {
-    const int sign = S[p] == u'-' ? -1 : 1;
-    ++p;
-    int zh = Digits(S, p, 2), zm = 0;
-    if (zh < 0) return result;
-    if (At(S, p, u':')) ++p;
-    if (p < S.size() && (zm = Digits(S, p, 2)) < 0) zm = 0;
-    return UTCToLocal(result - sign * (zh * 60 + zm) / 1440.0);
-  }
-  return result;
-}
-
-// ---------------------------------------------------------------------------
-// TBookTextWalker
-
-bool TBookTextWalker::Walk(const TLKXMLItem& Root) {
-  FStopped = false;
-  FPreDepth = 0;
-  FLine.clear();
-  FBlocks.clear();
-  WalkNode(Root, 0);
-  Flush();
-  return !FStopped;
-}
-
-void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
-  if (FStopped) return;
-  const std::u16string_view local = LocalTagName(Node.TagName());
-  char16_t lower[kMaxKnownName];
-  TBookElementRole role = brInline;
-  if (local.size() <= kMaxKnownName) {
-    for (size_t i = 0; i < local.size(); ++i) lower[i] = AsciiLower(local[i]);
-    role = FClassify(std::u16string_view(lower, local.size()));
-  }
-  switch (role) {
-    case brSkip:
-      return;
-    case brLineBreak:
-      FLine += u'\n';
-      return;
-    case brEmptyLine:
-      Flush();
-      Emit(brEmptyLine, WideString());
-      return;
-    default:
-      break;
-  }
-  const bool block = role != brInline;
-  if (block) {
-    Flush();
-    FBlocks.push_back(local);
-    if (role == brPreformatted) ++FPreDepth;
-  }
-  AppendRaw(Node.Value(), true);
-  if (Depth < kMaxWalkDepth) {
-    const TLKXMLItems& items = Node.Items();
-    for (int i = 0, n = items.Count(); i < n && !FStopped; ++i) {
-      const TLKXMLItem* c = items[i];
-      switch (c->Kind()) {
-        case ikAttribute:
-          continue;
-        case ikComment:
-          break;
-        case ikCDATA:
-          AppendRaw(c->Value(), false);
-          break;
-        case ikProperty:
-          // Processing instructions are named "?target" and hold no text.
-          if (c->TagName().empty() || c->TagName()[0] != u'?') WalkNode(*c, Depth + 1);
-          break;
-      }
-      AppendRaw(c->Tail(), true);
-    }
-  }
-  if (block) {
-    Flush();
-    if (role == brPreformatted) --FPreDepth;
-    FBlocks.pop_back();
-    if (role == brSection) Emit(brSection, WideString());
-  }
-}
-
-void TBookTextWalker::AppendRaw(std::u16string_view Raw, bool Decode) {
-  if (Raw.empty() || FStopped) return;
-  std::u16string_view text = Raw;
-  if (Decode && Raw.find(u'&') != std::u16string_view::npos) {
-    FScratch.clear();
-    AppendHTMLChars(FScratch, Raw);
-    text = FScratch;
-  }
-  if (FPreDepth > 0) {
-    for (size_t i = 0; i < text.size(); ++i) {
-      char16_t c = text[i];
-      if (c == u'\r') {
-        if (i + 1 < text.size() && text[i + 1] == u'\n') continue;
-        c = u'\n';
-      }
-      FLine += c;
-    }
-    return;
-  }
-  for (char16_t c : text) {
-    if (IsBlank(c)) {
-      if (!FLine.empty() && FLine.back() != u' ' && FLine.back() != u'\n') FLine += u' ';
-    } else {
-      FLine += c;
-    }
-  }
-}
-
-void TBookTextWalker::Flush() {
-  if (FLine.empty() || FStopped) {
-    FLine.clear();
-    return;
-  }
-  const TBookElementRole role = FPreDepth > 0 ? brPreformatted : brBlock;
-  const std::u16string_view line = FLine;
-  size_t start = 0;
-  while (start <= line.size() && !FStopped) {
-    size_t nl = line.find(u'\n', start);
-    if (nl == std::u16string_view::npos) nl = line.size();
-    size_t b = start, e = nl;
-    while (e > b && (line[e - 1] == u' ' || line[e - 1] == u'\t')) --e;
-    if (role == brBlock)
-      while (b < e && line[b] == u' ') ++b;
-    bool blank = true;
-    for (size_t i = b; i < e && blank; ++i) blank = line[i] == u' ' || line[i] == u'\t';
-    if (!blank) Emit(role, WideString(line.substr(b, e - b)));
-    start = nl + 1;
-  }
-  FLine.clear();
-}
-
-void TBookTextWalker::Emit(TBookElementRole Role, const WideString& Text) {
-  if (FStopped) return;
-  const std::u16string_view tag = FBlocks.empty() ? std::u16string_view() : FBlocks.back();
-  if (!FEmit(Role, tag, Text)) FStopped = true;
-}
-
-// ---------------------------------------------------------------------------
 // TFictionBook
 
 TFictionBook::TFictionBook(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
@@ -361,15 +155,6 @@ TFictionBook::TFictionBook(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
 TFictionBook::~TFictionBook() = default;
 
 void TFictionBook::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists(); }
-
-void TFictionBook::LoadFromFile(const std::string& AFileName) try {
-  CheckFileExists(AFileName);
-  TFileStream stream(AFileName, fmOpenRead | fmShareDenyNone);
-  stream.Seek(0, soBeginning);
-  LoadFromStream(stream);
-} catch (...) {
-  RethrowAsException();
-}
 
 void TFictionBook::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
@@ -379,7 +164,7 @@ void TFictionBook::LoadFromStream(TStream& Stream) try {
     zip.SetMaxMemberSize(std::min(zip.MaxMemberSize(), FMaxDecompressedSize));
     zip.LoadFromStream(Stream);
     const int book = ZippedBookIndex(zip);
-    if (book < 0) throw Exception(SNotFictionBook);
+    if (book < 0) throw ECorruptError(SNotFictionBook);
     LoadBook(zip.GetUncompressed(book), Text());
   } else {
     LoadXMLFilePart(Stream, Text());
@@ -410,7 +195,7 @@ void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
     AddWarning("more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
 
   TLKXMLItem* fb = FindElement(engine.RootItem(), u"FictionBook");
-  if (!fb) throw Exception(SNotFictionBook);
+  if (!fb) throw ECorruptError(SNotFictionBook);
 
   if (FParseItems.Contains(wpiSummaryInformation))
     if (TLKXMLItem* d = FindChildElement(fb, u"description")) ReadDescription(*d);
@@ -418,10 +203,7 @@ void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
 
   // The main body (the one without a name) first; notes and comments after.
   std::vector<const TLKXMLItem*> bodies;
-  for (int i = 0; i < fb->Items().Count(); ++i) {
-    const TLKXMLItem* c = fb->Items()[i];
-    if (c->Kind() == ikProperty && SameName(LocalTagName(c->TagName()), u"body")) bodies.push_back(c);
-  }
+  ForEachChildElement(*fb, u"body", [&](const TLKXMLItem& Body) { bodies.push_back(&Body); });
   if (bodies.empty())
     if (const TLKXMLItem* b = FindElement(fb, u"body")) bodies.push_back(b);
   std::stable_partition(bodies.begin(), bodies.end(), [](const TLKXMLItem* b) {
@@ -499,48 +281,9 @@ bool TFictionBook::IsFictionBook(TStream& Stream) {
     zip.LoadFromStream(Stream);
     return ZippedBookIndex(zip) >= 0;
   }
-  RawByteString head = Stream.ReadBytes(std::min<int64_t>(Stream.Size(), kSniffBytes));
-  // UTF-16 text: its markup is ASCII, so keeping every other byte will do.
-  auto u8 = [&](size_t i) { return i < head.size() ? static_cast<uint8_t>(head[i]) : 0x100u; };
-  int skipOdd = -1;
-  size_t start = 0;
-  if (u8(0) == 0xFF && u8(1) == 0xFE) skipOdd = 1, start = 2;
-  else if (u8(0) == 0xFE && u8(1) == 0xFF) skipOdd = 0, start = 2;
-  else if (u8(0) == '<' && u8(1) == 0) skipOdd = 1;
-  else if (u8(0) == 0 && u8(1) == '<') skipOdd = 0;
-  if (skipOdd >= 0) {
-    RawByteString narrow;
-    for (size_t i = start + (skipOdd == 0 ? 1 : 0); i < head.size(); i += 2) narrow += head[i];
-    head.swap(narrow);
-  } else if (u8(0) == 0xEF && u8(1) == 0xBB && u8(2) == 0xBF) {
-    head.erase(0, 3);
-  }
-  size_t p = 0;
-  const size_t n = head.size();
-  while (p < n) {
-    char c = head[p];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      ++p;
-      continue;
-    }
-    if (c != '<') return false;
-    std::string_view rest(head.data() + p, n - p);
-    std::string_view end;
-    if (rest.starts_with("<?")) end = "?>";
-    else if (rest.starts_with("<!--")) end = "-->";
-    else if (rest.starts_with("<!")) end = ">";
-    else break;
-    size_t close = rest.find(end);
-    if (close == std::string_view::npos) return false;
-    p += close + end.size();
-  }
-  size_t q = p + 1;
-  while (q < n && head[q] != '>' && head[q] != '/' && head[q] != ' ' && head[q] != '\t' && head[q] != '\r' &&
-         head[q] != '\n')
-    ++q;
-  if (p >= n || q >= n) return false;
-  std::string_view name(head.data() + p + 1, q - p - 1);
-  if (size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+  const RawByteString head = MarkupBytes(Stream.ReadBytes(std::min<int64_t>(Stream.Size(), kSniffBytes)));
+  std::string_view name = DocumentElementName(head);
+  if (const size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
   return name == "FictionBook";
 }
 

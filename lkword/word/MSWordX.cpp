@@ -11,6 +11,7 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/containers/PackagePath.h"
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/Bytes.h"
@@ -52,77 +53,29 @@ struct TRelationship {
   std::string Target;  // part name inside the package
 };
 
-std::string FolderOf(std::string_view Part) {
-  size_t slash = Part.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(Part.substr(0, slash + 1));
-}
-
 // "word/document.xml" -> "word/_rels/document.xml.rels".
 std::string RelationshipsPartOf(std::string_view Part) {
   size_t slash = Part.rfind('/');
   std::string_view file = slash == std::string_view::npos ? Part : Part.substr(slash + 1);
-  return FolderOf(Part) + "_rels/" + std::string(file) + ".rels";
-}
-
-// A target relative to the source part's folder, or rooted by "/"; "." and
-// ".." segments are folded. Empty for targets that leave the package.
-std::string ResolveTarget(std::string_view Folder, std::string_view Target) {
-  size_t cut = Target.find_first_of("#?");
-  if (cut != std::string_view::npos) Target = Target.substr(0, cut);
-  std::string path = !Target.empty() && Target[0] == '/' ? std::string(Target.substr(1))
-                                                         : std::string(Folder) + std::string(Target);
-  std::vector<std::string_view> segments;
-  std::string_view rest = path;
-  while (!rest.empty()) {
-    size_t slash = rest.find('/');
-    std::string_view seg = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (seg.empty() || seg == ".") continue;
-    if (seg == "..") {
-      if (segments.empty()) return std::string();
-      segments.pop_back();
-      continue;
-    }
-    segments.push_back(seg);
-  }
-  std::string out;
-  for (auto seg : segments) {
-    if (!out.empty()) out += '/';
-    out += seg;
-  }
-  return out;
+  return PackageFolderOf(Part) + "_rels/" + std::string(file) + ".rels";
 }
 
 std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::string_view SourcePart) {
   std::vector<TRelationship> rels;
   TLKXMLEngine xml;
   xml.LoadFromBytes(Bytes);
-  const std::string folder = FolderOf(SourcePart);
+  const std::string folder = PackageFolderOf(SourcePart);
   ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
     if (XMLLocalName(n.TagName()) != u"Relationship") return;
     if (SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) return;
     std::string type = WideToUtf8(n.AttributeValue(u"Type"));
     size_t slash = type.rfind('/');
     if (slash != std::string::npos) type.erase(0, slash + 1);
-    std::string target = ResolveTarget(folder, WideToUtf8(n.AttributeValue(u"Target")));
+    std::string target =
+        ResolvePackageReference(folder, WideToUtf8(n.AttributeValue(u"Target")), TPercentEscapes::Keep);
     if (!target.empty()) rels.push_back({std::move(type), std::move(target)});
   });
   return rels;
-}
-
-// Part names may be written percent-encoded in relationships.
-std::string PercentDecoded(std::string_view S) {
-  std::string out;
-  auto hex = [](char c) { return HexDigitValue(static_cast<unsigned char>(c)); };
-  for (size_t i = 0; i < S.size(); ++i) {
-    if (S[i] == '%' && i + 2 < S.size() && hex(S[i + 1]) >= 0 && hex(S[i + 2]) >= 0) {
-      out += static_cast<char>(hex(S[i + 1]) * 16 + hex(S[i + 2]));
-      i += 2;
-    } else {
-      out += S[i];
-    }
-  }
-  return out;
 }
 
 // Name order with digit runs compared as numbers: header2 before header10.
@@ -463,7 +416,7 @@ void TMSWordXDocument::PassOnHeld() {
 
 int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
   int index = Zip.GetIndexByFileName(Name);
-  if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(PercentDecoded(Name));
+  if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(DecodePercentEscapes(Name));
   return index;
 }
 
@@ -504,7 +457,7 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
       break;
     }
   }
-  const std::string folder = FolderOf(mainPart);
+  const std::string folder = PackageFolderOf(mainPart);
 
   if (FParseItems.Contains(wpiText)) {
     std::vector<TRelationship> mainRels;

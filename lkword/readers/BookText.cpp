@@ -1,0 +1,235 @@
+#include "lkword/readers/BookText.h"
+
+#include "lkword/platform/Ascii.h"
+#include "lkword/platform/DateTime.h"
+
+namespace lkw {
+
+namespace {
+
+// The engine bounds element nesting already; this only guards the walk
+// against a tree built some other way.
+constexpr int kMaxWalkDepth = 1024;
+// Element names longer than this are no names the readers know.
+constexpr size_t kMaxKnownName = 24;
+
+// The number of Count digits at S[P], P moved past them; -1 (P kept) when
+// they are not all there.
+int Digits(std::u16string_view S, size_t& P, size_t Count) {
+  if (P + Count > S.size()) return -1;
+  int v = 0;
+  for (size_t i = 0; i < Count; ++i) {
+    const char16_t c = S[P + i];
+    if (!IsAsciiDigit(c)) return -1;
+    v = v * 10 + (c - u'0');
+  }
+  P += Count;
+  return v;
+}
+
+bool At(std::u16string_view S, size_t P, char16_t C) { return P < S.size() && S[P] == C; }
+
+// The time of day after a date's "T" (or space) at S[P], with its zone
+// applied; Date itself when no valid time follows.
+TDateTime AddTimeOfDay(std::u16string_view S, size_t P, TDateTime Date) {
+  int hour = 0, minute = 0, second = 0;
+  if ((hour = Digits(S, P, 2)) < 0 || !At(S, P, u':')) return Date;
+  ++P;
+  if ((minute = Digits(S, P, 2)) < 0) return Date;
+  if (At(S, P, u':')) {
+    ++P;
+    if ((second = Digits(S, P, 2)) < 0) return Date;
+    if (At(S, P, u'.') || At(S, P, u',')) {
+      ++P;
+      while (P < S.size() && IsAsciiDigit(S[P])) ++P;
+    }
+  }
+  TDateTime time;
+  if (!TryEncodeTime(hour == 24 ? 0 : hour, minute, second, 0, time)) return Date;
+  const TDateTime result = Date + time + (hour == 24 ? 1 : 0);
+  if (At(S, P, u'Z')) return UTCToLocal(result);
+  if (At(S, P, u'+') || At(S, P, u'-')) {
+    const int sign = S[P] == u'-' ? -1 : 1;
+    ++P;
+    int zh = Digits(S, P, 2), zm = 0;
+    if (zh < 0) return result;
+    if (At(S, P, u':')) ++P;
+    if (P < S.size() && (zm = Digits(S, P, 2)) < 0) zm = 0;
+    return UTCToLocal(result - sign * (zh * 60 + zm) / 1440.0);
+  }
+  return result;
+}
+
+}  // namespace
+
+TDateTime BookDateToDateTime(std::u16string_view S) {
+  while (!S.empty() && IsAsciiBlankOrFormFeed(S.front())) S.remove_prefix(1);
+  size_t p = 0;
+  const int year = Digits(S, p, 4);
+  if (year < 0) return 0;
+  int month = 1, day = 1;
+  if (At(S, p, u'-')) {
+    size_t q = p + 1;
+    if ((month = Digits(S, q, 2)) < 0) return 0;
+    p = q;
+    if (At(S, p, u'-')) {
+      q = p + 1;
+      if ((day = Digits(S, q, 2)) < 0) return 0;
+      p = q;
+    }
+  }
+  TDateTime date;
+  if (!TryEncodeDate(year, month, day, date)) return 0;
+  if (!(At(S, p, u'T') || At(S, p, u' ')) || p + 1 >= S.size() || !IsAsciiDigit(S[p + 1])) return date;
+  return AddTimeOfDay(S, p + 1, date);
+}
+
+TBookElementRole ClassifyXHTML(std::u16string_view n) {
+  static constexpr std::u16string_view kBlocks[] = {
+      u"p",       u"div",     u"li",     u"td",     u"th",      u"h1",      u"h2",         u"h3",
+      u"h4",      u"h5",      u"h6",     u"dt",     u"dd",      u"tr",      u"blockquote", u"caption",
+      u"figcaption", u"ul",   u"ol",     u"dl",     u"table",   u"thead",   u"tbody",      u"tfoot",
+      u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
+      u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
+      u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
+  static constexpr std::u16string_view kSkip[] = {u"head", u"script", u"style", u"title", u"template", u"rp"};
+  if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
+  for (auto k : kBlocks)
+    if (n == k) return brBlock;
+  if (n == u"br") return brLineBreak;
+  if (n == u"section") return brSection;
+  if (n == u"pre") return brPreformatted;
+  for (auto k : kSkip)
+    if (n == k) return brSkip;
+  return brInline;
+}
+
+// ---------------------------------------------------------------------------
+// TBookTextWalker
+
+bool TBookTextWalker::Walk(const TLKXMLItem& Root) {
+  FStopped = false;
+  FPreDepth = 0;
+  FLine.clear();
+  FBlocks.clear();
+  WalkNode(Root, 0);
+  Flush();
+  return !FStopped;
+}
+
+TBookElementRole TBookTextWalker::RoleOf(std::u16string_view LocalName) const {
+  if (LocalName.size() > kMaxKnownName) return brInline;
+  char16_t lower[kMaxKnownName];
+  for (size_t i = 0; i < LocalName.size(); ++i) lower[i] = ToLowerAscii(LocalName[i]);
+  return FClassify(std::u16string_view(lower, LocalName.size()));
+}
+
+void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
+  if (FStopped) return;
+  const std::u16string_view local = XMLLocalName(Node.TagName());
+  const TBookElementRole role = RoleOf(local);
+  switch (role) {
+    case brSkip:
+      return;
+    case brLineBreak:
+      FLine += u'\n';
+      return;
+    case brEmptyLine:
+      Flush();
+      Emit(brEmptyLine, WideString());
+      return;
+    default:
+      break;
+  }
+  const bool block = role != brInline;
+  if (block) {
+    Flush();
+    FBlocks.push_back(local);
+    if (role == brPreformatted) ++FPreDepth;
+  }
+  AppendRaw(Node.Value(), true);
+  if (Depth < kMaxWalkDepth) WalkChildren(Node, Depth);
+  if (block) {
+    Flush();
+    if (role == brPreformatted) --FPreDepth;
+    FBlocks.pop_back();
+    if (role == brSection) Emit(brSection, WideString());
+  }
+}
+
+void TBookTextWalker::WalkChildren(const TLKXMLItem& Node, int Depth) {
+  const TLKXMLItems& items = Node.Items();
+  for (int i = 0, n = items.Count(); i < n && !FStopped; ++i) {
+    const TLKXMLItem* c = items[i];
+    switch (c->Kind()) {
+      case ikAttribute:
+        continue;
+      case ikComment:
+        break;
+      case ikCDATA:
+        AppendRaw(c->Value(), false);
+        break;
+      case ikProperty:
+        // Processing instructions are named "?target" and hold no text.
+        if (c->TagName().empty() || c->TagName()[0] != u'?') WalkNode(*c, Depth + 1);
+        break;
+    }
+    AppendRaw(c->Tail(), true);
+  }
+}
+
+void TBookTextWalker::AppendRaw(std::u16string_view Raw, bool Decode) {
+  if (Raw.empty() || FStopped) return;
+  std::u16string_view text = Raw;
+  if (Decode && Raw.find(u'&') != std::u16string_view::npos) {
+    FScratch.clear();
+    AppendHTMLChars(FScratch, Raw);
+    text = FScratch;
+  }
+  if (FPreDepth > 0) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      char16_t c = text[i];
+      if (c == u'\r') {
+        if (i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        c = u'\n';
+      }
+      FLine += c;
+    }
+    return;
+  }
+  for (const char16_t c : text) {
+    if (!IsAsciiBlankOrFormFeed(c)) FLine += c;
+    else if (!FLine.empty() && FLine.back() != u' ' && FLine.back() != u'\n') FLine += u' ';
+  }
+}
+
+void TBookTextWalker::Flush() {
+  if (FLine.empty() || FStopped) {
+    FLine.clear();
+    return;
+  }
+  const TBookElementRole role = FPreDepth > 0 ? brPreformatted : brBlock;
+  const std::u16string_view line = FLine;
+  size_t start = 0;
+  while (start <= line.size() && !FStopped) {
+    size_t nl = line.find(u'\n', start);
+    if (nl == std::u16string_view::npos) nl = line.size();
+    size_t b = start, e = nl;
+    while (e > b && (line[e - 1] == u' ' || line[e - 1] == u'\t')) --e;
+    if (role == brBlock)
+      while (b < e && line[b] == u' ') ++b;
+    bool blank = true;
+    for (size_t i = b; i < e && blank; ++i) blank = line[i] == u' ' || line[i] == u'\t';
+    if (!blank) Emit(role, WideString(line.substr(b, e - b)));
+    start = nl + 1;
+  }
+  FLine.clear();
+}
+
+void TBookTextWalker::Emit(TBookElementRole Role, const WideString& Text) {
+  if (FStopped) return;
+  const std::u16string_view tag = FBlocks.empty() ? std::u16string_view() : FBlocks.back();
+  if (!FEmit(Role, tag, Text)) FStopped = true;
+}
+
+}  // namespace lkw

@@ -1,0 +1,74 @@
+// What the e-book readers (FictionBook, EPUB, Mobipocket) share: the
+// line-by-line text walk over an XML element tree, the roles of (X)HTML
+// elements in it, and the dates of book metadata.
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "lkword/containers/LKWXML.h"
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+// How an element takes part in a book's text.
+enum TBookElementRole {
+  brInline,        // its text joins the line being built
+  brBlock,         // ends the line; its own text outside nested blocks is a line
+  brSection,       // a block whose end also gives a section-end line
+  brPreformatted,  // a block whose spaces and line breaks are kept
+  brLineBreak,     // ends a line inside a block
+  brEmptyLine,     // an empty line of its own
+  brSkip,          // gives no text, nor does anything inside it
+};
+
+// Walks an element tree and hands out its text as lines. Every line is the
+// whole text of a block in document order, inline markup included, with
+// runs of blanks (form feed included) made one space (except in
+// preformatted blocks) and no leading or trailing blanks; blank lines are
+// not handed out. Entity references are decoded; comments, processing
+// instructions and attributes give no text.
+class TBookTextWalker {
+ public:
+  // Gets the element's name without its namespace prefix, lower-cased A-Z.
+  using TClassify = TBookElementRole (*)(std::u16string_view LocalName);
+  // Gets each line: Role brBlock or brPreformatted with the name of the block
+  // that holds the text (no prefix, case as written); brEmptyLine and
+  // brSection with an empty text. Returning false ends the walk.
+  using TEmit = std::function<bool(TBookElementRole Role, std::u16string_view Tag, const WideString& Text)>;
+
+  TBookTextWalker(TClassify Classify, TEmit Emit) : FClassify(Classify), FEmit(std::move(Emit)) {}
+  // Walks Root (itself included, classified like any element); false when
+  // the emitter ended the walk.
+  bool Walk(const TLKXMLItem& Root);
+
+ private:
+  TBookElementRole RoleOf(std::u16string_view LocalName) const;
+  void WalkNode(const TLKXMLItem& Node, int Depth);
+  void WalkChildren(const TLKXMLItem& Node, int Depth);
+  void AppendRaw(std::u16string_view Raw, bool Decode);
+  void Flush();
+  void Emit(TBookElementRole Role, const WideString& Text);
+
+  TClassify FClassify;
+  TEmit FEmit;
+  bool FStopped = false;
+  int FPreDepth = 0;
+  WideString FLine;
+  WideString FScratch;
+  // Names of the open blocks, innermost last (views into the tree).
+  std::vector<std::u16string_view> FBlocks;
+};
+
+// The role of an (X)HTML element, by its lower-cased local name, in the text
+// of a book made of HTML (EPUB chapters, Mobipocket books).
+TBookElementRole ClassifyXHTML(std::u16string_view LocalName);
+
+// A date of e-book metadata: ISO 8601 year, year-month, date, or date and
+// time with optional fractions and zone ("Z", "+02:00"). A zoned time is
+// converted to local time; a date alone is local midnight (month and day
+// default to 1). 0 when the text holds no such date.
+TDateTime BookDateToDateTime(std::u16string_view S);
+
+}  // namespace lkw
