@@ -9,7 +9,6 @@
 
 #include "testing/DocumentText.h"
 #include "testing/ZipBuilder.h"
-#include "lkword/registry/LKWReaders.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
@@ -196,10 +195,6 @@ TEST(FictionBookZipped, OneBookInAZipReadsAsThatBook) {
         deflated);
     TBytesStream probe(zip);
     EXPECT_TRUE(TFictionBook::IsFictionBook(probe));
-    TBytesStream detect(zip);
-    const TLKWReaderInfo* info = DetectReaderInfo(detect);
-    ASSERT_NE(info, nullptr);
-    EXPECT_STREQ(info->Name, "fb2");
     TFictionBook doc;
     doc.SetTextFormating(tfHTML);
     EXPECT_EQ(LoadLines(doc, zip), expected);

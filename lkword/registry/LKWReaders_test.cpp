@@ -8,9 +8,12 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
+#include "testing/ZipBuilder.h"
 
 namespace lkw {
 namespace {
@@ -56,6 +59,21 @@ TEST(LKWReadersTest, DetectionAgreesWithTheReader) {
   auto doc = info->Create();
   doc->LoadFromStream(stream);
   EXPECT_NE(doc->Text().ToUtf8().find("Hello"), std::string::npos);
+}
+
+// A zipped FictionBook is a zip too: its test must come before EPUB's.
+TEST(LKWReadersTest, AZippedBookGoesToItsOwnReader) {
+  const std::string book =
+      "<?xml version=\"1.0\"?><FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\">"
+      "<body><section><p>one</p></section></body></FictionBook>";
+  for (const bool deflated : {false, true}) {
+    using TMembers = std::vector<std::pair<std::string, std::string>>;
+    TBytesStream stream(testing::MakeZip(
+        TMembers{{"books/", ""}, {"readme.txt", "not a book"}, {"books/Story.FB2", book}}, deflated));
+    const TLKWReaderInfo* info = DetectReaderInfo(stream);
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->Name, "fb2");
+  }
 }
 
 TEST(LKWReadersTest, ContentThatIsNoDocumentFindsNoComponent) {
