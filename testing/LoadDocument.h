@@ -32,6 +32,14 @@ inline TLines LoadLines(TMSWBaseDocument& Doc, std::string Bytes) {
   return TextLines(Doc.Text());
 }
 
+// The same for a new reader of type TDoc writing Format.
+template <typename TDoc>
+TLines LoadLines(std::string Bytes, TMSTextFormating Format = tfPlainText) {
+  TDoc doc;
+  doc.SetTextFormating(Format);
+  return LoadLines(doc, std::move(Bytes));
+}
+
 // What a load gave: the text, and the message of the library error that
 // ended it (empty when none did).
 struct TLoadResult {
@@ -48,6 +56,54 @@ inline TLoadResult TryLoadLines(TMSWBaseDocument& Doc, std::string Bytes) {
   }
   r.Lines = TextLines(Doc.Text());
   return r;
+}
+
+// The kind of a library error, as the tests name it: password, unsupported
+// (encryption or format), corrupt, read, other.
+inline std::string ErrorKindOf(const Exception& E) {
+  if (dynamic_cast<const EPasswordError*>(&E)) return "password";
+  if (dynamic_cast<const EUnsupportedError*>(&E) || dynamic_cast<const EEncryptionNotSupportedError*>(&E))
+    return "unsupported";
+  if (dynamic_cast<const ECorruptError*>(&E)) return "corrupt";
+  if (dynamic_cast<const EReadError*>(&E)) return "read";
+  return "other";
+}
+
+// What a load produced: the text items joined (UTF-8), the message and kind
+// of the error that ended it (empty: none), the warnings.
+struct TLoaded {
+  std::string Text;
+  std::string Error;
+  std::string Kind;
+  std::vector<std::string> Warnings;
+};
+
+inline TLoaded LoadBytes(TMSWBaseDocument& Doc, const std::string& Bytes) {
+  TBytesStream stream(Bytes);
+  TLoaded r;
+  try {
+    Doc.LoadFromStream(stream);
+  } catch (const Exception& e) {
+    r.Error = e.what();
+    r.Kind = ErrorKindOf(e);
+  }
+  for (const auto& item : Doc.Text().Items()) r.Text += WideToUtf8(item);
+  for (const auto& w : Doc.Warnings()) r.Warnings.push_back(w.Message);
+  return r;
+}
+
+// Output without the frame its format puts around every document: the RTF
+// header (which holds the clock) and closing brace, the HTML head and
+// closing tags.
+inline std::string WithoutFrame(std::string Output, TMSTextFormating Format) {
+  if (Format == tfPlainText) return Output;
+  const std::string open = Format == tfRTF ? "}}\r\n" : "<body bgcolor=\"#FFFFFF\">\r\n";
+  const std::string close = Format == tfRTF ? "\r\n}" : "\r\n</body>\r\n</html>";
+  const size_t at = Output.find(open);
+  if (at != std::string::npos) Output.erase(0, at + open.size());
+  if (Output.size() >= close.size() && Output.compare(Output.size() - close.size(), close.size(), close) == 0)
+    Output.resize(Output.size() - close.size());
+  return Output;
 }
 
 #ifdef LKWORD_TESTDATA

@@ -16,6 +16,8 @@ TEST(AsciiTest, CaseFoldsAsciiLettersOnly) {
   EXPECT_FALSE(IsAsciiDigit(char16_t{0x0660}));  // an Arabic-Indic digit
   EXPECT_TRUE(IsAsciiBlank('\r'));
   EXPECT_FALSE(IsAsciiBlank('\f'));
+  EXPECT_TRUE(IsAsciiBlankOrFormFeed(u'\f'));
+  EXPECT_FALSE(IsAsciiBlankOrFormFeed(u'\v'));
 }
 
 TEST(AsciiTest, FindsTextInAnyCase) {

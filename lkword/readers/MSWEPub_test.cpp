@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "testing/DocumentText.h"
+#include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
@@ -19,7 +19,7 @@ namespace {
 const std::string kData = LKWORD_TESTDATA;
 using V = std::vector<std::string>;
 using testing::LoadLines;
-using testing::Utf8Lines;
+using testing::TextLines;
 using TMembers = std::vector<std::pair<std::string, std::string>>;
 
 std::string Zip(const TMembers& Members) { return testing::MakeZip(Members); }
@@ -272,7 +272,7 @@ TEST(EPubFiles, PandocBooksBothGenerations) {
     SCOPED_TRACE(name);
     TLKWEPub doc;
     doc.LoadFromFile(kData + name);
-    V lines = Utf8Lines(doc.Text());
+    V lines = TextLines(doc.Text());
     lines.erase(std::remove(lines.begin(), lines.end(), ""), lines.end());
     ASSERT_GE(lines.size(), 20u);
     EXPECT_EQ(lines[0], "The Tidewater Almanac");

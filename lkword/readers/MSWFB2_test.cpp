@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/DocumentText.h"
+#include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
@@ -27,7 +27,7 @@ std::string Book(const std::string& Description, const std::string& Bodies) {
 
 using V = std::vector<std::string>;
 using testing::LoadLines;
-using testing::Utf8Lines;
+using testing::TextLines;
 
 V Load(const std::string& Bytes, TMSTextFormating Format = tfPlainText) {
   return LoadLines<TFictionBook>(Bytes, Format);
@@ -138,7 +138,7 @@ TEST(FictionBookMetadata, DateFromTextWithoutValueAndMissingParts) {
 TEST(FictionBookFiles, Windows1251BookWithNotesFirstAndCover) {
   TFictionBook doc;
   doc.LoadFromFile(kData + "/fb2/harbour-1251.fb2");
-  V lines = Utf8Lines(doc.Text());
+  V lines = TextLines(doc.Text());
   const V expected = {"", "Море помнит всё.", "Пословица", "Глава первая",
                       "Маяк стоял на скале, а [1] волны били о камни.", "* * *", "\r\n", "Песня", "Ветер с моря,",
                       "соль на губах.", "1901",

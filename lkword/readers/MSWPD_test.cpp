@@ -9,6 +9,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "testing/CompoundFileBuilder.h"
 #include "testing/LegacyDocs.h"
+#include "testing/LoadDocument.h"
 
 namespace lkw {
 namespace {
@@ -297,7 +298,7 @@ TEST(WordPerfectStorageTest, OffsetsCountFromTheHeader) {
 }
 
 TEST(WordPerfectFilesTest, SamplesGiveTheirText) {
-  const std::string expected = testing::ReadTestData("wpd/sample.txt");
+  const std::string expected = testing::TestDataBytes("wpd/sample.txt");
   ASSERT_FALSE(expected.empty());
   for (const char* name : {"wpd/sample.wpd", "wpd/sample-ole.wpd"}) {
     TWordPerfectFile wp;

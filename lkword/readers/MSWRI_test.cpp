@@ -8,6 +8,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "testing/LegacyDocs.h"
+#include "testing/LoadDocument.h"
 
 namespace lkw {
 namespace {
@@ -259,7 +260,7 @@ TEST(WriteFormatTest, SinglePassMatchesRestartingForEveryParagraph) {
 
 TEST(WriteFilesTest, SamplesGiveTheirText) {
   for (const char* name : {"sample", "word-dos"}) {
-    const std::string expected = testing::ReadTestData(std::string("wri/") + name + ".txt");
+    const std::string expected = testing::TestDataBytes(std::string("wri/") + name + ".txt");
     ASSERT_FALSE(expected.empty());
     TWRIFile wri;
     wri.LoadFromFile(std::string(LKWORD_TESTDATA) + "/wri/" + name + ".wri");

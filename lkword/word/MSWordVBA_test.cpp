@@ -9,6 +9,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/word/MSWord.h"
+#include "testing/LoadDocument.h"
 #include "testing/VBABuilder.h"
 #include "testing/WordBuilder.h"
 
@@ -208,8 +209,7 @@ std::string DocWith(const std::vector<std::pair<std::string, std::string>>& Stre
 
 void Load(TMSWordDocument& Doc, const std::string& Bytes, bool WithMacros = true) {
   if (WithMacros) Doc.SetParseItems(Doc.ParseItems().Include(wpiVBA));
-  TBytesStream s(Bytes);
-  Doc.LoadFromStream(s);
+  testing::LoadLines(Doc, Bytes);
 }
 
 const std::string kSource1 = "Attribute VB_Name = \"Module1\"\r\nSub Hello()\r\n    MsgBox \"Hi\"\r\nEnd Sub\r\n";

@@ -10,6 +10,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/LoadDocument.h"
 #include "testing/WordBuilder.h"
 
 namespace lkw {
@@ -22,10 +23,7 @@ using testing::TWordDocBuilder;
 
 std::string U8(const WideString& W) { return WideToUtf8(W); }
 
-void Load(TMSWordDocument& Doc, const std::string& Bytes) {
-  TBytesStream s(Bytes);
-  Doc.LoadFromStream(s);
-}
+void Load(TMSWordDocument& Doc, const std::string& Bytes) { testing::LoadLines(Doc, Bytes); }
 
 // The body: Text holds the header, the body and the footer.
 std::string Body(TMSWordDocument& Doc) {
