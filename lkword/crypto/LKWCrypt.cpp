@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "lkword/platform/Bytes.h"
+
 namespace lkw {
 
 namespace {
@@ -12,15 +14,6 @@ constexpr uint32_t Rol32(uint32_t x, int n) { return (x << n) | (x >> (32 - n));
 constexpr uint32_t Ror32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 constexpr uint64_t Ror64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
-inline uint32_t LoadLE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline uint32_t LoadBE32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-inline uint64_t LoadBE64(const uint8_t* p) {
-  return (uint64_t{LoadBE32(p)} << 32) | LoadBE32(p + 4);
-}
 inline void StoreBE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v >> 24);
   p[1] = static_cast<uint8_t>(v >> 16);
