@@ -52,13 +52,13 @@ class TWalker {
       if (S_ISDIR(st.st_mode))
         Walk(path, Depth + 1);
       else if (S_ISREG(st.st_mode))
-        FOut.push_back({path, {}, {}, TErrorKind::None, static_cast<uint64_t>(st.st_size)});
+        FOut.push_back({path, {}, {}, static_cast<uint64_t>(st.st_size)});
     }
   }
 
  private:
   void Fail(const std::string& Folder, const std::string& Message) {
-    FOut.push_back({Folder, {}, Message, TErrorKind::IO});
+    FOut.push_back({Folder, {}, Message});
   }
 
   std::vector<TInput>& FOut;
@@ -105,12 +105,12 @@ std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recu
       if (Recursive)
         TWalker(inputs).Walk(arg, 0);
       else
-        inputs.push_back({arg, {}, "is a folder (use -r to read the documents in it)", TErrorKind::IO});
+        inputs.push_back({arg, {}, "is a folder (use -r to read the documents in it)"});
       continue;
     }
     // Anything else is read as given, so that a missing file or a device the
     // user named is reported rather than skipped.
-    inputs.push_back({arg, {}, {}, TErrorKind::None, known && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0});
+    inputs.push_back({arg, {}, {}, known && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0});
   }
   return inputs;
 }
@@ -140,7 +140,6 @@ void AssignOutputNames(std::vector<TInput>& Inputs, const std::string& Extension
       in.OutputName = std::move(name);
     } else if (in.Error.empty()) {
       in.Error = "output " + name + " is already written for an earlier input";
-      in.Kind = TErrorKind::IO;
     }
   }
 }

@@ -6,17 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/lkword/Readers.h"
-
 namespace lkw::tool {
 
 struct TInput {
   std::string Path;        // as given, or the folder argument joined with the walk's names
   std::string OutputName;  // the output's path below -o FOLDER; empty: the input has no output
   // An input known to fail before it is read (a folder without -r, an
-  // unreadable folder, an output name taken by an earlier input).
+  // unreadable folder, an output name taken by an earlier input): an I/O
+  // error.
   std::string Error;
-  TErrorKind Kind = TErrorKind::None;
   // Bytes on disk when known (0 otherwise); large inputs are started first.
   uint64_t Size = 0;
 };
