@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/framework/TextRenderer.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
@@ -36,6 +37,12 @@ void TWideStrings::Insert(int Index, WideString S) {
   if (Index < 0 || Index > Count()) throw EListError(SWideStringsIndexOutOfBounds);
   FTextLength += static_cast<int64_t>(S.size()) + 2;
   FWideStringList.insert(FWideStringList.begin() + Index, std::move(S));
+}
+
+void TWideStrings::Delete(int Index) {
+  if (Index < 0 || Index >= Count()) throw EListError(SWideStringsIndexOutOfBounds);
+  FTextLength -= static_cast<int64_t>(FWideStringList[static_cast<size_t>(Index)].size()) + 2;
+  FWideStringList.erase(FWideStringList.begin() + Index);
 }
 
 void TWideStrings::Clear() {
@@ -208,53 +215,52 @@ void TMSWBaseDocument::ClearInternalLists() {
   if (FText) FText->Clear();
   if (FSummaryInformation) FSummaryInformation->Clear();
   IsCancelExtract = false;
-  FSunkLength = 0;
+  FOutput.reset();
+  FRenderer.reset();
+  FPath.reset();
 }
 
-void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) {
-  if (FTextSink && &Strings == FText.get() && SupportsTextSink()) {
-    if (IsCancelExtract) return;
-    // The same cut as TruncateTo: each item counts with its CR LF.
-    const int64_t len = static_cast<int64_t>(AText.size());
-    if (FMaxTextLength > 0 && FSunkLength + len + 2 >= FMaxTextLength) {
-      const int64_t room = FMaxTextLength - FSunkLength;
-      if (FSunkLength + len + 2 > FMaxTextLength) AddWarning(kOutputCutWarning);
-      if (room > 0) FTextSink(std::u16string_view(AText).substr(0, static_cast<size_t>(std::min(room, len))));
-      FSunkLength = FMaxTextLength;
-      IsCancelExtract = true;
-      return;
-    }
-    FSunkLength += len + 2;
-    FTextSink(AText);
-    return;
-  }
-  if (FMaxTextLength > 0) {
-    // Once the limit is reached the output is complete: later text is dropped
-    // rather than re-cutting the whole list on every call.
-    if (IsCancelExtract) return;
-    Strings.Add(AText);
-    if (Strings.TextLength() >= FMaxTextLength) {
-      if (Strings.TextLength() > FMaxTextLength) AddWarning(kOutputCutWarning);
-      Strings.TruncateTo(FMaxTextLength);
-      IsCancelExtract = true;
-    }
-    return;
-  }
-  Strings.Add(AText);
+void TMSWBaseDocument::AddText(const WideString& AText, TWideStrings& Strings) { TextPath().AddTo(Strings, AText); }
+
+void TMSWBaseDocument::AddDocumentEvents(TDocumentEvents* Consumer) {
+  if (Consumer && std::find(FConsumers.begin(), FConsumers.end(), Consumer) == FConsumers.end())
+    FConsumers.push_back(Consumer);
 }
 
-void TMSWBaseDocument::AddTextUtf8(std::string_view Utf8, size_t Units) {
-  if (HasUtf8TextSink()) {
-    if (IsCancelExtract) return;
-    const int64_t len = static_cast<int64_t>(Units);
-    // An item the limit cuts takes the UTF-16 path, which cuts it in units.
-    if (FMaxTextLength <= 0 || FSunkLength + len + 2 < FMaxTextLength) {
-      FSunkLength += len + 2;
-      FUtf8TextSink(Utf8);
-      return;
+void TMSWBaseDocument::RemoveDocumentEvents(TDocumentEvents* Consumer) {
+  FConsumers.erase(std::remove(FConsumers.begin(), FConsumers.end(), Consumer), FConsumers.end());
+}
+
+TTextPath& TMSWBaseDocument::TextPath() {
+  if (!FPath) {
+    TTextPath::TSettings s;
+    s.List = FText.get();
+    if (FTextSink && SupportsTextSink()) {
+      s.Sink = &FTextSink;
+      if (FUtf8TextSink) s.Utf8Sink = &FUtf8TextSink;
     }
+    s.MaxLength = FMaxTextLength;
+    s.Cancelled = &IsCancelExtract;
+    s.OnCut = [this] { AddWarning(kOutputCutWarning); };
+    s.HoldFinish = FHoldTextFinish;
+    FPath = std::make_unique<TTextPath>(std::move(s));
   }
-  AddText(Utf8ToWide(Utf8));
+  return *FPath;
+}
+
+std::unique_ptr<TTextRenderer> TMSWBaseDocument::CreateRenderer() {
+  return std::make_unique<TTextRenderer>(*this, TextPath());
+}
+
+TDocumentOutput& TMSWBaseDocument::Output() {
+  if (!FOutput) {
+    TTextPath& path = TextPath();
+    FRenderer = CreateRenderer();
+    std::vector<TDocumentEvents*> consumers{FRenderer.get()};
+    consumers.insert(consumers.end(), FConsumers.begin(), FConsumers.end());
+    FOutput = std::make_unique<TDocumentOutput>(path, std::move(consumers));
+  }
+  return *FOutput;
 }
 
 void TMSWBaseDocument::InternalLoadFromOLEStream(TStream& Stream) { LoadFromStream(Stream); }

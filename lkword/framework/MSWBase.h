@@ -8,7 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "lkword/framework/DocumentEvents.h"
+#include "lkword/framework/DocumentOutput.h"
 #include "lkword/framework/MSW_Sum.h"
+#include "lkword/framework/TextPath.h"
 #include "lkword/platform/Object.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/platform/Types.h"
@@ -33,6 +36,8 @@ class TWideStrings : public TObject {
   int Add(WideString S);
   // 0 <= Index <= Count; otherwise "WideStrings index out of bounds".
   void Insert(int Index, WideString S);
+  // 0 <= Index < Count; otherwise "WideStrings index out of bounds".
+  void Delete(int Index);
   void Clear();
   int IndexOf(const WideString& S) const;
   int IndexOfIgnoreCase(const WideString& S) const;
@@ -83,12 +88,9 @@ enum TLKWordSysChar {
 };
 
 class TMSWBaseDocument;
+class TTextRenderer;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMSWTextChange = std::function<void(TObject* Sender, WideString& AText)>;
-// Receives the items of the document text one by one as they are produced.
-using TMSWTextSink = std::function<void(std::u16string_view Item)>;
-// Receives items of the document text already encoded as UTF-8.
-using TMSWUtf8TextSink = std::function<void(std::string_view Item)>;
 using TMSWordConvertSysCharEvent =
     std::function<void(TObject* Sender, TLKWordSysChar SysChar, const WideString& Value, WideString& Result)>;
 
@@ -112,10 +114,10 @@ class TMSWBaseDocument : public TComponent {
   virtual void AddText(const WideString& AText, TWideStrings& Strings);
   void AddText(const WideString& AText) { AddText(AText, *FText); }
   // Whether AddTextUtf8 reaches a UTF-8 sink (otherwise it converts).
-  bool HasUtf8TextSink() const { return FTextSink && FUtf8TextSink && SupportsTextSink(); }
+  bool HasUtf8TextSink() { return TextPath().HasUtf8Sink(); }
   // AddText for an item given as UTF-8 whose UTF-16 form is Units long (the
   // measure of MaxTextLength).
-  void AddTextUtf8(std::string_view Utf8, size_t Units);
+  void AddTextUtf8(std::string_view Utf8, size_t Units) { TextPath().AddUtf8(Utf8, Units); }
   virtual void InternalLoadFromOLEStream(TStream& Stream);
   virtual void LoadFromStream(TStream& Stream);
   virtual void LoadFromOLEStream(TStream& Stream);
@@ -150,7 +152,7 @@ class TMSWBaseDocument : public TComponent {
   // What the text counts against MaxTextLength so far (each item with its
   // CR LF), whether it went to Text or to a sink.
   int64_t CountedTextLength() const {
-    return FTextSink && SupportsTextSink() ? FSunkLength : FText ? FText->TextLength() : 0;
+    return FPath && FPath->Sinking() ? FPath->Counted() : FText ? FText->TextLength() : 0;
   }
   void SetMaxTextLength(int32_t Value) { FMaxTextLength = Value; }
   TLKWParseItems ParseItems() const { return FParseItems; }
@@ -177,6 +179,17 @@ class TMSWBaseDocument : public TComponent {
   // or several joined by LF (no CR), and stands for that many items. Without
   // a text sink this one is not used.
   void SetUtf8TextSink(TMSWUtf8TextSink Sink) { FUtf8TextSink = std::move(Sink); }
+  // With a text sink, the frame's last item (GetTextFinish) is kept back
+  // from it, so that a host can write what it adds to the text (notes, a
+  // page text apart) inside the frame, then HeldTextFinish.
+  void SetHoldTextFinish(bool Value) { FHoldTextFinish = Value; }
+  bool TextFinishHeld() const { return FPath && FPath->FinishHeld(); }
+  WideString HeldTextFinish() const { return FPath ? FPath->HeldFinish() : WideString(); }
+
+  // Consumers of the document's events (see DocumentEvents.h), not owned;
+  // they get the events of later loads after the text's renderer.
+  void AddDocumentEvents(TDocumentEvents* Consumer);
+  void RemoveDocumentEvents(TDocumentEvents* Consumer);
 
   TWideStrings& Text() { return *FText; }
   TWideStrings& PlainText() { return *FText; }
@@ -219,6 +232,14 @@ class TMSWBaseDocument : public TComponent {
   // through a buffer.
   virtual bool MapsFile() const { return false; }
 
+  // The seam readers write the document into. The first call of a load
+  // prepares the text path with the settings of that moment (format, limit,
+  // sinks) and the reader's renderer.
+  TDocumentOutput& Output();
+  TTextPath& TextPath();
+  // The renderer of the reader's text; the base renders the common shape.
+  virtual std::unique_ptr<TTextRenderer> CreateRenderer();
+
   std::vector<TWarning> FWarnings;
   std::string FPassword;
   int64_t FMaxDecompressedSize = int64_t{1} << 30;
@@ -244,7 +265,12 @@ class TMSWBaseDocument : public TComponent {
   TMSWTextChange FOnAfterText;
   TMSWTextSink FTextSink;
   TMSWUtf8TextSink FUtf8TextSink;
-  int64_t FSunkLength = 0;  // what Text().TextLength() would be without the sink
+  bool FHoldTextFinish = false;
+  std::vector<TDocumentEvents*> FConsumers;
+  // Per load, made by Output().
+  std::unique_ptr<TTextPath> FPath;
+  std::unique_ptr<TTextRenderer> FRenderer;
+  std::unique_ptr<TDocumentOutput> FOutput;
 };
 
 }  // namespace lkw

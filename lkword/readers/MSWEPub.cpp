@@ -92,7 +92,7 @@ void TLKWEPub::ClearInternalLists() {
 void TLKWEPub::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool text = FParseItems.Contains(wpiText);
-  if (text) AddText(GetTextStart());
+  if (text) Output().BeginDocument();
 
   if (Stream.Size() - Stream.Position() > FMaxStreamSize)
     throw ELimitError("The document is larger than the stream size limit");
@@ -123,7 +123,7 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
     ReadPackage(p);
   }
 
-  if (text) AddText(GetTextFinish());
+  if (text) Output().EndDocument();
 } catch (...) {
   RethrowAsException();
 }
@@ -381,37 +381,22 @@ void TLKWEPub::ReadContent(const std::string& Path) {
 }
 
 bool TLKWEPub::EmitLine(TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
+  TDocumentOutput& out = Output();
   if (Role == brSection) {
-    WideString t;
-    if (FOnConvertSysChar) {
-      WideString r;
-      FOnConvertSysChar(this, scParagraphEnd, t, r);
-      t += r;
-    }
-    AddText(t);
-    return !IsCancelExtract;
+    out.EndSection();
+    return !out.Cancelled();
   }
-  if (FOnConvertSysChar) {
-    WideString r;
-    FOnConvertSysChar(this, scUnknown, T, r);
+  TParagraph p;
+  if (Role == brPreformatted) {
+    p.Kind = TParagraphKind::Preformatted;
+  } else if (Tag.size() == 2 && (Tag[0] == u'h' || Tag[0] == u'H') && Tag[1] >= u'1' && Tag[1] <= u'6') {
+    p.Kind = TParagraphKind::Heading;
+    p.Level = Tag[1] - u'0';
   }
-  switch (FTextFormating) {
-    case tfRTF:
-      AddText(EscapeText(T, tfRTF) + u"\\par ");
-      break;
-    case tfHTML: {
-      WideString tag = u"p";
-      if (Role == brPreformatted) tag = u"pre";
-      else if (Tag.size() == 2 && (Tag[0] == u'h' || Tag[0] == u'H') && Tag[1] >= u'1' && Tag[1] <= u'6')
-        tag = {u'h', Tag[1]};
-      AddText(u"<" + tag + u">" + EscapeText(T, tfHTML) + u"</" + tag + u">");
-      break;
-    }
-    default:
-      AddText(T);
-      break;
-  }
-  return !IsCancelExtract;
+  out.BeginParagraph(p);
+  out.Text(T);
+  out.EndParagraph();
+  return !out.Cancelled();
 }
 
 bool TLKWEPub::IsEPub(TStream& Stream) {

@@ -158,18 +158,18 @@ void TFictionBook::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists()
 
 void TFictionBook::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
-  AddText(GetTextStart());
+  Output().BeginDocument();
   if (StreamIsZipArchive(Stream)) {
     TZipArchive zip;
     zip.SetMaxMemberSize(std::min(zip.MaxMemberSize(), FMaxDecompressedSize));
     zip.LoadFromStream(Stream);
     const int book = ZippedBookIndex(zip);
     if (book < 0) throw ECorruptError(SNotFictionBook);
-    LoadBook(zip.GetUncompressed(book), Text());
+    LoadBook(zip.GetUncompressed(book));
   } else {
     LoadXMLFilePart(Stream, Text());
   }
-  AddText(GetTextFinish());
+  Output().EndDocument();
 } catch (...) {
   RethrowAsException();
 }
@@ -177,10 +177,11 @@ void TFictionBook::LoadFromStream(TStream& Stream) try {
 void TFictionBook::LoadXMLFilePart(TStream& S, TWideStrings& L) {
   const int64_t avail = S.Size() - S.Position();
   if (avail > FMaxStreamSize) throw ELimitError("The document is larger than the stream size limit");
-  LoadBook(avail > 0 ? S.ReadBytes(avail) : RawByteString(), L);
+  const TTextPath::TRedirect into(TextPath(), L);
+  LoadBook(avail > 0 ? S.ReadBytes(avail) : RawByteString());
 }
 
-void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
+void TFictionBook::LoadBook(RawByteString Data) {
   // Pictures are base64 text inside "binary" elements, after the bodies; a
   // large one would cost twice its size as decoded text.
   DropElementContent(Data, "binary");
@@ -212,45 +213,28 @@ void TFictionBook::LoadBook(RawByteString Data, TWideStrings& L) {
   });
 
   TBookTextWalker walker(ClassifyFB2, [&](TBookElementRole Role, std::u16string_view, const WideString& T) {
-    return EmitLine(Role, T, L);
+    return EmitLine(Role, T);
   });
   for (const TLKXMLItem* b : bodies)
     if (!walker.Walk(*b)) break;
 }
 
-bool TFictionBook::EmitLine(TBookElementRole Role, const WideString& T, TWideStrings& L) {
+bool TFictionBook::EmitLine(TBookElementRole Role, const WideString& T) {
+  TDocumentOutput& out = Output();
   switch (Role) {
     case brEmptyLine:
-      switch (FTextFormating) {
-        case tfRTF: AddText(u"\r\n\\line ", L); break;
-        case tfHTML: AddText(u"<br>\r\n", L); break;
-        default: AddText(u"\r\n", L); break;
-      }
+      out.LineBreak();
       break;
-    case brSection: {
-      WideString t;
-      if (FOnConvertSysChar) {
-        WideString r;
-        FOnConvertSysChar(this, scParagraphEnd, t, r);
-        t += r;
-      }
-      AddText(t, L);
+    case brSection:
+      out.EndSection();
       break;
-    }
-    default: {
-      if (FOnConvertSysChar) {
-        WideString r;
-        FOnConvertSysChar(this, scUnknown, T, r);
-      }
-      switch (FTextFormating) {
-        case tfRTF: AddText(EscapeText(T, tfRTF) + u"\\par ", L); break;
-        case tfHTML: AddText(u"<p>" + EscapeText(T, tfHTML) + u"</p>", L); break;
-        default: AddText(T, L); break;
-      }
+    default:
+      out.BeginParagraph(TParagraph());
+      out.Text(T);
+      out.EndParagraph();
       break;
-    }
   }
-  return !IsCancelExtract;
+  return !out.Cancelled();
 }
 
 void TFictionBook::ReadDescription(TLKXMLItem& D) {

@@ -31,9 +31,9 @@ class TFictionBook : public TMSWBaseDocument {
   std::string ClassName() const override { return "TFictionBook"; }
 
  private:
-  void LoadBook(RawByteString Data, TWideStrings& L);
+  void LoadBook(RawByteString Data);
   void ReadDescription(TLKXMLItem& Description);
-  bool EmitLine(TBookElementRole Role, const WideString& Text, TWideStrings& L);
+  bool EmitLine(TBookElementRole Role, const WideString& Text);
 };
 
 }  // namespace lkw

@@ -403,7 +403,7 @@ void TMSWordXDocument::AddText(const WideString& AText, TWideStrings& Strings) {
   // it is no UTF-8), or when it reaches the output limit, so that the limit
   // stops the reading where it would without the sink.
   const int64_t held = FHeld->TextLength();
-  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && FSunkLength + held >= FMaxTextLength))
+  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && CountedTextLength() + held >= FMaxTextLength))
     PassOnHeld();
 }
 

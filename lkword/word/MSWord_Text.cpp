@@ -60,7 +60,6 @@ void TMSWordDocument::ClearTextAndPieces() {
   intFieldCodeLen = 0;
   FPendingOut.clear();
   IsCancelExtract = false;
-  FSunkLength = 0;
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();

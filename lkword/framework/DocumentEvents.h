@@ -1,0 +1,107 @@
+// What a document contains, as a reader tells it: the one seam between the
+// readers and everything that writes their text out.
+//
+// Order guarantees, for every reader:
+// - BeginDocument comes first and EndDocument last, once each per load, and
+//   only when text is extracted. A load that fails may stop anywhere; its
+//   events are not closed.
+// - Stories do not nest. Text outside any story belongs to the main story.
+// - Paragraphs, tables, rows, cells, links and sections nest properly inside
+//   their story: each Begin has its End before its container ends. A cell
+//   holds paragraphs; a paragraph never holds a table (a table inside a
+//   paragraph ends the paragraph first, or comes between paragraphs).
+// - Text, LineBreak, Tab, Image and Field come inside a paragraph, except
+//   that readers of loosely structured text (books, PDF lines) may give a
+//   LineBreak between paragraphs for an empty line of the document.
+// - BeginPage/EndPage bracket a page's content for formats with pages;
+//   word processors give PageBreak where the document breaks a page.
+// - After a roll back (see TDocumentOutput) the events since the checkpoint
+//   are void; consumers that cannot take them back are told by RolledBack.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "lkword/platform/Types.h"
+
+namespace lkw {
+
+enum class TStoryKind : uint8_t { Main, Footnote, Endnote, Header, Footer, Comment, TextBox, Annotation };
+
+enum class TParagraphKind : uint8_t {
+  Body,
+  Title,         // the document's or a section's title
+  Heading,       // Level 1-6
+  ListItem,      // Level 1-9; Label when the reader knows it
+  Preformatted,  // text whose line breaks and spaces are kept
+};
+
+enum class TAlignment : uint8_t { Default, Left, Center, Right, Justify };
+
+struct TParagraph {
+  TParagraphKind Kind = TParagraphKind::Body;
+  int Level = 0;
+  WideString Label;
+  TAlignment Alignment = TAlignment::Default;
+  // The format's own name of the paragraph's style (an OpenDocument
+  // automatic style, an XHTML element's name); renderers may show it.
+  WideString Style;
+};
+
+struct TRunStyle {
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
+  bool Hidden = false;
+  // An index into the document's font table, -1 when not known.
+  int Font = -1;
+  // In half points; 0 when not known.
+  int HalfPoints = 0;
+  // The format's own name of the run's style (see TParagraph::Style).
+  WideString Style;
+};
+
+class TDocumentEvents {
+ public:
+  virtual ~TDocumentEvents() = default;
+
+  virtual void BeginDocument() {}
+  virtual void EndDocument() {}
+
+  virtual void BeginStory(TStoryKind) {}
+  virtual void EndStory(TStoryKind) {}
+
+  // A part of the document's outline that holds paragraphs (a book's
+  // section, an e-book's chapter file).
+  virtual void BeginSection() {}
+  virtual void EndSection() {}
+
+  virtual void BeginParagraph(const TParagraph&) {}
+  virtual void EndParagraph() {}
+
+  // Document text, never markup.
+  virtual void Text(std::u16string_view, const TRunStyle&) {}
+  virtual void LineBreak() {}
+  virtual void Tab() {}
+
+  virtual void BeginLink(std::u16string_view /*Target*/) {}
+  virtual void EndLink() {}
+  virtual void Image(std::u16string_view /*Source*/) {}
+
+  virtual void BeginTable() {}
+  virtual void EndTable() {}
+  virtual void BeginRow() {}
+  virtual void EndRow() {}
+  virtual void BeginCell() {}
+  virtual void EndCell() {}
+
+  // Number counts from 1.
+  virtual void BeginPage(int /*Number*/) {}
+  virtual void EndPage(int /*Number*/) {}
+  virtual void PageBreak() {}
+
+  // The events since the last checkpoint were void.
+  virtual void RolledBack() {}
+};
+
+}  // namespace lkw

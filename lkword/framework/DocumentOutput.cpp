@@ -1,0 +1,107 @@
+#include "lkword/framework/DocumentOutput.h"
+
+namespace lkw {
+
+void TDocumentOutput::BeginDocument() {
+  for (TDocumentEvents* e : FConsumers) e->BeginDocument();
+}
+
+void TDocumentOutput::EndDocument() {
+  for (TDocumentEvents* e : FConsumers) e->EndDocument();
+}
+
+void TDocumentOutput::BeginStory(TStoryKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->BeginStory(Kind);
+}
+
+void TDocumentOutput::EndStory(TStoryKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->EndStory(Kind);
+}
+
+void TDocumentOutput::BeginSection() {
+  for (TDocumentEvents* e : FConsumers) e->BeginSection();
+}
+
+void TDocumentOutput::EndSection() {
+  for (TDocumentEvents* e : FConsumers) e->EndSection();
+}
+
+void TDocumentOutput::BeginParagraph(const TParagraph& P) {
+  for (TDocumentEvents* e : FConsumers) e->BeginParagraph(P);
+}
+
+void TDocumentOutput::EndParagraph() {
+  for (TDocumentEvents* e : FConsumers) e->EndParagraph();
+}
+
+void TDocumentOutput::Text(std::u16string_view Run, const TRunStyle& Style) {
+  for (TDocumentEvents* e : FConsumers) e->Text(Run, Style);
+}
+
+void TDocumentOutput::LineBreak() {
+  for (TDocumentEvents* e : FConsumers) e->LineBreak();
+}
+
+void TDocumentOutput::Tab() {
+  for (TDocumentEvents* e : FConsumers) e->Tab();
+}
+
+void TDocumentOutput::BeginLink(std::u16string_view Target) {
+  for (TDocumentEvents* e : FConsumers) e->BeginLink(Target);
+}
+
+void TDocumentOutput::EndLink() {
+  for (TDocumentEvents* e : FConsumers) e->EndLink();
+}
+
+void TDocumentOutput::Image(std::u16string_view Source) {
+  for (TDocumentEvents* e : FConsumers) e->Image(Source);
+}
+
+void TDocumentOutput::BeginTable() {
+  for (TDocumentEvents* e : FConsumers) e->BeginTable();
+}
+
+void TDocumentOutput::EndTable() {
+  for (TDocumentEvents* e : FConsumers) e->EndTable();
+}
+
+void TDocumentOutput::BeginRow() {
+  for (TDocumentEvents* e : FConsumers) e->BeginRow();
+}
+
+void TDocumentOutput::EndRow() {
+  for (TDocumentEvents* e : FConsumers) e->EndRow();
+}
+
+void TDocumentOutput::BeginCell() {
+  for (TDocumentEvents* e : FConsumers) e->BeginCell();
+}
+
+void TDocumentOutput::EndCell() {
+  for (TDocumentEvents* e : FConsumers) e->EndCell();
+}
+
+void TDocumentOutput::BeginPage(int Number) {
+  for (TDocumentEvents* e : FConsumers) e->BeginPage(Number);
+}
+
+void TDocumentOutput::EndPage(int Number) {
+  for (TDocumentEvents* e : FConsumers) e->EndPage(Number);
+}
+
+void TDocumentOutput::PageBreak() {
+  for (TDocumentEvents* e : FConsumers) e->PageBreak();
+}
+
+void TDocumentOutput::RolledBack() {
+  for (TDocumentEvents* e : FConsumers) e->RolledBack();
+}
+
+void TDocumentOutput::RollBack(const TTextPath::TCheckpoint& Point) {
+  if (!FPath.CanRollBack(Point)) return;
+  FPath.RollBack(Point);
+  RolledBack();
+}
+
+}  // namespace lkw
