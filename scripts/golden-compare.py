@@ -5,11 +5,12 @@ SHARED/corpus-public and SHARED/wild, in text, RTF and HTML, with the notes,
 macros and metadata as text and as JSON, and cut at a length limit. A
 document with a DOC.password sidecar is also run with that password.
 
-usage: golden-compare.py [--jobs N] [--save FILE] [--load FILE] OLD_LKWORD NEW_LKWORD [SHARED]
+usage: golden-compare.py [--jobs N] [--save FILE] [--load FILE] [--match RE] OLD_LKWORD NEW_LKWORD [SHARED]
 
 --save FILE keeps a digest of every run of OLD in FILE; --load FILE takes
 OLD's digests from such a file instead of running OLD again (pass any path
-as OLD then). Exits 1 listing the documents whose output differs.
+as OLD then). --match RE runs only the documents whose path RE matches
+(a search, e.g. '\\.(odt|ods)$'). Exits 1 listing the documents whose output differs.
 """
 import argparse
 import hashlib
@@ -71,6 +72,7 @@ def main():
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--save")
     ap.add_argument("--load")
+    ap.add_argument("--match")
     ap.add_argument("old")
     ap.add_argument("new")
     ap.add_argument("shared", nargs="?")
@@ -79,14 +81,17 @@ def main():
     roots = [os.path.join(root, "testdata")]
     if a.shared:
         roots += [os.path.join(a.shared, d) for d in ("corpus", "corpus-public", "wild")]
-    todo = list(runs(documents(r for r in roots if os.path.isdir(r))))
+    paths = documents(r for r in roots if os.path.isdir(r))
+    if a.match:
+        paths = [p for p in paths if re.search(a.match, p)]
+    todo = list(runs(paths))
     with ThreadPoolExecutor(a.jobs) as pool:
         if a.load:
             with open(a.load) as fh:
                 before = json.load(fh)
         else:
             before = dict(zip((key(*t) for t in todo), pool.map(lambda t: digest(a.old, *t), todo)))
-        if a.save:
+        if a.save and not a.match:
             with open(a.save, "w") as fh:
                 json.dump(before, fh)
         after = pool.map(lambda t: digest(a.new, *t), todo)
