@@ -109,12 +109,15 @@ class PiecesReader : public TMSWBaseDocument {
     TMSWBaseDocument::LoadFromStream(Stream);
     ++loads;
     if (record) read = Stream.ReadBytes(Stream.Remaining());
-    AddText(GetTextStart());
+    TDocumentOutput& out = Output();
+    out.BeginDocument();
     for (const auto& p : pieces) {
-      if (IsCancelExtract) break;
-      AddText(p);
+      if (out.Cancelled()) break;
+      out.BeginParagraph(TParagraph());
+      out.Text(p);
+      out.EndParagraph();
     }
-    AddText(GetTextFinish());
+    out.EndDocument();
   }
   bool Cancelled() const { return IsCancelExtract; }
 

@@ -68,7 +68,9 @@ void TTextPath::AddUncounted(WideString Item) {
 }
 
 void TTextPath::AddFinish(WideString Item, bool Counted) {
-  if (Sinking() && F.HoldFinish) {
+  // An empty finish adds an empty line where the frame closes, before
+  // anything the host adds.
+  if (Sinking() && F.HoldFinish && !Item.empty()) {
     if (Counted && Cancelled()) return;
     FFinish = std::move(Item);
     FFinishHeld = true;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
@@ -103,6 +104,12 @@ TEST(EPubText, OutputFormatsAndEscaping) {
   V rtf = Load(book, tfRTF);
   EXPECT_EQ(rtf[1], "Head & \\{x\\}\\par ");
   EXPECT_EQ(rtf[2], "a <b> \\u233?\\par ");
+  TLKWEPub doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  TBytesStream s(book);
+  doc.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined(), "<doc>|<h2>|text 'Head & {x}'|</p>|<p>|text 'a <b> \xC3\xA9'|</p>|<pre>|text 'p  re'|</p>|</doc>");
 }
 
 TEST(EPubText, LimitAndSummaryOnly) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 #include "lkword/platform/CodePages.h"
@@ -68,6 +69,15 @@ TEST(FictionBookText, EmptyLineAndOutputFormats) {
   V rtf = Load(book, tfRTF);
   EXPECT_EQ(rtf[1], "a <b> & \\{c\\} \\\\ \\u233?\\par ");
   EXPECT_EQ(rtf[2], "\r\n\\line ");
+}
+
+TEST(FictionBookText, EventsTellParagraphsEmptyLinesAndSectionEnds) {
+  TFictionBook doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  TBytesStream s(Book("", "<body><section><p>a</p><empty-line/></section></body>"));
+  doc.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined(), "<doc>|<p>|text 'a'|</p>|br|</section>|</doc>");
 }
 
 TEST(FictionBookText, ConvertSysCharEventSeesParagraphsAndFillsSectionEnds) {
