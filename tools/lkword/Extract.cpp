@@ -60,6 +60,13 @@ void CheckFile(const std::string& Path) {
   if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder (use -r to read the documents in it)");
 }
 
+// Writes a pending header line once.
+void WriteHeader(TOutputFile& Out, std::string& Header) {
+  if (Header.empty()) return;
+  Out.Append(Header);
+  Header.clear();
+}
+
 }  // namespace
 
 std::string MessageLine(const std::string& Path, const std::string& Message) {
@@ -82,10 +89,11 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
-  Sink = TSinkState{doc->GetTextFinish(), false};
+  Sink = TSinkState{doc->GetTextFinish(), false, std::move(Sink.Header)};
   if (!FOptions.Json && doc->SupportsTextSink()) {
     const TMSTextFormating format = FOptions.Format;
     auto release = [&Out, format, &Sink] {
+      WriteHeader(Out, Sink.Header);
       if (!Sink.Held) return;
       Sink.Held = false;
       WriteItem(Out, Sink.Finish, format);
@@ -152,6 +160,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   std::unique_ptr<TMSWBaseDocument> doc;
   std::string error;
   TSinkState sink;
+  if (FOptions.Headers) sink.Header = (Input.Ordinal ? "\n==> " : "==> ") + Input.Path + " <==\n";
   try {
     doc = Load(Input, reader, Out, sink);
   } catch (const std::bad_alloc&) {
@@ -163,6 +172,11 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   }
   // A failed output is the caller's failure, not this document's.
   if (!Out.WriteError().empty()) throw EWriteError(Out.WriteError());
+  if (!reader && result.Kind == TErrorKind::Unsupported && Input.Walked && FOptions.SkipUnsupported) {
+    result.Kind = TErrorKind::None;
+    result.Skipped = true;
+    return result;
+  }
   const bool ok = error.empty();
   if (!ok) {
     result.Ok = false;
@@ -183,6 +197,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
     rec.ErrorKind = ErrorKindName(result.Kind);
     WriteJsonRecord(Out, rec);
   } else if (ok) {
+    WriteHeader(Out, sink.Header);
     // Text boxes and the secondary texts follow the body, inside its frame.
     WriteBody(Out, *doc, FOptions.Format, FOptions.Notes);
     if (sink.Held) WriteItem(Out, sink.Finish, FOptions.Format);
@@ -226,7 +241,7 @@ TDocResult TExtractor::RunToFolder(const TInput& Input, const std::string& Outpu
     result.Kind = TErrorKind::IO;
     result.Messages += MessageLine(target.string(), e.what());
   }
-  if (created && !result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)) {
+  if (created && (result.Skipped || (!result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)))) {
     std::error_code ignored;
     fs::remove(target, ignored);
   }

@@ -17,6 +17,8 @@ struct TDocResult {
   bool Ok = true;
   TErrorKind Kind = TErrorKind::None;
   std::string Messages;  // for standard error, complete lines
+  // A walked file no reader recognises, passed over (--skip-unsupported).
+  bool Skipped = false;
 };
 
 // Stateless between inputs: one instance may serve several threads at once,
@@ -42,6 +44,8 @@ class TExtractor {
   struct TSinkState {
     WideString Finish;
     bool Held = false;
+    // The input's header line, written before its first text.
+    std::string Header;
   };
   // Password: the one to open an encrypted document with (may be empty).
   std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, TOutputFile& Out,

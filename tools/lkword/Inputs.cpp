@@ -1,6 +1,7 @@
 #include "tools/lkword/Inputs.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +27,17 @@ std::string Join(const std::string& Folder, const std::string& Name) {
   return Folder + '/' + Name;
 }
 
+bool Matches(const std::string& Glob, const std::string& Below) {
+  if (Glob.find('/') != std::string::npos) return ::fnmatch(Glob.c_str(), Below.c_str(), 0) == 0;
+  const size_t slash = Below.rfind('/');
+  const std::string name = slash == std::string::npos ? Below : Below.substr(slash + 1);
+  return ::fnmatch(Glob.c_str(), name.c_str(), 0) == 0;
+}
+
 class TWalker {
  public:
-  explicit TWalker(std::vector<TInput>& Out) : FOut(Out) {}
+  TWalker(std::vector<TInput>& Out, const TWalkFilter& Filter, const std::string& Root)
+      : FOut(Out), FFilter(Filter), FRoot(Root) {}
 
   void Walk(const std::string& Folder, int Depth) {
     struct stat st {};
@@ -51,8 +60,8 @@ class TWalker {
       if (::stat(path.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode))
         Walk(path, Depth + 1);
-      else if (S_ISREG(st.st_mode))
-        FOut.push_back({path, {}, {}, static_cast<uint64_t>(st.st_size)});
+      else if (S_ISREG(st.st_mode) && Wanted(path))
+        FOut.push_back({path, {}, {}, static_cast<uint64_t>(st.st_size), true});
     }
   }
 
@@ -61,7 +70,17 @@ class TWalker {
     FOut.push_back({Folder, {}, Message});
   }
 
+  bool Wanted(const std::string& Path) const {
+    std::string below = Path.substr(std::min(Path.size(), FRoot.size()));
+    while (!below.empty() && below.front() == '/') below.erase(0, 1);
+    const auto match = [&below](const std::string& g) { return Matches(g, below); };
+    if (std::any_of(FFilter.Exclude.begin(), FFilter.Exclude.end(), match)) return false;
+    return FFilter.Include.empty() || std::any_of(FFilter.Include.begin(), FFilter.Include.end(), match);
+  }
+
   std::vector<TInput>& FOut;
+  const TWalkFilter& FFilter;
+  const std::string& FRoot;
   std::set<std::pair<dev_t, ino_t>> FSeen;
 };
 
@@ -94,7 +113,8 @@ void ReadFileList(const std::string& List, std::vector<std::string>& Files) {
   }
 }
 
-std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recursive, bool& FolderGiven) {
+std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recursive, bool& FolderGiven,
+                                 const TWalkFilter& Filter) {
   std::vector<TInput> inputs;
   FolderGiven = false;
   for (const std::string& arg : Args) {
@@ -103,7 +123,7 @@ std::vector<TInput> ExpandInputs(const std::vector<std::string>& Args, bool Recu
     if (known && S_ISDIR(st.st_mode)) {
       FolderGiven = true;
       if (Recursive)
-        TWalker(inputs).Walk(arg, 0);
+        TWalker(inputs, Filter, arg).Walk(arg, 0);
       else
         inputs.push_back({arg, {}, "is a folder (use -r to read the documents in it)"});
       continue;

@@ -17,7 +17,7 @@ constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
   Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
-  Recursive, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
+  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
 struct TOptionSpec {
@@ -47,6 +47,14 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF (user or owner password), Word and OpenDocument files; no password is tried first, then each one given in turn"},
     {TOptionId::Recursive, 'r', "recursive", nullptr,
      "read the regular files of folders given as FILE, and of their subfolders, in name order"},
+    {TOptionId::Include, 0, "include", "GLOB",
+     "in folders, read only the files that match GLOB (repeatable; a GLOB with '/' matches the path below the "
+     "folder, one without it the file's name)"},
+    {TOptionId::Exclude, 0, "exclude", "GLOB", "in folders, leave out the files that match GLOB (repeatable; wins over --include)"},
+    {TOptionId::SkipUnsupported, 0, "skip-unsupported", nullptr,
+     "in folders, pass over files no reader recognises: counted as skipped in the summary instead of failed"},
+    {TOptionId::NoHeaders, 0, "no-headers", nullptr,
+     "with several inputs to standard output, no '==> PATH <==' line before each document's text"},
     {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},
     {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input)"},
     {TOptionId::Quiet, 'q', "quiet", nullptr, "no progress bar, summary line or warnings on standard error"},
@@ -123,6 +131,10 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       Error = "invalid metadata keys " + Quoted(Value) + " (record or tika)";
       return false;
     case TOptionId::Recursive: O.Recursive = true; return true;
+    case TOptionId::Include: O.Include.push_back(Value); return true;
+    case TOptionId::Exclude: O.Exclude.push_back(Value); return true;
+    case TOptionId::SkipUnsupported: O.SkipUnsupported = true; return true;
+    case TOptionId::NoHeaders: O.NoHeaders = true; return true;
     case TOptionId::Jobs: {
       int n = 0;
       const char* end = Value.data() + Value.size();
@@ -273,6 +285,9 @@ std::string UsageText() {
       "path, reader, format, text, metadata, notes (with --notes), macros (with\n"
       "--macros), pages, warnings, error and error_kind (not_found, unsupported,\n"
       "password, corrupt, io, limit).\n"
+      "\n"
+      "Several inputs to standard output are each headed by a line '==> PATH <=='\n"
+      "(and a blank line before it from the second on), as head(1) does.\n"
       "\n"
       "Exit status: 0 when every input succeeded, 1 when any failed, 2 on a usage\n"
       "error, 3 when the only input needed a password or the password was wrong.\n";

@@ -23,6 +23,14 @@ struct TToolOptions {
   // For encrypted PDF, Word and OpenDocument files, tried in turn.
   std::vector<std::string> Passwords;
   bool Recursive = false;  // folders among the files are walked
+  // Walks take the files matching an Include pattern (all without one) and
+  // no Exclude pattern.
+  std::vector<std::string> Include;
+  std::vector<std::string> Exclude;
+  bool SkipUnsupported = false;  // walked files no reader knows are skipped, not failed
+  bool NoHeaders = false;        // no "==> PATH <==" lines
+  // Set by the tool, not an option: several inputs share standard output.
+  bool Headers = false;
   int Jobs = 0;            // worker threads; 0: one per processor
   bool Quiet = false;      // no progress, summary or warnings on stderr
   bool TikaKeys = false;   // metadata under the Dublin Core / Tika key names

@@ -92,6 +92,7 @@ class TProgress {
 struct TTally {
   size_t Done = 0;
   size_t Failed = 0;
+  std::vector<std::string> Skipped;
   TErrorKind LastKind = TErrorKind::None;
 };
 
@@ -126,7 +127,8 @@ class TBatch {
     return FExtractor.Run(Input, *Out);
   }
 
-  void Count(const TDocResult& R) {
+  void Count(const TDocResult& R, const TInput& Input) {
+    if (R.Skipped) FTally.Skipped.push_back(Input.Path);
     if (!R.Messages.empty()) {
       FProgress.Clear();
       WriteStderr(R.Messages);
@@ -144,7 +146,7 @@ class TBatch {
   bool RunInTurn(TOutputFile* Out) {
     for (const TInput& input : FInputs) {
       try {
-        Count(RunOne(input, Out));
+        Count(RunOne(input, Out), input);
       } catch (const Exception& e) {
         // Only the output fails here; later inputs could not be written either.
         FProgress.Clear();
@@ -255,7 +257,7 @@ class TBatch {
           break;
         }
       }
-      Count(f->Result);
+      Count(f->Result, FInputs[nextToWrite - 1]);
     }
     {
       std::lock_guard lock(mutex);
@@ -338,11 +340,13 @@ int main(int argc, char** argv) {
     }
   }
   bool folderGiven = false;
-  std::vector<TInput> inputs = ExpandInputs(args, options.Recursive, folderGiven);
+  std::vector<TInput> inputs = ExpandInputs(args, options.Recursive, folderGiven, {options.Include, options.Exclude});
+  for (size_t i = 0; i < inputs.size(); ++i) inputs[i].Ordinal = i;
   const bool several = args.size() > 1 || folderGiven;
   if (several && !options.CoverPath.empty()) return UsageError("--cover needs a single input");
   const bool toFolder = several && !options.OutputPath.empty();
   if (toFolder) AssignOutputNames(inputs, OutputExtension(options));
+  options.Headers = several && !toFolder && !options.Json && !options.NoHeaders;
 
   std::unique_ptr<TOutputFile> out;
   if (!toFolder) {
@@ -362,8 +366,18 @@ int main(int argc, char** argv) {
 
   if (inputs.size() > 1 && !options.Quiet) {
     const double seconds = std::chrono::duration<double>(TClock::now() - started).count();
-    std::fprintf(stderr, "lkword: %zu inputs, %zu done, %zu failed, %.2f s\n", inputs.size(), tally.Done - tally.Failed,
-                 tally.Failed, seconds);
+    const size_t skipped = tally.Skipped.size();
+    std::string skips;
+    if (skipped > 0) {
+      // A few names show what was passed over without a line per file.
+      constexpr size_t kNamesShown = 5;
+      skips = ", " + std::to_string(skipped) + " skipped as no document (";
+      for (size_t i = 0; i < std::min(skipped, kNamesShown); ++i) skips += (i ? ", " : "") + tally.Skipped[i];
+      if (skipped > kNamesShown) skips += ", ...";
+      skips += ")";
+    }
+    std::fprintf(stderr, "lkword: %zu inputs, %zu done, %zu failed%s, %.2f s\n", inputs.size(),
+                 tally.Done - tally.Failed - skipped, tally.Failed, skips.c_str(), seconds);
   }
   if (!written) return kExitFailed;
   if (tally.Failed == 0) return kExitOk;
