@@ -12,7 +12,9 @@ SHARED     ?= ../shared
 DEB_PACKAGES = cmake g++ zlib1g-dev libgtest-dev libbenchmark-dev python3
 FUZZ_PACKAGES = clang libclang-rt-dev
 
-.PHONY: all deps build run test sanitize fuzz bench accuracy clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps build tool run install test sanitize fuzz bench accuracy clean
 
 all: build
 
@@ -32,8 +34,17 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The tool alone: the tests and fuzz replays are left to `make test`.
+tool: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target lkword_tool
+
+run: tool
 	@./scripts/run-samples.sh $(BUILD)/lkword testdata/samples
+
+# The tool, the library, its headers, the man page, the CMake package and
+# lkword.pc under PREFIX.
+install: tool
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
