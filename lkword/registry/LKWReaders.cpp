@@ -1,6 +1,10 @@
 #include "lkword/registry/LKWReaders.h"
 
+#include <algorithm>
+
+#include "lkword/containers/LKWZipFile.h"
 #include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/CompoundFile.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/readers/MSPalmDoc.h"
@@ -89,6 +93,36 @@ const TLKWReaderInfo* DetectReaderInfo(TStream& Stream) {
   }
   Stream.Seek(0, soBeginning);
   return found;
+}
+
+void RaiseUnrecognised(TStream& Stream, const std::string& Unsupported) {
+  Stream.Seek(0, soBeginning);
+  if (Stream.Size() == 0) throw ECorruptError("the file is empty");
+  uint8_t head[8] = {};
+  const int64_t got = Stream.Read(head, sizeof head);
+  Stream.Seek(0, soBeginning);
+  const std::string_view h(reinterpret_cast<const char*>(head), static_cast<size_t>(std::max<int64_t>(got, 0)));
+  const bool zip = h.starts_with(std::string_view("PK\x03\x04", 4));
+  const bool compound = h == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+  if (!zip && !compound) throw EUnsupportedError(Unsupported);
+  // An intact container of another kind (a spreadsheet, a presentation)
+  // opens; one that does not is a damaged document.
+  try {
+    if (zip) {
+      TZipArchive archive;
+      archive.LoadFromStream(Stream);
+      // A package cut short loses its directory, which comes last.
+      if (archive.Count() == 0) throw ECorruptError("its directory is missing");
+    } else {
+      StgOpenStorageOnStream(Stream);
+    }
+  } catch (const Exception& e) {
+    Stream.Seek(0, soBeginning);
+    throw ECorruptError(std::string(zip ? "damaged or truncated zip package: " : "damaged or truncated compound file: ") +
+                        e.what());
+  }
+  Stream.Seek(0, soBeginning);
+  throw EUnsupportedError(Unsupported);
 }
 
 const TLKWReaderInfo* ReaderInfoForExtension(std::string_view FileName) {

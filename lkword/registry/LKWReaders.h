@@ -44,6 +44,12 @@ const TLKWReaderInfo* FindReaderInfo(std::string_view Name);
 // position 0 afterwards. Errors while testing count as "not this format".
 const TLKWReaderInfo* DetectReaderInfo(TStream& Stream);
 
+// Why no reader recognised Stream, as the error to raise: ECorruptError for
+// an empty file and for a zip package or compound file too damaged for any
+// reader's test to look inside (a truncated .docx or .doc), EUnsupportedError
+// (Unsupported as its message) for anything else. Stream is back at 0.
+[[noreturn]] void RaiseUnrecognised(TStream& Stream, const std::string& Unsupported);
+
 // The entry that lists FileName's extension, or nullptr. A guess for
 // dialogs; CreateReaderFor does not use it.
 const TLKWReaderInfo* ReaderInfoForExtension(std::string_view FileName);

@@ -129,7 +129,11 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
       Reader = DetectReaderInfo(probe);
     }
   }
-  if (!Reader) throw EUnsupportedError(kUnsupported);
+  if (!Reader) {
+    if (stdinBytes) RaiseUnrecognised(*stdinBytes, kUnsupported);
+    TFileStream probe(Input.Path);
+    RaiseUnrecognised(probe, kUnsupported);
+  }
   // Readers refuse a wrong password before any text goes out, so the next
   // one can be tried on a fresh component. No password comes first: PDFs
   // whose user password is empty open without one whatever was given, and

@@ -464,7 +464,12 @@ CASES = [
      ["lkword: {T}/missing.pdb: File {T}/missing.pdb is not found.\n"], None),
     ("missing file", ["{T}/nope.pdb"], None, 1, [], ["lkword: {T}/nope.pdb: File {T}/nope.pdb is not found.\n"], None),
     ("unsupported format", ["{T}/notes.pdb"], None, 1, [], ["lkword: {T}/notes.pdb: unsupported file format\n"], None),
-    ("empty standard input", ["-"], b"", 1, [], ["lkword: -: unsupported file format\n"], None),
+    ("empty standard input", ["-"], b"", 1, [], ["lkword: -: the file is empty\n"], None),
+    ("cut packages and compound files are corrupt, other containers unsupported",
+     ["--json", "{T}/cut.docx", "{T}/cut.doc", "{T}/sheet.doc"], None, 1,
+     ["damaged or truncated zip package", "damaged or truncated compound file"], [],
+     lambda out, err, tmp: None if [r["error_kind"] for r in records(out)] == ["corrupt", "corrupt", "unsupported"]
+     else "kinds %r" % [r["error_kind"] for r in records(out)]),
     ("a compound file of another kind", ["{T}/sheet.doc"], None, 1, [], ["lkword: {T}/sheet.doc: unsupported file format\n"],
      None),
     ("forced reader reads a file of unknown content", ["--reader=pdb", "{T}/notes.pdb"], None, 1, [],
@@ -632,6 +637,8 @@ def prepare(tmp):
         # A compound file, but neither Word nor WordPerfect.
         "sheet.doc": compound({"Workbook": b"\x09\x08" + bytes(100), "\x05SummaryInformation": bytes(48)}),
         "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
+        "cut.docx": open(os.path.join(SAMPLES, "keeper.docx"), "rb").read()[:6000],
+        "cut.doc": open(os.path.join(SAMPLES, "keeper.doc"), "rb").read()[:6000],
         # A Word 6 document marked encrypted: its scheme is not implemented.
         "encrypted-w6.doc": compound({"WordDocument": struct.pack("<HH", 0xA5DC, 101) + bytes(7) + b"\x01" +
                                       bytes(0x300 - 12)}),
