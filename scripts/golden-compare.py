@@ -5,11 +5,13 @@ SHARED/corpus-public and SHARED/wild, in text, RTF and HTML, with the notes,
 macros and metadata as text and as JSON, and cut at a length limit. A
 document with a DOC.password sidecar is also run with that password.
 
-usage: golden-compare.py [--jobs N] [--save FILE] [--load FILE] [--match RE] OLD_LKWORD NEW_LKWORD [SHARED]
+usage: golden-compare.py [--jobs N] [--save FILE] [--load FILE] [--save-new FILE] [--match RE]
+                         OLD_LKWORD NEW_LKWORD [SHARED]
 
 --save FILE keeps a digest of every run of OLD in FILE; --load FILE takes
 OLD's digests from such a file instead of running OLD again (pass any path
-as OLD then). --match RE runs only the documents whose path RE matches
+as OLD then); --save-new FILE keeps NEW's digests, for the next comparison
+to start from. --match RE runs only the documents whose path RE matches
 (a search, e.g. '\\.(odt|ods)$'). Exits 1 listing the documents whose output differs.
 """
 import argparse
@@ -73,6 +75,7 @@ def main():
     ap.add_argument("--save")
     ap.add_argument("--load")
     ap.add_argument("--match")
+    ap.add_argument("--save-new")
     ap.add_argument("old")
     ap.add_argument("new")
     ap.add_argument("shared", nargs="?")
@@ -94,8 +97,11 @@ def main():
         if a.save and not a.match:
             with open(a.save, "w") as fh:
                 json.dump(before, fh)
-        after = pool.map(lambda t: digest(a.new, *t), todo)
+        after = list(pool.map(lambda t: digest(a.new, *t), todo))
         differ = [key(*t) for t, d in zip(todo, after) if before.get(key(*t)) != d]
+        if a.save_new and not a.match:
+            with open(a.save_new, "w") as fh:
+                json.dump(dict(zip((key(*t) for t in todo), after)), fh)
     for d in differ:
         print("differs:", d)
     print("golden: %d runs, %d differ" % (len(todo), len(differ)))
