@@ -60,6 +60,14 @@ void CheckFile(const std::string& Path) {
   if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder (use -r to read the documents in it)");
 }
 
+// What to do about a password failure, after the reader's own message.
+std::string PasswordHint(TErrorKind Kind, size_t Given) {
+  if (Kind != TErrorKind::Password) return {};
+  if (Given == 0) return " (the document is encrypted: give its password with --password=PASSWORD)";
+  if (Given == 1) return " (the password given does not open it)";
+  return " (none of the " + std::to_string(Given) + " passwords given opens it)";
+}
+
 // Writes a pending header line once.
 void WriteHeader(TOutputFile& Out, std::string& Header) {
   if (Header.empty()) return;
@@ -184,7 +192,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   const bool ok = error.empty();
   if (!ok) {
     result.Ok = false;
-    result.Messages += MessageLine(Input.Path, error);
+    result.Messages += MessageLine(Input.Path, error + PasswordHint(result.Kind, FOptions.Passwords.size()));
   }
   if (FOptions.Json) {
     TJsonRecord rec;
