@@ -56,7 +56,8 @@ const TOptionSpec kOptions[] = {
     {TOptionId::NoHeaders, 0, "no-headers", nullptr,
      "with several inputs to standard output, no '==> PATH <==' line before each document's text"},
     {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},
-    {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input)"},
+    {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input, read while the documents are "
+     "extracted; each result is written as soon as it and all before it are done)"},
     {TOptionId::Quiet, 'q', "quiet", nullptr, "no progress bar, summary line or warnings on standard error"},
     {TOptionId::KeepGoing, 0, "keep-going", nullptr, "after a failed input go on with the next one (always on)"},
     {TOptionId::Version, 0, "version", nullptr, "print the version and exit"},

@@ -338,6 +338,24 @@ def first_output_kept(out, err, tmp):
             return "the first input's output was changed"
 
 
+def streams_results(out, err, tmp):
+    """--files-from=- writes each result before the list ends."""
+    proc = subprocess.Popen([LKWORD, "--json", "-j2", "--files-from=-"], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=tmp)
+    try:
+        for path in (SAMPLES + "/lighthouse.pdb", SAMPLES + "/harbour-notes.pdb"):
+            proc.stdin.write((path + "\n").encode())
+            proc.stdin.flush()
+            line = proc.stdout.readline()  # the list is still open
+            if json.loads(line)["path"] != path:
+                return "got %r" % line[:80]
+        proc.stdin.close()
+        if proc.wait(timeout=30) != 0:
+            return "exit %d" % proc.returncode
+    finally:
+        proc.kill()
+
+
 def error_kinds(out, err, tmp):
     got = [r["error_kind"] for r in records(out)]
     if got != ["not_found", "unsupported", "password", "corrupt", "io", "unsupported", "limit", None]:
@@ -582,6 +600,7 @@ CASES = [
      same_as_one_job(["-f", "html", "-m"] + MANY)),
     ("inputs from a list, in its order", ["--json", "--files-from=-", L], (HARBOUR + "\n\n" + LIGHTHOUSE + "\n").encode(), 0, [], [],
      paths_in_order([L, H, L])),
+    ("a list on standard input is served as it comes", ["--version"], None, 0, [], [], streams_results),
     ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
     ("one output per input, mirroring the tree", ["-r", "-o", "out", "tree", L], None, 1, [],
      ["lkword: tree/b/a.txt: unsupported file format"], mirrored_tree(False)),

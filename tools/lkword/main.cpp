@@ -8,6 +8,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -105,6 +106,7 @@ class TBatch {
         FJobs(Jobs),
         FExtractor(Options),
         FProgress(Inputs.size(), !Options.Quiet && Inputs.size() > 1 && ::isatty(2) &&
+                                     !(Options.FilesFrom == "-" && Options.OutputPath.empty()) &&
                                      (ToFolder || !Options.OutputPath.empty() || !::isatty(1))) {}
 
   // False when the output could not be written (the batch stopped).
@@ -114,13 +116,129 @@ class TBatch {
     return ok;
   }
 
+  // The inputs so far, then those read from standard input one per line
+  // while earlier ones are extracted: each result is written as soon as it
+  // and all before it are done, so the tool can serve a queue. Folders on
+  // the list are walked as on the command line.
+  bool RunStreamed(TOutputFile* Out) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::optional<TFinished>> finished(FInputs.size());
+    bool listEnded = false, stop = false;
+    size_t next = 0, nextToWrite = 0;
+    // Started but not yet written: bounds the memory of finished outputs.
+    const size_t ahead = 4 * FJobs;
+
+    std::thread feeder([&] {
+      std::string line;
+      for (int c; (c = std::getchar()) != EOF;) {
+        if (c != '\n') {
+          line += static_cast<char>(c);
+          continue;
+        }
+        Feed(line, mutex, finished);
+        changed.notify_all();
+        line.clear();
+      }
+      Feed(line, mutex, finished);
+      {
+        std::lock_guard lock(mutex);
+        listEnded = true;
+      }
+      changed.notify_all();
+    });
+    auto worker = [&] {
+      for (;;) {
+        size_t i;
+        TInput input;
+        {
+          std::unique_lock lock(mutex);
+          changed.wait(lock, [&] {
+            return stop || (next < FInputs.size() && next < nextToWrite + ahead) || (listEnded && next >= FInputs.size());
+          });
+          if (stop || next >= FInputs.size()) return;
+          i = next++;
+          input = FInputs[i];
+        }
+        TFinished f;
+        try {
+          TOutputFile buffer(&f.Output);
+          f.Result = FExtractor.Run(input, buffer);
+        } catch (const std::exception& e) {
+          f.Output.clear();
+          f.Result = {false, TErrorKind::Limit, MessageLine(input.Path, e.what())};
+        }
+        {
+          std::lock_guard lock(mutex);
+          finished[i] = std::move(f);
+        }
+        changed.notify_all();
+      }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < FJobs; ++t) threads.emplace_back(worker);
+
+    bool ok = true;
+    for (;;) {
+      std::optional<TFinished> f;
+      TInput input;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] {
+          return (nextToWrite < finished.size() && finished[nextToWrite]) || (listEnded && nextToWrite >= FInputs.size());
+        });
+        if (nextToWrite >= FInputs.size()) break;
+        f = std::move(finished[nextToWrite]);
+        finished[nextToWrite].reset();
+        input = FInputs[nextToWrite];
+        ++nextToWrite;
+      }
+      changed.notify_all();
+      try {
+        Out->Append(f->Output);
+        Out->Flush();
+      } catch (const Exception& e) {
+        WriteStderr(MessageLine(Out->Name(), e.Message()));
+        ok = false;
+        break;
+      }
+      Count(f->Result, input);
+    }
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    for (auto& t : threads) t.join();
+    // The list may still be open when the output failed; the feeder ends
+    // with it.
+    if (ok) feeder.join(); else feeder.detach();
+    return ok;
+  }
+
   const TTally& Tally() const { return FTally; }
+  size_t InputCount() const { return FInputs.size(); }
 
  private:
   struct TFinished {
     TDocResult Result;
     std::string Output;
   };
+
+  // Adds the inputs a line of the list names.
+  void Feed(const std::string& Line, std::mutex& Mutex, std::deque<std::optional<TFinished>>& Finished) {
+    std::string path = Line;
+    if (!path.empty() && path.back() == '\r') path.pop_back();
+    if (path.empty()) return;
+    bool folder = false;
+    std::vector<TInput> more = ExpandInputs({path}, FOptions.Recursive, folder, {FOptions.Include, FOptions.Exclude});
+    std::lock_guard lock(Mutex);
+    for (TInput& in : more) {
+      in.Ordinal = FInputs.size();
+      FInputs.push_back(std::move(in));
+      Finished.emplace_back();
+    }
+  }
 
   TDocResult RunOne(const TInput& Input, TOutputFile* Out) {
     if (FToFolder) return FExtractor.RunToFolder(Input, FOptions.OutputPath);
@@ -331,7 +449,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = options.Files;
   if (options.FilesFrom == "-" && std::find(args.begin(), args.end(), "-") != args.end())
     return UsageError("standard input cannot be both a document and the list of inputs");
-  if (!options.FilesFrom.empty()) {
+  // A list on standard input is read while the documents are extracted,
+  // unless outputs go to a folder, whose names are chosen over all inputs.
+  const bool streamed = options.FilesFrom == "-" && options.OutputPath.empty();
+  if (!options.FilesFrom.empty() && !streamed) {
     try {
       ReadFileList(options.FilesFrom, args);
     } catch (const Exception& e) {
@@ -342,7 +463,7 @@ int main(int argc, char** argv) {
   bool folderGiven = false;
   std::vector<TInput> inputs = ExpandInputs(args, options.Recursive, folderGiven, {options.Include, options.Exclude});
   for (size_t i = 0; i < inputs.size(); ++i) inputs[i].Ordinal = i;
-  const bool several = args.size() > 1 || folderGiven;
+  const bool several = args.size() > 1 || folderGiven || streamed;
   if (several && !options.CoverPath.empty()) return UsageError("--cover needs a single input");
   const bool toFolder = several && !options.OutputPath.empty();
   if (toFolder) AssignOutputNames(inputs, OutputExtension(options));
@@ -360,8 +481,9 @@ int main(int argc, char** argv) {
 
   size_t jobs = options.Jobs > 0 ? static_cast<size_t>(options.Jobs) : std::max(1u, std::thread::hardware_concurrency());
   jobs = std::min(jobs, std::max<size_t>(inputs.size(), 1));
+  if (streamed) jobs = options.Jobs > 0 ? static_cast<size_t>(options.Jobs) : std::max(1u, std::thread::hardware_concurrency());
   TBatch batch(options, inputs, toFolder, jobs);
-  const bool written = batch.Run(out.get());
+  const bool written = streamed ? batch.RunStreamed(out.get()) : batch.Run(out.get());
   const TTally& tally = batch.Tally();
 
   if (inputs.size() > 1 && !options.Quiet) {
