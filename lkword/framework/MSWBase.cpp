@@ -215,6 +215,7 @@ void TMSWBaseDocument::ClearInternalLists() {
   if (FText) FText->Clear();
   if (FSummaryInformation) FSummaryInformation->Clear();
   IsCancelExtract = false;
+  FLoadStart = std::chrono::steady_clock::now();
   FOutput.reset();
   FRenderer.reset();
   FPath.reset();
@@ -243,6 +244,7 @@ TTextPath& TMSWBaseDocument::TextPath() {
     s.Cancelled = &IsCancelExtract;
     s.OnCut = [this] { AddWarning(kOutputCutWarning); };
     s.HoldFinish = FHoldTextFinish;
+    if (FTimeLimit > 0) s.Deadline = FLoadStart + std::chrono::milliseconds(FTimeLimit);
     FPath = std::make_unique<TTextPath>(std::move(s));
   }
   return *FPath;

@@ -1,6 +1,7 @@
 // The base reader component, its output list and the output framing.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -186,6 +187,16 @@ class TMSWBaseDocument : public TComponent {
   bool TextFinishHeld() const { return FPath && FPath->FinishHeld(); }
   WideString HeldTextFinish() const { return FPath ? FPath->HeldFinish() : WideString(); }
 
+  // A time limit for each load, in milliseconds (0: none). Past it the
+  // reader stops where it next checks for cancelling, as at MaxTextLength,
+  // and TimedOut tells; the text so far stays.
+  int64_t TimeLimit() const { return FTimeLimit; }
+  void SetTimeLimit(int64_t Milliseconds) { FTimeLimit = Milliseconds; }
+  bool TimedOut() const { return FPath && FPath->TimedOut(); }
+  // Whether extraction must stop: the text reached MaxTextLength or the
+  // time limit passed. Readers ask it between units of work.
+  bool Cancelled() { return TextPath().Cancelled(); }
+
   // Consumers of the document's events (see DocumentEvents.h), not owned;
   // they get the events of later loads after the text's renderer.
   void AddDocumentEvents(TDocumentEvents* Consumer);
@@ -266,6 +277,8 @@ class TMSWBaseDocument : public TComponent {
   TMSWTextSink FTextSink;
   TMSWUtf8TextSink FUtf8TextSink;
   bool FHoldTextFinish = false;
+  int64_t FTimeLimit = 0;
+  std::chrono::steady_clock::time_point FLoadStart;
   std::vector<TDocumentEvents*> FConsumers;
   // Per load, made by Output().
   std::unique_ptr<TTextPath> FPath;

@@ -21,6 +21,14 @@ bool TTextPath::Cut(int64_t Before, WideString& Item) {
   return true;
 }
 
+bool TTextPath::PastDeadline() const {
+  if (FTimedOut) return true;
+  if (std::chrono::steady_clock::now() < *F.Deadline) return false;
+  FTimedOut = true;
+  if (F.Cancelled) *F.Cancelled = true;
+  return true;
+}
+
 void TTextPath::Deliver(WideString Item) {
   if (!Sinking()) {
     F.List->Add(std::move(Item));

@@ -3,9 +3,11 @@
 // warning and the cancelling of extraction are kept here.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -31,12 +33,17 @@ class TTextPath {
     std::function<void()> OnCut;  // the output was cut at the limit
     // The main text's last item stays with the host (see TakeFinish).
     bool HoldFinish = false;
+    // Past it, extraction is cancelled as at the length limit.
+    std::optional<std::chrono::steady_clock::time_point> Deadline;
   };
 
   TTextPath() = default;
   explicit TTextPath(TSettings Settings) : F(std::move(Settings)) {}
 
-  bool Cancelled() const { return F.Cancelled && *F.Cancelled; }
+  // Whether extraction must stop: the text reached the limit, or the time
+  // is up (which cancels it from then on).
+  bool Cancelled() const { return (F.Cancelled && *F.Cancelled) || (F.Deadline && PastDeadline()); }
+  bool TimedOut() const { return FTimedOut; }
   bool Sinking() const { return F.Sink && *F.Sink; }
   // What the main text counts against the limit so far, each item with its
   // CR LF.
@@ -101,6 +108,7 @@ class TTextPath {
   bool Cut(int64_t Before, WideString& Item);
 
   void AddMain(WideString Item);
+  bool PastDeadline() const;
 
   TSettings F;
   TWideStrings* FTarget = nullptr;
@@ -112,6 +120,7 @@ class TTextPath {
   int64_t FHeldLength = 0;
   WideString FFinish;
   bool FFinishHeld = false;
+  mutable bool FTimedOut = false;
 };
 
 }  // namespace lkw

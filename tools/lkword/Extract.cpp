@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <new>
 
@@ -60,6 +61,12 @@ void CheckFile(const std::string& Path) {
   if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder (use -r to read the documents in it)");
 }
 
+std::string FormatSeconds(int64_t Ms) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", static_cast<double>(Ms) / 1000);
+  return b;
+}
+
 // What to do about a password failure, after the reader's own message.
 std::string PasswordHint(TErrorKind Kind, size_t Given) {
   if (Kind != TErrorKind::Password) return {};
@@ -93,6 +100,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
   doc->SetPassword(Password);
+  doc->SetTimeLimit(FOptions.TimeoutMs);
   if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(FOptions.Notes);
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
@@ -181,6 +189,12 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   } catch (const std::exception& e) {
     error = e.what();
     result.Kind = CurrentErrorKind();
+  }
+  if (error.empty() && doc && doc->TimedOut()) {
+    // Its text is incomplete: a failure, with what a streaming reader wrote
+    // already left as it is.
+    error = "timed out after " + FormatSeconds(FOptions.TimeoutMs) + " s";
+    result.Kind = TErrorKind::Timeout;
   }
   // A failed output is the caller's failure, not this document's.
   if (!Out.WriteError().empty()) throw EWriteError(Out.WriteError());

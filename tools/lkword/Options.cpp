@@ -1,6 +1,8 @@
 #include "tools/lkword/Options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <limits>
 #include <string_view>
 
@@ -17,7 +19,7 @@ constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
   Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
-  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
+  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
 struct TOptionSpec {
@@ -55,6 +57,8 @@ const TOptionSpec kOptions[] = {
      "in folders, pass over files no reader recognises: counted as skipped in the summary instead of failed"},
     {TOptionId::NoHeaders, 0, "no-headers", nullptr,
      "with several inputs to standard output, no '==> PATH <==' line before each document's text"},
+    {TOptionId::Timeout, 0, "timeout", "SECONDS",
+     "give up a document after SECONDS (decimals allowed): it fails with error_kind timeout and the batch goes on"},
     {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},
     {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input, read while the documents are "
      "extracted; each result is written as soon as it and all before it are done)"},
@@ -148,6 +152,17 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       return true;
     }
     case TOptionId::FilesFrom: O.FilesFrom = Value; return true;
+    case TOptionId::Timeout: {
+      char* end = nullptr;
+      const double seconds = Value.empty() ? -1 : std::strtod(Value.c_str(), &end);
+      constexpr double kMaxSeconds = 1e7;
+      if (Value.empty() || *end != '\0' || !(seconds > 0) || seconds > kMaxSeconds) {
+        Error = "invalid timeout " + Quoted(Value) + " (seconds, more than 0)";
+        return false;
+      }
+      O.TimeoutMs = std::max<int64_t>(1, static_cast<int64_t>(seconds * 1000));
+      return true;
+    }
     case TOptionId::Quiet: O.Quiet = true; return true;
     case TOptionId::KeepGoing: return true;
     case TOptionId::Version: O.ShowVersion = true; return true;
@@ -285,7 +300,7 @@ std::string UsageText() {
       "Output is UTF-8. Plain text has LF line ends. --json writes per input:\n"
       "path, reader, format, text, metadata, notes (with --notes), macros (with\n"
       "--macros), pages, warnings, error and error_kind (not_found, unsupported,\n"
-      "password, corrupt, io, limit).\n"
+      "password, corrupt, io, limit, timeout).\n"
       "\n"
       "Several inputs to standard output are each headed by a line '==> PATH <=='\n"
       "(and a blank line before it from the second on), as head(1) does.\n"

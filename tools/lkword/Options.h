@@ -33,6 +33,7 @@ struct TToolOptions {
   bool Headers = false;
   int Jobs = 0;            // worker threads; 0: one per processor
   bool Quiet = false;      // no progress, summary or warnings on stderr
+  int64_t TimeoutMs = 0;   // per document; 0: none
   bool TikaKeys = false;   // metadata under the Dublin Core / Tika key names
   std::string FilesFrom;   // a list of inputs, one per line ("-": standard input)
   bool ShowHelp = false;

@@ -50,6 +50,7 @@ const char* ErrorKindName(TErrorKind Kind) {
     case TErrorKind::Corrupt: return "corrupt";
     case TErrorKind::IO: return "io";
     case TErrorKind::Limit: return "limit";
+    case TErrorKind::Timeout: return "timeout";
   }
   return nullptr;
 }

@@ -29,7 +29,7 @@ const TWideStrings* MacroText(TMSWBaseDocument& Doc);
 int32_t PageCountOf(TMSWBaseDocument& Doc);
 
 // Why an input failed, for scripts: the JSON "error_kind" and the exit code.
-enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit };
+enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit, Timeout };
 const char* ErrorKindName(TErrorKind Kind);
 
 // The kind of the exception being handled, by its type; call it only inside

@@ -601,6 +601,10 @@ CASES = [
     ("inputs from a list, in its order", ["--json", "--files-from=-", L], (HARBOUR + "\n\n" + LIGHTHOUSE + "\n").encode(), 0, [], [],
      paths_in_order([L, H, L])),
     ("a list on standard input is served as it comes", ["--version"], None, 0, [], [], streams_results),
+    ("a document past its time limit fails, the batch goes on", ["--json", "--timeout=0.001", "{T}/big.pdb", L],
+     None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\"}"], [],
+     lambda out, err, tmp: None if len(records(out)) == 2 else "the batch stopped"),
+    ("bad timeout", ["--timeout=-1", L], None, 2, [], ["invalid timeout '-1'"], None),
     ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
     ("one output per input, mirroring the tree", ["-r", "-o", "out", "tree", L], None, 1, [],
      ["lkword: tree/b/a.txt: unsupported file format"], mirrored_tree(False)),
@@ -660,6 +664,8 @@ def prepare(tmp):
         # A compound file, but neither Word nor WordPerfect.
         "sheet.doc": compound({"Workbook": b"\x09\x08" + bytes(100), "\x05SummaryInformation": bytes(48)}),
         "macros-damaged.doc": macro_document(MACRO_SOURCE, damage_dir=True),
+        # Stored records of 4 KiB: long enough to outlast a 1 ms time limit.
+        "big.pdb": palmdoc(b"Big", [(b"a few words of text " * 205)[:4096]] * 4000),
         "cut.docx": open(os.path.join(SAMPLES, "keeper.docx"), "rb").read()[:6000],
         "cut.doc": open(os.path.join(SAMPLES, "keeper.doc"), "rb").read()[:6000],
         # A Word 6 document marked encrypted: its scheme is not implemented.
