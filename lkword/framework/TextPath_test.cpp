@@ -154,6 +154,25 @@ TEST(TextPathTest, HeldFinishIsKeptForTheHostWhenItHasText) {
   EXPECT_EQ(empty.Sunk, (std::vector<std::string>{"w:"}));
 }
 
+TEST(TextPathTest, APassedDeadlineCancelsLikeTheLimit) {
+  TPathRig r(true, 0);
+  TTextPath::TSettings s;
+  s.List = &r.List;
+  s.Sink = &r.Sink;
+  s.Cancelled = &r.Cancelled;
+  s.Deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
+  TTextPath later(s);
+  later.Add(u"in time");
+  EXPECT_FALSE(later.TimedOut());
+  s.Deadline = std::chrono::steady_clock::now() - std::chrono::milliseconds(1);
+  TTextPath past(s);
+  EXPECT_TRUE(past.Cancelled());
+  past.Add(u"too late");
+  EXPECT_TRUE(past.TimedOut());
+  EXPECT_TRUE(r.Cancelled);
+  EXPECT_EQ(r.Sunk, (std::vector<std::string>{"w:in time"}));
+}
+
 // A reader that tells fixed paragraphs through the seam.
 class TEventsReader : public TMSWBaseDocument {
  public:
