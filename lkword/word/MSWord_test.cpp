@@ -487,10 +487,8 @@ class WordRenderTest : public ::testing::Test {
  protected:
   std::string Render(const std::u16string& Text, TMSTextFormating Format = tfPlainText) {
     doc.SetTextFormating(Format);
-    TWideStrings out;
-    doc.AddText(Text, out);
-    EXPECT_EQ(out.Count(), 1);
-    return U8(out.Get(0));
+    Load(doc, Simple(Text).Compound());
+    return Body(doc);
   }
   void Record() {
     doc.SetOnConvertSysChar([this](TObject*, TLKWordSysChar S, const WideString& V, WideString&) {
