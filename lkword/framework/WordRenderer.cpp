@@ -186,13 +186,13 @@ WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
     case TWordMark::FieldEnd:
       return ResolveFieldEnd();
   }
-  FireSysChar(sc, value, out);
+  ConvertSysChar(sc, value, out);
   return out;
 }
 
 WideString TWordRenderer::ResolveFieldEnd() {
   WideString out;
-  FireSysChar(scFieldEnd, WideString(1, kFieldEnd), out);
+  ConvertSysChar(scFieldEnd, WideString(1, kFieldEnd), out);
   std::u16string_view code = FFieldCode;
   if (!code.empty() && code.front() == kFieldBegin) code.remove_prefix(1);
   if (!code.empty() && code.front() == u' ') code.remove_prefix(1);
@@ -216,7 +216,7 @@ WideString TWordRenderer::ResolveFieldEnd() {
     }
     if (P < code.size() && code[P] == kFieldSeparator) ++P;
     if (sc != scEmbed) out = WideString(code.substr(std::min(P, code.size())));
-    FireSysChar(sc, keyword, out);
+    ConvertSysChar(sc, keyword, out);
   }
   FFieldCode.clear();
   FFieldCodeLen = 0;

@@ -82,9 +82,6 @@ class TWordRenderer : public TTextRenderer {
   void FlushField();
   // With a sink: the body up to its last line break once it is large enough.
   void HandOutLines();
-  void FireSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result) {
-    ConvertSysChar(SysChar, Value, Result);
-  }
 
   bool FRaw = false;        // ConvertSysCharacters off
   bool FStreaming = false;  // the main story to a sink

@@ -157,7 +157,7 @@ class TMSWordDocument : public TMSCustomWordDocument {
   int32_t FDocVersion = 0;
   TMSWordGetDefaultLanguage FOnGetDefaultLanguage;
 
-  // Special characters and fields rendered for the output format.
+  // The Word renderer: marks and fields drawn for the output format.
   std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
  private:
@@ -191,7 +191,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
     size_t Instructions = 0;
   };
   TTold FTold;
+  // This load's renderer (the base owns it).
   TWordRenderer* FWord = nullptr;
+
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
