@@ -78,8 +78,7 @@ TMSWordDocument::TMSWordDocument(TComponent* AOwner) : TMSCustomWordDocument(AOw
 
 void TMSWordDocument::ClearInternalLists() {
   TMSCustomWordDocument::ClearInternalLists();
-  FLastFieldCode.clear();
-  intFieldCodeLen = 0;
+  FWord = nullptr;
   CLX.Clear();
 }
 
@@ -308,6 +307,7 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     ReadHeaderStories(&Stream, true);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
+  Output().EndDocument();
 }
 
 

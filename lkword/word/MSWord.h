@@ -18,6 +18,7 @@
 
 namespace lkw {
 
+class TWordRenderer;
 
 // Whether wIdent (the first 16-bit value of a file) is one of the magics of
 // the plain, pre-compound Word files the reader accepts.
@@ -137,12 +138,8 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // The text of the character positions [CPFrom, CPTo), decoded.
   WideString ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t CPTo);
 
-  // Renders special characters and fields for the output format.
-  void AddText(const WideString& AText, TWideStrings& Strings) override;
-  using TMSWBaseDocument::AddText;
   // The main text goes to a text sink in blocks, paragraph by paragraph.
   bool SupportsTextSink() const override { return true; }
-  void ProcessSysCharacter(char16_t C, bool IsLast, WideString& Out, char16_t& Next);
 
   const TFIB& GetFIB() const { return FIB; }
   const TCLX& GetCLX() const { return CLX; }
@@ -159,8 +156,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
   TCLX CLX;
   int32_t FDocVersion = 0;
   TMSWordGetDefaultLanguage FOnGetDefaultLanguage;
-  WideString FLastFieldCode;
-  int32_t intFieldCodeLen = 0;
+
+  // The Word renderer: marks and fields drawn for the output format.
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
  private:
   void ClearTextAndPieces();
@@ -170,14 +168,32 @@ class TMSWordDocument : public TMSCustomWordDocument {
                       std::unique_ptr<TStream>& Table);
   // Piece table, main and secondary texts of a readable document.
   void ReadDocText(TStream& Stream, TStream* TableStream);
-  // AddText for part of a text: the field being collected, and with a sink
-  // the rendered text after the last paragraph handed out, carry over to the
-  // next part; Final ends the text.
-  void RenderText(std::u16string_view AText, TWideStrings& Strings, bool Final);
-  // With a sink: hands out Out up to its last line break once it is large
-  // enough, keeping the rest.
-  void HandOutLines(WideString& Out, TWideStrings& Strings);
-  WideString FPendingOut;
+  // A story told to the output: its characters to the renderer, which
+  // draws them, and the paragraphs and tables they make to the consumers.
+  // List: the secondary text the story's item goes to (none: the main text).
+  void TellStory(TStoryKind Kind, TWideStrings* List, std::u16string_view Text);
+  void BeginTelling(TStoryKind Kind, TWideStrings* List);
+  // A part of the story: every paragraph but the story's last ends in it.
+  // Stops where the output is complete.
+  void TellText(std::u16string_view Text);
+  void EndTelling(TStoryKind Kind);
+  // The paragraph starting at At in Text, in a table cell when its mark
+  // is a cell's or the row has cells before it.
+  void OpenParagraph(std::u16string_view Text, size_t At);
+  void CloseParagraph();
+  void CloseTable();
+  // What the consumers were told of the current story.
+  struct TTold {
+    bool Paragraph = false, Cell = false, Row = false, Table = false;
+    // Per open field, whether its instruction is still going on; text there
+    // is no document text.
+    std::vector<bool> Fields;
+    size_t Instructions = 0;
+  };
+  TTold FTold;
+  // This load's renderer (the base owns it).
+  TWordRenderer* FWord = nullptr;
+
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
@@ -199,8 +215,6 @@ class TMSWordDocument : public TMSCustomWordDocument {
   std::vector<THeaderKind> FHeaderKinds;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
   void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
-  void ResolveFieldEnd(WideString& Out);
-  void FireSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);
   // Bytes of piece text read by this load (bounds overlapping pieces).
   int64_t FBytesRead = 0;
   // Code page of 8-bit pieces for the current load.

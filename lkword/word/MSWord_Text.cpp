@@ -4,6 +4,7 @@
 
 #include "lkword/framework/MSW_CP.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/framework/TextRenderer.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -56,9 +57,11 @@ void TMSWordDocument::ClearTextAndPieces() {
   // Everything the text read builds, but not the metadata read before it.
   FText->Clear();
   ClearTextLists();
-  FLastFieldCode.clear();
-  intFieldCodeLen = 0;
-  FPendingOut.clear();
+  // The output is made anew with the settings of this load.
+  FOutput.reset();
+  FRenderer.reset();
+  FWord = nullptr;
+  FPath.reset();
   IsCancelExtract = false;
   CLX.Clear();
   FBytesRead = 0;
@@ -272,22 +275,21 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
     if (uint32_t cp = FontCodePage(Stream)) FTextCodePage = cp;
   if (FTextCodePage == 0) FTextCodePage = GetACP();
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
-  if (!FTextSink || !FConvertSysCharacters) {
-    if (FTextSink) FTextSink(GetTextStart());
-    WideString text = ReadCPRange(Stream, 0, end);
-    AddText(text, *FText);
-    if (FTextSink) {
-      FTextSink(GetTextFinish());
-    } else {
-      FText->Insert(0, GetTextStart());
-      FText->Add(GetTextFinish());
-    }
+  TDocumentOutput& out = Output();
+  const bool sinking = TextPath().Sinking();
+  if (!sinking || !FConvertSysCharacters) {
+    // The text whole, one item; a sink has the frame's first item before the
+    // text is read.
+    if (sinking) out.BeginDocument();
+    const WideString text = ReadCPRange(Stream, 0, end);
+    if (!sinking) out.BeginDocument();
+    TellStory(TStoryKind::Main, nullptr, text);
     return;
   }
-  // Read and rendered a block at a time, each cut after its last paragraph
-  // mark, so that a large document never sits in memory whole. The frame
-  // stays outside MaxTextLength, as it does in Text.
-  FTextSink(GetTextStart());
+  // Read and told a block at a time, each cut after its last paragraph
+  // mark, so that a large document never sits in memory whole.
+  out.BeginDocument();
+  BeginTelling(TStoryKind::Main, nullptr);
   constexpr int64_t kBlockChars = int64_t{1} << 16;
   WideString block;
   int64_t cp = 0;
@@ -301,11 +303,11 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
       const size_t mark = block.rfind(u'\r');
       cut = mark == WideString::npos ? 0 : mark + 1;
     }
-    RenderText(std::u16string_view(block).substr(0, cut), *FText, final);
+    TellText(std::u16string_view(block).substr(0, cut));
     block.erase(0, cut);
     if (final) break;
   }
-  FTextSink(GetTextFinish());
+  EndTelling(TStoryKind::Main);
 }
 
 void TMSWordDocument::ReadHeaderStories(TStream* Source, bool ListedBySections) {
@@ -428,12 +430,17 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
   struct TStory {
     int32_t Count;
     TWideStrings* List;
+    TStoryKind Kind;
     bool Headers = false;  // the header story, cut by FHeaderStories
   };
   const TStory stories[] = {
-      {FIB.ccpFtn, &FFootNoteText},   {FIB.ccpHdr, &FHeaderText, true}, {FIB.ccpMcr, nullptr},
-      {FIB.ccpAtn, &FAnnotationText}, {FIB.ccpEdn, &FEndNoteText},      {FIB.ccpTxbx, &FTextBoxText},
-      {FIB.ccpHdrTxbx, &FHeaderText},
+      {FIB.ccpFtn, &FFootNoteText, TStoryKind::Footnote},
+      {FIB.ccpHdr, &FHeaderText, TStoryKind::Header, true},
+      {FIB.ccpMcr, nullptr, TStoryKind::Main},
+      {FIB.ccpAtn, &FAnnotationText, TStoryKind::Comment},
+      {FIB.ccpEdn, &FEndNoteText, TStoryKind::Endnote},
+      {FIB.ccpTxbx, &FTextBoxText, TStoryKind::TextBox},
+      {FIB.ccpHdrTxbx, &FHeaderText, TStoryKind::TextBox},
   };
   const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
   int64_t cp = std::max(ccpText, 0);
@@ -445,11 +452,12 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
         if (FHeaderKinds[i] == THeaderKind::Separator) continue;
         const int32_t from = FHeaderStories[i], to = std::min(FHeaderStories[i + 1], s.Count);
         if (to <= from) continue;
-        AddText(ReadCPRange(Stream, cp + from, cp + to),
-                FHeaderKinds[i] == THeaderKind::Footer ? FFooterText : FHeaderText);
+        const bool footer = FHeaderKinds[i] == THeaderKind::Footer;
+        TellStory(footer ? TStoryKind::Footer : TStoryKind::Header, footer ? &FFooterText : &FHeaderText,
+                  ReadCPRange(Stream, cp + from, cp + to));
       }
     } else if (s.List && !IsCancelExtract) {
-      AddText(ReadCPRange(Stream, cp, cp + s.Count), *s.List);
+      TellStory(s.Kind, s.List, ReadCPRange(Stream, cp, cp + s.Count));
     }
     cp += s.Count;
   }

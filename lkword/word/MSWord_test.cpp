@@ -10,6 +10,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
 #include "testing/WordBuilder.h"
 
@@ -487,10 +488,8 @@ class WordRenderTest : public ::testing::Test {
  protected:
   std::string Render(const std::u16string& Text, TMSTextFormating Format = tfPlainText) {
     doc.SetTextFormating(Format);
-    TWideStrings out;
-    doc.AddText(Text, out);
-    EXPECT_EQ(out.Count(), 1);
-    return U8(out.Get(0));
+    Load(doc, Simple(Text).Compound());
+    return Body(doc);
   }
   void Record() {
     doc.SetOnConvertSysChar([this](TObject*, TLKWordSysChar S, const WideString& V, WideString&) {
@@ -578,6 +577,27 @@ TEST_F(WordRenderTest, MaxTextLengthCutsTheWholeDocument) {
   Load(doc, b.Compound());
   EXPECT_EQ(U8(doc.Text().Text()), "\r\n01234\r\n\r\n");
   EXPECT_EQ(doc.FootNoteText().Count(), 0);
+}
+
+// The consumers see the structure the marks draw: cells and rows (a cell's
+// paragraphs before its mark included), breaks, and fields' results without
+// their instructions, each story apart.
+TEST(WordEventsTest, MarksTellParagraphsTablesAndStories) {
+  const std::u16string body = u"Intro\rA1\x07" u"B1a\rB1b\x07\x07" u"After\x0Bline\tend\x0C"
+                              u"p \x13 PAGE \x14" u"3\x15 done\r";
+  TWordDocBuilder b = Simple(body + u"note\r");
+  b.Ccp[0] = static_cast<int32_t>(body.size());
+  b.Ccp[1] = 5;
+  TMSWordDocument doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  Load(doc, b.Compound());
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<story main>|<p>|text 'Intro'|</p>|"
+            "<table>|<tr>|<td>|<p>|text 'A1'|</p>|</td>|<td>|<p>|text 'B1a'|</p>|<p>|text 'B1b'|</p>|</td>|</tr>|"
+            "</table>|<p>|text 'After'|br|text 'line'|tab|text 'end'|</p>|page-break|<p>|text 'p 3 done'|</p>|"
+            "</story main>|<story footnote>|<p>|text 'note'|</p>|</story footnote>|</doc>");
+  EXPECT_EQ(Body(doc), "Intro\r\nA1 B1a\r\nB1b\r\nAfter\r\nline\tend\r\np 3 done\r\n");
 }
 
 // With a sink the main text goes out in blocks and items; joined, they must

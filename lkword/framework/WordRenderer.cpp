@@ -1,0 +1,243 @@
+#include "lkword/framework/WordRenderer.h"
+
+#include <algorithm>
+#include <array>
+
+namespace lkw {
+
+namespace {
+
+constexpr char16_t kFieldBegin = 19;
+constexpr char16_t kFieldSeparator = 20;
+constexpr char16_t kFieldEnd = 21;
+constexpr char16_t kEnDash = 0x2013;
+// A field instruction that collects more outputs than this is not a field.
+constexpr int32_t kMaxFieldCodeLen = 200;
+// Items of a sink are joined by line breaks, so cutting at one changes
+// nothing; this size keeps the calls few.
+constexpr size_t kItemChars = size_t{1} << 16;
+
+struct TSysToken {
+  std::u16string_view Code;
+  TLKWordSysChar SysChar;
+};
+
+// Matched against the rendered instruction, so "\\@" meets a picture switch
+// only as RTF escapes it.
+constexpr std::array<TSysToken, 16> kSysTokens{{
+    {u"TIME", scTime},
+    {u"\\\\@", scDateTimePicture},
+    {u"HYPERLINK", scHyperlink},
+    {u"TOC", scTOC},
+    {u"\\\\o", scTOC_From_Range},
+    {u"PAGEREF", scPage},
+    {u"PAGE", scPage},
+    {u"NUMPAGES", scNumPages},
+    {u"EMBED", scEmbed},
+    {u"EDITTIME", scEditTime},
+    {u"SPEICHERDAT", scSpeicherdat},
+    {u"DATEINAME", scDateIName},
+    {u"ADVANCE", scFieldAttributes},
+    {u"SEQ TEXT_BOX", scTextField},
+    {u"*", scUnknown},
+    {u"INCLUDEPICTURE", scIncludePicture},
+}};
+
+TLKWordSysChar LookupKeyword(std::u16string_view Keyword) {
+  for (const TSysToken& t : kSysTokens) {
+    if (Keyword.size() < t.Code.size()) continue;
+    bool equal = true;
+    for (size_t i = 0; i < t.Code.size() && equal; ++i) {
+      char16_t c = Keyword[i];
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+      equal = c == t.Code[i];
+    }
+    if (equal) return t.SysChar;
+  }
+  return scUnknown;
+}
+
+std::u16string_view Trim(std::u16string_view S) {
+  while (!S.empty() && S.front() <= u' ') S.remove_prefix(1);
+  while (!S.empty() && S.back() <= u' ') S.remove_suffix(1);
+  return S;
+}
+
+}  // namespace
+
+TWordRenderer::TWordRenderer(TMSWBaseDocument& Doc, TTextPath& Path) : TTextRenderer(Doc, Path) {}
+
+TWordRenderer::~TWordRenderer() = default;
+
+void TWordRenderer::BeginDocument() { Path().AddUncounted(Doc().GetTextStart()); }
+
+void TWordRenderer::BeginStory(TStoryKind Kind) {
+  FRaw = !Doc().ConvertSysCharacters();
+  FList = Kind == TStoryKind::Main ? nullptr : FNextList;
+  FNextList = nullptr;
+  FStreaming = !FList && !FRaw && Path().Sinking();
+  FOut.clear();
+  FFieldCode.clear();
+  FFieldCodeLen = 0;
+}
+
+void TWordRenderer::EndStory(TStoryKind Kind) {
+  if (FRaw) {
+    // The characters as they are, and outside the limit.
+    if (FList)
+      FList->Add(std::move(FOut));
+    else
+      Path().AddUncounted(std::move(FOut));
+  } else {
+    if (!FFieldCode.empty()) FlushField();
+    if (FList)
+      Path().AddTo(*FList, std::move(FOut));
+    else
+      Path().Add(std::move(FOut));
+  }
+  FOut.clear();
+  FList = nullptr;
+  FStreaming = false;
+  if (Kind == TStoryKind::Main) Path().AddUncounted(Doc().GetTextFinish());
+}
+
+void TWordRenderer::Characters(std::u16string_view Run) {
+  if (FRaw) {
+    FOut += Run;
+    return;
+  }
+  // Inside a field each character is one of its outputs.
+  size_t i = 0;
+  for (; i < Run.size() && !FFieldCode.empty(); ++i) {
+    if (FFieldCodeLen > kMaxFieldCodeLen) {
+      FlushField();
+      break;
+    }
+    AppendEscaped(FFieldCode, Run.substr(i, 1));
+    ++FFieldCodeLen;
+  }
+  if (i < Run.size()) AppendEscaped(FOut, Run.substr(i));
+}
+
+void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
+  if (FRaw) {
+    FOut += Char;
+    if (Mark == TWordMark::RowEnd) FOut += Char;
+    return;
+  }
+  // A field inside a field resolves the outer one here.
+  if (Mark == TWordMark::FieldBegin && FFieldCodeLen > 0) FOut += ResolveFieldEnd();
+  if (FFieldCodeLen > kMaxFieldCodeLen) FlushField();
+  WideString o = Render(Mark, Char);
+  if (FFieldCode.empty() && Mark != TWordMark::FieldBegin) {
+    FOut += o;
+    if (Mark == TWordMark::ParagraphEnd && FStreaming) HandOutLines();
+  } else {
+    FFieldCode += o;
+    if (!o.empty()) ++FFieldCodeLen;
+  }
+  // The row's own mark follows as a line feed of the text.
+  if (Mark == TWordMark::RowEnd) Characters(u"\n");
+}
+
+WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
+  const WideString value(1, Char);
+  TLKWordSysChar sc = scUnknown;
+  WideString out;
+  switch (Mark) {
+    case TWordMark::Null:
+      return out;
+    case TWordMark::Object:
+      break;
+    case TWordMark::CellEnd:
+      sc = scColumnEnd;
+      out = u" ";
+      break;
+    case TWordMark::RowEnd:
+      sc = scRowEnd;
+      out = Plain() ? u"\r" : Rtf() ? u"\r\n\\par " : u"<br>\r\n";
+      break;
+    case TWordMark::Tab:
+      out = u"\t";
+      break;
+    case TWordMark::LineBreak:
+      out = Plain() ? u"\r\n" : Rtf() ? u"\r\n\\par " : u"<br>\r\n";
+      break;
+    case TWordMark::NonBreakingHyphen:
+      out = u"-";
+      break;
+    case TWordMark::ParagraphEnd:
+      sc = scParagraphEnd;
+      [[fallthrough]];
+    case TWordMark::SectionBreak:
+    case TWordMark::ColumnBreak:
+      out = Plain() ? u"\r\n" : Rtf() ? u"\r\n\\par " : u"<p></p>\r\n";
+      break;
+    case TWordMark::FieldBegin:
+      FFieldCode.clear();
+      FFieldCodeLen = 0;
+      sc = scFieldBegin;
+      out = value;
+      break;
+    case TWordMark::FieldSeparator:
+      sc = scFieldMiddle;
+      out = value;
+      break;
+    case TWordMark::FieldEnd:
+      return ResolveFieldEnd();
+  }
+  ConvertSysChar(sc, value, out);
+  return out;
+}
+
+WideString TWordRenderer::ResolveFieldEnd() {
+  WideString out;
+  ConvertSysChar(scFieldEnd, WideString(1, kFieldEnd), out);
+  std::u16string_view code = FFieldCode;
+  if (!code.empty() && code.front() == kFieldBegin) code.remove_prefix(1);
+  if (!code.empty() && code.front() == u' ') code.remove_prefix(1);
+
+  // Split point (1-based, 0 = none): the separator; without one, the first
+  // space-and-backslash, so that the keyword keeps its last letter and the
+  // switches become the output.
+  size_t P = 0;
+  if (size_t sep = code.find(kFieldSeparator); sep != code.npos)
+    P = sep + 1;
+  else if (size_t q = code.find(u" \\"); q != code.npos)
+    P = q + 1;
+  if (P > 0) {
+    WideString keyword(Trim(code.substr(0, P - 1)));
+    TLKWordSysChar sc = LookupKeyword(keyword);
+    if (sc == scUnknown && code.substr(0, 5) == u"EMBED") {
+      keyword = u"EMBED";
+      sc = scEmbed;
+      std::u16string_view rest = code.size() > 5 ? code.substr(5, code.size() - 6) : std::u16string_view();
+      out = u"<embdeded:" + WideString(rest) + u">";
+    }
+    if (P < code.size() && code[P] == kFieldSeparator) ++P;
+    if (sc != scEmbed) out = WideString(code.substr(std::min(P, code.size())));
+    ConvertSysChar(sc, keyword, out);
+  }
+  FFieldCode.clear();
+  FFieldCodeLen = 0;
+  return out;
+}
+
+void TWordRenderer::FlushField() {
+  FOut += kEnDash;
+  if (!FFieldCode.empty()) FOut.append(FFieldCode, 1);
+  FFieldCode.clear();
+  FFieldCodeLen = 0;
+}
+
+void TWordRenderer::HandOutLines() {
+  if (FOut.size() < kItemChars) return;
+  const size_t at = FOut.rfind(u"\r\n");
+  if (at == WideString::npos) return;
+  Path().Add(FOut.substr(0, at));
+  FOut.erase(0, at + 2);
+  // The output is complete: what was rendered after the cut goes nowhere.
+  if (Path().Cancelled()) FOut.clear();
+}
+
+}  // namespace lkw

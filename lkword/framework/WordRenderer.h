@@ -1,0 +1,95 @@
+// The renderer of the Word binary reader: document text and Word's marks
+// (paragraph, cell and row marks, breaks, field characters) become the
+// items of the text in plain text, RTF or HTML.
+//
+// The shape it keeps: the frame's first item before the body and its last
+// after it, both outside MaxTextLength; the body one item, or with a sink
+// pieces cut after a paragraph mark once they are large enough; each
+// secondary story one item of the list the reader names, cut at the limit
+// on its own. Every mark goes through the host's OnConvertSysChar with its
+// default rendering as the in-out result. A field is rendered text collected
+// from its begin mark to its end mark, then parsed for its keyword; what the
+// host makes of the marks decides what a field holds. Without
+// ConvertSysCharacters each story passes as the characters it was told.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "lkword/framework/TextRenderer.h"
+
+namespace lkw {
+
+// The characters of Word's text that are not text, as the reader tells them.
+enum class TWordMark : uint8_t {
+  Null,            // 0: nothing, not even to the host
+  Object,          // a picture, note reference or separator, optional hyphen: no text
+  CellEnd,         // 7
+  RowEnd,          // 7 7: the last cell's mark and the row's
+  Tab,             // 9
+  LineBreak,       // 11
+  NonBreakingHyphen,  // 30
+  ParagraphEnd,    // 13
+  SectionBreak,    // 12: a section or page break
+  ColumnBreak,     // 14
+  FieldBegin,      // 19
+  FieldSeparator,  // 20
+  FieldEnd,        // 21
+};
+
+class TWordRenderer : public TTextRenderer {
+ public:
+  TWordRenderer(TMSWBaseDocument& Doc, TTextPath& Path);
+  ~TWordRenderer() override;
+
+  // The list the next secondary story's item goes to (not owned); a story
+  // of kind Main goes to the main text.
+  void SetStoryList(TWideStrings* List) { FNextList = List; }
+  // What the renderer draws: the story's characters as the reader tells
+  // them, runs of text and marks. Char is the character a mark stands for
+  // (the first of a row end's two). The generic events that come beside
+  // them carry the structure to the host's consumers and draw nothing here.
+  void Characters(std::u16string_view Run);
+  void Mark(TWordMark Mark, char16_t Char);
+
+  // The frame's first item, outside the limit.
+  void BeginDocument() override;
+  void EndDocument() override {}
+  // The end of the main story hands out the rest of the body, then the
+  // frame's last item.
+  void BeginStory(TStoryKind Kind) override;
+  void EndStory(TStoryKind Kind) override;
+  void BeginSection() override {}
+  void EndSection() override {}
+  void BeginParagraph(const TParagraph&) override {}
+  void EndParagraph() override {}
+  void Text(std::u16string_view, const TRunStyle&) override {}
+  void Tab() override {}
+  void LineBreak() override {}
+  void BeginTable() override {}
+  void EndTable() override {}
+  void BeginRow() override {}
+  void EndRow() override {}
+  void BeginCell() override {}
+  void EndCell() override {}
+  void PageBreak() override {}
+
+ private:
+  // The default rendering of a mark, then the host's say on it.
+  WideString Render(TWordMark Mark, char16_t Char);
+  WideString ResolveFieldEnd();
+  // A field that never ended, or grew too long, is text after an en dash.
+  void FlushField();
+  // With a sink: the body up to its last line break once it is large enough.
+  void HandOutLines();
+
+  bool FRaw = false;        // ConvertSysCharacters off
+  bool FStreaming = false;  // the main story to a sink
+  TWideStrings* FNextList = nullptr;
+  TWideStrings* FList = nullptr;  // the current secondary story's list
+  WideString FOut;                // rendered, not yet handed out
+  WideString FFieldCode;          // the open field, rendered
+  int32_t FFieldCodeLen = 0;      // its outputs
+};
+
+}  // namespace lkw
