@@ -112,6 +112,7 @@ void TDocumentOutput::LinesUtf8(std::string_view Utf8, size_t Units) {
   for (TDocumentEvents* e : FConsumers) e->LinesUtf8(Utf8, Units);
 }
 
+// The default of every consumer.
 void TDocumentEvents::LinesUtf8(std::string_view Utf8, size_t) {
   const WideString text = Utf8ToWide(Utf8);
   const TParagraph paragraph;

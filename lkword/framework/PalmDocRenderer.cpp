@@ -4,7 +4,7 @@ namespace lkw {
 
 namespace {
 
-TPalmDocRenderer::TUtf8Lines Utf8LinesOf(TMSWBaseDocument& Doc, const TTextPath& Path) {
+TPalmDocRenderer::TUtf8Lines Utf8LinesOf(const TMSWBaseDocument& Doc, const TTextPath& Path) {
   if (Doc.TextFormating() != tfPlainText || !Path.HasUtf8Sink()) return TPalmDocRenderer::TUtf8Lines::None;
   return Doc.MaxTextLength() > 0 ? TPalmDocRenderer::TUtf8Lines::One : TPalmDocRenderer::TUtf8Lines::Runs;
 }

@@ -568,14 +568,8 @@ class TLineWriter {
 
   // Writes one line, or one run of lines; false once the output is complete.
   bool operator()(const char* P, size_t N) {
+    if (FDirect) return Utf8(P, N);
     const auto* b = reinterpret_cast<const uint8_t*>(P);
-    if (FDirect) {
-      FUtf8.Clear();
-      char* d = FUtf8.Reserve(3 * N + 16);
-      const char* e = EncodeBytesUtf8(b, N, d, FUtf8Of, FPage.AsciiIdentity);
-      FOut.LinesUtf8(std::string_view(d, static_cast<size_t>(e - d)), N);
-      return !FOut.Cancelled();
-    }
     if (!FPage.Table.empty()) {
       FLine.resize(N);
       char16_t* d = FLine.data();
@@ -592,6 +586,15 @@ class TLineWriter {
   }
 
  private:
+  // Kept apart so that the encoding loop has the registers to itself.
+  [[gnu::noinline]] bool Utf8(const char* P, size_t N) {
+    FUtf8.Clear();
+    char* d = FUtf8.Reserve(3 * N + 16);
+    const char* e = EncodeBytesUtf8(reinterpret_cast<const uint8_t*>(P), N, d, FUtf8Of, FPage.AsciiIdentity);
+    FOut.LinesUtf8(std::string_view(d, static_cast<size_t>(e - d)), N);
+    return !FOut.Cancelled();
+  }
+
   TDocumentOutput& FOut;
   const TBytePage& FPage;
   const bool FDirect;
