@@ -19,6 +19,7 @@
 //   are void; consumers that cannot take them back are told by RolledBack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -102,6 +103,14 @@ class TDocumentEvents {
 
   // The events since the last checkpoint were void.
   virtual void RolledBack() {}
+
+  // Lines of document text given as UTF-8, joined by LF (no CR), each a
+  // paragraph of its own; Units is their length in UTF-16, the LFs
+  // included. Readers whose text comes as bytes hand it out so when the
+  // renderer takes it without a round trip through UTF-16. By default the
+  // lines are converted and told as paragraphs of one run each (an empty
+  // line without a run).
+  virtual void LinesUtf8(std::string_view Utf8, size_t Units);
 };
 
 }  // namespace lkw

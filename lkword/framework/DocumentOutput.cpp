@@ -1,5 +1,7 @@
 #include "lkword/framework/DocumentOutput.h"
 
+#include "lkword/platform/CodePages.h"
+
 namespace lkw {
 
 void TDocumentOutput::BeginDocument() {
@@ -102,6 +104,29 @@ void TDocumentOutput::RollBack(const TTextPath::TCheckpoint& Point) {
   if (!FPath.CanRollBack(Point)) return;
   FPath.RollBack(Point);
   RolledBack();
+}
+
+// Each consumer that keeps the default pays the conversion itself, so text
+// that only the renderer takes is never converted here.
+void TDocumentOutput::LinesUtf8(std::string_view Utf8, size_t Units) {
+  for (TDocumentEvents* e : FConsumers) e->LinesUtf8(Utf8, Units);
+}
+
+// The default of every consumer.
+void TDocumentEvents::LinesUtf8(std::string_view Utf8, size_t) {
+  const WideString text = Utf8ToWide(Utf8);
+  const TParagraph paragraph;
+  const TRunStyle style;
+  std::u16string_view rest(text);
+  for (;;) {
+    const size_t lf = rest.find(u'\n');
+    const std::u16string_view line = rest.substr(0, lf);
+    BeginParagraph(paragraph);
+    if (!line.empty()) Text(line, style);
+    EndParagraph();
+    if (lf == std::u16string_view::npos) break;
+    rest.remove_prefix(lf + 1);
+  }
 }
 
 }  // namespace lkw

@@ -50,6 +50,8 @@ class TDocumentOutput final : public TDocumentEvents {
   void RollBack(const TTextPath::TCheckpoint& Point);
   void Release() { FPath.Release(); }
 
+  void LinesUtf8(std::string_view Utf8, size_t Units) override;
+
  private:
   void RolledBack() override;
 

@@ -13,6 +13,8 @@
 #include <zlib.h>
 
 #include "lkword/containers/LKWXML.h"
+#include "lkword/framework/DocumentOutput.h"
+#include "lkword/framework/PalmDocRenderer.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
@@ -202,6 +204,14 @@ WideString Widen(std::string_view Bytes, const char16_t* Table) {
   return out;
 }
 
+// One line of a book's text: a paragraph of its own.
+void TellLine(TDocumentOutput& Out, std::u16string_view Line, const TParagraph& P) {
+  static const TRunStyle kPlain;
+  Out.BeginParagraph(P);
+  if (!Line.empty()) Out.Text(Line, kPlain);
+  Out.EndParagraph();
+}
+
 // The code page of a book's bytes: single-byte ones (the usual case) are
 // decoded through a table instead of one converter call per line.
 struct TBytePage {
@@ -270,12 +280,16 @@ bool IsTagNameChar(char16_t c) { return IsAsciiAlnum(c) || c == u':' || c == u'-
 // give nothing; blanks collapse outside <pre>; entities are decoded. The
 // markup need not be well-formed (end tags in another case than their start
 // tags, void elements left open, paragraphs never closed), so tags are only
-// classified, never matched into a tree.
+// classified, never matched into a tree: a line is a heading when the last
+// block to start before it was one and has not ended.
 class THtmlLines {
  public:
-  // Emit takes each line; false stops the reading.
-  using TEmit = std::function<bool(const WideString&)>;
-  explicit THtmlLines(const TEmit& Emit) : FEmit(Emit) {}
+  // Emit takes each line, a paragraph of the kind the markup gives it;
+  // false stops the reading. PageBreak is told of each page break, after
+  // the line it ends.
+  using TEmit = std::function<bool(std::u16string_view, const TParagraph&)>;
+  using TPageBreak = std::function<void()>;
+  THtmlLines(const TEmit& Emit, const TPageBreak& PageBreak) : FEmit(Emit), FPageBreak(PageBreak) {}
 
   void Read(std::u16string_view H) {
     const size_t n = H.size();
@@ -318,7 +332,8 @@ class THtmlLines {
     if (name.empty()) return true;  // <!DOCTYPE ...>, <?xml ...?>
     // The body is never inside what gives no text, whatever was left open.
     if (name == u"body" && !closing) FSkip = 0;
-    const TBookElementRole role = name == u"pagebreak" ? brBlock : ClassifyXHTML(name);
+    const bool pageBreak = name == u"pagebreak";
+    const TBookElementRole role = pageBreak ? brBlock : ClassifyXHTML(name);
     if (role == brSkip) {
       if (!selfClosing) FSkip = closing ? std::max(FSkip - 1, 0) : FSkip + 1;
       return true;
@@ -326,7 +341,17 @@ class THtmlLines {
     if (FSkip > 0 || role == brInline) return true;
     if (!EndLine()) return false;
     if (role == brPreformatted && !selfClosing) FPre = closing ? std::max(FPre - 1, 0) : FPre + 1;
+    if (pageBreak) {
+      if (!closing) FPageBreak();
+    } else if (role != brLineBreak) {
+      FHeading = closing || selfClosing ? 0 : HeadingLevel(name);
+    }
     return true;
+  }
+
+  // 1-6 for h1-h6, 0 for other names.
+  static int HeadingLevel(std::u16string_view Name) {
+    return Name.size() == 2 && Name[0] == u'h' && Name[1] >= u'1' && Name[1] <= u'6' ? Name[1] - u'0' : 0;
   }
 
   // Where the tag whose name ends at K ends, past quoted attribute values.
@@ -366,6 +391,10 @@ class THtmlLines {
   bool EndLine() {
     FlushRun();
     FSpace = false;
+    FParagraph.Kind = FPre > 0       ? TParagraphKind::Preformatted
+                      : FHeading > 0 ? TParagraphKind::Heading
+                                     : TParagraphKind::Body;
+    FParagraph.Level = FPre > 0 ? 0 : FHeading;
     size_t from = 0;
     // A preformatted block keeps its own line breaks.
     for (;;) {
@@ -375,7 +404,7 @@ class THtmlLines {
       while (!l.empty() && l.back() == u' ') l.remove_suffix(1);
       if (FPre == 0)
         while (!l.empty() && l.front() == u' ') l.remove_prefix(1);
-      if (!l.empty() && !FEmit(WideString(l))) return false;
+      if (!l.empty() && !FEmit(l, FParagraph)) return false;
       if (nl == WideString::npos) break;
       from = nl + 1;
     }
@@ -384,9 +413,12 @@ class THtmlLines {
   }
 
   const TEmit FEmit;
+  const TPageBreak FPageBreak;
   WideString FLine, FRun;
   int FSkip = 0, FPre = 0;
+  int FHeading = 0;  // the level of the heading the text is in
   bool FSpace = false;
+  TParagraph FParagraph;
 };
 
 // Record 0 of an eReader book, as far as its text needs it.
@@ -518,35 +550,26 @@ void TakeHtmlFlow(TRecordList& Records, const TMobiHead& M, RawByteString& Raw) 
   if (start <= end && end <= Raw.size()) Raw = Raw.substr(start, end - start);
 }
 
-}  // namespace
-
-// A PalmDoc book's lines of bytes as items of the output format. Plain text
-// for a host that takes UTF-8 goes straight from the book's bytes to UTF-8:
-// one byte is one UTF-16 unit of a single-byte code page.
-class TPalmDocFile::TLineWriter {
+// A PalmDoc book's lines of bytes as lines of the text. Plain text for a
+// host that takes UTF-8 goes straight from the book's bytes to UTF-8: one
+// byte is one UTF-16 unit of a single-byte code page.
+class TLineWriter {
  public:
-  TLineWriter(TPalmDocFile& Doc, const TBytePage& Page)
-      : FDoc(Doc),
+  TLineWriter(TDocumentOutput& Out, const TBytePage& Page, TPalmDocRenderer::TUtf8Lines Utf8)
+      : FOut(Out),
         FPage(Page),
-        FDirect(Doc.FTextFormating == tfPlainText && !Page.Table.empty() && Doc.HasUtf8TextSink()),
-        FRuns(FDirect && Doc.MaxTextLength() <= 0) {
+        FDirect(!Page.Table.empty() && Utf8 != TPalmDocRenderer::TUtf8Lines::None),
+        FRuns(FDirect && Utf8 == TPalmDocRenderer::TUtf8Lines::Runs) {
     if (FDirect) FUtf8Of = Utf8Table(Page.Table.data());
   }
 
-  // Whether the UTF-8 sink takes runs of whole lines joined by LF as one
-  // item; with a length limit, which counts lines, they go one by one.
+  // Whether runs of whole lines joined by LF may go out as one.
   bool Runs() const { return FRuns; }
 
   // Writes one line, or one run of lines; false once the output is complete.
   bool operator()(const char* P, size_t N) {
+    if (FDirect) return Utf8(P, N);
     const auto* b = reinterpret_cast<const uint8_t*>(P);
-    if (FDirect) {
-      FUtf8.Clear();
-      char* d = FUtf8.Reserve(3 * N + 16);
-      const char* e = EncodeBytesUtf8(b, N, d, FUtf8Of, FPage.AsciiIdentity);
-      FDoc.AddTextUtf8(std::string_view(d, static_cast<size_t>(e - d)), N);
-      return !FDoc.IsCancelExtract;
-    }
     if (!FPage.Table.empty()) {
       FLine.resize(N);
       char16_t* d = FLine.data();
@@ -558,25 +581,40 @@ class TPalmDocFile::TLineWriter {
     } else {
       FLine = MultiByteToWide(FPage.CodePage, std::string_view(P, N));
     }
-    FDoc.AddLine(FLine, FRendered);
-    return !FDoc.IsCancelExtract;
+    TellLine(FOut, FLine, FParagraph);
+    return !FOut.Cancelled();
   }
 
  private:
-  TPalmDocFile& FDoc;
+  // Kept apart so that the encoding loop has the registers to itself.
+  [[gnu::noinline]] bool Utf8(const char* P, size_t N) {
+    FUtf8.Clear();
+    char* d = FUtf8.Reserve(3 * N + 16);
+    const char* e = EncodeBytesUtf8(reinterpret_cast<const uint8_t*>(P), N, d, FUtf8Of, FPage.AsciiIdentity);
+    FOut.LinesUtf8(std::string_view(d, static_cast<size_t>(e - d)), N);
+    return !FOut.Cancelled();
+  }
+
+  TDocumentOutput& FOut;
   const TBytePage& FPage;
   const bool FDirect;
   const bool FRuns;
+  const TParagraph FParagraph;
   std::array<uint32_t, 256> FUtf8Of{};
   TByteBuffer FUtf8;
-  WideString FLine, FRendered;
+  WideString FLine;
 };
+
+}  // namespace
 
 TPalmDocFile::TPalmDocFile(TComponent* AOwner) : TMSWBaseDocument(AOwner) {}
 
 TPalmDocFile::~TPalmDocFile() { ClearInternalLists(); }
 
-void TPalmDocFile::ClearInternalLists() { TMSWBaseDocument::ClearInternalLists(); }
+void TPalmDocFile::ClearInternalLists() {
+  TMSWBaseDocument::ClearInternalLists();
+  FLines = nullptr;
+}
 
 bool TPalmDocFile::IsPeanutFile() const {
   return std::memcmp(FHeader.PDBType, "PNRD", 4) == 0 && std::memcmp(FHeader.Creator, "PPRS", 4) == 0;
@@ -670,18 +708,19 @@ void TPalmDocFile::LoadDoc(TRecordList& Records) {
   if (FParseItems.Contains(wpiSummaryInformation)) SummaryInformation().SetTitle(page.Decode(DatabaseName()));
   if (!FParseItems.Contains(wpiText)) return;
 
-  AddText(GetTextStart());
-  TLineWriter writer(*this, page);
+  TDocumentOutput& out = Output();
+  out.BeginDocument();
+  TLineWriter writer(out, page, FLines->Utf8Lines());
   TByteBuffer pending;  // decoded bytes not yet written as a complete line
   TTextRecordDecoder decoder(Records, FRecord0.Version == kPalmDocCompression, IsPeanutFile());
-  if (!IsCancelExtract) {
+  if (!out.Cancelled()) {
     decoder.Run(textRecords, pending, [&](TByteBuffer& Text) {
       TakeLines(Text, false, writer.Runs(), writer);
-      return !IsCancelExtract;
+      return !out.Cancelled();
     });
   }
-  if (!IsCancelExtract) TakeLines(pending, true, writer.Runs(), writer);
-  AddText(GetTextFinish());
+  if (!out.Cancelled()) TakeLines(pending, true, writer.Runs(), writer);
+  out.EndDocument();
 }
 
 void TPalmDocFile::LoadEReader(TRecordList& Records) {
@@ -701,9 +740,9 @@ void TPalmDocFile::LoadEReader(TRecordList& Records) {
   }
   if (!FParseItems.Contains(wpiText)) return;
 
-  AddText(GetTextStart());
+  Output().BeginDocument();
   ReadPmlText(Records, h.Older ? kPalmDocCompression : h.Compression, h.Older, textRecords, table);
-  AddText(GetTextFinish());
+  Output().EndDocument();
 }
 
 void TPalmDocFile::ReadEReaderMetadata(std::string_view Meta, const WideString& Table) {
@@ -722,8 +761,9 @@ void TPalmDocFile::ReadEReaderMetadata(std::string_view Meta, const WideString& 
 
 void TPalmDocFile::ReadPmlText(TRecordList& Records, uint16_t Compression, bool Scrambled, size_t TextRecords,
                                const WideString& Table) {
+  TDocumentOutput& out = Output();
   TPmlText pml;
-  WideString scratch;
+  const TParagraph paragraph;
   RawByteString pending;
   int64_t inflated = FMaxDecompressedSize;
   auto emit = [&](std::string_view l) {
@@ -731,9 +771,9 @@ void TPalmDocFile::ReadPmlText(TRecordList& Records, uint16_t Compression, bool 
     bool tagged = false;
     const WideString text = pml.Line(l, Table.data(), tagged);
     // A line of nothing but markup is no line of the text.
-    if (!text.empty() || !tagged) AddLine(text, scratch);
+    if (!text.empty() || !tagged) TellLine(out, text, paragraph);
   };
-  for (size_t i = 1; i <= TextRecords && !IsCancelExtract; ++i) {
+  for (size_t i = 1; i <= TextRecords && !out.Cancelled(); ++i) {
     RawByteString data = Records.Record(i);
     if (Scrambled) DescramblePeanut(data.data(), data.size());
     if (Compression == kPalmDocCompression)
@@ -744,11 +784,11 @@ void TPalmDocFile::ReadPmlText(TRecordList& Records, uint16_t Compression, bool 
     if (inflated < 0) throw ELimitError(SDecompressLimit);
     pending += data;
     size_t from = 0;
-    for (size_t nl; (nl = pending.find('\n', from)) != RawByteString::npos && !IsCancelExtract; from = nl + 1)
+    for (size_t nl; (nl = pending.find('\n', from)) != RawByteString::npos && !out.Cancelled(); from = nl + 1)
       emit(std::string_view(pending).substr(from, nl - from));
     pending.erase(0, from);
   }
-  if (!pending.empty() && !IsCancelExtract) emit(pending);
+  if (!pending.empty() && !out.Cancelled()) emit(pending);
 }
 
 void TPalmDocFile::LoadMobi(TRecordList& Records) {
@@ -766,13 +806,16 @@ void TPalmDocFile::LoadMobi(TRecordList& Records) {
   RawByteString().swap(raw);
   if (!FParseItems.Contains(wpiText)) return;
 
-  AddText(GetTextStart());
-  WideString scratch;
-  THtmlLines([&](const WideString& Line) {
-    AddLine(Line, scratch);
-    return !IsCancelExtract;
-  }).Read(html);
-  AddText(GetTextFinish());
+  TDocumentOutput& out = Output();
+  out.BeginDocument();
+  THtmlLines(
+      [&](std::u16string_view Line, const TParagraph& P) {
+        TellLine(out, Line, P);
+        return !out.Cancelled();
+      },
+      [&] { out.PageBreak(); })
+      .Read(html);
+  out.EndDocument();
 }
 
 void TPalmDocFile::ReadMobiMetadata(const TMobiHead& M) {
@@ -888,15 +931,10 @@ WideString TPmlText::Line(std::string_view L, const char16_t* Table, bool& Tagge
   return out;
 }
 
-void TPalmDocFile::AddLine(const WideString& Line, WideString& Scratch) {
-  if (FTextFormating == tfPlainText) {
-    AddText(Line);
-    return;
-  }
-  Scratch.clear();
-  AppendEscaped(Scratch, Line, FTextFormating);
-  Scratch += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
-  AddText(Scratch);
+std::unique_ptr<TTextRenderer> TPalmDocFile::CreateRenderer() {
+  auto r = std::make_unique<TPalmDocRenderer>(*this, TextPath());
+  FLines = r.get();
+  return r;
 }
 
 bool IsPalmDoc(TStream& Stream) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@ namespace lkw {
 
 class TRecordList;
 class TMobiHead;
+class TPalmDocRenderer;
 
 // Palm database header, 78 bytes at offset 0 (fields in host order after a load).
 struct TPDBHeader {
@@ -100,8 +102,6 @@ class TPalmDocFile : public TMSWBaseDocument {
   std::string ClassName() const override { return "TPalmDocFile"; }
 
  private:
-  class TLineWriter;
-
   // Reads and checks the database header; raises for other database types.
   void ReadDatabaseHeader(TStream& Stream);
   // The database name's bytes, up to its first zero byte.
@@ -118,11 +118,12 @@ class TPalmDocFile : public TMSWBaseDocument {
   void ReadMobiMetadata(const TMobiHead& M);
   // The book's HTML: its text records decompressed and joined.
   RawByteString ReadMobiText(TRecordList& Records, const TMobiHead& M);
-  // One line of text, rendered for the output format.
-  void AddLine(const WideString& Line, WideString& Scratch);
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
   TPDBHeader FHeader{};
   TPDB_DocRecord0 FRecord0{};
+  // The renderer of the current load (owned by the base).
+  TPalmDocRenderer* FLines = nullptr;
 };
 
 }  // namespace lkw

@@ -11,6 +11,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/EventRecorder.h"
 #include "testing/MobiHuffCoder.h"
 #include "testing/PalmDocBuilder.h"
 
@@ -707,6 +708,44 @@ TEST(PalmDocOutput, ReloadReplacesPreviousResult) {
   EXPECT_EQ(doc.SummaryInformation().Title(), u"");
   EXPECT_EQ(doc.Header().NumRecords, 2);
   EXPECT_EQ(doc.Record0().Version, 1);
+}
+
+TEST(PalmDocEvents, LinesAsParagraphsWhicheverWayTheTextGoes) {
+  // A consumer sees each line as a paragraph, also when the lines go out
+  // to a UTF-8 sink as one run, and the sink still gets them.
+  Book b;
+  b.texts = {"one\n\ntwo\nthree"};
+  const std::string plain = "<doc>|<p>|text 'one'|</p>|<p>|</p>|<p>|text 'two'|</p>|<p>|text 'three'|</p>|</doc>";
+  for (int32_t maxLen : {0, 1000}) {
+    for (bool sinks : {false, true}) {
+      SCOPED_TRACE(std::to_string(maxLen) + (sinks ? " sinks" : " list"));
+      TBytesStream stream(b.Bytes());
+      TPalmDocFile doc;
+      doc.SetMaxTextLength(maxLen);
+      std::string sunk;
+      if (sinks) {
+        doc.SetTextSink([&](std::u16string_view w) { sunk += "w:" + WideToUtf8(WideString(w)) + "|"; });
+        doc.SetUtf8TextSink([&](std::string_view u) { sunk += "8:" + std::string(u) + "|"; });
+      }
+      testing::TEventRecorder rec;
+      doc.AddDocumentEvents(&rec);
+      doc.LoadFromStream(stream);
+      EXPECT_EQ(rec.Joined(), plain);
+      if (sinks) {
+        EXPECT_EQ(sunk, maxLen ? "w:|8:one|8:|8:two|8:three|w:|" : "w:|8:one\n\ntwo|8:three|w:|");
+      }
+    }
+  }
+  // Mobipocket books tell headings, preformatted lines and page breaks.
+  TBytesStream mobi(MobiBook("<h2>Title<br>Sub</h2><p>Body <b>bold</b><mbp:pagebreak/><pre>a\n b</pre>"
+                             "<h3/>after<h1><p>nested</p></h1>"));
+  TPalmDocFile doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  doc.LoadFromStream(mobi);
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<h2>|text 'Title'|</p>|<h2>|text 'Sub'|</p>|<p>|text 'Body bold'|</p>|page-break|"
+            "<pre>|text 'a'|</p>|<pre>|text ' b'|</p>|<p>|text 'after'|</p>|<p>|text 'nested'|</p>|</doc>");
 }
 
 // ---------------------------------------------------------------------------
