@@ -44,29 +44,25 @@ void TPDFRenderer::BeginParagraph(const TParagraph&) {
   FLine.clear();
 }
 
-void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) {
-  // Most lines are one run: sized once, as the item it becomes.
-  if (FLine.empty()) FLine.reserve(Run.size() + (FFormat == tfPlainText ? 0 : 8));
-  lkw::AppendEscaped(FLine, Run, FFormat);
-}
+void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) { lkw::AppendEscaped(FLine, Run, FFormat); }
 
-void TPDFRenderer::EndParagraph() {
-  EndLine(FLine);
-  FLine.clear();
-}
+void TPDFRenderer::EndParagraph() { EndLine(); }
 
 void TPDFRenderer::AddLine(std::u16string_view Line) {
-  WideString item;
-  lkw::AppendEscaped(item, Line, FFormat);
-  EndLine(item);
+  FLine.clear();
+  lkw::AppendEscaped(FLine, Line, FFormat);
+  EndLine();
 }
 
-void TPDFRenderer::EndLine(WideString& Line) {
+void TPDFRenderer::EndLine() {
   if (FFormat == tfRTF)
-    Line += u"\\par";
+    FLine += u"\\par";
   else if (FFormat == tfHTML)
-    Line += u"<br>";
-  Path().Add(std::move(Line));
+    FLine += u"<br>";
+  // The line is built in a buffer kept from line to line and goes out as a
+  // copy of its own size: a list holds every item of the document.
+  Path().Add(WideString(FLine));
+  FLine.clear();
 }
 
 }  // namespace lkw

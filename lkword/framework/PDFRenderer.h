@@ -38,7 +38,7 @@ class TPDFRenderer : public TTextRenderer {
  private:
   void AddLine(std::u16string_view Line);
   void OpenPage();
-  void EndLine(WideString& Line);
+  void EndLine();
 
   TWideStrings& FAnnotations;
   const TMSTextFormating FFormat;
@@ -46,7 +46,7 @@ class TPDFRenderer : public TTextRenderer {
   bool FInAnnotation = false;
   bool FOpeningDue = false;  // the page's opening lines are not out yet
   bool FPageHasLines = false;
-  WideString FLine;
+  WideString FLine;  // the line being built
 };
 
 }  // namespace lkw
