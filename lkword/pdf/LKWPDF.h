@@ -190,6 +190,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   // Mapped rather than read where it can be: only the pages the text needs
   // are touched, not the images of a scanned document.
   bool MapsFile() const override { return true; }
+  // Pages behind their separator lines, annotations into AnnotationText().
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
   // Every page of GetPageObjects(), its text added behind its separator
   // lines; stops at MaxTextLength. A page that cannot be read gives a
   // warning and an empty page (Body, the catalog's text, is not needed).
@@ -197,8 +199,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   // One page object: inherited resources, media box and rotation, its
   // contents through ExtractPageText.
   virtual void ProcessPage(int32_t ObjNum, TLKPDFPage& Page);
-  // The page's lines, behind CR LF, 20 hyphens, CR LF, in the output format.
-  void AddPageText(const TLKPDFPage& Page);
+  // The page's lines, one paragraph each, until the output is cancelled.
+  void OutputPageLines(const TLKPDFPage& Page);
   // The information dictionary into SummaryInformation, fields it lacks from
   // the catalog's XMP metadata stream.
   virtual void ProcessMetaData(TStream& Stream);

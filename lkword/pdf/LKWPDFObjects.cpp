@@ -150,13 +150,13 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   // Each page's text goes out as soon as the page is read, so the header
   // comes first; a lost catalog still leaves the pages found by scanning.
   if (ParseItems().Contains(wpiText)) {
-    AddText(GetTextStart());
+    Output().BeginDocument();
     const RawByteString body =
         RootTag.empty() ? RawByteString() : GetBodyByRefNo(static_cast<int32_t>(PDFStrToInt64Def(RootTag, 0)));
     ProcessPages(AStream, body);
   }
   ProcessMetaData(AStream);
-  if (ParseItems().Contains(wpiText)) AddText(GetTextFinish());
+  if (ParseItems().Contains(wpiText)) Output().EndDocument();
 } catch (...) {
   RethrowAsException();
 }

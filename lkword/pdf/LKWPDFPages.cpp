@@ -1,18 +1,18 @@
 // The page walk: each page's inherited attributes and contents handed to the
-// content layer, its text added to the output as soon as it is known.
+// content layer, its lines told to the output as soon as they are known.
 #include "lkword/pdf/LKWPDF.h"
 
 #include <cmath>
 #include <new>
 #include <unordered_set>
 
+#include "lkword/framework/PDFRenderer.h"
 #include "lkword/platform/Exceptions.h"
 
 namespace lkw {
 
 namespace {
 
-constexpr std::u16string_view kPageSeparator = u"--------------------";
 // Page-tree levels climbed for inherited attributes; real trees are a few
 // levels deep, a longer /Parent chain is damage.
 constexpr int kMaxParentDepth = 64;
@@ -53,7 +53,7 @@ WideString TLKPDFPages::GetPlainText() const {
   WideString out;
   for (const auto& page : FItems) {
     out += u"\r\n";
-    out += kPageSeparator;
+    out += kPDFPageRule;
     out += u"\r\n";
     out += page->GetPlainText();
   }
@@ -65,9 +65,13 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   FInherited.clear();
   FPageCount = static_cast<int32_t>(pages.size());
   bool anyText = false;
-  for (size_t i = 0; i < pages.size() && !IsCancelExtract; ++i) {
+  TDocumentOutput& out = Output();
+  for (size_t i = 0; i < pages.size() && !out.Cancelled(); ++i) {
     TLKPDFPage* page = FPages->AddPage();
     page->SetObjNumber(pages[i]);
+    const int number = static_cast<int>(i) + 1;
+    // The page's annotations are told while it is read, before its lines.
+    out.BeginPage(number);
     try {
       ProcessPage(pages[i], *page);
     } catch (const EPDFPasswordError&) {
@@ -84,10 +88,11 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     if (!anyText)
       for (const WideString& line : page->Lines())
         if (line.find_first_not_of(u" \t") != WideString::npos) anyText = true;
-    AddPageText(*page);
+    OutputPageLines(*page);
+    out.EndPage(number);
     if (!FKeepPageItems) {
       page->Items().Clear();
-      if (FTextSink) page->Lines() = {};
+      if (TextPath().Sinking()) page->Lines() = {};
     }
   }
   FInherited.clear();
@@ -182,11 +187,39 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   if (annots) ReadAnnotationComments(*annots);
 }
 
+namespace {
+
+// Closes the annotation story on every way out of the list.
+class TAnnotationStory {
+ public:
+  explicit TAnnotationStory(TDocumentOutput& Out) : FOut(Out) {}
+  ~TAnnotationStory() {
+    if (FOpen) FOut.EndStory(TStoryKind::Annotation);
+  }
+  TAnnotationStory(const TAnnotationStory&) = delete;
+  TAnnotationStory& operator=(const TAnnotationStory&) = delete;
+  void Comment(std::u16string_view Text) {
+    if (!FOpen) FOut.BeginStory(TStoryKind::Annotation);
+    FOpen = true;
+    FOut.BeginParagraph(TParagraph());
+    FOut.Text(Text);
+    FOut.EndParagraph();
+  }
+
+ private:
+  TDocumentOutput& FOut;
+  bool FOpen = false;
+};
+
+}  // namespace
+
 void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
+  TDocumentOutput& out = Output();
+  TAnnotationStory story(out);
   try {
     const TPDFObject list = Resolve(Annots);
     if (!list.IsArray()) return;
-    for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && !IsCancelExtract; ++i) {
+    for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && !out.Cancelled(); ++i) {
       const TPDFObject& item = list.Items[i];
       const TPDFObject annot = Resolve(item);
       const TPDFObject* subtype = annot.IsDict() ? annot.Get("Subtype") : nullptr;
@@ -197,35 +230,25 @@ void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
       if (!GetInfoString("Contents", annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, comment) ||
           comment.find_first_not_of(u" \t\r\n") == WideString::npos)
         continue;
-      WideString rendered;
-      AppendEscaped(rendered, comment, FTextFormating);
-      if (FTextFormating != tfPlainText)
-        rendered += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
-      AddText(rendered, FAnnotationText);
+      story.Comment(comment);
     }
   } catch (const Exception&) {
     // A damaged annotation list costs only the comments.
   }
 }
 
-void TLKPDFReader::AddPageText(const TLKPDFPage& Page) {
-  auto addLine = [this](std::u16string_view Line) {
-    if (FTextFormating == tfPlainText) {
-      AddText(WideString(Line));
-      return;
-    }
-    WideString rendered;
-    rendered.reserve(Line.size() + 8);
-    AppendEscaped(rendered, Line, FTextFormating);
-    rendered += FTextFormating == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
-    AddText(rendered);
-  };
-  addLine(u"");
-  addLine(kPageSeparator);
-  if (Page.Lines().empty()) addLine(u"");
+std::unique_ptr<TTextRenderer> TLKPDFReader::CreateRenderer() {
+  return std::make_unique<TPDFRenderer>(*this, TextPath(), FAnnotationText);
+}
+
+void TLKPDFReader::OutputPageLines(const TLKPDFPage& Page) {
+  TDocumentOutput& out = Output();
+  static const TParagraph kLine;
   for (const WideString& line : Page.Lines()) {
-    if (IsCancelExtract) break;
-    addLine(line);
+    if (out.Cancelled()) break;
+    out.BeginParagraph(kLine);
+    if (!line.empty()) out.Text(line);
+    out.EndParagraph();
   }
 }
 

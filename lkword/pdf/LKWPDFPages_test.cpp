@@ -5,6 +5,7 @@
 
 #include "lkword/pdf/LKWPDF.h"
 #include "lkword/platform/CodePages.h"
+#include "testing/EventRecorder.h"
 #include "testing/PDFBuilder.h"
 
 namespace lkw {
@@ -77,6 +78,40 @@ TEST(PDFPages, CommentsOfMarkupAnnotations) {
   Load(html, pdf);
   ASSERT_EQ(html.AnnotationText().Count(), 2);
   EXPECT_EQ(WideToUtf8(html.AnnotationText().Items()[1]), "a &lt; b &amp; c<br>");
+}
+
+TEST(PDFPages, PagesLinesAndCommentsAreToldAsEvents) {
+  // Page 1 has a line and a comment, page 2 nothing.
+  const std::string pdf = Document(
+      {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+       {2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources " + std::string(kHelveticaResources) + " >>"},
+       {3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>"},
+       {4, "<< /Type /Page /Parent 2 0 R >>"},
+       {5, Stream(Show("Alpha"))},
+       {6, "<< /Subtype /Text /Rect [0 0 10 10] /Contents (Note here) >>"}});
+  testing::TEventRecorder rec;
+  TLKPDFReader r;
+  r.AddDocumentEvents(&rec);
+  Load(r, pdf);
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<page 1>|<story annotation>|<p>|text 'Note here'|</p>|</story annotation>|"
+            "<p>|text 'Alpha'|</p>|</page 1>|<page 2>|</page 2>|</doc>");
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Alpha", "", kSep, ""}));
+  ASSERT_EQ(r.AnnotationText().Count(), 1);
+  EXPECT_EQ(WideToUtf8(r.AnnotationText().Items()[0]), "Note here");
+
+  // A comment that reaches the limit ends the text before its page's
+  // separator lines, whether the text goes to the list or to a sink.
+  for (const bool sink : {false, true}) {
+    TLKPDFReader cut;
+    std::vector<std::string> sunk;
+    if (sink) cut.SetTextSink([&](std::u16string_view Item) { sunk.push_back(WideToUtf8(Item)); });
+    cut.SetMaxTextLength(5);
+    Load(cut, pdf);
+    EXPECT_EQ(sink ? sunk : Items(cut), std::vector<std::string>{""});
+    ASSERT_EQ(cut.AnnotationText().Count(), 1);
+    EXPECT_EQ(WideToUtf8(cut.AnnotationText().Items()[0]), "Note ");
+  }
 }
 
 TEST(PDFPages, MarkupOutputEscapesTheLines) {

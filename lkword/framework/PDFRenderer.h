@@ -1,0 +1,52 @@
+// The text shape of page-laid-out documents read line by line (PDF): each
+// page opens with an empty line and a rule of hyphens, then one item a line
+// of the page; annotation stories go to a list of their own.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "lkword/framework/TextRenderer.h"
+
+namespace lkw {
+
+// The rule that opens every page, in the items and in a page's plain text.
+inline constexpr std::u16string_view kPDFPageRule = u"--------------------";
+
+class TPDFRenderer : public TTextRenderer {
+ public:
+  // Annotations receives the paragraphs of annotation stories, one item
+  // each, cut at the limit on its own.
+  TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations);
+
+  // The frame's last item is an ordinary counted item, never held for the
+  // host.
+  void EndDocument() override;
+  void BeginStory(TStoryKind Kind) override;
+  void EndStory(TStoryKind Kind) override;
+  // The page's opening lines go out before its first line (or at its end),
+  // so that what the page tells first in other stories keeps its place
+  // before them; a page without lines gets one empty line.
+  void BeginPage(int Number) override;
+  void EndPage(int Number) override;
+  // A paragraph is one line: plain as is, RTF ending in \par, HTML in <br>.
+  // OnConvertSysChar is not called.
+  void BeginParagraph(const TParagraph& P) override;
+  void EndParagraph() override;
+  void Text(std::u16string_view Run, const TRunStyle& Style) override;
+
+ private:
+  void AddLine(std::u16string_view Line);
+  void OpenPage();
+  void EndLine();
+
+  TWideStrings& FAnnotations;
+  const TMSTextFormating FFormat;
+  std::optional<TTextPath::TRedirect> FRedirect;
+  bool FInAnnotation = false;
+  bool FOpeningDue = false;  // the page's opening lines are not out yet
+  bool FPageHasLines = false;
+  WideString FLine;  // the line being built
+};
+
+}  // namespace lkw
