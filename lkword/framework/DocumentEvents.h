@@ -61,6 +61,9 @@ struct TRunStyle {
   WideString Style;
 };
 
+// A tracked change the document still shows.
+enum class TRevisionKind : uint8_t { Inserted, Deleted };
+
 class TDocumentEvents {
  public:
   virtual ~TDocumentEvents() = default;
@@ -102,6 +105,12 @@ class TDocumentEvents {
 
   // The events since the last checkpoint were void.
   virtual void RolledBack() {}
+
+  // Content a tracked change inserted or deleted. Changes may also come
+  // between paragraphs (runs of a change found outside any paragraph); they
+  // nest properly with paragraphs otherwise.
+  virtual void BeginRevision(TRevisionKind) {}
+  virtual void EndRevision(TRevisionKind) {}
 };
 
 }  // namespace lkw

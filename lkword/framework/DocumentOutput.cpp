@@ -104,4 +104,12 @@ void TDocumentOutput::RollBack(const TTextPath::TCheckpoint& Point) {
   RolledBack();
 }
 
+void TDocumentOutput::BeginRevision(TRevisionKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->BeginRevision(Kind);
+}
+
+void TDocumentOutput::EndRevision(TRevisionKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->EndRevision(Kind);
+}
+
 }  // namespace lkw

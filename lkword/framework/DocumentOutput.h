@@ -50,6 +50,9 @@ class TDocumentOutput final : public TDocumentEvents {
   void RollBack(const TTextPath::TCheckpoint& Point);
   void Release() { FPath.Release(); }
 
+  void BeginRevision(TRevisionKind Kind) override;
+  void EndRevision(TRevisionKind Kind) override;
+
  private:
   void RolledBack() override;
 
