@@ -16,7 +16,7 @@ class TEventRecorder : public TDocumentEvents {
   // One line an event: "<p>", "<h2>", "<li 1 '1.'>", "</p>", "text 'abc'"
   // (with " b", " i", " u", " hidden" for the run's attributes), "br", "tab",
   // "<table>", "<tr>", "<td>", "<page 1>", "page-break", "<story footnote>",
-  // "<section>", "<a 'target'>", "img 'src'", "rolled-back", ...
+  // "<section>", "<a 'target'>", "img 'src'", "rolled-back", "<ins>", "<del>", ...
   std::vector<std::string> Lines;
   // Adjacent text runs of the same attributes joined into one line.
   bool JoinText = true;
@@ -86,6 +86,8 @@ class TEventRecorder : public TDocumentEvents {
   void EndPage(int N) override { Add("</page " + std::to_string(N) + ">"); }
   void PageBreak() override { Add("page-break"); }
   void RolledBack() override { Add("rolled-back"); }
+  void BeginRevision(TRevisionKind K) override { Add(K == TRevisionKind::Inserted ? "<ins>" : "<del>"); }
+  void EndRevision(TRevisionKind K) override { Add(K == TRevisionKind::Inserted ? "</ins>" : "</del>"); }
 
  private:
   static std::string Name(TStoryKind K) {

@@ -62,6 +62,9 @@ struct TRunStyle {
   WideString Style;
 };
 
+// A tracked change the document still shows.
+enum class TRevisionKind : uint8_t { Inserted, Deleted };
+
 class TDocumentEvents {
  public:
   virtual ~TDocumentEvents() = default;
@@ -111,6 +114,11 @@ class TDocumentEvents {
   // lines are converted and told as paragraphs of one run each (an empty
   // line without a run).
   virtual void LinesUtf8(std::string_view Utf8, size_t Units);
+  // Content a tracked change inserted or deleted. Changes may also come
+  // between paragraphs (runs of a change found outside any paragraph); they
+  // nest properly with paragraphs otherwise.
+  virtual void BeginRevision(TRevisionKind) {}
+  virtual void EndRevision(TRevisionKind) {}
 };
 
 }  // namespace lkw

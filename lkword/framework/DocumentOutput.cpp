@@ -127,6 +127,12 @@ void TDocumentEvents::LinesUtf8(std::string_view Utf8, size_t) {
     if (lf == std::u16string_view::npos) break;
     rest.remove_prefix(lf + 1);
   }
+void TDocumentOutput::BeginRevision(TRevisionKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->BeginRevision(Kind);
+}
+
+void TDocumentOutput::EndRevision(TRevisionKind Kind) {
+  for (TDocumentEvents* e : FConsumers) e->EndRevision(Kind);
 }
 
 }  // namespace lkw

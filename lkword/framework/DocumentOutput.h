@@ -51,6 +51,8 @@ class TDocumentOutput final : public TDocumentEvents {
   void Release() { FPath.Release(); }
 
   void LinesUtf8(std::string_view Utf8, size_t Units) override;
+  void BeginRevision(TRevisionKind Kind) override;
+  void EndRevision(TRevisionKind Kind) override;
 
  private:
   void RolledBack() override;

@@ -286,8 +286,8 @@ TMSWordXDocument::~TMSWordXDocument() = default;
 
 void TMSWordXDocument::ClearInternalLists() {
   TMSCustomWordDocument::ClearInternalLists();
+  FWordXRenderer = nullptr;
   ResetRenderState();
-  FcurList = nullptr;
   FFootnoteNumbers.clear();
   FEndnoteNumbers.clear();
   FFootnoteCount = FEndnoteCount = 0;
@@ -386,56 +386,32 @@ bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, R
   return true;
 }
 
-void TMSWordXDocument::AddText(const WideString& AText, TWideStrings& Strings) {
-  if (&Strings != FHeld) {
-    TMSWBaseDocument::AddText(AText, Strings);
-    return;
-  }
-  if (IsCancelExtract) return;
-  if (FHeld->Count() == 0 && !FMalformedUtf8 && static_cast<int64_t>(AText.size()) >= FHeldTextLength) {
-    // One item that large goes out at once rather than as a copy.
-    TMSWBaseDocument::AddText(AText, *FText);
-    FHeldPassedOn = true;
-    return;
-  }
-  FHeld->Add(AText);
-  // Passed on early when there is much of it (unless the part already shows
-  // it is no UTF-8), or when it reaches the output limit, so that the limit
-  // stops the reading where it would without the sink.
-  const int64_t held = FHeld->TextLength();
-  if ((held >= FHeldTextLength && !FMalformedUtf8) || (FMaxTextLength > 0 && CountedTextLength() + held >= FMaxTextLength))
-    PassOnHeld();
-}
-
-void TMSWordXDocument::PassOnHeld() {
-  if (!FHeld) return;
-  for (const WideString& item : FHeld->Items()) TMSWBaseDocument::AddText(item, *FText);
-  FHeld->Clear();
-  FHeldPassedOn = true;
-}
-
 int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
   int index = Zip.GetIndexByFileName(Name);
   if (index < 0 && Name.find('%') != std::string_view::npos) index = Zip.GetIndexByFileName(DecodePercentEscapes(Name));
   return index;
 }
 
-bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, TWideStrings& L, bool Required) {
+bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, bool Required) {
   const int index = FindPart(Zip, Name);
   if (index < 0) return false;
-  const int64_t length = L.TextLength();
+  BeginPart();
   try {
     TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes, static_cast<size_t>(FPartPieceSize));
-    ParsePart(source, L);
+    ParsePart(source);
     FInflatedBytes += source.Produced();
   } catch (const Exception& e) {
+    // The main part's error is raised; its text still held back from the
+    // sink is not handed on.
     if (Required) throw;
     // A damaged secondary part gives nothing rather than a part of itself.
     ResetRenderState();
-    L.TruncateTo(length);
+    Output().RollBack(FPartPoint);
+    Output().Release();
     AddWarning(std::string(Name) + ": " + e.Message());
     return false;
   }
+  Output().Release();
   return true;
 }
 
@@ -470,33 +446,23 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     // Note numbering formats, before the body numbers its references.
     if (ReadPart(zip, single("settings", "settings.xml"), bytes, false)) ReadNoteSettings(bytes);
 
-    BeginList(*FText);
-    {
-      // Text held for the sink is dropped when the part fails, as the list
-      // would be.
-      TWideStrings held;
-      struct THold {
-        TWideStrings*& Slot;
-        ~THold() { Slot = nullptr; }
-      } hold{FHeld};
-      FHeld = FTextSink ? &held : nullptr;
-      FHeldPassedOn = false;
-      if (!ReadStory(zip, mainPart, FHeld ? held : *FText, true) && zip.Count() > 0)
-        AddWarning("the package has no main document part");
-      PassOnHeld();
-    }
-    EndList(*FText);
+    TDocumentOutput& out = Output();
+    out.BeginDocument();
+    out.BeginStory(TStoryKind::Main);
+    if (!ReadStory(zip, mainPart, true) && zip.Count() > 0) AddWarning("the package has no main document part");
+    out.EndStory(TStoryKind::Main);
 
-    auto readList = [&](const std::vector<std::string>& parts, TWideStrings& list) {
-      BeginList(list);
-      for (const auto& part : parts) ReadStory(zip, part, list, false);
-      EndList(list);
+    auto readStory = [&](const std::vector<std::string>& parts, TStoryKind kind) {
+      out.BeginStory(kind);
+      for (const auto& part : parts) ReadStory(zip, part, false);
+      out.EndStory(kind);
     };
-    readList({single("endnotes", "endnotes.xml")}, FEndNoteText);
-    readList({single("footnotes", "footnotes.xml")}, FFootNoteText);
-    readList(PartsOfKind(zip, mainRels, "header", folder, "header"), FHeaderText);
-    readList(PartsOfKind(zip, mainRels, "footer", folder, "footer"), FFooterText);
-    readList({single("comments", "comments.xml")}, FAnnotationText);
+    readStory({single("endnotes", "endnotes.xml")}, TStoryKind::Endnote);
+    readStory({single("footnotes", "footnotes.xml")}, TStoryKind::Footnote);
+    readStory(PartsOfKind(zip, mainRels, "header", folder, "header"), TStoryKind::Header);
+    readStory(PartsOfKind(zip, mainRels, "footer", folder, "footer"), TStoryKind::Footer);
+    readStory({single("comments", "comments.xml")}, TStoryKind::Comment);
+    out.EndDocument();
   }
 
   if (FParseItems.Contains(wpiSummaryInformation)) {

@@ -1,21 +1,22 @@
 // Word 2007 and later documents (.docx, .docm, .dotx, .dotm): a zip package
 // of XML parts. The body, footnotes, endnotes, comments, headers and footers
-// are rendered as plain text, RTF or HTML lines while each part is parsed;
-// the core and application properties fill the metadata record. A package
-// kept in an OLE container's "Package" stream is read too, and so is an
-// encrypted package (MSWordXCrypt) when Password opens it. Without a
-// password, or with a wrong one, it is refused with "Could not read the
-// password protected file"; encryption the reader does not implement raises
-// "The encryption method is not supported in current version".
+// are told as stories through the document events while each part is
+// parsed (TWordXRenderer gives them their shape); the core and application
+// properties fill the metadata record. A package kept in an OLE container's
+// "Package" stream is read too, and so is an encrypted package
+// (MSWordXCrypt) when Password opens it. Without a password, or with a wrong
+// one, it is refused with "Could not read the password protected file";
+// encryption the reader does not implement raises "The encryption method is
+// not supported in current version".
 //
-// Output shapes: one line per paragraph (a table cell's paragraphs included);
-// text-box paragraphs follow the paragraph that anchors them. HTML wraps
-// paragraphs in <p>...</p> and tables in table, row and cell lines; RTF ends
-// each paragraph with \par. Every list is framed by the output header and
-// footer lines (GetTextStart / GetTextFinish) when they are not empty.
+// A table cell's paragraphs are told as any others; the paragraphs of a text
+// box, and its tables, are told after the paragraph that anchors it. Runs
+// and tracked changes found outside any paragraph are told where they come,
+// between paragraphs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,7 @@ namespace lkw {
 
 class TZipArchive;
 class TPartSource;
+class TWordXRenderer;
 
 // True when the stream, from its current position, holds a Word 2007+
 // package: a zip whose content types name a Word main part or that has
@@ -79,18 +81,14 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int64_t HeldTextLength() const { return FHeldTextLength; }
   void SetHeldTextLength(int64_t Value) { FHeldTextLength = Value < 1 ? 1 : Value; }
   bool SupportsTextSink() const override { return true; }
-  void AddText(const WideString& AText, TWideStrings& Strings) override;
-  using TMSWBaseDocument::AddText;
 
   std::string ClassName() const override { return "TMSWordXDocument"; }
 
  protected:
-  // The paragraph being assembled, already rendered for the output format.
-  WideString FCurrentTextLine;
-  // The list the current part renders into (one of the inherited lists).
-  TWideStrings* FcurList = nullptr;
   // The current run is marked hidden.
   bool IsHiddenText = false;
+
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
   // Mapped: the package's members are then referenced, not copied, and
   // pictures never read are never touched.
@@ -109,21 +107,24 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int FindPart(const TZipArchive& Zip, std::string_view Name) const;
   // A small part whole; Required parts raise errors, others give warnings.
   bool ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required);
-  // A story part (body, notes, header, ...) rendered into L.
-  bool ReadStory(const TZipArchive& Zip, std::string_view Name, TWideStrings& L, bool Required);
+  // A story part (body, notes, header, ...) told into the current story.
+  bool ReadStory(const TZipArchive& Zip, std::string_view Name, bool Required);
   void ReadNoteSettings(std::string_view Bytes);
   void ReadProperties(std::string_view Bytes);
 
   // Rendering (MSWordX_Render.cpp).
   struct TAttributeText;  // a start tag's raw attributes, UTF-8 or UTF-16
-  void BeginList(TWideStrings& L);
-  void EndList(TWideStrings& L);
+  TWordXRenderer& Renderer();
+  // A story part told into the current story; a part that fails or turns
+  // out to be in another encoding is taken back to the checkpoint at its
+  // start.
+  void BeginPart();
   // A UTF-8 part goes through ScanPart; other encodings through the engine
   // and the two events above.
-  void ParsePart(TPartSource& Source, TWideStrings& L);
-  // Scans a UTF-8 part into L; false when it turned out to be in another
-  // encoding and what it gave was taken back.
-  bool ScanOrTakeBack(TPartSource& Source, TWideStrings& L);
+  void ParsePart(TPartSource& Source);
+  // Scans a UTF-8 part; false when it turned out to be in another encoding
+  // and what it gave was taken back.
+  bool ScanOrTakeBack(TPartSource& Source);
   class TScanner;  // the scanner's pass over one part
   void ScanPart(TPartSource& Source);
   void ParseWithEngine(std::string_view Bytes);
@@ -136,38 +137,46 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // element, entity references as written.
   bool OpenElement(uint8_t Kind, const TAttributeText& Attributes, bool IsDocumentElement, std::u16string_view Text);
   void CloseElement();
-  void AppendDocumentText(std::u16string_view Raw);
-  void AppendMarkup(std::u16string_view Markup) { FCurrentTextLine += Markup; }
-  void AppendLineBreak();
-  void AppendSymbol(const TAttributeText& Attributes);
-  void AppendNoteReference(bool Endnote, const TAttributeText& Attributes);
+  // Document text with its entity references as written.
+  void TellDocumentText(std::u16string_view Raw);
+  void TellText(std::u16string_view Text);
+  void TellSymbol(const TAttributeText& Attributes);
+  void TellNoteReference(bool Endnote, const TAttributeText& Attributes);
   void BeginNote(bool Endnote, const TAttributeText& Attributes);
   bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();
   void EndParagraph();
   void EndElement(uint8_t Kind);
-  // A line for the current list; held back while a paragraph is open (text
-  // boxes and their tables follow the paragraph that anchors them).
-  void EmitLine(WideString Line);
+  // An event other than a paragraph's start or end, or a text run. Inside a
+  // paragraph nested in another (a text box's) it is kept with that
+  // paragraph; a table inside a paragraph is kept whole. What is kept is
+  // told after the outermost paragraph, in the order the nested paragraphs
+  // end.
+  void Tell(uint8_t Event);
+  void TellNow(uint8_t Event, std::u16string_view Text);
   bool TextVisible() const { return !IsHiddenText || FParseItems.Contains(wpiHiddenText); }
   WideString NoteMark(int Number, bool Endnote) const;
+  void SetMalformedUtf8(bool Value);
+  // Whether the current part's text can still be taken back to read the
+  // part again in another encoding (text passed on to the sink cannot).
+  bool CanTakeBack() { return Output().CanRollBack(FPartPoint); }
 
-  std::vector<TOpenElement> FOpen;       // accepted elements still open, innermost last
-  std::vector<WideString> FOuterLines;   // paragraphs interrupted by a nested one
-  std::vector<WideString> FHeldLines;    // lines waiting for the outermost paragraph's end
+  struct TKeptEvent {
+    uint8_t Event;
+    WideString Text;
+  };
+  std::vector<TOpenElement> FOpen;                 // accepted elements still open, innermost last
+  std::vector<std::vector<TKeptEvent>> FNested;    // paragraphs inside the outermost one, innermost last
+  std::vector<TKeptEvent> FKept;                   // waiting for the outermost paragraph's end
+  WideString FDecoded;                             // text with its entities decoded
   int FParagraphDepth = 0;
   TLKXMLEngine* FEngine = nullptr;       // the engine parsing the current part
+  TWordXRenderer* FWordXRenderer = nullptr;  // owned by the base, per load
+  TTextPath::TCheckpoint FPartPoint;     // the current part's start
   bool FNamespacesSet = false;
   bool FDepthWarned = false;
   bool FMalformedUtf8 = false;
-  // The main text held back for the sink (null: nothing is held).
-  TWideStrings* FHeld = nullptr;
-  bool FHeldPassedOn = false;  // some of the current part's text went out already
   int64_t FHeldTextLength = int64_t{1} << 20;
-  void PassOnHeld();
-  // Whether the current part's text can still be taken back to read the
-  // part again in another encoding.
-  bool CanTakeBack() const { return !(FHeld && FcurList == FHeld && FHeldPassedOn); }
   // Prefix -> the prefix this reader's element names are written with, for
   // documents that bind the usual namespaces to other prefixes.
   std::unordered_map<std::string, std::string> FPrefixes;

@@ -1,7 +1,8 @@
-// Rendering of Word 2007 XML parts: the element filter, paragraphs, runs,
-// tables, text boxes, note marks and symbols. UTF-8 parts are read by a
-// scanner of their own, in one pass over the bytes; parts in other encodings
-// go through the XML engine, whose events end in the same element handling.
+// Reading of Word 2007 XML parts into the document events: the element
+// filter, paragraphs, runs, tables, text boxes, note marks and symbols. UTF-8
+// parts are read by a scanner of their own, in one pass over the bytes;
+// parts in other encodings go through the XML engine, whose events end in
+// the same element handling.
 #include "lkword/word/MSWordX.h"
 
 #include <array>
@@ -11,6 +12,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/framework/WordXRenderer.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 
@@ -50,6 +52,26 @@ enum TKind : uint8_t {
   kChoice,
   kFallback,
   kUnknown,  // not in the table
+};
+
+// The events the reader may keep for later (see TMSWordXDocument::Tell).
+enum TEvent : uint8_t {
+  evBeginParagraph,
+  evEndParagraph,
+  evText,
+  evLineBreak,
+  evTab,
+  evBeginInserted,
+  evEndInserted,
+  evBeginDeleted,
+  evEndDeleted,
+  // Tables: kept whole when inside a paragraph.
+  evBeginTable,
+  evEndTable,
+  evBeginRow,
+  evEndRow,
+  evBeginCell,
+  evEndCell,
 };
 
 struct TKindEntry {
@@ -424,34 +446,56 @@ void AppendRoman(WideString& Out, int N, bool Upper) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Parts and lists
+// Parts and stories
 
-void TMSWordXDocument::BeginList(TWideStrings& L) {
-  WideString h = GetTextStart();
-  if (!h.empty()) AddText(h, L);
+std::unique_ptr<TTextRenderer> TMSWordXDocument::CreateRenderer() {
+  auto renderer = std::make_unique<TWordXRenderer>(*this, TextPath());
+  renderer->SetStoryList(TStoryKind::Footnote, &FFootNoteText);
+  renderer->SetStoryList(TStoryKind::Endnote, &FEndNoteText);
+  renderer->SetStoryList(TStoryKind::Header, &FHeaderText);
+  renderer->SetStoryList(TStoryKind::Footer, &FFooterText);
+  renderer->SetStoryList(TStoryKind::Comment, &FAnnotationText);
+  renderer->SetReleaseLength(FMalformedUtf8 ? 0 : FHeldTextLength);
+  FWordXRenderer = renderer.get();
+  return renderer;
 }
 
-void TMSWordXDocument::EndList(TWideStrings& L) {
-  WideString f = GetTextFinish();
-  if (!f.empty()) AddText(f, L);
+TWordXRenderer& TMSWordXDocument::Renderer() {
+  Output();
+  return *FWordXRenderer;
+}
+
+void TMSWordXDocument::SetMalformedUtf8(bool Value) {
+  FMalformedUtf8 = Value;
+  // Text held for a part that shows it is no UTF-8 waits for the part's end.
+  Renderer().SetReleaseLength(Value ? 0 : FHeldTextLength);
 }
 
 void TMSWordXDocument::LoadXMLFilePart(TStream* S, TWideStrings& L) {
-  BeginList(L);
+  TDocumentOutput& out = Output();
+  Renderer().SetStoryList(TStoryKind::Main, &L);
+  out.BeginStory(TStoryKind::Main);
   if (S) {
     const RawByteString bytes = S->ReadBytes(S->Remaining());
     TPartSource source(bytes, static_cast<size_t>(FPartPieceSize));
-    ParsePart(source, L);
+    BeginPart();
+    ParsePart(source);
+    out.Release();
   }
-  EndList(L);
+  out.EndStory(TStoryKind::Main);
+  Renderer().SetStoryList(TStoryKind::Main, nullptr);
+}
+
+void TMSWordXDocument::BeginPart() {
+  FPartPoint = Output().Checkpoint();
+  Renderer().BeginPart();
 }
 
 void TMSWordXDocument::ResetRenderState() {
-  FCurrentTextLine.clear();
   IsHiddenText = false;
   FOpen.clear();
-  FOuterLines.clear();
-  FHeldLines.clear();
+  FNested.clear();
+  FKept.clear();
   FParagraphDepth = 0;
   FNamespacesSet = false;
   FDepthWarned = false;
@@ -489,39 +533,36 @@ bool IsUtf8Part(std::string_view Head) {
 
 }  // namespace
 
-void TMSWordXDocument::ParsePart(TPartSource& Source, TWideStrings& L) {
+void TMSWordXDocument::ParsePart(TPartSource& Source) {
   ResetRenderState();
-  FcurList = &L;
   Source.More(0, kEncodingHead);  // the first piece, enough to tell the encoding
-  const bool scanned = IsUtf8Part(Source.Data().substr(0, kEncodingHead)) && ScanOrTakeBack(Source, L);
+  const bool scanned = IsUtf8Part(Source.Data().substr(0, kEncodingHead)) && ScanOrTakeBack(Source);
   if (!scanned) ParseWithEngine(Source.All());
   // A part cut short leaves elements open: close them so that their text
   // is kept.
   while (!FOpen.empty()) CloseElement();
-  if (!FCurrentTextLine.empty()) AddText(std::exchange(FCurrentTextLine, WideString()), L);
+  Renderer().EndPart();
   ResetRenderState();
   // The size and CRC checks end the part; damage they find is raised after
   // the text that came before it.
   if (scanned && !IsCancelExtract) Source.Finish();
 }
 
-bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source, TWideStrings& L) {
-  const int64_t length = L.TextLength();
+bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source) {
   const int footnoteCount = FFootnoteCount, endnoteCount = FEndnoteCount;
   FNumbered.clear();
-  FMalformedUtf8 = false;
+  SetMalformedUtf8(false);
   ScanPart(Source);
   // Text already passed on cannot be taken back: the part is read to its
   // end as UTF-8, damaged sequences replaced.
   const bool passedOn = !CanTakeBack();
   if (FMalformedUtf8 && passedOn && !IsCancelExtract) AddWarning("the main part is not valid UTF-8 throughout");
   if (!FMalformedUtf8 || IsCancelExtract || passedOn) return true;
-  L.TruncateTo(length);
+  Output().RollBack(FPartPoint);
   for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
   FFootnoteCount = footnoteCount;
   FEndnoteCount = endnoteCount;
   ResetRenderState();
-  FcurList = &L;
   return false;
 }
 
@@ -662,7 +703,7 @@ class TMSWordXDocument::TScanner {
   bool AppendText(std::string_view Content);
   // Notes a part that is no UTF-8; true when the scan stops for it.
   bool StopsAtMalformed() {
-    D.FMalformedUtf8 = true;
+    D.SetMalformedUtf8(true);
     return D.CanTakeBack();
   }
 
@@ -700,7 +741,7 @@ inline void TMSWordXDocument::TScanner::Run() {
     }
   }
   // A text element the part ends in still gives what it holds.
-  if (FTextDepth && !D.IsCancelExtract && !AppendText(FRaw)) D.FMalformedUtf8 = true;
+  if (FTextDepth && !D.IsCancelExtract && !AppendText(FRaw)) D.SetMalformedUtf8(true);
 }
 
 inline bool TMSWordXDocument::TScanner::Refill(bool Cut) {
@@ -743,11 +784,12 @@ inline bool TMSWordXDocument::TScanner::NextMarkup(std::string_view& Token) {
 
 inline bool TMSWordXDocument::TScanner::AppendText(std::string_view Content) {
   if (!D.TextVisible() || (!D.FOpen.empty() && D.FOpen.back().Kind == kRunProperties)) return true;
-  if (D.FTextFormating == tfPlainText && Content.find('&') == std::string_view::npos)
-    return AppendUtf8(D.FCurrentTextLine, Content);
   FText.clear();
   const bool valid = AppendUtf8(FText, Content);
-  D.AppendDocumentText(FText);
+  if (Content.find('&') == std::string_view::npos)
+    D.TellText(FText);
+  else
+    D.TellDocumentText(FText);
   return valid;
 }
 
@@ -927,8 +969,6 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
     if (Kind == kVanish && Attributes.IsOn()) IsHiddenText = true;
     return false;
   }
-  const bool html = FTextFormating == tfHTML;
-  const bool rtf = FTextFormating == tfRTF;
   switch (Kind) {
     case kSkip:
     case kVanish:
@@ -946,48 +986,48 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       if (parent != kRun || FParseItems.Contains(wpiHiddenText)) return false;
       break;
     case kText:
-      if (TextVisible()) AppendDocumentText(Text);
+      if (TextVisible()) TellDocumentText(Text);
       return false;
     case kTab:
-      if (TextVisible()) AppendMarkup(rtf ? u"\\tab " : html ? u"&#9;" : u"\t");
+      if (TextVisible()) Tell(evTab);
       return false;
     case kBreak:
       // Page and column breaks give no text.
-      if (TextVisible() && !Attributes.Is("type", u"page") && !Attributes.Is("type", u"column")) AppendLineBreak();
+      if (TextVisible() && !Attributes.Is("type", u"page") && !Attributes.Is("type", u"column")) Tell(evLineBreak);
       return false;
     case kCarriageReturn:
-      if (TextVisible()) AppendLineBreak();
+      if (TextVisible()) Tell(evLineBreak);
       return false;
     case kNoBreakHyphen:
-      if (TextVisible()) AppendMarkup(u"-");
+      if (TextVisible()) TellText(u"-");
       return false;
     case kSoftHyphen:
       return false;
     case kSymbol:
-      if (TextVisible()) AppendSymbol(Attributes);
+      if (TextVisible()) TellSymbol(Attributes);
       return false;
     case kFootnoteReference:
     case kEndnoteReference:
-      if (TextVisible()) AppendNoteReference(Kind == kEndnoteReference, Attributes);
+      if (TextVisible()) TellNoteReference(Kind == kEndnoteReference, Attributes);
       return false;
     case kFootnoteMark:
     case kEndnoteMark:
-      if (TextVisible()) AppendDocumentText(FCurrentNoteMark);
+      if (TextVisible()) TellText(FCurrentNoteMark);
       return false;
     case kDeleted:
-      AppendMarkup(html ? u"<s>" : u"-");
+      Tell(evBeginDeleted);
       break;
     case kInserted:
-      AppendMarkup(html ? u"<u>" : u"+");
+      Tell(evBeginInserted);
       break;
     case kTable:
-      if (html) EmitLine(u"<table border=\"1\">");
+      Tell(evBeginTable);
       break;
     case kRow:
-      if (html) EmitLine(u"  <tr>");
+      Tell(evBeginRow);
       break;
     case kCell:
-      if (html) EmitLine(u"    <td>");
+      Tell(evBeginCell);
       break;
     case kFootnote:
     case kEndnote: {
@@ -1043,25 +1083,24 @@ bool TMSWordXDocument::ChoiceUnderstood(const TAttributeText& Attributes) const 
 }
 
 void TMSWordXDocument::EndElement(uint8_t Kind) {
-  const bool html = FTextFormating == tfHTML;
   switch (Kind) {
     case kParagraph:
       EndParagraph();
       break;
     case kDeleted:
-      if (html) AppendMarkup(u"</s>");
+      Tell(evEndDeleted);
       break;
     case kInserted:
-      if (html) AppendMarkup(u"</u>");
+      Tell(evEndInserted);
       break;
     case kTable:
-      if (html) EmitLine(u"</table>");
+      Tell(evEndTable);
       break;
     case kRow:
-      if (html) EmitLine(u"  </tr>");
+      Tell(evEndRow);
       break;
     case kCell:
-      if (html) EmitLine(u"    </td>");
+      Tell(evEndCell);
       break;
     case kFootnote:
     case kEndnote:
@@ -1073,64 +1112,81 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
 }
 
 // ---------------------------------------------------------------------------
-// Paragraphs and lines
+// Paragraphs and what is told
 
 void TMSWordXDocument::BeginParagraph() {
-  if (FParagraphDepth > 0) {
-    // A text box's paragraph inside the paragraph that anchors it.
-    FOuterLines.push_back(std::move(FCurrentTextLine));
-  } else if (!FCurrentTextLine.empty()) {
-    // Runs outside any paragraph still give their text.
-    AddText(std::exchange(FCurrentTextLine, WideString()), *FcurList);
-  }
-  FCurrentTextLine.clear();
-  if (FTextFormating == tfHTML) FCurrentTextLine = u"<p>";
-  ++FParagraphDepth;
+  // A text box's paragraph inside the paragraph that anchors it is kept
+  // until it ends.
+  if (FParagraphDepth++ > 0)
+    FNested.push_back({{evBeginParagraph, {}}});
+  else
+    Output().BeginParagraph(TParagraph());
 }
 
 void TMSWordXDocument::EndParagraph() {
   if (FParagraphDepth == 0) return;
-  if (FTextFormating == tfHTML)
-    FCurrentTextLine += u"</p>";
-  else if (FTextFormating == tfRTF)
-    FCurrentTextLine += u"\\par";
-  WideString line = std::move(FCurrentTextLine);
-  FCurrentTextLine.clear();
   if (--FParagraphDepth > 0) {
-    FCurrentTextLine = std::move(FOuterLines.back());
-    FOuterLines.pop_back();
-    FHeldLines.push_back(std::move(line));
+    std::vector<TKeptEvent>& nested = FNested.back();
+    nested.push_back({evEndParagraph, {}});
+    FKept.insert(FKept.end(), std::make_move_iterator(nested.begin()), std::make_move_iterator(nested.end()));
+    FNested.pop_back();
     return;
   }
-  AddText(line, *FcurList);
-  for (const WideString& held : FHeldLines) AddText(held, *FcurList);
-  FHeldLines.clear();
+  Output().EndParagraph();
+  std::vector<TKeptEvent> kept;
+  kept.swap(FKept);
+  for (const TKeptEvent& e : kept) TellNow(e.Event, e.Text);
 }
 
-void TMSWordXDocument::EmitLine(WideString Line) {
-  if (FParagraphDepth > 0)
-    FHeldLines.push_back(std::move(Line));
+void TMSWordXDocument::Tell(uint8_t Event) {
+  if (Event >= evBeginTable ? FParagraphDepth > 0 : !FNested.empty()) {
+    (Event >= evBeginTable ? FKept : FNested.back()).push_back({Event, {}});
+    return;
+  }
+  TellNow(Event, {});
+}
+
+void TMSWordXDocument::TellText(std::u16string_view Text) {
+  if (Text.empty()) return;
+  if (FNested.empty())
+    Output().Text(Text);
   else
-    AddText(Line, *FcurList);
+    FNested.back().push_back({evText, WideString(Text)});
 }
 
-void TMSWordXDocument::AppendDocumentText(std::u16string_view Raw) {
+void TMSWordXDocument::TellDocumentText(std::u16string_view Raw) {
   if (Raw.find(u'&') == std::u16string_view::npos) {
-    AppendEscaped(FCurrentTextLine, Raw, FTextFormating);
-  } else if (FTextFormating == tfPlainText) {
-    AppendHTMLChars(FCurrentTextLine, Raw);
-  } else {
-    WideString decoded;
-    AppendHTMLChars(decoded, Raw);
-    AppendEscaped(FCurrentTextLine, decoded, FTextFormating);
+    TellText(Raw);
+    return;
+  }
+  FDecoded.clear();
+  AppendHTMLChars(FDecoded, Raw);
+  TellText(FDecoded);
+}
+
+void TMSWordXDocument::TellNow(uint8_t Event, std::u16string_view Text) {
+  TDocumentOutput& out = Output();
+  switch (Event) {
+    case evBeginParagraph: out.BeginParagraph(TParagraph()); break;
+    case evEndParagraph: out.EndParagraph(); break;
+    case evText: out.Text(Text); break;
+    case evLineBreak: out.LineBreak(); break;
+    case evTab: out.Tab(); break;
+    case evBeginInserted: out.BeginRevision(TRevisionKind::Inserted); break;
+    case evEndInserted: out.EndRevision(TRevisionKind::Inserted); break;
+    case evBeginDeleted: out.BeginRevision(TRevisionKind::Deleted); break;
+    case evEndDeleted: out.EndRevision(TRevisionKind::Deleted); break;
+    case evBeginTable: out.BeginTable(); break;
+    case evEndTable: out.EndTable(); break;
+    case evBeginRow: out.BeginRow(); break;
+    case evEndRow: out.EndRow(); break;
+    case evBeginCell: out.BeginCell(); break;
+    case evEndCell: out.EndCell(); break;
+    default: break;
   }
 }
 
-void TMSWordXDocument::AppendLineBreak() {
-  AppendMarkup(FTextFormating == tfRTF ? u"\\line " : FTextFormating == tfHTML ? u"<br>" : u"\r\n");
-}
-
-void TMSWordXDocument::AppendSymbol(const TAttributeText& Attributes) {
+void TMSWordXDocument::TellSymbol(const TAttributeText& Attributes) {
   WideString font, hex;
   uint32_t code = 0;
   if (!Attributes.Find("char", hex) || !ParseHex(hex, code)) return;
@@ -1148,7 +1204,7 @@ void TMSWordXDocument::AppendSymbol(const TAttributeText& Attributes) {
     c = static_cast<char16_t>(code);
   }
   if (c == 0) return;
-  AppendEscaped(FCurrentTextLine, std::u16string_view(&c, 1), FTextFormating);
+  TellText(std::u16string_view(&c, 1));
 }
 
 // ---------------------------------------------------------------------------
@@ -1187,7 +1243,7 @@ bool ParseNoteId(const WideString& text, int64_t& Id) {
 
 }  // namespace
 
-void TMSWordXDocument::AppendNoteReference(bool Endnote, const TAttributeText& Attributes) {
+void TMSWordXDocument::TellNoteReference(bool Endnote, const TAttributeText& Attributes) {
   // A custom mark is the text that follows the reference.
   WideString flag;
   if (Attributes.Find("customMarkFollows", flag) && (flag == u"1" || flag == u"true" || flag == u"on")) return;
@@ -1197,7 +1253,7 @@ void TMSWordXDocument::AppendNoteReference(bool Endnote, const TAttributeText& A
   int64_t id;
   if (Attributes.Find("id", text) && ParseNoteId(text, id) && (Endnote ? FEndnoteNumbers : FFootnoteNumbers).emplace(id, number).second)
     FNumbered.emplace_back(Endnote, id);
-  AppendDocumentText(NoteMark(number, Endnote));
+  TellText(NoteMark(number, Endnote));
 }
 
 void TMSWordXDocument::BeginNote(bool Endnote, const TAttributeText& Attributes) {

@@ -9,6 +9,7 @@
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
 #include "testing/CompoundFileBuilder.h"
+#include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 
@@ -376,6 +377,40 @@ TEST(WordXPackageTest, PiecesOfAnySizeReadAlike) {
       }
     }
   }
+}
+
+// What the reader tells, whatever the output format: a text box and its
+// table after the paragraph that anchors it, tables between paragraphs,
+// tracked changes, a story per list, and a part taken back and read again
+// when it turns out not to be UTF-8.
+TEST(WordXEventsTest, TellsTheDocumentsStructure) {
+  const std::string box = "<w:r><w:drawing><wps:txbx><w:txbxContent>" + P(R("box")) +
+                          "<w:tbl><w:tr><w:tc>" + P(R("cell")) + "</w:tc></w:tr></w:tbl></w:txbxContent></wps:txbx>"
+                          "</w:drawing></w:r>";
+  const std::string body =
+      Body(P(R("a") + "<w:r><w:tab/><w:br/><w:footnoteReference w:id=\"7\"/></w:r>" + box + R("b")) +
+           "<w:tbl><w:tr><w:tc>" + P(R("c")) + "</w:tc></w:tr></w:tbl>" +
+           P("<w:del w:id=\"1\">" + R("old") + "</w:del><w:ins w:id=\"2\">" + R("new") + "</w:ins>"));
+  std::string header = "<?xml version=\"1.0\"?>" + Story("w:hdr", P(R("h\xC3\xA9")) + P(R("h?")));
+  header[header.rfind('?')] = '\xE9';
+  testing::TEventRecorder rec;
+  TMSWordXDocument doc;
+  doc.AddDocumentEvents(&rec);
+  testing::LoadLines(doc, Zip({{"word/document.xml", body},
+                               {"word/footnotes.xml", kFootnotes},
+                               {"word/header1.xml", header},
+                               {"word/comments.xml", Story("w:comments", "<w:comment w:id=\"0\">" + P(R("hm")) + "</w:comment>")}}));
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<story main>|<p>|text 'a'|tab|br|text '1b'|</p>|<p>|text 'box'|</p>|"
+            "<table>|<tr>|<td>|<p>|text 'cell'|</p>|</td>|</tr>|</table>|"
+            "<table>|<tr>|<td>|<p>|text 'c'|</p>|</td>|</tr>|</table>|"
+            "<p>|<del>|text 'old'|</del>|<ins>|text 'new'|</ins>|</p>|</story main>|"
+            "<story endnote>|</story endnote>|"
+            "<story footnote>|<p>|text '1 seven'|</p>|<p>|text 'more'|</p>|<p>|text '2 three'|</p>|</story footnote>|"
+            "<story header>|<p>|text 'h\xC3\xA9'|</p>|<p>|text 'h\xEF\xBF\xBD'|rolled-back|"
+            "<p>|text 'h\xC3\x83\xC2\xA9'|</p>|<p>|text 'h\xC3\xA9'|</p>|</story header>|"
+            "<story footer>|</story footer>|<story comment>|<p>|text 'hm'|</p>|</story comment>|</doc>");
+  EXPECT_EQ(TextLines(doc.HeaderText()), (V{"h\xC3\x83\xC2\xA9", "h\xC3\xA9"}));
 }
 
 // ---------------------------------------------------------------------------
