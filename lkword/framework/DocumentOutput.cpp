@@ -104,4 +104,12 @@ void TDocumentOutput::RollBack(const TTextPath::TCheckpoint& Point) {
   RolledBack();
 }
 
+void TDocumentOutput::FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) {
+  for (TDocumentEvents* e : FConsumers) e->FormatCode(Paragraph, Run, Fields);
+}
+
+void TDocumentOutput::AlignedTab(TAlignment Align) {
+  for (TDocumentEvents* e : FConsumers) e->AlignedTab(Align);
+}
+
 }  // namespace lkw

@@ -50,6 +50,9 @@ class TDocumentOutput final : public TDocumentEvents {
   void RollBack(const TTextPath::TCheckpoint& Point);
   void Release() { FPath.Release(); }
 
+  void FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) override;
+  void AlignedTab(TAlignment Align) override;
+
  private:
   void RolledBack() override;
 
