@@ -47,6 +47,9 @@ struct TParagraph {
   // The format's own name of the paragraph's style (an OpenDocument
   // automatic style, an XHTML element's name); renderers may show it.
   WideString Style;
+  // In twips; 0 when not known.
+  int LeftIndent = 0;
+  int RightIndent = 0;
 };
 
 struct TRunStyle {
@@ -60,6 +63,26 @@ struct TRunStyle {
   int HalfPoints = 0;
   // The format's own name of the run's style (see TParagraph::Style).
   WideString Style;
+  bool Strike = false;
+  bool Superscript = false;
+  bool Subscript = false;
+};
+
+// The fields of TParagraph and TRunStyle that a formatting code sets (see
+// TDocumentEvents::FormatCode).
+enum TFormatField : uint32_t {
+  ffAlignment = 1u << 0,
+  ffLeftIndent = 1u << 1,
+  ffRightIndent = 1u << 2,
+  // Properties of the paragraph no field holds: its style, spacing, tab stops.
+  ffParagraphProperties = 1u << 3,
+  ffFont = 1u << 4,  // Font and HalfPoints
+  ffBold = 1u << 5,
+  ffItalic = 1u << 6,
+  ffUnderline = 1u << 7,
+  ffStrike = 1u << 8,
+  ffSuperscript = 1u << 9,
+  ffSubscript = 1u << 10,
 };
 
 // A tracked change the document still shows.
@@ -119,6 +142,15 @@ class TDocumentEvents {
   // nest properly with paragraphs otherwise.
   virtual void BeginRevision(TRevisionKind) {}
   virtual void EndRevision(TRevisionKind) {}
+  // Formats that keep their formatting as codes in the text tell each code
+  // where it stands, even one that changes nothing: Fields (TFormatField)
+  // names what it sets, to the values in Paragraph and Run. Text after it
+  // carries the new style as usual.
+  virtual void FormatCode(const TParagraph& /*Paragraph*/, const TRunStyle& /*Run*/, uint32_t /*Fields*/) {}
+  // A tab code that aligns the text after it up to the next tab or line end:
+  // Center between the margins, Right flush with the right margin; Default
+  // for a tab of the ordinary kinds.
+  virtual void AlignedTab(TAlignment) {}
 };
 
 }  // namespace lkw

@@ -133,6 +133,12 @@ void TDocumentOutput::BeginRevision(TRevisionKind Kind) {
 
 void TDocumentOutput::EndRevision(TRevisionKind Kind) {
   for (TDocumentEvents* e : FConsumers) e->EndRevision(Kind);
+void TDocumentOutput::FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) {
+  for (TDocumentEvents* e : FConsumers) e->FormatCode(Paragraph, Run, Fields);
+}
+
+void TDocumentOutput::AlignedTab(TAlignment Align) {
+  for (TDocumentEvents* e : FConsumers) e->AlignedTab(Align);
 }
 
 }  // namespace lkw

@@ -53,6 +53,8 @@ class TDocumentOutput final : public TDocumentEvents {
   void LinesUtf8(std::string_view Utf8, size_t Units) override;
   void BeginRevision(TRevisionKind Kind) override;
   void EndRevision(TRevisionKind Kind) override;
+  void FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) override;
+  void AlignedTab(TAlignment Align) override;
 
  private:
   void RolledBack() override;

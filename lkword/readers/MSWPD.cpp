@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "lkword/framework/DocumentOutput.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/framework/WordPerfectRenderer.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -32,6 +34,7 @@ constexpr uint8_t kPacketFontDescriptor = 0x20;
 constexpr uint8_t kPacketDesiredFontDescriptor = 0x55;
 // Margins are in WordPerfect units, 1200 to the inch.
 constexpr int kWPUPerInch = 1200;
+constexpr int kTwipsPerInch = 1440;
 // Font sizes in the font change group are in fiftieths of a point.
 constexpr int kFontSizeUnitsPerPoint = 50;
 
@@ -50,8 +53,6 @@ constexpr uint8_t kFontFace = 0x1A;
 constexpr uint8_t kFontSize = 0x1B;
 constexpr int64_t kFontChangeSize = 13;
 
-WideString Num(int64_t V) { return AsciiToWide(std::to_string(V)); }
-
 // Restores a member to a value when the scope ends (also on exceptions).
 template <typename T>
 class TRestore {
@@ -64,20 +65,15 @@ class TRestore {
   T FValue;
 };
 
-// How the breaks of the text are written in each output format.
-struct TBreakMarkup {
-  const char16_t* Line;
-  const char16_t* Paragraph;
-  const char16_t* Page;
-  const char16_t* Cell;
-  const char16_t* Style;  // style and paragraph groups
-};
-constexpr TBreakMarkup kPlainBreaks{u"\r\n", u"\r\n", u"\r\n", u"\t", u"\r\n"};
-constexpr TBreakMarkup kRtfBreaks{u"\r\n\\line ", u"\r\n\\par ", u"\r\n\\page ", u"\\tab ", u"\r\n"};
-constexpr TBreakMarkup kHtmlBreaks{u"<br>\r\n", u"<p></p>\r\n", u"<br>\r\n", u"\t", u"<br>\r\n"};
-
-const TBreakMarkup& BreaksFor(TMSTextFormating Format) {
-  return Format == tfRTF ? kRtfBreaks : Format == tfHTML ? kHtmlBreaks : kPlainBreaks;
+// The justification values of the paragraph group.
+TAlignment JustificationAlignment(uint8_t Value) {
+  switch (Value) {
+    case 0: return TAlignment::Left;
+    case 1: return TAlignment::Justify;
+    case 2: return TAlignment::Center;
+    case 3: return TAlignment::Right;
+    default: return TAlignment::Default;
+  }
 }
 
 // The compound file Stream holds from its position; nullptr, with Stream
@@ -138,10 +134,18 @@ void TWordPerfectFile::ClearInternalLists() {
   FHeaderPacketList.clear();
   FHeader = TWPDFileHeader{};
   FBase = 0;
-  ParagraphChanged = false;
   UndoOn = false;
-  FontChanged = false;
-  LastJustify.clear();
+  FFormat = TParagraph();
+  FStyle = TRunStyle();
+  FRun.clear();
+  FInTable = false;
+  FRenderer = nullptr;
+}
+
+std::unique_ptr<TTextRenderer> TWordPerfectFile::CreateRenderer() {
+  auto renderer = std::make_unique<TWordPerfectRenderer>(*this, TextPath());
+  FRenderer = renderer.get();
+  return renderer;
 }
 
 bool TWordPerfectFile::IsPasswordProtected() { return FHeader.EncryptionPosition != 0; }
@@ -184,10 +188,11 @@ void TWordPerfectFile::ReadDocFromStream(TStream& Stream) {
   CheckHeader();
   if (FHeader.IndexHeaderPosition != 0) ReadPacketIndex(Stream);
   if (!FParseItems.Contains(wpiText)) return;
-  WideString text = GetTextStart();
-  ReadText(Stream, text);
-  text += GetTextFinish();
-  AddText(text);
+  Output().BeginDocument();
+  Output().BeginParagraph(FFormat);
+  ReadText(Stream);
+  EndText();
+  Output().EndDocument();
 }
 
 void TWordPerfectFile::ReadHeader(TStream& Stream) {
@@ -280,7 +285,7 @@ void TWordPerfectFile::ParseFontDescriptor(TStream& Stream, uint16_t PacketID, u
   Stream.Seek(saved, soBeginning);
 }
 
-void TWordPerfectFile::ReadText(TStream& Stream, WideString& Text) {
+void TWordPerfectFile::ReadText(TStream& Stream) {
   // The text is read into memory once; a DocumentEnd beyond the stream is cut
   // to the stream's end.
   const int64_t available = Stream.Size() - FBase;
@@ -294,36 +299,98 @@ void TWordPerfectFile::ReadText(TStream& Stream, WideString& Text) {
   TCustomMemoryStream doc(bytes.data(), bytes.size());
   TRestore<int64_t> restoreEnd(FTextEnd, -1);
   FTextEnd = n;
-  Text.reserve(Text.size() + bytes.size());
-  const bool plain = FTextFormating == tfPlainText;
+  const TDocumentOutput& out = Output();
+  FRenderer->Reserve(bytes.size());
   const bool international = FCharacterTable == wctInternational;
   const uint8_t lastTableByte = international ? 0x20 : 0x1F;
 
+  // Text gathers in FRun until a code that is not text.
   int64_t pos = 0;
-  while (pos < n && !IsCancelExtract) {
+  while (pos < n && !out.Cancelled()) {
     const uint8_t b = d[pos];
     if (!UndoOn && b >= kFirstPrintable && b <= kLastPrintable) {
       int64_t runEnd = pos + 1;
       while (runEnd < n && d[runEnd] >= kFirstPrintable && d[runEnd] <= kLastPrintable) ++runEnd;
-      if (plain) {
-        Text.append(d + pos, d + runEnd);
-      } else {
-        const WideString run(d + pos, d + runEnd);
-        AppendEscaped(Text, run, FTextFormating);
-      }
+      FRun.append(d + pos, d + runEnd);
       pos = runEnd;
       continue;
     }
     if (!UndoOn && b >= 0x01 && b <= lastTableByte) {
-      const char16_t c = international ? kWPInternationalLowBytes[b - 1] : kWPCyrillicLowBytes[b];
-      AppendEscaped(Text, std::u16string_view(&c, 1), FTextFormating);
+      FRun += international ? kWPInternationalLowBytes[b - 1] : kWPCyrillicLowBytes[b];
       ++pos;
       continue;
     }
     doc.Seek(pos + 1, soBeginning);
-    Text += ProcessSysCharacter(doc, b);
+    ProcessSysCharacter(doc, b);
     pos = doc.Position();
   }
+}
+
+void TWordPerfectFile::EndText() {
+  TDocumentOutput& out = Told();
+  out.EndParagraph();
+  if (!FInTable) return;
+  out.EndCell();
+  out.EndRow();
+  out.EndTable();
+  FInTable = false;
+}
+
+TDocumentOutput& TWordPerfectFile::Told() {
+  TDocumentOutput& out = Output();
+  if (!FRun.empty()) {
+    out.Text(FRun, FStyle);
+    FRun.clear();
+  }
+  return out;
+}
+
+void TWordPerfectFile::HardReturn() {
+  TDocumentOutput& out = Told();
+  out.EndParagraph();
+  out.BeginParagraph(FFormat);
+}
+
+// A row code begins the table when none is open.
+void TWordPerfectFile::TableRow() {
+  TDocumentOutput& out = Told();
+  out.EndParagraph();
+  if (FInTable) {
+    out.EndCell();
+    out.EndRow();
+  } else {
+    out.BeginTable();
+    FInTable = true;
+  }
+  out.BeginRow();
+  out.BeginCell();
+  out.BeginParagraph(FFormat);
+}
+
+// A cell code outside any table separates text as a tab would.
+void TWordPerfectFile::TableCell() {
+  TDocumentOutput& out = Told();
+  if (!FInTable) {
+    out.Tab();
+    return;
+  }
+  out.EndParagraph();
+  out.EndCell();
+  out.BeginCell();
+  out.BeginParagraph(FFormat);
+}
+
+// Outside a table the code ends the paragraph all the same.
+void TWordPerfectFile::TableOff() {
+  TDocumentOutput& out = Told();
+  out.EndParagraph();
+  if (FInTable) {
+    out.EndCell();
+    out.EndRow();
+    out.EndTable();
+    FInTable = false;
+  }
+  out.BeginParagraph(FFormat);
 }
 
 void TWordPerfectFile::EndTextAt(TStream& Stream) {
@@ -331,15 +398,14 @@ void TWordPerfectFile::EndTextAt(TStream& Stream) {
   AddWarning(SGroupPastEnd);
 }
 
-WideString TWordPerfectFile::ProcessSysCharacter(TStream& Stream, uint8_t Code) {
+void TWordPerfectFile::ProcessSysCharacter(TStream& Stream, uint8_t Code) {
   if (Code < kFirstVariableGroup) return SingleByteFunction(Code);
   if (Code < kFirstFixedGroup) return VariableLengthGroup(Stream, Code);
-  if (Code == kReservedCode) return WideString();
-  return FixedLengthGroup(Stream, Code);
+  if (Code == kReservedCode) return;
+  FixedLengthGroup(Stream, Code);
 }
 
-WideString TWordPerfectFile::SingleByteFunction(uint8_t Code) const {
-  const TBreakMarkup& breaks = BreaksFor(FTextFormating);
+void TWordPerfectFile::SingleByteFunction(uint8_t Code) {
   // Hard returns and page ends stay in deleted text.
   switch (Code) {
     case 0x87:  // dormant hard return
@@ -348,211 +414,163 @@ WideString TWordPerfectFile::SingleByteFunction(uint8_t Code) const {
     case 0xC9:
     case 0xCA:
     case 0xCB:
-    case 0xBD:  // table off and table row variants
+      return HardReturn();
+    case 0xBD:  // table off variants
     case 0xBE:
     case 0xBF:
-    case 0xC0:
+      return TableOff();
+    case 0xC0:  // table row variants
     case 0xC1:
     case 0xC2:
     case 0xC3:
     case 0xC4:
     case 0xC5:
-      return breaks.Paragraph;
+      return TableRow();
     case 0xC7:  // hard end of page
-      return breaks.Page;
+      return Told().PageBreak();
     default:
       break;
   }
-  if (UndoOn) return WideString();
+  if (UndoOn) return;
   switch (Code) {
     case 0x80:  // soft space
-      return u" ";
-    case 0x81: {  // hard space
-      WideString space;
-      AppendEscaped(space, u"\u00A0", FTextFormating);
-      return space;
-    }
+      FRun += u' ';
+      break;
+    case 0x81:  // hard space
+      FRun += u'\u00A0';
+      break;
     case 0x84:  // hard hyphen
-      return u"-";
+      FRun += u'-';
+      break;
     case 0xC6:  // table cell
-      return breaks.Cell;
+      TableCell();
+      break;
     case 0xCD:  // soft end of line variants
     case 0xCE:
     case 0xCF:
-      return breaks.Line;
+      Told().LineBreak();
+      break;
     default:  // 0x88 and every other single byte: nothing
-      return WideString();
+      break;
   }
 }
 
-WideString TWordPerfectFile::VariableLengthGroup(TStream& Stream, uint8_t Code) {
+void TWordPerfectFile::VariableLengthGroup(TStream& Stream, uint8_t Code) {
   // EOL (D0) and tab (E0) groups are read without their flags byte: only the
   // subfunction matters there.
   const bool withFlags = Code != 0xD0 && Code != 0xE0;
   TGroup g;
-  if (!g.Read(Stream, TextEnd(Stream), withFlags)) {
-    EndTextAt(Stream);
-    return WideString();
-  }
-  WideString result;
+  if (!g.Read(Stream, TextEnd(Stream), withFlags)) return EndTextAt(Stream);
   switch (Code) {
     case 0xD0:  // end of line, column, page; table cells and rows
-      result = EndOfLineGroup(g.Sub);
+      EndOfLineGroup(g.Sub);
       break;
     case 0xD2:
-      result = MarginGroup(Stream, g);
+      MarginGroup(Stream, g);
       break;
     case 0xD3:
-      result = ParagraphGroup(Stream, g);
+      ParagraphGroup(Stream, g);
       break;
     case 0xD4:  // character group: font face and size changes
-      result = CharacterGroup(Stream, g);
+      CharacterGroup(Stream, g);
       break;
     case 0xDC:
     case 0xDD:  // style group
-      result = BreaksFor(FTextFormating).Style;
+      Told().FormatCode(FFormat, FStyle, ffParagraphProperties);
       break;
     case 0xDF:  // box group
       if (g.Has(Stream, 1) && Stream.ReadU8() == 0) throw ECorruptError(SIncorrectNumPIDs);
       break;
     case 0xE0:
-      result = TabGroup(g.Sub);
+      TabGroup(g.Sub);
       break;
     default:  // every other group is skipped whole
       break;
   }
   Stream.Seek(g.Next, soBeginning);
-  return result;
 }
 
-WideString TWordPerfectFile::EndOfLineGroup(uint8_t Sub) const {
-  if (UndoOn) return WideString();
-  const TBreakMarkup& breaks = BreaksFor(FTextFormating);
+void TWordPerfectFile::EndOfLineGroup(uint8_t Sub) {
+  if (UndoOn) return;
   switch (Sub) {
     case 1: case 2: case 3: case 20: case 21: case 22:
-      return breaks.Line;
+      return Told().LineBreak();
     case 4: case 5: case 6: case 23: case 24: case 25:
-      return breaks.Paragraph;
+      return HardReturn();
     case 7:
-      return u" ";
+      FRun += u' ';
+      return;
     case 9: case 28:
-      return breaks.Page;
+      return Told().PageBreak();
     case 0x0A:  // table cell
-      return breaks.Cell;
+      return TableCell();
     case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10:  // table rows
-    case 0x11: case 0x12: case 0x13:                                   // table off
-      return breaks.Paragraph;
+      return TableRow();
+    case 0x11: case 0x12: case 0x13:  // table off
+      return TableOff();
     default:
-      return WideString();
+      return;
   }
 }
 
-WideString TWordPerfectFile::MarginGroup(TStream& Stream, const TGroup& G) {
-  // Subfunction 0: left margin, 1: right margin, 2: margins of the page.
-  WideString result;
-  if ((G.Sub == 0 || G.Sub == 1) && G.Has(Stream, 4)) {
-    Stream.ReadU16LE();
-    const int n = Stream.ReadU16LE() / kWPUPerInch;
-    if (FTextFormating == tfRTF) result = (G.Sub == 0 ? u"\\pard\\fi" : u"\\pard\\ri") + Num(n) + u" ";
-    ParagraphChanged = true;
-  } else if (G.Sub == 2) {
-    ParagraphChanged = true;
-  }
-  return UndoOn ? WideString() : result;
+void TWordPerfectFile::MarginGroup(TStream& Stream, const TGroup& G) {
+  // Subfunction 0: left margin, 1: right margin (2: margins of the page,
+  // which the text does not show).
+  if ((G.Sub != 0 && G.Sub != 1) || !G.Has(Stream, 4)) return;
+  Stream.ReadU16LE();
+  const int twips = Stream.ReadU16LE() * kTwipsPerInch / kWPUPerInch;
+  if (UndoOn) return;
+  if (G.Sub == 0)
+    FFormat.LeftIndent = twips;
+  else
+    FFormat.RightIndent = twips;
+  Told().FormatCode(FFormat, FStyle, G.Sub == 0 ? ffLeftIndent : ffRightIndent);
 }
 
-WideString TWordPerfectFile::ParagraphGroup(TStream& Stream, const TGroup& G) {
-  WideString result;
+void TWordPerfectFile::ParagraphGroup(TStream& Stream, const TGroup& G) {
+  uint32_t fields = ffParagraphProperties;
   if (G.Has(Stream, 2)) {
     Stream.ReadU16LE();
-    if (G.Sub == kParagraphJustification && !UndoOn && G.Has(Stream, 1)) result = Justification(Stream.ReadU8());
+    if (G.Sub == kParagraphJustification && !UndoOn && G.Has(Stream, 1)) {
+      FFormat.Alignment = JustificationAlignment(Stream.ReadU8());
+      fields = ffAlignment;
+    }
   }
-  return result + BreaksFor(FTextFormating).Style;
+  Told().FormatCode(FFormat, FStyle, fields);
 }
 
-WideString TWordPerfectFile::Justification(uint8_t Value) {
-  const bool rtf = FTextFormating == tfRTF;
-  const bool html = FTextFormating == tfHTML;
-  WideString result;
-  if (!LastJustify.empty()) {
-    if (html) result += u"</" + LastJustify + u">";
-    LastJustify.clear();
-  }
-  switch (Value) {
-    case 0:
-      if (rtf) result += u"\\pard\\ql ";
-      if (html) LastJustify = u"left";
-      break;
-    case 1:
-      if (rtf) result += u"\\pard\\qj ";
-      if (html) LastJustify = u"center";
-      break;
-    case 2:
-      if (rtf) result += u"\\pard\\qc ";
-      if (html) LastJustify = u"center";
-      break;
-    case 3:
-      if (rtf) result += u"\\pard\\qr ";
-      if (html) LastJustify = u"right";
-      break;
-    default:
-      break;
-  }
-  if (html && !LastJustify.empty()) result += u"<" + LastJustify + u">";
-  ParagraphChanged = true;
-  return result;
-}
-
-WideString TWordPerfectFile::CharacterGroup(TStream& Stream, const TGroup& G) {
-  if ((G.Sub != kFontFace && G.Sub != kFontSize) || !G.Has(Stream, kFontChangeSize)) return WideString();
-  WideString result;
-  if (FontChanged && FTextFormating == tfHTML) result += u"</font>";
-  FontChanged = true;
+void TWordPerfectFile::CharacterGroup(TStream& Stream, const TGroup& G) {
+  if ((G.Sub != kFontFace && G.Sub != kFontSize) || !G.Has(Stream, kFontChangeSize)) return;
   uint8_t v[kFontChangeSize];
   Stream.ReadBuffer(v, kFontChangeSize);
-  const int font = LoadLE16(v + 9);
-  const int size = LoadLE16(v + 11);
-  if (FTextFormating == tfRTF) {
-    result += u"\\pard\\f" + Num(font) + u"\\fs" + Num(size * 2 / kFontSizeUnitsPerPoint) + u" ";
-  } else if (FTextFormating == tfHTML) {
-    const WideString htmlSize = GetHTMLFontSize(size / kFontSizeUnitsPerPoint);
-    result += htmlSize == u"-1" ? WideString(u"<font>") : u"<font size=\"" + htmlSize + u"\">";
-  }
-  return result;
+  TDocumentOutput& out = Told();
+  FStyle.Font = LoadLE16(v + 9);
+  FStyle.HalfPoints = LoadLE16(v + 11) * 2 / kFontSizeUnitsPerPoint;
+  out.FormatCode(FFormat, FStyle, ffFont);
 }
 
-WideString TWordPerfectFile::TabGroup(uint8_t Sub) {
-  if (UndoOn) return WideString();
-  const bool rtf = FTextFormating == tfRTF;
-  const bool html = FTextFormating == tfHTML;
+void TWordPerfectFile::TabGroup(uint8_t Sub) {
+  if (UndoOn) return;
   // The tab's kind is in the high bits of the subfunction.
   switch (Sub / 8) {
     case 0: case 1: case 2: case 4: case 6: case 7: case 9: case 10: case 18: case 26:
-      return rtf ? u"\\pard\\tab " : u"\t";
-    case 8:  // centred
-      if (rtf) return u"\\pard\\qc ";
-      if (html) LastJustify = u"center";
-      return html ? u"" : u"\t";
+      return Told().AlignedTab(TAlignment::Default);
+    case 8:  // centred on the margins
+      return Told().AlignedTab(TAlignment::Center);
     case 16:  // flush right
-      if (rtf) return u"\\pard\\qr ";
-      if (html) LastJustify = u"right";
-      return html ? u"" : u"\t";
+      return Told().AlignedTab(TAlignment::Right);
     default:
-      return WideString();
+      return;
   }
 }
 
-WideString TWordPerfectFile::FixedLengthGroup(TStream& Stream, uint8_t Code) {
+void TWordPerfectFile::FixedLengthGroup(TStream& Stream, uint8_t Code) {
   const int64_t p = Stream.Position();
   const int64_t rest = kFixedGroupSize[Code - kFirstFixedGroup] - 1;
-  if (p + rest > TextEnd(Stream)) {
-    EndTextAt(Stream);
-    return WideString();
-  }
-  WideString result;
+  if (p + rest > TextEnd(Stream)) return EndTextAt(Stream);
   switch (Code) {
     case 0xF0:
-      result = ExtendedCharacter(Stream);
+      ExtendedCharacter(Stream);
       break;
     case 0xF1: {  // undo: 0 starts deleted text, 1 ends it
       const uint8_t u = Stream.ReadU8();
@@ -562,56 +580,58 @@ WideString TWordPerfectFile::FixedLengthGroup(TStream& Stream, uint8_t Code) {
     }
     case 0xF2:
     case 0xF3:
-      result = AttributeGroup(Stream, Code == 0xF2);
+      AttributeGroup(Stream, Code == 0xF2);
       break;
     default:  // F4..FE: reserved, skipped whole
       break;
   }
   Stream.Seek(p + rest, soBeginning);
-  return result;
 }
 
-WideString TWordPerfectFile::ExtendedCharacter(TStream& Stream) const {
+void TWordPerfectFile::ExtendedCharacter(TStream& Stream) {
   // Number, set, then the code byte again.
   const uint8_t number = Stream.ReadU8();
   const uint8_t set = Stream.ReadU8();
   if (Stream.ReadU8() != kFirstFixedGroup) throw ECorruptError(SIncorrectExtendedCharacter);
-  WideString result;
-  if (!UndoOn) AppendEscaped(result, WPCharacterText(number, set), FTextFormating);
-  return result;
+  if (!UndoOn) FRun += WPCharacterText(number, set);
 }
 
-WideString TWordPerfectFile::AttributeGroup(TStream& Stream, bool On) const {
-  if (UndoOn) return WideString();
-  const bool rtf = FTextFormating == tfRTF;
-  const bool html = FTextFormating == tfHTML;
+void TWordPerfectFile::AttributeGroup(TStream& Stream, bool On) {
+  if (UndoOn) return;
+  bool TRunStyle::*attribute = nullptr;
+  uint32_t field = 0;
   switch (Stream.ReadU8()) {
     case 5:
-      if (html) return On ? u"<sup>" : u"</sup>";
+      attribute = &TRunStyle::Superscript;
+      field = ffSuperscript;
       break;
     case 6:
-      if (html) return On ? u"<sub>" : u"</sub>";
+      attribute = &TRunStyle::Subscript;
+      field = ffSubscript;
       break;
     case 8:
-      if (rtf) return On ? u"\\i " : u"\\i0 ";
-      if (html) return On ? u"<i>" : u"</i>";
+      attribute = &TRunStyle::Italic;
+      field = ffItalic;
       break;
     case 12:
-      if (rtf) return On ? u"\\b " : u"\\b0 ";
-      if (html) return On ? u"<b>" : u"</b>";
+      attribute = &TRunStyle::Bold;
+      field = ffBold;
       break;
     case 13:
-      if (rtf) return On ? u"\\strike " : u"\\strike0 ";
-      if (html) return On ? u"<s>" : u"</s>";
+      attribute = &TRunStyle::Strike;
+      field = ffStrike;
       break;
     case 14:
-      if (rtf) return On ? u"\\ul " : u"\\ul0 ";
-      if (html) return On ? u"<u>" : u"</u>";
+      attribute = &TRunStyle::Underline;
+      field = ffUnderline;
       break;
     default:
-      break;
+      return;
   }
-  return WideString();
+  // The run told so far keeps the attributes it had.
+  TDocumentOutput& out = Told();
+  FStyle.*attribute = On;
+  out.FormatCode(FFormat, FStyle, field);
 }
 
 bool IsWordPerfect(TStream& Stream) {

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "lkword/framework/DocumentEvents.h"
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/CompoundFile.h"
 
 namespace lkw {
+
+class TWordPerfectRenderer;
 
 // The 24-byte file header at the start of the document (little-endian).
 struct TWPDFileHeader {
@@ -115,9 +118,10 @@ class TWordPerfectFile : public TMSWBaseDocument {
   // Reads one font descriptor packet; a packet outside the stream is skipped.
   // The stream position is kept.
   void ParseFontDescriptor(TStream& Stream, uint16_t PacketID, uint32_t DataPointer, uint32_t DataPacketSize);
-  // Renders the function code Code whose code byte was just read; reads the
-  // rest of its group from Stream and leaves Stream after it.
-  WideString ProcessSysCharacter(TStream& Stream, uint8_t Code);
+  // Tells what the function code Code, whose code byte was just read, puts
+  // in the text (characters go out with the next code that is not one);
+  // reads the rest of its group from Stream and leaves Stream after it.
+  void ProcessSysCharacter(TStream& Stream, uint8_t Code);
 
   // The text of WordPerfect character Number of character set Set; U+FFFD
   // when the pair names no known character.
@@ -132,11 +136,10 @@ class TWordPerfectFile : public TMSWBaseDocument {
   std::string ClassName() const override { return "TWordPerfectFile"; }
 
  protected:
-  bool ParagraphChanged = false;
+  // Inside deleted text (undo): its text and most of its codes are dropped.
   bool UndoOn = false;
-  bool FontChanged = false;
-  // The pending HTML alignment tag name.
-  WideString LastJustify;
+
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
  private:
   // The header of a variable-length group (defined with the reader).
@@ -146,23 +149,31 @@ class TWordPerfectFile : public TMSWBaseDocument {
   void ReadHeader(TStream& Stream);
   void CheckHeader();
   void ReadPacketIndex(TStream& Stream);
-  void ReadText(TStream& Stream, WideString& Text);
+  void ReadText(TStream& Stream);
+  // Closes what is open at the end of the text.
+  void EndText();
 
   // ProcessSysCharacter by the kind of code: single bytes 00..CF, groups of
   // their own length D0..EF, groups of a fixed length F0..FE.
-  WideString SingleByteFunction(uint8_t Code) const;
-  WideString VariableLengthGroup(TStream& Stream, uint8_t Code);
-  WideString FixedLengthGroup(TStream& Stream, uint8_t Code);
+  void SingleByteFunction(uint8_t Code);
+  void VariableLengthGroup(TStream& Stream, uint8_t Code);
+  void FixedLengthGroup(TStream& Stream, uint8_t Code);
   // The groups that produce text or change the formatting; each reads its
   // contents from Stream, which stands after the group's header.
-  WideString EndOfLineGroup(uint8_t Sub) const;
-  WideString MarginGroup(TStream& Stream, const TGroup& G);
-  WideString ParagraphGroup(TStream& Stream, const TGroup& G);
-  WideString Justification(uint8_t Value);
-  WideString CharacterGroup(TStream& Stream, const TGroup& G);
-  WideString TabGroup(uint8_t Sub);
-  WideString ExtendedCharacter(TStream& Stream) const;
-  WideString AttributeGroup(TStream& Stream, bool On) const;
+  void EndOfLineGroup(uint8_t Sub);
+  void MarginGroup(TStream& Stream, const TGroup& G);
+  void ParagraphGroup(TStream& Stream, const TGroup& G);
+  void CharacterGroup(TStream& Stream, const TGroup& G);
+  void TabGroup(uint8_t Sub);
+  void ExtendedCharacter(TStream& Stream);
+  void AttributeGroup(TStream& Stream, bool On);
+  // The structure the end-of-line codes give.
+  void HardReturn();
+  void TableRow();
+  void TableCell();
+  void TableOff();
+  // The output, once the text read so far (FRun) is told.
+  TDocumentOutput& Told();
 
   // End of the text in Stream, which ProcessSysCharacter reads.
   int64_t TextEnd(TStream& Stream) const { return FTextEnd >= 0 ? FTextEnd : Stream.Size(); }
@@ -178,6 +189,14 @@ class TWordPerfectFile : public TMSWBaseDocument {
   int64_t FTextEnd = -1;
   // Stream position of the file header; offsets in the file count from it.
   int64_t FBase = 0;
+  // The formatting the codes so far set, the text not yet told, and whether
+  // a table row began.
+  TParagraph FFormat;
+  TRunStyle FStyle;
+  WideString FRun;
+  bool FInTable = false;
+  // The renderer Output() made for this load.
+  TWordPerfectRenderer* FRenderer = nullptr;
 };
 
 }  // namespace lkw

@@ -8,6 +8,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "testing/CompoundFileBuilder.h"
+#include "testing/EventRecorder.h"
 #include "testing/LegacyDocs.h"
 #include "testing/LoadDocument.h"
 
@@ -158,6 +159,8 @@ TEST(WordPerfectTextTest, CodesRenderPerFormat) {
                           Group(0xD0, 0x0A) + "e" + Group(0xD0, 0x0B) + "f" + Group(0xD0, 7) + "g";
   const std::string tabs = Group(0xE0, 0) + "x" + Group(0xE0, 8 * 8) + "y" + Group(0xE0, 16 * 8);
   const std::string margins = Group(0xD2, 0, LE16Bytes(2) + LE16Bytes(2400)) + Group(0xD2, 1, LE16Bytes(2) + LE16Bytes(1300));
+  const std::string tables = Group(0xD0, 0x0B) + "a" + Group(0xD0, 0x0A) + "b" + Group(0xD0, 0x0B) + "c\xBF" + "d" +
+                             Group(0xD0, 0x0B) + "e";
   std::string zeroSize = Group(0xD1, 0);
   PutLE16(zeroSize, 2, 0);  // must not loop
   struct Case {
@@ -194,6 +197,10 @@ TEST(WordPerfectTextTest, CodesRenderPerFormat) {
       {eol, tfPlainText, "a\r\nb\r\nc\r\nd\te\r\nf g"},
       {eol, tfRTF, "a\r\n\\line b\r\n\\par c\r\n\\page d\\tab e\r\n\\par f g"},
       {eol, tfHTML, "a<br>\r\nb<p></p>\r\nc<br>\r\nd\te<p></p>\r\nf g"},
+      // Rows begin on a line of their own, cells are tab-separated; the text
+      // ends inside the last table without a break.
+      {tables, tfRTF, "\r\n\\par a\\tab b\r\n\\par c\r\n\\par d\r\n\\par e"},
+      {tables, tfHTML, "<p></p>\r\na\tb<p></p>\r\nc<p></p>\r\nd<p></p>\r\ne"},
       {tabs, tfPlainText, "\tx\ty\t"},
       {tabs, tfRTF, "\\pard\\tab x\\pard\\qc y\\pard\\qr "},
       {tabs + Justify(0), tfHTML, "\txy</right><left><br>\r\n"},
@@ -214,6 +221,46 @@ TEST(WordPerfectTextTest, CodesRenderPerFormat) {
   // Characters beyond one code unit; combining marks follow the letter.
   EXPECT_EQ(TWordPerfectFile::WPCharacterToUnicode(212, 1), u"D\u0304");
   EXPECT_EQ(TWordPerfectFile::WPCharacterToUnicode(100, 4), u"\U0001D11E");
+}
+
+// The recorder, with the formatting codes and the aligned tabs written down.
+class TCodeRecorder : public testing::TEventRecorder {
+ public:
+  TCodeRecorder() { JoinText = false; }
+  void FormatCode(const TParagraph& P, const TRunStyle& R, uint32_t Fields) override {
+    std::string s = "code";
+    if (Fields & ffAlignment) s += " align " + std::to_string(static_cast<int>(P.Alignment));
+    if (Fields & ffLeftIndent) s += " left " + std::to_string(P.LeftIndent);
+    if (Fields & ffParagraphProperties) s += " para";
+    if (Fields & ffFont) s += " font " + std::to_string(R.Font) + "/" + std::to_string(R.HalfPoints);
+    if (Fields & ffBold) s += R.Bold ? " b" : " -b";
+    if (Fields & ffSuperscript) s += R.Superscript ? " sup" : " -sup";
+    Lines.push_back(s);
+  }
+  void AlignedTab(TAlignment A) override { Lines.push_back("tab " + std::to_string(static_cast<int>(A))); }
+};
+
+TEST(WordPerfectEventsTest, StructureAndCodesAsEvents) {
+  const std::string text =
+      "Hi" + Attr(true, 12) + "B" + Attr(false, 12) + "\xCC" + Justify(2) + Group(0xD2, 0, LE16Bytes(2) + LE16Bytes(2400)) +
+      "C" + Group(0xD0, 0x0B) + "r1" + Group(0xD0, 0x0A) + "r1c2" + Group(0xD0, 0x0B) + "r2" + Group(0xD0, 0x11) + "x\xC7" +
+      "y\xCF" + Group(0xE0, 8 * 8) + Group(0xE0, 2 * 8) + FontChange(3, 600) + Attr(true, 5) + "z" + Undo(0) + "gone" +
+      Attr(true, 12) + Undo(1) + "\xC6" + Group(0xD0, 0x0B) + "open";
+  TWordPerfectFile doc;
+  TCodeRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  int conversions = 0;
+  doc.SetOnConvertSysChar([&](TObject*, TLKWordSysChar, const WideString&, WideString&) { ++conversions; });
+  TBytesStream s(WPDoc{text}.Bytes());
+  doc.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<p>|text 'Hi'|code b|text 'B' b|code -b|</p>|<p>|code align 2|code left 2880|text 'C'|</p>|"
+            "<table>|<tr>|<td>|<p>|text 'r1'|</p>|</td>|<td>|<p>|text 'r1c2'|</p>|</td>|</tr>|<tr>|<td>|<p>|text 'r2'|"
+            "</p>|</td>|</tr>|</table>|<p>|text 'x'|page-break|text 'y'|br|tab 2|tab 0|code font 3/24|code sup|"
+            "text 'z'|tab|</p>|<table>|<tr>|<td>|<p>|text 'open'|</p>|</td>|</tr>|</table>|</doc>");
+  // The text is written without the host's conversions.
+  EXPECT_EQ(conversions, 0);
+  EXPECT_EQ(doc.Text().Count(), 1);
 }
 
 TEST(WordPerfectTextTest, TextEndsWhereTheDocumentOrTheStreamDoes) {

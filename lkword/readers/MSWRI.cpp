@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "lkword/framework/WriteRenderer.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -34,8 +35,6 @@ constexpr uint8_t kPictureBit = 0x10;
 constexpr int kWordCodePageOffset = 126;
 constexpr uint32_t kDefaultOemCodePage = 437;
 
-WideString Num(int64_t V) { return AsciiToWide(std::to_string(V)); }
-
 // Property byte N (from 1) of the block an entry points at, when the block
 // holds it and it lies on the page.
 struct TPropertyBlock {
@@ -52,75 +51,27 @@ struct TPropertyBlock {
   uint8_t Byte(int N) const { return Page[Start + N]; }
 };
 
-struct TCharProps {
-  int Font = 0;
-  int HalfPoints = kDefaultHalfPoints;
-  bool Bold = false;
-  bool Italic = false;
-  bool Underline = false;
-  int Position = 0;  // > 0 superscript, < 0 subscript
-};
-
-TCharProps DecodeCharProps(const TPropertyBlock& B) {
-  TCharProps p;
+// The run's style; a font beyond the face-name table is its last font.
+TRunStyle DecodeCharProps(const TPropertyBlock& B, size_t FontCount) {
+  TRunStyle s;
+  int font = 0;
+  s.HalfPoints = kDefaultHalfPoints;
   if (B.Has(2)) {
     const uint8_t b = B.Byte(2);
-    p.Bold = (b & 0x01) != 0;
-    p.Italic = (b & 0x02) != 0;
-    p.Font = b >> 2;
+    s.Bold = (b & 0x01) != 0;
+    s.Italic = (b & 0x02) != 0;
+    font = b >> 2;
   }
-  if (B.Has(3)) p.HalfPoints = B.Byte(3);
-  if (B.Has(4)) p.Underline = (B.Byte(4) & 0x01) != 0;
-  if (B.Has(5)) p.Font |= (B.Byte(5) & 0x03) << 6;
-  if (B.Has(6)) p.Position = static_cast<int8_t>(B.Byte(6));
-  return p;
-}
-
-// The markup that opens a character run: its font, size and attributes. A
-// font beyond the face-name table is its last font.
-void OpenRun(const TCharProps& P, const TWRIFontList& Fonts, TMSTextFormating Format, WideString& Out) {
-  const int font = std::min(P.Font, static_cast<int>(Fonts.size()) - 1);
-  if (Format == tfRTF) {
-    Out += u"\\pard\\f" + Num(std::max(font, 0)) + u"\\fs" + Num(P.HalfPoints) + u" ";
-    if (P.HalfPoints > 0) Out += u"\\fs" + Num(P.HalfPoints) + u" ";
-    if (P.Bold) Out += u"\\b ";
-    if (P.Italic) Out += u"\\i ";
-    if (P.Underline) Out += u"\\ul ";
-  } else if (Format == tfHTML) {
-    Out += u"<font";
-    if (font >= 0) {
-      const RawByteString& raw = Fonts[static_cast<size_t>(font)]->Name;
-      const size_t nul = raw.find('\0');
-      Out += u" face=\"";
-      AppendEscaped(Out, MultiByteToWide(GetACP(), std::string_view(raw).substr(0, nul)), tfHTML);
-      Out += u"\"";
-    }
-    if (P.HalfPoints > 0) {
-      const WideString size = GetHTMLFontSize(P.HalfPoints / 2);
-      if (size != u"-1") Out += u" size=\"" + size + u"\"";
-    }
-    Out += u">";
-    if (P.Bold) Out += u"<b>";
-    if (P.Italic) Out += u"<i>";
-    if (P.Underline) Out += u"<u>";
-    if (P.Position > 0) Out += u"<sup>";
-    if (P.Position < 0) Out += u"<sub>";
+  if (B.Has(3)) s.HalfPoints = B.Byte(3);
+  if (B.Has(4)) s.Underline = (B.Byte(4) & 0x01) != 0;
+  if (B.Has(5)) font |= (B.Byte(5) & 0x03) << 6;
+  if (B.Has(6)) {
+    const auto position = static_cast<int8_t>(B.Byte(6));
+    s.Superscript = position > 0;
+    s.Subscript = position < 0;
   }
-}
-
-void CloseRun(const TCharProps& P, TMSTextFormating Format, WideString& Out) {
-  if (Format == tfRTF) {
-    if (P.Bold) Out += u"\\b0 ";
-    if (P.Italic) Out += u"\\i0 ";
-    if (P.Underline) Out += u"\\ul0 ";
-  } else if (Format == tfHTML) {
-    if (P.Bold) Out += u"</b>";
-    if (P.Italic) Out += u"</i>";
-    if (P.Underline) Out += u"</u>";
-    if (P.Position > 0) Out += u"</sup>";
-    if (P.Position < 0) Out += u"</sub>";
-    Out += u"</font>";
-  }
+  s.Font = std::min(font, static_cast<int>(FontCount) - 1);
+  return s;
 }
 
 }  // namespace
@@ -132,8 +83,14 @@ TWRIFile::~TWRIFile() { ClearInternalLists(); }
 void TWRIFile::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
   FFontTable.clear();
-  LastJustify.clear();
   FChar = TCharCursor{};
+  FRenderer = nullptr;
+}
+
+std::unique_ptr<TTextRenderer> TWRIFile::CreateRenderer() {
+  auto renderer = std::make_unique<TWriteRenderer>(*this, TextPath());
+  FRenderer = renderer.get();
+  return renderer;
 }
 
 void TWRIFile::LoadFromStream(TStream& Stream) try {
@@ -142,10 +99,16 @@ void TWRIFile::LoadFromStream(TStream& Stream) try {
   const RawByteString text = ReadTextBytes(Stream);
   if (!FParseItems.Contains(wpiText)) return;
   ReadFontTable(Stream);
-  WideString result = GetTextStart();
-  ReadPAP(Stream, text, result);
-  result += GetTextFinish();
-  AddText(result);
+  TDocumentOutput& out = Output();
+  std::vector<WideString> names;
+  for (const auto& font : FFontTable) {
+    const std::string_view raw(font->Name);
+    names.push_back(MultiByteToWide(GetACP(), raw.substr(0, raw.find('\0'))));
+  }
+  FRenderer->SetFontNames(std::move(names));
+  out.BeginDocument();
+  ReadPAP(Stream, text);
+  out.EndDocument();
 } catch (...) {
   RethrowAsException();
 }
@@ -225,42 +188,39 @@ void TWRIFile::ReadPropertyPage(TStream& Stream, uint32_t Page, uint32_t Fc, uin
   Entries = std::min<int>(Data[kCountOffset], kMaxEntries);
 }
 
-void TWRIFile::ReadPAP(TStream& Stream, const RawByteString& Text, WideString& Result) {
-  const bool rtf = FTextFormating == tfRTF;
-  const bool html = FTextFormating == tfHTML;
+void TWRIFile::ReadPAP(TStream& Stream, const RawByteString& Text) {
+  TDocumentOutput& out = Output();
   FChar = TCharCursor{};
   uint32_t expected = kTextStart;
   uint32_t page = FHeader.pnPara;
   uint8_t data[kPageSize];
-  while (!IsCancelExtract) {
+  while (!out.Cancelled()) {
     int entries = 0;
     ReadPropertyPage(Stream, page++, expected, data, entries);
-    for (int i = 0; i < entries && !IsCancelExtract; ++i) {
+    for (int i = 0; i < entries && !out.Cancelled(); ++i) {
       const uint8_t* e = data + kEntriesOffset + i * kEntrySize;
       const uint32_t fcLim = LoadLE32(e);
       // A paragraph that ends before it starts would send the text out
       // again; the runs are out of order.
       if (fcLim < expected) throw ECorruptError(SFcFirstWrong);
-      if (rtf) Result += u"\\par ";
-      if (html) Result += u"<p>";
+      out.BeginParagraph(TParagraph());
       const TPropertyBlock props(data, LoadLE16(e + 4));
       const uint8_t flags = props.Has(kParagraphFlagsByte) ? props.Byte(kParagraphFlagsByte) : 0;
       if ((flags & kHeaderFooterBits) == 0) {
         if ((flags & kPictureBit) && !WrittenByWord())
           ReadPicture();
         else
-          ReadCharInfo(Stream, expected, Result, Text, fcLim - 1);
+          ReadCharInfo(Stream, expected, Text, fcLim - 1);
       }
-      if (rtf) Result += u"\r\n";
-      if (html) Result += u"</p>";
+      out.EndParagraph();
       expected = fcLim;
       if (expected >= FHeader.fcMac) return;
     }
   }
 }
 
-void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Result, const RawByteString& Text,
-                            uint32_t fcLimit) {
+void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, const RawByteString& Text, uint32_t fcLimit) {
+  TDocumentOutput& out = Output();
   const uint64_t textEnd = kTextStart + uint64_t{Text.size()};
   if (!FChar.Started) {
     FChar.Started = true;
@@ -271,31 +231,31 @@ void TWRIFile::ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Resul
   }
   uint64_t fc = fcStart;
   RawByteString bytes;
+  WideString run;
   while (true) {
     if (FChar.Entries < 0) {
       ReadPropertyPage(Stream, FChar.Page, FChar.ExpectedFc, FChar.Data, FChar.Entries);
       FChar.Entry = 0;
     }
-    // A run that crosses into the next paragraph is rendered again there, so
+    // A run that crosses into the next paragraph is told again there, so
     // the cursor stays on the run at which a call returns.
     for (; FChar.Entry < FChar.Entries; ++FChar.Entry) {
       const uint8_t* e = FChar.Data + kEntriesOffset + FChar.Entry * kEntrySize;
       const uint32_t runStart = FChar.ExpectedFc;
       const uint32_t runLim = LoadLE32(e);
       if (!(runLim < fc || runStart > fcLimit)) {
-        const TCharProps p = DecodeCharProps(TPropertyBlock(FChar.Data, LoadLE16(e + 4)));
-        OpenRun(p, FFontTable, FTextFormating, Result);
+        run.clear();
         if (fc >= runStart) {
           const uint64_t stop = std::min<uint64_t>({uint64_t{runLim}, uint64_t{fcLimit} + 1, textEnd});
           if (fc < stop) {
             bytes.assign(Text, static_cast<size_t>(fc - kTextStart), static_cast<size_t>(stop - fc));
             for (char& c : bytes) c = ProcessSysCharacter(c);
-            AppendEscaped(Result, MultiByteToWide(FTextCodePage, bytes), FTextFormating);
+            run = MultiByteToWide(FTextCodePage, bytes);
           }
           // The run is used up as far as this paragraph reaches.
           fc = std::max<uint64_t>(fc, std::min<uint64_t>(runLim, uint64_t{fcLimit} + 1));
         }
-        CloseRun(p, FTextFormating, Result);
+        out.Text(run, DecodeCharProps(TPropertyBlock(FChar.Data, LoadLE16(e + 4)), FFontTable.size()));
       }
       if (runLim == FHeader.fcMac || runLim > fcLimit) return;
       FChar.ExpectedFc = runLim;

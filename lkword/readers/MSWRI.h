@@ -10,6 +10,8 @@
 
 namespace lkw {
 
+class TWriteRenderer;
+
 // The file header at offset 0 (little-endian), as the Write file format
 // documents it. Page numbers count 128-byte pages from the start of the file.
 struct TWRIHeader {
@@ -52,7 +54,7 @@ class TWRIFile : public TMSWBaseDocument {
 
   void ClearInternalLists() override;
   // Reads the document from position 0 of Stream (page numbers are
-  // absolute). The whole text goes to AddText once, between GetTextStart and
+  // absolute). The whole text is one item, between GetTextStart and
   // GetTextFinish. Raises "fcFirst wrong" when a property page does not
   // continue where the previous run ended (then nothing is added), and
   // EReadError when the header, the text or a property page is cut short.
@@ -61,14 +63,14 @@ class TWRIFile : public TMSWBaseDocument {
   // Reads the font face-name table; a table outside the file, or one that
   // runs past it, ends where the file does.
   void ReadFontTable(TStream& Stream);
-  // The paragraphs of Text (the file's bytes from offset 128), rendered.
-  void ReadPAP(TStream& Stream, const RawByteString& Text, WideString& Result);
-  // Appends the character runs of the paragraph [fcStart, fcLimit] to Result.
-  // Walks the character property pages in step with ReadPAP: each call
-  // resumes at the run where the previous one stopped, so a document is
-  // walked once however many paragraphs it has.
-  void ReadCharInfo(TStream& Stream, uint32_t fcStart, WideString& Result, const RawByteString& Text,
-                    uint32_t fcLimit);
+  // Tells the paragraphs of Text (the file's bytes from offset 128).
+  void ReadPAP(TStream& Stream, const RawByteString& Text);
+  // Tells the character runs of the paragraph [fcStart, fcLimit], each run
+  // the paragraph reaches, even one that holds none of its text. Walks the
+  // character property pages in step with ReadPAP: each call resumes at the
+  // run where the previous one stopped, so a document is walked once however
+  // many paragraphs it has.
+  void ReadCharInfo(TStream& Stream, uint32_t fcStart, const RawByteString& Text, uint32_t fcLimit);
   // Pictures and OLE objects produce no text.
   void ReadPicture() {}
   // A form feed in the text becomes a line feed, and so does the line break
@@ -80,7 +82,7 @@ class TWRIFile : public TMSWBaseDocument {
   std::string ClassName() const override { return "TWRIFile"; }
 
  protected:
-  WideString LastJustify;
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
  private:
   // Where the walk of the character property pages stands between calls of
@@ -109,6 +111,8 @@ class TWRIFile : public TMSWBaseDocument {
   uint32_t FTextCodePage = 0;
   TWRIFontList FFontTable;
   TCharCursor FChar;
+  // The renderer Output() made for this load.
+  TWriteRenderer* FRenderer = nullptr;
 };
 
 }  // namespace lkw

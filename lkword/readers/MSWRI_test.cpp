@@ -7,6 +7,7 @@
 
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/EventRecorder.h"
 #include "testing/LegacyDocs.h"
 #include "testing/LoadDocument.h"
 
@@ -158,6 +159,27 @@ TEST(WriteFormatTest, CharacterAttributes) {
             "<p><font size=\"2\"><i>E=mc</i></font><font size=\"2\"><sup>2</sup></font>"
             "<font size=\"4\"><sub>\r</sub></font><font>\n</font></p>");
   EXPECT_EQ(Body(pos, tfRTF).find("sup"), std::string::npos);
+}
+
+// Each paragraph, and each run it reaches, even one that holds none of its
+// text (the bold run ends where the third paragraph begins); header
+// paragraphs keep only their frame.
+TEST(WriteEventsTest, ParagraphsAndRunsAsEvents) {
+  WriDoc doc;
+  doc.text = "Hd\r\nAb\r\nC\r\n";
+  doc.paras = {{132, Pap(0x06)}, {136, ""}, {139, ""}};
+  doc.chars = {{133, ""}, {136, Chp(0x01)}, {139, Chp(0x02)}};
+  TWRIFile wri;
+  testing::TEventRecorder rec;
+  wri.AddDocumentEvents(&rec);
+  int conversions = 0;
+  wri.SetOnConvertSysChar([&](TObject*, TLKWordSysChar, const WideString&, WideString&) { ++conversions; });
+  TBytesStream s(doc.Bytes());
+  wri.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<p>|</p>|<p>|text 'A'|text 'b\r\n' b|</p>|<p>|text '' b|text 'C\r\n' i|</p>|</doc>");
+  EXPECT_EQ(conversions, 0);
+  EXPECT_EQ(wri.Text().Count(), 1);
 }
 
 TEST(WriteFormatTest, FontsFromTheFaceNameTable) {
