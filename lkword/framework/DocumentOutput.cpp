@@ -127,12 +127,16 @@ void TDocumentEvents::LinesUtf8(std::string_view Utf8, size_t) {
     if (lf == std::u16string_view::npos) break;
     rest.remove_prefix(lf + 1);
   }
+}
+
 void TDocumentOutput::BeginRevision(TRevisionKind Kind) {
   for (TDocumentEvents* e : FConsumers) e->BeginRevision(Kind);
 }
 
 void TDocumentOutput::EndRevision(TRevisionKind Kind) {
   for (TDocumentEvents* e : FConsumers) e->EndRevision(Kind);
+}
+
 void TDocumentOutput::FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) {
   for (TDocumentEvents* e : FConsumers) e->FormatCode(Paragraph, Run, Fields);
 }
