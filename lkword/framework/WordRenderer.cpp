@@ -7,9 +7,6 @@ namespace lkw {
 
 namespace {
 
-constexpr char16_t kFieldBegin = 19;
-constexpr char16_t kFieldSeparator = 20;
-constexpr char16_t kFieldEnd = 21;
 constexpr char16_t kEnDash = 0x2013;
 // A field instruction that collects more outputs than this is not a field.
 constexpr int32_t kMaxFieldCodeLen = 200;
@@ -192,16 +189,16 @@ WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
 
 WideString TWordRenderer::ResolveFieldEnd() {
   WideString out;
-  ConvertSysChar(scFieldEnd, WideString(1, kFieldEnd), out);
+  ConvertSysChar(scFieldEnd, WideString(1, kWordFieldEnd), out);
   std::u16string_view code = FFieldCode;
-  if (!code.empty() && code.front() == kFieldBegin) code.remove_prefix(1);
+  if (!code.empty() && code.front() == kWordFieldBegin) code.remove_prefix(1);
   if (!code.empty() && code.front() == u' ') code.remove_prefix(1);
 
   // Split point (1-based, 0 = none): the separator; without one, the first
   // space-and-backslash, so that the keyword keeps its last letter and the
   // switches become the output.
   size_t P = 0;
-  if (size_t sep = code.find(kFieldSeparator); sep != code.npos)
+  if (size_t sep = code.find(kWordFieldSeparator); sep != code.npos)
     P = sep + 1;
   else if (size_t q = code.find(u" \\"); q != code.npos)
     P = q + 1;
@@ -214,7 +211,7 @@ WideString TWordRenderer::ResolveFieldEnd() {
       std::u16string_view rest = code.size() > 5 ? code.substr(5, code.size() - 6) : std::u16string_view();
       out = u"<embdeded:" + WideString(rest) + u">";
     }
-    if (P < code.size() && code[P] == kFieldSeparator) ++P;
+    if (P < code.size() && code[P] == kWordFieldSeparator) ++P;
     if (sc != scEmbed) out = WideString(code.substr(std::min(P, code.size())));
     ConvertSysChar(sc, keyword, out);
   }

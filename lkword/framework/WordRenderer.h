@@ -20,6 +20,11 @@
 
 namespace lkw {
 
+// The characters that open, divide and close a field in Word text.
+inline constexpr char16_t kWordFieldBegin = 19;
+inline constexpr char16_t kWordFieldSeparator = 20;
+inline constexpr char16_t kWordFieldEnd = 21;
+
 // The characters of Word's text that are not text, as the reader tells them.
 enum class TWordMark : uint8_t {
   Null,            // 0: nothing, not even to the host

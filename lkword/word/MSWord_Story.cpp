@@ -11,9 +11,6 @@ namespace lkw {
 namespace {
 
 constexpr char16_t kCellMark = 7;
-constexpr char16_t kFieldBegin = 19;
-constexpr char16_t kFieldSeparator = 20;
-constexpr char16_t kFieldEnd = 21;
 constexpr char16_t kNonBreakingHyphen = 30;
 
 // Characters that are text as they are.
@@ -156,19 +153,19 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         // A paragraph mark may hand out the output that completes it.
         if (c == 13 && out.Cancelled()) return;
         break;
-      case kFieldBegin:
+      case kWordFieldBegin:
         word.Mark(TWordMark::FieldBegin, c);
         FTold.Fields.push_back(true);
         ++FTold.Instructions;
         break;
-      case kFieldSeparator:
+      case kWordFieldSeparator:
         word.Mark(TWordMark::FieldSeparator, c);
         if (!FTold.Fields.empty() && FTold.Fields.back()) {
           FTold.Fields.back() = false;
           --FTold.Instructions;
         }
         break;
-      case kFieldEnd:
+      case kWordFieldEnd:
         word.Mark(TWordMark::FieldEnd, c);
         if (!FTold.Fields.empty()) {
           if (FTold.Fields.back()) --FTold.Instructions;
