@@ -186,6 +186,9 @@ class TMSWBaseDocument : public TComponent {
   void SetHoldTextFinish(bool Value) { FHoldTextFinish = Value; }
   bool TextFinishHeld() const { return FPath && FPath->FinishHeld(); }
   WideString HeldTextFinish() const { return FPath ? FPath->HeldFinish() : WideString(); }
+  // Without a sink: whether Text() ends with the frame's last item, for a
+  // host that appends to the text inside the frame.
+  bool TextEndsWithFinish() const { return FPath && FPath->ListEndsWithFinish(); }
 
   // A time limit for each load, in milliseconds (0: none). Past it the
   // reader stops where it next checks for cancelling, as at MaxTextLength,

@@ -5,7 +5,7 @@ namespace lkw {
 TPDFRenderer::TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations)
     : TTextRenderer(Doc, Path), FAnnotations(Annotations), FFormat(Doc.TextFormating()) {}
 
-void TPDFRenderer::EndDocument() { Path().Add(Doc().GetTextFinish()); }
+void TPDFRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), true); }
 
 void TPDFRenderer::BeginStory(TStoryKind Kind) {
   if (Kind != TStoryKind::Annotation) return;

@@ -14,7 +14,7 @@ TPalmDocRenderer::TUtf8Lines Utf8LinesOf(const TMSWBaseDocument& Doc, const TTex
 TPalmDocRenderer::TPalmDocRenderer(TMSWBaseDocument& Doc, TTextPath& Path)
     : TTextRenderer(Doc, Path), FFormat(Doc.TextFormating()), FUtf8Lines(Utf8LinesOf(Doc, Path)) {}
 
-void TPalmDocRenderer::EndDocument() { Path().Add(Doc().GetTextFinish()); }
+void TPalmDocRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), true); }
 
 void TPalmDocRenderer::BeginParagraph(const TParagraph&) { FLine.clear(); }
 

@@ -32,6 +32,9 @@ bool TTextPath::PastDeadline() const {
 void TTextPath::Deliver(WideString Item) {
   if (!Sinking()) {
     F.List->Add(std::move(Item));
+  } else if (FHoldingFinish) {
+    FFinish = std::move(Item);
+    FFinishHeld = true;
   } else if (FHolding) {
     FHeldLength += static_cast<int64_t>(Item.size()) + 2;
     FHeld.push_back(std::move(Item));
@@ -78,16 +81,20 @@ void TTextPath::AddUncounted(WideString Item) {
 void TTextPath::AddFinish(WideString Item, bool Counted) {
   // An empty finish adds an empty line where the frame closes, before
   // anything the host adds.
-  if (Sinking() && F.HoldFinish && !Item.empty()) {
-    if (Counted && Cancelled()) return;
-    FFinish = std::move(Item);
-    FFinishHeld = true;
-    return;
-  }
+  // Held, it counts as if the sink had taken it.
+  FHoldingFinish = Sinking() && F.HoldFinish && !Item.empty();
+  const bool mark = !Sinking() && !Item.empty();
+  const int before = mark ? F.List->Count() : 0;
   if (Counted)
     AddMain(std::move(Item));
   else
     AddUncounted(std::move(Item));
+  FHoldingFinish = false;
+  if (mark && F.List->Count() > before) FFinishAt = static_cast<size_t>(before);
+}
+
+bool TTextPath::ListEndsWithFinish() const {
+  return !Sinking() && FFinishAt != kNoFinish && FFinishAt + 1 == static_cast<size_t>(F.List->Count());
 }
 
 void TTextPath::AddTo(TWideStrings& List, WideString Item) {

@@ -74,6 +74,9 @@ class TTextPath {
   void AddFinish(WideString Item, bool Counted);
   bool FinishHeld() const { return FFinishHeld; }
   const WideString& HeldFinish() const { return FFinish; }
+  // Whether the list ends with the frame's last item, non-empty, which a
+  // host that appends to the text puts after what it appends.
+  bool ListEndsWithFinish() const;
 
   // An item of a secondary text (notes, headers): each list is cut at the
   // limit on its own, and cutting one ends the extraction too.
@@ -120,6 +123,9 @@ class TTextPath {
   int64_t FHeldLength = 0;
   WideString FFinish;
   bool FFinishHeld = false;
+  bool FHoldingFinish = false;  // the item on its way is the finish
+  static constexpr size_t kNoFinish = static_cast<size_t>(-1);
+  size_t FFinishAt = kNoFinish;  // in the list
   mutable bool FTimedOut = false;
 };
 

@@ -95,7 +95,7 @@ void TWordRenderer::EndStory(TStoryKind Kind) {
   FOut.clear();
   FList = nullptr;
   FStreaming = false;
-  if (Kind == TStoryKind::Main) Path().AddUncounted(Doc().GetTextFinish());
+  if (Kind == TStoryKind::Main) Path().AddFinish(Doc().GetTextFinish(), false);
 }
 
 void TWordRenderer::Characters(std::u16string_view Run) {

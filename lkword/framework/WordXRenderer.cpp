@@ -12,13 +12,16 @@ void TWordXRenderer::SetStoryList(TStoryKind Kind, TWideStrings* List) {
   if (Kind == TStoryKind::Main) FList = FLists[Index(Kind)];
 }
 
-void TWordXRenderer::Emit(WideString Item) {
+void TWordXRenderer::Emit(WideString Item, bool Finish) {
   if (FList) {
     Path().AddTo(*FList, std::move(Item));
     return;
   }
   TTextPath& path = Path();
-  path.Add(std::move(Item));
+  if (Finish)
+    path.AddFinish(std::move(Item), true);
+  else
+    path.Add(std::move(Item));
   if (path.Holding() && ((FReleaseLength > 0 && path.HeldLength() >= FReleaseLength) || path.Cancelled()))
     path.Release();
 }
@@ -35,7 +38,7 @@ void TWordXRenderer::BeginStory(TStoryKind Kind) {
 
 void TWordXRenderer::EndStory(TStoryKind) {
   WideString finish = Doc().GetTextFinish();
-  if (!finish.empty()) Emit(std::move(finish));
+  if (!finish.empty()) Emit(std::move(finish), true);
   FList = FLists[Index(TStoryKind::Main)];
 }
 

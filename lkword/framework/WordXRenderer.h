@@ -55,7 +55,8 @@ class TWordXRenderer : public TTextRenderer {
   void RolledBack() override;
 
  private:
-  void Emit(WideString Item);
+  // Finish: the frame's last item, which the main text may hold for the host.
+  void Emit(WideString Item, bool Finish = false);
   void EmitHtml(std::u16string_view Item);
   static size_t Index(TStoryKind Kind) { return static_cast<size_t>(Kind); }
 

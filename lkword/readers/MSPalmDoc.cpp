@@ -835,7 +835,7 @@ RawByteString TPalmDocFile::ReadMobiText(TRecordList& Records, const TMobiHead& 
       M.Compression() == kMobiHuffCdic ? LoadHuffTables(Records, M, tables) : nullptr;
   int64_t inflated = FMaxDecompressedSize;
   RawByteString raw;
-  for (size_t i = 1; i <= textRecords && !IsCancelExtract; ++i) {
+  for (size_t i = 1; i <= textRecords && !Cancelled(); ++i) {
     RawByteString r = Records.Record(i);
     r.resize(MobiTextSize(reinterpret_cast<const uint8_t*>(r.data()), r.size(), M.ExtraFlags));
     if (M.Compression() == kPalmDocCompression) {

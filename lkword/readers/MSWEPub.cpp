@@ -119,7 +119,7 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
 
   ReadEncryption();
   for (const std::string& p : ListPackages()) {
-    if (IsCancelExtract) break;
+    if (Cancelled()) break;
     ReadPackage(p);
   }
 
@@ -214,7 +214,7 @@ void TLKWEPub::ReadPackage(const std::string& Path) {
   for (const std::string& d : docs)
     if (FEncrypted.count(LowerAscii(d))) throw EEncryptionNotSupportedError(Format(SEPubEncrypted, {d}));
   for (const std::string& d : docs) {
-    if (IsCancelExtract) break;
+    if (Cancelled()) break;
     ReadContent(d);
   }
 }

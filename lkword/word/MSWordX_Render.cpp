@@ -545,7 +545,7 @@ void TMSWordXDocument::ParsePart(TPartSource& Source) {
   ResetRenderState();
   // The size and CRC checks end the part; damage they find is raised after
   // the text that came before it.
-  if (scanned && !IsCancelExtract) Source.Finish();
+  if (scanned && !Cancelled()) Source.Finish();
 }
 
 bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source) {
@@ -556,8 +556,8 @@ bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source) {
   // Text already passed on cannot be taken back: the part is read to its
   // end as UTF-8, damaged sequences replaced.
   const bool passedOn = !CanTakeBack();
-  if (FMalformedUtf8 && passedOn && !IsCancelExtract) AddWarning("the main part is not valid UTF-8 throughout");
-  if (!FMalformedUtf8 || IsCancelExtract || passedOn) return true;
+  if (FMalformedUtf8 && passedOn && !Cancelled()) AddWarning("the main part is not valid UTF-8 throughout");
+  if (!FMalformedUtf8 || Cancelled() || passedOn) return true;
   Output().RollBack(FPartPoint);
   for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
   FFootnoteCount = footnoteCount;
@@ -728,7 +728,7 @@ void TMSWordXDocument::ScanPart(TPartSource& Source) { TScanner(*this, Source).R
 
 inline void TMSWordXDocument::TScanner::Run() {
   std::string_view token;
-  while (!D.IsCancelExtract && NextMarkup(token)) {
+  while (!D.Cancelled() && NextMarkup(token)) {
     const char c = token.size() > 1 ? token[1] : '\0';
     if (c == '/') {
       if (!EndTag(token)) return;
@@ -741,7 +741,7 @@ inline void TMSWordXDocument::TScanner::Run() {
     }
   }
   // A text element the part ends in still gives what it holds.
-  if (FTextDepth && !D.IsCancelExtract && !AppendText(FRaw)) D.SetMalformedUtf8(true);
+  if (FTextDepth && !D.Cancelled() && !AppendText(FRaw)) D.SetMalformedUtf8(true);
 }
 
 inline bool TMSWordXDocument::TScanner::Refill(bool Cut) {
@@ -958,7 +958,7 @@ void TMSWordXDocument::DeleteRowTag(TObject*, TLKXMLItem*& Node, bool& Cancel) {
   // as small as the nesting.
   delete Node;
   Node = nullptr;
-  if (IsCancelExtract) Cancel = true;
+  if (Cancelled()) Cancel = true;
 }
 
 bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attributes, bool IsDocumentElement,

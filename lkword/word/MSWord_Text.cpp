@@ -171,7 +171,7 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
   const int64_t streamSize = Stream.Size();
   const uint32_t codePage = FTextCodePage;
   RawByteString buf;
-  for (uint32_t i = 0; i < CLX.noPCD && !IsCancelExtract; ++i) {
+  for (uint32_t i = 0; i < CLX.noPCD && !Cancelled(); ++i) {
     const int64_t pieceFrom = CLX.Pos[i], pieceTo = CLX.Pos[i + 1];
     const int64_t a = std::max(CPFrom, pieceFrom), b = std::min(CPTo, pieceTo);
     if (a >= b) continue;
@@ -297,7 +297,7 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
     const int64_t to = std::min(end, cp + kBlockChars);
     if (to > cp) block += ReadCPRange(Stream, cp, to);
     cp = to;
-    const bool final = cp >= end || IsCancelExtract;
+    const bool final = cp >= end || Cancelled();
     size_t cut = block.size();
     if (!final) {
       const size_t mark = block.rfind(u'\r');
@@ -448,7 +448,7 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
     if (s.Count <= 0) continue;
     if (s.Headers && !FHeaderKinds.empty() && FHeaderKinds.size() < FHeaderStories.size()) {
       // Headers and footers apart; the note separators are no page text.
-      for (size_t i = 0; i < FHeaderKinds.size() && !IsCancelExtract; ++i) {
+      for (size_t i = 0; i < FHeaderKinds.size() && !Cancelled(); ++i) {
         if (FHeaderKinds[i] == THeaderKind::Separator) continue;
         const int32_t from = FHeaderStories[i], to = std::min(FHeaderStories[i + 1], s.Count);
         if (to <= from) continue;
@@ -456,7 +456,7 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
         TellStory(footer ? TStoryKind::Footer : TStoryKind::Header, footer ? &FFooterText : &FHeaderText,
                   ReadCPRange(Stream, cp + from, cp + to));
       }
-    } else if (s.List && !IsCancelExtract) {
+    } else if (s.List && !Cancelled()) {
       TellStory(s.Kind, s.List, ReadCPRange(Stream, cp, cp + s.Count));
     }
     cp += s.Count;

@@ -105,24 +105,17 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
-  Sink = TSinkState{doc->GetTextFinish(), false, std::move(Sink.Header)};
+  // What the tool adds after the body (notes, a page text apart) goes
+  // inside the frame, before its held last item.
   if (!FOptions.Json && doc->SupportsTextSink()) {
     const TMSTextFormating format = FOptions.Format;
-    auto release = [&Out, format, &Sink] {
+    doc->SetHoldTextFinish(true);
+    doc->SetTextSink([&Out, format, &Sink](std::u16string_view Item) {
       WriteHeader(Out, Sink.Header);
-      if (!Sink.Held) return;
-      Sink.Held = false;
-      WriteItem(Out, Sink.Finish, format);
-    };
-    doc->SetTextSink([&Out, format, &Sink, release](std::u16string_view Item) {
-      release();
-      if (!Sink.Finish.empty() && Item == Sink.Finish)
-        Sink.Held = true;
-      else
-        WriteItem(Out, Item, format);
+      WriteItem(Out, Item, format);
     });
-    doc->SetUtf8TextSink([&Out, format, release](std::string_view Item) {
-      release();
+    doc->SetUtf8TextSink([&Out, format, &Sink](std::string_view Item) {
+      WriteHeader(Out, Sink.Header);
       WriteUtf8Item(Out, Item, format);
     });
   }
@@ -226,7 +219,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
     WriteHeader(Out, sink.Header);
     // Text boxes and the secondary texts follow the body, inside its frame.
     WriteBody(Out, *doc, FOptions.Format, FOptions.Notes);
-    if (sink.Held) WriteItem(Out, sink.Finish, FOptions.Format);
+    if (doc->TextFinishHeld()) WriteItem(Out, doc->HeldTextFinish(), FOptions.Format);
     if (FOptions.Macros)
       if (const TWideStrings* macros = MacroText(*doc); macros && !macros->Items().empty())
         WriteText(Out, *macros, tfPlainText);

@@ -39,11 +39,7 @@ class TExtractor {
   TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;
 
  private:
-  // The text sink of one document holds back the body's closing markup, so
-  // that what the tool adds after the body stays inside the document.
   struct TSinkState {
-    WideString Finish;
-    bool Held = false;
     // The input's header line, written before its first text.
     std::string Header;
   };

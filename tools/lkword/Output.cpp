@@ -287,12 +287,11 @@ void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating For
 
 void WriteBody(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes, bool Json) {
   std::span<const WideString> body(Doc.Text().Items());
-  const WideString finish = Doc.GetTextFinish();
-  const bool framed = !finish.empty() && !body.empty() && body.back() == finish;
+  const bool framed = Doc.TextEndsWithFinish();
   if (framed) body = body.first(body.size() - 1);
   for (const WideString& item : body) WriteItem(Out, item, Format, Json);
   WriteAppendix(Out, Doc, Format, WithNotes, Json);
-  if (framed) WriteItem(Out, finish, Format, Json);
+  if (framed) WriteItem(Out, Doc.Text().Items().back(), Format, Json);
 }
 
 std::string TikaMetadataKey(std::string_view RecordName) {
