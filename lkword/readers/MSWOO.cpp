@@ -537,13 +537,8 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
 void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool wantText = FParseItems.Contains(wpiText);
-  // What a sink gets is gone: nothing goes to it before the content is
-  // known to be readable.
-  const bool sink = static_cast<bool>(FTextSink);
-  if (wantText && !sink) AddText(GetTextStart(), *FText);
-
   if (!StreamIsZipArchive(Stream)) {
-    LoadFlatDocument(Stream, wantText, sink);
+    LoadFlatDocument(Stream, wantText);
     return;
   }
   TZipArchive zip;
@@ -553,9 +548,9 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   CheckEncryption(zip);
   if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;
-  ReadPackageContent(zip, sink);
-  AddText(GetTextFinish(), *FText);
+  ReadPackageContent(zip);
   if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(zip);
+  Output().EndDocument();
 } catch (...) {
   RethrowAsException();
 }
@@ -594,19 +589,19 @@ void TCustomOpenOfficeDocument::ReadPackageMetadata(const TZipArchive& Zip) {
   }
 }
 
-void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool Sink) {
+void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip) {
   const int content = Zip.GetIndexByFileName("content.xml");
   if (content < 0) throw ECorruptError(SNoContent);
   const int64_t declared = Zip.Files()[content].DeclaredSize();
   if (!FEncrypted.empty() || declared < FStreamContentFrom) {
     RawByteString bytes = ExtractUnlocked(Zip, content);
-    if (Sink) AddText(GetTextStart(), *FText);
-    LoadXMLBytes(std::move(bytes), *FText);
+    Output().BeginDocument();
+    LoadXMLBytes(std::move(bytes));
     return;
   }
   // A large content part is held only a piece at a time: a first pass
-  // checks it (so that nothing reaches a sink from a part that turns out
-  // damaged), the second parses it as it is inflated.
+  // checks it (so that nothing is told from a part that turns out damaged),
+  // the second parses it as it is inflated.
   const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
   auto open = [&] {
     return Unlocked(FPasswordProtected,
@@ -619,8 +614,8 @@ void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool 
     check->Finish();
   }
   auto source = open();
-  if (Sink) AddText(GetTextStart(), *FText);
-  LoadXMLSource(*source, declared, *FText);
+  Output().BeginDocument();
+  LoadXMLSource(*source, declared);
 }
 
 void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
@@ -639,7 +634,7 @@ void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
   }
 }
 
-void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText, bool Sink) {
+void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText) {
   const int64_t start = Stream.Position();
   if (FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)).empty()) throw ECorruptError(SNotOpenDocument);
   Stream.Seek(start, soBeginning);
@@ -654,10 +649,10 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText,
   if (!WantText) return;
   RawByteString masters;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") masters = FlatElement(bytes, "office:master-styles");
-  if (Sink) AddText(GetTextStart(), *FText);
-  LoadXMLBytes(std::move(bytes), *FText);
-  AddText(GetTextFinish(), *FText);
+  Output().BeginDocument();
+  LoadXMLBytes(std::move(bytes));
   if (!masters.empty()) ReadMasterPages(masters);
+  Output().EndDocument();
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {
