@@ -1,8 +1,10 @@
 #include "lkword/framework/OpenDocumentRenderer.h"
 
 #include <algorithm>
+#include <string>
 
 #include "lkword/platform/Ascii.h"
+#include "lkword/platform/CodePages.h"
 
 namespace lkw {
 
@@ -22,10 +24,64 @@ WideString TOpenDocumentRenderer::SysChar(TLKWordSysChar Kind, WideString T) {
   return T;
 }
 
-void TOpenDocumentRenderer::StyleSheet(int Count, const std::function<WideString(int)>& Rule) {
+namespace {
+
+// A style or family name written into CSS: characters outside a plain
+// identifier are hex-escaped, so no name can end the style block.
+void AppendCSSIdent(WideString& Out, std::u16string_view Name) {
+  static const char16_t* const kHex = u"0123456789abcdef";
+  for (char16_t c : Name) {
+    if (IsAsciiAlnum(c) || c == u'_' || c == u'-' || c >= 0x80) {
+      Out += c;
+    } else {
+      Out += u'\\';
+      Out += kHex[(c >> 4) & 0xF];
+      Out += kHex[c & 0xF];
+      Out += u' ';
+    }
+  }
+}
+
+// "#RRGGBB" of a 0x00BBGGRR colour.
+void AppendCSSColor(WideString& Out, uint32_t Color) {
+  static const char16_t* const kHex = u"0123456789ABCDEF";
+  Out += u'#';
+  for (int shift : {0, 8, 16}) {
+    const uint32_t b = (Color >> shift) & 0xFF;
+    Out += kHex[b >> 4];
+    Out += kHex[b & 0xF];
+  }
+}
+
+// One rule, CR LF inside.
+WideString CSSRule(const TOpenDocumentStyle& S) {
+  WideString r = u".";
+  AppendCSSIdent(r, S.Name);
+  r += u" { font-family: ";
+  AppendCSSIdent(r, S.Family);
+  r += u";";
+  if (S.HasLook) {
+    r += u"\r\nfont-size: " + AsciiToWide(std::to_string(S.FontSize)) + u"pt;color: ";
+    AppendCSSColor(r, S.Color);
+    r += u";\r\nbackground: ";
+    AppendCSSColor(r, S.Background);
+    r += u";\r\ntext-align: ";
+    r += S.Alignment == TAlignment::Right ? u"right" : S.Alignment == TAlignment::Center ? u"center" : u"left";
+    r += u";";
+    if (S.Bold) r += u"\r\nfont-weight: bold;";
+    if (S.Italic) r += u"\r\nfont-style: italic;";
+    if (S.Underline) r += u"\r\ntext-decoration: underline;";
+  }
+  r += u"}";
+  return r;
+}
+
+}  // namespace
+
+void TOpenDocumentRenderer::StyleSheet(int Count, const std::function<TOpenDocumentStyle(int)>& Style) {
   if (FFormat != tfHTML) return;
   Path().Add(u"<style type=\"text/css\">");
-  for (int i = 0; i < Count; ++i) Path().Add(Rule(i));
+  for (int i = 0; i < Count; ++i) Path().Add(CSSRule(Style(i)));
   Path().Add(u"</style>");
 }
 
@@ -34,8 +90,7 @@ void TOpenDocumentRenderer::StyleSheet(int Count, const std::function<WideString
 void TOpenDocumentRenderer::CloseFrame() {
   if (FFrameClosed) return;
   FFrameClosed = true;
-  // Not the held finish: this output never kept it back from a sink.
-  Path().Add(Doc().GetTextFinish());
+  Path().AddFinish(Doc().GetTextFinish(), true);
 }
 
 void TOpenDocumentRenderer::EndDocument() { CloseFrame(); }

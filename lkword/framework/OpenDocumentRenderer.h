@@ -31,6 +31,22 @@
 
 namespace lkw {
 
+// One of the document's automatic styles, as the style sheet shows it.
+struct TOpenDocumentStyle {
+  WideString Name;
+  WideString Family;
+  // Text and paragraph styles show their look; the others only their names.
+  bool HasLook = false;
+  int FontSize = 0;  // in points
+  // Colours as 0x00BBGGRR.
+  uint32_t Color = 0;
+  uint32_t Background = 0;
+  TAlignment Alignment = TAlignment::Left;
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
+};
+
 class TOpenDocumentRenderer : public TTextRenderer {
  public:
   TOpenDocumentRenderer(TMSWBaseDocument& Doc, TTextPath& Path);
@@ -48,9 +64,9 @@ class TOpenDocumentRenderer : public TTextRenderer {
   // Whether the output shows the document's styles, so that the reader
   // needs them.
   bool UsesStyles() const { return FFormat != tfPlainText; }
-  // The document's style sheet, Count rules of CSS text; HTML writes it as a
-  // style block.
-  void StyleSheet(int Count, const std::function<WideString(int)>& Rule);
+  // The document's automatic styles, Count of them; HTML writes them as a
+  // style block, one item a style.
+  void StyleSheet(int Count, const std::function<TOpenDocumentStyle(int)>& Style);
 
   void EndDocument() override;
   void BeginStory(TStoryKind Kind) override;

@@ -2,8 +2,9 @@
 // packages whose "content.xml" holds the body and "meta.xml" the metadata).
 //
 // What the readers tell (the output's shape is TOpenDocumentRenderer's):
-// - The document is begun once its content is known to be readable, and
-//   ended after the headers and footers.
+// - The document is begun as the load starts, and ended after the headers
+//   and footers; a sink gets nothing before the content is known to be
+//   readable.
 // - A paragraph or heading holds its whole text in document order: spans,
 //   links and fields inline, <text:s> as fixed spaces, <text:tab> as a tab,
 //   <text:line-break> as a line break. Its text is as the XML gives it
@@ -79,8 +80,6 @@ class TOOStyle : public TPersistent {
   TOOStyle* StyleParent() const { return FStyleParent; }
   void SetStyleParent(TOOStyle* Value) { FStyleParent = Value; }
 
-  // The style's CSS rule (one item of the style sheet, CR LF inside).
-  virtual WideString CSSRule() const;
   std::string ClassName() const override { return "TOOStyle"; }
 
  protected:
@@ -101,7 +100,6 @@ class TOOStyleText : public TOOStyle {
   TOOAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TOOAlignment Value) { FAlignment = Value; }
 
-  WideString CSSRule() const override;
   std::string ClassName() const override { return "TOOStyleText"; }
 
  private:
@@ -244,8 +242,8 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   RawByteString ExtractUnlocked(const TZipArchive& Zip, int Index);
   // The steps of a package's load.
   void ReadPackageMetadata(const TZipArchive& Zip);
-  // The body, begun once the content reads; raises when there is no
-  // content.xml.
+  // The body, released to a sink once the content reads; raises when there
+  // is no content.xml.
   void ReadPackageContent(const TZipArchive& Zip);
   void ReadPackageMasterPages(const TZipArchive& Zip);
   void LoadFlatDocument(TStream& Stream, bool WantText);
@@ -287,8 +285,6 @@ class TOpenOfficePresentation : public TCustomOpenOfficeDocument {
 
 // "#rrggbb" as a colour; false (Color unchanged) for any other form.
 bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color);
-// "#RRGGBB" of a colour, upper-case hex digits.
-WideString OOColorToHTML(TOOColor Color);
 // An ISO 8601 duration ("PT1H30M15S", "P1DT2H3M4.5S") in whole seconds,
 // fractions truncated; 0 for text that is not a duration. Years and months
 // count as 365 and 30 days.

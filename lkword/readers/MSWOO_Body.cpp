@@ -45,6 +45,10 @@ int LeadingInt(std::u16string_view s, int Max, int Default) {
   return v;
 }
 
+TAlignment OutputAlignment(TOOAlignment A) {
+  return A == ooaRight ? TAlignment::Right : A == ooaCenter ? TAlignment::Center : TAlignment::Left;
+}
+
 enum class TElem : uint8_t {
   Other,
   Paragraph,
@@ -303,9 +307,7 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
     p.Bold = fs.Contains(oofsBold);
     p.Italic = fs.Contains(oofsItalic);
     p.Underline = fs.Contains(oofsUnderline);
-    p.Alignment = ts->Alignment() == ooaRight    ? TAlignment::Right
-                  : ts->Alignment() == ooaCenter ? TAlignment::Center
-                                                 : TAlignment::Left;
+    p.Alignment = OutputAlignment(ts->Alignment());
   }
   p.Label = std::move(FLabel);
   FLabel.clear();
@@ -794,7 +796,23 @@ void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
 }
 
 void TCustomOpenOfficeDocument::TellStyleSheet() {
-  Renderer().StyleSheet(FStyles.Count(), [this](int I) { return FStyles.GetStyle(I)->CSSRule(); });
+  Renderer().StyleSheet(FStyles.Count(), [this](int I) {
+    const TOOStyle& style = *FStyles.GetStyle(I);
+    TOpenDocumentStyle s;
+    s.Name = style.StyleName();
+    s.Family = style.StyleFamily();
+    if (const auto* text = dynamic_cast<const TOOStyleText*>(&style)) {
+      s.HasLook = true;
+      s.FontSize = text->TextFont().Size;
+      s.Color = text->TextFont().Color;
+      s.Background = text->Color();
+      s.Alignment = OutputAlignment(text->Alignment());
+      s.Bold = text->TextFont().Style.Contains(oofsBold);
+      s.Italic = text->TextFont().Style.Contains(oofsItalic);
+      s.Underline = text->TextFont().Style.Contains(oofsUnderline);
+    }
+    return s;
+  });
 }
 
 std::unique_ptr<TTextRenderer> TCustomOpenOfficeDocument::CreateRenderer() {
