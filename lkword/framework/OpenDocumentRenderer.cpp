@@ -145,40 +145,43 @@ void TOpenDocumentRenderer::BeginParagraph(const TParagraph& P) {
 void TOpenDocumentRenderer::EndParagraph() {
   if (FPicture) return;
   ++FContentLines;
+  // Items are copies of the buffers they are built in: a list keeps each
+  // no larger than its text, and the buffers keep their room.
   if (FPreformatted) {
     FLine += FFormat == tfRTF ? u"\\par " : FFormat == tfHTML ? u"</p>" : u"";
-    Emit(std::move(FLine));
+    Emit(FLine);
     return;
   }
   WideString unused;
   ConvertSysChar(scUnknown, FLine, unused);
-  WideString T;
-  switch (FFormat) {
-    case tfPlainText:
-      T = std::move(FLine);
-      break;
-    case tfRTF: {
-      WideString group;
-      if (FBold) group += u"\\b";
-      if (FItalic) group += u"\\i";
-      if (FUnderline) group += u"\\ul";
-      T = group.empty() ? std::move(FLine) : u"{" + group + u" " + FLine + u"}";
-      T += u"\\par ";
-      break;
-    }
-    case tfHTML:
-      if (FStyle.empty()) {
-        T = u"<p>";
-      } else {
-        T = u"<p class=\"";
-        AppendEscaped(T, FStyle);
-        T += u"\">";
-      }
-      T += FLine;
-      T += u"</p>";
-      break;
+  if (FFormat == tfPlainText) {
+    Emit(FLine);
+    return;
   }
-  Emit(std::move(T));
+  FItem.clear();
+  if (FFormat == tfRTF) {
+    const bool group = FBold || FItalic || FUnderline;
+    if (group) {
+      FItem += u"{";
+      if (FBold) FItem += u"\\b";
+      if (FItalic) FItem += u"\\i";
+      if (FUnderline) FItem += u"\\ul";
+      FItem += u" ";
+    }
+    FItem += FLine;
+    FItem += group ? u"}\\par " : u"\\par ";
+  } else {
+    if (FStyle.empty()) {
+      FItem += u"<p>";
+    } else {
+      FItem += u"<p class=\"";
+      AppendEscaped(FItem, FStyle);
+      FItem += u"\">";
+    }
+    FItem += FLine;
+    FItem += u"</p>";
+  }
+  Emit(FItem);
 }
 
 void TOpenDocumentRenderer::Text(std::u16string_view Run, const TRunStyle&) {

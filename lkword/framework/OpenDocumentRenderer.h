@@ -127,6 +127,7 @@ class TOpenDocumentRenderer : public TTextRenderer {
   // The paragraph being built; white space collapses across its runs.
   WideString FLine;
   WideString FRun;  // a run's collapsed text before escaping
+  WideString FItem;  // the paragraph's item, in formatted output
   bool FPendingSpace = false;
   bool FAtStart = true;
   bool FPreformatted = false;
