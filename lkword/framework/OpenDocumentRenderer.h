@@ -1,8 +1,10 @@
 // The output of the OpenDocument readers.
 //
 // - The frame (GetTextStart, GetTextFinish) is the first and last item of
-//   the main text, also when empty; header and footer stories come after
-//   the frame's end and go to lists of their own.
+//   the main text, also when empty (a host may have the last held); header
+//   and footer stories come after the frame's end and go to lists of their
+//   own. HTML gives the style sheet, one item a style, before the first
+//   block.
 // - A paragraph is one item holding its whole text: spans, links, tabs and
 //   line breaks inline (plain: tab, CR LF; RTF: "\tab ", "\line ", a group
 //   for a bold, italic or underlined style; HTML: "<p class=...>", spans
