@@ -50,6 +50,10 @@ struct TParagraph {
   // In twips; 0 when not known.
   int LeftIndent = 0;
   int RightIndent = 0;
+  // The character formatting the paragraph's style gives all its text.
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
 };
 
 struct TRunStyle {
@@ -151,6 +155,26 @@ class TDocumentEvents {
   // Center between the margins, Right flush with the right margin; Default
   // for a tab of the ordinary kinds.
   virtual void AlignedTab(TAlignment) {}
+  // A run of inline content with a style of its own (an OpenDocument span),
+  // told also when empty. Runs nest inside a paragraph; the Text inside
+  // carries their formatting too.
+  virtual void BeginSpan(const TRunStyle&) {}
+  virtual void EndSpan() {}
+  // Count spaces that stay as written where the white space of the text
+  // around them collapses (formats whose runs of blanks count as one).
+  virtual void Spaces(int /*Count*/) {}
+  // A list and its items: an item holds paragraphs and lists, so lists nest
+  // inside items. Paragraphs in items may be ListItem paragraphs.
+  virtual void BeginList() {}
+  virtual void EndList() {}
+  virtual void BeginListItem() {}
+  virtual void EndListItem() {}
+  // The format's own name of the style of the table that begins next, told
+  // just before its BeginTable.
+  virtual void NextTableStyle(std::u16string_view /*Style*/) {}
+  // The row or cell just begun stands Times times in a row (a sheet's
+  // repeated rows and cells); told right after its BeginRow or BeginCell.
+  virtual void Repeated(int64_t /*Times*/) {}
 };
 
 }  // namespace lkw

@@ -145,4 +145,40 @@ void TDocumentOutput::AlignedTab(TAlignment Align) {
   for (TDocumentEvents* e : FConsumers) e->AlignedTab(Align);
 }
 
+void TDocumentOutput::BeginSpan(const TRunStyle& Style) {
+  for (TDocumentEvents* e : FConsumers) e->BeginSpan(Style);
+}
+
+void TDocumentOutput::EndSpan() {
+  for (TDocumentEvents* e : FConsumers) e->EndSpan();
+}
+
+void TDocumentOutput::Spaces(int Count) {
+  for (TDocumentEvents* e : FConsumers) e->Spaces(Count);
+}
+
+void TDocumentOutput::BeginList() {
+  for (TDocumentEvents* e : FConsumers) e->BeginList();
+}
+
+void TDocumentOutput::EndList() {
+  for (TDocumentEvents* e : FConsumers) e->EndList();
+}
+
+void TDocumentOutput::BeginListItem() {
+  for (TDocumentEvents* e : FConsumers) e->BeginListItem();
+}
+
+void TDocumentOutput::EndListItem() {
+  for (TDocumentEvents* e : FConsumers) e->EndListItem();
+}
+
+void TDocumentOutput::NextTableStyle(std::u16string_view Style) {
+  for (TDocumentEvents* e : FConsumers) e->NextTableStyle(Style);
+}
+
+void TDocumentOutput::Repeated(int64_t Times) {
+  for (TDocumentEvents* e : FConsumers) e->Repeated(Times);
+}
+
 }  // namespace lkw

@@ -55,6 +55,15 @@ class TDocumentOutput final : public TDocumentEvents {
   void EndRevision(TRevisionKind Kind) override;
   void FormatCode(const TParagraph& Paragraph, const TRunStyle& Run, uint32_t Fields) override;
   void AlignedTab(TAlignment Align) override;
+  void BeginSpan(const TRunStyle& Style) override;
+  void EndSpan() override;
+  void Spaces(int Count) override;
+  void BeginList() override;
+  void EndList() override;
+  void BeginListItem() override;
+  void EndListItem() override;
+  void NextTableStyle(std::u16string_view Style) override;
+  void Repeated(int64_t Times) override;
 
  private:
   void RolledBack() override;

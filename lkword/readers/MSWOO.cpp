@@ -53,32 +53,6 @@ int32_t ParseInt32(std::u16string_view s, int32_t Default) {
   return v > std::numeric_limits<int32_t>::max() ? Default : static_cast<int32_t>(v);
 }
 
-// A style or family name written into CSS: characters outside a plain
-// identifier are hex-escaped, so no name can end the style block.
-void AppendCSSIdent(WideString& Out, std::u16string_view Name) {
-  static const char16_t* const kHex = u"0123456789abcdef";
-  for (char16_t c : Name) {
-    const bool plain = IsAsciiAlnum(c) || c == u'_' || c == u'-' || c >= 0x80;
-    if (plain) {
-      Out += c;
-    } else {
-      Out += u'\\';
-      Out += kHex[(c >> 4) & 0xF];
-      Out += kHex[c & 0xF];
-      Out += u' ';
-    }
-  }
-}
-
-WideString CSSHead(const TOOStyle& S) {
-  WideString r = u".";
-  AppendCSSIdent(r, S.StyleName());
-  r += u" { font-family: ";
-  AppendCSSIdent(r, S.StyleFamily());
-  r += u";";
-  return r;
-}
-
 // Pre-order walk without recursion; F returns false to stop.
 template <typename F>
 void ForEachNode(TLKXMLItem* Root, F f) {
@@ -265,13 +239,16 @@ std::string_view FlatDocumentMimeType(std::string_view Head) {
 // The first element Name of a flat document, from its start tag through its
 // end tag; empty when either is missing.
 std::string_view FlatElement(std::string_view Document, std::string_view Name) {
-  const std::string open = "<" + std::string(Name);
+  std::string open = "<";
+  open += Name;
   size_t start = Document.find(open);
   while (start != std::string_view::npos && start + open.size() < Document.size() &&
          Document[start + open.size()] != '>' && !IsAsciiBlank(Document[start + open.size()]))
     start = Document.find(open, start + 1);
   if (start == std::string_view::npos) return {};
-  const std::string close = "</" + std::string(Name) + ">";
+  std::string close = "</";
+  close += Name;
+  close += '>';
   const size_t end = Document.find(close, start);
   if (end == std::string_view::npos) return {};
   return Document.substr(start, end + close.size() - start);
@@ -292,17 +269,6 @@ bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color) {
   }
   Color = rgb[0] | (rgb[1] << 8) | (rgb[2] << 16);
   return true;
-}
-
-WideString OOColorToHTML(TOOColor Color) {
-  static const char16_t* const kHex = u"0123456789ABCDEF";
-  WideString r = u"#";
-  for (int shift : {0, 8, 16}) {
-    const uint32_t b = (Color >> shift) & 0xFF;
-    r += kHex[b >> 4];
-    r += kHex[b & 0xF];
-  }
-  return r;
 }
 
 int64_t ParseOODuration(std::u16string_view Value) {
@@ -467,23 +433,6 @@ TOpenDocumentKind DetectOpenDocument(TStream& Stream) {
 // ---------------------------------------------------------------------------
 // Styles
 
-WideString TOOStyle::CSSRule() const { return CSSHead(*this) + u"}"; }
-
-WideString TOOStyleText::CSSRule() const {
-  WideString r = CSSHead(*this);
-  r += u"\r\nfont-size: " + AsciiToWide(std::to_string(FTextFont.Size)) + u"pt;";
-  r += u"color: " + OOColorToHTML(FTextFont.Color) + u";\r\n";
-  r += u"background: " + OOColorToHTML(FColor) + u";\r\n";
-  r += u"text-align: ";
-  r += FAlignment == ooaRight ? u"right" : FAlignment == ooaCenter ? u"center" : u"left";
-  r += u";";
-  if (FTextFont.Style.Contains(oofsBold)) r += u"\r\nfont-weight: bold;";
-  if (FTextFont.Style.Contains(oofsItalic)) r += u"\r\nfont-style: italic;";
-  if (FTextFont.Style.Contains(oofsUnderline)) r += u"\r\ntext-decoration: underline;";
-  r += u"}";
-  return r;
-}
-
 void TOOStyles::ClearStyles() {
   FByName.clear();
   while (!FList.empty()) FList.pop_back();
@@ -537,13 +486,14 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
 void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   TMSWBaseDocument::LoadFromStream(Stream);
   const bool wantText = FParseItems.Contains(wpiText);
-  // What a sink gets is gone: nothing goes to it before the content is
-  // known to be readable.
-  const bool sink = static_cast<bool>(FTextSink);
-  if (wantText && !sink) AddText(GetTextStart(), *FText);
-
+  if (wantText) {
+    // What a sink gets is gone: the text is held back from it until the
+    // content is known to be readable.
+    Output().Checkpoint();
+    Output().BeginDocument();
+  }
   if (!StreamIsZipArchive(Stream)) {
-    LoadFlatDocument(Stream, wantText, sink);
+    LoadFlatDocument(Stream, wantText);
     return;
   }
   TZipArchive zip;
@@ -553,9 +503,9 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   CheckEncryption(zip);
   if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;
-  ReadPackageContent(zip, sink);
-  AddText(GetTextFinish(), *FText);
+  ReadPackageContent(zip);
   if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(zip);
+  Output().EndDocument();
 } catch (...) {
   RethrowAsException();
 }
@@ -594,19 +544,19 @@ void TCustomOpenOfficeDocument::ReadPackageMetadata(const TZipArchive& Zip) {
   }
 }
 
-void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool Sink) {
+void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip) {
   const int content = Zip.GetIndexByFileName("content.xml");
   if (content < 0) throw ECorruptError(SNoContent);
   const int64_t declared = Zip.Files()[content].DeclaredSize();
   if (!FEncrypted.empty() || declared < FStreamContentFrom) {
     RawByteString bytes = ExtractUnlocked(Zip, content);
-    if (Sink) AddText(GetTextStart(), *FText);
-    LoadXMLBytes(std::move(bytes), *FText);
+    Output().Release();
+    LoadXMLBytes(std::move(bytes));
     return;
   }
   // A large content part is held only a piece at a time: a first pass
-  // checks it (so that nothing reaches a sink from a part that turns out
-  // damaged), the second parses it as it is inflated.
+  // checks it (so that nothing is told from a part that turns out damaged),
+  // the second parses it as it is inflated.
   const int64_t limit = std::min(FMaxStreamSize, FMaxDecompressedSize);
   auto open = [&] {
     return Unlocked(FPasswordProtected,
@@ -619,8 +569,8 @@ void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip, bool 
     check->Finish();
   }
   auto source = open();
-  if (Sink) AddText(GetTextStart(), *FText);
-  LoadXMLSource(*source, declared, *FText);
+  Output().Release();
+  LoadXMLSource(*source, declared);
 }
 
 void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
@@ -639,7 +589,7 @@ void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
   }
 }
 
-void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText, bool Sink) {
+void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText) {
   const int64_t start = Stream.Position();
   if (FlatDocumentMimeType(Stream.ReadBytes(kFlatSniffBytes)).empty()) throw ECorruptError(SNotOpenDocument);
   Stream.Seek(start, soBeginning);
@@ -654,10 +604,10 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText,
   if (!WantText) return;
   RawByteString masters;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") masters = FlatElement(bytes, "office:master-styles");
-  if (Sink) AddText(GetTextStart(), *FText);
-  LoadXMLBytes(std::move(bytes), *FText);
-  AddText(GetTextFinish(), *FText);
+  Output().Release();
+  LoadXMLBytes(std::move(bytes));
   if (!masters.empty()) ReadMasterPages(masters);
+  Output().EndDocument();
 }
 
 void TCustomOpenOfficeDocument::CheckEncryption(const TZipArchive& Zip) {

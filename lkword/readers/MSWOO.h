@@ -1,26 +1,26 @@
 // OpenDocument readers: text documents, spreadsheets and presentations (zip
 // packages whose "content.xml" holds the body and "meta.xml" the metadata).
 //
-// Output contract (every format):
-// - The header and the footer of the output are always placed, also when
-//   empty, so plain text starts and ends with an empty line.
-// - A paragraph or heading is one line holding its whole text in document
-//   order: spans, links and fields inline, <text:s> as its count of spaces,
-//   <text:tab> as a tab, <text:line-break> as a line break (plain: CR LF
-//   inside the line; RTF "\line "; HTML "<br>"). Runs of XML white space
-//   collapse to one space, as OpenDocument prescribes.
+// What the readers tell (the output's shape is TOpenDocumentRenderer's):
+// - The document is begun as the load starts, and ended after the headers
+//   and footers; a sink gets nothing before the content is known to be
+//   readable.
+// - A paragraph or heading holds its whole text in document order: spans,
+//   links and fields inline, <text:s> as fixed spaces, <text:tab> as a tab,
+//   <text:line-break> as a line break. Its text is as the XML gives it
+//   (entities decoded): its white space collapses in the output, as
+//   OpenDocument prescribes.
 // - Footnote and endnote bodies, annotations, and frames or shapes anchored
-//   inside a paragraph follow that paragraph as lines of their own; a note's
-//   first line starts with its citation and a tab.
-// - Every table cell end and row end gives one line (empty in plain text and
-//   RTF), every presentation page end one empty line; OnConvertSysChar may
-//   fill them (scColumnEnd, scRowEnd, scEndOfPage). A picture gives a line
-//   with its path (scIncludePicture appends the handler's result).
-// - Repeated spreadsheet cells and rows with content are written as often as
-//   they repeat, up to a budget for the whole load; empty ones are written
-//   once, however many times they repeat.
-// - Document text is escaped for RTF and HTML; HTML output starts with a CSS
-//   block built from the automatic styles.
+//   inside a paragraph follow that paragraph; notes and annotations are
+//   stories, and a note's first paragraph has its citation as its label.
+// - Tables, rows, cells, lists and list items, and presentation pages, are
+//   told as such; a picture is a paragraph of its own. Repeated spreadsheet
+//   rows and cells are told once with their count; the renderer writes
+//   those with content as often as they repeat, up to a budget for the
+//   whole load, and empty ones once.
+// - The page headers and footers of text documents are stories, after the
+//   body; formatted output is given the automatic styles (HTML writes them
+//   as a style sheet).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,7 @@ namespace lkw {
 
 class TLKXMLEngine;
 class TLKXMLItem;
+class TOpenDocumentRenderer;
 class TPartSource;
 class TZipArchive;
 
@@ -79,8 +80,6 @@ class TOOStyle : public TPersistent {
   TOOStyle* StyleParent() const { return FStyleParent; }
   void SetStyleParent(TOOStyle* Value) { FStyleParent = Value; }
 
-  // The style's rule for the HTML style block (one item, CR LF inside).
-  virtual WideString CSSRule() const;
   std::string ClassName() const override { return "TOOStyle"; }
 
  protected:
@@ -101,7 +100,6 @@ class TOOStyleText : public TOOStyle {
   TOOAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TOOAlignment Value) { FAlignment = Value; }
 
-  WideString CSSRule() const override;
   std::string ClassName() const override { return "TOOStyleText"; }
 
  private:
@@ -190,7 +188,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void SetMaxKeyIterations(uint32_t Value) { FMaxKeyIterations = Value; }
   bool SupportsTextSink() const override { return true; }
 
-  // Parses one content part and appends its rendered body to L.
+  // Parses one content part and appends its rendered body to L (no frame).
   void LoadXMLFilePart(TStream& S, TWideStrings& L);
 
   // A content.xml that declares at least this many bytes is inflated twice,
@@ -222,6 +220,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // Mapped: the package's members are then referenced, not copied, and
   // pictures never read are never touched.
   bool MapsFile() const override { return true; }
+  std::unique_ptr<TTextRenderer> CreateRenderer() override;
 
  private:
   friend class TOOBodyWriter;
@@ -243,17 +242,18 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   RawByteString ExtractUnlocked(const TZipArchive& Zip, int Index);
   // The steps of a package's load.
   void ReadPackageMetadata(const TZipArchive& Zip);
-  // The body into Text (a sink's header line goes first once the content
-  // reads); raises when there is no content.xml.
-  void ReadPackageContent(const TZipArchive& Zip, bool Sink);
+  // The body, released to a sink once the content reads; raises when there
+  // is no content.xml.
+  void ReadPackageContent(const TZipArchive& Zip);
   void ReadPackageMasterPages(const TZipArchive& Zip);
-  void LoadFlatDocument(TStream& Stream, bool WantText, bool Sink);
-  void LoadXMLBytes(RawByteString Bytes, TWideStrings& L);
+  void LoadFlatDocument(TStream& Stream, bool WantText);
+  void LoadXMLBytes(RawByteString Bytes);
   // Size is the part's size, which bounds what repeated cells may add.
-  void LoadXMLSource(TPartSource& Source, int64_t Size, TWideStrings& L);
-  void LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse, TWideStrings& L);
-  // The HTML style block of the automatic styles.
-  void AddStyleBlock(TWideStrings& L);
+  void LoadXMLSource(TPartSource& Source, int64_t Size);
+  void LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse);
+  // Gives the renderer the automatic styles as its style sheet.
+  void TellStyleSheet();
+  TOpenDocumentRenderer& Renderer();
 
   TWideStrings FHeaderText;
   TWideStrings FFooterText;
@@ -285,8 +285,6 @@ class TOpenOfficePresentation : public TCustomOpenOfficeDocument {
 
 // "#rrggbb" as a colour; false (Color unchanged) for any other form.
 bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color);
-// "#RRGGBB" of a colour, upper-case hex digits.
-WideString OOColorToHTML(TOOColor Color);
 // An ISO 8601 duration ("PT1H30M15S", "P1DT2H3M4.5S") in whole seconds,
 // fractions truncated; 0 for text that is not a duration. Years and months
 // count as 365 and 30 days.

@@ -1,5 +1,5 @@
 // The body walk of the OpenDocument readers: paragraphs, tables, lists,
-// frames and pages rendered as lines.
+// frames and pages told as document events.
 #include "lkword/readers/MSWOO.h"
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/framework/OpenDocumentRenderer.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -28,6 +29,25 @@ int64_t RepeatBudget(int64_t PartSize, int64_t MaxDecompressedSize) {
 }
 // A longer run of <text:s> is hostile, not layout.
 constexpr int32_t kMaxSpaceRun = 4096;
+// Heading levels the output knows.
+constexpr int kMaxHeadingLevel = 6;
+constexpr int kMaxListLevel = 9;
+
+// Leading decimal digits as a number, saturating at Max; Default without
+// digits.
+int LeadingInt(std::u16string_view s, int Max, int Default) {
+  if (s.empty() || !IsAsciiDigit(s[0])) return Default;
+  int v = 0;
+  for (char16_t c : s) {
+    if (!IsAsciiDigit(c)) break;
+    v = std::min(v * 10 + (c - u'0'), Max);
+  }
+  return v;
+}
+
+TAlignment OutputAlignment(TOOAlignment A) {
+  return A == ooaRight ? TAlignment::Right : A == ooaCenter ? TAlignment::Center : TAlignment::Left;
+}
 
 enum class TElem : uint8_t {
   Other,
@@ -53,6 +73,7 @@ enum class TElem : uint8_t {
   Page,
   PageNumber,
   HiddenText,
+  Section,
   Skip,
 };
 
@@ -86,6 +107,7 @@ TElem ElemKind(std::u16string_view Tag) {
       {u"draw:page", TElem::Page},
       {u"text:page-number", TElem::PageNumber},
       {u"text:hidden-text", TElem::HiddenText},
+      {u"text:section", TElem::Section},
       // No visible text: deleted text kept for change tracking, index
       // templates, declarations, cached list numbers, ruby annotations,
       // descriptions, embedded binaries, forms and settings.
@@ -149,11 +171,14 @@ TBlockRole BlockRole(TElem Kind) {
 
 }  // namespace
 
-// Renders the content element of a document into lines of one list.
+// Tells the content element of a document, or a header or footer, as
+// document events.
 class TOOBodyWriter {
  public:
-  TOOBodyWriter(TCustomOpenOfficeDocument& D, TWideStrings& L, int64_t RepeatBudget)
-      : D(D), L(L), F(D.TextFormating()), FRepeatBudget(RepeatBudget) {}
+  // InStory: the content is a story of its own (a header or a footer), in
+  // which notes and comments are told as its text.
+  explicit TOOBodyWriter(TCustomOpenOfficeDocument& D, bool InStory = false)
+      : D(D), Out(D.Output()), FStoryDepth(InStory ? 1 : 0) {}
 
   void Block(const TLKXMLItem* N);
   // The opening and the closing of a container (BlockRole Container).
@@ -162,76 +187,47 @@ class TOOBodyWriter {
   void Children(const TLKXMLItem* N);
 
  private:
-  // A paragraph line being built; white space collapses across elements.
-  struct TLine {
-    WideString Text;
-    bool PendingSpace = false;
-    bool AtStart = true;
-  };
-  // Block content met inside a paragraph, written after its line.
+  // Block content met inside a paragraph, told after it.
   struct TDeferred {
     const TLKXMLItem* Node;
-    WideString Prefix;
+    WideString Label;  // a note's citation, which starts its first paragraph
+    bool IsStory = false;
+    TStoryKind Story = TStoryKind::Main;
   };
 
-  bool Stopped() const { return D.IsCancelExtract; }
-  void Emit(const WideString& T) {
-    // Rows and cells replay what they wrote: keep it while one is open,
-    // since the list may be a sink that keeps nothing.
-    if (FReplayDepth > 0) FReplayLog.push_back(T);
-    D.AddText(T, L);
-  }
-  // T followed by what the host's handler makes of the special character.
-  WideString SysChar(TLKWordSysChar Kind, WideString T);
+  bool Stopped() const { return Out.Cancelled(); }
   const TOOStyleText* TextStyle(const WideString& Name) const;
 
   void Paragraph(const TLKXMLItem* N);
-  void Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred);
-  void InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
-  // The inline elements that render more than their content.
-  void Span(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
-  void Link(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
-  void Spaces(const TLKXMLItem* C, TLine& Line);
-  void Note(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred);
-  // Appends document text: entities decoded (when Decode), white space
-  // collapsed, escaped for the output format.
-  void AppendText(TLine& Line, std::u16string_view Raw, bool Decode);
-  void AppendMarkup(TLine& Line, std::u16string_view Markup, bool BreaksLine = false);
-  void FlushSpace(TLine& Line) {
-    if (Line.PendingSpace) Line.Text += u' ';
-    Line.PendingSpace = false;
-  }
+  void Deferred(const TDeferred& Block);
+  void Inline(const TLKXMLItem* N, std::vector<TDeferred>& Deferred);
+  void InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  // The inline elements that are more than their content.
+  void Span(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  void Link(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  void Spaces(const TLKXMLItem* C);
+  void Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  // Document text, entities decoded when Decode; its white space collapses
+  // in the output.
+  void Text(std::u16string_view Raw, bool Decode);
   void Frame(const TLKXMLItem* N);
   void Picture(const TLKXMLItem* N);
   void Row(const TLKXMLItem* N);
   void Cell(const TLKXMLItem* N);
-  // Writes the logged items from First to the end Times more times, within
-  // budget.
-  void Replay(size_t First, int64_t Times);
   int64_t RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const;
 
   TCustomOpenOfficeDocument& D;
-  TWideStrings& L;
-  const TMSTextFormating F;
-  WideString FPrefix;  // the citation of the note whose body comes next
-  WideString FDecoded, FPlain;
-  int64_t FContentLines = 0;
-  int64_t FRepeatBudget;
-  int FReplayDepth = 0;  // rows and cells open
-  std::vector<WideString> FReplayLog;
+  TDocumentOutput& Out;
+  WideString FLabel;  // the citation of the note whose body comes next
+  WideString FDecoded;
+  TRunStyle FRun;  // the formatting of the text at hand
+  int FListDepth = 0;
+  int FPage = 0;
+  int FStoryDepth;
 };
 
-WideString TOOBodyWriter::SysChar(TLKWordSysChar Kind, WideString T) {
-  if (D.FOnConvertSysChar) {
-    WideString r;
-    D.FOnConvertSysChar(&D, Kind, T, r);
-    T += r;
-  }
-  return T;
-}
-
 const TOOStyleText* TOOBodyWriter::TextStyle(const WideString& Name) const {
-  if (F == tfPlainText || Name.empty()) return nullptr;
+  if (Name.empty() || D.FStyles.Count() == 0) return nullptr;
   return dynamic_cast<const TOOStyleText*>(D.FStyles.FindByStyleName(Name));
 }
 
@@ -258,40 +254,35 @@ void TOOBodyWriter::Block(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Enter(const TLKXMLItem* N) {
-  if (Stopped() || F != tfHTML) return;
   switch (ElemKind(N->TagName())) {
     case TElem::Table: {
       WideString style;
       if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
-      WideString open = u"<table border=\"1\"";
-      if (!style.empty()) {
-        open += u" class=\"";
-        AppendEscaped(open, style, tfHTML);
-        open += u"\"";
-      }
-      open += u">";
-      Emit(open);
+      if (!style.empty()) Out.NextTableStyle(style);
+      Out.BeginTable();
       return;
     }
-    case TElem::List: Emit(u"<ul>"); return;
-    case TElem::ListItem: Emit(u"  <li>"); return;
+    case TElem::List:
+      ++FListDepth;
+      Out.BeginList();
+      return;
+    case TElem::ListItem: Out.BeginListItem(); return;
+    case TElem::Page: Out.BeginPage(++FPage); return;
+    case TElem::Section: Out.BeginSection(); return;
     default: return;
   }
 }
 
 void TOOBodyWriter::Leave(const TLKXMLItem* N) {
-  if (Stopped()) return;
   switch (ElemKind(N->TagName())) {
-    case TElem::Table:
-      if (F == tfHTML) Emit(u"</table>");
-      return;
+    case TElem::Table: Out.EndTable(); return;
     case TElem::List:
-      if (F == tfHTML) Emit(u"</ul>");
+      --FListDepth;
+      Out.EndList();
       return;
-    case TElem::ListItem:
-      if (F == tfHTML) Emit(u"  </li>");
-      return;
-    case TElem::Page: Emit(SysChar(scEndOfPage, u"")); return;
+    case TElem::ListItem: Out.EndListItem(); return;
+    case TElem::Page: Out.EndPage(FPage); return;
+    case TElem::Section: Out.EndSection(); return;
     default: return;
   }
 }
@@ -302,57 +293,58 @@ void TOOBodyWriter::Children(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
-  TLine line;
+  TParagraph p;
+  if (N->TagName() == u"text:h") {
+    p.Kind = TParagraphKind::Heading;
+    p.Level = std::max(LeadingInt(N->AttributeValue(u"text:outline-level"), kMaxHeadingLevel, 1), 1);
+  } else if (FListDepth > 0) {
+    p.Kind = TParagraphKind::ListItem;
+    p.Level = std::min(FListDepth, kMaxListLevel);
+  }
+  p.Style = N->AttributeValue(u"text:style-name");
+  if (const TOOStyleText* ts = TextStyle(p.Style)) {
+    const TOOFontStyles fs = ts->TextFont().Style;
+    p.Bold = fs.Contains(oofsBold);
+    p.Italic = fs.Contains(oofsItalic);
+    p.Underline = fs.Contains(oofsUnderline);
+    p.Alignment = OutputAlignment(ts->Alignment());
+  }
+  p.Label = std::move(FLabel);
+  FLabel.clear();
+  FRun = TRunStyle();
+  FRun.Bold = p.Bold;
+  FRun.Italic = p.Italic;
+  FRun.Underline = p.Underline;
   std::vector<TDeferred> deferred;
-  if (!FPrefix.empty()) {
-    AppendEscaped(line.Text, FPrefix, F);
-    AppendMarkup(line, F == tfRTF ? u"\\tab " : u"\t", true);
-    FPrefix.clear();
-  }
-  const WideString style = N->AttributeValue(u"text:style-name");
-  const TOOStyleText* ts = TextStyle(style);
-  Inline(N, line, deferred);
-  if (D.FOnConvertSysChar) {
-    WideString unused;
-    D.FOnConvertSysChar(&D, scUnknown, line.Text, unused);
-  }
-  ++FContentLines;
-  WideString T;
-  switch (F) {
-    case tfPlainText:
-      T = std::move(line.Text);
-      break;
-    case tfRTF: {
-      WideString group;
-      if (ts && ts->TextFont().Style.Contains(oofsBold)) group += u"\\b";
-      if (ts && ts->TextFont().Style.Contains(oofsItalic)) group += u"\\i";
-      if (ts && ts->TextFont().Style.Contains(oofsUnderline)) group += u"\\ul";
-      T = group.empty() ? std::move(line.Text) : u"{" + group + u" " + line.Text + u"}";
-      T += u"\\par ";
-      break;
-    }
-    case tfHTML:
-      if (style.empty()) {
-        T = u"<p>";
-      } else {
-        T = u"<p class=\"";
-        AppendEscaped(T, style, tfHTML);
-        T += u"\">";
-      }
-      T += line.Text;
-      T += u"</p>";
-      break;
-  }
-  Emit(T);
+  Out.BeginParagraph(p);
+  Inline(N, deferred);
+  Out.EndParagraph();
   for (const TDeferred& d : deferred) {
     if (Stopped()) return;
-    FPrefix = d.Prefix;
-    Block(d.Node);
-    FPrefix.clear();
+    Deferred(d);
   }
 }
 
-void TOOBodyWriter::AppendText(TLine& Line, std::u16string_view Raw, bool Decode) {
+void TOOBodyWriter::Deferred(const TDeferred& B) {
+  // Stories do not nest: a note in a header is the header's text.
+  const bool story = B.IsStory && FStoryDepth == 0;
+  const int lists = FListDepth;
+  if (story) {
+    ++FStoryDepth;
+    FListDepth = 0;
+    Out.BeginStory(B.Story);
+  }
+  FLabel = B.Label;
+  Block(B.Node);
+  FLabel.clear();
+  if (story) {
+    Out.EndStory(B.Story);
+    FListDepth = lists;
+    --FStoryDepth;
+  }
+}
+
+void TOOBodyWriter::Text(std::u16string_view Raw, bool Decode) {
   if (Raw.empty()) return;
   std::u16string_view s = Raw;
   if (Decode && Raw.find(u'&') != std::u16string_view::npos) {
@@ -360,34 +352,11 @@ void TOOBodyWriter::AppendText(TLine& Line, std::u16string_view Raw, bool Decode
     AppendHTMLChars(FDecoded, Raw);
     s = FDecoded;
   }
-  WideString& out = F == tfPlainText ? Line.Text : FPlain;
-  if (F != tfPlainText) FPlain.clear();
-  for (char16_t c : s) {
-    if (IsAsciiBlank(c)) {
-      if (!Line.AtStart) Line.PendingSpace = true;
-      continue;
-    }
-    if (Line.PendingSpace) {
-      out += u' ';
-      Line.PendingSpace = false;
-    }
-    out += c;
-    Line.AtStart = false;
-  }
-  if (F != tfPlainText) AppendEscaped(Line.Text, FPlain, F);
+  Out.Text(s, FRun);
 }
 
-void TOOBodyWriter::AppendMarkup(TLine& Line, std::u16string_view Markup, bool BreaksLine) {
-  // Visible characters end a run of white space: a pending space is written
-  // first, except before a line break, where it would trail the line.
-  if (Line.PendingSpace && !BreaksLine) Line.Text += u' ';
-  Line.PendingSpace = false;
-  Line.Text.append(Markup);
-  Line.AtStart = BreaksLine;
-}
-
-void TOOBodyWriter::Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferred>& Deferred) {
-  AppendText(Line, N->Value(), true);
+void TOOBodyWriter::Inline(const TLKXMLItem* N, std::vector<TDeferred>& Deferred) {
+  Text(N->Value(), true);
   const TLKXMLItems& items = N->Items();
   for (int i = 0; i < items.Count(); ++i) {
     const TLKXMLItem* c = items[i];
@@ -397,17 +366,17 @@ void TOOBodyWriter::Inline(const TLKXMLItem* N, TLine& Line, std::vector<TDeferr
       case ikComment:
         break;
       case ikCDATA:
-        AppendText(Line, c->Value(), false);
+        Text(c->Value(), false);
         break;
       case ikProperty:
-        InlineElement(c, Line, Deferred);
+        InlineElement(c, Deferred);
         break;
     }
-    AppendText(Line, c->Tail(), true);
+    Text(c->Tail(), true);
   }
 }
 
-void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   const std::u16string_view tag = C->TagName();
   if (IsDrawing(tag)) {
     Deferred.push_back({C, {}});
@@ -415,25 +384,29 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<
   }
   switch (ElemKind(tag)) {
     case TElem::Span:
-      Span(C, Line, Deferred);
+      Span(C, Deferred);
       return;
     case TElem::Link:
-      Link(C, Line, Deferred);
+      Link(C, Deferred);
       return;
     case TElem::Space:
-      Spaces(C, Line);
+      Spaces(C);
       return;
     case TElem::Tab:
-      AppendMarkup(Line, F == tfRTF ? u"\\tab " : u"\t");
+      Out.Tab();
       return;
     case TElem::LineBreak:
-      AppendMarkup(Line, F == tfRTF ? u"\\line " : F == tfHTML ? u"<br>" : u"\r\n", true);
+      Out.LineBreak();
       return;
     case TElem::Note:
-      Note(C, Line, Deferred);
+      Note(C, Deferred);
       return;
     case TElem::NoteBody:
+      Deferred.push_back({C, {}, true, TStoryKind::Footnote});
+      return;
     case TElem::Annotation:
+      Deferred.push_back({C, {}, true, TStoryKind::Comment});
+      return;
     case TElem::Paragraph:
     case TElem::Table:
     case TElem::List:
@@ -443,65 +416,58 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, TLine& Line, std::vector<
       // Presentation masters keep "<number>" where the page number goes.
       const WideString t = C->Text();
       if (t.size() >= 2 && t.front() == u'<' && t.back() == u'>') return;
-      Inline(C, Line, Deferred);
+      Inline(C, Deferred);
       return;
     }
     case TElem::HiddenText:
-      if (D.FParseItems.Contains(wpiHiddenText)) AppendText(Line, C->AttributeValue(u"text:string-value"), false);
+      if (D.FParseItems.Contains(wpiHiddenText)) {
+        const WideString value = C->AttributeValue(u"text:string-value");
+        if (value.empty()) return;
+        TRunStyle hidden = FRun;
+        hidden.Hidden = true;
+        Out.Text(value, hidden);
+      }
       return;
     case TElem::Skip:
       return;
     default:
-      Inline(C, Line, Deferred);
+      Inline(C, Deferred);
       return;
   }
 }
 
-void TOOBodyWriter::Span(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
-  if (F == tfPlainText) {
-    Inline(C, Line, Deferred);
-    return;
-  }
-  const WideString style = C->AttributeValue(u"text:style-name");
-  WideString open, close;
-  if (F == tfHTML && !style.empty()) {
-    open = u"<span class=\"";
-    AppendEscaped(open, style, tfHTML);
-    open += u"\">";
-    close = u"</span>";
-  } else if (const TOOStyleText* ts = TextStyle(style); ts && F == tfRTF) {
+void TOOBodyWriter::Span(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
+  TRunStyle own;
+  own.Style = C->AttributeValue(u"text:style-name");
+  if (const TOOStyleText* ts = TextStyle(own.Style)) {
     const TOOFontStyles fs = ts->TextFont().Style;
-    if (fs.Contains(oofsBold)) open += u"\\b";
-    if (fs.Contains(oofsItalic)) open += u"\\i";
-    if (fs.Contains(oofsUnderline)) open += u"\\ul";
-    if (!open.empty()) {
-      open = u"{" + open + u" ";
-      close = u"}";
-    }
+    own.Bold = fs.Contains(oofsBold);
+    own.Italic = fs.Contains(oofsItalic);
+    own.Underline = fs.Contains(oofsUnderline);
   }
-  // White space before a span belongs outside it.
-  if (!open.empty()) FlushSpace(Line);
-  Line.Text += open;
-  Inline(C, Line, Deferred);
-  Line.Text += close;
+  const TRunStyle outer = FRun;
+  FRun.Bold |= own.Bold;
+  FRun.Italic |= own.Italic;
+  FRun.Underline |= own.Underline;
+  FRun.Style = own.Style;
+  Out.BeginSpan(own);
+  Inline(C, Deferred);
+  Out.EndSpan();
+  FRun = outer;
 }
 
-void TOOBodyWriter::Link(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
+void TOOBodyWriter::Link(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   WideString href;
-  if (F != tfHTML || !C->FindAttribute(u"xlink:href", href)) {
-    Inline(C, Line, Deferred);
+  if (!C->FindAttribute(u"xlink:href", href)) {
+    Inline(C, Deferred);
     return;
   }
-  WideString open = u"<a href=\"";
-  AppendEscaped(open, href, tfHTML);
-  open += u"\">";
-  FlushSpace(Line);
-  Line.Text += open;
-  Inline(C, Line, Deferred);
-  Line.Text += u"</a>";
+  Out.BeginLink(href);
+  Inline(C, Deferred);
+  Out.EndLink();
 }
 
-void TOOBodyWriter::Spaces(const TLKXMLItem* C, TLine& Line) {
+void TOOBodyWriter::Spaces(const TLKXMLItem* C) {
   WideString count;
   int32_t n = 1;
   if (C->FindAttribute(u"text:c", count)) {
@@ -512,13 +478,11 @@ void TOOBodyWriter::Spaces(const TLKXMLItem* C, TLine& Line) {
     }
     n = std::max(n, 1);
   }
-  WideString spaces;
-  for (int32_t k = 0; k < n; ++k) spaces += F == tfHTML ? u"&nbsp;" : u" ";
-  AppendMarkup(Line, spaces);
+  Out.Spaces(n);
 }
 
-void TOOBodyWriter::Note(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred>& Deferred) {
-  // The citation stays in the line; the body follows it.
+void TOOBodyWriter::Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
+  // The citation stays in the paragraph; the body follows it.
   const TLKXMLItems& items = C->Items();
   WideString citation;
   for (int i = 0; i < items.Count(); ++i) {
@@ -526,12 +490,14 @@ void TOOBodyWriter::Note(const TLKXMLItem* C, TLine& Line, std::vector<TDeferred
     if (part->Kind() != ikProperty) continue;
     if (part->TagName() == u"text:note-citation") {
       citation = part->Text();
-      AppendText(Line, citation, false);
+      Text(citation, false);
     }
   }
+  const TStoryKind kind =
+      C->AttributeValue(u"text:note-class") == u"endnote" ? TStoryKind::Endnote : TStoryKind::Footnote;
   for (int i = 0; i < items.Count(); ++i)
     if (items[i]->Kind() == ikProperty && items[i]->TagName() == u"text:note-body")
-      Deferred.push_back({items[i], citation});
+      Deferred.push_back({items[i], citation, true, kind});
 }
 
 void TOOBodyWriter::Frame(const TLKXMLItem* N) {
@@ -555,15 +521,9 @@ void TOOBodyWriter::Frame(const TLKXMLItem* N) {
 void TOOBodyWriter::Picture(const TLKXMLItem* N) {
   WideString href;
   if (!N->FindAttribute(u"xlink:href", href) || href.empty()) return;
-  ++FContentLines;
-  WideString result;
-  if (D.FOnConvertSysChar) D.FOnConvertSysChar(&D, scIncludePicture, href, result);
-  WideString T = F == tfHTML ? u"<img src=\"" : u"";
-  AppendEscaped(T, href, F);
-  T += result;  // the host's text goes out as it gave it
-  if (F == tfRTF) T += u"\\par ";
-  if (F == tfHTML) T += u"\"><br>";
-  Emit(T);
+  Out.BeginParagraph(TParagraph());
+  Out.Image(href);
+  Out.EndParagraph();
 }
 
 int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const {
@@ -577,68 +537,37 @@ int64_t TOOBodyWriter::RepeatCount(const TLKXMLItem* N, std::u16string_view Attr
   return std::max<int64_t>(n, 1);
 }
 
-void TOOBodyWriter::Replay(size_t First, int64_t Times) {
-  if (Stopped() || Times <= 0 || First >= FReplayLog.size()) return;
-  const std::vector<WideString> copy(FReplayLog.begin() + static_cast<std::ptrdiff_t>(First), FReplayLog.end());
-  int64_t size = 0;
-  for (const WideString& s : copy) size += static_cast<int64_t>(s.size()) + 2;
-  for (int64_t k = 0; k < Times; ++k) {
-    if (size > FRepeatBudget) {
-      D.AddWarning("repeated cells and rows were written only as often as the output budget allows");
-      FRepeatBudget = 0;
-      return;
-    }
-    FRepeatBudget -= size;
-    for (const WideString& s : copy) {
-      if (Stopped()) return;
-      Emit(s);
-    }
-  }
-}
-
 void TOOBodyWriter::Row(const TLKXMLItem* N) {
-  const size_t first = FReplayLog.size();
-  const int64_t before = FContentLines;
-  ++FReplayDepth;
-  if (F == tfHTML) Emit(u"  <tr>");
+  Out.BeginRow();
+  if (const int64_t times = RepeatCount(N, u"table:number-rows-repeated"); times > 1) Out.Repeated(times);
   Children(N);
-  if (!Stopped()) {
-    Emit(SysChar(scRowEnd, F == tfHTML ? u"  </tr>" : u""));
-    // Empty rows, however often repeated, are written once.
-    if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-rows-repeated") - 1);
-  }
-  if (--FReplayDepth == 0) FReplayLog.clear();
+  Out.EndRow();
 }
 
 void TOOBodyWriter::Cell(const TLKXMLItem* N) {
-  const size_t first = FReplayLog.size();
-  const int64_t before = FContentLines;
-  ++FReplayDepth;
-  if (F == tfHTML) Emit(u"    <td>");
+  Out.BeginCell();
+  if (const int64_t times = RepeatCount(N, u"table:number-columns-repeated"); times > 1) Out.Repeated(times);
   bool hasElements = false;
   for (int i = 0; i < N->Items().Count() && !hasElements; ++i) hasElements = N->Items()[i]->Kind() == ikProperty;
   if (hasElements) {
     Children(N);
   } else {
-    // Writers other than office suites may give only the value.
+    // Writers other than office suites may give only the value, which is
+    // kept as it is written.
     for (const char16_t* name : {u"office:string-value", u"office:value", u"office:date-value",
                                  u"office:time-value", u"office:boolean-value"}) {
       WideString v;
       if (N->FindAttribute(name, v) && !v.empty()) {
-        ++FContentLines;
-        WideString T = F == tfHTML ? u"<p>" : u"";
-        AppendEscaped(T, v, F);
-        T += F == tfRTF ? u"\\par " : F == tfHTML ? u"</p>" : u"";
-        Emit(T);
+        TParagraph p;
+        p.Kind = TParagraphKind::Preformatted;
+        Out.BeginParagraph(p);
+        Out.Text(v);
+        Out.EndParagraph();
         break;
       }
     }
   }
-  if (!Stopped()) {
-    Emit(SysChar(scColumnEnd, F == tfHTML ? u"    </td>" : u""));
-    if (FContentLines != before) Replay(first, RepeatCount(N, u"table:number-columns-repeated") - 1);
-  }
-  if (--FReplayDepth == 0) FReplayLog.clear();
+  Out.EndCell();
 }
 
 // ---------------------------------------------------------------------------
@@ -646,22 +575,23 @@ void TOOBodyWriter::Cell(const TLKXMLItem* N) {
 void TCustomOpenOfficeDocument::LoadXMLFilePart(TStream& S, TWideStrings& L) {
   const int64_t size = S.Size() - S.Position();
   if (size > FMaxDecompressedSize) throw ELimitError("content part larger than the decompression limit");
-  LoadXMLBytes(size > 0 ? S.ReadBytes(size) : RawByteString(), L);
+  const TTextPath::TRedirect into(TextPath(), L);
+  LoadXMLBytes(size > 0 ? S.ReadBytes(size) : RawByteString());
 }
 
-// Renders the body while the engine parses it. A block is rendered when it
-// closes, if every element between it and the content element renders as a
+// Tells the body while the engine parses it. A block is told when it
+// closes, if every element between it and the content element is told as a
 // container; it is then freed, so the tree holds about one block. The
 // containers on the way are opened (Enter) when their first block is
-// rendered and closed (Leave) when they close. Formatted output needs the
-// automatic styles before the first block: a document that has none by then
-// is rendered from the whole tree after the parse, as is one whose body never
-// gave a block.
+// told and closed (Leave) when they close. Output that shows styles needs
+// the automatic styles before the first block: a document that has none by
+// then is told from the whole tree after the parse, as is one whose body
+// never gave a block.
 class TOOBodyStreamer {
  public:
-  TOOBodyStreamer(TCustomOpenOfficeDocument& D, TWideStrings& L, TLKXMLEngine& E, TOOBodyWriter& W,
-                  const WideString& BodyTag, const WideString& TextTag, bool Plain)
-      : D(D), L(L), E(E), W(W), FBodyTag(BodyTag), FTextTag(TextTag), FPlain(Plain) {}
+  TOOBodyStreamer(TCustomOpenOfficeDocument& D, TLKXMLEngine& E, TOOBodyWriter& W, const WideString& BodyTag,
+                  const WideString& TextTag, bool Styled)
+      : D(D), E(E), W(W), FBodyTag(BodyTag), FTextTag(TextTag), FStyled(Styled) {}
 
   enum class TMode { Undecided, Streaming, Whole };
 
@@ -710,12 +640,11 @@ class TOOBodyStreamer {
   void FreeThrough(TLKXMLItem* Parent, TLKXMLItem* Last);
 
   TCustomOpenOfficeDocument& D;
-  TWideStrings& L;
   TLKXMLEngine& E;
   TOOBodyWriter& W;
   const WideString& FBodyTag;
   const WideString& FTextTag;
-  const bool FPlain;
+  const bool FStyled;
   TMode FMode = TMode::Undecided;
   bool FRootChecked = false;
   bool FTextClosed = false;
@@ -766,13 +695,13 @@ bool TOOBodyStreamer::Decide(TLKXMLItem* Node) {
     FMode = TMode::Whole;
     return false;
   }
-  if (!FPlain) {
+  if (FStyled) {
     if (!styles) {
       FMode = TMode::Whole;
       return false;
     }
     D.ReadStyles(styles);
-    if (D.TextFormating() == tfHTML) D.AddStyleBlock(L);
+    D.TellStyleSheet();
   }
   if (styles) {
     delete styles;
@@ -849,60 +778,77 @@ void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
   TLKXMLItem* masters = engine.GetItemByTag(nullptr, u"office:master-styles");
   if (!masters) return;
   const int64_t budget = RepeatBudget(static_cast<int64_t>(Xml.size()), FMaxDecompressedSize);
-  // Master pages often repeat the same header (first, left and right
-  // pages, or one page style per chapter); each text is kept once.
-  std::vector<WideString> seen;
+  TDocumentOutput& out = Output();
   const TLKXMLItems& pages = masters->Items();
-  for (int i = 0; i < pages.Count() && !IsCancelExtract; ++i) {
+  for (int i = 0; i < pages.Count() && !out.Cancelled(); ++i) {
     const TLKXMLItems& parts = pages[i]->Items();
     for (int k = 0; k < parts.Count(); ++k) {
       const std::u16string_view tag = parts[k]->TagName();
       const bool header = tag.starts_with(u"style:header");
       if (!header && !tag.starts_with(u"style:footer")) continue;
-      TWideStrings one;
-      TOOBodyWriter writer(*this, one, budget);
-      writer.Children(parts[k]);
-      const WideString text = one.Text();
-      if (text.find_first_not_of(u" \t\r\n") == WideString::npos ||
-          std::find(seen.begin(), seen.end(), text) != seen.end())
-        continue;
-      seen.push_back(text);
-      for (const WideString& item : one.Items()) AddText(item, header ? FHeaderText : FFooterText);
+      const TStoryKind kind = header ? TStoryKind::Header : TStoryKind::Footer;
+      out.BeginStory(kind);
+      Renderer().SetRepeatBudget(budget);
+      TOOBodyWriter(*this, true).Children(parts[k]);
+      out.EndStory(kind);
     }
   }
 }
 
-void TCustomOpenOfficeDocument::AddStyleBlock(TWideStrings& L) {
-  AddText(u"<style type=\"text/css\">", L);
-  for (int i = 0; i < FStyles.Count(); ++i) AddText(FStyles.GetStyle(i)->CSSRule(), L);
-  AddText(u"</style>", L);
+void TCustomOpenOfficeDocument::TellStyleSheet() {
+  Renderer().StyleSheet(FStyles.Count(), [this](int I) {
+    const TOOStyle& style = *FStyles.GetStyle(I);
+    TOpenDocumentStyle s;
+    s.Name = style.StyleName();
+    s.Family = style.StyleFamily();
+    if (const auto* text = dynamic_cast<const TOOStyleText*>(&style)) {
+      s.HasLook = true;
+      s.FontSize = text->TextFont().Size;
+      s.Color = text->TextFont().Color;
+      s.Background = text->Color();
+      s.Alignment = OutputAlignment(text->Alignment());
+      s.Bold = text->TextFont().Style.Contains(oofsBold);
+      s.Italic = text->TextFont().Style.Contains(oofsItalic);
+      s.Underline = text->TextFont().Style.Contains(oofsUnderline);
+    }
+    return s;
+  });
 }
 
-void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes, TWideStrings& L) {
-  LoadXML(static_cast<int64_t>(Bytes.size()), [&](TLKXMLEngine& E) { E.LoadFromBytesInPieces(Bytes); }, L);
+std::unique_ptr<TTextRenderer> TCustomOpenOfficeDocument::CreateRenderer() {
+  auto r = std::make_unique<TOpenDocumentRenderer>(*this, TextPath());
+  r->SetStoryLists(&FHeaderText, &FFooterText);
+  return r;
 }
 
-void TCustomOpenOfficeDocument::LoadXMLSource(TPartSource& Source, int64_t Size, TWideStrings& L) {
-  LoadXML(
-      Size,
-      [&](TLKXMLEngine& E) {
-        E.LoadFromSourceInPieces([&](std::string& Into) {
-          if (!Source.More(Source.Data().size(), 0)) return false;
-          Into.append(Source.Data());
-          return true;
-        });
-      },
-      L);
+TOpenDocumentRenderer& TCustomOpenOfficeDocument::Renderer() {
+  Output();
+  return static_cast<TOpenDocumentRenderer&>(*FRenderer);
 }
 
-void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse,
-                                        TWideStrings& L) {
-  const int64_t budget = RepeatBudget(Size, FMaxDecompressedSize);
+void TCustomOpenOfficeDocument::LoadXMLBytes(RawByteString Bytes) {
+  LoadXML(static_cast<int64_t>(Bytes.size()), [&](TLKXMLEngine& E) { E.LoadFromBytesInPieces(Bytes); });
+}
+
+void TCustomOpenOfficeDocument::LoadXMLSource(TPartSource& Source, int64_t Size) {
+  LoadXML(Size, [&](TLKXMLEngine& E) {
+    E.LoadFromSourceInPieces([&](std::string& Into) {
+      if (!Source.More(Source.Data().size(), 0)) return false;
+      Into.append(Source.Data());
+      return true;
+    });
+  });
+}
+
+void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse) {
+  TOpenDocumentRenderer& renderer = Renderer();
+  renderer.SetRepeatBudget(RepeatBudget(Size, FMaxDecompressedSize));
+  const bool styled = renderer.UsesStyles();
   const size_t warningsBefore = FWarnings.size();
-  TOOBodyWriter writer(*this, L, budget);
+  TOOBodyWriter writer(*this);
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
-  TOOBodyStreamer streamer(*this, L, engine, writer, FXMLTagRoot, FXMLTagText, FTextFormating == tfPlainText);
+  TOOBodyStreamer streamer(*this, engine, writer, FXMLTagRoot, FXMLTagText, styled);
   engine.SetOnTag([&](TObject*, TLKXMLItem* Parent, std::u16string_view Tag, std::u16string_view,
                       std::u16string_view, bool&) { streamer.OnTag(Parent, Tag); });
   engine.SetOnAfterTag([&](TObject*, TLKXMLItem*& Node, bool&) { streamer.OnAfterTag(Node); });
@@ -926,10 +872,10 @@ void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(T
     streamer.Finish();
     return;
   }
-  if (FTextFormating != tfPlainText) {
+  if (styled) {
     if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
       ReadStyles(styles);
-      if (FTextFormating == tfHTML) AddStyleBlock(L);
+      TellStyleSheet();
     }
   }
   TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);

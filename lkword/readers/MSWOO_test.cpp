@@ -15,6 +15,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
+#include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
 #include "testing/ZipBuilder.h"
 
@@ -406,6 +407,64 @@ TEST(OpenDocumentStyles, RtfEscapesTextAndMarksBreaks) {
 }
 
 // ---------------------------------------------------------------------------
+// Events
+
+// The recorder, with what only these readers tell written down too.
+class TOORecorder : public testing::TEventRecorder {
+ public:
+  TOORecorder() { JoinText = false; }
+  void BeginSpan(const TRunStyle& S) override {
+    Lines.push_back("<span '" + WideToUtf8(S.Style) + "'" + (S.Bold ? " b" : "") + (S.Italic ? " i" : "") + ">");
+  }
+  void EndSpan() override { Lines.push_back("</span>"); }
+  void Spaces(int Count) override { Lines.push_back("spaces " + std::to_string(Count)); }
+  void BeginList() override { Lines.push_back("<list>"); }
+  void EndList() override { Lines.push_back("</list>"); }
+  void BeginListItem() override { Lines.push_back("<item>"); }
+  void EndListItem() override { Lines.push_back("</item>"); }
+  void NextTableStyle(std::u16string_view S) override { Lines.push_back("table-style '" + WideToUtf8(WideString(S)) + "'"); }
+  void Repeated(int64_t Times) override { Lines.push_back("repeated " + std::to_string(Times)); }
+};
+
+// Paragraph styles give their runs their formatting; a note and a comment
+// are stories after the paragraph that holds them, the note's first
+// paragraph labelled with its citation; headers come after the body.
+TEST(OpenDocumentEvents, StructureAsEvents) {
+  const std::string body =
+      "<text:h text:outline-level=\"2\">Title</text:h>"
+      "<text:p text:style-name=\"P1\">A<text:s text:c=\"2\"/><text:span text:style-name=\"T1\">b</text:span>"
+      "<text:tab/><text:a xlink:href=\"u\">l</text:a><text:line-break/>n<text:note text:note-class=\"endnote\">"
+      "<text:note-citation>1</text:note-citation><text:note-body><text:p>Note</text:p></text:note-body></text:note>"
+      "<office:annotation><text:p>Rem</text:p></office:annotation></text:p>"
+      "<text:section><text:list><text:list-item><text:p>Item</text:p></text:list-item></text:list></text:section>"
+      "<table:table table:style-name=\"Tb\"><table:table-row><table:table-cell table:number-columns-repeated=\"2\" "
+      "office:value=\"4\"/></table:table-row></table:table>"
+      "<draw:frame><draw:image xlink:href=\"a.png\"/></draw:frame>";
+  const std::string zip = Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                               {"content.xml", Content(body, "text", kStyles)},
+                               {"styles.xml", MasterStyles("<style:master-page><style:header><text:p>Head</text:p>"
+                                                           "</style:header></style:master-page>")}});
+  TOpenOfficeTextDocument doc;
+  TOORecorder rec;
+  doc.AddDocumentEvents(&rec);
+  ASSERT_EQ(Load(zip, tfRTF, &doc).Error, "");
+  EXPECT_EQ(rec.Joined(),
+            "<doc>|<h2>|text 'Title'|</p>|<p>|text 'A' b|spaces 2|<span 'T1' i>|text 'b' b i u|</span>|tab|<a 'u'>|"
+            "text 'l' b|</a>|br|text 'n' b|text '1' b|</p>|<story endnote>|<p '1'>|text 'Note'|</p>|</story endnote>|"
+            "<story comment>|<p>|text 'Rem'|</p>|</story comment>|<section>|<list>|<item>|<li 1>|text 'Item'|</p>|"
+            "</item>|</list>|</section>|table-style 'Tb'|<table>|<tr>|<td>|repeated 2|<pre>|text '4'|</p>|</td>|</tr>|"
+            "</table>|<p>|img 'a.png'|</p>|<story header>|<p>|text 'Head'|</p>|</story header>|</doc>");
+
+  TOpenOfficePresentation show;
+  TOORecorder pages;
+  show.AddDocumentEvents(&pages);
+  testing::TryLoadLines(show, Package(Content("<draw:page><draw:frame><draw:text-box><text:p>S</text:p>"
+                                              "</draw:text-box></draw:frame></draw:page><draw:page/>",
+                                              "presentation")));
+  EXPECT_EQ(pages.Joined(), "<doc>|<page 1>|<p>|text 'S'|</p>|</page 1>|<page 2>|</page 2>|</doc>");
+}
+
+// ---------------------------------------------------------------------------
 // Metadata
 
 TEST(OpenDocumentMetadata, FieldsFromMetaXml) {
@@ -474,7 +533,6 @@ TEST(OpenDocumentMetadata, Colours) {
   TOOColor c = 7;
   EXPECT_TRUE(ParseOOHexColor(u"#FF8000", c));
   EXPECT_EQ(c, 0x0080FFu);
-  EXPECT_EQ(OOColorToHTML(c), u"#FF8000");
   for (const char16_t* bad : {u"transparent", u"#FFF", u"#GG0000", u"FF8000", u"#FF80000"}) {
     c = 7;
     EXPECT_FALSE(ParseOOHexColor(bad, c));
