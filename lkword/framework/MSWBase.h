@@ -114,11 +114,6 @@ class TMSWBaseDocument : public TComponent {
   // Appends rendered text to Strings (normally Text()); honours MaxTextLength.
   virtual void AddText(const WideString& AText, TWideStrings& Strings);
   void AddText(const WideString& AText) { AddText(AText, *FText); }
-  // Whether AddTextUtf8 reaches a UTF-8 sink (otherwise it converts).
-  bool HasUtf8TextSink() { return TextPath().HasUtf8Sink(); }
-  // AddText for an item given as UTF-8 whose UTF-16 form is Units long (the
-  // measure of MaxTextLength).
-  void AddTextUtf8(std::string_view Utf8, size_t Units) { TextPath().AddUtf8(Utf8, Units); }
   virtual void InternalLoadFromOLEStream(TStream& Stream);
   virtual void LoadFromStream(TStream& Stream);
   virtual void LoadFromOLEStream(TStream& Stream);

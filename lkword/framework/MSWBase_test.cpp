@@ -223,61 +223,6 @@ TEST(BaseDocumentTest, MaxTextLengthCutsAndStopsExtraction) {
   EXPECT_EQ(r.Text().Count(), 5);
 }
 
-// A sink reader whose pieces come as UTF-8, for AddTextUtf8.
-class Utf8PiecesReader : public TMSWBaseDocument {
- public:
-  std::vector<std::string> pieces;
-  bool SupportsTextSink() const override { return true; }
-  void LoadFromStream(TStream& Stream) override {
-    TMSWBaseDocument::LoadFromStream(Stream);
-    for (const auto& p : pieces) AddTextUtf8(p, Utf8ToWide(p).size());
-  }
-};
-
-TEST(BaseDocumentTest, Utf8ItemsReachTheUtf8SinkOrAreConverted) {
-  // "\xF0\x9F\x98\x80" is one character but two UTF-16 units.
-  const std::vector<std::string> pieces = {"caf\xC3\xA9", "\xF0\x9F\x98\x80 x", "third line"};
-  std::vector<std::string> got;  // "w:" from the text sink, "8:" from the UTF-8 sink
-  auto run = [&](bool textSink, bool utf8Sink, int32_t maxLen) {
-    Utf8PiecesReader r;
-    r.pieces = pieces;
-    r.SetMaxTextLength(maxLen);
-    got.clear();
-    if (textSink) r.SetTextSink([&](std::u16string_view w) { got.push_back("w:" + WideToUtf8(WideString(w))); });
-    if (utf8Sink) r.SetUtf8TextSink([&](std::string_view u) { got.push_back("8:" + std::string(u)); });
-    TBytesStream s;
-    r.LoadFromStream(s);
-    for (const auto& item : r.Text().Items()) got.push_back("list:" + WideToUtf8(item));
-  };
-  run(false, false, 0);
-  EXPECT_EQ(got, (std::vector<std::string>{"list:caf\xC3\xA9", "list:\xF0\x9F\x98\x80 x", "list:third line"}));
-  // Without a text sink the UTF-8 one is not used.
-  run(false, true, 0);
-  EXPECT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0], "list:caf\xC3\xA9");
-  run(true, false, 0);
-  EXPECT_EQ(got, (std::vector<std::string>{"w:caf\xC3\xA9", "w:\xF0\x9F\x98\x80 x", "w:third line"}));
-  run(true, true, 0);
-  EXPECT_EQ(got, (std::vector<std::string>{"8:caf\xC3\xA9", "8:\xF0\x9F\x98\x80 x", "8:third line"}));
-  // The limit counts UTF-16 units with a line break per item, as for the
-  // list: 4+2, then 4+2 reaches 12 and the second item is cut (whole here),
-  // through the UTF-16 path; nothing after it.
-  for (int32_t maxLen : {10, 12, 13, 14}) {
-    SCOPED_TRACE(maxLen);
-    run(false, false, maxLen);
-    std::vector<std::string> listed;
-    for (const auto& g : got) listed.push_back(g.substr(5));
-    run(true, true, maxLen);
-    std::vector<std::string> sunk;
-    for (const auto& g : got) sunk.push_back(g.substr(2));
-    EXPECT_EQ(sunk, listed);
-    ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got[0], "8:caf\xC3\xA9");
-  }
-  run(true, true, 12);
-  EXPECT_EQ(got, (std::vector<std::string>{"8:caf\xC3\xA9", "w:\xF0\x9F\x98\x80 x"}));
-}
-
 TEST(BaseDocumentTest, OleStreamHeaderIsSkippedOnlyWhenPresent) {
   PiecesReader r;
   TBytesStream with(std::string("BDOC") + std::string(8, 'x') + "rest");

@@ -152,6 +152,16 @@ TEST(TextPathTest, HeldFinishIsKeptForTheHostWhenItHasText) {
   empty.Path.AddFinish(u"", true);
   EXPECT_FALSE(empty.Path.FinishHeld());
   EXPECT_EQ(empty.Sunk, (std::vector<std::string>{"w:"}));
+  // Held, it counts as the list counts it, so what a host appends under the
+  // same limit gets the same room either way.
+  TPathRig listed(false, 0);
+  listed.Path.Add(u"body");
+  listed.Path.AddFinish(u"}", true);
+  EXPECT_EQ(r.Path.Counted(), listed.Path.Counted());
+  EXPECT_TRUE(listed.Path.ListEndsWithFinish());
+  EXPECT_FALSE(r.Path.ListEndsWithFinish());
+  listed.Path.Add(u"after");
+  EXPECT_FALSE(listed.Path.ListEndsWithFinish());
 }
 
 TEST(TextPathTest, APassedDeadlineCancelsLikeTheLimit) {
