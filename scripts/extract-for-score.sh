@@ -11,7 +11,7 @@ password=()
 if [ -f "$in.password" ]; then
   password=("--password=$(cat "$in.password")")
 fi
-"${LKWORD:?set LKWORD to the lkword binary}" --json "${password[@]}" -- "$in" | python3 -c '
+"${LKWORD:?set LKWORD to the lkword binary}" --json --accept-partial "${password[@]}" -- "$in" | python3 -c '
 import json, sys
 record = json.loads(sys.stdin.readline())
 with open(sys.argv[1], "w", encoding="utf-8") as f:

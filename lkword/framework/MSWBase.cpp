@@ -210,8 +210,14 @@ void TMSWBaseDocument::AddWarning(const std::string& Message) {
   if (FWarnings.size() < kMaxWarnings) FWarnings.push_back({Message, 1});
 }
 
+void TMSWBaseDocument::MarkPartial(const std::string& Lost) {
+  FPartial = true;
+  AddWarning(Lost);
+}
+
 void TMSWBaseDocument::ClearInternalLists() {
   FWarnings.clear();
+  FPartial = false;
   if (FText) FText->Clear();
   if (FSummaryInformation) FSummaryInformation->Clear();
   IsCancelExtract = false;

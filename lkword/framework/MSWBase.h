@@ -232,6 +232,11 @@ class TMSWBaseDocument : public TComponent {
   };
   const std::vector<TWarning>& Warnings() const { return FWarnings; }
   void AddWarning(const std::string& Message);
+  // The result lacks content the document has (a page that could not be
+  // read, a file cut short), Lost saying what as a warning. A repair that
+  // loses nothing is a plain warning.
+  void MarkPartial(const std::string& Lost);
+  bool Partial() const { return FPartial; }
 
   std::string ClassName() const override { return "TMSWBaseDocument"; }
 
@@ -250,6 +255,7 @@ class TMSWBaseDocument : public TComponent {
   virtual std::unique_ptr<TTextRenderer> CreateRenderer();
 
   std::vector<TWarning> FWarnings;
+  bool FPartial = false;
   std::string FPassword;
   int64_t FMaxDecompressedSize = int64_t{1} << 30;
   int64_t FMaxStreamSize = int64_t{512} << 20;

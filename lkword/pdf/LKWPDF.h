@@ -231,6 +231,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   // Loading
   bool FindHeader();
   int64_t FindStartXRef() const;
+  // Whether the file ends with its "%%EOF" line, as a file not cut short does.
+  bool EndsComplete() const;
   bool WalkSections(int64_t StartOffset, std::string& Error);
   bool ParseSectionAt(int64_t Offset, TSection& Section);
   // A classic table whose "xref" keyword ends at Pos, and a cross-reference

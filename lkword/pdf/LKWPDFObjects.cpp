@@ -17,6 +17,7 @@ namespace {
 
 constexpr size_t kStartXRefWindow = 1 << 20;      // where the last startxref is looked for
 constexpr size_t kHeaderWindow = 1024;            // where "%PDF-" may stand
+constexpr size_t kEOFWindow = 1024;               // where a complete file's last "%%EOF" stands
 constexpr int kMaxSections = 4096;                // /Prev chain length
 constexpr size_t kObjStmCacheBytes = 64u << 20;   // unpacked object streams kept
 constexpr int kMaxLookupDepth = 16;               // nested lookups (/Length of an object stream ...)
@@ -145,6 +146,10 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
     if (!sectionError.empty() && !LocateObject(static_cast<int32_t>(PDFStrToInt64Def(RootTag, -1)), root))
       throw EPDFError(sectionError);
   }
+  // A file whose end is gone lost what stood there (the last revision, the
+  // cross-reference data at least), even when an earlier revision reads.
+  if (!EndsComplete())
+    MarkPartial("the file ends early: it was cut short, and what stood after the cut is lost");
 
   ParseEncryption(&AStream);
   // Each page's text goes out as soon as the page is read, so the header
@@ -179,6 +184,33 @@ bool TLKPDFReader::FindHeader() {
     if (!IsAsciiDigit(c) && c != '.') break;
     FVersion += c;
   }
+  return true;
+}
+
+bool TLKPDFReader::EndsComplete() const {
+  std::string_view data(FData);
+  // Padding after the last line is common and harmless.
+  const size_t end = data.find_last_not_of(std::string_view("\0\t\n\f\r ", 6));
+  if (end == std::string_view::npos) return false;
+  data = data.substr(0, end + 1);
+  const std::string_view window = data.substr(data.size() - std::min(data.size(), kEOFWindow));
+  const size_t eof = window.rfind("%%EOF");
+  if (eof == std::string_view::npos) {
+    // Some writers stop after the offset that startxref gives.
+    const size_t digits = window.find_last_not_of("0123456789");
+    if (digits == std::string_view::npos || digits + 1 == window.size()) return false;
+    const size_t word = window.find_last_not_of(std::string_view("\0\t\n\f\r ", 6), digits);
+    return word != std::string_view::npos && word != digits && window.substr(0, word + 1).ends_with("startxref");
+  }
+  // Junk after the line is harmless; the start of another revision means
+  // the file was cut inside it.
+  std::string_view after = window.substr(eof + 5);
+  const size_t first = after.find_first_not_of(std::string_view("\0\t\n\f\r ", 6));
+  if (first == std::string_view::npos) return true;
+  after.remove_prefix(first);
+  if (IsAsciiDigit(after.front())) return false;
+  for (const std::string_view keyword : {"obj", "xref", "trailer"})
+    if (after.find(keyword) != std::string_view::npos) return false;
   return true;
 }
 
@@ -1108,8 +1140,10 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   const TPDFObject* treeRef = GetCatalog(catalog) ? catalog.Get("Pages") : nullptr;
   if (!treeRef || !treeRef->IsRef() || !LocateObjectExists(treeRef->RefNum)) {
     // The page tree is lost (a truncated file): the page objects that survive
-    // are taken in file order.
+    // are taken in file order. Whether any were lost with it is not known
+    // (a cut file says so by its end).
     if (!FRepaired) return pages;
+    AddWarning("the page tree is lost: the pages found in the file were read in file order");
     std::vector<std::pair<int64_t, int32_t>> found;
     for (const auto& [num, off] : FScanTable) {
       const std::string_view head = std::string_view(FData).substr(static_cast<size_t>(off), 4096);
@@ -1123,6 +1157,7 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
     return pages;
   }
   std::unordered_set<int32_t> visited;
+  int missing = 0;
   // Depth-first with an explicit stack: kids are pushed in reverse.
   std::vector<std::pair<int32_t, int>> stack{{treeRef->RefNum, 0}};
   const int maxDepth = FMaxNestingDepth > 0 ? FMaxNestingDepth : 256;
@@ -1131,7 +1166,10 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
     stack.pop_back();
     if (!visited.insert(num).second) continue;
     TPDFObject node;
-    if (!GetObject(num, node) || !node.IsDict()) continue;
+    if (!GetObject(num, node) || !node.IsDict()) {
+      if (!LocateObjectExists(num)) ++missing;
+      continue;
+    }
     const TPDFObject* type = node.Get("Type");
     const TPDFObject kids = Resolve(node.Get("Kids") ? *node.Get("Kids") : TPDFObject());
     const bool isPage = type ? type->IsName("Page") : !kids.IsArray();
@@ -1143,6 +1181,8 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
     for (auto it = kids.Items.rbegin(); it != kids.Items.rend(); ++it)
       if (it->IsRef()) stack.emplace_back(it->RefNum, depth + 1);
   }
+  if (missing > 0)
+    MarkPartial(Format("%d parts of the page tree are missing, with the pages they hold", {std::to_string(missing)}));
   return pages;
 }
 
@@ -1167,7 +1207,10 @@ RawByteString TLKPDFReader::GetPageContents(int32_t PageObjNum) {
   }
   for (const int32_t num : streams) {
     RawByteString data;
-    if (!GetStreamData(num, data)) continue;
+    if (!GetStreamData(num, data)) {
+      if (!LocateObjectExists(num)) MarkPartial("a page's content stream is missing");
+      continue;
+    }
     if (!all.empty()) all += '\n';
     all += data;
   }

@@ -163,6 +163,7 @@ TEST(PDFStructure, DamagedTablesAreRebuiltByScanning) {
     TLKPDFReader r2;
     EXPECT_EQ(Read(r2, cut), kHi);
     EXPECT_TRUE(r2.Repaired());
+    EXPECT_TRUE(r2.Partial());
   }
 
   // Offsets that are all a little off.
@@ -181,6 +182,20 @@ TEST(PDFStructure, HeaderAndEndOfFile) {
   TLKPDFReader r;
   EXPECT_EQ(Read(r, noEof), kHi);
   EXPECT_FALSE(r.Repaired());
+  EXPECT_FALSE(r.Partial());
+  // Junk after the end is no loss; a revision cut short is, even when the
+  // one before it reads.
+  TLKPDFReader junk;
+  EXPECT_EQ(Read(junk, Plain() + "\n-- sent from a mail client --\n"), kHi);
+  EXPECT_FALSE(junk.Partial());
+  Builder b;
+  b.Objects(OnePage()).Table("/Root 1 0 R");
+  const size_t firstEnd = b.Bytes().size();
+  b.Update().Objects({{4, Stream("BT (Updated) Tj ET")}}).Table("/Root 1 0 R");
+  TLKPDFReader cut;
+  EXPECT_EQ(Read(cut, b.Bytes().substr(0, firstEnd + 12)), kHi);
+  EXPECT_TRUE(cut.Partial());
+  EXPECT_TRUE(HasWarning(cut, "ends early"));
 
   TLKPDFReader bad;
   EXPECT_THROW(Load(bad, "Hello, this is not a PDF"), EPDFError);

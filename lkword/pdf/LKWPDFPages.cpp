@@ -83,7 +83,7 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     } catch (const std::bad_alloc&) {
       throw;
     } catch (const std::exception& e) {
-      AddWarning(Format("page %d could not be read: %s", {std::to_string(i + 1), e.what()}));
+      MarkPartial(Format("page %d could not be read: %s", {std::to_string(i + 1), e.what()}));
     }
     if (!anyText)
       for (const WideString& line : page->Lines())

@@ -214,6 +214,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
     rec.MimeType = reader ? reader->MimeType : nullptr;
     rec.Error = ok ? nullptr : &error;
     rec.ErrorKind = ErrorKindName(result.Kind);
+    rec.Partial = ok && doc && doc->Partial();
     WriteJsonRecord(Out, rec);
   } else if (ok) {
     WriteHeader(Out, sink.Header);
@@ -232,6 +233,14 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
   Out.Flush();
   if (ok && !FOptions.Json && !FOptions.Quiet)
     for (const std::string& w : WarningLines(*doc)) result.Messages += MessageLine(Input.Path, "warning: " + w);
+  // Its text is written all the same: what was recovered is the user's.
+  if (ok && doc->Partial() && !FOptions.AcceptPartial) {
+    result.Ok = false;
+    result.Partial = true;
+    result.Messages +=
+        MessageLine(Input.Path, "only part of the document could be read (the warnings say what was lost); "
+                                "--accept-partial takes such results as done");
+  }
   if (ok && !FOptions.CoverPath.empty() && !WriteCover(Input.Path, *doc, result.Messages)) {
     result.Ok = false;
     result.Kind = TErrorKind::IO;
@@ -260,7 +269,9 @@ TDocResult TExtractor::RunToFolder(const TInput& Input, const std::string& Outpu
     result.Kind = TErrorKind::IO;
     result.Messages += MessageLine(target.string(), e.what());
   }
-  if (created && (result.Skipped || (!result.Ok && (!FOptions.Json || result.Kind == TErrorKind::IO)))) {
+  // A partial result keeps its text: it is all there is of the document.
+  const bool failed = !result.Ok && !result.Partial;
+  if (created && (result.Skipped || (failed && (!FOptions.Json || result.Kind == TErrorKind::IO)))) {
     std::error_code ignored;
     fs::remove(target, ignored);
   }

@@ -19,6 +19,8 @@ struct TDocResult {
   std::string Messages;  // for standard error, complete lines
   // A walked file no reader recognises, passed over (--skip-unsupported).
   bool Skipped = false;
+  // Read in part; a failure unless the options accept it.
+  bool Partial = false;
 };
 
 // Stateless between inputs: one instance may serve several threads at once,
@@ -33,7 +35,8 @@ class TExtractor {
   TDocResult Run(const TInput& Input, TOutputFile& Out) const;
 
   // The same into OutputFolder/Input.OutputName, creating folders as needed.
-  // Text output of a failed input is removed rather than left half written;
+  // Text output of a failed input is removed rather than left half written
+  // (a partial result keeps its text);
   // a JSON line is kept, as it reports the failure. An input without an
   // output name (see AssignOutputNames) writes nothing.
   TDocResult RunToFolder(const TInput& Input, const std::string& OutputFolder) const;

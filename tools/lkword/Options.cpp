@@ -19,7 +19,7 @@ constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
   Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
-  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
+  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, AcceptPartial, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
 struct TOptionSpec {
@@ -59,6 +59,9 @@ const TOptionSpec kOptions[] = {
      "with several inputs to standard output, no '==> PATH <==' line before each document's text"},
     {TOptionId::Timeout, 0, "timeout", "SECONDS",
      "give up a document after SECONDS (decimals allowed): it fails with error_kind timeout and the batch goes on"},
+    {TOptionId::AcceptPartial, 0, "accept-partial", nullptr,
+     "a document read only in part (pages or data lost to damage) counts as done, not failed; its text is written "
+     "either way"},
     {TOptionId::Jobs, 'j', "jobs", "N", "extract N documents at a time (default: one per processor)"},
     {TOptionId::FilesFrom, 0, "files-from", "LIST", "also read the inputs from LIST, one path per line ('-': standard input, read while the documents are "
      "extracted; each result is written as soon as it and all before it are done)"},
@@ -163,6 +166,7 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       O.TimeoutMs = std::max<int64_t>(1, static_cast<int64_t>(seconds * 1000));
       return true;
     }
+    case TOptionId::AcceptPartial: O.AcceptPartial = true; return true;
     case TOptionId::Quiet: O.Quiet = true; return true;
     case TOptionId::KeepGoing: return true;
     case TOptionId::Version: O.ShowVersion = true; return true;

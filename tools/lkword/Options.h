@@ -34,6 +34,7 @@ struct TToolOptions {
   int Jobs = 0;            // worker threads; 0: one per processor
   bool Quiet = false;      // no progress, summary or warnings on stderr
   int64_t TimeoutMs = 0;   // per document; 0: none
+  bool AcceptPartial = false;  // a partial result does not fail its input
   bool TikaKeys = false;   // metadata under the Dublin Core / Tika key names
   std::string FilesFrom;   // a list of inputs, one per line ("-": standard input)
   bool ShowHelp = false;

@@ -448,7 +448,7 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
     b += "null";
   b += ",\"error_kind\":";
   AppendOwnNameOrNull(b, R.ErrorKind);
-  b += "}\n";
+  b += R.Partial ? ",\"partial\":true}\n" : ",\"partial\":false}\n";
   Out.Append(b);
 }
 

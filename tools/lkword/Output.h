@@ -96,10 +96,12 @@ struct TJsonRecord {
   const char* MimeType = nullptr;   // "Content-Type" with Tika keys
   const std::string* Error = nullptr;
   const char* ErrorKind = nullptr;
+  bool Partial = false;
 };
 
 // One JSON object and a LF: path, reader, format, text, metadata, notes (with
-// WithNotes), macros (with WithMacros), pages, warnings, error, error_kind.
+// WithNotes), macros (with WithMacros), pages, warnings, error, error_kind,
+// partial.
 void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& Record);
 
 // The document's warnings as lines, a repeated one with its count.

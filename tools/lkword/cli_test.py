@@ -38,6 +38,12 @@ def palmdoc(name, records, type_creator=b"TEXtREAd"):
     return header + table + b"\0\0" + b"".join(body)
 
 
+def cut(path, share):
+    with open(path, "rb") as f:
+        data = f.read()
+    return data[:int(len(data) * share)]
+
+
 def words(text):
     return " ".join(text.split())
 
@@ -212,7 +218,7 @@ def json_lines(expect):
             return "%d JSON lines, expected %d" % (len(lines), len(expect))
         for line, (path, reader, fragment, meta, error) in zip(lines, expect):
             rec = json.loads(line)
-            if list(rec) != ["path", "reader", "format", "text", "metadata", "pages", "warnings", "error", "error_kind"]:
+            if list(rec) != ["path", "reader", "format", "text", "metadata", "pages", "warnings", "error", "error_kind", "partial"]:
                 return "fields %s" % list(rec)
             if not rec["path"].endswith(path) or rec["reader"] != reader:
                 return "path/reader %r %r" % (rec["path"], rec["reader"])
@@ -488,6 +494,16 @@ CASES = [
      ["damaged or truncated zip package", "damaged or truncated compound file"], [],
      lambda out, err, tmp: None if [r["error_kind"] for r in records(out)] == ["corrupt", "corrupt", "unsupported"]
      else "kinds %r" % [r["error_kind"] for r in records(out)]),
+    ("a file cut short gives its text, marked partial, and fails",
+     ["--json", "{T}/cut.pdf", "{S}/hello.pdf"], None, 1,
+     ["the file ends early", "\"error_kind\":null,\"partial\":true}", "\"error_kind\":null,\"partial\":false}"],
+     ["lkword: {T}/cut.pdf: only part of the document could be read", "1 failed"],
+     lambda out, err, tmp: None if records(out)[0]["text"].strip() else "no text"),
+    ("--accept-partial takes it as done; the text is the same", ["--accept-partial", "{T}/cut.pdf"], None, 0,
+     [], ["warning: the file ends early"],
+     lambda out, err, tmp: "reported as failed" if "only part" in err else None),
+    ("a partial result keeps its output file", ["-o", "partial.txt", "{T}/cut.pdf"], None, 1, [], [],
+     lambda out, err, tmp: None if os.path.getsize(os.path.join(tmp, "partial.txt")) > 0 else "output removed"),
     ("a compound file of another kind", ["{T}/sheet.doc"], None, 1, [], ["lkword: {T}/sheet.doc: unsupported file format\n"],
      None),
     ("forced reader reads a file of unknown content", ["--reader=pdb", "{T}/notes.pdb"], None, 1, [],
@@ -513,7 +529,7 @@ CASES = [
     ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 3, [],
      ["Could not read the password protected file"], None),
     ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
-     ["\"macros\":\"\",\"pages\":null,\"warnings\":[],\"error\":null,\"error_kind\":null}"], [], None),
+     ["\"macros\":\"\",\"pages\":null,\"warnings\":[],\"error\":null,\"error_kind\":null,\"partial\":false}"], [], None),
     ("macros after the body, decoded with the project code page", ["--macros", "{T}/macros.doc"], None, 0,
      ["'===================================\n'  Macro(s) from Module1\n'===================================\n"
       "Attribute VB_Name = \"Module1\"\nSub Greet()\n    MsgBox \"Café\"\nEnd Sub\n\n"], [], None),
@@ -536,12 +552,12 @@ CASES = [
      ["lkword: {S}/../pdf/rc4-128-user.pdf: Password is not valid (the document is encrypted: give its password "
       "with --password=PASSWORD)\n"], lacks("Hello")),
     ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 3,
-     ["\"error\":\"Password is not valid\",\"error_kind\":\"password\"}"],
+     ["\"error\":\"Password is not valid\",\"error_kind\":\"password\",\"partial\":false}"],
      ["Password is not valid (the password given does not open it)"], lacks("Hello")),
     ("word 97 password", ["--password=Pässwörd 1", "-m", "{S}/../doc/encrypted-rc4.doc"], None, 0,
      ["The keeper wrote 3 < 4", "Title: Harbour lights"], [], None),
     ("word 97 with a wrong password", ["--json", "--password=Passwörd 1", "{S}/../doc/encrypted-rc4.doc"], None, 3,
-     ["\"error\":\"Could not read the password protected file\",\"error_kind\":\"password\"}"], [],
+     ["\"error\":\"Could not read the password protected file\",\"error_kind\":\"password\",\"partial\":false}"], [],
      lacks("keeper")),
     ("docx password", ["--password=Ærø lamp", "-m", "{S}/../docx/sample-agile-aes256-sha512.docx"], None, 0,
      ["Title: The Lighthouse Keeper’s Log"], [], None),
@@ -563,7 +579,7 @@ CASES = [
      ["Could not read the password protected file (the document is encrypted: give its password with --password="],
      None),
     ("word 6 encryption is not implemented", ["--json", "--password=x", "{T}/encrypted-w6.doc"], None, 1,
-     ["\"error_kind\":\"unsupported\"}"], ["The encryption method is not supported in current version"], None),
+     ["\"error_kind\":\"unsupported\",\"partial\":false}"], ["The encryption method is not supported in current version"], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("long lines are written whole", ["{T}/long.docx"], None, 0, [], [], long_lines(False)),
     ("long lines in JSON", ["--json", "{T}/long.docx"], None, 0, [], [], long_lines(True)),
@@ -602,7 +618,7 @@ CASES = [
      paths_in_order([L, H, L])),
     ("a list on standard input is served as it comes", ["--version"], None, 0, [], [], streams_results),
     ("a document past its time limit fails, the batch goes on", ["--json", "--timeout=0.001", "{T}/big.pdb", L],
-     None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\"}"], [],
+     None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\",\"partial\":false}"], [],
      lambda out, err, tmp: None if len(records(out)) == 2 else "the batch stopped"),
     ("bad timeout", ["--timeout=-1", L], None, 2, [], ["invalid timeout '-1'"], None),
     ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
@@ -668,6 +684,7 @@ def prepare(tmp):
         "big.pdb": palmdoc(b"Big", [(b"a few words of text " * 205)[:4096]] * 4000),
         "cut.docx": open(os.path.join(SAMPLES, "keeper.docx"), "rb").read()[:6000],
         "cut.doc": open(os.path.join(SAMPLES, "keeper.doc"), "rb").read()[:6000],
+        "cut.pdf": cut(os.path.join(SAMPLES, "hello.pdf"), 0.9),
         # A Word 6 document marked encrypted: its scheme is not implemented.
         "encrypted-w6.doc": compound({"WordDocument": struct.pack("<HH", 0xA5DC, 101) + bytes(7) + b"\x01" +
                                       bytes(0x300 - 12)}),
