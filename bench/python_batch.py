@@ -3,7 +3,10 @@
 two, against a subprocess of the tool per document (what a Python program
 did before the package: run `lkword --json FILE` and parse its line), one at
 a time and two at a time. Each way is run REPEATS times; the medians of the
-wall-clock seconds are printed with their ratios.
+wall-clock seconds are printed with their ratios. As a measure of what the
+machine gives two workers at the time, the tool also reads the whole corpus
+in one process, and in two processes of half the corpus each: on a machine
+shared with other work, jobs=2 cannot gain more than those two do.
 
 usage: PYTHONPATH=BUILD/python bench/python_batch.py LKWORD SHARED [--repeats N]
 """
@@ -42,6 +45,14 @@ def by_tool(tool, files, jobs):
         return sum(pool.map(one, files))
 
 
+def by_tool_processes(tool, files, parts):
+    runs = [subprocess.Popen([tool, *files[i::parts]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for i in range(parts)]
+    for run in runs:
+        run.wait()
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("lkword")
@@ -54,6 +65,8 @@ def main():
         "extract_many jobs=2": lambda: by_package(files, 2),
         "tool subprocess per document, 1 at a time": lambda: by_tool(a.lkword, files, 1),
         "tool subprocess per document, 2 at a time": lambda: by_tool(a.lkword, files, 2),
+        "reference: tool, 1 process for all": lambda: by_tool_processes(a.lkword, files, 1),
+        "reference: tool, 2 processes of half each": lambda: by_tool_processes(a.lkword, files, 2),
     }
     times = {name: [] for name in ways}
     chars = {}
@@ -73,6 +86,8 @@ def main():
     print("jobs=1 vs subprocess 1 at a time: %.2fx" % (med["tool subprocess per document, 1 at a time"] / j1))
     print("jobs=2 vs subprocess 2 at a time: %.2fx" % (med["tool subprocess per document, 2 at a time"] / j2))
     print("jobs=2 vs subprocess 1 at a time: %.2fx" % (med["tool subprocess per document, 1 at a time"] / j2))
+    print("reference, 2 tool processes vs 1: %.2fx" % (med["reference: tool, 1 process for all"] /
+                                                      med["reference: tool, 2 processes of half each"]))
     return 0
 
 
