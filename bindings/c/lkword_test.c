@@ -117,6 +117,13 @@ static void test_options(void) {
   CHECK(lkword_result_error(r) != LKWORD_OK && strcmp(lkword_result_reader(r), "pdf") == 0);
   CHECK(strstr(lkword_result_json(r, NULL), "\"error_kind\":\"") != NULL);
   lkword_result_free(r);
+
+  /* A resource limit too small for the document stops it. */
+  CHECK(lkword_options_set_reader(o, NULL) == LKWORD_OK);
+  CHECK(lkword_options_set_limit(o, LKWORD_LIMIT_DECOMPRESSED_SIZE, 100) == LKWORD_OK);
+  r = lkword_extract_file(path_of("samples/keeper.docx"), o);
+  CHECK(lkword_result_error(r) == LKWORD_ERROR_LIMIT && *lkword_result_message(r) != 0);
+  lkword_result_free(r);
   lkword_options_free(o);
 }
 

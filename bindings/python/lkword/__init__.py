@@ -180,8 +180,9 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
     timeout_ms = 0 if timeout is None else max(1, int(timeout * 1000))
     args = (_FORMATS[format], passwords, bool(notes), bool(macros), bool(hidden), int(max_length), timeout_ms, reader)
     if isinstance(source, (str, os.PathLike)):
+        # Bytes to the library: a file name need not be valid UTF-8.
         path = os.fsdecode(source)
-        return _document(_lkword.extract_path(path, *args), path, macros)
+        return _document(_lkword.extract_path(os.fsencode(source), *args), path, macros)
     if isinstance(source, (bytes, bytearray, memoryview)):
         return _document(_lkword.extract_buffer(source, *args), None, macros)
     if hasattr(source, "read"):
@@ -269,7 +270,7 @@ def detect(source: Source) -> Optional[str]:
     reader recognises it (or a file cannot be opened). Reads only as much as
     the content tests need."""
     if isinstance(source, (str, os.PathLike)):
-        return _lkword.detect_path(os.fsdecode(source))
+        return _lkword.detect_path(os.fsencode(source))
     if isinstance(source, (bytes, bytearray, memoryview)):
         return _lkword.detect_buffer(source)
     if hasattr(source, "read"):

@@ -146,3 +146,11 @@ def test_extract_many_matches_the_tool_on_the_corpus():
         elif doc.text.encode() != run.stdout:
             differ.append(doc.path)
     assert differ == []
+
+
+@pytest.mark.skipif(not corpus_files(), reason="needs LKWORD_CORPUS")
+def test_time_limit_stops_a_large_document():
+    largest = max(corpus_files(), key=os.path.getsize)
+    with pytest.raises(lkword.TimeLimitError) as e:
+        lkword.extract(largest, timeout=0.001)
+    assert isinstance(e.value, TimeoutError) and "timed out" in e.value.message
