@@ -11,10 +11,20 @@ SHARED     ?= ../shared
 
 DEB_PACKAGES = cmake g++ zlib1g-dev libgtest-dev libbenchmark-dev python3
 FUZZ_PACKAGES = clang libclang-rt-dev
+PYTHON_PACKAGES = pybind11-dev python3-dev python3-pytest python3-setuptools python3-wheel python3-venv
+
+# The Python package is built and tested when its headers are there
+# (`make python-deps` installs them); the system's interpreter, which is the
+# one Debian's pybind11 and pytest belong to.
+PYTHON     ?= $(shell [ -x /usr/bin/python3 ] && echo /usr/bin/python3 || echo python3)
+PYTHON_BINDINGS := $(shell [ -f /usr/include/pybind11/pybind11.h ] && $(PYTHON) -c \
+  "import os, sysconfig; print('ON' if os.path.exists(os.path.join(sysconfig.get_paths()['include'], 'Python.h')) else 'OFF')" \
+  2>/dev/null || echo OFF)
+PYTHON_FLAGS = -DLKWORD_BUILD_PYTHON=$(PYTHON_BINDINGS) -DPython_EXECUTABLE=$(PYTHON)
 
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build tool run install test sanitize fuzz bench accuracy clean
+.PHONY: all deps python-deps build tool run install test sanitize fuzz bench accuracy clean
 
 all: build
 
@@ -28,10 +38,22 @@ deps:
 	  else echo "missing packages:$$missing (run 'make deps' as root)"; exit 1; fi; \
 	fi
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+python-deps:
+	@missing=""; for p in $(PYTHON_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else echo "missing packages:$$missing (run 'make python-deps' as root)"; exit 1; fi; \
+	fi
 
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(PYTHON_FLAGS)
+
+# Configured again each time, so that Python headers installed since are seen.
 build: deps $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) $(PYTHON_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The tool alone: the tests and fuzz replays are left to `make test`.

@@ -12,7 +12,7 @@
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSPalmDoc.h"
 #include "lkword/readers/PalmDocDecoder.h"
-#include "tools/lkword/Format.h"
+#include "lkword/platform/TextEncoding.h"
 
 namespace {
 
@@ -147,11 +147,11 @@ void BM_EncodeUtf8Lines(benchmark::State& state) {
     lines.push_back(lkw::MultiByteToWide(1252, std::string_view(text).substr(pos, end - pos)));
     pos = end + 1;
   }
-  std::string out(lkw::tool::MaxUtf8Bytes(text.size()) + lines.size(), '\0');
+  std::string out(lkw::MaxUtf8Bytes(text.size()) + lines.size(), '\0');
   for (auto _ : state) {
     char* d = out.data();
     for (const auto& line : lines) {
-      d = lkw::tool::EncodeUtf8(d, line, true);
+      d = lkw::EncodeUtf8(d, line, true);
       *d++ = '\n';
     }
     benchmark::DoNotOptimize(d);

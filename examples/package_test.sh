@@ -14,6 +14,7 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 [ -f "$work/prefix/share/man/man1/lkword.1" ] || { echo "the man page is not installed"; exit 1; }
+[ -f "$work/prefix/include/lkword.h" ] || { echo "the C header is not installed"; exit 1; }
 if find "$work/prefix/include" -path '*testing*' | grep -q .; then echo "test helpers are installed"; exit 1; fi
 
 cmake -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_CXX_COMPILER="$cxx" \

@@ -40,16 +40,6 @@ RawByteString ReadStandardInput() {
   return data;
 }
 
-// The tool writes UTF-8, so the HTML header must not claim the ANSI code page.
-void DeclareUtf8(TObject*, WideString& Header) {
-  static const std::u16string_view kCharset = u"charset=windows-";
-  const size_t at = Header.find(kCharset);
-  if (at == WideString::npos) return;
-  size_t end = at + kCharset.size();
-  while (end < Header.size() && IsAsciiDigit(Header[end])) ++end;
-  Header.replace(at, end - at, u"charset=utf-8");
-}
-
 // A missing file is told apart from one that cannot be opened, with the
 // message the components give for it.
 void CheckFile(const std::string& Path) {
@@ -102,7 +92,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   doc->SetPassword(Password);
   doc->SetTimeLimit(FOptions.TimeoutMs);
   if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(FOptions.Notes);
-  if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8);
+  if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first.
   // What the tool adds after the body (notes, a page text apart) goes

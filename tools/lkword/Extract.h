@@ -8,8 +8,8 @@
 #include "lkword/registry/LKWReaders.h"
 #include "tools/lkword/Inputs.h"
 #include "tools/lkword/Options.h"
-#include "tools/lkword/Output.h"
-#include "tools/lkword/Readers.h"
+#include "lkword/registry/LKWOutput.h"
+#include "lkword/registry/LKWDocInfo.h"
 
 namespace lkw::tool {
 

@@ -23,7 +23,7 @@
 #include "tools/lkword/Extract.h"
 #include "tools/lkword/Inputs.h"
 #include "tools/lkword/Options.h"
-#include "tools/lkword/Output.h"
+#include "lkword/registry/LKWOutput.h"
 
 using namespace lkw;
 using namespace lkw::tool;

@@ -1,6 +1,5 @@
-// What the tool asks of a loaded document beyond its text, and how it names
-// what went wrong. The readers themselves come from the library's registry
-// (lkword/registry/LKWReaders.h).
+// What a host asks of a loaded document beyond its text, and how it names
+// what went wrong. The readers themselves are in LKWReaders.h.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,7 @@
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Exceptions.h"
 
-namespace lkw::tool {
+namespace lkw {
 
 struct TNamedText {
   const char* Name;  // the key of the JSON "notes" object
@@ -36,4 +35,4 @@ const char* ErrorKindName(TErrorKind Kind);
 // a catch block.
 TErrorKind CurrentErrorKind();
 
-}  // namespace lkw::tool
+}  // namespace lkw

@@ -1,6 +1,6 @@
-// Text encoding helpers of the lkword tool: UTF-16 to UTF-8, JSON string
-// escaping and ISO 8601 local times with their UTC offset. Header-only
-// so that the unit tests, which link only the library, can reach them.
+// Output encoding helpers: UTF-16 to UTF-8, JSON string escaping and ISO
+// 8601 local times with their UTC offset, as the tool and the bindings
+// write them. Header-only: the encoders are inlined into the writers' loops.
 #pragma once
 
 #include <algorithm>
@@ -20,7 +20,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace lkw::tool {
+namespace lkw {
 
 // Bytes the encoders below write at most for N UTF-16 code units: 3 per
 // unit in UTF-8 (a surrogate pair takes 4 for 2 units); 6 per unit ("\u001f")
@@ -226,4 +226,4 @@ inline std::string FormatLocalISO8601(TDateTime Local) {
   return result + zone;
 }
 
-}  // namespace lkw::tool
+}  // namespace lkw

@@ -1,4 +1,5 @@
-// Where the tool's output goes and how a loaded document is written there.
+// Where a host's output goes and how a loaded document is written there:
+// the text, the metadata lines and the JSON line of the tool and the bindings.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,7 @@
 #include "lkword/framework/MSWBase.h"
 #include "lkword/framework/MSW_Sum.h"
 
-namespace lkw::tool {
+namespace lkw {
 
 // Buffered output to standard output or to a created file. Writers ask for
 // room with Reserve, encode straight into it and hand back the end with
@@ -52,6 +53,10 @@ class TOutputFile {
   size_t FCapacity = 0;
 };
 
+// A TMSWTextChange handler for HTML output written as UTF-8: the header
+// must not claim the ANSI code page.
+void DeclareUtf8Charset(TObject* Sender, WideString& Header);
+
 // One item of a document's text: plain text ends it with LF (line ends
 // inside made LF), markup with CR LF as TWideStrings joins items; Json
 // escapes it for a JSON string.
@@ -78,6 +83,22 @@ void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating For
 // a value become spaces so that every field stays on one line. TikaKeys: the
 // Dublin Core / Tika key names and dates in UTC.
 void WriteMetadataLines(TOutputFile& Out, const TLKWordSummaryInformation& Summary, bool TikaKeys = false);
+
+// A non-empty field of the metadata record.
+struct TMetaField {
+  std::string Name;
+  bool IsNumber;
+  WideString Text;    // text fields
+  std::string Value;  // numbers and dates, already formatted
+};
+// The record's non-empty fields in its order; dates in local time with
+// their offset, or in UTC with TikaKeys (and those key names).
+std::vector<TMetaField> CollectMetadata(const TLKWordSummaryInformation& Summary, bool TikaKeys = false);
+
+// The items of a list that join the body: without the frame a reader gives
+// a list of its own (the docx reader frames each part) and without the
+// empty paragraphs that close Word stories.
+std::vector<WideString> JoiningItems(const TWideStrings& List, TMSTextFormating Format, std::u16string_view Finish);
 
 // The Dublin Core / Tika key for a field of the metadata record ("Title" ->
 // "dc:title"); fields without a common key get "lkword:" and their name.
@@ -107,4 +128,4 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& Record);
 // The document's warnings as lines, a repeated one with its count.
 std::vector<std::string> WarningLines(const TMSWBaseDocument& Doc);
 
-}  // namespace lkw::tool
+}  // namespace lkw

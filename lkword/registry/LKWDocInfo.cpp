@@ -1,4 +1,4 @@
-#include "tools/lkword/Readers.h"
+#include "lkword/registry/LKWDocInfo.h"
 
 #include <exception>
 #include <new>
@@ -7,7 +7,7 @@
 #include "lkword/readers/MSWOO.h"
 #include "lkword/word/MSWord.h"
 
-namespace lkw::tool {
+namespace lkw {
 
 std::vector<TNamedText> SecondaryTexts(TMSWBaseDocument& Doc) {
   std::vector<TNamedText> lists;
@@ -82,4 +82,4 @@ TErrorKind CurrentErrorKind() {
   }
 }
 
-}  // namespace lkw::tool
+}  // namespace lkw

@@ -1,4 +1,4 @@
-#include "tools/lkword/Output.h"
+#include "lkword/registry/LKWOutput.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,12 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
-#include "tools/lkword/Format.h"
-#include "tools/lkword/Readers.h"
+#include "lkword/platform/TextEncoding.h"
+#include "lkword/registry/LKWDocInfo.h"
 
-namespace lkw::tool {
+namespace lkw {
 
 namespace {
 
@@ -33,6 +34,15 @@ size_t SliceEnd(std::basic_string_view<TChar> Item, size_t Max) {
 }
 
 }  // namespace
+
+void DeclareUtf8Charset(TObject*, WideString& Header) {
+  static const std::u16string_view kCharset = u"charset=windows-";
+  const size_t at = Header.find(kCharset);
+  if (at == WideString::npos) return;
+  size_t end = at + kCharset.size();
+  while (end < Header.size() && IsAsciiDigit(Header[end])) ++end;
+  Header.replace(at, end - at, u"charset=utf-8");
+}
 
 void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json) {
   const bool plain = Format == tfPlainText;
@@ -69,13 +79,6 @@ namespace {
 void WriteItems(TOutputFile& Out, const TWideStrings& Text, TMSTextFormating Format, bool Json) {
   for (const WideString& item : Text.Items()) WriteItem(Out, item, Format, Json);
 }
-
-struct TMetaField {
-  std::string Name;
-  bool IsNumber;
-  WideString Text;    // text fields
-  std::string Value;  // numbers and dates, already formatted
-};
 
 // Record fields and the keys search pipelines know them by (the names Tika
 // gives the same properties of Office, OpenDocument and PDF files).
@@ -133,15 +136,13 @@ class TMetaCollector : public TSummaryVisitor {
   bool FTika;
 };
 
+}  // namespace
+
 std::vector<TMetaField> CollectMetadata(const TLKWordSummaryInformation& Summary, bool TikaKeys) {
   TMetaCollector c(TikaKeys);
   VisitSummary(Summary, c);
   return std::move(c.Fields);
 }
-
-
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // TOutputFile
@@ -222,9 +223,8 @@ bool OutputCut(const TMSWBaseDocument& Doc) {
   return false;
 }
 
-// The items of a list that join the body: without the frame a reader gives
-// a list of its own (the docx reader frames each part) and without the
-// empty paragraphs that close Word stories.
+}  // namespace
+
 std::vector<WideString> JoiningItems(const TWideStrings& List, TMSTextFormating Format, std::u16string_view Finish) {
   std::span<const WideString> items(List.Items());
   if (Format != tfPlainText && !items.empty() &&
@@ -259,8 +259,6 @@ std::vector<WideString> JoiningItems(const TWideStrings& List, TMSTextFormating 
   if (par) out.push_back(u"\\par ");
   return out;
 }
-
-}  // namespace
 
 void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating Format, bool WithNotes, bool Json) {
   if (OutputCut(Doc)) return;
@@ -452,4 +450,4 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
   Out.Append(b);
 }
 
-}  // namespace lkw::tool
+}  // namespace lkw

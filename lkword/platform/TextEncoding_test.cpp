@@ -1,4 +1,4 @@
-#include "tools/lkword/Format.h"
+#include "lkword/platform/TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "lkword/platform/DateTime.h"
 
-namespace lkw::tool {
+namespace lkw {
 namespace {
 
 std::string Utf8(std::u16string_view s) {
@@ -26,7 +26,7 @@ std::string Json(std::u16string_view s) {
   return out;
 }
 
-TEST(ToolUtf8, EncodesEveryLengthAndAppends) {
+TEST(EncodingUtf8, EncodesEveryLengthAndAppends) {
   EXPECT_EQ(Utf8(u"plain ASCII"), "plain ASCII");
   EXPECT_EQ(Utf8(u"caf\u00e9 \u20ac5"), "caf\xC3\xA9 \xE2\x82\xAC" "5");
   EXPECT_EQ(Utf8(u"\U0001F600!"), "\xF0\x9F\x98\x80!");
@@ -35,7 +35,7 @@ TEST(ToolUtf8, EncodesEveryLengthAndAppends) {
   EXPECT_EQ(out, "abcd\xC3\xA9");
 }
 
-TEST(ToolUtf8, LoneSurrogatesBecomeReplacementCharacters) {
+TEST(EncodingUtf8, LoneSurrogatesBecomeReplacementCharacters) {
   const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(Utf8(std::u16string(1, char16_t(0xD800))), fffd);           // high at the end
   EXPECT_EQ(Utf8(std::u16string(1, char16_t(0xDC00)) + u"x"), fffd + "x");  // low alone
@@ -43,7 +43,7 @@ TEST(ToolUtf8, LoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf8(std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}), fffd + "\xF0\x9F\x98\x80");
 }
 
-TEST(ToolJson, EscapesWhatJsonAndJavaScriptForbid) {
+TEST(EncodingJson, EscapesWhatJsonAndJavaScriptForbid) {
   EXPECT_EQ(Json(u"a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
   EXPECT_EQ(Json(u"l1\nl2\r\tx\b\f"), "\"l1\\nl2\\r\\tx\\b\\f\"");
   EXPECT_EQ(Json(std::u16string(u"\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
@@ -55,7 +55,7 @@ TEST(ToolJson, EscapesWhatJsonAndJavaScriptForbid) {
 
 // Long texts go through the encoders in blocks: a unit that needs more than
 // one byte, or an escape, must come out the same at every position of a block.
-TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
+TEST(EncodingEncoders, BlocksAgreeWithShortTexts) {
   const std::u16string specials[] = {u"\u00e9", u"\u20ac", u"\U0001F600", u"\r", u"\r\n", u"\r\r\n", u"\n", u"\"",
                                      u"\\", std::u16string(1, u'\0'), u"\x7f", u"\u2028", std::u16string(1, char16_t(0xD800))};
   for (const auto& special : specials) {
@@ -90,7 +90,7 @@ TEST(ToolEncoders, BlocksAgreeWithShortTexts) {
   }
 }
 
-TEST(ToolEncoders, Utf8LineEndsAtTheEdges) {
+TEST(EncodingEncoders, Utf8LineEndsAtTheEdges) {
   for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
            {"", ""}, {"\r", "\n"}, {"a\r", "a\n"}, {"\r\na", "\na"}, {"\r\n\r\n", "\n\n"}}) {
     std::string got(in.size(), '\0');
@@ -117,7 +117,7 @@ class ScopedTimeZone {
   std::optional<std::string> FOld;
 };
 
-TEST(ToolDates, LocalTimeCarriesTheZoneOffsetOfThatDate) {
+TEST(EncodingDates, LocalTimeCarriesTheZoneOffsetOfThatDate) {
   {
     // POSIX rule strings need no time-zone database.
     ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
@@ -139,4 +139,4 @@ TEST(ToolDates, LocalTimeCarriesTheZoneOffsetOfThatDate) {
 }
 
 }  // namespace
-}  // namespace lkw::tool
+}  // namespace lkw

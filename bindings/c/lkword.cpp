@@ -1,0 +1,464 @@
+#include "bindings/c/lkword.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/framework/MSWordCnst.h"
+#include "lkword/platform/CodePages.h"
+#include "lkword/platform/Exceptions.h"
+#include "lkword/platform/Streams.h"
+#include "lkword/readers/MSWOO.h"
+#include "lkword/registry/LKWDocInfo.h"
+#include "lkword/registry/LKWOutput.h"
+#include "lkword/registry/LKWReaders.h"
+
+#ifndef LKWORD_VERSION_STRING
+#define LKWORD_VERSION_STRING "0.0.0"
+#endif
+
+using namespace lkw;
+
+struct lkword_options {
+  TMSTextFormating Format = tfPlainText;
+  bool Notes = false;
+  bool Macros = false;
+  bool Hidden = false;
+  bool Json = false;
+  int32_t MaxTextLength = 0;
+  int64_t TimeLimit = 0;
+  // Negative: the reader's default.
+  int64_t MaxDecompressedSize = -1;
+  int64_t MaxStreamSize = -1;
+  int64_t MaxNestingDepth = -1;
+  int64_t MaxXMLNodes = -1;
+  std::vector<std::string> Passwords;
+  const TLKWReaderInfo* Reader = nullptr;
+};
+
+struct lkword_result {
+  lkword_error Error = LKWORD_OK;
+  std::string Message;
+  const char* Reader = nullptr;
+  std::string Text;
+  int32_t Pages = -1;
+  struct TField {
+    std::string Key, Value;
+    lkword_value_type Type;
+  };
+  std::vector<TField> Metadata;
+  std::vector<std::string> Warnings;
+  std::vector<std::pair<const char*, std::string>> Notes;
+  std::string Macros;
+  std::string Json;
+};
+
+namespace {
+
+const char* const kUnsupported = "unsupported file format";
+const lkword_options kDefaults;
+
+lkword_error ToError(TErrorKind Kind) {
+  switch (Kind) {
+    case TErrorKind::None: return LKWORD_OK;
+    case TErrorKind::NotFound: return LKWORD_ERROR_NOT_FOUND;
+    case TErrorKind::Unsupported: return LKWORD_ERROR_UNSUPPORTED;
+    case TErrorKind::Password: return LKWORD_ERROR_PASSWORD;
+    case TErrorKind::Corrupt: return LKWORD_ERROR_CORRUPT;
+    case TErrorKind::IO: return LKWORD_ERROR_IO;
+    case TErrorKind::Limit: return LKWORD_ERROR_LIMIT;
+    case TErrorKind::Timeout: return LKWORD_ERROR_TIMEOUT;
+  }
+  return LKWORD_ERROR_CORRUPT;
+}
+
+// A file that does not exist, or a folder, is told apart before any reader
+// tries it, with the messages the tool gives.
+void CheckFile(const char* Path) {
+  struct stat st {};
+  if (::stat(Path, &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) throw EFileNotFoundError(Format(SFileNotFound, {Path}));
+    throw EInOutError(std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder");
+}
+
+std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, const lkword_options& O,
+                                         const std::string& Password) {
+  auto doc = Reader.Create();
+  doc->SetTextFormating(O.Format);
+  doc->SetMaxTextLength(O.MaxTextLength);
+  if (O.Hidden) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
+  if (O.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
+  doc->SetPassword(Password);
+  doc->SetTimeLimit(O.TimeLimit);
+  if (O.MaxDecompressedSize >= 0) doc->SetMaxDecompressedSize(O.MaxDecompressedSize);
+  if (O.MaxStreamSize >= 0) doc->SetMaxStreamSize(O.MaxStreamSize);
+  if (O.MaxNestingDepth >= 0) doc->SetMaxNestingDepth(static_cast<int>(O.MaxNestingDepth));
+  if (O.MaxXMLNodes >= 0) doc->SetMaxXMLNodes(O.MaxXMLNodes);
+  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(O.Notes);
+  // The text leaves as UTF-8.
+  if (O.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
+  return doc;
+}
+
+// Stream is the document's bytes; Path, when not null, the file to load them
+// from (readers that map files read it themselves).
+std::unique_ptr<TMSWBaseDocument> Load(TStream& Stream, const char* Path, const lkword_options& O,
+                                       const char*& ReaderName) {
+  const TLKWReaderInfo* reader = O.Reader ? O.Reader : DetectReaderInfo(Stream);
+  if (!reader) RaiseUnrecognised(Stream, kUnsupported);
+  ReaderName = reader->Name;
+  // No password first, as the tool does: a PDF whose user password is
+  // empty opens without one whatever was given.
+  std::vector<std::string> passwords = {std::string()};
+  for (const std::string& p : O.Passwords)
+    if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
+  for (size_t i = 0;; ++i) {
+    auto doc = Create(*reader, O, passwords[i]);
+    try {
+      if (Path) {
+        doc->LoadFromFile(Path);
+      } else {
+        Stream.Seek(0, soBeginning);
+        doc->LoadFromStream(Stream);
+      }
+    } catch (...) {
+      if (i + 1 < passwords.size() && CurrentErrorKind() == TErrorKind::Password) continue;
+      throw;
+    }
+    return doc;
+  }
+}
+
+std::string FormatSeconds(int64_t Ms) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", static_cast<double>(Ms) / 1000);
+  return b;
+}
+
+// Everything the caller may ask of the document, in the order the tool
+// writes it: the text first, since cutting what follows the body at the
+// length limit adds a warning.
+void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, const char* JsonPath) {
+  const bool loaded = R.Error == LKWORD_OK;
+  if (loaded) {
+    TOutputFile out(&R.Text);
+    WriteBody(out, Doc, O.Format, false);
+    out.Flush();
+    for (const TMetaField& f : CollectMetadata(Doc.SummaryInformation())) {
+      lkword_value_type type = f.IsNumber ? LKWORD_VALUE_INTEGER : f.Value.empty() ? LKWORD_VALUE_TEXT : LKWORD_VALUE_DATE;
+      R.Metadata.push_back({f.Name, type == LKWORD_VALUE_TEXT ? WideToUtf8(f.Text) : f.Value, type});
+    }
+    if (O.Notes) {
+      const WideString finish = Doc.GetTextFinish();
+      for (const TNamedText& n : SecondaryTexts(Doc)) {
+        const std::vector<WideString> items = JoiningItems(*n.Text, O.Format, finish);
+        if (items.empty()) continue;
+        std::string text;
+        TOutputFile notes(&text);
+        for (const WideString& item : items) WriteItem(notes, item, tfPlainText);
+        notes.Flush();
+        R.Notes.emplace_back(n.Name, std::move(text));
+      }
+    }
+    if (O.Macros)
+      if (const TWideStrings* macros = MacroText(Doc)) {
+        TOutputFile out(&R.Macros);
+        WriteText(out, *macros, tfPlainText);
+        out.Flush();
+      }
+    R.Pages = PageCountOf(Doc);
+  }
+  if (O.Json) {
+    TJsonRecord rec;
+    rec.Path = JsonPath;
+    rec.Reader = R.Reader;
+    rec.Format = O.Format;
+    rec.Doc = &Doc;
+    rec.Loaded = loaded;
+    rec.WithNotes = O.Notes;
+    rec.WithMacros = O.Macros;
+    rec.MimeType = nullptr;
+    rec.Error = loaded ? nullptr : &R.Message;
+    rec.ErrorKind = lkword_error_name(R.Error);
+    TOutputFile out(&R.Json);
+    WriteJsonRecord(out, rec);
+    out.Flush();
+  }
+  R.Warnings = WarningLines(Doc);
+}
+
+// A JSON line for an input no document was made for.
+void CollectFailure(lkword_result& R, const lkword_options& O, const char* JsonPath) {
+  if (!O.Json) return;
+  TJsonRecord rec;
+  rec.Path = JsonPath;
+  rec.Reader = R.Reader;
+  rec.Format = O.Format;
+  rec.Error = &R.Message;
+  rec.ErrorKind = lkword_error_name(R.Error);
+  rec.WithNotes = O.Notes;
+  rec.WithMacros = O.Macros;
+  TOutputFile out(&R.Json);
+  WriteJsonRecord(out, rec);
+  out.Flush();
+}
+
+lkword_result* Extract(const char* Path, const void* Data, size_t Size, const lkword_options* Options) {
+  lkword_result* r = new (std::nothrow) lkword_result;
+  if (!r) return nullptr;
+  const lkword_options& o = Options ? *Options : kDefaults;
+  const char* jsonPath = Path ? Path : "-";
+  std::unique_ptr<TMSWBaseDocument> doc;
+  try {
+    try {
+      if (Path) {
+        CheckFile(Path);
+        TFileStream probe(Path);
+        doc = Load(probe, Path, o, r->Reader);
+      } else {
+        TCustomMemoryStream stream(Data, Size);
+        doc = Load(stream, nullptr, o, r->Reader);
+      }
+      if (doc->TimedOut()) {
+        r->Error = LKWORD_ERROR_TIMEOUT;
+        r->Message = "timed out after " + FormatSeconds(o.TimeLimit) + " s";
+      }
+    } catch (const std::bad_alloc&) {
+      r->Error = LKWORD_ERROR_LIMIT;
+      r->Message = "Out of memory";
+    } catch (const std::exception& e) {
+      r->Error = ToError(CurrentErrorKind());
+      r->Message = e.what();
+    } catch (...) {
+      r->Error = ToError(CurrentErrorKind());
+      r->Message = "unknown error";
+    }
+    if (doc)
+      Collect(*r, *doc, o, jsonPath);
+    else
+      CollectFailure(*r, o, jsonPath);
+  } catch (const std::bad_alloc&) {
+    // Out of memory while writing the results: what was gathered stays.
+    r->Error = LKWORD_ERROR_LIMIT;
+    r->Message = "Out of memory";
+  } catch (const std::exception& e) {
+    r->Error = LKWORD_ERROR_CORRUPT;
+    r->Message = e.what();
+  } catch (...) {
+    r->Error = LKWORD_ERROR_CORRUPT;
+    r->Message = "unknown error";
+  }
+  return r;
+}
+
+const char* Sized(const std::string& S, size_t* Length) {
+  if (Length) *Length = S.size();
+  return S.c_str();
+}
+
+const char* Detect(TStream& Stream) {
+  const TLKWReaderInfo* info = DetectReaderInfo(Stream);
+  return info ? info->Name : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* lkword_version(void) { return LKWORD_VERSION_STRING; }
+int lkword_api_version(void) { return LKWORD_API_VERSION; }
+
+const char* lkword_error_name(lkword_error Error) {
+  switch (Error) {
+    case LKWORD_OK: return nullptr;
+    case LKWORD_ERROR_NOT_FOUND: return ErrorKindName(TErrorKind::NotFound);
+    case LKWORD_ERROR_UNSUPPORTED: return ErrorKindName(TErrorKind::Unsupported);
+    case LKWORD_ERROR_PASSWORD: return ErrorKindName(TErrorKind::Password);
+    case LKWORD_ERROR_CORRUPT: return ErrorKindName(TErrorKind::Corrupt);
+    case LKWORD_ERROR_IO: return ErrorKindName(TErrorKind::IO);
+    case LKWORD_ERROR_LIMIT: return ErrorKindName(TErrorKind::Limit);
+    case LKWORD_ERROR_TIMEOUT: return ErrorKindName(TErrorKind::Timeout);
+    case LKWORD_ERROR_INVALID_ARGUMENT: return "invalid_argument";
+  }
+  return nullptr;
+}
+
+lkword_options* lkword_options_new(void) { return new (std::nothrow) lkword_options; }
+void lkword_options_free(lkword_options* Options) { delete Options; }
+
+lkword_error lkword_options_set_format(lkword_options* Options, lkword_format Format) {
+  if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
+  switch (Format) {
+    case LKWORD_FORMAT_TEXT: Options->Format = tfPlainText; return LKWORD_OK;
+    case LKWORD_FORMAT_RTF: Options->Format = tfRTF; return LKWORD_OK;
+    case LKWORD_FORMAT_HTML: Options->Format = tfHTML; return LKWORD_OK;
+  }
+  return LKWORD_ERROR_INVALID_ARGUMENT;
+}
+
+lkword_error lkword_options_set_flag(lkword_options* Options, lkword_flag Flag, int On) {
+  if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
+  switch (Flag) {
+    case LKWORD_FLAG_NOTES: Options->Notes = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_MACROS: Options->Macros = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_HIDDEN: Options->Hidden = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_JSON: Options->Json = On != 0; return LKWORD_OK;
+  }
+  return LKWORD_ERROR_INVALID_ARGUMENT;
+}
+
+lkword_error lkword_options_set_limit(lkword_options* Options, lkword_limit Limit, int64_t Value) {
+  if (!Options || Value < 0) return LKWORD_ERROR_INVALID_ARGUMENT;
+  switch (Limit) {
+    case LKWORD_LIMIT_MAX_TEXT_LENGTH:
+      if (Value > INT32_MAX) return LKWORD_ERROR_INVALID_ARGUMENT;
+      Options->MaxTextLength = static_cast<int32_t>(Value);
+      return LKWORD_OK;
+    case LKWORD_LIMIT_TIME_MS: Options->TimeLimit = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_DECOMPRESSED_SIZE: Options->MaxDecompressedSize = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_STREAM_SIZE: Options->MaxStreamSize = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_NESTING_DEPTH:
+      if (Value > INT32_MAX) return LKWORD_ERROR_INVALID_ARGUMENT;
+      Options->MaxNestingDepth = Value;
+      return LKWORD_OK;
+    case LKWORD_LIMIT_XML_NODES: Options->MaxXMLNodes = Value; return LKWORD_OK;
+  }
+  return LKWORD_ERROR_INVALID_ARGUMENT;
+}
+
+lkword_error lkword_options_add_password(lkword_options* Options, const char* Password) {
+  if (!Options || !Password) return LKWORD_ERROR_INVALID_ARGUMENT;
+  try {
+    Options->Passwords.emplace_back(Password);
+  } catch (...) {
+    return LKWORD_ERROR_LIMIT;
+  }
+  return LKWORD_OK;
+}
+
+lkword_error lkword_options_set_reader(lkword_options* Options, const char* Name) {
+  if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
+  if (!Name || !*Name) {
+    Options->Reader = nullptr;
+    return LKWORD_OK;
+  }
+  const TLKWReaderInfo* info = FindReaderInfo(Name);
+  if (!info) return LKWORD_ERROR_UNSUPPORTED;
+  Options->Reader = info;
+  return LKWORD_OK;
+}
+
+lkword_result* lkword_extract_file(const char* Path, const lkword_options* Options) {
+  if (!Path) {
+    lkword_result* r = new (std::nothrow) lkword_result;
+    if (r) {
+      r->Error = LKWORD_ERROR_INVALID_ARGUMENT;
+      r->Message = "no path given";
+    }
+    return r;
+  }
+  return Extract(Path, nullptr, 0, Options);
+}
+
+lkword_result* lkword_extract_memory(const void* Data, size_t Size, const lkword_options* Options) {
+  if (!Data && Size > 0) {
+    lkword_result* r = new (std::nothrow) lkword_result;
+    if (r) {
+      r->Error = LKWORD_ERROR_INVALID_ARGUMENT;
+      r->Message = "no data given";
+    }
+    return r;
+  }
+  static const char kEmpty = 0;
+  return Extract(nullptr, Data ? Data : &kEmpty, Size, Options);
+}
+
+void lkword_result_free(lkword_result* Result) { delete Result; }
+
+lkword_error lkword_result_error(const lkword_result* R) { return R ? R->Error : LKWORD_ERROR_INVALID_ARGUMENT; }
+const char* lkword_result_message(const lkword_result* R) { return R ? R->Message.c_str() : ""; }
+const char* lkword_result_reader(const lkword_result* R) { return R ? R->Reader : nullptr; }
+
+const char* lkword_result_text(const lkword_result* R, size_t* Length) {
+  static const std::string kNone;
+  return Sized(R ? R->Text : kNone, Length);
+}
+
+int32_t lkword_result_pages(const lkword_result* R) { return R ? R->Pages : -1; }
+
+size_t lkword_result_metadata_count(const lkword_result* R) { return R ? R->Metadata.size() : 0; }
+const char* lkword_result_metadata_key(const lkword_result* R, size_t I) {
+  return R && I < R->Metadata.size() ? R->Metadata[I].Key.c_str() : nullptr;
+}
+const char* lkword_result_metadata_value(const lkword_result* R, size_t I) {
+  return R && I < R->Metadata.size() ? R->Metadata[I].Value.c_str() : nullptr;
+}
+lkword_value_type lkword_result_metadata_type(const lkword_result* R, size_t I) {
+  return R && I < R->Metadata.size() ? R->Metadata[I].Type : LKWORD_VALUE_TEXT;
+}
+
+size_t lkword_result_warning_count(const lkword_result* R) { return R ? R->Warnings.size() : 0; }
+const char* lkword_result_warning(const lkword_result* R, size_t I) {
+  return R && I < R->Warnings.size() ? R->Warnings[I].c_str() : nullptr;
+}
+
+size_t lkword_result_note_count(const lkword_result* R) { return R ? R->Notes.size() : 0; }
+const char* lkword_result_note_name(const lkword_result* R, size_t I) {
+  return R && I < R->Notes.size() ? R->Notes[I].first : nullptr;
+}
+const char* lkword_result_note_text(const lkword_result* R, size_t I, size_t* Length) {
+  if (!R || I >= R->Notes.size()) {
+    if (Length) *Length = 0;
+    return nullptr;
+  }
+  return Sized(R->Notes[I].second, Length);
+}
+
+const char* lkword_result_macros(const lkword_result* R, size_t* Length) {
+  static const std::string kNone;
+  return Sized(R ? R->Macros : kNone, Length);
+}
+
+const char* lkword_result_json(const lkword_result* R, size_t* Length) {
+  static const std::string kNone;
+  return Sized(R ? R->Json : kNone, Length);
+}
+
+const char* lkword_detect_file(const char* Path) {
+  if (!Path) return nullptr;
+  try {
+    TFileStream stream(Path);
+    return Detect(stream);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+const char* lkword_detect_memory(const void* Data, size_t Size) {
+  if (!Data) return nullptr;
+  try {
+    TCustomMemoryStream stream(Data, Size);
+    return Detect(stream);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+size_t lkword_reader_count(void) { return RegisteredReaders().size(); }
+const char* lkword_reader_name(size_t Index) {
+  const auto readers = RegisteredReaders();
+  return Index < readers.size() ? readers[Index].Name : nullptr;
+}
+
+}  // extern "C"
