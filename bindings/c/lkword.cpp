@@ -60,6 +60,7 @@ struct lkword_result {
   std::vector<std::pair<const char*, std::string>> Notes;
   std::string Macros;
   std::string Json;
+  bool Partial = false;
 };
 
 namespace {
@@ -151,6 +152,7 @@ std::string FormatSeconds(int64_t Ms) {
 // length limit adds a warning.
 void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, const char* JsonPath) {
   const bool loaded = R.Error == LKWORD_OK;
+  R.Partial = loaded && Doc.Partial();
   if (loaded) {
     TOutputFile out(&R.Text);
     WriteBody(out, Doc, O.Format, false);
@@ -191,6 +193,7 @@ void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, c
     rec.MimeType = nullptr;
     rec.Error = loaded ? nullptr : &R.Message;
     rec.ErrorKind = lkword_error_name(R.Error);
+    rec.Partial = R.Partial;
     TOutputFile out(&R.Json);
     WriteJsonRecord(out, rec);
     out.Flush();
@@ -434,6 +437,8 @@ const char* lkword_result_json(const lkword_result* R, size_t* Length) {
   static const std::string kNone;
   return Sized(R ? R->Json : kNone, Length);
 }
+
+int lkword_result_partial(const lkword_result* R) { return R && R->Partial ? 1 : 0; }
 
 const char* lkword_detect_file(const char* Path) {
   if (!Path) return nullptr;

@@ -151,6 +151,11 @@ const char* lkword_detect_memory(const void* Data, size_t Size);
 size_t lkword_reader_count(void);
 const char* lkword_reader_name(size_t Index);
 
+/* 1 when the document could be read only in part (pages or data lost to
+ * damage, a file cut short): the text is what was recovered and the
+ * warnings say what was lost. 0 otherwise, also for a failed document. */
+int lkword_result_partial(const lkword_result* Result);
+
 #ifdef __cplusplus
 }
 #endif

@@ -970,49 +970,6 @@ void TLKXMLParser::Continue(std::u16string_view Text, bool IsFinal) {
 
 namespace {
 
-// Maps an encoding name from an XML declaration to a code page; 0 when it is
-// unknown.
-uint32_t CodePageFromEncodingName(std::string_view name) {
-  std::string n;
-  for (char c : name) n += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  auto number = [](std::string_view digits) -> uint32_t {
-    if (digits.empty() || digits.size() > 5) return 0;
-    uint32_t v = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return 0;
-      v = v * 10 + static_cast<uint32_t>(c - '0');
-    }
-    return v;
-  };
-  if (n == "utf-8" || n == "utf8" || n == "utf-16" || n == "utf-16le" || n == "utf-16be" || n == "unicode")
-    return CP_UTF8;  // a UTF-16 name on bytes we could read as ASCII is wrong
-  if (n.rfind("windows-", 0) == 0) {
-    uint32_t cp = number(std::string_view(n).substr(8));
-    return cp ? cp : GetACP();
-  }
-  if (n.rfind("x-cp", 0) == 0) return number(std::string_view(n).substr(4));
-  if (n.rfind("cp", 0) == 0) return number(std::string_view(n).substr(2));
-  if (n.rfind("iso-8859-", 0) == 0 || n.rfind("iso8859-", 0) == 0 || n.rfind("iso_8859-", 0) == 0) {
-    uint32_t part = number(std::string_view(n).substr(n.find('-', 4) + 1));
-    return part >= 1 && part <= 16 ? 28590 + part : 0;
-  }
-  struct TAlias {
-    const char* Name;
-    uint32_t CodePage;
-  };
-  static constexpr TAlias kAliases[] = {
-      {"latin1", 28591},     {"koi8-r", 20866},      {"koi8-u", 21866},    {"shift_jis", 932},
-      {"shift-jis", 932},    {"sjis", 932},          {"x-sjis", 932},      {"ms_kanji", 932},
-      {"gb2312", 936},       {"gbk", 936},           {"x-gbk", 936},       {"gb18030", 54936},
-      {"big5", 950},         {"big5-hkscs", 950},    {"euc-kr", 949},      {"ks_c_5601-1987", 949},
-      {"euc-jp", 51932},     {"iso-2022-jp", 50220}, {"macintosh", 10000}, {"x-mac-cyrillic", 10007},
-      {"ibm866", 866},       {"us-ascii", CP_UTF8},  {"ascii", CP_UTF8},
-  };
-  for (const auto& a : kAliases)
-    if (n == a.Name) return a.CodePage;
-  return 0;
-}
-
 // The encoding named by a leading XML declaration, or empty.
 std::string_view DeclaredEncoding(std::string_view s) {
   if (s.compare(0, 5, "<?xml") != 0) return {};

@@ -210,6 +210,8 @@ void TMSWBaseDocument::AddWarning(const std::string& Message) {
   if (FWarnings.size() < kMaxWarnings) FWarnings.push_back({Message, 1});
 }
 
+uint32_t TMSWBaseDocument::DefaultCodePage() const { return FDefaultCodePage ? FDefaultCodePage : GetACP(); }
+
 void TMSWBaseDocument::MarkPartial(const std::string& Lost) {
   FPartial = true;
   AddWarning(Lost);

@@ -232,6 +232,11 @@ class TMSWBaseDocument : public TComponent {
   };
   const std::vector<TWarning>& Warnings() const { return FWarnings; }
   void AddWarning(const std::string& Message);
+  // The code page of 8-bit text whose document declares none (PalmDoc
+  // books, Windows Write, Word files without a language); 0, the default:
+  // the process's, GetACP.
+  uint32_t DefaultCodePage() const;
+  void SetDefaultCodePage(uint32_t CodePage) { FDefaultCodePage = CodePage; }
   // The result lacks content the document has (a page that could not be
   // read, a file cut short), Lost saying what as a warning. A repair that
   // loses nothing is a plain warning.
@@ -256,6 +261,7 @@ class TMSWBaseDocument : public TComponent {
 
   std::vector<TWarning> FWarnings;
   bool FPartial = false;
+  uint32_t FDefaultCodePage = 0;
   std::string FPassword;
   int64_t FMaxDecompressedSize = int64_t{1} << 30;
   int64_t FMaxStreamSize = int64_t{512} << 20;

@@ -22,6 +22,12 @@ constexpr uint32_t CP_UTF16BE = 1201;
 uint32_t GetACP();
 void SetActiveCodePage(uint32_t CodePage);
 
+// The code page of an encoding name as XML, HTML and iconv spell it
+// ("windows-1251", "cp866", "iso-8859-5", "koi8-r", "shift_jis", ...; case
+// ignored); 0 when unknown. UTF-16 names give UTF-8: text that was read
+// as bytes cannot be UTF-16.
+uint32_t CodePageFromEncodingName(std::string_view Name);
+
 // True when iconv knows the code page (it can be used for conversion).
 bool IsCodePageSupported(uint32_t CodePage);
 // True for code pages with one byte per character.

@@ -450,13 +450,14 @@ struct TEReaderHead {
 class TMobiHead {
  public:
   // Raises EReadError when record 0 is cut short, and for DRM books.
-  explicit TMobiHead(std::string_view Head) : FHead(Head) {
+  // Undeclared: the code page of an encoding the book does not name.
+  TMobiHead(std::string_view Head, uint32_t Undeclared) : FHead(Head) {
     if (Head.size() < kRecord0Size) throw EReadError("Stream read error");
     FHasHeader = Head.size() >= kMobiHeaderAt + 8 && Head.substr(kMobiHeaderAt, 4) == "MOBI";
     FEnd = FHasHeader ? kMobiHeaderAt + LoadBE32(Head, kMobiHeaderAt + kMobiLengthField) : kMobiHeaderAt;
     if (FHasHeader && LoadBE16(Head, kMobiEncryptionAt) != 0) throw EEncryptionNotSupportedError(SEReaderDRM);
     const uint32_t encoding = Field(kMobiEncodingField);
-    CodePage = encoding == 65001 ? 65001 : encoding == 1252 ? 1252 : GetACP();
+    CodePage = encoding == 65001 ? 65001 : encoding == 1252 ? 1252 : Undeclared;
     const size_t flagsAt = kMobiHeaderAt + kMobiExtraFlagsField;
     ExtraFlags = FEnd >= flagsAt + 2 ? LoadBE16(Head, flagsAt) : 0;
   }
@@ -704,7 +705,7 @@ uint32_t TPalmDocFile::ReadDocRecord0(TRecordList& Records) {
 
 void TPalmDocFile::LoadDoc(TRecordList& Records) {
   const uint32_t textRecords = ReadDocRecord0(Records);
-  const TBytePage page(GetACP());
+  const TBytePage page(DefaultCodePage());
   if (FParseItems.Contains(wpiSummaryInformation)) SummaryInformation().SetTitle(page.Decode(DatabaseName()));
   if (!FParseItems.Contains(wpiText)) return;
 
@@ -793,7 +794,7 @@ void TPalmDocFile::ReadPmlText(TRecordList& Records, uint16_t Compression, bool 
 
 void TPalmDocFile::LoadMobi(TRecordList& Records) {
   const RawByteString head = Records.Record(0);
-  const TMobiHead m(head);
+  const TMobiHead m(head, DefaultCodePage());
   FRecord0.Version = m.Compression();
   FRecord0.DocSize = m.DocSize();
   FRecord0.NumRecords = m.NumRecords();
@@ -820,7 +821,7 @@ void TPalmDocFile::LoadMobi(TRecordList& Records) {
 
 void TPalmDocFile::ReadMobiMetadata(const TMobiHead& M) {
   TLKWordSummaryInformation& si = SummaryInformation();
-  si.SetTitle(MultiByteToWide(M.HasHeader() ? M.CodePage : GetACP(), DatabaseName()));
+  si.SetTitle(MultiByteToWide(M.HasHeader() ? M.CodePage : DefaultCodePage(), DatabaseName()));
   const std::string_view head = M.Bytes();
   const uint32_t nameAt = M.Field(kMobiFullNameField), nameLen = M.Field(kMobiFullNameLengthField);
   if (nameLen && nameAt < head.size() && nameLen <= head.size() - nameAt) si.SetTitle(M.Decode(head.substr(nameAt, nameLen)));

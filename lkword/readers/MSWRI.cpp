@@ -103,7 +103,7 @@ void TWRIFile::LoadFromStream(TStream& Stream) try {
   std::vector<WideString> names;
   for (const auto& font : FFontTable) {
     const std::string_view raw(font->Name);
-    names.push_back(MultiByteToWide(GetACP(), raw.substr(0, raw.find('\0'))));
+    names.push_back(MultiByteToWide(DefaultCodePage(), raw.substr(0, raw.find('\0'))));
   }
   FRenderer->SetFontNames(std::move(names));
   out.BeginDocument();
@@ -134,7 +134,7 @@ void TWRIFile::ReadHeader(TStream& Stream) {
   FHeader.pnFfntb = LoadLE16(h + 28);
   std::memcpy(FHeader.szSsht, h + 30, sizeof FHeader.szSsht);
   FHeader.pnMac = LoadLE16(h + 96);
-  FTextCodePage = GetACP();
+  FTextCodePage = DefaultCodePage();
   if (WrittenByWord()) {
     const uint16_t oem = got >= kPageSize ? LoadLE16(h + kWordCodePageOffset) : 0;
     FTextCodePage = oem != 0 && IsCodePageSupported(oem) ? oem : kDefaultOemCodePage;

@@ -273,7 +273,7 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   // pages, which only the fonts tell; a language named by the host wins.
   if (FDocVersion >= 5 && FDocVersion <= 7 && !FOnGetDefaultLanguage && (FTextCodePage == 0 || FTextCodePage == 1252))
     if (uint32_t cp = FontCodePage(Stream)) FTextCodePage = cp;
-  if (FTextCodePage == 0) FTextCodePage = GetACP();
+  if (FTextCodePage == 0) FTextCodePage = DefaultCodePage();
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   TDocumentOutput& out = Output();
   const bool sinking = TextPath().Sinking();

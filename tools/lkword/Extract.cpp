@@ -91,6 +91,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reade
   if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
   doc->SetPassword(Password);
   doc->SetTimeLimit(FOptions.TimeoutMs);
+  doc->SetDefaultCodePage(FOptions.CodePage);
   if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(FOptions.Notes);
   if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
   // Text goes out while it is read where the reader can; JSON needs the

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lkword/framework/MSWBase.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/registry/LKWReaders.h"
 
 namespace lkw::tool {
@@ -19,7 +20,7 @@ constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
   Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
-  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, AcceptPartial, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
+  Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, AcceptPartial, Encoding, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
 struct TOptionSpec {
@@ -59,6 +60,9 @@ const TOptionSpec kOptions[] = {
      "with several inputs to standard output, no '==> PATH <==' line before each document's text"},
     {TOptionId::Timeout, 0, "timeout", "SECONDS",
      "give up a document after SECONDS (decimals allowed): it fails with error_kind timeout and the batch goes on"},
+    {TOptionId::Encoding, 0, "encoding", "CODEPAGE",
+     "the code page of 8-bit text whose document declares none (PalmDoc, Write, Word files without a language): "
+     "a name as iconv spells it (cp1251, koi8-r, iso-8859-5, cp866, shift_jis) or a number (default 1252)"},
     {TOptionId::AcceptPartial, 0, "accept-partial", nullptr,
      "a document read only in part (pages or data lost to damage) counts as done, not failed; its text is written "
      "either way"},
@@ -167,6 +171,16 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       return true;
     }
     case TOptionId::AcceptPartial: O.AcceptPartial = true; return true;
+    case TOptionId::Encoding: {
+      const bool number = !Value.empty() && Value.size() <= 5 && Value.find_first_not_of("0123456789") == std::string::npos;
+      const uint32_t cp = number ? static_cast<uint32_t>(std::stoul(Value)) : CodePageFromEncodingName(Value);
+      if (cp == 0 || !IsCodePageSupported(cp)) {
+        Error = "unknown encoding " + Quoted(Value) + " (a code page name such as cp1251 or koi8-r, or its number)";
+        return false;
+      }
+      O.CodePage = cp;
+      return true;
+    }
     case TOptionId::Quiet: O.Quiet = true; return true;
     case TOptionId::KeepGoing: return true;
     case TOptionId::Version: O.ShowVersion = true; return true;

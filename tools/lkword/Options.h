@@ -35,6 +35,7 @@ struct TToolOptions {
   bool Quiet = false;      // no progress, summary or warnings on stderr
   int64_t TimeoutMs = 0;   // per document; 0: none
   bool AcceptPartial = false;  // a partial result does not fail its input
+  uint32_t CodePage = 0;       // of undeclared 8-bit text; 0: the library's default
   bool TikaKeys = false;   // metadata under the Dublin Core / Tika key names
   std::string FilesFrom;   // a list of inputs, one per line ("-": standard input)
   bool ShowHelp = false;

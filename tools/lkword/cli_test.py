@@ -620,6 +620,14 @@ CASES = [
     ("a document past its time limit fails, the batch goes on", ["--json", "--timeout=0.001", "{T}/big.pdb", L],
      None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\",\"partial\":false}"], [],
      lambda out, err, tmp: None if len(records(out)) == 2 else "the batch stopped"),
+    ("8-bit text in the code page asked for", ["--encoding=cp1251", "{T}/cyrillic.pdb"], None, 0,
+     ["Привет, мир"], [], None),
+    ("code pages by number and by other names", ["--encoding=1251", "{T}/cyrillic.pdb"], None, 0,
+     ["Привет, мир"], [],
+     lambda out, err, tmp: None if run(["--encoding=WINDOWS-1251", os.path.join(tmp, "cyrillic.pdb")], None, tmp)[1]
+     == out else "names differ"),
+    ("undeclared 8-bit text is 1252 by default", ["{T}/cyrillic.pdb"], None, 0, ["Ïðèâåò"], [], None),
+    ("unknown encoding", ["--encoding=klingon", L], None, 2, [], ["unknown encoding 'klingon'"], None),
     ("bad timeout", ["--timeout=-1", L], None, 2, [], ["invalid timeout '-1'"], None),
     ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
     ("one output per input, mirroring the tree", ["-r", "-o", "out", "tree", L], None, 1, [],
@@ -666,6 +674,7 @@ def prepare(tmp):
         "book.txt": book,
         "-m.pdb": book,
         "notes.pdb": b"Plain notes, not a database at all.\n" * 4,
+        "cyrillic.pdb": palmdoc(b"Kniga", ["Привет, мир".encode("cp1251")]),
         # The header promises two records; the file ends inside the record list.
         "truncated.pdb": palmdoc(b"Cut", [b"x" * 100])[:86],
         "long.docx": docx("<w:p><w:r><w:t>" + "a" * 65535 + "</w:t><w:br/><w:t>b</w:t></w:r></w:p><w:p><w:r><w:t>" +

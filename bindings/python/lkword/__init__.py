@@ -120,14 +120,17 @@ class Document:
     macros    with macros=True: the VBA listing ("" when there is none)
     path      the document's path, None for bytes and files
     error     None, or (from extract_many) the Error that stopped it
+    partial   True when only part of the document could be read (damage, a
+              file cut short): the text is what was recovered, the warnings
+              say what was lost
     """
 
-    __slots__ = ("text", "metadata", "warnings", "pages", "reader", "notes", "macros", "path", "error")
+    __slots__ = ("text", "metadata", "warnings", "pages", "reader", "notes", "macros", "path", "error", "partial")
 
     def __init__(self, text: str = "", metadata: Optional[Dict[str, object]] = None,
                  warnings: Optional[List[str]] = None, pages: Optional[int] = None, reader: Optional[str] = None,
                  notes: Optional[Dict[str, str]] = None, macros: Optional[str] = None,
-                 path: Optional[str] = None, error: Optional[Error] = None) -> None:
+                 path: Optional[str] = None, error: Optional[Error] = None, partial: bool = False) -> None:
         self.text = text
         self.metadata = metadata if metadata is not None else {}
         self.warnings = warnings if warnings is not None else []
@@ -137,6 +140,7 @@ class Document:
         self.macros = macros
         self.path = path
         self.error = error
+        self.partial = partial
 
     @property
     def ok(self) -> bool:
@@ -157,9 +161,10 @@ def _value(value: str, kind: int) -> object:
 
 
 def _document(raw: tuple, path: Optional[str], macros: bool) -> Document:
-    code, message, reader, text, pages, metadata, warnings, notes, macro_text = raw
+    code, message, reader, text, pages, metadata, warnings, notes, macro_text, partial = raw
     doc = Document(text, {k: _value(v, t) for k, v, t in metadata}, list(warnings),
-                   pages if pages >= 0 else None, reader, dict(notes), macro_text if macros else None, path)
+                   pages if pages >= 0 else None, reader, dict(notes), macro_text if macros else None, path,
+                   partial=partial)
     if code:
         doc.error = _ERRORS.get(code, Error)(message, path)
     return doc

@@ -3,7 +3,7 @@ from typing import List, Optional, Sequence, Tuple
 __version__: str
 
 _Raw = Tuple[int, Optional[str], Optional[str], str, int, List[Tuple[str, str, int]], List[str],
-             List[Tuple[str, str]], str]
+             List[Tuple[str, str]], str, bool]
 
 def extract_path(path: bytes, format: int, passwords: Sequence[str], notes: bool, macros: bool, hidden: bool,
                  max_length: int, timeout_ms: int, reader: Optional[str]) -> _Raw: ...

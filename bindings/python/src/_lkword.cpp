@@ -56,7 +56,8 @@ py::str Utf8(const char* Data, size_t Size) {
 
 py::object Str(const char* S) { return S ? py::object(Utf8(S, std::strlen(S))) : py::object(py::none()); }
 
-// (error, message, reader, text, pages, metadata, warnings, notes, macros):
+// (error, message, reader, text, pages, metadata, warnings, notes, macros,
+// partial):
 // metadata as (key, value, type) with type 0 text, 1 integer, 2 date.
 py::tuple Unpack(const lkword_result* R) {
   size_t n = 0;
@@ -74,7 +75,7 @@ py::tuple Unpack(const lkword_result* R) {
   const char* macros = lkword_result_macros(R, &n);
   return py::make_tuple(static_cast<int>(lkword_result_error(R)), Str(lkword_result_message(R)),
                         Str(lkword_result_reader(R)), body, lkword_result_pages(R), metadata, warnings, notes,
-                        Utf8(macros, n));
+                        Utf8(macros, n), lkword_result_partial(R) != 0);
 }
 
 TResult Checked(lkword_result* R) {

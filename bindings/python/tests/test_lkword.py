@@ -81,6 +81,11 @@ def test_bad_input_raises_its_class_with_the_library_message():
         lkword.extract(DOCX.read_bytes()[:2000])
     with pytest.raises(lkword.CorruptDocumentError):
         lkword.extract(b"")
+    # A file cut short is no error, but its result says it is not whole.
+    pdf = (DATA / "samples" / "hello.pdf").read_bytes()
+    cut = lkword.extract(pdf[:len(pdf) * 9 // 10])
+    assert cut.partial and cut.text.strip() and any("ends early" in w for w in cut.warnings)
+    assert not lkword.extract(pdf).partial
     with pytest.raises(lkword.ReadError):
         lkword.extract(DATA)
     for bad in (None, 42, io.StringIO("text")):
