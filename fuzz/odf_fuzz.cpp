@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-#include "fuzz/sink_check.h"
+#include "fuzz/sink_load.h"
 #include "testing/ZipBuilder.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
@@ -25,10 +25,10 @@ std::string StoredPackage(std::string_view Xml) {
   return lkw::testing::MakeZip(members);
 }
 
-// Loads into the text list and through the text sink, which must agree.
+// Loads into the text list and through the text sink.
 template <typename T>
 void Run(const std::string& Bytes, lkw::TMSTextFormating Format, bool Limit) {
-  lkw::fuzzing::LoadBothWays<T>(
+  lkw::fuzzing::LoadIntoListAndSink<T>(
       [&](T& Doc) {
         Doc.SetTextFormating(Format);
         // Members and repeated cells bounded well below the fuzzer's limits,

@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/sink_check.h"
+#include "fuzz/sink_load.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSPalmDoc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   for (lkw::TMSTextFormating fmt : {lkw::tfPlainText, lkw::tfRTF, lkw::tfHTML}) {
-    lkw::fuzzing::LoadBothWays<lkw::TPalmDocFile>(
+    lkw::fuzzing::LoadIntoListAndSink<lkw::TPalmDocFile>(
         [&](lkw::TPalmDocFile& Doc) {
           Doc.SetTextFormating(fmt);
           // Exercise the output limit too, driven by the input's size.

@@ -644,6 +644,9 @@ void TPalmDocFile::LoadFromStream(TStream& Stream) try {
     LoadMobi(records);
   else
     LoadDoc(records);
+  if (const size_t missing = records.Missing())
+    MarkPartial(Format("the book ends early: %d of its %d records are missing",
+                       {std::to_string(missing), std::to_string(FHeader.NumRecords)}));
 } catch (...) {
   RethrowAsException();
 }

@@ -258,6 +258,9 @@ TRecordList::TRecordList(TStream& Stream, int64_t ListAt, uint16_t Count) : FStr
   const size_t n = list.size() >= 4 ? (list.size() - 4) / kRecordEntrySize + 1 : 0;
   FOffsets.reserve(n);
   for (size_t i = 0; i < n; ++i) FOffsets.push_back(LoadBE32(list.data() + i * kRecordEntrySize));
+  FMissing = Count > n ? Count - n : 0;
+  for (const uint32_t offset : FOffsets)
+    if (offset >= FSize) ++FMissing;
 }
 
 TRecordList::TSpan TRecordList::Take(size_t I) {

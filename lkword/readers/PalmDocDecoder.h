@@ -92,6 +92,9 @@ class TRecordList {
   size_t Count() const { return FOffsets.size(); }
   // Where record 0 starts by the first entry, even of a list of none.
   uint32_t FirstOffset() const { return FFirst; }
+  // Records the header names that the file does not hold: entries past its
+  // end, or starting there (a book cut short).
+  size_t Missing() const { return FMissing; }
   // Where record I lies: it ends where the next record starts, the last one
   // at the end of the file; nothing past the list. Counted against the
   // file's size.
@@ -106,6 +109,7 @@ class TRecordList {
   TStream& FStream;
   std::vector<uint32_t> FOffsets;
   uint32_t FFirst = 0;
+  size_t FMissing = 0;
   int64_t FSize = 0;
   int64_t FBudget = 0;
 };

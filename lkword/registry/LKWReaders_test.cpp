@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lkword/platform/Exceptions.h"
+#include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
 #include "testing/ZipBuilder.h"
 
@@ -198,6 +199,52 @@ TEST(LKWReadersTest, TableIsConsistentAndSearchable) {
   const std::string filter = DocumentFilter();
   EXPECT_EQ(filter.rfind("All documents|*.pdb;*.prc;*.mobi;*.doc;", 0), 0u);
   EXPECT_NE(filter.find("|PDF documents (also encrypted ones, with a password) (*.pdf)|*.pdf"), std::string::npos);
+}
+
+// The host's sink and the list are two consumers of one text path: for
+// every reader that streams, the sink (the frame's last item held, as the
+// tool asks) must give the list's text, in each format and under a limit.
+TEST(LKWReadersTest, SinkAndListGiveTheSameText) {
+  // The RTF header carries the time of the load, which may move on.
+  auto withoutClock = [](WideString Text) {
+    for (const std::u16string_view word : {u"\\yr", u"\\mo", u"\\dy", u"\\hr", u"\\min"})
+      for (size_t at = Text.find(word); at != WideString::npos; at = Text.find(word, at + 1)) {
+        size_t end = at + word.size();
+        while (end < Text.size() && Text[end] >= u'0' && Text[end] <= u'9') ++end;
+        Text.erase(at + word.size(), end - at - word.size());
+      }
+    return Text;
+  };
+  const char* const kFiles[] = {"samples/hello.pdf", "samples/keeper.doc", "samples/keeper.docx", "samples/keeper.odt",
+                                "samples/lighthouse.pdb", "samples/harbour-notes.pdb", "doc/sample.doc",
+                                "docx/sample.docx", "odf/sample.odt", "palmdoc/sample-compressed.pdb"};
+  for (const char* file : kFiles)
+    for (const TMSTextFormating format : {tfPlainText, tfRTF, tfHTML})
+      for (const int32_t limit : {0, 150}) {
+        SCOPED_TRACE(std::string(file) + " format " + std::to_string(format) + " limit " + std::to_string(limit));
+        auto listed = CreateReaderFor(kData + "/" + file);
+        auto sunk = CreateReaderFor(kData + "/" + file);
+        ASSERT_TRUE(listed && sunk);
+        ASSERT_TRUE(sunk->SupportsTextSink());
+        WideString expected, joined;
+        for (auto* doc : {listed.get(), sunk.get()}) {
+          doc->SetTextFormating(format);
+          doc->SetMaxTextLength(limit);
+        }
+        sunk->SetHoldTextFinish(true);
+        sunk->SetTextSink([&](std::u16string_view Item) { joined.append(Item).append(u"\r\n"); });
+        sunk->SetUtf8TextSink([&](std::string_view Item) {
+          for (const char16_t c : Utf8ToWide(Item)) joined.append(c == u'\n' ? u"\r\n" : std::u16string(1, c));
+          joined += u"\r\n";
+        });
+        listed->LoadFromFile(kData + "/" + file);
+        sunk->LoadFromFile(kData + "/" + file);
+        if (sunk->TextFinishHeld()) joined.append(sunk->HeldTextFinish()).append(u"\r\n");
+        for (const WideString& item : listed->Text().Items()) expected.append(item).append(u"\r\n");
+        EXPECT_EQ(sunk->Text().Count(), 0);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_TRUE(withoutClock(expected) == withoutClock(joined));
+      }
 }
 
 }  // namespace
