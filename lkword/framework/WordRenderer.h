@@ -54,6 +54,9 @@ class TWordRenderer : public TTextRenderer {
   // them, runs of text and marks. Char is the character a mark stands for
   // (the first of a row end's two). The generic events that come beside
   // them carry the structure to the host's consumers and draw nothing here.
+  // Room for the rendering of Units more characters, told before them: the
+  // text of a large story is drawn in one buffer, not grown into it.
+  void Reserve(size_t Units) { FOut.reserve(FOut.size() + Units + Units / 16 + 16); }
   void Characters(std::u16string_view Run);
   void Mark(TWordMark Mark, char16_t Char);
 

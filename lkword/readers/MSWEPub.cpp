@@ -162,10 +162,18 @@ std::vector<std::string> TLKWEPub::ListPackages() {
   return packages;
 }
 
+// A content document that cannot be read is text lost.
+void TLKWEPub::LostMember(const std::string& Why, bool Required) {
+  if (Required)
+    MarkPartial(Why);
+  else
+    AddWarning(Why);
+}
+
 RawByteString TLKWEPub::ReadMember(std::string_view Path, bool Required) {
   const int i = FZip->GetIndexByFileName(Path);
   if (i < 0) {
-    if (Required) AddWarning("missing member " + std::string(Path));
+    if (Required) LostMember("missing member " + std::string(Path), true);
     return RawByteString();
   }
   const TLocalFile& f = FZip->Files()[i];
@@ -174,11 +182,11 @@ RawByteString TLKWEPub::ReadMember(std::string_view Path, bool Required) {
   try {
     return FZip->GetUncompressed(i);
   } catch (const EZipFileCRCError& e) {
-    AddWarning(e.Message());
+    LostMember(e.Message(), Required);
   } catch (const EZipFileError& e) {
     // A member encrypted by the zip itself cannot be read at all.
     if (e.Kind() == TZipErrorKind::zeEncrypted) throw;
-    AddWarning(e.Message());
+    LostMember(e.Message(), Required);
   }
   return RawByteString();
 }

@@ -60,8 +60,10 @@ class TLKWEPub : public TMSWBaseDocument {
   // The package documents the container names, or else the first one in
   // the archive.
   std::vector<std::string> ListPackages();
-  // The named member's bytes; empty (with a warning) when it is missing.
+  // The named member's bytes; empty when it is missing or unreadable, with a
+  // warning (Required: the result is partial).
   RawByteString ReadMember(std::string_view Path, bool Required);
+  void LostMember(const std::string& Why, bool Required);
   void ReadEncryption();
   void ReadPackage(const std::string& Path);
   std::vector<TManifestItem> ReadManifest(const TLKXMLItem* Manifest, const std::string& BaseDir);

@@ -408,7 +408,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
     ResetRenderState();
     Output().RollBack(FPartPoint);
     Output().Release();
-    AddWarning(std::string(Name) + ": " + e.Message());
+    MarkPartial(std::string(Name) + ": " + e.Message());
     return false;
   }
   Output().Release();
@@ -449,7 +449,7 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     TDocumentOutput& out = Output();
     out.BeginDocument();
     out.BeginStory(TStoryKind::Main);
-    if (!ReadStory(zip, mainPart, true) && zip.Count() > 0) AddWarning("the package has no main document part");
+    if (!ReadStory(zip, mainPart, true) && zip.Count() > 0) MarkPartial("the package has no main document part");
     out.EndStory(TStoryKind::Main);
 
     auto readStory = [&](const std::vector<std::string>& parts, TStoryKind kind) {

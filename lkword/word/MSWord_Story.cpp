@@ -88,6 +88,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
   TDocumentOutput& out = Output();
   TWordRenderer& word = *FWord;
   const size_t n = Text.size();
+  word.Reserve(n);
   for (size_t i = 0; i < n;) {
     const char16_t c = Text[i];
     const bool told = FTold.Instructions == 0;  // document text, not a field's instruction
