@@ -193,17 +193,23 @@ void TOpenDocumentRenderer::Text(std::u16string_view Run, const TRunStyle&) {
   const bool plain = FFormat == tfPlainText;
   WideString& out = plain ? FLine : FRun;
   if (!plain) FRun.clear();
-  for (char16_t c : Run) {
-    if (IsAsciiBlank(c)) {
+  // White space collapses to one space between words; words go in whole.
+  const size_t n = Run.size();
+  for (size_t i = 0; i < n;) {
+    if (IsAsciiBlank(Run[i])) {
       if (!FAtStart) FPendingSpace = true;
+      ++i;
       continue;
     }
+    size_t j = i + 1;
+    while (j < n && !IsAsciiBlank(Run[j])) ++j;
     if (FPendingSpace) {
       out += u' ';
       FPendingSpace = false;
     }
-    out += c;
+    out.append(Run.substr(i, j - i));
     FAtStart = false;
+    i = j;
   }
   if (!plain) AppendEscaped(FLine, FRun);
 }

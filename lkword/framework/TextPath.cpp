@@ -29,7 +29,7 @@ bool TTextPath::PastDeadline() const {
   return true;
 }
 
-void TTextPath::Deliver(WideString Item) {
+void TTextPath::Deliver(WideString&& Item) {
   if (!Sinking()) {
     F.List->Add(std::move(Item));
   } else if (FHoldingFinish) {
@@ -56,7 +56,7 @@ void TTextPath::Add(WideString Item) {
     AddMain(std::move(Item));
 }
 
-void TTextPath::AddMain(WideString Item) {
+void TTextPath::AddMain(WideString&& Item) {
   if (Cancelled()) return;
   const int64_t before = Counted();
   const int64_t after = before + static_cast<int64_t>(Item.size()) + 2;

@@ -107,10 +107,10 @@ class TTextPath {
   size_t HeldCount() const { return FHeld.size(); }
 
  private:
-  void Deliver(WideString Item);
+  void Deliver(WideString&& Item);
   bool Cut(int64_t Before, WideString& Item);
 
-  void AddMain(WideString Item);
+  void AddMain(WideString&& Item);
   bool PastDeadline() const;
 
   TSettings F;
