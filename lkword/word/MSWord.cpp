@@ -131,8 +131,8 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     for (const TStatStg& e : elements) {
       if (e.Type != STGTY_STREAM || e.Size == 0 || e.Name.size() < 2) continue;
       std::u16string_view rest = std::u16string_view(e.Name).substr(1);
-      bool isSum = rest == u"SummaryInformation";
-      bool isDoc = rest == u"DocumentSummaryInformation";
+      bool isSum = CompareTextIgnoreCase(rest, u"SummaryInformation") == 0;
+      bool isDoc = CompareTextIgnoreCase(rest, u"DocumentSummaryInformation") == 0;
       if (!isSum && !isDoc) continue;
       try {
         if (auto s = Storage.OpenStream(e.Name)) ReadSummaryStream(*s, isDoc);
@@ -142,13 +142,15 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     }
   }
 
+  // Names are matched as the compound file matches them, without regard to
+  // case: some writers spell them in capitals.
   bool hasMacros = false;
   for (const TStatStg& e : elements) {
     if (e.Type == STGTY_STORAGE) {
-      if (e.Name == u"Macros" && FParseItems.Contains(wpiVBA)) hasMacros = true;
+      if (CompareTextIgnoreCase(e.Name, u"Macros") == 0 && FParseItems.Contains(wpiVBA)) hasMacros = true;
       continue;
     }
-    if (e.Name != u"WordDocument") continue;
+    if (CompareTextIgnoreCase(e.Name, u"WordDocument") != 0) continue;
     std::unique_ptr<TStream> doc = Storage.OpenStream(e.Name);
     if (!doc || doc->Size() == 0) continue;
     // The table stream is the one the FIB names.

@@ -151,6 +151,16 @@ TEST(WordLoadTest, TheTableStreamIsTheOneTheFlagNames) {
   Load(doc, cfb.Build());
   EXPECT_EQ(Body(doc), "from 0Table");
   EXPECT_EQ(doc.GetCLX().noPCD, 1u);
+
+  // Names in capitals, as some writers spell them, are the same streams.
+  TCfbBuilder upper;
+  upper.AddStream("WORDDOCUMENT", b.Document);
+  upper.AddStream("0TABLE", b.Table);
+  upper.AddStream("\x05SUMMARYINFORMATION", PropertySet({{4, 30, Lpstr("Ann")}}));
+  TMSWordDocument shouting;
+  Load(shouting, upper.Build());
+  EXPECT_EQ(Body(shouting), "from 0Table");
+  EXPECT_EQ(U8(shouting.SummaryInformation().Author()), "Ann");
 }
 
 TEST(WordLoadTest, CompoundFileWithoutDocumentGivesMetadataOnly) {
