@@ -318,7 +318,10 @@ bool IsWordBinary(TStream& Stream) {
   if (Stream.Read(head, 8) < 2) return false;
   if (IsCompoundFileData(head, 8)) {
     Stream.Seek(0, soBeginning);
-    return StgOpenStorageOnStream(Stream)->OpenStream(u"WordDocument") != nullptr;
+    const auto root = StgOpenStorageOnStream(Stream);
+    // An encrypted Word 2007 package may carry a placeholder Word document
+    // beside it, for programs that cannot decrypt: the package is the text.
+    return root->OpenStream(u"WordDocument") != nullptr && root->OpenStream(u"EncryptedPackage") == nullptr;
   }
   const uint16_t magic = static_cast<uint16_t>(head[0] | (head[1] << 8));
   return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;

@@ -361,6 +361,14 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
     TBytesStream package(encryption.DecryptPackage(encrypted->ReadBytes(encrypted->Size()), FMaxStreamSize));
     encrypted.reset();
     root.reset();
+    // Spreadsheets and presentations are encrypted the same way; only the
+    // decrypted package tells them from a Word document.
+    {
+      TZipArchive probe;
+      probe.LoadFromStream(package);
+      if (!IsWordPackage(probe)) throw EUnsupportedError("unsupported file format: the encrypted package holds no Word document");
+    }
+    package.Seek(0, soBeginning);
     LoadPackage(package);
     return;
   }

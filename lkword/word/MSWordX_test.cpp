@@ -8,6 +8,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/word/MSWord.h"
 #include "testing/CompoundFileBuilder.h"
 #include "testing/EventRecorder.h"
 #include "testing/LoadDocument.h"
@@ -600,6 +601,13 @@ TEST(WordXDetectTest, RecognisesWordPackagesOnly) {
   testing::TCfbBuilder word;
   word.AddStream("WordDocument", "w");
   EXPECT_FALSE(detect(word.Build()));
+  // An encrypted package with a placeholder Word 97 document beside it is
+  // the package's, not the Word 97 reader's.
+  word.AddStream("EncryptedPackage", "e");
+  const std::string both = word.Build();
+  EXPECT_TRUE(detect(both));
+  TBytesStream s(both);
+  EXPECT_FALSE(IsWordBinary(s));
 }
 
 }  // namespace
