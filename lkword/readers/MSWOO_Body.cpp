@@ -519,6 +519,9 @@ void TOOBodyWriter::Frame(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Picture(const TLKXMLItem* N) {
+  // A picture's path is no text of the document: only a host that asks for
+  // pictures gets it.
+  if (!D.FParseItems.Contains(wpiPictures)) return;
   WideString href;
   if (!N->FindAttribute(u"xlink:href", href) || href.empty()) return;
   Out.BeginParagraph(TParagraph());
