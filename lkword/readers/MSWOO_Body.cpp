@@ -49,6 +49,15 @@ TAlignment OutputAlignment(TOOAlignment A) {
   return A == ooaRight ? TAlignment::Right : A == ooaCenter ? TAlignment::Center : TAlignment::Left;
 }
 
+// The character formatting a text style gives, onto a paragraph or a run.
+template <typename T>
+void TakeFontStyle(const TOOStyleText& Style, T& Out) {
+  const TOOFontStyles fs = Style.TextFont().Style;
+  Out.Bold = fs.Contains(oofsBold);
+  Out.Italic = fs.Contains(oofsItalic);
+  Out.Underline = fs.Contains(oofsUnderline);
+}
+
 enum class TElem : uint8_t {
   Other,
   Paragraph,
@@ -303,10 +312,7 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   }
   p.Style = N->AttributeValue(u"text:style-name");
   if (const TOOStyleText* ts = TextStyle(p.Style)) {
-    const TOOFontStyles fs = ts->TextFont().Style;
-    p.Bold = fs.Contains(oofsBold);
-    p.Italic = fs.Contains(oofsItalic);
-    p.Underline = fs.Contains(oofsUnderline);
+    TakeFontStyle(*ts, p);
     p.Alignment = OutputAlignment(ts->Alignment());
   }
   p.Label = std::move(FLabel);
@@ -439,12 +445,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
 void TOOBodyWriter::Span(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   TRunStyle own;
   own.Style = C->AttributeValue(u"text:style-name");
-  if (const TOOStyleText* ts = TextStyle(own.Style)) {
-    const TOOFontStyles fs = ts->TextFont().Style;
-    own.Bold = fs.Contains(oofsBold);
-    own.Italic = fs.Contains(oofsItalic);
-    own.Underline = fs.Contains(oofsUnderline);
-  }
+  if (const TOOStyleText* ts = TextStyle(own.Style)) TakeFontStyle(*ts, own);
   const TRunStyle outer = FRun;
   FRun.Bold |= own.Bold;
   FRun.Italic |= own.Italic;
