@@ -17,7 +17,6 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
-#include "lkword/readers/MSWOO.h"
 #include "lkword/registry/LKWDocInfo.h"
 #include "lkword/registry/LKWOutput.h"
 #include "lkword/registry/LKWReaders.h"
@@ -95,21 +94,18 @@ void CheckFile(const char* Path) {
 
 std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, const lkword_options& O,
                                          const std::string& Password) {
-  auto doc = Reader.Create();
-  doc->SetTextFormating(O.Format);
-  doc->SetMaxTextLength(O.MaxTextLength);
-  if (O.Hidden) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
-  if (O.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-  doc->SetPassword(Password);
-  doc->SetTimeLimit(O.TimeLimit);
-  if (O.MaxDecompressedSize >= 0) doc->SetMaxDecompressedSize(O.MaxDecompressedSize);
-  if (O.MaxStreamSize >= 0) doc->SetMaxStreamSize(O.MaxStreamSize);
-  if (O.MaxNestingDepth >= 0) doc->SetMaxNestingDepth(static_cast<int>(O.MaxNestingDepth));
-  if (O.MaxXMLNodes >= 0) doc->SetMaxXMLNodes(O.MaxXMLNodes);
-  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(O.Notes);
-  // The text leaves as UTF-8.
-  if (O.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
-  return doc;
+  TReaderSetup setup;
+  setup.Format = O.Format;
+  setup.MaxTextLength = O.MaxTextLength;
+  setup.HiddenText = O.Hidden;
+  setup.Macros = O.Macros;
+  setup.Notes = O.Notes;
+  setup.TimeLimitMs = O.TimeLimit;
+  setup.MaxDecompressedSize = O.MaxDecompressedSize;
+  setup.MaxStreamSize = O.MaxStreamSize;
+  setup.MaxNestingDepth = O.MaxNestingDepth;
+  setup.MaxXMLNodes = O.MaxXMLNodes;
+  return CreateReader(Reader, setup, Password);
 }
 
 // Stream is the document's bytes; Path, when not null, the file to load them

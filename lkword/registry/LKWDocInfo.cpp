@@ -5,6 +5,7 @@
 
 #include "lkword/pdf/LKWPDF.h"
 #include "lkword/readers/MSWOO.h"
+#include "lkword/registry/LKWOutput.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw {
@@ -80,6 +81,27 @@ TErrorKind CurrentErrorKind() {
     // Damaged input: ECorruptError and the readers' structural errors.
     return TErrorKind::Corrupt;
   }
+}
+
+std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, const TReaderSetup& Setup,
+                                               const std::string& Password) {
+  auto doc = Reader.Create();
+  doc->SetTextFormating(Setup.Format);
+  doc->SetMaxTextLength(Setup.MaxTextLength);
+  if (Setup.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
+  if (Setup.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
+  doc->SetPassword(Password);
+  doc->SetTimeLimit(Setup.TimeLimitMs);
+  doc->SetDefaultCodePage(Setup.CodePage);
+  if (Setup.MaxDecompressedSize >= 0) doc->SetMaxDecompressedSize(Setup.MaxDecompressedSize);
+  if (Setup.MaxStreamSize >= 0) doc->SetMaxStreamSize(Setup.MaxStreamSize);
+  if (Setup.MaxNestingDepth >= 0) doc->SetMaxNestingDepth(static_cast<int>(Setup.MaxNestingDepth));
+  if (Setup.MaxXMLNodes >= 0) doc->SetMaxXMLNodes(Setup.MaxXMLNodes);
+  // OpenDocument headers and footers are read only when asked for.
+  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(Setup.Notes);
+  // The text leaves as UTF-8.
+  if (Setup.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
+  return doc;
 }
 
 }  // namespace lkw

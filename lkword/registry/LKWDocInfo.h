@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Exceptions.h"
+#include "lkword/registry/LKWReaders.h"
 
 namespace lkw {
 
@@ -26,6 +28,28 @@ const TWideStrings* PageTextApart(TMSWBaseDocument& Doc);
 const TWideStrings* MacroText(TMSWBaseDocument& Doc);
 // Pages of a paged format (PDF), or -1.
 int32_t PageCountOf(TMSWBaseDocument& Doc);
+
+// How a host that writes UTF-8 has its readers set up: the tool and the C
+// API alike.
+struct TReaderSetup {
+  TMSTextFormating Format = tfPlainText;
+  int32_t MaxTextLength = 0;
+  bool HiddenText = false;
+  bool Macros = false;
+  bool Notes = false;      // the secondary texts are wanted
+  int64_t TimeLimitMs = 0;
+  uint32_t CodePage = 0;   // of undeclared 8-bit text; 0: the library's default
+  // Negative: the reader's default.
+  int64_t MaxDecompressedSize = -1;
+  int64_t MaxStreamSize = -1;
+  int64_t MaxNestingDepth = -1;
+  int64_t MaxXMLNodes = -1;
+};
+
+// A new component of Reader set up so, with Password to open it by (empty:
+// none).
+std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, const TReaderSetup& Setup,
+                                               const std::string& Password);
 
 // Why an input failed, for scripts: the JSON "error_kind" and the exit code.
 enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit, Timeout };

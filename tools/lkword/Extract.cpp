@@ -16,7 +16,6 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/readers/MSWEPub.h"
-#include "lkword/readers/MSWOO.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw::tool {
@@ -84,20 +83,18 @@ TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
                                                      const std::string& Password, TSinkState& Sink) const {
-  auto doc = Reader.Create();
-  doc->SetTextFormating(FOptions.Format);
-  doc->SetMaxTextLength(FOptions.MaxLength);
-  if (FOptions.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
-  if (FOptions.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
-  doc->SetPassword(Password);
-  doc->SetTimeLimit(FOptions.TimeoutMs);
-  doc->SetDefaultCodePage(FOptions.CodePage);
-  if (auto* odf = dynamic_cast<TCustomOpenOfficeDocument*>(doc.get())) odf->SetReadHeadersFooters(FOptions.Notes);
-  if (FOptions.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
+  TReaderSetup setup;
+  setup.Format = FOptions.Format;
+  setup.MaxTextLength = FOptions.MaxLength;
+  setup.HiddenText = FOptions.HiddenText;
+  setup.Macros = FOptions.Macros;
+  setup.Notes = FOptions.Notes;
+  setup.TimeLimitMs = FOptions.TimeoutMs;
+  setup.CodePage = FOptions.CodePage;
+  auto doc = CreateReader(Reader, setup, Password);
   // Text goes out while it is read where the reader can; JSON needs the
-  // whole record first.
-  // What the tool adds after the body (notes, a page text apart) goes
-  // inside the frame, before its held last item.
+  // whole record first. What the tool adds after the body (notes, a page
+  // text apart) goes inside the frame, before its held last item.
   if (!FOptions.Json && doc->SupportsTextSink()) {
     const TMSTextFormating format = FOptions.Format;
     doc->SetHoldTextFinish(true);
