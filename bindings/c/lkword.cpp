@@ -28,18 +28,8 @@
 using namespace lkw;
 
 struct lkword_options {
-  TMSTextFormating Format = tfPlainText;
-  bool Notes = false;
-  bool Macros = false;
-  bool Hidden = false;
+  TReaderSetup Setup;
   bool Json = false;
-  int32_t MaxTextLength = 0;
-  int64_t TimeLimit = 0;
-  // Negative: the reader's default.
-  int64_t MaxDecompressedSize = -1;
-  int64_t MaxStreamSize = -1;
-  int64_t MaxNestingDepth = -1;
-  int64_t MaxXMLNodes = -1;
   std::vector<std::string> Passwords;
   const TLKWReaderInfo* Reader = nullptr;
 };
@@ -94,18 +84,7 @@ void CheckFile(const char* Path) {
 
 std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, const lkword_options& O,
                                          const std::string& Password) {
-  TReaderSetup setup;
-  setup.Format = O.Format;
-  setup.MaxTextLength = O.MaxTextLength;
-  setup.HiddenText = O.Hidden;
-  setup.Macros = O.Macros;
-  setup.Notes = O.Notes;
-  setup.TimeLimitMs = O.TimeLimit;
-  setup.MaxDecompressedSize = O.MaxDecompressedSize;
-  setup.MaxStreamSize = O.MaxStreamSize;
-  setup.MaxNestingDepth = O.MaxNestingDepth;
-  setup.MaxXMLNodes = O.MaxXMLNodes;
-  return CreateReader(Reader, setup, Password);
+  return CreateReader(Reader, O.Setup, Password);
 }
 
 // Stream is the document's bytes; Path, when not null, the file to load them
@@ -151,16 +130,16 @@ void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, c
   R.Partial = loaded && Doc.Partial();
   if (loaded) {
     TOutputFile out(&R.Text);
-    WriteBody(out, Doc, O.Format, false);
+    WriteBody(out, Doc, O.Setup.Format, false);
     out.Flush();
     for (const TMetaField& f : CollectMetadata(Doc.SummaryInformation())) {
       lkword_value_type type = f.IsNumber ? LKWORD_VALUE_INTEGER : f.Value.empty() ? LKWORD_VALUE_TEXT : LKWORD_VALUE_DATE;
       R.Metadata.push_back({f.Name, type == LKWORD_VALUE_TEXT ? WideToUtf8(f.Text) : f.Value, type});
     }
-    if (O.Notes) {
+    if (O.Setup.Notes) {
       const WideString finish = Doc.GetTextFinish();
       for (const TNamedText& n : SecondaryTexts(Doc)) {
-        const std::vector<WideString> items = JoiningItems(*n.Text, O.Format, finish);
+        const std::vector<WideString> items = JoiningItems(*n.Text, O.Setup.Format, finish);
         if (items.empty()) continue;
         std::string text;
         TOutputFile notes(&text);
@@ -169,7 +148,7 @@ void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, c
         R.Notes.emplace_back(n.Name, std::move(text));
       }
     }
-    if (O.Macros)
+    if (O.Setup.Macros)
       if (const TWideStrings* macros = MacroText(Doc)) {
         TOutputFile out(&R.Macros);
         WriteText(out, *macros, tfPlainText);
@@ -181,11 +160,11 @@ void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, c
     TJsonRecord rec;
     rec.Path = JsonPath;
     rec.Reader = R.Reader;
-    rec.Format = O.Format;
+    rec.Format = O.Setup.Format;
     rec.Doc = &Doc;
     rec.Loaded = loaded;
-    rec.WithNotes = O.Notes;
-    rec.WithMacros = O.Macros;
+    rec.WithNotes = O.Setup.Notes;
+    rec.WithMacros = O.Setup.Macros;
     rec.MimeType = nullptr;
     rec.Error = loaded ? nullptr : &R.Message;
     rec.ErrorKind = lkword_error_name(R.Error);
@@ -203,11 +182,11 @@ void CollectFailure(lkword_result& R, const lkword_options& O, const char* JsonP
   TJsonRecord rec;
   rec.Path = JsonPath;
   rec.Reader = R.Reader;
-  rec.Format = O.Format;
+  rec.Format = O.Setup.Format;
   rec.Error = &R.Message;
   rec.ErrorKind = lkword_error_name(R.Error);
-  rec.WithNotes = O.Notes;
-  rec.WithMacros = O.Macros;
+  rec.WithNotes = O.Setup.Notes;
+  rec.WithMacros = O.Setup.Macros;
   TOutputFile out(&R.Json);
   WriteJsonRecord(out, rec);
   out.Flush();
@@ -231,7 +210,7 @@ lkword_result* Extract(const char* Path, const void* Data, size_t Size, const lk
       }
       if (doc->TimedOut()) {
         r->Error = LKWORD_ERROR_TIMEOUT;
-        r->Message = "timed out after " + FormatSeconds(o.TimeLimit) + " s";
+        r->Message = "timed out after " + FormatSeconds(o.Setup.TimeLimitMs) + " s";
       }
     } catch (const std::bad_alloc&) {
       r->Error = LKWORD_ERROR_LIMIT;
@@ -299,9 +278,9 @@ void lkword_options_free(lkword_options* Options) { delete Options; }
 lkword_error lkword_options_set_format(lkword_options* Options, lkword_format Format) {
   if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
   switch (Format) {
-    case LKWORD_FORMAT_TEXT: Options->Format = tfPlainText; return LKWORD_OK;
-    case LKWORD_FORMAT_RTF: Options->Format = tfRTF; return LKWORD_OK;
-    case LKWORD_FORMAT_HTML: Options->Format = tfHTML; return LKWORD_OK;
+    case LKWORD_FORMAT_TEXT: Options->Setup.Format = tfPlainText; return LKWORD_OK;
+    case LKWORD_FORMAT_RTF: Options->Setup.Format = tfRTF; return LKWORD_OK;
+    case LKWORD_FORMAT_HTML: Options->Setup.Format = tfHTML; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
 }
@@ -309,9 +288,9 @@ lkword_error lkword_options_set_format(lkword_options* Options, lkword_format Fo
 lkword_error lkword_options_set_flag(lkword_options* Options, lkword_flag Flag, int On) {
   if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
   switch (Flag) {
-    case LKWORD_FLAG_NOTES: Options->Notes = On != 0; return LKWORD_OK;
-    case LKWORD_FLAG_MACROS: Options->Macros = On != 0; return LKWORD_OK;
-    case LKWORD_FLAG_HIDDEN: Options->Hidden = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_NOTES: Options->Setup.Notes = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_MACROS: Options->Setup.Macros = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_HIDDEN: Options->Setup.HiddenText = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_JSON: Options->Json = On != 0; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
@@ -322,16 +301,16 @@ lkword_error lkword_options_set_limit(lkword_options* Options, lkword_limit Limi
   switch (Limit) {
     case LKWORD_LIMIT_MAX_TEXT_LENGTH:
       if (Value > INT32_MAX) return LKWORD_ERROR_INVALID_ARGUMENT;
-      Options->MaxTextLength = static_cast<int32_t>(Value);
+      Options->Setup.MaxTextLength = static_cast<int32_t>(Value);
       return LKWORD_OK;
-    case LKWORD_LIMIT_TIME_MS: Options->TimeLimit = Value; return LKWORD_OK;
-    case LKWORD_LIMIT_DECOMPRESSED_SIZE: Options->MaxDecompressedSize = Value; return LKWORD_OK;
-    case LKWORD_LIMIT_STREAM_SIZE: Options->MaxStreamSize = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_TIME_MS: Options->Setup.TimeLimitMs = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_DECOMPRESSED_SIZE: Options->Setup.MaxDecompressedSize = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_STREAM_SIZE: Options->Setup.MaxStreamSize = Value; return LKWORD_OK;
     case LKWORD_LIMIT_NESTING_DEPTH:
       if (Value > INT32_MAX) return LKWORD_ERROR_INVALID_ARGUMENT;
-      Options->MaxNestingDepth = Value;
+      Options->Setup.MaxNestingDepth = Value;
       return LKWORD_OK;
-    case LKWORD_LIMIT_XML_NODES: Options->MaxXMLNodes = Value; return LKWORD_OK;
+    case LKWORD_LIMIT_XML_NODES: Options->Setup.MaxXMLNodes = Value; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
 }

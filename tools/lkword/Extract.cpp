@@ -79,19 +79,18 @@ std::string MessageLine(const std::string& Path, const std::string& Message) {
 
 TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
   if (!Options.ReaderName.empty()) FForced = FindReaderInfo(Options.ReaderName);
+  FSetup.Format = Options.Format;
+  FSetup.MaxTextLength = Options.MaxLength;
+  FSetup.HiddenText = Options.HiddenText;
+  FSetup.Macros = Options.Macros;
+  FSetup.Notes = Options.Notes;
+  FSetup.TimeLimitMs = Options.TimeoutMs;
+  FSetup.CodePage = Options.CodePage;
 }
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out,
                                                      const std::string& Password, TSinkState& Sink) const {
-  TReaderSetup setup;
-  setup.Format = FOptions.Format;
-  setup.MaxTextLength = FOptions.MaxLength;
-  setup.HiddenText = FOptions.HiddenText;
-  setup.Macros = FOptions.Macros;
-  setup.Notes = FOptions.Notes;
-  setup.TimeLimitMs = FOptions.TimeoutMs;
-  setup.CodePage = FOptions.CodePage;
-  auto doc = CreateReader(Reader, setup, Password);
+  auto doc = CreateReader(Reader, FSetup, Password);
   // Text goes out while it is read where the reader can; JSON needs the
   // whole record first. What the tool adds after the body (notes, a page
   // text apart) goes inside the frame, before its held last item.

@@ -54,6 +54,7 @@ class TExtractor {
   bool WriteCover(const std::string& Path, TMSWBaseDocument& Doc, std::string& Messages) const;
 
   const TToolOptions& FOptions;
+  TReaderSetup FSetup;  // every reader's, from FOptions
   const TLKWReaderInfo* FForced = nullptr;
 };
 
