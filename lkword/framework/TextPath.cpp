@@ -80,8 +80,7 @@ void TTextPath::AddUncounted(WideString Item) {
 
 void TTextPath::AddFinish(WideString Item, bool Counted) {
   // An empty finish adds an empty line where the frame closes, before
-  // anything the host adds.
-  // Held, it counts as if the sink had taken it.
+  // anything the host adds; a held one counts as if the sink had taken it.
   FHoldingFinish = Sinking() && F.HoldFinish && !Item.empty();
   const bool mark = !Sinking() && !Item.empty();
   const int before = mark ? F.List->Count() : 0;
