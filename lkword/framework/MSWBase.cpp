@@ -321,7 +321,7 @@ WideString TMSWBaseDocument::GetTextStart() {
     case tfRTF:
       result = AsciiToWide("{\\rtf1\\ansi\\ansicpg" + cp + "\\uc1\r\n{\\*\\generator " + g + ";}{\\info{\\operator " + g +
                            "}{\\*\\company Larkmoor Software}{\\creatim\\") +
-               FormatRTFDateTime(Now()) + AsciiToWide("}{\\title " + g + "}}\r\n");
+               FormatRTFDateTime(OutputStampTime()) + AsciiToWide("}{\\title " + g + "}}\r\n");
       break;
     case tfHTML:
       result = AsciiToWide(

@@ -1,7 +1,9 @@
 #include "lkword/platform/DateTime.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "lkword/platform/Exceptions.h"
@@ -121,6 +123,18 @@ TDateTime Now() {
   clock_gettime(CLOCK_REALTIME, &ts);
   double utc = UnixToDateTime(ts.tv_sec) + (ts.tv_nsec / 1e6) / MSecsPerDay;
   return utc + static_cast<double>(LocalOffsetAt(ts.tv_sec)) / 86400.0;
+}
+
+TDateTime OutputStampTime() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch && *epoch) {
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    // Past year 9999 the RTF stamp would not be a date.
+    if (errno == 0 && *end == '\0' && seconds >= 0 && seconds < 253402300800LL) return UnixToDateTime(seconds);
+  }
+  return Now();
 }
 
 TDateTime UTCToLocal(TDateTime UTC) {

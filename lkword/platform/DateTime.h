@@ -32,6 +32,9 @@ int64_t DateTimeToUnix(TDateTime DT);
 
 // Local time of the process time zone.
 TDateTime Now();
+// The time output is stamped with: SOURCE_DATE_EPOCH (UTC) when it is set, so
+// that the same input gives the same bytes, else Now().
+TDateTime OutputStampTime();
 TDateTime UTCToLocal(TDateTime UTC);
 TDateTime LocalToUTC(TDateTime Local);
 

@@ -73,5 +73,18 @@ TEST(DateTimeTest, LocalConversionsFollowTheProcessTimeZone) {
   EXPECT_EQ(local - ft, 3600ULL * FileTimeTicksPerSecond);
 }
 
+TEST(DateTimeTest, OutputStampFollowsSourceDateEpoch) {
+  const char* saved = std::getenv("SOURCE_DATE_EPOCH");
+  const std::string keep = saved ? saved : "";
+  setenv("SOURCE_DATE_EPOCH", "86400", 1);
+  EXPECT_EQ(OutputStampTime(), EncodeDateTime(1970, 1, 2, 0, 0, 0, 0));
+  // Not a number of seconds (or not a date): the clock again.
+  for (const char* bad : {"", "12x", "-5", "999999999999999"}) {
+    setenv("SOURCE_DATE_EPOCH", bad, 1);
+    EXPECT_NEAR(OutputStampTime(), Now(), 1.0) << bad;
+  }
+  if (saved) setenv("SOURCE_DATE_EPOCH", keep.c_str(), 1); else unsetenv("SOURCE_DATE_EPOCH");
+}
+
 }  // namespace
 }  // namespace lkw
