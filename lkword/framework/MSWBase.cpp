@@ -240,21 +240,19 @@ void TMSWBaseDocument::RemoveDocumentEvents(TDocumentEvents* Consumer) {
   FConsumers.erase(std::remove(FConsumers.begin(), FConsumers.end(), Consumer), FConsumers.end());
 }
 
-TTextPath& TMSWBaseDocument::TextPath() {
-  if (!FPath) {
-    TTextPath::TSettings s;
-    s.List = FText.get();
-    if (FTextSink && SupportsTextSink()) {
-      s.Sink = &FTextSink;
-      if (FUtf8TextSink) s.Utf8Sink = &FUtf8TextSink;
-    }
-    s.MaxLength = FMaxTextLength;
-    s.Cancelled = &IsCancelExtract;
-    s.OnCut = [this] { AddWarning(kOutputCutWarning); };
-    s.HoldFinish = FHoldTextFinish;
-    if (FTimeLimit > 0) s.Deadline = FLoadStart + std::chrono::milliseconds(FTimeLimit);
-    FPath = std::make_unique<TTextPath>(std::move(s));
+TTextPath& TMSWBaseDocument::MakeTextPath() {
+  TTextPath::TSettings s;
+  s.List = FText.get();
+  if (FTextSink && SupportsTextSink()) {
+    s.Sink = &FTextSink;
+    if (FUtf8TextSink) s.Utf8Sink = &FUtf8TextSink;
   }
+  s.MaxLength = FMaxTextLength;
+  s.Cancelled = &IsCancelExtract;
+  s.OnCut = [this] { AddWarning(kOutputCutWarning); };
+  s.HoldFinish = FHoldTextFinish;
+  if (FTimeLimit > 0) s.Deadline = FLoadStart + std::chrono::milliseconds(FTimeLimit);
+  FPath = std::make_unique<TTextPath>(std::move(s));
   return *FPath;
 }
 
@@ -262,14 +260,12 @@ std::unique_ptr<TTextRenderer> TMSWBaseDocument::CreateRenderer() {
   return std::make_unique<TTextRenderer>(*this, TextPath());
 }
 
-TDocumentOutput& TMSWBaseDocument::Output() {
-  if (!FOutput) {
-    TTextPath& path = TextPath();
-    FRenderer = CreateRenderer();
-    std::vector<TDocumentEvents*> consumers{FRenderer.get()};
-    consumers.insert(consumers.end(), FConsumers.begin(), FConsumers.end());
-    FOutput = std::make_unique<TDocumentOutput>(path, std::move(consumers));
-  }
+TDocumentOutput& TMSWBaseDocument::MakeOutput() {
+  TTextPath& path = TextPath();
+  FRenderer = CreateRenderer();
+  std::vector<TDocumentEvents*> consumers{FRenderer.get()};
+  consumers.insert(consumers.end(), FConsumers.begin(), FConsumers.end());
+  FOutput = std::make_unique<TDocumentOutput>(path, std::move(consumers));
   return *FOutput;
 }
 

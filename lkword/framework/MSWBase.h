@@ -254,8 +254,8 @@ class TMSWBaseDocument : public TComponent {
   // The seam readers write the document into. The first call of a load
   // prepares the text path with the settings of that moment (format, limit,
   // sinks) and the reader's renderer.
-  TDocumentOutput& Output();
-  TTextPath& TextPath();
+  TDocumentOutput& Output() { return FOutput ? *FOutput : MakeOutput(); }
+  TTextPath& TextPath() { return FPath ? *FPath : MakeTextPath(); }
   // The renderer of the reader's text; the base renders the common shape.
   virtual std::unique_ptr<TTextRenderer> CreateRenderer();
 
@@ -291,6 +291,8 @@ class TMSWBaseDocument : public TComponent {
   std::chrono::steady_clock::time_point FLoadStart;
   std::vector<TDocumentEvents*> FConsumers;
   // Per load, made by Output().
+  TDocumentOutput& MakeOutput();
+  TTextPath& MakeTextPath();
   std::unique_ptr<TTextPath> FPath;
   std::unique_ptr<TTextRenderer> FRenderer;
   std::unique_ptr<TDocumentOutput> FOutput;

@@ -14,7 +14,7 @@ TOpenDocumentRenderer::TOpenDocumentRenderer(TMSWBaseDocument& Doc, TTextPath& P
 TOpenDocumentRenderer::~TOpenDocumentRenderer() = default;
 
 void TOpenDocumentRenderer::Emit(WideString T) {
-  if (!FRepeats.empty()) FReplayLog.push_back(T);
+  if (FReplaying > 0) FReplayLog.push_back(T);
   Path().Add(std::move(T));
 }
 
@@ -335,11 +335,18 @@ void TOpenDocumentRenderer::EndPage(int) {
 
 void TOpenDocumentRenderer::BeginRepeat(std::u16string_view Opening) {
   FRepeats.push_back({FReplayLog.size(), FContentLines, 1});
-  if (FFormat == tfHTML) Emit(WideString(Opening));
+  if (FFormat != tfHTML) return;
+  // How often it repeats is told after the opening, which is logged for it.
+  WideString open(Opening);
+  if (FReplaying == 0) FReplayLog.push_back(open);
+  Emit(std::move(open));
 }
 
 void TOpenDocumentRenderer::Repeated(int64_t Times) {
-  if (!FRepeats.empty()) FRepeats.back().Times = Times;
+  if (FRepeats.empty()) return;
+  TRepeat& r = FRepeats.back();
+  FReplaying += (Times > 1) - (r.Times > 1);
+  r.Times = Times;
 }
 
 void TOpenDocumentRenderer::EndRepeat(TLKWordSysChar End, std::u16string_view Closing) {
@@ -350,6 +357,7 @@ void TOpenDocumentRenderer::EndRepeat(TLKWordSysChar End, std::u16string_view Cl
     // Empty rows and cells, however often repeated, are written once.
     if (FContentLines != r.ContentBefore) Replay(r.First, r.Times - 1);
   }
+  if (r.Times > 1) --FReplaying;
   FRepeats.pop_back();
   if (FRepeats.empty()) FReplayLog.clear();
 }

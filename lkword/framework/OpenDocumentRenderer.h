@@ -144,7 +144,8 @@ class TOpenDocumentRenderer : public TTextRenderer {
   int64_t FContentLines = 0;
   int64_t FRepeatBudget = 0;
   std::vector<TRepeat> FRepeats;
-  // Items written while rows and cells are open, which they replay: the
+  int FReplaying = 0;  // open rows and cells repeated more than once
+  // Items written inside rows and cells that repeat, which they replay: the
   // text may go to a sink that keeps nothing.
   std::vector<WideString> FReplayLog;
 

@@ -167,16 +167,13 @@ TOutputFile::~TOutputFile() {
   if (FOwned) ::close(FHandle);
 }
 
-char* TOutputFile::Reserve(size_t N) {
-  if (FCapacity - FSize < N) {
-    Flush();
-    // One item larger than the buffer gets a buffer of its own size.
-    if (N > FCapacity) {
-      FData.reset(new char[N]);
-      FCapacity = N;
-    }
+void TOutputFile::MakeRoom(size_t N) {
+  Flush();
+  // One item larger than the buffer gets a buffer of its own size.
+  if (N > FCapacity) {
+    FData.reset(new char[N]);
+    FCapacity = N;
   }
-  return FData.get() + FSize;
 }
 
 void TOutputFile::Append(std::string_view S) {

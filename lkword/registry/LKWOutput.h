@@ -28,7 +28,10 @@ class TOutputFile {
   TOutputFile& operator=(const TOutputFile&) = delete;
 
   // Room for N more bytes (flushing or growing the buffer as needed).
-  char* Reserve(size_t N);
+  char* Reserve(size_t N) {
+    if (FCapacity - FSize < N) MakeRoom(N);
+    return FData.get() + FSize;
+  }
   // End is the end of what was written into the reserved room.
   void Commit(char* End) { FSize = static_cast<size_t>(End - FData.get()); }
   void Append(std::string_view S);
@@ -43,6 +46,7 @@ class TOutputFile {
 
  private:
   static constexpr size_t kBufferSize = 64 * 1024;
+  void MakeRoom(size_t N);
   int FHandle = 1;
   bool FOwned = false;
   std::string* FMemory = nullptr;

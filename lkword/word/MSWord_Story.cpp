@@ -1,6 +1,9 @@
 // Word's stories told as document events: the characters go to the
 // renderer, which draws them; the marks among them draw the paragraphs and
 // tables that the host's consumers see.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "lkword/framework/WordRenderer.h"
@@ -21,6 +24,30 @@ constexpr bool IsOrdinary(char16_t C) { return C >= 32 || C == 10 || (C >= 15 &&
 constexpr bool EndsParagraph(char16_t C) { return C == 13 || C == 12 || C == 14 || C == kCellMark; }
 
 const TParagraph kBodyParagraph;
+
+// Whether one of the four UTF-16 units packed in X is below 15.
+constexpr bool HasUnitBelow15(uint64_t X) {
+  constexpr uint64_t kOnes = 0x0001000100010001ULL, kHighs = 0x8000800080008000ULL;
+  return ((X - kOnes * 15) & ~X & kHighs) != 0;
+}
+
+// Where the paragraph that holds At ends (Text's size when it runs on).
+size_t ParagraphEnd(std::u16string_view Text, size_t At) {
+  const size_t n = Text.size();
+  size_t i = At;
+  for (;;) {
+    // Text is mostly characters from 15 up, which end nothing: they are
+    // passed over four at a time.
+    for (uint64_t x; i + 4 <= n; i += 4) {
+      std::memcpy(&x, Text.data() + i, sizeof x);
+      if (HasUnitBelow15(x)) break;
+    }
+    const size_t stop = std::min(n, i + 4);
+    for (; i < stop; ++i)
+      if (EndsParagraph(Text[i])) return i;
+    if (i == n) return n;
+  }
+}
 
 }  // namespace
 
@@ -55,8 +82,7 @@ void TMSWordDocument::OpenParagraph(std::u16string_view Text, size_t At) {
   if (!FTold.Cell) {
     // The text holds no table marks but the cells' own: a paragraph is a
     // cell's when its mark is one, or when its row has begun.
-    size_t end = At;
-    while (end < Text.size() && !EndsParagraph(Text[end])) ++end;
+    const size_t end = ParagraphEnd(Text, At);
     if (FTold.Row || (end < Text.size() && Text[end] == kCellMark)) {
       if (!FTold.Table) out.BeginTable();
       if (!FTold.Row) out.BeginRow();
