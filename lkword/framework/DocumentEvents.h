@@ -72,6 +72,9 @@ struct TRunStyle {
   bool Subscript = false;
 };
 
+// The style of a run with no formatting of its own.
+inline const TRunStyle kPlainRun{};
+
 // The fields of TParagraph and TRunStyle that a formatting code sets (see
 // TDocumentEvents::FormatCode).
 enum TFormatField : uint32_t {

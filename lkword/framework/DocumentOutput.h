@@ -26,7 +26,7 @@ class TDocumentOutput final : public TDocumentEvents {
   void BeginParagraph(const TParagraph& P) override;
   void EndParagraph() override;
   void Text(std::u16string_view Run, const TRunStyle& Style) override;
-  void Text(std::u16string_view Run) { Text(Run, TRunStyle()); }
+  void Text(std::u16string_view Run) { Text(Run, kPlainRun); }
   void LineBreak() override;
   void Tab() override;
   void BeginLink(std::u16string_view Target) override;

@@ -124,7 +124,7 @@ int WideCompareText(const WideString& S1, const WideString& S2) { return Compare
 // ---------------------------------------------------------------------------
 // Output helpers
 
-void AppendEscaped(WideString& Out, std::u16string_view AText, TMSTextFormating Format) {
+void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextFormating Format) {
   switch (Format) {
     case tfPlainText:
       Out.append(AText);

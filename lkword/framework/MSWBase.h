@@ -98,7 +98,13 @@ using TMSWordConvertSysCharEvent =
 // Escapes document text for the output format: HTML & < > " ; RTF \ { } and
 // characters above 0x7F as \uN? ; plain text unchanged.
 WideString EscapeText(const WideString& AText, TMSTextFormating Format);
-void AppendEscaped(WideString& Out, std::u16string_view AText, TMSTextFormating Format);
+void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextFormating Format);
+inline void AppendEscaped(WideString& Out, std::u16string_view AText, TMSTextFormating Format) {
+  if (Format == tfPlainText)
+    Out.append(AText);
+  else
+    AppendEscapedMarkup(Out, AText, Format);
+}
 
 // Point size to HTML <font size> text; "-1" when no size is written.
 WideString GetHTMLFontSize(int Size);

@@ -25,15 +25,15 @@ void TPalmDocRenderer::Text(std::u16string_view Run, const TRunStyle&) {
     AppendEscaped(FLine, Run);
 }
 
+// The line's buffer keeps its room from line to line, and the item is a
+// copy of the exact size.
 void TPalmDocRenderer::EndParagraph() {
   if (FFormat == tfPlainText) {
-    Path().Add(std::move(FLine));
+    Path().Add(WideString(FLine));
     FLine.clear();
     return;
   }
   FLine += FFormat == tfRTF ? std::u16string_view(u"\\par") : std::u16string_view(u"<br>");
-  // Escaping grows the line a character at a time: the buffer keeps its
-  // room from line to line, and the item is a copy of the exact size.
   Path().Add(WideString(FLine));
 }
 

@@ -6,15 +6,6 @@ TTextRenderer::TTextRenderer(TMSWBaseDocument& Doc, TTextPath& Path) : FDoc(Doc)
 
 TTextRenderer::~TTextRenderer() = default;
 
-TMSTextFormating TTextRenderer::Format() const { return FDoc.TextFormating(); }
-bool TTextRenderer::Plain() const { return Format() == tfPlainText; }
-bool TTextRenderer::Rtf() const { return Format() == tfRTF; }
-bool TTextRenderer::Html() const { return Format() == tfHTML; }
-
-void TTextRenderer::AppendEscaped(WideString& Out, std::u16string_view Text) const {
-  lkw::AppendEscaped(Out, Text, Format());
-}
-
 bool TTextRenderer::ConvertSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result) {
   const TMSWordConvertSysCharEvent& e = FDoc.OnConvertSysChar();
   if (!e) return false;
@@ -45,11 +36,11 @@ void TTextRenderer::Text(std::u16string_view Run, const TRunStyle&) {
   AppendEscaped(FLine, Run);
 }
 
-void TTextRenderer::Tab() { Text(u"\t", TRunStyle()); }
+void TTextRenderer::Tab() { Text(u"\t", kPlainRun); }
 
 void TTextRenderer::LineBreak() {
   if (FInParagraph) {
-    Text(u"\n", TRunStyle());
+    Text(u"\n", kPlainRun);
     return;
   }
   FPath.Add(Plain() ? u"\r\n" : Rtf() ? u"\r\n\\line " : u"<br>\r\n");
@@ -75,7 +66,9 @@ void TTextRenderer::EndParagraph() {
     default:
       break;
   }
-  FPath.Add(std::move(FLine));
+  // The buffer keeps its room for the next line; the item is a copy of the
+  // exact size.
+  FPath.Add(WideString(FLine));
   FLine.clear();
   FPlain.clear();
 }

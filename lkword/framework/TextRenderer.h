@@ -38,12 +38,12 @@ class TTextRenderer : public TDocumentEvents {
  protected:
   TMSWBaseDocument& Doc() { return FDoc; }
   TTextPath& Path() { return FPath; }
-  TMSTextFormating Format() const;
-  bool Plain() const;
-  bool Rtf() const;
-  bool Html() const;
+  TMSTextFormating Format() const { return FDoc.TextFormating(); }
+  bool Plain() const { return Format() == tfPlainText; }
+  bool Rtf() const { return Format() == tfRTF; }
+  bool Html() const { return Format() == tfHTML; }
   // Appends document text escaped for the output format.
-  void AppendEscaped(WideString& Out, std::u16string_view Text) const;
+  void AppendEscaped(WideString& Out, std::u16string_view Text) const { lkw::AppendEscaped(Out, Text, Format()); }
   // Calls the host's OnConvertSysChar, if any, with Result as its in-out
   // text; false when there is no host handler.
   bool ConvertSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);

@@ -26,6 +26,13 @@ void TWordXRenderer::Emit(WideString Item, bool Finish) {
     path.Release();
 }
 
+void TWordXRenderer::EmitLine() {
+  // The line's buffer keeps its room for the next; held items are copies of
+  // the exact size.
+  Emit(WideString(FLine));
+  FLine.clear();
+}
+
 void TWordXRenderer::EmitHtml(std::u16string_view Item) {
   if (Html()) Emit(WideString(Item));
 }
@@ -49,7 +56,7 @@ void TWordXRenderer::BeginPart() {
 }
 
 void TWordXRenderer::EndPart() {
-  if (!FLine.empty()) Emit(std::exchange(FLine, WideString()));
+  if (!FLine.empty()) EmitLine();
 }
 
 void TWordXRenderer::RolledBack() {
@@ -60,7 +67,7 @@ void TWordXRenderer::RolledBack() {
 }
 
 void TWordXRenderer::BeginParagraph(const TParagraph&) {
-  if (!FLine.empty()) Emit(std::exchange(FLine, WideString()));
+  if (!FLine.empty()) EmitLine();
   if (Html()) FLine = u"<p>";
 }
 
@@ -69,7 +76,7 @@ void TWordXRenderer::EndParagraph() {
     FLine += u"</p>";
   else if (Rtf())
     FLine += u"\\par";
-  Emit(std::exchange(FLine, WideString()));
+  EmitLine();
 }
 
 void TWordXRenderer::Text(std::u16string_view Run, const TRunStyle&) { AppendEscaped(FLine, Run); }

@@ -57,6 +57,7 @@ class TWordXRenderer : public TTextRenderer {
  private:
   // Finish: the frame's last item, which the main text may hold for the host.
   void Emit(WideString Item, bool Finish = false);
+  void EmitLine();
   void EmitHtml(std::u16string_view Item);
   static size_t Index(TStoryKind Kind) { return static_cast<size_t>(Kind); }
 
