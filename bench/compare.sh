@@ -14,6 +14,10 @@
 #              (default 1000) gets only SLOW_RUNS runs (default 5)
 #   WPD_FILES  WordPerfect documents to time (default 3)
 #   JSON=FILE  also write every row as one JSON document (same as --json)
+#   BASELINE   another lkword binary (say, the build of the commit before a
+#              change), timed as program "baseline" in the same rounds: its x
+#              is its time over lkword's, so below 1 means the change is slower
+#   PEERS=no   time no peers (with BASELINE: the change against its base only)
 #
 # Peers, all writing UTF-8 text to standard output:
 #   pdb        txt2pdbdoc -d
@@ -78,6 +82,8 @@ rounds=${ROUNDS:-5}
 slow_ms=${SLOW_MS:-1000}
 slow_runs=${SLOW_RUNS:-5}
 wpd_files=${WPD_FILES:-3}
+baseline=${BASELINE:+$(realpath "$BASELINE")}
+with_peers=${PEERS:-yes}
 for n in "$runs" "$rounds" "$slow_ms" "$slow_runs" "$wpd_files"; do
   [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: '$n' is not a positive count" >&2; exit 2; }
 done
@@ -86,6 +92,7 @@ for tool in hyperfine python3; do
 done
 [ -x /usr/bin/time ] || { echo "compare.sh: /usr/bin/time is not installed (package time)" >&2; exit 2; }
 [ -x "$lkword" ] || { echo "compare.sh: $lkword is not executable" >&2; exit 2; }
+[ -z "$baseline" ] || [ -x "$baseline" ] || { echo "compare.sh: $baseline is not executable" >&2; exit 2; }
 [ -d "$shared/corpus" ] || { echo "compare.sh: no corpus folder under $shared" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -238,6 +245,7 @@ command_for() {
     if [ "$w" = "{}" ]; then out+=("$2"); else out+=("$w"); fi
   done
   [ "${out[0]}" != lkword ] || out[0]=$lkword
+  [ "${out[0]}" != baseline ] || out[0]=$baseline
   printf '%q ' "${out[@]}"
 }
 
@@ -374,8 +382,10 @@ bench_format() {
   local fmt=$1 t doc
   local -a templates peers=() missing=() docs=() notes=() books
   mapfile -t templates < <(peer_templates "$fmt")
+  [ "$with_peers" != no ] || templates=()
+  [ -z "$baseline" ] || templates=("baseline {}" "${templates[@]}")
   for t in "${templates[@]}"; do
-    if command -v "${t%% *}" >/dev/null; then peers+=("$t"); else missing+=("${t%% *}"); fi
+    if [ "${t%% *}" = baseline ] || command -v "${t%% *}" >/dev/null; then peers+=("$t"); else missing+=("${t%% *}"); fi
   done
   [ ${#missing[@]} -eq 0 ] || notes+=("not installed: ${missing[*]}")
   if [ ${#peers[@]} -eq 0 ]; then
@@ -405,7 +415,12 @@ bench_format() {
   for doc in "${docs[@]}"; do
     time_row "$fmt" stdout "$doc" "lkword {}" "${peers[@]}"
     if [ "$fmt" = pdb ]; then
-      time_row "$fmt" file "$doc" "lkword -o $work/ours.txt {}" "txt2pdbdoc -d {} $work/peer.txt"
+      if [ -n "$baseline" ]; then
+        time_row "$fmt" file "$doc" "lkword -o $work/ours.txt {}" "baseline -o $work/base.txt {}"
+      fi
+      if [ "$with_peers" != no ]; then
+        time_row "$fmt" file "$doc" "lkword -o $work/ours.txt {}" "txt2pdbdoc -d {} $work/peer.txt"
+      fi
     fi
   done
   report table "$rows_file" "$fmt"

@@ -94,26 +94,16 @@ std::unique_ptr<TMSWBaseDocument> Load(TStream& Stream, const char* Path, const 
   const TLKWReaderInfo* reader = O.Reader ? O.Reader : DetectReaderInfo(Stream);
   if (!reader) RaiseUnrecognised(Stream, kUnsupported);
   ReaderName = reader->Name;
-  // No password first, as the tool does: a PDF whose user password is
-  // empty opens without one whatever was given.
-  std::vector<std::string> passwords = {std::string()};
-  for (const std::string& p : O.Passwords)
-    if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
-  for (size_t i = 0;; ++i) {
-    auto doc = Create(*reader, O, passwords[i]);
-    try {
-      if (Path) {
-        doc->LoadFromFile(Path);
-      } else {
-        Stream.Seek(0, soBeginning);
-        doc->LoadFromStream(Stream);
-      }
-    } catch (...) {
-      if (i + 1 < passwords.size() && CurrentErrorKind() == TErrorKind::Password) continue;
-      throw;
-    }
-    return doc;
-  }
+  return LoadTryingPasswords(
+      O.Passwords, [&](const std::string& Password) { return Create(*reader, O, Password); },
+      [&](TMSWBaseDocument& Doc) {
+        if (Path) {
+          Doc.LoadFromFile(Path);
+        } else {
+          Stream.Seek(0, soBeginning);
+          Doc.LoadFromStream(Stream);
+        }
+      });
 }
 
 std::string FormatSeconds(int64_t Ms) {
@@ -334,6 +324,18 @@ lkword_error lkword_options_set_reader(lkword_options* Options, const char* Name
   const TLKWReaderInfo* info = FindReaderInfo(Name);
   if (!info) return LKWORD_ERROR_UNSUPPORTED;
   Options->Reader = info;
+  return LKWORD_OK;
+}
+
+lkword_error lkword_options_set_encoding(lkword_options* Options, const char* Encoding) {
+  if (!Options) return LKWORD_ERROR_INVALID_ARGUMENT;
+  if (!Encoding || !*Encoding) {
+    Options->Setup.CodePage = 0;
+    return LKWORD_OK;
+  }
+  const uint32_t cp = CodePageFromUserName(Encoding);
+  if (cp == 0) return LKWORD_ERROR_UNSUPPORTED;
+  Options->Setup.CodePage = cp;
   return LKWORD_OK;
 }
 

@@ -22,7 +22,7 @@
 extern "C" {
 #endif
 
-#define LKWORD_API_VERSION 1
+#define LKWORD_API_VERSION 2
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 const char* lkword_version(void);
@@ -87,6 +87,12 @@ lkword_error lkword_options_add_password(lkword_options* Options, const char* Pa
  * see lkword_reader_name) instead of detecting it; NULL or "" detects again.
  * LKWORD_ERROR_UNSUPPORTED for a name no reader has. */
 lkword_error lkword_options_set_reader(lkword_options* Options, const char* Name);
+/* The code page of 8-bit text whose document does not say (PalmDoc books,
+ * Write and early Word files): a name ("cp1251", "koi8-r", "iso-8859-2") or
+ * a Windows code page number ("1251"); NULL or "" for the default, 1252.
+ * LKWORD_ERROR_UNSUPPORTED for an encoding the library cannot decode.
+ * Since API version 2. */
+lkword_error lkword_options_set_encoding(lkword_options* Options, const char* Encoding);
 
 typedef struct lkword_result lkword_result;
 

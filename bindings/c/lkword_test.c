@@ -90,6 +90,9 @@ static void test_options(void) {
   CHECK(lkword_options_set_format(o, (lkword_format)42) == LKWORD_ERROR_INVALID_ARGUMENT);
   CHECK(lkword_options_set_limit(o, LKWORD_LIMIT_MAX_TEXT_LENGTH, -1) == LKWORD_ERROR_INVALID_ARGUMENT);
   CHECK(lkword_options_set_reader(o, "no-such-reader") == LKWORD_ERROR_UNSUPPORTED);
+  CHECK(lkword_options_set_encoding(o, "klingon") == LKWORD_ERROR_UNSUPPORTED);
+  CHECK(lkword_options_set_encoding(o, "koi8-r") == LKWORD_OK && lkword_options_set_encoding(o, "866") == LKWORD_OK);
+  CHECK(lkword_options_set_encoding(o, NULL) == LKWORD_OK && lkword_options_set_encoding(NULL, "cp1251") == LKWORD_ERROR_INVALID_ARGUMENT);
   r = lkword_extract_file(path_of("samples/keeper.docx"), o);
   CHECK(lkword_result_error(r) == LKWORD_OK);
   /* The HTML header names the encoding the text really has. */

@@ -167,6 +167,16 @@ uint32_t GetACP() { return g_acp.load(std::memory_order_relaxed); }
 
 void SetActiveCodePage(uint32_t CodePage) { g_acp.store(CodePage, std::memory_order_relaxed); }
 
+uint32_t CodePageFromUserName(std::string_view Value) {
+  uint32_t cp = 0;
+  if (!Value.empty() && Value.size() <= 5 && Value.find_first_not_of("0123456789") == std::string_view::npos) {
+    for (const char c : Value) cp = cp * 10 + static_cast<uint32_t>(c - '0');
+  } else {
+    cp = CodePageFromEncodingName(Value);
+  }
+  return cp != 0 && IsCodePageSupported(cp) ? cp : 0;
+}
+
 uint32_t CodePageFromEncodingName(std::string_view name) {
   std::string n;
   for (char c : name) n += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;

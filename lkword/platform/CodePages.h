@@ -27,6 +27,9 @@ void SetActiveCodePage(uint32_t CodePage);
 // ignored); 0 when unknown. UTF-16 names give UTF-8: text that was read
 // as bytes cannot be UTF-16.
 uint32_t CodePageFromEncodingName(std::string_view Name);
+// The code page a user names, by its number ("1251") or its name; 0 when
+// unknown or not supported.
+uint32_t CodePageFromUserName(std::string_view Value);
 
 // True when iconv knows the code page (it can be used for conversion).
 bool IsCodePageSupported(uint32_t CodePage);

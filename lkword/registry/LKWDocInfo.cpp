@@ -1,5 +1,6 @@
 #include "lkword/registry/LKWDocInfo.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -102,6 +103,25 @@ std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, con
   // The text leaves as UTF-8.
   if (Setup.Format == tfHTML) doc->SetOnBeforeText(DeclareUtf8Charset);
   return doc;
+}
+
+std::unique_ptr<TMSWBaseDocument> LoadTryingPasswords(
+    const std::vector<std::string>& Passwords,
+    const std::function<std::unique_ptr<TMSWBaseDocument>(const std::string& Password)>& Make,
+    const std::function<void(TMSWBaseDocument& Doc)>& Load) {
+  std::vector<std::string> tries = {std::string()};
+  for (const std::string& p : Passwords)
+    if (std::find(tries.begin(), tries.end(), p) == tries.end()) tries.push_back(p);
+  for (size_t i = 0;; ++i) {
+    auto doc = Make(tries[i]);
+    try {
+      Load(*doc);
+    } catch (...) {
+      if (i + 1 < tries.size() && CurrentErrorKind() == TErrorKind::Password) continue;
+      throw;
+    }
+    return doc;
+  }
 }
 
 }  // namespace lkw

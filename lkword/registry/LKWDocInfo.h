@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,16 @@ struct TReaderSetup {
 // none).
 std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, const TReaderSetup& Setup,
                                                const std::string& Password);
+
+// Loads a document with each password in turn, no password first: a PDF
+// whose user password is empty opens without one whatever was given, and
+// the other readers refuse a wrong one before any text goes out, so the
+// next is tried on a fresh component that Make gives. The error of the last
+// try is raised.
+std::unique_ptr<TMSWBaseDocument> LoadTryingPasswords(
+    const std::vector<std::string>& Passwords,
+    const std::function<std::unique_ptr<TMSWBaseDocument>(const std::string& Password)>& Make,
+    const std::function<void(TMSWBaseDocument& Doc)>& Load);
 
 // Why an input failed, for scripts: the JSON "error_kind" and the exit code.
 enum class TErrorKind { None, NotFound, Unsupported, Password, Corrupt, IO, Limit, Timeout };

@@ -130,28 +130,16 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
     TFileStream probe(Input.Path);
     RaiseUnrecognised(probe, kUnsupported);
   }
-  // Readers refuse a wrong password before any text goes out, so the next
-  // one can be tried on a fresh component. No password comes first: PDFs
-  // whose user password is empty open without one whatever was given, and
-  // the other readers refuse at once.
-  std::vector<std::string> passwords = {std::string()};
-  for (const std::string& p : FOptions.Passwords)
-    if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
-  for (size_t i = 0;; ++i) {
-    auto doc = Create(*Reader, Out, passwords[i], Sink);
-    try {
-      if (stdinBytes) {
-        stdinBytes->Seek(0, soBeginning);
-        doc->LoadFromStream(*stdinBytes);
-      } else {
-        doc->LoadFromFile(Input.Path);
-      }
-    } catch (...) {
-      if (i + 1 < passwords.size() && CurrentErrorKind() == TErrorKind::Password) continue;
-      throw;
-    }
-    return doc;
-  }
+  return LoadTryingPasswords(
+      FOptions.Passwords, [&](const std::string& Password) { return Create(*Reader, Out, Password, Sink); },
+      [&](TMSWBaseDocument& Doc) {
+        if (stdinBytes) {
+          stdinBytes->Seek(0, soBeginning);
+          Doc.LoadFromStream(*stdinBytes);
+        } else {
+          Doc.LoadFromFile(Input.Path);
+        }
+      });
 }
 
 TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {

@@ -172,9 +172,8 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
     }
     case TOptionId::AcceptPartial: O.AcceptPartial = true; return true;
     case TOptionId::Encoding: {
-      const bool number = !Value.empty() && Value.size() <= 5 && Value.find_first_not_of("0123456789") == std::string::npos;
-      const uint32_t cp = number ? static_cast<uint32_t>(std::stoul(Value)) : CodePageFromEncodingName(Value);
-      if (cp == 0 || !IsCodePageSupported(cp)) {
+      const uint32_t cp = CodePageFromUserName(Value);
+      if (cp == 0) {
         Error = "unknown encoding " + Quoted(Value) + " (a code page name such as cp1251 or koi8-r, or its number)";
         return false;
       }

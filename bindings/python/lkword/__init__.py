@@ -171,7 +171,8 @@ def _document(raw: tuple, path: Optional[str], macros: bool) -> Document:
 
 
 def _run(source: Source, format: str, password: Union[None, str, Sequence[str]], notes: bool, macros: bool,
-         hidden: bool, max_length: int, timeout: Optional[float], reader: Optional[str]) -> Document:
+         hidden: bool, max_length: int, timeout: Optional[float], reader: Optional[str],
+         encoding: Optional[str] = None) -> Document:
     if source is None:
         raise TypeError("extract() needs a path, bytes or a binary file, not None")
     if format not in _FORMATS:
@@ -183,7 +184,8 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
     else:
         passwords = list(password)
     timeout_ms = 0 if timeout is None else max(1, int(timeout * 1000))
-    args = (_FORMATS[format], passwords, bool(notes), bool(macros), bool(hidden), int(max_length), timeout_ms, reader)
+    args = (_FORMATS[format], passwords, bool(notes), bool(macros), bool(hidden), int(max_length), timeout_ms, reader,
+            encoding)
     if isinstance(source, (str, os.PathLike)):
         # Bytes to the library: a file name need not be valid UTF-8.
         path = os.fsdecode(source)
@@ -200,7 +202,8 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
 
 def extract(source: Source, format: str = "text", password: Union[None, str, Sequence[str]] = None,
             notes: bool = False, macros: bool = False, hidden: bool = False, max_length: int = 0,
-            reader: Optional[str] = None, timeout: Optional[float] = None) -> Document:
+            reader: Optional[str] = None, timeout: Optional[float] = None,
+            encoding: Optional[str] = None) -> Document:
     """Reads one document and returns its Document.
 
     source      a path (str or path-like), the document's bytes, or a file
@@ -215,11 +218,14 @@ def extract(source: Source, format: str = "text", password: Union[None, str, Seq
                 a warning
     reader      a reader's name to use instead of detecting the format
     timeout     seconds per document (None: no limit)
+    encoding    the code page of 8-bit text whose document does not name one
+                (PalmDoc books, Write and early Word files): "cp1251",
+                "koi8-r", "1251", ... (None: 1252)
 
     Raises an lkword.Error subclass when the document cannot be read,
     TypeError for a source of the wrong type, ValueError for a bad option.
     """
-    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader)
+    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader, encoding)
     if doc.error is not None:
         raise doc.error
     return doc
@@ -267,7 +273,7 @@ def _defaults(options: dict) -> dict:
 
 
 _OPTION_DEFAULTS = {"format": "text", "password": None, "notes": False, "macros": False, "hidden": False,
-                    "max_length": 0, "timeout": None, "reader": None}
+                    "max_length": 0, "timeout": None, "reader": None, "encoding": None}
 
 
 def detect(source: Source) -> Optional[str]:

@@ -31,7 +31,8 @@ void Check(lkword_error Error, const char* What) {
 }
 
 TOptions MakeOptions(int Format, const std::vector<std::string>& Passwords, bool Notes, bool Macros, bool Hidden,
-                     int64_t MaxLength, int64_t TimeoutMs, const std::optional<std::string>& Reader) {
+                     int64_t MaxLength, int64_t TimeoutMs, const std::optional<std::string>& Reader,
+                     const std::optional<std::string>& Encoding) {
   TOptions o(lkword_options_new());
   if (!o) throw std::bad_alloc();
   Check(lkword_options_set_format(o.get(), static_cast<lkword_format>(Format)), "unknown format");
@@ -44,6 +45,8 @@ TOptions MakeOptions(int Format, const std::vector<std::string>& Passwords, bool
   for (const std::string& p : Passwords) Check(lkword_options_add_password(o.get(), p.c_str()), "password");
   if (Reader && lkword_options_set_reader(o.get(), Reader->c_str()) != LKWORD_OK)
     throw py::value_error("unknown reader: " + *Reader);
+  if (Encoding && lkword_options_set_encoding(o.get(), Encoding->c_str()) != LKWORD_OK)
+    throw py::value_error("unknown encoding: " + *Encoding);
   return o;
 }
 
@@ -85,8 +88,8 @@ TResult Checked(lkword_result* R) {
 
 py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std::string>& Passwords, bool Notes,
                       bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
-                      const std::optional<std::string>& Reader) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader);
+                      const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding);
   TResult r;
   {
     py::gil_scoped_release unlocked;
@@ -97,8 +100,8 @@ py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std
 
 py::tuple ExtractBuffer(const py::buffer& Data, int Format, const std::vector<std::string>& Passwords, bool Notes,
                         bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
-                        const std::optional<std::string>& Reader) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader);
+                        const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding);
   // A contiguous read-only view; the caller's object keeps it alive.
   py::buffer_info view = Data.request();
   if (view.ndim > 1 && !PyBuffer_IsContiguous(view.view(), 'C')) throw py::value_error("the buffer is not contiguous");
@@ -142,10 +145,11 @@ PYBIND11_MODULE(_lkword, m) {
   m.doc() = "Native part of the lkword package; use the lkword module.";
   m.attr("__version__") = lkword_version();
   m.def("extract_path", &ExtractPath, py::arg("path"), py::arg("format"), py::arg("passwords"), py::arg("notes"),
-        py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"), py::arg("reader"));
+        py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"), py::arg("reader"),
+        py::arg("encoding"));
   m.def("extract_buffer", &ExtractBuffer, py::arg("data"), py::arg("format"), py::arg("passwords"),
         py::arg("notes"), py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"),
-        py::arg("reader"));
+        py::arg("reader"), py::arg("encoding"));
   m.def("detect_path", &DetectPath, py::arg("path"));
   m.def("detect_buffer", &DetectBuffer, py::arg("data"));
   m.def("readers", &Readers);

@@ -8,6 +8,7 @@ import datetime
 import io
 import os
 import pathlib
+import struct
 import subprocess
 
 import pytest
@@ -64,6 +65,20 @@ def test_options_reach_the_reader():
         lkword.extract(DOCX, reader="no-such-reader")
     with pytest.raises(ValueError):
         lkword.extract(DOCX, max_length=-1)
+
+
+def test_encoding_decodes_undeclared_8_bit_text():
+    # A stored PalmDoc book, whose text carries no code page.
+    text = "Привет, мир".encode("cp1251")
+    record0 = struct.pack(">HHIHHI", 1, 0, len(text), 1, 4096, 0)
+    first = 78 + 16 + 2
+    book = (b"Kniga".ljust(60, b"\0") + b"TEXtREAd" + bytes(8) + struct.pack(">H", 2)
+            + struct.pack(">IIII", first, 0, first + len(record0), 1) + b"\0\0" + record0 + text)
+    assert "Привет, мир" in lkword.extract(book, encoding="cp1251").text
+    assert lkword.extract(book, encoding="1251").text == lkword.extract(book, encoding="windows-1251").text
+    assert "Ïðèâåò" in lkword.extract(book).text
+    with pytest.raises(ValueError):
+        lkword.extract(book, encoding="klingon")
 
 
 def test_bad_input_raises_its_class_with_the_library_message():
