@@ -281,6 +281,7 @@ lkword_error lkword_options_set_flag(lkword_options* Options, lkword_flag Flag, 
     case LKWORD_FLAG_NOTES: Options->Setup.Notes = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_MACROS: Options->Setup.Macros = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_HIDDEN: Options->Setup.HiddenText = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_CHANGES: Options->Setup.Revisions = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_JSON: Options->Json = On != 0; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;

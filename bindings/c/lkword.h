@@ -58,7 +58,10 @@ typedef enum lkword_flag {
   LKWORD_FLAG_NOTES = 0,   /* footnotes, endnotes, headers, footers, comments */
   LKWORD_FLAG_MACROS = 1,  /* the VBA macro listing of Word 97-2003 documents */
   LKWORD_FLAG_HIDDEN = 2,  /* hidden text, in the body */
-  LKWORD_FLAG_JSON = 3     /* the tool's JSON line, for lkword_result_json */
+  LKWORD_FLAG_JSON = 3,    /* the tool's JSON line, for lkword_result_json */
+  /* Plain text keeps deleted text and marks tracked changes, as RTF and HTML
+   * do; off, it reads with the changes accepted. Since API version 2. */
+  LKWORD_FLAG_CHANGES = 4
 } lkword_flag;
 
 /* Limits; 0 turns the first two off. The others guard against hostile

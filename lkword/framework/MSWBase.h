@@ -78,7 +78,10 @@ int WideCompareText(const WideString& S1, const WideString& S2);
 
 enum TMSTextFormating { tfPlainText, tfRTF, tfHTML };
 
-enum TLKWParseItem { wpiText, wpiVBA, wpiPictures, wpiSummaryInformation, wpiHiddenText };
+// wpiRevisions: tracked changes in plain text are marked and deleted text
+// kept, as the formatted outputs always show them; without it plain text
+// reads as the document does with its changes accepted.
+enum TLKWParseItem { wpiText, wpiVBA, wpiPictures, wpiSummaryInformation, wpiHiddenText, wpiRevisions };
 using TLKWParseItems = TSet<TLKWParseItem>;
 
 enum TLKWordSysChar {

@@ -91,6 +91,7 @@ std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, con
   doc->SetMaxTextLength(Setup.MaxTextLength);
   if (Setup.HiddenText) doc->SetParseItems(doc->ParseItems().Include(wpiHiddenText));
   if (Setup.Macros) doc->SetParseItems(doc->ParseItems().Include(wpiVBA));
+  if (Setup.Revisions) doc->SetParseItems(doc->ParseItems().Include(wpiRevisions));
   doc->SetPassword(Password);
   doc->SetTimeLimit(Setup.TimeLimitMs);
   doc->SetDefaultCodePage(Setup.CodePage);

@@ -36,6 +36,7 @@ struct TReaderSetup {
   TMSTextFormating Format = tfPlainText;
   int32_t MaxTextLength = 0;
   bool HiddenText = false;
+  bool Revisions = false;  // tracked changes marked in plain text
   bool Macros = false;
   bool Notes = false;      // the secondary texts are wanted
   int64_t TimeLimitMs = 0;

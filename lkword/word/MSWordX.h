@@ -154,7 +154,12 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // end.
   void Tell(uint8_t Event);
   void TellNow(uint8_t Event, std::u16string_view Text);
-  bool TextVisible() const { return !IsHiddenText || FParseItems.Contains(wpiHiddenText); }
+  bool TextVisible() const {
+    return (!IsHiddenText || FParseItems.Contains(wpiHiddenText)) && (FDeletedDepth == 0 || MarksRevisions());
+  }
+  // Whether tracked changes are told as such; otherwise deleted text is
+  // left out and inserted text is plain text.
+  bool MarksRevisions() const { return TextFormating() != tfPlainText || FParseItems.Contains(wpiRevisions); }
   WideString NoteMark(int Number, bool Endnote) const;
   void SetMalformedUtf8(bool Value);
   // Whether the current part's text can still be taken back to read the
@@ -169,6 +174,7 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   std::vector<std::vector<TKeptEvent>> FNested;    // paragraphs inside the outermost one, innermost last
   std::vector<TKeptEvent> FKept;                   // waiting for the outermost paragraph's end
   WideString FDecoded;                             // text with its entities decoded
+  int FDeletedDepth = 0;  // deleted runs open that are not told
   int FParagraphDepth = 0;
   TLKXMLEngine* FEngine = nullptr;       // the engine parsing the current part
   TWordXRenderer* FWordXRenderer = nullptr;  // owned by the base, per load

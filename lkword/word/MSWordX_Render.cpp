@@ -497,6 +497,7 @@ void TMSWordXDocument::ResetRenderState() {
   FNested.clear();
   FKept.clear();
   FParagraphDepth = 0;
+  FDeletedDepth = 0;
   FNamespacesSet = false;
   FDepthWarned = false;
   FPrefixes.clear();
@@ -1015,10 +1016,13 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       if (TextVisible()) TellText(FCurrentNoteMark);
       return false;
     case kDeleted:
-      Tell(evBeginDeleted);
+      if (MarksRevisions())
+        Tell(evBeginDeleted);
+      else
+        ++FDeletedDepth;
       break;
     case kInserted:
-      Tell(evBeginInserted);
+      if (MarksRevisions()) Tell(evBeginInserted);
       break;
     case kTable:
       Tell(evBeginTable);
@@ -1088,10 +1092,13 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
       EndParagraph();
       break;
     case kDeleted:
-      Tell(evEndDeleted);
+      if (MarksRevisions())
+        Tell(evEndDeleted);
+      else if (FDeletedDepth > 0)
+        --FDeletedDepth;
       break;
     case kInserted:
-      Tell(evEndInserted);
+      if (MarksRevisions()) Tell(evEndInserted);
       break;
     case kTable:
       Tell(evEndTable);

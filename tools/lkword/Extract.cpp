@@ -82,6 +82,7 @@ TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
   FSetup.Format = Options.Format;
   FSetup.MaxTextLength = Options.MaxLength;
   FSetup.HiddenText = Options.HiddenText;
+  FSetup.Revisions = Options.ShowChanges;
   FSetup.Macros = Options.Macros;
   FSetup.Notes = Options.Notes;
   FSetup.TimeLimitMs = Options.TimeoutMs;

@@ -19,7 +19,7 @@ const char* const kToolVersion = "1.47";
 constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
-  Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, Notes, Macros, Password,
+  Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, ShowChanges, Notes, Macros, Password,
   Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, AcceptPartial, Encoding, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
@@ -45,6 +45,9 @@ const TOptionSpec kOptions[] = {
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
     {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
+    {TOptionId::ShowChanges, 0, "show-changes", nullptr,
+     "in plain text, keep deleted text and mark tracked changes ('-' before deleted, '+' before inserted text), "
+     "as RTF and HTML always do; by default plain text reads with the changes accepted"},
     {TOptionId::Notes, 0, "notes", nullptr, "print footnotes, endnotes, headers, footers and comments after the body"},
     {TOptionId::Macros, 0, "macros", nullptr, "print the VBA macro source of Word documents after the body"},
     {TOptionId::Password, 0, "password", "PASSWORD", "open encrypted PDF (user or owner password), Word and OpenDocument files; no password is tried first, then each one given in turn"},
@@ -130,6 +133,7 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       return true;
     case TOptionId::Cover: O.CoverPath = Value; return true;
     case TOptionId::Hidden: O.HiddenText = true; return true;
+    case TOptionId::ShowChanges: O.ShowChanges = true; return true;
     case TOptionId::Notes: O.Notes = true; return true;
     case TOptionId::Macros: O.Macros = true; return true;
     case TOptionId::Password:

@@ -18,6 +18,7 @@ struct TToolOptions {
   std::string ReaderName;  // empty: chosen by content
   std::string CoverPath;   // empty: no EPUB cover written
   bool HiddenText = false; // also hidden text
+  bool ShowChanges = false; // tracked changes marked in plain text
   bool Notes = false;      // secondary texts after the body
   bool Macros = false;     // VBA macro source after the body
   // For encrypted PDF, Word and OpenDocument files, tried in turn.

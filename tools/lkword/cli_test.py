@@ -628,6 +628,9 @@ CASES = [
      lambda out, err, tmp: None if run(["--encoding=WINDOWS-1251", os.path.join(tmp, "cyrillic.pdb")], None, tmp)[1]
      == out else "names differ"),
     ("undeclared 8-bit text is 1252 by default", ["{T}/cyrillic.pdb"], None, 0, ["Ïðèâåò"], [], None),
+    ("tracked changes accepted in plain text", ["{T}/changes.docx"], None, 0, ["kept new\n"], [], lacks("gone")),
+    ("tracked changes marked on request", ["--show-changes", "{T}/changes.docx"], None, 0, ["kept -gone+new\n"], [],
+     None),
     ("unknown encoding", ["--encoding=klingon", L], None, 2, [], ["unknown encoding 'klingon'"], None),
     ("bad timeout", ["--timeout=-1", L], None, 2, [], ["invalid timeout '-1'"], None),
     ("quiet: no summary, no warnings", ["-q", "--max-length=10", L, H], None, 0, [], [], quiet),
@@ -680,6 +683,8 @@ def prepare(tmp):
         "truncated.pdb": palmdoc(b"Cut", [b"x" * 100])[:86],
         "long.docx": docx("<w:p><w:r><w:t>" + "a" * 65535 + "</w:t><w:br/><w:t>b</w:t></w:r></w:p><w:p><w:r><w:t>" +
                           "c" * 65535 + "\U0001F600d</w:t></w:r></w:p>"),
+        "changes.docx": docx('<w:p><w:r><w:t xml:space="preserve">kept </w:t></w:r><w:del w:id="1"><w:r>'
+                             '<w:delText>gone</w:delText></w:r></w:del><w:ins w:id="2"><w:r><w:t>new</w:t></w:r></w:ins></w:p>'),
         # Control bytes, an undefined cp1252 byte (0x81) and JSON's own specials.
         "control.pdb": palmdoc(b"Control", [b"tab\there \x01\x1b bell\x07 \x81 \"q\" back\\slash\r\n"]),
         "macros.doc": macro_document(MACRO_SOURCE),
