@@ -86,7 +86,26 @@ enum class TElem : uint8_t {
   Skip,
 };
 
-TElem ElemKind(std::u16string_view Tag) {
+// Markup of another vocabulary that found its way into the body (HTML and
+// its scripts) is no text of the document: an element bound to XHTML, or
+// one without a prefix outside a default OpenDocument namespace (the
+// document's own elements always carry one).
+bool IsForeignElement(const TLKXMLItem* N) {
+  const std::u16string_view tag = N->TagName();
+  const size_t colon = tag.find(u':');
+  if (colon != std::u16string_view::npos) {
+    const std::u16string_view prefix = tag.substr(0, colon);
+    return prefix == u"xhtml" || prefix == u"html";
+  }
+  WideString uri;
+  for (const TLKXMLItem* a = N; a; a = a->ParentItem())
+    if (a->Kind() == ikProperty && a->FindAttribute(u"xmlns", uri))
+      return !uri.starts_with(u"urn:oasis:names:tc:opendocument:");
+  return true;
+}
+
+TElem ElemKind(const TLKXMLItem* N) {
+  const std::u16string_view Tag = N->TagName();
   static const std::unordered_map<std::u16string_view, TElem> kKinds = {
       {u"text:p", TElem::Paragraph},
       {u"text:h", TElem::Paragraph},
@@ -140,6 +159,8 @@ TElem ElemKind(std::u16string_view Tag) {
       {u"office:binary-data", TElem::Skip},
       {u"office:forms", TElem::Skip},
       {u"office:event-listeners", TElem::Skip},
+      {u"office:scripts", TElem::Skip},
+      {u"office:script", TElem::Skip},
       {u"table:named-expressions", TElem::Skip},
       {u"table:database-ranges", TElem::Skip},
       {u"table:content-validations", TElem::Skip},
@@ -150,7 +171,8 @@ TElem ElemKind(std::u16string_view Tag) {
       {u"draw:page-thumbnail", TElem::Skip},
   };
   auto it = kKinds.find(Tag);
-  return it == kKinds.end() ? TElem::Other : it->second;
+  if (it != kKinds.end()) return it->second;
+  return IsForeignElement(N) ? TElem::Skip : TElem::Other;
 }
 
 // Drawing shapes and frames are blocks even when anchored in a paragraph.
@@ -242,7 +264,7 @@ const TOOStyleText* TOOBodyWriter::TextStyle(const WideString& Name) const {
 
 void TOOBodyWriter::Block(const TLKXMLItem* N) {
   if (Stopped() || N->Kind() != ikProperty) return;
-  const TElem kind = ElemKind(N->TagName());
+  const TElem kind = ElemKind(N);
   switch (BlockRole(kind)) {
     case TBlockRole::Nothing: return;
     case TBlockRole::Container:
@@ -263,7 +285,7 @@ void TOOBodyWriter::Block(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Enter(const TLKXMLItem* N) {
-  switch (ElemKind(N->TagName())) {
+  switch (ElemKind(N)) {
     case TElem::Table: {
       WideString style;
       if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
@@ -283,7 +305,7 @@ void TOOBodyWriter::Enter(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Leave(const TLKXMLItem* N) {
-  switch (ElemKind(N->TagName())) {
+  switch (ElemKind(N)) {
     case TElem::Table: Out.EndTable(); return;
     case TElem::List:
       --FListDepth;
@@ -388,7 +410,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
     Deferred.push_back({C, {}});
     return;
   }
-  switch (ElemKind(tag)) {
+  switch (ElemKind(C)) {
     case TElem::Span:
       Span(C, Deferred);
       return;
@@ -508,7 +530,7 @@ void TOOBodyWriter::Frame(const TLKXMLItem* N) {
   for (int i = 0; i < items.Count(); ++i) {
     const TLKXMLItem* c = items[i];
     if (c->Kind() != ikProperty) continue;
-    switch (ElemKind(c->TagName())) {
+    switch (ElemKind(c)) {
       case TElem::TextBox: Children(c); return;
       case TElem::Image: Picture(c); return;
       case TElem::Table: Block(c); return;
@@ -679,7 +701,7 @@ TBlockRole TOOBodyStreamer::Route(TLKXMLItem* Parent) {
   TBlockRole role = TBlockRole::Container;
   TLKXMLItem* n = Parent;
   for (; n && n != FText; n = n->ParentItem()) {
-    const TBlockRole r = BlockRole(ElemKind(n->TagName()));
+    const TBlockRole r = BlockRole(ElemKind(n));
     if (r == TBlockRole::Whole) break;
     if (r == TBlockRole::Nothing) role = TBlockRole::Nothing;
     FChain.push_back(n);
