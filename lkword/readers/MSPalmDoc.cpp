@@ -338,7 +338,7 @@ class THtmlLines {
       if (!selfClosing) FSkip = closing ? std::max(FSkip - 1, 0) : FSkip + 1;
       return true;
     }
-    if (FSkip > 0 || role == brInline) return true;
+    if (FSkip > 0 || role == brInline || role == brMath) return true;
     if (!EndLine()) return false;
     if (role == brPreformatted && !selfClosing) FPre = closing ? std::max(FPre - 1, 0) : FPre + 1;
     if (pageBreak) {
