@@ -93,15 +93,21 @@ enum class TElem : uint8_t {
 bool IsForeignElement(const TLKXMLItem* N) {
   const std::u16string_view tag = N->TagName();
   const size_t colon = tag.find(u':');
-  if (colon != std::u16string_view::npos) {
-    const std::u16string_view prefix = tag.substr(0, colon);
-    return prefix == u"xhtml" || prefix == u"html";
-  }
+  const std::u16string_view prefix = colon == std::u16string_view::npos ? std::u16string_view() : tag.substr(0, colon);
+  if (prefix == u"xhtml" || prefix == u"html") return true;
+  // The document's own prefixes need no look-up.
+  static constexpr std::u16string_view kOwn[] = {
+      u"text", u"office", u"table", u"draw", u"style", u"svg", u"loext", u"field", u"form",
+      u"chart", u"dr3d", u"number", u"anim", u"presentation", u"math", u"meta", u"dc", u"officeooo"};
+  for (const std::u16string_view own : kOwn)
+    if (prefix == own) return false;
+  const WideString attribute = prefix.empty() ? WideString(u"xmlns") : u"xmlns:" + WideString(prefix);
   WideString uri;
   for (const TLKXMLItem* a = N; a; a = a->ParentItem())
-    if (a->Kind() == ikProperty && a->FindAttribute(u"xmlns", uri))
-      return !uri.starts_with(u"urn:oasis:names:tc:opendocument:");
-  return true;
+    if (a->Kind() == ikProperty && a->FindAttribute(attribute, uri))
+      return prefix.empty() ? !uri.starts_with(u"urn:oasis:names:tc:opendocument:")
+                            : uri == u"http://www.w3.org/1999/xhtml";
+  return prefix.empty();
 }
 
 TElem ElemKind(const TLKXMLItem* N) {

@@ -997,7 +997,7 @@ TEST(OpenDocumentFlat, ReadsAsItsPackageDoes) {
 TEST(OpenDocumentFlat, ScriptsAndForeignMarkupAreNoText) {
   const std::string body =
       "<text:p>Before <script>window.x = 1;</script><xhtml:script>window.y = 2;</xhtml:script>"
-      "<html:b xmlns:html=\"http://www.w3.org/1999/xhtml\">bold</html:b><xhtml:span>click</xhtml:span>"
+      "<h:b xmlns:h=\"http://www.w3.org/1999/xhtml\">bold</h:b><xhtml:span>click</xhtml:span>"
       "<loext:content-control>kept</loext:content-control> after</text:p>"
       "<div xmlns=\"http://www.w3.org/1999/xhtml\"><p>html para</p></div>"
       "<text:p><text:span xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x>own default</x></text:span>"
