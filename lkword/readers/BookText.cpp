@@ -92,13 +92,17 @@ TBookElementRole ClassifyXHTML(std::u16string_view n) {
       u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
       u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
       u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
-  static constexpr std::u16string_view kSkip[] = {u"head", u"script", u"style", u"title", u"template", u"rp"};
+  // MathML annotations are other encodings of a formula (TeX, content
+  // markup, a fallback picture): not what a reader reads.
+  static constexpr std::u16string_view kSkip[] = {u"head",     u"script", u"style",         u"title",
+                                                  u"template", u"rp",     u"annotation",    u"annotation-xml"};
   if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
   for (auto k : kBlocks)
     if (n == k) return brBlock;
   if (n == u"br") return brLineBreak;
   if (n == u"section") return brSection;
   if (n == u"pre") return brPreformatted;
+  if (n == u"math") return brMath;
   for (auto k : kSkip)
     if (n == k) return brSkip;
   return brInline;
@@ -110,6 +114,7 @@ TBookElementRole ClassifyXHTML(std::u16string_view n) {
 bool TBookTextWalker::Walk(const TLKXMLItem& Root) {
   FStopped = false;
   FPreDepth = 0;
+  FMathDepth = 0;
   FLine.clear();
   FBlocks.clear();
   WalkNode(Root, 0);
@@ -138,6 +143,22 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
       Flush();
       Emit(brEmptyLine, WideString());
       return;
+    case brMath: {
+      WideString alt;
+      if (Node.FindAttribute(u"alttext", alt) && alt.find_first_not_of(u" \t\r\n") != WideString::npos) {
+        Separate();
+        AppendRaw(alt, false);
+        Separate();
+        return;
+      }
+      ++FMathDepth;
+      Separate();
+      AppendRaw(Node.Value(), true);
+      if (Depth < kMaxWalkDepth) WalkChildren(Node, Depth);
+      Separate();
+      --FMathDepth;
+      return;
+    }
     default:
       break;
   }
@@ -149,6 +170,8 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
   }
   AppendRaw(Node.Value(), true);
   if (Depth < kMaxWalkDepth) WalkChildren(Node, Depth);
+  // Each token of a formula is a word, however tightly it is written.
+  if (FMathDepth > 0) Separate();
   if (block) {
     Flush();
     if (role == brPreformatted) --FPreDepth;
@@ -201,6 +224,10 @@ void TBookTextWalker::AppendRaw(std::u16string_view Raw, bool Decode) {
     if (!IsAsciiBlankOrFormFeed(c)) FLine += c;
     else if (!FLine.empty() && FLine.back() != u' ' && FLine.back() != u'\n') FLine += u' ';
   }
+}
+
+void TBookTextWalker::Separate() {
+  if (!FLine.empty() && FLine.back() != u' ' && FLine.back() != u'\n') FLine += u' ';
 }
 
 void TBookTextWalker::Flush() {

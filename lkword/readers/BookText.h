@@ -21,6 +21,7 @@ enum TBookElementRole {
   brLineBreak,     // ends a line inside a block
   brEmptyLine,     // an empty line of its own
   brSkip,          // gives no text, nor does anything inside it
+  brMath,          // inline MathML: its alttext when it has one, else its tokens as words
 };
 
 // Walks an element tree and hands out its text as lines. Every line is the
@@ -48,6 +49,7 @@ class TBookTextWalker {
   void WalkNode(const TLKXMLItem& Node, int Depth);
   void WalkChildren(const TLKXMLItem& Node, int Depth);
   void AppendRaw(std::u16string_view Raw, bool Decode);
+  void Separate();
   void Flush();
   void Emit(TBookElementRole Role, const WideString& Text);
 
@@ -55,6 +57,7 @@ class TBookTextWalker {
   TEmit FEmit;
   bool FStopped = false;
   int FPreDepth = 0;
+  int FMathDepth = 0;
   WideString FLine;
   WideString FScratch;
   // Names of the open blocks, innermost last (views into the tree).

@@ -47,6 +47,17 @@ TEST(BookTextWalker, EveryBlockGivesALineOfItsWholeText) {
                       "pre:    indented"}));
 }
 
+TEST(BookTextWalker, MathGivesItsAltTextOrItsTokensNeverItsAnnotations) {
+  const V lines = WalkXHTML(
+      "<body><p>Let <m:math xmlns:m=\"http://www.w3.org/1998/Math/MathML\" alttext=\"x squared &amp; more\">"
+      "<m:msup><m:mi>x</m:mi><m:mn>2</m:mn></m:msup></m:math>, so.</p>"
+      "<p>Then<math display=\"block\" alttext=\"  \"><semantics><mrow><mi>sin</mi><mi>x</mi><mo>=</mo>"
+      "<mfrac><mn>1</mn><mn>2</mn></mfrac></mrow><annotation encoding=\"application/x-tex\">\\sin x = \\frac12</annotation>"
+      "<annotation-xml encoding=\"MathML-Content\"><apply><eq/><ci>x</ci></apply></annotation-xml></semantics>"
+      "</math>holds.</p><pre><math><mi>a</mi><mi>b</mi></math></pre></body>");
+  EXPECT_EQ(lines, (V{"p:Let x squared & more , so.", "p:Then sin x = 1 2 holds.", "pre:a b"}));
+}
+
 TEST(BookTextWalker, EmitterEndsTheWalk) {
   EXPECT_EQ(WalkXHTML("<body><p>a</p><section><p>b</p></section><p>c</p></body>", 2), (V{"p:a", "p:b"}));
   TLKXMLEngine engine;

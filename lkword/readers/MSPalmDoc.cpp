@@ -63,6 +63,10 @@ constexpr uint16_t kMobiHuffCdic = 17480;
 // Record 0 of a Mobipocket book: the PalmDoc fields (the encryption at 12),
 // then the MOBI header, whose fields are counted from its start.
 constexpr size_t kMobiEncryptionAt = 12;
+// Mobipocket's older and current encryption; a plain PalmDoc record 0 of 16
+// bytes keeps a reading position there instead.
+constexpr uint16_t kMobiOldEncryption = 1;
+constexpr uint16_t kMobiEncryption = 2;
 constexpr size_t kMobiHeaderAt = 16;
 constexpr size_t kMobiLengthField = 4;
 constexpr size_t kMobiEncodingField = 12;
@@ -72,6 +76,10 @@ constexpr size_t kMobiFullNameLengthField = 72;
 constexpr size_t kMobiHuffRecordField = 96;
 constexpr size_t kMobiHuffCountField = 100;
 constexpr size_t kMobiExthFlagsField = 112;
+// Where the DRM records start and how many there are (all ones: none).
+constexpr size_t kMobiDrmOffsetField = 152;
+constexpr size_t kMobiDrmCountField = 156;
+constexpr uint32_t kMobiNoDrm = 0xFFFFFFFF;
 constexpr size_t kMobiFdstRecordField = 176;
 constexpr size_t kMobiFdstCountField = 180;
 constexpr size_t kMobiExtraFlagsField = 226;
@@ -338,7 +346,7 @@ class THtmlLines {
       if (!selfClosing) FSkip = closing ? std::max(FSkip - 1, 0) : FSkip + 1;
       return true;
     }
-    if (FSkip > 0 || role == brInline) return true;
+    if (FSkip > 0 || role == brInline || role == brMath) return true;
     if (!EndLine()) return false;
     if (role == brPreformatted && !selfClosing) FPre = closing ? std::max(FPre - 1, 0) : FPre + 1;
     if (pageBreak) {
@@ -442,6 +450,30 @@ struct TEReaderHead {
   uint16_t MetadataRecord = 0;
 };
 
+// Whether a record's leading bytes (up to 16) show something other than
+// text: a picture, one of the index, font and layout records Mobipocket's
+// tools write after the text (a tag and a length or count, whose first
+// byte no text holds), the end-of-file record, or padding.
+bool IsOtherRecord(std::string_view H) {
+  static constexpr std::string_view kTags[] = {"FLIS", "FCIS", "FDST", "EXTH", "INDX", "HUFF", "CDIC", "SRCS",
+                                               "RESC", "DATP", "FONT", "CRES", "CMET", "BOUN", "AUDI", "VIDE"};
+  if (H.size() >= 5 && H[4] == '\0')
+    for (const std::string_view tag : kTags)
+      if (H.starts_with(tag)) return true;
+  if (H.starts_with("\xE9\x8E\r\n") || H.starts_with("\x89PNG\r\n\x1A\n") || H.starts_with("GIF87a") ||
+      H.starts_with("GIF89a"))
+    return true;
+  const auto byte = [&](size_t I) { return static_cast<uint8_t>(H[I]); };
+  if (H.size() >= 4 && H.starts_with("\xFF\xD8\xFF") &&
+      ((byte(3) & 0xF0) == 0xE0 || byte(3) == 0xDB || byte(3) == 0xFE))
+    return true;
+  // A bitmap: its reserved field zero and its pixels soon after the header.
+  if (H.size() >= 14 && H.starts_with("BM") && LoadLE32(H.data() + 6) == 0 && LoadLE32(H.data() + 10) >= 26 &&
+      LoadLE32(H.data() + 10) < 0x10000)
+    return true;
+  return H.size() < 16 && !H.empty() && H.find_first_not_of('\0') == std::string_view::npos;
+}
+
 }  // namespace
 
 // Record 0 of a Mobipocket book: the PalmDoc fields, then the MOBI header
@@ -455,7 +487,11 @@ class TMobiHead {
     if (Head.size() < kRecord0Size) throw EReadError("Stream read error");
     FHasHeader = Head.size() >= kMobiHeaderAt + 8 && Head.substr(kMobiHeaderAt, 4) == "MOBI";
     FEnd = FHasHeader ? kMobiHeaderAt + LoadBE32(Head, kMobiHeaderAt + kMobiLengthField) : kMobiHeaderAt;
-    if (FHasHeader && LoadBE16(Head, kMobiEncryptionAt) != 0) throw EEncryptionNotSupportedError(SEReaderDRM);
+    const uint16_t encryption = LoadBE16(Head, kMobiEncryptionAt);
+    if ((FHasHeader && encryption != 0) || encryption == kMobiOldEncryption || encryption == kMobiEncryption)
+      throw EEncryptionNotSupportedError(SEReaderDRM);
+    const uint32_t drmAt = Field(kMobiDrmOffsetField), drmCount = Field(kMobiDrmCountField);
+    if (drmAt != kMobiNoDrm && drmCount != 0 && drmCount != kMobiNoDrm) throw EEncryptionNotSupportedError(SEReaderDRM);
     const uint32_t encoding = Field(kMobiEncodingField);
     CodePage = encoding == 65001 ? 65001 : encoding == 1252 ? 1252 : Undeclared;
     const size_t flagsAt = kMobiHeaderAt + kMobiExtraFlagsField;
@@ -700,10 +736,27 @@ uint32_t TPalmDocFile::ReadDocRecord0(TRecordList& Records) {
     FRecord0.RecSize = LoadBE16(r + 10);
     FRecord0.Position = LoadBE32(r + 12);
     claimed = FRecord0.NumRecords ? FRecord0.NumRecords : listText;
+    // Mobipocket marks its encrypted books where a plain PalmDoc keeps its
+    // reading position, and follows these bytes with the key data that a
+    // plain record 0 lacks.
+    const uint16_t encryption = LoadBE16(r + kMobiEncryptionAt);
+    if ((encryption == kMobiOldEncryption || encryption == kMobiEncryption) &&
+        Records.Peek(0, kRecord0Size + 1).size() > kRecord0Size)
+      throw EEncryptionNotSupportedError(SEReaderDRM);
   }
   // Trailing bookmark/metadata records are not text: trust the book's own
   // count when the record list can hold it.
-  return std::min(claimed, listText);
+  return TextRecordsBeforeOther(Records, std::min(claimed, listText));
+}
+
+uint32_t TPalmDocFile::TextRecordsBeforeOther(TRecordList& Records, uint32_t Claimed) {
+  for (uint32_t i = 1; i <= Claimed; ++i) {
+    if (!IsOtherRecord(Records.Peek(i, 16))) continue;
+    AddWarning(Format("%d of the %d text records the book counts were not read: record %d is not text",
+                      {std::to_string(Claimed - i + 1), std::to_string(Claimed), std::to_string(i)}));
+    return i - 1;
+  }
+  return Claimed;
 }
 
 void TPalmDocFile::LoadDoc(TRecordList& Records) {
@@ -833,7 +886,8 @@ void TPalmDocFile::ReadMobiMetadata(const TMobiHead& M) {
 
 RawByteString TPalmDocFile::ReadMobiText(TRecordList& Records, const TMobiHead& M) {
   const size_t listText = Records.Count() ? Records.Count() - 1 : 0;
-  const size_t textRecords = M.NumRecords() ? std::min<size_t>(M.NumRecords(), listText) : listText;
+  const size_t textRecords = TextRecordsBeforeOther(
+      Records, static_cast<uint32_t>(M.NumRecords() ? std::min<size_t>(M.NumRecords(), listText) : listText));
   std::vector<RawByteString> tables;
   const std::unique_ptr<TMobiHuffCdic> huff =
       M.Compression() == kMobiHuffCdic ? LoadHuffTables(Records, M, tables) : nullptr;

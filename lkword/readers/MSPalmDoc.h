@@ -109,6 +109,9 @@ class TPalmDocFile : public TMSWBaseDocument {
   // PalmDoc and Peanut books: record 0 into FRecord0, which tells how many
   // text records follow it.
   uint32_t ReadDocRecord0(TRecordList& Records);
+  // How many of the Claimed text records after record 0 come before the
+  // first one that holds something else; warns of the claimed ones left.
+  uint32_t TextRecordsBeforeOther(TRecordList& Records, uint32_t Claimed);
   void LoadDoc(TRecordList& Records);
   void LoadEReader(TRecordList& Records);
   void ReadEReaderMetadata(std::string_view Meta, const WideString& Table);

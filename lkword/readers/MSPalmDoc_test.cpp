@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "testing/EventRecorder.h"
@@ -625,6 +626,89 @@ TEST(PalmDocMobi, DrmCompressionAndDamage) {
   book[at + 1] = '\x8F';
   EXPECT_TRUE(Lines(book).empty());
   EXPECT_THROW(Load(PalmDatabase("BOOKMOBI", {std::string(10, '\0'), "<p>x</p>"})), EReadError);
+}
+
+TEST(PalmDocMobi, DrmOfEveryVersionIsRefused) {
+  auto refused = [](const std::string& Book) {
+    try {
+      Load(Book);
+    } catch (const EEncryptionNotSupportedError& e) {
+      return std::string(e.what()) == "Could not read the DRM protected book";
+    }
+    return false;
+  };
+  MobiOptions o;
+  for (uint16_t encryption : {1, 2}) {
+    o.encryption = encryption;
+    EXPECT_TRUE(refused(MobiBook("<p>x</p>", o))) << encryption;
+    o.header = false;
+    EXPECT_TRUE(refused(MobiBook("<p>x</p>", o))) << encryption;
+    o.header = true;
+  }
+  // No encryption declared, but the header names DRM records.
+  o = {};
+  std::string book = MobiBook("<p>x</p>", o);
+  const size_t mobi = book.find("MOBI", 78);
+  ASSERT_NE(mobi, std::string::npos);
+  PutBE32(book, mobi + 152, 300);
+  PutBE32(book, mobi + 156, 1);
+  EXPECT_TRUE(refused(book));
+  PutBE32(book, mobi + 152, 0xFFFFFFFF);
+  EXPECT_EQ(Lines(book), (std::vector<std::string>{"x"}));
+
+  // The older encryption in a PalmDoc database: the key data follows the
+  // 16 bytes of record 0. A plain record 0 of 16 bytes keeps a reading
+  // position there, which can look the same.
+  Book b;
+  b.texts = {"readable\n"};
+  std::string plain = b.Bytes();
+  const uint32_t r0 = LoadBE32(plain, 78);
+  PutBE32(plain, r0 + 12, 0x00010005);
+  EXPECT_EQ(Lines(plain), (std::vector<std::string>{"readable"}));
+  std::vector<std::string> recs = {std::string(16, '\0') + std::string(49, '\x5A'), "scrambled"};
+  PutBE16(recs[0], 0, 1);
+  PutBE16(recs[0], 8, 1);
+  PutBE16(recs[0], 12, 1);
+  EXPECT_TRUE(refused(PalmDatabase("TEXtREAd", recs)));
+}
+
+TEST(PalmDocRecords, ClaimedTextRecordsThatAreNotTextAreNotRead) {
+  auto warnings = [](const std::string& Book) {
+    TBytesStream s(Book);
+    TPalmDocFile doc;
+    doc.LoadFromStream(s);
+    std::vector<std::string> w;
+    for (const auto& x : doc.Warnings()) w.push_back(x.Message);
+    return w;
+  };
+  const std::string flis = std::string("FLIS\0\0\0\x08\0\x41", 10) + std::string(26, '\0');
+  Book b;
+  b.texts = {"one\n", "two"};
+  b.record0Count = 5;
+  b.trailing = {"\xFF\xD8\xFF\xE0\0\x10JFIF", flis, "after"};
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(warnings(b.Bytes()),
+            (std::vector<std::string>{"3 of the 5 text records the book counts were not read: record 3 is not text"}));
+  // Pictures, padding and the end-of-file record stop the text as well; text
+  // that merely starts with a tag's letters does not.
+  for (const std::string& other : {std::string("\x89PNG\r\n\x1A\n"), std::string("GIF89a"), std::string(2, '\0'),
+                                   std::string("\xE9\x8E\r\n")}) {
+    b.trailing = {other, "after"};
+    b.record0Count = 4;
+    EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"one", "two"}));
+  }
+  b.trailing = {"INDX is a word here"};
+  b.record0Count = 3;
+  EXPECT_EQ(Lines(b.Bytes()), (std::vector<std::string>{"one", "twoINDX is a word here"}));
+  EXPECT_TRUE(warnings(b.Bytes()).empty());
+
+  // A Mobipocket book that counts its end-of-file record as text.
+  std::string book = MobiBook("<p>only text</p>");
+  const uint32_t r0 = LoadBE32(book, 78);
+  PutBE16(book, r0 + 8, 2);
+  EXPECT_EQ(Lines(book), (std::vector<std::string>{"only text"}));
+  EXPECT_EQ(warnings(book),
+            (std::vector<std::string>{"1 of the 2 text records the book counts were not read: record 2 is not text"}));
 }
 
 TEST(PalmDocOutput, RtfAndHtmlEscapeDocumentText) {

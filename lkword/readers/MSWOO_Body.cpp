@@ -86,7 +86,32 @@ enum class TElem : uint8_t {
   Skip,
 };
 
-TElem ElemKind(std::u16string_view Tag) {
+// Markup of another vocabulary that found its way into the body (HTML and
+// its scripts) is no text of the document: an element bound to XHTML, or
+// one without a prefix outside a default OpenDocument namespace (the
+// document's own elements always carry one).
+bool IsForeignElement(const TLKXMLItem* N) {
+  const std::u16string_view tag = N->TagName();
+  const size_t colon = tag.find(u':');
+  const std::u16string_view prefix = colon == std::u16string_view::npos ? std::u16string_view() : tag.substr(0, colon);
+  if (prefix == u"xhtml" || prefix == u"html") return true;
+  // The document's own prefixes need no look-up.
+  static constexpr std::u16string_view kOwn[] = {
+      u"text", u"office", u"table", u"draw", u"style", u"svg", u"loext", u"field", u"form",
+      u"chart", u"dr3d", u"number", u"anim", u"presentation", u"math", u"meta", u"dc", u"officeooo"};
+  for (const std::u16string_view own : kOwn)
+    if (prefix == own) return false;
+  const WideString attribute = prefix.empty() ? WideString(u"xmlns") : u"xmlns:" + WideString(prefix);
+  WideString uri;
+  for (const TLKXMLItem* a = N; a; a = a->ParentItem())
+    if (a->Kind() == ikProperty && a->FindAttribute(attribute, uri))
+      return prefix.empty() ? !uri.starts_with(u"urn:oasis:names:tc:opendocument:")
+                            : uri == u"http://www.w3.org/1999/xhtml";
+  return prefix.empty();
+}
+
+TElem ElemKind(const TLKXMLItem* N) {
+  const std::u16string_view Tag = N->TagName();
   static const std::unordered_map<std::u16string_view, TElem> kKinds = {
       {u"text:p", TElem::Paragraph},
       {u"text:h", TElem::Paragraph},
@@ -140,6 +165,8 @@ TElem ElemKind(std::u16string_view Tag) {
       {u"office:binary-data", TElem::Skip},
       {u"office:forms", TElem::Skip},
       {u"office:event-listeners", TElem::Skip},
+      {u"office:scripts", TElem::Skip},
+      {u"office:script", TElem::Skip},
       {u"table:named-expressions", TElem::Skip},
       {u"table:database-ranges", TElem::Skip},
       {u"table:content-validations", TElem::Skip},
@@ -150,7 +177,8 @@ TElem ElemKind(std::u16string_view Tag) {
       {u"draw:page-thumbnail", TElem::Skip},
   };
   auto it = kKinds.find(Tag);
-  return it == kKinds.end() ? TElem::Other : it->second;
+  if (it != kKinds.end()) return it->second;
+  return IsForeignElement(N) ? TElem::Skip : TElem::Other;
 }
 
 // Drawing shapes and frames are blocks even when anchored in a paragraph.
@@ -242,7 +270,7 @@ const TOOStyleText* TOOBodyWriter::TextStyle(const WideString& Name) const {
 
 void TOOBodyWriter::Block(const TLKXMLItem* N) {
   if (Stopped() || N->Kind() != ikProperty) return;
-  const TElem kind = ElemKind(N->TagName());
+  const TElem kind = ElemKind(N);
   switch (BlockRole(kind)) {
     case TBlockRole::Nothing: return;
     case TBlockRole::Container:
@@ -263,7 +291,7 @@ void TOOBodyWriter::Block(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Enter(const TLKXMLItem* N) {
-  switch (ElemKind(N->TagName())) {
+  switch (ElemKind(N)) {
     case TElem::Table: {
       WideString style;
       if (!N->FindAttribute(u"table:style-name", style)) N->FindAttribute(u"text:style-name", style);
@@ -283,7 +311,7 @@ void TOOBodyWriter::Enter(const TLKXMLItem* N) {
 }
 
 void TOOBodyWriter::Leave(const TLKXMLItem* N) {
-  switch (ElemKind(N->TagName())) {
+  switch (ElemKind(N)) {
     case TElem::Table: Out.EndTable(); return;
     case TElem::List:
       --FListDepth;
@@ -388,7 +416,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
     Deferred.push_back({C, {}});
     return;
   }
-  switch (ElemKind(tag)) {
+  switch (ElemKind(C)) {
     case TElem::Span:
       Span(C, Deferred);
       return;
@@ -508,7 +536,7 @@ void TOOBodyWriter::Frame(const TLKXMLItem* N) {
   for (int i = 0; i < items.Count(); ++i) {
     const TLKXMLItem* c = items[i];
     if (c->Kind() != ikProperty) continue;
-    switch (ElemKind(c->TagName())) {
+    switch (ElemKind(c)) {
       case TElem::TextBox: Children(c); return;
       case TElem::Image: Picture(c); return;
       case TElem::Table: Block(c); return;
@@ -679,7 +707,7 @@ TBlockRole TOOBodyStreamer::Route(TLKXMLItem* Parent) {
   TBlockRole role = TBlockRole::Container;
   TLKXMLItem* n = Parent;
   for (; n && n != FText; n = n->ParentItem()) {
-    const TBlockRole r = BlockRole(ElemKind(n->TagName()));
+    const TBlockRole r = BlockRole(ElemKind(n));
     if (r == TBlockRole::Whole) break;
     if (r == TBlockRole::Nothing) role = TBlockRole::Nothing;
     FChain.push_back(n);

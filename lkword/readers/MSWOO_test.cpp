@@ -994,6 +994,30 @@ TEST(OpenDocumentFlat, ReadsAsItsPackageDoes) {
       "", "application/vnd.oasis.opendocument.presentation");
 }
 
+TEST(OpenDocumentFlat, ScriptsAndForeignMarkupAreNoText) {
+  const std::string body =
+      "<text:p>Before <script>window.x = 1;</script><xhtml:script>window.y = 2;</xhtml:script>"
+      "<h:b xmlns:h=\"http://www.w3.org/1999/xhtml\">bold</h:b><xhtml:span>click</xhtml:span>"
+      "<loext:content-control>kept</loext:content-control> after</text:p>"
+      "<div xmlns=\"http://www.w3.org/1999/xhtml\"><p>html para</p></div>"
+      "<text:p><text:span xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x>own default</x></text:span>"
+      "</text:p>";
+  const std::string flat =
+      "<office:document office:mimetype=\"application/vnd.oasis.opendocument.text\">"
+      "<office:scripts><office:script script:language=\"ooo:Basic\"><ooo:libraries>Sub Main</ooo:libraries>"
+      "</office:script></office:scripts><office:styles><style:style style:name=\"s\"/></office:styles>"
+      "<office:body><office:text>" +
+      body + "</office:text></office:body></office:document>";
+  const Lines want = {"", "Before kept after", "own default", ""};
+  EXPECT_EQ(Load(flat).Lines, want);
+  EXPECT_EQ(Load(Package(Content(body))).Lines, want);
+  // A script inside the body, where a writer may put one, is none either.
+  EXPECT_EQ(Load(Package(Content("<office:scripts><office:script>code</office:script></office:scripts>"
+                                 "<text:p>text</text:p>")))
+                .Lines,
+            (Lines{"", "text", ""}));
+}
+
 TEST(OpenDocumentFlat, RootMustNameAnOpenDocumentType) {
   auto detect = [](const std::string& bytes) {
     TBytesStream s(bytes);

@@ -263,13 +263,17 @@ TRecordList::TRecordList(TStream& Stream, int64_t ListAt, uint16_t Count) : FStr
     if (offset >= FSize) ++FMissing;
 }
 
-TRecordList::TSpan TRecordList::Take(size_t I) {
+TRecordList::TSpan TRecordList::Bounds(size_t I, int64_t Most) const {
   if (I >= FOffsets.size()) return {};
   const int64_t start = FOffsets[I];
   const int64_t end = std::min(I + 1 < FOffsets.size() ? int64_t{FOffsets[I + 1]} : FSize, FSize);
-  const int64_t len = end > start ? std::min(end - start, FBudget) : 0;
-  FBudget -= len;
-  return {start, static_cast<size_t>(len)};
+  return {start, static_cast<size_t>(end > start ? std::min(end - start, Most) : 0)};
+}
+
+TRecordList::TSpan TRecordList::Take(size_t I) {
+  const TSpan span = Bounds(I, FBudget);
+  FBudget -= static_cast<int64_t>(span.Length);
+  return span;
 }
 
 size_t TRecordList::ReadSpan(const TSpan& Span, char* Into) {
@@ -291,6 +295,13 @@ void TRecordList::Append(size_t I, TByteBuffer& Into) {
 
 RawByteString TRecordList::Record(size_t I) {
   const TSpan span = Take(I);
+  RawByteString out(span.Length, '\0');
+  if (span.Length) out.resize(ReadSpan(span, out.data()));
+  return out;
+}
+
+RawByteString TRecordList::Peek(size_t I, size_t N) {
+  const TSpan span = Bounds(I, static_cast<int64_t>(N));
   RawByteString out(span.Length, '\0');
   if (span.Length) out.resize(ReadSpan(span, out.data()));
   return out;

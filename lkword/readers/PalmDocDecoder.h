@@ -102,8 +102,13 @@ class TRecordList {
   // Appends record I to Into; a short stream gives what it has.
   void Append(size_t I, TByteBuffer& Into);
   RawByteString Record(size_t I);
+  // Up to N leading bytes of record I, for telling what it holds; counts
+  // against nothing.
+  RawByteString Peek(size_t I, size_t N);
 
  private:
+  // Where record I lies, at most Most bytes of it.
+  TSpan Bounds(size_t I, int64_t Most) const;
   size_t ReadSpan(const TSpan& Span, char* Into);
 
   TStream& FStream;
