@@ -201,6 +201,10 @@ class TMSWordDocument : public TMSCustomWordDocument {
   uint32_t FontCodePage(TStream& Stream);
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
+  // Word 97: the characters inserted as symbols, which the text holds as
+  // placeholders, by CP (from the character properties in Stream and the
+  // font names in Table).
+  void ReadSymbols(TStream& Stream, TStream& Table);
   // Where the stories of the header text start (CPs from its start, and
   // its end last), and what each is. Word 97: the six note separators, then
   // six per section (even, odd and first page headers and footers). Word
@@ -215,11 +219,19 @@ class TMSWordDocument : public TMSCustomWordDocument {
   std::vector<THeaderKind> FHeaderKinds;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
   void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
+  void SortCharMarks();
   // Bytes of piece text read by this load (bounds overlapping pieces).
   int64_t FBytesRead = 0;
   // Code page of 8-bit pieces for the current load.
   uint32_t FTextCodePage = 0;
-  std::vector<std::pair<int64_t, WideString>> FNoteMarks;
+  // Characters the text holds in place of what the page shows: a note's
+  // number for its auto-numbered mark (2), a symbol for its placeholder.
+  struct TCharMark {
+    int64_t CP;
+    char16_t Placeholder;
+    WideString Text;
+  };
+  std::vector<TCharMark> FNoteMarks;
 };
 
 }  // namespace lkw
