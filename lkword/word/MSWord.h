@@ -196,6 +196,12 @@ class TMSWordDocument : public TMSCustomWordDocument {
 
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
+  // Word 97 documents embedded as objects: their main texts, which the page
+  // shows in frames, told as text boxes. The storage being loaded: the
+  // objects' container.
+  void ReadEmbeddedDocuments();
+  const TOleStorage* FStorage = nullptr;
+  void ReadPieceTable(TStream* Source);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
   // (0 when the fonts do not tell).
   uint32_t FontCodePage(TStream& Stream);

@@ -70,6 +70,11 @@ void TMSWordDocument::ClearTextAndPieces() {
 
 void TMSWordDocument::ReadCLX(TStream* Source) {
   ClearTextAndPieces();
+  ReadPieceTable(Source);
+}
+
+void TMSWordDocument::ReadPieceTable(TStream* Source) {
+  CLX.Clear();
   if (Source && FIB.lcbClx > 0) {
     Source->Seek(FIB.fcClx, soBeginning);
     uint8_t type = Source->ReadU8();

@@ -377,6 +377,25 @@ TEST(WordTextTest, NoteMarksAndSymbolsReadAsThePageShowsThem) {
   EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n* b\r\n\u2665 c\r\n\r\n");
 }
 
+TEST(WordTextTest, EmbeddedWordDocumentsAreReadAsTextBoxes) {
+  TWordDocBuilder outer = Simple(u"Outer\x02 page\r");
+  outer.FootnoteRefs = {5};
+  outer.FootnoteTexts = {0};
+  TWordDocBuilder inner = Simple(u"Inner\x02 text\r");
+  inner.Build();
+  // The object is read with its own pieces and notes (the outer note's CP
+  // numbers nothing there); a damaged object is lost, one that is no Word
+  // document is passed over.
+  TMSWordDocument doc;
+  Load(doc, outer.Compound({{"ObjectPool/_1/WordDocument", inner.Document},
+                            {"ObjectPool/_1/1Table", inner.Table},
+                            {"ObjectPool/_2/WordDocument", "\xEC\xA5\xC1"},
+                            {"ObjectPool/_3/\x01Ole10Native", "data"}}));
+  EXPECT_EQ(Body(doc), "Outer1 page\r\n");
+  EXPECT_EQ(U8(doc.TextBoxText().Text()), "Inner text\r\n\r\n");
+  EXPECT_TRUE(doc.Partial());
+}
+
 TEST(WordTextTest, HeadersAndFootersApartByTheirStories) {
   TWordDocBuilder b;
   b.Pieces = {{u"Body\r", false}, {u"\x03\rHead one\rFoot one\rFirst head\r\r", false}, {u"HBox\r", false}};
