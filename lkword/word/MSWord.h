@@ -101,8 +101,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // From the stream's current position to its end: a compound file, else a
   // plain Word file.
   void LoadFromStream(TStream& Stream) override;
-  // Metadata from the summary property sets, text from "WordDocument", then
-  // the "Macros" storage.
+  // Metadata from the summary property sets, text from "WordDocument" (and
+  // from the Word documents embedded in "ObjectPool"), then the "Macros"
+  // storage.
   void LoadIStorage(const TOleStorage& Storage);
   // FIB, encryption check, piece table, main text and secondary texts.
   // TableStream may be null.
