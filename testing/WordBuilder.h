@@ -2,6 +2,7 @@
 // Word 6/95, Word 2) so that tests and fuzz seeds can be made in code.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <tuple>
@@ -20,8 +21,9 @@ class TWordDocBuilder {
     WideString Text;
     bool Compressed = false;  // 8-bit (always so before Word 97)
     int Font = -1;            // Word 6/95: index into Fonts set on the run
+    uint16_t Symbol = 0;      // Word 97: the piece is symbols, this code in Fonts[Font]
   };
-  // Word 6/95 font table: character set and name.
+  // Font table: character set and name.
   std::vector<std::pair<uint8_t, std::string>> Fonts;
 
   explicit TWordDocBuilder(int Generation = 8) : FGeneration(Generation) {}
@@ -38,9 +40,11 @@ class TWordDocBuilder {
   uint8_t Flag = 0;          // byte 10
   uint8_t Encryption = 0x02; // byte 11: "1Table"
   bool WithClx = true;
-  // CPs of automatically numbered footnote references, and the start CPs
-  // (relative to the footnote story) of their texts.
+  // CPs of footnote references, and the start CPs (relative to the
+  // footnote story) of their texts; automatically numbered unless listed in
+  // CustomMarks (indices).
   std::vector<int32_t> FootnoteRefs, FootnoteTexts;
+  std::vector<size_t> CustomMarks;
   // The CPs of the header stories (relative to the header text).
   std::vector<int32_t> HeaderStories;
   // Word 6/95: the second byte of the document properties (which note
@@ -60,7 +64,7 @@ class TWordDocBuilder {
     Document.assign(fibSize, '\0');
     Table.clear();
     FPairs.clear();
-    std::vector<uint32_t> fcs(Pieces.size());
+    std::vector<uint32_t> fcs(Pieces.size()), byteEnds(Pieces.size());
     std::vector<size_t> order = FileOrder;
     if (order.empty())
       for (size_t i = 0; i < Pieces.size(); ++i) order.push_back(i);
@@ -82,6 +86,7 @@ class TWordDocBuilder {
         }
         Document += bytes;
       }
+      byteEnds[k] = static_cast<uint32_t>(Document.size());
     }
     const uint32_t fcMac = static_cast<uint32_t>(Document.size());
     int32_t total = 0;
@@ -109,7 +114,10 @@ class TWordDocBuilder {
     if (!FootnoteRefs.empty()) {
       for (int32_t r : FootnoteRefs) Add32(fnRef, static_cast<uint32_t>(r));
       Add32(fnRef, static_cast<uint32_t>(ccp[0] + 1));
-      for (size_t i = 0; i < FootnoteRefs.size(); ++i) fnRef += std::string("\x01\x00", 2);
+      for (size_t i = 0; i < FootnoteRefs.size(); ++i) {
+        const bool custom = std::find(CustomMarks.begin(), CustomMarks.end(), i) != CustomMarks.end();
+        fnRef += std::string(custom ? "\x00\x00" : "\x01\x00", 2);
+      }
       for (int32_t t : FootnoteTexts) Add32(fnTxt, static_cast<uint32_t>(t));
       Add32(fnTxt, static_cast<uint32_t>(ccp[1]));
     }
@@ -179,6 +187,45 @@ class TWordDocBuilder {
       Add32(bte, fcs.front());
       Add32(bte, fcMac);
       bte += std::string(1, static_cast<char>(pn & 0xFF)) + static_cast<char>(pn >> 8);
+      place(bte, 12);
+    }
+
+    if (w97 && !Fonts.empty()) {
+      // Font names in UTF-16 from each record's 40th byte; one character
+      // page with a run per piece, the symbol pieces' naming their code.
+      std::string ffn(4, '\0');
+      Put16(ffn, 0, static_cast<uint16_t>(Fonts.size()));
+      for (const auto& [charset, name] : Fonts) {
+        std::string rec(39, '\0');
+        rec[3] = static_cast<char>(charset);
+        for (char c : name) rec += std::string{c, '\0'};
+        rec += std::string(2, '\0');
+        ffn += static_cast<char>(rec.size());
+        ffn += rec;
+      }
+      place(ffn, 15);
+      Document.resize((Document.size() + 511) / 512 * 512, '\0');
+      const uint32_t pn = static_cast<uint32_t>(Document.size() / 512);
+      std::string fkp(512, '\0');
+      const size_t runs = Pieces.size();
+      for (size_t k = 0; k < runs; ++k) {
+        const uint32_t from = fcs[k] & 0x40000000u ? (fcs[k] & ~0x40000000u) / 2 : fcs[k];
+        Put32(fkp, 4 * k, from);
+        Put32(fkp, 4 * k + 4, byteEnds[k]);
+        if (Pieces[k].Symbol == 0) continue;
+        const size_t at = 400 + 8 * k;
+        fkp[4 * (runs + 1) + k] = static_cast<char>(at / 2);
+        fkp[at] = 6;
+        Put16(fkp, at + 1, 0x6A09);
+        Put16(fkp, at + 3, static_cast<uint16_t>(Pieces[k].Font));
+        Put16(fkp, at + 5, Pieces[k].Symbol);
+      }
+      fkp[511] = static_cast<char>(runs);
+      Document += fkp;
+      std::string bte;
+      Add32(bte, 0);
+      Add32(bte, fcMac);
+      Add32(bte, pn);
       place(bte, 12);
     }
 

@@ -157,7 +157,14 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     std::unique_ptr<TStream> table;
     ReadFIB(*doc);
     if (FDocVersion == 8) table = Storage.OpenStream(IsUseTableStream() ? u"1Table" : u"0Table");
-    ReadDocFromStream(*doc, table.get());
+    FStorage = &Storage;
+    try {
+      ReadDocFromStream(*doc, table.get());
+    } catch (...) {
+      FStorage = nullptr;
+      throw;
+    }
+    FStorage = nullptr;
   }
 
   if (hasMacros)
@@ -303,13 +310,61 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = &Stream;
   ReadCLX(clxSource);
   ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
+  if (FDocVersion == 8 && TableStream) ReadSymbols(Stream, *TableStream);
   if (FDocVersion == 8)
     ReadHeaderStories(TableStream, false);
   else if (FDocVersion >= 5)
     ReadHeaderStories(&Stream, true);
   ReadSimpleText(Stream);
   ReadSecondaryTexts(Stream);
+  ReadEmbeddedDocuments();
   Output().EndDocument();
+}
+
+void TMSWordDocument::ReadEmbeddedDocuments() {
+  if (!FStorage || Cancelled()) return;
+  std::unique_ptr<TOleStorage> pool;
+  try {
+    pool = FStorage->OpenStorage(u"ObjectPool");
+  } catch (const Exception&) {
+  }
+  if (!pool) return;
+  // Each object is read with this document's state, which is put back
+  // after: the pieces and marks are the object's own.
+  const TFIB fib = FIB;
+  const int32_t version = FDocVersion;
+  const uint32_t codePage = FTextCodePage;
+  const int64_t bytesRead = FBytesRead;
+  TCLX clx = CLX;
+  std::vector<TCharMark> marks = std::move(FNoteMarks);
+  for (const TStatStg& e : pool->EnumElements()) {
+    if (e.Type != STGTY_STORAGE || Cancelled()) continue;
+    try {
+      std::unique_ptr<TOleStorage> object = pool->OpenStorage(e.Name);
+      std::unique_ptr<TStream> doc = object ? object->OpenStream(u"WordDocument") : nullptr;
+      if (!doc || doc->Size() == 0) continue;
+      ReadFIB(*doc);
+      if (FDocVersion != 8 || IsPasswordProtected()) continue;
+      std::unique_ptr<TStream> table = object->OpenStream(IsUseTableStream() ? u"1Table" : u"0Table");
+      if (!table) continue;
+      FBytesRead = 0;
+      ReadPieceTable(table.get());
+      ReadNoteMarks(table.get());
+      ReadSymbols(*doc, *table);
+      FTextCodePage = DocLangToCodePage();
+      if (FTextCodePage == 0) FTextCodePage = DefaultCodePage();
+      const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
+      TellStory(TStoryKind::TextBox, &FTextBoxText, ReadCPRange(*doc, 0, end));
+    } catch (const Exception& ex) {
+      MarkPartial(std::string("embedded document skipped: ") + ex.what());
+    }
+  }
+  FIB = fib;
+  FDocVersion = version;
+  FTextCodePage = codePage;
+  FBytesRead = bytesRead;
+  CLX = std::move(clx);
+  FNoteMarks = std::move(marks);
 }
 
 

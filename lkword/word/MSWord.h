@@ -101,8 +101,9 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // From the stream's current position to its end: a compound file, else a
   // plain Word file.
   void LoadFromStream(TStream& Stream) override;
-  // Metadata from the summary property sets, text from "WordDocument", then
-  // the "Macros" storage.
+  // Metadata from the summary property sets, text from "WordDocument" (and
+  // from the Word documents embedded in "ObjectPool"), then the "Macros"
+  // storage.
   void LoadIStorage(const TOleStorage& Storage);
   // FIB, encryption check, piece table, main text and secondary texts.
   // TableStream may be null.
@@ -196,11 +197,21 @@ class TMSWordDocument : public TMSCustomWordDocument {
 
   void ReadSummaryStream(TStream& Stream, bool IsDocSummary);
   void ReadSecondaryTexts(TStream& Stream);
+  // Word 97 documents embedded as objects: their main texts, which the page
+  // shows in frames, told as text boxes. The storage being loaded: the
+  // objects' container.
+  void ReadEmbeddedDocuments();
+  const TOleStorage* FStorage = nullptr;
+  void ReadPieceTable(TStream* Source);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
   // (0 when the fonts do not tell).
   uint32_t FontCodePage(TStream& Stream);
   // Numbers of the auto-numbered footnote and endnote marks, by CP.
   void ReadNoteMarks(TStream* Source);
+  // Word 97: the characters inserted as symbols, which the text holds as
+  // placeholders, by CP (from the character properties in Stream and the
+  // font names in Table).
+  void ReadSymbols(TStream& Stream, TStream& Table);
   // Where the stories of the header text start (CPs from its start, and
   // its end last), and what each is. Word 97: the six note separators, then
   // six per section (even, odd and first page headers and footers). Word
@@ -215,11 +226,19 @@ class TMSWordDocument : public TMSCustomWordDocument {
   std::vector<THeaderKind> FHeaderKinds;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
   void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
+  void SortCharMarks();
   // Bytes of piece text read by this load (bounds overlapping pieces).
   int64_t FBytesRead = 0;
   // Code page of 8-bit pieces for the current load.
   uint32_t FTextCodePage = 0;
-  std::vector<std::pair<int64_t, WideString>> FNoteMarks;
+  // Characters the text holds in place of what the page shows: a note's
+  // number for its auto-numbered mark (2), a symbol for its placeholder.
+  struct TCharMark {
+    int64_t CP;
+    char16_t Placeholder;
+    WideString Text;
+  };
+  std::vector<TCharMark> FNoteMarks;
 };
 
 }  // namespace lkw

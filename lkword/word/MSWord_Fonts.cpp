@@ -1,4 +1,5 @@
-// The code page of Word 6/95 text from the fonts it is set in.
+// The code page of Word 6/95 text from the fonts it is set in; the
+// characters Word 97 text holds as symbols.
 //
 // Those generations store 8-bit text in the character set of each run's
 // font; the document language only says which Word wrote it (an English
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "lkword/framework/SymbolFonts.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/word/MSWord.h"
 
@@ -73,7 +75,84 @@ int FindFont(const uint8_t* P, size_t Size) {
   return -1;
 }
 
+constexpr uint16_t kSprmCSymbol = 0x6A09;  // a font index and a character code
+// Word 97 writes each symbol as this character, the code and font apart.
+constexpr char16_t kSymbolPlaceholder = 0x28;
+
+// Size of a Word 97 property modifier's operand (P: its opcode, Left bytes
+// from there), or -1 when it does not fit.
+int SprmOperand8(const uint8_t* P, size_t Left) {
+  if (Left < 2) return -1;
+  switch (LoadLE16(P) >> 13) {
+    case 0: case 1: return 1;
+    case 2: case 4: case 5: return 2;
+    case 3: return 4;
+    case 7: return 3;
+    default: return Left > 2 ? 1 + P[2] : -1;  // a length byte, then that many
+  }
+}
+
 }  // namespace
+
+void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
+  // Font names: a count and an extra size, then records of a length byte
+  // (size minus one) with the zero-ended UTF-16 name from their 40th byte.
+  std::vector<WideString> fonts;
+  RawByteString ffn;
+  if (FIB.lcbSttbfffn >= 4 && ReadBytesAt(Table, FIB.fcSttbfffn, FIB.lcbSttbfffn, ffn)) {
+    const auto* f = reinterpret_cast<const uint8_t*>(ffn.data());
+    for (size_t p = 4; p < ffn.size();) {
+      const size_t end = std::min(ffn.size(), p + f[p] + 1);
+      WideString name;
+      for (size_t q = p + 40; q + 1 < end && LoadLE16(f + q) != 0; q += 2) name += static_cast<char16_t>(LoadLE16(f + q));
+      fonts.push_back(std::move(name));
+      p = end;
+    }
+  }
+  // Bin table: n + 1 FCs and n 32-bit page numbers of character pages.
+  RawByteString plc;
+  if (FIB.lcbPlcfbteChpx < 12 || !ReadBytesAt(Table, FIB.fcPlcfbteChpx, FIB.lcbPlcfbteChpx, plc)) return;
+  const size_t pages = (plc.size() - 4) / 8;
+  const auto* pn = reinterpret_cast<const uint8_t*>(plc.data()) + 4 * (pages + 1);
+  // Runs may overlap in a damaged file: the marks stay within the text.
+  int64_t budget = CLX.Pos.empty() ? 0 : int64_t{CLX.Pos.back()};
+  RawByteString page;
+  for (size_t i = 0; i < pages && budget > 0; ++i) {
+    if (!ReadBytesAt(Stream, int64_t{LoadLE32(pn + 4 * i) & 0x3FFFFF} * kPageSize, kPageSize, page)) continue;
+    const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
+    const size_t runs = fkp[kPageSize - 1];
+    if (4 * (runs + 1) + runs >= kPageSize) continue;
+    for (size_t k = 0; k < runs && budget > 0; ++k) {
+      const size_t at = size_t{fkp[4 * (runs + 1) + k]} * 2;
+      if (at == 0 || at >= kPageSize - 1) continue;
+      const uint8_t* g = fkp + at + 1;
+      const size_t cb = std::min<size_t>(fkp[at], kPageSize - 1 - (at + 1));
+      int32_t symbol = -1, ftc = -1;
+      for (size_t j = 0; j < cb;) {
+        const int n = SprmOperand8(g + j, cb - j);
+        if (n < 0 || j + 2 + static_cast<size_t>(n) > cb) break;
+        if (LoadLE16(g + j) == kSprmCSymbol) {
+          ftc = LoadLE16(g + j + 2);
+          symbol = LoadLE16(g + j + 4);
+        }
+        j += 2 + static_cast<size_t>(n);
+      }
+      if (symbol < 0) continue;
+      const WideString font = static_cast<size_t>(ftc) < fonts.size() ? fonts[static_cast<size_t>(ftc)] : WideString();
+      const char16_t c = SymbolCharacter(font, static_cast<uint32_t>(symbol));
+      const WideString text = c ? WideString(1, c) : WideString();
+      // The run's bytes to CPs, through every piece that holds some of them.
+      const int64_t from = LoadLE32(fkp + 4 * k), to = LoadLE32(fkp + 4 * k + 4);
+      for (uint32_t p = 0; p < CLX.noPCD && budget > 0; ++p) {
+        int64_t fcStart = 0, fcEnd = 0;
+        const int64_t width = GetPieceBoundsFC(fcStart, fcEnd, p) == 1 ? 1 : 2;
+        for (int64_t fc = std::max(from, fcStart); fc < std::min(to, fcEnd) && budget > 0; fc += width, --budget)
+          FNoteMarks.push_back({CLX.Pos[p] + (fc - fcStart) / width, kSymbolPlaceholder, text});
+      }
+    }
+  }
+  SortCharMarks();
+}
 
 uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
   const int64_t size = Stream.Size();

@@ -70,6 +70,11 @@ void TMSWordDocument::ClearTextAndPieces() {
 
 void TMSWordDocument::ReadCLX(TStream* Source) {
   ClearTextAndPieces();
+  ReadPieceTable(Source);
+}
+
+void TMSWordDocument::ReadPieceTable(TStream* Source) {
+  CLX.Clear();
   if (Source && FIB.lcbClx > 0) {
     Source->Seek(FIB.fcClx, soBeginning);
     uint8_t type = Source->ReadU8();
@@ -238,28 +243,31 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
       if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) continue;
       ++number;
       WideString label = k.Roman ? Roman(number) : AsciiToWide(std::to_string(number));
-      FNoteMarks.emplace_back(cpAt(ref, i), label);
-      if (i < nTxt) FNoteMarks.emplace_back(k.StoryStart + cpAt(txt, i), label);
+      FNoteMarks.push_back({cpAt(ref, i), 2, label});
+      if (i < nTxt) FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label});
     }
   }
-  std::sort(FNoteMarks.begin(), FNoteMarks.end(),
-            [](const auto& A, const auto& B) { return A.first < B.first; });
+  SortCharMarks();
+}
+
+void TMSWordDocument::SortCharMarks() {
+  std::stable_sort(FNoteMarks.begin(), FNoteMarks.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
 }
 
 void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const {
   const int64_t CPTo = CPFrom + static_cast<int64_t>(Text.size() - From);
   auto it = std::lower_bound(FNoteMarks.begin(), FNoteMarks.end(), CPFrom,
-                             [](const auto& M, int64_t CP) { return M.first < CP; });
-  if (it == FNoteMarks.end() || it->first >= CPTo) return;
+                             [](const auto& M, int64_t CP) { return M.CP < CP; });
+  if (it == FNoteMarks.end() || it->CP >= CPTo) return;
   WideString Piece = Text.substr(From);
   WideString out;
   out.reserve(Piece.size() + 16);
   size_t done = 0;
-  for (; it != FNoteMarks.end() && it->first < CPTo; ++it) {
-    const size_t at = static_cast<size_t>(it->first - CPFrom);
-    if (at < done || Piece[at] != 2) continue;
+  for (; it != FNoteMarks.end() && it->CP < CPTo; ++it) {
+    const size_t at = static_cast<size_t>(it->CP - CPFrom);
+    if (at < done || Piece[at] != it->Placeholder) continue;
     out.append(Piece, done, at - done);
-    out += it->second;
+    out += it->Text;
     done = at + 1;
   }
   out.append(Piece, done);

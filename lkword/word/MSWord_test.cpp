@@ -359,6 +359,43 @@ TEST(WordTextTest, StoriesGoToTheirListsByCharacterPosition) {
   EXPECT_EQ(doc.FooterText().Count(), 0);
 }
 
+TEST(WordTextTest, NoteMarksAndSymbolsReadAsThePageShowsThem) {
+  TWordDocBuilder b;
+  b.Fonts = {{0, "Times New Roman"}, {2, "Symbol"}, {2, "Wingdings"}};
+  // Notes: auto-numbered (2), custom "*", custom symbol; a plain "(" stays,
+  // a picture font's symbol is no text.
+  b.Pieces = {{u"One\x02 two* (x)", false}, {u"(", true, 1, 0xF0A9}, {u" four", false}, {u"(", true, 2, 0xF04A},
+              {u"\r", false},               {u"\x02 a\r* b\r", false}, {u"(", true, 1, 0xF0A9}, {u" c\r", false}};
+  b.Ccp[0] = 21;
+  b.Ccp[1] = 12;
+  b.FootnoteRefs = {3, 8, 13};
+  b.FootnoteTexts = {0, 4, 8};
+  b.CustomMarks = {1, 2};
+  TMSWordDocument doc;
+  Load(doc, b.Compound());
+  EXPECT_EQ(Body(doc), "One1 two* (x)\u2665 four\r\n");
+  EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n* b\r\n\u2665 c\r\n\r\n");
+}
+
+TEST(WordTextTest, EmbeddedWordDocumentsAreReadAsTextBoxes) {
+  TWordDocBuilder outer = Simple(u"Outer\x02 page\r");
+  outer.FootnoteRefs = {5};
+  outer.FootnoteTexts = {0};
+  TWordDocBuilder inner = Simple(u"Inner\x02 text\r");
+  inner.Build();
+  // The object is read with its own pieces and notes (the outer note's CP
+  // numbers nothing there); a damaged object is lost, one that is no Word
+  // document is passed over.
+  TMSWordDocument doc;
+  Load(doc, outer.Compound({{"ObjectPool/_1/WordDocument", inner.Document},
+                            {"ObjectPool/_1/1Table", inner.Table},
+                            {"ObjectPool/_2/WordDocument", "\xEC\xA5\xC1"},
+                            {"ObjectPool/_3/\x01Ole10Native", "data"}}));
+  EXPECT_EQ(Body(doc), "Outer1 page\r\n");
+  EXPECT_EQ(U8(doc.TextBoxText().Text()), "Inner text\r\n\r\n");
+  EXPECT_TRUE(doc.Partial());
+}
+
 TEST(WordTextTest, HeadersAndFootersApartByTheirStories) {
   TWordDocBuilder b;
   b.Pieces = {{u"Body\r", false}, {u"\x03\rHead one\rFoot one\rFirst head\r\r", false}, {u"HBox\r", false}};
