@@ -178,7 +178,8 @@ WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
       break;
     case TWordMark::FieldSeparator:
       sc = scFieldMiddle;
-      out = value;
+      // Outside a field (one flushed as too long) the mark is no text.
+      if (!FFieldCode.empty()) out = value;
       break;
     case TWordMark::FieldEnd:
       return ResolveFieldEnd();
@@ -222,7 +223,13 @@ WideString TWordRenderer::ResolveFieldEnd() {
 
 void TWordRenderer::FlushField() {
   FOut += kEnDash;
-  if (!FFieldCode.empty()) FOut.append(FFieldCode, 1);
+  // What follows the separator is the field's result as the page shows it;
+  // before one there is only the instruction. The marks are no text.
+  std::u16string_view code = FFieldCode;
+  if (!code.empty()) code.remove_prefix(1);
+  if (const size_t sep = code.find(kWordFieldSeparator); sep != code.npos) code.remove_prefix(sep + 1);
+  for (const char16_t c : code)
+    if (c != kWordFieldBegin && c != kWordFieldSeparator && c != kWordFieldEnd) FOut += c;
   FFieldCode.clear();
   FFieldCodeLen = 0;
 }

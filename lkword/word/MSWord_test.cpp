@@ -596,9 +596,9 @@ TEST_F(WordRenderTest, FieldsYieldTheirResults) {
 }
 
 TEST_F(WordRenderTest, NestedAndUnfinishedFields) {
-  // The inner begin resolves the outer field early; the outer separator then
-  // reaches the output and the outer end yields nothing.
-  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x13 PAGE \x14" u"7\x15\x14" u"out\x15!"), "7\x14out!");
+  // The inner begin resolves the outer field early; the outer separator and
+  // end, outside any field then, yield nothing.
+  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x13 PAGE \x14" u"7\x15\x14" u"out\x15!"), "7out!");
   // A field that never ends: an en dash and the collected instruction.
   EXPECT_EQ(Render(u"x\x13 HYPERLINK abc"), "x\xE2\x80\x93 HYPERLINK abc");
   // A field of more than 200 outputs is not a field.
@@ -606,7 +606,10 @@ TEST_F(WordRenderTest, NestedAndUnfinishedFields) {
   std::string got = Render(longCode);
   EXPECT_EQ(got.substr(0, 3), "\xE2\x80\x93");
   EXPECT_EQ(got.substr(3, 200), std::string(200, 'w'));
-  EXPECT_EQ(got.substr(203), std::string(50, 'w') + "\x14r");
+  EXPECT_EQ(got.substr(203), std::string(50, 'w') + "r");
+  // Flushed after its separator, it keeps only its result.
+  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x14" + std::u16string(250, u'r') + u"\x15"),
+            "\xE2\x80\x93" + std::string(250, 'r'));
 }
 
 TEST_F(WordRenderTest, RawOutputWithoutConversion) {
