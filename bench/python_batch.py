@@ -46,7 +46,8 @@ def by_tool(tool, files, jobs):
 
 
 def by_tool_processes(tool, files, parts):
-    runs = [subprocess.Popen([tool, *files[i::parts]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # One job each: the tool would otherwise run a job per processor itself.
+    runs = [subprocess.Popen([tool, "-j1", *files[i::parts]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             for i in range(parts)]
     for run in runs:
         run.wait()

@@ -82,20 +82,29 @@ void CheckFile(const char* Path) {
   if (S_ISDIR(st.st_mode)) throw EInOutError("is a folder");
 }
 
+// Text, when not null, takes the body as the reader produces it, as the tool
+// writes it; the document's own list stays empty.
 std::unique_ptr<TMSWBaseDocument> Create(const TLKWReaderInfo& Reader, const lkword_options& O,
-                                         const std::string& Password) {
-  return CreateReader(Reader, O.Setup, Password);
+                                         const std::string& Password, TOutputFile* Text) {
+  auto doc = CreateReader(Reader, O.Setup, Password);
+  if (Text && doc->SupportsTextSink()) {
+    const TMSTextFormating format = O.Setup.Format;
+    doc->SetHoldTextFinish(true);
+    doc->SetTextSink([Text, format](std::u16string_view Item) { WriteItem(*Text, Item, format); });
+    doc->SetUtf8TextSink([Text, format](std::string_view Item) { WriteUtf8Item(*Text, Item, format); });
+  }
+  return doc;
 }
 
 // Stream is the document's bytes; Path, when not null, the file to load them
 // from (readers that map files read it themselves).
 std::unique_ptr<TMSWBaseDocument> Load(TStream& Stream, const char* Path, const lkword_options& O,
-                                       const char*& ReaderName) {
+                                       const char*& ReaderName, TOutputFile* Text) {
   const TLKWReaderInfo* reader = O.Reader ? O.Reader : DetectReaderInfo(Stream);
   if (!reader) RaiseUnrecognised(Stream, kUnsupported);
   ReaderName = reader->Name;
   return LoadTryingPasswords(
-      O.Passwords, [&](const std::string& Password) { return Create(*reader, O, Password); },
+      O.Passwords, [&](const std::string& Password) { return Create(*reader, O, Password, Text); },
       [&](TMSWBaseDocument& Doc) {
         if (Path) {
           Doc.LoadFromFile(Path);
@@ -115,13 +124,14 @@ std::string FormatSeconds(int64_t Ms) {
 // Everything the caller may ask of the document, in the order the tool
 // writes it: the text first, since cutting what follows the body at the
 // length limit adds a warning.
-void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, const char* JsonPath) {
+void Collect(lkword_result& R, TMSWBaseDocument& Doc, const lkword_options& O, const char* JsonPath,
+             TOutputFile& Text) {
   const bool loaded = R.Error == LKWORD_OK;
   R.Partial = loaded && Doc.Partial();
   if (loaded) {
-    TOutputFile out(&R.Text);
-    WriteBody(out, Doc, O.Setup.Format, false);
-    out.Flush();
+    WriteBody(Text, Doc, O.Setup.Format, false);
+    if (Doc.TextFinishHeld()) WriteItem(Text, Doc.HeldTextFinish(), O.Setup.Format);
+    Text.Flush();
     for (const TMetaField& f : CollectMetadata(Doc.SummaryInformation())) {
       lkword_value_type type = f.IsNumber ? LKWORD_VALUE_INTEGER : f.Value.empty() ? LKWORD_VALUE_TEXT : LKWORD_VALUE_DATE;
       R.Metadata.push_back({f.Name, type == LKWORD_VALUE_TEXT ? WideToUtf8(f.Text) : f.Value, type});
@@ -188,15 +198,18 @@ lkword_result* Extract(const char* Path, const void* Data, size_t Size, const lk
   const lkword_options& o = Options ? *Options : kDefaults;
   const char* jsonPath = Path ? Path : "-";
   std::unique_ptr<TMSWBaseDocument> doc;
+  // The JSON line is made from the document's own list.
+  TOutputFile text(&r->Text);
+  TOutputFile* sink = o.Json ? nullptr : &text;
   try {
     try {
       if (Path) {
         CheckFile(Path);
         TFileStream probe(Path);
-        doc = Load(probe, Path, o, r->Reader);
+        doc = Load(probe, Path, o, r->Reader, sink);
       } else {
         TCustomMemoryStream stream(Data, Size);
-        doc = Load(stream, nullptr, o, r->Reader);
+        doc = Load(stream, nullptr, o, r->Reader, sink);
       }
       if (doc->TimedOut()) {
         r->Error = LKWORD_ERROR_TIMEOUT;
@@ -213,7 +226,7 @@ lkword_result* Extract(const char* Path, const void* Data, size_t Size, const lk
       r->Message = "unknown error";
     }
     if (doc)
-      Collect(*r, *doc, o, jsonPath);
+      Collect(*r, *doc, o, jsonPath, text);
     else
       CollectFailure(*r, o, jsonPath);
   } catch (const std::bad_alloc&) {
@@ -226,6 +239,11 @@ lkword_result* Extract(const char* Path, const void* Data, size_t Size, const lk
   } catch (...) {
     r->Error = LKWORD_ERROR_CORRUPT;
     r->Message = "unknown error";
+  }
+  if (r->Error != LKWORD_OK) {
+    // A failed document has no text, not the part a streaming reader gave.
+    text.Discard();
+    r->Text.clear();
   }
   return r;
 }

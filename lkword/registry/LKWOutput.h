@@ -38,6 +38,8 @@ class TOutputFile {
   // Writes everything buffered; raises EWriteError on a write error, and
   // again on every later Flush (what is written after a failure is dropped).
   void Flush();
+  // Drops what is buffered and not yet written.
+  void Discard() { FSize = 0; }
   // The write error, if one happened; a reader that swallows exceptions
   // cannot hide it from the caller.
   const std::string& WriteError() const { return FWriteError; }

@@ -237,8 +237,9 @@ def extract_many(sources: Iterable[Source], jobs: Optional[int] = None, **option
 
     Takes extract()'s keyword options. A document that fails is yielded
     as a Document whose ``error`` is the Error (or the TypeError of a bad
-    source); the batch goes on. Only a few documents beyond the one being
-    yielded are read ahead, so a long iterable is not read into memory.
+    source); the batch goes on. At most 16 documents per thread beyond the
+    one being yielded are read ahead, so a long iterable is not read into
+    memory, while a large document does not leave the other threads idle.
     """
     jobs = max(1, jobs or os.cpu_count() or 1)
     settings = _defaults(options)
@@ -257,7 +258,7 @@ def extract_many(sources: Iterable[Source], jobs: Optional[int] = None, **option
         pending: collections.deque = collections.deque()
         for source in sources:
             pending.append(pool.submit(one, source))
-            if len(pending) >= 2 * jobs:
+            if len(pending) >= 16 * jobs:
                 yield pending.popleft().result()
         while pending:
             yield pending.popleft().result()
