@@ -39,6 +39,7 @@ class TWordDocBuilder {
   uint16_t lidFE = 0;
   uint8_t Flag = 0;          // byte 10
   uint8_t Encryption = 0x02; // byte 11: "1Table"
+  uint16_t chse = 0;         // Word 6/95: 256 for text in a Macintosh character set
   bool WithClx = true;
   // CPs of footnote references, and the start CPs (relative to the
   // footnote story) of their texts; automatically numbered unless listed in
@@ -235,6 +236,7 @@ class TWordDocBuilder {
     Put16(d, 6, lID);
     d[10] = static_cast<char>(Flag);
     d[11] = static_cast<char>(Encryption);
+    Put16(d, 20, chse);
     Put32(d, 24, fcMin);
     Put32(d, 28, fcMac);
     if (w97) {

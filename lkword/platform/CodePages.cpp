@@ -34,6 +34,7 @@ std::string IconvName(uint32_t cp) {
     case 21866: return "KOI8-U";
     case 10000: return "MACINTOSH";
     case 10007: return "MAC-CYRILLIC";
+    case 10029: return "MAC-CENTRALEUROPE";
     case 54936: return "GB18030";
     case 51932: return "EUC-JP";
     case 51949: return "EUC-KR";
@@ -166,6 +167,24 @@ WideString Utf16BytesToWide(std::string_view b, bool bigEndian) {
 uint32_t GetACP() { return g_acp.load(std::memory_order_relaxed); }
 
 void SetActiveCodePage(uint32_t CodePage) { g_acp.store(CodePage, std::memory_order_relaxed); }
+
+uint32_t MacCodePageOf(uint32_t WindowsCodePage) {
+  switch (WindowsCodePage) {
+    case 1252: return 10000;
+    case 1250: return 10029;
+    case 1251: return 10007;
+    case 1253: return 10006;
+    case 1254: return 10081;
+    case 1255: return 10005;
+    case 1256: return 10004;
+    case 932: return 10001;
+    case 950: return 10002;
+    case 949: return 10003;
+    case 936: return 10008;
+    case 874: return 10021;
+    default: return 0;
+  }
+}
 
 uint32_t CodePageFromUserName(std::string_view Value) {
   uint32_t cp = 0;

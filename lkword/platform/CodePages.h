@@ -31,6 +31,10 @@ uint32_t CodePageFromEncodingName(std::string_view Name);
 // unknown or not supported.
 uint32_t CodePageFromUserName(std::string_view Value);
 
+// The Macintosh code page of the script a Windows code page serves
+// (10000 for 1252, 10007 for 1251, ...); 0 when there is none.
+uint32_t MacCodePageOf(uint32_t WindowsCodePage);
+
 // True when iconv knows the code page (it can be used for conversion).
 bool IsCodePageSupported(uint32_t CodePage);
 // True for code pages with one byte per character.

@@ -15,6 +15,8 @@ namespace lkw {
 namespace {
 
 constexpr uint32_t kCompressedBit = 0x40000000;
+// The FIB's character set of Word 6/95 text saved on a Macintosh.
+constexpr uint16_t kMacCharacterSet = 256;
 // Pieces may share bytes only within reason: more piece text than this
 // multiple of the document stream means a corrupt table, not a document.
 constexpr int64_t kMaxPieceBytesPerStreamByte = 2;
@@ -282,6 +284,10 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   if (FDocVersion >= 5 && FDocVersion <= 7 && !FOnGetDefaultLanguage && (FTextCodePage == 0 || FTextCodePage == 1252))
     if (uint32_t cp = FontCodePage(Stream)) FTextCodePage = cp;
   if (FTextCodePage == 0) FTextCodePage = DefaultCodePage();
+  // Word 6/95 for the Macintosh keeps 8-bit text in the Mac character set
+  // of the same script.
+  if (FDocVersion >= 5 && FDocVersion <= 7 && FIB.chse == kMacCharacterSet && !FOnGetDefaultLanguage)
+    if (const uint32_t mac = MacCodePageOf(FTextCodePage); mac != 0 && IsCodePageSupported(mac)) FTextCodePage = mac;
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   TDocumentOutput& out = Output();
   const bool sinking = TextPath().Sinking();

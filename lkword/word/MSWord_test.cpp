@@ -485,6 +485,21 @@ TEST(WordTextTest, OldGenerationsDecodeWithTheDocumentLanguage) {
   EXPECT_EQ(Body(doc), "plain Word 95");
 }
 
+TEST(WordTextTest, MacWord6TextIsInTheMacCharacterSet) {
+  for (const auto& [lid, text, utf8] :
+       {std::tuple{0x0409, u"caf\u00E9 \u2020", "caf\xC3\xA9 \xE2\x80\xA0"},
+        std::tuple{0x0419, u"\u041C\u0438\u0440", "\xD0\x9C\xD0\xB8\xD1\x80"}}) {
+    TWordDocBuilder b(7);
+    b.lID = static_cast<uint16_t>(lid);
+    b.chse = 256;
+    b.CodePage = lid == 0x0409 ? 10000 : 10007;
+    b.Pieces = {{text, true}};
+    TMSWordDocument doc;
+    Load(doc, b.Compound());
+    EXPECT_EQ(Body(doc), utf8) << lid;
+  }
+}
+
 TEST(WordTextTest, Word6TextTakesTheCodePageOfItsFonts) {
   // An English Word 95 writing Russian with a Cyrillic font.
   TWordDocBuilder b(7);
