@@ -52,6 +52,7 @@ enum TKind : uint8_t {
   kAlternateContent,
   kChoice,
   kFallback,
+  kAltChunk,
   kUnknown,  // not in the table
 };
 
@@ -114,6 +115,7 @@ constexpr TKindEntry kKinds[] = {
     {"mc:AlternateContent", kAlternateContent},
     {"mc:Choice", kChoice},
     {"mc:Fallback", kFallback},
+    {"w:altChunk", kAltChunk},
     // Parts, story containers and content wrappers.
     {"w:document", kContainer},
     {"w:body", kContainer},
@@ -925,6 +927,11 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
   switch (Kind) {
     case kSkip:
     case kVanish:
+      return false;
+    case kAltChunk:
+      // Content of another format (HTML, RTF, a document) that Word imports
+      // when it opens the file: the page shows it, the text here lacks it.
+      AddWarning("content imported from another format (w:altChunk) was not read");
       return false;
     case kContainer:
       break;

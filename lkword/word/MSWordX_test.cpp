@@ -189,6 +189,10 @@ TEST(WordXRenderTest, ElementsGiveTheirLines) {
   const std::string changes = P(R("a") + "<w:del w:id=\"1\"><w:r><w:tab/><w:delText>b</w:delText></w:r></w:del>" +
                                 "<w:ins w:id=\"2\">" + R("c") + "</w:ins>");
   EXPECT_EQ(LoadBody(changes).Text, V{"ac"});
+  // Content left to another format is said to be missing, not silently so.
+  const TLoaded chunk = LoadBody(P(R("x")) + "<w:altChunk r:id=\"htmlDoc\"/>");
+  ASSERT_EQ(chunk.Doc->Warnings().size(), 1u);
+  EXPECT_NE(chunk.Doc->Warnings()[0].Message.find("w:altChunk"), std::string::npos);
   EXPECT_EQ(LoadBody(changes, tfPlainText, {wpiText, wpiRevisions}).Text, V{"a-\tb+c"});
 }
 
