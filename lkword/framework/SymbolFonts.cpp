@@ -68,4 +68,10 @@ char16_t SymbolCharacter(std::u16string_view Font, uint32_t Code) {
   return 0;
 }
 
+size_t LeaveOutSymbolPrivateUse(std::u16string& Text) {
+  const size_t before = Text.size();
+  std::erase_if(Text, [](char16_t C) { return C >= 0xF000 && C <= 0xF0FF; });
+  return before - Text.size();
+}
+
 }  // namespace lkw

@@ -29,7 +29,7 @@ bool TTextPath::PastDeadline() const {
   return true;
 }
 
-void TTextPath::Deliver(WideString&& Item) {
+inline void TTextPath::Deliver(WideString&& Item) {
   if (!Sinking()) {
     F.List->Add(std::move(Item));
   } else if (FHoldingFinish) {
@@ -47,13 +47,6 @@ int64_t TTextPath::Counted() const {
   // A list is counted by what it holds, so that a reader may take items
   // back from it.
   return Sinking() ? FCounted : F.List->TextLength() - FUncounted;
-}
-
-void TTextPath::Add(WideString Item) {
-  if (FTarget && FTarget != F.List)
-    AddTo(*FTarget, std::move(Item));
-  else
-    AddMain(std::move(Item));
 }
 
 void TTextPath::AddMain(WideString&& Item) {

@@ -52,7 +52,12 @@ class TTextPath {
   // An item of the current text (the main text unless a TRedirect is in
   // force), counted against the limit; once the limit is reached later
   // items are dropped.
-  void Add(WideString Item);
+  void Add(WideString Item) {
+    if (FTarget && FTarget != F.List)
+      AddTo(*FTarget, std::move(Item));
+    else
+      AddMain(std::move(Item));
+  }
 
   // While one lives, the items Add gets go to List (a secondary text, or a
   // list a caller gave) instead of the main text.

@@ -741,7 +741,9 @@ inline bool TMSWordXDocument::TScanner::AppendText(std::string_view Content) {
   if (!D.TextVisible() || (!D.FOpen.empty() && D.FOpen.back().Kind == kRunProperties)) return true;
   FText.clear();
   const bool valid = AppendUtf8(FText, Content);
-  if (Content.find('&') == std::string_view::npos)
+  // Entities, and the UTF-8 lead byte of U+F000..U+FFFF (symbol fonts'
+  // private-use page among them), take the slower way.
+  if (Content.find('&') == std::string_view::npos && Content.find('\xEF') == std::string_view::npos)
     D.TellText(FText);
   else
     D.TellDocumentText(FText);
@@ -1121,12 +1123,15 @@ void TMSWordXDocument::TellText(std::u16string_view Text) {
 }
 
 void TMSWordXDocument::TellDocumentText(std::u16string_view Raw) {
-  if (Raw.find(u'&') == std::u16string_view::npos) {
+  if (!MayHoldSymbolPrivateUse(Raw) && Raw.find(u'&') == std::u16string_view::npos) {
     TellText(Raw);
     return;
   }
   FDecoded.clear();
   AppendHTMLChars(FDecoded, Raw);
+  // A run in a symbol font, whose font this reader does not follow.
+  if (MayHoldSymbolPrivateUse(FDecoded) && LeaveOutSymbolPrivateUse(FDecoded) > 0)
+    AddWarning(kSymbolCharactersLeftOut);
   TellText(FDecoded);
 }
 

@@ -189,6 +189,10 @@ TEST(WordXRenderTest, ElementsGiveTheirLines) {
   const std::string changes = P(R("a") + "<w:del w:id=\"1\"><w:r><w:tab/><w:delText>b</w:delText></w:r></w:del>" +
                                 "<w:ins w:id=\"2\">" + R("c") + "</w:ins>");
   EXPECT_EQ(LoadBody(changes).Text, V{"ac"});
+  // Characters of a symbol font's private-use page are no text.
+  const TLoaded symbols = LoadBody(P(R("a\xEF\x80\xA1" "b") + R("c&#xF0B7;")));
+  EXPECT_EQ(symbols.Text, V{"abc"});
+  EXPECT_EQ(symbols.Doc->Warnings().size(), 1u);
   // Content left to another format is said to be missing, not silently so.
   const TLoaded chunk = LoadBody(P(R("x")) + "<w:altChunk r:id=\"htmlDoc\"/>");
   ASSERT_EQ(chunk.Doc->Warnings().size(), 1u);
