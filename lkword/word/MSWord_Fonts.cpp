@@ -18,6 +18,21 @@ namespace lkw {
 namespace {
 
 constexpr size_t kPageSize = 512;
+
+// Calls Visit(From, To, Grpprl, Size) for the runs of a character page
+// (their FCs and property modifiers) while it returns true.
+template <typename TVisit>
+void ForEachCharacterRun(const RawByteString& Page, TVisit&& Visit) {
+  const auto* fkp = reinterpret_cast<const uint8_t*>(Page.data());
+  const size_t runs = fkp[kPageSize - 1];
+  if (4 * (runs + 1) + runs >= kPageSize) return;
+  for (size_t k = 0; k < runs; ++k) {
+    const size_t at = size_t{fkp[4 * (runs + 1) + k]} * 2;
+    if (at == 0 || at >= kPageSize - 1) continue;
+    const size_t cb = std::min<size_t>(fkp[at], kPageSize - 1 - (at + 1));
+    if (!Visit(int64_t{LoadLE32(fkp + 4 * k)}, int64_t{LoadLE32(fkp + 4 * k + 4)}, fkp + at + 1, cb)) return;
+  }
+}
 constexpr uint8_t kSprmCFtc = 93;  // font of a run (Word 6 numbering)
 
 
@@ -119,14 +134,7 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
   RawByteString page;
   for (size_t i = 0; i < pages && budget > 0; ++i) {
     if (!ReadBytesAt(Stream, int64_t{LoadLE32(pn + 4 * i) & 0x3FFFFF} * kPageSize, kPageSize, page)) continue;
-    const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
-    const size_t runs = fkp[kPageSize - 1];
-    if (4 * (runs + 1) + runs >= kPageSize) continue;
-    for (size_t k = 0; k < runs && budget > 0; ++k) {
-      const size_t at = size_t{fkp[4 * (runs + 1) + k]} * 2;
-      if (at == 0 || at >= kPageSize - 1) continue;
-      const uint8_t* g = fkp + at + 1;
-      const size_t cb = std::min<size_t>(fkp[at], kPageSize - 1 - (at + 1));
+    ForEachCharacterRun(page, [&](int64_t from, int64_t to, const uint8_t* g, size_t cb) {
       int32_t symbol = -1, ftc = -1;
       for (size_t j = 0; j < cb;) {
         const int n = SprmOperand8(g + j, cb - j);
@@ -137,19 +145,19 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
         }
         j += 2 + static_cast<size_t>(n);
       }
-      if (symbol < 0) continue;
+      if (symbol < 0) return true;
       const WideString font = static_cast<size_t>(ftc) < fonts.size() ? fonts[static_cast<size_t>(ftc)] : WideString();
       const char16_t c = SymbolCharacter(font, static_cast<uint32_t>(symbol));
       const WideString text = c ? WideString(1, c) : WideString();
       // The run's bytes to CPs, through every piece that holds some of them.
-      const int64_t from = LoadLE32(fkp + 4 * k), to = LoadLE32(fkp + 4 * k + 4);
       for (uint32_t p = 0; p < CLX.noPCD && budget > 0; ++p) {
         int64_t fcStart = 0, fcEnd = 0;
         const int64_t width = GetPieceBoundsFC(fcStart, fcEnd, p) == 1 ? 1 : 2;
         for (int64_t fc = std::max(from, fcStart); fc < std::min(to, fcEnd) && budget > 0; fc += width, --budget)
           FNoteMarks.push_back({CLX.Pos[p] + (fc - fcStart) / width, kSymbolPlaceholder, text});
       }
-    }
+      return budget > 0;
+    });
   }
   SortCharMarks();
 }
@@ -180,21 +188,15 @@ uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {
   RawByteString page, text;
   for (size_t i = 0; i < pages && budget > 0; ++i) {
     if (!readAt(int64_t{LoadLE16(pn + 2 * i)} * kPageSize, kPageSize, page)) continue;
-    const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
-    const size_t runs = fkp[kPageSize - 1];
-    if (4 * (runs + 1) + runs >= kPageSize) continue;
-    for (size_t k = 0; k < runs && budget > 0; ++k) {
-      const size_t at = size_t{fkp[4 * (runs + 1) + k]} * 2;
-      if (at == 0 || at >= kPageSize - 1) continue;
-      const size_t cb = std::min<size_t>(fkp[at], kPageSize - 1 - (at + 1));
-      const int ftc = FindFont(fkp + at + 1, cb);
-      if (ftc < 0 || static_cast<size_t>(ftc) >= charsets.size()) continue;
+    ForEachCharacterRun(page, [&](int64_t from, int64_t to, const uint8_t* g, size_t cb) {
+      const int ftc = FindFont(g, cb);
+      if (ftc < 0 || static_cast<size_t>(ftc) >= charsets.size()) return true;
       const uint32_t cp = CharsetCodePage(charsets[static_cast<size_t>(ftc)]);
-      const int64_t from = LoadLE32(fkp + 4 * k), to = LoadLE32(fkp + 4 * k + 4);
-      if (cp == 0 || to <= from || !readAt(from, std::min(to, size) - from, text)) continue;
+      if (cp == 0 || to <= from || !readAt(from, std::min(to, size) - from, text)) return true;
       budget -= static_cast<int64_t>(text.size());
       votes[cp] += std::count_if(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
-    }
+      return budget > 0;
+    });
   }
   uint32_t best = 0;
   int64_t bestVotes = 0;
