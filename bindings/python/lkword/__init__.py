@@ -172,7 +172,7 @@ def _document(raw: tuple, path: Optional[str], macros: bool) -> Document:
 
 def _run(source: Source, format: str, password: Union[None, str, Sequence[str]], notes: bool, macros: bool,
          hidden: bool, max_length: int, timeout: Optional[float], reader: Optional[str],
-         encoding: Optional[str] = None) -> Document:
+         encoding: Optional[str] = None, changes: bool = False) -> Document:
     if source is None:
         raise TypeError("extract() needs a path, bytes or a binary file, not None")
     if format not in _FORMATS:
@@ -185,7 +185,7 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
         passwords = list(password)
     timeout_ms = 0 if timeout is None else max(1, int(timeout * 1000))
     args = (_FORMATS[format], passwords, bool(notes), bool(macros), bool(hidden), int(max_length), timeout_ms, reader,
-            encoding)
+            encoding, bool(changes))
     if isinstance(source, (str, os.PathLike)):
         # Bytes to the library: a file name need not be valid UTF-8.
         path = os.fsdecode(source)
@@ -203,7 +203,7 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
 def extract(source: Source, format: str = "text", password: Union[None, str, Sequence[str]] = None,
             notes: bool = False, macros: bool = False, hidden: bool = False, max_length: int = 0,
             reader: Optional[str] = None, timeout: Optional[float] = None,
-            encoding: Optional[str] = None) -> Document:
+            encoding: Optional[str] = None, changes: bool = False) -> Document:
     """Reads one document and returns its Document.
 
     source      a path (str or path-like), the document's bytes, or a file
@@ -221,11 +221,14 @@ def extract(source: Source, format: str = "text", password: Union[None, str, Seq
     encoding    the code page of 8-bit text whose document does not name one
                 (PalmDoc books, Write and early Word files): "cp1251",
                 "koi8-r", "1251", ... (None: 1252)
+    changes     in plain text, keep deleted text and mark tracked changes
+                ("-" before deleted, "+" before inserted text) as RTF and
+                HTML do; by default the text reads with the changes accepted
 
     Raises an lkword.Error subclass when the document cannot be read,
     TypeError for a source of the wrong type, ValueError for a bad option.
     """
-    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader, encoding)
+    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader, encoding, changes)
     if doc.error is not None:
         raise doc.error
     return doc
@@ -274,7 +277,8 @@ def _defaults(options: dict) -> dict:
 
 
 _OPTION_DEFAULTS = {"format": "text", "password": None, "notes": False, "macros": False, "hidden": False,
-                    "max_length": 0, "timeout": None, "reader": None, "encoding": None}
+                    "max_length": 0, "timeout": None, "reader": None, "encoding": None,
+                    "changes": False}
 
 
 def detect(source: Source) -> Optional[str]:

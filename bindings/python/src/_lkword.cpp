@@ -32,13 +32,14 @@ void Check(lkword_error Error, const char* What) {
 
 TOptions MakeOptions(int Format, const std::vector<std::string>& Passwords, bool Notes, bool Macros, bool Hidden,
                      int64_t MaxLength, int64_t TimeoutMs, const std::optional<std::string>& Reader,
-                     const std::optional<std::string>& Encoding) {
+                     const std::optional<std::string>& Encoding, bool Changes) {
   TOptions o(lkword_options_new());
   if (!o) throw std::bad_alloc();
   Check(lkword_options_set_format(o.get(), static_cast<lkword_format>(Format)), "unknown format");
   Check(lkword_options_set_flag(o.get(), LKWORD_FLAG_NOTES, Notes), "notes");
   Check(lkword_options_set_flag(o.get(), LKWORD_FLAG_MACROS, Macros), "macros");
   Check(lkword_options_set_flag(o.get(), LKWORD_FLAG_HIDDEN, Hidden), "hidden");
+  Check(lkword_options_set_flag(o.get(), LKWORD_FLAG_CHANGES, Changes), "changes");
   Check(lkword_options_set_limit(o.get(), LKWORD_LIMIT_MAX_TEXT_LENGTH, MaxLength),
         "max_length must be between 0 and 2147483647");
   Check(lkword_options_set_limit(o.get(), LKWORD_LIMIT_TIME_MS, TimeoutMs), "timeout must not be negative");
@@ -88,8 +89,9 @@ TResult Checked(lkword_result* R) {
 
 py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std::string>& Passwords, bool Notes,
                       bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
-                      const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding);
+                      const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding,
+                      bool Changes) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes);
   TResult r;
   {
     py::gil_scoped_release unlocked;
@@ -100,8 +102,9 @@ py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std
 
 py::tuple ExtractBuffer(const py::buffer& Data, int Format, const std::vector<std::string>& Passwords, bool Notes,
                         bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
-                        const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding);
+                        const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding,
+                      bool Changes) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes);
   // A contiguous read-only view; the caller's object keeps it alive.
   py::buffer_info view = Data.request();
   if (view.ndim > 1 && !PyBuffer_IsContiguous(view.view(), 'C')) throw py::value_error("the buffer is not contiguous");
@@ -146,10 +149,10 @@ PYBIND11_MODULE(_lkword, m) {
   m.attr("__version__") = lkword_version();
   m.def("extract_path", &ExtractPath, py::arg("path"), py::arg("format"), py::arg("passwords"), py::arg("notes"),
         py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"), py::arg("reader"),
-        py::arg("encoding"));
+        py::arg("encoding"), py::arg("changes"));
   m.def("extract_buffer", &ExtractBuffer, py::arg("data"), py::arg("format"), py::arg("passwords"),
         py::arg("notes"), py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"),
-        py::arg("reader"), py::arg("encoding"));
+        py::arg("reader"), py::arg("encoding"), py::arg("changes"));
   m.def("detect_path", &DetectPath, py::arg("path"));
   m.def("detect_buffer", &DetectBuffer, py::arg("data"));
   m.def("readers", &Readers);

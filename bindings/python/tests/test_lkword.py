@@ -10,6 +10,7 @@ import os
 import pathlib
 import struct
 import subprocess
+import zipfile
 
 import pytest
 
@@ -79,6 +80,17 @@ def test_encoding_decodes_undeclared_8_bit_text():
     assert "Ïðèâåò" in lkword.extract(book).text
     with pytest.raises(ValueError):
         lkword.extract(book, encoding="klingon")
+
+
+def test_tracked_changes_are_accepted_unless_asked_for():
+    body = ('<w:p><w:r><w:t xml:space="preserve">kept </w:t></w:r><w:del w:id="1"><w:r><w:delText>gone</w:delText>'
+            '</w:r></w:del><w:ins w:id="2"><w:r><w:t>new</w:t></w:r></w:ins></w:p>')
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        z.writestr("word/document.xml", '<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/'
+                   '2006/main"><w:body>' + body + "</w:body></w:document>")
+    assert lkword.extract(buf.getvalue()).text == "kept new\n"
+    assert lkword.extract(buf.getvalue(), changes=True).text == "kept -gone+new\n"
 
 
 def test_bad_input_raises_its_class_with_the_library_message():
