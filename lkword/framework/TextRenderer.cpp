@@ -29,6 +29,10 @@ void TTextRenderer::BeginParagraph(const TParagraph& P) {
   FParagraph = P;
   FLine.clear();
   FPlain.clear();
+  if (HasLabel(P)) {
+    FPlain = P.Label + u' ';
+    AppendLabel(FLine, P);
+  }
 }
 
 void TTextRenderer::Text(std::u16string_view Run, const TRunStyle&) {

@@ -44,6 +44,17 @@ class TTextRenderer : public TDocumentEvents {
   bool Html() const { return Format() == tfHTML; }
   // Appends document text escaped for the output format.
   void AppendEscaped(WideString& Out, std::u16string_view Text) const { lkw::AppendEscaped(Out, Text, Format()); }
+  // A list item's or a numbered heading's label as the page shows it ("1.",
+  // "a)", "2.3.1", a bullet), and the space that parts it from the text: the
+  // same in every reader and every format. Nothing for other paragraphs.
+  static bool HasLabel(const TParagraph& P) {
+    return !P.Label.empty() && (P.Kind == TParagraphKind::ListItem || P.Kind == TParagraphKind::Heading);
+  }
+  void AppendLabel(WideString& Out, const TParagraph& P) const {
+    if (!HasLabel(P)) return;
+    AppendEscaped(Out, P.Label);
+    Out += u' ';
+  }
   // Calls the host's OnConvertSysChar, if any, with Result as its in-out
   // text; false when there is no host handler.
   bool ConvertSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);
