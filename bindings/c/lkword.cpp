@@ -289,6 +289,7 @@ lkword_error lkword_options_set_format(lkword_options* Options, lkword_format Fo
     case LKWORD_FORMAT_TEXT: Options->Setup.Format = tfPlainText; return LKWORD_OK;
     case LKWORD_FORMAT_RTF: Options->Setup.Format = tfRTF; return LKWORD_OK;
     case LKWORD_FORMAT_HTML: Options->Setup.Format = tfHTML; return LKWORD_OK;
+    case LKWORD_FORMAT_MARKDOWN: Options->Setup.Format = tfMarkdown; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
 }

@@ -22,7 +22,7 @@
 extern "C" {
 #endif
 
-#define LKWORD_API_VERSION 2
+#define LKWORD_API_VERSION 3
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 const char* lkword_version(void);
@@ -50,7 +50,8 @@ const char* lkword_error_name(lkword_error Error);
 typedef enum lkword_format {
   LKWORD_FORMAT_TEXT = 0,
   LKWORD_FORMAT_RTF = 1,
-  LKWORD_FORMAT_HTML = 2
+  LKWORD_FORMAT_HTML = 2,
+  LKWORD_FORMAT_MARKDOWN = 3
 } lkword_format;
 
 /* What an extraction reads beside the body, all off by default. */

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/framework/MarkdownRenderer.h"
 #include "lkword/framework/TextRenderer.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
@@ -129,6 +130,9 @@ void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextForm
     case tfPlainText:
       Out.append(AText);
       return;
+    case tfMarkdown:
+      AppendMarkdownEscaped(Out, AText, false);
+      return;
     case tfHTML:
       for (char16_t c : AText) {
         switch (c) {
@@ -226,6 +230,8 @@ void TMSWBaseDocument::ClearInternalLists() {
   FLoadStart = std::chrono::steady_clock::now();
   FOutput.reset();
   FRenderer.reset();
+  FMarkdown.reset();
+  FRendererPath.reset();
   FPath.reset();
 }
 
@@ -257,13 +263,31 @@ TTextPath& TMSWBaseDocument::MakeTextPath() {
 }
 
 std::unique_ptr<TTextRenderer> TMSWBaseDocument::CreateRenderer() {
-  return std::make_unique<TTextRenderer>(*this, TextPath());
+  return std::make_unique<TTextRenderer>(*this, RendererPath());
+}
+
+TTextPath& TMSWBaseDocument::RendererPath() {
+  if (FTextFormating != tfMarkdown) return TextPath();
+  if (!FRendererPath) {
+    static const TMSWTextSink kNowhere = [](std::u16string_view) {};
+    TTextPath::TSettings s;
+    s.List = FText.get();
+    s.Sink = &kNowhere;
+    s.Cancelled = &IsCancelExtract;
+    if (FTimeLimit > 0) s.Deadline = FLoadStart + std::chrono::milliseconds(FTimeLimit);
+    FRendererPath = std::make_unique<TTextPath>(std::move(s));
+  }
+  return *FRendererPath;
 }
 
 TDocumentOutput& TMSWBaseDocument::MakeOutput() {
   TTextPath& path = TextPath();
   FRenderer = CreateRenderer();
   std::vector<TDocumentEvents*> consumers{FRenderer.get()};
+  if (FTextFormating == tfMarkdown) {
+    FMarkdown = std::make_unique<TMarkdownRenderer>(*this, path, *FRenderer);
+    consumers.insert(consumers.begin(), FMarkdown.get());
+  }
   consumers.insert(consumers.end(), FConsumers.begin(), FConsumers.end());
   FOutput = std::make_unique<TDocumentOutput>(path, std::move(consumers));
   return *FOutput;
@@ -313,6 +337,7 @@ WideString TMSWBaseDocument::GetTextStart() {
   const std::string g = kGenerator;
   switch (FTextFormating) {
     case tfPlainText:
+    case tfMarkdown:
       break;
     case tfRTF:
       result = AsciiToWide("{\\rtf1\\ansi\\ansicpg" + cp + "\\uc1\r\n{\\*\\generator " + g + ";}{\\info{\\operator " + g +

@@ -76,7 +76,12 @@ class TWideStrings : public TObject {
 // Locale-independent, case-insensitive comparison; 0 means equal.
 int WideCompareText(const WideString& S1, const WideString& S2);
 
-enum TMSTextFormating { tfPlainText, tfRTF, tfHTML };
+// tfMarkdown: CommonMark with pipe tables, rendered from the document's
+// events for every reader; the readers' own renderers then work as for plain
+// text, for the lists they keep apart (notes, headers).
+enum TMSTextFormating { tfPlainText, tfRTF, tfHTML, tfMarkdown };
+// Whether items end in LF alone, as plain text's do.
+inline bool EndsLinesWithLF(TMSTextFormating Format) { return Format == tfPlainText || Format == tfMarkdown; }
 
 // wpiRevisions: tracked changes in plain text are marked and deleted text
 // kept, as the formatted outputs always show them; without it plain text
@@ -152,6 +157,8 @@ class TMSWBaseDocument : public TComponent {
     if (Value != FFileName) FFileName = Value;
   }
   TMSTextFormating TextFormating() const { return FTextFormating; }
+  // The format the reader's own renderer writes: plain text under Markdown.
+  TMSTextFormating ReaderFormating() const { return FTextFormating == tfMarkdown ? tfPlainText : FTextFormating; }
   void SetTextFormating(TMSTextFormating Value) { FTextFormating = Value; }
   int32_t MaxTextLength() const { return FMaxTextLength; }
   // What the text counts against MaxTextLength so far (each item with its
@@ -265,6 +272,9 @@ class TMSWBaseDocument : public TComponent {
   // sinks) and the reader's renderer.
   TDocumentOutput& Output() { return FOutput ? *FOutput : MakeOutput(); }
   TTextPath& TextPath() { return FPath ? *FPath : MakeTextPath(); }
+  // Where the reader's renderer writes: the text path, or under Markdown a
+  // path whose main text goes nowhere (its other lists are kept).
+  TTextPath& RendererPath();
   // The renderer of the reader's text; the base renders the common shape.
   virtual std::unique_ptr<TTextRenderer> CreateRenderer();
 
@@ -305,6 +315,8 @@ class TMSWBaseDocument : public TComponent {
   std::unique_ptr<TTextPath> FPath;
   std::unique_ptr<TTextRenderer> FRenderer;
   std::unique_ptr<TDocumentOutput> FOutput;
+  std::unique_ptr<TTextPath> FRendererPath;
+  std::unique_ptr<TDocumentEvents> FMarkdown;
 };
 
 }  // namespace lkw

@@ -9,7 +9,7 @@
 namespace lkw {
 
 TOpenDocumentRenderer::TOpenDocumentRenderer(TMSWBaseDocument& Doc, TTextPath& Path)
-    : TTextRenderer(Doc, Path), FFormat(Doc.TextFormating()) {}
+    : TTextRenderer(Doc, Path), FFormat(Doc.ReaderFormating()) {}
 
 TOpenDocumentRenderer::~TOpenDocumentRenderer() = default;
 

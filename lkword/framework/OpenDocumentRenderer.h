@@ -72,6 +72,7 @@ class TOpenDocumentRenderer : public TTextRenderer {
 
   void EndDocument() override;
   void BeginStory(TStoryKind Kind) override;
+  bool KeepsApart(TStoryKind Kind) const override { return Kind == TStoryKind::Header || Kind == TStoryKind::Footer; }
   void EndStory(TStoryKind Kind) override;
   void EndSection() override;
   void BeginParagraph(const TParagraph& P) override;

@@ -3,7 +3,7 @@
 namespace lkw {
 
 TPDFRenderer::TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations)
-    : TTextRenderer(Doc, Path), FAnnotations(Annotations), FFormat(Doc.TextFormating()) {}
+    : TTextRenderer(Doc, Path), FAnnotations(Annotations), FFormat(Doc.ReaderFormating()) {}
 
 void TPDFRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), true); }
 

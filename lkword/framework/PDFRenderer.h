@@ -23,6 +23,7 @@ class TPDFRenderer : public TTextRenderer {
   // host.
   void EndDocument() override;
   void BeginStory(TStoryKind Kind) override;
+  bool KeepsApart(TStoryKind Kind) const override { return Kind == TStoryKind::Annotation; }
   void EndStory(TStoryKind Kind) override;
   // The page's opening lines go out before its first line (or at its end),
   // so that what the page tells first in other stories keeps its place

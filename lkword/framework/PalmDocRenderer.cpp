@@ -5,14 +5,14 @@ namespace lkw {
 namespace {
 
 TPalmDocRenderer::TUtf8Lines Utf8LinesOf(const TMSWBaseDocument& Doc, const TTextPath& Path) {
-  if (Doc.TextFormating() != tfPlainText || !Path.HasUtf8Sink()) return TPalmDocRenderer::TUtf8Lines::None;
+  if (Doc.ReaderFormating() != tfPlainText || !Path.HasUtf8Sink()) return TPalmDocRenderer::TUtf8Lines::None;
   return Doc.MaxTextLength() > 0 ? TPalmDocRenderer::TUtf8Lines::One : TPalmDocRenderer::TUtf8Lines::Runs;
 }
 
 }  // namespace
 
 TPalmDocRenderer::TPalmDocRenderer(TMSWBaseDocument& Doc, TTextPath& Path)
-    : TTextRenderer(Doc, Path), FFormat(Doc.TextFormating()), FUtf8Lines(Utf8LinesOf(Doc, Path)) {}
+    : TTextRenderer(Doc, Path), FFormat(Doc.ReaderFormating()), FUtf8Lines(Utf8LinesOf(Doc, Path)) {}
 
 void TPalmDocRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), true); }
 

@@ -35,10 +35,14 @@ class TTextRenderer : public TDocumentEvents {
   // empty line of its own.
   void LineBreak() override;
 
+  // Whether the story's text goes to a list of its own rather than into the
+  // main text.
+  virtual bool KeepsApart(TStoryKind) const { return false; }
+
  protected:
   TMSWBaseDocument& Doc() { return FDoc; }
   TTextPath& Path() { return FPath; }
-  TMSTextFormating Format() const { return FDoc.TextFormating(); }
+  TMSTextFormating Format() const { return FDoc.ReaderFormating(); }
   bool Plain() const { return Format() == tfPlainText; }
   bool Rtf() const { return Format() == tfRTF; }
   bool Html() const { return Format() == tfHTML; }

@@ -66,6 +66,7 @@ class TWordRenderer : public TTextRenderer {
   // The end of the main story hands out the rest of the body, then the
   // frame's last item.
   void BeginStory(TStoryKind Kind) override;
+  bool KeepsApart(TStoryKind Kind) const override { return Kind != TStoryKind::Main; }
   void EndStory(TStoryKind Kind) override;
   void BeginSection() override {}
   void EndSection() override {}

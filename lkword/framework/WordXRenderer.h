@@ -53,6 +53,7 @@ class TWordXRenderer : public TTextRenderer {
   void BeginRevision(TRevisionKind Kind) override;
   void EndRevision(TRevisionKind Kind) override;
   void RolledBack() override;
+  bool KeepsApart(TStoryKind Kind) const override { return FLists[Index(Kind)] != nullptr; }
 
  private:
   // Finish: the frame's last item, which the main text may hold for the host.

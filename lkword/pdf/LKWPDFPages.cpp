@@ -238,7 +238,7 @@ void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
 }
 
 std::unique_ptr<TTextRenderer> TLKPDFReader::CreateRenderer() {
-  return std::make_unique<TPDFRenderer>(*this, TextPath(), FAnnotationText);
+  return std::make_unique<TPDFRenderer>(*this, RendererPath(), FAnnotationText);
 }
 
 void TLKPDFReader::OutputPageLines(const TLKPDFPage& Page) {

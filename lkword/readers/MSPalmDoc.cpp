@@ -990,7 +990,7 @@ WideString TPmlText::Line(std::string_view L, const char16_t* Table, bool& Tagge
 }
 
 std::unique_ptr<TTextRenderer> TPalmDocFile::CreateRenderer() {
-  auto r = std::make_unique<TPalmDocRenderer>(*this, TextPath());
+  auto r = std::make_unique<TPalmDocRenderer>(*this, RendererPath());
   FLines = r.get();
   return r;
 }

@@ -848,7 +848,7 @@ void TCustomOpenOfficeDocument::TellStyleSheet() {
 }
 
 std::unique_ptr<TTextRenderer> TCustomOpenOfficeDocument::CreateRenderer() {
-  auto r = std::make_unique<TOpenDocumentRenderer>(*this, TextPath());
+  auto r = std::make_unique<TOpenDocumentRenderer>(*this, RendererPath());
   r->SetStoryLists(&FHeaderText, &FFooterText);
   return r;
 }

@@ -143,7 +143,7 @@ void TWordPerfectFile::ClearInternalLists() {
 }
 
 std::unique_ptr<TTextRenderer> TWordPerfectFile::CreateRenderer() {
-  auto renderer = std::make_unique<TWordPerfectRenderer>(*this, TextPath());
+  auto renderer = std::make_unique<TWordPerfectRenderer>(*this, RendererPath());
   FRenderer = renderer.get();
   return renderer;
 }

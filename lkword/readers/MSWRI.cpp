@@ -88,7 +88,7 @@ void TWRIFile::ClearInternalLists() {
 }
 
 std::unique_ptr<TTextRenderer> TWRIFile::CreateRenderer() {
-  auto renderer = std::make_unique<TWriteRenderer>(*this, TextPath());
+  auto renderer = std::make_unique<TWriteRenderer>(*this, RendererPath());
   FRenderer = renderer.get();
   return renderer;
 }

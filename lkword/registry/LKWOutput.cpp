@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lkword/framework/MarkdownRenderer.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -45,7 +46,7 @@ void DeclareUtf8Charset(TObject*, WideString& Header) {
 }
 
 void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Format, bool Json) {
-  const bool plain = Format == tfPlainText;
+  const bool plain = EndsLinesWithLF(Format);
   while (Item.size() > kItemSlice) {
     const size_t cut = SliceEnd(Item, kItemSlice);
     char* d = Out.Reserve(Json ? MaxJsonBytes(cut) : MaxUtf8Bytes(cut));
@@ -62,7 +63,7 @@ void WriteItem(TOutputFile& Out, std::u16string_view Item, TMSTextFormating Form
 
 void WriteUtf8Item(TOutputFile& Out, std::string_view Item, TMSTextFormating Format) {
   // Readers give this sink lines joined by LF: no line ends to normalise.
-  const bool plain = Format == tfPlainText;
+  const bool plain = EndsLinesWithLF(Format);
   while (Item.size() > kItemSlice) {
     const size_t cut = SliceEnd(Item, kItemSlice);
     Out.Commit(CopyUtf8(Out.Reserve(cut), Item.substr(0, cut)));
@@ -276,6 +277,15 @@ void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating For
         return;
       }
       room -= need;
+      if (Format == tfMarkdown) {
+        // The readers keep these lists as plain text: each line a paragraph.
+        if (item.find_first_not_of(u" \t") == WideString::npos) continue;
+        WideString md;
+        AppendMarkdownEscaped(md, item.substr(std::min(item.find_first_not_of(u" \t"), item.size())), true);
+        WriteItem(Out, u"", Format, Json);
+        WriteItem(Out, md, Format, Json);
+        continue;
+      }
       WriteItem(Out, item, Format, Json);
     }
 }
@@ -326,6 +336,7 @@ const char* FormatName(TMSTextFormating Format) {
   switch (Format) {
     case tfRTF: return "rtf";
     case tfHTML: return "html";
+    case tfMarkdown: return "markdown";
     case tfPlainText: break;
   }
   return "text";

@@ -159,7 +159,7 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   }
   // Whether tracked changes are told as such; otherwise deleted text is
   // left out and inserted text is plain text.
-  bool MarksRevisions() const { return TextFormating() != tfPlainText || FParseItems.Contains(wpiRevisions); }
+  bool MarksRevisions() const { return ReaderFormating() != tfPlainText || FParseItems.Contains(wpiRevisions); }
   WideString NoteMark(int Number, bool Endnote) const;
   void SetMalformedUtf8(bool Value);
   // Whether the current part's text can still be taken back to read the

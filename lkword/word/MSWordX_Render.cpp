@@ -403,7 +403,7 @@ void AppendRoman(WideString& Out, int N, bool Upper) {
 // Parts and stories
 
 std::unique_ptr<TTextRenderer> TMSWordXDocument::CreateRenderer() {
-  auto renderer = std::make_unique<TWordXRenderer>(*this, TextPath());
+  auto renderer = std::make_unique<TWordXRenderer>(*this, RendererPath());
   renderer->SetStoryList(TStoryKind::Footnote, &FFootNoteText);
   renderer->SetStoryList(TStoryKind::Endnote, &FEndNoteText);
   renderer->SetStoryList(TStoryKind::Header, &FHeaderText);

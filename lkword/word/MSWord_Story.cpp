@@ -52,7 +52,7 @@ size_t ParagraphEnd(std::u16string_view Text, size_t At) {
 }  // namespace
 
 std::unique_ptr<TTextRenderer> TMSWordDocument::CreateRenderer() {
-  auto renderer = std::make_unique<TWordRenderer>(*this, TextPath());
+  auto renderer = std::make_unique<TWordRenderer>(*this, RendererPath());
   FWord = renderer.get();
   return renderer;
 }

@@ -201,7 +201,7 @@ TDocResult TExtractor::Run(const TInput& Input, TOutputFile& Out) const {
       if (const TWideStrings* macros = MacroText(*doc); macros && !macros->Items().empty())
         WriteText(Out, *macros, tfPlainText);
     if (FOptions.Metadata) {
-      if (FOptions.Format != tfPlainText) Out.Append("\n");
+      if (!EndsLinesWithLF(FOptions.Format)) Out.Append("\n");
       WriteMetadataLines(Out, doc->SummaryInformation(), FOptions.TikaKeys);
     }
   }

@@ -33,7 +33,7 @@ struct TOptionSpec {
 
 // The one list of options: parsing and --help both read it.
 const TOptionSpec kOptions[] = {
-    {TOptionId::Format, 'f', "format", "FORMAT", "output format: text (default), rtf or html"},
+    {TOptionId::Format, 'f', "format", "FORMAT", "output format: text (default), rtf, html or markdown"},
     {TOptionId::Output, 'o', "output", "PATH",
      "write the output to PATH instead of standard output; with several inputs or a folder PATH is a folder "
      "that gets one NAME.EXT.txt|.rtf|.html|.json per input, mirroring the input tree"},
@@ -102,8 +102,9 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       if (Value == "text") O.Format = tfPlainText;
       else if (Value == "rtf") O.Format = tfRTF;
       else if (Value == "html") O.Format = tfHTML;
+      else if (Value == "markdown" || Value == "md") O.Format = tfMarkdown;
       else {
-        Error = "invalid format " + Quoted(Value) + " (text, rtf or html)";
+        Error = "invalid format " + Quoted(Value) + " (text, rtf, html or markdown)";
         return false;
       }
       return true;

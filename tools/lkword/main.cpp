@@ -402,6 +402,7 @@ const char* OutputExtension(const TToolOptions& O) {
   switch (O.Format) {
     case tfRTF: return ".rtf";
     case tfHTML: return ".html";
+    case tfMarkdown: return ".md";
     case tfPlainText: break;
   }
   return ".txt";

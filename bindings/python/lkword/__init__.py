@@ -103,7 +103,7 @@ class TimeLimitError(Error, TimeoutError):
 # The C interface's error numbers, in its order (LKWORD_ERROR_NOT_FOUND = 1...).
 _ERRORS = {1: NotFoundError, 2: UnsupportedFormatError, 3: PasswordError, 4: CorruptDocumentError,
            5: ReadError, 6: LimitError, 7: TimeLimitError}
-_FORMATS = {"text": 0, "rtf": 1, "html": 2}
+_FORMATS = {"text": 0, "rtf": 1, "html": 2, "markdown": 3}
 
 
 class Document:
@@ -208,7 +208,7 @@ def extract(source: Source, format: str = "text", password: Union[None, str, Seq
 
     source      a path (str or path-like), the document's bytes, or a file
                 opened in binary mode
-    format      "text", "rtf" or "html"
+    format      "text", "rtf", "html" or "markdown"
     password    a password, or several to try in turn
     notes       read footnotes, endnotes, headers, footers and comments too
                 (into Document.notes)

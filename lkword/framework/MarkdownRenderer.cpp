@@ -1,0 +1,528 @@
+#include "lkword/framework/MarkdownRenderer.h"
+
+#include <algorithm>
+
+#include "lkword/framework/MSWBase.h"
+#include "lkword/framework/TextRenderer.h"
+#include "lkword/platform/CodePages.h"
+
+namespace lkw {
+
+namespace {
+
+// Repeated rows and cells of spreadsheets are copied out within this many
+// UTF-16 units per document; beyond it they are written once.
+constexpr int64_t kRepeatBudget = int64_t{64} << 20;
+// Markdown has six heading levels; deeper ones are written as the sixth.
+constexpr int kMaxHeadingLevel = 6;
+// CommonMark's ordered-list markers have at most nine digits.
+constexpr size_t kMaxOrderedDigits = 9;
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+bool IsWordChar(char16_t c) {
+  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c > 0x7F;
+}
+
+// "12." or "3)": a label CommonMark can take as an ordered list's marker.
+bool IsOrderedMarker(std::u16string_view Label) {
+  if (Label.size() < 2 || Label.size() > kMaxOrderedDigits + 1) return false;
+  const char16_t end = Label.back();
+  if (end != u'.' && end != u')') return false;
+  return std::all_of(Label.begin(), Label.end() - 1, IsAsciiDigit);
+}
+
+// A label that is a mark, not a number: written as the bullet list marker.
+bool IsBulletLabel(std::u16string_view Label) {
+  if (Label.size() <= 1) return true;
+  return std::none_of(Label.begin(), Label.end(), IsWordChar);
+}
+
+std::u16string_view Trim(std::u16string_view S) {
+  while (!S.empty() && IsBlank(S.front())) S.remove_prefix(1);
+  while (!S.empty() && IsBlank(S.back())) S.remove_suffix(1);
+  return S;
+}
+
+void AppendEscapedTarget(WideString& Out, std::u16string_view Target) {
+  Out += u'<';
+  for (char16_t c : Target) {
+    if (c == u'\r' || c == u'\n') continue;
+    if (c == u'<' || c == u'>' || c == u'\\') Out += u'\\';
+    Out += c;
+  }
+  Out += u'>';
+}
+
+}  // namespace
+
+void AppendMarkdownEscaped(WideString& Out, std::u16string_view Text, bool AtLineStart) {
+  if (AtLineStart && !Text.empty()) {
+    const char16_t c = Text.front();
+    if (c == u'#' || c == u'+' || c == u'-' || c == u'=') {
+      Out += u'\\';
+    } else if (IsAsciiDigit(c)) {
+      // "1. " or "1) " would open an ordered list.
+      size_t n = 0;
+      while (n < Text.size() && IsAsciiDigit(Text[n])) ++n;
+      if (n <= kMaxOrderedDigits && n < Text.size() && (Text[n] == u'.' || Text[n] == u')')) {
+        Out.append(Text.substr(0, n));
+        Out += u'\\';
+        Text.remove_prefix(n);
+      }
+    }
+  }
+  if (AtLineStart && !Text.empty() && Text.front() == u'>') Out += u'\\';
+  const auto letter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char16_t c = Text[i];
+    const char16_t next = i + 1 < Text.size() ? Text[i + 1] : 0;
+    switch (c) {
+      case u'\\': case u'`': case u'*': case u'[': case u']': case u'|': case u'~':
+        Out += u'\\';
+        break;
+      case u'_':
+        // Inside a word it cannot open or close emphasis.
+        if (i == 0 || !IsWordChar(Text[i - 1]) || !IsWordChar(next)) Out += u'\\';
+        break;
+      case u'<':
+        // Only where a tag, a comment or an autolink could begin.
+        if (letter(next) || next == u'/' || next == u'!' || next == u'?') Out += u'\\';
+        break;
+      case u'&':
+        // Only where an entity could begin.
+        if (letter(next) || next == u'#') Out += u'\\';
+        break;
+      case u'\r': case 0:
+        continue;
+      default:
+        break;
+    }
+    Out += c;
+  }
+}
+
+TMarkdownRenderer::TMarkdownRenderer(TMSWBaseDocument& Doc, TTextPath& Path, const TTextRenderer& Reader)
+    : FDoc(Doc), FPath(Path), FReader(Reader), FRepeatBudget(kRepeatBudget) {}
+
+void TMarkdownRenderer::EndDocument() {
+  CloseImplicitParagraph();
+  if (FInParagraph) EndParagraph();
+  if (FTableDepth > 0) {
+    FTableDepth = 0;
+    FlushTable();
+  }
+}
+
+void TMarkdownRenderer::BeginStory(TStoryKind Kind) {
+  CloseImplicitParagraph();
+  FSkipStory = FReader.KeepsApart(Kind);
+}
+
+void TMarkdownRenderer::EndStory(TStoryKind) {
+  CloseImplicitParagraph();
+  FSkipStory = false;
+}
+
+void TMarkdownRenderer::OpenImplicitParagraph() {
+  if (FInParagraph) return;
+  BeginParagraph(TParagraph());
+  FImplicit = true;
+}
+
+void TMarkdownRenderer::CloseImplicitParagraph() {
+  if (FImplicit) EndParagraph();
+}
+
+void TMarkdownRenderer::BeginParagraph(const TParagraph& P) {
+  if (Skipping()) return;
+  CloseImplicitParagraph();
+  FInParagraph = true;
+  FImplicit = false;
+  FParagraph = P;
+  FRuns.clear();
+  FLinks.clear();
+  FLink = -1;
+}
+
+void TMarkdownRenderer::Add(std::u16string_view Raw, uint8_t Marks) {
+  if (Skipping() || Raw.empty()) return;
+  OpenImplicitParagraph();
+  if (FStrike > 0) Marks |= kStrike;
+  if (!FRuns.empty() && FRuns.back().Marks == Marks && FRuns.back().Link == FLink) {
+    FRuns.back().Text += Raw;
+    return;
+  }
+  FRuns.push_back({Marks, FLink, WideString(Raw)});
+}
+
+void TMarkdownRenderer::Text(std::u16string_view Run, const TRunStyle& Style) {
+  uint8_t marks = 0;
+  const bool heading = FParagraph.Kind == TParagraphKind::Heading || FParagraph.Kind == TParagraphKind::Title;
+  if (!heading && (Style.Bold || FParagraph.Bold)) marks |= kBold;
+  if (Style.Italic || FParagraph.Italic) marks |= kItalic;
+  if (Style.Strike) marks |= kStrike;
+  Add(Run, marks);
+}
+
+void TMarkdownRenderer::LineBreak() {
+  if (FInParagraph) Add(u"\n", 0);
+}
+
+void TMarkdownRenderer::Tab() { Add(u"\t", 0); }
+
+void TMarkdownRenderer::AlignedTab(TAlignment) { Add(u"\t", 0); }
+
+void TMarkdownRenderer::Spaces(int Count) { Add(WideString(static_cast<size_t>(std::clamp(Count, 0, 256)), u' '), 0); }
+
+void TMarkdownRenderer::BeginLink(std::u16string_view Target) {
+  if (Skipping() || Target.empty()) return;
+  FLinks.emplace_back(Target);
+  FLink = static_cast<int>(FLinks.size()) - 1;
+}
+
+void TMarkdownRenderer::EndLink() { FLink = -1; }
+
+void TMarkdownRenderer::BeginRevision(TRevisionKind Kind) {
+  if (Kind == TRevisionKind::Deleted) ++FStrike;
+}
+
+void TMarkdownRenderer::EndRevision(TRevisionKind Kind) {
+  if (Kind == TRevisionKind::Deleted && FStrike > 0) --FStrike;
+}
+
+WideString TMarkdownRenderer::RenderInline(std::u16string_view Break, bool Escaped, bool OneLine) {
+  // Split into lines first: emphasis and links close at a line's end, and
+  // each line's start is escaped on its own.
+  struct TPiece {
+    uint8_t Marks;
+    int Link;
+    std::u16string_view Text;
+  };
+  std::vector<std::vector<TPiece>> lines(1);
+  for (const TRun& r : FRuns) {
+    std::u16string_view t = r.Text;
+    for (size_t nl; (nl = t.find(u'\n')) != std::u16string_view::npos; t.remove_prefix(nl + 1)) {
+      if (nl > 0) lines.back().push_back({r.Marks, r.Link, t.substr(0, nl)});
+      lines.emplace_back();
+    }
+    if (!t.empty()) lines.back().push_back({r.Marks, r.Link, t});
+  }
+
+  WideString out;
+  bool first = true;
+  for (std::vector<TPiece>& line : lines) {
+    // Blanks at a line's ends would make code blocks or hard breaks; code
+    // keeps its lines as they are.
+    while (Escaped && !line.empty()) {
+      line.front().Text = std::u16string_view(line.front().Text).substr(
+          std::min(line.front().Text.find_first_not_of(u" \t"), line.front().Text.size()));
+      if (!line.front().Text.empty()) break;
+      line.erase(line.begin());
+    }
+    while (Escaped && !line.empty()) {
+      const size_t end = line.back().Text.find_last_not_of(u" \t");
+      line.back().Text = line.back().Text.substr(0, end == std::u16string_view::npos ? 0 : end + 1);
+      if (!line.back().Text.empty()) break;
+      line.pop_back();
+    }
+    if (Escaped && line.empty()) continue;
+    if (!first) out += OneLine ? u" " : Break;
+    first = false;
+    bool atStart = !OneLine || out.empty();
+    for (size_t i = 0; i < line.size();) {
+      // One link, or one run of the same emphasis, at a time.
+      size_t j = i + 1;
+      if (line[i].Link >= 0)
+        while (j < line.size() && line[j].Link == line[i].Link) ++j;
+      WideString raw;
+      for (size_t k = i; k < j; ++k) raw += line[k].Text;
+      const uint8_t marks = line[i].Link >= 0 ? 0 : line[i].Marks;
+      std::u16string_view core = raw;
+      const size_t lead = core.find_first_not_of(u" \t");
+      if (lead == std::u16string_view::npos) {
+        out += raw;
+        i = j;
+        continue;
+      }
+      out.append(core.substr(0, lead));
+      core.remove_prefix(lead);
+      const size_t trail = core.find_last_not_of(u" \t") + 1;
+      const std::u16string_view after = core.substr(trail);
+      core = core.substr(0, trail);
+      if (!Escaped) {
+        out += core;
+      } else if (line[i].Link >= 0) {
+        out += u'[';
+        AppendMarkdownEscaped(out, core, false);
+        out += u"](";
+        AppendEscapedTarget(out, FLinks[static_cast<size_t>(line[i].Link)]);
+        out += u')';
+      } else {
+        const std::u16string_view open = (marks & kBold) && (marks & kItalic) ? u"***"
+                                         : (marks & kBold)                    ? u"**"
+                                         : (marks & kItalic)                  ? u"*"
+                                                                              : u"";
+        if (marks & kStrike) out += u"~~";
+        out += open;
+        AppendMarkdownEscaped(out, core, atStart && open.empty() && !(marks & kStrike));
+        out += open;
+        if (marks & kStrike) out += u"~~";
+      }
+      out.append(after);
+      atStart = false;
+      i = j;
+    }
+  }
+  return out;
+}
+
+void TMarkdownRenderer::EndParagraph() {
+  if (Skipping() || !FInParagraph) return;
+  FInParagraph = false;
+  FImplicit = false;
+  const TParagraph& p = FParagraph;
+  const bool labelled = !p.Label.empty() && (p.Kind == TParagraphKind::ListItem || p.Kind == TParagraphKind::Heading);
+
+  if (FTableDepth > 0) {
+    // Cells hold inline content only: their paragraphs join with <br>.
+    if (FTable.empty() || FTable.back().Cells.empty()) return;
+    WideString& cell = FTable.back().Cells.back().Text;
+    WideString text;
+    if (labelled) {
+      AppendMarkdownEscaped(text, p.Label, false);
+      text += u' ';
+    }
+    text += RenderInline(u"<br>", true, false);
+    if (Trim(text).empty()) return;
+    if (!cell.empty()) cell += u"<br>";
+    cell += text;
+    return;
+  }
+
+  switch (p.Kind) {
+    case TParagraphKind::Preformatted: {
+      WideString body = RenderInline(u"\n", false, false);
+      if (body.empty()) return;
+      // A fence longer than any run of backticks inside.
+      size_t run = 0, longest = 0;
+      for (char16_t c : body) {
+        run = c == u'`' ? run + 1 : 0;
+        longest = std::max(longest, run);
+      }
+      const WideString fence(std::max<size_t>(3, longest + 1), u'`');
+      FListIndents.clear();
+      EmitBlock(fence + u"\n" + body + u"\n" + fence);
+      return;
+    }
+    case TParagraphKind::Title:
+    case TParagraphKind::Heading: {
+      WideString text;
+      if (labelled) {
+        AppendMarkdownEscaped(text, p.Label, true);
+        text += u' ';
+      }
+      text += RenderInline(u" ", true, true);
+      if (Trim(text).empty()) return;
+      // A closing run of # would be taken as the heading's end marker.
+      const size_t hashes = text.find_last_not_of(u'#');
+      if (hashes != text.size() - 1) {
+        const size_t at = hashes == WideString::npos ? 0 : hashes + 1;
+        text = text.substr(0, at) + u'\\' + text.substr(at);
+      }
+      const int level = p.Kind == TParagraphKind::Title ? 1 : std::clamp(p.Level, 1, kMaxHeadingLevel);
+      FListIndents.clear();
+      EmitBlock(WideString(static_cast<size_t>(level), u'#') + u" " + text);
+      return;
+    }
+    case TParagraphKind::ListItem: {
+      if (!p.Label.empty() || FItemMarked.empty() || !FItemMarked.back()) {
+        EmitListItem(labelled ? p.Label : WideString());
+        return;
+      }
+      break;  // more paragraphs of the item
+    }
+    case TParagraphKind::Body:
+      break;
+  }
+
+  WideString text;
+  if (!p.Label.empty()) {
+    // A note's citation at the start of its text.
+    AppendMarkdownEscaped(text, p.Label, true);
+    text += u' ';
+  }
+  text += RenderInline(u"\\\n", true, false);
+  if (Trim(text).empty()) return;
+  if (!FItemMarked.empty() && !FListIndents.empty()) {
+    // More paragraphs of the open list item.
+    const size_t level = std::min(FItemMarked.size(), FListIndents.size());
+    const WideString pad(static_cast<size_t>(FListIndents[level - 1]), u' ');
+    for (size_t nl = 0; (nl = text.find(u'\n', nl)) != WideString::npos; nl += pad.size() + 1)
+      text.insert(nl + 1, pad);
+    EmitBlock(pad + text);
+    return;
+  }
+  FListIndents.clear();
+  EmitBlock(std::move(text));
+}
+
+void TMarkdownRenderer::EmitListItem(const WideString& Label) {
+  WideString text;
+  const bool ordered = IsOrderedMarker(Label);
+  const WideString marker = ordered ? Label : WideString(u"-");
+  if (!ordered && !IsBulletLabel(Label)) {
+    AppendMarkdownEscaped(text, Label, true);
+    text += u' ';
+  }
+  text += RenderInline(u"\\\n", true, false);
+  // Items nest by level; a level more than one below the open ones nests
+  // one below.
+  const size_t level = static_cast<size_t>(std::clamp(FParagraph.Level, 1, 9));
+  FListIndents.resize(std::min(FListIndents.size(), level - 1));
+  const int indent = FListIndents.empty() ? 0 : FListIndents.back();
+  const int content = indent + static_cast<int>(marker.size()) + 1;
+  FListIndents.push_back(content);
+  if (!FItemMarked.empty()) FItemMarked.back() = true;
+  WideString block(static_cast<size_t>(indent), u' ');
+  block += marker;
+  if (!text.empty()) block += u' ';
+  // Continuation lines stay inside the item.
+  const WideString pad(static_cast<size_t>(content), u' ');
+  for (size_t nl = 0; (nl = text.find(u'\n', nl)) != WideString::npos; nl += pad.size() + 1) text.insert(nl + 1, pad);
+  block += text;
+  EmitBlock(std::move(block));
+}
+
+void TMarkdownRenderer::EmitBlock(WideString Block) {
+  if (FBlocks++ > 0) FPath.Add(WideString());
+  FPath.Add(std::move(Block));
+}
+
+void TMarkdownRenderer::BeginListItem() {
+  if (!Skipping()) FItemMarked.push_back(false);
+}
+
+void TMarkdownRenderer::EndListItem() {
+  if (!Skipping() && !FItemMarked.empty()) FItemMarked.pop_back();
+}
+
+void TMarkdownRenderer::EndList() {
+  if (!Skipping() && FItemMarked.empty()) FListIndents.clear();
+}
+
+void TMarkdownRenderer::BeginTable() {
+  if (Skipping()) return;
+  CloseImplicitParagraph();
+  if (FTableDepth++ == 0) FTable.clear();
+}
+
+void TMarkdownRenderer::EndTable() {
+  if (Skipping() || FTableDepth == 0) return;
+  if (--FTableDepth == 0) FlushTable();
+}
+
+void TMarkdownRenderer::BeginRow() {
+  // A nested table's rows go on in the cell of the outer one.
+  if (Skipping() || FTableDepth != 1) return;
+  FTable.emplace_back();
+}
+
+void TMarkdownRenderer::EndRow() {}
+
+void TMarkdownRenderer::BeginCell() {
+  if (Skipping() || FTableDepth != 1) return;
+  if (FTable.empty()) FTable.emplace_back();
+  FTable.back().Cells.emplace_back();
+}
+
+void TMarkdownRenderer::EndCell() {}
+
+void TMarkdownRenderer::Repeated(int64_t Times) {
+  if (Skipping() || FTableDepth != 1 || FTable.empty() || Times < 1) return;
+  // Told right after the row or cell it repeats.
+  TRow& row = FTable.back();
+  if (row.Cells.empty())
+    row.Times = Times;
+  else
+    row.Cells.back().Times = Times;
+}
+
+void TMarkdownRenderer::FlushTable() {
+  // Empty cells and rows, however often repeated, count once; those at the
+  // ends of rows and of the table are dropped.
+  std::vector<std::vector<const WideString*>> rows;
+  const WideString empty;
+  for (TRow& r : FTable) {
+    std::vector<const WideString*> cells;
+    for (const TCell& c : r.Cells) {
+      int64_t times = c.Text.empty() ? 1 : c.Times;
+      const auto cost = static_cast<int64_t>(c.Text.size()) + 3;
+      if (times > 1 && cost * (times - 1) > FRepeatBudget) {
+        FDoc.AddWarning("repeated cells and rows were written only as often as the output budget allows");
+        times = 1;
+      }
+      FRepeatBudget -= cost * (times - 1);
+      for (int64_t k = 0; k < times; ++k) cells.push_back(&c.Text);
+    }
+    while (!cells.empty() && cells.back()->empty()) cells.pop_back();
+    int64_t times = cells.empty() ? 1 : r.Times;
+    int64_t cost = 0;
+    for (const WideString* c : cells) cost += static_cast<int64_t>(c->size()) + 3;
+    if (times > 1 && cost * (times - 1) > FRepeatBudget) {
+      FDoc.AddWarning("repeated cells and rows were written only as often as the output budget allows");
+      times = 1;
+    }
+    FRepeatBudget -= cost * (times - 1);
+    for (int64_t k = 0; k < times; ++k) rows.push_back(cells);
+  }
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  if (rows.empty()) {
+    FTable.clear();
+    return;
+  }
+  size_t columns = 1;
+  for (const auto& r : rows) columns = std::max(columns, r.size());
+
+  FListIndents.clear();
+  if (FBlocks++ > 0) FPath.Add(WideString());
+  auto line = [&](const std::vector<const WideString*>& Cells) {
+    WideString s = u"|";
+    for (size_t c = 0; c < columns; ++c) {
+      s += u' ';
+      s += c < Cells.size() ? *Cells[c] : empty;
+      s += u" |";
+    }
+    FPath.Add(std::move(s));
+  };
+  line(rows.front());
+  WideString rule = u"|";
+  for (size_t c = 0; c < columns; ++c) rule += u" --- |";
+  FPath.Add(std::move(rule));
+  for (size_t r = 1; r < rows.size() && !FPath.Cancelled(); ++r) line(rows[r]);
+  FTable.clear();
+}
+
+void TMarkdownRenderer::BeginPage(int Number) {
+  if (Skipping() || Number <= 1) return;
+  CloseImplicitParagraph();
+  FListIndents.clear();
+  EmitBlock(u"<!-- page " + AsciiToWide(std::to_string(Number)) + u" -->");
+}
+
+void TMarkdownRenderer::RolledBack() {
+  FInParagraph = false;
+  FImplicit = false;
+  FRuns.clear();
+  FLinks.clear();
+  FLink = -1;
+  FStrike = 0;
+  FListIndents.clear();
+  FItemMarked.clear();
+  FTableDepth = 0;
+  FTable.clear();
+}
+
+}  // namespace lkw
