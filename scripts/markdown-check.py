@@ -52,8 +52,9 @@ def readback(md, parser):
         return None
     text = out.decode("utf-8", "replace")
     # Block ends and <br> part words as the plain text's line ends do.
-    text = re.sub(r"<(br|/p|/h\d|/li|/td|/th|/tr|/pre)\b[^>]*>", "\n", text)
-    return html.unescape(TAG.sub(" ", text))
+    text = re.sub(r"<(br|/?p|/?h\d|/?li|/?td|/?th|/?tr|/?pre|/?ul|/?ol|/?table|/?blockquote)\b[^>]*>", "\n", text)
+    # Inline elements (links, emphasis) may stand inside a word.
+    return html.unescape(TAG.sub("", text))
 
 
 def check(tool, path, parser):
