@@ -231,7 +231,8 @@ WideString TMarkdownRenderer::RenderInline(std::u16string_view Break, bool Escap
     if (Escaped && line.empty()) continue;
     if (!first) out += OneLine ? u" " : Break;
     first = false;
-    bool atStart = !OneLine || out.empty();
+    // A heading's line holds inline content only: no block can open in it.
+    bool atStart = !OneLine;
     for (size_t i = 0; i < line.size();) {
       // One link, or one run of the same emphasis, at a time.
       size_t j = i + 1;
@@ -321,7 +322,7 @@ void TMarkdownRenderer::EndParagraph() {
     case TParagraphKind::Heading: {
       WideString text;
       if (labelled) {
-        AppendMarkdownEscaped(text, p.Label, true);
+        AppendMarkdownEscaped(text, p.Label, false);
         text += u' ';
       }
       text += RenderInline(u" ", true, true);
@@ -393,10 +394,25 @@ void TMarkdownRenderer::EmitListItem(const WideString& Label) {
   const WideString pad(static_cast<size_t>(content), u' ');
   for (size_t nl = 0; (nl = text.find(u'\n', nl)) != WideString::npos; nl += pad.size() + 1) text.insert(nl + 1, pad);
   block += text;
-  EmitBlock(std::move(block));
+  // Items follow one another without a blank line (a tight list) where
+  // CommonMark keeps them one list: the same kind of marker at the same
+  // level, or a sublist that may interrupt its item's text.
+  const char16_t kind = ordered ? marker.back() : u'-';
+  const bool tight = FLastItemKind != 0 &&
+                     ((level == FLastItemLevel && kind == FLastItemKind) ||
+                      (level > FLastItemLevel && (!ordered || (marker.size() == 2 && marker[0] == u'1'))));
+  if (tight) {
+    FPath.Add(std::move(block));
+    ++FBlocks;
+  } else {
+    EmitBlock(std::move(block));
+  }
+  FLastItemKind = kind;
+  FLastItemLevel = level;
 }
 
 void TMarkdownRenderer::EmitBlock(WideString Block) {
+  FLastItemKind = 0;
   if (FBlocks++ > 0) FPath.Add(WideString());
   FPath.Add(std::move(Block));
 }
@@ -487,6 +503,7 @@ void TMarkdownRenderer::FlushTable() {
   for (const auto& r : rows) columns = std::max(columns, r.size());
 
   FListIndents.clear();
+  FLastItemKind = 0;
   if (FBlocks++ > 0) FPath.Add(WideString());
   auto line = [&](const std::vector<const WideString*>& Cells) {
     WideString s = u"|";
@@ -521,6 +538,7 @@ void TMarkdownRenderer::RolledBack() {
   FStrike = 0;
   FListIndents.clear();
   FItemMarked.clear();
+  FLastItemKind = 0;
   FTableDepth = 0;
   FTable.clear();
 }

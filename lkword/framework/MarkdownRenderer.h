@@ -101,6 +101,10 @@ class TMarkdownRenderer : public TDocumentEvents {
   std::vector<int> FListIndents;
   // Per open list item container: whether its marker is written.
   std::vector<bool> FItemMarked;
+  // The list item just written, if the last block is one: its marker's
+  // kind ('-', '.' or ')') and level.
+  char16_t FLastItemKind = 0;
+  size_t FLastItemLevel = 0;
   int FTableDepth = 0;
   std::vector<TRow> FTable;
   int64_t FRepeatBudget;

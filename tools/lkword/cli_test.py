@@ -265,6 +265,18 @@ def html_is_utf8(out, err, tmp):
         return "not framed as HTML"
 
 
+def reads_back_as(*elements):
+    """A CommonMark parser (cmark, where installed) finds these elements in the Markdown."""
+    def check(out, err, tmp):
+        if not shutil.which("cmark"):
+            return None
+        html = subprocess.run(["cmark"], input=out.encode(), capture_output=True).stdout.decode()
+        missing = [e for e in elements if e not in html]
+        if missing:
+            return "not read back: %s" % missing
+    return check
+
+
 def metadata_last(out, err, tmp):
     lines = out.rstrip("\n").split("\n")
     if lines[-1] != "Title: The Lighthouse Keeper's Ledger":
@@ -467,6 +479,12 @@ MANY = [L, H, H, L, H, L, L, H, L, H, H, L]
 # (name, args, stdin file or bytes, exit code, stdout fragments, stderr fragments, check)
 # In args, {S} is the samples folder and {T} the test's scratch folder.
 CASES = [
+    ("markdown of an OpenDocument text", ["-f", "markdown", "{S}/keeper.odt"], None, 0,
+     ["# The lamp\n", "3 < 4 & “quoted”", "\n- First item\n", "| Wind | Force |\n| --- | --- |\n", "Line one\\\nLine two"], [],
+     reads_back_as("<h1>The lamp</h1>", "<li>First item</li>", '<a href="http://example.org/lamp">link</a>', "Line one<br />")),
+    ("markdown keeps notes apart and escapes document text", ["-f", "md", "--notes", "{S}/keeper.docx"], None, 0,
+     ["| Hour | Wind | Sea |\n| --- | --- | --- |\n| 21:00 | west, 5 | moderate |", "the west & rain"], [],
+     reads_back_as("<p>1 The barometer fell by four millibars.</p>")),
     ("plain text", ["{S}/lighthouse.pdb"], None, 0,
      ["The Lighthouse Keeper's Ledger\n", "“Storm passed. All boats home.”", "café", "€40"], [],
      same_words_as_source("lighthouse.txt")),

@@ -54,6 +54,7 @@ def test_options_reach_the_reader():
     assert "charset=utf-8" in html.text and html.text.endswith("\r\n")
     assert "barometer" in html.notes["footnotes"]
     assert "notes" not in lkword.extract(DOCX).notes
+    assert "| Hour | Wind | Sea |\n| --- |" in lkword.extract(DOCX, format="markdown").text
     cut = lkword.extract(DOCX, max_length=30)
     assert len(cut.text) < 40 and any("maximum text length" in w for w in cut.warnings)
     pdf = lkword.extract(DATA / "samples" / "hello.pdf")
