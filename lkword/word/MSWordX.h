@@ -9,7 +9,9 @@
 // encryption the reader does not implement raises "The encryption method is
 // not supported in current version".
 //
-// A table cell's paragraphs are told as any others; the paragraphs of a text
+// Paragraphs in a list are told as list items with their labels, those of
+// heading styles or outline levels as headings (TWordXNumbering); runs carry
+// their bold and italic. A table cell's paragraphs are told as any others; the paragraphs of a text
 // box, and its tables, are told after the paragraph that anchors it. Runs
 // and tracked changes found outside any paragraph are told where they come,
 // between paragraphs.
