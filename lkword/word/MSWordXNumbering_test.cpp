@@ -69,24 +69,38 @@ TEST(WordXNumberingTest, StartsOverridesRestartsAndContinuedNumbering) {
       Abstract(1, Lvl(0, "decimal", "%1.", Start(3)) + Lvl(1, "lowerLetter", "%2)", Start(1)) +
                       Lvl(2, "decimal", "(%3)", Start(1) + "<w:lvlRestart w:val=\"0\"/>")) +
       Num(1, 1) + Num(2, 1) +
-      Num(3, 1, "<w:lvlOverride w:ilvl=\"0\"><w:startOverride w:val=\"10\"/></w:lvlOverride>");
+      Num(3, 1, "<w:lvlOverride w:ilvl=\"0\"><w:startOverride w:val=\"10\"/></w:lvlOverride>") +
+      Num(4, 1, "<w:lvlOverride w:ilvl=\"0\">" + Lvl(0, "upperRoman", "%1:", Start(1)) + "</w:lvlOverride>");
   // A body paragraph between items does not break the count; a second list
-  // on the same numbering continues it; a start override restarts it once.
+  // on the same numbering continues it; a start override restarts it once;
+  // an overriding level writes the number its own way but counts on.
   EXPECT_EQ(Events(numbering, "",
                    Item("a", 1) + Item("b", 1, 1) + Item("c", 1, 2) + Para("x") + Item("d", 1, 1) + Item("e", 1, 2) +
-                       Item("f", 1) + Item("g", 1, 1) + Item("h", 1, 2) + Item("i", 2) + Item("j", 3) + Item("k", 3)),
+                       Item("f", 1) + Item("g", 1, 1) + Item("h", 1, 2) + Item("i", 2) + Item("j", 3) + Item("k", 3) +
+                       Item("l", 4)),
             "<li 1 '3.'>|<li 2 'a)'>|<li 3 '(1)'>|<p>|<li 2 'b)'>|<li 3 '(2)'>|"
-            "<li 1 '4.'>|<li 2 'a)'>|<li 3 '(3)'>|<li 1 '5.'>|<li 1 '10.'>|<li 1 '11.'>");
+            "<li 1 '4.'>|<li 2 'a)'>|<li 3 '(3)'>|<li 1 '5.'>|<li 1 '10.'>|<li 1 '11.'>|<li 1 'XII:'>");
+  // A level skipped over counts as begun: after "1.a.i" and a third-level
+  // item, the second level goes on at "b".
+  const std::string skipped = Abstract(2, Lvl(0, "decimal", "%1", Start(1)) + Lvl(1, "lowerLetter", "%1.%2", Start(1)) +
+                                                Lvl(2, "lowerRoman", "%1.%2.%3", Start(1))) +
+                              Num(1, 2);
+  EXPECT_EQ(Events(skipped, "", Item("a", 1) + Item("b", 1, 2) + Item("c", 1, 1) + Item("d", 1) + Item("e", 1, 2)),
+            "<li 1 '1'>|<li 3 '1.a.i'>|<li 2 '1.b'>|<li 1 '2'>|<li 3 '2.a.i'>");
 }
 
 TEST(WordXNumberingTest, MultiLevelTextLegalNumbersAndFormats) {
   const std::string numbering =
       Abstract(1, Lvl(0, "upperRoman", "Chapter %1", Start(4)) + Lvl(1, "decimal", "%1.%2.", Start(1)) +
                       Lvl(2, "lowerRoman", "%1.%2.%3", Start(1) + "<w:isLgl/>") +
+                      Lvl(5, "decimalZero", "%1.%6", Start(1)) + Lvl(6, "decimal", "%1.%6.%7", Start(1) + "<w:isLgl/>") +
                       Lvl(3, "none", "", Start(1)) + Lvl(4, "upperLetter", "%5%4.", Start(27))) +
       Num(1, 1);
-  EXPECT_EQ(Events(numbering, "", Item("a", 1) + Item("b", 1, 1) + Item("c", 1, 2) + Item("d", 1, 3) + Item("e", 1, 4)),
-            "<li 1 'Chapter IV'>|<li 2 'IV.1.'>|<li 3 '4.1.1'>|<li 4>|<li 5 'AA.'>");
+  // Legal numbering writes Roman numbers in digits, and keeps a leading zero.
+  EXPECT_EQ(Events(numbering, "",
+                   Item("a", 1) + Item("b", 1, 1) + Item("c", 1, 2) + Item("d", 1, 3) + Item("e", 1, 4) +
+                       Item("f", 1, 5) + Item("g", 1, 6)),
+            "<li 1 'Chapter IV'>|<li 2 'IV.1.'>|<li 3 '4.1.1'>|<li 4>|<li 5 'AA.'>|<li 6 'IV.01'>|<li 7 '4.01.1'>");
 
   using F = TWordXNumbering::TFormat;
   const struct {
