@@ -68,6 +68,32 @@ char16_t SymbolCharacter(std::u16string_view Font, uint32_t Code) {
   return 0;
 }
 
+char16_t BulletCharacter(std::u16string_view Font, uint32_t Code) {
+  const bool privateUse = Code >= 0xF000 && Code <= 0xF0FF;
+  if (privateUse) Code -= 0xF000;
+  if (Code > 0xFF) return SymbolCharacter(Font, Code);
+  auto named = [&](std::u16string_view f) {
+    return Font.size() >= f.size() && CompareTextIgnoreCase(Font.substr(0, f.size()), f) == 0;
+  };
+  if (named(u"Wingdings 2") || named(u"Wingdings 3")) return 0;
+  if (named(u"Wingdings")) {
+    static constexpr struct {
+      uint8_t Code;
+      char16_t Character;
+    } kWingdingsBullets[] = {
+        {0x6C, 0x25CF}, {0x6E, 0x25A0}, {0x6F, 0x25A1}, {0x71, 0x2751}, {0x72, 0x2752}, {0x75, 0x25C6},
+        {0x76, 0x2756}, {0x77, 0x2B25}, {0x9F, 0x2022}, {0xA1, 0x25CB}, {0xA7, 0x25AA}, {0xA8, 0x25FB},
+        {0xD8, 0x27A2}, {0xE8, 0x2794}, {0xF0, 0x21E8}, {0xFB, 0x2717}, {0xFC, 0x2714}, {0xFE, 0x2611},
+    };
+    for (const auto& b : kWingdingsBullets)
+      if (b.Code == Code) return b.Character;
+    return 0;
+  }
+  // A private-use code in a font not named is most often Symbol's.
+  if (privateUse || CompareTextIgnoreCase(Font, u"Symbol") == 0) return SymbolCharacter(u"Symbol", Code);
+  return static_cast<char16_t>(Code);
+}
+
 size_t LeaveOutSymbolPrivateUse(std::u16string& Text) {
   const size_t before = Text.size();
   std::erase_if(Text, [](char16_t C) { return C >= 0xF000 && C <= 0xF0FF; });

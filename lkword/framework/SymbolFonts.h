@@ -11,6 +11,11 @@ namespace lkw {
 // text (a picture font's, a private-use code).
 char16_t SymbolCharacter(std::u16string_view Font, uint32_t Code);
 
+// The Unicode character a list's bullet Code in Font shows (Code as a byte
+// or on the private-use page): the Symbol font's characters, and the
+// bullets of the Wingdings fonts lists are made with; 0 where none is known.
+char16_t BulletCharacter(std::u16string_view Font, uint32_t Code);
+
 // Whether Text may hold a character of the private-use page symbol fonts
 // are written with (U+F000..U+F0FF; anything from U+F000 up counts here,
 // the exact test is LeaveOutSymbolPrivateUse's). A loop without an early

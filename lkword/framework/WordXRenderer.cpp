@@ -66,9 +66,10 @@ void TWordXRenderer::RolledBack() {
   FLine.clear();
 }
 
-void TWordXRenderer::BeginParagraph(const TParagraph&) {
+void TWordXRenderer::BeginParagraph(const TParagraph& P) {
   if (!FLine.empty()) EmitLine();
   if (Html()) FLine = u"<p>";
+  AppendLabel(FLine, P);
 }
 
 void TWordXRenderer::EndParagraph() {

@@ -2,7 +2,8 @@
 // main text, the notes, comments, headers and footers), framed by the
 // output's header and footer items when they are not empty. A paragraph is
 // one item: plain text as is, RTF ending in \par, HTML in <p>...</p>; line
-// breaks and tabs stay inside it. HTML tables, rows and cells are items of
+// breaks and tabs stay inside it, and a list item's or heading's label
+// comes first. HTML tables, rows and cells are items of
 // their own. Text that comes outside any paragraph gathers into one item,
 // handed on when the next paragraph begins or the part ends.
 #pragma once

@@ -293,6 +293,7 @@ void TMSWordXDocument::ClearInternalLists() {
   FFootnoteCount = FEndnoteCount = 0;
   FFootnoteNumbering = nnDecimal;
   FEndnoteNumbering = nnLowerRoman;
+  FNumbering.Clear();
   FInflatedBytes = 0;
   FPasswordProtected = false;
 }
@@ -404,6 +405,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
   const int index = FindPart(Zip, Name);
   if (index < 0) return false;
   BeginPart();
+  TWordXNumbering::TState numbering = FNumbering.State();
   try {
     TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes, static_cast<size_t>(FPartPieceSize));
     ParsePart(source);
@@ -414,6 +416,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
     if (Required) throw;
     // A damaged secondary part gives nothing rather than a part of itself.
     ResetRenderState();
+    FNumbering.SetState(std::move(numbering));
     Output().RollBack(FPartPoint);
     Output().Release();
     MarkPartial(std::string(Name) + ": " + e.Message());
@@ -453,6 +456,7 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     };
     // Note numbering formats, before the body numbers its references.
     if (ReadPart(zip, single("settings", "settings.xml"), bytes, false)) ReadNoteSettings(bytes);
+    ReadNumbering(zip, single("numbering", "numbering.xml"), single("styles", "styles.xml"));
 
     TDocumentOutput& out = Output();
     out.BeginDocument();
@@ -481,6 +485,19 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     };
     if (ReadPart(zip, metadataPart("core-properties", "docProps/core.xml"), bytes, false)) ReadProperties(bytes);
     if (ReadPart(zip, metadataPart("extended-properties", "docProps/app.xml"), bytes, false)) ReadProperties(bytes);
+  }
+}
+
+void TMSWordXDocument::ReadNumbering(const TZipArchive& Zip, std::string_view NumberingPart,
+                                     std::string_view StylesPart) {
+  RawByteString numbering, styles;
+  ReadPart(Zip, NumberingPart, numbering, false);
+  ReadPart(Zip, StylesPart, styles, false);
+  try {
+    FNumbering.Load(numbering, styles, FMaxNestingDepth);
+  } catch (const Exception& e) {
+    // What was read stays; labels past the damage are missing.
+    AddWarning(std::string("list numbering: ") + e.Message());
   }
 }
 

@@ -9,7 +9,9 @@
 // encryption the reader does not implement raises "The encryption method is
 // not supported in current version".
 //
-// A table cell's paragraphs are told as any others; the paragraphs of a text
+// Paragraphs in a list are told as list items with their labels, those of
+// heading styles or outline levels as headings (TWordXNumbering); runs carry
+// their bold and italic. A table cell's paragraphs are told as any others; the paragraphs of a text
 // box, and its tables, are told after the paragraph that anchors it. Runs
 // and tracked changes found outside any paragraph are told where they come,
 // between paragraphs.
@@ -24,6 +26,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/word/MSWord.h"
+#include "lkword/word/MSWordXNumbering.h"
 
 namespace lkw {
 
@@ -110,6 +113,8 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // A story part (body, notes, header, ...) told into the current story.
   bool ReadStory(const TZipArchive& Zip, std::string_view Name, bool Required);
   void ReadNoteSettings(std::string_view Bytes);
+  // List numbering and the styles that lead to it and to headings.
+  void ReadNumbering(const TZipArchive& Zip, std::string_view NumberingPart, std::string_view StylesPart);
   void ReadProperties(std::string_view Bytes);
 
   // Rendering (MSWordX_Render.cpp).
@@ -145,6 +150,9 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   void BeginNote(bool Endnote, const TAttributeText& Attributes);
   bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();
+  // The outermost paragraph begins once its properties are read: at its
+  // first content, or at its end.
+  void TellParagraphStart();
   void EndParagraph();
   void EndElement(uint8_t Kind);
   // An event other than a paragraph's start or end, or a text run. Inside a
@@ -176,6 +184,10 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   WideString FDecoded;                             // text with its entities decoded
   int FDeletedDepth = 0;  // deleted runs open that are not told
   int FParagraphDepth = 0;
+  bool FParagraphPending = false;  // the outermost paragraph is not yet told
+  TWordXNumbering::TParagraphProperties FParagraphProperties;
+  TRunStyle FRunStyle;  // the current run's
+  TWordXNumbering FNumbering;
   TLKXMLEngine* FEngine = nullptr;       // the engine parsing the current part
   TWordXRenderer* FWordXRenderer = nullptr;  // owned by the base, per load
   TTextPath::TCheckpoint FPartPoint;     // the current part's start

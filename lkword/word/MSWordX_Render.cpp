@@ -5,6 +5,7 @@
 // the same element handling.
 #include "lkword/word/MSWordX.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -31,6 +32,15 @@ enum TKind : uint8_t {
   kRun,
   kRunProperties,
   kVanish,
+  kBold,
+  kItalic,
+  kRunStyle,
+  kParagraphProperties,
+  kParagraphStyle,
+  kNumbering,
+  kNumberingLevel,
+  kNumberingId,
+  kOutlineLevel,
   kText,
   kTab,
   kBreak,
@@ -89,6 +99,15 @@ constexpr TKindEntry kKinds[] = {
     {"m:r", kRun},
     {"w:rPr", kRunProperties},
     {"w:vanish", kVanish},
+    {"w:b", kBold},
+    {"w:i", kItalic},
+    {"w:rStyle", kRunStyle},
+    {"w:pPr", kParagraphProperties},
+    {"w:pStyle", kParagraphStyle},
+    {"w:numPr", kNumbering},
+    {"w:ilvl", kNumberingLevel},
+    {"w:numId", kNumberingId},
+    {"w:outlineLvl", kOutlineLevel},
     {"w:t", kText},
     {"m:t", kText},
     {"w:delText", kText},
@@ -451,6 +470,9 @@ void TMSWordXDocument::ResetRenderState() {
   FNested.clear();
   FKept.clear();
   FParagraphDepth = 0;
+  FParagraphPending = false;
+  FParagraphProperties = {};
+  FRunStyle = kPlainRun;
   FDeletedDepth = 0;
   FNamespacesSet = false;
   FDepthWarned = false;
@@ -505,6 +527,7 @@ void TMSWordXDocument::ParsePart(TPartSource& Source) {
 
 bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source) {
   const int footnoteCount = FFootnoteCount, endnoteCount = FEndnoteCount;
+  TWordXNumbering::TState numbering = FNumbering.State();
   FNumbered.clear();
   SetMalformedUtf8(false);
   ScanPart(Source);
@@ -517,6 +540,7 @@ bool TMSWordXDocument::ScanOrTakeBack(TPartSource& Source) {
   for (const auto& [endnote, id] : FNumbered) (endnote ? FEndnoteNumbers : FFootnoteNumbers).erase(id);
   FFootnoteCount = footnoteCount;
   FEndnoteCount = endnoteCount;
+  FNumbering.SetState(std::move(numbering));
   ResetRenderState();
   return false;
 }
@@ -923,13 +947,57 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
   if (Kind == kSkip && IsDocumentElement) Kind = kContainer;  // a part's document element
   const uint8_t parent = FOpen.empty() ? uint8_t{kContainer} : FOpen.back().Kind;
   if (parent == kRunProperties) {
-    if (Kind == kVanish && Attributes.IsOn()) IsHiddenText = true;
+    WideString style;
+    if (Kind == kVanish && Attributes.IsOn())
+      IsHiddenText = true;
+    else if (Kind == kBold)
+      FRunStyle.Bold = Attributes.IsOn();
+    else if (Kind == kItalic)
+      FRunStyle.Italic = Attributes.IsOn();
+    else if (Kind == kRunStyle && Attributes.Find("val", style))
+      FNumbering.CharacterStyle(style, FRunStyle.Bold, FRunStyle.Italic);
     return false;
+  }
+  if (parent == kParagraphProperties || parent == kNumbering) {
+    WideString v;
+    auto number = [&](int Max) {
+      int n = 0;
+      if (!Attributes.Find("val", v) || v.empty() || v.size() > 9) return -1;
+      for (char16_t c : v) {
+        if (!IsAsciiDigit(c)) return -1;
+        n = n * 10 + (c - u'0');
+      }
+      return std::min(n, Max);
+    };
+    TWordXNumbering::TParagraphProperties& props = FParagraphProperties;
+    if (parent == kNumbering) {
+      if (Kind == kNumberingLevel) props.Level = number(TWordXNumbering::kLevels - 1);
+      // An id that is no number names no list.
+      if (Kind == kNumberingId) props.NumId = std::max(number(1 << 30), 0);
+      return false;
+    }
+    if (Kind == kParagraphStyle && Attributes.Find("val", v)) props.Style = v;
+    if (Kind == kOutlineLevel) props.OutlineLevel = number(9);
+    if (Kind != kNumbering) return false;
+    FOpen.push_back({Kind, false});
+    return true;
   }
   switch (Kind) {
     case kSkip:
     case kVanish:
+    case kBold:
+    case kItalic:
+    case kRunStyle:
+    case kParagraphStyle:
+    case kNumbering:
+    case kNumberingLevel:
+    case kNumberingId:
+    case kOutlineLevel:
       return false;
+    case kParagraphProperties:
+      // Only the outermost paragraph's, read before it is told.
+      if (parent != kParagraph || !FParagraphPending || FParagraphDepth != 1) return false;
+      break;
     case kAltChunk:
       // Content of another format (HTML, RTF, a document) that Word imports
       // when it opens the file: the page shows it, the text here lacks it.
@@ -942,10 +1010,10 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       break;
     case kRun:
       IsHiddenText = false;
+      FRunStyle = kPlainRun;
       break;
     case kRunProperties:
-      // With hidden text requested the run properties are not looked at.
-      if (parent != kRun || FParseItems.Contains(wpiHiddenText)) return false;
+      if (parent != kRun) return false;
       break;
     case kText:
       if (TextVisible()) TellDocumentText(Text);
@@ -1085,10 +1153,21 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
 void TMSWordXDocument::BeginParagraph() {
   // A text box's paragraph inside the paragraph that anchors it is kept
   // until it ends.
-  if (FParagraphDepth++ > 0)
+  if (FParagraphDepth++ > 0) {
     FNested.push_back({{evBeginParagraph, {}}});
-  else
-    Output().BeginParagraph(TParagraph());
+    return;
+  }
+  FParagraphPending = true;
+  FParagraphProperties = {};
+  FRunStyle = kPlainRun;
+}
+
+void TMSWordXDocument::TellParagraphStart() {
+  if (!FParagraphPending) return;
+  FParagraphPending = false;
+  TParagraph p;
+  FNumbering.Describe(FParagraphProperties, p);
+  Output().BeginParagraph(p);
 }
 
 void TMSWordXDocument::EndParagraph() {
@@ -1100,6 +1179,7 @@ void TMSWordXDocument::EndParagraph() {
     FNested.pop_back();
     return;
   }
+  TellParagraphStart();
   Output().EndParagraph();
   std::vector<TKeptEvent> kept;
   kept.swap(FKept);
@@ -1116,9 +1196,10 @@ void TMSWordXDocument::Tell(uint8_t Event) {
 
 void TMSWordXDocument::TellText(std::u16string_view Text) {
   if (Text.empty()) return;
-  if (FNested.empty())
-    Output().Text(Text);
-  else
+  if (FNested.empty()) {
+    TellParagraphStart();
+    Output().Text(Text, FRunStyle);
+  } else
     FNested.back().push_back({evText, WideString(Text)});
 }
 
@@ -1136,6 +1217,7 @@ void TMSWordXDocument::TellDocumentText(std::u16string_view Raw) {
 }
 
 void TMSWordXDocument::TellNow(uint8_t Event, std::u16string_view Text) {
+  TellParagraphStart();
   TDocumentOutput& out = Output();
   switch (Event) {
     case evBeginParagraph: out.BeginParagraph(TParagraph()); break;
