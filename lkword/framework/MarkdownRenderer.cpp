@@ -35,9 +35,17 @@ bool IsOrderedMarker(std::u16string_view Label) {
 }
 
 // A label that is a mark, not a number: written as the bullet list marker.
+// Punctuation, arrows, shapes, dingbats and private-use symbols: what
+// bullets are drawn with. Number forms and enclosed numbers count.
+bool IsMarkChar(char16_t c) {
+  if (c < 0x80) return !IsWordChar(c);
+  return c == 0xB7 || (c >= 0x2000 && c <= 0x214F) || (c >= 0x2190 && c <= 0x245F) || (c >= 0x2500 && c <= 0x2BFF) ||
+         (c >= 0xE000 && c <= 0xF8FF);
+}
+
 bool IsBulletLabel(std::u16string_view Label) {
-  if (Label.size() <= 1) return true;
-  return std::none_of(Label.begin(), Label.end(), IsWordChar);
+  // "o" is the hollow bullet of fonts that draw it as a letter.
+  return Label == u"o" || std::all_of(Label.begin(), Label.end(), IsMarkChar);
 }
 
 std::u16string_view Trim(std::u16string_view S) {
@@ -61,13 +69,19 @@ void AppendEscapedTarget(WideString& Out, std::u16string_view Target) {
 void AppendMarkdownEscaped(WideString& Out, std::u16string_view Text, bool AtLineStart) {
   if (AtLineStart && !Text.empty()) {
     const char16_t c = Text.front();
-    if (c == u'#' || c == u'+' || c == u'-' || c == u'=') {
+    size_t run = 1;
+    while (run < Text.size() && Text[run] == c) ++run;
+    const bool ends = run == Text.size() || IsBlank(Text[run]);
+    const bool only = Text.find_first_not_of(std::u16string({c, u' ', u'\t'})) == std::u16string_view::npos;
+    // Headings, bullets, thematic breaks and setext underlines open only so.
+    if ((c == u'#' && run <= 6 && ends) || ((c == u'+' || c == u'-') && (ends || only)) || (c == u'=' && only)) {
       Out += u'\\';
     } else if (IsAsciiDigit(c)) {
       // "1. " or "1) " would open an ordered list.
       size_t n = 0;
       while (n < Text.size() && IsAsciiDigit(Text[n])) ++n;
-      if (n <= kMaxOrderedDigits && n < Text.size() && (Text[n] == u'.' || Text[n] == u')')) {
+      if (n <= kMaxOrderedDigits && n < Text.size() && (Text[n] == u'.' || Text[n] == u')') &&
+          (n + 1 == Text.size() || IsBlank(Text[n + 1]))) {
         Out.append(Text.substr(0, n));
         Out += u'\\';
         Text.remove_prefix(n);

@@ -59,6 +59,8 @@ TEST(MarkdownRendererTest, DocumentTextThatLooksLikeMarkupIsEscaped) {
     Para(o, {}, u"# not a heading");
     Para(o, {}, u"1. not a list, 2) nor this");
     Para(o, {}, u"- dash + plus = equals");
+    Para(o, {}, u"#hashtag -1 1.5 ===");
+    Para(o, {}, u"===");
     Para(o, {}, u"> quote *star* [link](x) `code` <b>tag</b> &amp; | pipe ~~ C:\\dir");
     Para(o, {}, u"snake_case stays, _emphasis_ does not; 3 < 4 & 5 > 2");
   });
@@ -66,6 +68,8 @@ TEST(MarkdownRendererTest, DocumentTextThatLooksLikeMarkupIsEscaped) {
             "\\# not a heading\n\n"
             "1\\. not a list, 2) nor this\n\n"
             "\\- dash + plus = equals\n\n"
+            "#hashtag -1 1.5 ===\n\n"
+            "\\===\n\n"
             "\\> quote \\*star\\* \\[link\\](x) \\`code\\` \\<b>tag\\</b> \\&amp; \\| pipe \\~\\~ C:\\\\dir\n\n"
             "snake_case stays, \\_emphasis\\_ does not; 3 < 4 & 5 > 2\n");
 }
@@ -79,6 +83,7 @@ TEST(MarkdownRendererTest, HeadingsListsAndCodeKeepTheirShape) {
     Para(o, Kind(TParagraphKind::ListItem, 2, u"a)"), u"Sub");
     Para(o, Kind(TParagraphKind::ListItem, 3, u"\u2022"), u"Bullet");
     Para(o, Kind(TParagraphKind::ListItem, 1, u"10."), u"Tenth");
+    Para(o, Kind(TParagraphKind::ListItem, 1, u"B"), u"Letter");
     Para(o, {}, u"After the list");
     o.BeginParagraph(Kind(TParagraphKind::Preformatted));
     o.Text(u"  x = `y`\n```");
@@ -92,6 +97,7 @@ TEST(MarkdownRendererTest, HeadingsListsAndCodeKeepTheirShape) {
             "   - a) Sub\n"
             "     - Bullet\n\n"
             "10. Tenth\n\n"
+            "- B Letter\n\n"
             "After the list\n\n"
             "````\n  x = `y`\n```\n````\n");
 }
