@@ -198,7 +198,7 @@ WideString FormatListNumber(int64_t N, int Format) {
       if (N >= 0 && N < 1000000) return EnglishWords(N, Format == 7);
       break;
     case 22:
-      if (N >= 0 && N < 10) return AsciiToWide("0" + std::to_string(N));
+      if (N >= 0 && N < 10) return WideString{u'0', static_cast<char16_t>(u'0' + N)};
       break;
     case kNfcNone:
     case kNfcBullet:
@@ -334,6 +334,7 @@ void TWordParagraphs::ReadLists(const RawByteString& Lst, const RawByteString& L
     Out.Format = f[4];
     Out.Legal = (f[5] & 0x04) != 0;
     Out.NoRestart = (f[5] & 0x08) != 0;
+    Out.RestartLimit = f[26];
     const size_t cbChpx = f[24], cbPapx = f[25];
     At += kLvlf + cbPapx;
     if (At + cbChpx + 2 > N) return false;
@@ -540,8 +541,16 @@ WideString TWordParagraphs::Label(size_t Ilfo, int Ilvl) {
   } else if (c.Value[lv] < kMaxCounter) {
     ++c.Value[lv];
   }
-  for (size_t k = lv + 1; k < kLevels; ++k)
-    if (!level(static_cast<int>(k)).NoRestart) c.Started[k] = false;
+  for (size_t k = lv + 1; k < kLevels; ++k) {
+    const TLevel& deeper = level(static_cast<int>(k));
+    if (!deeper.NoRestart || Ilvl < deeper.RestartLimit) c.Started[k] = false;
+  }
+  // Levels above that were skipped count from their start on.
+  for (size_t k = 0; k < lv; ++k)
+    if (!c.Started[k]) {
+      c.Value[k] = std::clamp<int64_t>(level(static_cast<int>(k)).Start, -kMaxCounter, kMaxCounter);
+      c.Started[k] = true;
+    }
   const TLevel& own = level(Ilvl);
   WideString out;
   for (const char16_t ch : own.Text) {

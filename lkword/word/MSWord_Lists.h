@@ -50,6 +50,7 @@ class TWordParagraphs {
     int64_t Start = 1;
     int Format = 0;
     bool Legal = false, NoRestart = false;
+    int RestartLimit = 0;  // with NoRestart: restarted by the levels above this one only
     WideString Text;  // the number text; characters 0-8 stand for levels' numbers
   };
   struct TList {

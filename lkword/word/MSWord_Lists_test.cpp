@@ -68,13 +68,14 @@ TEST(WordListNumberTest, FormatsAndTheirRanges) {
   EXPECT_EQ(U8(FormatListNumber(5, 99)), "5");
 }
 
-// Start values, levels restarting under a higher level, multi-level texts,
+// Start values, levels restarting under a higher level, skipped levels
+// counting from their start, multi-level texts,
 // numbering that goes on across other paragraphs, legal numbering, an
 // override that restarts the list, bullets of symbol fonts.
 TEST(WordListTest, LabelsCountAsThePageShowsThem) {
   TWordDocBuilder b;
   b.Fonts = {{0, "Times New Roman"}, {2, "Symbol"}, {2, "Wingdings"}};
-  b.Pieces = {{u"one\rtwo\rtwo a\rtwo b\rbetween\rthree\rthree a\rlegal\rre\rdot\rbox\rtext\r", false}};
+  b.Pieces = {{u"one\rtwo\rtwo a\rtwo b\rbetween\rthree\rthree a\rlegal\rre\rdot\rbox\rtext\rnext\r", false}};
   b.Lists = {{7,
               {{3, 0, 0, {0, u'.'}},
                {1, 4, 0, {0, u'.', 1, u')'}},
@@ -83,14 +84,14 @@ TEST(WordListTest, LabelsCountAsThePageShowsThem) {
              {11, {{1, 23, 0, {0xF0A7}, 2}}}};
   b.Overrides = {{7, {}}, {9, {}}, {11, {}}, {7, {{0, true, 10, false, {}}}}};
   b.Paragraphs = {Item(1, 0), Item(1, 0), Item(1, 1), Item(1, 1), {},         Item(1, 0),
-                  Item(1, 1), Item(1, 2), Item(4, 0), Item(2, 0), Item(3, 0), Item(1, 2)};
+                  Item(1, 1), Item(1, 2), Item(4, 0), Item(2, 0), Item(3, 0), Item(1, 2), Item(1, 1)};
   const TLoaded got = LoadBuilt(b);
   EXPECT_EQ(got.Body,
             "3. one\r\n4. two\r\n4.a) two a\r\n4.b) two b\r\nbetween\r\n5. three\r\n5.a) three a\r\n"
-            "5.1.5 legal\r\n10. re\r\n\u2022 dot\r\n\u25AA box\r\n10.1.5 text\r\n");
+            "5.1.5 legal\r\n10. re\r\n\u2022 dot\r\n\u25AA box\r\n10.1.5 text\r\n10.b) next\r\n");
   EXPECT_EQ(got.Events,
             "<li 1 '3.'>|<li 1 '4.'>|<li 2 '4.a)'>|<li 2 '4.b)'>|<p>|<li 1 '5.'>|<li 2 '5.a)'>|"
-            "<li 3 '5.1.5'>|<li 1 '10.'>|<li 1 '\u2022'>|<li 1 '\u25AA'>|<li 3 '10.1.5'>|");
+            "<li 3 '5.1.5'>|<li 1 '10.'>|<li 1 '\u2022'>|<li 1 '\u25AA'>|<li 3 '10.1.5'>|<li 2 '10.b)'>|");
 }
 
 // Headings by the built-in heading styles and by outline levels, also
