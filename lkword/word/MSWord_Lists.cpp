@@ -423,12 +423,12 @@ void ForEachPageRun(TStream& Doc, const RawByteString& Plc, size_t Entry, TVisit
   if (Plc.size() < 12) return;
   const size_t pages = (Plc.size() - 4) / 8;
   const auto* pn = reinterpret_cast<const uint8_t*>(Plc.data()) + 4 * (pages + 1);
-  std::vector<uint32_t> seen;
+  std::vector<bool> seen(static_cast<size_t>(Doc.Size() / kPageSize) + 1);
   RawByteString page;
   for (size_t i = 0; i < pages; ++i) {
     const uint32_t number = LoadLE32(pn + 4 * i) & 0x3FFFFF;
-    if (std::find(seen.begin(), seen.end(), number) != seen.end()) continue;
-    seen.push_back(number);
+    if (number >= seen.size() || seen[number]) continue;
+    seen[number] = true;
     if (!ReadBytesAt(Doc, int64_t{number} * kPageSize, kPageSize, page)) continue;
     const auto* fkp = reinterpret_cast<const uint8_t*>(page.data());
     const size_t runs = fkp[kPageSize - 1];
