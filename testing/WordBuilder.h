@@ -22,6 +22,7 @@ class TWordDocBuilder {
     bool Compressed = false;  // 8-bit (always so before Word 97)
     int Font = -1;            // Word 6/95: index into Fonts set on the run
     uint16_t Symbol = 0;      // Word 97: the piece is symbols, this code in Fonts[Font]
+    std::string Chpx = {};    // Word 97: character property modifiers of the piece
   };
   // Font table: character set and name.
   std::vector<std::pair<uint8_t, std::string>> Fonts;
@@ -55,6 +56,52 @@ class TWordDocBuilder {
   std::vector<std::string> SectionSprms;
   // 8-bit pieces before Word 97 are encoded with this code page.
   uint32_t CodePage = 1252;
+
+  // Word 97 paragraph properties: the Nth paragraph of the text (each ends
+  // in a paragraph or cell mark) gets Paragraphs[N]'s style index and
+  // property modifiers; paragraphs past the list are plain.
+  struct TParagraphProps {
+    uint16_t Istd = 0;
+    std::string Sprms;
+  };
+  std::vector<TParagraphProps> Paragraphs;
+  // Word 97 styles by index: sti, base style (0xFFF: none), the paragraph
+  // and character property modifiers of a paragraph style.
+  struct TStyle {
+    uint16_t Sti = 0;
+    uint16_t Base = 0xFFF;
+    std::string Papx, Chpx;
+  };
+  std::vector<TStyle> Styles;
+  // Word 97 lists: a level's start, number format, flags byte (0x04 legal),
+  // number text (characters 0-8 for levels' numbers) and font index
+  // (-1: none).
+  struct TLevel {
+    int32_t Start = 1;
+    uint8_t Nfc = 0;
+    uint8_t Flags = 0;
+    std::u16string Text;
+    int Font = -1;
+  };
+  struct TList {
+    int32_t Id = 0;
+    std::vector<TLevel> Levels;  // one: a simple list; else padded to nine
+  };
+  std::vector<TList> Lists;
+  // Their overrides, numbered from 1 in sprmPIlfo: the list id and, per
+  // overridden level, a start value and a level replacing the list's.
+  struct TLevelOverride {
+    uint8_t Level = 0;
+    bool StartAt = false;
+    int32_t Start = 0;
+    bool Formatting = false;
+    TLevel Format;
+  };
+  struct TOverride {
+    int32_t ListId = 0;
+    std::vector<TLevelOverride> Levels;
+  };
+  std::vector<TOverride> Overrides;
 
   // The document stream and the table stream ("1Table" or "0Table" by the flag).
   std::string Document, Table;
@@ -168,22 +215,16 @@ class TWordDocBuilder {
       Put16(ffn, 0, static_cast<uint16_t>(ffn.size()));
       place(ffn, 15);
       // One character page with a run per piece.
-      Document.resize((Document.size() + 511) / 512 * 512, '\0');
-      const uint32_t pn = static_cast<uint32_t>(Document.size() / 512);
-      std::string fkp(512, '\0');
-      const size_t runs = Pieces.size();
-      for (size_t k = 0; k < runs; ++k) {
-        Put32(fkp, 4 * k, fcs[k]);
-        Put32(fkp, 4 * k + 4, fcs[k] + static_cast<uint32_t>(Pieces[k].Text.size()));
-        if (Pieces[k].Font < 0) continue;
-        const size_t at = 400 + 4 * k;
-        fkp[4 * (runs + 1) + k] = static_cast<char>(at / 2);
-        fkp[at] = 3;
-        fkp[at + 1] = 93;
-        Put16(fkp, at + 2, static_cast<uint16_t>(Pieces[k].Font));
+      std::vector<TRunProps> runs;
+      for (size_t k = 0; k < Pieces.size(); ++k) {
+        std::string props;
+        if (Pieces[k].Font >= 0) {
+          props = "\x03\x5D  ";
+          Put16(props, 2, static_cast<uint16_t>(Pieces[k].Font));
+        }
+        runs.push_back({fcs[k], fcs[k] + static_cast<uint32_t>(Pieces[k].Text.size()), props});
       }
-      fkp[511] = static_cast<char>(runs);
-      Document += fkp;
+      const uint32_t pn = AddPage(runs, 1);
       std::string bte;
       Add32(bte, fcs.front());
       Add32(bte, fcMac);
@@ -191,7 +232,7 @@ class TWordDocBuilder {
       place(bte, 12);
     }
 
-    if (w97 && !Fonts.empty()) {
+    if (w97 && (!Fonts.empty() || std::any_of(Pieces.begin(), Pieces.end(), [](const TPiece& P) { return !P.Chpx.empty(); }))) {
       // Font names in UTF-16 from each record's 40th byte; one character
       // page with a run per piece, the symbol pieces' naming their code.
       std::string ffn(4, '\0');
@@ -205,24 +246,19 @@ class TWordDocBuilder {
         ffn += rec;
       }
       place(ffn, 15);
-      Document.resize((Document.size() + 511) / 512 * 512, '\0');
-      const uint32_t pn = static_cast<uint32_t>(Document.size() / 512);
-      std::string fkp(512, '\0');
-      const size_t runs = Pieces.size();
-      for (size_t k = 0; k < runs; ++k) {
-        const uint32_t from = fcs[k] & 0x40000000u ? (fcs[k] & ~0x40000000u) / 2 : fcs[k];
-        Put32(fkp, 4 * k, from);
-        Put32(fkp, 4 * k + 4, byteEnds[k]);
-        if (Pieces[k].Symbol == 0) continue;
-        const size_t at = 400 + 8 * k;
-        fkp[4 * (runs + 1) + k] = static_cast<char>(at / 2);
-        fkp[at] = 6;
-        Put16(fkp, at + 1, 0x6A09);
-        Put16(fkp, at + 3, static_cast<uint16_t>(Pieces[k].Font));
-        Put16(fkp, at + 5, Pieces[k].Symbol);
+      std::vector<TRunProps> runs;
+      for (size_t k = 0; k < Pieces.size(); ++k) {
+        std::string props;
+        if (Pieces[k].Symbol != 0) {
+          props = std::string("\x06\x09\x6A", 3) + std::string(4, '\0');
+          Put16(props, 3, static_cast<uint16_t>(Pieces[k].Font));
+          Put16(props, 5, Pieces[k].Symbol);
+        } else if (!Pieces[k].Chpx.empty()) {
+          props = static_cast<char>(Pieces[k].Chpx.size()) + Pieces[k].Chpx;
+        }
+        runs.push_back({ByteOffset(fcs[k]), byteEnds[k], props});
       }
-      fkp[511] = static_cast<char>(runs);
-      Document += fkp;
+      const uint32_t pn = AddPage(runs, 1);
       std::string bte;
       Add32(bte, 0);
       Add32(bte, fcMac);
@@ -230,7 +266,78 @@ class TWordDocBuilder {
       place(bte, 12);
     }
 
+    if (w97 && !Paragraphs.empty()) {
+      // Runs of the pieces' bytes cut after each mark, in FC order.
+      std::vector<TRunProps> runs;
+      size_t para = 0;
+      std::vector<std::vector<TRunProps>> byPiece(Pieces.size());
+      for (size_t k = 0; k < Pieces.size(); ++k) {
+        const uint32_t width = Pieces[k].Compressed ? 1 : 2;
+        uint32_t from = ByteOffset(fcs[k]);
+        for (size_t i = 0; i < Pieces[k].Text.size(); ++i) {
+          const char16_t c = Pieces[k].Text[i];
+          const bool last = i + 1 == Pieces[k].Text.size();
+          if (c != u'\r' && c != 7 && !last) continue;
+          const uint32_t to = ByteOffset(fcs[k]) + static_cast<uint32_t>(i + 1) * width;
+          std::string props;
+          if (para < Paragraphs.size()) {
+            std::string papx(2, '\0');
+            Put16(papx, 0, Paragraphs[para].Istd);
+            papx += Paragraphs[para].Sprms;
+            props = static_cast<char>((papx.size() + 2) / 2) + papx;
+          }
+          byPiece[k].push_back({from, to, props});
+          from = to;
+          if (c == u'\r' || c == 7) ++para;
+        }
+      }
+      for (size_t k : order) runs.insert(runs.end(), byPiece[k].begin(), byPiece[k].end());
+      const uint32_t pn = AddPage(runs, 13);
+      std::string bte;
+      Add32(bte, runs.front().From);
+      Add32(bte, runs.back().To);
+      Add32(bte, pn);
+      place(bte, 13);
+    }
+    if (w97 && !Styles.empty()) place(StyleSheet(), 1);
+    if (w97 && !Lists.empty()) {
+      std::string lst(2, '\0'), levels;
+      Put16(lst, 0, static_cast<uint16_t>(Lists.size()));
+      for (const TList& l : Lists) {
+        std::string lstf(28, '\0');
+        Put32(lstf, 0, static_cast<uint32_t>(l.Id));
+        for (int i = 0; i < 9; ++i) Put16(lstf, 8 + 2 * i, 0xFFF);
+        lstf[26] = l.Levels.size() == 1 ? 1 : 0;
+        lst += lstf;
+        std::vector<TLevel> all = l.Levels;
+        while (all.size() > 1 && all.size() < 9) all.push_back({1, 0, 0, {static_cast<char16_t>(all.size()), u'.'}});
+        for (const TLevel& v : all) levels += Level(v);
+      }
+      // The pair covers the list records; their levels follow them.
+      PutPair(73, static_cast<uint32_t>(Table.size()), static_cast<uint32_t>(lst.size()));
+      Table += lst + levels;
+      std::string lfo(4, '\0'), data;
+      Put32(lfo, 0, static_cast<uint32_t>(Overrides.size()));
+      for (const TOverride& o : Overrides) {
+        std::string rec(16, '\0');
+        Put32(rec, 0, static_cast<uint32_t>(o.ListId));
+        rec[12] = static_cast<char>(o.Levels.size());
+        lfo += rec;
+        if (o.Levels.empty()) continue;
+        data += std::string(4, '\xFF');
+        for (const TLevelOverride& v : o.Levels) {
+          std::string lvl(8, '\0');
+          Put32(lvl, 0, static_cast<uint32_t>(v.Start));
+          lvl[4] = static_cast<char>(v.Level | (v.StartAt ? 0x10 : 0) | (v.Formatting ? 0x20 : 0));
+          data += lvl;
+          if (v.Formatting) data += Level(v.Format);
+        }
+      }
+      place(lfo + data, 74);
+    }
+
     std::string& d = Document;
+    if (w97) Put16(d, 152, 93);
     Put16(d, 0, FGeneration == 8 ? 0xA5EC : FGeneration == 2 ? 0xA5DB : 0xA5DC);
     Put16(d, 2, FGeneration == 8 ? 193 : FGeneration == 2 ? 45 : FGeneration == 7 ? 104 : 101);
     Put16(d, 6, lID);
@@ -267,6 +374,8 @@ class TWordDocBuilder {
     return b.Build();
   }
 
+  static uint32_t ByteOffset(uint32_t Fc) { return Fc & 0x40000000u ? (Fc & ~0x40000000u) / 2 : Fc; }
+
   static void Add32(std::string& S, uint32_t V) {
     for (int i = 0; i < 4; ++i) S += static_cast<char>((V >> (8 * i)) & 0xFF);
   }
@@ -275,6 +384,76 @@ class TWordDocBuilder {
 
  private:
   void PutPair(size_t Pair, uint32_t Fc, uint32_t Lcb) { FPairs.push_back({Pair, Fc, Lcb}); }
+
+  // A run of a property page: its bytes [From, To) and its properties as
+  // the page holds them (a size byte first; empty: none).
+  struct TRunProps {
+    uint32_t From, To;
+    std::string Props;
+  };
+  // Appends a property page to the document and returns its number. Entry:
+  // the size of the entries after the FCs, whose first byte is the word
+  // offset of the run's properties.
+  uint32_t AddPage(const std::vector<TRunProps>& Runs, size_t Entry) {
+    Document.resize((Document.size() + 511) / 512 * 512, '\0');
+    std::string fkp(512, '\0');
+    const size_t n = Runs.size();
+    size_t top = 511;
+    for (size_t k = 0; k < n; ++k) {
+      Put32(fkp, 4 * k, Runs[k].From);
+      Put32(fkp, 4 * k + 4, Runs[k].To);
+      if (Runs[k].Props.empty()) continue;
+      top = (top - Runs[k].Props.size()) & ~size_t{1};
+      fkp.replace(top, Runs[k].Props.size(), Runs[k].Props);
+      fkp[4 * (n + 1) + Entry * k] = static_cast<char>(top / 2);
+    }
+    fkp[511] = static_cast<char>(n);
+    Document += fkp;
+    return static_cast<uint32_t>(Document.size() / 512 - 1);
+  }
+
+  std::string StyleSheet() const {
+    std::string stsh(2 + 18, '\0');
+    Put16(stsh, 0, 18);
+    Put16(stsh, 2, static_cast<uint16_t>(Styles.size()));
+    Put16(stsh, 4, 10);
+    for (const TStyle& st : Styles) {
+      // Base, a nameless name, then the paragraph and character groups.
+      std::string rec(14, '\0');
+      Put16(rec, 0, st.Sti);
+      Put16(rec, 2, static_cast<uint16_t>(1 | st.Base << 4));
+      Put16(rec, 4, 2);
+      std::string papx(2, '\0');
+      papx += st.Papx;
+      for (const std::string* g : {static_cast<const std::string*>(&papx), &st.Chpx}) {
+        std::string cb(2, '\0');
+        Put16(cb, 0, static_cast<uint16_t>(g->size()));
+        rec += cb + *g;
+        if (g->size() % 2) rec += '\0';
+      }
+      std::string cb(2, '\0');
+      Put16(cb, 0, static_cast<uint16_t>(rec.size()));
+      stsh += cb + rec;
+    }
+    return stsh;
+  }
+
+  static std::string Level(const TLevel& L) {
+    std::string lvl(28, '\0');
+    Put32(lvl, 0, static_cast<uint32_t>(L.Start));
+    lvl[4] = static_cast<char>(L.Nfc);
+    lvl[5] = static_cast<char>(L.Flags);
+    std::string chpx;
+    if (L.Font >= 0) {
+      chpx = "\x4F\x4A  ";
+      Put16(chpx, 2, static_cast<uint16_t>(L.Font));
+    }
+    lvl[24] = static_cast<char>(chpx.size());
+    std::string text(2, '\0');
+    Put16(text, 0, static_cast<uint16_t>(L.Text.size()));
+    for (char16_t c : L.Text) text += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return lvl + chpx + text;
+  }
 
   struct TPair {
     size_t Pair;

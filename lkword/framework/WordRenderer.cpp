@@ -98,6 +98,18 @@ void TWordRenderer::EndStory(TStoryKind Kind) {
   if (Kind == TStoryKind::Main) Path().AddFinish(Doc().GetTextFinish(), false);
 }
 
+void TWordRenderer::BeginParagraph(const TParagraph& P) {
+  if (FRaw || !HasLabel(P)) return;
+  // Inside a field the label belongs to the field's result, where the
+  // paragraph stands.
+  if (FFieldCode.empty()) {
+    AppendLabel(FOut, P);
+  } else {
+    AppendLabel(FFieldCode, P);
+    ++FFieldCodeLen;
+  }
+}
+
 void TWordRenderer::Characters(std::u16string_view Run) {
   if (FRaw) {
     FOut += Run;

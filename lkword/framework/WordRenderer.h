@@ -70,7 +70,8 @@ class TWordRenderer : public TTextRenderer {
   void EndStory(TStoryKind Kind) override;
   void BeginSection() override {}
   void EndSection() override {}
-  void BeginParagraph(const TParagraph&) override {}
+  // A list item's or a numbered heading's label before its text.
+  void BeginParagraph(const TParagraph& P) override;
   void EndParagraph() override {}
   void Text(std::u16string_view, const TRunStyle&) override {}
   void Tab() override {}

@@ -310,7 +310,10 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = &Stream;
   ReadCLX(clxSource);
   ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
-  if (FDocVersion == 8 && TableStream) ReadSymbols(Stream, *TableStream);
+  if (FDocVersion == 8 && TableStream) {
+    ReadSymbols(Stream, *TableStream);
+    ReadParagraphs(Stream, *TableStream);
+  }
   if (FDocVersion == 8)
     ReadHeaderStories(TableStream, false);
   else if (FDocVersion >= 5)

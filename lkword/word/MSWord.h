@@ -15,6 +15,7 @@
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/CompoundFile.h"
 #include "lkword/word/MSW_Hdr.h"
+#include "lkword/word/MSWord_Lists.h"
 
 namespace lkw {
 
@@ -172,8 +173,10 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // A story told to the output: its characters to the renderer, which
   // draws them, and the paragraphs and tables they make to the consumers.
   // List: the secondary text the story's item goes to (none: the main text).
-  void TellStory(TStoryKind Kind, TWideStrings* List, std::u16string_view Text);
-  void BeginTelling(TStoryKind Kind, TWideStrings* List);
+  // Cp: where the story's text starts, when its paragraphs' properties are
+  // to be looked up (-1: they are not).
+  void TellStory(TStoryKind Kind, TWideStrings* List, std::u16string_view Text, int64_t Cp = -1);
+  void BeginTelling(TStoryKind Kind, TWideStrings* List, int64_t Cp = -1);
   // A part of the story: every paragraph but the story's last ends in it.
   // Stops where the output is complete.
   void TellText(std::u16string_view Text);
@@ -192,6 +195,28 @@ class TMSWordDocument : public TMSCustomWordDocument {
     size_t Instructions = 0;
   };
   TTold FTold;
+  // Word 97: list items and headings by the paragraph properties; the CP
+  // of the story text told so far (-1 without properties), and the
+  // characters that stand for a different count of CPs (note numbers,
+  // symbols), by CP.
+  TWordParagraphs FParagraphs;
+  int64_t FStoryCp = -1;
+  size_t FTextBase = 0;  // the character of the text being told at FStoryCp
+  struct TReplaced {
+    int64_t CP;
+    size_t Units;
+  };
+  std::vector<TReplaced> FReplaced;
+  // The CP Units characters of the read text after the one at Cp.
+  int64_t CpAfter(int64_t Cp, size_t Units) const;
+  void ReadParagraphs(TStream& Stream, TStream& Table);
+  // The paragraph open now, as told.
+  TParagraph FParagraph;
+  // A run of document text at At in the text being told, with the bold and
+  // italic of its parts.
+  void TellRun(std::u16string_view Run, size_t At);
+  // Word 97: the font table's names.
+  std::vector<WideString> FFontNames;
   // This load's renderer (the base owns it).
   TWordRenderer* FWord = nullptr;
 
@@ -225,7 +250,7 @@ class TMSWordDocument : public TMSCustomWordDocument {
   std::vector<int32_t> FHeaderStories;
   std::vector<THeaderKind> FHeaderKinds;
   // Replaces the marks in Text from index From, which holds CPFrom onwards.
-  void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const;
+  void ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom);
   void SortCharMarks();
   // Bytes of piece text read by this load (bounds overlapping pieces).
   int64_t FBytesRead = 0;

@@ -112,7 +112,8 @@ int SprmOperand8(const uint8_t* P, size_t Left) {
 void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
   // Font names: a count and an extra size, then records of a length byte
   // (size minus one) with the zero-ended UTF-16 name from their 40th byte.
-  std::vector<WideString> fonts;
+  std::vector<WideString>& fonts = FFontNames;
+  fonts.clear();
   RawByteString ffn;
   if (FIB.lcbSttbfffn >= 4 && ReadBytesAt(Table, FIB.fcSttbfffn, FIB.lcbSttbfffn, ffn)) {
     const auto* f = reinterpret_cast<const uint8_t*>(ffn.data());

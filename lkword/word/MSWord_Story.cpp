@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lkword/framework/WordRenderer.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/word/MSWord.h"
 
 namespace lkw {
@@ -57,21 +58,85 @@ std::unique_ptr<TTextRenderer> TMSWordDocument::CreateRenderer() {
   return renderer;
 }
 
-void TMSWordDocument::TellStory(TStoryKind Kind, TWideStrings* List, std::u16string_view Text) {
-  BeginTelling(Kind, List);
+void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
+  // The list tables' pairs follow the 738 bytes the FIB record holds.
+  constexpr int64_t kListPairs = 738;
+  constexpr uint16_t kPairsWithLists = 75;
+  TWordParagraphs::TSource source{FIB.fcStshf, FIB.lcbStshf,      FIB.fcPlcfbtePapx, FIB.lcbPlcfbtePapx,
+                                  FIB.fcPlcfbteChpx, FIB.lcbPlcfbteChpx, 0, 0, 0, 0};
+  RawByteString pairs;
+  if (FIB.cfclcb >= kPairsWithLists && ReadBytesAt(Stream, kListPairs, 16, pairs)) {
+    const auto* p = reinterpret_cast<const uint8_t*>(pairs.data());
+    source.fcPlfLst = LoadLE32(p);
+    source.lcbPlfLst = LoadLE32(p + 4);
+    source.fcPlfLfo = LoadLE32(p + 8);
+    source.lcbPlfLfo = LoadLE32(p + 12);
+  }
+  std::vector<TWordParagraphs::TPiece> pieces;
+  for (uint32_t i = 0; i < CLX.noPCD; ++i) {
+    int64_t from = 0, to = 0;
+    const int width = GetPieceBoundsFC(from, to, i) == 1 ? 1 : 2;
+    pieces.push_back({CLX.Pos[i], CLX.Pos[i + 1], from, width});
+  }
+  std::sort(pieces.begin(), pieces.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
+  FParagraphs.Load(Stream, Table, source, std::move(pieces), FFontNames);
+}
+
+int64_t TMSWordDocument::CpAfter(int64_t Cp, size_t Units) const {
+  auto it = std::lower_bound(FReplaced.begin(), FReplaced.end(), Cp, [](const TReplaced& R, int64_t C) { return R.CP < C; });
+  for (; it != FReplaced.end(); ++it) {
+    if (it->CP - Cp >= static_cast<int64_t>(Units)) break;
+    // The characters up to the replaced one, then its text for one CP.
+    Units -= static_cast<size_t>(it->CP - Cp);
+    Units -= std::min(Units, it->Units);
+    Cp = it->CP + 1;
+  }
+  return Cp + static_cast<int64_t>(Units);
+}
+
+void TMSWordDocument::TellRun(std::u16string_view Run, size_t At) {
+  TDocumentOutput& out = Output();
+  if (FStoryCp < 0) {
+    out.Text(Run);
+    return;
+  }
+  // Parts of the same style go out as one. Characters that replaced
+  // others are counted as one each here: the styles stay close to them.
+  int64_t cp = CpAfter(FStoryCp, At - FTextBase);
+  TRunStyle style;
+  size_t from = 0, to = 0;
+  while (to < Run.size()) {
+    int64_t until = 0;
+    const TRunStyle next = FParagraphs.RunAt(cp, FParagraph, until);
+    if (to > from && (next.Bold != style.Bold || next.Italic != style.Italic)) {
+      out.Text(Run.substr(from, to - from), style);
+      from = to;
+    }
+    style = next;
+    const auto take = static_cast<size_t>(std::min<int64_t>(until - cp, static_cast<int64_t>(Run.size() - to)));
+    to += take;
+    cp += static_cast<int64_t>(take);
+  }
+  out.Text(Run.substr(from), style);
+}
+
+void TMSWordDocument::TellStory(TStoryKind Kind, TWideStrings* List, std::u16string_view Text, int64_t Cp) {
+  BeginTelling(Kind, List, Cp);
   TellText(Text);
   EndTelling(Kind);
 }
 
-void TMSWordDocument::BeginTelling(TStoryKind Kind, TWideStrings* List) {
+void TMSWordDocument::BeginTelling(TStoryKind Kind, TWideStrings* List, int64_t Cp) {
   TDocumentOutput& out = Output();
   FTold = TTold();
+  FStoryCp = FParagraphs.Empty() ? -1 : Cp;
   FWord->SetStoryList(List);
   out.BeginStory(Kind);
 }
 
 void TMSWordDocument::EndTelling(TStoryKind Kind) {
   CloseParagraph();
+  FStoryCp = -1;
   CloseTable();
   Output().EndStory(Kind);
 }
@@ -92,7 +157,15 @@ void TMSWordDocument::OpenParagraph(std::u16string_view Text, size_t At) {
       CloseTable();
     }
   }
-  out.BeginParagraph(kBodyParagraph);
+  if (FStoryCp < 0) {
+    out.BeginParagraph(kBodyParagraph);
+  } else {
+    FStoryCp = CpAfter(FStoryCp, At - FTextBase);
+    FTextBase = At;
+    const size_t end = ParagraphEnd(Text, At);
+    FParagraph = FParagraphs.Next(end < Text.size() ? CpAfter(FStoryCp, end - At) : FStoryCp);
+    out.BeginParagraph(FParagraph);
+  }
   FTold.Paragraph = true;
 }
 
@@ -115,6 +188,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
   TWordRenderer& word = *FWord;
   const size_t n = Text.size();
   word.Reserve(n);
+  FTextBase = 0;
   for (size_t i = 0; i < n;) {
     const char16_t c = Text[i];
     const bool told = FTold.Instructions == 0;  // document text, not a field's instruction
@@ -122,11 +196,9 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       size_t j = i + 1;
       while (j < n && IsOrdinary(Text[j])) ++j;
       const std::u16string_view run = Text.substr(i, j - i);
+      if (told) OpenParagraph(Text, i);
       word.Characters(run);
-      if (told) {
-        OpenParagraph(Text, i);
-        out.Text(run);
-      }
+      if (told) TellRun(run, i);
       i = j;
       continue;
     }
@@ -150,25 +222,19 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         break;
       }
       case 9:
+        if (told) OpenParagraph(Text, at);
         word.Mark(TWordMark::Tab, c);
-        if (told) {
-          OpenParagraph(Text, at);
-          out.Tab();
-        }
+        if (told) out.Tab();
         break;
       case 11:
+        if (told) OpenParagraph(Text, at);
         word.Mark(TWordMark::LineBreak, c);
-        if (told) {
-          OpenParagraph(Text, at);
-          out.LineBreak();
-        }
+        if (told) out.LineBreak();
         break;
       case kNonBreakingHyphen:
+        if (told) OpenParagraph(Text, at);
         word.Mark(TWordMark::NonBreakingHyphen, c);
-        if (told) {
-          OpenParagraph(Text, at);
-          out.Text(u"-");
-        }
+        if (told) out.Text(u"-");
         break;
       case 12:
       case 13:
@@ -204,6 +270,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         break;
     }
   }
+  if (FStoryCp >= 0) FStoryCp = CpAfter(FStoryCp, n - FTextBase);
 }
 
 }  // namespace lkw

@@ -68,6 +68,9 @@ void TMSWordDocument::ClearTextAndPieces() {
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();
+  FParagraphs.Clear();
+  FReplaced.clear();
+  FStoryCp = -1;
 }
 
 void TMSWordDocument::ReadCLX(TStream* Source) {
@@ -256,7 +259,7 @@ void TMSWordDocument::SortCharMarks() {
   std::stable_sort(FNoteMarks.begin(), FNoteMarks.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
 }
 
-void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) const {
+void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFrom) {
   const int64_t CPTo = CPFrom + static_cast<int64_t>(Text.size() - From);
   auto it = std::lower_bound(FNoteMarks.begin(), FNoteMarks.end(), CPFrom,
                              [](const auto& M, int64_t CP) { return M.CP < CP; });
@@ -270,6 +273,7 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
     if (at < done || Piece[at] != it->Placeholder) continue;
     out.append(Piece, done, at - done);
     out += it->Text;
+    if (it->Text.size() != 1) FReplaced.push_back({it->CP, it->Text.size()});
     done = at + 1;
   }
   out.append(Piece, done);
@@ -297,13 +301,13 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
     if (sinking) out.BeginDocument();
     const WideString text = ReadCPRange(Stream, 0, end);
     if (!sinking) out.BeginDocument();
-    TellStory(TStoryKind::Main, nullptr, text);
+    TellStory(TStoryKind::Main, nullptr, text, 0);
     return;
   }
   // Read and told a block at a time, each cut after its last paragraph
   // mark, so that a large document never sits in memory whole.
   out.BeginDocument();
-  BeginTelling(TStoryKind::Main, nullptr);
+  BeginTelling(TStoryKind::Main, nullptr, 0);
   constexpr int64_t kBlockChars = int64_t{1} << 16;
   WideString block;
   int64_t cp = 0;
@@ -468,10 +472,10 @@ void TMSWordDocument::ReadSecondaryTexts(TStream& Stream) {
         if (to <= from) continue;
         const bool footer = FHeaderKinds[i] == THeaderKind::Footer;
         TellStory(footer ? TStoryKind::Footer : TStoryKind::Header, footer ? &FFooterText : &FHeaderText,
-                  ReadCPRange(Stream, cp + from, cp + to));
+                  ReadCPRange(Stream, cp + from, cp + to), cp + from);
       }
     } else if (s.List && !Cancelled()) {
-      TellStory(s.Kind, s.List, ReadCPRange(Stream, cp, cp + s.Count));
+      TellStory(s.Kind, s.List, ReadCPRange(Stream, cp, cp + s.Count), cp);
     }
     cp += s.Count;
   }
