@@ -89,6 +89,8 @@ char16_t BulletCharacter(std::u16string_view Font, uint32_t Code) {
       if (b.Code == Code) return b.Character;
     return 0;
   }
+  // Other picture fonts' codes are no letters either.
+  if (IsPictureFont(Font)) return 0;
   // A private-use code in a font not named is most often Symbol's.
   if (privateUse || CompareTextIgnoreCase(Font, u"Symbol") == 0) return SymbolCharacter(u"Symbol", Code);
   return static_cast<char16_t>(Code);

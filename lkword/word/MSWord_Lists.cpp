@@ -66,35 +66,19 @@ void ForEachSprm(const uint8_t* G, size_t Size, TVisit&& Visit) {
   }
 }
 
-// Picture fonts' bullets in Unicode; the others are drawn as a plain bullet.
-char16_t PictureFontBullet(uint32_t Code) {
-  switch (Code & 0xFF) {
-    case 0x6C: return 0x25CF;
-    case 0x6E: return 0x25A0;
-    case 0x71: return 0x2751;
-    case 0x75: return 0x25C6;
-    case 0x76: return 0x2756;
-    case 0xA7: return 0x25AA;
-    case 0xA8: return 0x25FB;
-    case 0xD8: return 0x27A2;
-    case 0xFC: return 0x2713;
-    default: return 0x2022;
-  }
-}
-
 // A level text's characters as the page shows them: symbol fonts'
 // codes in Unicode, level placeholders (0-8) kept, other controls left out.
 WideString LevelText(std::u16string_view Raw, std::u16string_view Font) {
-  const bool symbolFont = CompareTextIgnoreCase(Font, u"Symbol") == 0;
-  const bool pictureFont = !symbolFont && SymbolCharacter(Font, 0x41) == 0;
+  const bool symbolFont = SymbolCharacter(Font, 0x41) != 0x41;  // Symbol or a picture font
   WideString out;
   for (const char16_t c : Raw) {
     if (c < kLevels) {
       out += c;
     } else if (c < 0x20) {
       continue;
-    } else if ((c >= 0xF000 && c <= 0xF0FF) || ((symbolFont || pictureFont) && c <= 0xFF)) {
-      const char16_t u = pictureFont ? PictureFontBullet(c) : SymbolCharacter(u"Symbol", c);
+    } else if ((c >= 0xF000 && c <= 0xF0FF) || (symbolFont && c <= 0xFF)) {
+      // A symbol font's bullet; one without a known character is a bullet still.
+      const char16_t u = BulletCharacter(Font, c);
       out += u ? u : char16_t{0x2022};
     } else if (c >= 0xE000 && c <= 0xF8FF) {
       out += char16_t{0x2022};
