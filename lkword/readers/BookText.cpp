@@ -329,7 +329,8 @@ void TBookTextWalker::EnterListElement(const TLKXMLItem& Node, std::u16string_vi
     FPendingLabel.clear();
     TList list;
     list.Ordered = ordered;
-    const WideString type = ListStyleType(Node);
+    // The lists of an e-book's navigation document show no numbers.
+    const WideString type = OpenBlocks(u"nav") > 0 ? WideString(u"none") : ListStyleType(Node);
     if (ordered) {
       TListNumberFormat format = TListNumberFormat::Decimal;
       if (WideString t; Node.FindAttribute(u"type", t)) format = ListNumberFormat(t);

@@ -114,7 +114,8 @@ TEST(EPubText, OutputFormatsAndEscaping) {
 
 // List items begin with the label the list gives them: numbers from start,
 // type, reversed and value, bullets by their style; nested lists are a
-// level deeper, and a label goes only on an item's first line.
+// level deeper, and a label goes only on an item's first line. A
+// navigation document's lists show no labels.
 TEST(EPubText, ListItemsAreLabelled) {
   EXPECT_EQ(Load(Chapter("<ol start=\"3\"><li>Three</li><li value=\"9\"><p>Nine</p><p>more</p></li><li>Ten"
                          "<ol type=\"a\"><li>Sub</li><li>Sub</li></ol></li></ol>"
@@ -122,9 +123,10 @@ TEST(EPubText, ListItemsAreLabelled) {
                          "<OL style=\"list-style-type: lower-roman\"><li>r</li><li><ul><li>inner</li></ul></li></OL>"
                          "<ul><li>dot<ul style=\"list-style: square\"><li>sq</li></ul></li></ul>"
                          "<ul style=\"list-style-type:none\"><li>bare</li></ul><ol type=\"A\" start=\"0\"><li>z</li></ol>"
-                         "<ol start=\"-99999999999999999999\"><li>neg</li></ol><h2>Head</h2>")),
+                         "<ol start=\"-99999999999999999999\"><li>neg</li></ol><h2>Head</h2>"
+                         "<nav><ol><li>Contents<ul><li>Part</li></ul></li></ol></nav>")),
             (V{"", "3. Three", "9. Nine", "more", "10. Ten", "a. Sub", "b. Sub", "III. A", "II. B", "I. C", "i. r",
-               "\u2022 inner", "\u2022 dot", "\u25AA sq", "bare", "0. z", "-1099511627776. neg", "Head", ""}));
+               "\u2022 inner", "\u2022 dot", "\u25AA sq", "bare", "0. z", "-1099511627776. neg", "Head", "Contents", "Part", ""}));
   TLKWEPub doc;
   testing::TEventRecorder rec;
   doc.AddDocumentEvents(&rec);
