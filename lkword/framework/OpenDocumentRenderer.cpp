@@ -136,7 +136,11 @@ void TOpenDocumentRenderer::BeginParagraph(const TParagraph& P) {
   FBold = P.Bold;
   FItalic = P.Italic;
   FUnderline = P.Underline;
-  if (!P.Label.empty()) {
+  if (HasLabel(P)) {
+    // The text's leading blanks still collapse after the label's space.
+    AppendLabel(FLine, P);
+  } else if (!P.Label.empty()) {
+    // A note's citation, which a tab parts from the note's text.
     AppendEscaped(FLine, P.Label);
     AppendMarkup(FFormat == tfRTF ? u"\\tab " : u"\t", true);
   }

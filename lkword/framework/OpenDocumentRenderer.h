@@ -9,8 +9,9 @@
 //   line breaks inline (plain: tab, CR LF; RTF: "\tab ", "\line ", a group
 //   for a bold, italic or underlined style; HTML: "<p class=...>", spans
 //   with classes, links, "<br>", fixed spaces as "&nbsp;"). Runs of blanks
-//   collapse to one space, none at a line's start or end. A paragraph's
-//   label (a note's citation) starts it, followed by a tab.
+//   collapse to one space, none at a line's start or end. A list item's or
+//   a heading's label starts it, followed by a space; any other paragraph's
+//   label (a note's citation) by a tab.
 // - Each cell end and row end is an item of its own (OnConvertSysChar with
 //   scColumnEnd, scRowEnd may fill it), as is each page end (scEndOfPage).
 //   HTML gives items for the openings and closings of tables, rows, cells,

@@ -1,7 +1,10 @@
 #include "lkword/readers/BookText.h"
 
+#include <algorithm>
+
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/DateTime.h"
+#include "lkword/readers/ListLabels.h"
 
 namespace lkw {
 
@@ -28,6 +31,52 @@ int Digits(std::u16string_view S, size_t& P, size_t Count) {
 }
 
 bool At(std::u16string_view S, size_t P, char16_t C) { return P < S.size() && S[P] == C; }
+
+// Lists nest no deeper than this for their labels; a hostile book may nest
+// them as deep as the parser lets it.
+constexpr size_t kMaxLists = 64;
+constexpr int64_t kMaxItemNumber = int64_t{1} << 40;
+
+// A decimal attribute value, with an optional sign, clamped; Default when
+// it holds none.
+int64_t IntegerAttribute(const TLKXMLItem& Node, std::u16string_view Name, int64_t Default) {
+  WideString v;
+  if (!Node.FindAttribute(Name, v)) return Default;
+  std::u16string_view s = v;
+  while (!s.empty() && IsAsciiBlank(s.front())) s.remove_prefix(1);
+  const bool negative = !s.empty() && s.front() == u'-';
+  if (!s.empty() && (s.front() == u'-' || s.front() == u'+')) s.remove_prefix(1);
+  if (s.empty() || !IsAsciiDigit(s.front())) return Default;
+  int64_t n = 0;
+  for (char16_t c : s) {
+    if (!IsAsciiDigit(c)) break;
+    n = std::min<int64_t>(n * 10 + (c - u'0'), kMaxItemNumber);
+  }
+  return negative ? -n : n;
+}
+
+// The list-style-type a style attribute gives, lower-cased; empty when none.
+WideString ListStyleType(const TLKXMLItem& Node) {
+  WideString style;
+  if (!Node.FindAttribute(u"style", style)) return {};
+  const WideString lower = LowerAscii(style);
+  size_t at = lower.find(u"list-style-type");
+  size_t skip = 15;
+  if (at == WideString::npos) {
+    at = lower.find(u"list-style");
+    skip = 10;
+  }
+  if (at == WideString::npos) return {};
+  size_t p = lower.find(u':', at + skip);
+  if (p == WideString::npos) return {};
+  ++p;
+  while (p < lower.size() && IsAsciiBlank(lower[p])) ++p;
+  size_t e = p;
+  while (e < lower.size() && (IsAsciiAlnum(lower[e]) || lower[e] == u'-')) ++e;
+  return lower.substr(p, e - p);
+}
+
+bool SameName(std::u16string_view A, std::u16string_view B) { return SameTextAscii(A, B); }
 
 // The time of day after a date's "T" (or space) at S[P], with its zone
 // applied; Date itself when no valid time follows.
@@ -117,6 +166,9 @@ bool TBookTextWalker::Walk(const TLKXMLItem& Root) {
   FMathDepth = 0;
   FLine.clear();
   FBlocks.clear();
+  FLists.clear();
+  FItemDepth = 0;
+  FPendingLabel.clear();
   WalkNode(Root, 0);
   Flush();
   return !FStopped;
@@ -167,6 +219,7 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
     Flush();
     FBlocks.push_back(local);
     if (role == brPreformatted) ++FPreDepth;
+    if (role == brBlock) EnterListElement(Node, local);
   }
   AppendRaw(Node.Value(), true);
   if (Depth < kMaxWalkDepth) WalkChildren(Node, Depth);
@@ -175,6 +228,7 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
   if (block) {
     Flush();
     if (role == brPreformatted) --FPreDepth;
+    if (role == brBlock) LeaveListElement(local);
     FBlocks.pop_back();
     if (role == brSection) Emit(brSection, WideString());
   }
@@ -256,7 +310,82 @@ void TBookTextWalker::Flush() {
 void TBookTextWalker::Emit(TBookElementRole Role, const WideString& Text) {
   if (FStopped) return;
   const std::u16string_view tag = FBlocks.empty() ? std::u16string_view() : FBlocks.back();
+  const bool text = Role == brBlock || Role == brPreformatted;
+  if (text) FLineLabel.swap(FPendingLabel);
   if (!FEmit(Role, tag, Text)) FStopped = true;
+  FLineLabel.clear();
+}
+
+int TBookTextWalker::OpenBlocks(std::u16string_view Name) const {
+  int n = 0;
+  for (const std::u16string_view b : FBlocks) n += SameName(b, Name);
+  return n;
+}
+
+void TBookTextWalker::EnterListElement(const TLKXMLItem& Node, std::u16string_view LocalName) {
+  const bool ordered = SameName(LocalName, u"ol");
+  if (ordered || SameName(LocalName, u"ul")) {
+    // An item begun with a list shows no label of its own.
+    FPendingLabel.clear();
+    TList list;
+    list.Ordered = ordered;
+    // The lists of an e-book's navigation document show no numbers.
+    const WideString type = OpenBlocks(u"nav") > 0 ? WideString(u"none") : ListStyleType(Node);
+    if (ordered) {
+      TListNumberFormat format = TListNumberFormat::Decimal;
+      if (WideString t; Node.FindAttribute(u"type", t)) format = ListNumberFormat(t);
+      if (type == u"lower-alpha" || type == u"lower-latin") format = TListNumberFormat::LowerLetter;
+      else if (type == u"upper-alpha" || type == u"upper-latin") format = TListNumberFormat::UpperLetter;
+      else if (type == u"lower-roman") format = TListNumberFormat::LowerRoman;
+      else if (type == u"upper-roman") format = TListNumberFormat::UpperRoman;
+      else if (type == u"decimal") format = TListNumberFormat::Decimal;
+      else if (type == u"none") format = TListNumberFormat::None;
+      list.Format = static_cast<int>(format);
+      WideString unused;
+      if (Node.FindAttribute(u"reversed", unused)) {
+        list.Step = -1;
+        // Counting down from the number of items unless told otherwise.
+        int64_t items = 0;
+        for (int i = 0; i < Node.Items().Count(); ++i) {
+          const TLKXMLItem* c = Node.Items()[i];
+          items += c->Kind() == ikProperty && SameName(XMLLocalName(c->TagName()), u"li");
+        }
+        list.Next = items;
+      }
+      list.Next = IntegerAttribute(Node, u"start", list.Next);
+    } else {
+      list.Bullet = type == u"none"     ? WideString()
+                    : type == u"circle" ? WideString(u"\u25E6")
+                    : type == u"square" ? WideString(u"\u25AA")
+                                        : WideString(u"\u2022");
+    }
+    if (FLists.size() < kMaxLists) FLists.push_back(std::move(list));
+    return;
+  }
+  if (!SameName(LocalName, u"li") || FLists.empty()) return;
+  ++FItemDepth;
+  TList& list = FLists.back();
+  FPendingLabel.clear();
+  if (!list.Ordered) {
+    FPendingLabel = list.Bullet;
+    return;
+  }
+  list.Next = IntegerAttribute(Node, u"value", list.Next);
+  const auto format = static_cast<TListNumberFormat>(list.Format);
+  if (format != TListNumberFormat::None) {
+    AppendListNumber(FPendingLabel, list.Next, format);
+    FPendingLabel += u'.';
+  }
+  list.Next = std::clamp<int64_t>(list.Next + list.Step, -kMaxItemNumber, kMaxItemNumber);
+}
+
+void TBookTextWalker::LeaveListElement(std::u16string_view LocalName) {
+  if (SameName(LocalName, u"ol") || SameName(LocalName, u"ul")) {
+    if (!FLists.empty()) FLists.pop_back();
+  } else if (SameName(LocalName, u"li") && FItemDepth > 0) {
+    --FItemDepth;
+  }
+  FPendingLabel.clear();
 }
 
 }  // namespace lkw

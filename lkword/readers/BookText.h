@@ -44,6 +44,16 @@ class TBookTextWalker {
   // the emitter ended the walk.
   bool Walk(const TLKXMLItem& Root);
 
+  // While a line is emitted: the label of the HTML list item ("li") it
+  // begins ("1.", "iv.", a bullet; given to the item's first line only),
+  // the number of lists (ol, ul) around it and whether it lies in an item.
+  const WideString& ItemLabel() const { return FLineLabel; }
+  int ListLevel() const { return static_cast<int>(FLists.size()); }
+  bool InListItem() const { return FItemDepth > 0; }
+  // How many of the blocks open around the line (its own included) are
+  // named Name, compared ignoring the case of A-Z.
+  int OpenBlocks(std::u16string_view Name) const;
+
  private:
   TBookElementRole RoleOf(std::u16string_view LocalName) const;
   void WalkNode(const TLKXMLItem& Node, int Depth);
@@ -52,6 +62,17 @@ class TBookTextWalker {
   void Separate();
   void Flush();
   void Emit(TBookElementRole Role, const WideString& Text);
+  // The opening and closing of ol, ul and li.
+  void EnterListElement(const TLKXMLItem& Node, std::u16string_view LocalName);
+  void LeaveListElement(std::u16string_view LocalName);
+
+  struct TList {
+    bool Ordered = false;
+    int Format = 0;  // a TListNumberFormat
+    WideString Bullet;
+    int64_t Next = 1;
+    int Step = 1;
+  };
 
   TClassify FClassify;
   TEmit FEmit;
@@ -62,6 +83,10 @@ class TBookTextWalker {
   WideString FScratch;
   // Names of the open blocks, innermost last (views into the tree).
   std::vector<std::u16string_view> FBlocks;
+  std::vector<TList> FLists;
+  int FItemDepth = 0;
+  WideString FPendingLabel;  // for the next line of the item just begun
+  WideString FLineLabel;
 };
 
 // The role of an (X)HTML element, by its lower-cased local name, in the text

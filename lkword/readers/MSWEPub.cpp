@@ -14,6 +14,8 @@ namespace lkw {
 
 namespace {
 
+constexpr int kMaxListLevel = 9;
+
 const char* const SNotEPub = "File is not a valid EPUB book: it has no package document.";
 const char* const SEPubEncrypted = "The EPUB book is encrypted: %s cannot be read.";
 const char* const SEPubTooLarge = "The book's decompressed size exceeds the limit";
@@ -382,13 +384,13 @@ void TLKWEPub::ReadContent(const std::string& Path) {
   if (FEngine->NodeLimitReached()) AddWarning(Path + ": more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
   TLKXMLItem* body = FindElement(FEngine->RootItem(), u"body");
   if (!body) body = FEngine->RootItem();
-  TBookTextWalker walker(ClassifyXHTML, [this](TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
-    return EmitLine(Role, Tag, T);
-  });
+  TBookTextWalker walker(ClassifyXHTML, [this, &walker](TBookElementRole Role, std::u16string_view Tag,
+                                                         const WideString& T) { return EmitLine(walker, Role, Tag, T); });
   walker.Walk(*body);
 }
 
-bool TLKWEPub::EmitLine(TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
+bool TLKWEPub::EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag,
+                        const WideString& T) {
   TDocumentOutput& out = Output();
   if (Role == brSection) {
     out.EndSection();
@@ -400,7 +402,11 @@ bool TLKWEPub::EmitLine(TBookElementRole Role, std::u16string_view Tag, const Wi
   } else if (Tag.size() == 2 && (Tag[0] == u'h' || Tag[0] == u'H') && Tag[1] >= u'1' && Tag[1] <= u'6') {
     p.Kind = TParagraphKind::Heading;
     p.Level = Tag[1] - u'0';
+  } else if (Walker.InListItem()) {
+    p.Kind = TParagraphKind::ListItem;
+    p.Level = std::clamp(Walker.ListLevel(), 1, kMaxListLevel);
   }
+  if (Role != brPreformatted) p.Label = Walker.ItemLabel();
   out.BeginParagraph(p);
   out.Text(T);
   out.EndParagraph();

@@ -73,7 +73,8 @@ class TLKWEPub : public TMSWBaseDocument {
   void ReadMetadata(TLKXMLItem& Metadata, WideString& CoverId);
   void ReadCover(const std::vector<TManifestItem>& Items, const WideString& CoverId, const std::string& BaseDir);
   void ReadContent(const std::string& Path);
-  bool EmitLine(TBookElementRole Role, std::u16string_view Tag, const WideString& Text);
+  // A line as a paragraph: a heading, a list item with its label, or body.
+  bool EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag, const WideString& Text);
 
   std::unique_ptr<TMemoryStream> FCoverImage;
   std::string FCoverPath;

@@ -112,6 +112,29 @@ TEST(EPubText, OutputFormatsAndEscaping) {
   EXPECT_EQ(rec.Joined(), "<doc>|<h2>|text 'Head & {x}'|</p>|<p>|text 'a <b> \xC3\xA9'|</p>|<pre>|text 'p  re'|</p>|</doc>");
 }
 
+// List items begin with the label the list gives them: numbers from start,
+// type, reversed and value, bullets by their style; nested lists are a
+// level deeper, and a label goes only on an item's first line. A
+// navigation document's lists show no labels.
+TEST(EPubText, ListItemsAreLabelled) {
+  EXPECT_EQ(Load(Chapter("<ol start=\"3\"><li>Three</li><li value=\"9\"><p>Nine</p><p>more</p></li><li>Ten"
+                         "<ol type=\"a\"><li>Sub</li><li>Sub</li></ol></li></ol>"
+                         "<ol type=\"I\" reversed=\"\"><li>A</li><li>B</li><li>C</li></ol>"
+                         "<OL style=\"list-style-type: lower-roman\"><li>r</li><li><ul><li>inner</li></ul></li></OL>"
+                         "<ul><li>dot<ul style=\"list-style: square\"><li>sq</li></ul></li></ul>"
+                         "<ul style=\"list-style-type:none\"><li>bare</li></ul><ol type=\"A\" start=\"0\"><li>z</li></ol>"
+                         "<ol start=\"-99999999999999999999\"><li>neg</li></ol><h2>Head</h2>"
+                         "<nav><ol><li>Contents<ul><li>Part</li></ul></li></ol></nav>")),
+            (V{"", "3. Three", "9. Nine", "more", "10. Ten", "a. Sub", "b. Sub", "III. A", "II. B", "I. C", "i. r",
+               "\u2022 inner", "\u2022 dot", "\u25AA sq", "bare", "0. z", "-1099511627776. neg", "Head", "Contents", "Part", ""}));
+  TLKWEPub doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  TBytesStream s(Chapter("<h3>H</h3><ol><li>x<ol><li>y</li></ol></li></ol>"));
+  doc.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined("<h3>"), "<h3>|text 'H'|</p>|<li 1 '1.'>|text 'x'|</p>|<li 2 '1.'>|text 'y'|</p>|</doc>");
+}
+
 TEST(EPubText, LimitAndSummaryOnly) {
   TLKWEPub limited;
   limited.SetMaxTextLength(5);
@@ -286,7 +309,7 @@ TEST(EPubFiles, PandocBooksBothGenerations) {
     EXPECT_EQ(lines[4], "Spring Tides");
     EXPECT_EQ(lines[5], "The spring tide rose higher than the old wall this year.1");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "tide  03:12  1.8 m"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Measured at the harbour gauge.↩︎"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "1. Measured at the harbour gauge.↩︎"), lines.end());
     if (first.empty()) first = lines;
     else EXPECT_EQ(lines, first);
     EXPECT_EQ(Cover(doc), cover);

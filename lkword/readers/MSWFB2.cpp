@@ -17,6 +17,7 @@ const char* const SNotFictionBook = "File is not a valid FictionBook document.";
 
 // How much of a file the content test looks at.
 constexpr int64_t kSniffBytes = 4096;
+constexpr int kMaxHeadingLevel = 6;
 
 // The book of a zipped FictionBook (the usual way such books are handed
 // out): the one member named *.fb2, not counting the "._" companions that
@@ -212,14 +213,15 @@ void TFictionBook::LoadBook(RawByteString Data) {
     return !b->FindAttribute(u"name", name);
   });
 
-  TBookTextWalker walker(ClassifyFB2, [&](TBookElementRole Role, std::u16string_view, const WideString& T) {
-    return EmitLine(Role, T);
+  TBookTextWalker walker(ClassifyFB2, [&](TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
+    return EmitLine(walker, Role, Tag, T);
   });
   for (const TLKXMLItem* b : bodies)
     if (!walker.Walk(*b)) break;
 }
 
-bool TFictionBook::EmitLine(TBookElementRole Role, const WideString& T) {
+bool TFictionBook::EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag,
+                            const WideString& T) {
   TDocumentOutput& out = Output();
   switch (Role) {
     case brEmptyLine:
@@ -228,11 +230,21 @@ bool TFictionBook::EmitLine(TBookElementRole Role, const WideString& T) {
     case brSection:
       out.EndSection();
       break;
-    default:
-      out.BeginParagraph(TParagraph());
+    default: {
+      TParagraph p;
+      const int sections = Walker.OpenBlocks(u"section");
+      if (SameTextAscii(Tag, std::u16string_view(u"subtitle"))) {
+        p.Kind = TParagraphKind::Heading;
+        p.Level = std::clamp(sections + 1, 1, kMaxHeadingLevel);
+      } else if (Walker.OpenBlocks(u"title") > 0) {
+        p.Kind = TParagraphKind::Heading;
+        p.Level = std::clamp(sections, 1, kMaxHeadingLevel);
+      }
+      out.BeginParagraph(p);
       out.Text(T);
       out.EndParagraph();
       break;
+    }
   }
   return !out.Cancelled();
 }

@@ -33,7 +33,9 @@ class TFictionBook : public TMSWBaseDocument {
  private:
   void LoadBook(RawByteString Data);
   void ReadDescription(TLKXMLItem& Description);
-  bool EmitLine(TBookElementRole Role, const WideString& Text);
+  // A line as a paragraph: the lines of titles and subtitles are headings,
+  // a title's level the number of sections around it.
+  bool EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag, const WideString& Text);
 };
 
 }  // namespace lkw

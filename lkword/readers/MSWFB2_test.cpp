@@ -80,6 +80,21 @@ TEST(FictionBookText, EventsTellParagraphsEmptyLinesAndSectionEnds) {
   EXPECT_EQ(rec.Joined(), "<doc>|<p>|text 'a'|</p>|br|</section>|</doc>");
 }
 
+// Titles are headings as deep as their sections, the book's own title the
+// first level; a subtitle is a level below its section's title. Numbers a
+// book writes as text are its text, with no label added.
+TEST(FictionBookText, TitlesAndSubtitlesAreHeadings) {
+  TFictionBook doc;
+  testing::TEventRecorder rec;
+  doc.AddDocumentEvents(&rec);
+  TBytesStream s(Book("", "<body><title><p>Book</p><p>Two</p></title><section><title><p>Ch</p></title>"
+                          "<subtitle>Sub</subtitle><section><title><p>Inner</p></title><p>1. Text</p></section>"
+                          "</section></body>"));
+  doc.LoadFromStream(s);
+  EXPECT_EQ(rec.Joined(), "<doc>|<h1>|text 'Book'|</p>|<h1>|text 'Two'|</p>|<h1>|text 'Ch'|</p>|<h2>|text 'Sub'|</p>|"
+                          "<h2>|text 'Inner'|</p>|<p>|text '1. Text'|</p>|</section>|</section>|</doc>");
+}
+
 TEST(FictionBookText, ConvertSysCharEventSeesParagraphsAndFillsSectionEnds) {
   TFictionBook doc;
   std::vector<std::pair<TLKWordSysChar, std::string>> seen;

@@ -9,6 +9,7 @@
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
 #include "lkword/framework/MSWordCnst.h"
+#include "lkword/framework/SymbolFonts.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
@@ -254,6 +255,84 @@ std::string_view FlatElement(std::string_view Document, std::string_view Name) {
   return Document.substr(start, end + close.size() - start);
 }
 
+// The bullets of the picture fonts that lists use most, by their code in
+// the font; 0 for others.
+char16_t PictureFontBullet(std::u16string_view Font, char16_t Code) {
+  if (!Font.starts_with(u"Wingdings")) return 0;
+  switch (Code & 0xFF) {
+    case 0x6C: return u'\u25CF';  // black circle
+    case 0x6E: return u'\u25A0';  // black square
+    case 0x71: return u'\u2751';  // shadowed square
+    case 0x75: return u'\u25C6';  // black diamond
+    case 0x76: return u'\u2756';  // diamond with a cross
+    case 0x77: return u'\u2B25';  // small diamond
+    case 0x9F: return u'\u2022';
+    case 0xA7: return u'\u25AA';  // small square
+    case 0xD8: return u'\u27A2';  // arrowhead
+    case 0xE0: return u'\u27A4';
+    case 0xFC: return u'\u2713';  // check mark
+    default: return 0;
+  }
+}
+
+// A list level's bullet in Unicode: a symbol font's private code as the
+// character it shows, any other private or control code as a plain bullet.
+WideString BulletText(std::u16string_view Char, std::u16string_view Font) {
+  if (Char.empty()) return u"\u2022";
+  const char16_t c = Char[0];
+  if (c < 0x20 || (c >= 0xE000 && c <= 0xF8FF)) {
+    char16_t mapped = SymbolCharacter(Font, c);
+    if (!mapped) mapped = PictureFontBullet(Font, c);
+    return WideString(1, mapped ? mapped : u'\u2022');
+  }
+  return WideString(Char.substr(0, Char.size() > 1 && c >= 0xD800 && c <= 0xDBFF ? 2 : 1));
+}
+
+// The label parts of a list-level or outline-level style element.
+void ReadListLevel(const TLKXMLItem& E, TOOListLevel& L) {
+  const std::u16string_view tag = E.TagName();
+  if (tag == u"text:list-level-style-bullet") {
+    L.Kind = TOOListLevel::TKind::Bullet;
+    WideString font;
+    for (int i = 0; i < E.Items().Count(); ++i) {
+      const TLKXMLItem* p = E.Items()[i];
+      if (p->Kind() == ikProperty && p->TagName() == u"style:text-properties" &&
+          !p->FindAttribute(u"style:font-name", font))
+        p->FindAttribute(u"fo:font-family", font);
+    }
+    L.Bullet = BulletText(E.AttributeValue(u"text:bullet-char"), Trim(font));
+    L.Prefix = E.AttributeValue(u"style:num-prefix");
+    L.Suffix = E.AttributeValue(u"style:num-suffix");
+    return;
+  }
+  if (tag == u"text:list-level-style-image") {
+    L.Kind = TOOListLevel::TKind::Image;
+    L.Bullet.assign(1, u'\u2022');
+    return;
+  }
+  L.Kind = TOOListLevel::TKind::Number;
+  L.Format = ListNumberFormat(E.AttributeValue(u"style:num-format"));
+  L.Prefix = E.AttributeValue(u"style:num-prefix");
+  L.Suffix = E.AttributeValue(u"style:num-suffix");
+  // Bounded so that counting on from it cannot overflow.
+  L.Start = std::max<int64_t>(LeadingNumber(E.AttributeValue(u"text:start-value"), int64_t{1} << 40), 0);
+  if (L.Start == 0 && E.AttributeValue(u"text:start-value").empty()) L.Start = 1;
+  L.DisplayLevels = static_cast<int>(std::clamp<int64_t>(
+      LeadingNumber(E.AttributeValue(u"text:display-levels"), kOOListLevels), 1, kOOListLevels));
+}
+
+void ReadListLevels(const TLKXMLItem& Style, TOOListStyle& Out) {
+  for (int i = 0; i < Style.Items().Count(); ++i) {
+    const TLKXMLItem* e = Style.Items()[i];
+    if (e->Kind() != ikProperty) continue;
+    const std::u16string_view tag = e->TagName();
+    if (!tag.starts_with(u"text:list-level-style-") && tag != u"text:outline-level-style") continue;
+    const int64_t level = LeadingNumber(e->AttributeValue(u"text:level"), 1000);
+    if (level < 1 || level > kOOListLevels) continue;
+    ReadListLevel(*e, Out.Levels[level - 1]);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -477,6 +556,9 @@ TOpenOfficePresentation::TOpenOfficePresentation(TComponent* AOwner) : TCustomOp
 void TCustomOpenOfficeDocument::ClearInternalLists() {
   TMSWBaseDocument::ClearInternalLists();
   FStyles.ClearStyles();
+  FListStyles.clear();
+  FParagraphLists.clear();
+  FOutlineStyle = TOOListStyle();
   FHeaderText.Clear();
   FFooterText.Clear();
   FPasswordProtected = false;
@@ -503,8 +585,9 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   CheckEncryption(zip);
   if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;
+  const RawByteString styles = ReadPackageStyles(zip);
   ReadPackageContent(zip);
-  if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(zip);
+  if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(styles);
   Output().EndDocument();
 } catch (...) {
   RethrowAsException();
@@ -573,20 +656,34 @@ void TCustomOpenOfficeDocument::ReadPackageContent(const TZipArchive& Zip) {
   LoadXMLSource(*source, declared);
 }
 
-void TCustomOpenOfficeDocument::ReadPackageMasterPages(const TZipArchive& Zip) {
-  const int styles = Zip.GetIndexByFileName("styles.xml");
-  if (styles < 0) return;
-  // Like the metadata, the headers are no part of the body: damage to them
-  // costs only them.
+RawByteString TCustomOpenOfficeDocument::ReadPackageStyles(const TZipArchive& Zip) {
+  const int index = Zip.GetIndexByFileName("styles.xml");
+  if (index < 0) return {};
+  // Like the metadata, the styles are no part of the body: damage to them
+  // costs only list numbers and the headers.
   try {
-    // The master pages close the part, after the style definitions, which
-    // are most of it: only their element is parsed.
-    const RawByteString bytes = ExtractUnlocked(Zip, styles);
-    if (const std::string_view masters = FlatElement(bytes, "office:master-styles"); !masters.empty())
-      ReadMasterPages(RawByteString(masters));
+    RawByteString bytes = ExtractUnlocked(Zip, index);
+    if (const std::string_view styles = FlatElement(bytes, "office:styles"); !styles.empty()) {
+      TLKXMLEngine engine;
+      engine.SetMaxDepth(FMaxNestingDepth);
+      engine.SetMaxNodes(FMaxXMLNodes);
+      engine.LoadFromBytes(RawByteString(styles));
+      if (const TLKXMLItem* root = engine.GetItemByTag(nullptr, u"office:styles")) ReadListStyles(root);
+    }
+    return bytes;
+  } catch (const EPasswordError&) {
+    throw;
   } catch (const Exception& e) {
     AddWarning(std::string("styles.xml could not be read: ") + e.what());
+    return {};
   }
+}
+
+void TCustomOpenOfficeDocument::ReadPackageMasterPages(const RawByteString& StylesPart) {
+  // The master pages close the part, after the style definitions, which
+  // are most of it: only their element is parsed.
+  if (const std::string_view masters = FlatElement(StylesPart, "office:master-styles"); !masters.empty())
+    ReadMasterPages(RawByteString(masters));
 }
 
 void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText) {
@@ -604,6 +701,13 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText)
   if (!WantText) return;
   RawByteString masters;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") masters = FlatElement(bytes, "office:master-styles");
+  if (const std::string_view styles = FlatElement(bytes, "office:styles"); !styles.empty()) {
+    TLKXMLEngine engine;
+    engine.SetMaxDepth(FMaxNestingDepth);
+    engine.SetMaxNodes(FMaxXMLNodes);
+    engine.LoadFromBytes(RawByteString(styles));
+    if (const TLKXMLItem* root = engine.GetItemByTag(nullptr, u"office:styles")) ReadListStyles(root);
+  }
   Output().Release();
   LoadXMLBytes(std::move(bytes));
   if (!masters.empty()) ReadMasterPages(masters);
@@ -680,6 +784,47 @@ RawByteString TCustomOpenOfficeDocument::Extract(const TZipArchive& Zip, int Ind
     throw EZipFileError(TZipErrorKind::zeCorruptData,
                         Format("Corrupt compressed data in \"%s\" (%s).", {name, "not the size the manifest gives"}));
   return bytes;
+}
+
+void TCustomOpenOfficeDocument::ReadListStyles(const TLKXMLItem* Styles) {
+  const TLKXMLItems& items = Styles->Items();
+  for (int i = 0; i < items.Count(); ++i) {
+    const TLKXMLItem* c = items[i];
+    if (c->Kind() != ikProperty) continue;
+    const std::u16string_view tag = c->TagName();
+    if (tag == u"text:list-style") {
+      TOOListStyle& style = FListStyles[c->AttributeValue(u"style:name")];
+      style = TOOListStyle();
+      ReadListLevels(*c, style);
+    } else if (tag == u"text:outline-style") {
+      FOutlineStyle = TOOListStyle();
+      ReadListLevels(*c, FOutlineStyle);
+      // Lists of headings name the outline style as their list style.
+      if (const WideString name = c->AttributeValue(u"style:name"); !name.empty()) FListStyles[name] = FOutlineStyle;
+    } else if (tag == u"style:style" && c->AttributeValue(u"style:family") == u"paragraph") {
+      TOOParagraphListStyle& p = FParagraphLists[c->AttributeValue(u"style:name")];
+      p.Parent = c->AttributeValue(u"style:parent-style-name");
+      p.HasListStyle = c->FindAttribute(u"style:list-style-name", p.ListStyle);
+    }
+  }
+}
+
+const TOOListStyle* TCustomOpenOfficeDocument::ListStyle(const WideString& Name) const {
+  if (Name.empty()) return nullptr;
+  auto it = FListStyles.find(Name);
+  return it == FListStyles.end() ? nullptr : &it->second;
+}
+
+const TOOListStyle* TCustomOpenOfficeDocument::ParagraphListStyle(const WideString& ParagraphStyle) const {
+  // A bound on the parents: a hostile file may make them a cycle.
+  const WideString* name = &ParagraphStyle;
+  for (int depth = 0; depth < 32 && !name->empty(); ++depth) {
+    auto it = FParagraphLists.find(*name);
+    if (it == FParagraphLists.end()) return nullptr;
+    if (it->second.HasListStyle) return ListStyle(it->second.ListStyle);
+    name = &it->second.Parent;
+  }
+  return nullptr;
 }
 
 void TCustomOpenOfficeDocument::ReadStyles(TLKXMLItem* AutomaticStyles) {

@@ -14,7 +14,11 @@
 //   inside a paragraph follow that paragraph; notes and annotations are
 //   stories, and a note's first paragraph has its citation as its label.
 // - Tables, rows, cells, lists and list items, and presentation pages, are
-//   told as such; a picture is a paragraph of its own. Repeated spreadsheet
+//   told as such; a picture is a paragraph of its own.
+// - A list item's first paragraph has the label its list style gives the
+//   level (styles.xml's named styles or the content's automatic ones),
+//   counted as lists continue, restart and nest; a heading has the number
+//   the outline style gives its level. A slide's title is a heading. Repeated spreadsheet
 //   rows and cells are told once with their count; the renderer writes
 //   those with content as often as they repeat, up to a budget for the
 //   whole load, and empty ones once.
@@ -33,6 +37,7 @@
 #include "lkword/framework/MSWBase.h"
 #include "lkword/platform/Streams.h"
 #include "lkword/platform/Types.h"
+#include "lkword/readers/ListLabels.h"
 #include "lkword/readers/MSWOOCrypt.h"
 
 namespace lkw {
@@ -142,6 +147,33 @@ class TOOStyleNumList : public TOOStyle {
   WideString FBulletChar = WideString(1, u'\x07');
 };
 
+// A level of a list style or of the outline style, as far as its label
+// goes.
+struct TOOListLevel {
+  enum class TKind : uint8_t { Undefined, Number, Bullet, Image };
+  TKind Kind = TKind::Undefined;
+  TListNumberFormat Format = TListNumberFormat::None;
+  WideString Prefix;
+  WideString Suffix;
+  WideString Bullet;  // in Unicode, never a symbol font's private code
+  int64_t Start = 1;
+  int DisplayLevels = 1;
+};
+
+// OpenDocument lists have ten levels.
+constexpr int kOOListLevels = 10;
+
+struct TOOListStyle {
+  TOOListLevel Levels[kOOListLevels];
+};
+
+// What a paragraph style says of lists.
+struct TOOParagraphListStyle {
+  WideString Parent;
+  WideString ListStyle;
+  bool HasListStyle = false;  // an empty name takes the parent's list away
+};
+
 // The automatic styles of a document, in document order; owns them.
 class TOOStyles : public TObject {
  public:
@@ -227,6 +259,16 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   friend class TOOBodyStreamer;
 
   void ReadStyles(TLKXMLItem* AutomaticStyles);
+  // The list styles, the outline style and the paragraph styles' lists
+  // among the children of a styles element (of styles.xml or the content).
+  void ReadListStyles(const TLKXMLItem* Styles);
+  // The named styles of styles.xml, read before the content; returns the
+  // part for the master pages (empty when there is none).
+  RawByteString ReadPackageStyles(const TZipArchive& Zip);
+  // The list style a paragraph style gives, through its parents; nullptr
+  // when none.
+  const TOOListStyle* ParagraphListStyle(const WideString& ParagraphStyle) const;
+  const TOOListStyle* ListStyle(const WideString& Name) const;
   // Headers and footers from the master pages in Xml (styles.xml, or the
   // master styles element of a flat document).
   void ReadMasterPages(const RawByteString& Xml);
@@ -245,7 +287,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // The body, released to a sink once the content reads; raises when there
   // is no content.xml.
   void ReadPackageContent(const TZipArchive& Zip);
-  void ReadPackageMasterPages(const TZipArchive& Zip);
+  void ReadPackageMasterPages(const RawByteString& StylesPart);
   void LoadFlatDocument(TStream& Stream, bool WantText);
   void LoadXMLBytes(RawByteString Bytes);
   // Size is the part's size, which bounds what repeated cells may add.
@@ -257,6 +299,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
   TWideStrings FHeaderText;
   TWideStrings FFooterText;
+  std::unordered_map<WideString, TOOListStyle> FListStyles;
+  std::unordered_map<WideString, TOOParagraphListStyle> FParagraphLists;
+  TOOListStyle FOutlineStyle;
   bool FReadHeadersFooters = true;
   bool FPasswordProtected = false;
   uint32_t FMaxKeyIterations = 10'000'000;

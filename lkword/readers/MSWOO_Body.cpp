@@ -3,6 +3,7 @@
 #include "lkword/readers/MSWOO.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "lkword/containers/LKWXML.h"
@@ -208,6 +209,51 @@ TBlockRole BlockRole(TElem Kind) {
 
 }  // namespace
 
+// The counters of one list as it is numbered: the levels' current numbers.
+// Lists that continue another share its counters.
+struct TOOListCounters {
+  int64_t Value[kOOListLevels] = {};
+  bool Set[kOOListLevels] = {};
+
+  // Counts an item at Level (1-based); Restart >= 0 sets its number.
+  void Count(const TOOListStyle* Style, int Level, int64_t Restart) {
+    const int k = Level - 1;
+    if (Restart >= 0)
+      Value[k] = Restart;
+    else if (!Set[k])
+      Value[k] = Style ? Style->Levels[k].Start : 1;
+    else if (Value[k] < (int64_t{1} << 50))
+      ++Value[k];
+    Set[k] = true;
+    for (int d = Level; d < kOOListLevels; ++d) Set[d] = false;
+  }
+
+  // The label of the item just counted at Level.
+  WideString Label(const TOOListStyle* Style, int Level) const {
+    if (!Style) return {};
+    const TOOListLevel& own = Style->Levels[Level - 1];
+    switch (own.Kind) {
+      case TOOListLevel::TKind::Undefined: return {};
+      case TOOListLevel::TKind::Bullet:
+      case TOOListLevel::TKind::Image: return own.Bullet;
+      case TOOListLevel::TKind::Number: break;
+    }
+    WideString label = own.Prefix;
+    bool first = true;
+    for (int k = std::max(Level - own.DisplayLevels, 0); k < Level; ++k) {
+      const TOOListLevel& l = Style->Levels[k];
+      // Levels above that have no number of their own show none.
+      const TListNumberFormat format = l.Kind == TOOListLevel::TKind::Number ? l.Format : TListNumberFormat::None;
+      if (format == TListNumberFormat::None) continue;
+      if (!first) label += u'.';
+      first = false;
+      AppendListNumber(label, Set[k] ? Value[k] : l.Start, format);
+    }
+    label += own.Suffix;
+    return label;
+  }
+};
+
 // Tells the content element of a document, or a header or footer, as
 // document events.
 class TOOBodyWriter {
@@ -248,10 +294,26 @@ class TOOBodyWriter {
   // in the output.
   void Text(std::u16string_view Raw, bool Decode);
   void Frame(const TLKXMLItem* N);
+  void FrameContent(const TLKXMLItem* N);
   void Picture(const TLKXMLItem* N);
   void Row(const TLKXMLItem* N);
   void Cell(const TLKXMLItem* N);
   int64_t RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const;
+  void EnterList(const TLKXMLItem* N);
+  void EnterListItem(const TLKXMLItem* N);
+  // The kind, level and label of a paragraph in a list, or of a heading.
+  void ListParagraph(const TLKXMLItem* N, TParagraph& P);
+  void Heading(const TLKXMLItem* N, TParagraph& P);
+
+  // A list being told, and the counters it numbers with.
+  struct TOpenList {
+    const TOOListStyle* Style = nullptr;
+    std::shared_ptr<TOOListCounters> Counters;
+  };
+  struct TOpenItem {
+    bool Labelled = false;  // a header, or its first paragraph was told
+    int64_t Restart = -1;
+  };
 
   TCustomOpenOfficeDocument& D;
   TDocumentOutput& Out;
@@ -259,6 +321,15 @@ class TOOBodyWriter {
   WideString FDecoded;
   TRunStyle FRun;  // the formatting of the text at hand
   int FListDepth = 0;
+  std::vector<TOpenList> FLists;
+  std::vector<TOpenItem> FItems;
+  // The last list of each style, which a list that continues the numbering
+  // goes on with, and the lists by their ids.
+  std::unordered_map<const TOOListStyle*, std::shared_ptr<TOOListCounters>> FLastList;
+  std::unordered_map<WideString, std::shared_ptr<TOOListCounters>> FListIds;
+  std::shared_ptr<TOOListCounters> FLastAny;
+  TOOListCounters FOutline;
+  int FTitleDepth = 0;  // inside a presentation's title frame
   int FPage = 0;
   int FStoryDepth;
 };
@@ -300,10 +371,14 @@ void TOOBodyWriter::Enter(const TLKXMLItem* N) {
       return;
     }
     case TElem::List:
+      EnterList(N);
       ++FListDepth;
       Out.BeginList();
       return;
-    case TElem::ListItem: Out.BeginListItem(); return;
+    case TElem::ListItem:
+      EnterListItem(N);
+      Out.BeginListItem();
+      return;
     case TElem::Page: Out.BeginPage(++FPage); return;
     case TElem::Section: Out.BeginSection(); return;
     default: return;
@@ -315,13 +390,94 @@ void TOOBodyWriter::Leave(const TLKXMLItem* N) {
     case TElem::Table: Out.EndTable(); return;
     case TElem::List:
       --FListDepth;
+      if (!FLists.empty()) FLists.pop_back();
       Out.EndList();
       return;
-    case TElem::ListItem: Out.EndListItem(); return;
+    case TElem::ListItem:
+      if (!FItems.empty()) FItems.pop_back();
+      Out.EndListItem();
+      return;
     case TElem::Page: Out.EndPage(FPage); return;
     case TElem::Section: Out.EndSection(); return;
     default: return;
   }
+}
+
+// Bounds on what a hostile document may make the writer keep.
+constexpr size_t kMaxListIds = 10000;
+
+void TOOBodyWriter::EnterList(const TLKXMLItem* N) {
+  TOpenList list;
+  const WideString styleName = N->AttributeValue(u"text:style-name");
+  list.Style = D.ListStyle(styleName);
+  if (!list.Style && !FLists.empty()) list.Style = FLists.back().Style;
+  // A list begun where an item has not yet shown a paragraph leaves that
+  // item without a label.
+  if (!FItems.empty()) FItems.back().Labelled = true;
+  if (!FLists.empty()) {
+    // A nested list goes on with its outermost list's counters.
+    list.Counters = FLists.front().Counters;
+    FLists.push_back(std::move(list));
+    return;
+  }
+  WideString id;
+  if (N->FindAttribute(u"text:continue-list", id)) {
+    if (auto it = FListIds.find(id); it != FListIds.end()) list.Counters = it->second;
+  } else if (N->AttributeValue(u"text:continue-numbering") == u"true") {
+    if (auto it = FLastList.find(list.Style); it != FLastList.end())
+      list.Counters = it->second;
+    else
+      list.Counters = FLastAny;
+  }
+  if (!list.Counters) list.Counters = std::make_shared<TOOListCounters>();
+  if (N->FindAttribute(u"xml:id", id) && !id.empty()) {
+    if (FListIds.size() >= kMaxListIds) FListIds.clear();
+    FListIds[id] = list.Counters;
+  }
+  FLastList[list.Style] = list.Counters;
+  FLastAny = list.Counters;
+  FLists.push_back(std::move(list));
+}
+
+void TOOBodyWriter::EnterListItem(const TLKXMLItem* N) {
+  TOpenItem item;
+  item.Labelled = N->TagName() == u"text:list-header";
+  WideString start;
+  if (N->FindAttribute(u"text:start-value", start)) item.Restart = std::max<int64_t>(LeadingInt(start, 1 << 30, 1), 0);
+  FItems.push_back(item);
+}
+
+void TOOBodyWriter::ListParagraph(const TLKXMLItem* N, TParagraph& P) {
+  if (P.Kind != TParagraphKind::Heading) P.Kind = TParagraphKind::ListItem;
+  const int level = std::min(FListDepth, kOOListLevels);
+  if (P.Kind == TParagraphKind::ListItem) P.Level = std::min(level, kMaxListLevel);
+  if (FItems.empty() || FItems.back().Labelled || FLists.empty()) return;
+  TOpenItem& item = FItems.back();
+  item.Labelled = true;
+  const TOpenList& list = FLists.back();
+  const TOOListStyle* style = list.Style;
+  if (!style) style = D.ParagraphListStyle(N->AttributeValue(u"text:style-name"));
+  list.Counters->Count(style, level, item.Restart);
+  P.Label = list.Counters->Label(style, level);
+}
+
+void TOOBodyWriter::Heading(const TLKXMLItem* N, TParagraph& P) {
+  P.Kind = TParagraphKind::Heading;
+  const int level = std::clamp(LeadingInt(N->AttributeValue(u"text:outline-level"), kOOListLevels, 1), 1, kOOListLevels);
+  P.Level = std::min(level, kMaxHeadingLevel);
+  if (FListDepth > 0) {
+    ListParagraph(N, P);
+    return;
+  }
+  if (N->AttributeValue(u"text:is-list-header") == u"true") return;
+  int64_t restart = -1;
+  if (N->AttributeValue(u"text:restart-numbering") == u"true") {
+    WideString start;
+    restart = N->FindAttribute(u"text:start-value", start) ? std::max<int64_t>(LeadingInt(start, 1 << 30, 1), 0)
+                                                           : D.FOutlineStyle.Levels[level - 1].Start;
+  }
+  FOutline.Count(&D.FOutlineStyle, level, restart);
+  P.Label = FOutline.Label(&D.FOutlineStyle, level);
 }
 
 void TOOBodyWriter::Children(const TLKXMLItem* N) {
@@ -331,20 +487,23 @@ void TOOBodyWriter::Children(const TLKXMLItem* N) {
 
 void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   TParagraph p;
-  if (N->TagName() == u"text:h") {
+  if (!FLabel.empty()) {
+    // A note's citation starts its first paragraph, whatever it is.
+    p.Label = std::move(FLabel);
+    FLabel.clear();
+  } else if (FTitleDepth > 0) {
     p.Kind = TParagraphKind::Heading;
-    p.Level = std::max(LeadingInt(N->AttributeValue(u"text:outline-level"), kMaxHeadingLevel, 1), 1);
+    p.Level = 1;
+  } else if (N->TagName() == u"text:h") {
+    Heading(N, p);
   } else if (FListDepth > 0) {
-    p.Kind = TParagraphKind::ListItem;
-    p.Level = std::min(FListDepth, kMaxListLevel);
+    ListParagraph(N, p);
   }
   p.Style = N->AttributeValue(u"text:style-name");
   if (const TOOStyleText* ts = TextStyle(p.Style)) {
     TakeFontStyle(*ts, p);
     p.Alignment = OutputAlignment(ts->Alignment());
   }
-  p.Label = std::move(FLabel);
-  FLabel.clear();
   FRun = TRunStyle();
   FRun.Bold = p.Bold;
   FRun.Italic = p.Italic;
@@ -363,9 +522,13 @@ void TOOBodyWriter::Deferred(const TDeferred& B) {
   // Stories do not nest: a note in a header is the header's text.
   const bool story = B.IsStory && FStoryDepth == 0;
   const int lists = FListDepth;
+  std::vector<TOpenList> openLists;
+  std::vector<TOpenItem> openItems;
   if (story) {
     ++FStoryDepth;
     FListDepth = 0;
+    openLists.swap(FLists);
+    openItems.swap(FItems);
     Out.BeginStory(B.Story);
   }
   FLabel = B.Label;
@@ -374,6 +537,8 @@ void TOOBodyWriter::Deferred(const TDeferred& B) {
   if (story) {
     Out.EndStory(B.Story);
     FListDepth = lists;
+    FLists.swap(openLists);
+    FItems.swap(openItems);
     --FStoryDepth;
   }
 }
@@ -530,6 +695,14 @@ void TOOBodyWriter::Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
 }
 
 void TOOBodyWriter::Frame(const TLKXMLItem* N) {
+  // A slide's title is its heading.
+  const bool title = N->AttributeValue(u"presentation:class") == u"title";
+  FTitleDepth += title;
+  FrameContent(N);
+  FTitleDepth -= title;
+}
+
+void TOOBodyWriter::FrameContent(const TLKXMLItem* N) {
   // The elements of a frame are alternative representations of one
   // object (a table and its preview picture): the first one counts.
   const TLKXMLItems& items = N->Items();
@@ -736,6 +909,7 @@ bool TOOBodyStreamer::Decide(TLKXMLItem* Node) {
     D.TellStyleSheet();
   }
   if (styles) {
+    D.ReadListStyles(styles);
     delete styles;
     FRouted = nullptr;
   }
@@ -904,11 +1078,12 @@ void TCustomOpenOfficeDocument::LoadXML(int64_t Size, const std::function<void(T
     streamer.Finish();
     return;
   }
-  if (styled) {
-    if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
+  if (TLKXMLItem* styles = engine.GetItemByTag(nullptr, u"office:automatic-styles")) {
+    if (styled) {
       ReadStyles(styles);
       TellStyleSheet();
     }
+    ReadListStyles(styles);
   }
   TLKXMLItem* root = engine.GetItemByTag(nullptr, FXMLTagRoot);
   TLKXMLItem* text = root ? engine.GetItemByTag(root, FXMLTagText) : nullptr;

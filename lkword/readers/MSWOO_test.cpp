@@ -473,6 +473,175 @@ TEST(OpenDocumentEvents, StructureAsEvents) {
 }
 
 // ---------------------------------------------------------------------------
+// List labels and heading numbers
+
+std::string Flat(std::string content, const std::string& meta, const std::string& mime);
+
+const char* const kListStyles =
+    "<text:list-style style:name=\"L1\">"
+    "<text:list-level-style-number text:level=\"1\" style:num-suffix=\".\" style:num-format=\"1\"/>"
+    "<text:list-level-style-number text:level=\"2\" style:num-suffix=\")\" style:num-format=\"a\"/>"
+    "<text:list-level-style-number text:level=\"3\" style:num-suffix=\".\" style:num-format=\"i\" "
+    "text:display-levels=\"3\"/></text:list-style>"
+    "<text:list-style style:name=\"L2\">"
+    "<text:list-level-style-bullet text:level=\"1\" text:bullet-char=\"\u2022\"/>"
+    "<text:list-level-style-bullet text:level=\"2\" text:bullet-char=\"\uF0B7\">"
+    "<style:text-properties style:font-name=\"Symbol\"/></text:list-level-style-bullet>"
+    "<text:list-level-style-bullet text:level=\"3\" text:bullet-char=\"\uF0A7\">"
+    "<style:text-properties style:font-name=\"Wingdings\"/></text:list-level-style-bullet>"
+    "<text:list-level-style-image text:level=\"4\"/></text:list-style>"
+    "<style:style style:name=\"P9\" style:family=\"paragraph\" style:parent-style-name=\"Numbered\"/>";
+
+// A list of one level-1 item per text.
+std::string Items(const std::string& Attributes, std::initializer_list<const char*> Texts) {
+  std::string s = "<text:list" + Attributes + ">";
+  for (const char* t : Texts) s += std::string("<text:list-item><text:p>") + t + "</text:p></text:list-item>";
+  return s + "</text:list>";
+}
+
+TEST(OpenDocumentLists, LabelsFollowTheListStyles) {
+  const struct {
+    const char* What;
+    std::string Body;
+    Lines Expected;
+  } cases[] = {
+      {"levels count on, restart under a new parent, show the levels above; item starts and headers",
+       "<text:list text:style-name=\"L1\"><text:list-item><text:p>One</text:p><text:list><text:list-item>"
+       "<text:p>Sub</text:p></text:list-item><text:list-item><text:p>Sub2</text:p><text:list><text:list-item>"
+       "<text:p>Deep</text:p></text:list-item></text:list></text:list-item></text:list></text:list-item>"
+       "<text:list-item><text:p>Two</text:p><text:p>More</text:p><text:list><text:list-item><text:p>Again</text:p>"
+       "</text:list-item></text:list></text:list-item><text:list-item text:start-value=\"7\"><text:p>Seven</text:p>"
+       "</text:list-item><text:list-header><text:p>Head</text:p></text:list-header>"
+       "<text:list-item><text:list><text:list-item><text:p>Inner</text:p></text:list-item></text:list>"
+       "</text:list-item><text:list-item><text:p>Eight</text:p></text:list-item></text:list>",
+       {"1. One", "a) Sub", "b) Sub2", "1.b.i. Deep", "2. Two", "More", "a) Again", "7. Seven", "Head", "a) Inner",
+        "8. Eight"}},
+      {"a list continues the last of its style or the one it names; others start again",
+       Items(" xml:id=\"x1\" text:style-name=\"L1\"", {"A", "B"}) + "<text:p>Between</text:p>" +
+           Items(" text:style-name=\"L1\" text:continue-numbering=\"true\"", {"C"}) +
+           Items(" text:style-name=\"L1\"", {"Fresh"}) + Items(" text:style-name=\"L1\" text:continue-list=\"x1\"", {"D"}) +
+           Items(" text:style-name=\"L1\" text:continue-list=\"nowhere\"", {"E"}),
+       {"1. A", "2. B", "Between", "3. C", "1. Fresh", "4. D", "1. E"}},
+      {"bullets in Unicode, symbol fonts' codes mapped; the paragraph style's list through its parent",
+       "<text:list text:style-name=\"L2\"><text:list-item><text:p>Dot</text:p><text:list><text:list-item>"
+       "<text:p>Sym</text:p><text:list><text:list-item><text:p>Wing</text:p><text:list><text:list-item>"
+       "<text:p>Pic</text:p></text:list-item></text:list></text:list-item></text:list></text:list-item></text:list>"
+       "</text:list-item></text:list>"
+       "<text:list><text:list-item><text:p text:style-name=\"P9\">Four</text:p></text:list-item>"
+       "<text:list-item><text:p text:style-name=\"P9\">Five</text:p></text:list-item></text:list>"
+       "<text:list><text:list-item><text:p>Unstyled</text:p></text:list-item></text:list>",
+       {"\u2022 Dot", "\u2022 Sym", "\u25AA Wing", "\u2022 Pic", "(IV) Four", "(V) Five", "Unstyled"}},
+  };
+  const std::string named =
+      "<office:document-styles><office:styles><text:list-style style:name=\"L3\">"
+      "<text:list-level-style-number text:level=\"1\" style:num-prefix=\"(\" style:num-suffix=\")\" "
+      "style:num-format=\"I\" text:start-value=\"4\"/></text:list-style>"
+      "<style:style style:name=\"Numbered\" style:family=\"paragraph\" style:list-style-name=\"L3\"/>"
+      "</office:styles></office:document-styles>";
+  const std::string namedStyles = named.substr(named.find("<office:styles>"), named.find("</office:document-styles>") -
+                                                                                   named.find("<office:styles>"));
+  for (const auto& c : cases) {
+    const std::string content = Content(c.Body, "text", kListStyles);
+    // A flat document holds the named styles beside the automatic ones.
+    std::string flat = Flat(content, "", "application/vnd.oasis.opendocument.text");
+    flat.insert(flat.find("<office:automatic-styles>"), namedStyles);
+    for (const std::string& bytes : {Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                          {"content.xml", content},
+                                          {"styles.xml", named}}),
+                                     flat}) {
+      TResult r = Load(bytes);
+      ASSERT_EQ(r.Error, "") << c.What;
+      Lines expected = c.Expected;
+      expected.insert(expected.begin(), "");
+      expected.push_back("");
+      EXPECT_EQ(r.Lines, expected) << c.What;
+    }
+  }
+}
+
+// Headings count in the outline style's numbering, which styles.xml
+// holds; the label starts the line in every output format, a note's
+// citation is still parted from its text by a tab.
+TEST(OpenDocumentLists, HeadingsNumberedByTheOutline) {
+  const std::string styles =
+      "<office:document-styles><office:styles><text:outline-style style:name=\"Outline\">"
+      "<text:outline-level-style text:level=\"1\" style:num-format=\"1\"/>"
+      "<text:outline-level-style text:level=\"2\" style:num-format=\"1\" text:display-levels=\"2\"/>"
+      "<text:outline-level-style text:level=\"3\" style:num-format=\"\"/>"
+      "</text:outline-style></office:styles></office:document-styles>";
+  const std::string body =
+      "<text:h text:outline-level=\"1\">Intro</text:h><text:h text:outline-level=\"2\">Part</text:h>"
+      "<text:h text:outline-level=\"2\">Part</text:h><text:h text:outline-level=\"1\" "
+      "text:is-list-header=\"true\">Unnumbered</text:h><text:h text:outline-level=\"1\">Next</text:h>"
+      "<text:h text:outline-level=\"2\" text:restart-numbering=\"true\" text:start-value=\"5\">Five</text:h>"
+      "<text:h text:outline-level=\"3\">Plain<text:note><text:note-citation>1</text:note-citation>"
+      "<text:note-body><text:p>Note</text:p></text:note-body></text:note></text:h>";
+  const std::string zip = Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                               {"content.xml", Content(body)},
+                               {"styles.xml", styles}});
+  EXPECT_EQ(Load(zip).Lines,
+            (Lines{"", "1 Intro", "1.1 Part", "1.2 Part", "Unnumbered", "2 Next", "2.5 Five", "Plain1", "1\tNote", ""}));
+  TResult rtf = Load(zip, tfRTF);
+  ASSERT_GT(rtf.Lines.size(), 2u);
+  EXPECT_EQ(rtf.Lines[1].substr(0, 8), "1 Intro\\") << rtf.Lines[1];
+
+  TOpenOfficeTextDocument doc;
+  TOORecorder rec;
+  doc.AddDocumentEvents(&rec);
+  ASSERT_EQ(Load(zip, tfPlainText, &doc).Error, "");
+  EXPECT_NE(rec.Joined().find("<h1 '1'>|text 'Intro'|</p>|<h2 '1.1'>|text 'Part'|</p>|<h2 '1.2'>"), std::string::npos);
+  EXPECT_NE(rec.Joined().find("<h3>|text 'Plain'"), std::string::npos);
+
+  // A slide's title frame is its heading, even where it is a list header.
+  TOpenOfficePresentation show;
+  TOORecorder slides;
+  show.AddDocumentEvents(&slides);
+  testing::TryLoadLines(show, Package(Content("<draw:page><draw:frame presentation:class=\"title\"><draw:text-box>"
+                                              "<text:list text:style-name=\"L2\"><text:list-header><text:p>T</text:p>"
+                                              "</text:list-header></text:list></draw:text-box></draw:frame>"
+                                              "<draw:frame><draw:text-box>" +
+                                                  Items(" text:style-name=\"L2\"", {"B"}) +
+                                                  "</draw:text-box></draw:frame></draw:page>",
+                                              "presentation", kListStyles),
+                                      "", "application/vnd.oasis.opendocument.presentation"));
+  EXPECT_EQ(slides.Joined(), "<doc>|<page 1>|<list>|<item>|<h1>|text 'T'|</p>|</item>|</list>|<list>|<item>|"
+                             "<li 1 '\u2022'>|text 'B'|</p>|</item>|</list>|</page 1>|</doc>");
+}
+
+// Out-of-range levels, huge numbers, unknown or cyclic references and lists
+// nested past the ten levels give labels within bounds, never a crash.
+TEST(OpenDocumentLists, HostileListStylesStayBounded) {
+  const std::string styles =
+      "<text:list-style style:name=\"H\">"
+      "<text:list-level-style-number text:level=\"0\" style:num-format=\"I\"/>"
+      "<text:list-level-style-number text:level=\"99999999999\" style:num-format=\"I\"/>"
+      "<text:list-level-style-number text:level=\"1\" style:num-format=\"a\" style:num-suffix=\".\" "
+      "text:start-value=\"99999999999999999999999\" text:display-levels=\"4000000000\"/>"
+      "<text:list-level-style-number text:level=\"10\" style:num-format=\"i\" text:start-value=\"3999\"/>"
+      "<text:list-level-style-bullet text:level=\"2\" text:bullet-char=\"\"/></text:list-style>"
+      "<style:style style:name=\"C1\" style:family=\"paragraph\" style:parent-style-name=\"C2\"/>"
+      "<style:style style:name=\"C2\" style:family=\"paragraph\" style:parent-style-name=\"C1\"/>";
+  std::string deep;
+  for (int i = 0; i < 12; ++i) deep += "<text:list><text:list-item>";
+  deep += "<text:p>Deep</text:p><text:p>Again</text:p>";
+  for (int i = 0; i < 12; ++i) deep += "</text:list-item></text:list>";
+  const std::string body = "<text:list text:style-name=\"H\"><text:list-item><text:p>Big</text:p>"
+                           "<text:list><text:list-item><text:p>Empty</text:p></text:list-item></text:list>"
+                           "</text:list-item><text:list-item><text:p>Next</text:p></text:list-item></text:list>"
+                           "<text:list text:style-name=\"H\">" + deep.substr(11) +
+                           "<text:list><text:list-item><text:p text:style-name=\"C1\">Cycle</text:p></text:list-item>"
+                           "</text:list>";
+  TOpenOfficeTextDocument doc;
+  TOORecorder rec;
+  doc.AddDocumentEvents(&rec);
+  TResult r = Load(Package(Content(body, "text", styles)), tfPlainText, &doc);
+  ASSERT_EQ(r.Error, "");
+  EXPECT_EQ(r.Lines, (Lines{"", "1099511627776. Big", "\u2022 Empty", "1099511627777. Next", "mmmcmxcix Deep",
+                            "Again", "Cycle", ""}));
+  EXPECT_NE(std::find(rec.Lines.begin(), rec.Lines.end(), "<li 9 'mmmcmxcix'>"), rec.Lines.end());
+}
+
+// ---------------------------------------------------------------------------
 // Metadata
 
 TEST(OpenDocumentMetadata, FieldsFromMetaXml) {
@@ -931,7 +1100,7 @@ TEST(OpenDocumentFiles, PandocTextDocument) {
   EXPECT_NE(text.find("The keeper wrote 3 < 4 & “quoted” words, with emphasis and a link.1 Then more."),
             std::string::npos);
   EXPECT_NE(text.find("\n1\tA footnote about the lamp.\n"), std::string::npos);
-  EXPECT_NE(text.find("\nFirst item\nSecond item\n"), std::string::npos);
+  EXPECT_NE(text.find("\n\u2022 First item\n\u2022 Second item\n"), std::string::npos);
   EXPECT_NE(text.find("\nWind\n\nForce\n\n\nNorth-west\n\n5\n\n\n"), std::string::npos);
   EXPECT_NE(text.find("Line one\r\nLine two"), std::string::npos);
   EXPECT_EQ(doc.SummaryInformation().Title(), u"Harbour lights");
