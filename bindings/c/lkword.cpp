@@ -301,7 +301,11 @@ lkword_error lkword_options_set_flag(lkword_options* Options, lkword_flag Flag, 
     case LKWORD_FLAG_MACROS: Options->Setup.Macros = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_HIDDEN: Options->Setup.HiddenText = On != 0; return LKWORD_OK;
     case LKWORD_FLAG_CHANGES: Options->Setup.Revisions = On != 0; return LKWORD_OK;
-    case LKWORD_FLAG_JSON: Options->Json = On != 0; return LKWORD_OK;
+    case LKWORD_FLAG_JSON:
+      // The line's page_texts need the pages kept apart.
+      Options->Json = On != 0;
+      Options->Setup.PageTexts = Options->Json;
+      return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
 }
@@ -323,6 +327,13 @@ lkword_error lkword_options_set_limit(lkword_options* Options, lkword_limit Limi
     case LKWORD_LIMIT_XML_NODES: Options->Setup.MaxXMLNodes = Value; return LKWORD_OK;
   }
   return LKWORD_ERROR_INVALID_ARGUMENT;
+}
+
+lkword_error lkword_options_set_page_range(lkword_options* Options, int32_t First, int32_t Last) {
+  if (!Options || First < 0 || Last < 0) return LKWORD_ERROR_INVALID_ARGUMENT;
+  Options->Setup.FirstPage = First;
+  Options->Setup.LastPage = Last;
+  return LKWORD_OK;
 }
 
 lkword_error lkword_options_add_password(lkword_options* Options, const char* Password) {

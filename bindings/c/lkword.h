@@ -98,6 +98,14 @@ lkword_error lkword_options_set_reader(lkword_options* Options, const char* Name
  * Since API version 2. */
 lkword_error lkword_options_set_encoding(lkword_options* Options, const char* Encoding);
 
+/* The pages of a PDF to read, numbered from 1, both included; 0 leaves that
+ * end open (the default: every page). A first page past the document's end,
+ * or a last page before the first, gives no text. Pages outside the range
+ * are not read at all; lkword_result_pages still counts every page. Other
+ * formats ignore it. LKWORD_ERROR_INVALID_ARGUMENT for a negative number.
+ * Since API version 3. */
+lkword_error lkword_options_set_page_range(lkword_options* Options, int32_t First, int32_t Last);
+
 typedef struct lkword_result lkword_result;
 
 /* Extracts a document. Options may be NULL for the defaults. The result is
@@ -149,7 +157,8 @@ const char* lkword_result_macros(const lkword_result* Result, size_t* Length);
 
 /* With LKWORD_FLAG_JSON: the line the tool's --json writes for the document,
  * ending with LF (its "path" is "-" for a document from memory); "" without
- * the flag. */
+ * the flag. Since API version 3 it ends with "page_texts": each PDF page's
+ * text, or null. */
 const char* lkword_result_json(const lkword_result* Result, size_t* Length);
 
 /* The name of the reader whose content test accepts the document, or NULL

@@ -130,6 +130,25 @@ static void test_options(void) {
   lkword_options_free(o);
 }
 
+/* Only the range's pages are read; the count and the JSON's pages stay whole. */
+static void test_page_range(void) {
+  lkword_options* o = lkword_options_new();
+  lkword_result* r;
+  const char* text;
+  CHECK(lkword_options_set_page_range(o, -1, 0) == LKWORD_ERROR_INVALID_ARGUMENT);
+  CHECK(lkword_options_set_page_range(NULL, 1, 1) == LKWORD_ERROR_INVALID_ARGUMENT);
+  CHECK(lkword_options_set_page_range(o, 2, 2) == LKWORD_OK);
+  CHECK(lkword_options_set_flag(o, LKWORD_FLAG_JSON, 1) == LKWORD_OK);
+  r = lkword_extract_file(path_of("pdf/pages.pdf"), o);
+  text = lkword_result_text(r, NULL);
+  CHECK(lkword_result_error(r) == LKWORD_OK && lkword_result_pages(r) == 4);
+  CHECK(strstr(text, "Two") != NULL && strstr(text, "One") == NULL && strstr(text, "Four") == NULL);
+  CHECK(strstr(lkword_result_json(r, NULL), "\"pages\":4,") != NULL);
+  CHECK(strstr(lkword_result_json(r, NULL), "\"page_texts\":[\"Two\\n\"]}\n") != NULL);
+  lkword_result_free(r);
+  lkword_options_free(o);
+}
+
 static void test_passwords(void) {
   lkword_options* o = lkword_options_new();
   lkword_result* r = lkword_extract_file(path_of("doc/encrypted-rc4.doc"), o);
@@ -213,6 +232,7 @@ int main(int argc, char** argv) {
   testdata = argv[1];
   test_file_and_memory_agree();
   test_options();
+  test_page_range();
   test_passwords();
   test_failures();
   test_detection_and_readers();

@@ -83,6 +83,11 @@ enum TMSTextFormating { tfPlainText, tfRTF, tfHTML, tfMarkdown };
 // Whether items end in LF alone, as plain text's do.
 inline bool EndsLinesWithLF(TMSTextFormating Format) { return Format == tfPlainText || Format == tfMarkdown; }
 
+// What plain text puts between the pages of paged formats (PDF): an empty
+// line and a rule of hyphens before every page, a form feed before every
+// page after the first (starting its first line), or nothing.
+enum TLKWPageBreak { pbRule, pbFormFeed, pbNone };
+
 // wpiRevisions: tracked changes in plain text are marked and deleted text
 // kept, as the formatted outputs always show them; without it plain text
 // reads as the document does with its changes accepted.
@@ -167,6 +172,21 @@ class TMSWBaseDocument : public TComponent {
     return FPath && FPath->Sinking() ? FPath->Counted() : FText ? FText->TextLength() : 0;
   }
   void SetMaxTextLength(int32_t Value) { FMaxTextLength = Value; }
+  // The pages of paged formats (PDF) to read, numbered from 1, both ends
+  // included; 0 (or less) leaves that end open. A first page past the
+  // document's end, or a last page before the first, gives no page text.
+  // Pages outside the range are not read at all. Readers without pages
+  // ignore it.
+  int32_t FirstPage() const { return FFirstPage; }
+  int32_t LastPage() const { return FLastPage; }
+  void SetPageRange(int32_t First, int32_t Last) {
+    FFirstPage = First > 0 ? First : 0;
+    FLastPage = Last > 0 ? Last : 0;
+  }
+  // Between the pages of paged formats in plain text; RTF and HTML keep
+  // the rule.
+  TLKWPageBreak PageBreak() const { return FPageBreak; }
+  void SetPageBreak(TLKWPageBreak Value) { FPageBreak = Value; }
   TLKWParseItems ParseItems() const { return FParseItems; }
   void SetParseItems(TLKWParseItems Value) { FParseItems = Value; }
   bool ConvertSysCharacters() const { return FConvertSysCharacters; }
@@ -295,6 +315,9 @@ class TMSWBaseDocument : public TComponent {
   std::unique_ptr<TWideStrings> FText;
   TMSTextFormating FTextFormating = tfPlainText;
   int32_t FMaxTextLength = 0;
+  int32_t FFirstPage = 0;
+  int32_t FLastPage = 0;
+  TLKWPageBreak FPageBreak = pbRule;
   TLKWParseItems FParseItems{wpiText, wpiSummaryInformation};
   bool FConvertSysCharacters = true;
   std::unique_ptr<TLKWordSummaryInformation> FSummaryInformation;

@@ -2,8 +2,14 @@
 
 namespace lkw {
 
-TPDFRenderer::TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations)
-    : TTextRenderer(Doc, Path), FAnnotations(Annotations), FFormat(Doc.ReaderFormating()) {}
+TPDFRenderer::TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations,
+                           std::vector<WideString>* PageTexts)
+    : TTextRenderer(Doc, Path),
+      FAnnotations(Annotations),
+      FPageTexts(PageTexts),
+      FFormat(Doc.ReaderFormating()),
+      // A form feed or nothing would lose the page structure of markup.
+      FPageBreak(Doc.ReaderFormating() == tfPlainText ? Doc.PageBreak() : pbRule) {}
 
 void TPDFRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), true); }
 
@@ -22,18 +28,30 @@ void TPDFRenderer::EndStory(TStoryKind Kind) {
 void TPDFRenderer::BeginPage(int) {
   FOpeningDue = true;
   FPageHasLines = false;
+  if (FPageTexts) FPageTexts->emplace_back();
 }
 
 void TPDFRenderer::EndPage(int) {
   OpenPage();
-  if (!FPageHasLines) AddLine(u"");
+  // An empty page still shows where it stands, unless pages are not marked.
+  if (!FPageHasLines && FPageBreak != pbNone) AddLine(u"");
 }
 
 void TPDFRenderer::OpenPage() {
   if (!FOpeningDue) return;
   FOpeningDue = false;
-  AddLine(u"");
-  AddLine(kPDFPageRule);
+  const bool first = FPagesOpened++ == 0;
+  switch (FPageBreak) {
+    case pbRule:
+      AddLine(u"");
+      AddLine(kPDFPageRule);
+      break;
+    case pbFormFeed:
+      FFormFeedDue = !first;
+      break;
+    case pbNone:
+      break;
+  }
 }
 
 void TPDFRenderer::BeginParagraph(const TParagraph&) {
@@ -42,11 +60,23 @@ void TPDFRenderer::BeginParagraph(const TParagraph&) {
     FPageHasLines = true;
   }
   FLine.clear();
+  FRaw.clear();
 }
 
-void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) { lkw::AppendEscaped(FLine, Run, FFormat); }
+void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) {
+  lkw::AppendEscaped(FLine, Run, FFormat);
+  if (FPageTexts && !FInAnnotation) FRaw.append(Run);
+}
 
-void TPDFRenderer::EndParagraph() { EndLine(); }
+void TPDFRenderer::EndParagraph() {
+  if (FPageTexts && !FInAnnotation && !FPageTexts->empty()) {
+    WideString& page = FPageTexts->back();
+    page += FRaw;
+    page += u'\n';
+  }
+  FRaw.clear();
+  EndLine();
+}
 
 void TPDFRenderer::AddLine(std::u16string_view Line) {
   FLine.clear();
@@ -59,6 +89,10 @@ void TPDFRenderer::EndLine() {
     FLine += u"\\par";
   else if (FFormat == tfHTML)
     FLine += u"<br>";
+  if (FFormFeedDue && !FInAnnotation) {
+    FLine.insert(FLine.begin(), u'\f');
+    FFormFeedDue = false;
+  }
   // The line is built in a buffer kept from line to line and goes out as a
   // copy of its own size: a list holds every item of the document.
   Path().Add(WideString(FLine));

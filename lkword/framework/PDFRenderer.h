@@ -1,10 +1,12 @@
 // The text shape of page-laid-out documents read line by line (PDF): each
-// page opens with an empty line and a rule of hyphens, then one item a line
-// of the page; annotation stories go to a list of their own.
+// page opens with what the document's PageBreak puts between pages (an
+// empty line and a rule of hyphens by default), then one item a line of the
+// page; annotation stories go to a list of their own.
 #pragma once
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "lkword/framework/TextRenderer.h"
 
@@ -16,8 +18,11 @@ inline constexpr std::u16string_view kPDFPageRule = u"--------------------";
 class TPDFRenderer : public TTextRenderer {
  public:
   // Annotations receives the paragraphs of annotation stories, one item
-  // each, cut at the limit on its own.
-  TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations);
+  // each, cut at the limit on its own. PageTexts, when given, gets one
+  // string a page: the page's lines as plain text, each ending with LF
+  // (no separator, no annotations).
+  TPDFRenderer(TMSWBaseDocument& Doc, TTextPath& Path, TWideStrings& Annotations,
+               std::vector<WideString>* PageTexts = nullptr);
 
   // The frame's last item is an ordinary counted item, never held for the
   // host.
@@ -42,12 +47,17 @@ class TPDFRenderer : public TTextRenderer {
   void EndLine();
 
   TWideStrings& FAnnotations;
+  std::vector<WideString>* FPageTexts;
   const TMSTextFormating FFormat;
+  const TLKWPageBreak FPageBreak;
+  int FPagesOpened = 0;
+  bool FFormFeedDue = false;  // the next line of the page starts with one
   std::optional<TTextPath::TRedirect> FRedirect;
   bool FInAnnotation = false;
   bool FOpeningDue = false;  // the page's opening lines are not out yet
   bool FPageHasLines = false;
   WideString FLine;  // the line being built
+  WideString FRaw;   // the same line unescaped, for the page's text
 };
 
 }  // namespace lkw

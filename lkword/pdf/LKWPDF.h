@@ -71,7 +71,7 @@ class TLKPDFReader : public TMSWBaseDocument {
 
   // --- Text and metadata -----------------------------------------------------
   // Pages of the document's page tree (counted even when MaxTextLength stops
-  // the text early).
+  // the text early, and whatever the page range).
   int32_t PageCount() const { return FPageCount; }
   // Glyphs shown without a known Unicode mapping, over all fonts.
   int64_t UnmappedGlyphs() const { return FFonts ? FFonts->UnmappedGlyphs() : 0; }
@@ -91,6 +91,14 @@ class TLKPDFReader : public TMSWBaseDocument {
   // output format. Links, form fields, pop-ups and typed-in text (shown on
   // the page) are none.
   TWideStrings& AnnotationText() { return FAnnotationText; }
+  // Whether each page's text is kept apart as well (PageTexts), for hosts
+  // that hand out the pages one by one; off by default.
+  bool KeepPageTexts() const { return FKeepPageTexts; }
+  void SetKeepPageTexts(bool Value) { FKeepPageTexts = Value; }
+  // With KeepPageTexts, one string a page read (the page range's pages):
+  // its lines in plain text, each ending with LF, without separators or
+  // annotation comments.
+  const std::vector<WideString>& PageTexts() const { return FPageTexts; }
   // Whether the interactive form asks viewers to draw its fields anew from
   // their values (/NeedAppearances): the appearances stored with them may
   // predate the values.
@@ -192,8 +200,9 @@ class TLKPDFReader : public TMSWBaseDocument {
   bool MapsFile() const override { return true; }
   // Pages behind their separator lines, annotations into AnnotationText().
   std::unique_ptr<TTextRenderer> CreateRenderer() override;
-  // Every page of GetPageObjects(), its text added behind its separator
-  // lines; stops at MaxTextLength. A page that cannot be read gives a
+  // The pages of GetPageObjects() in the page range, each text added
+  // behind its separator lines; stops at MaxTextLength. Pages outside the
+  // range are counted, never interpreted. A page that cannot be read gives a
   // warning and an empty page (Body, the catalog's text, is not needed).
   virtual void ProcessPages(TStream& Stream, const RawByteString& Body);
   // One page object: inherited resources, media box and rotation, its
@@ -295,6 +304,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   TPDFTextOptions FTextOptions;
   bool FKeepPageItems = false;
   TWideStrings FAnnotationText;
+  bool FKeepPageTexts = false;
+  std::vector<WideString> FPageTexts;
   void ReadAnnotationComments(const TPDFObject& Annots);
   // What a page-tree node passes on to its pages (its own entries over its
   // ancestors'), kept for the walk so that siblings do not climb again.

@@ -116,6 +116,7 @@ void TLKPDFReader::ClearInternalLists() {
   FPageCount = 0;
   FNeedAppearances = -1;
   FAnnotationText.Clear();
+  FPageTexts.clear();
 }
 
 bool TLKPDFReader::IsPasswordProtected() { return FEncryption && FEncryption->Enabled(); }

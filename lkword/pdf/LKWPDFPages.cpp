@@ -2,6 +2,7 @@
 // content layer, its lines told to the output as soon as they are known.
 #include "lkword/pdf/LKWPDF.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <unordered_set>
@@ -66,7 +67,11 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   FPageCount = static_cast<int32_t>(pages.size());
   bool anyText = false;
   TDocumentOutput& out = Output();
-  for (size_t i = 0; i < pages.size() && !out.Cancelled(); ++i) {
+  // Only the range's pages are read: its first page of a long file costs
+  // about one page.
+  const size_t begin = static_cast<size_t>(std::max(FirstPage(), 1) - 1);
+  const size_t end = LastPage() > 0 ? std::min(pages.size(), static_cast<size_t>(LastPage())) : pages.size();
+  for (size_t i = begin; i < end && !out.Cancelled(); ++i) {
     TLKPDFPage* page = FPages->AddPage();
     page->SetObjNumber(pages[i]);
     const int number = static_cast<int>(i) + 1;
@@ -96,7 +101,7 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     }
   }
   FInherited.clear();
-  if (FPageCount > 0 && !anyText) AddWarning("no text layer: scanned pages?");
+  if (begin < end && !anyText) AddWarning("no text layer: scanned pages?");
   if (const int64_t unmapped = UnmappedGlyphs(); unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
 }
@@ -238,7 +243,7 @@ void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
 }
 
 std::unique_ptr<TTextRenderer> TLKPDFReader::CreateRenderer() {
-  return std::make_unique<TPDFRenderer>(*this, RendererPath(), FAnnotationText);
+  return std::make_unique<TPDFRenderer>(*this, RendererPath(), FAnnotationText, FKeepPageTexts ? &FPageTexts : nullptr);
 }
 
 void TLKPDFReader::OutputPageLines(const TLKPDFPage& Page) {

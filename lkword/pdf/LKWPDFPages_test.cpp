@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,128 @@ TEST(PDFPages, DamagedPagesDoNotTakeTheOthersWithThem) {
   EXPECT_EQ(items[2], "First");
   EXPECT_EQ(items.back(), "Third");
   EXPECT_TRUE(HasWarning(r, "damaged stream"));
+}
+
+// Pages 2 and 3 of four; pages 1 and 4 hold a stream that warns when it is
+// decoded, which tells whether the range kept the reader off them.
+std::string FourPagesDamagedAtTheEnds() {
+  std::string broken = Deflate(Show("Lost words here") + std::string(200, ' '));
+  broken = broken.substr(0, 6) + std::string(30, '\x55');
+  return Pages({Stream(broken, "/Filter /FlateDecode"), Stream(Show("Two")), Stream(Show("Three")),
+                Stream(broken, "/Filter /FlateDecode")});
+}
+
+TEST(PDFPages, PageRangeReadsOnlyItsPagesAndCountsAll) {
+  const std::string pdf = FourPagesDamagedAtTheEnds();
+  testing::TEventRecorder rec;
+  TLKPDFReader r;
+  r.AddDocumentEvents(&rec);
+  r.SetPageRange(2, 3);
+  Load(r, pdf);
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kSep, "Two", "", kSep, "Three"}));
+  EXPECT_EQ(rec.Joined(), "<doc>|<page 2>|<p>|text 'Two'|</p>|</page 2>|<page 3>|<p>|text 'Three'|</p>|</page 3>|</doc>");
+  EXPECT_EQ(r.PageCount(), 4);
+  EXPECT_EQ(r.Pages().Count(), 2);
+  EXPECT_FALSE(HasWarning(r, "damaged stream"));
+  EXPECT_FALSE(r.Partial());
+
+  // Open ends, an end past the last page; a range with no page in it gives
+  // no page text and no complaint about a missing text layer.
+  struct TCase {
+    int32_t First, Last;
+    std::vector<std::string> Lines;  // the body without its separators
+  };
+  for (const TCase& c : std::vector<TCase>{{3, 0, {"Three", "damaged"}},
+                                           {0, 2, {"damaged", "Two"}},
+                                           {3, 99, {"Three", "damaged"}},
+                                           {5, 0, {}},
+                                           {3, 2, {}},
+                                           {-1, -1, {"damaged", "Two", "Three", "damaged"}}}) {
+    TLKPDFReader p;
+    p.SetPageRange(c.First, c.Last);
+    Load(p, pdf);
+    std::vector<std::string> lines;
+    for (const std::string& line : Body(p))
+      if (!line.empty() && line != kSep) lines.push_back(line);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.Lines)
+      if (line != "damaged") expected.push_back(line);
+    EXPECT_EQ(lines, expected) << c.First << "-" << c.Last;
+    const bool damagedRead = std::find(c.Lines.begin(), c.Lines.end(), "damaged") != c.Lines.end();
+    EXPECT_EQ(HasWarning(p, "damaged stream"), damagedRead) << c.First << "-" << c.Last;
+    EXPECT_FALSE(HasWarning(p, "no text layer")) << c.First << "-" << c.Last;
+    EXPECT_EQ(p.PageCount(), 4);
+  }
+}
+
+TEST(PDFPages, PageBreakKindsInPlainTextOnly) {
+  const std::string pdf = Pages({Stream(Show("Alpha")), Stream(""), Stream(Show("Gamma"))});
+  struct TCase {
+    TLKWPageBreak Kind;
+    int32_t First;
+    std::vector<std::string> Body;
+  };
+  for (const TCase& c : std::vector<TCase>{{pbRule, 0, {"", kSep, "Alpha", "", kSep, "", "", kSep, "Gamma"}},
+                                           // The first page read gets none, an empty page a line of its own.
+                                           {pbFormFeed, 0, {"Alpha", "\f", "\fGamma"}},
+                                           {pbFormFeed, 2, {"", "\fGamma"}},
+                                           {pbNone, 0, {"Alpha", "Gamma"}}}) {
+    TLKPDFReader r;
+    r.SetPageBreak(c.Kind);
+    r.SetPageRange(c.First, 0);
+    Load(r, pdf);
+    EXPECT_EQ(Body(r), c.Body) << c.Kind << " from " << c.First;
+  }
+  // A form feed would be a stray control character in markup.
+  TLKPDFReader html;
+  html.SetTextFormating(tfHTML);
+  html.SetPageBreak(pbFormFeed);
+  Load(html, pdf);
+  const std::vector<std::string> items = Items(html);
+  ASSERT_GE(items.size(), 4u);
+  EXPECT_EQ(items[2], kSep + "<br>");
+  for (const std::string& item : items) EXPECT_EQ(item.find('\f'), std::string::npos);
+}
+
+TEST(PDFPages, PageTextsComeFromThePagesEvents) {
+  // Two lines on page 1 with a comment, an empty page 2, markup characters
+  // on page 3: each page's own lines, unescaped, without the comment.
+  const std::string pdf = Document(
+      {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+       {2, "<< /Type /Pages /Kids [3 0 R 4 0 R 7 0 R] /Count 3 /Resources " + std::string(kHelveticaResources) + " >>"},
+       {3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>"},
+       {4, "<< /Type /Page /Parent 2 0 R >>"},
+       {5, Stream("BT /F1 12 Tf 72 700 Td (Alpha) Tj 0 -14 Td (Beta) Tj ET")},
+       {6, "<< /Subtype /Text /Rect [0 0 10 10] /Contents (Note here) >>"},
+       {7, "<< /Type /Page /Parent 2 0 R /Contents 8 0 R >>"},
+       {8, Stream(Show("a<b & {c}"))}});
+  const auto texts = [](const TLKPDFReader& R) {
+    std::vector<std::string> out;
+    for (const WideString& t : R.PageTexts()) out.push_back(WideToUtf8(t));
+    return out;
+  };
+  for (const TMSTextFormating format : {tfPlainText, tfRTF, tfHTML}) {
+    for (const bool sink : {false, true}) {
+      TLKPDFReader r;
+      r.SetTextFormating(format);
+      r.SetKeepPageTexts(true);
+      if (sink) r.SetTextSink([](std::u16string_view) {});
+      Load(r, pdf);
+      EXPECT_EQ(texts(r), (std::vector<std::string>{"Alpha\nBeta\n", "", "a<b & {c}\n"})) << format << sink;
+    }
+  }
+  TLKPDFReader range;
+  range.SetKeepPageTexts(true);
+  range.SetPageRange(2, 3);
+  Load(range, pdf);
+  EXPECT_EQ(texts(range), (std::vector<std::string>{"", "a<b & {c}\n"}));
+  // Reloading starts afresh; not asked for, nothing is kept.
+  range.SetPageRange(0, 0);
+  Load(range, Pages({Stream(Show("x"))}));
+  EXPECT_EQ(texts(range), std::vector<std::string>{"x\n"});
+  TLKPDFReader plain;
+  Load(plain, pdf);
+  EXPECT_TRUE(plain.PageTexts().empty());
 }
 
 TEST(PDFPages, TextLimitStopsTheWalkButNotTheCount) {

@@ -43,6 +43,11 @@ int32_t PageCountOf(TMSWBaseDocument& Doc) {
   return pdf ? pdf->PageCount() : -1;
 }
 
+const std::vector<WideString>* PageTextsOf(TMSWBaseDocument& Doc) {
+  auto* pdf = dynamic_cast<TLKPDFReader*>(&Doc);
+  return pdf && pdf->KeepPageTexts() ? &pdf->PageTexts() : nullptr;
+}
+
 const char* ErrorKindName(TErrorKind Kind) {
   switch (Kind) {
     case TErrorKind::None: return nullptr;
@@ -95,6 +100,9 @@ std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, con
   doc->SetPassword(Password);
   doc->SetTimeLimit(Setup.TimeLimitMs);
   doc->SetDefaultCodePage(Setup.CodePage);
+  doc->SetPageRange(Setup.FirstPage, Setup.LastPage);
+  doc->SetPageBreak(Setup.PageBreak);
+  if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetKeepPageTexts(Setup.PageTexts);
   if (Setup.MaxDecompressedSize >= 0) doc->SetMaxDecompressedSize(Setup.MaxDecompressedSize);
   if (Setup.MaxStreamSize >= 0) doc->SetMaxStreamSize(Setup.MaxStreamSize);
   if (Setup.MaxNestingDepth >= 0) doc->SetMaxNestingDepth(static_cast<int>(Setup.MaxNestingDepth));

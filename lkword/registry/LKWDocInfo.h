@@ -29,6 +29,9 @@ const TWideStrings* PageTextApart(TMSWBaseDocument& Doc);
 const TWideStrings* MacroText(TMSWBaseDocument& Doc);
 // Pages of a paged format (PDF), or -1.
 int32_t PageCountOf(TMSWBaseDocument& Doc);
+// The text of each page read, for a paged format set up to keep it (see
+// TReaderSetup::PageTexts), or nullptr.
+const std::vector<WideString>* PageTextsOf(TMSWBaseDocument& Doc);
 
 // How a host that writes UTF-8 has its readers set up: the tool and the C
 // API alike.
@@ -41,6 +44,12 @@ struct TReaderSetup {
   bool Notes = false;      // the secondary texts are wanted
   int64_t TimeLimitMs = 0;
   uint32_t CodePage = 0;   // of undeclared 8-bit text; 0: the library's default
+  // Paged formats: the pages read (see SetPageRange), what plain text puts
+  // between them, and whether each page's text is kept apart too.
+  int32_t FirstPage = 0;
+  int32_t LastPage = 0;
+  TLKWPageBreak PageBreak = pbRule;
+  bool PageTexts = false;
   // Negative: the reader's default.
   int64_t MaxDecompressedSize = -1;
   int64_t MaxStreamSize = -1;

@@ -454,7 +454,23 @@ void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& R) {
     b += "null";
   b += ",\"error_kind\":";
   AppendOwnNameOrNull(b, R.ErrorKind);
-  b += R.Partial ? ",\"partial\":true}\n" : ",\"partial\":false}\n";
+  b += R.Partial ? ",\"partial\":true" : ",\"partial\":false";
+  b += ",\"page_texts\":";
+  const std::vector<WideString>* pageTexts = loaded ? PageTextsOf(*R.Doc) : nullptr;
+  if (!pageTexts) {
+    b += "null";
+  } else {
+    b += '[';
+    for (size_t i = 0; i < pageTexts->size(); ++i) {
+      if (i) b += ',';
+      AppendJsonString(b, (*pageTexts)[i]);
+      // A page at a time: a long document's pages need not be held twice.
+      Out.Append(b);
+      b.clear();
+    }
+    b += ']';
+  }
+  b += "}\n";
   Out.Append(b);
 }
 

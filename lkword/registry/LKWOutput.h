@@ -128,7 +128,8 @@ struct TJsonRecord {
 
 // One JSON object and a LF: path, reader, format, text, metadata, notes (with
 // WithNotes), macros (with WithMacros), pages, warnings, error, error_kind,
-// partial.
+// partial, page_texts (one string a page read for a document set up to keep
+// them, else null).
 void WriteJsonRecord(TOutputFile& Out, const TJsonRecord& Record);
 
 // The document's warnings as lines, a repeated one with its count.

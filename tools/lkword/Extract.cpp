@@ -87,6 +87,10 @@ TExtractor::TExtractor(const TToolOptions& Options) : FOptions(Options) {
   FSetup.Notes = Options.Notes;
   FSetup.TimeLimitMs = Options.TimeoutMs;
   FSetup.CodePage = Options.CodePage;
+  FSetup.FirstPage = Options.FirstPage;
+  FSetup.LastPage = Options.LastPage;
+  FSetup.PageBreak = Options.PageBreak;
+  FSetup.PageTexts = Options.Json;
 }
 
 std::unique_ptr<TMSWBaseDocument> TExtractor::Create(const TLKWReaderInfo& Reader, TOutputFile& Out,

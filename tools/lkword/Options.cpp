@@ -19,7 +19,7 @@ const char* const kToolVersion = "1.47";
 constexpr int kMaxJobs = 256;
 
 enum class TOptionId {
-  Format, Output, Metadata, Json, MetadataKeys, MaxLength, Reader, Cover, Hidden, ShowChanges, Notes, Macros, Password,
+  Format, Output, Metadata, Json, MetadataKeys, MaxLength, FirstPage, LastPage, PageBreak, Reader, Cover, Hidden, ShowChanges, Notes, Macros, Password,
   Recursive, Include, Exclude, SkipUnsupported, NoHeaders, Timeout, AcceptPartial, Encoding, Jobs, FilesFrom, Quiet, KeepGoing, Version, Help
 };
 
@@ -42,6 +42,12 @@ const TOptionSpec kOptions[] = {
     {TOptionId::MetadataKeys, 0, "metadata-keys", "KEYS",
      "name metadata fields by the record's property names (record, default) or by Dublin Core / Tika keys (tika)"},
     {TOptionId::MaxLength, 0, "max-length", "N", "stop after N characters of output (0: no limit)"},
+    {TOptionId::FirstPage, 0, "first-page", "N", "PDF: start at page N, counted from 1 (other formats ignore it)"},
+    {TOptionId::LastPage, 0, "last-page", "N",
+     "PDF: stop after page N (0: the last page); the pages outside the range are not read"},
+    {TOptionId::PageBreak, 0, "page-break", "KIND",
+     "PDF in plain text: what goes between pages: dashes (default: an empty line and a rule before every page), "
+     "ff (a form feed before every page after the first) or none"},
     {TOptionId::Reader, 0, "reader", "NAME", "use reader NAME instead of choosing one by content"},
     {TOptionId::Cover, 0, "cover", "PATH", "write the cover picture of an EPUB book to PATH"},
     {TOptionId::Hidden, 0, "hidden", nullptr, "also extract text the document marks as hidden"},
@@ -125,6 +131,27 @@ bool ApplyOption(const TOptionSpec& Spec, const std::string& Value, TToolOptions
       O.MaxLength = n;
       return true;
     }
+    case TOptionId::FirstPage:
+    case TOptionId::LastPage: {
+      int32_t n = 0;
+      const char* end = Value.data() + Value.size();
+      auto [p, ec] = std::from_chars(Value.data(), end, n);
+      if (Value.empty() || ec != std::errc() || p != end || n < 0) {
+        Error = "invalid page " + Quoted(Value) + " (a number from 1, or 0 for an open end)";
+        return false;
+      }
+      (Spec.Id == TOptionId::FirstPage ? O.FirstPage : O.LastPage) = n;
+      return true;
+    }
+    case TOptionId::PageBreak:
+      if (Value == "dashes") O.PageBreak = pbRule;
+      else if (Value == "ff") O.PageBreak = pbFormFeed;
+      else if (Value == "none") O.PageBreak = pbNone;
+      else {
+        Error = "invalid page break " + Quoted(Value) + " (dashes, ff or none)";
+        return false;
+      }
+      return true;
     case TOptionId::Reader:
       if (!FindReaderInfo(Value)) {
         Error = "unknown reader " + Quoted(Value) + " (" + ReaderNames() + ")";
@@ -322,7 +349,8 @@ std::string UsageText() {
       "Output is UTF-8. Plain text has LF line ends. --json writes per input:\n"
       "path, reader, format, text, metadata, notes (with --notes), macros (with\n"
       "--macros), pages, warnings, error and error_kind (not_found, unsupported,\n"
-      "password, corrupt, io, limit, timeout).\n"
+      "password, corrupt, io, limit, timeout), partial and page_texts (one string\n"
+      "per PDF page read; null for other formats).\n"
       "\n"
       "Several inputs to standard output are each headed by a line '==> PATH <=='\n"
       "(and a blank line before it from the second on), as head(1) does.\n"

@@ -15,6 +15,9 @@ struct TToolOptions {
   bool Metadata = false;
   bool Json = false;
   int32_t MaxLength = 0;   // 0: no limit
+  int32_t FirstPage = 0;   // PDF pages read; 0: that end open
+  int32_t LastPage = 0;
+  TLKWPageBreak PageBreak = pbRule;  // between PDF pages in plain text
   std::string ReaderName;  // empty: chosen by content
   std::string CoverPath;   // empty: no EPUB cover written
   bool HiddenText = false; // also hidden text

@@ -38,6 +38,25 @@ def palmdoc(name, records, type_creator=b"TEXtREAd"):
     return header + table + b"\0\0" + b"".join(body)
 
 
+# What plain text puts before each PDF page by default.
+RULE = "\n" + "-" * 20 + "\n"
+
+
+def output_is(expected):
+    return lambda out, err, tmp: None if out == expected else "output %r" % out
+
+
+def page_texts(expected):
+    """The JSON lines' page_texts, in input order."""
+    def check(out, err, tmp):
+        got = [r["page_texts"] for r in records(out)]
+        if got != expected:
+            return "page_texts %r" % got
+        if records(out)[0]["pages"] != 4:
+            return "pages %r" % records(out)[0]["pages"]
+    return check
+
+
 def cut(path, share):
     with open(path, "rb") as f:
         data = f.read()
@@ -218,7 +237,8 @@ def json_lines(expect):
             return "%d JSON lines, expected %d" % (len(lines), len(expect))
         for line, (path, reader, fragment, meta, error) in zip(lines, expect):
             rec = json.loads(line)
-            if list(rec) != ["path", "reader", "format", "text", "metadata", "pages", "warnings", "error", "error_kind", "partial"]:
+            if list(rec) != ["path", "reader", "format", "text", "metadata", "pages", "warnings", "error", "error_kind",
+                             "partial", "page_texts"]:
                 return "fields %s" % list(rec)
             if not rec["path"].endswith(path) or rec["reader"] != reader:
                 return "path/reader %r %r" % (rec["path"], rec["reader"])
@@ -289,7 +309,7 @@ def help_lists_every_option(out, err, tmp):
     for opt in ("--format", "-f,", "--output", "-o,", "--metadata", "-m,", "--json", "--max-length",
                 "--reader", "--version", "--help", "pdb", "-r,", "--recursive", "-j,", "--jobs", "-q,", "--quiet",
                 "--metadata-keys", "--files-from", "--keep-going", "--notes", "--macros", "--password", "--cover",
-                "--hidden", "error_kind"):
+                "--hidden", "--first-page", "--last-page", "--page-break", "error_kind", "page_texts"):
         if opt not in out:
             return "help lacks %s" % opt
 
@@ -514,8 +534,8 @@ CASES = [
      else "kinds %r" % [r["error_kind"] for r in records(out)]),
     ("a file cut short gives its text, marked partial, and fails",
      ["--json", "{T}/cut.pdf", "{T}/cut.pdb", "{S}/hello.pdf"], None, 1,
-     ["the file ends early", "the book ends early", "\"error_kind\":null,\"partial\":true}",
-      "\"error_kind\":null,\"partial\":false}"],
+     ["the file ends early", "the book ends early", "\"error_kind\":null,\"partial\":true,\"page_texts\":[\"",
+      "\"error_kind\":null,\"partial\":false,\"page_texts\":[\"Hello encrypted world\\n\"]}", "\"partial\":true,\"page_texts\":null}"],
      ["lkword: {T}/cut.pdf: only part of the document could be read", "2 failed"],
      lambda out, err, tmp: None if [bool(r["text"].strip()) for r in records(out)] == [True] * 3 else "no text"),
     ("--accept-partial takes it as done; the text is the same", ["--accept-partial", "{T}/cut.pdf"], None, 0,
@@ -548,7 +568,7 @@ CASES = [
     ("docx refuses an encrypted package", ["{S}/../docx/encrypted.docx"], None, 3, [],
      ["Could not read the password protected file"], None),
     ("macros of a document without any: an empty listing", ["--json", "--macros", "{S}/lighthouse.pdb"], None, 0,
-     ["\"macros\":\"\",\"pages\":null,\"warnings\":[],\"error\":null,\"error_kind\":null,\"partial\":false}"], [], None),
+     ["\"macros\":\"\",\"pages\":null,\"warnings\":[],\"error\":null,\"error_kind\":null,\"partial\":false,\"page_texts\":null}"], [], None),
     ("macros after the body, decoded with the project code page", ["--macros", "{T}/macros.doc"], None, 0,
      ["'===================================\n'  Macro(s) from Module1\n'===================================\n"
       "Attribute VB_Name = \"Module1\"\nSub Greet()\n    MsgBox \"Café\"\nEnd Sub\n\n"], [], None),
@@ -571,12 +591,12 @@ CASES = [
      ["lkword: {S}/../pdf/rc4-128-user.pdf: Password is not valid (the document is encrypted: give its password "
       "with --password=PASSWORD)\n"], lacks("Hello")),
     ("pdf with a wrong password", ["--json", "--password=wrong", "{S}/../pdf/aes256-user.pdf"], None, 3,
-     ["\"error\":\"Password is not valid\",\"error_kind\":\"password\",\"partial\":false}"],
+     ["\"error\":\"Password is not valid\",\"error_kind\":\"password\",\"partial\":false,\"page_texts\":null}"],
      ["Password is not valid (the password given does not open it)"], lacks("Hello")),
     ("word 97 password", ["--password=Pässwörd 1", "-m", "{S}/../doc/encrypted-rc4.doc"], None, 0,
      ["The keeper wrote 3 < 4", "Title: Harbour lights"], [], None),
     ("word 97 with a wrong password", ["--json", "--password=Passwörd 1", "{S}/../doc/encrypted-rc4.doc"], None, 3,
-     ["\"error\":\"Could not read the password protected file\",\"error_kind\":\"password\",\"partial\":false}"], [],
+     ["\"error\":\"Could not read the password protected file\",\"error_kind\":\"password\",\"partial\":false,\"page_texts\":null}"], [],
      lacks("keeper")),
     ("docx password", ["--password=Ærø lamp", "-m", "{S}/../docx/sample-agile-aes256-sha512.docx"], None, 0,
      ["Title: The Lighthouse Keeper’s Log"], [], None),
@@ -598,7 +618,7 @@ CASES = [
      ["Could not read the password protected file (the document is encrypted: give its password with --password="],
      None),
     ("word 6 encryption is not implemented", ["--json", "--password=x", "{T}/encrypted-w6.doc"], None, 1,
-     ["\"error_kind\":\"unsupported\",\"partial\":false}"], ["The encryption method is not supported in current version"], None),
+     ["\"error_kind\":\"unsupported\",\"partial\":false,\"page_texts\":null}"], ["The encryption method is not supported in current version"], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("long lines are written whole", ["{T}/long.docx"], None, 0, [], [], long_lines(False)),
     ("long lines in JSON", ["--json", "{T}/long.docx"], None, 0, [], [], long_lines(True)),
@@ -637,7 +657,7 @@ CASES = [
      paths_in_order([L, H, L])),
     ("a list on standard input is served as it comes", ["--version"], None, 0, [], [], streams_results),
     ("a document past its time limit fails, the batch goes on", ["--json", "--timeout=0.001", "{T}/big.pdb", L],
-     None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\",\"partial\":false}"], [],
+     None, 1, ["\"error\":\"timed out after 0.001 s\",\"error_kind\":\"timeout\",\"partial\":false,\"page_texts\":null}"], [],
      lambda out, err, tmp: None if len(records(out)) == 2 else "the batch stopped"),
     ("8-bit text in the code page asked for", ["--encoding=cp1251", "{T}/cyrillic.pdb"], None, 0,
      ["Привет, мир"], [], None),
@@ -658,6 +678,19 @@ CASES = [
      mirrored_tree(True)),
     ("an output name is not taken twice, the first output stays", ["-j1", "-o", "out", L, "{S}/./lighthouse.pdb"],
      None, 1, [], ["is already written for an earlier input"], first_output_kept),
+    # PDF pages
+    ("a page range reads its pages only", ["--first-page=2", "--last-page", "3", "{S}/../pdf/pages.pdf"], None, 0,
+     [], [], output_is("\n" + RULE + "Two\n" + RULE + "\n\n")),
+    ("a range past the last page gives no page text", ["--first-page=9", "{S}/../pdf/pages.pdf"], None, 0, [], [],
+     output_is("\n\n")),
+    ("form feeds between pages", ["--page-break=ff", "{S}/../pdf/pages.pdf"], None, 0, [], [],
+     output_is("\nOne\n\fTwo\n\f\n\fFour\n\n")),
+    ("nothing between pages", ["--page-break=none", "--last-page=3", "{S}/../pdf/pages.pdf"], None, 0, [], [],
+     output_is("\nOne\nTwo\n\n")),
+    ("page texts in JSON, for PDF only, counting every page",
+     ["--json", "--first-page=2", "{S}/../pdf/pages.pdf", L], None, 0, [], [], page_texts([["Two\n", "", "Four\n"], None])),
+    ("bad page", ["--last-page=-1", L], None, 2, [], ["invalid page '-1'"], None),
+    ("bad page break", ["--page-break=rule", L], None, 2, [], ["invalid page break 'rule' (dashes, ff or none)"], None),
     # JSON fields
     ("error kinds", ["--json", "{T}/missing.pdb", "{T}/notes.pdb", "{S}/../pdf/rc4-128-user.pdf", "{T}/truncated.pdb",
                      "tree", "{T}/wp51.wpd", "{T}/bomb.odt", L], None, 1, [], [], error_kinds),

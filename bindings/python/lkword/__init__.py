@@ -172,7 +172,8 @@ def _document(raw: tuple, path: Optional[str], macros: bool) -> Document:
 
 def _run(source: Source, format: str, password: Union[None, str, Sequence[str]], notes: bool, macros: bool,
          hidden: bool, max_length: int, timeout: Optional[float], reader: Optional[str],
-         encoding: Optional[str] = None, changes: bool = False) -> Document:
+         encoding: Optional[str] = None, changes: bool = False, first_page: Optional[int] = None,
+         last_page: Optional[int] = None) -> Document:
     if source is None:
         raise TypeError("extract() needs a path, bytes or a binary file, not None")
     if format not in _FORMATS:
@@ -184,8 +185,12 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
     else:
         passwords = list(password)
     timeout_ms = 0 if timeout is None else max(1, int(timeout * 1000))
+    # A page past what the library counts is past any document's end.
+    pages = [0 if p is None else min(int(p), 2**31 - 1) for p in (first_page, last_page)]
+    if any(p < 0 or (p == 0 and given is not None) for p, given in zip(pages, (first_page, last_page))):
+        raise ValueError("first_page and last_page count from 1, not %r, %r" % (first_page, last_page))
     args = (_FORMATS[format], passwords, bool(notes), bool(macros), bool(hidden), int(max_length), timeout_ms, reader,
-            encoding, bool(changes))
+            encoding, bool(changes), pages[0], pages[1])
     if isinstance(source, (str, os.PathLike)):
         # Bytes to the library: a file name need not be valid UTF-8.
         path = os.fsdecode(source)
@@ -203,7 +208,8 @@ def _run(source: Source, format: str, password: Union[None, str, Sequence[str]],
 def extract(source: Source, format: str = "text", password: Union[None, str, Sequence[str]] = None,
             notes: bool = False, macros: bool = False, hidden: bool = False, max_length: int = 0,
             reader: Optional[str] = None, timeout: Optional[float] = None,
-            encoding: Optional[str] = None, changes: bool = False) -> Document:
+            encoding: Optional[str] = None, changes: bool = False, first_page: Optional[int] = None,
+            last_page: Optional[int] = None) -> Document:
     """Reads one document and returns its Document.
 
     source      a path (str or path-like), the document's bytes, or a file
@@ -224,11 +230,17 @@ def extract(source: Source, format: str = "text", password: Union[None, str, Seq
     changes     in plain text, keep deleted text and mark tracked changes
                 ("-" before deleted, "+" before inserted text) as RTF and
                 HTML do; by default the text reads with the changes accepted
+    first_page, last_page
+                the PDF pages to read, counted from 1, both included (None:
+                from the first, to the last); pages outside are not read,
+                Document.pages still counts all of them; a first page past
+                the end gives no page text. Other formats ignore them
 
     Raises an lkword.Error subclass when the document cannot be read,
     TypeError for a source of the wrong type, ValueError for a bad option.
     """
-    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader, encoding, changes)
+    doc = _run(source, format, password, notes, macros, hidden, max_length, timeout, reader, encoding, changes,
+               first_page, last_page)
     if doc.error is not None:
         raise doc.error
     return doc
@@ -278,7 +290,7 @@ def _defaults(options: dict) -> dict:
 
 _OPTION_DEFAULTS = {"format": "text", "password": None, "notes": False, "macros": False, "hidden": False,
                     "max_length": 0, "timeout": None, "reader": None, "encoding": None,
-                    "changes": False}
+                    "changes": False, "first_page": None, "last_page": None}
 
 
 def detect(source: Source) -> Optional[str]:

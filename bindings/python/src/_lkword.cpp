@@ -32,7 +32,7 @@ void Check(lkword_error Error, const char* What) {
 
 TOptions MakeOptions(int Format, const std::vector<std::string>& Passwords, bool Notes, bool Macros, bool Hidden,
                      int64_t MaxLength, int64_t TimeoutMs, const std::optional<std::string>& Reader,
-                     const std::optional<std::string>& Encoding, bool Changes) {
+                     const std::optional<std::string>& Encoding, bool Changes, int32_t FirstPage, int32_t LastPage) {
   TOptions o(lkword_options_new());
   if (!o) throw std::bad_alloc();
   Check(lkword_options_set_format(o.get(), static_cast<lkword_format>(Format)), "unknown format");
@@ -43,6 +43,7 @@ TOptions MakeOptions(int Format, const std::vector<std::string>& Passwords, bool
   Check(lkword_options_set_limit(o.get(), LKWORD_LIMIT_MAX_TEXT_LENGTH, MaxLength),
         "max_length must be between 0 and 2147483647");
   Check(lkword_options_set_limit(o.get(), LKWORD_LIMIT_TIME_MS, TimeoutMs), "timeout must not be negative");
+  Check(lkword_options_set_page_range(o.get(), FirstPage, LastPage), "pages are counted from 1");
   for (const std::string& p : Passwords) Check(lkword_options_add_password(o.get(), p.c_str()), "password");
   if (Reader && lkword_options_set_reader(o.get(), Reader->c_str()) != LKWORD_OK)
     throw py::value_error("unknown reader: " + *Reader);
@@ -90,8 +91,9 @@ TResult Checked(lkword_result* R) {
 py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std::string>& Passwords, bool Notes,
                       bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
                       const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding,
-                      bool Changes) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes);
+                      bool Changes, int32_t FirstPage, int32_t LastPage) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes,
+                           FirstPage, LastPage);
   TResult r;
   {
     py::gil_scoped_release unlocked;
@@ -103,8 +105,9 @@ py::tuple ExtractPath(const std::string& Path, int Format, const std::vector<std
 py::tuple ExtractBuffer(const py::buffer& Data, int Format, const std::vector<std::string>& Passwords, bool Notes,
                         bool Macros, bool Hidden, int64_t MaxLength, int64_t TimeoutMs,
                         const std::optional<std::string>& Reader, const std::optional<std::string>& Encoding,
-                      bool Changes) {
-  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes);
+                      bool Changes, int32_t FirstPage, int32_t LastPage) {
+  TOptions o = MakeOptions(Format, Passwords, Notes, Macros, Hidden, MaxLength, TimeoutMs, Reader, Encoding, Changes,
+                           FirstPage, LastPage);
   // A contiguous read-only view; the caller's object keeps it alive.
   py::buffer_info view = Data.request();
   if (view.ndim > 1 && !PyBuffer_IsContiguous(view.view(), 'C')) throw py::value_error("the buffer is not contiguous");
@@ -149,10 +152,10 @@ PYBIND11_MODULE(_lkword, m) {
   m.attr("__version__") = lkword_version();
   m.def("extract_path", &ExtractPath, py::arg("path"), py::arg("format"), py::arg("passwords"), py::arg("notes"),
         py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"), py::arg("reader"),
-        py::arg("encoding"), py::arg("changes"));
+        py::arg("encoding"), py::arg("changes"), py::arg("first_page"), py::arg("last_page"));
   m.def("extract_buffer", &ExtractBuffer, py::arg("data"), py::arg("format"), py::arg("passwords"),
         py::arg("notes"), py::arg("macros"), py::arg("hidden"), py::arg("max_length"), py::arg("timeout_ms"),
-        py::arg("reader"), py::arg("encoding"), py::arg("changes"));
+        py::arg("reader"), py::arg("encoding"), py::arg("changes"), py::arg("first_page"), py::arg("last_page"));
   m.def("detect_path", &DetectPath, py::arg("path"));
   m.def("detect_buffer", &DetectBuffer, py::arg("data"));
   m.def("readers", &Readers);

@@ -187,3 +187,19 @@ def test_time_limit_stops_a_large_document():
     with pytest.raises(lkword.TimeLimitError) as e:
         lkword.extract(largest, timeout=0.001)
     assert isinstance(e.value, TimeoutError) and "timed out" in e.value.message
+
+
+def test_page_range_reads_only_its_pages():
+    pages = DATA / "pdf" / "pages.pdf"
+    second = lkword.extract(pages, first_page=2, last_page=2)
+    assert second.pages == 4
+    assert "Two" in second.text and "One" not in second.text and "Four" not in second.text
+    assert "One" not in lkword.extract(pages, first_page=4).text
+    assert lkword.extract(pages, first_page=9).text.strip() == ""
+    [first] = lkword.extract_many([pages], last_page=1)
+    assert "One" in first.text and "Two" not in first.text
+    for bad in ({"first_page": 0}, {"last_page": -2}):
+        with pytest.raises(ValueError):
+            lkword.extract(pages, **bad)
+    # Formats without pages read as a whole.
+    assert lkword.extract(DOCX, first_page=5, last_page=1).text == lkword.extract(DOCX).text
