@@ -169,6 +169,8 @@ bool TBookTextWalker::Walk(const TLKXMLItem& Root) {
   FLists.clear();
   FItemDepth = 0;
   FPendingLabel.clear();
+  FTableDepth = 0;
+  FCellDepth = 0;
   WalkNode(Root, 0);
   Flush();
   return !FStopped;
@@ -219,7 +221,10 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
     Flush();
     FBlocks.push_back(local);
     if (role == brPreformatted) ++FPreDepth;
-    if (role == brBlock) EnterListElement(Node, local);
+    if (role == brBlock) {
+      EnterListElement(Node, local);
+      EnterTableElement(local);
+    }
   }
   AppendRaw(Node.Value(), true);
   if (Depth < kMaxWalkDepth) WalkChildren(Node, Depth);
@@ -228,7 +233,10 @@ void TBookTextWalker::WalkNode(const TLKXMLItem& Node, int Depth) {
   if (block) {
     Flush();
     if (role == brPreformatted) --FPreDepth;
-    if (role == brBlock) LeaveListElement(local);
+    if (role == brBlock) {
+      LeaveListElement(local);
+      LeaveTableElement(local);
+    }
     FBlocks.pop_back();
     if (role == brSection) Emit(brSection, WideString());
   }
@@ -386,6 +394,68 @@ void TBookTextWalker::LeaveListElement(std::u16string_view LocalName) {
     --FItemDepth;
   }
   FPendingLabel.clear();
+}
+
+void TBookTextWalker::EnterTableElement(std::u16string_view LocalName) {
+  if (SameName(LocalName, u"table")) {
+    if (FTableDepth++ == 0) ++FPlace.Table;
+  } else if (FTableDepth == 1) {
+    if (SameName(LocalName, u"tr")) {
+      ++FPlace.Row;
+    } else if (SameName(LocalName, u"td") || SameName(LocalName, u"th")) {
+      ++FPlace.Cell;
+      ++FCellDepth;
+    }
+  }
+}
+
+void TBookTextWalker::LeaveTableElement(std::u16string_view LocalName) {
+  if (SameName(LocalName, u"table")) {
+    if (FTableDepth > 0) --FTableDepth;
+  } else if (FTableDepth == 1 && FCellDepth > 0 && (SameName(LocalName, u"td") || SameName(LocalName, u"th"))) {
+    --FCellDepth;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TBookTables
+
+void TBookTables::Before(const TBookTextWalker& Walker) {
+  const TBookTextWalker::TTablePlace at = Walker.TablePlace();
+  if (!at.In) {
+    Close();
+    return;
+  }
+  if (FTable && at.Table != FAt.Table) Close();
+  if (!FTable) {
+    FOut.BeginTable();
+    FTable = true;
+  }
+  if (FRow && at.Row != FAt.Row) {
+    if (FCell) FOut.EndCell();
+    FOut.EndRow();
+    FRow = FCell = false;
+  }
+  if (!FRow) {
+    FOut.BeginRow();
+    FRow = true;
+  }
+  if (FCell && at.Cell != FAt.Cell) {
+    FOut.EndCell();
+    FCell = false;
+  }
+  if (!FCell) {
+    FOut.BeginCell();
+    FCell = true;
+  }
+  FAt = at;
+}
+
+void TBookTables::Close() {
+  if (FCell) FOut.EndCell();
+  if (FRow) FOut.EndRow();
+  if (FTable) FOut.EndTable();
+  FTable = FRow = FCell = false;
 }
 
 }  // namespace lkw

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lkword/containers/LKWXML.h"
+#include "lkword/framework/DocumentEvents.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw {
@@ -53,6 +54,19 @@ class TBookTextWalker {
   // How many of the blocks open around the line (its own included) are
   // named Name, compared ignoring the case of A-Z.
   int OpenBlocks(std::u16string_view Name) const;
+  // Where the line lies in the outermost table: serial numbers of the
+  // table, row and cell (td or th) it is in, counted over the walk; In is
+  // false outside a cell. Cells of tables inside cells are the outer cell.
+  struct TTablePlace {
+    bool In = false;
+    int64_t Table = 0, Row = 0, Cell = 0;
+  };
+  TTablePlace TablePlace() const {
+    if (FCellDepth == 0) return {};
+    TTablePlace at = FPlace;
+    at.In = true;
+    return at;
+  }
 
  private:
   TBookElementRole RoleOf(std::u16string_view LocalName) const;
@@ -65,6 +79,8 @@ class TBookTextWalker {
   // The opening and closing of ol, ul and li.
   void EnterListElement(const TLKXMLItem& Node, std::u16string_view LocalName);
   void LeaveListElement(std::u16string_view LocalName);
+  void EnterTableElement(std::u16string_view LocalName);
+  void LeaveTableElement(std::u16string_view LocalName);
 
   struct TList {
     bool Ordered = false;
@@ -87,6 +103,25 @@ class TBookTextWalker {
   int FItemDepth = 0;
   WideString FPendingLabel;  // for the next line of the item just begun
   WideString FLineLabel;
+  int FTableDepth = 0;
+  int FCellDepth = 0;  // cells of the outermost table open
+  TTablePlace FPlace;
+};
+
+// Tells the tables of a book's lines, as TablePlace gives them, as table,
+// row and cell events around the lines' paragraphs.
+class TBookTables {
+ public:
+  explicit TBookTables(TDocumentEvents& Out) : FOut(Out) {}
+  // Before the paragraph of a line.
+  void Before(const TBookTextWalker& Walker);
+  // Where the walk ends, or a line outside any table comes.
+  void Close();
+
+ private:
+  TDocumentEvents& FOut;
+  TBookTextWalker::TTablePlace FAt;
+  bool FTable = false, FRow = false, FCell = false;
 };
 
 // The role of an (X)HTML element, by its lower-cased local name, in the text

@@ -8,6 +8,7 @@
 #include "lkword/containers/LKWXML.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/DateTime.h"
+#include "testing/EventRecorder.h"
 
 namespace lkw {
 namespace {
@@ -45,6 +46,25 @@ TEST(BookTextWalker, EveryBlockGivesALineOfItsWholeText) {
                       "li:item one", "li:nested", "p:para item", "caption:cap", "th:h", "td:d", "figcaption:fig",
                       "p:line one", "p:line two", "p:x\u00A0y & <z> after & raw", "h2:Sub", "-", "pre:  code  line",
                       "pre:    indented"}));
+}
+
+TEST(BookTables, CellsOfTheOutermostTableBracketTheirLines) {
+  TLKXMLEngine engine;
+  engine.LoadFromBytes(
+      "<body><table><caption>cap</caption><tr><th>h1</th><th>h2</th></tr>"
+      "<tr><td><p>a</p><p>b</p></td><td><table><tr><td>in1</td><td>in2</td></tr></table></td></tr></table>"
+      "<p>after</p><table><tr><td>second</td></tr></table></body>");
+  testing::TEventRecorder rec;
+  TBookTables tables(rec);
+  TBookTextWalker walker(ClassifyXHTML, [&](TBookElementRole, std::u16string_view, const WideString& T) {
+    tables.Before(walker);
+    rec.Lines.push_back(WideToUtf8(T));
+    return true;
+  });
+  walker.Walk(*engine.RootItem());
+  tables.Close();
+  EXPECT_EQ(rec.Joined(), "cap|<table>|<tr>|<td>|h1|</td>|<td>|h2|</td>|</tr>|<tr>|<td>|a|b|</td>|<td>|in1|in2|</td>|"
+                          "</tr>|</table>|after|<table>|<tr>|<td>|second|</td>|</tr>|</table>");
 }
 
 TEST(BookTextWalker, MathGivesItsAltTextOrItsTokensNeverItsAnnotations) {

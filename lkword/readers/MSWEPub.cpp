@@ -384,9 +384,13 @@ void TLKWEPub::ReadContent(const std::string& Path) {
   if (FEngine->NodeLimitReached()) AddWarning(Path + ": more than " + std::to_string(FMaxXMLNodes) + " elements; the rest was left out");
   TLKXMLItem* body = FindElement(FEngine->RootItem(), u"body");
   if (!body) body = FEngine->RootItem();
-  TBookTextWalker walker(ClassifyXHTML, [this, &walker](TBookElementRole Role, std::u16string_view Tag,
-                                                         const WideString& T) { return EmitLine(walker, Role, Tag, T); });
+  TBookTables tables(Output());
+  TBookTextWalker walker(ClassifyXHTML, [&](TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
+    if (Role == brSection) tables.Close(); else tables.Before(walker);
+    return EmitLine(walker, Role, Tag, T);
+  });
   walker.Walk(*body);
+  tables.Close();
 }
 
 bool TLKWEPub::EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag,

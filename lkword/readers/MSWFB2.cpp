@@ -213,11 +213,14 @@ void TFictionBook::LoadBook(RawByteString Data) {
     return !b->FindAttribute(u"name", name);
   });
 
+  TBookTables tables(Output());
   TBookTextWalker walker(ClassifyFB2, [&](TBookElementRole Role, std::u16string_view Tag, const WideString& T) {
+    if (Role == brSection || Role == brEmptyLine) tables.Close(); else tables.Before(walker);
     return EmitLine(walker, Role, Tag, T);
   });
   for (const TLKXMLItem* b : bodies)
     if (!walker.Walk(*b)) break;
+  tables.Close();
 }
 
 bool TFictionBook::EmitLine(const TBookTextWalker& Walker, TBookElementRole Role, std::u16string_view Tag,
