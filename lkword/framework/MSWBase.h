@@ -291,6 +291,10 @@ class TMSWBaseDocument : public TComponent {
   // prepares the text path with the settings of that moment (format, limit,
   // sinks) and the reader's renderer.
   TDocumentOutput& Output() { return FOutput ? *FOutput : MakeOutput(); }
+  // Whether anything that sees the events shows the runs' formatting: the
+  // readers' own renderers do not, Markdown and host consumers may. Readers
+  // may skip reading what only they would use.
+  bool RunStylesSeen() const { return FTextFormating == tfMarkdown || !FConsumers.empty(); }
   TTextPath& TextPath() { return FPath ? *FPath : MakeTextPath(); }
   // Where the reader's renderer writes: the text path, or under Markdown a
   // path whose main text goes nowhere (its other lists are kept).

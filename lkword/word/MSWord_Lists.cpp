@@ -206,7 +206,7 @@ void TWordParagraphs::Clear() {
 }
 
 void TWordParagraphs::Load(TStream& Doc, TStream& Table, const TSource& Source, std::vector<TPiece> Pieces,
-                           const std::vector<WideString>& Fonts) {
+                           const std::vector<WideString>& Fonts, bool Formatting) {
   Clear();
   FPieces = std::move(Pieces);
   FFonts = Fonts;
@@ -219,8 +219,9 @@ void TWordParagraphs::Load(TStream& Doc, TStream& Table, const TSource& Source, 
     if (!read(Source.fcPlfLfo, Source.lcbPlfLfo, lfo)) lfo.clear();
     ReadLists(lst, lfo, Table, Source.fcPlfLst);
   }
+  if (!Formatting && FLists.empty()) return;
   if (read(Source.fcPlcfbtePapx, Source.lcbPlcfbtePapx, plc)) ReadRuns(Doc, plc);
-  if (read(Source.fcPlcfbteChpx, Source.lcbPlcfbteChpx, plc)) ReadCharacterRuns(Doc, plc);
+  if (Formatting && read(Source.fcPlcfbteChpx, Source.lcbPlcfbteChpx, plc)) ReadCharacterRuns(Doc, plc);
 }
 
 void TWordParagraphs::ReadStyles(const RawByteString& Stsh) {

@@ -34,10 +34,14 @@ class TWordParagraphs {
     uint32_t fcStshf, lcbStshf, fcPlcfbtePapx, lcbPlcfbtePapx, fcPlcfbteChpx, lcbPlcfbteChpx, fcPlfLst, lcbPlfLst,
         fcPlfLfo, lcbPlfLfo;
   };
+  // Formatting: what only shows formatting is read too (the runs' own, and
+  // headings of documents without lists); without it a document without
+  // lists reads as Empty.
   void Load(TStream& Doc, TStream& Table, const TSource& Source, std::vector<TPiece> Pieces,
-            const std::vector<WideString>& Fonts);
+            const std::vector<WideString>& Fonts, bool Formatting);
   void Clear();
   bool Empty() const { return FRuns.empty(); }
+  bool HasCharacterRuns() const { return !FCharRuns.empty(); }
   // The paragraph whose mark stands at CP. Paragraphs are asked for once
   // each, in text order: list items count on from the ones before.
   TParagraph Next(int64_t CP);

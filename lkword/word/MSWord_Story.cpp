@@ -79,7 +79,7 @@ void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
     pieces.push_back({CLX.Pos[i], CLX.Pos[i + 1], from, width});
   }
   std::sort(pieces.begin(), pieces.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
-  FParagraphs.Load(Stream, Table, source, std::move(pieces), FFontNames);
+  FParagraphs.Load(Stream, Table, source, std::move(pieces), FFontNames, RunStylesSeen());
 }
 
 int64_t TMSWordDocument::CpAfter(int64_t Cp, size_t Units) const {
@@ -98,6 +98,13 @@ void TMSWordDocument::TellRun(std::u16string_view Run, size_t At) {
   TDocumentOutput& out = Output();
   if (FStoryCp < 0) {
     out.Text(Run);
+    return;
+  }
+  if (!FParagraphs.HasCharacterRuns()) {
+    TRunStyle style;
+    style.Bold = FParagraph.Bold;
+    style.Italic = FParagraph.Italic;
+    out.Text(Run, style);
     return;
   }
   // Parts of the same style go out as one. Characters that replaced
@@ -144,10 +151,11 @@ void TMSWordDocument::EndTelling(TStoryKind Kind) {
 void TMSWordDocument::OpenParagraph(std::u16string_view Text, size_t At) {
   if (FTold.Paragraph) return;
   TDocumentOutput& out = Output();
+  size_t end = WideString::npos;  // the paragraph's mark, found once when needed
   if (!FTold.Cell) {
     // The text holds no table marks but the cells' own: a paragraph is a
     // cell's when its mark is one, or when its row has begun.
-    const size_t end = ParagraphEnd(Text, At);
+    end = ParagraphEnd(Text, At);
     if (FTold.Row || (end < Text.size() && Text[end] == kCellMark)) {
       if (!FTold.Table) out.BeginTable();
       if (!FTold.Row) out.BeginRow();
@@ -162,7 +170,7 @@ void TMSWordDocument::OpenParagraph(std::u16string_view Text, size_t At) {
   } else {
     FStoryCp = CpAfter(FStoryCp, At - FTextBase);
     FTextBase = At;
-    const size_t end = ParagraphEnd(Text, At);
+    if (end == WideString::npos) end = ParagraphEnd(Text, At);
     FParagraph = FParagraphs.Next(end < Text.size() ? CpAfter(FStoryCp, end - At) : FStoryCp);
     out.BeginParagraph(FParagraph);
   }
