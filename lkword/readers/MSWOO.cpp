@@ -663,13 +663,7 @@ RawByteString TCustomOpenOfficeDocument::ReadPackageStyles(const TZipArchive& Zi
   // costs only list numbers and the headers.
   try {
     RawByteString bytes = ExtractUnlocked(Zip, index);
-    if (const std::string_view styles = FlatElement(bytes, "office:styles"); !styles.empty()) {
-      TLKXMLEngine engine;
-      engine.SetMaxDepth(FMaxNestingDepth);
-      engine.SetMaxNodes(FMaxXMLNodes);
-      engine.LoadFromBytes(RawByteString(styles));
-      if (const TLKXMLItem* root = engine.GetItemByTag(nullptr, u"office:styles")) ReadListStyles(root);
-    }
+    ReadListStylesOf(bytes);
     return bytes;
   } catch (const EPasswordError&) {
     throw;
@@ -677,6 +671,17 @@ RawByteString TCustomOpenOfficeDocument::ReadPackageStyles(const TZipArchive& Zi
     AddWarning(std::string("styles.xml could not be read: ") + e.what());
     return {};
   }
+}
+
+void TCustomOpenOfficeDocument::ReadListStylesOf(const RawByteString& Part) {
+  // Only the style definitions are parsed, not the rest of the part.
+  const std::string_view styles = FlatElement(Part, "office:styles");
+  if (styles.empty()) return;
+  TLKXMLEngine engine;
+  engine.SetMaxDepth(FMaxNestingDepth);
+  engine.SetMaxNodes(FMaxXMLNodes);
+  engine.LoadFromBytes(RawByteString(styles));
+  if (const TLKXMLItem* root = engine.GetItemByTag(nullptr, u"office:styles")) ReadListStyles(root);
 }
 
 void TCustomOpenOfficeDocument::ReadPackageMasterPages(const RawByteString& StylesPart) {
@@ -701,13 +706,7 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText)
   if (!WantText) return;
   RawByteString masters;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") masters = FlatElement(bytes, "office:master-styles");
-  if (const std::string_view styles = FlatElement(bytes, "office:styles"); !styles.empty()) {
-    TLKXMLEngine engine;
-    engine.SetMaxDepth(FMaxNestingDepth);
-    engine.SetMaxNodes(FMaxXMLNodes);
-    engine.LoadFromBytes(RawByteString(styles));
-    if (const TLKXMLItem* root = engine.GetItemByTag(nullptr, u"office:styles")) ReadListStyles(root);
-  }
+  ReadListStylesOf(bytes);
   Output().Release();
   LoadXMLBytes(std::move(bytes));
   if (!masters.empty()) ReadMasterPages(masters);

@@ -262,6 +262,8 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // The list styles, the outline style and the paragraph styles' lists
   // among the children of a styles element (of styles.xml or the content).
   void ReadListStyles(const TLKXMLItem* Styles);
+  // The list styles of a styles part or a flat document.
+  void ReadListStylesOf(const RawByteString& Part);
   // The named styles of styles.xml, read before the content; returns the
   // part for the master pages (empty when there is none).
   RawByteString ReadPackageStyles(const TZipArchive& Zip);
