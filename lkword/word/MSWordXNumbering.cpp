@@ -111,14 +111,15 @@ void AppendWords(WideString& Out, int64_t N, bool Ordinal) {
   std::string s;
   auto below100 = [&](int n, bool last) {
     const bool ord = Ordinal && last;
+    const int tens = n / 10, ones = n % 10;
     if (n < 20) {
-      s += (ord ? kOnesOrdinal : kOnes)[n];
-    } else if (n % 10 == 0) {
-      s += (ord ? kTensOrdinal : kTens)[n / 10];
+      s += ord ? kOnesOrdinal[n] : kOnes[n];
+    } else if (ones == 0) {
+      s += ord ? kTensOrdinal[tens] : kTens[tens];
     } else {
-      s += kTens[n / 10];
-      s += '-';
-      s += (ord ? kOnesOrdinal : kOnes)[n % 10];
+      s += kTens[tens];
+      s.push_back('-');
+      s += ord ? kOnesOrdinal[ones] : kOnes[ones];
     }
   };
   auto below1000 = [&](int n, bool last) {
