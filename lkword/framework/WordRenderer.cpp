@@ -208,10 +208,11 @@ WideString TWordRenderer::ResolveFieldEnd() {
   if (!code.empty() && code.front() == u' ') code.remove_prefix(1);
 
   // Split point (1-based, 0 = none): the separator; without one, the first
-  // space-and-backslash, so that the keyword keeps its last letter and the
-  // switches become the output.
+  // space-and-backslash, so that the keyword keeps its last letter. A field
+  // without a separator has no result on the page: its switches are no text.
   size_t P = 0;
-  if (size_t sep = code.find(kWordFieldSeparator); sep != code.npos)
+  const size_t sep = code.find(kWordFieldSeparator);
+  if (sep != code.npos)
     P = sep + 1;
   else if (size_t q = code.find(u" \\"); q != code.npos)
     P = q + 1;
@@ -225,7 +226,7 @@ WideString TWordRenderer::ResolveFieldEnd() {
       out = u"<embdeded:" + WideString(rest) + u">";
     }
     if (P < code.size() && code[P] == kWordFieldSeparator) ++P;
-    if (sc != scEmbed) out = WideString(code.substr(std::min(P, code.size())));
+    if (sc != scEmbed && sep != code.npos) out = WideString(code.substr(std::min(P, code.size())));
     ConvertSysChar(sc, keyword, out);
   }
   FFieldCode.clear();

@@ -602,9 +602,9 @@ TEST_F(WordRenderTest, FieldsYieldTheirResults) {
   EXPECT_EQ(Render(u"\x13 time \\@ \"HH:mm\" \x14" u"10:30\x15"), "10:30");
   EXPECT_EQ(events.back().SysChar, scTime);
 
-  // Without a separator the field splits at its first switch.
+  // Without a separator the field has no result, and its switches are no text.
   events.clear();
-  EXPECT_EQ(Render(u"[\x13TIME \\@ \"dd\"\x15]"), "[\\@ \"dd\"]");
+  EXPECT_EQ(Render(u"[\x13TIME \\@ \"dd\"\x15]"), "[]");
   EXPECT_EQ(events.back().SysChar, scTime);
   EXPECT_EQ(events.back().Value, "TIME");
   EXPECT_EQ(Render(u"[\x13XE entry\x15]"), "[]");
