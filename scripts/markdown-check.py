@@ -49,8 +49,16 @@ def run(cmd, data=None, timeout=120):
         return -1, b""
 
 
+# Footnote references and definitions, which cmark does not know: a parser
+# that does shows the label as a mark right after the word.
+FOOTNOTE_REF = re.compile(rb"\[\^([A-Za-z0-9-]+)\](?!:)")
+FOOTNOTE_DEF = re.compile(rb"^\[\^([A-Za-z0-9-]+)\]: ", re.M)
+
+
 def readback(md, parser):
     cmd = ["pandoc", "-f", "gfm", "-t", "html", "--wrap=none"] if parser == "pandoc" else ["cmark", "--unsafe"]
+    if parser == "cmark":
+        md = FOOTNOTE_DEF.sub(rb"\1 ", FOOTNOTE_REF.sub(rb"\1", md))
     rc, out = run(cmd, md)
     if rc != 0:
         return None

@@ -178,6 +178,17 @@ class TDocumentEvents {
   // The row or cell just begun stands Times times in a row (a sheet's
   // repeated rows and cells); told right after its BeginRow or BeginCell.
   virtual void Repeated(int64_t /*Times*/) {}
+  // Where text refers to a note of Kind (Footnote or Endnote): Mark is the
+  // reference as the page shows it ("1", "iv", "*"). A note's own mark at the
+  // start of its text is told the same way, inside its note. Consumers that
+  // do not pair notes with their references take the mark as text.
+  virtual void NoteReference(TStoryKind /*Kind*/, std::u16string_view Mark, const TRunStyle& Style) {
+    Text(Mark, Style);
+  }
+  // Inside a story of notes, where the note whose reference showed Mark
+  // begins (before its first paragraph). Notes come in the order of their
+  // references; an unreferenced note may have a Mark no reference showed.
+  virtual void BeginNote(TStoryKind /*Kind*/, std::u16string_view /*Mark*/) {}
 };
 
 }  // namespace lkw

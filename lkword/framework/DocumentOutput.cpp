@@ -181,4 +181,12 @@ void TDocumentOutput::Repeated(int64_t Times) {
   for (TDocumentEvents* e : FConsumers) e->Repeated(Times);
 }
 
+void TDocumentOutput::NoteReference(TStoryKind Kind, std::u16string_view Mark, const TRunStyle& Style) {
+  for (TDocumentEvents* e : FConsumers) e->NoteReference(Kind, Mark, Style);
+}
+
+void TDocumentOutput::BeginNote(TStoryKind Kind, std::u16string_view Mark) {
+  for (TDocumentEvents* e : FConsumers) e->BeginNote(Kind, Mark);
+}
+
 }  // namespace lkw

@@ -64,6 +64,8 @@ class TDocumentOutput final : public TDocumentEvents {
   void EndListItem() override;
   void NextTableStyle(std::u16string_view Style) override;
   void Repeated(int64_t Times) override;
+  void NoteReference(TStoryKind Kind, std::u16string_view Mark, const TRunStyle& Style) override;
+  void BeginNote(TStoryKind Kind, std::u16string_view Mark) override;
 
  private:
   void RolledBack() override;

@@ -187,6 +187,11 @@ class TMSWBaseDocument : public TComponent {
   // the rule.
   TLKWPageBreak PageBreak() const { return FPageBreak; }
   void SetPageBreak(TLKWPageBreak Value) { FPageBreak = Value; }
+  // In Markdown, whether the notes the reader keeps apart from the text are
+  // written as the text's footnotes (the host asked for notes). Notes that
+  // are part of the text are footnotes in Markdown anyway.
+  bool NotesInText() const { return FNotesInText; }
+  void SetNotesInText(bool Value) { FNotesInText = Value; }
   TLKWParseItems ParseItems() const { return FParseItems; }
   void SetParseItems(TLKWParseItems Value) { FParseItems = Value; }
   bool ConvertSysCharacters() const { return FConvertSysCharacters; }
@@ -322,6 +327,7 @@ class TMSWBaseDocument : public TComponent {
   int32_t FFirstPage = 0;
   int32_t FLastPage = 0;
   TLKWPageBreak FPageBreak = pbRule;
+  bool FNotesInText = false;
   TLKWParseItems FParseItems{wpiText, wpiSummaryInformation};
   bool FConvertSysCharacters = true;
   std::unique_ptr<TLKWordSummaryInformation> FSummaryInformation;

@@ -4,6 +4,7 @@
 
 #include "lkword/framework/MSWBase.h"
 #include "lkword/framework/TextRenderer.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
 
 namespace lkw {
@@ -17,10 +18,12 @@ constexpr int64_t kRepeatBudget = int64_t{64} << 20;
 constexpr int kMaxHeadingLevel = 6;
 // CommonMark's ordered-list markers have at most nine digits.
 constexpr size_t kMaxOrderedDigits = 9;
+// A note's own mark is its footnote label up to this length.
+constexpr size_t kMaxMarkLabel = 16;
+// Continuation lines of a footnote are indented so.
+constexpr std::u16string_view kNoteIndent = u"    ";
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 bool IsWordChar(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c > 0x7F;
@@ -31,7 +34,7 @@ bool IsOrderedMarker(std::u16string_view Label) {
   if (Label.size() < 2 || Label.size() > kMaxOrderedDigits + 1) return false;
   const char16_t end = Label.back();
   if (end != u'.' && end != u')') return false;
-  return std::all_of(Label.begin(), Label.end() - 1, IsAsciiDigit);
+  return std::all_of(Label.begin(), Label.end() - 1, IsAsciiDigit<char16_t>);
 }
 
 // A label that is a mark, not a number: written as the bullet list marker.
@@ -122,22 +125,163 @@ TMarkdownRenderer::TMarkdownRenderer(TMSWBaseDocument& Doc, TTextPath& Path, con
     : FDoc(Doc), FPath(Path), FReader(Reader), FRepeatBudget(kRepeatBudget) {}
 
 void TMarkdownRenderer::EndDocument() {
+  EndNotes();
   CloseImplicitParagraph();
   if (FInParagraph) EndParagraph();
   if (FTableDepth > 0) {
     FTableDepth = 0;
     FlushTable();
   }
+  WriteNotes();
+}
+
+bool TMarkdownRenderer::WritesNotes(TStoryKind Kind) const {
+  return (Kind == TStoryKind::Footnote || Kind == TStoryKind::Endnote) &&
+         (!FReader.KeepsApart(Kind) || FDoc.NotesInText());
+}
+
+TMarkdownRenderer::TBlockState TMarkdownRenderer::TakeBlockState() {
+  TBlockState s{FBlocks, std::move(FListIndents), std::move(FItemMarked), FLastItemKind, FLastItemLevel,
+                FTableDepth, std::move(FTable)};
+  FBlocks = 0;
+  FListIndents.clear();
+  FItemMarked.clear();
+  FLastItemKind = 0;
+  FLastItemLevel = 0;
+  FTableDepth = 0;
+  FTable.clear();
+  return s;
 }
 
 void TMarkdownRenderer::BeginStory(TStoryKind Kind) {
   CloseImplicitParagraph();
+  EndNotes();
+  FStory = Kind;
+  FSkipStory = false;
+  if (WritesNotes(Kind)) {
+    FTextState = TakeBlockState();
+    FInNotes = true;
+    FNoteStory = Kind;
+    FStoryNotes = FNotes.size();
+    // What comes before the first note's beginning is a note of no mark.
+    FNotes.emplace_back();
+    FNotes.back().Kind = Kind;
+    return;
+  }
   FSkipStory = FReader.KeepsApart(Kind);
 }
 
 void TMarkdownRenderer::EndStory(TStoryKind) {
   CloseImplicitParagraph();
+  EndNotes();
+  FStory = TStoryKind::Main;
   FSkipStory = false;
+}
+
+void TMarkdownRenderer::EndNotes() {
+  if (!FInNotes) return;
+  CloseImplicitParagraph();
+  if (FInParagraph) EndParagraph();
+  if (FTableDepth > 0) {
+    FTableDepth = 0;
+    FlushTable();
+  }
+  FInNotes = false;
+  TBlockState& s = FTextState;
+  FBlocks = s.Blocks;
+  FListIndents = std::move(s.ListIndents);
+  FItemMarked = std::move(s.ItemMarked);
+  FLastItemKind = s.LastItemKind;
+  FLastItemLevel = s.LastItemLevel;
+  FTableDepth = s.TableDepth;
+  FTable = std::move(s.Table);
+  s = TBlockState();
+}
+
+void TMarkdownRenderer::BeginNote(TStoryKind Kind, std::u16string_view Mark) {
+  if (!FInNotes) return;
+  CloseImplicitParagraph();
+  if (FInParagraph) EndParagraph();
+  if (FTableDepth > 0) {
+    FTableDepth = 0;
+    FlushTable();
+  }
+  TakeBlockState();
+  TNote note;
+  note.Kind = Kind;
+  note.Mark = Mark;
+  const auto it = FReferences.find({Kind, note.Mark});
+  if (it != FReferences.end() && it->second.Taken < it->second.Labels.size())
+    note.Label = it->second.Labels[it->second.Taken++];
+  FNotes.push_back(std::move(note));
+}
+
+WideString TMarkdownRenderer::NewLabel(std::u16string_view Mark) {
+  // The document's own mark where it can be a label, so that the text reads
+  // as the page does; numbered on where it repeats.
+  const bool own = !Mark.empty() && Mark.size() <= kMaxMarkLabel &&
+                   std::all_of(Mark.begin(), Mark.end(), IsAsciiAlnum<char16_t>);
+  WideString label = own ? WideString(Mark) : WideString(u"note");
+  const int64_t uses = ++FLabelUses[label];
+  if (!own || uses > 1) label += u"-" + AsciiToWide(std::to_string(uses));
+  return label;
+}
+
+void TMarkdownRenderer::NoteReference(TStoryKind Kind, std::u16string_view Mark, const TRunStyle& Style) {
+  if (Skipping()) return;
+  if (FInNotes) {
+    TNote& note = FNotes.back();
+    // The note's own mark is its label's to show.
+    if (!note.OwnMarkSeen && note.Mark == Mark) {
+      note.OwnMarkSeen = true;
+      return;
+    }
+    Text(Mark, Style);
+    return;
+  }
+  // Footnotes belong to the text, not to its headers or comments.
+  if (FStory != TStoryKind::Main || !WritesNotes(Kind)) {
+    Text(Mark, Style);
+    return;
+  }
+  WideString label = NewLabel(Mark);
+  Add(u"[^" + label + u"]", kMarkup);
+  FReferences[{Kind, WideString(Mark)}].Labels.push_back(std::move(label));
+}
+
+void TMarkdownRenderer::Put(WideString Line) {
+  if (!FInNotes) {
+    FPath.Add(std::move(Line));
+    return;
+  }
+  // Held until the text ends; no more than the text may hold.
+  FNoteChars += static_cast<int64_t>(Line.size()) + 1;
+  if (FDoc.MaxTextLength() > 0 && FNoteChars > FDoc.MaxTextLength()) return;
+  FNotes.back().Lines.push_back(std::move(Line));
+}
+
+void TMarkdownRenderer::WriteNotes() {
+  for (TNote& note : FNotes) {
+    if (note.Lines.empty() || FPath.Cancelled()) continue;
+    WideString block;
+    if (!note.Label.empty()) block = u"[^" + note.Label + u"]: ";
+    for (size_t i = 0; i < note.Lines.size(); ++i) {
+      const WideString& line = note.Lines[i];
+      if (i > 0) block += u'\n';
+      for (size_t at = 0; at <= line.size();) {
+        size_t nl = line.find(u'\n', at);
+        if (nl == WideString::npos) nl = line.size();
+        // A footnote's lines after its first are indented under it; a note
+        // no reference showed stays a run of blocks of the text.
+        if (!note.Label.empty() && (i > 0 || at > 0) && nl > at) block += kNoteIndent;
+        block.append(line, at, nl - at);
+        if (nl < line.size()) block += u'\n';
+        at = nl + 1;
+      }
+    }
+    EmitBlock(std::move(block));
+  }
+  FNotes.clear();
 }
 
 void TMarkdownRenderer::OpenImplicitParagraph() {
@@ -164,7 +308,7 @@ void TMarkdownRenderer::BeginParagraph(const TParagraph& P) {
 void TMarkdownRenderer::Add(std::u16string_view Raw, uint8_t Marks) {
   if (Skipping() || Raw.empty()) return;
   OpenImplicitParagraph();
-  if (FStrike > 0) Marks |= kStrike;
+  if (FStrike > 0 && !(Marks & kMarkup)) Marks |= kStrike;
   if (!FRuns.empty() && FRuns.back().Marks == Marks && FRuns.back().Link == FLink) {
     FRuns.back().Text += Raw;
     return;
@@ -248,6 +392,12 @@ WideString TMarkdownRenderer::RenderInline(std::u16string_view Break, bool Escap
     // A heading's line holds inline content only: no block can open in it.
     bool atStart = !OneLine;
     for (size_t i = 0; i < line.size();) {
+      if (Escaped && (line[i].Marks & kMarkup)) {
+        out += line[i].Text;
+        atStart = false;
+        ++i;
+        continue;
+      }
       // One link, or one run of the same emphasis, at a time.
       size_t j = i + 1;
       if (line[i].Link >= 0)
@@ -364,7 +514,10 @@ void TMarkdownRenderer::EndParagraph() {
   }
 
   WideString text;
-  if (!p.Label.empty()) {
+  if (FInNotes && !FNotes.back().OwnMarkSeen && p.Label == FNotes.back().Mark) {
+    // The note's citation, which its footnote label shows.
+    FNotes.back().OwnMarkSeen = true;
+  } else if (!p.Label.empty()) {
     // A note's citation at the start of its text.
     AppendMarkdownEscaped(text, p.Label, true);
     text += u' ';
@@ -416,7 +569,7 @@ void TMarkdownRenderer::EmitListItem(const WideString& Label) {
                      ((level == FLastItemLevel && kind == FLastItemKind) ||
                       (level > FLastItemLevel && (!ordered || (marker.size() == 2 && marker[0] == u'1'))));
   if (tight) {
-    FPath.Add(std::move(block));
+    Put(std::move(block));
     ++FBlocks;
   } else {
     EmitBlock(std::move(block));
@@ -427,8 +580,8 @@ void TMarkdownRenderer::EmitListItem(const WideString& Label) {
 
 void TMarkdownRenderer::EmitBlock(WideString Block) {
   FLastItemKind = 0;
-  if (FBlocks++ > 0) FPath.Add(WideString());
-  FPath.Add(std::move(Block));
+  if (FBlocks++ > 0) Put(WideString());
+  Put(std::move(Block));
 }
 
 void TMarkdownRenderer::BeginListItem() {
@@ -518,7 +671,7 @@ void TMarkdownRenderer::FlushTable() {
 
   FListIndents.clear();
   FLastItemKind = 0;
-  if (FBlocks++ > 0) FPath.Add(WideString());
+  if (FBlocks++ > 0) Put(WideString());
   auto line = [&](const std::vector<const WideString*>& Cells) {
     WideString s = u"|";
     for (size_t c = 0; c < columns; ++c) {
@@ -526,12 +679,12 @@ void TMarkdownRenderer::FlushTable() {
       s += c < Cells.size() ? *Cells[c] : empty;
       s += u" |";
     }
-    FPath.Add(std::move(s));
+    Put(std::move(s));
   };
   line(rows.front());
   WideString rule = u"|";
   for (size_t c = 0; c < columns; ++c) rule += u" --- |";
-  FPath.Add(std::move(rule));
+  Put(std::move(rule));
   for (size_t r = 1; r < rows.size() && !FPath.Cancelled(); ++r) line(rows[r]);
   FTable.clear();
 }
@@ -555,6 +708,16 @@ void TMarkdownRenderer::RolledBack() {
   FLastItemKind = 0;
   FTableDepth = 0;
   FTable.clear();
+  // Readers take back a whole part: the notes of the story it held, or the
+  // text with every reference in it.
+  if (FInNotes) {
+    FNotes.resize(FStoryNotes);
+    FNotes.emplace_back();
+    FNotes.back().Kind = FNoteStory;
+  } else {
+    FReferences.clear();
+    FLabelUses.clear();
+  }
 }
 
 }  // namespace lkw

@@ -6,10 +6,14 @@
 // The stories a reader keeps apart from the main text (notes, headers,
 // footers, comments, annotations, as its renderer decides) are not written
 // here: that renderer still fills their lists, and the host appends them.
+// Notes become footnotes, each paired with its reference, when they are part
+// of the text or the host asked for them (TMSWBaseDocument::NotesInText).
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "lkword/framework/DocumentEvents.h"
@@ -57,10 +61,13 @@ class TMarkdownRenderer : public TDocumentEvents {
   void EndList() override;
   void BeginRevision(TRevisionKind Kind) override;
   void EndRevision(TRevisionKind Kind) override;
+  void NoteReference(TStoryKind Kind, std::u16string_view Mark, const TRunStyle& Style) override;
+  void BeginNote(TStoryKind Kind, std::u16string_view Mark) override;
   void RolledBack() override;
 
  private:
-  enum : uint8_t { kBold = 1, kItalic = 2, kStrike = 4 };
+  // kMarkup: Markdown of the renderer's own, written as it is.
+  enum : uint8_t { kBold = 1, kItalic = 2, kStrike = 4, kMarkup = 8 };
   struct TRun {
     uint8_t Marks = 0;
     int Link = -1;  // into FLinks
@@ -75,7 +82,39 @@ class TMarkdownRenderer : public TDocumentEvents {
     int64_t Times = 1;
   };
 
+  // What the blocks written so far leave open, which a note's blocks start
+  // afresh and hand back.
+  struct TBlockState {
+    int64_t Blocks = 0;
+    std::vector<int> ListIndents;
+    std::vector<bool> ItemMarked;
+    char16_t LastItemKind = 0;
+    size_t LastItemLevel = 0;
+    int TableDepth = 0;
+    std::vector<TRow> Table;
+  };
+  struct TNote {
+    TStoryKind Kind = TStoryKind::Footnote;
+    WideString Mark;
+    WideString Label;  // empty: no reference showed the note's mark
+    bool OwnMarkSeen = false;
+    std::vector<WideString> Lines;
+  };
+  // The labels of the references to notes of one kind and mark, in order,
+  // and how many of them notes took.
+  struct TReferences {
+    std::vector<WideString> Labels;
+    size_t Taken = 0;
+  };
+
   bool Skipping() const { return FSkipStory; }
+  bool WritesNotes(TStoryKind Kind) const;
+  TBlockState TakeBlockState();
+  void EndNotes();
+  void WriteNotes();
+  WideString NewLabel(std::u16string_view Mark);
+  // Every line of the output, into the open note while one is.
+  void Put(WideString Line);
   void Add(std::u16string_view Raw, uint8_t Marks);
   void OpenImplicitParagraph();
   void CloseImplicitParagraph();
@@ -108,6 +147,15 @@ class TMarkdownRenderer : public TDocumentEvents {
   int FTableDepth = 0;
   std::vector<TRow> FTable;
   int64_t FRepeatBudget;
+  TStoryKind FStory = TStoryKind::Main;
+  bool FInNotes = false;  // in a story of notes written as footnotes
+  TBlockState FTextState;  // the text's, while in notes
+  std::vector<TNote> FNotes;
+  TStoryKind FNoteStory = TStoryKind::Footnote;
+  size_t FStoryNotes = 0;  // the first of FNotes the open story gave
+  int64_t FNoteChars = 0;
+  std::map<std::pair<TStoryKind, WideString>, TReferences> FReferences;
+  std::map<WideString, int64_t> FLabelUses;
 };
 
 }  // namespace lkw

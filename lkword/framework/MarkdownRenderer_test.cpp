@@ -202,5 +202,42 @@ TEST(MarkdownRendererTest, RolledBackTextAndPagesOfTheirOwn) {
   EXPECT_EQ(md, "page one\n\n<!-- page 2 -->\n\npage two\n");
 }
 
+TEST(MarkdownRendererTest, NotesAreFootnotesPairedWithTheirReferences) {
+  const std::string md = Markdown([](TDocumentOutput& o) {
+    o.BeginParagraph({});
+    o.Text(u"Tide");
+    o.NoteReference(TStoryKind::Footnote, u"1", kPlainRun);
+    o.Text(u" and wind");
+    o.NoteReference(TStoryKind::Footnote, u"*", kPlainRun);
+    o.Text(u", again");
+    o.NoteReference(TStoryKind::Footnote, u"1", kPlainRun);
+    o.EndParagraph();
+    o.EndStory(TStoryKind::Main);
+    o.BeginStory(TStoryKind::Footnote);
+    o.BeginNote(TStoryKind::Footnote, u"1");
+    o.BeginParagraph({});
+    o.NoteReference(TStoryKind::Footnote, u"1", kPlainRun);  // its own mark
+    o.Text(u" High water.");
+    o.EndParagraph();
+    Para(o, {}, u"Second paragraph.");
+    o.BeginNote(TStoryKind::Footnote, u"*");
+    Para(o, Kind(TParagraphKind::Body, 0, u"*"), u"Starred.");
+    o.BeginNote(TStoryKind::Footnote, u"1");
+    Para(o, {}, u"Later one.");
+    o.BeginNote(TStoryKind::Footnote, u"7");
+    Para(o, {}, u"Referenced nowhere.");
+    o.EndStory(TStoryKind::Footnote);
+    o.BeginStory(TStoryKind::Main);
+    Para(o, {}, u"After the notes.");
+  });
+  EXPECT_EQ(md,
+            "Tide[^1] and wind[^note-1], again[^1-2]\n\n"
+            "After the notes.\n\n"
+            "[^1]: High water.\n\n    Second paragraph.\n\n"
+            "[^note-1]: Starred.\n\n"
+            "[^1-2]: Later one.\n\n"
+            "Referenced nowhere.\n");
+}
+
 }  // namespace
 }  // namespace lkw

@@ -530,6 +530,7 @@ void TOOBodyWriter::Deferred(const TDeferred& B) {
     openLists.swap(FLists);
     openItems.swap(FItems);
     Out.BeginStory(B.Story);
+    if (B.Story == TStoryKind::Footnote || B.Story == TStoryKind::Endnote) Out.BeginNote(B.Story, B.Label);
   }
   FLabel = B.Label;
   Block(B.Node);
@@ -678,17 +679,17 @@ void TOOBodyWriter::Spaces(const TLKXMLItem* C) {
 void TOOBodyWriter::Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   // The citation stays in the paragraph; the body follows it.
   const TLKXMLItems& items = C->Items();
+  const TStoryKind kind =
+      C->AttributeValue(u"text:note-class") == u"endnote" ? TStoryKind::Endnote : TStoryKind::Footnote;
   WideString citation;
   for (int i = 0; i < items.Count(); ++i) {
     const TLKXMLItem* part = items[i];
     if (part->Kind() != ikProperty) continue;
     if (part->TagName() == u"text:note-citation") {
       citation = part->Text();
-      Text(citation, false);
+      if (!citation.empty()) Out.NoteReference(kind, citation, FRun);
     }
   }
-  const TStoryKind kind =
-      C->AttributeValue(u"text:note-class") == u"endnote" ? TStoryKind::Endnote : TStoryKind::Footnote;
   for (int i = 0; i < items.Count(); ++i)
     if (items[i]->Kind() == ikProperty && items[i]->TagName() == u"text:note-body")
       Deferred.push_back({items[i], citation, true, kind});

@@ -102,6 +102,7 @@ std::unique_ptr<TMSWBaseDocument> CreateReader(const TLKWReaderInfo& Reader, con
   doc->SetDefaultCodePage(Setup.CodePage);
   doc->SetPageRange(Setup.FirstPage, Setup.LastPage);
   doc->SetPageBreak(Setup.PageBreak);
+  doc->SetNotesInText(Setup.Notes && Setup.Format == tfMarkdown);
   if (auto* pdf = dynamic_cast<TLKPDFReader*>(doc.get())) pdf->SetKeepPageTexts(Setup.PageTexts);
   if (Setup.MaxDecompressedSize >= 0) doc->SetMaxDecompressedSize(Setup.MaxDecompressedSize);
   if (Setup.MaxStreamSize >= 0) doc->SetMaxStreamSize(Setup.MaxStreamSize);

@@ -263,8 +263,12 @@ void WriteAppendix(TOutputFile& Out, TMSWBaseDocument& Doc, TMSTextFormating For
   const WideString finish = Doc.GetTextFinish();
   std::vector<const TWideStrings*> lists;
   if (const TWideStrings* apart = PageTextApart(Doc)) lists.push_back(apart);
+  // Markdown holds the notes as footnotes of its text.
+  const bool footnotes = Format == tfMarkdown && Doc.NotesInText();
   if (WithNotes)
-    for (const TNamedText& n : SecondaryTexts(Doc)) lists.push_back(n.Text);
+    for (const TNamedText& n : SecondaryTexts(Doc))
+      if (!footnotes || (std::string_view(n.Name) != "footnotes" && std::string_view(n.Name) != "endnotes"))
+        lists.push_back(n.Text);
   // What follows the body shares its length limit, counted the same way.
   const bool limited = Doc.MaxTextLength() > 0;
   int64_t room = Doc.MaxTextLength() - Doc.CountedTextLength();

@@ -262,8 +262,25 @@ class TMSWordDocument : public TMSCustomWordDocument {
     int64_t CP;
     char16_t Placeholder;
     WideString Text;
+    TStoryKind Note = TStoryKind::Main;  // Main: no note's mark
   };
   std::vector<TCharMark> FNoteMarks;
+  // Note numbers by CP: where the text holds them in place of their marks
+  // (told as note references), and where each note's text begins (with no
+  // number for a note of a custom mark).
+  struct TNoteNumber {
+    int64_t CP;
+    TStoryKind Kind;
+    WideString Label;
+  };
+  std::vector<TNoteNumber> FNoteNumbers;
+  bool FNoteNumbersSorted = true;
+  std::vector<TNoteNumber> FNoteStarts;
+  size_t FNextNote = 0;  // of FNoteStarts, in the story being told
+  TStoryKind FTelling = TStoryKind::Main;
+  // The characters of the read text from CP From up to CP To.
+  size_t UnitsBetween(int64_t From, int64_t To) const;
+  void TellStyledRun(std::u16string_view Run, size_t At);
 };
 
 }  // namespace lkw

@@ -147,6 +147,8 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   void TellText(std::u16string_view Text);
   void TellSymbol(const TAttributeText& Attributes);
   void TellNoteReference(bool Endnote, const TAttributeText& Attributes);
+  // A reference to a note, or a note's own mark inside it.
+  void TellNoteMark(bool Endnote, std::u16string_view Mark);
   void BeginNote(bool Endnote, const TAttributeText& Attributes);
   bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();

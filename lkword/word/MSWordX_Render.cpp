@@ -77,6 +77,8 @@ enum TEvent : uint8_t {
   evEndInserted,
   evBeginDeleted,
   evEndDeleted,
+  evFootnoteReference,
+  evEndnoteReference,
   // Tables: kept whole when inside a paragraph.
   evBeginTable,
   evEndTable,
@@ -1042,7 +1044,7 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       return false;
     case kFootnoteMark:
     case kEndnoteMark:
-      if (TextVisible()) TellText(FCurrentNoteMark);
+      if (TextVisible()) TellNoteMark(Kind == kEndnoteMark, FCurrentNoteMark);
       return false;
     case kDeleted:
       if (MarksRevisions())
@@ -1229,6 +1231,8 @@ void TMSWordXDocument::TellNow(uint8_t Event, std::u16string_view Text) {
     case evEndInserted: out.EndRevision(TRevisionKind::Inserted); break;
     case evBeginDeleted: out.BeginRevision(TRevisionKind::Deleted); break;
     case evEndDeleted: out.EndRevision(TRevisionKind::Deleted); break;
+    case evFootnoteReference: out.NoteReference(TStoryKind::Footnote, Text, kPlainRun); break;
+    case evEndnoteReference: out.NoteReference(TStoryKind::Endnote, Text, kPlainRun); break;
     case evBeginTable: out.BeginTable(); break;
     case evEndTable: out.EndTable(); break;
     case evBeginRow: out.BeginRow(); break;
@@ -1295,7 +1299,17 @@ void TMSWordXDocument::TellNoteReference(bool Endnote, const TAttributeText& Att
   int64_t id;
   if (Attributes.Find("id", text) && ParseNoteId(text, id) && (Endnote ? FEndnoteNumbers : FFootnoteNumbers).emplace(id, number).second)
     FNumbered.emplace_back(Endnote, id);
-  TellText(NoteMark(number, Endnote));
+  TellNoteMark(Endnote, NoteMark(number, Endnote));
+}
+
+void TMSWordXDocument::TellNoteMark(bool Endnote, std::u16string_view Mark) {
+  if (Mark.empty()) return;
+  if (!FNested.empty()) {
+    FNested.back().push_back({Endnote ? evEndnoteReference : evFootnoteReference, WideString(Mark)});
+    return;
+  }
+  TellParagraphStart();
+  Output().NoteReference(Endnote ? TStoryKind::Endnote : TStoryKind::Footnote, Mark, FRunStyle);
 }
 
 void TMSWordXDocument::BeginNote(bool Endnote, const TAttributeText& Attributes) {
@@ -1312,6 +1326,7 @@ void TMSWordXDocument::BeginNote(bool Endnote, const TAttributeText& Attributes)
     number = ++count;
   }
   FCurrentNoteMark = NoteMark(number, Endnote);
+  Output().BeginNote(Endnote ? TStoryKind::Endnote : TStoryKind::Footnote, FCurrentNoteMark);
 }
 
 }  // namespace lkw

@@ -94,7 +94,40 @@ int64_t TMSWordDocument::CpAfter(int64_t Cp, size_t Units) const {
   return Cp + static_cast<int64_t>(Units);
 }
 
+size_t TMSWordDocument::UnitsBetween(int64_t From, int64_t To) const {
+  auto units = static_cast<size_t>(std::max<int64_t>(To - From, 0));
+  auto it = std::lower_bound(FReplaced.begin(), FReplaced.end(), From,
+                             [](const TReplaced& R, int64_t C) { return R.CP < C; });
+  for (; it != FReplaced.end() && it->CP < To; ++it) units += it->Units - 1;
+  return units;
+}
+
 void TMSWordDocument::TellRun(std::u16string_view Run, size_t At) {
+  if (FNoteNumbers.empty() || FStoryCp < 0) {
+    TellStyledRun(Run, At);
+    return;
+  }
+  if (!FNoteNumbersSorted) {
+    std::stable_sort(FNoteNumbers.begin(), FNoteNumbers.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
+    FNoteNumbersSorted = true;
+  }
+  // The note numbers in the run are references to their notes.
+  const int64_t from = CpAfter(FStoryCp, At - FTextBase);
+  auto it = std::lower_bound(FNoteNumbers.begin(), FNoteNumbers.end(), from,
+                             [](const TNoteNumber& N, int64_t C) { return N.CP < C; });
+  size_t done = 0;
+  for (; it != FNoteNumbers.end(); ++it) {
+    const size_t at = UnitsBetween(from, it->CP);
+    if (at >= Run.size()) break;
+    if (at < done || Run.substr(at, it->Label.size()) != it->Label) continue;
+    if (at > done) TellStyledRun(Run.substr(done, at - done), At + done);
+    Output().NoteReference(it->Kind, it->Label, kPlainRun);
+    done = at + it->Label.size();
+  }
+  if (done < Run.size()) TellStyledRun(Run.substr(done), At + done);
+}
+
+void TMSWordDocument::TellStyledRun(std::u16string_view Run, size_t At) {
   TDocumentOutput& out = Output();
   if (FStoryCp < 0) {
     out.Text(Run);
@@ -137,6 +170,10 @@ void TMSWordDocument::BeginTelling(TStoryKind Kind, TWideStrings* List, int64_t 
   TDocumentOutput& out = Output();
   FTold = TTold();
   FStoryCp = FParagraphs.Empty() ? -1 : Cp;
+  FTelling = Kind;
+  FNextNote = static_cast<size_t>(
+      std::lower_bound(FNoteStarts.begin(), FNoteStarts.end(), Cp, [](const auto& N, int64_t C) { return N.CP < C; }) -
+      FNoteStarts.begin());
   FWord->SetStoryList(List);
   out.BeginStory(Kind);
 }
@@ -151,6 +188,12 @@ void TMSWordDocument::EndTelling(TStoryKind Kind) {
 void TMSWordDocument::OpenParagraph(std::u16string_view Text, size_t At) {
   if (FTold.Paragraph) return;
   TDocumentOutput& out = Output();
+  if (FNextNote < FNoteStarts.size() && FStoryCp >= 0 &&
+      (FTelling == TStoryKind::Footnote || FTelling == TStoryKind::Endnote)) {
+    const int64_t cp = CpAfter(FStoryCp, At - FTextBase);
+    for (; FNextNote < FNoteStarts.size() && FNoteStarts[FNextNote].CP <= cp; ++FNextNote)
+      if (FNoteStarts[FNextNote].Kind == FTelling) out.BeginNote(FTelling, FNoteStarts[FNextNote].Label);
+  }
   size_t end = WideString::npos;  // the paragraph's mark, found once when needed
   if (!FTold.Cell) {
     // The text holds no table marks but the cells' own: a paragraph is a

@@ -68,6 +68,9 @@ void TMSWordDocument::ClearTextAndPieces() {
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();
+  FNoteNumbers.clear();
+  FNoteNumbersSorted = true;
+  FNoteStarts.clear();
   FParagraphs.Clear();
   FReplaced.clear();
   FStoryCp = -1;
@@ -214,6 +217,7 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
 
 void TMSWordDocument::ReadNoteMarks(TStream* Source) {
   FNoteMarks.clear();
+  FNoteStarts.clear();
   if (!Source) return;
   // A PLC of n + 1 CPs followed by n records of RecSize bytes; an empty
   // list when it does not fit the stream.
@@ -229,13 +233,16 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
     uint32_t fcRef, lcbRef, fcTxt, lcbTxt;
     int64_t StoryStart;
     bool Roman;
+    TStoryKind Kind;
   };
   const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
   int64_t ftnStart = std::max(ccpText, 0);
   int64_t ednStart = ftnStart;
   for (int32_t c : {FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn}) ednStart += std::max<int32_t>(c, 0);
-  const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, false},
-                          {FIB.fcPlcfendRef, FIB.lcbPlcfendRef, FIB.fcPlcfendTxt, FIB.lcbPlcfendTxt, ednStart, true}};
+  const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, false,
+                           TStoryKind::Footnote},
+                          {FIB.fcPlcfendRef, FIB.lcbPlcfendRef, FIB.fcPlcfendTxt, FIB.lcbPlcfendTxt, ednStart, true,
+                           TStoryKind::Endnote}};
   for (const TNotes& k : kinds) {
     RawByteString ref, txt;
     size_t n = readPlc(k.fcRef, k.lcbRef, 2, ref);
@@ -245,13 +252,20 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
     uint32_t number = 0;
     for (size_t i = 0; i < n; ++i) {
       // Notes with a custom mark keep it as text; only automatic ones count.
-      if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) continue;
+      if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) {
+        if (i < nTxt) FNoteStarts.push_back({k.StoryStart + cpAt(txt, i), k.Kind, {}});
+        continue;
+      }
       ++number;
       WideString label = k.Roman ? Roman(number) : AsciiToWide(std::to_string(number));
-      FNoteMarks.push_back({cpAt(ref, i), 2, label});
-      if (i < nTxt) FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label});
+      FNoteMarks.push_back({cpAt(ref, i), 2, label, k.Kind});
+      if (i < nTxt) {
+        FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label, k.Kind});
+        FNoteStarts.push_back({k.StoryStart + cpAt(txt, i), k.Kind, label});
+      }
     }
   }
+  std::stable_sort(FNoteStarts.begin(), FNoteStarts.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
   SortCharMarks();
 }
 
@@ -274,6 +288,11 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
     out.append(Piece, done, at - done);
     out += it->Text;
     if (it->Text.size() != 1) FReplaced.push_back({it->CP, it->Text.size()});
+    if (it->Note != TStoryKind::Main) {
+      // Stories are read in CP order; a damaged piece table may not be.
+      FNoteNumbersSorted = FNoteNumbersSorted && (FNoteNumbers.empty() || FNoteNumbers.back().CP <= it->CP);
+      FNoteNumbers.push_back({it->CP, it->Note, it->Text});
+    }
     done = at + 1;
   }
   out.append(Piece, done);

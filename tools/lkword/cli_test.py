@@ -297,6 +297,18 @@ def reads_back_as(*elements):
     return check
 
 
+def footnotes_read_back(count):
+    """pandoc (where installed) pairs each footnote with its reference."""
+    def check(out, err, tmp):
+        if not shutil.which("pandoc"):
+            return None
+        html = subprocess.run(["pandoc", "-f", "gfm", "-t", "html"], input=out.encode(), capture_output=True).stdout.decode()
+        refs, backs = html.count('class="footnote-ref"'), html.count('class="footnote-back"')
+        if refs != count or backs != count:
+            return "%d references, %d footnotes read back" % (refs, backs)
+    return check
+
+
 def metadata_last(out, err, tmp):
     lines = out.rstrip("\n").split("\n")
     if lines[-1] != "Title: The Lighthouse Keeper's Ledger":
@@ -510,9 +522,13 @@ CASES = [
      ["-f", "markdown", "{S}/tidewater.fb2", "{S}/keeper.doc", "{S}/sample.wpd"], None, 0,
      ["| Gull Point | 12 miles |", "| Cell A2 | Cell B2 |", "**Harbour Notes**", "| Rope | 12 |"], [],
      reads_back_as("<h1>Neap Tides</h1>", "<strong>Harbour Notes</strong>", "<em>night</em>")),
-    ("markdown keeps notes apart and escapes document text", ["-f", "md", "--notes", "{S}/keeper.docx"], None, 0,
-     ["| Hour | Wind | Sea |\n| --- | --- | --- |\n| 21:00 | west, 5 | moderate |", "the west & rain"], [],
-     reads_back_as("<p>1 The barometer fell by four millibars.</p>")),
+    ("markdown writes notes as footnotes and escapes document text", ["-f", "md", "--notes", "{S}/keeper.docx"], None, 0,
+     ["| Hour | Wind | Sea |\n| --- | --- | --- |\n| 21:00 | west, 5 | moderate |", "the west & rain",
+      "rain followed.[^1] Fog", "\n[^1]: The barometer fell by four millibars.\n"], [],
+     footnotes_read_back(2)),
+    ("markdown footnotes of Word 97 and OpenDocument", ["-f", "md", "--notes", "{S}/keeper.doc", "{S}/keeper.odt"],
+     None, 0, ["note[^1] and an endnote[^i] here.", "\n[^2]: Another footnote.\n", "\n[^i]: The endnote text.\n",
+               ").[^1] Then more.", "\n[^1]: A footnote about the lamp.\n"], [], None),
     ("plain text", ["{S}/lighthouse.pdb"], None, 0,
      ["The Lighthouse Keeper's Ledger\n", "“Storm passed. All boats home.”", "café", "€40"], [],
      same_words_as_source("lighthouse.txt")),
