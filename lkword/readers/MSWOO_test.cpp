@@ -608,6 +608,41 @@ TEST(OpenDocumentLists, HeadingsNumberedByTheOutline) {
                              "<li 1 '\u2022'>|text 'B'|</p>|</item>|</list>|</page 1>|</doc>");
 }
 
+TEST(OpenDocumentMarkdown, SheetsSlidesAndNotesKeepTheirShape) {
+  auto joined = [](const TResult& R) {
+    std::string s;
+    for (const std::string& l : R.Lines) s += l + "\n";
+    return s;
+  };
+  const TResult sheet = Load<TOpenOfficeSpreadsheet>(
+      Package(Content("<table:table table:name=\"S\"><table:table-row><table:table-cell><text:p>Hour</text:p>"
+                      "</table:table-cell><table:table-cell><text:p>Wind | gust</text:p></table:table-cell>"
+                      "</table:table-row><table:table-row><table:table-cell><text:p>21</text:p></table:table-cell>"
+                      "</table:table-row></table:table>",
+                      "spreadsheet"),
+              "", "application/vnd.oasis.opendocument.spreadsheet"),
+      tfMarkdown);
+  EXPECT_NE(joined(sheet).find("| Hour | Wind \\| gust |\n| --- | --- |\n| 21 |  |\n"), std::string::npos)
+      << joined(sheet);
+
+  const TResult show = Load<TOpenOfficePresentation>(
+      Package(Content("<draw:page><draw:frame presentation:class=\"title\"><draw:text-box><text:p>Tides</text:p>"
+                      "</draw:text-box></draw:frame><draw:frame><draw:text-box>" +
+                          Items(" text:style-name=\"L2\"", {"Neap"}) + "</draw:text-box></draw:frame></draw:page>",
+                      "presentation", kListStyles),
+              "", "application/vnd.oasis.opendocument.presentation"),
+      tfMarkdown);
+  EXPECT_NE(joined(show).find("# Tides\n\n- Neap\n"), std::string::npos) << joined(show);
+
+  const TResult text = Load(
+      Package(Content("<text:p>Tide<text:note text:note-class=\"footnote\"><text:note-citation>1</text:note-citation>"
+                      "<text:note-body><text:p>High water.</text:p></text:note-body></text:note> turns.</text:p>"
+                      "<text:p>After.</text:p>")),
+      tfMarkdown);
+  EXPECT_NE(joined(text).find("Tide[^1] turns.\n\nAfter.\n\n[^1]: High water.\n"), std::string::npos)
+      << joined(text);
+}
+
 // Out-of-range levels, huge numbers, unknown or cyclic references and lists
 // nested past the ten levels give labels within bounds, never a crash.
 TEST(OpenDocumentLists, HostileListStylesStayBounded) {
