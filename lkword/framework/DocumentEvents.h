@@ -116,6 +116,9 @@ class TDocumentEvents {
   // Document text, never markup.
   virtual void Text(std::u16string_view, const TRunStyle&) {}
   virtual void LineBreak() {}
+  // A line end the layout made, not the author (a line of a PDF paragraph):
+  // consumers that keep lines take it as a LineBreak.
+  virtual void SoftBreak() { LineBreak(); }
   virtual void Tab() {}
 
   virtual void BeginLink(std::u16string_view /*Target*/) {}

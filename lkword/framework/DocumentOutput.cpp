@@ -44,6 +44,10 @@ void TDocumentOutput::LineBreak() {
   for (TDocumentEvents* e : FConsumers) e->LineBreak();
 }
 
+void TDocumentOutput::SoftBreak() {
+  for (TDocumentEvents* e : FConsumers) e->SoftBreak();
+}
+
 void TDocumentOutput::Tab() {
   for (TDocumentEvents* e : FConsumers) e->Tab();
 }

@@ -28,6 +28,7 @@ class TDocumentOutput final : public TDocumentEvents {
   void Text(std::u16string_view Run, const TRunStyle& Style) override;
   void Text(std::u16string_view Run) { Text(Run, kPlainRun); }
   void LineBreak() override;
+  void SoftBreak() override;
   void Tab() override;
   void BeginLink(std::u16string_view Target) override;
   void EndLink() override;

@@ -329,6 +329,10 @@ void TMarkdownRenderer::LineBreak() {
   if (FInParagraph) Add(u"\n", 0);
 }
 
+void TMarkdownRenderer::SoftBreak() {
+  if (FInParagraph) Add(u"\n", kSoft);
+}
+
 void TMarkdownRenderer::Tab() { Add(u"\t", 0); }
 
 void TMarkdownRenderer::AlignedTab(TAlignment) { Add(u"\t", 0); }
@@ -360,18 +364,21 @@ WideString TMarkdownRenderer::RenderInline(std::u16string_view Break, bool Escap
     std::u16string_view Text;
   };
   std::vector<std::vector<TPiece>> lines(1);
+  std::vector<bool> soft(1, false);  // whether a line follows a soft break
   for (const TRun& r : FRuns) {
     std::u16string_view t = r.Text;
     for (size_t nl; (nl = t.find(u'\n')) != std::u16string_view::npos; t.remove_prefix(nl + 1)) {
       if (nl > 0) lines.back().push_back({r.Marks, r.Link, t.substr(0, nl)});
       lines.emplace_back();
+      soft.push_back((r.Marks & kSoft) != 0);
     }
     if (!t.empty()) lines.back().push_back({r.Marks, r.Link, t});
   }
 
   WideString out;
   bool first = true;
-  for (std::vector<TPiece>& line : lines) {
+  for (size_t n = 0; n < lines.size(); ++n) {
+    std::vector<TPiece>& line = lines[n];
     // Blanks at a line's ends would make code blocks or hard breaks; code
     // keeps its lines as they are.
     while (Escaped && !line.empty()) {
@@ -387,7 +394,9 @@ WideString TMarkdownRenderer::RenderInline(std::u16string_view Break, bool Escap
       line.pop_back();
     }
     if (Escaped && line.empty()) continue;
-    if (!first) out += OneLine ? u" " : Break;
+    // A soft break is a line end in the Markdown's paragraphs, a space in
+    // its cells.
+    if (!first) out += OneLine || (soft[n] && Break != u"\\\n") ? u" " : soft[n] ? u"\n" : Break;
     first = false;
     // A heading's line holds inline content only: no block can open in it.
     bool atStart = !OneLine;

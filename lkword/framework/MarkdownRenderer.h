@@ -43,6 +43,7 @@ class TMarkdownRenderer : public TDocumentEvents {
   void EndParagraph() override;
   void Text(std::u16string_view Run, const TRunStyle& Style) override;
   void LineBreak() override;
+  void SoftBreak() override;
   void Tab() override;
   void AlignedTab(TAlignment) override;
   void Spaces(int Count) override;
@@ -67,7 +68,8 @@ class TMarkdownRenderer : public TDocumentEvents {
 
  private:
   // kMarkup: Markdown of the renderer's own, written as it is.
-  enum : uint8_t { kBold = 1, kItalic = 2, kStrike = 4, kMarkup = 8 };
+  // kSoft: a line end of the layout's, which Markdown joins softly.
+  enum : uint8_t { kBold = 1, kItalic = 2, kStrike = 4, kMarkup = 8, kSoft = 16 };
   struct TRun {
     uint8_t Marks = 0;
     int Link = -1;  // into FLinks

@@ -139,8 +139,27 @@ TEST(MarkdownRendererTest, EmphasisLinksAndBreaksStayInsideTheirLines) {
     o.BeginParagraph({});
     o.Text(u"   ", bold);
     o.EndParagraph();
+    // The layout's line ends stay line ends of the paragraph; in a cell,
+    // spaces.
+    o.BeginParagraph({});
+    o.Text(u"wrapped");
+    o.SoftBreak();
+    o.Text(u"1. line");
+    o.EndParagraph();
+    o.BeginTable();
+    o.BeginRow();
+    o.BeginCell();
+    o.BeginParagraph({});
+    o.Text(u"cell");
+    o.SoftBreak();
+    o.Text(u"wrap");
+    o.EndParagraph();
+    o.EndCell();
+    o.EndRow();
+    o.EndTable();
   });
-  EXPECT_EQ(md, "a  **bold** *and* [the link](<http://x.org/a b>)\\\n\\# next line\n");
+  EXPECT_EQ(md, "a  **bold** *and* [the link](<http://x.org/a b>)\\\n\\# next line\n\n"
+                "wrapped\n1\\. line\n\n| cell wrap |\n| --- |\n");
 }
 
 TEST(MarkdownRendererTest, TablesArePipeTablesWithEveryColumn) {

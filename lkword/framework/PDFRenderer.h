@@ -39,6 +39,8 @@ class TPDFRenderer : public TTextRenderer {
   // OnConvertSysChar is not called.
   void BeginParagraph(const TParagraph& P) override;
   void EndParagraph() override;
+  // Each line of a paragraph is a line of the text.
+  void LineBreak() override { EndParagraph(); }
   void Text(std::u16string_view Run, const TRunStyle& Style) override;
 
  private:

@@ -248,13 +248,27 @@ std::unique_ptr<TTextRenderer> TLKPDFReader::CreateRenderer() {
 
 void TLKPDFReader::OutputPageLines(const TLKPDFPage& Page) {
   TDocumentOutput& out = Output();
-  static const TParagraph kLine;
+  // The layout's blocks are paragraphs, and their lines end softly; an
+  // empty line stands between blocks.
+  static const TParagraph kBlock;
+  bool open = false;
   for (const WideString& line : Page.Lines()) {
     if (out.Cancelled()) break;
-    out.BeginParagraph(kLine);
-    if (!line.empty()) out.Text(line);
-    out.EndParagraph();
+    if (line.empty()) {
+      if (open) out.EndParagraph();
+      open = false;
+      out.BeginParagraph(kBlock);
+      out.EndParagraph();
+      continue;
+    }
+    if (open)
+      out.SoftBreak();
+    else
+      out.BeginParagraph(kBlock);
+    open = true;
+    out.Text(line);
   }
+  if (open) out.EndParagraph();
 }
 
 }  // namespace lkw
