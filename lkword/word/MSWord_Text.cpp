@@ -281,7 +281,7 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
   Text += out;
 }
 
-void TMSWordDocument::ReadSimpleText(TStream& Stream) {
+void TMSWordDocument::ChooseTextCodePage(TStream& Stream) {
   FTextCodePage = DocLangToCodePage();
   // Word 6/95 written by a Western Word often holds text in other code
   // pages, which only the fonts tell; a language named by the host wins.
@@ -292,6 +292,9 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   // of the same script.
   if (FDocVersion >= 5 && FDocVersion <= 7 && FIB.chse == kMacCharacterSet && !FOnGetDefaultLanguage)
     if (const uint32_t mac = MacCodePageOf(FTextCodePage); mac != 0 && IsCodePageSupported(mac)) FTextCodePage = mac;
+}
+
+void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   TDocumentOutput& out = Output();
   const bool sinking = TextPath().Sinking();
