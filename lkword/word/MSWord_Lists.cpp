@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/SymbolFonts.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
@@ -90,108 +91,49 @@ WideString LevelText(std::u16string_view Raw, std::u16string_view Font) {
   return out;
 }
 
-WideString Roman(int64_t N, bool Upper) {
-  static const std::pair<int, const char*> kDigits[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"},
-                                                        {100, "c"},  {90, "xc"},  {50, "l"},  {40, "xl"},
-                                                        {10, "x"},   {9, "ix"},   {5, "v"},   {4, "iv"},
-                                                        {1, "i"}};
-  WideString out;
-  for (const auto& [value, digits] : kDigits)
-    for (; N >= value; N -= value)
-      for (const char* d = digits; *d; ++d) out += static_cast<char16_t>(Upper ? *d - 32 : *d);
-  return out;
-}
-
-WideString EnglishWords(int64_t N, bool Ordinal) {
-  static const char* const kOnes[] = {"zero",    "one",     "two",       "three",    "four",
-                                      "five",    "six",     "seven",     "eight",    "nine",
-                                      "ten",     "eleven",  "twelve",    "thirteen", "fourteen",
-                                      "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
-  static const char* const kTens[] = {"", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty",
-                                      "ninety"};
-  std::string s;
-  auto below1000 = [&](int64_t V) {
-    if (V >= 100) {
-      s += kOnes[V / 100];
-      s += " hundred";
-      V %= 100;
-      if (V) s += " ";
-    }
-    if (V >= 20) {
-      s += kTens[V / 10];
-      if (V % 10) s += std::string("-") + kOnes[V % 10];
-    } else if (V > 0 || s.empty()) {
-      s += kOnes[V];
-    }
-  };
-  if (N >= 1000) {
-    below1000(N / 1000);
-    s += " thousand";
-    N %= 1000;
-    if (N) s += " ";
-  }
-  if (N > 0 || s.empty()) below1000(N);
-  if (Ordinal) {
-    static const std::pair<const char*, const char*> kEnds[] = {
-        {"one", "first"},  {"two", "second"}, {"three", "third"}, {"five", "fifth"},  {"eight", "eighth"},
-        {"nine", "ninth"}, {"twelve", "twelfth"}};
-    bool done = false;
-    for (const auto& [from, to] : kEnds) {
-      const std::string f = from;
-      if (s.size() >= f.size() && s.compare(s.size() - f.size(), f.size(), f) == 0) {
-        s.replace(s.size() - f.size(), f.size(), to);
-        done = true;
-        break;
-      }
-    }
-    if (!done) {
-      if (s.back() == 'y')
-        s.replace(s.size() - 1, 1, "ieth");
-      else
-        s += "th";
-    }
-  }
-  s[0] = static_cast<char>(s[0] - 32);
-  return AsciiToWide(s);
-}
-
 }  // namespace
 
 WideString FormatListNumber(int64_t N, int Format) {
+  WideString out;
   switch (Format) {
     case 1:
     case 2:
-      if (N > 0 && N < 4000) return Roman(N, Format == 1);
+      if (N > 0 && N < 4000) {
+        AppendRoman(out, N, Format == 1);
+        return out;
+      }
       break;
     case 3:
     case 4:
-      // A, ..., Z, AA, ..., ZZ, AAA: the letter repeated once more each round.
       if (N > 0 && N <= 26 * 30) {
-        const auto letter = static_cast<char16_t>((Format == 3 ? u'A' : u'a') + (N - 1) % 26);
-        return WideString(static_cast<size_t>((N - 1) / 26 + 1), letter);
+        AppendLetters(out, N, Format == 3);
+        return out;
       }
       break;
     case 5:
       if (N >= 0) {
-        const int64_t tens = N % 100, ones = N % 10;
-        const char* end = tens >= 11 && tens <= 13 ? "th" : ones == 1 ? "st" : ones == 2 ? "nd" : ones == 3 ? "rd" : "th";
-        return AsciiToWide(std::to_string(N) + end);
+        AppendOrdinal(out, N);
+        return out;
       }
       break;
     case 6:
     case 7:
-      if (N >= 0 && N < 1000000) return EnglishWords(N, Format == 7);
+      if (N >= 0 && N < 1000000) {
+        AppendEnglishWords(out, N, Format == 7);
+        return out;
+      }
       break;
     case 22:
-      if (N >= 0 && N < 10) return WideString{u'0', static_cast<char16_t>(u'0' + N)};
+      if (N >= 0 && N < 10) out += u'0';
       break;
     case kNfcNone:
     case kNfcBullet:
-      return WideString();
+      return out;
     default:
       break;
   }
-  return AsciiToWide(std::to_string(N));
+  AppendDecimal(out, N);
+  return out;
 }
 
 void TWordParagraphs::Clear() {

@@ -55,15 +55,14 @@ TEST(WordListNumberTest, FormatsAndTheirRanges) {
   EXPECT_EQ(U8(FormatListNumber(12, 5)), "12th");
   EXPECT_EQ(U8(FormatListNumber(22, 5)), "22nd");
   EXPECT_EQ(U8(FormatListNumber(42, 6)), "Forty-two");
-  EXPECT_EQ(U8(FormatListNumber(2012, 6)), "Two thousand twelve");
   EXPECT_EQ(U8(FormatListNumber(20, 7)), "Twentieth");
-  EXPECT_EQ(U8(FormatListNumber(103, 7)), "One hundred third");
   EXPECT_EQ(U8(FormatListNumber(7, 22)), "07");
   EXPECT_EQ(U8(FormatListNumber(3, 255)), "");
   // Beyond what a format shows: decimal.
   EXPECT_EQ(U8(FormatListNumber(4000, 1)), "4000");
   EXPECT_EQ(U8(FormatListNumber(0, 3)), "0");
   EXPECT_EQ(U8(FormatListNumber(12, 22)), "12");
+  EXPECT_EQ(U8(FormatListNumber(1000000, 6)), "1000000");
   EXPECT_EQ(U8(FormatListNumber(2147483647, 4)), "2147483647");
   EXPECT_EQ(U8(FormatListNumber(5, 99)), "5");
 }

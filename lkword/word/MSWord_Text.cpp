@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/MSW_CP.h"
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/framework/TextRenderer.h"
@@ -37,20 +38,6 @@ void AppendCompressed(WideString& Out, const RawByteString& Bytes) {
     const auto b = static_cast<uint8_t>(Bytes[i]);
     Out[at + i] = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : char16_t{b};
   }
-}
-
-// Lower-case Roman numerals, Word's default for endnote marks.
-WideString Roman(uint32_t N) {
-  static const std::pair<uint32_t, const char16_t*> kDigits[] = {
-      {1000, u"m"}, {900, u"cm"}, {500, u"d"}, {400, u"cd"}, {100, u"c"}, {90, u"xc"}, {50, u"l"},
-      {40, u"xl"},  {10, u"x"},   {9, u"ix"},  {5, u"v"},    {4, u"iv"},  {1, u"i"}};
-  WideString out;
-  for (const auto& [value, digits] : kDigits)
-    while (N >= value) {
-      out += digits;
-      N -= value;
-    }
-  return out;
 }
 
 }  // namespace
@@ -247,7 +234,12 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
       // Notes with a custom mark keep it as text; only automatic ones count.
       if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) continue;
       ++number;
-      WideString label = k.Roman ? Roman(number) : AsciiToWide(std::to_string(number));
+      // Endnotes are lower-case Roman numerals by Word's default.
+      WideString label;
+      if (k.Roman)
+        AppendRoman(label, number, false);
+      else
+        AppendDecimal(label, number);
       FNoteMarks.push_back({cpAt(ref, i), 2, label});
       if (i < nTxt) FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label});
     }
