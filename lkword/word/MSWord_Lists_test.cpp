@@ -193,35 +193,26 @@ std::string Outline() {
 
 // Consecutive paragraphs with one description count on from its start, a
 // paused one keeps the list going, a plain one ends it; formats, texts
-// around the number, bullets of a symbol font; headings numbered by their
-// section's outline, their levels from their styles.
+// around the number, bullets of a symbol font, a style's numbering;
+// headings numbered by their section's outline, their levels from their
+// styles.
 TEST(Word6ListTest, LabelsCountAsThePageShowsThem) {
   TWordDocBuilder b(7);
   b.Fonts = {{0, "Times New Roman"}, {2, "Symbol"}};
-  b.Pieces = {{u"one\rtwo\rpaused\rthree\rbody\rfour\rfive\rdot\rletter\rCh\rSec\rSec\rCh\r", true}};
+  b.Pieces = {{u"one\rtwo\rpaused\rthree\rbody\ragain\rfour\rfive\rdot\rletter\rstyled\rstyled\rCh\rSec\rSec\rCh\r", true}};
   const std::string decimal = Anld(10, 0, "", "."), roman = Anld(10, 2, "(", ")", 4);
-  b.Paragraphs = {{0, decimal},
-                  {0, decimal},
-                  {0, "\x0D\x0C"},
-                  {0, decimal},
-                  {},
-                  {0, roman},
-                  {0, roman},
-                  {0, Anld(11, 23, "\xB7", "", 1, 1)},
-                  {0, Anld(10, 3, "", ".", 27)},
-                  {1, ""},
-                  {2, ""},
-                  {2, ""},
-                  {1, ""}};
-  b.Styles = {{0, 0xFFF, "", ""}, {1, 0, "\x0D\x01", ""}, {2, 1, "\x0D\x02", ""}};
+  b.Paragraphs = {{0, decimal}, {0, decimal}, {0, "\x0D\x0C"}, {0, decimal}, {}, {0, decimal},
+                  {0, roman}, {0, roman}, {0, Anld(11, 23, "\xB7", "", 1, 1)}, {0, Anld(10, 3, "", ".", 27)},
+                  {3, ""}, {3, ""}, {1, ""}, {2, ""}, {2, ""}, {1, ""}};
+  b.Styles = {{0, 0xFFF, "", ""}, {1, 0, "\x0D\x01", ""}, {2, 1, "\x0D\x02", ""}, {40, 0, Anld(10, 0, "", ")"), ""}};
   b.SectionSprms = {Outline()};
   const TLoaded got = LoadBuilt(b);
   EXPECT_EQ(got.Body,
-            "1. one\r\n2. two\r\npaused\r\n3. three\r\nbody\r\n(iv) four\r\n(v) five\r\n\u2022 dot\r\nAA. letter\r\n"
-            "1. Ch\r\n1.1 Sec\r\n1.2 Sec\r\n2. Ch\r\n");
+            "1. one\r\n2. two\r\npaused\r\n3. three\r\nbody\r\n1. again\r\n(iv) four\r\n(v) five\r\n\u2022 dot\r\n"
+            "AA. letter\r\n1) styled\r\n2) styled\r\n1. Ch\r\n1.1 Sec\r\n1.2 Sec\r\n2. Ch\r\n");
   EXPECT_EQ(got.Events,
-            "<li 1 '1.'>|<li 1 '2.'>|<p>|<li 1 '3.'>|<p>|<li 1 '(iv)'>|<li 1 '(v)'>|<li 1 '\u2022'>|<li 1 'AA.'>|"
-            "<h1 '1.'>|<h2 '1.1'>|<h2 '1.2'>|<h1 '2.'>|");
+            "<li 1 '1.'>|<li 1 '2.'>|<p>|<li 1 '3.'>|<p>|<li 1 '1.'>|<li 1 '(iv)'>|<li 1 '(v)'>|<li 1 '\u2022'>|"
+            "<li 1 'AA.'>|<li 1 '1)'>|<li 1 '2)'>|<h1 '1.'>|<h2 '1.1'>|<h2 '1.2'>|<h1 '2.'>|");
 }
 
 // Operands too short for a description, texts longer than it holds, a

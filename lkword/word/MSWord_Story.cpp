@@ -87,8 +87,10 @@ void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
 }
 
 void TMSWordDocument::ReadParagraphs6(TStream& Stream) {
-  const TWordParagraphs::TSource6 source{FIB.fcStshf,    FIB.lcbStshf,   FIB.fcPlcfbtePapx, FIB.lcbPlcfbtePapx,
-                                         FIB.cpnBtePap,  FIB.fcPlcfsed,  FIB.lcbPlcfsed,    FIB.fcSttbfffn,
+  // Only a document saved whole may leave pages out of its bin table.
+  const uint32_t pages = IsComplexDocument() ? 0 : FIB.cpnBtePap;
+  const TWordParagraphs::TSource6 source{FIB.fcStshf,   FIB.lcbStshf,  FIB.fcPlcfbtePapx, FIB.lcbPlcfbtePapx,
+                                         pages,         FIB.fcPlcfsed, FIB.lcbPlcfsed,    FIB.fcSttbfffn,
                                          FIB.lcbSttbfffn};
   FParagraphs.Load6(Stream, source, ParagraphPieces(), FTextCodePage, RunStylesSeen());
 }
