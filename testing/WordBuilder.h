@@ -57,16 +57,17 @@ class TWordDocBuilder {
   // 8-bit pieces before Word 97 are encoded with this code page.
   uint32_t CodePage = 1252;
 
-  // Word 97 paragraph properties: the Nth paragraph of the text (each ends
-  // in a paragraph or cell mark) gets Paragraphs[N]'s style index and
-  // property modifiers; paragraphs past the list are plain.
+  // Paragraph properties (Word 97 and Word 6/95, each in its own modifiers):
+  // the Nth paragraph of the text (each ends in a paragraph or cell mark)
+  // gets Paragraphs[N]'s style index and property modifiers; paragraphs
+  // past the list are plain.
   struct TParagraphProps {
     uint16_t Istd = 0;
     std::string Sprms;
   };
   std::vector<TParagraphProps> Paragraphs;
-  // Word 97 styles by index: sti, base style (0xFFF: none), the paragraph
-  // and character property modifiers of a paragraph style.
+  // Styles by index: sti, base style (0xFFF: none), the paragraph and
+  // character property modifiers of a paragraph style (Word 97 and Word 6/95).
   struct TStyle {
     uint16_t Sti = 0;
     uint16_t Base = 0xFFF;
@@ -266,6 +267,37 @@ class TWordDocBuilder {
       place(bte, 12);
     }
 
+    if (!w97 && FGeneration != 2 && !Paragraphs.empty()) {
+      // One page of 8-bit runs cut after each mark; the properties' size
+      // byte counts words.
+      std::vector<TRunProps> runs;
+      size_t para = 0;
+      for (size_t k : order) {
+        uint32_t from = fcs[k];
+        for (size_t i = 0; i < Pieces[k].Text.size(); ++i) {
+          const char16_t c = Pieces[k].Text[i];
+          if (c != u'\r' && c != 7 && i + 1 != Pieces[k].Text.size()) continue;
+          std::string props;
+          if (para < Paragraphs.size()) {
+            std::string papx(2, '\0');
+            Put16(papx, 0, Paragraphs[para].Istd);
+            papx += Paragraphs[para].Sprms;
+            if (papx.size() % 2) papx += '\0';
+            props = static_cast<char>(papx.size() / 2) + papx;
+          }
+          runs.push_back({from, fcs[k] + static_cast<uint32_t>(i + 1), props});
+          from = fcs[k] + static_cast<uint32_t>(i + 1);
+          if (c == u'\r' || c == 7) ++para;
+        }
+      }
+      const uint32_t pn = AddPage(runs, 7);
+      std::string bte;
+      Add32(bte, runs.front().From);
+      Add32(bte, runs.back().To);
+      bte += std::string(1, static_cast<char>(pn & 0xFF)) + static_cast<char>(pn >> 8);
+      place(bte, 13);
+    }
+    if (!w97 && FGeneration != 2 && !Styles.empty()) place(StyleSheet6(), 1);
     if (w97 && !Paragraphs.empty()) {
       // Runs of the pieces' bytes cut after each mark, in FC order.
       std::vector<TRunProps> runs;
@@ -399,13 +431,19 @@ class TWordDocBuilder {
     std::string fkp(512, '\0');
     const size_t n = Runs.size();
     size_t top = 511;
+    std::vector<std::pair<std::string, size_t>> placed;  // runs with the same properties share them, as in Word
     for (size_t k = 0; k < n; ++k) {
       Put32(fkp, 4 * k, Runs[k].From);
       Put32(fkp, 4 * k + 4, Runs[k].To);
       if (Runs[k].Props.empty()) continue;
-      top = (top - Runs[k].Props.size()) & ~size_t{1};
-      fkp.replace(top, Runs[k].Props.size(), Runs[k].Props);
-      fkp[4 * (n + 1) + Entry * k] = static_cast<char>(top / 2);
+      const auto same = std::find_if(placed.begin(), placed.end(), [&](const auto& P) { return P.first == Runs[k].Props; });
+      size_t at = same == placed.end() ? 0 : same->second;
+      if (same == placed.end()) {
+        at = top = (top - Runs[k].Props.size()) & ~size_t{1};
+        fkp.replace(top, Runs[k].Props.size(), Runs[k].Props);
+        placed.push_back({Runs[k].Props, top});
+      }
+      fkp[4 * (n + 1) + Entry * k] = static_cast<char>(at / 2);
     }
     fkp[511] = static_cast<char>(n);
     Document += fkp;
@@ -420,6 +458,32 @@ class TWordDocBuilder {
     for (const TStyle& st : Styles) {
       // Base, a nameless name, then the paragraph and character groups.
       std::string rec(14, '\0');
+      Put16(rec, 0, st.Sti);
+      Put16(rec, 2, static_cast<uint16_t>(1 | st.Base << 4));
+      Put16(rec, 4, 2);
+      std::string papx(2, '\0');
+      papx += st.Papx;
+      for (const std::string* g : {static_cast<const std::string*>(&papx), &st.Chpx}) {
+        std::string cb(2, '\0');
+        Put16(cb, 0, static_cast<uint16_t>(g->size()));
+        rec += cb + *g;
+        if (g->size() % 2) rec += '\0';
+      }
+      std::string cb(2, '\0');
+      Put16(cb, 0, static_cast<uint16_t>(rec.size()));
+      stsh += cb + rec;
+    }
+    return stsh;
+  }
+
+  // Word 6/95: 8-byte bases and nameless 8-bit names.
+  std::string StyleSheet6() const {
+    std::string stsh(2 + 14, '\0');
+    Put16(stsh, 0, 14);
+    Put16(stsh, 2, static_cast<uint16_t>(Styles.size()));
+    Put16(stsh, 4, 8);
+    for (const TStyle& st : Styles) {
+      std::string rec(10, '\0');
       Put16(rec, 0, st.Sti);
       Put16(rec, 2, static_cast<uint16_t>(1 | st.Base << 4));
       Put16(rec, 4, 2);

@@ -314,6 +314,8 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     ReadSymbols(Stream, *TableStream);
     ReadParagraphs(Stream, *TableStream);
   }
+  ChooseTextCodePage(Stream);
+  if (FDocVersion >= 5 && FDocVersion <= 7) ReadParagraphs6(Stream);
   if (FDocVersion == 8)
     ReadHeaderStories(TableStream, false);
   else if (FDocVersion >= 5)

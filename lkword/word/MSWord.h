@@ -135,8 +135,12 @@ class TMSWordDocument : public TMSCustomWordDocument {
   int GetPieceBoundsFC(int64_t& FCStart, int64_t& FCEnd, uint32_t Index) const;
   // The code page of 8-bit text (0: the active ANSI code page).
   uint32_t DocLangToCodePage();
-  // Extracts the main text into Text, framed by header and footer.
+  // Extracts the main text into Text, framed by header and footer, in the
+  // code page ChooseTextCodePage chose.
   void ReadSimpleText(TStream& Stream);
+  // The code page of 8-bit text: the document language's, for Word 6/95
+  // also by the fonts, the Mac character set and the host's language.
+  void ChooseTextCodePage(TStream& Stream);
   // The text of the character positions [CPFrom, CPTo), decoded.
   WideString ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t CPTo);
 
@@ -195,7 +199,7 @@ class TMSWordDocument : public TMSCustomWordDocument {
     size_t Instructions = 0;
   };
   TTold FTold;
-  // Word 97: list items and headings by the paragraph properties; the CP
+  // List items and headings by the paragraph properties; the CP
   // of the story text told so far (-1 without properties), and the
   // characters that stand for a different count of CPs (note numbers,
   // symbols), by CP.
@@ -210,6 +214,8 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // The CP Units characters of the read text after the one at Cp.
   int64_t CpAfter(int64_t Cp, size_t Units) const;
   void ReadParagraphs(TStream& Stream, TStream& Table);
+  void ReadParagraphs6(TStream& Stream);
+  std::vector<TWordParagraphs::TPiece> ParagraphPieces() const;
   // The paragraph open now, as told.
   TParagraph FParagraph;
   // A run of document text at At in the text being told, with the bold and

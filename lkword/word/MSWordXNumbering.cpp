@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lkword/containers/LKWXML.h"
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/SymbolFonts.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
@@ -91,75 +92,6 @@ const TLKXMLItem* NumberFormatOf(const TLKXMLItem& Level) {
   return fallback ? FindChildElement(fallback, u"numFmt") : nullptr;
 }
 
-void AppendAscii(WideString& Out, std::string_view S) {
-  for (char c : S) Out += static_cast<char16_t>(static_cast<unsigned char>(c));
-}
-
-// English number words, first letter upper case as Word writes them.
-void AppendWords(WideString& Out, int64_t N, bool Ordinal) {
-  static constexpr const char* kOnes[] = {"zero",    "one",     "two",       "three",    "four",
-                                          "five",    "six",     "seven",     "eight",    "nine",
-                                          "ten",     "eleven",  "twelve",    "thirteen", "fourteen",
-                                          "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
-  static constexpr const char* kOnesOrdinal[] = {
-      "zeroth",     "first",      "second",      "third",       "fourth",     "fifth",     "sixth",
-      "seventh",    "eighth",     "ninth",       "tenth",       "eleventh",   "twelfth",   "thirteenth",
-      "fourteenth", "fifteenth",  "sixteenth",   "seventeenth", "eighteenth", "nineteenth"};
-  static constexpr const char* kTens[] = {"", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety"};
-  static constexpr const char* kTensOrdinal[] = {"",         "",          "twentieth", "thirtieth", "fortieth",
-                                                 "fiftieth", "sixtieth",  "seventieth", "eightieth", "ninetieth"};
-  std::string s;
-  auto below100 = [&](int n, bool last) {
-    const bool ord = Ordinal && last;
-    const int tens = n / 10, ones = n % 10;
-    if (n < 20) {
-      s += ord ? kOnesOrdinal[n] : kOnes[n];
-    } else if (ones == 0) {
-      s += ord ? kTensOrdinal[tens] : kTens[tens];
-    } else {
-      s += kTens[tens];
-      s.push_back('-');
-      s += ord ? kOnesOrdinal[ones] : kOnes[ones];
-    }
-  };
-  auto below1000 = [&](int n, bool last) {
-    if (n >= 100) {
-      s += kOnes[n / 100];
-      if (n % 100 == 0) {
-        s += Ordinal && last ? " hundredth" : " hundred";
-        return;
-      }
-      s += " hundred ";
-    }
-    below100(n % 100, last);
-  };
-  const int thousands = static_cast<int>(N / 1000), rest = static_cast<int>(N % 1000);
-  if (thousands > 0) {
-    below1000(thousands, false);
-    if (rest == 0) {
-      s += Ordinal ? " thousandth" : " thousand";
-    } else {
-      s += " thousand ";
-      below1000(rest, true);
-    }
-  } else {
-    below1000(rest, true);
-  }
-  s[0] = static_cast<char>(s[0] - 'a' + 'A');
-  AppendAscii(Out, s);
-}
-
-void AppendRoman(WideString& Out, int64_t N, bool Upper) {
-  static constexpr struct {
-    int Value;
-    const char* Text;
-  } kRoman[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"}, {50, "l"},
-                {40, "xl"},  {10, "x"},   {9, "ix"},  {5, "v"},    {4, "iv"},  {1, "i"}};
-  for (const auto& r : kRoman)
-    for (; N >= r.Value; N -= r.Value)
-      for (const char* p = r.Text; *p; ++p) Out += static_cast<char16_t>(Upper ? *p - 32 : *p);
-}
-
 // Whether a font draws its characters from a private page of its own.
 bool IsSymbolFont(std::u16string_view Font) {
   for (std::u16string_view f : {u"Symbol", u"Wingdings", u"Webdings"})
@@ -179,10 +111,8 @@ void TWordXNumbering::AppendNumber(WideString& Out, int64_t N, TFormat Format) {
       break;
     case TFormat::LowerLetter:
     case TFormat::UpperLetter:
-      // a..z, then aa..zz, as Word repeats the letter.
       if (N > 0 && N <= 26 * 30) {
-        Out.append(static_cast<size_t>((N - 1) / 26 + 1),
-                   static_cast<char16_t>((Format == TFormat::UpperLetter ? u'A' : u'a') + (N - 1) % 26));
+        AppendLetters(Out, N, Format == TFormat::UpperLetter);
         return;
       }
       break;
@@ -195,16 +125,14 @@ void TWordXNumbering::AppendNumber(WideString& Out, int64_t N, TFormat Format) {
       break;
     case TFormat::Ordinal:
       if (N >= 0) {
-        AppendAscii(Out, std::to_string(N));
-        const int64_t tens = N % 100, ones = N % 10;
-        AppendAscii(Out, tens >= 11 && tens <= 13 ? "th" : ones == 1 ? "st" : ones == 2 ? "nd" : ones == 3 ? "rd" : "th");
+        AppendOrdinal(Out, N);
         return;
       }
       break;
     case TFormat::CardinalText:
     case TFormat::OrdinalText:
       if (N >= 0 && N < 1000000) {
-        AppendWords(Out, N, Format == TFormat::OrdinalText);
+        AppendEnglishWords(Out, N, Format == TFormat::OrdinalText);
         return;
       }
       break;
@@ -224,7 +152,7 @@ void TWordXNumbering::AppendNumber(WideString& Out, int64_t N, TFormat Format) {
     case TFormat::Decimal:
       break;
   }
-  AppendAscii(Out, std::to_string(N));
+  AppendDecimal(Out, N);
 }
 
 void TWordXNumbering::Clear() {

@@ -112,7 +112,7 @@ TEST(WordXNumberingTest, MultiLevelTextLegalNumbersAndFormats) {
       {0, F::LowerLetter, "0"},   {1994, F::UpperRoman, "MCMXCIV"}, {4000, F::LowerRoman, "4000"},
       {-2, F::UpperRoman, "-2"},  {22, F::Ordinal, "22nd"},    {13, F::Ordinal, "13th"},
       {21, F::CardinalText, "Twenty-one"}, {100, F::OrdinalText, "One hundredth"},
-      {2003, F::CardinalText, "Two thousand three"}, {3, F::EnclosedCircle, "\xE2\x91\xA2"},
+      {1000000, F::CardinalText, "1000000"}, {3, F::EnclosedCircle, "\xE2\x91\xA2"},
       {5, F::Chicago, "**"},      {5, F::Bullet, ""},          {5, F::None, ""},
   };
   for (const auto& c : cases) {

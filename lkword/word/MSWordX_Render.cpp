@@ -13,6 +13,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipPart.h"
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/SymbolFonts.h"
 #include "lkword/framework/WordXRenderer.h"
 #include "lkword/platform/Ascii.h"
@@ -404,18 +405,6 @@ bool ParseHex(std::u16string_view S, uint32_t& Value) {
     Value = Value * 16 + static_cast<uint32_t>(d);
   }
   return true;
-}
-
-void AppendRoman(WideString& Out, int N, bool Upper) {
-  static constexpr struct {
-    int Value;
-    const char* Text;
-  } kRoman[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"}, {50, "l"},
-                {40, "xl"},  {10, "x"},   {9, "ix"},  {5, "v"},    {4, "iv"},  {1, "i"}};
-  for (const auto& r : kRoman) {
-    for (; N >= r.Value; N -= r.Value)
-      for (const char* p = r.Text; *p; ++p) Out += static_cast<char16_t>(Upper ? *p - 32 : *p);
-  }
 }
 
 }  // namespace
@@ -1264,11 +1253,11 @@ WideString TMSWordXDocument::NoteMark(int Number, bool Endnote) const {
     return out;
   }
   if ((numbering == nnLowerLetter || numbering == nnUpperLetter) && Number > 0 && Number <= 26 * 20) {
-    const char16_t base = numbering == nnUpperLetter ? u'A' : u'a';
-    out.assign(static_cast<size_t>((Number - 1) / 26 + 1), static_cast<char16_t>(base + (Number - 1) % 26));
+    AppendLetters(out, Number, numbering == nnUpperLetter);
     return out;
   }
-  return AsciiToWide(std::to_string(Number));
+  AppendDecimal(out, Number);
+  return out;
 }
 
 namespace {

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <limits>
 
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/SymbolFonts.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
@@ -89,108 +91,49 @@ WideString LevelText(std::u16string_view Raw, std::u16string_view Font) {
   return out;
 }
 
-WideString Roman(int64_t N, bool Upper) {
-  static const std::pair<int, const char*> kDigits[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"},
-                                                        {100, "c"},  {90, "xc"},  {50, "l"},  {40, "xl"},
-                                                        {10, "x"},   {9, "ix"},   {5, "v"},   {4, "iv"},
-                                                        {1, "i"}};
-  WideString out;
-  for (const auto& [value, digits] : kDigits)
-    for (; N >= value; N -= value)
-      for (const char* d = digits; *d; ++d) out += static_cast<char16_t>(Upper ? *d - 32 : *d);
-  return out;
-}
-
-WideString EnglishWords(int64_t N, bool Ordinal) {
-  static const char* const kOnes[] = {"zero",    "one",     "two",       "three",    "four",
-                                      "five",    "six",     "seven",     "eight",    "nine",
-                                      "ten",     "eleven",  "twelve",    "thirteen", "fourteen",
-                                      "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
-  static const char* const kTens[] = {"", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty",
-                                      "ninety"};
-  std::string s;
-  auto below1000 = [&](int64_t V) {
-    if (V >= 100) {
-      s += kOnes[V / 100];
-      s += " hundred";
-      V %= 100;
-      if (V) s += " ";
-    }
-    if (V >= 20) {
-      s += kTens[V / 10];
-      if (V % 10) s += std::string("-") + kOnes[V % 10];
-    } else if (V > 0 || s.empty()) {
-      s += kOnes[V];
-    }
-  };
-  if (N >= 1000) {
-    below1000(N / 1000);
-    s += " thousand";
-    N %= 1000;
-    if (N) s += " ";
-  }
-  if (N > 0 || s.empty()) below1000(N);
-  if (Ordinal) {
-    static const std::pair<const char*, const char*> kEnds[] = {
-        {"one", "first"},  {"two", "second"}, {"three", "third"}, {"five", "fifth"},  {"eight", "eighth"},
-        {"nine", "ninth"}, {"twelve", "twelfth"}};
-    bool done = false;
-    for (const auto& [from, to] : kEnds) {
-      const std::string f = from;
-      if (s.size() >= f.size() && s.compare(s.size() - f.size(), f.size(), f) == 0) {
-        s.replace(s.size() - f.size(), f.size(), to);
-        done = true;
-        break;
-      }
-    }
-    if (!done) {
-      if (s.back() == 'y')
-        s.replace(s.size() - 1, 1, "ieth");
-      else
-        s += "th";
-    }
-  }
-  s[0] = static_cast<char>(s[0] - 32);
-  return AsciiToWide(s);
-}
-
 }  // namespace
 
 WideString FormatListNumber(int64_t N, int Format) {
+  WideString out;
   switch (Format) {
     case 1:
     case 2:
-      if (N > 0 && N < 4000) return Roman(N, Format == 1);
+      if (N > 0 && N < 4000) {
+        AppendRoman(out, N, Format == 1);
+        return out;
+      }
       break;
     case 3:
     case 4:
-      // A, ..., Z, AA, ..., ZZ, AAA: the letter repeated once more each round.
       if (N > 0 && N <= 26 * 30) {
-        const auto letter = static_cast<char16_t>((Format == 3 ? u'A' : u'a') + (N - 1) % 26);
-        return WideString(static_cast<size_t>((N - 1) / 26 + 1), letter);
+        AppendLetters(out, N, Format == 3);
+        return out;
       }
       break;
     case 5:
       if (N >= 0) {
-        const int64_t tens = N % 100, ones = N % 10;
-        const char* end = tens >= 11 && tens <= 13 ? "th" : ones == 1 ? "st" : ones == 2 ? "nd" : ones == 3 ? "rd" : "th";
-        return AsciiToWide(std::to_string(N) + end);
+        AppendOrdinal(out, N);
+        return out;
       }
       break;
     case 6:
     case 7:
-      if (N >= 0 && N < 1000000) return EnglishWords(N, Format == 7);
+      if (N >= 0 && N < 1000000) {
+        AppendEnglishWords(out, N, Format == 7);
+        return out;
+      }
       break;
     case 22:
-      if (N >= 0 && N < 10) return WideString{u'0', static_cast<char16_t>(u'0' + N)};
+      if (N >= 0 && N < 10) out += u'0';
       break;
     case kNfcNone:
     case kNfcBullet:
-      return WideString();
+      return out;
     default:
       break;
   }
-  return AsciiToWide(std::to_string(N));
+  AppendDecimal(out, N);
+  return out;
 }
 
 void TWordParagraphs::Clear() {
@@ -203,6 +146,14 @@ void TWordParagraphs::Clear() {
   FCharRuns.clear();
   FCounters.clear();
   FRestarted.clear();
+  FWord6 = false;
+  FAnlvs.clear();
+  FAnlvIndex.clear();
+  FOutlines.clear();
+  FSections6.clear();
+  FListAnld = -1;
+  FOutlineCounters = TCounters();
+  FOutlineSection = SIZE_MAX;
 }
 
 void TWordParagraphs::Load(TStream& Doc, TStream& Table, const TSource& Source, std::vector<TPiece> Pieces,
@@ -291,6 +242,8 @@ const TWordParagraphs::TStyle& TWordParagraphs::Style(int Istd, int Depth) {
     if (s.Ilfo == 0) s.Ilfo = base.Ilfo;
     if (s.Ilvl < 0) s.Ilvl = base.Ilvl;
     if (s.OutLevel < 0) s.OutLevel = base.OutLevel;
+    if (s.Anlm < 0) s.Anlm = base.Anlm;
+    if (s.Anld < 0) s.Anld = base.Anld;
     s.Bold = s.Bold || base.Bold;
     s.Italic = s.Italic || base.Italic;
   }
@@ -398,20 +351,26 @@ void TWordParagraphs::ReadLists(const RawByteString& Lst, const RawByteString& L
 
 namespace {
 
+// The page numbers a bin table names: n + 1 FCs, then n numbers of Width
+// bytes (Word 97's in their low 22 bits).
+std::vector<uint32_t> BinTablePages(const RawByteString& Plc, size_t Width) {
+  std::vector<uint32_t> pages;
+  if (Plc.size() < 8 + Width) return pages;
+  const size_t n = (Plc.size() - 4) / (4 + Width);
+  const auto* pn = reinterpret_cast<const uint8_t*>(Plc.data()) + 4 * (n + 1);
+  for (size_t i = 0; i < n; ++i) pages.push_back(Width == 2 ? LoadLE16(pn + 2 * i) : LoadLE32(pn + 4 * i) & 0x3FFFFF);
+  return pages;
+}
+
 // Calls Visit(From, To, Props, Size) for each run of the property pages
-// a bin table names (Word 97: n + 1 FCs, n 32-bit page numbers). Entry: the
-// size of a page's entries after its FCs, whose first byte is the word
-// offset of a run's properties (Props null for none). A page is read once
-// however often the table names it.
+// Pages names. Entry: the size of a page's entries after its FCs, whose
+// first byte is the word offset of a run's properties (Props null for
+// none). A page is read once however often it is named.
 template <typename TVisit>
-void ForEachPageRun(TStream& Doc, const RawByteString& Plc, size_t Entry, TVisit&& Visit) {
-  if (Plc.size() < 12) return;
-  const size_t pages = (Plc.size() - 4) / 8;
-  const auto* pn = reinterpret_cast<const uint8_t*>(Plc.data()) + 4 * (pages + 1);
+void ForEachPageRun(TStream& Doc, const std::vector<uint32_t>& Pages, size_t Entry, TVisit&& Visit) {
   std::vector<bool> seen(static_cast<size_t>(Doc.Size() / kPageSize) + 1);
   RawByteString page;
-  for (size_t i = 0; i < pages; ++i) {
-    const uint32_t number = LoadLE32(pn + 4 * i) & 0x3FFFFF;
+  for (const uint32_t number : Pages) {
     if (number >= seen.size() || seen[number]) continue;
     seen[number] = true;
     if (!ReadBytesAt(Doc, int64_t{number} * kPageSize, kPageSize, page)) continue;
@@ -434,7 +393,7 @@ void ForEachPageRun(TStream& Doc, const RawByteString& Plc, size_t Entry, TVisit
 }  // namespace
 
 void TWordParagraphs::ReadRuns(TStream& Doc, const RawByteString& Plc) {
-  ForEachPageRun(Doc, Plc, 13, [&](int64_t From, int64_t To, const uint8_t* P, size_t Left) {
+  ForEachPageRun(Doc, BinTablePages(Plc, 4), 13, [&](int64_t From, int64_t To, const uint8_t* P, size_t Left) {
     TRun run{From, To, 0, -1, -1, -1};
     if (P) {
       // A size byte counting words (the first less one byte); 0: the size
@@ -462,7 +421,7 @@ void TWordParagraphs::ReadRuns(TStream& Doc, const RawByteString& Plc) {
 }
 
 void TWordParagraphs::ReadCharacterRuns(TStream& Doc, const RawByteString& Plc) {
-  ForEachPageRun(Doc, Plc, 1, [&](int64_t From, int64_t To, const uint8_t* P, size_t Left) {
+  ForEachPageRun(Doc, BinTablePages(Plc, 4), 1, [&](int64_t From, int64_t To, const uint8_t* P, size_t Left) {
     TCharRun run{From, To, -1, -1};
     if (P)
       ForEachSprm(P + 1, std::min<size_t>(P[0], Left - 1), [&](uint16_t Op, const uint8_t* O, size_t) {
@@ -559,9 +518,20 @@ TParagraph TWordParagraphs::Next(int64_t CP) {
   if (!pc) return p;
   const int64_t fc = pc->FC + (CP - pc->CP) * pc->Width;
   const auto run = std::upper_bound(FRuns.begin(), FRuns.end(), fc, [](int64_t F, const TRun& R) { return F < R.From; });
-  if (run == FRuns.begin() || fc >= (run - 1)->To) return p;
+  if (run == FRuns.begin() || fc >= (run - 1)->To) {
+    FListAnld = -1;  // a plain paragraph ends a Word 6 list
+    return p;
+  }
   const TRun& r = *(run - 1);
   const TStyle& style = Style(r.Istd);
+  if (FWord6) {
+    if (style.Sti >= 1 && style.Sti <= static_cast<int>(kLevels)) {
+      p.Kind = TParagraphKind::Heading;
+      p.Level = style.Sti;
+    }
+    Number6(p, CP, r.Anlm >= 0 ? r.Anlm : style.Anlm, r.Anld >= 0 ? r.Anld : style.Anld);
+    return p;
+  }
   p.Bold = style.Bold;
   p.Italic = style.Italic;
   const int outLevel = r.OutLevel >= 0 ? r.OutLevel : style.OutLevel;
@@ -585,6 +555,329 @@ TParagraph TWordParagraphs::Next(int64_t CP) {
     }
   }
   return p;
+}
+
+// ---------------------------------------------------------------------------
+// Word 6/95: one-byte property modifiers; a paragraph's numbering is its own
+// description (ANLD) and level (sprmPNLvlAnm), outline levels' the
+// section's (OLST).
+
+namespace {
+
+constexpr uint8_t kSprm6PAnld = 12;
+constexpr uint8_t kSprm6PNLvlAnm = 13;
+constexpr uint8_t kSprm6SOlstAnm = 133;
+// Levels of sprmPNLvlAnm past the nine outline levels: a numbered and a
+// bulleted list, and a paragraph inside a list that shows no number.
+constexpr int kAnlmList = 10, kAnlmBullets = 11, kAnlmPaused = 12;
+constexpr size_t kAnlv = 16;                   // a level's fields
+constexpr size_t kAnld = kAnlv + 4;            // then the list's flags, then the texts' characters
+constexpr size_t kOlst = kLevels * kAnlv + 4;  // nine levels and the flags, then their texts
+// Distinct descriptions kept; a file with more numbers the rest nothing.
+constexpr size_t kMaxAnlvs = 4096;
+constexpr char16_t kBullet = 0x2022;
+
+// Operand sizes of the Word 6/95 property modifiers: -1 for a size byte
+// before the operand (and for those not known), -2 for a 16-bit size.
+constexpr std::array<int8_t, 256> kSprmSizes6 = [] {
+  std::array<int8_t, 256> t{};
+  t.fill(-1);
+  auto set = [&](std::initializer_list<int> Ops, int8_t Size) {
+    for (const int op : Ops) t[static_cast<size_t>(op)] = Size;
+  };
+  auto range = [&](int From, int To, int8_t Size) {
+    for (int op = From; op <= To; ++op) t[static_cast<size_t>(op)] = Size;
+  };
+  set({0, 52, 83, 163}, 0);
+  range(4, 11, 1);
+  range(85, 92, 1);
+  range(150, 153, 1);
+  set({13, 14, 24, 25, 29, 37, 44, 50, 51, 65, 66, 67, 71, 75, 94, 98, 100, 102, 104, 117, 118, 119, 131, 132,
+       138, 139, 142, 143, 146, 147, 158, 159, 162, 185, 186},
+      1);
+  range(16, 19, 2);
+  range(30, 36, 2);
+  range(38, 43, 2);
+  range(45, 49, 2);
+  range(121, 124, 2);
+  range(154, 157, 2);
+  range(164, 171, 2);
+  range(182, 184, 2);
+  set({2, 21, 22, 26, 27, 28, 69, 72, 80, 93, 96, 97, 99, 101, 107, 109, 110, 140, 141, 144, 145, 148, 149, 160,
+       161, 189, 195, 197, 198},
+      2);
+  set({73, 95, 136, 137}, 3);
+  set({20, 70, 192, 194, 196, 200}, 4);
+  set({193, 199}, 5);
+  set({187}, 12);
+  set({190}, -2);
+  return t;
+}();
+
+// Calls Visit(Opcode, Operand, Size) for each modifier of a Word 6 group,
+// up to the first that does not fit.
+template <typename TVisit>
+void ForEachSprm6(const uint8_t* G, size_t Size, TVisit&& Visit) {
+  for (size_t i = 0; i < Size;) {
+    const int fixed = kSprmSizes6[G[i]];
+    size_t at = i + 1, n = 0;
+    if (fixed >= 0) {
+      n = static_cast<size_t>(fixed);
+    } else if (fixed == -2) {
+      if (at + 2 > Size) return;
+      n = LoadLE16(G + at);
+      at += 2;
+    } else {
+      if (at + 1 > Size) return;
+      n = G[at++];
+    }
+    if (at + n > Size) return;
+    Visit(G[i], G + at, n);
+    i = at + n;
+  }
+}
+
+}  // namespace
+
+void TWordParagraphs::Load6(TStream& Doc, const TSource6& Source, std::vector<TPiece> Pieces, uint32_t CodePage,
+                            bool Formatting) {
+  Clear();
+  FWord6 = true;
+  FPieces = std::move(Pieces);
+  FCodePage = CodePage;
+  auto read = [&](uint32_t Fc, uint32_t Lcb, RawByteString& Out) {
+    return Lcb > 0 && Lcb <= kMaxTable && ReadBytesAt(Doc, Fc, Lcb, Out);
+  };
+  RawByteString ffn, stsh, plc, sed;
+  // Font names: a 16-bit total size, then records of a size byte (less
+  // one), flags, a weight, the character set, and from their 6th byte the
+  // zero-ended name.
+  if (read(Source.fcSttbfffn, Source.lcbSttbfffn, ffn))
+    for (size_t p = 2; p < ffn.size();) {
+      const size_t end = std::min(ffn.size(), p + static_cast<uint8_t>(ffn[p]) + 1);
+      RawByteString name;
+      for (size_t q = p + 6; q < end && ffn[q] != '\0'; ++q) name += ffn[q];
+      FFonts.push_back(MultiByteToWide(1252, name));
+      p = end;
+    }
+  if (read(Source.fcStshf, Source.lcbStshf, stsh)) ReadStyles6(stsh);
+  if (read(Source.fcPlcfsed, Source.lcbPlcfsed, sed)) ReadSections6(Doc, sed);
+  if (read(Source.fcPlcfbtePapx, Source.lcbPlcfbtePapx, plc)) {
+    std::vector<uint32_t> pages = BinTablePages(plc, 2);
+    // A bin table may name fewer pages than there are: the rest follow
+    // its last.
+    for (uint32_t next = pages.empty() ? 0 : pages.back() + 1; !pages.empty() && pages.size() < Source.cpnBtePap;)
+      pages.push_back(next++);
+    ReadRuns6(Doc, pages);
+  }
+  // As in Word 97, a document without numbering has its paragraphs read
+  // only when their formatting shows.
+  const bool numbered = std::any_of(FRuns.begin(), FRuns.end(), [](const TRun& R) { return R.Anlm > 0; }) ||
+                        std::any_of(FStyles.begin(), FStyles.end(), [](const TStyle& S) { return S.Anlm > 0; });
+  if (!Formatting && !numbered) FRuns.clear();
+}
+
+void TWordParagraphs::ReadNumbering6(const uint8_t* G, size_t Size, int& Anlm, int& Anld) {
+  ForEachSprm6(G, Size, [&](uint8_t Op, const uint8_t* O, size_t N) {
+    if (Op == kSprm6PNLvlAnm && N == 1) Anlm = O[0];
+    if (Op == kSprm6PAnld && N >= kAnld) Anld = AddAnlv(ReadAnlv(O, O + kAnld, N - kAnld));
+  });
+}
+
+TWordParagraphs::TAnlv TWordParagraphs::ReadAnlv(const uint8_t* P, const uint8_t* Text, size_t Chars) const {
+  TAnlv a;
+  a.Format = P[0];
+  a.Prev = (P[3] & 0x04) != 0;
+  a.Start = LoadLE16(P + 10);
+  const size_t before = std::min<size_t>(P[1], Chars), after = std::min<size_t>(P[2], Chars - before);
+  const size_t ftc = LoadLE16(P + 6);
+  const WideString font = ftc < FFonts.size() ? FFonts[ftc] : WideString();
+  // A symbol font's characters are bullets, in Unicode where known.
+  const bool symbolFont = SymbolCharacter(font, 0x41) != 0x41;
+  if (symbolFont) a.Format = kNfcBullet;
+  auto text = [&](const uint8_t* T, size_t N) {
+    RawByteString raw;
+    WideString out;
+    for (size_t i = 0; i < N; ++i) {
+      if (T[i] < 0x20) continue;
+      if (!symbolFont) {
+        raw += static_cast<char>(T[i]);
+        continue;
+      }
+      const char16_t c = BulletCharacter(font, T[i]);
+      out += c ? c : kBullet;
+    }
+    return symbolFont ? out : MultiByteToWide(FCodePage, raw);
+  };
+  a.Before = text(Text, before);
+  a.After = text(Text + before, after);
+  if (a.Format == kNfcBullet && a.Before.empty() && a.After.empty()) a.Before = WideString(1, kBullet);
+  return a;
+}
+
+int TWordParagraphs::AddAnlv(TAnlv Level) {
+  if (const auto it = FAnlvIndex.find(Level); it != FAnlvIndex.end()) return it->second;
+  if (FAnlvs.size() >= kMaxAnlvs) return -1;
+  const int at = static_cast<int>(FAnlvs.size());
+  FAnlvIndex.emplace(Level, at);
+  FAnlvs.push_back(std::move(Level));
+  return at;
+}
+
+void TWordParagraphs::ReadStyles6(const RawByteString& Stsh) {
+  const auto* p = reinterpret_cast<const uint8_t*>(Stsh.data());
+  const size_t n = Stsh.size();
+  if (n < 6) return;
+  const size_t cbStshi = LoadLE16(p);
+  if (2 + cbStshi > n || cbStshi < 4) return;
+  const size_t cstd = LoadLE16(p + 2);
+  const size_t cbBase = LoadLE16(p + 4);
+  size_t at = 2 + cbStshi;
+  for (size_t istd = 0; istd < cstd && at + 2 <= n; ++istd) {
+    const size_t cb = LoadLE16(p + at);
+    at += 2;
+    TStyle style;
+    if (at + cb <= n && cbBase >= 8 && cbBase < cb) {
+      const uint8_t* std = p + at;
+      style.Sti = LoadLE16(std) & 0x0FFF;
+      const int sgc = LoadLE16(std + 2) & 0x000F;
+      const int base = LoadLE16(std + 2) >> 4;
+      style.Base = base == 0x0FFF ? -1 : base;
+      const size_t cupx = LoadLE16(std + 4) & 0x000F;
+      // The name: a size byte, 8-bit characters and a terminator; then the
+      // paragraph group of a paragraph style (its style index first), on
+      // an even offset.
+      size_t q = cbBase + 1 + size_t{std[cbBase]} + 1;
+      q += q & 1;
+      if (sgc == 1 && cupx > 0 && q + 2 <= cb) {
+        const size_t cbUpx = LoadLE16(std + q);
+        if (cbUpx >= 2 && q + 2 + cbUpx <= cb) ReadNumbering6(std + q + 4, cbUpx - 2, style.Anlm, style.Anld);
+      }
+    }
+    FStyles.push_back(style);
+    at += cb;
+  }
+}
+
+void TWordParagraphs::ReadRuns6(TStream& Doc, const std::vector<uint32_t>& Pages) {
+  ForEachPageRun(Doc, Pages, 7, [&](int64_t From, int64_t To, const uint8_t* P, size_t Left) {
+    TRun run{From, To, 0, -1, -1, -1};
+    if (P) {
+      // A size byte counting words: the style's index, then the modifiers.
+      const size_t size = std::min(2 * size_t{P[0]}, Left - 1);
+      if (size >= 2) {
+        run.Istd = LoadLE16(P + 1);
+        ReadNumbering6(P + 3, size - 2, run.Anlm, run.Anld);
+      }
+    }
+    FRuns.push_back(run);
+  });
+  std::stable_sort(FRuns.begin(), FRuns.end(), [](const TRun& A, const TRun& B) { return A.From < B.From; });
+}
+
+void TWordParagraphs::ReadSections6(TStream& Doc, const RawByteString& Plc) {
+  // n + 1 CPs, then n records of 12 bytes with the offset of the
+  // section's properties (a 16-bit size, then the modifiers).
+  constexpr size_t kSed = 12;
+  if (Plc.size() < 4 + 4 + kSed) return;
+  const size_t n = (Plc.size() - 4) / (4 + kSed);
+  const auto* p = reinterpret_cast<const uint8_t*>(Plc.data());
+  // Sections sharing one record must not make us read more than the stream holds.
+  int64_t budget = Doc.Size();
+  RawByteString head, grpprl;
+  for (size_t k = 0; k < n; ++k) {
+    TSection6 section{static_cast<int32_t>(LoadLE32(p + 4 * k)), -1};
+    const uint32_t fcSepx = LoadLE32(p + 4 * (n + 1) + kSed * k + 2);
+    if (fcSepx != 0xFFFFFFFFu && ReadBytesAt(Doc, fcSepx, 2, head)) {
+      const uint16_t cb = LoadLE16(reinterpret_cast<const uint8_t*>(head.data()));
+      budget -= 2 + cb;
+      if (budget >= 0 && ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl))
+        ForEachSprm6(reinterpret_cast<const uint8_t*>(grpprl.data()), grpprl.size(),
+                     [&](uint8_t Op, const uint8_t* O, size_t N) {
+                       if (Op != kSprm6SOlstAnm || N < kOlst || FOutlines.size() >= kMaxAnlvs) return;
+                       // The levels' texts one after the other.
+                       TOutline outline;
+                       const size_t chars = N - kOlst;
+                       size_t used = 0;
+                       for (size_t l = 0; l < kLevels; ++l) {
+                         const uint8_t* v = O + kAnlv * l;
+                         const size_t from = std::min(used, chars);
+                         outline.Levels[l] = ReadAnlv(v, O + kOlst + from, chars - from);
+                         used += size_t{v[1]} + v[2];
+                       }
+                       outline.Restart = O[kLevels * kAnlv] != 0;
+                       section.Outline = static_cast<int>(FOutlines.size());
+                       FOutlines.push_back(std::move(outline));
+                     });
+    }
+    FSections6.push_back(section);
+  }
+  std::stable_sort(FSections6.begin(), FSections6.end(),
+                   [](const TSection6& A, const TSection6& B) { return A.CP < B.CP; });
+}
+
+WideString TWordParagraphs::Label6(const TAnlv& Level, int64_t Value) const {
+  if (Level.Format == kNfcBullet) return Level.Before + Level.After;
+  return Level.Before + FormatListNumber(Value, Level.Format) + Level.After;
+}
+
+void TWordParagraphs::Number6(TParagraph& P, int64_t CP, int Anlm, int Anld) {
+  const TAnlv* own = Anld >= 0 && static_cast<size_t>(Anld) < FAnlvs.size() ? &FAnlvs[static_cast<size_t>(Anld)] : nullptr;
+  auto start = [](const TAnlv& L) { return std::clamp<int64_t>(L.Start, -kMaxCounter, kMaxCounter); };
+  // A paragraph inside a list leaves it going on.
+  if (Anlm == kAnlmPaused) return;
+  WideString label;
+  int level = 1;
+  if (Anlm == kAnlmList || Anlm == kAnlmBullets) {
+    // The paragraphs after one another that share a description count on.
+    if (!own) {
+      FListAnld = -1;
+      return;
+    }
+    FListValue = FListAnld == Anld ? std::min(FListValue + 1, kMaxCounter) : start(*own);
+    FListAnld = Anld;
+    label = Label6(*own, FListValue);
+  } else {
+    FListAnld = -1;
+    if (Anlm < 1 || Anlm > static_cast<int>(kLevels)) return;
+    // Outline levels count through the section; the section's outline
+    // numbering says how, else the paragraph's own description.
+    const auto next = std::upper_bound(FSections6.begin(), FSections6.end(), CP,
+                                       [](int64_t C, const TSection6& S) { return C < S.CP; });
+    const size_t section = next == FSections6.begin() ? SIZE_MAX : static_cast<size_t>(next - FSections6.begin() - 1);
+    const TOutline* outline = section < FSections6.size() && FSections6[section].Outline >= 0
+                                  ? &FOutlines[static_cast<size_t>(FSections6[section].Outline)]
+                                  : nullptr;
+    if (!outline && !own) return;
+    TCounters& c = FOutlineCounters;
+    if (section != FOutlineSection) {
+      if (outline && outline->Restart) c = TCounters();
+      FOutlineSection = section;
+    }
+    level = Anlm;
+    const auto k = static_cast<size_t>(Anlm - 1);
+    auto levelAt = [&](size_t K) { return outline ? outline->Levels[K] : K == k ? *own : TAnlv(); };
+    c.Value[k] = c.Started[k] ? std::min(c.Value[k] + 1, kMaxCounter) : start(levelAt(k));
+    c.Started[k] = true;
+    for (size_t j = k + 1; j < kLevels; ++j) c.Started[j] = false;
+    const TAnlv shown = levelAt(k);
+    WideString above;
+    for (size_t j = 0; j < k; ++j) {
+      const TAnlv upper = levelAt(j);
+      if (!c.Started[j]) {
+        c.Value[j] = start(upper);
+        c.Started[j] = true;
+      }
+      if (shown.Prev) above += FormatListNumber(c.Value[j], upper.Format) + u'.';
+    }
+    label = Label6(shown, c.Value[k]);
+    if (shown.Format != kNfcBullet) label.insert(shown.Before.size(), above);
+  }
+  P.Label = std::move(label);
+  if (P.Kind != TParagraphKind::Heading) {
+    P.Kind = TParagraphKind::ListItem;
+    P.Level = level;
+  }
 }
 
 }  // namespace lkw

@@ -1,8 +1,11 @@
-// Word 97 paragraph structure: which paragraphs are list items or headings,
-// and the labels their list numbering draws, from the styles, the list
-// tables and the paragraph property pages.
+// Word paragraph structure: which paragraphs are list items or headings,
+// and the labels their list numbering draws. Word 97 from the styles, the
+// list tables and the paragraph property pages; Word 6/95 from the styles,
+// the paragraph pages' autonumber descriptions and the sections' outline
+// numbering.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -39,6 +42,14 @@ class TWordParagraphs {
   // lists reads as Empty.
   void Load(TStream& Doc, TStream& Table, const TSource& Source, std::vector<TPiece> Pieces,
             const std::vector<WideString>& Fonts, bool Formatting);
+  // Word 6/95: their tables in the document stream (16-bit page numbers,
+  // pages past the bin table's last numbered on from it up to cpnBtePap).
+  // Fonts and CodePage decode the numbers' texts.
+  struct TSource6 {
+    uint32_t fcStshf, lcbStshf, fcPlcfbtePapx, lcbPlcfbtePapx, cpnBtePap, fcPlcfsed, lcbPlcfsed, fcSttbfffn,
+        lcbSttbfffn;
+  };
+  void Load6(TStream& Doc, const TSource6& Source, std::vector<TPiece> Pieces, uint32_t CodePage, bool Formatting);
   void Clear();
   bool Empty() const { return FRuns.empty(); }
   bool HasCharacterRuns() const { return !FCharRuns.empty(); }
@@ -73,6 +84,7 @@ class TWordParagraphs {
     int Sti = -1;
     int Base = -1;
     int Ilfo = 0, Ilvl = -1, OutLevel = -1;
+    int Anlm = -1, Anld = -1;  // Word 6/95: the autonumber level and description (into FAnlvs)
     bool Bold = false, Italic = false;
     bool Resolved = false;
   };
@@ -81,6 +93,7 @@ class TWordParagraphs {
     int64_t From, To;
     int Istd;
     int Ilfo, Ilvl, OutLevel;  // -1: not set
+    int Anlm = -1, Anld = -1;
   };
   // A run of a character page: FCs [From, To), its bold and italic (-1:
   // the paragraph style's; 0x80 as the style, 0x81 the opposite).
@@ -92,6 +105,24 @@ class TWordParagraphs {
     int64_t Value[9] = {};
     bool Started[9] = {};
   };
+  // Word 6/95: one level's autonumbering (its number format, whether the
+  // numbers of the levels above show too, its start and texts around).
+  struct TAnlv {
+    int Format = 0;
+    bool Prev = false;
+    int64_t Start = 1;
+    WideString Before, After;
+    auto operator<=>(const TAnlv&) const = default;
+  };
+  // A section's outline numbering (-1: none) from its first CP on.
+  struct TSection6 {
+    int64_t CP;
+    int Outline;
+  };
+  struct TOutline {
+    TAnlv Levels[9];
+    bool Restart = false;  // counts from the start again in each section
+  };
 
   const TStyle& Style(int Istd, int Depth = 0);
   void ReadStyles(const RawByteString& Stsh);
@@ -101,6 +132,17 @@ class TWordParagraphs {
   // The piece that holds CP, or null.
   const TPiece* PieceAt(int64_t CP) const;
   WideString Label(size_t Ilfo, int Ilvl);
+  // Word 6/95.
+  void ReadStyles6(const RawByteString& Stsh);
+  void ReadRuns6(TStream& Doc, const std::vector<uint32_t>& Pages);
+  void ReadSections6(TStream& Doc, const RawByteString& Plc);
+  // The autonumber modifiers of a Word 6 group into Anlm and Anld.
+  void ReadNumbering6(const uint8_t* G, size_t Size, int& Anlm, int& Anld);
+  // An ANLV's fields at P, the texts from Text (Chars bytes).
+  TAnlv ReadAnlv(const uint8_t* P, const uint8_t* Text, size_t Chars) const;
+  int AddAnlv(TAnlv Level);
+  void Number6(TParagraph& P, int64_t CP, int Anlm, int Anld);
+  WideString Label6(const TAnlv& Level, int64_t Value) const;
 
   std::vector<TPiece> FPieces;
   std::vector<WideString> FFonts;
@@ -112,6 +154,20 @@ class TWordParagraphs {
   std::map<int32_t, TCounters> FCounters;  // by list id
   // Overrides whose start value has restarted their list, by level.
   std::vector<uint16_t> FRestarted;
+  // Word 6/95: the autonumber descriptions, each once; the sections'
+  // outline numbering; the font names and code page of the numbers' texts;
+  // the simple list going on (its description, -1: none) and its number,
+  // and the outline's counters and section.
+  bool FWord6 = false;
+  std::vector<TAnlv> FAnlvs;
+  std::map<TAnlv, int> FAnlvIndex;
+  std::vector<TOutline> FOutlines;
+  std::vector<TSection6> FSections6;
+  uint32_t FCodePage = 0;
+  int FListAnld = -1;
+  int64_t FListValue = 0;
+  TCounters FOutlineCounters;
+  size_t FOutlineSection = SIZE_MAX;
 };
 
 }  // namespace lkw

@@ -58,6 +58,17 @@ std::unique_ptr<TTextRenderer> TMSWordDocument::CreateRenderer() {
   return renderer;
 }
 
+std::vector<TWordParagraphs::TPiece> TMSWordDocument::ParagraphPieces() const {
+  std::vector<TWordParagraphs::TPiece> pieces;
+  for (uint32_t i = 0; i < CLX.noPCD; ++i) {
+    int64_t from = 0, to = 0;
+    const int width = GetPieceBoundsFC(from, to, i) == 1 ? 1 : 2;
+    pieces.push_back({CLX.Pos[i], CLX.Pos[i + 1], from, width});
+  }
+  std::sort(pieces.begin(), pieces.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
+  return pieces;
+}
+
 void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
   // The list tables' pairs follow the 738 bytes the FIB record holds.
   constexpr int64_t kListPairs = 738;
@@ -72,14 +83,16 @@ void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
     source.fcPlfLfo = LoadLE32(p + 8);
     source.lcbPlfLfo = LoadLE32(p + 12);
   }
-  std::vector<TWordParagraphs::TPiece> pieces;
-  for (uint32_t i = 0; i < CLX.noPCD; ++i) {
-    int64_t from = 0, to = 0;
-    const int width = GetPieceBoundsFC(from, to, i) == 1 ? 1 : 2;
-    pieces.push_back({CLX.Pos[i], CLX.Pos[i + 1], from, width});
-  }
-  std::sort(pieces.begin(), pieces.end(), [](const auto& A, const auto& B) { return A.CP < B.CP; });
-  FParagraphs.Load(Stream, Table, source, std::move(pieces), FFontNames, RunStylesSeen());
+  FParagraphs.Load(Stream, Table, source, ParagraphPieces(), FFontNames, RunStylesSeen());
+}
+
+void TMSWordDocument::ReadParagraphs6(TStream& Stream) {
+  // Only a document saved whole may leave pages out of its bin table.
+  const uint32_t pages = IsComplexDocument() ? 0 : FIB.cpnBtePap;
+  const TWordParagraphs::TSource6 source{FIB.fcStshf,   FIB.lcbStshf,  FIB.fcPlcfbtePapx, FIB.lcbPlcfbtePapx,
+                                         pages,         FIB.fcPlcfsed, FIB.lcbPlcfsed,    FIB.fcSttbfffn,
+                                         FIB.lcbSttbfffn};
+  FParagraphs.Load6(Stream, source, ParagraphPieces(), FTextCodePage, RunStylesSeen());
 }
 
 int64_t TMSWordDocument::CpAfter(int64_t Cp, size_t Units) const {

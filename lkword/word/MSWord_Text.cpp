@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/MSW_CP.h"
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/framework/TextRenderer.h"
@@ -37,20 +38,6 @@ void AppendCompressed(WideString& Out, const RawByteString& Bytes) {
     const auto b = static_cast<uint8_t>(Bytes[i]);
     Out[at + i] = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : char16_t{b};
   }
-}
-
-// Lower-case Roman numerals, Word's default for endnote marks.
-WideString Roman(uint32_t N) {
-  static const std::pair<uint32_t, const char16_t*> kDigits[] = {
-      {1000, u"m"}, {900, u"cm"}, {500, u"d"}, {400, u"cd"}, {100, u"c"}, {90, u"xc"}, {50, u"l"},
-      {40, u"xl"},  {10, u"x"},   {9, u"ix"},  {5, u"v"},    {4, u"iv"},  {1, u"i"}};
-  WideString out;
-  for (const auto& [value, digits] : kDigits)
-    while (N >= value) {
-      out += digits;
-      N -= value;
-    }
-  return out;
 }
 
 }  // namespace
@@ -257,7 +244,12 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
         continue;
       }
       ++number;
-      WideString label = k.Roman ? Roman(number) : AsciiToWide(std::to_string(number));
+      // Endnotes are lower-case Roman numerals by Word's default.
+      WideString label;
+      if (k.Roman)
+        AppendRoman(label, number, false);
+      else
+        AppendDecimal(label, number);
       FNoteMarks.push_back({cpAt(ref, i), 2, label, k.Kind});
       if (i < nTxt) {
         FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label, k.Kind});
@@ -300,7 +292,7 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
   Text += out;
 }
 
-void TMSWordDocument::ReadSimpleText(TStream& Stream) {
+void TMSWordDocument::ChooseTextCodePage(TStream& Stream) {
   FTextCodePage = DocLangToCodePage();
   // Word 6/95 written by a Western Word often holds text in other code
   // pages, which only the fonts tell; a language named by the host wins.
@@ -311,6 +303,9 @@ void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   // of the same script.
   if (FDocVersion >= 5 && FDocVersion <= 7 && FIB.chse == kMacCharacterSet && !FOnGetDefaultLanguage)
     if (const uint32_t mac = MacCodePageOf(FTextCodePage); mac != 0 && IsCodePageSupported(mac)) FTextCodePage = mac;
+}
+
+void TMSWordDocument::ReadSimpleText(TStream& Stream) {
   const int64_t end = FIB.ccpText > 0 ? FIB.ccpText : CLX.Pos.back();
   TDocumentOutput& out = Output();
   const bool sinking = TextPath().Sinking();
