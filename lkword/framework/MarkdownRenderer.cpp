@@ -124,14 +124,18 @@ void AppendMarkdownEscaped(WideString& Out, std::u16string_view Text, bool AtLin
 TMarkdownRenderer::TMarkdownRenderer(TMSWBaseDocument& Doc, TTextPath& Path, const TTextRenderer& Reader)
     : FDoc(Doc), FPath(Path), FReader(Reader), FRepeatBudget(kRepeatBudget) {}
 
-void TMarkdownRenderer::EndDocument() {
-  EndNotes();
+void TMarkdownRenderer::CloseBlocks() {
   CloseImplicitParagraph();
   if (FInParagraph) EndParagraph();
   if (FTableDepth > 0) {
     FTableDepth = 0;
     FlushTable();
   }
+}
+
+void TMarkdownRenderer::EndDocument() {
+  EndNotes();
+  CloseBlocks();
   WriteNotes();
 }
 
@@ -180,12 +184,7 @@ void TMarkdownRenderer::EndStory(TStoryKind) {
 
 void TMarkdownRenderer::EndNotes() {
   if (!FInNotes) return;
-  CloseImplicitParagraph();
-  if (FInParagraph) EndParagraph();
-  if (FTableDepth > 0) {
-    FTableDepth = 0;
-    FlushTable();
-  }
+  CloseBlocks();
   FInNotes = false;
   TBlockState& s = FTextState;
   FBlocks = s.Blocks;
@@ -200,12 +199,7 @@ void TMarkdownRenderer::EndNotes() {
 
 void TMarkdownRenderer::BeginNote(TStoryKind Kind, std::u16string_view Mark) {
   if (!FInNotes) return;
-  CloseImplicitParagraph();
-  if (FInParagraph) EndParagraph();
-  if (FTableDepth > 0) {
-    FTableDepth = 0;
-    FlushTable();
-  }
+  CloseBlocks();
   TakeBlockState();
   TNote note;
   note.Kind = Kind;

@@ -111,6 +111,8 @@ class TMarkdownRenderer : public TDocumentEvents {
 
   bool Skipping() const { return FSkipStory; }
   bool WritesNotes(TStoryKind Kind) const;
+  // Writes out the paragraph and the table still open.
+  void CloseBlocks();
   TBlockState TakeBlockState();
   void EndNotes();
   void WriteNotes();
