@@ -533,7 +533,7 @@ struct TLKPDFFont::TImpl {
     return GlyphText(static_cast<uint32_t>(g), Out);
   }
 
-  void LoadComposite(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict) {
+  void LoadComposite(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict, int32_t ObjNum) {
     Kind = TKind::fkComposite;
     const TPDFObject* encEntry = Dict.Get("Encoding");
     const TPDFObject enc = C.Get(Dict, "Encoding");
@@ -555,13 +555,29 @@ struct TLKPDFFont::TImpl {
     ReadToUnicode(C, Dict);
     const TPDFObject kids = C.Get(Dict, "DescendantFonts");
     TPDFObject cidFont;
-    if (kids.IsArray() && !kids.Items.empty()) cidFont = kids.Items[0].IsRef() ? C.Resolve(kids.Items[0]) : kids.Items[0];
-    else if (kids.IsDict()) cidFont = kids;
+    // Strings of an encrypted file are encrypted with the object that holds
+    // them, so track which one that is down to CIDSystemInfo.
+    int32_t owner = ObjNum, ownerGen = 0;
+    const auto holder = [&owner, &ownerGen](const TPDFObject* Entry) {
+      if (Entry && Entry->IsRef()) owner = Entry->RefNum, ownerGen = Entry->RefGen;
+    };
+    if (kids.IsArray() && !kids.Items.empty()) {
+      holder(&kids.Items[0]);
+      cidFont = kids.Items[0].IsRef() ? C.Resolve(kids.Items[0]) : kids.Items[0];
+    } else if (kids.IsDict()) {
+      holder(Dict.Get("DescendantFonts"));
+      cidFont = kids;
+    }
     if (!cidFont.IsDict()) return;
+    holder(cidFont.Get("CIDSystemInfo"));
     const TPDFObject info = C.Get(cidFont, "CIDSystemInfo");
     if (info.IsDict()) {
-      const TPDFObject registry = C.Get(info, "Registry"), ordering = C.Get(info, "Ordering");
-      if (registry.IsString() && registry.Str == "Adobe" && ordering.IsString()) Ordering = ordering.Str;
+      const auto text = [&](std::string_view Key) {
+        const TPDFObject v = C.Get(info, Key);
+        if (!v.IsString()) return RawByteString();
+        return owner > 0 ? C.Reader.DecryptString(owner, ownerGen, v.Str) : v.Str;
+      };
+      if (text("Registry") == "Adobe") Ordering = text("Ordering");
     }
     const TPDFObject cidSubtype = C.Get(cidFont, "Subtype");
     CollectionFirst = !cidSubtype.IsName("CIDFontType2");
@@ -599,7 +615,7 @@ struct TLKPDFFont::TImpl {
 TLKPDFFont::TLKPDFFont() : FImpl(std::make_unique<TImpl>()) {}
 TLKPDFFont::~TLKPDFFont() = default;
 
-void TLKPDFFont::Load(TLKPDFReader& Reader, const TPDFObject& Dict, int32_t) {
+void TLKPDFFont::Load(TLKPDFReader& Reader, const TPDFObject& Dict, int32_t ObjNum) {
   FImpl = std::make_unique<TImpl>();
   FEncoding.clear();
   FIdentity = FVertical = false;
@@ -611,7 +627,7 @@ void TLKPDFFont::Load(TLKPDFReader& Reader, const TPDFObject& Dict, int32_t) {
   FSubtype = subtype.IsName() ? subtype.Str : std::string();
   const TPDFObject base = c.Get(Dict, "BaseFont");
   FBaseFont = base.IsName() ? base.Str : std::string();
-  if (FSubtype == "Type0") FImpl->LoadComposite(*this, c, Dict);
+  if (FSubtype == "Type0") FImpl->LoadComposite(*this, c, Dict, ObjNum);
   else FImpl->LoadSimple(*this, c, Dict);
 }
 

@@ -165,6 +165,18 @@ TEST_F(FontTest, AdobeCollectionsNameTheCIDsOfCIDKeyedFonts) {
   EXPECT_EQ(Text("\x04\xB0"s), u"\u67E5");
 }
 
+#ifdef LKWORD_TESTDATA
+TEST_F(FontTest, CollectionNamedByAnEncryptedFileIsDecryptedFirst) {
+  // The collection's name is a string of the descendant font's object, and
+  // encrypted with it.
+  pdftest::LoadFile(FReader, "cjk-rc4.pdf");
+  TPDFObject dict;
+  ASSERT_TRUE(FReader.GetObject(5, dict));
+  FFont.Load(FReader, dict, 5);
+  EXPECT_EQ(Text("\x0C\xD4\x0E\x8A\x07\xA0"s), u"\u65E5\u672C\u8A9E");
+}
+#endif
+
 TEST_F(FontTest, IdentityWithoutAnyMappingGivesNothing) {
   LoadFont({{10, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-V /DescendantFonts [11 0 R] >>"},
             {11, "<< /Type /Font /Subtype /CIDFontType0 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) >> >>"}});

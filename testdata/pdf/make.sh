@@ -37,3 +37,6 @@ qpdf --static-id --allow-weak-crypto --encrypt "" owner 128 --use-aes=n --print=
 qpdf --static-id --object-streams=generate hello.pdf objstm.pdf
 qpdf --static-id --object-streams=generate --encrypt "" owner 256 -- hello.pdf objstm-aes256.pdf
 
+python3 make-cjk.py
+qpdf --static-id --allow-weak-crypto --encrypt "" owner 128 --use-aes=n -- cjk.pdf cjk-rc4.pdf
+rm cjk.pdf
