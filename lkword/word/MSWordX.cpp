@@ -78,6 +78,21 @@ std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::strin
   return rels;
 }
 
+// Relationship id -> target of the hyperlinks a part's relationships name.
+std::unordered_map<WideString, WideString> HyperlinkTargets(std::string_view Bytes) {
+  std::unordered_map<WideString, WideString> targets;
+  TLKXMLEngine xml;
+  xml.LoadFromBytes(Bytes);
+  ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
+    if (XMLLocalName(n.TagName()) != u"Relationship") return;
+    const WideString type = n.AttributeValue(u"Type");
+    if (!type.ends_with(u"/hyperlink")) return;
+    WideString target = n.AttributeValue(u"Target");
+    if (!target.empty()) targets.emplace(n.AttributeValue(u"Id"), std::move(target));
+  });
+  return targets;
+}
+
 // Name order with digit runs compared as numbers: header2 before header10.
 bool NaturalLess(std::string_view A, std::string_view B) {
   size_t i = 0, j = 0;
@@ -405,6 +420,15 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
   const int index = FindPart(Zip, Name);
   if (index < 0) return false;
   BeginPart();
+  FLinkTargets.clear();
+  RawByteString rels;
+  if (ReadPart(Zip, RelationshipsPartOf(Name), rels, false)) {
+    try {
+      FLinkTargets = HyperlinkTargets(rels);
+    } catch (const Exception& e) {
+      AddWarning(std::string(Name) + ": links left out: " + e.Message());
+    }
+  }
   TWordXNumbering::TState numbering = FNumbering.State();
   try {
     TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes, static_cast<size_t>(FPartPieceSize));

@@ -150,6 +150,9 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // A reference to a note, or a note's own mark inside it.
   void TellNoteMark(bool Endnote, std::u16string_view Mark);
   void BeginNote(bool Endnote, const TAttributeText& Attributes);
+  // w:hyperlink: its target from the part's relationships, or its anchor.
+  void BeginLink(const TAttributeText& Attributes);
+  void EndLink();
   bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();
   // The outermost paragraph begins once its properties are read: at its
@@ -207,6 +210,10 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   std::vector<std::pair<bool, int64_t>> FNumbered;  // (endnote, id) numbered by the current part
   int FFootnoteCount = 0, FEndnoteCount = 0;
   WideString FCurrentNoteMark;
+  // Hyperlink targets of the current part by relationship id, and whether
+  // each w:hyperlink open was told as a link.
+  std::unordered_map<WideString, WideString> FLinkTargets;
+  std::vector<bool> FLinksOpen;
   TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;
 
   int32_t FPartPieceSize = 128 * 1024;

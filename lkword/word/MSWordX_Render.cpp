@@ -64,6 +64,7 @@ enum TKind : uint8_t {
   kChoice,
   kFallback,
   kAltChunk,
+  kHyperlink,
   kUnknown,  // not in the table
 };
 
@@ -80,6 +81,8 @@ enum TEvent : uint8_t {
   evEndDeleted,
   evFootnoteReference,
   evEndnoteReference,
+  evBeginLink,
+  evEndLink,
   // Tables: kept whole when inside a paragraph.
   evBeginTable,
   evEndTable,
@@ -152,7 +155,7 @@ constexpr TKindEntry kKinds[] = {
     {"w:smartTag", kContainer},
     {"w:customXml", kContainer},
     {"w:fldSimple", kContainer},
-    {"w:hyperlink", kContainer},
+    {"w:hyperlink", kHyperlink},
     {"w:bdo", kContainer},
     {"w:dir", kContainer},
     {"w:ruby", kContainer},
@@ -469,6 +472,7 @@ void TMSWordXDocument::ResetRenderState() {
   FDepthWarned = false;
   FPrefixes.clear();
   FCurrentNoteMark.clear();
+  FLinksOpen.clear();
 }
 
 namespace {
@@ -1044,6 +1048,9 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
     case kInserted:
       if (MarksRevisions()) Tell(evBeginInserted);
       break;
+    case kHyperlink:
+      BeginLink(Attributes);
+      break;
     case kTable:
       Tell(evBeginTable);
       break;
@@ -1119,6 +1126,9 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
       break;
     case kInserted:
       if (MarksRevisions()) Tell(evEndInserted);
+      break;
+    case kHyperlink:
+      EndLink();
       break;
     case kTable:
       Tell(evEndTable);
@@ -1228,6 +1238,8 @@ void TMSWordXDocument::TellNow(uint8_t Event, std::u16string_view Text) {
     case evEndRow: out.EndRow(); break;
     case evBeginCell: out.BeginCell(); break;
     case evEndCell: out.EndCell(); break;
+    case evBeginLink: out.BeginLink(Text); break;
+    case evEndLink: out.EndLink(); break;
     default: break;
   }
 }
@@ -1299,6 +1311,31 @@ void TMSWordXDocument::TellNoteMark(bool Endnote, std::u16string_view Mark) {
   }
   TellParagraphStart();
   Output().NoteReference(Endnote ? TStoryKind::Endnote : TStoryKind::Footnote, Mark, FRunStyle);
+}
+
+void TMSWordXDocument::BeginLink(const TAttributeText& Attributes) {
+  WideString target;
+  if (Attributes.Find("id", target)) {
+    const auto it = FLinkTargets.find(target);
+    target = it != FLinkTargets.end() ? it->second : WideString();
+  }
+  WideString anchor;
+  if (target.empty() && Attributes.Find("anchor", anchor) && !anchor.empty()) target = u"#" + anchor;
+  FLinksOpen.push_back(!target.empty());
+  if (target.empty()) return;
+  if (!FNested.empty()) {
+    FNested.back().push_back({evBeginLink, std::move(target)});
+    return;
+  }
+  TellParagraphStart();
+  Output().BeginLink(target);
+}
+
+void TMSWordXDocument::EndLink() {
+  if (FLinksOpen.empty()) return;
+  const bool told = FLinksOpen.back();
+  FLinksOpen.pop_back();
+  if (told) Tell(evEndLink);
 }
 
 void TMSWordXDocument::BeginNote(bool Endnote, const TAttributeText& Attributes) {

@@ -396,16 +396,19 @@ TEST(WordXPackageTest, PiecesOfAnySizeReadAlike) {
 
 // What the reader tells, whatever the output format: a text box and its
 // table after the paragraph that anchors it, tables between paragraphs,
-// tracked changes, a story per list, and a part taken back and read again
-// when it turns out not to be UTF-8.
+// tracked changes, links, a story per list, and a part taken back and read
+// again when it turns out not to be UTF-8.
 TEST(WordXEventsTest, TellsTheDocumentsStructure) {
-  const std::string box = "<w:r><w:drawing><wps:txbx><w:txbxContent>" + P(R("box")) +
+  const std::string link = "<w:hyperlink r:id=\"rId5\">";
+  const std::string box = "<w:r><w:drawing><wps:txbx><w:txbxContent>" + P(link + R("box") + "</w:hyperlink>") +
                           "<w:tbl><w:tr><w:tc>" + P(R("cell")) + "</w:tc></w:tr></w:tbl></w:txbxContent></wps:txbx>"
                           "</w:drawing></w:r>";
   const std::string body =
       Body(P(R("a") + "<w:r><w:tab/><w:br/><w:footnoteReference w:id=\"7\"/></w:r>" + box + R("b")) +
            "<w:tbl><w:tr><w:tc>" + P(R("c")) + "</w:tc></w:tr></w:tbl>" +
-           P("<w:del w:id=\"1\">" + R("old") + "</w:del><w:ins w:id=\"2\">" + R("new") + "</w:ins>"));
+           P("<w:del w:id=\"1\">" + R("old") + "</w:del><w:ins w:id=\"2\">" + R("new") + "</w:ins>") +
+           P(link + R("site") + "</w:hyperlink><w:hyperlink w:anchor=\"top\">" + R(" up") +
+             "</w:hyperlink><w:hyperlink r:id=\"rId9\">" + R(" plain") + "</w:hyperlink>"));
   std::string header = "<?xml version=\"1.0\"?>" + Story("w:hdr", P(R("h\xC3\xA9")) + P(R("h?")));
   header[header.rfind('?')] = '\xE9';
   testing::TEventRecorder rec;
@@ -413,14 +416,20 @@ TEST(WordXEventsTest, TellsTheDocumentsStructure) {
   doc.AddDocumentEvents(&rec);
   doc.SetParseItems(doc.ParseItems().Include(wpiRevisions));
   testing::LoadLines(doc, Zip({{"word/document.xml", body},
+                               {"word/_rels/document.xml.rels",
+                                "<Relationships><Relationship Id=\"rId5\" TargetMode=\"External\" "
+                                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\" "
+                                "Target=\"https://example.org/?a=1&amp;b\"/></Relationships>"},
                                {"word/footnotes.xml", kFootnotes},
                                {"word/header1.xml", header},
                                {"word/comments.xml", Story("w:comments", "<w:comment w:id=\"0\">" + P(R("hm")) + "</w:comment>")}}));
   EXPECT_EQ(rec.Joined(),
-            "<doc>|<story main>|<p>|text 'a'|tab|br|text '1b'|</p>|<p>|text 'box'|</p>|"
+            "<doc>|<story main>|<p>|text 'a'|tab|br|text '1b'|</p>|<p>|<a 'https://example.org/?a=1&b'>|text 'box'|</a>|</p>|"
             "<table>|<tr>|<td>|<p>|text 'cell'|</p>|</td>|</tr>|</table>|"
             "<table>|<tr>|<td>|<p>|text 'c'|</p>|</td>|</tr>|</table>|"
-            "<p>|<del>|text 'old'|</del>|<ins>|text 'new'|</ins>|</p>|</story main>|"
+            "<p>|<del>|text 'old'|</del>|<ins>|text 'new'|</ins>|</p>|"
+            "<p>|<a 'https://example.org/?a=1&b'>|text 'site'|</a>|<a '#top'>|text ' up'|</a>|text ' plain'|</p>|"
+            "</story main>|"
             "<story endnote>|</story endnote>|"
             "<story footnote>|<p>|text '1 seven'|</p>|<p>|text 'more'|</p>|<p>|text '2 three'|</p>|</story footnote>|"
             "<story header>|<p>|text 'h\xC3\xA9'|</p>|<p>|text 'h\xEF\xBF\xBD'|rolled-back|"
