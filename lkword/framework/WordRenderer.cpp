@@ -62,6 +62,49 @@ std::u16string_view Trim(std::u16string_view S) {
 
 }  // namespace
 
+WideString HyperlinkFieldTarget(std::u16string_view Instruction) {
+  std::u16string_view s = Trim(Instruction);
+  constexpr std::u16string_view kKeyword = u"HYPERLINK";
+  if (s.size() < kKeyword.size() || LookupKeyword(s.substr(0, kKeyword.size())) != scHyperlink) return {};
+  s.remove_prefix(kKeyword.size());
+  if (!s.empty() && s.front() > u' ') return {};
+  // Arguments are quoted (a backslash escapes the next character) or end at
+  // a space; switches are a backslash and a character, all but \m \n \h
+  // with an argument of their own (\* \# \@ formats too).
+  auto argument = [&s]() {
+    WideString a;
+    s = Trim(s);
+    if (!s.empty() && s.front() == u'"') {
+      size_t i = 1;
+      for (; i < s.size() && s[i] != u'"'; ++i) {
+        if (s[i] == u'\\' && i + 1 < s.size()) ++i;
+        a += s[i];
+      }
+      s.remove_prefix(std::min(i + 1, s.size()));
+    } else {
+      size_t i = 0;
+      while (i < s.size() && s[i] > u' ') a += s[i++];
+      s.remove_prefix(i);
+    }
+    return a;
+  };
+  WideString address, bookmark;
+  bool haveAddress = false;
+  while (!(s = Trim(s)).empty()) {
+    if (s.size() >= 2 && s[0] == u'\\' && s[1] != u'\\' && s[1] != u'"') {
+      const char16_t sw = static_cast<char16_t>(s[1] | 0x20);
+      s.remove_prefix(2);
+      if (sw == u'l') bookmark = argument();
+      else if (sw != u'm' && sw != u'n' && sw != u'h') argument();
+      continue;
+    }
+    WideString a = argument();
+    if (!haveAddress) address = std::move(a), haveAddress = true;
+  }
+  if (!bookmark.empty()) address += u"#" + bookmark;
+  return address;
+}
+
 TWordRenderer::TWordRenderer(TMSWBaseDocument& Doc, TTextPath& Path) : TTextRenderer(Doc, Path) {}
 
 TWordRenderer::~TWordRenderer() = default;

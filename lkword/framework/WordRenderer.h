@@ -25,6 +25,11 @@ inline constexpr char16_t kWordFieldBegin = 19;
 inline constexpr char16_t kWordFieldSeparator = 20;
 inline constexpr char16_t kWordFieldEnd = 21;
 
+// The target of a HYPERLINK field's instruction (without its field marks):
+// its address, "#" and the bookmark of a \l switch; empty for any other
+// field.
+WideString HyperlinkFieldTarget(std::u16string_view Instruction);
+
 // The characters of Word's text that are not text, as the reader tells them.
 enum class TWordMark : uint8_t {
   Null,            // 0: nothing, not even to the host

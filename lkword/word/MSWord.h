@@ -197,6 +197,10 @@ class TMSWordDocument : public TMSCustomWordDocument {
     // is no document text.
     std::vector<bool> Fields;
     size_t Instructions = 0;
+    // Per open field, whether its result was told as a link; the innermost
+    // field's instruction so far.
+    std::vector<bool> Links;
+    WideString Instruction;
   };
   TTold FTold;
   // List items and headings by the paragraph properties; the CP

@@ -150,8 +150,9 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // A reference to a note, or a note's own mark inside it.
   void TellNoteMark(bool Endnote, std::u16string_view Mark);
   void BeginNote(bool Endnote, const TAttributeText& Attributes);
-  // w:hyperlink: its target from the part's relationships, or its anchor.
-  void BeginLink(const TAttributeText& Attributes);
+  // w:hyperlink: its target from the part's relationships, or its anchor;
+  // w:fldSimple (Field): a hyperlink field's target.
+  void BeginLink(bool Field, const TAttributeText& Attributes);
   void EndLink();
   bool ChoiceUnderstood(const TAttributeText& Attributes) const;
   void BeginParagraph();

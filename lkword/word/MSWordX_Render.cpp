@@ -15,6 +15,7 @@
 #include "lkword/containers/LKWZipPart.h"
 #include "lkword/framework/ListNumbers.h"
 #include "lkword/framework/SymbolFonts.h"
+#include "lkword/framework/WordRenderer.h"
 #include "lkword/framework/WordXRenderer.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/CodePages.h"
@@ -65,6 +66,7 @@ enum TKind : uint8_t {
   kFallback,
   kAltChunk,
   kHyperlink,
+  kSimpleField,
   kUnknown,  // not in the table
 };
 
@@ -154,7 +156,7 @@ constexpr TKindEntry kKinds[] = {
     {"w:sdtContent", kContainer},
     {"w:smartTag", kContainer},
     {"w:customXml", kContainer},
-    {"w:fldSimple", kContainer},
+    {"w:fldSimple", kSimpleField},
     {"w:hyperlink", kHyperlink},
     {"w:bdo", kContainer},
     {"w:dir", kContainer},
@@ -1049,7 +1051,8 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       if (MarksRevisions()) Tell(evBeginInserted);
       break;
     case kHyperlink:
-      BeginLink(Attributes);
+    case kSimpleField:
+      BeginLink(Kind == kSimpleField, Attributes);
       break;
     case kTable:
       Tell(evBeginTable);
@@ -1128,6 +1131,7 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
       if (MarksRevisions()) Tell(evEndInserted);
       break;
     case kHyperlink:
+    case kSimpleField:
       EndLink();
       break;
     case kTable:
@@ -1313,14 +1317,17 @@ void TMSWordXDocument::TellNoteMark(bool Endnote, std::u16string_view Mark) {
   Output().NoteReference(Endnote ? TStoryKind::Endnote : TStoryKind::Footnote, Mark, FRunStyle);
 }
 
-void TMSWordXDocument::BeginLink(const TAttributeText& Attributes) {
+void TMSWordXDocument::BeginLink(bool Field, const TAttributeText& Attributes) {
   WideString target;
-  if (Attributes.Find("id", target)) {
+  if (Field) {
+    // Only a hyperlink field's result is a link.
+    if (Attributes.Find("instr", target)) target = HyperlinkFieldTarget(target);
+  } else if (Attributes.Find("id", target)) {
     const auto it = FLinkTargets.find(target);
     target = it != FLinkTargets.end() ? it->second : WideString();
   }
   WideString anchor;
-  if (target.empty() && Attributes.Find("anchor", anchor) && !anchor.empty()) target = u"#" + anchor;
+  if (!Field && target.empty() && Attributes.Find("anchor", anchor) && !anchor.empty()) target = u"#" + anchor;
   FLinksOpen.push_back(!target.empty());
   if (target.empty()) return;
   if (!FNested.empty()) {

@@ -408,7 +408,9 @@ TEST(WordXEventsTest, TellsTheDocumentsStructure) {
            "<w:tbl><w:tr><w:tc>" + P(R("c")) + "</w:tc></w:tr></w:tbl>" +
            P("<w:del w:id=\"1\">" + R("old") + "</w:del><w:ins w:id=\"2\">" + R("new") + "</w:ins>") +
            P(link + R("site") + "</w:hyperlink><w:hyperlink w:anchor=\"top\">" + R(" up") +
-             "</w:hyperlink><w:hyperlink r:id=\"rId9\">" + R(" plain") + "</w:hyperlink>"));
+             "</w:hyperlink><w:hyperlink r:id=\"rId9\">" + R(" plain") + "</w:hyperlink>" +
+             "<w:fldSimple w:instr=\" HYPERLINK &quot;http://x.org/&quot; \">" + R(" field") + "</w:fldSimple>" +
+             "<w:fldSimple w:instr=\" PAGE \">" + R(" 7") + "</w:fldSimple>"));
   std::string header = "<?xml version=\"1.0\"?>" + Story("w:hdr", P(R("h\xC3\xA9")) + P(R("h?")));
   header[header.rfind('?')] = '\xE9';
   testing::TEventRecorder rec;
@@ -428,7 +430,7 @@ TEST(WordXEventsTest, TellsTheDocumentsStructure) {
             "<table>|<tr>|<td>|<p>|text 'cell'|</p>|</td>|</tr>|</table>|"
             "<table>|<tr>|<td>|<p>|text 'c'|</p>|</td>|</tr>|</table>|"
             "<p>|<del>|text 'old'|</del>|<ins>|text 'new'|</ins>|</p>|"
-            "<p>|<a 'https://example.org/?a=1&b'>|text 'site'|</a>|<a '#top'>|text ' up'|</a>|text ' plain'|</p>|"
+            "<p>|<a 'https://example.org/?a=1&b'>|text 'site'|</a>|<a '#top'>|text ' up'|</a>|text ' plain'|<a 'http://x.org/'>|text ' field'|</a>|text ' 7'|</p>|"
             "</story main>|"
             "<story endnote>|</story endnote>|"
             "<story footnote>|<p>|text '1 seven'|</p>|<p>|text 'more'|</p>|<p>|text '2 three'|</p>|</story footnote>|"

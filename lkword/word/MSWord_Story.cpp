@@ -16,6 +16,8 @@ namespace {
 
 constexpr char16_t kCellMark = 7;
 constexpr char16_t kNonBreakingHyphen = 30;
+// Longer instructions are not links anyone would follow.
+constexpr size_t kMaxLinkInstruction = 2048;
 
 // Characters that are text as they are.
 constexpr bool IsOrdinary(char16_t C) { return C >= 32 || C == 10 || (C >= 15 && C <= 18) || (C >= 22 && C <= 29); }
@@ -192,6 +194,8 @@ void TMSWordDocument::BeginTelling(TStoryKind Kind, TWideStrings* List, int64_t 
 }
 
 void TMSWordDocument::EndTelling(TStoryKind Kind) {
+  for (const bool link : FTold.Links)
+    if (link) Output().EndLink();
   CloseParagraph();
   FStoryCp = -1;
   CloseTable();
@@ -262,7 +266,10 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       const std::u16string_view run = Text.substr(i, j - i);
       if (told) OpenParagraph(Text, i);
       word.Characters(run);
-      if (told) TellRun(run, i);
+      if (told)
+        TellRun(run, i);
+      else if (FTold.Fields.back() && FTold.Instruction.size() < kMaxLinkInstruction)
+        FTold.Instruction.append(run.substr(0, kMaxLinkInstruction - FTold.Instruction.size()));
       i = j;
       continue;
     }
@@ -313,6 +320,8 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       case kWordFieldBegin:
         word.Mark(TWordMark::FieldBegin, c);
         FTold.Fields.push_back(true);
+        FTold.Links.push_back(false);
+        FTold.Instruction.clear();
         ++FTold.Instructions;
         break;
       case kWordFieldSeparator:
@@ -320,6 +329,16 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         if (!FTold.Fields.empty() && FTold.Fields.back()) {
           FTold.Fields.back() = false;
           --FTold.Instructions;
+          // A hyperlink's result is the text of the link.
+          if (FTold.Instructions == 0) {
+            const WideString target = HyperlinkFieldTarget(FTold.Instruction);
+            if (!target.empty()) {
+              OpenParagraph(Text, at);
+              out.BeginLink(target);
+              FTold.Links.back() = true;
+            }
+          }
+          FTold.Instruction.clear();
         }
         break;
       case kWordFieldEnd:
@@ -327,6 +346,8 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         if (!FTold.Fields.empty()) {
           if (FTold.Fields.back()) --FTold.Instructions;
           FTold.Fields.pop_back();
+          if (FTold.Links.back()) out.EndLink();
+          FTold.Links.pop_back();
         }
         break;
       default:  // 1-6, 8, 31: objects, notes, note separators, optional hyphens

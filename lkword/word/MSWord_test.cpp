@@ -645,11 +645,13 @@ TEST_F(WordRenderTest, MaxTextLengthCutsTheWholeDocument) {
 }
 
 // The consumers see the structure the marks draw: cells and rows (a cell's
-// paragraphs before its mark included), breaks, and fields' results without
-// their instructions, each story apart.
+// paragraphs before its mark included), breaks, fields' results without
+// their instructions, hyperlinks' results as links, each story apart.
 TEST(WordEventsTest, MarksTellParagraphsTablesAndStories) {
   const std::u16string body = u"Intro\rA1\x07" u"B1a\rB1b\x07\x07" u"After\x0Bline\tend\x0C"
-                              u"p \x13 PAGE \x14" u"3\x15 done\r";
+                              u"p \x13 PAGE \x14" u"3\x15 done\r"
+                              u"see \x13 HYPERLINK \"http://x.org/a\\\"b\" \\l \"top\" \\o \"tip\" \x14" u"site\x15, "
+                              u"\x13 hyperlink \\l \"sec\"\x14" u"there\x15 \x13 HYPERLINK \x14" u"none\x15\r";
   TWordDocBuilder b = Simple(body + u"note\r");
   b.Ccp[0] = static_cast<int32_t>(body.size());
   b.Ccp[1] = 5;
@@ -661,8 +663,10 @@ TEST(WordEventsTest, MarksTellParagraphsTablesAndStories) {
             "<doc>|<story main>|<p>|text 'Intro'|</p>|"
             "<table>|<tr>|<td>|<p>|text 'A1'|</p>|</td>|<td>|<p>|text 'B1a'|</p>|<p>|text 'B1b'|</p>|</td>|</tr>|"
             "</table>|<p>|text 'After'|br|text 'line'|tab|text 'end'|</p>|page-break|<p>|text 'p 3 done'|</p>|"
+            "<p>|text 'see '|<a 'http://x.org/a\"b#top'>|text 'site'|</a>|text ', '|<a '#sec'>|text 'there'|</a>|"
+            "text ' none'|</p>|"
             "</story main>|<story footnote>|<p>|text 'note'|</p>|</story footnote>|</doc>");
-  EXPECT_EQ(Body(doc), "Intro\r\nA1 B1a\r\nB1b\r\nAfter\r\nline\tend\r\np 3 done\r\n");
+  EXPECT_EQ(Body(doc), "Intro\r\nA1 B1a\r\nB1b\r\nAfter\r\nline\tend\r\np 3 done\r\nsee site, there none\r\n");
 }
 
 // With a sink the main text goes out in blocks and items; joined, they must
