@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
@@ -558,31 +559,53 @@ uint64_t FoldedWordHash(std::u16string_view W) {
   return h;
 }
 
-// The page's words, sorted, for lookups by FoldedWordHash.
-void CollectWords(const std::vector<WideString>& Lines, std::vector<uint64_t>& Seen) {
-  for (const WideString& line : Lines) {
-    size_t pos = 0;
-    while (pos < line.size()) {
-      size_t end = line.find(u' ', pos);
-      if (end == WideString::npos) end = line.size();
-      // A word broken at the line's end says nothing.
-      if (end > pos && !(end == line.size() && (line[end - 1] == u'-' || line[end - 1] == 0x2010)))
-        Seen.push_back(FoldedWordHash(std::u16string_view(line).substr(pos, end - pos)));
-      pos = end + 1;
+// The page's words by FoldedWordHash: an open-addressing set, as a page
+// is hashed whole for the few lookups its hyphens make.
+class TWordSet {
+ public:
+  explicit TWordSet(const std::vector<WideString>& Lines) {
+    size_t chars = 0;
+    for (const WideString& line : Lines) chars += line.size() + 1;
+    // At most one word per two characters; a load of at most a half.
+    size_t size = 16;
+    while (size < chars) size *= 2;
+    FSlots.assign(size, 0);
+    for (const WideString& line : Lines) {
+      size_t pos = 0;
+      while (pos < line.size()) {
+        size_t end = line.find(u' ', pos);
+        if (end == WideString::npos) end = line.size();
+        // A word broken at the line's end says nothing.
+        if (end > pos && !(end == line.size() && (line[end - 1] == u'-' || line[end - 1] == 0x2010)))
+          Insert(FoldedWordHash(std::u16string_view(line).substr(pos, end - pos)));
+        pos = end + 1;
+      }
     }
   }
-  std::sort(Seen.begin(), Seen.end());
-  Seen.erase(std::unique(Seen.begin(), Seen.end()), Seen.end());
-}
+  bool Contains(std::u16string_view Word) const {
+    const uint64_t h = Key(FoldedWordHash(Word));
+    for (size_t i = h & (FSlots.size() - 1);; i = (i + 1) & (FSlots.size() - 1)) {
+      if (FSlots[i] == h) return true;
+      if (FSlots[i] == 0) return false;
+    }
+  }
+
+ private:
+  static uint64_t Key(uint64_t H) { return H == 0 ? 1 : H; }  // 0 marks a free slot
+  void Insert(uint64_t H) {
+    H = Key(H);
+    size_t i = H & (FSlots.size() - 1);
+    while (FSlots[i] != 0 && FSlots[i] != H) i = (i + 1) & (FSlots.size() - 1);
+    FSlots[i] = H;
+  }
+  std::vector<uint64_t> FSlots;
+};
 
 }  // namespace
 
 void DehyphenateLines(std::vector<WideString>& Lines) {
-  std::vector<uint64_t> seen;
-  bool seenBuilt = false;
-  auto wasSeen = [&seen](std::u16string_view W) {
-    return std::binary_search(seen.begin(), seen.end(), FoldedWordHash(W));
-  };
+  std::optional<TWordSet> seen;
+  auto wasSeen = [&seen](std::u16string_view W) { return seen->Contains(W); };
   // Lines emptied by a join are dropped at the end (erasing one by one
   // would be quadratic on a page of a million short lines).
   std::vector<char> dropped(Lines.size(), 0);
@@ -615,10 +638,7 @@ void DehyphenateLines(std::vector<WideString>& Lines) {
       // whole word means a hyphenation, the hyphenated pair a compound.
       join = IsLowerStart(after[0]) || (AllUpper(before) && after.size() >= 2 && IsUpperLetter(after[0]) &&
                                         IsUpperLetter(after[1]));
-      if (!seenBuilt) {
-        CollectWords(Lines, seen);
-        seenBuilt = true;
-      }
+      if (!seen) seen.emplace(Lines);
       WideString word(before);
       word += after;
       if (wasSeen(word)) {
