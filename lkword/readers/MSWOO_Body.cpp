@@ -111,9 +111,19 @@ bool IsForeignElement(const TLKXMLItem* N) {
   return prefix.empty();
 }
 
+// The table's names differ in their length and a few letters: hashing
+// those is enough, and far cheaper than hashing every name whole.
+struct TTagHash {
+  size_t operator()(std::u16string_view S) const noexcept {
+    const size_t n = S.size();
+    if (n == 0) return 0;
+    return n * 0x9E3779B1u ^ size_t{S[n - 1]} * 131 ^ size_t{S[n / 2]} * 8191 ^ size_t{S[std::min<size_t>(n - 1, 6)]} << 20;
+  }
+};
+
 TElem ElemKind(const TLKXMLItem* N) {
   const std::u16string_view Tag = N->TagName();
-  static const std::unordered_map<std::u16string_view, TElem> kKinds = {
+  static const std::unordered_map<std::u16string_view, TElem, TTagHash> kKinds = {
       {u"text:p", TElem::Paragraph},
       {u"text:h", TElem::Paragraph},
       {u"text:span", TElem::Span},
