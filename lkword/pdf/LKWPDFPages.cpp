@@ -101,8 +101,11 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     }
   }
   FInherited.clear();
-  if (begin < end && !anyText) AddWarning("no text layer: scanned pages?");
-  if (const int64_t unmapped = UnmappedGlyphs(); unmapped > 0)
+  // Pages that draw glyphs do have a text layer, even when none of it could
+  // be mapped to Unicode: then that is what the user is told.
+  const int64_t unmapped = UnmappedGlyphs();
+  if (begin < end && !anyText && unmapped == 0) AddWarning("no text layer: scanned pages?");
+  if (unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
 }
 

@@ -342,6 +342,8 @@ TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
   Load(r, pdf);
   EXPECT_EQ(r.UnmappedGlyphs(), 2);
   EXPECT_TRUE(HasWarning(r, "2 glyphs have no known Unicode mapping"));
+  // The page has a text layer, only an unreadable one: it is no scan.
+  EXPECT_FALSE(HasWarning(r, "no text layer"));
 }
 
 }  // namespace
