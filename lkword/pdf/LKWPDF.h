@@ -313,7 +313,7 @@ class TLKPDFReader : public TMSWBaseDocument {
   TWideStrings FAnnotationText;
   bool FKeepPageTexts = false;
   std::vector<WideString> FPageTexts;
-  void ReadAnnotationComments(const TPDFObject& Annots);
+  void ReadAnnotationComments(const TPDFObject& Annots, int32_t PageNum, int32_t PageGen);
   // What a page-tree node passes on to its pages (its own entries over its
   // ancestors'), kept for the walk so that siblings do not climb again.
   struct TInheritedAttributes {
