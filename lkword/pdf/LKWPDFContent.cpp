@@ -267,6 +267,8 @@ void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, i
     // Reading goes on after it, as other readers do; only its text is lost.
     if (tok.Kind == TPDFTokenKind::tkString && !tok.IsHex && tok.Text.size() > 16 && SwallowedContent(Content, tok))
       tok.Text.clear();
+    // A stray delimiter is no operand: it is skipped, as if it were not there.
+    if (tok.Kind == TPDFTokenKind::tkError) continue;
     if (tok.Kind != TPDFTokenKind::tkKeyword) {
       if (&tok != &FScratch) ++FCount;
       continue;

@@ -223,6 +223,8 @@ TEST(PDFContent, DamagedContentGivesTextAsFarAsItGoes) {
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (one) Tj ) } >> ] 1e999 99999999999999999999999 Tf 20 0 Td (two) Tj"),
             Strings{"one two"});
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td [(unclosed) Tj"), Strings{"unclosed"});
+  // A stray delimiter between a string and its operator is skipped.
+  EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (stray) ) Tj [(in) } (array)] TJ"), Strings{"strayinarray"});
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (shown) Tj (never ends"), Strings{"shown"});
   // A string whose closing parenthesis was lost swallows the lines after
   // it; shown, they would be content syntax as text. A string that merely
