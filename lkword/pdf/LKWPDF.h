@@ -38,9 +38,16 @@ struct TPDFPageGlyphs;
 // Where "%PDF-" (in any case) stands in the first KiB of Data, as readers
 // accept junk before it; npos when it does not.
 size_t FindPDFHeader(std::string_view Data);
-// The content test: FindPDFHeader over the stream's first KiB. Stream at
+// The content test: FindPDFHeader over the stream's first KiB, or a
+// garbled header ("%PDF" and anything) at the very start. Stream at
 // position 0.
 bool IsPDF(TStream& Stream);
+// The weaker test for a file without a usable header: an object header
+// ("N G obj") at a line start in Head, the first KiB, and "endobj", "xref"
+// or "trailer" in Head or Tail (the file's end). Good enough for a file
+// that is named a PDF or was given to this reader, not for sniffing.
+bool LooksLikePDFBody(std::string_view Head, std::string_view Tail);
+bool LooksLikePDFBody(TStream& Stream);
 
 class TLKPDFReader : public TMSWBaseDocument {
  public:
@@ -306,7 +313,7 @@ class TLKPDFReader : public TMSWBaseDocument {
   TWideStrings FAnnotationText;
   bool FKeepPageTexts = false;
   std::vector<WideString> FPageTexts;
-  void ReadAnnotationComments(const TPDFObject& Annots);
+  void ReadAnnotationComments(const TPDFObject& Annots, int32_t PageNum, int32_t PageGen);
   // What a page-tree node passes on to its pages (its own entries over its
   // ancestors'), kept for the walk so that siblings do not climb again.
   struct TInheritedAttributes {

@@ -236,6 +236,25 @@ class TContentInterpreter {
   int FActualDepth = 0;
 };
 
+// True when the literal string Tok has swallowed content: its opening
+// parenthesis lost its partner, so it ran on over the lines that follow,
+// and a later line of it shows a string the usual way (")Tj", ") TJ").
+// Such a string is content, not text.
+bool SwallowedContent(std::string_view Content, const TPDFToken& Tok) {
+  if (Tok.End > Content.size() || Tok.End < Tok.Start + 2) return false;
+  const std::string_view raw = Content.substr(Tok.Start + 1, Tok.End - Tok.Start - 2);
+  const size_t lb = raw.find_first_of("\r\n");
+  if (lb == std::string_view::npos) return false;
+  for (size_t p = raw.find(')', lb); p != std::string_view::npos; p = raw.find(')', p + 1)) {
+    size_t q = p + 1;
+    while (q < raw.size() && (raw[q] == ' ' || raw[q] == '\r' || raw[q] == '\n')) ++q;
+    if (q + 1 < raw.size() && raw[q] == 'T' && (raw[q + 1] == 'j' || raw[q + 1] == 'J') &&
+        (q + 2 == raw.size() || !IsPDFRegular(static_cast<uint8_t>(raw[q + 2]))))
+      return true;
+  }
+  return false;
+}
+
 void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, int Depth) {
   TPDFLexer lexer(Content);
   const size_t stackBase = FStack.size();
@@ -245,6 +264,11 @@ void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, i
     if (FOperands.size() <= FCount && FOperands.size() < kMaxOperands) FOperands.resize(FCount + 1);
     TPDFToken& tok = FCount < FOperands.size() ? FOperands[FCount] : FScratch;
     if (!lexer.Next(tok)) break;
+    // Reading goes on after it, as other readers do; only its text is lost.
+    if (tok.Kind == TPDFTokenKind::tkString && !tok.IsHex && tok.Text.size() > 16 && SwallowedContent(Content, tok))
+      tok.Text.clear();
+    // A stray delimiter is no operand: it is skipped, as if it were not there.
+    if (tok.Kind == TPDFTokenKind::tkError) continue;
     if (tok.Kind != TPDFTokenKind::tkKeyword) {
       if (&tok != &FScratch) ++FCount;
       continue;

@@ -223,7 +223,16 @@ TEST(PDFContent, DamagedContentGivesTextAsFarAsItGoes) {
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (one) Tj ) } >> ] 1e999 99999999999999999999999 Tf 20 0 Td (two) Tj"),
             Strings{"one two"});
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td [(unclosed) Tj"), Strings{"unclosed"});
+  // A stray delimiter between a string and its operator is skipped.
+  EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (stray) ) Tj [(in) } (array)] TJ"), Strings{"strayinarray"});
   EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (shown) Tj (never ends"), Strings{"shown"});
+  // A string whose closing parenthesis was lost swallows the lines after
+  // it; shown, they would be content syntax as text. A string that merely
+  // spans lines is text.
+  EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td (one) Tj (lost\n20 0 Td (two) Tj\n) Tj 30 0 Td (three) Tj ET"),
+            Strings{"one three"});
+  EXPECT_NE(TextOf(d.Glyphs("BT /F1 10 Tf (first (inner) part\nand the second part) Tj ET")).find("second part"),
+            std::string::npos);
   // Unknown fonts and text before any Tf show nothing.
   EXPECT_TRUE(d.Lines("BT (none) Tj /F9 10 Tf (none) Tj ET").empty());
   // Huge matrices never reach the layout as infinities.

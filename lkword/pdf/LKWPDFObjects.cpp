@@ -169,15 +169,71 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
 
 size_t FindPDFHeader(std::string_view Data) { return FindTextAscii(Data.substr(0, kHeaderWindow), "%PDF-"); }
 
+namespace {
+
+// "%PDF" at the very start, whatever follows (a damaged "%PDF-").
+bool GarbledHeaderAtStart(std::string_view Data) { return Data.size() >= 4 && SameTextAscii(Data.substr(0, 4), std::string_view("%PDF")); }
+
+// Where "N G obj" begins a line of Data; npos when nowhere.
+size_t FindObjectHeader(std::string_view Data) {
+  for (size_t at = Data.find("obj"); at != std::string_view::npos; at = Data.find("obj", at + 3)) {
+    size_t i = at;
+    int groups = 0;
+    while (groups < 2) {
+      const size_t ws = i;
+      while (i > 0 && IsWs(Data[i - 1])) --i;
+      if (i == ws) break;
+      const size_t digits = i;
+      while (i > 0 && IsAsciiDigit(Data[i - 1])) --i;
+      if (i == digits) break;
+      ++groups;
+    }
+    if (groups == 2 && (i == 0 || Data[i - 1] == '\n' || Data[i - 1] == '\r')) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool LooksLikePDFBody(std::string_view Head, std::string_view Tail) {
+  Head = Head.substr(0, kHeaderWindow);
+  if (FindObjectHeader(Head) == std::string_view::npos) return false;
+  for (const std::string_view keyword : {"endobj", "xref", "trailer"})
+    if (Head.find(keyword) != std::string_view::npos || Tail.find(keyword) != std::string_view::npos) return true;
+  return false;
+}
+
+bool LooksLikePDFBody(TStream& Stream) {
+  std::string head(kHeaderWindow, '\0'), tail(kEOFWindow * 4, '\0');
+  head.resize(static_cast<size_t>(std::max<int64_t>(Stream.Read(head.data(), static_cast<int64_t>(head.size())), 0)));
+  const int64_t size = Stream.Size();
+  const int64_t from = std::max<int64_t>(size - static_cast<int64_t>(tail.size()), 0);
+  Stream.Seek(from, soBeginning);
+  tail.resize(static_cast<size_t>(std::max<int64_t>(Stream.Read(tail.data(), static_cast<int64_t>(tail.size())), 0)));
+  return LooksLikePDFBody(head, tail);
+}
+
 bool IsPDF(TStream& Stream) {
   char head[kHeaderWindow];
   const int64_t n = Stream.Read(head, sizeof head);
-  return n > 0 && FindPDFHeader(std::string_view(head, static_cast<size_t>(n))) != std::string_view::npos;
+  if (n <= 0) return false;
+  const std::string_view h(head, static_cast<size_t>(n));
+  return FindPDFHeader(h) != std::string_view::npos || GarbledHeaderAtStart(h);
 }
 
 bool TLKPDFReader::FindHeader() {
-  const size_t p = FindPDFHeader(FData);
-  if (p == std::string_view::npos) return false;
+  size_t p = FindPDFHeader(FData);
+  if (p == std::string_view::npos) {
+    // A garbled or missing header still opens when objects follow, as
+    // other readers do; offsets then count from the start of the file.
+    const std::string_view data(FData);
+    const std::string_view tail = data.substr(data.size() - std::min(data.size(), kEOFWindow * 4));
+    if (!GarbledHeaderAtStart(data) && !LooksLikePDFBody(data, tail)) return false;
+    AddWarning("the file has no valid PDF header");
+    FHeaderOffset = 0;
+    FVersion.clear();
+    return true;
+  }
   FHeaderOffset = p;
   FVersion.clear();
   for (size_t i = p + 5; i < FData.size() && i < p + 9; ++i) {

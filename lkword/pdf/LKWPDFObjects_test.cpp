@@ -197,8 +197,17 @@ TEST(PDFStructure, HeaderAndEndOfFile) {
   EXPECT_TRUE(cut.Partial());
   EXPECT_TRUE(HasWarning(cut, "ends early"));
 
+  // A damaged or missing header: the objects still read, offsets counting
+  // from the start of the file.
+  const std::string body = Plain().substr(Plain().find('\n') + 1);
+  EXPECT_EQ(ContentsOf("%PDF.1.4\n" + body), kHi);
+  TLKPDFReader headless;
+  EXPECT_EQ(Read(headless, "%\xE2\xE3\xCF\xD3\n" + body), kHi);
+  EXPECT_TRUE(HasWarning(headless, "no valid PDF header"));
+
   TLKPDFReader bad;
   EXPECT_THROW(Load(bad, "Hello, this is not a PDF"), EPDFError);
+  EXPECT_EQ(LoadError("Hello 1 0 obj, this is not a PDF, endobj"), SPDFNotValid);
   EXPECT_EQ(bad.Text().Count(), 0);
   EXPECT_EQ(LoadError("Hello, this is not a PDF"), SPDFNotValid);
 }

@@ -101,8 +101,11 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     }
   }
   FInherited.clear();
-  if (begin < end && !anyText) AddWarning("no text layer: scanned pages?");
-  if (const int64_t unmapped = UnmappedGlyphs(); unmapped > 0)
+  // Pages that draw glyphs do have a text layer, even when none of it could
+  // be mapped to Unicode: then that is what the user is told.
+  const int64_t unmapped = UnmappedGlyphs();
+  if (begin < end && !anyText && unmapped == 0) AddWarning("no text layer: scanned pages?");
+  if (unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
 }
 
@@ -168,7 +171,8 @@ const TLKPDFReader::TInheritedAttributes& TLKPDFReader::InheritedAttributes(int3
 
 void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   TPDFObject node;
-  if (!GetObject(ObjNum, node) || !node.IsDict()) return;
+  int32_t gen = 0;
+  if (!GetObject(ObjNum, node, &gen) || !node.IsDict()) return;
   // Resources, MediaBox and Rotate come from the nearest page-tree node that
   // has them.
   TInheritedAttributes attrs;
@@ -189,7 +193,7 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   const TPDFObject* annots = node.Get("Annots");
   ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page,
                   annots ? *annots : TPDFObject());
-  if (annots) ReadAnnotationComments(*annots);
+  if (annots) ReadAnnotationComments(*annots, ObjNum, gen);
 }
 
 namespace {
@@ -218,11 +222,15 @@ class TAnnotationStory {
 
 }  // namespace
 
-void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
+void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots, int32_t PageNum, int32_t PageGen) {
   TDocumentOutput& out = Output();
   TAnnotationStory story(out);
   try {
     const TPDFObject list = Resolve(Annots);
+    // A direct annotation's strings are encrypted with the object that holds
+    // it: the annotation list when that is one of its own, else the page.
+    const int32_t listNum = Annots.IsRef() ? Annots.RefNum : PageNum;
+    const int32_t listGen = Annots.IsRef() ? Annots.RefGen : PageGen;
     if (!list.IsArray()) return;
     for (size_t i = 0; i < list.Count() && i < kPDFMaxAnnotations && !out.Cancelled(); ++i) {
       const TPDFObject& item = list.Items[i];
@@ -232,7 +240,8 @@ void TLKPDFReader::ReadAnnotationComments(const TPDFObject& Annots) {
           subtype->IsName("Popup") || subtype->IsName("FreeText"))
         continue;
       WideString comment;
-      if (!GetInfoString("Contents", annot, item.IsRef() ? item.RefNum : 0, item.IsRef() ? item.RefGen : 0, comment) ||
+      if (!GetInfoString("Contents", annot, item.IsRef() ? item.RefNum : listNum, item.IsRef() ? item.RefGen : listGen,
+                         comment) ||
           comment.find_first_not_of(u" \t\r\n") == WideString::npos)
         continue;
       story.Comment(comment);

@@ -81,6 +81,14 @@ TEST(PDFPages, CommentsOfMarkupAnnotations) {
   EXPECT_EQ(WideToUtf8(html.AnnotationText().Items()[1]), "a &lt; b &amp; c<br>");
 }
 
+TEST(PDFPages, CommentsOfEncryptedFilesAreDecrypted) {
+  // A direct annotation's string is encrypted with the page that holds it.
+  TLKPDFReader r;
+  LoadFile(r, "annot-rc4.pdf");
+  ASSERT_EQ(r.AnnotationText().Count(), 1);
+  EXPECT_EQ(WideToUtf8(r.AnnotationText().Items()[0]), "A direct note");
+}
+
 TEST(PDFPages, PagesLinesAndCommentsAreToldAsEvents) {
   // Page 1 has a line and a comment, page 2 nothing.
   const std::string pdf = Document(
@@ -342,6 +350,8 @@ TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
   Load(r, pdf);
   EXPECT_EQ(r.UnmappedGlyphs(), 2);
   EXPECT_TRUE(HasWarning(r, "2 glyphs have no known Unicode mapping"));
+  // The page has a text layer, only an unreadable one: it is no scan.
+  EXPECT_FALSE(HasWarning(r, "no text layer"));
 }
 
 }  // namespace

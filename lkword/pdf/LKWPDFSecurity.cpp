@@ -233,6 +233,45 @@ bool MapsToNothing(uint32_t cp) {
          (cp >= 0x200B && cp <= 0x200D) || cp == 0x2060 || (cp >= 0xFE00 && cp <= 0xFE0F) || cp == 0xFEFF;
 }
 
+// Characters a password may not hold once prepared (controls, private
+// use, surrogates, non-characters); such a password is taken as given.
+bool ProhibitedInPassword(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x0340 || cp == 0x0341 || (cp >= 0x200E && cp <= 0x200F) ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x206A && cp <= 0x206F) || (cp >= 0xD800 && cp <= 0xDFFF) ||
+         (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE ||
+         cp >= 0xF0000 || (cp >= 0xFFF9 && cp <= 0xFFFD) || (cp >= 0x2FF0 && cp <= 0x2FFB) || cp == 0xE0001 ||
+         (cp >= 0xE0020 && cp <= 0xE007F);
+}
+
+// The compatibility forms a typed password is most likely to hold, written
+// as the characters they stand for: full-width ASCII, the Latin ligatures,
+// super- and subscript digits, and the letter-like symbols with a plain twin.
+// Appends the replacement to Out and returns true; false for anything else.
+bool AppendCompatibility(uint32_t cp, std::vector<uint32_t>& Out) {
+  if (cp >= 0xFF01 && cp <= 0xFF5E) {
+    Out.push_back(cp - 0xFEE0);
+    return true;
+  }
+  static constexpr struct {
+    uint32_t From;
+    char To[4];
+  } kForms[] = {{0xFB00, "ff"}, {0xFB01, "fi"}, {0xFB02, "fl"}, {0xFB03, "ffi"}, {0xFB04, "ffl"}, {0xFB06, "st"},
+                {0x00B2, "2"},  {0x00B3, "3"},  {0x00B9, "1"},  {0x00AA, "a"},   {0x00BA, "o"},   {0x2070, "0"},
+                {0x2071, "i"},  {0x207F, "n"},  {0x2122, "TM"}, {0x2116, "No"}};
+  for (const auto& f : kForms)
+    if (f.From == cp) {
+      for (const char* c = f.To; *c; ++c) Out.push_back(static_cast<uint8_t>(*c));
+      return true;
+    }
+  if (cp >= 0x2074 && cp <= 0x2079) Out.push_back('0' + (cp - 0x2070));
+  else if (cp >= 0x2080 && cp <= 0x2089) Out.push_back('0' + (cp - 0x2080));
+  else if (cp == 0x2126) Out.push_back(0x03A9);  // ohm sign: omega
+  else if (cp == 0x212A) Out.push_back('K');     // kelvin sign
+  else if (cp == 0x212B) Out.push_back(0x00C5);  // angstrom sign
+  else return false;
+  return true;
+}
+
 }  // namespace
 
 RawByteString PDFPasswordToPDFDoc(const std::string& Password) {
@@ -259,6 +298,8 @@ RawByteString PDFPasswordToSASL(const std::string& Password) {
   for (uint32_t cp : cps) {
     if (MapsToNothing(cp)) continue;
     if (IsNonAsciiSpace(cp)) cp = 0x20;
+    if (ProhibitedInPassword(cp)) return Password.substr(0, 127);
+    if (AppendCompatibility(cp, mapped)) continue;
     if (!mapped.empty() && cp >= 0x0300 && cp <= 0x036F) {
       if (const uint32_t c = Compose(mapped.back(), cp)) {
         mapped.back() = c;
@@ -310,6 +351,7 @@ RawByteString TLKPDFStandardEncryption::GetPaddedPassword(const RawByteString& P
 
 size_t TLKPDFStandardEncryption::KeyBytes() const {
   if (FRevision == 2) return 5;
+  if (FKeyBytesFound) return FKeyBytesFound;
   // Lengths outside 40..128 bits are bounded rather than refused.
   return static_cast<size_t>(std::clamp(FKeyLength, 40, 128) / 8);
 }
@@ -446,10 +488,31 @@ bool TLKPDFStandardEncryption::CheckAuthentication(const RawByteString& DocID, c
   if (FRevision <= 4) {
     candidates.push_back(PDFPasswordToPDFDoc(Password));
     if (Password != candidates[0]) candidates.push_back(Password.substr(0, 32));
-    for (const auto& c : candidates)
-      if (TryUserR4(DocID, c)) return FAuthOK = true;
-    for (const auto& c : candidates)
-      if (TryOwnerR4(DocID, c)) return FOwner = true, FAuthOK = true;
+    const auto tryPasswords = [&] {
+      for (const auto& c : candidates)
+        if (TryUserR4(DocID, c)) return FAuthOK = true;
+      for (const auto& c : candidates)
+        if (TryOwnerR4(DocID, c)) return FOwner = true, FAuthOK = true;
+      return false;
+    };
+    FKeyBytesFound = 0;
+    if (tryPasswords()) return true;
+    // Writers get /Length wrong (left out, in bytes, not whole bytes): the
+    // password check tells which reading of it holds.
+    if (FRevision >= 3) {
+      const size_t declared = KeyBytes();
+      std::vector<size_t> readings;
+      if (FKeyLength >= 5 && FKeyLength <= 16) readings.push_back(static_cast<size_t>(FKeyLength));
+      if (FKeyLength > 40 && FKeyLength < 128 && FKeyLength % 8 != 0) readings.push_back(static_cast<size_t>(FKeyLength / 8 + 1));
+      readings.push_back(16);
+      readings.push_back(5);
+      for (const size_t bytes : readings) {
+        if (bytes == declared) continue;
+        FKeyBytesFound = bytes;
+        if (tryPasswords()) return true;
+      }
+      FKeyBytesFound = 0;
+    }
   } else {
     candidates.push_back(PDFPasswordToSASL(Password));
     if (Password.substr(0, 127) != candidates[0]) candidates.push_back(Password.substr(0, 127));
@@ -548,14 +611,13 @@ size_t TLKPDFStandardCryptFilter::KeyBytes() const {
   const TLKPDFCryptFilter* f = Select(FStmF);
   if (!f) f = Select(FStrF);
   if (f && f->CFM == "/aesv2") return 16;
+  if (FKeyBytesFound) return FKeyBytesFound;
   int32_t bits = f ? FilterBits(f->Length) : 0;
   if (bits <= 0) bits = FKeyLength >= 40 ? FKeyLength : 128;
   return static_cast<size_t>(std::clamp(bits, 40, 128) / 8);
 }
 
 void TLKPDFStandardCryptFilter::Validate(const TLKPDFCryptFilter& Filter) const {
-  if (FilterBits(Filter.Length) % 8 != 0)
-    throw EPDFEncryptionError(Format(SPDFInvalidKeyLength, {std::to_string(Filter.Length)}));
   if (Filter.CFM != "/none" && Filter.CFM != "/v2" && Filter.CFM != "/aesv2" && Filter.CFM != "/aesv3")
     throw EPDFEncryptionError(Format(SPDFInvalidMethod, {Filter.CFM}));
   // An absent /AuthEvent means /DocOpen.

@@ -114,6 +114,9 @@ class TLKPDFStandardEncryption : public TLKPDFEncryption {
 
   int32_t FAlgorithm = 0;
   int32_t FKeyLength = 40;
+  // The key length in bytes that authentication found when /Length was
+  // wrong (0: the declared one holds).
+  size_t FKeyBytesFound = 0;
   int32_t FRevision = 0;
   RawByteString FOwnerPasswordHash;
   RawByteString FUserPasswordHash;

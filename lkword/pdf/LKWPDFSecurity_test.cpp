@@ -92,6 +92,10 @@ TEST(PDFSecurity, PasswordsArriveAsText) {
   EXPECT_EQ(PDFPasswordToSASL("a\xC2\xA0" "b\xC2\xAD" "c"), "a bc");
   EXPECT_EQ(PDFPasswordToSASL(std::string(200, 'x')).size(), 127u);
   EXPECT_EQ(PDFPasswordToSASL(std::string(126, 'x') + "\xC3\xA4").size(), 126u);
+  // Compatibility forms as the characters they stand for (full-width, a
+  // ligature, a superscript); a control character leaves the text as given.
+  EXPECT_EQ(PDFPasswordToSASL("\xEF\xBC\xA1\xEF\xAC\x81x\xC2\xB2"), "Afix2");
+  EXPECT_EQ(PDFPasswordToSASL("a\x01\xEF\xBC\xA1"), "a\x01\xEF\xBC\xA1");
 
   // The same documents open whether the caller gives text or the encoded bytes.
   TLKPDFReader latin1, decomposed;
@@ -99,6 +103,27 @@ TEST(PDFSecurity, PasswordsArriveAsText) {
   EXPECT_EQ(PageContents(latin1), kHelloContent);
   LoadFile(decomposed, "aes256-user.pdf", "a\xCC\x88rger");
   EXPECT_EQ(PageContents(decomposed), kHelloContent);
+}
+
+TEST(PDFSecurity, AWrongKeyLengthIsReadAsItWasMeant) {
+  TFileStream file(TestFile("rc4-128-user.pdf"));
+  const std::string bytes = file.ReadBytes(file.Size());
+  const size_t at = bytes.find("/Length 128");
+  ASSERT_NE(at, std::string::npos);
+  // In bytes, left out, and not a whole number of bytes (same size, so the
+  // offsets hold).
+  for (const char* length : {"/Length  16", "           ", "/Length 127"}) {
+    SCOPED_TRACE(length);
+    std::string changed = bytes;
+    changed.replace(at, 11, length);
+    TLKPDFReader r;
+    r.SetPassword("user");
+    Load(r, changed);
+    EXPECT_EQ(PageContents(r), kHelloContent);
+    EXPECT_EQ(Hex(Handler(r).LastComputedKey()), "2e76247e4b9d5c6aa46d224a2e740d27");
+  }
+  TLKPDFReader wrong;
+  EXPECT_THROW(LoadFile(wrong, "rc4-128-user.pdf", "other"); PageContents(wrong), EPDFPasswordError);
 }
 
 TEST(PDFSecurity, PermissionsAreReportedNotEnforced) {
@@ -168,7 +193,9 @@ TEST(PDFSecurity, RefusalMessages) {
   const std::string cf = "<< /Filter /Standard /V 4 /R 4 /O <00> /U <00> /P -4 /StmF /StdCF /StrF /StdCF /CF << /StdCF ";
   EXPECT_EQ(DecryptFailure(cf + "<< /CFM /Foo /Length 16 >> >> >>"),
             "Invalid method used (/foo) for Standard encryption");
-  EXPECT_EQ(DecryptFailure(cf + "<< /CFM /V2 /Length 44 >> >> >>"), "Invalid key length (44) for Standard encryption");
+  // A key length that is no whole number of bytes is tried in its sane
+  // readings; none fits this dictionary's password data.
+  EXPECT_EQ(DecryptFailure(cf + "<< /CFM /V2 /Length 44 >> >> >>"), SPDFPasswordNotValid);
   EXPECT_EQ(DecryptFailure(cf + "<< /CFM /AESV2 /AuthEvent /WillOpen >> >> >>"),
             "Invalid event (/willopen) to be to trigger the authorization for Standard encryption");
   EXPECT_EQ(DecryptFailure(cf + "<< /CFM /None >> >> >>"), SPDFCryptFilterNotImplemented);

@@ -95,6 +95,20 @@ const TLKWReaderInfo* DetectReaderInfo(TStream& Stream) {
   return found;
 }
 
+const TLKWReaderInfo* DetectReaderInfo(TStream& Stream, std::string_view FileName) {
+  if (const TLKWReaderInfo* found = DetectReaderInfo(Stream)) return found;
+  const TLKWReaderInfo* named = ReaderInfoForExtension(FileName);
+  if (!named || named->IsFormat != IsPDF) return nullptr;
+  bool accepted = false;
+  try {
+    Stream.Seek(0, soBeginning);
+    accepted = LooksLikePDFBody(Stream);
+  } catch (const Exception&) {
+  }
+  Stream.Seek(0, soBeginning);
+  return accepted ? named : nullptr;
+}
+
 void RaiseUnrecognised(TStream& Stream, const std::string& Unsupported) {
   Stream.Seek(0, soBeginning);
   if (Stream.Size() == 0) throw ECorruptError("the file is empty");
@@ -149,7 +163,9 @@ std::unique_ptr<TMSWBaseDocument> CreateReaderFor(const std::string& FileName, c
   // whether the host asked the registry or a component.
   TMSWBaseDocument::CheckFileExists(FileName);
   TFileStream stream(FileName);
-  return CreateReaderFor(stream, Info);
+  const TLKWReaderInfo* found = DetectReaderInfo(stream, FileName);
+  if (Info) *Info = found;
+  return found ? found->Create() : nullptr;
 }
 
 std::string DocumentFilter() {

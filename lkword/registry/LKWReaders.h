@@ -43,6 +43,10 @@ const TLKWReaderInfo* FindReaderInfo(std::string_view Name);
 // The entry whose content test accepts Stream, or nullptr; Stream is back at
 // position 0 afterwards. Errors while testing count as "not this format".
 const TLKWReaderInfo* DetectReaderInfo(TStream& Stream);
+// The same, and then, for a file named FileName that no content test
+// accepts, the reader its extension names when that reader's weaker test
+// finds the format's structure (a PDF whose header is lost).
+const TLKWReaderInfo* DetectReaderInfo(TStream& Stream, std::string_view FileName);
 
 // Why no reader recognised Stream, as the error to raise: ECorruptError for
 // an empty file and for a zip package or compound file too damaged for any

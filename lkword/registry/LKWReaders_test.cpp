@@ -62,6 +62,30 @@ TEST(LKWReadersTest, DetectionAgreesWithTheReader) {
   EXPECT_NE(doc->Text().ToUtf8().find("Hello"), std::string::npos);
 }
 
+// A PDF whose header was lost or damaged: a damaged header at the start is
+// sniffed; no header at all needs the name (or a forced reader) and objects.
+TEST(LKWReadersTest, APDFWithoutItsHeader) {
+  TFileStream file(kData + "/pdf/hello.pdf");
+  const RawByteString bytes = file.ReadBytes(file.Size());
+  const RawByteString body = bytes.substr(bytes.find('\n') + 1);
+  TBytesStream garbled("%PDF.1.4\n" + body);
+  ASSERT_NE(DetectReaderInfo(garbled), nullptr);
+  EXPECT_STREQ(DetectReaderInfo(garbled)->Name, "pdf");
+  TBytesStream headless(body);
+  EXPECT_EQ(DetectReaderInfo(headless), nullptr);
+  const TLKWReaderInfo* info = DetectReaderInfo(headless, "dir/report.PDF");
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(info->Name, "pdf");
+  auto doc = info->Create();
+  doc->LoadFromStream(headless);
+  EXPECT_NE(doc->Text().ToUtf8().find("Hello"), std::string::npos);
+  // Named a PDF is not enough: text, or "obj" not at a line start, is not one.
+  TBytesStream prose("Notes on the 3 0 obj keyword and the xref table.\n");
+  EXPECT_EQ(DetectReaderInfo(prose, "notes.pdf"), nullptr);
+  TBytesStream named(body);
+  EXPECT_EQ(DetectReaderInfo(named, "notes.txt"), nullptr);
+}
+
 // A zipped FictionBook is a zip too: its test must come before EPUB's.
 TEST(LKWReadersTest, AZippedBookGoesToItsOwnReader) {
   const std::string book =

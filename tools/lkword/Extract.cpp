@@ -127,7 +127,7 @@ std::unique_ptr<TMSWBaseDocument> TExtractor::Load(const TInput& Input, const TL
     Reader = FForced;
     if (!Reader) {
       TFileStream probe(Input.Path);
-      Reader = DetectReaderInfo(probe);
+      Reader = DetectReaderInfo(probe, Input.Path);
     }
   }
   if (!Reader) {
