@@ -317,9 +317,9 @@ class TLKPDFReader : public TMSWBaseDocument {
   // What a page-tree node passes on to its pages (its own entries over its
   // ancestors'), kept for the walk so that siblings do not climb again.
   struct TInheritedAttributes {
-    TPDFObject Resources, MediaBox;
+    TPDFObject Resources, MediaBox, CropBox;
     int Rotate = 0;
-    bool HasResources = false, HasMediaBox = false, HasRotate = false;
+    bool HasResources = false, HasMediaBox = false, HasRotate = false, HasCropBox = false;
   };
   const TInheritedAttributes& InheritedAttributes(int32_t NodeNum);
   std::unordered_map<int32_t, TInheritedAttributes> FInherited;

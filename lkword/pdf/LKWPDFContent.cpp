@@ -77,6 +77,8 @@ constexpr size_t kMaxFormCache = size_t{64} << 20;
 constexpr int kMaxInlineImageTokens = 4096;
 // Annotation flags: not to be shown.
 constexpr int64_t kAnnotHidden = 2, kAnnotNoView = 32;
+// How far (page units) a point may lie outside the clip and still show.
+constexpr double kClipTolerance = 1;
 
 // Affine matrix [a b c d e f]; points are row vectors, p' = p x M.
 struct TMatrix {
@@ -109,11 +111,43 @@ TMatrix DisplayMatrix(double X0, double Y0, double X1, double Y1, int Rotate) {
   }
 }
 
+// An axis-aligned box in display space; empty until a point is added.
+struct TBox {
+  double X0 = HUGE_VAL, Y0 = HUGE_VAL, X1 = -HUGE_VAL, Y1 = -HUGE_VAL;
+  bool Empty() const { return !(X0 <= X1 && Y0 <= Y1); }
+  void Add(double X, double Y) {
+    X0 = std::min(X0, X), Y0 = std::min(Y0, Y), X1 = std::max(X1, X), Y1 = std::max(Y1, Y);
+  }
+  void Add(const TMatrix& M, double X, double Y) { Add(X * M.a + Y * M.c + M.e, X * M.b + Y * M.d + M.f); }
+  // The corners of [X0 Y0 X1 Y1] in M's space.
+  static TBox Of(const TMatrix& M, double X0, double Y0, double X1, double Y1) {
+    TBox b;
+    b.Add(M, X0, Y0), b.Add(M, X1, Y0), b.Add(M, X0, Y1), b.Add(M, X1, Y1);
+    return b;
+  }
+  void Intersect(const TBox& B) {
+    X0 = std::max(X0, B.X0), Y0 = std::max(Y0, B.Y0), X1 = std::min(X1, B.X1), Y1 = std::min(Y1, B.Y1);
+  }
+  bool Holds(double X, double Y, double Tolerance) const {
+    return X >= X0 - Tolerance && X <= X1 + Tolerance && Y >= Y0 - Tolerance && Y <= Y1 + Tolerance;
+  }
+  bool Meets(double AX0, double AY0, double AX1, double AY1, double Tolerance) const {
+    return AX1 > X0 - Tolerance && AX0 < X1 + Tolerance && AY1 > Y0 - Tolerance && AY0 < Y1 + Tolerance;
+  }
+};
+
+// No clip at all.
+constexpr TBox kEverywhere{-HUGE_VAL, -HUGE_VAL, HUGE_VAL, HUGE_VAL};
+
 struct TGState {
   TMatrix CTM;
   double Tc = 0, Tw = 0, Th = 1, TL = 0, Tfs = 0, Ts = 0;
   TLKPDFFont* Font = nullptr;
   uint16_t FontIdx = 0;
+  // The visible area: the bounding box of every clip in force (a clip
+  // that is no rectangle counts as its bounding box, so that nothing a
+  // viewer shows is lost).
+  TBox Clip = kEverywhere;
 };
 
 // A resource dictionary as the interpreter uses it: fonts and XObjects
@@ -131,11 +165,14 @@ class TContentInterpreter {
     if (FOut.FontNames.empty()) FOut.FontNames.emplace_back();
   }
 
-  void Run(std::string_view Content, const TPDFObject& Resources, const TMatrix& Base) {
+  // PageClip: the page's visible box in display space.
+  void Run(std::string_view Content, const TPDFObject& Resources, const TMatrix& Base, const TBox& PageClip) {
     TResources res;
     LoadResources(Resources, res);
+    FPageClip = PageClip;
     FGS = TGState();
     FGS.CTM = Base;
+    FGS.Clip = PageClip;
     Interpret(Content, res, 0);
   }
 
@@ -183,6 +220,32 @@ class TContentInterpreter {
     FTm = FTlm;
   }
   void SkipInlineImage(TPDFLexer& Lexer);
+  // Path construction and painting, for the clip only.
+  void PathPoints(size_t N) {
+    double v[6];
+    if (!Nums(2 * N, v)) return;
+    for (size_t i = 0; i < N; ++i) FPath.Add(FGS.CTM, v[2 * i], v[2 * i + 1]);
+  }
+  void EndPath() {
+    if (FClipPending && !FPath.Empty() && !FUnclipped) FGS.Clip.Intersect(FPath);
+    FClipPending = false;
+    FPath = TBox();
+  }
+  bool Visible(double X, double Y) const { return FGS.Clip.Holds(X, Y, kClipTolerance); }
+  // A glyph shows when any part of its box does: its advance along the
+  // line, from below the baseline to the top of tall letters across it (a
+  // vertical line runs through the glyphs' middles).
+  bool GlyphShows(double X, double Y, double Adv, double Dx, double Dy, double Size, bool Vertical) const {
+    const TBox& c = FGS.Clip;
+    // Across the line is (Dy, -Dx): up on the displayed page.
+    const double lo = Vertical ? -0.5 * Size : -0.25 * Size, hi = Vertical ? 0.5 * Size : Size;
+    const double ax = Adv * Dx, ay = Adv * Dy;
+    const double x0 = X + std::min(0.0, ax) + std::min(lo * Dy, hi * Dy);
+    const double x1 = X + std::max(0.0, ax) + std::max(lo * Dy, hi * Dy);
+    const double y0 = Y + std::min(0.0, ay) + std::min(-lo * Dx, -hi * Dx);
+    const double y1 = Y + std::max(0.0, ay) + std::max(-lo * Dx, -hi * Dx);
+    return c.Meets(x0, y0, x1, y1, kClipTolerance);
+  }
   void BeginMarked(bool WithProperties);
   void EndMarked();
   struct TForm {
@@ -206,11 +269,19 @@ class TContentInterpreter {
   bool PlaceFieldValue(const TPDFObject& Widget, int32_t Num, int32_t Gen, double X0, double Y0, double Y1,
                        const TMatrix& Base);
   uint16_t FontIndex(TLKPDFFont* Font);
+  bool IsChoiceField(const TPDFObject& Widget);
 
   TLKPDFReader& FReader;
   const TPDFTextOptions& FOptions;
   TPDFPageGlyphs& FOut;
   TGState FGS;
+  TBox FPageClip = kEverywhere;
+  // The current path's bounding box, and whether W or W* asked for it to
+  // clip when it is painted.
+  TBox FPath;
+  bool FClipPending = false;
+  // Clips are not applied (a list's appearance: see RunAnnotations).
+  bool FUnclipped = false;
   std::vector<TGState> FStack;
   size_t FStackOverflow = 0;
   TMatrix FTm, FTlm;
@@ -305,6 +376,29 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
         FStack.pop_back();
       }
       return;
+    case 'm':
+    case 'l':
+      PathPoints(1);
+      return;
+    case 'c':
+      PathPoints(3);
+      return;
+    case 'v':
+    case 'y':
+      PathPoints(2);
+      return;
+    case 'W':
+      FClipPending = true;
+      return;
+    case 'n':
+    case 'f':
+    case 'F':
+    case 'S':
+    case 's':
+    case 'B':
+    case 'b':
+      EndPath();
+      return;
     case '\'':
       MoveLine(0, -FGS.TL);
       if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
@@ -321,7 +415,16 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
       break;
   }
   if (Op.size() > 3) return;
-  if (Op == "Tj") {
+  if (Op.size() == 2 && Op[1] == '*' && (Op[0] == 'f' || Op[0] == 'B' || Op[0] == 'b')) {
+    EndPath();
+  } else if (Op == "W*") {
+    FClipPending = true;
+  } else if (Op == "re") {
+    if (Nums(4, v)) {
+      const TBox r = TBox::Of(FGS.CTM, v[0], v[1], v[0] + v[2], v[1] + v[3]);
+      FPath.Add(r.X0, r.Y0), FPath.Add(r.X1, r.Y1);
+    }
+  } else if (Op == "Tj") {
     if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
   } else if (Op == "TJ") {
     ShowArray();
@@ -420,6 +523,7 @@ void TContentInterpreter::EndMarked() {
   } else {
     if (FOut.Glyphs.size() >= kMaxPageGlyphs) return;
     const TMatrix t = Mul(FTm, FGS.CTM);
+    if (!Visible(t.e, t.f)) return;
     const double len = std::hypot(t.a, t.b);
     g.X = Clamp(t.e, -kMaxCoord, kMaxCoord);
     g.Y = Clamp(t.f, -kMaxCoord, kMaxCoord);
@@ -501,13 +605,15 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
       // Glyph origin through the text rendering matrix.
       const double ox = FGS.Ts * m.c + m.e, oy = FGS.Ts * m.d + m.f;
       const double advance = vertical ? 1.0 : g.Width;
-      if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy)) {
+      const float adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
+      if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy) &&
+          GlyphShows(ox, oy, adv, dx, dy, size, vertical)) {
         TPDFPlacedGlyph p;
         p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
         p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);
         p.Dx = dx;
         p.Dy = dy;
-        p.Adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
+        p.Adv = adv;
         p.Size = size;
         p.FontIdx = FGS.FontIdx;
         p.TextObject = FTextObject;
@@ -657,13 +763,24 @@ void TContentInterpreter::PaintForm(int32_t Num, TForm& Form, const TMatrix& CTM
   const size_t count = FCount;
   const TGState saved = FGS;
   const TMatrix tm = FTm, tlm = FTlm;
+  const TBox path = FPath;
+  const bool clipPending = FClipPending;
   if (FiniteMatrix(CTM)) FGS.CTM = CTM;
+  // The form shows only inside its box (a box without area is taken for a
+  // writer's slip, not for a form that hides all it draws).
+  const double* b = Form.BBox;
+  if (!FUnclipped && std::isfinite(b[0] + b[1] + b[2] + b[3]) && std::fabs(b[2] - b[0]) > 1e-6 && std::fabs(b[3] - b[1]) > 1e-6)
+    FGS.Clip.Intersect(TBox::Of(FGS.CTM, b[0], b[1], b[2], b[3]));
+  FPath = TBox();
+  FClipPending = false;
   FFormChain.push_back(Num);
   Interpret(Form.Data, Form.OwnResources ? Form.Res : Res, Depth + 1);
   FFormChain.pop_back();
   FGS = saved;
   FTm = tm;
   FTlm = tlm;
+  FPath = path;
+  FClipPending = clipPending;
   FOperands.swap(operands);
   FCount = count;
 }
@@ -737,11 +854,30 @@ void TContentInterpreter::RunAnnotations(const TPDFObject& Annots, const TPDFObj
     const double sx = (rx1 - rx0) / (x1 - x0), sy = (ry1 - ry0) / (y1 - y0);
     const TMatrix fit{sx, 0, 0, sy, rx0 - x0 * sx, ry0 - y0 * sy};
     FGS = TGState();
+    FGS.Clip = FPageClip;
     FTm = FTlm = TMatrix();
     const size_t start = FOut.Glyphs.size();
+    // A list box draws all its options and its box shows a few; the
+    // options are what the field offers, so they are all read.
+    FUnclipped = IsChoiceField(annot);
     PaintForm(num, *form, Mul(Mul(m, fit), Base), pageRes, 0);
+    FUnclipped = false;
     if (FOut.Glyphs.size() > start) Runs.push_back(start);
   }
+}
+
+bool TContentInterpreter::IsChoiceField(const TPDFObject& Widget) {
+  // The field type may be the parent field's.
+  TPDFObject node = Widget;
+  for (int depth = 0; depth < 32 && node.IsDict(); ++depth) {
+    if (const TPDFObject* ft = node.Get("FT")) return FReader.Resolve(*ft).IsName("Ch");
+    const TPDFObject* parent = node.Get("Parent");
+    if (!parent || !parent->IsRef()) break;
+    TPDFObject next;
+    if (!FReader.GetObject(parent->RefNum, next)) break;
+    node = std::move(next);
+  }
+  return false;
 }
 
 // Shows the value of a text or choice field in its box; false for other
@@ -887,29 +1023,41 @@ double Coord(TLKPDFReader& Reader, const TPDFObject& O, double Default) {
   return O.AsNumber(Default);
 }
 
+// Box (a reference allowed) as x0 y0 x1 y1 in V when it has four numbers
+// within the coordinate range and spans at least a unit each way.
+bool ReadBox(TLKPDFReader& Reader, const TPDFObject& Box, double* V) {
+  const TPDFObject b = Box.IsRef() ? Reader.Resolve(Box) : Box;
+  if (!b.IsArray() || b.Count() < 4) return false;
+  double v[4];
+  for (size_t i = 0; i < 4; ++i) {
+    v[i] = Coord(Reader, b.Items[i], HUGE_VAL);
+    if (!(std::fabs(v[i]) < kMaxCoord)) return false;
+  }
+  if (std::fabs(v[2] - v[0]) < 1 || std::fabs(v[3] - v[1]) < 1) return false;
+  V[0] = std::min(v[0], v[2]), V[1] = std::min(v[1], v[3]), V[2] = std::max(v[0], v[2]), V[3] = std::max(v[1], v[3]);
+  return true;
+}
+
 }  // namespace
 
 void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                           const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                          TPDFPageGlyphs& Out, const TPDFObject& Annots) {
+                          TPDFPageGlyphs& Out, const TPDFObject& Annots, const TPDFObject& CropBox) {
   double box[4] = {0, 0, 612, 792};
-  const TPDFObject mb = MediaBox.IsRef() ? Reader.Resolve(MediaBox) : MediaBox;
-  if (mb.IsArray() && mb.Count() >= 4) {
-    double v[4];
-    for (size_t i = 0; i < 4; ++i) v[i] = Coord(Reader, mb.Items[i], box[i]);
-    if (std::fabs(v[2] - v[0]) >= 1 && std::fabs(v[3] - v[1]) >= 1 && std::fabs(v[0]) < kMaxCoord &&
-        std::fabs(v[1]) < kMaxCoord && std::fabs(v[2]) < kMaxCoord && std::fabs(v[3]) < kMaxCoord) {
-      box[0] = std::min(v[0], v[2]);
-      box[1] = std::min(v[1], v[3]);
-      box[2] = std::max(v[0], v[2]);
-      box[3] = std::max(v[1], v[3]);
-    }
-  }
+  ReadBox(Reader, MediaBox, box);
   Page.SetBox(box[0], box[1], box[2], box[3]);
   TContentInterpreter interp(Reader, Options, Out);
   const TMatrix base = DisplayMatrix(box[0], box[1], box[2], box[3], Rotate);
+  // What shows of the page: its crop box within its media box (a crop box
+  // beside the page is ignored).
+  TBox visible = TBox::Of(base, box[0], box[1], box[2], box[3]);
+  if (double crop[4]; ReadBox(Reader, CropBox, crop)) {
+    TBox cropped = visible;
+    cropped.Intersect(TBox::Of(base, crop[0], crop[1], crop[2], crop[3]));
+    if (!cropped.Empty()) visible = cropped;
+  }
   try {
-    interp.Run(Content, Resources, base);
+    interp.Run(Content, Resources, base, visible);
   } catch (const Exception&) {
     // Damaged resources: the glyphs placed so far still make text.
   }
@@ -925,10 +1073,10 @@ void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const 
 
 void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                      const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                     const TPDFObject& Annots) {
+                     const TPDFObject& Annots, const TPDFObject& CropBox) {
   TPDFPageGlyphs& glyphs = Reader.PageGlyphScratch();
   glyphs.Clear();
-  InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs, Annots);
+  InterpretPageContent(Reader, Content, Resources, MediaBox, Rotate, Options, Page, glyphs, Annots, CropBox);
   LayoutPageText(glyphs, Options, Page);
   // What an unusually large page took is not kept for the next.
   constexpr size_t kKeptGlyphs = size_t{1} << 18;

@@ -18,6 +18,7 @@ class TLKPDFReader;
 // raises for damaged content.
 void InterpretPageContent(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                           const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                          TPDFPageGlyphs& Out, const TPDFObject& Annots = TPDFObject());
+                          TPDFPageGlyphs& Out, const TPDFObject& Annots = TPDFObject(),
+                          const TPDFObject& CropBox = TPDFObject());
 
 }  // namespace lkw

@@ -150,17 +150,18 @@ TEST(PDFContent, LongStringsDecodeAsAWholeAcrossCodeLengths) {
     bytes += i % 3 == 0 ? "A" : "\x82\xA0";
     expected += i % 3 == 0 ? "A" : "\xE3\x81\x82";
   }
-  const auto g = d.Glyphs("BT /J 1 Tf 0 700 Td <" + Hex(bytes) + "> Tj ET");
+  // (Set small, so that the whole string lies on the page.)
+  const auto g = d.Glyphs("BT /J 0.01 Tf 0 700 Td <" + Hex(bytes) + "> Tj ET");
   ASSERT_EQ(g.Glyphs.size(), 30000u);
   EXPECT_EQ(TextOf(g), expected);
   // The pen moves on from step to step: an em a glyph, half for ASCII.
   for (size_t i : {size_t{1}, size_t{16383}, size_t{29999}})
-    EXPECT_FLOAT_EQ(g.Glyphs[i].X, static_cast<float>(i) - 0.5f * static_cast<float>((i + 2) / 3));
+    EXPECT_NEAR(g.Glyphs[i].X, 0.01 * (static_cast<double>(i) - 0.5 * static_cast<double>((i + 2) / 3)), 1e-3);
 
   // A simple font the same way, with the page's glyph cap far away.
-  const auto h = d.Glyphs("BT /F1 10 Tf 0 700 Td (" + std::string(40000, 'x') + ") Tj ET");
+  const auto h = d.Glyphs("BT /F1 0.01 Tf 0 700 Td (" + std::string(40000, 'x') + ") Tj ET");
   ASSERT_EQ(h.Glyphs.size(), 40000u);
-  EXPECT_FLOAT_EQ(h.Glyphs.back().X, 39999 * 5.0f);
+  EXPECT_NEAR(h.Glyphs.back().X, 39999 * 0.005, 1e-3);
 }
 
 TEST(PDFContent, InlineImagesAreSkipped) {
@@ -194,10 +195,43 @@ TEST(PDFContent, FormXObjectsWithTheirOwnResourcesAndMatrix) {
   // A form drawn twice shows twice.
   EXPECT_EQ(TextOf(d.Glyphs("/Fm Do 1 0 0 1 0 -20 cm /Fm Do")), "informinform");
   // Each form once per nesting chain: loop, back; nothing more.
-  EXPECT_EQ(TextOf(d.Glyphs("/Loop Do")), "loopback");
+  EXPECT_EQ(TextOf(d.Glyphs("1 0 0 1 0 400 cm /Loop Do")), "loopback");
   TPDFTextOptions shallow;
   shallow.MaxXObjectDepth = 1;
-  EXPECT_EQ(TextOf(d.Glyphs("/Loop Do", 0, shallow)), "loop");
+  EXPECT_EQ(TextOf(d.Glyphs("1 0 0 1 0 400 cm /Loop Do", 0, shallow)), "loop");
+}
+
+TEST(PDFContent, TextOutsideTheClipIsLeftOut) {
+  Doc d;
+  // A rectangle clip hides what lies beyond it until Q restores the clip
+  // saved by q; a glyph that reaches into the clip shows.
+  EXPECT_EQ(TextOf(d.Glyphs("q 100 600 200 50 re W n BT /F1 10 Tf 110 620 Td (in) Tj 0 -100 Td (out) Tj "
+                            "0 75 Td (edge) Tj ET Q BT /F1 10 Tf 110 500 Td (after) Tj ET")),
+            "inedgeafter");
+  // Clips intersect; the path clips when it is painted, whatever paints it.
+  EXPECT_EQ(TextOf(d.Glyphs("0 0 300 792 re W* f 200 0 412 792 re W n BT /F1 10 Tf 100 400 Td (a) Tj 150 0 Td "
+                            "(b) Tj 200 0 Td (c) Tj ET")),
+            "b");
+  // A path that is no rectangle clips to its bounding box (a point outside
+  // the triangle but inside its box shows), under the matrix in force.
+  EXPECT_EQ(TextOf(d.Glyphs("q 2 0 0 2 0 0 cm 50 50 m 150 50 l 100 150 l h W n 0.5 0 0 0.5 0 0 cm BT /F1 10 Tf "
+                            "250 250 Td (box) Tj 0 100 Td (above) Tj ET Q")),
+            "box");
+  // Text beside the page shows nowhere.
+  EXPECT_EQ(TextOf(d.Glyphs("BT /F1 10 Tf 700 400 Td (off) Tj -690 0 Td (on) Tj ET")), "on");
+}
+
+TEST(PDFContent, FormsShowOnlyInsideTheirBox) {
+  // The box [0 0 50 20] through the matrix: 100..200 by 500..540 on the
+  // page. A clip the form widens with q/Q stays its own.
+  const std::string form = Stream("Q q BT /F1 10 Tf 2 5 Td (shown) Tj 0 -40 Td (below) Tj 60 40 Td (beside) Tj ET",
+                                  "/Subtype /Form /BBox [0 0 50 20] /Matrix [2 0 0 2 100 500] "
+                                  "/Resources << /Font << /F1 6 0 R >> >>");
+  Doc d("/Fm 7 0 R", {{7, form}});
+  const auto g = d.Glyphs("/Fm Do BT /F1 10 Tf 100 100 Td (page) Tj ET");
+  EXPECT_EQ(TextOf(g), "shownpage");
+  ASSERT_FALSE(g.Glyphs.empty());
+  EXPECT_FLOAT_EQ(g.Glyphs[0].X, 104);
 }
 
 TEST(PDFContent, ReplacementTextStandsForItsGlyphs) {
@@ -338,6 +372,25 @@ TEST(PDFAnnotations, FieldsDrawnFromTheirValuesWhenTheFormAsks) {
     Load(r, AnnotatedPage(annots, objs));
     EXPECT_EQ(Body(r), (std::vector<std::string>{"", kPageSeparator, "Applicant: Jane Roe", "", "Checked", "", "Below."}));
   }
+}
+
+TEST(PDFAnnotations, AppearancesShowOnlyInsideTheirRectangles) {
+  // A scrolled text field draws all its lines and its rectangle shows the
+  // first two; a list box's options are all read, as they are what it
+  // offers (the type may come from the parent field).
+  const std::string lines = "BT /F1 8 Tf 2 12 Td (First) Tj 0 -10 Td (Second) Tj 0 -10 Td (Third) Tj 0 -10 Td (Fourth) Tj ET";
+  const std::string form = "/Subtype /Form /BBox [0 0 100 20] /Resources " + std::string(kHelveticaResources);
+  const std::string pdf = AnnotatedPage(
+      "20 0 R 22 0 R",
+      {{20, "<< /Subtype /Widget /FT /Tx /Rect [72 400 272 440] /AP << /N 21 0 R >> >>"},
+       {21, Stream("/Tx BMC q 1 1 98 18 re W n " + lines + " Q EMC", form)},
+       {22, "<< /Subtype /Widget /Parent 24 0 R /Rect [72 300 172 320] /AP << /N 23 0 R >> >>"},
+       {23, Stream("q 1 1 98 18 re W n BT /F1 8 Tf 2 12 Td (Red) Tj 0 -9 Td (Green) Tj 0 -9 Td (Blue) Tj ET Q", form)},
+       {24, "<< /FT /Ch /Kids [22 0 R] >>"}});
+  TLKPDFReader r;
+  Load(r, pdf);
+  EXPECT_EQ(Body(r), (std::vector<std::string>{"", kPageSeparator, "Applicant:", "", "Below.", "", "First", "Second",
+                                               "", "Red", "Green", "Blue"}));
 }
 
 TEST(PDFAnnotations, DamagedAnnotationsAreSkipped) {

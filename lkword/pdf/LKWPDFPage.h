@@ -145,10 +145,12 @@ struct TPDFTextOptions {
 // already merged; references allowed), places the glyphs with the page's
 // MediaBox ([x0 y0 x1 y1]) and Rotate (a multiple of 90), and fills Page's
 // items and lines. Fonts come from the reader's font list. Annots is the
-// page's annotation array (or a reference to it; none: okNone). Never
+// page's annotation array (or a reference to it; none: okNone). Only what
+// shows is read: text outside the page's CropBox (none: the media box),
+// the clip, a form's box or an annotation's rectangle is left out. Never
 // raises for damaged content: text as far as it goes.
 void ExtractPageText(TLKPDFReader& Reader, std::string_view Content, const TPDFObject& Resources,
                      const TPDFObject& MediaBox, int Rotate, const TPDFTextOptions& Options, TLKPDFPage& Page,
-                     const TPDFObject& Annots = TPDFObject());
+                     const TPDFObject& Annots = TPDFObject(), const TPDFObject& CropBox = TPDFObject());
 
 }  // namespace lkw

@@ -125,6 +125,13 @@ void TakeAttributes(const TPDFObject& Node, TAttrs& Into, TResolve&& Resolve) {
       Into.HasMediaBox = true;
     }
   }
+  if (const TPDFObject* b = Into.HasCropBox ? nullptr : Node.Get("CropBox")) {
+    TPDFObject box = Resolve(*b);
+    if (UsableBox(box)) {
+      Into.CropBox = std::move(box);
+      Into.HasCropBox = true;
+    }
+  }
   if (const TPDFObject* r = Into.HasRotate ? nullptr : Node.Get("Rotate")) {
     const TPDFObject value = Resolve(*r);
     if (value.IsNumber()) {
@@ -163,6 +170,7 @@ const TLKPDFReader::TInheritedAttributes& TLKPDFReader::InheritedAttributes(int3
     TakeAttributes(it->second, mine, resolve);
     if (!mine.HasResources && above.HasResources) mine.Resources = above.Resources, mine.HasResources = true;
     if (!mine.HasMediaBox && above.HasMediaBox) mine.MediaBox = above.MediaBox, mine.HasMediaBox = true;
+    if (!mine.HasCropBox && above.HasCropBox) mine.CropBox = above.CropBox, mine.HasCropBox = true;
     if (!mine.HasRotate && above.HasRotate) mine.Rotate = above.Rotate, mine.HasRotate = true;
     above = FInherited.emplace(it->first, std::move(mine)).first->second;
   }
@@ -173,16 +181,17 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   TPDFObject node;
   int32_t gen = 0;
   if (!GetObject(ObjNum, node, &gen) || !node.IsDict()) return;
-  // Resources, MediaBox and Rotate come from the nearest page-tree node that
-  // has them.
+  // Resources, MediaBox, CropBox and Rotate come from the nearest page-tree
+  // node that has them.
   TInheritedAttributes attrs;
   TakeAttributes(node, attrs, [this](const TPDFObject& O) { return Resolve(O); });
   const TPDFObject* parent = node.Get("Parent");
-  if ((!attrs.HasResources || !attrs.HasMediaBox || !attrs.HasRotate) && parent && parent->IsRef() &&
-      parent->RefNum != ObjNum) {
+  if ((!attrs.HasResources || !attrs.HasMediaBox || !attrs.HasCropBox || !attrs.HasRotate) && parent &&
+      parent->IsRef() && parent->RefNum != ObjNum) {
     const TInheritedAttributes& up = InheritedAttributes(parent->RefNum);
     if (!attrs.HasResources) attrs.Resources = up.Resources;
     if (!attrs.HasMediaBox) attrs.MediaBox = up.MediaBox, attrs.HasMediaBox = up.HasMediaBox;
+    if (!attrs.HasCropBox) attrs.CropBox = up.CropBox, attrs.HasCropBox = up.HasCropBox;
     if (!attrs.HasRotate) attrs.Rotate = up.Rotate;
   }
   if (attrs.HasMediaBox)
@@ -192,7 +201,7 @@ void TLKPDFReader::ProcessPage(int32_t ObjNum, TLKPDFPage& Page) {
   const RawByteString content = GetPageContents(ObjNum);
   const TPDFObject* annots = node.Get("Annots");
   ExtractPageText(*this, content, attrs.Resources, attrs.MediaBox, attrs.Rotate, FTextOptions, Page,
-                  annots ? *annots : TPDFObject());
+                  annots ? *annots : TPDFObject(), attrs.CropBox);
   if (annots) ReadAnnotationComments(*annots, ObjNum, gen);
 }
 

@@ -154,6 +154,16 @@ TEST(PDFPages, AttributesAreInheritedAndParentLoopsEnd) {
   EXPECT_DOUBLE_EQ(page->Height(), 842.25);
   EXPECT_EQ(Body(r).back(), "Inherited");
 
+  // What lies outside the crop box (inherited like the media box) is not
+  // shown; a crop box beside the page is taken for none.
+  for (const auto& [crop, expected] : {std::pair{"[0 400 612 792]", "Kept"}, {"[700 0 900 100]", "Cropped"}}) {
+    TLKPDFReader c;
+    Load(c, Pages({Stream(Show("Kept") + " BT /F1 12 Tf 72 100 Td (Cropped) Tj ET")},
+                  std::string("/MediaBox [0 0 612 792] /CropBox ") + crop));
+    const std::vector<std::string> body = Body(c);
+    EXPECT_EQ(std::find(body.begin(), body.end(), "Cropped") != body.end(), std::string(expected) == "Cropped") << crop;
+  }
+
   // Two levels: the nearer node's entries win, a page's own over both, and
   // the second page of a node finds what the first one climbed for.
   const std::string twoLevels = Document(
@@ -161,7 +171,7 @@ TEST(PDFPages, AttributesAreInheritedAndParentLoopsEnd) {
        {2, "<< /Type /Pages /Kids [3 0 R] /Count 2 /MediaBox [0 0 500 700] /Resources << >> >>"},
        {3, "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 /Resources " + std::string(kHelveticaResources) + " >>"},
        {4, "<< /Type /Page /Parent 3 0 R /Contents 6 0 R >>"},
-       {5, "<< /Type /Page /Parent 3 0 R /Contents 7 0 R /MediaBox [0 0 300 400] >>"},
+       {5, "<< /Type /Page /Parent 3 0 R /Contents 7 0 R /MediaBox [0 0 300 800] >>"},
        {6, Stream(Show("Left"))},
        {7, Stream(Show("Right"))}});
   TLKPDFReader two;
