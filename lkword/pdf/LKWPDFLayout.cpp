@@ -14,6 +14,8 @@ namespace {
 // Thresholds, in units of the font size (em) unless said otherwise.
 // Baselines closer than this share a line: sub- and superscripts stay on it.
 constexpr double kLineTolerance = 0.5;
+// ... and within this many of the smaller glyph's own size.
+constexpr double kOwnLineTolerance = 1.0;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
 constexpr double kWordGap = 0.15;
@@ -129,7 +131,11 @@ class TLineBuilder {
   bool Fits(const TPDFPlacedGlyph& g) const {
     if (g.Dx * FUx + g.Dy * FUy < kSameDirection) return false;
     const double size = std::max(FSize, SizeOf(g));
-    if (std::fabs(Across(g) - FBaseline) > kLineTolerance * size) return false;
+    const double off = std::fabs(Across(g) - FBaseline);
+    if (off > kLineTolerance * size) return false;
+    // Small text passing under or over a large glyph is a line of its own:
+    // a sub- or superscript stays within its own size of the baseline.
+    if (off > kOwnLineTolerance * std::min(FSize, SizeOf(g))) return false;
     const double a0 = Along(g), a1 = a0 + g.Adv;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }
@@ -278,7 +284,7 @@ void TLineBuilder::CollectText(TLineText& T) {
   FUnits.clear();
   FBuf.clear();
   bool pendingSpace = false, prevRaised = false, spaceSeen = false;
-  double prevEnd = 0, prevSize = 0, spaceAt = 0;
+  double prevEnd = 0, prevSize = 0, spaceAt = 0, spaceNeed = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
   for (size_t oi = 0; oi < FOrder.size(); ++oi) {
@@ -302,10 +308,15 @@ void TLineBuilder::CollectText(TLineText& T) {
     const bool raised = Across(g) - FBaseline < -kRaised * FSize && size < kSmaller * FSize;
     if (IsSpaceText(text)) {
       // A space glyph separates unless the next glyph is drawn over it (a
-      // space without width, or one the producer backed up over).
-      if (kept > 0 && !spaceSeen) {
+      // space without width, or one the producer backed up over). One that
+      // starts inside the glyph before it was drawn with other text (a
+      // stray space of another run on nearly the same baseline).
+      if (kept > 0 && !spaceSeen && along >= prevEnd - 0.5 * g.Adv - kWordGap * size) {
         spaceSeen = true;
         spaceAt = along;
+        // A narrow space (a condensed font's) still counts once the next
+        // glyph starts past half of it.
+        spaceNeed = g.Adv > kNoWidth * size ? std::min(kWordGap * size, 0.5 * g.Adv) : kWordGap * size;
       }
       continue;
     }
@@ -321,7 +332,7 @@ void TLineBuilder::CollectText(TLineText& T) {
         T.SplitY = g.Y;
       }
     }
-    if (spaceSeen && along - spaceAt > kWordGap * size) pendingSpace = true;
+    if (spaceSeen && along - spaceAt > spaceNeed) pendingSpace = true;
     spaceSeen = false;
     // A note mark before its note's text (the mark after a word stays on it).
     if (prevRaised && !raised) pendingSpace = true;

@@ -1,0 +1,71 @@
+// Words and lines as real producers' pages make them: small documents built
+// here, read through the content interpreter and the layout.
+#include <gtest/gtest.h>
+
+#include "lkword/pdf/LKWPDF.h"
+#include "lkword/platform/CodePages.h"
+#include "testing/PDFBuilder.h"
+
+namespace lkw {
+namespace {
+
+using namespace pdftest;
+
+// A simple font whose glyphs are half an em wide, the space SpaceWidth
+// thousandths.
+std::string Font(int SpaceWidth = 250) {
+  std::string widths = std::to_string(SpaceWidth) + " ";
+  for (int i = 33; i <= 126; ++i) widths += "500 ";
+  return "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding /FirstChar 32 "
+         "/LastChar 126 /Widths [" + widths + "] >>";
+}
+
+// The lines of a one-page document showing Content with /F1 (and /F2).
+std::vector<std::string> Lines(const std::string& Content, const std::string& F1 = Font(),
+                               const std::string& F2 = Font()) {
+  std::map<int, std::string> objs = OnePage(Content);
+  objs[3] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources 5 0 R >>";
+  objs[5] = "<< /Font << /F1 6 0 R /F2 7 0 R >> >>";
+  objs[6] = F1;
+  objs[7] = F2;
+  TLKPDFReader reader;
+  Load(reader, Document(objs));
+  TLKPDFPage page;
+  TPDFObject box;
+  box.Kind = TPDFObjKind::okArray;
+  for (int v : {0, 0, 612, 792}) box.Items.push_back(TPDFObject::MakeInteger(v));
+  ExtractPageText(reader, Content, TPDFObject::MakeRef(5, 0), box, 0, TPDFTextOptions(), page);
+  std::vector<std::string> out;
+  for (const WideString& l : page.Lines())
+    if (!l.empty()) out.push_back(WideToUtf8(l));
+  return out;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(PDFWords, SpaceGlyphsSeparateOnlyWhereTheyFallBetweenGlyphs) {
+  // A condensed font's space is an eighth of an em: still a word space.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td (The Denver Guild) Tj ET", Font(125)), Strings{"The Denver Guild"});
+  // A form's spacer runs: blanks drawn by other text objects a point off the
+  // baseline, over a word's first letter or inside it, split nothing.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td (Form) Tj ET BT /F1 10 Tf 72 701 Td ( ) Tj ET "
+                  "BT /F1 10 Tf 200 700 Td (Identifying) Tj ET BT /F1 10 Tf 217 699 Td ( ) Tj ET"),
+                Strings{"Form Identifying"});
+  // The space a producer backs up over is none; one after a word is.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td [(sauve) ( ) 250 (garde)] TJ [( ) (next)] TJ ET"),
+            Strings{"sauvegarde next"});
+}
+
+TEST(PDFWords, SmallTextNearALargeLineIsALineOfItsOwn) {
+  // Large figures with a caption 18 points under their baseline: within
+  // half the figures' size, but far for the caption's size.
+  EXPECT_EQ(Lines("BT /F1 40 Tf 72 700 Td (#1) Tj /F1 13 Tf 8 -18 Td (MOST) Tj ET"), (Strings{"#1", "MOST"}));
+  // Superscripts and subscripts stay on their line.
+  EXPECT_EQ(Lines("BT /F1 12 Tf 72 700 Td (E=mc) Tj /F1 7 Tf 1 0 0 1 96 704.5 Tm (2) Tj "
+                  "/F1 12 Tf 1 0 0 1 99.5 700 Tm ( H) Tj /F1 7 Tf 1 0 0 1 108.5 697.5 Tm (2) Tj "
+                  "/F1 12 Tf 1 0 0 1 112 700 Tm (O) Tj ET"),
+            Strings{"E=mc2 H2O"});
+}
+
+}  // namespace
+}  // namespace lkw
