@@ -16,6 +16,11 @@ namespace {
 constexpr double kLineTolerance = 0.5;
 // ... and within this many of the smaller glyph's own size.
 constexpr double kOwnLineTolerance = 1.0;
+// A glyph drawn back over the line's text is on it only when its baseline is
+// this close to the glyph before it (in the smaller one's size): accents and
+// stacked sub- and superscripts are, the next line of an overlapping block
+// is not.
+constexpr double kOverlapLineGap = 0.75;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
 constexpr double kWordGap = 0.15;
@@ -137,6 +142,10 @@ class TLineBuilder {
     // a sub- or superscript stays within its own size of the baseline.
     if (off > kOwnLineTolerance * std::min(FSize, SizeOf(g))) return false;
     const double a0 = Along(g), a1 = a0 + g.Adv;
+    // Going back over text already on the line from another baseline: the
+    // next line of a block that overlaps this one, not a part of this line.
+    if (a0 < FMax - 0.5 * g.Adv && std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * std::min(FLastSize, SizeOf(g)))
+      return false;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }
 
@@ -156,6 +165,8 @@ class TLineBuilder {
       FMin = std::min(FMin, Along(g));
       FMax = std::max(FMax, Along(g) + g.Adv);
     }
+    FLastAcross = Across(g);
+    FLastSize = SizeOf(g);
     FLine.push_back(I);
   }
 
@@ -192,6 +203,7 @@ class TLineBuilder {
   TLKPDFPage& FPage;
   std::vector<uint32_t> FLine;
   double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
+  double FLastAcross = 0, FLastSize = 0;  // the glyph added last
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;
