@@ -214,7 +214,7 @@ class TContentInterpreter {
   std::vector<TGState> FStack;
   size_t FStackOverflow = 0;
   TMatrix FTm, FTlm;
-  uint32_t FTextObject = 0;
+  uint32_t FTextObject = 0, FRun = 0;
   int64_t FOps = 0;
   std::vector<TPDFToken> FOperands;
   size_t FCount = 0;
@@ -283,6 +283,7 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
       return;
     case '\'':
       MoveLine(0, -FGS.TL);
+      ++FRun;
       if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
       return;
     case '"':
@@ -291,6 +292,7 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
         FGS.Tc = v[1];
       }
       MoveLine(0, -FGS.TL);
+      ++FRun;
       if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
       return;
     default:
@@ -298,8 +300,10 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
   }
   if (Op.size() > 3) return;
   if (Op == "Tj") {
+    ++FRun;
     if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
   } else if (Op == "TJ") {
+    ++FRun;
     ShowArray();
   } else if (Op == "Td") {
     if (Nums(2, v)) MoveLine(v[0], v[1]);
@@ -487,6 +491,7 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
         p.Size = size;
         p.FontIdx = FGS.FontIdx;
         p.TextObject = FTextObject;
+        p.Run = FRun;
         p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
         const size_t n = std::min(g.Text.size(), kMaxGlyphText);
         p.TextLen = static_cast<uint16_t>(n);

@@ -16,10 +16,10 @@ namespace {
 constexpr double kLineTolerance = 0.5;
 // ... and within this many of the smaller glyph's own size.
 constexpr double kOwnLineTolerance = 1.0;
-// A glyph drawn back over the line's text is on it only when its baseline is
-// this close to the glyph before it (in the smaller one's size): accents and
-// stacked sub- and superscripts are, the next line of an overlapping block
-// is not.
+// A glyph drawn back over the line's text, as large as the glyph before it,
+// is on the line only when its baseline is this close to that glyph's (in
+// ems): accents and stacked sub- and superscripts are (these smaller than
+// the text), the next line of an overlapping block is not.
 constexpr double kOverlapLineGap = 0.75;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
@@ -110,6 +110,8 @@ bool MayHaveRTL(std::u16string_view T) {
   return false;
 }
 
+bool IsLetter(char16_t C);
+
 class TLineBuilder {
  public:
   TLineBuilder(const TPDFPageGlyphs& G, TLKPDFPage& P) : FG(G), FPage(P) {}
@@ -144,7 +146,8 @@ class TLineBuilder {
     const double a0 = Along(g), a1 = a0 + g.Adv;
     // Going back over text already on the line from another baseline: the
     // next line of a block that overlaps this one, not a part of this line.
-    if (a0 < FMax - 0.5 * g.Adv && std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * std::min(FLastSize, SizeOf(g)))
+    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && SizeOf(g) > kSmaller * FLastSize &&
+        FLastSize > kSmaller * SizeOf(g) && std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * SizeOf(g))
       return false;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }
@@ -182,6 +185,14 @@ class TLineBuilder {
     float SplitX = 0, SplitY = 0;
   };
   void OrderLine();
+  bool RunsInterleave() const;
+  void GroupRuns();
+  struct TGrouped {
+    double Start, Along;
+    uint32_t Index;
+  };
+  std::vector<TGrouped> FGrouped;
+  bool FRunsApart = false;  // the line's strings were put one after another
   void CollectText(TLineText& T);
   bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
                   const TPDFPlacedGlyph* const (&Recent)[2]) const;
@@ -285,8 +296,57 @@ void TLineBuilder::OrderLine() {
   }
   auto byKey = [](const auto& A, const auto& B) { return A.first < B.first; };
   // Most producers write a line left to right already.
-  if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+  FRunsApart = false;
+  if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) {
+    std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+    if (!marks && RunsInterleave()) GroupRuns();
+  }
   if (marks) AttachMarks();
+}
+
+bool IsWordChar(char16_t C) { return (C >= u'0' && C <= u'9') || (IsLetter(C) && !(C >= 0x2B0 && C <= 0x36F)); }
+
+// Letters of two strings drawn over each other (text boxes overlapping, a
+// value printed over its placeholder) come out interleaved when sorted by
+// position.
+bool TLineBuilder::RunsInterleave() const {
+  const auto& glyphs = FG.Glyphs;
+  // A letter of one string, a letter of another drawn over it, and the
+  // first string going on: an overprinted copy (fake bold) shows the same
+  // letter twice and a note mark between two words has no letter under it.
+  for (size_t k = 0; k + 2 < FOrder.size(); ++k) {
+    const TPDFPlacedGlyph& a = glyphs[FOrder[k].second];
+    const TPDFPlacedGlyph& b = glyphs[FOrder[k + 1].second];
+    const TPDFPlacedGlyph& c = glyphs[FOrder[k + 2].second];
+    if (a.Run == b.Run || c.Run != a.Run || FOrder[k + 1].first >= FOrder[k].first + 0.5 * a.Adv ||
+        a.TextLen == 0 || b.TextLen == 0)
+      continue;
+    const char16_t ca = FG.Chars[a.TextStart], cb = FG.Chars[b.TextStart];
+    if (ca != cb && IsWordChar(ca) && IsWordChar(cb)) return true;
+  }
+  return false;
+}
+
+// Each string's glyphs together, the strings in the order of where they
+// start on the line.
+void TLineBuilder::GroupRuns() {
+  const auto& glyphs = FG.Glyphs;
+  FGrouped.clear();
+  for (size_t k = 0; k < FLine.size();) {
+    size_t end = k + 1;
+    double start = Along(glyphs[FLine[k]]);
+    while (end < FLine.size() && glyphs[FLine[end]].Run == glyphs[FLine[k]].Run) {
+      start = std::min(start, Along(glyphs[FLine[end]]));
+      ++end;
+    }
+    for (; k < end; ++k) FGrouped.push_back({start, Along(glyphs[FLine[k]]), FLine[k]});
+  }
+  std::stable_sort(FGrouped.begin(), FGrouped.end(), [](const TGrouped& A, const TGrouped& B) {
+    return A.Start < B.Start || (A.Start == B.Start && A.Along < B.Along);
+  });
+  FOrder.clear();
+  for (const TGrouped& e : FGrouped) FOrder.emplace_back(e.Along, e.Index);
+  FRunsApart = true;
 }
 
 // The ordered glyphs into FUnits and FBuf, with a space wherever a gap, a
@@ -297,6 +357,7 @@ void TLineBuilder::CollectText(TLineText& T) {
   FBuf.clear();
   bool pendingSpace = false, prevRaised = false, spaceSeen = false;
   double prevEnd = 0, prevSize = 0, spaceAt = 0, spaceNeed = 0;
+  uint32_t prevRun = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
   for (size_t oi = 0; oi < FOrder.size(); ++oi) {
@@ -333,6 +394,9 @@ void TLineBuilder::CollectText(TLineText& T) {
       continue;
     }
     const double gap = along - prevEnd;
+    // A string put after the one it was drawn over is a word apart.
+    if (FRunsApart && kept > 0 && g.Run != prevRun && gap < -0.5 * g.Adv) pendingSpace = true;
+    prevRun = g.Run;
     if (kept > 0 && gap > kWordGap * std::min(size, prevSize)) {
       pendingSpace = true;
       // The widest gap of the line, should it turn out to be a gutter.

@@ -67,5 +67,21 @@ TEST(PDFWords, SmallTextNearALargeLineIsALineOfItsOwn) {
             Strings{"E=mc2 H2O"});
 }
 
+TEST(PDFWords, OverlappingTextKeepsEachStringTogether) {
+  // Two lines of small text set over a large title's baseline, one a point
+  // above it and one below: each small line stays whole.
+  EXPECT_EQ(Lines("BT /F1 20 Tf 72 700 Td (Big) Tj ET BT /F1 10 Tf 110 704 Td (some text) Tj ET "
+                  "BT /F1 10 Tf 110 695 Td (a smaller) Tj ET"),
+            (Strings{"Big some text", "a smaller"}));
+  // A superscript drawn after its line is still part of it.
+  EXPECT_EQ(Lines("BT /F1 11 Tf 72 700 Td (24) Tj 14 0 Td ( century) Tj ET BT /F1 6 Tf 83 705 Td (th) Tj ET"),
+            Strings{"24th century"});
+  // Two codes printed over each other on one baseline read one after the
+  // other, not letter by letter; an overprinted copy (fake bold) is dropped.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td (7728) Tj ET BT /F1 10 Tf 78 700 Td (-AA-2076) Tj ET "
+                  "BT /F1 10 Tf 72 680 Td (Bold) Tj 0.3 0 Td (Bold) Tj ET"),
+            (Strings{"7728 -AA-2076", "Bold"}));
+}
+
 }  // namespace
 }  // namespace lkw
