@@ -357,6 +357,7 @@ void TLineBuilder::CollectText(TLineText& T) {
   FBuf.clear();
   bool pendingSpace = false, prevRaised = false, spaceSeen = false;
   double prevEnd = 0, prevSize = 0, spaceAt = 0, spaceNeed = 0;
+  double prevAt = 0, prevAdv = 0;  // the glyph before, by itself
   uint32_t prevRun = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
@@ -395,8 +396,10 @@ void TLineBuilder::CollectText(TLineText& T) {
     }
     const double gap = along - prevEnd;
     // A string put after the one it was drawn over is a word apart.
-    if (FRunsApart && kept > 0 && g.Run != prevRun && gap < -0.5 * g.Adv) pendingSpace = true;
+    if (FRunsApart && kept > 0 && g.Run != prevRun && along < prevAt + 0.5 * prevAdv) pendingSpace = true;
     prevRun = g.Run;
+    prevAt = along;
+    prevAdv = g.Adv;
     if (kept > 0 && gap > kWordGap * std::min(size, prevSize)) {
       pendingSpace = true;
       // The widest gap of the line, should it turn out to be a gutter.
