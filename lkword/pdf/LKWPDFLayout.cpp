@@ -383,9 +383,11 @@ void TLineBuilder::CollectText(TLineText& T) {
     if (IsSpaceText(text)) {
       // A space glyph separates unless the next glyph is drawn over it (a
       // space without width, or one the producer backed up over). One that
-      // starts inside the glyph before it was drawn with other text (a
-      // stray space of another run on nearly the same baseline).
-      if (kept > 0 && !spaceSeen && along >= prevEnd - 0.5 * g.Adv - kWordGap * size) {
+      // lies wholly inside the glyph before it was drawn with other text (a
+      // stray space of another run on nearly the same baseline, a
+      // ligature's placeholder).
+      const bool inside = g.Adv > kNoWidth * size ? along + g.Adv <= prevEnd : along < prevEnd - kWordGap * size;
+      if (kept > 0 && !spaceSeen && !inside) {
         spaceSeen = true;
         spaceAt = along;
         // A narrow space (a condensed font's) still counts once the next

@@ -51,6 +51,12 @@ TEST(PDFWords, SpaceGlyphsSeparateOnlyWhereTheyFallBetweenGlyphs) {
   EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td (Form) Tj ET BT /F1 10 Tf 72 701 Td ( ) Tj ET "
                   "BT /F1 10 Tf 200 700 Td (Identifying) Tj ET BT /F1 10 Tf 217 699 Td ( ) Tj ET"),
                 Strings{"Form Identifying"});
+  // A ligature's placeholder blank, set inside the ligature, splits nothing;
+  // the blank of text placed glyph by glyph, wider than its slots, does.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td [(twenty fi) 250 ( ) (ve)] TJ ET "
+                  "BT /F1 10 Tf 1 0 0 1 72 680 Tm (A) Tj 1 0 0 1 76.5 680 Tm (B) Tj 1 0 0 1 81 680 Tm ( ) Tj "
+                  "1 0 0 1 83 680 Tm (C) Tj 1 0 0 1 87.5 680 Tm (D) Tj ET"),
+            (Strings{"twenty five", "AB CD"}));
   // The space a producer backs up over is none; one after a word is.
   EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td [(sauve) ( ) 250 (garde)] TJ [( ) (next)] TJ ET"),
             Strings{"sauvegarde next"});
