@@ -16,10 +16,12 @@ namespace {
 constexpr double kLineTolerance = 0.5;
 // ... and within this many of the smaller glyph's own size.
 constexpr double kOwnLineTolerance = 1.0;
-// A glyph drawn back over the line's text, as large as the glyph before it,
-// is on the line only when its baseline is this close to that glyph's (in
-// ems): accents and stacked sub- and superscripts are (these smaller than
-// the text), the next line of an overlapping block is not.
+// A glyph drawn back over the line's text, further than this (ems) and as
+// large as the glyph before it, is on the line only when its baseline is
+// this close to that glyph's (in ems): accents and stacked sub- and
+// superscripts go back by a glyph or two, the next line of an overlapping
+// block by the width of the line.
+constexpr double kBlockJump = 3;
 constexpr double kOverlapLineGap = 0.75;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
@@ -146,7 +148,8 @@ class TLineBuilder {
     const double a0 = Along(g), a1 = a0 + g.Adv;
     // Going back over text already on the line from another baseline: the
     // next line of a block that overlaps this one, not a part of this line.
-    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && SizeOf(g) > kSmaller * FLastSize &&
+    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && FLastEnd - a0 > kBlockJump * SizeOf(g) &&
+        SizeOf(g) > kSmaller * FLastSize &&
         FLastSize > kSmaller * SizeOf(g) && std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * SizeOf(g))
       return false;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
@@ -170,6 +173,7 @@ class TLineBuilder {
     }
     FLastAcross = Across(g);
     FLastSize = SizeOf(g);
+    FLastEnd = Along(g) + g.Adv;
     FLine.push_back(I);
   }
 
@@ -214,7 +218,7 @@ class TLineBuilder {
   TLKPDFPage& FPage;
   std::vector<uint32_t> FLine;
   double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
-  double FLastAcross = 0, FLastSize = 0;  // the glyph added last
+  double FLastAcross = 0, FLastSize = 0, FLastEnd = 0;  // the glyph added last
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;

@@ -79,6 +79,10 @@ TEST(PDFWords, OverlappingTextKeepsEachStringTogether) {
   EXPECT_EQ(Lines("BT /F1 20 Tf 72 700 Td (Big) Tj ET BT /F1 10 Tf 110 704 Td (some text) Tj ET "
                   "BT /F1 10 Tf 110 695 Td (a smaller) Tj ET"),
             (Strings{"Big some text", "a smaller"}));
+  // A subscript and a superscript stacked after it, a fraction's parts: the
+  // script goes back a glyph only and stays on the line.
+  EXPECT_EQ(Lines("BT /F1 12 Tf 72 700 Td (R) Tj /F1 7 Tf 1 0 0 1 78 697.5 Tm (0) Tj 1 0 0 1 78 705.5 Tm (+) Tj ET"),
+            Strings{"R0+"});
   // A superscript drawn after its line is still part of it.
   EXPECT_EQ(Lines("BT /F1 11 Tf 72 700 Td (24) Tj 14 0 Td ( century) Tj ET BT /F1 6 Tf 83 705 Td (th) Tj ET"),
             Strings{"24th century"});
