@@ -148,9 +148,10 @@ class TLineBuilder {
     const double a0 = Along(g), a1 = a0 + g.Adv;
     // Going back over text already on the line from another baseline: the
     // next line of a block that overlaps this one, not a part of this line.
-    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && FLastEnd - a0 > kBlockJump * SizeOf(g) &&
-        SizeOf(g) > kSmaller * FLastSize &&
-        FLastSize > kSmaller * SizeOf(g) && std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * SizeOf(g))
+    const double own = SizeOf(g);
+    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && FLastEnd - a0 > kBlockJump * own &&
+        own > kSmaller * FLastSize && FLastSize > kSmaller * own &&
+        std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * own)
       return false;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }

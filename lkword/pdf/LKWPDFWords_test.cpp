@@ -20,14 +20,12 @@ std::string Font(int SpaceWidth = 250) {
          "/LastChar 126 /Widths [" + widths + "] >>";
 }
 
-// The lines of a one-page document showing Content with /F1 (and /F2).
-std::vector<std::string> Lines(const std::string& Content, const std::string& F1 = Font(),
-                               const std::string& F2 = Font()) {
+// The lines of a one-page document showing Content with /F1.
+std::vector<std::string> Lines(const std::string& Content, const std::string& F1 = Font()) {
   std::map<int, std::string> objs = OnePage(Content);
   objs[3] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources 5 0 R >>";
-  objs[5] = "<< /Font << /F1 6 0 R /F2 7 0 R >> >>";
+  objs[5] = "<< /Font << /F1 6 0 R >> >>";
   objs[6] = F1;
-  objs[7] = F2;
   TLKPDFReader reader;
   Load(reader, Document(objs));
   TLKPDFPage page;
