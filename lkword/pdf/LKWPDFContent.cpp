@@ -285,7 +285,7 @@ class TContentInterpreter {
   std::vector<TGState> FStack;
   size_t FStackOverflow = 0;
   TMatrix FTm, FTlm;
-  uint32_t FTextObject = 0;
+  uint32_t FTextObject = 0, FRun = 0;
   int64_t FOps = 0;
   std::vector<TPDFToken> FOperands;
   size_t FCount = 0;
@@ -401,6 +401,7 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
       return;
     case '\'':
       MoveLine(0, -FGS.TL);
+      ++FRun;
       if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
       return;
     case '"':
@@ -409,6 +410,7 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
         FGS.Tc = v[1];
       }
       MoveLine(0, -FGS.TL);
+      ++FRun;
       if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
       return;
     default:
@@ -425,8 +427,10 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
       FPath.Add(r.X0, r.Y0), FPath.Add(r.X1, r.Y1);
     }
   } else if (Op == "Tj") {
+    ++FRun;
     if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
   } else if (Op == "TJ") {
+    ++FRun;
     ShowArray();
   } else if (Op == "Td") {
     if (Nums(2, v)) MoveLine(v[0], v[1]);
@@ -617,6 +621,7 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
         p.Size = size;
         p.FontIdx = FGS.FontIdx;
         p.TextObject = FTextObject;
+        p.Run = FRun;
         p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
         const size_t n = std::min(g.Text.size(), kMaxGlyphText);
         p.TextLen = static_cast<uint16_t>(n);

@@ -15,6 +15,15 @@ namespace {
 // Thresholds, in units of the font size (em) unless said otherwise.
 // Baselines closer than this share a line: sub- and superscripts stay on it.
 constexpr double kLineTolerance = 0.5;
+// ... and within this many of the smaller glyph's own size.
+constexpr double kOwnLineTolerance = 1.0;
+// A glyph drawn back over the line's text, further than this (ems) and as
+// large as the glyph before it, is on the line only when its baseline is
+// this close to that glyph's (in ems): accents and stacked sub- and
+// superscripts go back by a glyph or two, the next line of an overlapping
+// block by the width of the line.
+constexpr double kBlockJump = 3;
+constexpr double kOverlapLineGap = 0.75;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
 constexpr double kWordGap = 0.15;
@@ -104,6 +113,8 @@ bool MayHaveRTL(std::u16string_view T) {
   return false;
 }
 
+bool IsLetter(char16_t C);
+
 class TLineBuilder {
  public:
   TLineBuilder(const TPDFPageGlyphs& G, TLKPDFPage& P) : FG(G), FPage(P) {}
@@ -130,8 +141,19 @@ class TLineBuilder {
   bool Fits(const TPDFPlacedGlyph& g) const {
     if (g.Dx * FUx + g.Dy * FUy < kSameDirection) return false;
     const double size = std::max(FSize, SizeOf(g));
-    if (std::fabs(Across(g) - FBaseline) > kLineTolerance * size) return false;
+    const double off = std::fabs(Across(g) - FBaseline);
+    if (off > kLineTolerance * size) return false;
+    // Small text passing under or over a large glyph is a line of its own:
+    // a sub- or superscript stays within its own size of the baseline.
+    if (off > kOwnLineTolerance * std::min(FSize, SizeOf(g))) return false;
     const double a0 = Along(g), a1 = a0 + g.Adv;
+    // Going back over text already on the line from another baseline: the
+    // next line of a block that overlaps this one, not a part of this line.
+    const double own = SizeOf(g);
+    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && FLastEnd - a0 > kBlockJump * own &&
+        own > kSmaller * FLastSize && FLastSize > kSmaller * own &&
+        std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * own)
+      return false;
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }
 
@@ -151,6 +173,9 @@ class TLineBuilder {
       FMin = std::min(FMin, Along(g));
       FMax = std::max(FMax, Along(g) + g.Adv);
     }
+    FLastAcross = Across(g);
+    FLastSize = SizeOf(g);
+    FLastEnd = Along(g) + g.Adv;
     FLine.push_back(I);
   }
 
@@ -166,6 +191,14 @@ class TLineBuilder {
     float SplitX = 0, SplitY = 0;
   };
   void OrderLine();
+  bool RunsInterleave() const;
+  void GroupRuns();
+  struct TGrouped {
+    double Start, Along;
+    uint32_t Index;
+  };
+  std::vector<TGrouped> FGrouped;
+  bool FRunsApart = false;  // the line's strings were put one after another
   void CollectText(TLineText& T);
   bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
                   const TPDFPlacedGlyph* const (&Recent)[2]) const;
@@ -187,6 +220,7 @@ class TLineBuilder {
   TLKPDFPage& FPage;
   std::vector<uint32_t> FLine;
   double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
+  double FLastAcross = 0, FLastSize = 0, FLastEnd = 0;  // the glyph added last
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;
@@ -268,8 +302,57 @@ void TLineBuilder::OrderLine() {
   }
   auto byKey = [](const auto& A, const auto& B) { return A.first < B.first; };
   // Most producers write a line left to right already.
-  if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+  FRunsApart = false;
+  if (!std::is_sorted(FOrder.begin(), FOrder.end(), byKey)) {
+    std::stable_sort(FOrder.begin(), FOrder.end(), byKey);
+    if (!marks && RunsInterleave()) GroupRuns();
+  }
   if (marks) AttachMarks();
+}
+
+bool IsWordChar(char16_t C) { return (C >= u'0' && C <= u'9') || (IsLetter(C) && !(C >= 0x2B0 && C <= 0x36F)); }
+
+// Letters of two strings drawn over each other (text boxes overlapping, a
+// value printed over its placeholder) come out interleaved when sorted by
+// position.
+bool TLineBuilder::RunsInterleave() const {
+  const auto& glyphs = FG.Glyphs;
+  // A letter of one string, a letter of another drawn over it, and the
+  // first string going on: an overprinted copy (fake bold) shows the same
+  // letter twice and a note mark between two words has no letter under it.
+  for (size_t k = 0; k + 2 < FOrder.size(); ++k) {
+    const TPDFPlacedGlyph& a = glyphs[FOrder[k].second];
+    const TPDFPlacedGlyph& b = glyphs[FOrder[k + 1].second];
+    const TPDFPlacedGlyph& c = glyphs[FOrder[k + 2].second];
+    if (a.Run == b.Run || c.Run != a.Run || FOrder[k + 1].first >= FOrder[k].first + 0.5 * a.Adv ||
+        a.TextLen == 0 || b.TextLen == 0)
+      continue;
+    const char16_t ca = FG.Chars[a.TextStart], cb = FG.Chars[b.TextStart];
+    if (ca != cb && IsWordChar(ca) && IsWordChar(cb)) return true;
+  }
+  return false;
+}
+
+// Each string's glyphs together, the strings in the order of where they
+// start on the line.
+void TLineBuilder::GroupRuns() {
+  const auto& glyphs = FG.Glyphs;
+  FGrouped.clear();
+  for (size_t k = 0; k < FLine.size();) {
+    size_t end = k + 1;
+    double start = Along(glyphs[FLine[k]]);
+    while (end < FLine.size() && glyphs[FLine[end]].Run == glyphs[FLine[k]].Run) {
+      start = std::min(start, Along(glyphs[FLine[end]]));
+      ++end;
+    }
+    for (; k < end; ++k) FGrouped.push_back({start, Along(glyphs[FLine[k]]), FLine[k]});
+  }
+  std::stable_sort(FGrouped.begin(), FGrouped.end(), [](const TGrouped& A, const TGrouped& B) {
+    return A.Start < B.Start || (A.Start == B.Start && A.Along < B.Along);
+  });
+  FOrder.clear();
+  for (const TGrouped& e : FGrouped) FOrder.emplace_back(e.Along, e.Index);
+  FRunsApart = true;
 }
 
 // The ordered glyphs into FUnits and FBuf, with a space wherever a gap, a
@@ -279,7 +362,9 @@ void TLineBuilder::CollectText(TLineText& T) {
   FUnits.clear();
   FBuf.clear();
   bool pendingSpace = false, prevRaised = false, spaceSeen = false;
-  double prevEnd = 0, prevSize = 0, spaceAt = 0;
+  double prevEnd = 0, prevSize = 0, spaceAt = 0, spaceNeed = 0;
+  double prevAt = 0, prevAdv = 0;  // the glyph before, by itself
+  uint32_t prevRun = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
   for (size_t oi = 0; oi < FOrder.size(); ++oi) {
@@ -303,14 +388,26 @@ void TLineBuilder::CollectText(TLineText& T) {
     const bool raised = Across(g) - FBaseline < -kRaised * FSize && size < kSmaller * FSize;
     if (IsSpaceText(text)) {
       // A space glyph separates unless the next glyph is drawn over it (a
-      // space without width, or one the producer backed up over).
-      if (kept > 0 && !spaceSeen) {
+      // space without width, or one the producer backed up over). One that
+      // lies wholly inside the glyph before it was drawn with other text (a
+      // stray space of another run on nearly the same baseline, a
+      // ligature's placeholder).
+      const bool inside = g.Adv > kNoWidth * size ? along + g.Adv <= prevEnd : along < prevEnd - kWordGap * size;
+      if (kept > 0 && !spaceSeen && !inside) {
         spaceSeen = true;
         spaceAt = along;
+        // A narrow space (a condensed font's) still counts once the next
+        // glyph starts past half of it.
+        spaceNeed = g.Adv > kNoWidth * size ? std::min(kWordGap * size, 0.5 * g.Adv) : kWordGap * size;
       }
       continue;
     }
     const double gap = along - prevEnd;
+    // A string put after the one it was drawn over is a word apart.
+    if (FRunsApart && kept > 0 && g.Run != prevRun && along < prevAt + 0.5 * prevAdv) pendingSpace = true;
+    prevRun = g.Run;
+    prevAt = along;
+    prevAdv = g.Adv;
     if (kept > 0 && gap > kWordGap * std::min(size, prevSize)) {
       pendingSpace = true;
       // The widest gap of the line, should it turn out to be a gutter.
@@ -322,7 +419,7 @@ void TLineBuilder::CollectText(TLineText& T) {
         T.SplitY = g.Y;
       }
     }
-    if (spaceSeen && along - spaceAt > kWordGap * size) pendingSpace = true;
+    if (spaceSeen && along - spaceAt > spaceNeed) pendingSpace = true;
     spaceSeen = false;
     // A note mark before its note's text (the mark after a word stays on it).
     if (prevRaised && !raised) pendingSpace = true;

@@ -24,6 +24,7 @@ struct TPDFPlacedGlyph {
   uint16_t TextLen = 0;
   uint16_t FontIdx = 0;    // into TPDFPageGlyphs::FontNames
   uint32_t TextObject = 0; // counts BT operators: glyphs of one text object share it
+  uint32_t Run = 0;        // counts text-showing operators: glyphs of one string share it
 };
 
 // What the content interpreter hands to the layout.
