@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 
 #include "lkword/pdf/LKWPDFBidi.h"
 #include "lkword/pdf/LKWPDFPage.h"
@@ -54,8 +55,8 @@ constexpr double kGutter = 1.5;
 // written across, and the words a column line has on average on each side.
 constexpr size_t kMinColumnRun = 4;
 constexpr double kMinColumnWords = 4;
-// Lines remembered for spotting a line drawn twice.
-constexpr size_t kRecentLines = 8;
+// Lines of a page remembered for spotting a line drawn again over itself.
+constexpr size_t kRememberedLines = 1 << 16;
 // Longest word the dehyphenation looks at.
 constexpr size_t kMaxWord = 64;
 
@@ -205,7 +206,7 @@ class TLineBuilder {
   double Reach(size_t At, const TPDFPlacedGlyph& g, std::u16string_view Text, double Size) const;
   void AppendUnit(std::u16string_view Text, bool Space, bool& Rtl);
   WideString LogicalText(bool Rtl);
-  bool DrawnRecently(std::u16string_view Line, const TPDFPlacedGlyph& First);
+  bool DrawnBefore(std::u16string_view Line, const TPDFPlacedGlyph& First);
   void KeepLine(WideString Line, const TLineText& T);
   // Puts right what content order got wrong (columns written row by row),
   // then emits the items and lines.
@@ -228,11 +229,8 @@ class TLineBuilder {
   std::vector<size_t> FNextBase;
   std::u16string FBuf;
   uint32_t FLastTextObject = 0;
-  struct TRecentLine {
-    size_t Hash = 0;
-    float X = -1e30f, Y = -1e30f;
-  };
-  TRecentLine FRecent[kRecentLines];
+  // Where each line of the page was drawn, by the hash of its text.
+  std::unordered_multimap<size_t, std::pair<float, float>> FDrawn;
   // The page's lines until Finish.
   struct TLineRec {
     WideString Text;
@@ -244,7 +242,6 @@ class TLineBuilder {
     const TPDFPlacedGlyph* First = nullptr;
   };
   std::vector<TLineRec> FRecs;
-  size_t FRecentNext = 0;
   bool FHaveLast = false;
 };
 
@@ -287,7 +284,7 @@ void TLineBuilder::Flush() {
   FLine.clear();
   if (FUnits.empty() || !t.First) return;
   WideString line = LogicalText(t.Rtl);
-  if (DrawnRecently(line, *t.First)) return;
+  if (DrawnBefore(line, *t.First)) return;
   KeepLine(std::move(line), t);
 }
 
@@ -476,17 +473,15 @@ WideString TLineBuilder::LogicalText(bool Rtl) {
   return line;
 }
 
-// A line drawn again over itself (bold by overprinting, shadows) after
-// other lines came between: the recent lines are remembered.
-bool TLineBuilder::DrawnRecently(std::u16string_view Line, const TPDFPlacedGlyph& First) {
+// A line drawn again over itself (bold by overprinting, shadows, a figure
+// drawn several times over) after other lines came between: the page's
+// lines are remembered.
+bool TLineBuilder::DrawnBefore(std::u16string_view Line, const TPDFPlacedGlyph& First) {
   const size_t hash = std::hash<std::u16string_view>()(Line);
-  for (const TRecentLine& r : FRecent) {
-    if (r.Hash == hash && std::fabs(First.X - r.X) < kDuplicateShift * SizeOf(First) &&
-        std::fabs(First.Y - r.Y) < kDuplicateShift * SizeOf(First))
-      return true;
-  }
-  FRecent[FRecentNext] = {hash, First.X, First.Y};
-  FRecentNext = (FRecentNext + 1) % kRecentLines;
+  const double near = kDuplicateShift * SizeOf(First);
+  for (auto [it, end] = FDrawn.equal_range(hash); it != end; ++it)
+    if (std::fabs(First.X - it->second.first) < near && std::fabs(First.Y - it->second.second) < near) return true;
+  if (FDrawn.size() < kRememberedLines) FDrawn.emplace(hash, std::pair{First.X, First.Y});
   return false;
 }
 
