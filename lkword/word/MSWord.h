@@ -233,7 +233,17 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // objects' container.
   void ReadEmbeddedDocuments();
   const TOleStorage* FStorage = nullptr;
+  // The document or table stream ends early (its container is damaged):
+  // structures past the end are lost rather than wrong.
+  bool FStreamsCut = false;
   void ReadPieceTable(TStream* Source);
+  // The text as one piece from fcMin to fcMac; Guess: its width judged by
+  // its length, where the piece table that would tell is lost.
+  void SinglePiece(bool Guess);
+  // Runs Step; where the streams are cut and it fails, what it would have
+  // read is marked lost (What names it) and the load goes on.
+  template <typename F>
+  bool Survive(const char* What, F&& Step);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
   // (0 when the fonts do not tell).
   uint32_t FontCodePage(TStream& Stream);

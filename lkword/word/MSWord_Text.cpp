@@ -1,5 +1,6 @@
 // Piece table and text retrieval of the Word binary reader.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "lkword/framework/ListNumbers.h"
@@ -106,15 +107,31 @@ void TMSWordDocument::ReadPieceTable(TStream* Source) {
       }
     }
   }
-  if (CLX.noPCD == 0) {
-    // One piece over the text from fcMin: 8-bit before Word 97.
-    int64_t bytes = FIB.fcMac > FIB.fcMin ? int64_t{FIB.fcMac} - FIB.fcMin : 0;
-    CLX.Pos = {0, static_cast<int32_t>(FDocVersion == 8 ? bytes / 2 : bytes)};
-    TPCD pcd;
-    pcd.fc = FIB.fcMin;
-    CLX.pcd = {pcd};
-    CLX.noPCD = 1;
+  if (CLX.noPCD == 0) SinglePiece(false);
+}
+
+void TMSWordDocument::SinglePiece(bool Guess) {
+  // One piece over the text from fcMin: 8-bit before Word 97.
+  int64_t bytes = FIB.fcMac > FIB.fcMin ? int64_t{FIB.fcMac} - FIB.fcMin : 0;
+  bool wide = FDocVersion == 8;
+  TPCD pcd;
+  pcd.fc = FIB.fcMin;
+  if (Guess && wide) {
+    // Without its piece table a Word 97 text tells its width only by how
+    // many bytes its characters take.
+    int64_t chars = 0;
+    for (int32_t c : {FIB.ccpText, FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn, FIB.ccpEdn, FIB.ccpTxbx,
+                      FIB.ccpHdrTxbx})
+      chars += std::max<int32_t>(c, 0);
+    if (chars > 0 && std::llabs(bytes - chars) < std::llabs(bytes - 2 * chars)) {
+      wide = false;
+      pcd.fc = (FIB.fcMin << 1) | kCompressedBit;
+    }
   }
+  CLX.Clear();
+  CLX.Pos = {0, static_cast<int32_t>(wide ? bytes / 2 : bytes)};
+  CLX.pcd = {pcd};
+  CLX.noPCD = 1;
 }
 
 uint32_t TMSWordDocument::GetNormFC(uint32_t fc, int& Compressed) const {
@@ -173,12 +190,23 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
   RawByteString buf;
   for (uint32_t i = 0; i < CLX.noPCD && !Cancelled(); ++i) {
     const int64_t pieceFrom = CLX.Pos[i], pieceTo = CLX.Pos[i + 1];
-    const int64_t a = std::max(CPFrom, pieceFrom), b = std::min(CPTo, pieceTo);
+    const int64_t a = std::max(CPFrom, pieceFrom);
+    int64_t b = std::min(CPTo, pieceTo);
     if (a >= b) continue;
     int64_t fcStart = 0, fcEnd = 0;
     const int kind = GetPieceBoundsFC(fcStart, fcEnd, i);
     const int64_t width = kind == 1 ? 1 : 2;
-    if (pieceTo < pieceFrom || fcEnd > streamSize) throw ECorruptError(SPieceBoundsOutOfRange);
+    if (pieceTo < pieceFrom) throw ECorruptError(SPieceBoundsOutOfRange);
+    if (fcEnd > streamSize) {
+      if (!FStreamsCut) throw ECorruptError(SPieceBoundsOutOfRange);
+      // The stream was cut inside the piece: its text up to the cut.
+      const int64_t whole = fcStart >= streamSize ? 0 : (streamSize - fcStart) / width;
+      if (pieceFrom + whole < b) {
+        MarkPartial("the text past the end of the damaged document stream is lost");
+        b = pieceFrom + whole;
+        if (a >= b) continue;
+      }
+    }
     const int64_t bytes = (b - a) * width;
     FBytesRead += bytes;
     if (FBytesRead > kMaxPieceBytesPerStreamByte * streamSize + kPieceBytesSlack)
