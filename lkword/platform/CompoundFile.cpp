@@ -58,6 +58,7 @@ class TCompoundFile {
                    std::string& Lost) const;
   const uint8_t* Data() const { return FData; }
   const std::vector<std::string>& Damage() const { return FDamage; }
+  bool StreamsDamaged() const { return FStreamsDamaged; }
 
  private:
   uint64_t SectorOffset(uint32_t Sector) const { return (uint64_t{Sector} + 1) << FSectorShift; }
@@ -91,6 +92,7 @@ class TCompoundFile {
   std::vector<uint64_t> FMiniStreamSectors;  // file offsets of the mini stream's sectors
   uint64_t FMiniStreamSize = 0;
   std::vector<std::string> FDamage;
+  bool FStreamsDamaged = false;
 };
 
 TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* Bytes, size_t Size)
@@ -129,6 +131,21 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
     if (!broken.empty()) Note(broken);
     FMiniStreamSize = std::min<uint64_t>(root.Size, uint64_t{FMiniStreamSectors.size()} << FSectorShift);
   }
+
+  // A stream of the tree that cannot be read whole has lost content, even
+  // where no reader asks for it.
+  std::vector<uint64_t> units;
+  uint32_t unitSize = 0;
+  uint64_t readable = 0;
+  std::string lost;
+  for (const auto& kids : FChildren)
+    for (uint32_t k : kids) {
+      if (FDir[k].Type != kTypeStream) continue;
+      StreamUnits(k, units, unitSize, readable, lost);
+      if (lost.empty()) continue;
+      FStreamsDamaged = true;
+      Note(lost);
+    }
 }
 
 void TCompoundFile::Note(const std::string& What) {
@@ -477,6 +494,8 @@ std::unique_ptr<TStream> TOleStorage::OpenStream(const WideString& Name, std::st
 }
 
 const std::vector<std::string>& TOleStorage::Damage() const { return FFile->Damage(); }
+
+bool TOleStorage::StreamsDamaged() const { return FFile->StreamsDamaged(); }
 
 // ---------------------------------------------------------------------------
 

@@ -163,7 +163,9 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     hasDocument = true;
     FStreamsCut = !lost.empty();
     if (FStreamsCut) MarkPartial("the document stream is damaged: " + lost);
-    for (const std::string& d : Storage.Damage()) MarkPartial("the compound file is damaged: " + d);
+    // Damage is lost content where a stream cannot be read whole.
+    for (const std::string& d : Storage.Damage()) AddWarning("the compound file is damaged: " + d);
+    if (Storage.StreamsDamaged()) MarkPartial("the compound file is damaged: some of its streams are lost in part");
     // The table stream is the one the FIB names.
     std::unique_ptr<TStream> table;
     ReadFIB(*doc);
@@ -172,6 +174,9 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
       if (!lost.empty()) {
         FStreamsCut = true;
         MarkPartial("the table stream is damaged: " + lost);
+      } else if (!table && !Storage.Damage().empty()) {
+        FStreamsCut = true;
+        MarkPartial("the table stream is lost to the damage");
       }
     }
     FStorage = &Storage;
