@@ -206,9 +206,11 @@ class TMSWordDocument : public TMSCustomWordDocument {
   TWordParagraphs FParagraphs;
   int64_t FStoryCp = -1;
   size_t FTextBase = 0;  // the character of the text being told at FStoryCp
+  // Count CPs from CP read as Units characters (0: left out).
   struct TReplaced {
     int64_t CP;
     size_t Units;
+    int64_t Count = 1;
   };
   std::vector<TReplaced> FReplaced;
   // The CP Units characters of the read text after the one at Cp.
@@ -252,7 +254,13 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Word 97: the characters inserted as symbols, which the text holds as
   // placeholders, by CP (from the character properties in Stream and the
   // font names in Table).
+  // Also the CP ranges of tracked deletions (FDeleted), which plain text
+  // leaves out: it shows the document with its changes accepted.
   void ReadSymbols(TStream& Stream, TStream& Table);
+  std::vector<std::pair<int64_t, int64_t>> FDeleted;
+  bool AcceptsChanges() const { return ReaderFormating() == tfPlainText && !FParseItems.Contains(wpiRevisions); }
+  // Leaves the deleted CPs of [CPFrom, CPTo) out of Text from index From.
+  void DropDeleted(WideString& Text, size_t From, int64_t CPFrom, int64_t CPTo, size_t FirstReplaced);
   // Where the stories of the header text start (CPs from its start, and
   // its end last), and what each is. Word 97: the six note separators, then
   // six per section (even, odd and first page headers and footers). Word

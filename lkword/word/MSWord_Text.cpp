@@ -56,6 +56,7 @@ void TMSWordDocument::ClearTextAndPieces() {
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();
+  FDeleted.clear();
   FNoteNumbers.clear();
   FNoteNumbersSorted = true;
   FNoteStarts.clear();
@@ -225,9 +226,45 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
         out += MultiByteToWide(codePage, buf);
     }
     // Marks go by CP, so only where characters and CPs correspond.
-    if (!FNoteMarks.empty() && out.size() - at == static_cast<size_t>(b - a)) ApplyNoteMarks(out, at, a);
+    const size_t replaced = FReplaced.size();
+    const bool byCP = out.size() - at == static_cast<size_t>(b - a);
+    if (!FNoteMarks.empty() && byCP) ApplyNoteMarks(out, at, a);
+    if (!FDeleted.empty() && byCP && AcceptsChanges()) DropDeleted(out, at, a, b, replaced);
   }
   return out;
+}
+
+void TMSWordDocument::DropDeleted(WideString& Text, size_t From, int64_t CPFrom, int64_t CPTo, size_t FirstReplaced) {
+  auto it = std::upper_bound(FDeleted.begin(), FDeleted.end(), CPFrom,
+                             [](int64_t C, const auto& D) { return C < D.second; });
+  if (it == FDeleted.end() || it->first >= CPTo) return;
+  // The marks replaced in this part, and their index in Text by CP.
+  std::vector<TReplaced> marks(FReplaced.begin() + static_cast<std::ptrdiff_t>(FirstReplaced), FReplaced.end());
+  FReplaced.resize(FirstReplaced);
+  auto index = [&](int64_t CP) {
+    int64_t i = CP - CPFrom;
+    for (const TReplaced& r : marks)
+      if (r.CP < CP) i += static_cast<int64_t>(r.Units) - 1;
+    return From + static_cast<size_t>(i);
+  };
+  std::vector<TReplaced> kept, dropped;
+  WideString out = Text.substr(0, From);
+  int64_t cp = CPFrom;
+  for (; it != FDeleted.end() && it->first < CPTo; ++it) {
+    const int64_t a = std::max(it->first, CPFrom), b = std::min(it->second, CPTo);
+    out.append(Text, index(cp), index(a) - index(cp));
+    dropped.push_back({a, 0, b - a});
+    cp = b;
+  }
+  out.append(Text, index(cp), std::u16string::npos);
+  // Marks within deleted text go with it.
+  for (const TReplaced& r : marks)
+    if (std::none_of(dropped.begin(), dropped.end(), [&](const TReplaced& D) { return r.CP >= D.CP && r.CP < D.CP + D.Count; }))
+      kept.push_back(r);
+  kept.insert(kept.end(), dropped.begin(), dropped.end());
+  std::stable_sort(kept.begin(), kept.end(), [](const TReplaced& A, const TReplaced& B) { return A.CP < B.CP; });
+  FReplaced.insert(FReplaced.end(), kept.begin(), kept.end());
+  Text = std::move(out);
 }
 
 void TMSWordDocument::ReadNoteMarks(TStream* Source) {

@@ -445,6 +445,39 @@ TEST(WordTextTest, NoteMarksAndSymbolsReadAsThePageShowsThem) {
   EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n* b\r\n\u2665 c\r\n\r\n");
 }
 
+// Plain text reads with tracked changes accepted: deleted runs are left out,
+// and what follows them keeps its place (its note numbers, its paragraphs).
+TEST(WordTextTest, DeletedRevisionsAreLeftOutOfPlainText) {
+  const std::string markDel("\x00\x08\x01", 3), markIns("\x01\x08\x01", 3);
+  TWordDocBuilder b;
+  b.Pieces = {{u"Kept\x02 ", false},       {u"gone text ", true, -1, 0, markDel},
+              {u"new ", false, -1, 0, markIns}, {u"end\x02\r", false},
+              {u"second\r", true},          {u"\x02 a\r\x02 b\r", false}};
+  b.Ccp[0] = 32;
+  b.Ccp[1] = 8;
+  b.FootnoteRefs = {4, 23};
+  b.FootnoteTexts = {0, 4};
+  const std::string file = b.Compound();
+  {
+    TMSWordDocument doc;
+    Load(doc, file);
+    EXPECT_EQ(Body(doc), "Kept1 new end2\r\nsecond\r\n");
+    EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n2 b\r\n\r\n");
+  }
+  {  // Shown on request, and in the other formats as before.
+    TMSWordDocument doc;
+    doc.SetParseItems(doc.ParseItems().Include(wpiRevisions));
+    Load(doc, file);
+    EXPECT_EQ(Body(doc), "Kept1 gone text new end2\r\nsecond\r\n");
+  }
+  for (TMSTextFormating f : {tfRTF, tfHTML}) {
+    TMSWordDocument doc;
+    doc.SetTextFormating(f);
+    Load(doc, file);
+    EXPECT_NE(U8(doc.Text().Text()).find("gone text"), std::string::npos);
+  }
+}
+
 TEST(WordTextTest, EmbeddedWordDocumentsAreReadAsTextBoxes) {
   TWordDocBuilder outer = Simple(u"Outer\x02 page\r");
   outer.FootnoteRefs = {5};
