@@ -55,10 +55,10 @@ class TCompoundFile {
   // the unit size and how many of the stream's bytes they hold. Where the
   // chain breaks the units stop there and Lost says why (else it is empty).
   void StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize, uint64_t& Readable,
-                   std::string& Lost) const;
+                   std::string& Lost, bool* PastEnd = nullptr) const;
   const uint8_t* Data() const { return FData; }
   const std::vector<std::string>& Damage() const { return FDamage; }
-  bool StreamsDamaged() const { return FStreamsDamaged; }
+  bool CutShort() const { return FCutShort; }
 
  private:
   uint64_t SectorOffset(uint32_t Sector) const { return (uint64_t{Sector} + 1) << FSectorShift; }
@@ -92,7 +92,8 @@ class TCompoundFile {
   std::vector<uint64_t> FMiniStreamSectors;  // file offsets of the mini stream's sectors
   uint64_t FMiniStreamSize = 0;
   std::vector<std::string> FDamage;
-  bool FStreamsDamaged = false;
+  // Sectors the chains reach lie past the end of the file.
+  bool FCutShort = false;
 };
 
 TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* Bytes, size_t Size)
@@ -124,6 +125,7 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
     for (uint32_t s : chain) {
       if (!SectorInFile(s, FSectorSize)) {
         if (broken.empty()) broken = "mini stream sector " + Num(s) + " lies outside the file";
+        FCutShort = true;
         break;
       }
       FMiniStreamSectors.push_back(SectorOffset(s));
@@ -132,8 +134,8 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
     FMiniStreamSize = std::min<uint64_t>(root.Size, uint64_t{FMiniStreamSectors.size()} << FSectorShift);
   }
 
-  // A stream of the tree that cannot be read whole has lost content, even
-  // where no reader asks for it.
+  // The streams of the tree whose sectors the file does not reach, which
+  // lose content even where no reader asks for them.
   std::vector<uint64_t> units;
   uint32_t unitSize = 0;
   uint64_t readable = 0;
@@ -141,9 +143,10 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
   for (const auto& kids : FChildren)
     for (uint32_t k : kids) {
       if (FDir[k].Type != kTypeStream) continue;
-      StreamUnits(k, units, unitSize, readable, lost);
+      bool pastEnd = false;
+      StreamUnits(k, units, unitSize, readable, lost, &pastEnd);
       if (lost.empty()) continue;
-      FStreamsDamaged = true;
+      FCutShort = FCutShort || pastEnd;
       Note(lost);
     }
 }
@@ -241,7 +244,10 @@ void TCompoundFile::ReadDirectory(uint32_t FirstSector) {
     // read as far as they go.
     const uint64_t avail = SectorOffset(s) < FSize ? FSize - SectorOffset(s) : 0;
     const size_t entries = static_cast<size_t>(std::min<uint64_t>(perSector, avail / kDirEntrySize));
-    if (entries < perSector && broken.empty()) broken = "directory sector " + Num(s) + " lies outside the file";
+    if (entries < perSector && broken.empty()) {
+      broken = "directory sector " + Num(s) + " lies outside the file";
+      FCutShort = true;
+    }
     const uint8_t* sec = Data() + SectorOffset(s);
     for (size_t i = 0; i < entries; ++i) {
       const uint8_t* p = sec + i * kDirEntrySize;
@@ -334,7 +340,7 @@ void TCompoundFile::BuildTree() {
 }
 
 void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize,
-                                uint64_t& Readable, std::string& Lost) const {
+                                uint64_t& Readable, std::string& Lost, bool* PastEnd) const {
   const TDirEntry& e = FDir[Index];
   const std::string what = "stream \"" + WideToUtf8(e.Name) + "\"";
   Offsets.clear();
@@ -386,6 +392,7 @@ void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, 
           Readable += FSize - start;
         }
         Lost = "sector " + Num(s) + " of " + what + " lies outside the file";
+        if (PastEnd) *PastEnd = true;
         break;
       }
       Offsets.push_back(SectorOffset(s));
@@ -495,7 +502,7 @@ std::unique_ptr<TStream> TOleStorage::OpenStream(const WideString& Name, std::st
 
 const std::vector<std::string>& TOleStorage::Damage() const { return FFile->Damage(); }
 
-bool TOleStorage::StreamsDamaged() const { return FFile->StreamsDamaged(); }
+bool TOleStorage::CutShort() const { return FFile->CutShort(); }
 
 // ---------------------------------------------------------------------------
 

@@ -52,9 +52,9 @@ class TOleStorage : public TObject {
   // What the container's damage left out, one line each; empty when it is
   // sound. Shared by all storages of the file.
   const std::vector<std::string>& Damage() const;
-  // Whether some stream of the file cannot be read whole (Damage() says
-  // which), though it may be one no reader needs.
-  bool StreamsDamaged() const;
+  // Whether the file ends before sectors its directory or streams need:
+  // content is lost, though perhaps none a reader asks for.
+  bool CutShort() const;
 
   std::string ClassName() const override { return "TOleStorage"; }
 

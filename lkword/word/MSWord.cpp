@@ -163,9 +163,10 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     hasDocument = true;
     FStreamsCut = !lost.empty();
     if (FStreamsCut) MarkPartial("the document stream is damaged: " + lost);
-    // Damage is lost content where a stream cannot be read whole.
+    // Damage is lost content where the file was cut short; elsewhere it
+    // may only be of links no stream needs.
     for (const std::string& d : Storage.Damage()) AddWarning("the compound file is damaged: " + d);
-    if (Storage.StreamsDamaged()) MarkPartial("the compound file is damaged: some of its streams are lost in part");
+    if (Storage.CutShort()) MarkPartial("the compound file ends early: what its missing sectors held is lost");
     // The table stream is the one the FIB names.
     std::unique_ptr<TStream> table;
     ReadFIB(*doc);
