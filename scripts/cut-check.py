@@ -3,7 +3,7 @@
 
     scripts/cut-check.py LKWORD FILE_OR_FOLDER...
 
-Each PDF and .docx given (folders: those directly inside) is cut at 30, 60
+Each PDF, .docx and .doc given (folders: those directly inside) is cut at 30, 60
 and 90% of its bytes, and `lkword --json` reads each cut copy. A cut copy
 must give an error or a result marked partial, and either way exit with
 status 1: exiting 0 unmarked passes lost text off as the document. The
@@ -17,7 +17,7 @@ import sys
 import tempfile
 
 CUTS = (0.3, 0.6, 0.9)
-SUFFIXES = (".pdf", ".docx")
+SUFFIXES = (".pdf", ".docx", ".doc")
 
 
 def documents(args):

@@ -16,6 +16,7 @@ const uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint32_t MAXREGSECT = 0xFFFFFFFA;
 constexpr uint32_t ENDOFCHAIN = 0xFFFFFFFE;
 constexpr uint32_t NOSTREAM = 0xFFFFFFFF;
+constexpr uint32_t FREESECT = 0xFFFFFFFF;
 
 constexpr size_t kHeaderSize = 512;
 constexpr size_t kDirEntrySize = 128;
@@ -51,9 +52,13 @@ class TCompoundFile {
   const TDirEntry& Entry(uint32_t Index) const { return FDir[Index]; }
   const std::vector<uint32_t>& Children(uint32_t Index) const { return FChildren[Index]; }
   // File offsets of the units (sectors or mini sectors) that hold a stream,
-  // and the unit size.
-  void StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize) const;
+  // the unit size and how many of the stream's bytes they hold. Where the
+  // chain breaks the units stop there and Lost says why (else it is empty).
+  void StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize, uint64_t& Readable,
+                   std::string& Lost, bool* PastEnd = nullptr) const;
   const uint8_t* Data() const { return FData; }
+  const std::vector<std::string>& Damage() const { return FDamage; }
+  bool CutShort() const { return FCutShort; }
 
  private:
   uint64_t SectorOffset(uint32_t Sector) const { return (uint64_t{Sector} + 1) << FSectorShift; }
@@ -61,10 +66,12 @@ class TCompoundFile {
   bool SectorInFile(uint32_t Sector, uint64_t Bytes) const {
     return Sector <= MAXREGSECT && SectorOffset(Sector) + Bytes <= FSize;
   }
-  const uint8_t* SectorPtr(uint32_t Sector, const char* What) const;
   // Follows a FAT chain from Start; at most Limit sectors are taken (0: the
-  // whole chain). Raises on loops and sectors outside the FAT.
-  std::vector<uint32_t> Chain(uint32_t Start, uint64_t Limit, const std::string& What) const;
+  // whole chain). A loop, a sector outside the FAT or (with a Limit) an end
+  // before it stops the chain there, and Broken says which.
+  std::vector<uint32_t> Chain(uint32_t Start, uint64_t Limit, const std::string& What, std::string& Broken) const;
+  // Damage found while opening: what could not be read is left out.
+  void Note(const std::string& What);
   void ReadFat(const uint8_t* Header);
   void ReadDirectory(uint32_t FirstSector);
   void ReadMiniFat(uint32_t FirstSector);
@@ -84,6 +91,9 @@ class TCompoundFile {
   std::vector<std::vector<uint32_t>> FChildren;
   std::vector<uint64_t> FMiniStreamSectors;  // file offsets of the mini stream's sectors
   uint64_t FMiniStreamSize = 0;
+  std::vector<std::string> FDamage;
+  // Sectors the chains reach lie past the end of the file.
+  bool FCutShort = false;
 };
 
 TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* Bytes, size_t Size)
@@ -109,26 +119,52 @@ TCompoundFile::TCompoundFile(std::shared_ptr<const void> Owner, const uint8_t* B
   const TDirEntry& root = FDir[0];
   if (root.Size > 0 && root.Start != ENDOFCHAIN) {
     uint64_t want = (root.Size + FSectorSize - 1) >> FSectorShift;
-    std::vector<uint32_t> chain = Chain(root.Start, want, "the mini stream");
+    std::string broken;
+    std::vector<uint32_t> chain = Chain(root.Start, want, "the mini stream", broken);
     FMiniStreamSectors.reserve(chain.size());
     for (uint32_t s : chain) {
-      if (!SectorInFile(s, FSectorSize)) break;
+      if (!SectorInFile(s, FSectorSize)) {
+        if (broken.empty()) broken = "mini stream sector " + Num(s) + " lies outside the file";
+        FCutShort = true;
+        break;
+      }
       FMiniStreamSectors.push_back(SectorOffset(s));
     }
+    if (!broken.empty()) Note(broken);
     FMiniStreamSize = std::min<uint64_t>(root.Size, uint64_t{FMiniStreamSectors.size()} << FSectorShift);
   }
+
+  // The streams of the tree whose sectors the file does not reach, which
+  // lose content even where no reader asks for them.
+  std::vector<uint64_t> units;
+  uint32_t unitSize = 0;
+  uint64_t readable = 0;
+  std::string lost;
+  for (const auto& kids : FChildren)
+    for (uint32_t k : kids) {
+      if (FDir[k].Type != kTypeStream) continue;
+      bool pastEnd = false;
+      StreamUnits(k, units, unitSize, readable, lost, &pastEnd);
+      if (lost.empty()) continue;
+      FCutShort = FCutShort || pastEnd;
+      Note(lost);
+    }
 }
 
-const uint8_t* TCompoundFile::SectorPtr(uint32_t Sector, const char* What) const {
-  if (!SectorInFile(Sector, FSectorSize)) Fail(std::string(What) + " sector " + Num(Sector) + " lies outside the file");
-  return Data() + SectorOffset(Sector);
+void TCompoundFile::Note(const std::string& What) {
+  constexpr size_t kMaxNotes = 20;
+  if (FDamage.size() < kMaxNotes && std::find(FDamage.begin(), FDamage.end(), What) == FDamage.end())
+    FDamage.push_back(What);
 }
 
 void TCompoundFile::ReadFat(const uint8_t* Header) {
   uint32_t numFat = LoadLE32(Header + 44);
   // Every FAT sector is a sector of the file, so the count is bounded by it.
   uint64_t fileSectors = FSize >> FSectorShift;
-  if (numFat > fileSectors) Fail("the header claims " + Num(numFat) + " FAT sectors, the file holds " + Num(fileSectors));
+  if (numFat > fileSectors) {
+    Note("the header claims " + Num(numFat) + " FAT sectors, the file holds " + Num(fileSectors));
+    numFat = static_cast<uint32_t>(fileSectors);
+  }
 
   std::vector<uint32_t> fatSectors;
   fatSectors.reserve(numFat);
@@ -143,9 +179,12 @@ void TCompoundFile::ReadFat(const uint8_t* Header) {
   std::vector<bool> seen(fileSectors + 1, false);
   const uint32_t perSector = FSectorSize / 4 - 1;
   while (fatSectors.size() < numFat && next <= MAXREGSECT) {
-    if (next >= seen.size() || seen[next]) Fail(next < seen.size() ? "the DIFAT chain loops" : "DIFAT sector out of range");
+    if (next >= seen.size() || seen[next] || !SectorInFile(next, FSectorSize)) {
+      Note(next < seen.size() && seen[next] ? "the DIFAT chain loops" : "DIFAT sector " + Num(next) + " lies outside the file");
+      break;
+    }
     seen[next] = true;
-    const uint8_t* p = SectorPtr(next, "DIFAT");
+    const uint8_t* p = Data() + SectorOffset(next);
     for (uint32_t i = 0; i < perSector && fatSectors.size() < numFat; ++i) {
       uint32_t s = LoadLE32(p + 4 * i);
       if (s > MAXREGSECT) continue;
@@ -154,22 +193,40 @@ void TCompoundFile::ReadFat(const uint8_t* Header) {
     next = LoadLE32(p + 4 * perSector);
   }
 
+  // A FAT sector the file does not hold (it was cut short) leaves its
+  // entries free, so that the chains through them break there.
   const uint32_t perFat = FSectorSize / 4;
-  FFat.reserve(fatSectors.size() * perFat);
-  for (uint32_t s : fatSectors) {
-    const uint8_t* p = SectorPtr(s, "FAT");
-    for (uint32_t i = 0; i < perFat; ++i) FFat.push_back(LoadLE32(p + 4 * i));
+  FFat.assign(fatSectors.size() * perFat, FREESECT);
+  uint32_t missing = 0;
+  for (size_t k = 0; k < fatSectors.size(); ++k) {
+    uint32_t s = fatSectors[k];
+    uint64_t bytes = s <= MAXREGSECT && SectorOffset(s) < FSize ? std::min<uint64_t>(FSectorSize, FSize - SectorOffset(s)) : 0;
+    if (bytes < FSectorSize) ++missing;
+    const uint8_t* p = Data() + (bytes ? SectorOffset(s) : 0);
+    for (uint32_t i = 0; i < bytes / 4; ++i) FFat[k * perFat + i] = LoadLE32(p + 4 * i);
   }
-  if (FFat.empty()) Fail("it has no FAT");
+  if (missing == fatSectors.size()) Fail(fatSectors.empty() ? "it has no FAT" : "its FAT lies outside the file");
+  if (missing) Note(Num(missing) + " of the " + Num(fatSectors.size()) + " FAT sectors lie outside the file");
 }
 
-std::vector<uint32_t> TCompoundFile::Chain(uint32_t Start, uint64_t Limit, const std::string& What) const {
+std::vector<uint32_t> TCompoundFile::Chain(uint32_t Start, uint64_t Limit, const std::string& What,
+                                            std::string& Broken) const {
   std::vector<uint32_t> out;
   std::vector<bool> seen(FFat.size(), false);
   uint32_t s = Start;
-  while (s != ENDOFCHAIN && (Limit == 0 || out.size() < Limit)) {
-    if (s >= FFat.size()) Fail("sector " + Num(s) + " of " + What + " is out of range");
-    if (seen[s]) Fail("the sector chain of " + What + " loops");
+  while (Limit == 0 || out.size() < Limit) {
+    if (s == ENDOFCHAIN) {
+      if (Limit != 0) Broken = "the sector chain of " + What + " ends early";
+      break;
+    }
+    if (s >= FFat.size()) {
+      Broken = "sector " + Num(s) + " of " + What + " is out of range";
+      break;
+    }
+    if (seen[s]) {
+      Broken = "the sector chain of " + What + " loops";
+      break;
+    }
     seen[s] = true;
     out.push_back(s);
     s = FFat[s];
@@ -178,12 +235,21 @@ std::vector<uint32_t> TCompoundFile::Chain(uint32_t Start, uint64_t Limit, const
 }
 
 void TCompoundFile::ReadDirectory(uint32_t FirstSector) {
-  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the directory");
+  std::string broken;
+  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the directory", broken);
   const size_t perSector = FSectorSize / kDirEntrySize;
   FDir.reserve(chain.size() * perSector);
   for (uint32_t s : chain) {
-    const uint8_t* sec = SectorPtr(s, "directory");
-    for (size_t i = 0; i < perSector; ++i) {
+    // The entries of a directory sector the file holds only in part are
+    // read as far as they go.
+    const uint64_t avail = SectorOffset(s) < FSize ? FSize - SectorOffset(s) : 0;
+    const size_t entries = static_cast<size_t>(std::min<uint64_t>(perSector, avail / kDirEntrySize));
+    if (entries < perSector && broken.empty()) {
+      broken = "directory sector " + Num(s) + " lies outside the file";
+      FCutShort = true;
+    }
+    const uint8_t* sec = Data() + SectorOffset(s);
+    for (size_t i = 0; i < entries; ++i) {
       const uint8_t* p = sec + i * kDirEntrySize;
       TDirEntry e;
       e.Type = p[66];
@@ -203,43 +269,64 @@ void TCompoundFile::ReadDirectory(uint32_t FirstSector) {
       if (FMajorVersion >= 4) e.Size |= uint64_t{LoadLE32(p + 124)} << 32;
       FDir.push_back(std::move(e));
     }
+    if (entries < perSector) break;
   }
-  if (FDir.empty() || FDir[0].Type != kTypeRoot) Fail("the root directory entry is missing");
+  if (!broken.empty()) Note(broken);
+  if (FDir.empty() || FDir[0].Type != kTypeRoot)
+    Fail("the root directory entry is missing" + (broken.empty() ? std::string() : " (" + broken + ")"));
 }
 
 void TCompoundFile::ReadMiniFat(uint32_t FirstSector) {
   if (FirstSector > MAXREGSECT) return;
-  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the mini FAT");
+  std::string broken;
+  std::vector<uint32_t> chain = Chain(FirstSector, 0, "the mini FAT", broken);
   const uint32_t per = FSectorSize / 4;
   FMiniFat.reserve(chain.size() * per);
   for (uint32_t s : chain) {
-    const uint8_t* p = SectorPtr(s, "mini FAT");
+    if (!SectorInFile(s, FSectorSize)) {
+      if (broken.empty()) broken = "mini FAT sector " + Num(s) + " lies outside the file";
+      break;
+    }
+    const uint8_t* p = Data() + SectorOffset(s);
     for (uint32_t i = 0; i < per; ++i) FMiniFat.push_back(LoadLE32(p + 4 * i));
   }
+  if (!broken.empty()) Note(broken);
 }
 
 void TCompoundFile::BuildTree() {
-  // Each entry may appear once in the whole tree: this refuses loops between
-  // siblings as well as a storage that contains itself.
+  // Each entry may appear once in the whole tree: an entry met again (a loop
+  // between siblings, a storage that contains itself) is left out with what
+  // hangs below it, as are links past the end of a short directory.
   FChildren.assign(FDir.size(), {});
   std::vector<bool> placed(FDir.size(), false);
   placed[0] = true;
   std::vector<uint32_t> storages{0};
   std::vector<uint32_t> stack;
+  auto valid = [&](uint32_t n) {
+    if (n == NOSTREAM) return false;
+    if (n >= FDir.size()) {
+      Note("directory entry " + Num(n) + " lies beyond the end of the directory");
+      return false;
+    }
+    if (placed[n]) {
+      Note("directory entry " + Num(n) + " appears twice in the tree");
+      return false;
+    }
+    return true;
+  };
   while (!storages.empty()) {
     uint32_t parent = storages.back();
     storages.pop_back();
     // In-order walk of the sibling tree below the storage.
     stack.clear();
     uint32_t node = FDir[parent].Child;
-    auto valid = [&](uint32_t n) { return n != NOSTREAM && n < FDir.size(); };
-    while (valid(node) || !stack.empty()) {
+    while (true) {
       while (valid(node)) {
-        if (placed[node]) Fail("directory entry " + Num(node) + " appears twice in the tree");
         placed[node] = true;
         stack.push_back(node);
         node = FDir[node].Left;
       }
+      if (stack.empty()) break;
       node = stack.back();
       stack.pop_back();
       const TDirEntry& e = FDir[node];
@@ -252,45 +339,67 @@ void TCompoundFile::BuildTree() {
   }
 }
 
-void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize) const {
+void TCompoundFile::StreamUnits(uint32_t Index, std::vector<uint64_t>& Offsets, uint32_t& UnitSize,
+                                uint64_t& Readable, std::string& Lost, bool* PastEnd) const {
   const TDirEntry& e = FDir[Index];
   const std::string what = "stream \"" + WideToUtf8(e.Name) + "\"";
   Offsets.clear();
-  if (e.Size == 0) {
-    UnitSize = FSectorSize;
-    return;
-  }
+  Readable = 0;
+  Lost.clear();
+  UnitSize = FSectorSize;
+  if (e.Size == 0) return;
   if (e.Size < FMiniCutoff) {
     UnitSize = 1u << FMiniSectorShift;
-    if (e.Size > FMiniStreamSize) Fail(what + " claims " + Num(e.Size) + " bytes, more than the mini stream holds");
     uint64_t want = (e.Size + UnitSize - 1) >> FMiniSectorShift;
     std::vector<bool> seen(FMiniFat.size(), false);
     uint32_t s = e.Start;
-    Offsets.reserve(want);
+    Offsets.reserve(std::min<uint64_t>(want, FMiniFat.size()));
     while (Offsets.size() < want) {
-      if (s == ENDOFCHAIN) Fail("the mini sector chain of " + what + " ends early");
-      if (s >= FMiniFat.size()) Fail("mini sector " + Num(s) + " of " + what + " is out of range");
-      if (seen[s]) Fail("the mini sector chain of " + what + " loops");
+      if (s == ENDOFCHAIN) {
+        Lost = "the mini sector chain of " + what + " ends early";
+        break;
+      }
+      if (s >= FMiniFat.size()) {
+        Lost = "mini sector " + Num(s) + " of " + what + " is out of range";
+        break;
+      }
+      if (seen[s]) {
+        Lost = "the mini sector chain of " + what + " loops";
+        break;
+      }
       seen[s] = true;
       uint64_t pos = uint64_t{s} << FMiniSectorShift;
-      uint64_t need = std::min<uint64_t>(UnitSize, e.Size - (Offsets.size() << FMiniSectorShift));
-      if (pos + need > FMiniStreamSize) Fail("mini sector " + Num(s) + " of " + what + " lies outside the mini stream");
+      uint64_t need = std::min<uint64_t>(UnitSize, e.Size - Readable);
+      if (pos + need > FMiniStreamSize) {
+        Lost = "mini sector " + Num(s) + " of " + what + " lies outside the mini stream";
+        break;
+      }
       Offsets.push_back(FMiniStreamSectors[pos >> FSectorShift] + (pos & (FSectorSize - 1)));
+      Readable += need;
       s = FMiniFat[s];
     }
-    return;
+  } else {
+    uint64_t want = (e.Size + FSectorSize - 1) >> FSectorShift;
+    std::vector<uint32_t> chain = Chain(e.Start, want, what, Lost);
+    Offsets.reserve(chain.size());
+    for (uint32_t s : chain) {
+      uint64_t need = std::min<uint64_t>(FSectorSize, e.Size - Readable);
+      if (!SectorInFile(s, need)) {
+        // A sector the file holds in part (the file was cut inside it).
+        uint64_t start = SectorOffset(s);
+        if (start < FSize) {
+          Offsets.push_back(start);
+          Readable += FSize - start;
+        }
+        Lost = "sector " + Num(s) + " of " + what + " lies outside the file";
+        if (PastEnd) *PastEnd = true;
+        break;
+      }
+      Offsets.push_back(SectorOffset(s));
+      Readable += need;
+    }
   }
-  UnitSize = FSectorSize;
-  if (e.Size > FSize) Fail(what + " claims " + Num(e.Size) + " bytes, more than the file holds");
-  uint64_t want = (e.Size + FSectorSize - 1) >> FSectorShift;
-  std::vector<uint32_t> chain = Chain(e.Start, want, what);
-  if (chain.size() < want) Fail("the sector chain of " + what + " ends early");
-  Offsets.reserve(chain.size());
-  for (size_t i = 0; i < chain.size(); ++i) {
-    uint64_t need = std::min<uint64_t>(FSectorSize, e.Size - (uint64_t{i} << FSectorShift));
-    if (!SectorInFile(chain[i], need)) Fail("sector " + Num(chain[i]) + " of " + what + " lies outside the file");
-    Offsets.push_back(SectorOffset(chain[i]));
-  }
+  if (!Lost.empty()) Lost += ": " + Num(Readable) + " of its " + Num(e.Size) + " bytes are readable";
 }
 
 // ---------------------------------------------------------------------------
@@ -300,9 +409,13 @@ namespace {
 
 class TOleStream : public TStream {
  public:
-  TOleStream(std::shared_ptr<const TCompoundFile> File, uint32_t Entry) : FFile(std::move(File)) {
-    FFile->StreamUnits(Entry, FUnits, FUnitSize);
-    FSize = static_cast<int64_t>(FFile->Entry(Entry).Size);
+  TOleStream(std::shared_ptr<const TCompoundFile> File, uint32_t Entry, std::string* Lost) : FFile(std::move(File)) {
+    uint64_t readable = 0;
+    std::string lost;
+    FFile->StreamUnits(Entry, FUnits, FUnitSize, readable, lost);
+    if (!lost.empty() && !Lost) Fail(lost);
+    if (Lost) *Lost = lost;
+    FSize = static_cast<int64_t>(readable);
     FShift = static_cast<uint32_t>(__builtin_ctz(FUnitSize));
   }
 
@@ -380,11 +493,16 @@ std::unique_ptr<TOleStorage> TOleStorage::OpenStorage(const WideString& Name) co
   return std::make_unique<TOleStorage>(FFile, static_cast<uint32_t>(i));
 }
 
-std::unique_ptr<TStream> TOleStorage::OpenStream(const WideString& Name) const {
+std::unique_ptr<TStream> TOleStorage::OpenStream(const WideString& Name, std::string* Lost) const {
+  if (Lost) Lost->clear();
   int64_t i = FindChild(Name, STGTY_STREAM);
   if (i < 0) return nullptr;
-  return std::make_unique<TOleStream>(FFile, static_cast<uint32_t>(i));
+  return std::make_unique<TOleStream>(FFile, static_cast<uint32_t>(i), Lost);
 }
+
+const std::vector<std::string>& TOleStorage::Damage() const { return FFile->Damage(); }
+
+bool TOleStorage::CutShort() const { return FFile->CutShort(); }
 
 // ---------------------------------------------------------------------------
 

@@ -2,9 +2,12 @@
 // Word 97-2003 documents and others): versions 3 and 4 (512- and 4096-byte
 // sectors), FAT, DIFAT with continuation sectors, mini FAT and mini stream.
 //
-// The whole container is parsed and validated when it is opened; a stream's
-// sector chain is validated when the stream is opened. Cycles, sectors that
-// lie outside the file and sizes the file cannot hold raise EOleError.
+// The whole container is parsed when it is opened, as far as it can be: a
+// damaged one (cut short, a FAT that misses sectors, chains that loop or
+// leave the file, a short directory) opens with what survives, and Damage()
+// says what did not. Only a file without a header, a FAT or a root entry
+// raises EOleError. A stream's sector chain is followed when the stream is
+// opened; loops and sectors outside the file or the FAT end it there.
 // Storages and streams keep the container alive, so they may outlive the
 // storage they were opened from.
 #pragma once
@@ -41,9 +44,17 @@ class TOleStorage : public TObject {
   std::vector<TStatStg> EnumElements() const;
   // The child storage / stream of that name (compared ignoring case, as the
   // structured-storage services do); nullptr when there is none. A stream
-  // whose sector chain is broken raises EOleError.
+  // whose sector chain is broken raises EOleError, unless Lost is given:
+  // then the stream holds the bytes up to the break and Lost says what is
+  // missing (it is empty for a whole stream).
   std::unique_ptr<TOleStorage> OpenStorage(const WideString& Name) const;
-  std::unique_ptr<TStream> OpenStream(const WideString& Name) const;
+  std::unique_ptr<TStream> OpenStream(const WideString& Name, std::string* Lost = nullptr) const;
+  // What the container's damage left out, one line each; empty when it is
+  // sound. Shared by all storages of the file.
+  const std::vector<std::string>& Damage() const;
+  // Whether the file ends before sectors its directory or streams need:
+  // content is lost, though perhaps none a reader asks for.
+  bool CutShort() const;
 
   std::string ClassName() const override { return "TOleStorage"; }
 
@@ -62,10 +73,11 @@ bool StgIsStorageFile(const std::string& FileName);
 bool IsCompoundFileData(const void* Data, size_t Size);
 
 // The root storage of a compound file; EOleError when it is not one or is
-// damaged, EFOpenError when the file cannot be read.
+// damaged past reading, EFOpenError when the file cannot be read.
 std::unique_ptr<TOleStorage> StgOpenStorage(const std::string& FileName);
 // The root storage of a compound file held in memory (the bytes are taken
-// over); EOleError when they are not a compound file or are damaged.
+// over); EOleError when they are not a compound file or are damaged past
+// reading.
 std::unique_ptr<TOleStorage> StgOpenStorageOnMemory(RawByteString Bytes);
 // The root storage of the compound file Stream holds from its position to its
 // end. A file stream at its start is mapped rather than copied.

@@ -113,70 +113,132 @@ TEST(CompoundFileLargeTest, FollowsDifatContinuationSectors) {
   EXPECT_EQ(ReadAll(*root->OpenStream(u"Big")), data);
   EXPECT_EQ(ReadAll(*root->OpenStream(u"Tail")), Pattern(5000, 6));
 
-  // A DIFAT sector that links to itself.
+  // A DIFAT sector that links to itself, with a FAT count that sends the
+  // reader round it: the FAT sectors it lists are kept.
   const uint32_t difat = b.NumFatSectors();  // DIFAT sectors follow the FAT
   TCfbBuilder::Put32(file, 512 + size_t{difat} * 512 + 508, difat);
   TCfbBuilder::Put32(file, 44, b.NumFatSectors() + 200);
-  ExpectOleError([&] { StgOpenStorageOnMemory(file); }, "DIFAT");
+  auto damaged = StgOpenStorageOnMemory(file);
+  ASSERT_FALSE(damaged->Damage().empty());
+  EXPECT_NE(damaged->Damage().front().find("DIFAT chain loops"), std::string::npos) << damaged->Damage().front();
+  EXPECT_TRUE(ReadAll(*damaged->OpenStream(u"Big")) == data);
 }
 
-TEST(CompoundFileDamageTest, RefusesBrokenChainsAndClaims) {
+// A stream whose chain breaks raises by default; asked for what survives, it
+// gives the sectors before the break and says what is lost.
+TEST(CompoundFileDamageTest, StreamsEndWhereTheirChainsBreak) {
+  TCfbBuilder b;
+  const std::string dataA = Pattern(6000, 7);
+  b.AddStream("A", dataA);
+  b.AddStream("B", Pattern(100, 8));
+  b.AddStream("C", Pattern(4500, 9));
+  const std::string good = b.Build();
+  const uint32_t a = b.StreamSector("A");
+  const size_t dir = 512 + size_t{b.DirectoryFirstSector()} * 512;
+
+  struct TCase {
+    const char* Name;
+    std::string File;
+    size_t Readable;
+    const char* Why;
+  };
+  std::vector<TCase> cases;
+  auto with = [&](uint32_t Entry, uint32_t Next) {
+    std::string f = good;
+    TCfbBuilder::Put32(f, b.FatEntryOffset(Entry), Next);
+    return f;
+  };
+  cases.push_back({"a chain that loops back", with(a + 1, a), 1024, "loops"});
+  cases.push_back({"a chain into a sector the FAT does not cover", with(a, 0x00FFFFFF), 512, "out of range"});
+  cases.push_back({"a chain into a free sector", with(a + 2, 0xFFFFFFFF), 1536, "out of range"});
+  cases.push_back({"a chain that ends before the stream does", with(a, 0xFFFFFFFE), 512, "ends early"});
+  {
+    std::string f = good;
+    TCfbBuilder::Put32(f, dir + 128 * 1 + 120, 0x7FFFFFFF);
+    cases.push_back({"a size far beyond the file", f, 12 * 512, "ends early"});
+  }
+  // Stream C comes last: cut the file inside it, not at a sector's end.
+  const size_t cStart = 512 + size_t{b.StreamSector("C")} * 512;
+  cases.push_back({"the file cut inside the stream", good.substr(0, cStart + 1300), 1300, "outside the file"});
+
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto root = StgOpenStorageOnMemory(c.File);
+    EXPECT_EQ(root->CutShort(), c.File.size() < good.size());
+    const std::u16string name = std::string(c.Name).find("cut") != std::string::npos ? u"C" : u"A";
+    ExpectOleError([&] { root->OpenStream(name); }, c.Why);
+    std::string lost;
+    auto s = root->OpenStream(name, &lost);
+    ASSERT_TRUE(s);
+    EXPECT_NE(lost.find(c.Why), std::string::npos) << lost;
+    EXPECT_NE(lost.find("bytes are readable"), std::string::npos) << lost;
+    ASSERT_EQ(s->Size(), static_cast<int64_t>(c.Readable));
+    const std::string& whole = name == u"C" ? Pattern(4500, 9) : dataA;
+    // A size beyond the data reads the padding of its last sector too.
+    EXPECT_TRUE(ReadAll(*s).substr(0, whole.size()) == whole.substr(0, c.Readable));
+    // The other streams stay whole.
+    EXPECT_TRUE(ReadAll(*root->OpenStream(u"B", &lost)) == Pattern(100, 8));
+    EXPECT_TRUE(lost.empty());
+  }
+}
+
+TEST(CompoundFileDamageTest, OpensDamagedContainersWithWhatSurvives) {
   TCfbBuilder b;
   b.AddStream("A", Pattern(6000, 7));
   b.AddStream("B", Pattern(100, 8));
   const std::string good = b.Build();
-  const uint32_t a = b.StreamSector("A");
-
-  {  // A chain that loops back on itself.
-    std::string f = good;
-    TCfbBuilder::Put32(f, b.FatEntryOffset(a + 1), a);
+  EXPECT_TRUE(StgOpenStorageOnMemory(good)->Damage().empty());
+  EXPECT_FALSE(StgOpenStorageOnMemory(good)->CutShort());
+  const size_t dir = 512 + size_t{b.DirectoryFirstSector()} * 512;
+  auto damageOf = [](const std::string& f) {
     auto root = StgOpenStorageOnMemory(f);
-    ExpectOleError([&] { root->OpenStream(u"A"); }, "loops");
-    EXPECT_TRUE(root->OpenStream(u"B"));  // the rest stays readable
-  }
-  {  // A chain into a sector the FAT does not cover.
-    std::string f = good;
-    TCfbBuilder::Put32(f, b.FatEntryOffset(a), 0x00FFFFFF);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f)->OpenStream(u"A"); }, "out of range");
-  }
-  {  // A chain that ends before the stream does.
-    std::string f = good;
-    TCfbBuilder::Put32(f, b.FatEntryOffset(a), 0xFFFFFFFE);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f)->OpenStream(u"A"); }, "ends early");
-  }
-  {  // A size far beyond the file.
-    std::string f = good;
-    size_t entryA = 512 + size_t{b.DirectoryFirstSector()} * 512 + 128 * 1;
-    TCfbBuilder::Put32(f, entryA + 120, 0x7FFFFFFF);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f)->OpenStream(u"A"); }, "more than the file holds");
-  }
-  {  // The file cut in the middle of stream A.
-    std::string f = good.substr(0, good.size() - 1000);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f)->OpenStream(u"A"); }, "outside the file");
-  }
-  {  // Siblings that point at each other.
-    std::string f = good;
-    size_t dir = 512 + size_t{b.DirectoryFirstSector()} * 512;
-    uint32_t top = 0;
-    for (uint32_t i = 1; i <= 2; ++i)  // the child of the root is one of the two
-      if (static_cast<uint8_t>(f[dir + 76]) == i) top = i;
-    ASSERT_NE(top, 0u);
-    uint32_t other = 3 - top;
-    TCfbBuilder::Put32(f, dir + 128 * other + 68, top);
-    TCfbBuilder::Put32(f, dir + 128 * other + 72, top);
-    TCfbBuilder::Put32(f, dir + 128 * top + 68, other);
-    TCfbBuilder::Put32(f, dir + 128 * top + 72, other);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f); }, "appears twice");
-  }
-  {  // A directory chain that loops.
-    std::string f = good;
-    TCfbBuilder::Put32(f, b.FatEntryOffset(b.DirectoryFirstSector()), b.DirectoryFirstSector());
-    ExpectOleError([&] { StgOpenStorageOnMemory(f); }, "loops");
-  }
-  {  // More FAT sectors than the file has.
+    std::string all;
+    for (const std::string& d : root->Damage()) all += d + "; ";
+    return std::make_pair(Names(*root), all);
+  };
+
+  {  // More FAT sectors than the file has, the second one past its end.
     std::string f = good;
     TCfbBuilder::Put32(f, 44, 100000);
-    ExpectOleError([&] { StgOpenStorageOnMemory(f); }, "FAT sectors");
+    TCfbBuilder::Put32(f, 80, 5000);
+    auto [names, damage] = damageOf(f);
+    EXPECT_EQ(names, "A B ");
+    EXPECT_NE(damage.find("FAT sectors"), std::string::npos) << damage;
+    EXPECT_NE(damage.find("1 of the 2 FAT sectors lie outside the file"), std::string::npos) << damage;
+  }
+  {  // A directory chain that loops: its first sector is still read.
+    std::string f = good;
+    TCfbBuilder::Put32(f, b.FatEntryOffset(b.DirectoryFirstSector()), b.DirectoryFirstSector());
+    auto [names, damage] = damageOf(f);
+    EXPECT_EQ(names, "A B ");
+    EXPECT_NE(damage.find("loops"), std::string::npos) << damage;
+  }
+  {  // Siblings that point at each other: each is listed once.
+    std::string f = good;
+    uint32_t top = static_cast<uint8_t>(f[dir + 76]);
+    ASSERT_TRUE(top == 1 || top == 2);
+    uint32_t other = 3 - top;
+    for (uint32_t e : {top, other}) {
+      TCfbBuilder::Put32(f, dir + 128 * e + 68, 3 - e);
+      TCfbBuilder::Put32(f, dir + 128 * e + 72, 3 - e);
+    }
+    auto [names, damage] = damageOf(f);
+    EXPECT_EQ(names.size(), 4u) << names;
+    EXPECT_NE(damage.find("appears twice"), std::string::npos) << damage;
+  }
+  {  // A link past the end of the directory.
+    std::string f = good;
+    TCfbBuilder::Put32(f, dir + 128 * 1 + 72, 77);
+    EXPECT_NE(damageOf(f).second.find("beyond the end of the directory"), std::string::npos);
+  }
+  // Nothing to read without a header, a FAT or a root entry.
+  {
+    std::string f = good;
+    TCfbBuilder::Put32(f, 76, 5000);
+    ExpectOleError([&] { StgOpenStorageOnMemory(f); }, "FAT lies outside the file");
+    f = good;
+    f[dir + 66] = 0;
+    ExpectOleError([&] { StgOpenStorageOnMemory(f); }, "root directory entry is missing");
   }
   ExpectOleError([&] { StgOpenStorageOnMemory("not a compound file at all"); }, "Not a compound file");
   ExpectOleError([&] { StgOpenStorageOnMemory(good.substr(0, 300)); }, "truncated");
@@ -192,7 +254,13 @@ TEST(CompoundFileDamageTest, EveryTruncationAndByteFlipFailsCleanly) {
       auto root = StgOpenStorageOnMemory(f);
       for (const auto& e : root->EnumElements())
         if (e.Type == STGTY_STREAM) {
-          auto s = root->OpenStream(e.Name);
+          std::string lost;
+          auto s = root->OpenStream(e.Name, &lost);
+          if (s) {
+            ReadAll(*s);
+            EXPECT_LE(s->Size(), static_cast<int64_t>(f.size()));
+          }
+          s = root->OpenStream(e.Name);
           if (s) ReadAll(*s);
         }
     } catch (const Exception&) {

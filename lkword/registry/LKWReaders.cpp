@@ -128,7 +128,10 @@ void RaiseUnrecognised(TStream& Stream, const std::string& Unsupported) {
       // A package cut short loses its directory, which comes last.
       if (archive.Count() == 0) throw ECorruptError("its directory is missing");
     } else {
-      StgOpenStorageOnStream(Stream);
+      // A damaged container opens with what survives; not knowing its kind,
+      // nothing of it is read.
+      const auto root = StgOpenStorageOnStream(Stream);
+      if (!root->Damage().empty()) throw EOleError("Compound file is damaged: " + root->Damage().front());
     }
   } catch (const Exception& e) {
     Stream.Seek(0, soBeginning);

@@ -79,6 +79,7 @@ TMSWordDocument::TMSWordDocument(TComponent* AOwner) : TMSCustomWordDocument(AOw
 void TMSWordDocument::ClearInternalLists() {
   TMSCustomWordDocument::ClearInternalLists();
   FWord = nullptr;
+  FStreamsCut = false;
   CLX.Clear();
 }
 
@@ -123,6 +124,7 @@ void TMSWordDocument::LoadFromStream(TStream& Stream) try {
 
 void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
   FSummaryInformation->Clear();
+  FStreamsCut = false;
   const std::vector<TStatStg> elements = Storage.EnumElements();
 
   // Metadata first, so that it is there even when the text cannot be read
@@ -135,7 +137,9 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
       bool isDoc = CompareTextIgnoreCase(rest, u"DocumentSummaryInformation") == 0;
       if (!isSum && !isDoc) continue;
       try {
-        if (auto s = Storage.OpenStream(e.Name)) ReadSummaryStream(*s, isDoc);
+        std::string lost;
+        if (auto s = Storage.OpenStream(e.Name, &lost)) ReadSummaryStream(*s, isDoc);
+        if (!lost.empty()) MarkPartial("summary information is damaged: " + lost);
       } catch (const Exception& ex) {
         AddWarning(std::string("summary information skipped: ") + ex.what());
       }
@@ -144,19 +148,38 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
 
   // Names are matched as the compound file matches them, without regard to
   // case: some writers spell them in capitals.
-  bool hasMacros = false;
+  bool hasMacros = false, hasDocument = false;
   for (const TStatStg& e : elements) {
     if (e.Type == STGTY_STORAGE) {
       if (CompareTextIgnoreCase(e.Name, u"Macros") == 0 && FParseItems.Contains(wpiVBA)) hasMacros = true;
       continue;
     }
     if (CompareTextIgnoreCase(e.Name, u"WordDocument") != 0) continue;
-    std::unique_ptr<TStream> doc = Storage.OpenStream(e.Name);
+    // Streams of a damaged container are read up to where their sectors
+    // break; the text they still hold is told, marked partial.
+    std::string lost;
+    std::unique_ptr<TStream> doc = Storage.OpenStream(e.Name, &lost);
     if (!doc || doc->Size() == 0) continue;
+    hasDocument = true;
+    FStreamsCut = !lost.empty();
+    if (FStreamsCut) MarkPartial("the document stream is damaged: " + lost);
+    // Damage is lost content where the file was cut short; elsewhere it
+    // may only be of links no stream needs.
+    for (const std::string& d : Storage.Damage()) AddWarning("the compound file is damaged: " + d);
+    if (Storage.CutShort()) MarkPartial("the compound file ends early: what its missing sectors held is lost");
     // The table stream is the one the FIB names.
     std::unique_ptr<TStream> table;
     ReadFIB(*doc);
-    if (FDocVersion == 8) table = Storage.OpenStream(IsUseTableStream() ? u"1Table" : u"0Table");
+    if (FDocVersion == 8) {
+      table = Storage.OpenStream(IsUseTableStream() ? u"1Table" : u"0Table", &lost);
+      if (!lost.empty()) {
+        FStreamsCut = true;
+        MarkPartial("the table stream is damaged: " + lost);
+      } else if (!table && !Storage.Damage().empty()) {
+        FStreamsCut = true;
+        MarkPartial("the table stream is lost to the damage");
+      }
+    }
     FStorage = &Storage;
     try {
       ReadDocFromStream(*doc, table.get());
@@ -167,6 +190,8 @@ void TMSWordDocument::LoadIStorage(const TOleStorage& Storage) {
     FStorage = nullptr;
   }
 
+  if (!hasDocument && !Storage.Damage().empty())
+    throw EOleError("Compound file is damaged: " + Storage.Damage().front());
   if (hasMacros)
     if (auto macros = Storage.OpenStorage(u"Macros")) ReadMacros(*macros);
 }
@@ -299,6 +324,23 @@ void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std:
   Table = std::make_unique<TBytesStream>(std::move(table));
 }
 
+template <typename F>
+bool TMSWordDocument::Survive(const char* What, F&& Step) {
+  if (!FStreamsCut) {
+    Step();
+    return true;
+  }
+  try {
+    Step();
+    return true;
+  } catch (const EOutOfMemory&) {
+    throw;
+  } catch (const Exception& e) {
+    MarkPartial(std::string(What) + " lost to the damage: " + e.what());
+    return false;
+  }
+}
+
 void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
   if (!FParseItems.Contains(wpiText)) return;
   // Word 6/95 keep the piece table in the document stream itself; Word 97
@@ -308,20 +350,28 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = TableStream;
   else if (FDocVersion >= 5 && FIB.lcbClx > 0)
     clxSource = &Stream;
-  ReadCLX(clxSource);
-  ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream);
-  if (FDocVersion == 8 && TableStream) {
-    ReadSymbols(Stream, *TableStream);
-    ReadParagraphs(Stream, *TableStream);
+  if (!Survive("the piece table was", [&] { ReadCLX(clxSource); })) {
+    ClearTextAndPieces();
+    SinglePiece(true);
+  } else if (FStreamsCut && FDocVersion == 8 && !TableStream) {
+    SinglePiece(true);
   }
-  ChooseTextCodePage(Stream);
-  if (FDocVersion >= 5 && FDocVersion <= 7) ReadParagraphs6(Stream);
-  if (FDocVersion == 8)
-    ReadHeaderStories(TableStream, false);
-  else if (FDocVersion >= 5)
-    ReadHeaderStories(&Stream, true);
+  Survive("the note numbers were", [&] { ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream); });
+  if (FDocVersion == 8 && TableStream) {
+    Survive("symbols were", [&] { ReadSymbols(Stream, *TableStream); });
+    Survive("paragraph properties were", [&] { ReadParagraphs(Stream, *TableStream); });
+  }
+  Survive("the text's code page was", [&] { ChooseTextCodePage(Stream); });
+  if (FTextCodePage == 0) FTextCodePage = DefaultCodePage();
+  if (FDocVersion >= 5 && FDocVersion <= 7) Survive("paragraph properties were", [&] { ReadParagraphs6(Stream); });
+  Survive("the header stories were", [&] {
+    if (FDocVersion == 8)
+      ReadHeaderStories(TableStream, false);
+    else if (FDocVersion >= 5)
+      ReadHeaderStories(&Stream, true);
+  });
   ReadSimpleText(Stream);
-  ReadSecondaryTexts(Stream);
+  Survive("notes, comments and headers were", [&] { ReadSecondaryTexts(Stream); });
   ReadEmbeddedDocuments();
   Output().EndDocument();
 }
@@ -381,7 +431,10 @@ bool IsWordBinary(TStream& Stream) {
     const auto root = StgOpenStorageOnStream(Stream);
     // An encrypted Word 2007 package may carry a placeholder Word document
     // beside it, for programs that cannot decrypt: the package is the text.
-    return root->OpenStream(u"WordDocument") != nullptr && root->OpenStream(u"EncryptedPackage") == nullptr;
+    // A damaged container names its document as long as its directory holds
+    // the entry.
+    std::string lost;
+    return root->OpenStream(u"WordDocument", &lost) != nullptr && root->OpenStream(u"EncryptedPackage", &lost) == nullptr;
   }
   const uint16_t magic = static_cast<uint16_t>(head[0] | (head[1] << 8));
   return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;

@@ -210,9 +210,11 @@ class TMSWordDocument : public TMSCustomWordDocument {
   TWordParagraphs FParagraphs;
   int64_t FStoryCp = -1;
   size_t FTextBase = 0;  // the character of the text being told at FStoryCp
+  // Count CPs from CP read as Units characters (0: left out).
   struct TReplaced {
     int64_t CP;
     size_t Units;
+    int64_t Count = 1;
   };
   std::vector<TReplaced> FReplaced;
   // The CP Units characters of the read text after the one at Cp.
@@ -237,7 +239,17 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // objects' container.
   void ReadEmbeddedDocuments();
   const TOleStorage* FStorage = nullptr;
+  // The document or table stream ends early (its container is damaged):
+  // structures past the end are lost rather than wrong.
+  bool FStreamsCut = false;
   void ReadPieceTable(TStream* Source);
+  // The text as one piece from fcMin to fcMac; Guess: its width judged by
+  // its length, where the piece table that would tell is lost.
+  void SinglePiece(bool Guess);
+  // Runs Step; where the streams are cut and it fails, what it would have
+  // read is marked lost (What names it) and the load goes on.
+  template <typename F>
+  bool Survive(const char* What, F&& Step);
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
   // (0 when the fonts do not tell).
   uint32_t FontCodePage(TStream& Stream);
@@ -246,7 +258,13 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Word 97: the characters inserted as symbols, which the text holds as
   // placeholders, by CP (from the character properties in Stream and the
   // font names in Table).
+  // Also the CP ranges of tracked deletions (FDeleted), which plain text
+  // leaves out: it shows the document with its changes accepted.
   void ReadSymbols(TStream& Stream, TStream& Table);
+  std::vector<std::pair<int64_t, int64_t>> FDeleted;
+  bool AcceptsChanges() const { return ReaderFormating() == tfPlainText && !FParseItems.Contains(wpiRevisions); }
+  // Leaves the deleted CPs of [CPFrom, CPTo) out of Text from index From.
+  void DropDeleted(WideString& Text, size_t From, int64_t CPFrom, int64_t CPTo, size_t FirstReplaced);
   // Where the stories of the header text start (CPs from its start, and
   // its end last), and what each is. Word 97: the six note separators, then
   // six per section (even, odd and first page headers and footers). Word

@@ -388,7 +388,10 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
     LoadPackage(package);
     return;
   }
-  if (auto package = root->OpenStream(kPackageStream)) LoadPackage(*package);
+  if (auto package = root->OpenStream(kPackageStream))
+    LoadPackage(*package);
+  else if (!root->Damage().empty())
+    throw EOleError("Compound file is damaged: " + root->Damage().front());
 }
 
 bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required) {

@@ -101,20 +101,21 @@ int64_t TMSWordDocument::CpAfter(int64_t Cp, size_t Units) const {
   auto it = std::lower_bound(FReplaced.begin(), FReplaced.end(), Cp, [](const TReplaced& R, int64_t C) { return R.CP < C; });
   for (; it != FReplaced.end(); ++it) {
     if (it->CP - Cp >= static_cast<int64_t>(Units)) break;
-    // The characters up to the replaced one, then its text for one CP.
+    // The characters up to the replaced ones, then their text for their CPs.
     Units -= static_cast<size_t>(it->CP - Cp);
     Units -= std::min(Units, it->Units);
-    Cp = it->CP + 1;
+    Cp = it->CP + it->Count;
   }
   return Cp + static_cast<int64_t>(Units);
 }
 
 size_t TMSWordDocument::UnitsBetween(int64_t From, int64_t To) const {
-  auto units = static_cast<size_t>(std::max<int64_t>(To - From, 0));
+  int64_t units = std::max<int64_t>(To - From, 0);
   auto it = std::lower_bound(FReplaced.begin(), FReplaced.end(), From,
                              [](const TReplaced& R, int64_t C) { return R.CP < C; });
-  for (; it != FReplaced.end() && it->CP < To; ++it) units += it->Units - 1;
-  return units;
+  for (; it != FReplaced.end() && it->CP < To; ++it)
+    units += static_cast<int64_t>(it->Units) - std::min(it->Count, To - it->CP);
+  return static_cast<size_t>(std::max<int64_t>(units, 0));
 }
 
 void TMSWordDocument::TellRun(std::u16string_view Run, size_t At) {

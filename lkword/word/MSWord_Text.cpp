@@ -1,5 +1,6 @@
 // Piece table and text retrieval of the Word binary reader.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "lkword/framework/ListNumbers.h"
@@ -55,6 +56,7 @@ void TMSWordDocument::ClearTextAndPieces() {
   CLX.Clear();
   FBytesRead = 0;
   FNoteMarks.clear();
+  FDeleted.clear();
   FNoteNumbers.clear();
   FNoteNumbersSorted = true;
   FNoteStarts.clear();
@@ -106,15 +108,31 @@ void TMSWordDocument::ReadPieceTable(TStream* Source) {
       }
     }
   }
-  if (CLX.noPCD == 0) {
-    // One piece over the text from fcMin: 8-bit before Word 97.
-    int64_t bytes = FIB.fcMac > FIB.fcMin ? int64_t{FIB.fcMac} - FIB.fcMin : 0;
-    CLX.Pos = {0, static_cast<int32_t>(FDocVersion == 8 ? bytes / 2 : bytes)};
-    TPCD pcd;
-    pcd.fc = FIB.fcMin;
-    CLX.pcd = {pcd};
-    CLX.noPCD = 1;
+  if (CLX.noPCD == 0) SinglePiece(false);
+}
+
+void TMSWordDocument::SinglePiece(bool Guess) {
+  // One piece over the text from fcMin: 8-bit before Word 97.
+  int64_t bytes = FIB.fcMac > FIB.fcMin ? int64_t{FIB.fcMac} - FIB.fcMin : 0;
+  bool wide = FDocVersion == 8;
+  TPCD pcd;
+  pcd.fc = FIB.fcMin;
+  if (Guess && wide) {
+    // Without its piece table a Word 97 text tells its width only by how
+    // many bytes its characters take.
+    int64_t chars = 0;
+    for (int32_t c : {FIB.ccpText, FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn, FIB.ccpEdn, FIB.ccpTxbx,
+                      FIB.ccpHdrTxbx})
+      chars += std::max<int32_t>(c, 0);
+    if (chars > 0 && std::llabs(bytes - chars) < std::llabs(bytes - 2 * chars)) {
+      wide = false;
+      pcd.fc = (FIB.fcMin << 1) | kCompressedBit;
+    }
   }
+  CLX.Clear();
+  CLX.Pos = {0, static_cast<int32_t>(wide ? bytes / 2 : bytes)};
+  CLX.pcd = {pcd};
+  CLX.noPCD = 1;
 }
 
 uint32_t TMSWordDocument::GetNormFC(uint32_t fc, int& Compressed) const {
@@ -173,12 +191,23 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
   RawByteString buf;
   for (uint32_t i = 0; i < CLX.noPCD && !Cancelled(); ++i) {
     const int64_t pieceFrom = CLX.Pos[i], pieceTo = CLX.Pos[i + 1];
-    const int64_t a = std::max(CPFrom, pieceFrom), b = std::min(CPTo, pieceTo);
+    const int64_t a = std::max(CPFrom, pieceFrom);
+    int64_t b = std::min(CPTo, pieceTo);
     if (a >= b) continue;
     int64_t fcStart = 0, fcEnd = 0;
     const int kind = GetPieceBoundsFC(fcStart, fcEnd, i);
     const int64_t width = kind == 1 ? 1 : 2;
-    if (pieceTo < pieceFrom || fcEnd > streamSize) throw ECorruptError(SPieceBoundsOutOfRange);
+    if (pieceTo < pieceFrom) throw ECorruptError(SPieceBoundsOutOfRange);
+    if (fcEnd > streamSize) {
+      if (!FStreamsCut) throw ECorruptError(SPieceBoundsOutOfRange);
+      // The stream was cut inside the piece: its text up to the cut.
+      const int64_t whole = fcStart >= streamSize ? 0 : (streamSize - fcStart) / width;
+      if (pieceFrom + whole < b) {
+        MarkPartial("the text past the end of the damaged document stream is lost");
+        b = pieceFrom + whole;
+        if (a >= b) continue;
+      }
+    }
     const int64_t bytes = (b - a) * width;
     FBytesRead += bytes;
     if (FBytesRead > kMaxPieceBytesPerStreamByte * streamSize + kPieceBytesSlack)
@@ -197,9 +226,45 @@ WideString TMSWordDocument::ReadCPRange(TStream& Stream, int64_t CPFrom, int64_t
         out += MultiByteToWide(codePage, buf);
     }
     // Marks go by CP, so only where characters and CPs correspond.
-    if (!FNoteMarks.empty() && out.size() - at == static_cast<size_t>(b - a)) ApplyNoteMarks(out, at, a);
+    const size_t replaced = FReplaced.size();
+    const bool byCP = out.size() - at == static_cast<size_t>(b - a);
+    if (!FNoteMarks.empty() && byCP) ApplyNoteMarks(out, at, a);
+    if (!FDeleted.empty() && byCP && AcceptsChanges()) DropDeleted(out, at, a, b, replaced);
   }
   return out;
+}
+
+void TMSWordDocument::DropDeleted(WideString& Text, size_t From, int64_t CPFrom, int64_t CPTo, size_t FirstReplaced) {
+  auto it = std::upper_bound(FDeleted.begin(), FDeleted.end(), CPFrom,
+                             [](int64_t C, const auto& D) { return C < D.second; });
+  if (it == FDeleted.end() || it->first >= CPTo) return;
+  // The marks replaced in this part, and their index in Text by CP.
+  std::vector<TReplaced> marks(FReplaced.begin() + static_cast<std::ptrdiff_t>(FirstReplaced), FReplaced.end());
+  FReplaced.resize(FirstReplaced);
+  auto index = [&](int64_t CP) {
+    int64_t i = CP - CPFrom;
+    for (const TReplaced& r : marks)
+      if (r.CP < CP) i += static_cast<int64_t>(r.Units) - 1;
+    return From + static_cast<size_t>(i);
+  };
+  std::vector<TReplaced> kept, dropped;
+  WideString out = Text.substr(0, From);
+  int64_t cp = CPFrom;
+  for (; it != FDeleted.end() && it->first < CPTo; ++it) {
+    const int64_t a = std::max(it->first, CPFrom), b = std::min(it->second, CPTo);
+    out.append(Text, index(cp), index(a) - index(cp));
+    dropped.push_back({a, 0, b - a});
+    cp = b;
+  }
+  out.append(Text, index(cp), std::u16string::npos);
+  // Marks within deleted text go with it.
+  for (const TReplaced& r : marks)
+    if (std::none_of(dropped.begin(), dropped.end(), [&](const TReplaced& D) { return r.CP >= D.CP && r.CP < D.CP + D.Count; }))
+      kept.push_back(r);
+  kept.insert(kept.end(), dropped.begin(), dropped.end());
+  std::stable_sort(kept.begin(), kept.end(), [](const TReplaced& A, const TReplaced& B) { return A.CP < B.CP; });
+  FReplaced.insert(FReplaced.end(), kept.begin(), kept.end());
+  Text = std::move(out);
 }
 
 void TMSWordDocument::ReadNoteMarks(TStream* Source) {

@@ -232,6 +232,74 @@ TEST(WordLoadTest, DamagedInputRaisesLibraryErrorsOnly) {
   EXPECT_THROW(Load(doc, std::string("\xDB\xA5\x2D\x00", 4)), EReadError);
 }
 
+// A damaged container gives the text its streams still hold, marked partial.
+TEST(WordLoadTest, DamagedCompoundFilesGiveTheTextThatSurvives) {
+  std::u16string text;
+  for (int i = 0; text.size() < 6000; ++i) text += u"word" + Utf8ToWide(std::to_string(i)) + u" ";
+  TWordDocBuilder w;
+  w.Pieces = {{text, true}};
+  w.Build();
+  TCfbBuilder cfb;
+  cfb.AddStream("WordDocument", w.Document);
+  cfb.AddStream("1Table", w.Table);
+  const std::string good = cfb.Build();
+  const uint32_t doc0 = cfb.StreamSector("WordDocument");
+  auto warnings = [](const TMSWordDocument& D) {
+    std::string all;
+    for (const auto& x : D.Warnings()) all += x.Message + "; ";
+    return all;
+  };
+  {
+    TMSWordDocument doc;
+    Load(doc, good);
+    EXPECT_FALSE(doc.Partial());
+    EXPECT_EQ(Body(doc), U8(text));
+  }
+  // The document stream's chain ends after eight sectors (the FIB fills
+  // four), or loops there: the text those sectors hold comes out.
+  for (uint32_t next : {0xFFFFFFFEu, doc0}) {
+    std::string f = good;
+    TCfbBuilder::Put32(f, cfb.FatEntryOffset(doc0 + 7), next);
+    TMSWordDocument doc;
+    Load(doc, f);
+    EXPECT_TRUE(doc.Partial());
+    EXPECT_NE(warnings(doc).find("document stream is damaged"), std::string::npos) << warnings(doc);
+    const std::string body = Body(doc);
+    EXPECT_GT(body.size(), 1500u);
+    EXPECT_LE(body.size(), 2048u);
+    EXPECT_EQ(U8(text).substr(0, body.size()), body);
+  }
+  {  // The file cut inside the document stream.
+    TMSWordDocument doc;
+    Load(doc, good.substr(0, 512 + (doc0 + 10) * 512 + 100));
+    EXPECT_TRUE(doc.Partial());
+    const std::string body = Body(doc);
+    EXPECT_GT(body.size(), 3000u);
+    EXPECT_EQ(U8(text).substr(0, body.size()), body);
+  }
+  const size_t dir = 512 + size_t{cfb.DirectoryFirstSector()} * 512;
+  {  // The table stream starts in a mini sector that is not there, and so
+     // loses its piece table: the text is read as one 8-bit piece, as its
+     // length tells.
+    std::string f = good;
+    TCfbBuilder::Put32(f, dir + 128 * 2 + 116, 0x00FFFFFF);
+    TMSWordDocument doc;
+    Load(doc, f);
+    EXPECT_TRUE(doc.Partial());
+    EXPECT_NE(warnings(doc).find("table stream is damaged"), std::string::npos) << warnings(doc);
+    EXPECT_NE(warnings(doc).find("piece table"), std::string::npos) << warnings(doc);
+    EXPECT_EQ(Body(doc), U8(text));
+  }
+  {  // A directory that loses the document's entry: nothing to read.
+    std::string f = good;
+    TCfbBuilder::Put32(f, 44, 3);
+    TCfbBuilder::Put32(f, 80, 4000);
+    for (uint32_t e = 1; e <= 2; ++e) f[dir + 128 * e + 66] = 0;
+    TMSWordDocument doc;
+    EXPECT_THROW(Load(doc, f), EOleError);
+  }
+}
+
 TEST(WordLoadTest, AWriterDocumentWithEveryStory) {
   TMSWordDocument doc;
   doc.SetTextFormating(tfHTML);
@@ -375,6 +443,39 @@ TEST(WordTextTest, NoteMarksAndSymbolsReadAsThePageShowsThem) {
   Load(doc, b.Compound());
   EXPECT_EQ(Body(doc), "One1 two* (x)\u2665 four\r\n");
   EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n* b\r\n\u2665 c\r\n\r\n");
+}
+
+// Plain text reads with tracked changes accepted: deleted runs are left out,
+// and what follows them keeps its place (its note numbers, its paragraphs).
+TEST(WordTextTest, DeletedRevisionsAreLeftOutOfPlainText) {
+  const std::string markDel("\x00\x08\x01", 3), markIns("\x01\x08\x01", 3);
+  TWordDocBuilder b;
+  b.Pieces = {{u"Kept\x02 ", false},       {u"gone text ", true, -1, 0, markDel},
+              {u"new ", false, -1, 0, markIns}, {u"end\x02\r", false},
+              {u"second\r", true},          {u"\x02 a\r\x02 b\r", false}};
+  b.Ccp[0] = 32;
+  b.Ccp[1] = 8;
+  b.FootnoteRefs = {4, 23};
+  b.FootnoteTexts = {0, 4};
+  const std::string file = b.Compound();
+  {
+    TMSWordDocument doc;
+    Load(doc, file);
+    EXPECT_EQ(Body(doc), "Kept1 new end2\r\nsecond\r\n");
+    EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n2 b\r\n\r\n");
+  }
+  {  // Shown on request, and in the other formats as before.
+    TMSWordDocument doc;
+    doc.SetParseItems(doc.ParseItems().Include(wpiRevisions));
+    Load(doc, file);
+    EXPECT_EQ(Body(doc), "Kept1 gone text new end2\r\nsecond\r\n");
+  }
+  for (TMSTextFormating f : {tfRTF, tfHTML}) {
+    TMSWordDocument doc;
+    doc.SetTextFormating(f);
+    Load(doc, file);
+    EXPECT_NE(U8(doc.Text().Text()).find("gone text"), std::string::npos);
+  }
 }
 
 TEST(WordTextTest, EmbeddedWordDocumentsAreReadAsTextBoxes) {
