@@ -585,6 +585,10 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
     dy = static_cast<float>((vertical ? -m.d : m.b) / dlen);
   }
   const float size = Clamp(std::fabs(FGS.Tfs) * (vertical ? xlen : ylen), 0, kMaxCoord);
+  // A glyph whose box, however it is turned, lies well inside the clip
+  // shows without the exact test: the common case, and cheap.
+  const double pad = size + kClipTolerance;
+  const double inX0 = FGS.Clip.X0 + pad, inX1 = FGS.Clip.X1 - pad, inY0 = FGS.Clip.Y0 + pad, inY1 = FGS.Clip.Y1 - pad;
   // A huge string is decoded a slice at a time, so that its glyphs are never
   // all held at once. Codes take at most 4 bytes: a glyph that starts 4 bytes
   // or more before a slice's end decodes as in the whole string; the rest
@@ -611,7 +615,8 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
       const double advance = vertical ? 1.0 : g.Width;
       const float adv = Clamp(std::fabs(advance * FGS.Tfs * (vertical ? 1 : FGS.Th)) * dlen, 0, kMaxCoord);
       if (FOut.Glyphs.size() < kMaxPageGlyphs && std::isfinite(ox) && std::isfinite(oy) &&
-          GlyphShows(ox, oy, adv, dx, dy, size, vertical)) {
+          ((ox - adv > inX0 && ox + adv < inX1 && oy - adv > inY0 && oy + adv < inY1) ||
+           GlyphShows(ox, oy, adv, dx, dy, size, vertical))) {
         TPDFPlacedGlyph p;
         p.X = Clamp(ox, -kMaxCoord, kMaxCoord);
         p.Y = Clamp(oy, -kMaxCoord, kMaxCoord);

@@ -82,13 +82,15 @@ bool IsMark(char16_t C) {
          (C >= 0xFE20 && C <= 0xFE2F);
 }
 
-// Text made only of combining marks.
-bool IsMarkText(std::u16string_view T) {
-  if (T.empty()) return false;
+bool AllMarks(std::u16string_view T) {
   for (const char16_t c : T)
     if (!IsMark(c)) return false;
   return true;
 }
+
+// Text made only of combining marks (asked of every glyph, several times:
+// most text answers at its first character).
+inline bool IsMarkText(std::u16string_view T) { return !T.empty() && T[0] >= 0x300 && AllMarks(T); }
 
 char32_t FirstCodePoint(std::u16string_view T) {
   if (T.empty()) return 0;
@@ -656,11 +658,11 @@ uint64_t FoldedWordHash(std::u16string_view W) {
 class TWordSet {
  public:
   explicit TWordSet(const std::vector<WideString>& Lines) {
-    size_t chars = 0;
-    for (const WideString& line : Lines) chars += line.size() + 1;
-    // At most one word per two characters; a load of at most a half.
+    // A word per space or line at most; a load of at most a half.
+    size_t words = 0;
+    for (const WideString& line : Lines) words += 1 + static_cast<size_t>(std::count(line.begin(), line.end(), u' '));
     size_t size = 16;
-    while (size < chars) size *= 2;
+    while (size < 2 * words) size *= 2;
     FSlots.assign(size, 0);
     for (const WideString& line : Lines) {
       size_t pos = 0;
