@@ -4,29 +4,17 @@
 set -e
 cd "$(dirname "$0")"
 python3 - <<'PY'
+from pdfwrite import stream, write
 content = b"BT /F1 12 Tf 72 712 Td (Hello encrypted world) Tj ET"
-objs = [
+write("hello.pdf", [
     b"<< /Type /Catalog /Pages 2 0 R >>",
     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
     b" /Resources << /Font << /F1 5 0 R >> >> >>",
-    b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+    stream(content),
     b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
     b"<< /Title (Hello) /Producer (make.sh) >>",
-]
-out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
-offsets = []
-for i, o in enumerate(objs, 1):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % i + o + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1)
-for off in offsets:
-    out += b"%010d 00000 n \n" % off
-out += (b"trailer\n<< /Size %d /Root 1 0 R /Info 6 0 R"
-        b" /ID [<00112233445566778899aabbccddeeff><00112233445566778899aabbccddeeff>] >>\n"
-        b"startxref\n%d\n%%%%EOF\n") % (len(objs) + 1, xref)
-open("hello.pdf", "wb").write(out)
+], b" /Info 6 0 R")
 PY
 qpdf --static-id --allow-weak-crypto --encrypt "" owner 40 -- hello.pdf rc4-40-empty.pdf
 qpdf --static-id --allow-weak-crypto --encrypt user owner 128 --use-aes=n -- hello.pdf rc4-128-user.pdf
