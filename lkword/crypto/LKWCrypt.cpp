@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "lkword/platform/Bytes.h"
 
 namespace lkw {
@@ -818,7 +822,66 @@ void AES_Decrypt(AESContext& Context, const uint8_t (&Input)[16], uint8_t (&Outp
   std::memcpy(Output, Context.buf, 16);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+namespace {
+
+// The processor's AES instructions, where it has them: the same round keys
+// (ours are words read big-endian, the instructions take the bytes in
+// order), a tenth of the time of the table cipher. Revision 6 PDF password
+// hashing runs the cipher over some hundred kilobytes per password tried.
+__attribute__((target("aes,sse2"))) void LoadRoundKeys(const uint32_t* Words, int Rounds, __m128i* Keys) {
+  for (int r = 0; r <= Rounds; ++r) {
+    uint8_t b[16];
+    for (int c = 0; c < 4; ++c) StoreBE32(b + 4 * c, Words[4 * r + c]);
+    Keys[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  }
+}
+
+__attribute__((target("aes,sse2"))) void CBCEncryptNI(const AESContext& Context, const uint8_t* IV,
+                                                      const uint8_t* Input, uint8_t* Output, size_t Length) {
+  __m128i k[15];
+  const int nr = Context.nr;
+  LoadRoundKeys(Context.rk, nr, k);
+  __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(IV));
+  for (size_t off = 0; off + 16 <= Length; off += 16) {
+    __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Input + off)), chain);
+    x = _mm_xor_si128(x, k[0]);
+    for (int r = 1; r < nr; ++r) x = _mm_aesenc_si128(x, k[r]);
+    chain = _mm_aesenclast_si128(x, k[nr]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Output + off), chain);
+  }
+}
+
+__attribute__((target("aes,sse2"))) void CBCDecryptNI(const AESContext& Context, const uint8_t* IV,
+                                                      const uint8_t* Input, uint8_t* Output, size_t Length) {
+  // drk is the equivalent inverse cipher's schedule, which the decryption
+  // instructions take.
+  __m128i k[15];
+  const int nr = Context.nr;
+  LoadRoundKeys(Context.drk, nr, k);
+  __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(IV));
+  for (size_t off = 0; off + 16 <= Length; off += 16) {
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Input + off));
+    __m128i x = _mm_xor_si128(in, k[0]);
+    for (int r = 1; r < nr; ++r) x = _mm_aesdec_si128(x, k[r]);
+    x = _mm_aesdeclast_si128(x, k[nr]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Output + off), _mm_xor_si128(x, chain));
+    chain = in;
+  }
+}
+
+bool HasAESInstructions() {
+  static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse2");
+  return has;
+}
+
+}  // namespace
+#endif
+
 void AES_CBC_Encrypt(AESContext& Context, const uint8_t* IV, const uint8_t* Input, uint8_t* Output, size_t Length) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (Context.nr > 0 && HasAESInstructions()) return CBCEncryptNI(Context, IV, Input, Output, Length);
+#endif
   uint8_t chain[16];
   std::memcpy(chain, IV, 16);
   for (size_t off = 0; off + 16 <= Length; off += 16) {
@@ -830,6 +893,9 @@ void AES_CBC_Encrypt(AESContext& Context, const uint8_t* IV, const uint8_t* Inpu
 }
 
 void AES_CBC_Decrypt(AESContext& Context, const uint8_t* IV, const uint8_t* Input, uint8_t* Output, size_t Length) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (Context.nr > 0 && HasAESInstructions()) return CBCDecryptNI(Context, IV, Input, Output, Length);
+#endif
   uint8_t chain[16], next[16];
   std::memcpy(chain, IV, 16);
   for (size_t off = 0; off + 16 <= Length; off += 16) {
