@@ -175,7 +175,16 @@ void TWordParagraphs::Load(TStream& Doc, TStream& Table, const TSource& Source, 
   if (Formatting && read(Source.fcPlcfbteChpx, Source.lcbPlcfbteChpx, plc)) ReadCharacterRuns(Doc, plc);
 }
 
-void TWordParagraphs::ReadStyles(const RawByteString& Stsh) {
+namespace {
+
+// The style sheet of both generations: a header giving the style count and
+// the size of each record's fixed part, then a counted record per style.
+// Each record's identity, base and group count are read here; Body reads
+// what follows the fixed part (the name and the property groups, which the
+// generations write differently). A record too short for its fixed part is
+// a style with nothing set.
+template <typename TStyleT, typename F>
+void ForEachStyleRecord(const RawByteString& Stsh, size_t MinBase, std::vector<TStyleT>& Styles, F Body) {
   const auto* p = reinterpret_cast<const uint8_t*>(Stsh.data());
   const size_t n = Stsh.size();
   if (n < 6) return;
@@ -187,46 +196,55 @@ void TWordParagraphs::ReadStyles(const RawByteString& Stsh) {
   for (size_t istd = 0; istd < cstd && at + 2 <= n; ++istd) {
     const size_t cb = LoadLE16(p + at);
     at += 2;
-    TStyle style;
-    if (cb >= 10 && at + cb <= n && cbBase >= 10 && cbBase < cb) {
+    TStyleT style;
+    if (at + cb <= n && cbBase >= MinBase && cbBase < cb) {
       const uint8_t* std = p + at;
       style.Sti = LoadLE16(std) & 0x0FFF;
       const int sgc = LoadLE16(std + 2) & 0x000F;
       const int base = LoadLE16(std + 2) >> 4;
       style.Base = base == 0x0FFF ? -1 : base;
       const size_t cupx = LoadLE16(std + 4) & 0x000F;
-      // The name, a counted UTF-16 string with a terminator, then the
-      // property groups, each on an even offset.
-      size_t q = cbBase;
-      if (q + 2 <= cb) q += 2 + 2 * size_t{LoadLE16(std + q)} + 2;
-      for (size_t u = 0; u < cupx && q + 2 <= cb; ++u) {
-        const size_t cbUpx = LoadLE16(std + q);
-        q += 2;
-        if (q + cbUpx > cb) break;
-        const uint8_t* g = std + q;
-        size_t gn = cbUpx;
-        const bool papx = sgc == 1 && u == 0;
-        if (papx) {
-          if (gn < 2) gn = 2;
-          g += 2;  // the style's own index
-          gn -= 2;
-        }
-        ForEachSprm(g, gn, [&](uint16_t Op, const uint8_t* O, size_t) {
-          if (papx) {
-            if (Op == kSprmPIlfo) style.Ilfo = static_cast<int16_t>(LoadLE16(O));
-            if (Op == kSprmPIlvl) style.Ilvl = O[0];
-            if (Op == kSprmPOutLvl) style.OutLevel = O[0];
-          } else {
-            if (Op == kSprmCFBold) style.Bold = (O[0] & 1) != 0;
-            if (Op == kSprmCFItalic) style.Italic = (O[0] & 1) != 0;
-          }
-        });
-        q += cbUpx + (cbUpx & 1);
-      }
+      Body(std, cb, cbBase, sgc, cupx, style);
     }
-    FStyles.push_back(style);
+    Styles.push_back(style);
     at += cb;
   }
+}
+
+}  // namespace
+
+void TWordParagraphs::ReadStyles(const RawByteString& Stsh) {
+  ForEachStyleRecord(Stsh, 10, FStyles, [](const uint8_t* std, size_t cb, size_t cbBase, int sgc, size_t cupx,
+                                           TStyle& style) {
+    // The name, a counted UTF-16 string with a terminator, then the
+    // property groups, each on an even offset.
+    size_t q = cbBase;
+    if (q + 2 <= cb) q += 2 + 2 * size_t{LoadLE16(std + q)} + 2;
+    for (size_t u = 0; u < cupx && q + 2 <= cb; ++u) {
+      const size_t cbUpx = LoadLE16(std + q);
+      q += 2;
+      if (q + cbUpx > cb) break;
+      const uint8_t* g = std + q;
+      size_t gn = cbUpx;
+      const bool papx = sgc == 1 && u == 0;
+      if (papx) {
+        if (gn < 2) gn = 2;
+        g += 2;  // the style's own index
+        gn -= 2;
+      }
+      ForEachSprm(g, gn, [&](uint16_t Op, const uint8_t* O, size_t) {
+        if (papx) {
+          if (Op == kSprmPIlfo) style.Ilfo = static_cast<int16_t>(LoadLE16(O));
+          if (Op == kSprmPIlvl) style.Ilvl = O[0];
+          if (Op == kSprmPOutLvl) style.OutLevel = O[0];
+        } else {
+          if (Op == kSprmCFBold) style.Bold = (O[0] & 1) != 0;
+          if (Op == kSprmCFItalic) style.Italic = (O[0] & 1) != 0;
+        }
+      });
+      q += cbUpx + (cbUpx & 1);
+    }
+  });
 }
 
 const TWordParagraphs::TStyle& TWordParagraphs::Style(int Istd, int Depth) {
@@ -725,38 +743,18 @@ int TWordParagraphs::AddAnlv(TAnlv Level) {
 }
 
 void TWordParagraphs::ReadStyles6(const RawByteString& Stsh) {
-  const auto* p = reinterpret_cast<const uint8_t*>(Stsh.data());
-  const size_t n = Stsh.size();
-  if (n < 6) return;
-  const size_t cbStshi = LoadLE16(p);
-  if (2 + cbStshi > n || cbStshi < 4) return;
-  const size_t cstd = LoadLE16(p + 2);
-  const size_t cbBase = LoadLE16(p + 4);
-  size_t at = 2 + cbStshi;
-  for (size_t istd = 0; istd < cstd && at + 2 <= n; ++istd) {
-    const size_t cb = LoadLE16(p + at);
-    at += 2;
-    TStyle style;
-    if (at + cb <= n && cbBase >= 8 && cbBase < cb) {
-      const uint8_t* std = p + at;
-      style.Sti = LoadLE16(std) & 0x0FFF;
-      const int sgc = LoadLE16(std + 2) & 0x000F;
-      const int base = LoadLE16(std + 2) >> 4;
-      style.Base = base == 0x0FFF ? -1 : base;
-      const size_t cupx = LoadLE16(std + 4) & 0x000F;
-      // The name: a size byte, 8-bit characters and a terminator; then the
-      // paragraph group of a paragraph style (its style index first), on
-      // an even offset.
-      size_t q = cbBase + 1 + size_t{std[cbBase]} + 1;
-      q += q & 1;
-      if (sgc == 1 && cupx > 0 && q + 2 <= cb) {
-        const size_t cbUpx = LoadLE16(std + q);
-        if (cbUpx >= 2 && q + 2 + cbUpx <= cb) ReadNumbering6(std + q + 4, cbUpx - 2, style.Anlm, style.Anld);
-      }
+  ForEachStyleRecord(Stsh, 8, FStyles, [this](const uint8_t* std, size_t cb, size_t cbBase, int sgc, size_t cupx,
+                                              TStyle& style) {
+    // The name: a size byte, 8-bit characters and a terminator; then the
+    // paragraph group of a paragraph style (its style index first), on
+    // an even offset.
+    size_t q = cbBase + 1 + size_t{std[cbBase]} + 1;
+    q += q & 1;
+    if (sgc == 1 && cupx > 0 && q + 2 <= cb) {
+      const size_t cbUpx = LoadLE16(std + q);
+      if (cbUpx >= 2 && q + 2 + cbUpx <= cb) ReadNumbering6(std + q + 4, cbUpx - 2, style.Anlm, style.Anld);
     }
-    FStyles.push_back(style);
-    at += cb;
-  }
+  });
 }
 
 void TWordParagraphs::ReadRuns6(TStream& Doc, const std::vector<uint32_t>& Pages) {
