@@ -297,7 +297,7 @@ class TWordDocBuilder {
       bte += std::string(1, static_cast<char>(pn & 0xFF)) + static_cast<char>(pn >> 8);
       place(bte, 13);
     }
-    if (!w97 && FGeneration != 2 && !Styles.empty()) place(StyleSheet6(), 1);
+    if (!w97 && FGeneration != 2 && !Styles.empty()) place(StyleSheet(true), 1);
     if (w97 && !Paragraphs.empty()) {
       // Runs of the pieces' bytes cut after each mark, in FC order.
       std::vector<TRunProps> runs;
@@ -450,40 +450,17 @@ class TWordDocBuilder {
     return static_cast<uint32_t>(Document.size() / 512 - 1);
   }
 
-  std::string StyleSheet() const {
-    std::string stsh(2 + 18, '\0');
-    Put16(stsh, 0, 18);
+  // Word 97 records have 10-byte bases and nameless UTF-16 names; Word 6/95
+  // ones 8-byte bases and nameless 8-bit names.
+  std::string StyleSheet(bool Word6 = false) const {
+    const uint16_t base = Word6 ? 8 : 10, header = Word6 ? 14 : 18;
+    std::string stsh(2 + header, '\0');
+    Put16(stsh, 0, header);
     Put16(stsh, 2, static_cast<uint16_t>(Styles.size()));
-    Put16(stsh, 4, 10);
+    Put16(stsh, 4, base);
     for (const TStyle& st : Styles) {
       // Base, a nameless name, then the paragraph and character groups.
-      std::string rec(14, '\0');
-      Put16(rec, 0, st.Sti);
-      Put16(rec, 2, static_cast<uint16_t>(1 | st.Base << 4));
-      Put16(rec, 4, 2);
-      std::string papx(2, '\0');
-      papx += st.Papx;
-      for (const std::string* g : {static_cast<const std::string*>(&papx), &st.Chpx}) {
-        std::string cb(2, '\0');
-        Put16(cb, 0, static_cast<uint16_t>(g->size()));
-        rec += cb + *g;
-        if (g->size() % 2) rec += '\0';
-      }
-      std::string cb(2, '\0');
-      Put16(cb, 0, static_cast<uint16_t>(rec.size()));
-      stsh += cb + rec;
-    }
-    return stsh;
-  }
-
-  // Word 6/95: 8-byte bases and nameless 8-bit names.
-  std::string StyleSheet6() const {
-    std::string stsh(2 + 14, '\0');
-    Put16(stsh, 0, 14);
-    Put16(stsh, 2, static_cast<uint16_t>(Styles.size()));
-    Put16(stsh, 4, 8);
-    for (const TStyle& st : Styles) {
-      std::string rec(10, '\0');
+      std::string rec(Word6 ? 10 : 14, '\0');
       Put16(rec, 0, st.Sti);
       Put16(rec, 2, static_cast<uint16_t>(1 | st.Base << 4));
       Put16(rec, 4, 2);
