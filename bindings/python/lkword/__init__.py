@@ -22,10 +22,9 @@ The work is done in C++ with the interpreter lock released, so threads
 
 from __future__ import annotations
 
-import collections
-import concurrent.futures
 import datetime
 import os
+import threading
 from typing import IO, Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 from . import _lkword
@@ -252,31 +251,143 @@ def extract_many(sources: Iterable[Source], jobs: Optional[int] = None, **option
 
     Takes extract()'s keyword options. A document that fails is yielded
     as a Document whose ``error`` is the Error (or the TypeError of a bad
-    source); the batch goes on. At most 16 documents per thread beyond the
-    one being yielded are read ahead, so a long iterable is not read into
-    memory, while a large document does not leave the other threads idle.
+    source); the batch goes on. Of the next 256 sources, the largest are
+    read first, so that a large document late in the batch does not leave
+    the other threads idle at its end; at most 16 documents per thread are
+    read ahead of the one being yielded, so a long iterable is not read
+    into memory.
     """
     jobs = max(1, jobs or os.cpu_count() or 1)
     settings = _defaults(options)
+    batch = _Batch(iter(sources), jobs, settings)
+    try:
+        while True:
+            doc = batch.next()
+            if doc is None:
+                return
+            yield doc
+    finally:
+        batch.close()
 
-    def one(source: Source) -> Document:
+
+def _weight(source: object) -> int:
+    """What a source is expected to cost: its size in bytes where that is
+    known without reading it."""
+    if isinstance(source, (str, os.PathLike)):
         try:
-            return _run(source, **settings)
-        except (TypeError, OSError) as e:
-            # A bad source, or a file object that cannot be read: this
-            # document's failure. A bad option fails them all, and is raised.
-            doc = Document(path=os.fsdecode(source) if isinstance(source, (str, os.PathLike)) else None)
-            doc.error = e  # type: ignore[assignment]
-            return doc
+            return os.stat(source).st_size
+        except (OSError, ValueError):
+            return 0
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return len(source)
+    return 0
 
-    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        pending: collections.deque = collections.deque()
-        for source in sources:
-            pending.append(pool.submit(one, source))
-            if len(pending) >= 16 * jobs:
-                yield pending.popleft().result()
-        while pending:
-            yield pending.popleft().result()
+
+class _Batch:
+    """The documents of one extract_many call: sources are taken from the
+    iterable by the caller's thread only (it need not be thread-safe);
+    worker threads pick among them, largest first, under one lock."""
+
+    LOOKAHEAD = 256        # sources taken ahead of the one to yield, to choose among
+    AHEAD_PER_JOB = 16     # documents started ahead of the one to yield, per thread
+
+    def __init__(self, sources: Iterator[Source], jobs: int, settings: dict) -> None:
+        self._sources = sources
+        self._settings = settings
+        self._cond = threading.Condition()
+        self._first = 0                  # index of the next document to yield
+        self._taken = 0                  # sources taken from the iterable
+        self._waiting: Dict[int, tuple] = {}   # index -> (weight, source), not started
+        self._started: set = set()       # indexes started, not yet yielded
+        self._done: Dict[int, tuple] = {}      # index -> (document, exception)
+        self._exhausted = False
+        self._stop = False
+        self._limit = self.AHEAD_PER_JOB * jobs
+        self._fill()
+        self._threads = [threading.Thread(target=self._work, daemon=True) for _ in range(jobs)]
+        for t in self._threads:
+            t.start()
+
+    def _fill(self) -> None:
+        # Called by the caller's thread only, outside the lock: a source's
+        # iterator or os.stat may be slow.
+        while not self._exhausted and self._taken < self._first + self.LOOKAHEAD:
+            try:
+                source = next(self._sources)
+            except StopIteration:
+                with self._cond:
+                    self._exhausted = True
+                    self._cond.notify_all()
+                return
+            weight = _weight(source)
+            with self._cond:
+                self._waiting[self._taken] = (weight, source)
+                self._taken += 1
+                self._cond.notify()
+
+    def _pick(self) -> Optional[int]:
+        if len(self._started) >= self._limit:
+            # Only the one the caller waits for may start now.
+            return self._first if self._first in self._waiting else None
+        if not self._waiting:
+            return None
+        return max(self._waiting, key=lambda i: (self._waiting[i][0], -i))
+
+    def _work(self) -> None:
+        while True:
+            with self._cond:
+                while not self._stop:
+                    index = self._pick()
+                    if index is not None:
+                        break
+                    if self._exhausted and not self._waiting:
+                        return
+                    self._cond.wait()
+                if self._stop:
+                    return
+                _, source = self._waiting.pop(index)
+                self._started.add(index)
+            result = _read_one(source, self._settings)
+            with self._cond:
+                self._done[index] = result
+                self._cond.notify_all()
+
+    def next(self) -> Optional[Document]:
+        self._fill()
+        with self._cond:
+            while self._first not in self._done:
+                if self._exhausted and self._first >= self._taken:
+                    return None
+                self._cond.wait()
+            doc, error = self._done.pop(self._first)
+            self._started.discard(self._first)
+            self._first += 1
+            self._cond.notify_all()
+        if error is not None:
+            raise error
+        return doc
+
+    def close(self) -> None:
+        with self._cond:
+            self._stop = True
+            self._cond.notify_all()
+        for t in self._threads:
+            t.join()
+
+
+def _read_one(source: Source, settings: dict) -> tuple:
+    """(Document, None), or (None, exception) for an error that is not this
+    document's alone (a bad option), which the batch raises."""
+    try:
+        return _run(source, **settings), None
+    except (TypeError, OSError) as e:
+        # A bad source, or a file object that cannot be read: this
+        # document's failure. A bad option fails them all, and is raised.
+        doc = Document(path=os.fsdecode(source) if isinstance(source, (str, os.PathLike)) else None)
+        doc.error = e  # type: ignore[assignment]
+        return doc, None
+    except Exception as e:  # noqa: BLE001 - handed to the caller's thread
+        return None, e
 
 
 def _defaults(options: dict) -> dict:
