@@ -53,6 +53,8 @@ class TWordDocBuilder {
   // separators the header text holds), and each section's property
   // modifiers (the sections share the main text evenly).
   uint8_t DopHeaderBits = 0;
+  // The document properties as stored (Word 97; empty: none).
+  std::string Dop;
   std::vector<std::string> SectionSprms;
   // 8-bit pieces before Word 97 are encoded with this code page.
   uint32_t CodePage = 1252;
@@ -184,6 +186,7 @@ class TWordDocBuilder {
     std::string hdd;
     for (int32_t cp : HeaderStories) Add32(hdd, static_cast<uint32_t>(cp));
     place(hdd, 11);
+    if (w97) place(Dop, 31);
     if (!w97 && FGeneration != 2 && !SectionSprms.empty()) {
       std::string dop(84, '\0');
       dop[1] = static_cast<char>(DopHeaderBits);

@@ -356,7 +356,7 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
   } else if (FStreamsCut && FDocVersion == 8 && !TableStream) {
     SinglePiece(true);
   }
-  Survive("the note numbers were", [&] { ReadNoteMarks(FDocVersion == 8 ? TableStream : &Stream); });
+  Survive("the note numbers were", [&] { ReadNoteMarks(Stream, FDocVersion == 8 ? TableStream : &Stream); });
   if (FDocVersion == 8 && TableStream) {
     Survive("symbols were", [&] { ReadSymbols(Stream, *TableStream); });
     Survive("paragraph properties were", [&] { ReadParagraphs(Stream, *TableStream); });
@@ -404,7 +404,7 @@ void TMSWordDocument::ReadEmbeddedDocuments() {
       if (!table) continue;
       FBytesRead = 0;
       ReadPieceTable(table.get());
-      ReadNoteMarks(table.get());
+      ReadNoteMarks(*doc, table.get());
       ReadSymbols(*doc, *table);
       FTextCodePage = DocLangToCodePage();
       if (FTextCodePage == 0) FTextCodePage = DefaultCodePage();

@@ -253,8 +253,26 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // Word 6/95: the code page most non-ASCII text is set in, by its fonts
   // (0 when the fonts do not tell).
   uint32_t FontCodePage(TStream& Stream);
-  // Numbers of the auto-numbered footnote and endnote marks, by CP.
-  void ReadNoteMarks(TStream* Source);
+  // Numbers of the auto-numbered footnote and endnote marks, by CP, with
+  // the tables in Source and the section properties in Doc.
+  void ReadNoteMarks(TStream& Doc, TStream* Source);
+  // How a kind of note is numbered: Word's number format code, the first
+  // number and when the count starts again (0 never, 1 each section, 2
+  // each page, which only a layout could tell: counted on).
+  struct TNoteNumbering {
+    int Format = 0;
+    int64_t Start = 1;
+    int Restart = 0;
+  };
+  // From the CP where it starts, a section's numbering of footnotes [0] and
+  // endnotes [1].
+  struct TNoteSection {
+    int64_t CP = 0;
+    TNoteNumbering Kinds[2];
+  };
+  // The document's numbering, section by section (at least one section);
+  // what does not read keeps Word's defaults.
+  std::vector<TNoteSection> ReadNoteNumbering(TStream& Doc, TStream& Source) const;
   // Word 97: the characters inserted as symbols, which the text holds as
   // placeholders, by CP (from the character properties in Stream and the
   // font names in Table).

@@ -34,39 +34,9 @@ constexpr uint16_t kSprmPOutLvl = 0x2640;
 constexpr uint16_t kSprmCFBold = 0x0835;
 constexpr uint16_t kSprmCFItalic = 0x0836;
 constexpr uint16_t kSprmCRgFtc0 = 0x4A4F;
-constexpr uint16_t kSprmTDefTable = 0xD608;
-constexpr uint16_t kSprmTDefTable10 = 0xD606;
 
 constexpr int kNfcNone = 255;
 constexpr int kNfcBullet = 23;
-
-// Calls Visit(Opcode, Operand, Size) for each property modifier of a
-// Word 97 group, up to the first that does not fit.
-template <typename TVisit>
-void ForEachSprm(const uint8_t* G, size_t Size, TVisit&& Visit) {
-  for (size_t i = 0; i + 2 <= Size;) {
-    const uint16_t op = LoadLE16(G + i);
-    size_t n = 0, at = i + 2;
-    switch (op >> 13) {
-      case 0: case 1: n = 1; break;
-      case 2: case 4: case 5: n = 2; break;
-      case 3: n = 4; break;
-      case 7: n = 3; break;
-      default:
-        // A table definition has a 16-bit size; the rest a size byte.
-        if (op == kSprmTDefTable || op == kSprmTDefTable10) {
-          if (at + 2 > Size) return;
-          n = size_t{LoadLE16(G + at)} + 1;
-        } else {
-          if (at + 1 > Size) return;
-          n = G[at++];
-        }
-    }
-    if (at + n > Size) return;
-    Visit(op, G + at, n);
-    i = at + n;
-  }
-}
 
 // A level text's characters as the page shows them: symbol fonts'
 // codes in Unicode, level placeholders (0-8) kept, other controls left out.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lkword/framework/DocumentEvents.h"
+#include "lkword/platform/Bytes.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw {
@@ -22,6 +23,35 @@ class TStream;
 // cardinal/ordinal text, 22 two digits, 255 none). Numbers a format cannot
 // show are decimal.
 WideString FormatListNumber(int64_t N, int Format);
+
+// Calls Visit(Opcode, Operand, Size) for each property modifier of a
+// Word 97 group, up to the first that does not fit.
+template <typename TVisit>
+void ForEachSprm(const uint8_t* G, size_t Size, TVisit&& Visit) {
+  for (size_t i = 0; i + 2 <= Size;) {
+    const uint16_t op = LoadLE16(G + i);
+    size_t n = 0, at = i + 2;
+    switch (op >> 13) {
+      case 0: case 1: n = 1; break;
+      case 2: case 4: case 5: n = 2; break;
+      case 3: n = 4; break;
+      case 7: n = 3; break;
+      default:
+        // A table definition (either generation's) has a 16-bit size; the
+        // rest a size byte.
+        if (op == 0xD608 || op == 0xD606) {
+          if (at + 2 > Size) return;
+          n = size_t{LoadLE16(G + at)} + 1;
+        } else {
+          if (at + 1 > Size) return;
+          n = G[at++];
+        }
+    }
+    if (at + n > Size) return;
+    Visit(op, G + at, n);
+    i = at + n;
+  }
+}
 
 class TWordParagraphs {
  public:

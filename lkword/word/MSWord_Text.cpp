@@ -11,6 +11,7 @@
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
 #include "lkword/word/MSWord.h"
+#include "lkword/word/MSWord_Lists.h"
 
 namespace lkw {
 
@@ -267,10 +268,108 @@ void TMSWordDocument::DropDeleted(WideString& Text, size_t From, int64_t CPFrom,
   Text = std::move(out);
 }
 
-void TMSWordDocument::ReadNoteMarks(TStream* Source) {
+namespace {
+
+// Where the document properties keep the note numbering: start and restart
+// rule of footnotes and endnotes, the 4-bit formats Word 6/95 read, and the
+// 16-bit ones of Word 97 (which leaves the 4-bit ones stale).
+constexpr size_t kDopFtn = 2;
+constexpr size_t kDopEdn = 52;
+constexpr size_t kDopNfc6 = 54;
+constexpr size_t kDopNfcFtn8 = 492;
+constexpr size_t kDopNfcEdn8 = 494;
+
+constexpr uint16_t kSprmSRncFtn = 0x303C;
+constexpr uint16_t kSprmSRncEdn = 0x303E;
+constexpr uint16_t kSprmSNFtn = 0x503F;
+constexpr uint16_t kSprmSNfcFtnRef = 0x5040;
+constexpr uint16_t kSprmSNEdn = 0x5041;
+constexpr uint16_t kSprmSNfcEdnRef = 0x5042;
+
+constexpr int kNfcLowerRoman = 2;
+
+// A note's number as Format shows it; decimal where it would show nothing.
+WideString NoteLabel(int64_t N, int Format) {
+  WideString label = FormatListNumber(N, Format);
+  if (label.empty()) AppendDecimal(label, N);
+  return label;
+}
+
+}  // namespace
+
+std::vector<TMSWordDocument::TNoteSection> TMSWordDocument::ReadNoteNumbering(TStream& Doc, TStream& Source) const {
+  TNoteSection whole;
+  whole.Kinds[1].Format = kNfcLowerRoman;
+  // Word 2's properties are laid out otherwise.
+  RawByteString dop;
+  const uint32_t lcbDop = std::min<uint32_t>(FIB.lcbDop, kDopNfcEdn8 + 2);
+  if (FDocVersion >= 5 && lcbDop >= kDopFtn + 2 && ReadBytesAt(Source, FIB.fcDop, lcbDop, dop)) {
+    const auto* p = reinterpret_cast<const uint8_t*>(dop.data());
+    auto startAndRule = [&](size_t At, TNoteNumbering& N) {
+      if (dop.size() < At + 2) return;
+      const uint16_t v = LoadLE16(p + At);
+      N.Restart = v & 3;
+      N.Start = std::max(v >> 2, 1);
+    };
+    startAndRule(kDopFtn, whole.Kinds[0]);
+    startAndRule(kDopEdn, whole.Kinds[1]);
+    if (FDocVersion == 8) {
+      if (dop.size() >= kDopNfcEdn8 + 2) {
+        whole.Kinds[0].Format = LoadLE16(p + kDopNfcFtn8);
+        whole.Kinds[1].Format = LoadLE16(p + kDopNfcEdn8);
+      }
+    } else if (dop.size() >= kDopNfc6 + 2) {
+      const uint16_t v = LoadLE16(p + kDopNfc6);
+      whole.Kinds[0].Format = (v >> 2) & 15;
+      whole.Kinds[1].Format = (v >> 6) & 15;
+    }
+  }
+  std::vector<TNoteSection> sections{whole};
+  // Section starts, and Word 97's sections' own numbering over the
+  // document's.
+  const uint32_t lcbSed = FIB.lcbPlcfsed;
+  constexpr uint32_t kSedSize = 12;
+  RawByteString plc;
+  if (FDocVersion < 5 || lcbSed < 4 + 4 + kSedSize || lcbSed > (uint32_t{1} << 20)) return sections;
+  const uint32_t n = (lcbSed - 4) / (4 + kSedSize);
+  if (!ReadBytesAt(Source, FIB.fcPlcfsed, 4 * (n + 1) + kSedSize * n, plc)) return sections;
+  const auto* cps = reinterpret_cast<const uint8_t*>(plc.data());
+  std::vector<TNoteSection> read;
+  int64_t budget = Doc.Size();  // sections sharing one record read it once each, within reason
+  for (uint32_t k = 0; k < n; ++k) {
+    TNoteSection sec = whole;
+    sec.CP = k == 0 ? 0 : static_cast<int32_t>(LoadLE32(cps + 4 * k));
+    if (!read.empty() && sec.CP < read.back().CP) return sections;  // not ascending: not used
+    const uint32_t fcSepx = LoadLE32(cps + 4 * (n + 1) + kSedSize * k + 2);
+    RawByteString head, grpprl;
+    if (FDocVersion == 8 && fcSepx != 0xFFFFFFFFu && ReadBytesAt(Doc, fcSepx, 2, head)) {
+      const uint16_t cb = LoadLE16(reinterpret_cast<const uint8_t*>(head.data()));
+      budget -= 2 + cb;
+      if (budget >= 0 && ReadBytesAt(Doc, int64_t{fcSepx} + 2, cb, grpprl))
+        ForEachSprm(reinterpret_cast<const uint8_t*>(grpprl.data()), grpprl.size(),
+                    [&](uint16_t Op, const uint8_t* O, size_t Size) {
+                      auto word = [&] { return Size >= 2 ? LoadLE16(O) : O[0]; };
+                      switch (Op) {
+                        case kSprmSRncFtn: sec.Kinds[0].Restart = O[0]; break;
+                        case kSprmSRncEdn: sec.Kinds[1].Restart = O[0]; break;
+                        case kSprmSNFtn: sec.Kinds[0].Start = std::max<int64_t>(word(), 1); break;
+                        case kSprmSNEdn: sec.Kinds[1].Start = std::max<int64_t>(word(), 1); break;
+                        case kSprmSNfcFtnRef: sec.Kinds[0].Format = word(); break;
+                        case kSprmSNfcEdnRef: sec.Kinds[1].Format = word(); break;
+                        default: break;
+                      }
+                    });
+    }
+    read.push_back(sec);
+  }
+  return read;
+}
+
+void TMSWordDocument::ReadNoteMarks(TStream& Doc, TStream* Source) {
   FNoteMarks.clear();
   FNoteStarts.clear();
   if (!Source) return;
+  const std::vector<TNoteSection> sections = ReadNoteNumbering(Doc, *Source);
   // A PLC of n + 1 CPs followed by n records of RecSize bytes; an empty
   // list when it does not fit the stream.
   auto readPlc = [&](uint32_t fc, uint32_t lcb, size_t RecSize, RawByteString& Raw) -> size_t {
@@ -284,16 +383,16 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
   struct TNotes {
     uint32_t fcRef, lcbRef, fcTxt, lcbTxt;
     int64_t StoryStart;
-    bool Roman;
+    size_t Index;  // into a section's Kinds
     TStoryKind Kind;
   };
   const int32_t ccpText = FIB.ccpText;  // the FIB is packed: no references into it
   int64_t ftnStart = std::max(ccpText, 0);
   int64_t ednStart = ftnStart;
   for (int32_t c : {FIB.ccpFtn, FIB.ccpHdr, FIB.ccpMcr, FIB.ccpAtn}) ednStart += std::max<int32_t>(c, 0);
-  const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, false,
+  const TNotes kinds[] = {{FIB.fcPlcffndRef, FIB.lcbPlcffndRef, FIB.fcPlcffndTxt, FIB.lcbPlcffndTxt, ftnStart, 0,
                            TStoryKind::Footnote},
-                          {FIB.fcPlcfendRef, FIB.lcbPlcfendRef, FIB.fcPlcfendTxt, FIB.lcbPlcfendTxt, ednStart, true,
+                          {FIB.fcPlcfendRef, FIB.lcbPlcfendRef, FIB.fcPlcfendTxt, FIB.lcbPlcfendTxt, ednStart, 1,
                            TStoryKind::Endnote}};
   for (const TNotes& k : kinds) {
     RawByteString ref, txt;
@@ -301,20 +400,21 @@ void TMSWordDocument::ReadNoteMarks(TStream* Source) {
     if (n == 0) continue;
     size_t nTxt = readPlc(k.fcTxt, k.lcbTxt, 0, txt);
     const auto* frd = reinterpret_cast<const uint8_t*>(ref.data()) + 4 * (n + 1);
-    uint32_t number = 0;
+    size_t section = 0;
+    int64_t number = sections[0].Kinds[k.Index].Start - 1;
     for (size_t i = 0; i < n; ++i) {
       // Notes with a custom mark keep it as text; only automatic ones count.
       if (frd[2 * i] == 0 && frd[2 * i + 1] == 0) {
         if (i < nTxt) FNoteStarts.push_back({k.StoryStart + cpAt(txt, i), k.Kind, {}});
         continue;
       }
+      // Each section passed that restarts the count does so, noted in it or not.
+      while (section + 1 < sections.size() && sections[section + 1].CP <= cpAt(ref, i)) {
+        const TNoteNumbering& next = sections[++section].Kinds[k.Index];
+        if (next.Restart == 1) number = next.Start - 1;
+      }
       ++number;
-      // Endnotes are lower-case Roman numerals by Word's default.
-      WideString label;
-      if (k.Roman)
-        AppendRoman(label, number, false);
-      else
-        AppendDecimal(label, number);
+      const WideString label = NoteLabel(number, sections[section].Kinds[k.Index].Format);
       FNoteMarks.push_back({cpAt(ref, i), 2, label, k.Kind});
       if (i < nTxt) {
         FNoteMarks.push_back({k.StoryStart + cpAt(txt, i), 2, label, k.Kind});

@@ -445,6 +445,36 @@ TEST(WordTextTest, NoteMarksAndSymbolsReadAsThePageShowsThem) {
   EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n* b\r\n\u2665 c\r\n\r\n");
 }
 
+// Automatic marks follow the document's format and start; a custom mark
+// does not count; properties too short to hold a format keep the defaults.
+TEST(WordTextTest, NoteNumbersFollowTheDocumentProperties) {
+  auto build = [](const std::string& Dop) {
+    TWordDocBuilder b;
+    b.Pieces = {{u"A\x02 B* C\x02\r\x02 a\r* b\r\x02 c\r", false}};
+    b.Ccp[0] = 9;
+    b.Ccp[1] = 12;
+    b.FootnoteRefs = {1, 4, 7};
+    b.FootnoteTexts = {0, 4, 8};
+    b.CustomMarks = {1};
+    b.Dop = Dop;
+    return b.Compound();
+  };
+  auto dop = [](uint16_t Start, uint16_t Nfc) {
+    std::string d(500, '\0');
+    TWordDocBuilder::Put16(d, 2, static_cast<uint16_t>(Start << 2));
+    TWordDocBuilder::Put16(d, 492, Nfc);
+    return d;
+  };
+  TMSWordDocument letters, roman, shortDop;
+  Load(letters, build(dop(3, 4)));
+  EXPECT_EQ(Body(letters), "Ac B* Cd\r\n");
+  EXPECT_EQ(U8(letters.FootNoteText().Text()), "c a\r\n* b\r\nd c\r\n\r\n");
+  Load(roman, build(dop(4, 1)));
+  EXPECT_EQ(Body(roman), "AIV B* CV\r\n");
+  Load(shortDop, build(dop(3, 4).substr(0, 3)));
+  EXPECT_EQ(Body(shortDop), "A1 B* C2\r\n");
+}
+
 // Plain text reads with tracked changes accepted: deleted runs are left out,
 // and what follows them keeps its place (its note numbers, its paragraphs).
 TEST(WordTextTest, DeletedRevisionsAreLeftOutOfPlainText) {
