@@ -14,6 +14,7 @@
 #include "lkword/platform/Exceptions.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Streams.h"
+#include "testing/MacWordBuilder.h"
 #include "testing/ZipBuilder.h"
 
 namespace lkw {
@@ -45,6 +46,21 @@ TEST(LKWReadersTest, SamplesReachTheirComponentAndLoad) {
     doc->LoadFromFile(kData + c.File);
     EXPECT_GT(doc->Text().Count(), 0);
   }
+}
+
+// A Word for the Macintosh file has no container, only its magic: from
+// memory as from a path it goes to the Word reader.
+TEST(LKWReadersTest, AMacintoshWordFileGoesToTheWordReader) {
+  testing::TMacWordBuilder b;
+  b.Pieces = {"Mac text\r"};
+  TBytesStream stream(b.Build());
+  const TLKWReaderInfo* info = DetectReaderInfo(stream);
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(info->Name, "doc");
+  auto doc = info->Create();
+  doc->LoadFromStream(stream);
+  ASSERT_EQ(doc->Text().Count(), 3);
+  EXPECT_EQ(WideToUtf8(doc->Text().Get(1)), "Mac text\r\n");
 }
 
 // The registry takes the readers' own content tests, so what it sends to a

@@ -28,7 +28,7 @@ bool ReadBytesAt(TStream& Stream, int64_t At, int64_t Count, RawByteString& Out)
 }
 
 int FIBGeneration(uint16_t wIdent, uint16_t Version) {
-  if (wIdent == 0x37FE) return 5;
+  if (wIdent == 0x37FE) return kMacWordGeneration;
   if (Version < 101) return 2;
   switch (Version) {
     case 101: return 6;
@@ -77,6 +77,20 @@ TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation) {
       Put32(dst, offsetof(TFIB, pnPapFirst), LoadLE16(src + fib2::pnChpFirst + 2));
       Put32(dst, offsetof(TFIB, cpnBteChp), LoadLE16(src + fib2::pnChpFirst + 4));
       Put32(dst, offsetof(TFIB, cpnBtePap), LoadLE16(src + fib2::pnChpFirst + 6));
+      break;
+    }
+    case kMacWordGeneration: {
+      std::memcpy(dst, src, 2);  // wIdent as the other generations read it
+      Put16(dst, offsetof(TFIB, Version), LoadBE16(src + 2));
+      if (src[fibmac::Flags] & fibmac::FastSaved) dst[offsetof(TFIB, Flag)] = 0x04;
+      Put32(dst, offsetof(TFIB, fcMin), LoadBE32(src + fibmac::fcMin));
+      Put32(dst, offsetof(TFIB, fcMac), LoadBE32(src + fibmac::fcMac));
+      Put32(dst, offsetof(TFIB, cbMac), LoadBE32(src + fibmac::cbMac));
+      for (size_t i = 0; i < 3; ++i)
+        Put32(dst, offsetof(TFIB, ccpText) + 4 * i, LoadBE32(src + fibmac::ccpText + 4 * i));
+      const uint8_t* clx = src + fibmac::Zones + 6 * fibmac::ClxZone;
+      Put32(dst, offsetof(TFIB, fcClx), LoadBE32(clx));
+      Put32(dst, offsetof(TFIB, lcbClx), LoadBE16(clx + 4));
       break;
     }
     default:  // 0 and 8: the Word 97 layout itself

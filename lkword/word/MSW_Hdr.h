@@ -104,6 +104,18 @@ constexpr size_t LastPairs = 402;        // 35 pairs, PlcfdoaMom..SttbFnm
 constexpr size_t LastPairCount = 35;
 constexpr size_t Size = 682;
 }  // namespace fib6
+// Word for the Macintosh 4 and 5: big-endian throughout, text from 0x100.
+namespace fibmac {
+constexpr size_t Flags = 0x0A;           // 0x20: fast-saved, the text is in pieces
+constexpr uint8_t FastSaved = 0x20;
+constexpr size_t fcMin = 0x14;
+constexpr size_t fcMac = 0x18;
+constexpr size_t cbMac = 0x1C;
+constexpr size_t ccpText = 0x24;         // three 4-byte counts: text, footnotes, headers
+constexpr size_t Zones = 0x40;           // entries of a 4-byte offset and a 2-byte length
+constexpr size_t ClxZone = 18;           // the piece table's entry
+constexpr size_t Size = Zones + 20 * 6;
+}  // namespace fibmac
 namespace fib2 {
 constexpr size_t cbMac = 32;
 constexpr size_t ccpText = 52;           // five 4-byte counts, ccpText..ccpAtn
@@ -192,13 +204,20 @@ class TVBAProjectItems : public TObject {
 // they are not all inside the stream.
 bool ReadBytesAt(TStream& Stream, int64_t At, int64_t Count, RawByteString& Out);
 
-// The generation of a FIB from its first four bytes: 5 for the 0x37FE magic,
-// otherwise by version: below 101 gives 2, 101 gives 6, 102 and 105 and
+// The generation of Word for the Macintosh 4 and 5 files (magic FE 37).
+constexpr int kMacWordGeneration = 4;
+
+// The generation of a FIB from its first four bytes: kMacWordGeneration for
+// the 0x37FE magic, otherwise by version: below 101 gives 2, 101 gives 6, 102 and 105 and
 // above give 8, 103 gives 0, 104 gives 7.
 int FIBGeneration(uint16_t wIdent, uint16_t Version);
 
 // Maps the bytes of a FIB of the given generation (as many as the file has,
-// little-endian) into the Word 97 layout; missing bytes read as zero.
+// little-endian except for the Macintosh generation) into the Word 97
+// layout; missing bytes read as zero. Of a Macintosh FIB only the text
+// range, the story counts and the piece table's place are kept (with the
+// fast-saved flag as the complex bit): its other tables are not in the
+// layouts the Windows generations share.
 TFIB MapFIB(const uint8_t* Data, size_t Size, int Generation);
 
 }  // namespace lkw

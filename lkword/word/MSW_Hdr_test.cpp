@@ -17,7 +17,7 @@ void Put32(uint8_t* B, size_t Off, uint32_t V) {
 }
 
 TEST(FIBTest, GenerationFollowsMagicThenVersion) {
-  EXPECT_EQ(FIBGeneration(0x37FE, 193), 5);  // the magic wins over the version
+  EXPECT_EQ(FIBGeneration(0x37FE, 193), kMacWordGeneration);  // the magic wins over the version
   EXPECT_EQ(FIBGeneration(0xA5DB, 45), 2);
   EXPECT_EQ(FIBGeneration(0xA5DC, 100), 2);
   EXPECT_EQ(FIBGeneration(0xA5DC, 101), 6);

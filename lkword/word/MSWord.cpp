@@ -37,7 +37,7 @@ std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
 
 bool IsOldWordMagic(uint16_t wIdent) {
   switch (wIdent) {
-    case 0xBE31: case 0xBE32: case 0x6031: case 0xA59B: case 0xA5DB:
+    case 0xBE31: case 0xBE32: case 0x6031: case 0xA59B: case 0xA5DB: case 0x37FE:
       return true;
     default:
       return false;
@@ -273,6 +273,7 @@ void TMSWordDocument::ReadFIB(TStream& Stream) {
   size_t need = sizeof(TFIB);
   if (FDocVersion >= 5 && FDocVersion <= 7) need = fib6::Size;
   if (FDocVersion == 2) need = fib2::Size;
+  if (FDocVersion == kMacWordGeneration) need = fibmac::Size;
   uint8_t raw[sizeof(TFIB)];
   Stream.Seek(0, soBeginning);
   Stream.ReadBuffer(raw, static_cast<int64_t>(need));
@@ -350,7 +351,9 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
     clxSource = TableStream;
   else if (FDocVersion >= 5 && FIB.lcbClx > 0)
     clxSource = &Stream;
-  if (!Survive("the piece table was", [&] { ReadCLX(clxSource); })) {
+  if (FDocVersion == kMacWordGeneration) {
+    ReadMacPieces(Stream);
+  } else if (!Survive("the piece table was", [&] { ReadCLX(clxSource); })) {
     ClearTextAndPieces();
     SinglePiece(true);
   } else if (FStreamsCut && FDocVersion == 8 && !TableStream) {
@@ -374,6 +377,21 @@ void TMSWordDocument::ReadDocText(TStream& Stream, TStream* TableStream) {
   Survive("notes, comments and headers were", [&] { ReadSecondaryTexts(Stream); });
   ReadEmbeddedDocuments();
   Output().EndDocument();
+}
+
+void TMSWordDocument::ReadMacPieces(TStream& Stream) {
+  ClampMacTextRange(Stream.Size());
+  // A piece table that does not read leaves the text range: the text is
+  // still there, if in file order.
+  try {
+    ReadCLX(FIB.lcbClx > 0 ? &Stream : nullptr);
+  } catch (const EOutOfMemory&) {
+    throw;
+  } catch (const Exception& e) {
+    AddWarning(std::string("the piece table is damaged, the text is read in file order: ") + e.what());
+    SinglePiece(false);
+  }
+  ClampMacStoryCounts();
 }
 
 void TMSWordDocument::ReadEmbeddedDocuments() {
@@ -437,6 +455,8 @@ bool IsWordBinary(TStream& Stream) {
     return root->OpenStream(u"WordDocument", &lost) != nullptr && root->OpenStream(u"EncryptedPackage", &lost) == nullptr;
   }
   const uint16_t magic = static_cast<uint16_t>(head[0] | (head[1] << 8));
+  // Two bytes are thin evidence for the Macintosh magic: its versions too.
+  if (magic == 0x37FE) return head[2] == 0 && (head[3] == 0x1C || head[3] == 0x23);
   return IsOldWordMagic(magic) && magic != 0xBE31 && magic != 0xBE32;
 }
 

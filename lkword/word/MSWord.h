@@ -243,6 +243,17 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // structures past the end are lost rather than wrong.
   bool FStreamsCut = false;
   void ReadPieceTable(TStream* Source);
+  // Word for the Macintosh: whether the pieces read start at CP 0, ascend
+  // and keep their text inside a stream of StreamSize bytes.
+  bool MacPiecesUsable(int64_t StreamSize) const;
+  // Word for the Macintosh: the FIB's text range cut to the stream's
+  // StreamSize bytes, and (once the pieces are read) its story counts to
+  // the characters they hold, so that a damaged FIB reads what is there.
+  void ClampMacTextRange(int64_t StreamSize);
+  void ClampMacStoryCounts();
+  // Word for the Macintosh: the pieces from the document stream, else the
+  // text range as one piece, and the story counts they allow.
+  void ReadMacPieces(TStream& Stream);
   // The text as one piece from fcMin to fcMac; Guess: its width judged by
   // its length, where the piece table that would tell is lost.
   void SinglePiece(bool Guess);

@@ -20,6 +20,7 @@ namespace {
 constexpr uint32_t kCompressedBit = 0x40000000;
 // The FIB's character set of Word 6/95 text saved on a Macintosh.
 constexpr uint16_t kMacCharacterSet = 256;
+constexpr uint32_t kMacRoman = 10000;
 // Pieces may share bytes only within reason: more piece text than this
 // multiple of the document stream means a corrupt table, not a document.
 constexpr int64_t kMaxPieceBytesPerStreamByte = 2;
@@ -73,13 +74,22 @@ void TMSWordDocument::ReadCLX(TStream* Source) {
 
 void TMSWordDocument::ReadPieceTable(TStream* Source) {
   CLX.Clear();
+  // Word for the Macintosh writes the same records big-endian, with a
+  // 16-bit size of the piece list.
+  const bool mac = FDocVersion == kMacWordGeneration;
+  auto u16 = [&] {
+    uint8_t b[2];
+    Source->ReadBuffer(b, 2);
+    return mac ? LoadBE16(b) : LoadLE16(b);
+  };
+  auto u32 = [&](const uint8_t* P) { return mac ? LoadBE32(P) : LoadLE32(P); };
   if (Source && FIB.lcbClx > 0) {
     Source->Seek(FIB.fcClx, soBeginning);
     uint8_t type = Source->ReadU8();
     // Stored property groups precede the piece table.
     while (type == 1 && Source->Remaining() > 0) {
       TCLXItem item;
-      item.Count = Source->ReadU16LE();
+      item.Count = u16();
       item.grpprl.resize(item.Count);
       Source->ReadBuffer(item.grpprl.data(), item.Count);
       CLX.cbGrpprl.push_back(std::move(item));
@@ -87,7 +97,7 @@ void TMSWordDocument::ReadPieceTable(TStream* Source) {
       type = Source->ReadU8();
     }
     if (type == 2) {
-      uint32_t size = Source->ReadU32LE();
+      uint32_t size = mac ? u16() : Source->ReadU32LE();
       if (size > static_cast<uint64_t>(Source->Remaining())) throw EReadError("Stream read error");
       uint32_t count = size >= 4 ? (size - 4) / 12 : 0;
       if (count > 0) {
@@ -95,21 +105,36 @@ void TMSWordDocument::ReadPieceTable(TStream* Source) {
         Source->ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
         const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
         CLX.Pos.resize(size_t{count} + 1);
-        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(LoadLE32(p + 4 * i));
+        for (size_t i = 0; i <= count; ++i) CLX.Pos[i] = static_cast<int32_t>(u32(p + 4 * i));
         const uint8_t* d = p + 4 * (size_t{count} + 1);
         CLX.pcd.resize(count);
         for (size_t i = 0; i < count; ++i, d += 8) {
           TPCD& pcd = CLX.pcd[i];
           pcd.Para = d[0];
           pcd.fn = d[1];
-          pcd.fc = LoadLE32(d + 2);
+          pcd.fc = u32(d + 2);
           std::memcpy(&pcd.prm, d + 6, 2);
         }
         CLX.noPCD = count;
       }
     }
+    if (mac && CLX.noPCD > 0 && !MacPiecesUsable(Source->Size())) {
+      // Fast-saved text has no other order; a file saved whole still reads
+      // right from its text range.
+      if (IsComplexDocument()) AddWarning("the piece table is damaged: the text is read in file order");
+      CLX.Clear();
+    }
   }
   if (CLX.noPCD == 0) SinglePiece(false);
+}
+
+bool TMSWordDocument::MacPiecesUsable(int64_t StreamSize) const {
+  if (CLX.Pos.front() != 0) return false;
+  for (uint32_t i = 0; i < CLX.noPCD; ++i) {
+    const int64_t from = CLX.Pos[i], to = CLX.Pos[i + 1];
+    if (to < from || int64_t{CLX.pcd[i].fc} > StreamSize - (to - from)) return false;
+  }
+  return true;
 }
 
 void TMSWordDocument::SinglePiece(bool Guess) {
@@ -134,6 +159,32 @@ void TMSWordDocument::SinglePiece(bool Guess) {
   CLX.Pos = {0, static_cast<int32_t>(wide ? bytes / 2 : bytes)};
   CLX.pcd = {pcd};
   CLX.noPCD = 1;
+}
+
+void TMSWordDocument::ClampMacTextRange(int64_t StreamSize) {
+  const int64_t fcMin = FIB.fcMin, fcMac = FIB.fcMac;
+  if (fcMac <= StreamSize && fcMin <= fcMac) return;
+  MarkPartial("the text range of the file information block runs past the end of the file");
+  FIB.fcMac = static_cast<uint32_t>(std::min(fcMac, StreamSize));
+  FIB.fcMin = std::min<uint32_t>(FIB.fcMin, FIB.fcMac);
+}
+
+void TMSWordDocument::ClampMacStoryCounts() {
+  // Counts past the text the pieces hold would only read nothing, a block
+  // at a time.
+  int64_t left = CLX.Pos.empty() ? 0 : CLX.Pos.back();
+  bool cut = false;
+  auto clamp = [&](int32_t Count) {
+    const int64_t want = std::max<int32_t>(Count, 0), kept = std::min(want, left);
+    cut = cut || want > kept;
+    left -= kept;
+    return static_cast<int32_t>(kept);
+  };
+  // The FIB is packed: its fields by value only.
+  FIB.ccpText = clamp(FIB.ccpText);
+  FIB.ccpFtn = clamp(FIB.ccpFtn);
+  FIB.ccpHdr = clamp(FIB.ccpHdr);
+  if (cut) AddWarning("the story lengths exceed the text: the stories are cut to it");
 }
 
 uint32_t TMSWordDocument::GetNormFC(uint32_t fc, int& Compressed) const {
@@ -458,6 +509,14 @@ void TMSWordDocument::ApplyNoteMarks(WideString& Text, size_t From, int64_t CPFr
 }
 
 void TMSWordDocument::ChooseTextCodePage(TStream& Stream) {
+  if (FDocVersion == kMacWordGeneration) {
+    // The FIB names no language: Mac Roman, unless the host names one whose
+    // script has a Mac character set.
+    const uint32_t windows = FOnGetDefaultLanguage ? DocLangToCodePage() : 0;
+    const uint32_t mac = windows ? MacCodePageOf(windows) : 0;
+    FTextCodePage = mac != 0 && IsCodePageSupported(mac) ? mac : kMacRoman;
+    return;
+  }
   FTextCodePage = DocLangToCodePage();
   // Word 6/95 written by a Western Word often holds text in other code
   // pages, which only the fonts tell; a language named by the host wins.
