@@ -149,6 +149,25 @@ def test_extract_many_keeps_order_and_reports_failures_in_place():
         list(lkword.extract_many([DOCX], colour="blue"))
 
 
+def test_extract_many_reads_a_bounded_way_ahead_and_stops_when_left():
+    taken = []
+
+    def sources():
+        for i in range(2000):
+            taken.append(i)
+            # A large document late in the batch is read early, yielded in its turn.
+            yield b"x" * 4_000_000 if i == 41 else DOCX.read_bytes() if i % 2 else DOCX
+    results = lkword.extract_many(sources(), jobs=2)
+    docs = [next(results) for _ in range(43)]
+    assert [d.error is None for d in docs] == [i != 41 for i in range(43)]
+    assert isinstance(docs[41].error, lkword.UnsupportedFormatError)
+    assert docs[0].text == docs[1].text == docs[42].text == lkword.extract(DOCX).text
+    results.close()
+    assert len(taken) <= 43 + 256
+    with pytest.raises(ValueError):
+        list(lkword.extract_many([DOCX], format="pdf"))
+
+
 def corpus_files():
     if not CORPUS or not os.path.isdir(CORPUS):
         return []
