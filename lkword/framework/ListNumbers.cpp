@@ -36,6 +36,12 @@ void AppendOrdinal(WideString& Out, int64_t N) {
   AppendAscii(Out, tens >= 11 && tens <= 13 ? "th" : ones == 1 ? "st" : ones == 2 ? "nd" : ones == 3 ? "rd" : "th");
 }
 
+void AppendChicago(WideString& Out, int64_t N) {
+  if (N < 1) return;
+  static constexpr char16_t kMarks[] = {u'*', u'\u2020', u'\u2021', u'\u00A7'};
+  Out.append(static_cast<size_t>((N - 1) / 4 + 1), kMarks[(N - 1) % 4]);
+}
+
 void AppendEnglishWords(WideString& Out, int64_t N, bool Ordinal) {
   // One table each, a row per form ([1]: the ordinal's), indexed plainly.
   static constexpr const char* kOnes[2][20] = {

@@ -16,6 +16,10 @@ void AppendRoman(WideString& Out, int64_t N, bool Upper);
 void AppendLetters(WideString& Out, int64_t N, bool Upper);
 // "1st", "22nd", "13th"; N from 0.
 void AppendOrdinal(WideString& Out, int64_t N);
+// Note marks of the Chicago style: *, †, ‡, §, then each doubled, and so on.
+void AppendChicago(WideString& Out, int64_t N);
+// Beyond this many, Chicago marks are no longer read as marks: numbers instead.
+constexpr int64_t kMaxChicago = 40;
 // English words with the first letter upper case ("Forty-two",
 // "Twentieth"); N from 0 to 999999.
 void AppendEnglishWords(WideString& Out, int64_t N, bool Ordinal);

@@ -143,9 +143,8 @@ void TWordXNumbering::AppendNumber(WideString& Out, int64_t N, TFormat Format) {
       }
       break;
     case TFormat::Chicago:
-      if (N >= 1 && N <= 4 * 10) {
-        static constexpr char16_t kMarks[] = {u'*', u'\u2020', u'\u2021', u'\u00A7'};
-        Out.append(static_cast<size_t>((N - 1) / 4 + 1), kMarks[(N - 1) % 4]);
+      if (N >= 1 && N <= kMaxChicago) {
+        AppendChicago(Out, N);
         return;
       }
       break;

@@ -93,6 +93,12 @@ WideString FormatListNumber(int64_t N, int Format) {
         return out;
       }
       break;
+    case 9:  // note marks
+      if (N >= 1 && N <= kMaxChicago) {
+        AppendChicago(out, N);
+        return out;
+      }
+      break;
     case 22:
       if (N >= 0 && N < 10) out += u'0';
       break;

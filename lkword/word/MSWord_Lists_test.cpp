@@ -53,6 +53,8 @@ TEST(WordListNumberTest, FormatsAndTheirRanges) {
   EXPECT_EQ(U8(FormatListNumber(28, 3)), "BB");
   EXPECT_EQ(U8(FormatListNumber(26, 4)), "z");
   EXPECT_EQ(U8(FormatListNumber(12, 5)), "12th");
+  EXPECT_EQ(U8(FormatListNumber(6, 9)), "\u2020\u2020");  // note marks: *, \u2020, \u2021, \u00A7, then doubled
+  EXPECT_EQ(U8(FormatListNumber(41, 9)), "41");
   EXPECT_EQ(U8(FormatListNumber(22, 5)), "22nd");
   EXPECT_EQ(U8(FormatListNumber(42, 6)), "Forty-two");
   EXPECT_EQ(U8(FormatListNumber(20, 7)), "Twentieth");
