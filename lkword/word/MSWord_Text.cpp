@@ -165,8 +165,9 @@ void TMSWordDocument::ClampMacTextRange(int64_t StreamSize) {
   const int64_t fcMin = FIB.fcMin, fcMac = FIB.fcMac;
   if (fcMac <= StreamSize && fcMin <= fcMac) return;
   MarkPartial("the text range of the file information block runs past the end of the file");
-  FIB.fcMac = static_cast<uint32_t>(std::min(fcMac, StreamSize));
-  FIB.fcMin = std::min<uint32_t>(FIB.fcMin, FIB.fcMac);
+  const auto end = static_cast<uint32_t>(std::min(fcMac, StreamSize));
+  FIB.fcMac = end;
+  FIB.fcMin = static_cast<uint32_t>(std::min<int64_t>(fcMin, end));
 }
 
 void TMSWordDocument::ClampMacStoryCounts() {
@@ -353,7 +354,8 @@ std::vector<TMSWordDocument::TNoteSection> TMSWordDocument::ReadNoteNumbering(TS
   whole.Kinds[1].Format = kNfcLowerRoman;
   // Word 2's properties are laid out otherwise.
   RawByteString dop;
-  const uint32_t lcbDop = std::min<uint32_t>(FIB.lcbDop, kDopNfcEdn8 + 2);
+  const uint32_t lcbDopAll = FIB.lcbDop;  // the FIB is packed: no references into it
+  const uint32_t lcbDop = std::min<uint32_t>(lcbDopAll, kDopNfcEdn8 + 2);
   if (FDocVersion >= 5 && lcbDop >= kDopFtn + 2 && ReadBytesAt(Source, FIB.fcDop, lcbDop, dop)) {
     const auto* p = reinterpret_cast<const uint8_t*>(dop.data());
     auto startAndRule = [&](size_t At, TNoteNumbering& N) {
