@@ -133,30 +133,6 @@ TDateTime BookDateToDateTime(std::u16string_view S) {
   return AddTimeOfDay(S, p + 1, date);
 }
 
-TBookElementRole ClassifyXHTML(std::u16string_view n) {
-  static constexpr std::u16string_view kBlocks[] = {
-      u"p",       u"div",     u"li",     u"td",     u"th",      u"h1",      u"h2",         u"h3",
-      u"h4",      u"h5",      u"h6",     u"dt",     u"dd",      u"tr",      u"blockquote", u"caption",
-      u"figcaption", u"ul",   u"ol",     u"dl",     u"table",   u"thead",   u"tbody",      u"tfoot",
-      u"body",    u"html",    u"figure", u"aside",  u"article", u"header",  u"footer",     u"nav",
-      u"main",    u"address", u"hr",     u"center", u"hgroup",  u"details", u"summary",    u"fieldset",
-      u"legend",  u"noscript", u"dir",   u"menu",   u"colgroup"};
-  // MathML annotations are other encodings of a formula (TeX, content
-  // markup, a fallback picture): not what a reader reads.
-  static constexpr std::u16string_view kSkip[] = {u"head",     u"script", u"style",         u"title",
-                                                  u"template", u"rp",     u"annotation",    u"annotation-xml"};
-  if (n == u"span" || n == u"a" || n == u"em" || n == u"strong") return brInline;
-  for (auto k : kBlocks)
-    if (n == k) return brBlock;
-  if (n == u"br") return brLineBreak;
-  if (n == u"section") return brSection;
-  if (n == u"pre") return brPreformatted;
-  if (n == u"math") return brMath;
-  for (auto k : kSkip)
-    if (n == k) return brSkip;
-  return brInline;
-}
-
 // ---------------------------------------------------------------------------
 // TBookTextWalker
 

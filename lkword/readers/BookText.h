@@ -7,23 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "lkword/containers/LKWHtml.h"
 #include "lkword/containers/LKWXML.h"
 #include "lkword/framework/DocumentEvents.h"
 #include "lkword/platform/Types.h"
 
 namespace lkw {
-
-// How an element takes part in a book's text.
-enum TBookElementRole {
-  brInline,        // its text joins the line being built
-  brBlock,         // ends the line; its own text outside nested blocks is a line
-  brSection,       // a block whose end also gives a section-end line
-  brPreformatted,  // a block whose spaces and line breaks are kept
-  brLineBreak,     // ends a line inside a block
-  brEmptyLine,     // an empty line of its own
-  brSkip,          // gives no text, nor does anything inside it
-  brMath,          // inline MathML: its alttext when it has one, else its tokens as words
-};
 
 // Walks an element tree and hands out its text as lines. Every line is the
 // whole text of a block in document order, inline markup included, with
@@ -123,10 +112,6 @@ class TBookTables {
   TBookTextWalker::TTablePlace FAt;
   bool FTable = false, FRow = false, FCell = false;
 };
-
-// The role of an (X)HTML element, by its lower-cased local name, in the text
-// of a book made of HTML (EPUB chapters, Mobipocket books).
-TBookElementRole ClassifyXHTML(std::u16string_view LocalName);
 
 // A date of e-book metadata: ISO 8601 year, year-month, date, or date and
 // time with optional fractions and zone ("Z", "+02:00"). A zoned time is
