@@ -14,6 +14,12 @@ namespace {
 // Blanks of HTML text: those of XML and the form feed.
 bool IsHtmlBlank(char16_t c) { return IsAsciiBlank(c) || c == u'\f'; }
 
+// Characters that show as space only: a line of nothing else is empty.
+bool IsSpaceLike(char16_t c) {
+  return c == u' ' || c == 0x00A0 || (c >= 0x2000 && c <= 0x200B) || c == 0x202F || c == 0x205F || c == 0x3000 ||
+         c == 0xFEFF;
+}
+
 bool IsTagNameChar(char16_t c) { return IsAsciiAlnum(c) || c == u':' || c == u'-' || c == u'_'; }
 
 // 1-6 for h1-h6, 0 for other names.
@@ -39,21 +45,31 @@ size_t TagEnd(std::u16string_view H, size_t K) {
 // A declaration must come early for a browser to heed it.
 constexpr size_t kCharsetScan = 1024;
 
-// The charset a <meta> near the start names ("charset=..." in either
-// form); empty when none.
-std::string DeclaredCharset(std::string_view Bytes) {
-  const std::string head = LowerAscii(Bytes.substr(0, kCharsetScan));
-  for (size_t at = head.find("charset"); at != std::string::npos; at = head.find("charset", at + 7)) {
-    size_t p = at + 7;
-    while (p < head.size() && IsAsciiBlank(head[p])) ++p;
-    if (p >= head.size() || head[p] != '=') continue;
+// The value after Key and "=" (quotes and blanks skipped) at or after From
+// in Head; empty when none.
+std::string DeclaredValue(const std::string& Head, std::string_view Key, size_t From, size_t To) {
+  for (size_t at = Head.find(Key, From); at != std::string::npos && at < To; at = Head.find(Key, at + Key.size())) {
+    size_t p = at + Key.size();
+    while (p < To && IsAsciiBlank(Head[p])) ++p;
+    if (p >= To || Head[p] != '=') continue;
     ++p;
-    while (p < head.size() && (IsAsciiBlank(head[p]) || head[p] == '"' || head[p] == '\'')) ++p;
+    while (p < To && (IsAsciiBlank(Head[p]) || Head[p] == '"' || Head[p] == '\'')) ++p;
     size_t e = p;
-    while (e < head.size() && (IsAsciiAlnum(head[e]) || head[e] == '-' || head[e] == '_' || head[e] == ':')) ++e;
-    if (e > p) return head.substr(p, e - p);
+    while (e < To && (IsAsciiAlnum(Head[e]) || Head[e] == '-' || Head[e] == '_' || Head[e] == ':')) ++e;
+    if (e > p) return Head.substr(p, e - p);
   }
   return {};
+}
+
+// The encoding an XML declaration or a <meta> near the start names
+// ("charset=..." in either form of the latter); empty when none.
+std::string DeclaredCharset(std::string_view Bytes) {
+  const std::string head = LowerAscii(Bytes.substr(0, kCharsetScan));
+  if (head.starts_with("<?xml")) {
+    const size_t end = std::min(head.find("?>"), head.size());
+    if (std::string e = DeclaredValue(head, "encoding", 0, end); !e.empty()) return e;
+  }
+  return DeclaredValue(head, "charset", 0, head.size());
 }
 
 }  // namespace
@@ -175,7 +191,8 @@ bool THtmlLines::EndLine() {
     while (!l.empty() && l.back() == u' ') l.remove_suffix(1);
     if (FPre == 0)
       while (!l.empty() && l.front() == u' ') l.remove_prefix(1);
-    if (!l.empty() && !FEmit(l, FParagraph)) return false;
+    const bool shows = std::any_of(l.begin(), l.end(), [](char16_t c) { return !IsSpaceLike(c); });
+    if (shows && !FEmit(l, FParagraph)) return false;
     if (nl == WideString::npos) break;
     from = nl + 1;
   }
@@ -185,16 +202,22 @@ bool THtmlLines::EndLine() {
 
 // ---------------------------------------------------------------------------
 
-WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage) {
+WideString DecodeTextBytes(std::string_view Bytes, uint32_t FallbackCodePage) {
   if (Bytes.starts_with("\xEF\xBB\xBF")) return Utf8ToWide(Bytes.substr(3));
   if (Bytes.starts_with("\xFF\xFE")) return MultiByteToWide(CP_UTF16LE, Bytes.substr(2));
   if (Bytes.starts_with("\xFE\xFF")) return MultiByteToWide(CP_UTF16BE, Bytes.substr(2));
-  if (const std::string charset = DeclaredCharset(Bytes); !charset.empty()) {
-    // UTF-16 names give UTF-8: a declaration readable as ASCII is no UTF-16.
-    if (const uint32_t page = CodePageFromEncodingName(charset); page != 0 && IsCodePageSupported(page))
+  return IsValidUtf8(Bytes) ? Utf8ToWide(Bytes) : MultiByteToWide(FallbackCodePage, Bytes);
+}
+
+WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage) {
+  const bool marked = Bytes.starts_with("\xEF\xBB\xBF") || Bytes.starts_with("\xFF\xFE") || Bytes.starts_with("\xFE\xFF");
+  if (!marked) {
+    // UTF-16 names give UTF-8 here: a declaration readable as ASCII is no UTF-16.
+    const std::string charset = DeclaredCharset(Bytes);
+    if (const uint32_t page = charset.empty() ? 0 : CodePageFromEncodingName(charset); page != 0 && IsCodePageSupported(page))
       return MultiByteToWide(page, Bytes);
   }
-  return IsValidUtf8(Bytes) ? Utf8ToWide(Bytes) : MultiByteToWide(FallbackCodePage, Bytes);
+  return DecodeTextBytes(Bytes, FallbackCodePage);
 }
 
 }  // namespace lkw

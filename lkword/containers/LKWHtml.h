@@ -28,7 +28,8 @@ TBookElementRole ClassifyXHTML(std::u16string_view LocalName);
 
 // Turns HTML into its lines of text: block elements, line breaks and page
 // breaks end a line; head, script and style give nothing; blanks collapse
-// outside <pre>; entities are decoded. The markup need not be well-formed
+// outside <pre>; entities are decoded; a line that shows nothing (spaces of
+// any width alone) is not handed out. The markup need not be well-formed
 // (end tags in another case than their start tags, void elements left open,
 // paragraphs never closed), so tags are only classified, never matched into
 // a tree: a line is a heading when the last block to start before it was
@@ -60,9 +61,11 @@ class THtmlLines {
   TParagraph FParagraph;
 };
 
-// The text of an HTML document given as bytes: a byte order mark decides,
-// then a charset the markup declares near its start, then UTF-8 when the
+// Text given as bytes: a byte order mark decides, else UTF-8 when the
 // bytes are valid UTF-8, else FallbackCodePage.
+WideString DecodeTextBytes(std::string_view Bytes, uint32_t FallbackCodePage);
+// The same for an HTML document, whose charset declaration near its start
+// (a <meta>, an XML declaration) comes after the byte order mark.
 WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage);
 
 }  // namespace lkw

@@ -4,14 +4,18 @@
 #include <charconv>
 #include <memory>
 #include <string>
+#include <functional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "lkword/containers/LKWHtml.h"
 #include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
 #include "lkword/containers/LKWZipPart.h"
 #include "lkword/containers/PackagePath.h"
+#include "lkword/framework/DocumentOutput.h"
 #include "lkword/framework/MSWordCnst.h"
 #include "lkword/platform/Ascii.h"
 #include "lkword/platform/Bytes.h"
@@ -78,20 +82,123 @@ std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::strin
   return rels;
 }
 
-// Relationship id -> target of the hyperlinks a part's relationships name.
-std::unordered_map<WideString, WideString> HyperlinkTargets(std::string_view Bytes) {
-  std::unordered_map<WideString, WideString> targets;
+// What a story part's relationships give its elements: hyperlink targets
+// and the parts of imported content (w:altChunk), by relationship id.
+struct TStoryRelationships {
+  std::unordered_map<WideString, WideString> Links;
+  std::unordered_map<WideString, std::string> Chunks;
+};
+
+TStoryRelationships StoryRelationships(std::string_view Bytes, std::string_view SourcePart) {
+  TStoryRelationships rels;
   TLKXMLEngine xml;
   xml.LoadFromBytes(Bytes);
+  const std::string folder = PackageFolderOf(SourcePart);
   ForEachElement(xml.RootItem(), [&](TLKXMLItem& n) {
     if (XMLLocalName(n.TagName()) != u"Relationship") return;
     const WideString type = n.AttributeValue(u"Type");
-    if (!type.ends_with(u"/hyperlink")) return;
     WideString target = n.AttributeValue(u"Target");
-    if (!target.empty()) targets.emplace(n.AttributeValue(u"Id"), std::move(target));
+    if (target.empty()) return;
+    if (type.ends_with(u"/hyperlink")) {
+      rels.Links.emplace(n.AttributeValue(u"Id"), std::move(target));
+    } else if (type.ends_with(u"/aFChunk") && !SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) {
+      std::string part = ResolvePackageReference(folder, WideToUtf8(target), TPercentEscapes::Keep);
+      if (!part.empty()) rels.Chunks.emplace(n.AttributeValue(u"Id"), std::move(part));
+    }
   });
-  return targets;
+  return rels;
 }
+
+// Documents imported into documents imported into ... : a hostile package
+// could nest itself without end.
+constexpr int kMaxChunkDepth = 4;
+// Bytes looked at to tell a chunk's format.
+constexpr size_t kChunkSniff = 256;
+
+// The formats a w:altChunk part comes in, told apart by their bytes (the
+// content types of such parts are often wrong or generic).
+enum class TChunkFormat : uint8_t { cfHtml, cfText, cfPackage, cfRtf, cfMime };
+
+TChunkFormat SniffChunk(std::string_view Part, std::string_view Bytes) {
+  if (Bytes.starts_with("PK\x03\x04")) return TChunkFormat::cfPackage;
+  // UTF-16 text is looked at through its low bytes.
+  std::string head;
+  const bool le = Bytes.starts_with("\xFF\xFE"), be = Bytes.starts_with("\xFE\xFF");
+  if (le || be) {
+    for (size_t i = 2 + (be ? 1 : 0); i < Bytes.size() && head.size() < kChunkSniff; i += 2) head += Bytes[i];
+  } else {
+    head = Bytes.substr(Bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0, kChunkSniff);
+  }
+  size_t first = 0;
+  while (first < head.size() && IsAsciiBlank(head[first])) ++first;
+  head = LowerAscii(std::string_view(head).substr(first));
+  if (head.starts_with("{\\rtf")) return TChunkFormat::cfRtf;
+  if (head.starts_with("mime-version:") || head.starts_with("content-type:")) return TChunkFormat::cfMime;
+  const std::string name = LowerAscii(Part);
+  if (name.ends_with(".txt")) return TChunkFormat::cfText;
+  if (head.starts_with("<") || name.ends_with(".htm") || name.ends_with(".html") || name.ends_with(".xhtml"))
+    return TChunkFormat::cfHtml;
+  return TChunkFormat::cfText;
+}
+
+// Keeps the main story's events of an imported document, to be told into
+// the importing one once the whole import has been read: a part read again
+// in another encoding takes back what it told.
+class TChunkEvents final : public TDocumentEvents {
+ public:
+  void Replay(TDocumentEvents& Out) const {
+    for (const auto& e : FEvents) e(Out);
+  }
+
+  void BeginStory(TStoryKind Kind) override { FMain = Kind == TStoryKind::Main; }
+  void EndStory(TStoryKind) override { FMain = false; }
+  void RolledBack() override {
+    // Only the main part is kept, and it is read in one piece: a roll back
+    // inside it voids everything kept.
+    if (FMain) FEvents.clear();
+  }
+  void BeginSection() override { Keep([](TDocumentEvents& o) { o.BeginSection(); }); }
+  void EndSection() override { Keep([](TDocumentEvents& o) { o.EndSection(); }); }
+  void BeginParagraph(const TParagraph& P) override { Keep([P](TDocumentEvents& o) { o.BeginParagraph(P); }); }
+  void EndParagraph() override { Keep([](TDocumentEvents& o) { o.EndParagraph(); }); }
+  void Text(std::u16string_view T, const TRunStyle& S) override {
+    Keep([t = WideString(T), S](TDocumentEvents& o) { o.Text(t, S); });
+  }
+  void LineBreak() override { Keep([](TDocumentEvents& o) { o.LineBreak(); }); }
+  void SoftBreak() override { Keep([](TDocumentEvents& o) { o.SoftBreak(); }); }
+  void Tab() override { Keep([](TDocumentEvents& o) { o.Tab(); }); }
+  void BeginLink(std::u16string_view T) override { Keep([t = WideString(T)](TDocumentEvents& o) { o.BeginLink(t); }); }
+  void EndLink() override { Keep([](TDocumentEvents& o) { o.EndLink(); }); }
+  void Image(std::u16string_view T) override { Keep([t = WideString(T)](TDocumentEvents& o) { o.Image(t); }); }
+  void BeginTable() override { Keep([](TDocumentEvents& o) { o.BeginTable(); }); }
+  void EndTable() override { Keep([](TDocumentEvents& o) { o.EndTable(); }); }
+  void BeginRow() override { Keep([](TDocumentEvents& o) { o.BeginRow(); }); }
+  void EndRow() override { Keep([](TDocumentEvents& o) { o.EndRow(); }); }
+  void BeginCell() override { Keep([](TDocumentEvents& o) { o.BeginCell(); }); }
+  void EndCell() override { Keep([](TDocumentEvents& o) { o.EndCell(); }); }
+  void PageBreak() override { Keep([](TDocumentEvents& o) { o.PageBreak(); }); }
+  void BeginRevision(TRevisionKind K) override { Keep([K](TDocumentEvents& o) { o.BeginRevision(K); }); }
+  void EndRevision(TRevisionKind K) override { Keep([K](TDocumentEvents& o) { o.EndRevision(K); }); }
+  void BeginList() override { Keep([](TDocumentEvents& o) { o.BeginList(); }); }
+  void EndList() override { Keep([](TDocumentEvents& o) { o.EndList(); }); }
+  void BeginListItem() override { Keep([](TDocumentEvents& o) { o.BeginListItem(); }); }
+  void EndListItem() override { Keep([](TDocumentEvents& o) { o.EndListItem(); }); }
+  void NextTableStyle(std::u16string_view T) override {
+    Keep([t = WideString(T)](TDocumentEvents& o) { o.NextTableStyle(t); });
+  }
+  // The imported document's notes are not imported: neither are the marks
+  // that refer to them.
+  void NoteReference(TStoryKind, std::u16string_view, const TRunStyle&) override {}
+
+ private:
+  template <class F>
+  void Keep(F&& Event) {
+    if (FMain) FEvents.emplace_back(std::forward<F>(Event));
+  }
+
+  std::vector<std::function<void(TDocumentEvents&)>> FEvents;
+  bool FMain = false;
+};
 
 // Name order with digit runs compared as numbers: header2 before header10.
 bool NaturalLess(std::string_view A, std::string_view B) {
@@ -424,14 +531,18 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
   if (index < 0) return false;
   BeginPart();
   FLinkTargets.clear();
+  FChunkParts.clear();
   RawByteString rels;
   if (ReadPart(Zip, RelationshipsPartOf(Name), rels, false)) {
     try {
-      FLinkTargets = HyperlinkTargets(rels);
+      TStoryRelationships r = StoryRelationships(rels, Name);
+      FLinkTargets = std::move(r.Links);
+      FChunkParts = std::move(r.Chunks);
     } catch (const Exception& e) {
       AddWarning(std::string(Name) + ": links left out: " + e.Message());
     }
   }
+  FZip = &Zip;
   TWordXNumbering::TState numbering = FNumbering.State();
   try {
     TPartSource source(Zip, index, FMaxDecompressedSize - FInflatedBytes, static_cast<size_t>(FPartPieceSize));
@@ -442,6 +553,7 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
     // sink is not handed on.
     if (Required) throw;
     // A damaged secondary part gives nothing rather than a part of itself.
+    FZip = nullptr;
     ResetRenderState();
     FNumbering.SetState(std::move(numbering));
     Output().RollBack(FPartPoint);
@@ -449,8 +561,88 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
     MarkPartial(std::string(Name) + ": " + e.Message());
     return false;
   }
+  FZip = nullptr;
   Output().Release();
   return true;
+}
+
+void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
+  static const std::string kNotRead = "content imported from another format (w:altChunk) was not read";
+  const auto it = FChunkParts.find(Id);
+  // Imported content inside a paragraph (which Word does not write) would
+  // have to end it.
+  if (!FZip || it == FChunkParts.end() || FParagraphDepth > 0) {
+    AddWarning(kNotRead);
+    return;
+  }
+  const std::string& part = it->second;
+  RawByteString bytes;
+  if (!ReadPart(*FZip, part, bytes, false)) {
+    AddWarning(kNotRead + ": " + part + " is missing");
+    return;
+  }
+  switch (SniffChunk(part, bytes)) {
+    case TChunkFormat::cfRtf: AddWarning(kNotRead + ": RTF"); return;
+    case TChunkFormat::cfMime: AddWarning(kNotRead + ": a web archive"); return;
+    case TChunkFormat::cfPackage: ReadChunkPackage(std::move(bytes), part); return;
+    case TChunkFormat::cfText: {
+      const WideString text = DecodeTextBytes(bytes, DefaultCodePage());
+      for (size_t from = 0; from <= text.size() && !Output().Cancelled();) {
+        size_t end = text.find(u'\n', from);
+        if (end == WideString::npos) end = text.size();
+        std::u16string_view line = std::u16string_view(text).substr(from, end - from);
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        if (!line.empty()) TellChunkLine(line, TParagraph());
+        from = end + 1;
+      }
+      return;
+    }
+    case TChunkFormat::cfHtml:
+      THtmlLines(
+          [&](std::u16string_view Line, const TParagraph& P) {
+            TellChunkLine(Line, P);
+            return !Output().Cancelled();
+          },
+          nullptr)
+          .Read(DecodeHtmlBytes(bytes, DefaultCodePage()));
+      return;
+  }
+}
+
+void TMSWordXDocument::TellChunkLine(std::u16string_view Line, const TParagraph& P) {
+  BeginParagraph();
+  FParagraphProperties.NumId = 0;
+  if (P.Kind == TParagraphKind::Heading && P.Level > 0) FParagraphProperties.OutlineLevel = P.Level - 1;
+  TellText(Line);
+  EndParagraph();
+}
+
+void TMSWordXDocument::ReadChunkPackage(RawByteString Bytes, const std::string& Part) {
+  if (FChunkDepth >= kMaxChunkDepth) {
+    AddWarning(Part + ": documents imported too deep into each other were not read");
+    return;
+  }
+  TMSWordXDocument inner;
+  inner.FChunkDepth = FChunkDepth + 1;
+  inner.SetTextFormating(TextFormating());
+  TLKWParseItems items = FParseItems;
+  inner.SetParseItems(items.Exclude(wpiSummaryInformation).Exclude(wpiVBA));
+  inner.SetMaxDecompressedSize(FMaxDecompressedSize - FInflatedBytes);
+  inner.SetMaxXMLNodes(MaxXMLNodes());
+  inner.SetDefaultCodePage(DefaultCodePage());
+  TChunkEvents events;
+  inner.AddDocumentEvents(&events);
+  try {
+    TBytesStream stream(std::move(Bytes));
+    inner.LoadFromStream(stream);
+  } catch (const Exception& e) {
+    AddWarning("content imported from another format (w:altChunk) was not read: " + Part + ": " + e.Message());
+    return;
+  }
+  FInflatedBytes += inner.FInflatedBytes;
+  for (const TWarning& w : inner.Warnings()) AddWarning(Part + ": " + w.Message);
+  if (inner.Partial()) MarkPartial(Part + ": the imported document was not read whole");
+  events.Replay(Output());
 }
 
 void TMSWordXDocument::LoadPackage(TStream& Stream) {

@@ -116,6 +116,13 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // List numbering and the styles that lead to it and to headings.
   void ReadNumbering(const TZipArchive& Zip, std::string_view NumberingPart, std::string_view StylesPart);
   void ReadProperties(std::string_view Bytes);
+  // w:altChunk: the part that relationship Id names, read as HTML, plain
+  // text or a Word package and told where the element stands; a format not
+  // read (RTF, a web archive) is a warning.
+  void ReadAltChunk(const WideString& Id);
+  void TellChunkLine(std::u16string_view Line, const TParagraph& P);
+  // An imported package's main story, read by a reader of its own.
+  void ReadChunkPackage(RawByteString Bytes, const std::string& Part);
 
   // Rendering (MSWordX_Render.cpp).
   struct TAttributeText;  // a start tag's raw attributes, UTF-8 or UTF-16
@@ -215,6 +222,11 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // each w:hyperlink open was told as a link.
   std::unordered_map<WideString, WideString> FLinkTargets;
   std::vector<bool> FLinksOpen;
+  // The current part's imported content (w:altChunk) by relationship id,
+  // and the package it is read from.
+  std::unordered_map<WideString, std::string> FChunkParts;
+  const TZipArchive* FZip = nullptr;
+  int FChunkDepth = 0;  // packages this one is imported into
   TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;
 
   int32_t FPartPieceSize = 128 * 1024;

@@ -995,11 +995,14 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       // Only the outermost paragraph's, read before it is told.
       if (parent != kParagraph || !FParagraphPending || FParagraphDepth != 1) return false;
       break;
-    case kAltChunk:
-      // Content of another format (HTML, RTF, a document) that Word imports
-      // when it opens the file: the page shows it, the text here lacks it.
-      AddWarning("content imported from another format (w:altChunk) was not read");
+    case kAltChunk: {
+      // Content of another format (HTML, text, a document) that Word
+      // imports when it opens the file.
+      WideString id;
+      Attributes.Find("id", id);
+      ReadAltChunk(id);
       return false;
+    }
     case kContainer:
       break;
     case kParagraph:

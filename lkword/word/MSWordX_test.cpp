@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -193,10 +194,6 @@ TEST(WordXRenderTest, ElementsGiveTheirLines) {
   const TLoaded symbols = LoadBody(P(R("a\xEF\x80\xA1" "b") + R("c&#xF0B7;")));
   EXPECT_EQ(symbols.Text, V{"abc"});
   EXPECT_EQ(symbols.Doc->Warnings().size(), 1u);
-  // Content left to another format is said to be missing, not silently so.
-  const TLoaded chunk = LoadBody(P(R("x")) + "<w:altChunk r:id=\"htmlDoc\"/>");
-  ASSERT_EQ(chunk.Doc->Warnings().size(), 1u);
-  EXPECT_NE(chunk.Doc->Warnings()[0].Message.find("w:altChunk"), std::string::npos);
   EXPECT_EQ(LoadBody(changes, tfPlainText, {wpiText, wpiRevisions}).Text, V{"a-\tb+c"});
 }
 
@@ -326,6 +323,64 @@ TEST(WordXPackageTest, PartsAreFoundThroughRelationshipsAndByName) {
                 {"word/comments.xml", Story("w:comments", "<w:comment w:id=\"0\">" + P(R("remark")) + "</w:comment>")}}));
   EXPECT_EQ(r.Footer, (V{"one", "three"}));
   EXPECT_EQ(r.Annotations, (V{"remark"}));
+}
+
+TEST(WordXPackageTest, ImportedContentIsReadWhereItStands) {
+  auto chunks = [](const std::vector<std::pair<std::string, std::string>>& targets) {
+    std::string r = "<Relationships>";
+    for (const auto& [id, target] : targets)
+      r += "<Relationship Id=\"" + id + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/aFChunk\" Target=\"" +
+           target + "\"/>";
+    return r + "</Relationships>";
+  };
+  auto chunk = [](const std::string& id) { return "<w:altChunk r:id=\"" + id + "\"/>"; };
+  // HTML in the code page its <meta> names, plain text in UTF-16; script,
+  // style and head give nothing, headings stay headings.
+  const std::string html =
+      "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+      "<title>no</title><style>p{}</style></head><body><h2>\xCF\xF0\xE8\xE2\xE5\xF2</h2><p>a &amp; <b>b</b>"
+      "<script>x()</script><p>c<br>d</body></html>";
+  const std::string text("\xFF\xFEo\0n\0e\0\r\0\n\0\r\0\n\0t\0w\0o\0", 22);
+  const std::string package = Zip({{"word/document.xml", Body(P(R("start")) + chunk("h") + P(R("mid")) + chunk("t") +
+                                                              P(R("x") + chunk("h")) + chunk("rtf") + chunk("gone") + chunk("none"))},
+                                   {"word/_rels/document.xml.rels",
+                                    chunks({{"h", "part.html"}, {"t", "/other/notes.txt"}, {"rtf", "r.rtf"}, {"gone", "missing.htm"}})},
+                                   {"word/part.html", html},
+                                   {"other/notes.txt", text},
+                                   {"word/r.rtf", "{\\rtf1 hidden}"}});
+  const TLoaded r = Load(package);
+  EXPECT_EQ(r.Text, (V{"start", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "a & b", "c", "d", "mid", "one", "two", "x"}));
+  // Inside a paragraph, in RTF, missing, or named by no relationship: a
+  // warning each, never silence.
+  int warnings = 0;
+  for (const auto& w : r.Doc->Warnings()) warnings += w.Count;
+  EXPECT_EQ(warnings, 4);
+  const V md = Load(package, tfMarkdown).Text;
+  EXPECT_NE(std::find(md.begin(), md.end(), "## \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), md.end());
+
+  // A Word package imported whole: its main story with its structure, not
+  // its notes nor the marks of them; packages nest only so deep.
+  std::string inner = Zip({{"word/document.xml",
+                            Body(P(R("in") + "<w:r><w:footnoteReference w:id=\"1\"/></w:r>") +
+                                 "<w:tbl><w:tr><w:tc>" + P(R("cell")) + "</w:tc></w:tr></w:tbl>")},
+                           {"word/footnotes.xml", kFootnotes}});
+  testing::TEventRecorder rec;
+  TMSWordXDocument doc;
+  doc.AddDocumentEvents(&rec);
+  testing::LoadLines(doc, Zip({{"word/document.xml", Body(chunk("d") + P(R("after")))},
+                               {"word/_rels/document.xml.rels", chunks({{"d", "sub/in.docx"}})},
+                               {"word/sub/in.docx", inner}}));
+  const std::string joined = rec.Joined();
+  EXPECT_NE(joined.find("<story main>|<p>|text 'in'|</p>|<table>|<tr>|<td>|<p>|text 'cell'|</p>|</td>|</tr>|</table>|<p>|text 'after'|"),
+            std::string::npos) << joined;
+  std::string nested = Zip({{"word/document.xml", Body(P(R("deepest")))}});
+  for (int level = 1; level <= 6; ++level)
+    nested = Zip({{"word/document.xml", Body(P(R("level" + std::to_string(level))) + chunk("d"))},
+                  {"word/_rels/document.xml.rels", chunks({{"d", "in.docx"}})},
+                  {"word/in.docx", nested}});
+  const TLoaded deep = Load(nested);
+  EXPECT_EQ(deep.Text, (V{"level6", "level5", "level4", "level3", "level2"}));
+  ASSERT_FALSE(deep.Doc->Warnings().empty());
 }
 
 TEST(WordXPackageTest, CoreAndApplicationProperties) {
