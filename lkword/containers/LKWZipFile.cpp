@@ -429,8 +429,18 @@ void TZipArchive::BuildNameIndex() {
   FNameIndex.clear();
   FNameIndex.reserve(static_cast<size_t>(FFiles.Count()));
   for (int i = 0; i < FFiles.Count(); ++i) {
-    const RawByteString& name = FFiles.GetLocalFile(i).FileName();
-    if (!name.empty()) FNameIndex.emplace(LowerAscii(name), i);  // the first of equal names wins
+    const TLocalFile& f = FFiles.GetLocalFile(i);
+    const RawByteString& name = f.FileName();
+    if (name.empty()) continue;
+    FNameIndex.emplace(LowerAscii(name), i);  // the first of equal names wins
+    // A name not flagged as UTF-8 is in the format's own code page, 437,
+    // or (as some writers have it) in the system's; the parts that refer
+    // to the member spell it in UTF-8.
+    const bool utf8 = ((f.CommonFileHeader().GeneralPurposeBitFlag | f.CentralCommonFileHeader().GeneralPurposeBitFlag) &
+                       ZipFlagUtf8Name) != 0;
+    if (utf8 || IsValidUtf8(name)) continue;
+    for (const uint32_t page : {uint32_t{437}, GetACP()})
+      FNameIndex.emplace(LowerAscii(WideToUtf8(MultiByteToWide(page, name))), i);
   }
 }
 

@@ -184,6 +184,12 @@ TEST(ZipArchiveTest, NameLookupFoldsOnlyAsciiCase) {
   EXPECT_EQ(zip.GetIndexByFileName(""), -1);
   EXPECT_EQ(zip.DecompressFileName(u"DIR/X.TXT"), u"x");
   EXPECT_EQ(zip.DecompressFileName(u"missing.txt"), u"");
+  // A name not flagged as UTF-8 is found by its UTF-8 spelling, from the
+  // format's code page 437 or the system's.
+  LoadBytes(zip, BuildZip({{"content_\x82.xhtml", "dos"}, {"caf\xE9.txt", "ansi"}}));
+  EXPECT_EQ(zip.GetIndexByFileName("CONTENT_\xC3\xA9.xhtml"), 0);
+  EXPECT_EQ(zip.GetIndexByFileName(u"caf\u00E9.txt"), 1);
+  EXPECT_EQ(zip.GetIndexByFileName("caf\xC3\xA9.txt"), 1);
 }
 
 TEST(ZipArchiveTest, RefusedMembersRaiseErrorsNamingThem) {
