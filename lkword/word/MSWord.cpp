@@ -33,6 +33,16 @@ std::string Utf16BytesToUtf8(const uint8_t* p, size_t bytes) {
   return WideToUtf8(w);
 }
 
+// Where a Word 97 FIB's count of its stream places (cbRgFcLcb) ends, and
+// whether it is a count some Word version writes (97, 2000, 2002, 2003,
+// 2007).
+constexpr size_t kFIBCheckEnd = offsetof(TFIB, cfclcb) + 2;
+bool IsKnownFcLcbCount(std::string_view Fib) {
+  if (Fib.size() < kFIBCheckEnd) return false;
+  const uint16_t n = LoadLE16(reinterpret_cast<const uint8_t*>(Fib.data()) + offsetof(TFIB, cfclcb));
+  return n == 0x5D || n == 0x6C || n == 0x88 || n == 0xA4 || n == 0xB7;
+}
+
 }  // namespace
 
 bool IsOldWordMagic(uint16_t wIdent) {
@@ -300,15 +310,38 @@ void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std:
   constexpr size_t kClearFIB = 68;
   constexpr uint8_t kObfuscated = 0x80;
   if (FPassword.empty()) throw EPasswordError(SPasswordProtected);
-  // Word 6/95 and XOR-obfuscated Word 97 files use other schemes.
-  if (FDocVersion != 8 || !TableStream || (FIB.Encryption & kObfuscated) != 0)
-    throw EEncryptionNotSupportedError(SEncryptionNotSupported);
+  const bool word6 = FDocVersion >= 5 && FDocVersion <= 7;
+  if (!word6 && (FDocVersion != 8 || !TableStream)) throw EEncryptionNotSupportedError(SEncryptionNotSupported);
   Stream.Seek(0, soBeginning);
   RawByteString doc = Stream.ReadBytes(Stream.Size());
-  TableStream->Seek(0, soBeginning);
-  RawByteString table = TableStream->ReadBytes(TableStream->Size());
+  RawByteString table;
+  if (TableStream) {
+    TableStream->Seek(0, soBeginning);
+    table = TableStream->ReadBytes(TableStream->Size());
+  }
   if (doc.size() < kClearFIB) throw EReadError("Stream read error");
   const uint32_t lKey = LoadLE32(reinterpret_cast<const uint8_t*>(doc.data()) + 14);
+  auto* d = reinterpret_cast<uint8_t*>(doc.data());
+  if (word6 || (FIB.Encryption & kObfuscated) != 0) {
+    TWordXorDecryptor xorKey;
+    if (!xorKey.Open(lKey, Utf8ToWide(FPassword), DefaultCodePage())) throw EPasswordError(SPasswordProtected);
+    // Word 6/95 leaves zero bytes in clear. Whether an obfuscated Word 97
+    // file does shows in its FIB: only one way gives a known size of its
+    // table of stream places.
+    bool keepZeros = true;
+    if (!word6) {
+      RawByteString plain = doc.substr(0, std::min<size_t>(doc.size(), kFIBCheckEnd));
+      auto* p = reinterpret_cast<uint8_t*>(plain.data());
+      xorKey.Decrypt(p + kClearFIB, plain.size() - kClearFIB, kClearFIB, false);
+      keepZeros = !IsKnownFcLcbCount(plain);
+    }
+    xorKey.Decrypt(d + kClearFIB, doc.size() - kClearFIB, kClearFIB, keepZeros);
+    auto* t = reinterpret_cast<uint8_t*>(table.data());
+    xorKey.Decrypt(t, table.size(), 0, keepZeros);
+    Doc = std::make_unique<TBytesStream>(std::move(doc));
+    if (TableStream) Table = std::make_unique<TBytesStream>(std::move(table));
+    return;
+  }
   if (lKey == 0 || lKey > table.size()) throw EEncryptionNotSupportedError(SEncryptionNotSupported);
 
   TWordRC4Decryptor rc4;
@@ -317,7 +350,6 @@ void TMSWordDocument::DecryptStreams(TStream& Stream, TStream* TableStream, std:
     case TWordRC4Decryptor::TOpenResult::WrongPassword: throw EPasswordError(SPasswordProtected);
     case TWordRC4Decryptor::TOpenResult::Unsupported: throw EEncryptionNotSupportedError(SEncryptionNotSupported);
   }
-  auto* d = reinterpret_cast<uint8_t*>(doc.data());
   rc4.Decrypt(d + kClearFIB, doc.size() - kClearFIB, kClearFIB);
   auto* t = reinterpret_cast<uint8_t*>(table.data());
   rc4.Decrypt(t + lKey, table.size() - lKey, lKey);

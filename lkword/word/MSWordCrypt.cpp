@@ -22,7 +22,87 @@ void StoreLE32(uint8_t* P, uint32_t V) {
   for (int i = 0; i < 4; ++i) P[i] = static_cast<uint8_t>(V >> (8 * i));
 }
 
+// The tables of Word's XOR obfuscation: a starting key per password length,
+// the key's additions by character bit, and the padding after a short
+// password.
+constexpr uint16_t kXorInitialKeys[15] = {0xE1F0, 0x1D0F, 0xCC9C, 0x84C0, 0x110C, 0x0E10, 0xF1CE, 0x313E,
+                                          0x1872, 0xE139, 0xD40F, 0x84F9, 0x280C, 0xA96A, 0x4EC3};
+constexpr uint16_t kXorMatrix[105] = {
+    0xAEFC, 0x4DD9, 0x9BB2, 0x2745, 0x4E8A, 0x9D14, 0x2A09, 0x7B61, 0xF6C2, 0xFDA5, 0xEB6B, 0xC6F7, 0x9DCF, 0x2BBF,
+    0x4563, 0x8AC6, 0x05AD, 0x0B5A, 0x16B4, 0x2D68, 0x5AD0, 0x0375, 0x06EA, 0x0DD4, 0x1BA8, 0x3750, 0x6EA0, 0xDD40,
+    0xD849, 0xA0B3, 0x5147, 0xA28E, 0x553D, 0xAA7A, 0x44D5, 0x6F45, 0xDE8A, 0xAD35, 0x4A4B, 0x9496, 0x390D, 0x721A,
+    0xEB23, 0xC667, 0x9CEF, 0x29FF, 0x53FE, 0xA7FC, 0x5FD9, 0x47D3, 0x8FA6, 0x0F6D, 0x1EDA, 0x3DB4, 0x7B68, 0xF6D0,
+    0xB861, 0x60E3, 0xC1C6, 0x93AD, 0x377B, 0x6EF6, 0xDDEC, 0x45A0, 0x8B40, 0x06A1, 0x0D42, 0x1A84, 0x3508, 0x6A10,
+    0xAA51, 0x4483, 0x8906, 0x022D, 0x045A, 0x08B4, 0x1168, 0x76B4, 0xED68, 0xCAF1, 0x85C3, 0x1BA7, 0x374E, 0x6E9C,
+    0x3730, 0x6E60, 0xDCC0, 0xA9A1, 0x4363, 0x86C6, 0x1DAD, 0x3331, 0x6662, 0xCCC4, 0x89A9, 0x0373, 0x06E6, 0x0DCC,
+    0x1021, 0x2042, 0x4084, 0x8108, 0x1231, 0x2462, 0x48C4};
+constexpr uint8_t kXorPad[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80, 0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
+constexpr size_t kXorMaxPassword = 15;
+
+uint16_t XorKey(std::string_view P) {
+  uint16_t key = kXorInitialKeys[P.size() - 1];
+  size_t element = std::size(kXorMatrix) - 1;
+  for (auto it = P.rbegin(); it != P.rend(); ++it) {
+    uint8_t c = static_cast<uint8_t>(*it);
+    for (int bit = 0; bit < 7; ++bit, c = static_cast<uint8_t>(c << 1), --element)
+      if (c & 0x40) key ^= kXorMatrix[element];
+  }
+  return key;
+}
+
+uint16_t XorVerifier(std::string_view P) {
+  uint16_t v = 0;
+  auto step = [&](uint8_t b) { v = static_cast<uint16_t>((((v >> 14) & 1) | ((v << 1) & 0x7FFF)) ^ b); };
+  for (auto it = P.rbegin(); it != P.rend(); ++it) step(static_cast<uint8_t>(*it));
+  step(static_cast<uint8_t>(P.size()));
+  return v ^ 0xCE4B;
+}
+
+uint8_t XorRor(uint8_t A, uint8_t B) {
+  const uint8_t x = A ^ B;
+  return static_cast<uint8_t>((x >> 1) | (x << 7));
+}
+
 }  // namespace
+
+bool TWordXorDecryptor::Open(uint32_t Key, std::u16string_view Password, uint32_t CodePage) {
+  std::string low;
+  for (char16_t c : Password) low += static_cast<char>((c & 0xFF) ? (c & 0xFF) : (c >> 8));
+  for (std::string p : {low, std::string(WideToMultiByte(CodePage, Password))}) {
+    if (p.size() > kXorMaxPassword) p.resize(kXorMaxPassword);
+    if (p.empty()) continue;
+    const uint16_t key = XorKey(p);
+    if ((uint32_t{key} << 16 | XorVerifier(p)) != Key) continue;
+    // The password's bytes in pairs from its end, then the padding, each
+    // mixed with the key's high or low byte.
+    const uint8_t hi = static_cast<uint8_t>(key >> 8), lo = static_cast<uint8_t>(key);
+    size_t i = p.size();
+    if (i % 2 == 1) {
+      FArray[i] = XorRor(kXorPad[0], hi);
+      --i;
+      FArray[i] = XorRor(static_cast<uint8_t>(p.back()), lo);
+    }
+    while (i > 0) {
+      --i;
+      FArray[i] = XorRor(static_cast<uint8_t>(p[i]), hi);
+      --i;
+      FArray[i] = XorRor(static_cast<uint8_t>(p[i]), lo);
+    }
+    for (int at = 15, pad = static_cast<int>(kXorMaxPassword - p.size()); pad > 0; at -= 2, pad -= 2) {
+      FArray[at] = XorRor(kXorPad[pad], hi);
+      FArray[at - 1] = XorRor(kXorPad[pad - 1], lo);
+    }
+    return true;
+  }
+  return false;
+}
+
+void TWordXorDecryptor::Decrypt(uint8_t* Data, size_t Length, uint64_t Offset, bool KeepZeros) const {
+  for (size_t i = 0; i < Length; ++i) {
+    const uint8_t k = FArray[(Offset + i) % 16];
+    if (!KeepZeros || (Data[i] != 0 && Data[i] != k)) Data[i] ^= k;
+  }
+}
 
 TWordRC4Decryptor::TOpenResult TWordRC4Decryptor::Open(std::string_view Header, std::u16string_view Password) {
   if (Header.size() < 4) return TOpenResult::Unsupported;

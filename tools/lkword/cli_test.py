@@ -641,7 +641,7 @@ CASES = [
     ("odt without its password", ["{S}/../odf/encrypted-aes.odt"], None, 3, [],
      ["Could not read the password protected file (the document is encrypted: give its password with --password="],
      None),
-    ("word 6 encryption is not implemented", ["--json", "--password=x", "{T}/encrypted-w6.doc"], None, 1,
+    ("an unknown encryption header version is not implemented", ["--json", "--password=x", "{T}/encrypted-v9.doc"], None, 1,
      ["\"error_kind\":\"unsupported\",\"partial\":false,\"page_texts\":null}"], ["The encryption method is not supported in current version"], None),
     ("truncated database", ["{T}/truncated.pdb"], None, 1, [], ["lkword: {T}/truncated.pdb: "], None),
     ("long lines are written whole", ["{T}/long.docx"], None, 0, [], [], long_lines(False)),
@@ -778,9 +778,10 @@ def prepare(tmp):
         # Record 0 states the text's length, but writers get it wrong too
         # often to tell a cut last record by it: the cut takes whole records.
         "cut.pdb": palmdoc(b"Cut", [b"first record\n" * 200, b"second\n" * 400, b"third\n" * 500])[:3400],
-        # A Word 6 document marked encrypted: its scheme is not implemented.
-        "encrypted-w6.doc": compound({"WordDocument": struct.pack("<HH", 0xA5DC, 101) + bytes(7) + b"\x01" +
-                                      bytes(0x300 - 12)}),
+        # A Word 97 document encrypted under a header version no Word wrote.
+        "encrypted-v9.doc": compound({"WordDocument": struct.pack("<HH", 0xA5EC, 193) + bytes(7) + b"\x03" + bytes(2) +
+                                      struct.pack("<I", 52) + bytes(0x800 - 18),
+                                      "1Table": struct.pack("<HH", 9, 9) + bytes(60)}),
     }
     for name, data in files.items():
         with open(os.path.join(tmp, name), "wb") as f:
