@@ -183,7 +183,8 @@ static void test_failures(void) {
   CHECK(lkword_result_error(r) == LKWORD_ERROR_UNSUPPORTED);
   lkword_result_free(r);
 
-  r = lkword_extract_memory(data, size / 3, NULL);
+  /* Cut inside the main part. */
+  r = lkword_extract_memory(data, size < 1000 ? size / 2 : 1000, NULL);
   CHECK(lkword_result_error(r) == LKWORD_ERROR_CORRUPT && *lkword_result_message(r) != 0);
   lkword_result_free(r);
 

@@ -370,7 +370,11 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
   FImageBytes = shared.Bytes;
   const std::string_view image = FImageBytes;
   TDirectoryLocation loc;
-  if (!LocateDirectory(image, loc)) return;
+  FDirectoryRebuilt = false;
+  if (!LocateDirectory(image, loc)) {
+    ScanLocalHeaders(image);
+    return;
+  }
   const auto* d = reinterpret_cast<const uint8_t*>(image.data());
   FEndOfCentralDirectory = TEndOfCentralDir::FromBytes(d + loc.EndRecord);
   size_t commentStart = loc.EndRecord + TEndOfCentralDir::Size;
@@ -422,6 +426,41 @@ void TZipArchive::LoadFromStream(TStream& ZipFileStream) {
     }
     s.SetPosition(saved);
   }
+  BuildNameIndex();
+}
+
+void TZipArchive::ScanLocalHeaders(std::string_view Image) {
+  constexpr std::string_view kLocal("PK\x03\x04", 4), kCentral("PK\x01\x02", 4), kDescriptor("PK\x07\x08", 4);
+  constexpr size_t kDescriptorSize = 16;  // signature, CRC, two sizes
+  const auto* d = reinterpret_cast<const uint8_t*>(Image.data());
+  TCustomMemoryStream s(Image.data(), Image.size());
+  for (size_t at = Image.find(kLocal); at != std::string_view::npos; at = Image.find(kLocal, at)) {
+    if (at + 4 + TCommonFileHeader::Size > Image.size()) break;
+    const TCommonFileHeader h = TCommonFileHeader::FromBytes(d + at + 4);
+    const size_t data = at + 4 + TCommonFileHeader::Size + h.FilenameLength + h.ExtraFieldLength;
+    if (data > Image.size()) break;
+    TLocalFile& f = FFiles.Add();
+    if ((h.GeneralPurposeBitFlag & ZipFlagDataDescriptor) && h.CompressedSize == 0) {
+      // The sizes follow the data: in the descriptor whose compressed size
+      // matches its place, else the data runs to the next header.
+      size_t end = std::min({Image.find(kLocal, data), Image.find(kCentral, data), Image.size()});
+      for (size_t q = Image.find(kDescriptor, data); q != std::string_view::npos && q < end;
+           q = Image.find(kDescriptor, q + 1)) {
+        if (q + kDescriptorSize <= Image.size() && LoadLE32(d + q + 8) == q - data) {
+          f.FCentralCommonFileHeader.Crc32 = LoadLE32(d + q + 4);
+          f.FCentralCommonFileHeader.UncompressedSize = LoadLE32(d + q + 12);
+          end = q;
+          break;
+        }
+      }
+      f.FCentralCommonFileHeader.CompressedSize = static_cast<uint32_t>(std::min<size_t>(end - data, UINT32_MAX));
+    }
+    s.SetPosition(static_cast<int64_t>(at + 4));
+    f.LoadFile(s, FImage, Image.data());
+    f.FLocalFileHeaderSignature = ZipLocalFileHeaderSignature;
+    at = std::max(static_cast<size_t>(s.Position()), at + 4);
+  }
+  FDirectoryRebuilt = FFiles.Count() > 0;
   BuildNameIndex();
 }
 

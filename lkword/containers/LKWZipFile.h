@@ -31,6 +31,7 @@ class TWideStrings;
 
 constexpr uint32_t ZipLocalFileHeaderSignature = 0x04034B50;
 constexpr uint32_t ZipCentralFileHeaderSignature = 0x02014B50;
+constexpr uint32_t ZipDataDescriptorSignature = 0x08074B50;
 constexpr uint32_t ZipEndOfCentralDirSignature = 0x06054B50;
 
 constexpr uint16_t ZipMethodStored = 0;
@@ -38,6 +39,10 @@ constexpr uint16_t ZipMethodDeflated = 8;
 constexpr uint16_t ZipFlagEncrypted = 0x0001;
 constexpr uint16_t ZipFlagDataDescriptor = 0x0008;
 constexpr uint16_t ZipFlagUtf8Name = 0x0800;
+
+// What a reader says of an archive whose members a scan had to find.
+inline constexpr const char* SZipDirectoryRebuilt =
+    "the zip directory is missing (the file was cut short?): members were found by their own headers";
 
 // Default cap on one member's uncompressed size.
 constexpr int64_t ZipDefaultMaxMemberSize = int64_t{512} << 20;
@@ -236,9 +241,14 @@ class TZipArchive : public TComponent {
   // Opens the file read-only and loads it (EFOpenError when it cannot).
   void LoadFromFile(const std::string& FileName);
   // Reads the directory from the stream's current position to its end.
-  // Input that holds no end record gives an empty archive, not an error; a
-  // damaged directory keeps the entries read before the damage.
+  // Input that holds no end record gives the members whose local headers a
+  // scan finds (DirectoryRebuilt() then says so), or an empty archive, not
+  // an error; a damaged directory keeps the entries read before the damage.
   void LoadFromStream(TStream& ZipFileStream);
+  // The last load found no directory (an archive cut short loses it first)
+  // and listed the members by their local headers: members the directory
+  // named but whose data was cut off are not there.
+  bool DirectoryRebuilt() const { return FDirectoryRebuilt; }
 
   int GetCount() const { return FFiles.Count(); }
   int Count() const { return GetCount(); }
@@ -278,8 +288,10 @@ class TZipArchive : public TComponent {
 
  private:
   void BuildNameIndex();
+  void ScanLocalHeaders(std::string_view Image);
 
   TLocalFiles FFiles;
+  bool FDirectoryRebuilt = false;
   TEndOfCentralDir FEndOfCentralDirectory;
   RawByteString FZipFileComment;
   int64_t FMaxMemberSize = ZipDefaultMaxMemberSize;

@@ -395,6 +395,31 @@ TEST(ZipArchiveTest, DamagedArchivesLoadWhatTheyCan) {
   // No end record at all: an empty archive, no error.
   LoadBytes(zip, "not a zip archive at all");
   EXPECT_EQ(zip.Count(), 0);
+  EXPECT_FALSE(zip.DirectoryRebuilt());
+}
+
+TEST(ZipArchiveTest, AnArchiveCutBeforeItsDirectoryIsListedByItsLocalHeaders) {
+  // The first member as streaming writers store it: sizes and CRC in a
+  // descriptor after the data, the local header's left 0.
+  std::string first = BuildZip({{"streamed.txt", "streamed member"}});
+  first.resize(first.find("PK\x01\x02"));
+  const std::string sizes = first.substr(14, 12);
+  first[6] |= 0x08;
+  first.replace(14, 12, std::string(12, '\0'));
+  first += "PK\x07\x08" + sizes;
+  std::string rest = BuildZip({{"sized.txt", "sized member", ZipMethodStored}, {"cut.txt", std::string(500, 'c'), ZipMethodStored}});
+  rest.resize(rest.find("PK\x01\x02"));
+  const std::string cut = first + rest.substr(0, rest.size() - 20);
+  TZipArchive zip;
+  LoadBytes(zip, cut);
+  EXPECT_TRUE(zip.DirectoryRebuilt());
+  ASSERT_EQ(zip.Count(), 3);
+  EXPECT_EQ(zip.GetUncompressed(zip.GetIndexByFileName("streamed.txt")), "streamed member");
+  EXPECT_EQ(zip.GetUncompressed(zip.GetIndexByFileName("sized.txt")), "sized member");
+  EXPECT_THROW(zip.GetUncompressed(2), EZipFileCRCError);  // its data is cut
+  // An intact archive is not rebuilt.
+  LoadBytes(zip, BuildZip({{"a.txt", "a"}}));
+  EXPECT_FALSE(zip.DirectoryRebuilt());
 }
 
 TEST(ZipArchiveTest, OverlappingLocalHeadersCannotMultiplyMemory) {

@@ -101,6 +101,7 @@ void TLKWEPub::LoadFromStream(TStream& Stream) try {
   TZipArchive zip;
   zip.SetMaxMemberSize(std::min(zip.MaxMemberSize(), FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
+  if (zip.DirectoryRebuilt()) MarkPartial(SZipDirectoryRebuilt);
   TLKXMLEngine engine;
   engine.SetMaxDepth(FMaxNestingDepth);
   engine.SetMaxNodes(FMaxXMLNodes);

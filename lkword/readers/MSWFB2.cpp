@@ -166,6 +166,7 @@ void TFictionBook::LoadFromStream(TStream& Stream) try {
     zip.LoadFromStream(Stream);
     const int book = ZippedBookIndex(zip);
     if (book < 0) throw ECorruptError(SNotFictionBook);
+    if (zip.DirectoryRebuilt()) MarkPartial(SZipDirectoryRebuilt);
     LoadBook(zip.GetUncompressed(book));
   } else {
     LoadXMLFilePart(Stream, Text());

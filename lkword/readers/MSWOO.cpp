@@ -582,6 +582,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
   if (zip.Count() == 0) throw ECorruptError(SNotOpenDocument);
+  if (zip.DirectoryRebuilt()) MarkPartial(SZipDirectoryRebuilt);
   CheckEncryption(zip);
   if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;

@@ -30,6 +30,7 @@ namespace lkw {
 namespace {
 
 constexpr std::string_view kDefaultMainPart = "word/document.xml";
+constexpr const char* kCutPackage = "damaged or truncated zip package: ";
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
 constexpr char16_t kPackageStream[] = u"Package";
 constexpr char16_t kEncryptedPackageStream[] = u"EncryptedPackage";
@@ -650,6 +651,7 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
   zip.SetMaxMemberSize(std::min(FMaxStreamSize, FMaxDecompressedSize));
   zip.LoadFromStream(Stream);
   if (zip.Count() == 0) AddWarning("not a zip package");
+  if (zip.DirectoryRebuilt()) MarkPartial(SZipDirectoryRebuilt);
 
   // The main part and its relationships; the usual names where the
   // relationships are missing.
@@ -680,7 +682,17 @@ void TMSWordXDocument::LoadPackage(TStream& Stream) {
     TDocumentOutput& out = Output();
     out.BeginDocument();
     out.BeginStory(TStoryKind::Main);
-    if (!ReadStory(zip, mainPart, true) && zip.Count() > 0) MarkPartial("the package has no main document part");
+    // In a package cut short, a main part cut off or cut into is the
+    // damage, not the document's own.
+    bool mainRead = false;
+    try {
+      mainRead = ReadStory(zip, mainPart, true);
+    } catch (const ECorruptError& e) {
+      if (!zip.DirectoryRebuilt()) throw;
+      throw ECorruptError(std::string(kCutPackage) + e.what());
+    }
+    if (!mainRead && zip.DirectoryRebuilt()) throw ECorruptError(std::string(kCutPackage) + "its main part is cut off");
+    if (!mainRead && zip.Count() > 0) MarkPartial("the package has no main document part");
     out.EndStory(TStoryKind::Main);
 
     auto readStory = [&](const std::vector<std::string>& parts, TStoryKind kind) {

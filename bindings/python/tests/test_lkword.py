@@ -106,7 +106,7 @@ def test_bad_input_raises_its_class_with_the_library_message():
     with pytest.raises(lkword.PasswordError):
         lkword.extract(ENCRYPTED, password="wrong")
     with pytest.raises(lkword.CorruptDocumentError, match="truncated"):
-        lkword.extract(DOCX.read_bytes()[:2000])
+        lkword.extract(DOCX.read_bytes()[:1000])
     with pytest.raises(lkword.CorruptDocumentError):
         lkword.extract(b"")
     # A file cut short is no error, but its result says it is not whole.
@@ -114,6 +114,8 @@ def test_bad_input_raises_its_class_with_the_library_message():
     cut = lkword.extract(pdf[:len(pdf) * 9 // 10])
     assert cut.partial and cut.text.strip() and any("ends early" in w for w in cut.warnings)
     assert not lkword.extract(pdf).partial
+    late = lkword.extract(DOCX.read_bytes()[:2000])
+    assert late.partial and late.text.strip() and any("directory is missing" in w for w in late.warnings)
     with pytest.raises(lkword.ReadError):
         lkword.extract(DATA)
     for bad in (None, 42, io.StringIO("text")):
