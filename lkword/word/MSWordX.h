@@ -26,6 +26,7 @@
 
 #include "lkword/containers/LKWXML.h"
 #include "lkword/word/MSWord.h"
+#include "lkword/word/MSWordXMath.h"
 #include "lkword/word/MSWordXNumbering.h"
 
 namespace lkw {
@@ -227,6 +228,11 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   std::unordered_map<WideString, std::string> FChunkParts;
   const TZipArchive* FZip = nullptr;
   int FChunkDepth = 0;  // packages this one is imported into
+  // The equation being read, as linear text; the math element KindOf saw
+  // last, by its local name.
+  TWordXMath FMath;
+  int FMathDepth = 0;
+  mutable std::string FMathName;
   TNoteNumbering FFootnoteNumbering = nnDecimal, FEndnoteNumbering = nnLowerRoman;
 
   int32_t FPartPieceSize = 128 * 1024;

@@ -67,6 +67,9 @@ enum TKind : uint8_t {
   kAltChunk,
   kHyperlink,
   kSimpleField,
+  kMath,            // an equation (m:oMath)
+  kMathElement,     // a structure or argument inside one
+  kMathProperties,  // a structure's m:xxxPr
   kUnknown,  // not in the table
 };
 
@@ -118,6 +121,8 @@ constexpr TKindEntry kKinds[] = {
     {"w:outlineLvl", kOutlineLevel},
     {"w:t", kText},
     {"m:t", kText},
+    {"m:oMath", kMath},
+    {"m:oMathPara", kContainer},
     {"w:delText", kText},
     {"w:tab", kTab},
     {"w:ptab", kTab},
@@ -475,6 +480,7 @@ void TMSWordXDocument::ResetRenderState() {
   FPrefixes.clear();
   FCurrentNoteMark.clear();
   FLinksOpen.clear();
+  FMathDepth = 0;
 }
 
 namespace {
@@ -892,8 +898,10 @@ uint8_t TMSWordXDocument::KindOf(std::string_view Name) const {
   if (kind != kUnknown) return kind;
   // Math structures (fractions, radicals, ...) hold their text in m:t runs;
   // their property elements end in "Pr".
-  if (Name.size() > 2 && Name.substr(0, 2) == "m:" && !(Name.size() > 4 && Name.substr(Name.size() - 2) == "Pr"))
-    return kContainer;
+  if (Name.size() > 2 && Name.substr(0, 2) == "m:") {
+    FMathName.assign(Name.substr(2));
+    return Name.size() > 4 && Name.ends_with("Pr") ? kMathProperties : kMathElement;
+  }
   return kSkip;
 }
 
@@ -955,6 +963,11 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       FNumbering.CharacterStyle(style, FRunStyle.Bold, FRunStyle.Italic);
     return false;
   }
+  if (parent == kMathProperties) {
+    WideString v;
+    if (Kind == kMathElement && Attributes.Find("val", v)) FMath.Property(AsciiToWide(FMathName), v);
+    return false;
+  }
   if (parent == kParagraphProperties || parent == kNumbering) {
     WideString v;
     auto number = [&](int Max) {
@@ -1004,6 +1017,20 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       return false;
     }
     case kContainer:
+      break;
+    case kMath:
+      if (FMathDepth++ == 0)
+        FMath.Begin();
+      else
+        FMath.Open(u"oMath");
+      break;
+    case kMathElement:
+      // Outside an equation the element only holds what is inside it.
+      if (FMathDepth == 0) Kind = kContainer;
+      else FMath.Open(AsciiToWide(FMathName));
+      break;
+    case kMathProperties:
+      if (FMathDepth == 0) return false;
       break;
     case kParagraph:
       BeginParagraph();
@@ -1150,6 +1177,16 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
     case kEndnote:
       FCurrentNoteMark.clear();
       break;
+    case kMath:
+      if (FMathDepth == 0) break;
+      if (--FMathDepth == 0)
+        TellText(FMath.End());
+      else
+        FMath.Close();
+      break;
+    case kMathElement:
+      if (FMathDepth > 0) FMath.Close();
+      break;
     default:
       break;
   }
@@ -1204,6 +1241,10 @@ void TMSWordXDocument::Tell(uint8_t Event) {
 
 void TMSWordXDocument::TellText(std::u16string_view Text) {
   if (Text.empty()) return;
+  if (FMathDepth > 0) {
+    FMath.Text(Text);
+    return;
+  }
   if (FNested.empty()) {
     TellParagraphStart();
     Output().Text(Text, FRunStyle);

@@ -197,6 +197,30 @@ TEST(WordXRenderTest, ElementsGiveTheirLines) {
   EXPECT_EQ(LoadBody(changes, tfPlainText, {wpiText, wpiRevisions}).Text, V{"a-\tb+c"});
 }
 
+TEST(WordXRenderTest, EquationsReadAsLinearText) {
+  auto t = [](const std::string& text) { return "<m:r><m:t>" + text + "</m:t></m:r>"; };
+  auto el = [](const std::string& name, const std::string& inner) { return "<m:" + name + ">" + inner + "</m:" + name + ">"; };
+  auto pr = [](const std::string& name, const std::string& props) { return "<m:" + name + ">" + props + "</m:" + name + ">"; };
+  auto val = [](const std::string& name, const std::string& v) { return "<m:" + name + " m:val=\"" + v + "\"/>"; };
+  const std::string fraction = el("f", el("num", t("a+b")) + el("den", t("c")));
+  const std::string sum = el("nary", pr("naryPr", val("chr", "\xE2\x88\x91")) + el("sub", t("i=1")) + el("sup", t("n")) +
+                                         el("e", el("sSub", el("e", t("x")) + el("sub", t("i")))));
+  const std::string brackets = el("d", pr("dPr", val("begChr", "[") + val("endChr", "]") + val("sepChr", ";")) +
+                                           el("e", t("u")) + el("e", t("v")));
+  const std::string root = el("rad", el("deg", t("3")) + el("e", t("x"))) + el("rad", pr("radPr", val("degHide", "1")) +
+                                                                                      el("deg", "") + el("e", t("y+1")));
+  const std::string matrix = el("m", el("mr", el("e", t("1")) + el("e", t("0"))) + el("mr", el("e", t("0")) + el("e", t("1"))));
+  const std::string math = "<m:oMath xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\">" + fraction + t("=") +
+                           sum + t(",") + brackets + el("sSup", el("e", t("e")) + el("sup", t("-x"))) + root + matrix +
+                           "</m:oMath>";
+  EXPECT_EQ(LoadBody(P(R("so ") + math + R(" holds"))).Text,
+            V{"so (a+b)/c=\xE2\x88\x91_(i=1)^(n)x_(i),[u;v]e^(-x)\xE2\x88\x9A(3&x)\xE2\x88\x9A(y+1)[1, 0; 0, 1] holds"});
+  // Math elements outside an equation only hold their text.
+  EXPECT_EQ(LoadBody(P("<m:f xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\">" + el("num", t("a")) +
+                       el("den", t("b")) + "</m:f>")).Text,
+            V{"ab"});
+}
+
 TEST(WordXRenderTest, TablesAsLinesAndHtmlTables) {
   auto cell = [](const std::string& t) { return "<w:tc><w:tcPr><w:tcW w:w=\"1\"/></w:tcPr>" + P(R(t)) + "</w:tc>"; };
   const std::string doc = "<w:tbl><w:tblPr/><w:tr><w:trPr/>" + cell("a") + cell("b") + "</w:tr><w:tr>" + cell("c") +
