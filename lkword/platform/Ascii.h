@@ -13,6 +13,15 @@ template <typename C>
 constexpr bool IsAsciiBlank(C c) {
   return c == C(' ') || c == C('\t') || c == C('\r') || c == C('\n');
 }
+// S without the ASCII blanks at its ends.
+template <typename C>
+constexpr std::basic_string_view<C> TrimAsciiBlanks(std::basic_string_view<C> S) {
+  while (!S.empty() && IsAsciiBlank(S.front())) S.remove_prefix(1);
+  while (!S.empty() && IsAsciiBlank(S.back())) S.remove_suffix(1);
+  return S;
+}
+constexpr std::u16string_view TrimAsciiBlanks(std::u16string_view S) { return TrimAsciiBlanks<char16_t>(S); }
+
 // IsAsciiBlank or form feed: the white space of HTML, which book text
 // written as (X)HTML goes by.
 template <typename C>

@@ -25,12 +25,6 @@ const char* const SNoContent = "The OpenDocument package has no content.xml";
 // Bytes of a large content part inflated at a time.
 constexpr size_t kContentPiece = size_t{128} << 10;
 
-std::u16string_view Trim(std::u16string_view s) {
-  while (!s.empty() && IsAsciiBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsAsciiBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // Leading decimal digits as a number, saturating at Max; -1 without digits.
 int64_t LeadingNumber(std::u16string_view s, int64_t Max) {
   if (s.empty() || !IsAsciiDigit(s[0])) return -1;
@@ -44,7 +38,7 @@ int64_t LeadingNumber(std::u16string_view s, int64_t Max) {
 
 // A whole decimal text (blanks around allowed) as an int32; Default else.
 int32_t ParseInt32(std::u16string_view s, int32_t Default) {
-  s = Trim(s);
+  s = TrimAsciiBlanks(s);
   if (s.empty() || s.size() > 10) return Default;
   int64_t v = 0;
   for (char16_t c : s) {
@@ -83,7 +77,7 @@ std::u16string_view LocalName(std::u16string_view Tag) {
 // bare number is points). Relative sizes ("120%") and text without digits
 // say nothing about points.
 bool FontSizeInPoints(std::u16string_view Value, int& Points) {
-  Value = Trim(Value);
+  Value = TrimAsciiBlanks(Value);
   size_t i = 0;
   double n = 0;
   bool digits = false;
@@ -135,8 +129,8 @@ void ReadTextProperties(TOOStyleText& S, const TLKXMLItem& P) {
     if (v == u"bold" || weight >= 600) font.Style.Include(oofsBold);
   }
   TOOColor c = 0;
-  if (P.FindAttribute(u"fo:color", v) && ParseOOHexColor(Trim(v), c)) font.Color = c;
-  if (P.FindAttribute(u"fo:background-color", v) && ParseOOHexColor(Trim(v), c)) S.SetColor(c);
+  if (P.FindAttribute(u"fo:color", v) && ParseOOHexColor(TrimAsciiBlanks(v), c)) font.Color = c;
+  if (P.FindAttribute(u"fo:background-color", v) && ParseOOHexColor(TrimAsciiBlanks(v), c)) S.SetColor(c);
   int size = 0;
   if (P.FindAttribute(u"fo:font-size", v) && FontSizeInPoints(v, size)) font.Size = size;
 }
@@ -146,7 +140,7 @@ void ReadTextProperties(TOOStyleText& S, const TLKXMLItem& P) {
 // bottom = second + fourth.
 TOORect ParseClip(std::u16string_view Value) {
   TOORect r;
-  Value = Trim(Value);
+  Value = TrimAsciiBlanks(Value);
   if (Value.substr(0, 5) != u"rect(") return r;
   Value.remove_prefix(5);
   if (!Value.empty() && Value.back() == u')') Value.remove_suffix(1);
@@ -175,7 +169,7 @@ constexpr int64_t kMaxSeconds = int64_t{1} << 50;
 
 WideString NodeText(const TLKXMLItem* N) {
   WideString t = N->Text();
-  std::u16string_view v = Trim(t);
+  std::u16string_view v = TrimAsciiBlanks(t);
   return WideString(v);
 }
 
@@ -300,7 +294,7 @@ void ReadListLevel(const TLKXMLItem& E, TOOListLevel& L) {
           !p->FindAttribute(u"style:font-name", font))
         p->FindAttribute(u"fo:font-family", font);
     }
-    L.Bullet = BulletText(E.AttributeValue(u"text:bullet-char"), Trim(font));
+    L.Bullet = BulletText(E.AttributeValue(u"text:bullet-char"), TrimAsciiBlanks(font));
     L.Prefix = E.AttributeValue(u"style:num-prefix");
     L.Suffix = E.AttributeValue(u"style:num-suffix");
     return;
@@ -351,7 +345,7 @@ bool ParseOOHexColor(std::u16string_view Value, TOOColor& Color) {
 }
 
 int64_t ParseOODuration(std::u16string_view Value) {
-  Value = Trim(Value);
+  Value = TrimAsciiBlanks(Value);
   if (Value.empty() || Value[0] != u'P') return 0;
   size_t i = 1;
   bool timePart = false, any = false;
@@ -388,7 +382,7 @@ int64_t ParseOODuration(std::u16string_view Value) {
 }
 
 TDateTime ParseOODateTime(std::u16string_view Value) {
-  Value = Trim(Value);
+  Value = TrimAsciiBlanks(Value);
   bool ok = true;
   auto num = [&](size_t pos, size_t len) {
     int v = 0;
@@ -587,7 +581,16 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   if (FParseItems.Contains(wpiSummaryInformation)) ReadPackageMetadata(zip);
   if (!wantText) return;
   const RawByteString styles = ReadPackageStyles(zip);
-  ReadPackageContent(zip);
+  FPackage = &zip;
+  FObjectFolder.clear();
+  FObjectDepth = 0;
+  try {
+    ReadPackageContent(zip);
+  } catch (...) {
+    FPackage = nullptr;
+    throw;
+  }
+  FPackage = nullptr;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(styles);
   Output().EndDocument();
 } catch (...) {
@@ -613,6 +616,31 @@ auto Unlocked(bool& PasswordProtected, F&& Read) -> decltype(Read()) {
 
 RawByteString TCustomOpenOfficeDocument::ExtractUnlocked(const TZipArchive& Zip, int Index) {
   return Unlocked(FPasswordProtected, [&] { return Extract(Zip, Index); });
+}
+
+bool TCustomOpenOfficeDocument::LoadObjectContent(std::u16string_view Href, TLKXMLEngine& Engine) {
+  if (!FPackage || FObjectDepth >= kMaxObjectDepth) return false;
+  std::string path = WideToUtf8(Href);
+  if (path.starts_with("./")) path.erase(0, 2);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  if (path.empty() || path.front() == '/' || path.find(':') != std::string::npos || path.starts_with("../")) return false;
+  path = FObjectFolder + path;
+  const int index = FPackage->GetIndexByFileName(path + "/content.xml");
+  if (index < 0) return false;
+  RawByteString bytes;
+  try {
+    bytes = ExtractUnlocked(*FPackage, index);
+  } catch (const Exception& e) {
+    if (FPasswordProtected) throw;
+    AddWarning("the embedded object " + path + " could not be read: " + e.what());
+    return false;
+  }
+  Engine.SetMaxDepth(FMaxNestingDepth);
+  Engine.SetMaxNodes(FMaxXMLNodes);
+  Engine.LoadFromBytes(bytes);
+  if (Engine.NodeLimitReached()) AddWarning("the embedded object " + path + " was cut at the node limit");
+  FObjectFolder = path + "/";
+  return true;
 }
 
 void TCustomOpenOfficeDocument::ReadPackageMetadata(const TZipArchive& Zip) {
@@ -903,7 +931,7 @@ void TCustomOpenOfficeDocument::ReadMetadata(const RawByteString& MetaXML) {
       if (first(5)) S.SetLastAuthor(NodeText(n));
     } else if (tag == u"meta:template") {
       if (first(6)) {
-        WideString title(Trim(n->AttributeValue(u"xlink:title"))), href(Trim(n->AttributeValue(u"xlink:href")));
+        WideString title(TrimAsciiBlanks(n->AttributeValue(u"xlink:title"))), href(TrimAsciiBlanks(n->AttributeValue(u"xlink:href")));
         S.SetTemplate(title.empty() || href.empty() ? title + href : title + u" " + href);
       }
     } else if (tag == u"meta:creation-date") {

@@ -194,6 +194,10 @@ class TOOStyles : public TObject {
   std::unordered_map<WideString, TOOStyle*> FByName;  // first of each name
 };
 
+// Objects in objects are a document's own choice; a hostile one could nest
+// its objects in each other without end.
+constexpr int kMaxObjectDepth = 4;
+
 class TCustomOpenOfficeDocument : public TMSWBaseDocument {
  public:
   explicit TCustomOpenOfficeDocument(TComponent* AOwner = nullptr);
@@ -297,6 +301,10 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   void LoadXML(int64_t Size, const std::function<void(TLKXMLEngine&)>& Parse);
   // Gives the renderer the automatic styles as its style sheet.
   void TellStyleSheet();
+  // The content part of the embedded object Href names ("./Object 1"),
+  // parsed into Engine; false for a link out of the package, a missing or
+  // unreadable part (a warning), or objects nested too deep.
+  bool LoadObjectContent(std::u16string_view Href, TLKXMLEngine& Engine);
   TOpenDocumentRenderer& Renderer();
 
   TWideStrings FHeaderText;
@@ -310,6 +318,11 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // Encrypted members by their path in the package.
   std::unordered_map<std::string, TOdfEncryptionData> FEncrypted;
   int64_t FStreamContentFrom = int64_t{16} << 20;
+  // The package being read, for its embedded objects, and the folder of
+  // the object being read inside it ("" for the document itself).
+  const TZipArchive* FPackage = nullptr;
+  std::string FObjectFolder;
+  int FObjectDepth = 0;
 };
 
 class TOpenOfficeTextDocument : public TCustomOpenOfficeDocument {

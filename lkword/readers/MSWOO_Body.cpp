@@ -306,6 +306,10 @@ class TOOBodyWriter {
   void Frame(const TLKXMLItem* N);
   void FrameContent(const TLKXMLItem* N);
   void Picture(const TLKXMLItem* N);
+  // An embedded object: the body of a text, spreadsheet, presentation or
+  // drawing, a formula's text; charts and foreign objects give nothing.
+  void Object(const TLKXMLItem* N);
+  void Formula(const TLKXMLItem* Math);
   void Row(const TLKXMLItem* N);
   void Cell(const TLKXMLItem* N);
   int64_t RepeatCount(const TLKXMLItem* N, std::u16string_view Attribute) const;
@@ -724,11 +728,72 @@ void TOOBodyWriter::FrameContent(const TLKXMLItem* N) {
       case TElem::TextBox: Children(c); return;
       case TElem::Image: Picture(c); return;
       case TElem::Table: Block(c); return;
-      case TElem::Object: return;
+      case TElem::Object: Object(c); return;
       default: break;
     }
   }
   Children(N);
+}
+
+void TOOBodyWriter::Object(const TLKXMLItem* N) {
+  // A package keeps the object in a folder of its own; a flat document
+  // inside the element.
+  WideString href;
+  TLKXMLEngine engine;
+  const TLKXMLItem* root = N;
+  const std::string folder = D.FObjectFolder;
+  if (N->FindAttribute(u"xlink:href", href)) {
+    if (!D.LoadObjectContent(href, engine)) return;
+    root = engine.RootItem();
+  }
+  // The object's document element: the part's (after its declaration), or
+  // the flat object's first child.
+  const TLKXMLItem* document = root;
+  if (root == N || root->TagName().starts_with(u"?")) {
+    document = nullptr;
+    const TLKXMLItems& items = root->Items();
+    for (int i = 0; i < items.Count() && !document; ++i)
+      if (items[i]->Kind() == ikProperty && !items[i]->TagName().starts_with(u"?")) document = items[i];
+    if (!document) {
+      D.FObjectFolder = folder;
+      return;
+    }
+  }
+  ++D.FObjectDepth;
+  if (XMLLocalName(document->TagName()) == u"math") {
+    Formula(document);
+  } else if (const TLKXMLItem* body = FindChildElement(document, u"body"); body && D.FObjectDepth <= kMaxObjectDepth) {
+    static constexpr std::u16string_view kBodies[] = {u"office:text", u"office:spreadsheet", u"office:presentation",
+                                                       u"office:drawing"};
+    const TLKXMLItems& items = body->Items();
+    for (int i = 0; i < items.Count(); ++i)
+      if (std::find(std::begin(kBodies), std::end(kBodies), items[i]->TagName()) != std::end(kBodies)) Block(items[i]);
+  }
+  --D.FObjectDepth;
+  D.FObjectFolder = folder;
+}
+
+void TOOBodyWriter::Formula(const TLKXMLItem* Math) {
+  // The formula as its editor wrote it ("{a} over {b}"), else its symbols
+  // in order.
+  WideString text;
+  ForEachElement(const_cast<TLKXMLItem*>(Math), [&](TLKXMLItem& n) {
+    if (text.empty() && XMLLocalName(n.TagName()) == u"annotation") text = TrimAsciiBlanks(n.Text());
+  });
+  if (text.empty()) {
+    ForEachElement(const_cast<TLKXMLItem*>(Math), [&](TLKXMLItem& n) {
+      const std::u16string_view local = XMLLocalName(n.TagName());
+      if (local != u"mi" && local != u"mn" && local != u"mo" && local != u"mtext" && local != u"ms") return;
+      const WideString token(TrimAsciiBlanks(n.Text()));
+      if (token.empty()) return;
+      if (!text.empty()) text += u' ';
+      text += token;
+    });
+  }
+  if (text.empty()) return;
+  Out.BeginParagraph(TParagraph());
+  Out.Text(text, kPlainRun);
+  Out.EndParagraph();
 }
 
 void TOOBodyWriter::Picture(const TLKXMLItem* N) {

@@ -274,6 +274,42 @@ TEST(OpenDocumentSpreadsheet, HugeRepeatsStayBounded) {
   ASSERT_FALSE(doc.Warnings().empty());
 }
 
+TEST(OpenDocumentText, EmbeddedObjectsGiveTheirText) {
+  auto frame = [](const std::string& object) {
+    return "<draw:frame><draw:object xlink:href=\"" + object + "\"/><draw:image xlink:href=\"./ObjectReplacements/x\"/>"
+           "</draw:frame>";
+  };
+  const std::string math = "<math xmlns=\"http://www.w3.org/1998/Math/MathML\"><semantics><mrow><mi>a</mi><mo>+</mo>"
+                           "<mn>1</mn></mrow>";
+  const std::string body = "<text:p>Before" + frame("./Object 1") + "</text:p><text:p>" + frame("./Object 2") +
+                           frame("Object 3") + frame("./Object 4/") + frame("./Object 9") + frame("../Outside") +
+                           "<draw:frame><draw:object>" + math + "<annotation>inline</annotation></semantics></math>"
+                           "</draw:object></draw:frame></text:p><text:p>After</text:p>";
+  const std::string package = Zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                   {"content.xml", Content(body)},
+                                   {"Object 1/content.xml", Content("<table:table><table:table-row><table:table-cell>"
+                                                                    "<text:p>cell</text:p></table:table-cell>"
+                                                                    "</table:table-row></table:table>" + frame("./Object 1"),
+                                                                    "spreadsheet")},
+                                   {"Object 1/Object 1/content.xml", Content("<text:p>nested</text:p>")},
+                                   {"Object 2/content.xml", math + "<annotation encoding=\"StarMath 5.0\">a + 1</annotation>"
+                                                                   "</semantics></math>"},
+                                   {"Object 3/content.xml", math + "</semantics></math>"},
+                                   {"Object 4/content.xml", Content("<chart:chart><text:p>chart title</text:p></chart:chart>",
+                                                                    "chart")}});
+  // Objects nest (a spreadsheet holding a text), formulas give their text,
+  // charts and objects out of the package nothing.
+  EXPECT_EQ(Load(package).Lines, (Lines{"", "Before", "cell", "", "", "nested", "", "a + 1", "a + 1", "inline", "After", ""}));
+  // Objects in objects end where they nest too deep.
+  TMembers deep = {{"content.xml", Content("<text:p>0</text:p>" + frame("./O"))}};
+  std::string folder;
+  for (int level = 1; level <= 6; ++level) {
+    folder += "O/";
+    deep.push_back({folder + "content.xml", Content("<text:p>" + std::to_string(level) + "</text:p>" + frame("./O"))});
+  }
+  EXPECT_EQ(Load(Zip(deep)).Lines, (Lines{"", "0", "1", "2", "3", "4", ""}));
+}
+
 TEST(OpenDocumentText, SpecialCharacterEvents) {
   TOpenOfficePresentation doc;
   doc.SetParseItems(doc.ParseItems().Include(wpiPictures));
