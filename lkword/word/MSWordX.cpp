@@ -83,11 +83,12 @@ std::vector<TRelationship> ParseRelationships(std::string_view Bytes, std::strin
   return rels;
 }
 
-// What a story part's relationships give its elements: hyperlink targets
-// and the parts of imported content (w:altChunk), by relationship id.
+// What a story part's relationships give its elements: hyperlink targets,
+// and the parts inside the package (imported content, diagram data), by
+// relationship id.
 struct TStoryRelationships {
   std::unordered_map<WideString, WideString> Links;
-  std::unordered_map<WideString, std::string> Chunks;
+  std::unordered_map<WideString, std::string> Parts;
 };
 
 TStoryRelationships StoryRelationships(std::string_view Bytes, std::string_view SourcePart) {
@@ -102,9 +103,10 @@ TStoryRelationships StoryRelationships(std::string_view Bytes, std::string_view 
     if (target.empty()) return;
     if (type.ends_with(u"/hyperlink")) {
       rels.Links.emplace(n.AttributeValue(u"Id"), std::move(target));
-    } else if (type.ends_with(u"/aFChunk") && !SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) {
+    } else if ((type.ends_with(u"/aFChunk") || type.ends_with(u"/diagramData")) &&
+               !SameStrings(false, n.AttributeValue(u"TargetMode"), u"External")) {
       std::string part = ResolvePackageReference(folder, WideToUtf8(target), TPercentEscapes::Keep);
-      if (!part.empty()) rels.Chunks.emplace(n.AttributeValue(u"Id"), std::move(part));
+      if (!part.empty()) rels.Parts.emplace(n.AttributeValue(u"Id"), std::move(part));
     }
   });
   return rels;
@@ -532,13 +534,13 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
   if (index < 0) return false;
   BeginPart();
   FLinkTargets.clear();
-  FChunkParts.clear();
+  FStoryParts.clear();
   RawByteString rels;
   if (ReadPart(Zip, RelationshipsPartOf(Name), rels, false)) {
     try {
       TStoryRelationships r = StoryRelationships(rels, Name);
       FLinkTargets = std::move(r.Links);
-      FChunkParts = std::move(r.Chunks);
+      FStoryParts = std::move(r.Parts);
     } catch (const Exception& e) {
       AddWarning(std::string(Name) + ": links left out: " + e.Message());
     }
@@ -569,10 +571,10 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
 
 void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
   static const std::string kNotRead = "content imported from another format (w:altChunk) was not read";
-  const auto it = FChunkParts.find(Id);
+  const auto it = FStoryParts.find(Id);
   // Imported content inside a paragraph (which Word does not write) would
   // have to end it.
-  if (!FZip || it == FChunkParts.end() || FParagraphDepth > 0) {
+  if (!FZip || it == FStoryParts.end() || FParagraphDepth > 0) {
     AddWarning(kNotRead);
     return;
   }
@@ -616,6 +618,33 @@ void TMSWordXDocument::TellChunkLine(std::u16string_view Line, const TParagraph&
   if (P.Kind == TParagraphKind::Heading && P.Level > 0) FParagraphProperties.OutlineLevel = P.Level - 1;
   TellText(Line);
   EndParagraph();
+}
+
+void TMSWordXDocument::ReadDiagram(const WideString& Id) {
+  const auto it = FStoryParts.find(Id);
+  RawByteString bytes;
+  if (!FZip || it == FStoryParts.end() || !ReadPart(*FZip, it->second, bytes, false)) return;
+  TLKXMLEngine xml;
+  xml.SetMaxDepth(FMaxNestingDepth);
+  xml.SetMaxNodes(FMaxXMLNodes);
+  xml.LoadFromBytes(bytes);
+  // The diagram's points in the order of its data; only nodes (and
+  // assistants) show text, transitions and the document point do not.
+  ForEachElement(xml.RootItem(), [&](TLKXMLItem& pt) {
+    if (XMLLocalName(pt.TagName()) != u"pt") return;
+    const WideString type = pt.AttributeValue(u"type");
+    if (!type.empty() && type != u"node" && type != u"asst") return;
+    const TLKXMLItem* text = FindChildElement(&pt, u"t");
+    if (!text) return;
+    ForEachElement(const_cast<TLKXMLItem*>(text), [&](TLKXMLItem& p) {
+      if (XMLLocalName(p.TagName()) != u"p") return;
+      WideString line;
+      ForEachElement(&p, [&](TLKXMLItem& t) {
+        if (XMLLocalName(t.TagName()) == u"t") line += t.Text();
+      });
+      if (!line.empty() && !Output().Cancelled()) TellChunkLine(line, TParagraph());
+    });
+  });
 }
 
 void TMSWordXDocument::ReadChunkPackage(RawByteString Bytes, const std::string& Part) {

@@ -122,6 +122,9 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // read (RTF, a web archive) is a warning.
   void ReadAltChunk(const WideString& Id);
   void TellChunkLine(std::u16string_view Line, const TParagraph& P);
+  // A diagram (SmartArt): the text of its data part's points, told as the
+  // paragraphs of a text box.
+  void ReadDiagram(const WideString& Id);
   // An imported package's main story, read by a reader of its own.
   void ReadChunkPackage(RawByteString Bytes, const std::string& Part);
 
@@ -223,9 +226,9 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // each w:hyperlink open was told as a link.
   std::unordered_map<WideString, WideString> FLinkTargets;
   std::vector<bool> FLinksOpen;
-  // The current part's imported content (w:altChunk) by relationship id,
-  // and the package it is read from.
-  std::unordered_map<WideString, std::string> FChunkParts;
+  // The parts the current part's elements name by relationship id
+  // (imported content, diagram data), and the package they are read from.
+  std::unordered_map<WideString, std::string> FStoryParts;
   const TZipArchive* FZip = nullptr;
   int FChunkDepth = 0;  // packages this one is imported into
   // The equation being read, as linear text; the math element KindOf saw

@@ -67,6 +67,7 @@ enum TKind : uint8_t {
   kAltChunk,
   kHyperlink,
   kSimpleField,
+  kDiagram,         // the data of a diagram (SmartArt)
   kMath,            // an equation (m:oMath)
   kMathElement,     // a structure or argument inside one
   kMathProperties,  // a structure's m:xxxPr
@@ -148,6 +149,7 @@ constexpr TKindEntry kKinds[] = {
     {"mc:Choice", kChoice},
     {"mc:Fallback", kFallback},
     {"w:altChunk", kAltChunk},
+    {"dgm:relIds", kDiagram},
     // Parts, story containers and content wrappers.
     {"w:document", kContainer},
     {"w:body", kContainer},
@@ -236,6 +238,8 @@ constexpr TNamespace kNamespaces[] = {
     {"http://purl.oclc.org/ooxml/drawingml/wordprocessingDrawing", "wp"},
     {"http://schemas.openxmlformats.org/drawingml/2006/main", "a"},
     {"http://purl.oclc.org/ooxml/drawingml/main", "a"},
+    {"http://schemas.openxmlformats.org/drawingml/2006/diagram", "dgm"},
+    {"http://purl.oclc.org/ooxml/drawingml/diagram", "dgm"},
     {"http://schemas.microsoft.com/office/word/2010/wordprocessingShape", "wps"},
     {"http://schemas.microsoft.com/office/word/2010/wordprocessingGroup", "wpg"},
     {"http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas", "wpc"},
@@ -1008,6 +1012,11 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
       // Only the outermost paragraph's, read before it is told.
       if (parent != kParagraph || !FParagraphPending || FParagraphDepth != 1) return false;
       break;
+    case kDiagram: {
+      WideString id;
+      if (TextVisible() && Attributes.Find("dm", id)) ReadDiagram(id);
+      return false;
+    }
     case kAltChunk: {
       // Content of another format (HTML, text, a document) that Word
       // imports when it opens the file.

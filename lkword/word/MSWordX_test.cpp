@@ -407,6 +407,29 @@ TEST(WordXPackageTest, ImportedContentIsReadWhereItStands) {
   ASSERT_FALSE(deep.Doc->Warnings().empty());
 }
 
+TEST(WordXPackageTest, DiagramTextIsToldAsATextBox) {
+  auto pt = [](const std::string& type, const std::string& text) {
+    return "<dgm:pt" + (type.empty() ? std::string() : " type=\"" + type + "\"") + "><dgm:t><a:bodyPr/><a:p><a:r><a:t>" + text +
+           "</a:t></a:r><a:r><a:t>!</a:t></a:r></a:p></dgm:t></dgm:pt>";
+  };
+  const std::string data =
+      "<dgm:dataModel xmlns:dgm=\"http://schemas.openxmlformats.org/drawingml/2006/diagram\" "
+      "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"><dgm:ptLst>" +
+      pt("doc", "document") + pt("", "first") + pt("parTrans", "transition") + pt("asst", "helper") + pt("node", "last") +
+      "</dgm:ptLst></dgm:dataModel>";
+  const std::string drawing =
+      "<w:r><w:drawing><wp:inline><a:graphic xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">"
+      "<a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/diagram\">"
+      "<dgm:relIds xmlns:dgm=\"http://schemas.openxmlformats.org/drawingml/2006/diagram\" r:dm=\"rId7\" r:lo=\"rId8\"/>"
+      "</a:graphicData></a:graphic></wp:inline></w:drawing></w:r>";
+  const TLoaded r = Load(Zip({{"word/document.xml", Body(P(R("before") + drawing) + P(R("after")))},
+                              {"word/_rels/document.xml.rels",
+                               "<Relationships><Relationship Id=\"rId7\" Target=\"diagrams/data1.xml\" Type=\"http://"
+                               "schemas.openxmlformats.org/officeDocument/2006/relationships/diagramData\"/></Relationships>"},
+                              {"word/diagrams/data1.xml", data}}));
+  EXPECT_EQ(r.Text, (V{"before", "first!", "helper!", "last!", "after"}));
+}
+
 TEST(WordXPackageTest, CoreAndApplicationProperties) {
   const std::string core =
       "<?xml version=\"1.0\"?><cp:coreProperties "
