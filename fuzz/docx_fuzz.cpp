@@ -28,6 +28,8 @@ constexpr const char* kPartNames[] = {
     "word/document.xml",  "word/footnotes.xml",           "word/header1.xml", "docProps/core.xml",
     "_rels/.rels",        "word/_rels/document.xml.rels", "word/settings.xml", "docProps/app.xml",
     "word/endnotes.xml",  "word/comments.xml",            "word/footer2.xml",
+    // What the body's relationships may name: imported content, diagram data.
+    "word/chunk.htm",     "word/diagrams/data1.xml",      "word/sub.docx",
 };
 
 std::string Package(std::string_view Data, bool Deflate) {
