@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lkword/containers/LKWHtml.h"
+#include "lkword/containers/LKWMime.h"
 #include "lkword/containers/LKWUtils.h"
 #include "lkword/containers/LKWXML.h"
 #include "lkword/containers/LKWZipFile.h"
@@ -116,7 +117,7 @@ TStoryRelationships StoryRelationships(std::string_view Bytes, std::string_view 
 // could nest itself without end.
 constexpr int kMaxChunkDepth = 4;
 // Bytes looked at to tell a chunk's format.
-constexpr size_t kChunkSniff = 256;
+constexpr size_t kChunkSniff = 512;
 
 // The formats a w:altChunk part comes in, told apart by their bytes (the
 // content types of such parts are often wrong or generic).
@@ -136,7 +137,10 @@ TChunkFormat SniffChunk(std::string_view Part, std::string_view Bytes) {
   while (first < head.size() && IsAsciiBlank(head[first])) ++first;
   head = LowerAscii(std::string_view(head).substr(first));
   if (head.starts_with("{\\rtf")) return TChunkFormat::cfRtf;
-  if (head.starts_with("mime-version:") || head.starts_with("content-type:")) return TChunkFormat::cfMime;
+  // A web archive starts with its mail headers, MIME-Version among them.
+  if (head.starts_with("mime-version:") || head.starts_with("content-type:") ||
+      (head.find(':') < head.find('\n') && head.find("\nmime-version:") != std::string::npos))
+    return TChunkFormat::cfMime;
   const std::string name = LowerAscii(Part);
   if (name.ends_with(".txt")) return TChunkFormat::cfText;
   if (head.starts_with("<") || name.ends_with(".htm") || name.ends_with(".html") || name.ends_with(".xhtml"))
@@ -586,7 +590,18 @@ void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
   }
   switch (SniffChunk(part, bytes)) {
     case TChunkFormat::cfRtf: AddWarning(kNotRead + ": RTF"); return;
-    case TChunkFormat::cfMime: AddWarning(kNotRead + ": a web archive"); return;
+    case TChunkFormat::cfMime:
+      // A web archive: its page is the first HTML part, in the charset its
+      // headers name.
+      for (const TMimePart& page : MimeParts(bytes)) {
+        if (page.ContentType != "text/html") continue;
+        const uint32_t codePage = page.Charset.empty() ? 0 : CodePageFromEncodingName(page.Charset);
+        TellChunkHtml(codePage && IsCodePageSupported(codePage) ? MultiByteToWide(codePage, page.Body)
+                                                                : DecodeHtmlBytes(page.Body, DefaultCodePage()));
+        return;
+      }
+      AddWarning(kNotRead + ": a web archive without a page");
+      return;
     case TChunkFormat::cfPackage: ReadChunkPackage(std::move(bytes), part); return;
     case TChunkFormat::cfText: {
       const WideString text = DecodeTextBytes(bytes, DefaultCodePage());
@@ -600,16 +615,18 @@ void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
       }
       return;
     }
-    case TChunkFormat::cfHtml:
-      THtmlLines(
-          [&](std::u16string_view Line, const TParagraph& P) {
-            TellChunkLine(Line, P);
-            return !Output().Cancelled();
-          },
-          nullptr)
-          .Read(DecodeHtmlBytes(bytes, DefaultCodePage()));
-      return;
+    case TChunkFormat::cfHtml: TellChunkHtml(DecodeHtmlBytes(bytes, DefaultCodePage())); return;
   }
+}
+
+void TMSWordXDocument::TellChunkHtml(std::u16string_view Html) {
+  THtmlLines(
+      [&](std::u16string_view Line, const TParagraph& P) {
+        TellChunkLine(Line, P);
+        return !Output().Cancelled();
+      },
+      nullptr)
+      .Read(Html);
 }
 
 void TMSWordXDocument::TellChunkLine(std::u16string_view Line, const TParagraph& P) {

@@ -118,10 +118,11 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   void ReadNumbering(const TZipArchive& Zip, std::string_view NumberingPart, std::string_view StylesPart);
   void ReadProperties(std::string_view Bytes);
   // w:altChunk: the part that relationship Id names, read as HTML, plain
-  // text or a Word package and told where the element stands; a format not
-  // read (RTF, a web archive) is a warning.
+  // text, a web archive or a Word package and told where the element
+  // stands; a format not read (RTF) is a warning.
   void ReadAltChunk(const WideString& Id);
   void TellChunkLine(std::u16string_view Line, const TParagraph& P);
+  void TellChunkHtml(std::u16string_view Html);
   // A diagram (SmartArt): the text of its data part's points, told as the
   // paragraphs of a text box.
   void ReadDiagram(const WideString& Id);

@@ -366,14 +366,21 @@ TEST(WordXPackageTest, ImportedContentIsReadWhereItStands) {
       "<script>x()</script><p>c<br>d</body></html>";
   const std::string text("\xFF\xFEo\0n\0e\0\r\0\n\0\r\0\n\0t\0w\0o\0", 22);
   const std::string package = Zip({{"word/document.xml", Body(P(R("start")) + chunk("h") + P(R("mid")) + chunk("t") +
-                                                              P(R("x") + chunk("h")) + chunk("rtf") + chunk("gone") + chunk("none"))},
+                                                              P(R("x") + chunk("h")) + chunk("rtf") + chunk("gone") + chunk("none") +
+                                                              chunk("mht"))},
                                    {"word/_rels/document.xml.rels",
-                                    chunks({{"h", "part.html"}, {"t", "/other/notes.txt"}, {"rtf", "r.rtf"}, {"gone", "missing.htm"}})},
+                                    chunks({{"h", "part.html"}, {"t", "/other/notes.txt"}, {"rtf", "r.rtf"}, {"gone", "missing.htm"},
+                                            {"mht", "page.mht"}})},
+                                   {"word/page.mht", "From: <Saved by a browser>\r\nMIME-Version: 1.0\r\nContent-Type: "
+                                                     "multipart/related; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: "
+                                                     "text/html; charset=\"koi8-r\"\r\nContent-Transfer-Encoding: "
+                                                     "quoted-printable\r\n\r\n<p>=F0=D2=C9</p>\r\n--b--\r\n"},
                                    {"word/part.html", html},
                                    {"other/notes.txt", text},
                                    {"word/r.rtf", "{\\rtf1 hidden}"}});
   const TLoaded r = Load(package);
-  EXPECT_EQ(r.Text, (V{"start", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "a & b", "c", "d", "mid", "one", "two", "x"}));
+  EXPECT_EQ(r.Text, (V{"start", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "a & b", "c", "d", "mid", "one", "two", "x",
+                       "\xD0\x9F\xD1\x80\xD0\xB8"}));
   // Inside a paragraph, in RTF, missing, or named by no relationship: a
   // warning each, never silence.
   int warnings = 0;
