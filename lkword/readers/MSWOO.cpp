@@ -584,6 +584,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   FPackage = &zip;
   FObjectFolder.clear();
   FObjectDepth = 0;
+  FObjectBytes = 0;
   try {
     ReadPackageContent(zip);
   } catch (...) {
@@ -627,6 +628,13 @@ bool TCustomOpenOfficeDocument::LoadObjectContent(std::u16string_view Href, TLKX
   path = FObjectFolder + path;
   const int index = FPackage->GetIndexByFileName(path + "/content.xml");
   if (index < 0) return false;
+  // One object may be shown any number of times: all that its showings
+  // inflate counts against the limit.
+  const int64_t declared = FPackage->Files()[index].DeclaredSize();
+  if (FObjectBytes + declared > FMaxDecompressedSize) {
+    MarkPartial("embedded objects beyond the decompression limit were not read");
+    return false;
+  }
   RawByteString bytes;
   try {
     bytes = ExtractUnlocked(*FPackage, index);
@@ -635,6 +643,7 @@ bool TCustomOpenOfficeDocument::LoadObjectContent(std::u16string_view Href, TLKX
     AddWarning("the embedded object " + path + " could not be read: " + e.what());
     return false;
   }
+  FObjectBytes += std::max<int64_t>(declared, static_cast<int64_t>(bytes.size()));
   Engine.SetMaxDepth(FMaxNestingDepth);
   Engine.SetMaxNodes(FMaxXMLNodes);
   Engine.LoadFromBytes(bytes);

@@ -323,6 +323,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   const TZipArchive* FPackage = nullptr;
   std::string FObjectFolder;
   int FObjectDepth = 0;
+  int64_t FObjectBytes = 0;  // what the objects read so far declared
 };
 
 class TOpenOfficeTextDocument : public TCustomOpenOfficeDocument {

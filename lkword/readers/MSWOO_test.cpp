@@ -308,6 +308,19 @@ TEST(OpenDocumentText, EmbeddedObjectsGiveTheirText) {
     deep.push_back({folder + "content.xml", Content("<text:p>" + std::to_string(level) + "</text:p>" + frame("./O"))});
   }
   EXPECT_EQ(Load(Zip(deep)).Lines, (Lines{"", "0", "1", "2", "3", "4", ""}));
+  // An object shown again and again inflates again each time: all of it
+  // counts against the limit, and what is past it is said to be lost.
+  std::string shown;
+  for (int i = 0; i < 40; ++i) shown += frame("./Object 1");
+  TOpenOfficeTextDocument limited;
+  limited.SetMaxDecompressedSize(8000);
+  const Lines got = Load(Zip({{"content.xml", Content("<text:p>x</text:p>" + shown)},
+                              {"Object 1/content.xml", Content("<text:p>" + std::string(400, 'o') + "</text:p>")}}),
+                         tfPlainText, &limited)
+                        .Lines;
+  EXPECT_GT(got.size(), 5u);
+  EXPECT_LT(got.size(), 30u);
+  EXPECT_TRUE(limited.Partial());
 }
 
 TEST(OpenDocumentText, SpecialCharacterEvents) {

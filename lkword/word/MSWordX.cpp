@@ -584,8 +584,13 @@ void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
   }
   const std::string& part = it->second;
   RawByteString bytes;
-  if (!ReadPart(*FZip, part, bytes, false)) {
+  if (FindPart(*FZip, part) < 0) {
     AddWarning(kNotRead + ": " + part + " is missing");
+    return;
+  }
+  // ReadPart says why (damage, the decompression limit).
+  if (!ReadPart(*FZip, part, bytes, false)) {
+    MarkPartial(kNotRead + ": " + part + " could not be read");
     return;
   }
   switch (SniffChunk(part, bytes)) {
@@ -640,7 +645,11 @@ void TMSWordXDocument::TellChunkLine(std::u16string_view Line, const TParagraph&
 void TMSWordXDocument::ReadDiagram(const WideString& Id) {
   const auto it = FStoryParts.find(Id);
   RawByteString bytes;
-  if (!FZip || it == FStoryParts.end() || !ReadPart(*FZip, it->second, bytes, false)) return;
+  if (!FZip || it == FStoryParts.end() || FindPart(*FZip, it->second) < 0) return;
+  if (!ReadPart(*FZip, it->second, bytes, false)) {
+    MarkPartial("the text of a diagram was not read: " + it->second + " could not be read");
+    return;
+  }
   TLKXMLEngine xml;
   xml.SetMaxDepth(FMaxNestingDepth);
   xml.SetMaxNodes(FMaxXMLNodes);
@@ -683,7 +692,7 @@ void TMSWordXDocument::ReadChunkPackage(RawByteString Bytes, const std::string& 
     TBytesStream stream(std::move(Bytes));
     inner.LoadFromStream(stream);
   } catch (const Exception& e) {
-    AddWarning("content imported from another format (w:altChunk) was not read: " + Part + ": " + e.Message());
+    MarkPartial("content imported from another format (w:altChunk) was not read: " + Part + ": " + e.Message());
     return;
   }
   FInflatedBytes += inner.FInflatedBytes;

@@ -389,6 +389,17 @@ TEST(WordXPackageTest, ImportedContentIsReadWhereItStands) {
   const V md = Load(package, tfMarkdown).Text;
   EXPECT_NE(std::find(md.begin(), md.end(), "## \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), md.end());
 
+  // Content imported again and again inflates each time, against the limit.
+  std::string again;
+  for (int i = 0; i < 40; ++i) again += chunk("h");
+  TMSWordXDocument limited;
+  limited.SetMaxDecompressedSize(20000);
+  const V some = testing::LoadLines(limited, Zip({{"word/document.xml", Body(again)},
+                                                  {"word/_rels/document.xml.rels", chunks({{"h", "part.html"}})},
+                                                  {"word/part.html", "<p>" + std::string(1000, 'h') + "</p>"}}));
+  EXPECT_TRUE(limited.Partial());
+  EXPECT_LT(some.size(), 40u);
+
   // A Word package imported whole: its main story with its structure, not
   // its notes nor the marks of them; packages nest only so deep.
   std::string inner = Zip({{"word/document.xml",
