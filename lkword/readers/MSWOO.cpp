@@ -620,7 +620,7 @@ RawByteString TCustomOpenOfficeDocument::ExtractUnlocked(const TZipArchive& Zip,
 }
 
 bool TCustomOpenOfficeDocument::LoadObjectContent(std::u16string_view Href, TLKXMLEngine& Engine) {
-  if (!FPackage || FObjectDepth >= kMaxObjectDepth) return false;
+  if (!FPackage) return false;
   std::string path = WideToUtf8(Href);
   if (path.starts_with("./")) path.erase(0, 2);
   while (!path.empty() && path.back() == '/') path.pop_back();
@@ -628,6 +628,10 @@ bool TCustomOpenOfficeDocument::LoadObjectContent(std::u16string_view Href, TLKX
   path = FObjectFolder + path;
   const int index = FPackage->GetIndexByFileName(path + "/content.xml");
   if (index < 0) return false;
+  if (FObjectDepth >= kMaxObjectDepth) {
+    MarkPartial("objects embedded too deep into each other were not read");
+    return false;
+  }
   // One object may be shown any number of times: all that its showings
   // inflate counts against the limit.
   const int64_t declared = FPackage->Files()[index].DeclaredSize();

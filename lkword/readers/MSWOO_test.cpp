@@ -307,7 +307,9 @@ TEST(OpenDocumentText, EmbeddedObjectsGiveTheirText) {
     folder += "O/";
     deep.push_back({folder + "content.xml", Content("<text:p>" + std::to_string(level) + "</text:p>" + frame("./O"))});
   }
-  EXPECT_EQ(Load(Zip(deep)).Lines, (Lines{"", "0", "1", "2", "3", "4", ""}));
+  TOpenOfficeTextDocument nested;
+  EXPECT_EQ(Load(Zip(deep), tfPlainText, &nested).Lines, (Lines{"", "0", "1", "2", "3", "4", ""}));
+  EXPECT_TRUE(nested.Partial());
   // An object shown again and again inflates again each time: all of it
   // counts against the limit, and what is past it is said to be lost.
   std::string shown;

@@ -675,7 +675,7 @@ void TMSWordXDocument::ReadDiagram(const WideString& Id) {
 
 void TMSWordXDocument::ReadChunkPackage(RawByteString Bytes, const std::string& Part) {
   if (FChunkDepth >= kMaxChunkDepth) {
-    AddWarning(Part + ": documents imported too deep into each other were not read");
+    MarkPartial(Part + ": documents imported too deep into each other were not read");
     return;
   }
   TMSWordXDocument inner;
