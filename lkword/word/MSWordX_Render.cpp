@@ -1188,10 +1188,12 @@ void TMSWordXDocument::EndElement(uint8_t Kind) {
       break;
     case kMath:
       if (FMathDepth == 0) break;
-      if (--FMathDepth == 0)
-        TellText(FMath.End());
-      else
+      if (--FMathDepth > 0) {
         FMath.Close();
+      } else if (WideString equation = FMath.End(); TextVisible()) {
+        // A deleted equation's structure would still give its operators.
+        TellText(equation);
+      }
       break;
     case kMathElement:
       if (FMathDepth > 0) FMath.Close();

@@ -215,6 +215,8 @@ TEST(WordXRenderTest, EquationsReadAsLinearText) {
                            "</m:oMath>";
   EXPECT_EQ(LoadBody(P(R("so ") + math + R(" holds"))).Text,
             V{"so (a+b)/c=\xE2\x88\x91_(i=1)^(n)x_(i),[u;v]e^(-x)\xE2\x88\x9A(3&x)\xE2\x88\x9A(y+1)[1, 0; 0, 1] holds"});
+  // A deleted equation gives nothing, not even its operators.
+  EXPECT_EQ(LoadBody(P(R("a") + "<w:del w:id=\"1\">" + math + "</w:del>" + R("b"))).Text, V{"ab"});
   // Math elements outside an equation only hold their text.
   EXPECT_EQ(LoadBody(P("<m:f xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\">" + el("num", t("a")) +
                        el("den", t("b")) + "</m:f>")).Text,
