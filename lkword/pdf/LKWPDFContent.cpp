@@ -326,11 +326,23 @@ bool SwallowedContent(std::string_view Content, const TPDFToken& Tok) {
   return false;
 }
 
+namespace {
+
+// Text state operators some writers put inside the array of a TJ, where
+// they are mere elements. Anything else there is damage, and ends it.
+bool TextStateOperator(std::string_view Op) {
+  return Op == "Tc" || Op == "Tw" || Op == "Tz" || Op == "TL" || Op == "Ts" || Op == "Tr";
+}
+
+}  // namespace
+
 void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, int Depth) {
   TPDFLexer lexer(Content);
   const size_t stackBase = FStack.size();
   const size_t overflowBase = FStackOverflow;
   FCount = 0;
+  // An array is open (and has a string in it) among the operands.
+  bool openArray = false, arrayText = false;
   while (FOps < FOptions.MaxOperators) {
     if (FOperands.size() <= FCount && FOperands.size() < kMaxOperands) FOperands.resize(FCount + 1);
     TPDFToken& tok = FCount < FOperands.size() ? FOperands[FCount] : FScratch;
@@ -341,11 +353,22 @@ void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, i
     // A stray delimiter is no operand: it is skipped, as if it were not there.
     if (tok.Kind == TPDFTokenKind::tkError) continue;
     if (tok.Kind != TPDFTokenKind::tkKeyword) {
+      if (tok.Kind == TPDFTokenKind::tkArrayBegin) openArray = true, arrayText = false;
+      else if (tok.Kind == TPDFTokenKind::tkArrayEnd) openArray = false;
+      else if (tok.Kind == TPDFTokenKind::tkString) arrayText = openArray;
       if (&tok != &FScratch) ++FCount;
       continue;
     }
     ++FOps;
-    if (tok.Text == "true" || tok.Text == "false" || tok.Text == "null") {  // operands after all
+    // The strings around them still show.
+    if (openArray && arrayText && TextStateOperator(tok.Text)) {
+      if (&tok != &FScratch) ++FCount;
+      continue;
+    }
+    // A sign or point alone is a number lost to damage, no operator: it
+    // stays in its operator's operands, which then fail their checks.
+    if (tok.Text == "true" || tok.Text == "false" || tok.Text == "null" ||
+        tok.Text.find_first_not_of("+-.") == std::string::npos) {  // operands after all
       if (&tok != &FScratch) ++FCount;
       continue;
     }
@@ -354,6 +377,7 @@ void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, i
     Operator(op, lexer, Res, Depth);
     op.swap(tok.Text);
     FCount = 0;
+    openArray = arrayText = false;
   }
   // A form leaves the graphics state stack as it found it.
   if (Depth > 0) {
@@ -450,8 +474,17 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
     FTm = FTlm = TMatrix();
     ++FTextObject;
   } else if (Op == "Tf") {
-    if (FCount >= 2 && FOperands[FCount - 2].Kind == TPDFTokenKind::tkName && Num(1, v[0]))
+    if (FCount >= 2 && FOperands[FCount - 2].Kind == TPDFTokenKind::tkName && Num(1, v[0])) {
       SetFont(FOperands[FCount - 2].Text, v[0], Res);
+    } else {
+      // A damaged size still selects the font, at the size in force; a name
+      // that is no font of the page is damaged too, and changes nothing.
+      for (size_t i = FCount; i-- > 0;) {
+        if (FOperands[i].Kind != TPDFTokenKind::tkName) continue;
+        if (Res.Fonts.Get(FOperands[i].Text)) SetFont(FOperands[i].Text, FGS.Tfs, Res);
+        break;
+      }
+    }
   } else if (Op == "Tc") {
     if (Num(1, v[0])) FGS.Tc = v[0];
   } else if (Op == "Tw") {
@@ -549,7 +582,9 @@ void TContentInterpreter::EndMarked() {
 }
 
 void TContentInterpreter::SetFont(const std::string& Name, double Size, TResources& Res) {
-  FGS.Tfs = Size;
+  // Text of size zero shows nothing, but its glyphs would all fall on one
+  // spot and merge; a unit size keeps its words apart.
+  FGS.Tfs = Size != 0 ? Size : 1;
   auto it = Res.FontCache.find(Name);
   if (it == Res.FontCache.end()) {
     TLKPDFFont* font = nullptr;

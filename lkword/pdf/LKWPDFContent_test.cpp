@@ -267,6 +267,13 @@ TEST(PDFContent, DamagedContentGivesTextAsFarAsItGoes) {
             Strings{"one three"});
   EXPECT_NE(TextOf(d.Glyphs("BT /F1 10 Tf (first (inner) part\nand the second part) Tj ET")).find("second part"),
             std::string::npos);
+  // Operators written inside a TJ array are its elements; a '[' left open
+  // gives way to the next text object.
+  EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td [(Grand) 0.0 Tc -2000 (lines) 0.0 Tc] TJ ET"), Strings{"Grand lines"});
+  EXPECT_EQ(d.Lines("[(lost) 5 w BT /F1 10 Tf 10 700 Td (after) Tj ET"), Strings{"after"});
+  // A damaged or zero size still selects the font, and the words stay apart.
+  for (const char* tf : {"/F1 . Tf", "/F1 Tf", "/F1 0 Tf", "/F1 10 Tf /F1 - Tf"})
+    EXPECT_EQ(d.Lines(std::string("BT ") + tf + " 10 700 Td (Hello world) Tj ET"), Strings{"Hello world"}) << tf;
   // Unknown fonts and text before any Tf show nothing.
   EXPECT_TRUE(d.Lines("BT (none) Tj /F9 10 Tf (none) Tj ET").empty());
   // Huge matrices never reach the layout as infinities.
