@@ -7,6 +7,7 @@
 #include "lkword/pdf/LKWPDFCMap.h"
 #include "lkword/pdf/LKWPDFEncoding.h"
 #include "lkword/pdf/LKWPDFFontProgram.h"
+#include "lkword/platform/Ascii.h"
 #include "lkword/platform/Bytes.h"
 #include "lkword/platform/CodePages.h"
 #include "lkword/platform/Exceptions.h"
@@ -53,7 +54,17 @@ namespace {
 enum class TUnicodeRoute : uint8_t { urNone, urUCS2, urUTF16, urUTF8, urUTF32, urCodePage };
 
 // How a predefined CMap name splits codes.
-enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81, crLeadA1 };
+enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81, crLeadA1, crEUCJP };
+
+// How a code's bytes become the code page's: as they are, or from the 7-bit
+// row/cell form of a national character set (JIS X 0208 to Shift-JIS; GB 2312
+// and KS X 1001 to their EUC form).
+enum class TByteForm : uint8_t { bfAsIs, bfJISRowCell, bfHighBit };
+
+// A predefined CMap that writes vertically: "V" itself and every "...-V".
+bool IsVerticalCMapName(std::string_view Name) {
+  return Name == "V" || (Name.size() >= 2 && Name.substr(Name.size() - 2) == "-V");
+}
 
 // Entries read from a /W array at most, and CIDs a CIDToGIDMap is read for
 // (CID fonts have at most 65536 glyphs; this bounds hostile ones).
@@ -93,6 +104,15 @@ void AppendMappedText(std::u16string& Out, std::u16string_view Text) {
     else if (c >= 0xFB00 && c <= 0xFEFF) AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
     else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) Out.push_back(c);
   }
+}
+
+// Fonts of symbols and pictures, whose codes are no letters whatever they
+// look like in a text encoding.
+bool IsSymbolFontName(std::string_view Name) {
+  for (const char* word : {"symbol", "dingbat", "wingding", "webding", "marlett", "mtextra", "mt extra", "math",
+                           "bookshelf", "holidays", "opensymbol", "fontawesome", "icon", "emoji"})
+    if (FindTextAscii(Name, word) != std::string_view::npos) return true;
+  return false;
 }
 
 bool IsPUA(char32_t C) { return (C >= 0xE000 && C <= 0xF8FF) || C >= 0xF0000; }
@@ -150,8 +170,10 @@ struct TLKPDFFont::TImpl {
   int FixedLength = 2;
   TUnicodeRoute Route = TUnicodeRoute::urNone;
   uint32_t CodePage = 0;
+  TByteForm ByteForm = TByteForm::bfAsIs;
   TPDFCMap ToUnicode;
   bool HasToUnicode = false;
+  bool ToUnicodeGiven = false;  // the font names a ToUnicode map, empty or not
   // Widths by CID (in text space for size 1).
   std::unordered_map<uint32_t, double> W;
   struct TWidthRange {
@@ -169,6 +191,9 @@ struct TLKPDFFont::TImpl {
   TPDFFontProgram Program;
   bool HasProgram = false;
   bool CJKWidthGuess = false;  // predefined CMaps: widths by the CIDs of ASCII
+  // A simple font whose name is no symbol font's: a code with nothing else
+  // to name it reads as a WinAnsi letter.
+  bool CodesAreLatin = false;
   // The Adobe character collection the CIDs belong to (Japan1, GB1, ...),
   // and whether it is trusted before the program (a CFF or non-embedded CID
   // font: its CIDs are the collection's; TrueType CID fonts often declare a
@@ -198,6 +223,7 @@ struct TLKPDFFont::TImpl {
       case TCodeRule::crShiftJIS: len = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 2 : 1; break;
       case TCodeRule::crLead81: len = b >= 0x81 && b <= 0xFE ? 2 : 1; break;
       case TCodeRule::crLeadA1: len = b >= 0xA1 && b <= 0xFE ? 2 : 1; break;
+      case TCodeRule::crEUCJP: len = b == 0x8F ? 3 : (b >= 0xA1 && b <= 0xFE) || b == 0x8E ? 2 : 1; break;
     }
     return len < avail ? len : avail;
   }
@@ -305,14 +331,27 @@ struct TLKPDFFont::TImpl {
     }
     uint32_t cp = 0;
     TCodeRule rule = TCodeRule::crLead81;
-    if (has("RKSJ")) cp = 932, rule = TCodeRule::crShiftJIS;
+    TByteForm form = TByteForm::bfAsIs;
+    // The bare names (H, V, GB-H, KSC-V, ...) write the national set's
+    // row/cell bytes, two 7-bit bytes a character.
+    const std::string_view base = Name.size() > 2 && IsVerticalCMapName(Name) ? Name.substr(0, Name.size() - 2)
+                                  : EndsWith(Name, "-H")                      ? Name.substr(0, Name.size() - 2)
+                                                                              : Name;
+    if (Name == "H" || Name == "V" || base == "Add" || base == "Ext" || base == "NWP")
+      cp = 932, rule = TCodeRule::crFixed, form = TByteForm::bfJISRowCell;
+    else if (base == "EUC") cp = 20932, rule = TCodeRule::crEUCJP;
+    else if (base == "GB" || base == "GBT") cp = 936, rule = TCodeRule::crFixed, form = TByteForm::bfHighBit;
+    else if (base == "KSC") cp = 949, rule = TCodeRule::crFixed, form = TByteForm::bfHighBit;
+    else if (has("RKSJ")) cp = 932, rule = TCodeRule::crShiftJIS;
     else if (StartsWith(Name, "GB-EUC") || StartsWith(Name, "GBT-EUC")) cp = 936, rule = TCodeRule::crLeadA1;
     else if (StartsWith(Name, "GB")) cp = 936;
     else if (has("Johab")) cp = 1361, rule = TCodeRule::crLead81;
     else if (StartsWith(Name, "KSC-EUC") || StartsWith(Name, "KSCpc-EUC")) cp = 949, rule = TCodeRule::crLeadA1;
     else if (StartsWith(Name, "KSC")) cp = 949;
-    else if (StartsWith(Name, "B5") || StartsWith(Name, "ETen") || StartsWith(Name, "HKscs")) cp = 950;
+    else if (StartsWith(Name, "B5") || StartsWith(Name, "ETen") || StartsWith(Name, "ETHK") || StartsWith(Name, "HK"))
+      cp = 950;
     if (cp == 0) return;
+    ByteForm = form;
     IdentityCodes = false;
     CJKWidthGuess = true;
     Route = TUnicodeRoute::urCodePage;
@@ -382,6 +421,7 @@ struct TLKPDFFont::TImpl {
 
   void ReadToUnicode(TLoadContext& C, const TPDFObject& Dict) {
     RawByteString data;
+    ToUnicodeGiven = Dict.Get("ToUnicode") != nullptr;
     // /ToUnicode /Identity-H is no CMap, but its writers mean codes that are
     // UCS-2.
     if (const TPDFObject* tu = Dict.Get("ToUnicode"); tu && tu->IsName() && StartsWith(tu->Str, "Identity-")) {
@@ -422,6 +462,7 @@ struct TLKPDFFont::TImpl {
     const int std14 = type3 ? -1 : StandardFontIndex(Font.FBaseFont);
     const bool dingbats = StandardFontEncoding(std14) == TPDFBaseEncoding::beZapfDingbats ||
                           Font.FBaseFont.find("Dingbats") != std::string::npos;
+    CodesAreLatin = !type3 && std14 < 0 && !dingbats && !IsSymbolFontName(Font.FBaseFont);
 
     // Glyph names by code: base encoding, then Differences.
     std::array<std::string, 256> names;
@@ -525,12 +566,23 @@ struct TLKPDFFont::TImpl {
     int32_t g = -1;
     if (Program.HasSymbolCmap) g = Program.SymbolCodeToGlyph[static_cast<size_t>(Code)];
     if (g <= 0 && Program.HasMacCmap) g = Program.MacCodeToGlyph[static_cast<size_t>(Code)];
+    const bool byCode = g > 0;
     if (g <= 0 && !Symbolic) {
       const auto it = Program.UnicodeToGlyph.find(static_cast<char32_t>(Code));
       if (it != Program.UnicodeToGlyph.end()) g = static_cast<int32_t>(it->second);
     }
     if (g <= 0) return false;
-    return GlyphText(static_cast<uint32_t>(g), Out);
+    std::u16string text;
+    const bool named = GlyphText(static_cast<uint32_t>(g), text);
+    // Subsetters often turn a text font into a "symbolic" one whose glyphs
+    // are known only by their codes (or private-use names made of them);
+    // those codes are then its letters. A font with a ToUnicode map, even
+    // one that is silent on the code, numbers its glyphs some other way.
+    if ((!named || IsPoorText(text)) && byCode && CodesAreLatin && !ToUnicodeGiven &&
+        GetGlyphCharacter(PDFEncodingGlyphName(TPDFBaseEncoding::beWinAnsi, static_cast<uint8_t>(Code)), Out))
+      return true;
+    Out += text;
+    return named;
   }
 
   void LoadComposite(TLKPDFFont& Font, TLoadContext& C, const TPDFObject& Dict, int32_t ObjNum) {
@@ -541,7 +593,7 @@ struct TLKPDFFont::TImpl {
       Font.FEncoding = SlashLowerName(enc.Str);
       ClassifyPredefined(enc.Str);
       Font.FIdentity = StartsWith(enc.Str, "Identity-");
-      Font.FVertical = EndsWith(enc.Str, "-V");
+      Font.FVertical = IsVerticalCMapName(enc.Str);
     } else if (encEntry && encEntry->IsRef()) {
       RawByteString data;
       if (C.Stream(Dict, "Encoding", data)) {
@@ -549,7 +601,7 @@ struct TLKPDFFont::TImpl {
         HasEncodingCMap = true;
         if (!EncodingCMap.UseCMap().empty()) ClassifyPredefined(EncodingCMap.UseCMap());
         IdentityCodes = !EncodingCMap.HasCIDs();
-        Font.FVertical = EncodingCMap.WMode() == 1;
+        Font.FVertical = EncodingCMap.WMode() == 1 || IsVerticalCMapName(EncodingCMap.UseCMap());
       }
     }
     ReadToUnicode(C, Dict);
@@ -606,6 +658,20 @@ struct TLKPDFFont::TImpl {
   std::u16string ApplyCJKCodePage(std::string_view CodeBytes) const {
     if (CodeBytes.size() == 1 && static_cast<uint8_t>(CodeBytes[0]) < 0x80)
       return std::u16string(1, static_cast<char16_t>(CodeBytes[0]));
+    char native[2];
+    if (ByteForm != TByteForm::bfAsIs) {
+      if (CodeBytes.size() != 2) return {};
+      const uint8_t row = static_cast<uint8_t>(CodeBytes[0]), cell = static_cast<uint8_t>(CodeBytes[1]);
+      if (row < 0x21 || row > 0x7E || cell < 0x21 || cell > 0x7E) return {};
+      if (ByteForm == TByteForm::bfHighBit) {
+        native[0] = static_cast<char>(row | 0x80);
+        native[1] = static_cast<char>(cell | 0x80);
+      } else {
+        native[0] = static_cast<char>(((row + 1) >> 1) + (row <= 0x5E ? 0x70 : 0xB0));
+        native[1] = static_cast<char>(row & 1 ? cell + (cell >= 0x60 ? 0x20 : 0x1F) : cell + 0x7E);
+      }
+      CodeBytes = std::string_view(native, 2);
+    }
     std::u16string t = MultiByteToWide(CodePage, CodeBytes);
     if (t == u"\uFFFD") t.clear();
     return t;

@@ -204,6 +204,12 @@ TEST_F(FontTest, PredefinedUnicodeAndCodePageCMaps) {
   EXPECT_EQ(text("KSCms-UHC-H", "\xB0\xA1"s), u"\uAC00/1");
   EXPECT_EQ(text("ETen-B5-H", "\xA4\xA4"s), u"\u4E2D/1");
   EXPECT_EQ(text("KSC-Johab-H", "\x88\x61"s), u"\uAC00/1");
+  // National sets in their row/cell and EUC forms; "V" alone is vertical.
+  EXPECT_EQ(text("V", "\x24\x22\x30\x21\x2D\x21"s), u"\u3042\u4E9C\u2460/3");
+  EXPECT_TRUE(FFont.Vertical());
+  EXPECT_EQ(text("EUC-H", "\xA4\xA2\x8E\xB1" "A"s), u"\u3042\uFF71A/3");
+  EXPECT_EQ(text("GB-H", "\x56\x50"s), u"\u4E2D/1");
+  EXPECT_EQ(text("KSC-V", "\x30\x21"s), u"\uAC00/1");
 }
 
 TEST_F(FontTest, EmbeddedEncodingCMapGivesCodeLengthsAndCIDs) {
@@ -245,6 +251,23 @@ TEST_F(FontTest, EmbeddedProgramsNameTheGlyphsWhenNothingElseDoes) {
   const std::string descriptor = "<< /Type /FontDescriptor /Flags 4 /FontFile2 13 0 R >>";
   LoadFont({{10, "<< /Subtype /TrueType /FontDescriptor 12 0 R >>"}, {12, descriptor}, {13, pdftest::Stream(tt)}});
   EXPECT_EQ(Text("AB"), u"\u00E9?");
+  // A subset known only by its codes and private-use names: a text font's
+  // codes are its letters, a picture font keeps its names.
+  const std::string codesOnly = Sfnt({{"maxp", Maxp(3)},
+                                      {"cmap", CmapTable({{{3, 0}, CmapFormat4({{0xF041, 1}, {0xF0E9, 2}})}})},
+                                      {"post", Post2({".notdef", "uniF041", "uniF0E9"}, {{".notdef", 0}})}});
+  // So does a font whose ToUnicode map is silent on its codes.
+  const std::pair<const char*, std::u16string> fonts[] = {
+      {"/BaseFont /ABCDEF+Century-Roman", u"A\u00E9"},
+      {"/BaseFont /Wingdings-Regular", u"\uF041\uF0E9"},
+      {"/BaseFont /ABCDEF+Century-Roman /ToUnicode 14 0 R", u"\uF041\uF0E9"}};
+  for (const auto& [font, expected] : fonts) {
+    LoadFont({{10, "<< /Subtype /TrueType "s + font + " /FontDescriptor 12 0 R >>"},
+              {12, descriptor},
+              {13, pdftest::Stream(codesOnly)},
+              {14, CMap("1 begincodespacerange <00> <FF> endcodespacerange")}});
+    EXPECT_EQ(Text("A\xE9"), expected) << font;
+  }
 
   // A Type 1C font's own encoding and glyph names.
   LoadFont({{10, "<< /Subtype /Type1 /FontDescriptor 12 0 R >>"},
