@@ -82,6 +82,8 @@ class TLKPDFReader : public TMSWBaseDocument {
   int32_t PageCount() const { return FPageCount; }
   // Glyphs shown without a known Unicode mapping, over all fonts.
   int64_t UnmappedGlyphs() const { return FFonts ? FFonts->UnmappedGlyphs() : 0; }
+  // Strings shown with no font to decode them.
+  int64_t FontlessStrings() const { return FFonts ? FFonts->FontlessStrings() : 0; }
   // How page text is put together (dehyphenation, limits).
   const TPDFTextOptions& TextOptions() const { return FTextOptions; }
   void SetTextOptions(const TPDFTextOptions& Value) { FTextOptions = Value; }

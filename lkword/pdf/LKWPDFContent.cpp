@@ -608,7 +608,11 @@ uint16_t TContentInterpreter::FontIndex(TLKPDFFont* Font) {
 
 void TContentInterpreter::ShowText(std::string_view Bytes) {
   // Without a font nothing can be decoded or advanced.
-  if (!FGS.Font || Bytes.empty()) return;
+  if (Bytes.empty()) return;
+  if (!FGS.Font) {
+    FReader.Fonts().NoteFontlessString();
+    return;
+  }
   const bool vertical = FGS.Font->Vertical();
   TMatrix m = Mul(FTm, FGS.CTM);
   // Direction and scale are those of the whole string; only the origin moves.

@@ -797,6 +797,7 @@ TLKPDFFont* TLKPDFFonts::FontFor(std::string_view Name, const TPDFObject& Entry)
 void TLKPDFFonts::Clear() {
   FItems.clear();
   FByObject.clear();
+  FFontless = 0;
 }
 
 int64_t TLKPDFFonts::UnmappedGlyphs() const {

@@ -113,10 +113,15 @@ class TLKPDFFonts : public TObject {
   void Clear();
   // Glyphs without a Unicode mapping over all fonts.
   int64_t UnmappedGlyphs() const;
+  // Strings shown while no font was selected (or the one named is not
+  // there): they cannot be decoded, and are counted for the warning.
+  void NoteFontlessString() { ++FFontless; }
+  int64_t FontlessStrings() const { return FFontless; }
   std::string ClassName() const override { return "TLKPDFFonts"; }
 
  private:
   TLKPDFReader* FOwner;
+  int64_t FFontless = 0;
   std::vector<std::unique_ptr<TLKPDFFont>> FItems;
   std::unordered_map<int32_t, TLKPDFFont*> FByObject;
 };

@@ -103,10 +103,12 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   FInherited.clear();
   // Pages that draw glyphs do have a text layer, even when none of it could
   // be mapped to Unicode: then that is what the user is told.
-  const int64_t unmapped = UnmappedGlyphs();
-  if (begin < end && !anyText && unmapped == 0) AddWarning("no text layer: scanned pages?");
+  const int64_t unmapped = UnmappedGlyphs(), fontless = FontlessStrings();
+  if (begin < end && !anyText && unmapped == 0 && fontless == 0) AddWarning("no text layer: scanned pages?");
   if (unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
+  if (fontless > 0)
+    AddWarning(Format("text shown without a font was left out (%d strings)", {std::to_string(fontless)}));
 }
 
 namespace {

@@ -362,6 +362,11 @@ TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
   EXPECT_TRUE(HasWarning(r, "2 glyphs have no known Unicode mapping"));
   // The page has a text layer, only an unreadable one: it is no scan.
   EXPECT_FALSE(HasWarning(r, "no text layer"));
+
+  // Neither is a page whose strings name no font there is.
+  Load(r, Pages({Stream("BT /F9 12 Tf 72 700 Td (lost) Tj (too) Tj ET")}));
+  EXPECT_TRUE(HasWarning(r, "text shown without a font was left out (2 strings)"));
+  EXPECT_FALSE(HasWarning(r, "no text layer"));
 }
 
 }  // namespace
