@@ -61,10 +61,6 @@ enum class TCodeRule : uint8_t { crFixed, crUTF16, crUTF8, crShiftJIS, crLead81,
 // and KS X 1001 to their EUC form).
 enum class TByteForm : uint8_t { bfAsIs, bfJISRowCell, bfHighBit };
 
-// A predefined CMap that writes vertically: "V" itself and every "...-V".
-bool IsVerticalCMapName(std::string_view Name) {
-  return Name == "V" || (Name.size() >= 2 && Name.substr(Name.size() - 2) == "-V");
-}
 
 // Entries read from a /W array at most, and CIDs a CIDToGIDMap is read for
 // (CID fonts have at most 65536 glyphs; this bounds hostile ones).
@@ -80,6 +76,9 @@ bool StartsWith(std::string_view S, std::string_view P) { return S.size() >= P.s
 bool EndsWith(std::string_view S, std::string_view P) {
   return S.size() >= P.size() && S.substr(S.size() - P.size()) == P;
 }
+
+// A predefined CMap that writes vertically: "V" itself and every "...-V".
+bool IsVerticalCMapName(std::string_view Name) { return Name == "V" || EndsWith(Name, "-V"); }
 
 // Text that says nothing a reader can use: controls, the private-use areas,
 // the replacement character.
@@ -334,10 +333,9 @@ struct TLKPDFFont::TImpl {
     TByteForm form = TByteForm::bfAsIs;
     // The bare names (H, V, GB-H, KSC-V, ...) write the national set's
     // row/cell bytes, two 7-bit bytes a character.
-    const std::string_view base = Name.size() > 2 && IsVerticalCMapName(Name) ? Name.substr(0, Name.size() - 2)
-                                  : EndsWith(Name, "-H")                      ? Name.substr(0, Name.size() - 2)
-                                                                              : Name;
-    if (Name == "H" || Name == "V" || base == "Add" || base == "Ext" || base == "NWP")
+    const std::string_view base =
+        EndsWith(Name, "-H") || EndsWith(Name, "-V") ? Name.substr(0, Name.size() - 2) : Name;
+    if (base == "H" || base == "V" || base == "Add" || base == "Ext" || base == "NWP")
       cp = 932, rule = TCodeRule::crFixed, form = TByteForm::bfJISRowCell;
     else if (base == "EUC") cp = 20932, rule = TCodeRule::crEUCJP;
     else if (base == "GB" || base == "GBT") cp = 936, rule = TCodeRule::crFixed, form = TByteForm::bfHighBit;
@@ -421,10 +419,11 @@ struct TLKPDFFont::TImpl {
 
   void ReadToUnicode(TLoadContext& C, const TPDFObject& Dict) {
     RawByteString data;
-    ToUnicodeGiven = Dict.Get("ToUnicode") != nullptr;
+    const TPDFObject* tu = Dict.Get("ToUnicode");
+    ToUnicodeGiven = tu != nullptr;
     // /ToUnicode /Identity-H is no CMap, but its writers mean codes that are
     // UCS-2.
-    if (const TPDFObject* tu = Dict.Get("ToUnicode"); tu && tu->IsName() && StartsWith(tu->Str, "Identity-")) {
+    if (tu && tu->IsName() && StartsWith(tu->Str, "Identity-")) {
       if (Kind == TKind::fkComposite && Route == TUnicodeRoute::urNone) Route = TUnicodeRoute::urUCS2;
       return;
     }
@@ -462,7 +461,8 @@ struct TLKPDFFont::TImpl {
     const int std14 = type3 ? -1 : StandardFontIndex(Font.FBaseFont);
     const bool dingbats = StandardFontEncoding(std14) == TPDFBaseEncoding::beZapfDingbats ||
                           Font.FBaseFont.find("Dingbats") != std::string::npos;
-    CodesAreLatin = !type3 && std14 < 0 && !dingbats && !IsSymbolFontName(Font.FBaseFont);
+    // The standard fonts have encodings of their own, Zapf Dingbats among them.
+    CodesAreLatin = !type3 && std14 < 0 && !IsSymbolFontName(Font.FBaseFont);
 
     // Glyph names by code: base encoding, then Differences.
     std::array<std::string, 256> names;
