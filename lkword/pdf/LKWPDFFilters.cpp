@@ -319,8 +319,10 @@ RawByteString PDFASCIIHexDecode(std::string_view Data, size_t MaxOut, TPDFDecode
     if (IsPDFWhiteSpace(c)) continue;
     const int v = HexDigitValue(c);
     if (v < 0) {
+      // A stray byte is skipped, as viewers skip it: stopping would lose
+      // every page the stream still holds after it.
       Status = TPDFDecodeStatus::dsCorrupt;
-      break;
+      continue;
     }
     if (hi < 0) {
       hi = v;

@@ -176,7 +176,7 @@ TEST(PDFFilters, ASCIIHexAndASCII85) {
   TPDFDecodeStatus st;
   EXPECT_EQ(PDFASCIIHexDecode("48 65\n6C6c 6F>ignored", kBig, st), "Hello");
   EXPECT_EQ(PDFASCIIHexDecode("414>", kBig, st), "A@");
-  EXPECT_EQ(PDFASCIIHexDecode("41x42", kBig, st), "A");
+  EXPECT_EQ(PDFASCIIHexDecode("41x4\x13 2", kBig, st), "AB");
   EXPECT_EQ(st, TPDFDecodeStatus::dsCorrupt);
 
   EXPECT_EQ(PDFASCII85Decode("87cURD]i,\"Ebo7~>", kBig, st), "Hello World");
