@@ -510,14 +510,18 @@ void TMSWordXDocument::LoadContainer(TStream& Stream) {
 
 bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required) {
   const int index = FindPart(Zip, Name);
-  if (index < 0) return false;
+  return index >= 0 && ReadPartAt(Zip, index, Name, Bytes, Required);
+}
+
+bool TMSWordXDocument::ReadPartAt(const TZipArchive& Zip, int Index, std::string_view Name, RawByteString& Bytes,
+                                  bool Required) {
   try {
-    const TLocalFile& f = Zip.Files()[index];
+    const TLocalFile& f = Zip.Files()[Index];
     const int64_t declared =
         std::max(f.CommonFileHeader().UncompressedSize, f.CentralCommonFileHeader().UncompressedSize);
     if (FInflatedBytes + declared > FMaxDecompressedSize)
       throw ELimitError("The document decompresses to more than the allowed size");
-    Bytes = Zip.GetUncompressed(index);
+    Bytes = Zip.GetUncompressed(Index);
   } catch (const Exception& e) {
     if (Required) throw;
     AddWarning(std::string(Name) + ": " + e.Message());
@@ -525,6 +529,17 @@ bool TMSWordXDocument::ReadPart(const TZipArchive& Zip, std::string_view Name, R
   }
   FInflatedBytes += static_cast<int64_t>(Bytes.size());
   return true;
+}
+
+TMSWordXDocument::TLinkedPart TMSWordXDocument::ReadLinkedPart(const WideString& Id, std::string& Part,
+                                                                RawByteString& Bytes) {
+  const auto it = FStoryParts.find(Id);
+  if (!FZip || it == FStoryParts.end()) return TLinkedPart::lpNoLink;
+  Part = it->second;
+  const int index = FindPart(*FZip, Part);
+  if (index < 0) return TLinkedPart::lpMissing;
+  // ReadPartAt says why (damage, the decompression limit).
+  return ReadPartAt(*FZip, index, Part, Bytes, false) ? TLinkedPart::lpRead : TLinkedPart::lpUnreadable;
 }
 
 int TMSWordXDocument::FindPart(const TZipArchive& Zip, std::string_view Name) const {
@@ -575,23 +590,19 @@ bool TMSWordXDocument::ReadStory(const TZipArchive& Zip, std::string_view Name, 
 
 void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
   static const std::string kNotRead = "content imported from another format (w:altChunk) was not read";
-  const auto it = FStoryParts.find(Id);
   // Imported content inside a paragraph (which Word does not write) would
   // have to end it.
-  if (!FZip || it == FStoryParts.end() || FParagraphDepth > 0) {
+  if (FParagraphDepth > 0) {
     AddWarning(kNotRead);
     return;
   }
-  const std::string& part = it->second;
+  std::string part;
   RawByteString bytes;
-  if (FindPart(*FZip, part) < 0) {
-    AddWarning(kNotRead + ": " + part + " is missing");
-    return;
-  }
-  // ReadPart says why (damage, the decompression limit).
-  if (!ReadPart(*FZip, part, bytes, false)) {
-    MarkPartial(kNotRead + ": " + part + " could not be read");
-    return;
+  switch (ReadLinkedPart(Id, part, bytes)) {
+    case TLinkedPart::lpNoLink: AddWarning(kNotRead); return;
+    case TLinkedPart::lpMissing: AddWarning(kNotRead + ": " + part + " is missing"); return;
+    case TLinkedPart::lpUnreadable: MarkPartial(kNotRead + ": " + part + " could not be read"); return;
+    case TLinkedPart::lpRead: break;
   }
   switch (SniffChunk(part, bytes)) {
     case TChunkFormat::cfRtf: AddWarning(kNotRead + ": RTF"); return;
@@ -643,12 +654,15 @@ void TMSWordXDocument::TellChunkLine(std::u16string_view Line, const TParagraph&
 }
 
 void TMSWordXDocument::ReadDiagram(const WideString& Id) {
-  const auto it = FStoryParts.find(Id);
+  std::string part;
   RawByteString bytes;
-  if (!FZip || it == FStoryParts.end() || FindPart(*FZip, it->second) < 0) return;
-  if (!ReadPart(*FZip, it->second, bytes, false)) {
-    MarkPartial("the text of a diagram was not read: " + it->second + " could not be read");
-    return;
+  switch (ReadLinkedPart(Id, part, bytes)) {
+    case TLinkedPart::lpNoLink:
+    case TLinkedPart::lpMissing: return;
+    case TLinkedPart::lpUnreadable:
+      MarkPartial("the text of a diagram was not read: " + part + " could not be read");
+      return;
+    case TLinkedPart::lpRead: break;
   }
   TLKXMLEngine xml;
   xml.SetMaxDepth(FMaxNestingDepth);

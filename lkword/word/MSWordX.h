@@ -111,6 +111,10 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   int FindPart(const TZipArchive& Zip, std::string_view Name) const;
   // A small part whole; Required parts raise errors, others give warnings.
   bool ReadPart(const TZipArchive& Zip, std::string_view Name, RawByteString& Bytes, bool Required);
+  bool ReadPartAt(const TZipArchive& Zip, int Index, std::string_view Name, RawByteString& Bytes, bool Required);
+  // The part a relationship of the story being read names, whole.
+  enum class TLinkedPart : uint8_t { lpNoLink, lpMissing, lpUnreadable, lpRead };
+  TLinkedPart ReadLinkedPart(const WideString& Id, std::string& Part, RawByteString& Bytes);
   // A story part (body, notes, header, ...) told into the current story.
   bool ReadStory(const TZipArchive& Zip, std::string_view Name, bool Required);
   void ReadNoteSettings(std::string_view Bytes);
