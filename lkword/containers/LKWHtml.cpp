@@ -209,13 +209,18 @@ WideString DecodeTextBytes(std::string_view Bytes, uint32_t FallbackCodePage) {
   return IsValidUtf8(Bytes) ? Utf8ToWide(Bytes) : MultiByteToWide(FallbackCodePage, Bytes);
 }
 
-WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage) {
+static uint32_t SupportedCodePage(std::string_view Charset) {
+  const uint32_t page = Charset.empty() ? 0 : CodePageFromEncodingName(Charset);
+  return page != 0 && IsCodePageSupported(page) ? page : 0;
+}
+
+WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage, std::string_view TransportCharset) {
   const bool marked = Bytes.starts_with("\xEF\xBB\xBF") || Bytes.starts_with("\xFF\xFE") || Bytes.starts_with("\xFE\xFF");
   if (!marked) {
     // UTF-16 names give UTF-8 here: a declaration readable as ASCII is no UTF-16.
-    const std::string charset = DeclaredCharset(Bytes);
-    if (const uint32_t page = charset.empty() ? 0 : CodePageFromEncodingName(charset); page != 0 && IsCodePageSupported(page))
-      return MultiByteToWide(page, Bytes);
+    uint32_t page = SupportedCodePage(TransportCharset);
+    if (page == 0) page = SupportedCodePage(DeclaredCharset(Bytes));
+    if (page != 0) return MultiByteToWide(page, Bytes);
   }
   return DecodeTextBytes(Bytes, FallbackCodePage);
 }

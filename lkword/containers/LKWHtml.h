@@ -64,8 +64,9 @@ class THtmlLines {
 // Text given as bytes: a byte order mark decides, else UTF-8 when the
 // bytes are valid UTF-8, else FallbackCodePage.
 WideString DecodeTextBytes(std::string_view Bytes, uint32_t FallbackCodePage);
-// The same for an HTML document, whose charset declaration near its start
-// (a <meta>, an XML declaration) comes after the byte order mark.
-WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage);
+// The same for an HTML document: after the byte order mark come the
+// charset its transport names (a MIME header), then its own declaration
+// near its start (a <meta>, an XML declaration).
+WideString DecodeHtmlBytes(std::string_view Bytes, uint32_t FallbackCodePage, std::string_view TransportCharset = {});
 
 }  // namespace lkw

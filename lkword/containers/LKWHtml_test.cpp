@@ -34,8 +34,13 @@ TEST(HtmlBytesTest, MarkThenDeclarationThenUtf8ThenFallback) {
             "<meta charset=\"windows-1251\">\xD0\x9F\xD1\x80\xD0\xB8");
   EXPECT_TRUE(WideToUtf8(DecodeHtmlBytes(std::string("<?xml version='1.0' encoding='windows-1251'?><p>").append(cyrillic), 1252))
                   .ends_with("<p>\xD0\x9F\xD1\x80\xD0\xB8"));
-  // The byte order mark wins over what the markup says.
+  // The byte order mark wins over what the markup says, and the transport's
+  // charset (an unknown one aside) over the markup.
   EXPECT_EQ(WideToUtf8(DecodeHtmlBytes("\xEF\xBB\xBF<meta charset=koi8-r>\xC3\xA9", 1252)), "<meta charset=koi8-r>\xC3\xA9");
+  EXPECT_EQ(WideToUtf8(DecodeHtmlBytes("<meta charset=koi8-r>" + cyrillic, 1252, "windows-1251")),
+            "<meta charset=koi8-r>\xD0\x9F\xD1\x80\xD0\xB8");
+  EXPECT_EQ(WideToUtf8(DecodeHtmlBytes("<meta charset=windows-1251>" + cyrillic, 1252, "x-unknown")),
+            "<meta charset=windows-1251>\xD0\x9F\xD1\x80\xD0\xB8");
   // Undeclared: UTF-8 when it is, else the fallback; plain text heeds no
   // declaration.
   EXPECT_EQ(WideToUtf8(DecodeHtmlBytes("\xC3\xA9", 1252)), "\xC3\xA9");

@@ -611,9 +611,7 @@ void TMSWordXDocument::ReadAltChunk(const WideString& Id) {
       // headers name.
       for (const TMimePart& page : MimeParts(bytes)) {
         if (page.ContentType != "text/html") continue;
-        const uint32_t codePage = page.Charset.empty() ? 0 : CodePageFromEncodingName(page.Charset);
-        TellChunkHtml(codePage && IsCodePageSupported(codePage) ? MultiByteToWide(codePage, page.Body)
-                                                                : DecodeHtmlBytes(page.Body, DefaultCodePage()));
+        TellChunkHtml(DecodeHtmlBytes(page.Body, DefaultCodePage(), page.Charset));
         return;
       }
       AddWarning(kNotRead + ": a web archive without a page");
