@@ -131,8 +131,8 @@ void TLKPDFReader::LoadFromStream(TStream& AStream) try {
   FDataOwner = std::move(data.Owner);
   FData = data.Bytes;
   if (!FindHeader()) throw EPDFError(SPDFNotValid);
-  // Object numbers beyond what the file could hold are ignored, which bounds
-  // the table whatever the sections claim.
+  // The dense part of the table is bounded by the file's size, whatever
+  // numbers the sections claim.
   FXRefs->SetLimit(static_cast<int>(std::clamp<size_t>(FData.size(), 65536, 1u << 23)));
 
   std::string sectionError;
@@ -554,10 +554,9 @@ void TLKPDFReader::TakeTrailerValues() {
 }
 
 void TLKPDFReader::BuildOffsetIndex() {
-  for (int i = 0; i < FXRefs->Count(); ++i) {
-    const TLKPDFXRef* e = FXRefs->GetItem(i);
-    if (e->Assigned() && e->Kind() == xrkUnCompressed) FSortedOffsets.push_back(static_cast<size_t>(e->Offset()));
-  }
+  FXRefs->ForEach([&](int, const TLKPDFXRef& e) {
+    if (e.Assigned() && e.Kind() == xrkUnCompressed) FSortedOffsets.push_back(static_cast<size_t>(e.Offset()));
+  });
   for (const auto& [num, off] : FScanTable) FSortedOffsets.push_back(static_cast<size_t>(off));
   std::sort(FSortedOffsets.begin(), FSortedOffsets.end());
   FSortedOffsets.erase(std::unique(FSortedOffsets.begin(), FSortedOffsets.end()), FSortedOffsets.end());
@@ -1196,11 +1195,10 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   TPDFObject catalog;
   const TPDFObject* treeRef = GetCatalog(catalog) ? catalog.Get("Pages") : nullptr;
   if (!treeRef || !treeRef->IsRef() || !LocateObjectExists(treeRef->RefNum)) {
-    // The page tree is lost (a truncated file): the page objects that survive
-    // are taken in file order. Whether any were lost with it is not known
-    // (a cut file says so by its end).
-    if (!FRepaired) return pages;
-    AddWarning("the page tree is lost: the pages found in the file were read in file order");
+    // The page tree is lost (a truncated file, a catalog that names no
+    // tree): the page objects that survive are taken in file order. Whether
+    // any were lost with it is not known (a cut file says so by its end).
+    ScanObjects();
     std::vector<std::pair<int64_t, int32_t>> found;
     for (const auto& [num, off] : FScanTable) {
       const std::string_view head = std::string_view(FData).substr(static_cast<size_t>(off), 4096);
@@ -1211,6 +1209,8 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
     }
     std::sort(found.begin(), found.end());
     for (const auto& f : found) pages.push_back(f.second);
+    AddWarning(pages.empty() ? "the page tree is lost, and no page was found in the file"
+                             : "the page tree is lost: the pages found in the file were read in file order");
     return pages;
   }
   std::unordered_set<int32_t> visited;

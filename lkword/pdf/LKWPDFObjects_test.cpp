@@ -247,11 +247,28 @@ TEST(PDFStructure, HostileCountsAndLengths) {
     EXPECT_EQ(ContentsOf(Document(o)), kHi) << len;
   }
 
-  // Object numbers far beyond the file are ignored rather than allocated.
+  // Object numbers far beyond the file are kept aside rather than allocated.
   std::string pdf = Plain();
   pdf.insert(pdf.rfind("xref\n0 5\n") + 5, "2000000000 1\n0000000010 00000 n \n");
   TLKPDFReader r;
   EXPECT_EQ(Read(r, pdf), kHi);
+  EXPECT_LT(r.XRefs().Count(), 100000);
+}
+
+TEST(PDFStructure, NumbersFarAboveTheFileSizeResolve) {
+  // A page cut from a large document keeps its numbering: a small file whose
+  // tree sits in an object stream at numbers in the millions.
+  const int n = 3000000;
+  const auto ref = [](int Num) { return std::to_string(Num) + " 0 R"; };
+  Builder b;
+  b.Objects({{n + 4, Stream(kHi)}});
+  b.ObjStm(n + 5, {{n + 1, "<< /Type /Catalog /Pages " + ref(n + 2) + " >>"},
+                   {n + 2, "<< /Type /Pages /Kids [" + ref(n + 3) + "] /Count 1 >>"},
+                   {n + 3, "<< /Type /Page /Parent " + ref(n + 2) + " /Contents " + ref(n + 4) + " >>"}});
+  b.XRefStream(n + 6, "/Root " + ref(n + 1), {{n + 1, {n + 5, 0}}, {n + 2, {n + 5, 1}}, {n + 3, {n + 5, 2}}});
+  TLKPDFReader r;
+  EXPECT_EQ(Read(r, b.Bytes()), kHi);
+  EXPECT_FALSE(r.Repaired());
   EXPECT_LT(r.XRefs().Count(), 100000);
 }
 
@@ -278,6 +295,21 @@ TEST(PDFStructure, PageTreeCyclesAndDepth) {
   TLKPDFReader r3;
   EXPECT_EQ(Read(r3, pdf), kHi);
   EXPECT_TRUE(r3.Repaired());
+
+  // An intact file whose catalog names a tree it does not hold: the pages
+  // are found the same way, and when there are none that is said.
+  auto lost = OnePage();
+  lost[1] = "<< /Type /Catalog /Pages 9 0 R >>";
+  TLKPDFReader r4;
+  EXPECT_EQ(Read(r4, Document(lost)), kHi);
+  EXPECT_FALSE(r4.Repaired());
+  lost.erase(3);
+  TLKPDFReader r5;
+  Load(r5, Document(lost));
+  EXPECT_EQ(r5.Pages().Count(), 0);
+  bool said = false;
+  for (const auto& w : r5.Warnings()) said = said || w.Message.find("no page was found") != std::string::npos;
+  EXPECT_TRUE(said);
 }
 
 TEST(PDFStreams, GetStreamContentHonoursLengthAndLineEnds) {

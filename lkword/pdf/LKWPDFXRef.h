@@ -1,8 +1,10 @@
 // Cross-reference entries: where each object of a PDF file lies.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace lkw {
@@ -36,23 +38,42 @@ class TLKPDFXRef {
 };
 
 // Entries indexed by object number (StartCrossRef is always 0 here: every
-// subsection is placed by its own start number).
+// subsection is placed by its own start number). Numbers below Limit() are
+// held densely; higher ones (a page cut from a large document keeps its
+// numbering) sparsely, up to a count of their own, so that no number a
+// section claims can make the table outgrow the file.
 class TLKPDFXRefList {
  public:
+  // Dense entries only: numbers below Count() that may or may not be assigned.
   int Count() const { return static_cast<int>(FItems.size()); }
-  // nullptr when Index is out of range.
+  // nullptr when Index has no entry.
   TLKPDFXRef* GetItem(int Index) {
-    return Index < 0 || Index >= Count() ? nullptr : &FItems[static_cast<size_t>(Index)];
+    return const_cast<TLKPDFXRef*>(static_cast<const TLKPDFXRefList*>(this)->GetItem(Index));
   }
   const TLKPDFXRef* GetItem(int Index) const {
-    return Index < 0 || Index >= Count() ? nullptr : &FItems[static_cast<size_t>(Index)];
+    if (Index < 0) return nullptr;
+    if (Index < Count()) return &FItems[static_cast<size_t>(Index)];
+    if (Index < FLimit || FSparse.empty()) return nullptr;
+    const auto it = FSparse.find(Index);
+    return it == FSparse.end() ? nullptr : &it->second;
   }
-  // Grows the list to hold Index and returns its entry; nullptr when Index is
-  // negative or not below Limit().
+  // The entry of Index, made when missing; nullptr when Index is negative
+  // or the sparse part is full.
   TLKPDFXRef* AddItem(int Index) {
-    if (Index < 0 || Index >= FLimit) return nullptr;
-    if (Index >= Count()) FItems.resize(static_cast<size_t>(Index) + 1);
-    return &FItems[static_cast<size_t>(Index)];
+    if (Index < 0) return nullptr;
+    if (Index < FLimit) {
+      if (Index >= Count()) FItems.resize(static_cast<size_t>(Index) + 1);
+      return &FItems[static_cast<size_t>(Index)];
+    }
+    if (const auto it = FSparse.find(Index); it != FSparse.end()) return &it->second;
+    if (FSparse.size() >= FSparseLimit) return nullptr;
+    return &FSparse[Index];
+  }
+  // Every entry with its number, the dense ones in order.
+  template <class F>
+  void ForEach(F&& Visit) const {
+    for (size_t i = 0; i < FItems.size(); ++i) Visit(static_cast<int>(i), FItems[i]);
+    for (const auto& [num, e] : FSparse) Visit(num, e);
   }
   // The file offset of object Index: its own offset when uncompressed, the
   // offset of its object stream when compressed (one hop only, so chains of
@@ -65,14 +86,24 @@ class TLKPDFXRefList {
     const TLKPDFXRef* c = GetItem(e->ObjNumber());
     return c && c->Assigned() && c->Kind() == xrkUnCompressed ? c->Offset() : -1;
   }
-  void Clear() { FItems.clear(); }
-  // Highest object number + 1 that AddItem accepts.
+  void Clear() {
+    FItems.clear();
+    FSparse.clear();
+  }
+  // Numbers below Limit() are held densely; as many entries again (at most
+  // kMaxSparse) above it.
   int Limit() const { return FLimit; }
-  void SetLimit(int Value) { FLimit = Value; }
+  void SetLimit(int Value) {
+    FLimit = Value;
+    FSparseLimit = std::min<size_t>(static_cast<size_t>(std::max(Value, 0)), kMaxSparse);
+  }
 
  private:
+  static constexpr size_t kMaxSparse = size_t{1} << 20;
   std::vector<TLKPDFXRef> FItems;
+  std::unordered_map<int, TLKPDFXRef> FSparse;
   int FLimit = 1 << 23;
+  size_t FSparseLimit = kMaxSparse;
 };
 
 }  // namespace lkw
