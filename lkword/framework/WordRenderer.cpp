@@ -62,6 +62,23 @@ std::u16string_view Trim(std::u16string_view S) {
 
 }  // namespace
 
+WideString MacroButtonText(std::u16string_view Instruction) {
+  std::u16string_view s = Trim(Instruction);
+  constexpr std::u16string_view kKeyword = u"MACROBUTTON";
+  if (s.size() <= kKeyword.size() || s[kKeyword.size()] > u' ') return {};
+  for (size_t i = 0; i < kKeyword.size(); ++i)
+    if ((s[i] & ~0x20) != kKeyword[i]) return {};
+  s = Trim(s.substr(kKeyword.size()));
+  // A switch where the macro's name belongs leaves no text; a general
+  // format switch (\* MERGEFORMAT) some writers add is none either.
+  if (s.empty() || s.front() == u'\\') return {};
+  size_t name = 0;
+  while (name < s.size() && s[name] > u' ') ++name;
+  s = s.substr(name);
+  if (const size_t sw = s.find(u" \\*"); sw != s.npos) s = s.substr(0, sw);
+  return WideString(Trim(s));
+}
+
 WideString HyperlinkFieldTarget(std::u16string_view Instruction) {
   std::u16string_view s = Trim(Instruction);
   constexpr std::u16string_view kKeyword = u"HYPERLINK";
@@ -255,6 +272,15 @@ WideString TWordRenderer::ResolveFieldEnd() {
   // without a separator has no result on the page: its switches are no text.
   size_t P = 0;
   const size_t sep = code.find(kWordFieldSeparator);
+  if (sep == code.npos) {
+    // Except a macro button's, which shows its text instead.
+    if (const WideString shown = MacroButtonText(code); !shown.empty()) {
+      out += shown;
+      FFieldCode.clear();
+      FFieldCodeLen = 0;
+      return out;
+    }
+  }
   if (sep != code.npos)
     P = sep + 1;
   else if (size_t q = code.find(u" \\"); q != code.npos)

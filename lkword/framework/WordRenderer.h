@@ -29,6 +29,10 @@ inline constexpr char16_t kWordFieldEnd = 21;
 // its address, "#" and the bookmark of a \l switch; empty for any other
 // field.
 WideString HyperlinkFieldTarget(std::u16string_view Instruction);
+// The text a MACROBUTTON field shows in place of a result (its instruction
+// after the macro's name, as template placeholders such as "[Click here and
+// type a name]" are written); empty for any other field.
+WideString MacroButtonText(std::u16string_view Instruction);
 
 // The characters of Word's text that are not text, as the reader tells them.
 enum class TWordMark : uint8_t {

@@ -345,10 +345,18 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       case kWordFieldEnd:
         word.Mark(TWordMark::FieldEnd, c);
         if (!FTold.Fields.empty()) {
-          if (FTold.Fields.back()) --FTold.Instructions;
+          const bool noResult = FTold.Fields.back();
+          if (noResult) --FTold.Instructions;
           FTold.Fields.pop_back();
           if (FTold.Links.back()) out.EndLink();
           FTold.Links.pop_back();
+          // A macro button has no result: the page shows its text instead.
+          if (noResult && FTold.Instructions == 0) {
+            if (const WideString shown = MacroButtonText(FTold.Instruction); !shown.empty()) {
+              OpenParagraph(Text, at);
+              out.Text(shown);
+            }
+          }
         }
         break;
       default:  // 1-6, 8, 31: objects, notes, note separators, optional hyphens

@@ -739,6 +739,11 @@ TEST_F(WordRenderTest, FieldsYieldTheirResults) {
   EXPECT_EQ(events.back().SysChar, scTime);
   EXPECT_EQ(events.back().Value, "TIME");
   EXPECT_EQ(Render(u"[\x13XE entry\x15]"), "[]");
+  // But a macro button shows its text (a template's placeholder) instead.
+  EXPECT_EQ(Render(u"To: \x13 MACROBUTTON NoMacro [Click here and type name] \x15."), "To: [Click here and type name].");
+  EXPECT_EQ(Render(u"<\x13macrobutton GoTo <&>\x15", tfHTML), "&lt;&lt;&amp;&gt;");
+  EXPECT_EQ(Render(u"[\x13MACROBUTTON NoMacro\x15|\x13MACROBUTTONS x y\x15|\x13MACROBUTTON \\* MERGEFORMAT\x15]"), "[||]");
+  EXPECT_EQ(Render(u"\x13MACROBUTTON Go Here \\* MERGEFORMAT\x15"), "Here");
 }
 
 TEST_F(WordRenderTest, NestedAndUnfinishedFields) {
@@ -782,7 +787,8 @@ TEST(WordEventsTest, MarksTellParagraphsTablesAndStories) {
   const std::u16string body = u"Intro\rA1\x07" u"B1a\rB1b\x07\x07" u"After\x0Bline\tend\x0C"
                               u"p \x13 PAGE \x14" u"3\x15 done\r"
                               u"see \x13 HYPERLINK \"http://x.org/a\\\"b\" \\l \"top\" \\o \"tip\" \x14" u"site\x15, "
-                              u"\x13 hyperlink \\l \"sec\"\x14" u"there\x15 \x13 HYPERLINK \x14" u"none\x15\r";
+                              u"\x13 hyperlink \\l \"sec\"\x14" u"there\x15 \x13 HYPERLINK \x14" u"none\x15\r"
+                              u"\x13 MACROBUTTON NoMacro [Name] \x15\r";
   TWordDocBuilder b = Simple(body + u"note\r");
   b.Ccp[0] = static_cast<int32_t>(body.size());
   b.Ccp[1] = 5;
@@ -795,9 +801,9 @@ TEST(WordEventsTest, MarksTellParagraphsTablesAndStories) {
             "<table>|<tr>|<td>|<p>|text 'A1'|</p>|</td>|<td>|<p>|text 'B1a'|</p>|<p>|text 'B1b'|</p>|</td>|</tr>|"
             "</table>|<p>|text 'After'|br|text 'line'|tab|text 'end'|</p>|page-break|<p>|text 'p 3 done'|</p>|"
             "<p>|text 'see '|<a 'http://x.org/a\"b#top'>|text 'site'|</a>|text ', '|<a '#sec'>|text 'there'|</a>|"
-            "text ' none'|</p>|"
+            "text ' none'|</p>|<p>|text '[Name]'|</p>|"
             "</story main>|<story footnote>|<p>|text 'note'|</p>|</story footnote>|</doc>");
-  EXPECT_EQ(Body(doc), "Intro\r\nA1 B1a\r\nB1b\r\nAfter\r\nline\tend\r\np 3 done\r\nsee site, there none\r\n");
+  EXPECT_EQ(Body(doc), "Intro\r\nA1 B1a\r\nB1b\r\nAfter\r\nline\tend\r\np 3 done\r\nsee site, there none\r\n[Name]\r\n");
 }
 
 // With a sink the main text goes out in blocks and items; joined, they must
