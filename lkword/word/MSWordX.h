@@ -231,6 +231,15 @@ class TMSWordXDocument : public TMSCustomWordDocument {
   // each w:hyperlink open was told as a link.
   std::unordered_map<WideString, WideString> FLinkTargets;
   std::vector<bool> FLinksOpen;
+  // Complex fields open (w:fldChar), innermost last: whether each has
+  // reached its result, and its instruction so far.
+  struct TOpenField {
+    bool Separated = false;
+    WideString Instruction;
+  };
+  std::vector<TOpenField> FFields;
+  void FieldChar(const TAttributeText& Attributes);
+  void AddInstruction(std::u16string_view Raw);  // entity references as written
   // The parts the current part's elements name by relationship id
   // (imported content, diagram data), and the package they are read from.
   std::unordered_map<WideString, std::string> FStoryParts;

@@ -67,6 +67,8 @@ enum TKind : uint8_t {
   kAltChunk,
   kHyperlink,
   kSimpleField,
+  kFieldChar,       // a complex field's begin, separator or end
+  kInstruction,     // its instruction text
   kDiagram,         // the data of a diagram (SmartArt)
   kMath,            // an equation (m:oMath)
   kMathElement,     // a structure or argument inside one
@@ -102,6 +104,11 @@ struct TKindEntry {
   std::string_view Name;
   TKind Kind;
 };
+
+// A complex field's instruction is kept for what it shows, up to this; so
+// many fields may be open at once.
+constexpr size_t kMaxInstruction = 2048;
+constexpr size_t kMaxOpenFields = 64;
 
 // Names as written with the usual prefixes; documents that bind the
 // namespaces to other prefixes are mapped onto these first.
@@ -164,6 +171,8 @@ constexpr TKindEntry kKinds[] = {
     {"w:smartTag", kContainer},
     {"w:customXml", kContainer},
     {"w:fldSimple", kSimpleField},
+    {"w:fldChar", kFieldChar},
+    {"w:instrText", kInstruction},
     {"w:hyperlink", kHyperlink},
     {"w:bdo", kContainer},
     {"w:dir", kContainer},
@@ -484,7 +493,33 @@ void TMSWordXDocument::ResetRenderState() {
   FPrefixes.clear();
   FCurrentNoteMark.clear();
   FLinksOpen.clear();
+  FFields.clear();
   FMathDepth = 0;
+}
+
+void TMSWordXDocument::AddInstruction(std::u16string_view Raw) {
+  if (FFields.empty() || FFields.back().Separated || FFields.back().Instruction.size() >= kMaxInstruction) return;
+  FDecoded.clear();
+  AppendHTMLChars(FDecoded, Raw.substr(0, kMaxInstruction - FFields.back().Instruction.size()));
+  FFields.back().Instruction += FDecoded;
+}
+
+void TMSWordXDocument::FieldChar(const TAttributeText& Attributes) {
+  WideString type;
+  Attributes.Find("fldCharType", type);
+  if (type == u"begin") {
+    // Nesting is bounded by the part's element depth already; this bounds
+    // fields that begin and never end.
+    if (FFields.size() < kMaxOpenFields) FFields.emplace_back();
+  } else if (type == u"separate") {
+    if (!FFields.empty()) FFields.back().Separated = true;
+  } else if (type == u"end" && !FFields.empty()) {
+    const TOpenField field = std::move(FFields.back());
+    FFields.pop_back();
+    // A macro button has no result: the page shows its text instead.
+    if (!field.Separated && FFields.empty() && TextVisible())
+      if (const WideString shown = MacroButtonText(field.Instruction); !shown.empty()) TellText(shown);
+  }
 }
 
 namespace {
@@ -700,6 +735,7 @@ class TMSWordXDocument::TScanner {
   size_t FNeed;
   size_t FSkipDepth = 0;  // > 0 inside an element that is skipped
   size_t FTextDepth = 0;  // > 0 inside a text element whose content is gathered
+  bool FInstruction = false;  // that element is a field's instruction, not document text
   bool FAtEnd = false;
   bool FDocumentElementSeen = false;
   std::vector<std::string> FNames;  // of the open elements, as D.FOpen
@@ -769,6 +805,13 @@ inline bool TMSWordXDocument::TScanner::NextMarkup(std::string_view& Token) {
 }
 
 inline bool TMSWordXDocument::TScanner::AppendText(std::string_view Content) {
+  if (FInstruction) {
+    FInstruction = false;
+    FText.clear();
+    const bool valid = AppendUtf8(FText, Content);
+    D.AddInstruction(FText);
+    return valid;
+  }
   if (!D.TextVisible() || (!D.FOpen.empty() && D.FOpen.back().Kind == kRunProperties)) return true;
   FText.clear();
   const bool valid = AppendUtf8(FText, Content);
@@ -819,7 +862,11 @@ inline bool TMSWordXDocument::TScanner::StartTag(std::string_view Token) {
   FDocumentElementSeen = true;
   if (isDocumentElement) D.SetUpNamespaces(attributes);
   const uint8_t kind = D.KindOf(name);
-  if (kind == kText) return selfClosing || TextElement();
+  if (kind == kText || kind == kInstruction) {
+    if (selfClosing) return true;
+    FInstruction = kind == kInstruction;
+    return TextElement();
+  }
   if (FNames.size() >= static_cast<size_t>(std::max(D.FMaxNestingDepth, 1))) {
     WarnTooDeep();
     if (!selfClosing) FSkipDepth = 1;
@@ -1093,6 +1140,12 @@ bool TMSWordXDocument::OpenElement(uint8_t Kind, const TAttributeText& Attribute
     case kSimpleField:
       BeginLink(Kind == kSimpleField, Attributes);
       break;
+    case kFieldChar:
+      FieldChar(Attributes);
+      return false;
+    case kInstruction:
+      AddInstruction(Text);
+      return false;
     case kTable:
       Tell(evBeginTable);
       break;

@@ -141,11 +141,15 @@ TEST(WordXRenderTest, ElementsGiveTheirLines) {
              "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> DATE \\@ x </w:instrText></w:r>"
              "<w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" + R(" today") +
              "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>" +
+             // A macro button has no result: its text is what the page shows.
+             "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> MACROBUTTON NoMacro</w:instrText>"
+             "<w:instrText xml:space=\"preserve\"> [Type &amp; go] </w:instrText></w:r>"
+             "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>" +
              "<w:sdt><w:sdtContent>" + R(" inline") + "</w:sdtContent></w:sdt>" +
              "<w:bookmarkStart w:id=\"0\" w:name=\"b\"/>" + "<w:ins w:id=\"1\" w:author=\"a\">" + R("new") + "</w:ins>") +
            "<w:tbl><w:tblPr/><w:tblGrid><w:gridCol/></w:tblGrid><w:sdt><w:sdtContent><w:tr><w:sdt><w:sdtContent>"
            "<w:tc><w:tcPr/>" + P(R("cell")) + "</w:tc></w:sdtContent></w:sdt></w:tr></w:sdtContent></w:sdt></w:tbl>",
-       {"control", "tagged custom link 7 today inlinenew", "cell"}, {}, {}},
+       {"control", "tagged custom link 7 today[Type & go] inlinenew", "cell"}, {}, {}},
       // One branch of the alternatives; a choice needing something unknown
       // gives way to the fallback.
       {"text boxes follow their anchor once each",
