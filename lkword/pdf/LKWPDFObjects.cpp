@@ -1191,13 +1191,11 @@ bool TLKPDFReader::ReadNeedAppearances() {
 }
 
 std::vector<int32_t> TLKPDFReader::GetPageObjects() {
-  std::vector<int32_t> pages;
-  TPDFObject catalog;
-  const TPDFObject* treeRef = GetCatalog(catalog) ? catalog.Get("Pages") : nullptr;
-  if (!treeRef || !treeRef->IsRef() || !LocateObjectExists(treeRef->RefNum)) {
-    // The page tree is lost (a truncated file, a catalog that names no
-    // tree): the page objects that survive are taken in file order. Whether
-    // any were lost with it is not known (a cut file says so by its end).
+  // The page objects that survive, in file order: for a page tree that is
+  // lost (a truncated file, a catalog that names no tree) or damaged past
+  // holding any page. Whether any were lost with it is not known (a cut file
+  // says so by its end).
+  auto inFileOrder = [this]() {
     ScanObjects();
     std::vector<std::pair<int64_t, int32_t>> found;
     for (const auto& [num, off] : FScanTable) {
@@ -1208,7 +1206,15 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
       if (const TPDFObject* type = node.Get("Type"); type && type->IsName("Page")) found.emplace_back(off, num);
     }
     std::sort(found.begin(), found.end());
+    std::vector<int32_t> pages;
     for (const auto& f : found) pages.push_back(f.second);
+    return pages;
+  };
+  std::vector<int32_t> pages;
+  TPDFObject catalog;
+  const TPDFObject* treeRef = GetCatalog(catalog) ? catalog.Get("Pages") : nullptr;
+  if (!treeRef || !treeRef->IsRef() || !LocateObjectExists(treeRef->RefNum)) {
+    pages = inFileOrder();
     AddWarning(pages.empty() ? "the page tree is lost, and no page was found in the file"
                              : "the page tree is lost: the pages found in the file were read in file order");
     return pages;
@@ -1240,6 +1246,13 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   }
   if (missing > 0)
     MarkPartial(Format("%d parts of the page tree are missing, with the pages they hold", {std::to_string(missing)}));
+  if (pages.empty()) {
+    pages = inFileOrder();
+    if (!pages.empty())
+      AddWarning("the page tree holds no page: the pages found in the file were read in file order");
+    else if (missing == 0)
+      AddWarning("the page tree holds no page");
+  }
   return pages;
 }
 

@@ -279,6 +279,18 @@ TEST(PDFStructure, PageTreeCyclesAndDepth) {
   TLKPDFReader r;
   Load(r, Document(objs));
   EXPECT_EQ(r.Pages().Count(), 1);
+  // A tree damaged into a loop holds no page: the page objects in the file
+  // are read instead, and when there are none that is said.
+  objs[2] = "<< /Type /Pages /Kids [5 0 R] /Count 1 >>";
+  objs[5] = "<< /Type /Pages /Kids [5 0 R] /Count 1 >>";
+  TLKPDFReader looped;
+  EXPECT_EQ(Read(looped, Document(objs)), kHi);
+  objs.erase(3);
+  TLKPDFReader empty;
+  Load(empty, Document(objs));
+  EXPECT_EQ(empty.Pages().Count(), 0);
+  ASSERT_FALSE(empty.Warnings().empty());
+  EXPECT_EQ(empty.Warnings().back().Message, "the page tree holds no page");
 
   // A chain of references that refers back to itself resolves to nothing.
   auto loop = OnePage();
