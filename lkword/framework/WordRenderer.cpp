@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "lkword/platform/Ascii.h"
+
 namespace lkw {
 
 namespace {
@@ -66,8 +68,7 @@ WideString MacroButtonText(std::u16string_view Instruction) {
   std::u16string_view s = Trim(Instruction);
   constexpr std::u16string_view kKeyword = u"MACROBUTTON";
   if (s.size() <= kKeyword.size() || s[kKeyword.size()] > u' ') return {};
-  for (size_t i = 0; i < kKeyword.size(); ++i)
-    if ((s[i] & ~0x20) != kKeyword[i]) return {};
+  if (!SameTextAscii(s.substr(0, kKeyword.size()), kKeyword)) return {};
   s = Trim(s.substr(kKeyword.size()));
   // A switch where the macro's name belongs leaves no text; a general
   // format switch (\* MERGEFORMAT) some writers add is none either.

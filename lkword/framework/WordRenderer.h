@@ -13,6 +13,7 @@
 // ConvertSysCharacters each story passes as the characters it was told.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -24,6 +25,10 @@ namespace lkw {
 inline constexpr char16_t kWordFieldBegin = 19;
 inline constexpr char16_t kWordFieldSeparator = 20;
 inline constexpr char16_t kWordFieldEnd = 21;
+// How much of a field's instruction the readers keep for what it shows (a
+// link's target, a macro button's text); longer ones show nothing anyone
+// would follow.
+inline constexpr size_t kMaxFieldInstruction = 2048;
 
 // The target of a HYPERLINK field's instruction (without its field marks):
 // its address, "#" and the bookmark of a \l switch; empty for any other

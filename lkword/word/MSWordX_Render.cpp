@@ -105,9 +105,7 @@ struct TKindEntry {
   TKind Kind;
 };
 
-// A complex field's instruction is kept for what it shows, up to this; so
-// many fields may be open at once.
-constexpr size_t kMaxInstruction = 2048;
+// Complex fields open at once, at most.
 constexpr size_t kMaxOpenFields = 64;
 
 // Names as written with the usual prefixes; documents that bind the
@@ -498,9 +496,9 @@ void TMSWordXDocument::ResetRenderState() {
 }
 
 void TMSWordXDocument::AddInstruction(std::u16string_view Raw) {
-  if (FFields.empty() || FFields.back().Separated || FFields.back().Instruction.size() >= kMaxInstruction) return;
+  if (FFields.empty() || FFields.back().Separated || FFields.back().Instruction.size() >= kMaxFieldInstruction) return;
   FDecoded.clear();
-  AppendHTMLChars(FDecoded, Raw.substr(0, kMaxInstruction - FFields.back().Instruction.size()));
+  AppendHTMLChars(FDecoded, Raw.substr(0, kMaxFieldInstruction - FFields.back().Instruction.size()));
   FFields.back().Instruction += FDecoded;
 }
 

@@ -16,8 +16,6 @@ namespace {
 
 constexpr char16_t kCellMark = 7;
 constexpr char16_t kNonBreakingHyphen = 30;
-// Longer instructions are not links anyone would follow.
-constexpr size_t kMaxLinkInstruction = 2048;
 
 // Characters that are text as they are.
 constexpr bool IsOrdinary(char16_t C) { return C >= 32 || C == 10 || (C >= 15 && C <= 18) || (C >= 22 && C <= 29); }
@@ -269,8 +267,8 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       word.Characters(run);
       if (told)
         TellRun(run, i);
-      else if (FTold.Fields.back() && FTold.Instruction.size() < kMaxLinkInstruction)
-        FTold.Instruction.append(run.substr(0, kMaxLinkInstruction - FTold.Instruction.size()));
+      else if (FTold.Fields.back() && FTold.Instruction.size() < kMaxFieldInstruction)
+        FTold.Instruction.append(run.substr(0, kMaxFieldInstruction - FTold.Instruction.size()));
       i = j;
       continue;
     }
