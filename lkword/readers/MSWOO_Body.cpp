@@ -292,6 +292,11 @@ class TOOBodyWriter {
   const TOOStyleText* TextStyle(const WideString& Name) const;
 
   void Paragraph(const TLKXMLItem* N);
+  // A paragraph, table or list written inside a paragraph (which the format
+  // does not allow) is told where it stands: the paragraph ends before it
+  // and resumes, with the spans and links that were open, at the next text.
+  void SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  void ResumeParagraph();
   void Deferred(const TDeferred& Block);
   void Inline(const TLKXMLItem* N, std::vector<TDeferred>& Deferred);
   void InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
@@ -334,6 +339,16 @@ class TOOBodyWriter {
   WideString FLabel;  // the citation of the note whose body comes next
   WideString FDecoded;
   TRunStyle FRun;  // the formatting of the text at hand
+  // The spans and links open in the paragraph at hand, and that paragraph as
+  // it resumes after a block split it (FSplit: it is closed until then).
+  struct TOpenInline {
+    TRunStyle Style;
+    WideString Link;
+    bool IsLink = false;
+  };
+  std::vector<TOpenInline> FInlines;
+  TParagraph FResume;
+  bool FSplit = false;
   int FListDepth = 0;
   std::vector<TOpenList> FLists;
   std::vector<TOpenItem> FItems;
@@ -523,13 +538,45 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   FRun.Italic = p.Italic;
   FRun.Underline = p.Underline;
   std::vector<TDeferred> deferred;
+  std::vector<TOpenInline> inlines;
+  inlines.swap(FInlines);
+  TParagraph resume = std::move(FResume);
+  const bool split = FSplit;
+  FResume = p;
+  FResume.Label.clear();
+  FSplit = false;
   Out.BeginParagraph(p);
   Inline(N, deferred);
-  Out.EndParagraph();
+  if (!FSplit) Out.EndParagraph();
+  FInlines.swap(inlines);
+  FResume = std::move(resume);
+  FSplit = split;
   for (const TDeferred& d : deferred) {
     if (Stopped()) return;
     Deferred(d);
   }
+}
+
+void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
+  if (!FSplit) {
+    for (auto it = FInlines.rbegin(); it != FInlines.rend(); ++it) it->IsLink ? Out.EndLink() : Out.EndSpan();
+    Out.EndParagraph();
+    FSplit = true;
+  }
+  for (const TDeferred& d : Deferred) {
+    if (Stopped()) return;
+    this->Deferred(d);
+  }
+  Deferred.clear();
+  const TRunStyle run = FRun;
+  Block(C);
+  FRun = run;
+}
+
+void TOOBodyWriter::ResumeParagraph() {
+  FSplit = false;
+  Out.BeginParagraph(FResume);
+  for (const TOpenInline& open : FInlines) open.IsLink ? Out.BeginLink(open.Link) : Out.BeginSpan(open.Style);
 }
 
 void TOOBodyWriter::Deferred(const TDeferred& B) {
@@ -565,6 +612,11 @@ void TOOBodyWriter::Text(std::u16string_view Raw, bool Decode) {
     FDecoded.clear();
     AppendHTMLChars(FDecoded, Raw);
     s = FDecoded;
+  }
+  if (FSplit) {
+    // White space after a block that split the paragraph starts no text.
+    if (s.find_first_not_of(u" \t\r\n") == std::u16string_view::npos) return;
+    ResumeParagraph();
   }
   Out.Text(s, FRun);
 }
@@ -604,12 +656,15 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
       Link(C, Deferred);
       return;
     case TElem::Space:
+      if (FSplit) ResumeParagraph();
       Spaces(C);
       return;
     case TElem::Tab:
+      if (FSplit) ResumeParagraph();
       Out.Tab();
       return;
     case TElem::LineBreak:
+      if (FSplit) ResumeParagraph();
       Out.LineBreak();
       return;
     case TElem::Note:
@@ -624,7 +679,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
     case TElem::Paragraph:
     case TElem::Table:
     case TElem::List:
-      Deferred.push_back({C, {}});
+      SplitParagraph(C, Deferred);
       return;
     case TElem::PageNumber: {
       // Presentation masters keep "<number>" where the page number goes.
@@ -639,6 +694,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
         if (value.empty()) return;
         TRunStyle hidden = FRun;
         hidden.Hidden = true;
+        if (FSplit) ResumeParagraph();
         Out.Text(value, hidden);
       }
       return;
@@ -659,9 +715,13 @@ void TOOBodyWriter::Span(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
   FRun.Italic |= own.Italic;
   FRun.Underline |= own.Underline;
   FRun.Style = own.Style;
-  Out.BeginSpan(own);
+  if (!FSplit) Out.BeginSpan(own);
+  TOpenInline open;
+  open.Style = own;
+  FInlines.push_back(std::move(open));
   Inline(C, Deferred);
-  Out.EndSpan();
+  FInlines.pop_back();
+  if (!FSplit) Out.EndSpan();
   FRun = outer;
 }
 
@@ -671,9 +731,14 @@ void TOOBodyWriter::Link(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
     Inline(C, Deferred);
     return;
   }
-  Out.BeginLink(href);
+  if (!FSplit) Out.BeginLink(href);
+  TOpenInline open;
+  open.Link = href;
+  open.IsLink = true;
+  FInlines.push_back(std::move(open));
   Inline(C, Deferred);
-  Out.EndLink();
+  FInlines.pop_back();
+  if (!FSplit) Out.EndLink();
 }
 
 void TOOBodyWriter::Spaces(const TLKXMLItem* C) {
@@ -701,7 +766,9 @@ void TOOBodyWriter::Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
     if (part->Kind() != ikProperty) continue;
     if (part->TagName() == u"text:note-citation") {
       citation = part->Text();
-      if (!citation.empty()) Out.NoteReference(kind, citation, FRun);
+      if (citation.empty()) continue;
+      if (FSplit) ResumeParagraph();
+      Out.NoteReference(kind, citation, FRun);
     }
   }
   for (int i = 0; i < items.Count(); ++i)

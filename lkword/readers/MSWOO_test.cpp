@@ -98,6 +98,16 @@ TEST(OpenDocumentText, BodiesGiveTheirLines) {
        "<draw:frame><draw:text-box><text:p>Boxed</text:p></draw:text-box></draw:frame></text:p>"
        "<text:p>Next</text:p>",
        {"Before.1 After end", "1\tNote one", "Note two", "Remark", "Boxed", "Next"}},
+      {"a block written inside a paragraph splits it where it stands",
+       "<text:p>1<text:p>22<text:list><text:list-item><text:p>3</text:p></text:list-item></text:list>"
+       "22</text:p>\n <text:span>1</text:span></text:p>",
+       {"1", "22", "3", "22", "1"}},
+      {"a split paragraph resumes inside the span and link that were open",
+       "<text:p><text:a xlink:href=\"http://x/\">go <text:span text:style-name=\"T\">a<text:p>in</text:p>b"
+       "</text:span></text:a></text:p>",
+       {"<style type=\"text/css\">", "</style>", "<p><a href=\"http://x/\">go <span class=\"T\">a</span></a></p>", "<p>in</p>",
+        "<p><a href=\"http://x/\"><span class=\"T\">b</span></a></p>"},
+       tfHTML},
       {"invisible content is left out",
        "<text:tracked-changes><text:changed-region><text:deletion><text:p>Deleted</text:p>"
        "</text:deletion></text:changed-region></text:tracked-changes>"
