@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <unordered_set>
 
 #include "lkword/pdf/LKWPDFLayout.h"
@@ -1197,17 +1198,35 @@ std::vector<int32_t> TLKPDFReader::GetPageObjects() {
   // says so by its end).
   auto inFileOrder = [this]() {
     ScanObjects();
-    std::vector<std::pair<int64_t, int32_t>> found;
+    // (offset in the file, place in its object stream, number)
+    std::vector<std::tuple<int64_t, size_t, int32_t>> found;
+    std::unordered_set<int32_t> seen;
+    const auto take = [&](std::string_view Head, int32_t Num, int64_t Offset, size_t Index) {
+      if (Head.find("/Page") == std::string_view::npos || seen.count(Num)) return;
+      TPDFObject node;
+      if (!GetObject(Num, node) || !node.IsDict()) return;
+      if (const TPDFObject* type = node.Get("Type"); type && type->IsName("Page")) {
+        found.emplace_back(Offset, Index, Num);
+        seen.insert(Num);
+      }
+    };
     for (const auto& [num, off] : FScanTable) {
       const std::string_view head = std::string_view(FData).substr(static_cast<size_t>(off), 4096);
-      if (head.find("/Page") == std::string_view::npos) continue;
-      TPDFObject node;
-      if (!GetObject(num, node) || !node.IsDict()) continue;
-      if (const TPDFObject* type = node.Get("Type"); type && type->IsName("Page")) found.emplace_back(off, num);
+      take(head, num, off, 0);
+      // Pages written into object streams are found there.
+      if (head.substr(0, head.find("stream")).find("/ObjStm") == std::string_view::npos) continue;
+      const TObjStm* stm = GetObjStm(num);
+      if (!stm) continue;
+      for (size_t i = 0; i < stm->Entries.size() && i < stm->Ends.size(); ++i) {
+        const size_t start = std::min(stm->First + stm->Entries[i].second, stm->Data.size());
+        const size_t end = std::clamp(stm->Ends[i], start, stm->Data.size());
+        take(std::string_view(stm->Data).substr(start, std::min<size_t>(end - start, 4096)), stm->Entries[i].first,
+             off, i + 1);
+      }
     }
     std::sort(found.begin(), found.end());
     std::vector<int32_t> pages;
-    for (const auto& f : found) pages.push_back(f.second);
+    for (const auto& f : found) pages.push_back(std::get<2>(f));
     return pages;
   };
   std::vector<int32_t> pages;

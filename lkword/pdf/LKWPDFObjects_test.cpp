@@ -315,6 +315,16 @@ TEST(PDFStructure, PageTreeCyclesAndDepth) {
   TLKPDFReader r4;
   EXPECT_EQ(Read(r4, Document(lost)), kHi);
   EXPECT_FALSE(r4.Repaired());
+  // ... also when the pages sit in object streams.
+  Builder packed;
+  packed.Objects({{4, Stream(kHi)}, {5, Stream("BT (Two) Tj ET")}});
+  packed.ObjStm(10, {{1, "<< /Type /Catalog /Pages 9 0 R >>"},
+                     {3, "<< /Type /Page /Parent 9 0 R /Contents 4 0 R >>"},
+                     {6, "<< /Type /Page /Parent 9 0 R /Contents 5 0 R >>"}});
+  packed.XRefStream(11, "/Root 1 0 R", {{1, {10, 0}}, {3, {10, 1}}, {6, {10, 2}}});
+  TLKPDFReader r6;
+  EXPECT_EQ(Read(r6, packed.Bytes()), kHi);
+  EXPECT_EQ(r6.Pages().Count(), 2);
   lost.erase(3);
   TLKPDFReader r5;
   Load(r5, Document(lost));
