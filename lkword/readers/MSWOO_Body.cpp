@@ -342,12 +342,11 @@ class TOOBodyWriter {
   // The spans and links open in the paragraph at hand, and that paragraph as
   // it resumes after a block split it (FSplit: it is closed until then).
   struct TOpenInline {
-    TRunStyle Style;
-    WideString Link;
-    bool IsLink = false;
+    const TRunStyle* Style;   // a span's, or
+    const WideString* Link;   // a link's target
   };
   std::vector<TOpenInline> FInlines;
-  TParagraph FResume;
+  const TParagraph* FParagraph = nullptr;
   bool FSplit = false;
   int FListDepth = 0;
   std::vector<TOpenList> FLists;
@@ -540,16 +539,15 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   std::vector<TDeferred> deferred;
   std::vector<TOpenInline> inlines;
   inlines.swap(FInlines);
-  TParagraph resume = std::move(FResume);
+  const TParagraph* outer = FParagraph;
   const bool split = FSplit;
-  FResume = p;
-  FResume.Label.clear();
+  FParagraph = &p;
   FSplit = false;
   Out.BeginParagraph(p);
   Inline(N, deferred);
   if (!FSplit) Out.EndParagraph();
   FInlines.swap(inlines);
-  FResume = std::move(resume);
+  FParagraph = outer;
   FSplit = split;
   for (const TDeferred& d : deferred) {
     if (Stopped()) return;
@@ -559,7 +557,7 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
 
 void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   if (!FSplit) {
-    for (auto it = FInlines.rbegin(); it != FInlines.rend(); ++it) it->IsLink ? Out.EndLink() : Out.EndSpan();
+    for (auto it = FInlines.rbegin(); it != FInlines.rend(); ++it) it->Link ? Out.EndLink() : Out.EndSpan();
     Out.EndParagraph();
     FSplit = true;
   }
@@ -575,8 +573,10 @@ void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& 
 
 void TOOBodyWriter::ResumeParagraph() {
   FSplit = false;
-  Out.BeginParagraph(FResume);
-  for (const TOpenInline& open : FInlines) open.IsLink ? Out.BeginLink(open.Link) : Out.BeginSpan(open.Style);
+  TParagraph resumed = *FParagraph;
+  resumed.Label.clear();
+  Out.BeginParagraph(resumed);
+  for (const TOpenInline& open : FInlines) open.Link ? Out.BeginLink(*open.Link) : Out.BeginSpan(*open.Style);
 }
 
 void TOOBodyWriter::Deferred(const TDeferred& B) {
@@ -716,9 +716,7 @@ void TOOBodyWriter::Span(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
   FRun.Underline |= own.Underline;
   FRun.Style = own.Style;
   if (!FSplit) Out.BeginSpan(own);
-  TOpenInline open;
-  open.Style = own;
-  FInlines.push_back(std::move(open));
+  FInlines.push_back({&own, nullptr});
   Inline(C, Deferred);
   FInlines.pop_back();
   if (!FSplit) Out.EndSpan();
@@ -732,10 +730,7 @@ void TOOBodyWriter::Link(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
     return;
   }
   if (!FSplit) Out.BeginLink(href);
-  TOpenInline open;
-  open.Link = href;
-  open.IsLink = true;
-  FInlines.push_back(std::move(open));
+  FInlines.push_back({nullptr, &href});
   Inline(C, Deferred);
   FInlines.pop_back();
   if (!FSplit) Out.EndLink();
