@@ -210,6 +210,17 @@ void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
   if (Mark == TWordMark::RowEnd) Characters(u"\n");
 }
 
+void TWordRenderer::BeginRevision(TRevisionKind Kind) {
+  if (FRaw || !FFieldCode.empty()) return;
+  const bool deleted = Kind == TRevisionKind::Deleted;
+  FOut += Html() ? (deleted ? u"<s>" : u"<u>") : (deleted ? u"-" : u"+");
+}
+
+void TWordRenderer::EndRevision(TRevisionKind Kind) {
+  if (FRaw || !FFieldCode.empty() || !Html()) return;
+  FOut += Kind == TRevisionKind::Deleted ? u"</s>" : u"</u>";
+}
+
 WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
   const WideString value(1, Char);
   TLKWordSysChar sc = scUnknown;

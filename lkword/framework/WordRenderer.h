@@ -97,6 +97,10 @@ class TWordRenderer : public TTextRenderer {
   void BeginCell() override {}
   void EndCell() override {}
   void PageBreak() override {}
+  // Tracked changes where they are shown: '-' and '+' before the text, or
+  // struck out and underlined in HTML.
+  void BeginRevision(TRevisionKind Kind) override;
+  void EndRevision(TRevisionKind Kind) override;
 
  private:
   // The default rendering of a mark, then the host's say on it.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -201,6 +202,7 @@ class TMSWordDocument : public TMSCustomWordDocument {
     // field's instruction so far.
     std::vector<bool> Links;
     WideString Instruction;
+    std::optional<TRevisionKind> Revision;  // the tracked change told as open
   };
   TTold FTold;
   // List items and headings by the paragraph properties; the CP
@@ -288,10 +290,17 @@ class TMSWordDocument : public TMSCustomWordDocument {
   // placeholders, by CP (from the character properties in Stream and the
   // font names in Table).
   // Also the CP ranges of tracked deletions (FDeleted), which plain text
-  // leaves out: it shows the document with its changes accepted.
+  // leaves out: it shows the document with its changes accepted. Where the
+  // changes are marked instead, those of insertions too (FInserted).
   void ReadSymbols(TStream& Stream, TStream& Table);
-  std::vector<std::pair<int64_t, int64_t>> FDeleted;
+  std::vector<std::pair<int64_t, int64_t>> FDeleted, FInserted;
   bool AcceptsChanges() const { return ReaderFormating() == tfPlainText && !FParseItems.Contains(wpiRevisions); }
+  // The tracked change at Cp, if any, and the CP where that answer ends.
+  std::optional<TRevisionKind> RevisionAt(int64_t Cp, int64_t& Until) const;
+  // Tells the change the text at hand belongs to, ending the one before.
+  void TellRevision(std::optional<TRevisionKind> Kind);
+  // An ordinary run told in parts, each with the change it belongs to.
+  void TellChangedRun(std::u16string_view Run, size_t At);
   // Leaves the deleted CPs of [CPFrom, CPTo) out of Text from index From.
   void DropDeleted(WideString& Text, size_t From, int64_t CPFrom, int64_t CPTo, size_t FirstReplaced);
   // Where the stories of the header text start (CPs from its start, and

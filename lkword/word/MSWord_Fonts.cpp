@@ -92,6 +92,7 @@ int FindFont(const uint8_t* P, size_t Size) {
 
 constexpr uint16_t kSprmCSymbol = 0x6A09;  // a font index and a character code
 constexpr uint16_t kSprmCFRMarkDel = 0x0800;  // the run is a tracked deletion
+constexpr uint16_t kSprmCFRMark = 0x0801;     // ... a tracked insertion
 // Word 97 writes each symbol as this character, the code and font apart.
 constexpr char16_t kSymbolPlaceholder = 0x28;
 
@@ -116,6 +117,7 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
   std::vector<WideString>& fonts = FFontNames;
   fonts.clear();
   FDeleted.clear();
+  FInserted.clear();
   RawByteString ffn;
   if (FIB.lcbSttbfffn >= 4 && ReadBytesAt(Table, FIB.fcSttbfffn, FIB.lcbSttbfffn, ffn)) {
     const auto* f = reinterpret_cast<const uint8_t*>(ffn.data());
@@ -139,7 +141,7 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
     if (!ReadBytesAt(Stream, int64_t{LoadLE32(pn + 4 * i) & 0x3FFFFF} * kPageSize, kPageSize, page)) continue;
     ForEachCharacterRun(page, [&](int64_t from, int64_t to, const uint8_t* g, size_t cb) {
       int32_t symbol = -1, ftc = -1;
-      bool deleted = false;
+      bool deleted = false, inserted = false;
       for (size_t j = 0; j < cb;) {
         const int n = SprmOperand8(g + j, cb - j);
         if (n < 0 || j + 2 + static_cast<size_t>(n) > cb) break;
@@ -147,17 +149,24 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
           ftc = LoadLE16(g + j + 2);
           symbol = LoadLE16(g + j + 4);
         }
-        // On, or the opposite of a style that no writer marks deleted.
-        if (LoadLE16(g + j) == kSprmCFRMarkDel) deleted = g[j + 2] == 1 || g[j + 2] == 0x81;
+        // On, or the opposite of a style that no writer marks changed.
+        const uint16_t op = LoadLE16(g + j);
+        if (op == kSprmCFRMarkDel) deleted = g[j + 2] == 1 || g[j + 2] == 0x81;
+        if (op == kSprmCFRMark) inserted = g[j + 2] == 1 || g[j + 2] == 0x81;
         j += 2 + static_cast<size_t>(n);
       }
-      if (deleted)
+      // The run's bytes as CP ranges, through every piece that holds some.
+      const auto addRanges = [&](std::vector<std::pair<int64_t, int64_t>>& Ranges) {
         for (uint32_t p = 0; p < CLX.noPCD; ++p) {
           int64_t fcStart = 0, fcEnd = 0;
           const int64_t width = GetPieceBoundsFC(fcStart, fcEnd, p) == 1 ? 1 : 2;
           const int64_t a = std::max(from, fcStart), b = std::min(to, fcEnd);
-          if (a < b) FDeleted.push_back({CLX.Pos[p] + (a - fcStart) / width, CLX.Pos[p] + (b - fcStart + width - 1) / width});
+          if (a < b) Ranges.push_back({CLX.Pos[p] + (a - fcStart) / width, CLX.Pos[p] + (b - fcStart + width - 1) / width});
         }
+      };
+      if (deleted) addRanges(FDeleted);
+      // Inserted text reads the same either way: only its marks need it.
+      else if (inserted && !AcceptsChanges()) addRanges(FInserted);
       if (symbol < 0) return true;
       const WideString font = static_cast<size_t>(ftc) < fonts.size() ? fonts[static_cast<size_t>(ftc)] : WideString();
       const char16_t c = SymbolCharacter(font, static_cast<uint32_t>(symbol));
@@ -173,16 +182,19 @@ void TMSWordDocument::ReadSymbols(TStream& Stream, TStream& Table) {
     });
   }
   SortCharMarks();
-  // Sorted and merged, each CP in one range at most.
-  std::sort(FDeleted.begin(), FDeleted.end());
-  size_t kept = 0;
-  for (const auto& d : FDeleted) {
-    if (kept > 0 && d.first <= FDeleted[kept - 1].second)
-      FDeleted[kept - 1].second = std::max(FDeleted[kept - 1].second, d.second);
-    else
-      FDeleted[kept++] = d;
+  // Sorted and merged, each CP in one range at most; a CP both deleted and
+  // inserted (text inserted, then deleted) counts as deleted.
+  for (auto* ranges : {&FDeleted, &FInserted}) {
+    std::sort(ranges->begin(), ranges->end());
+    size_t kept = 0;
+    for (const auto& d : *ranges) {
+      if (kept > 0 && d.first <= (*ranges)[kept - 1].second)
+        (*ranges)[kept - 1].second = std::max((*ranges)[kept - 1].second, d.second);
+      else
+        (*ranges)[kept++] = d;
+    }
+    ranges->resize(kept);
   }
-  FDeleted.resize(kept);
 }
 
 uint32_t TMSWordDocument::FontCodePage(TStream& Stream) {

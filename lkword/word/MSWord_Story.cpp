@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "lkword/framework/WordRenderer.h"
@@ -83,7 +84,9 @@ void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
     source.fcPlfLfo = LoadLE32(p + 8);
     source.lcbPlfLfo = LoadLE32(p + 12);
   }
-  FParagraphs.Load(Stream, Table, source, ParagraphPieces(), FFontNames, RunStylesSeen());
+  // Tracked changes are marked by CP, which the paragraphs' runs give.
+  const bool marksChanges = !AcceptsChanges() && (!FDeleted.empty() || !FInserted.empty());
+  FParagraphs.Load(Stream, Table, source, ParagraphPieces(), FFontNames, RunStylesSeen() || marksChanges);
 }
 
 void TMSWordDocument::ReadParagraphs6(TStream& Stream) {
@@ -256,6 +259,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
   const size_t n = Text.size();
   word.Reserve(n);
   FTextBase = 0;
+  const bool marksChanges = !AcceptsChanges() && FStoryCp >= 0 && (!FDeleted.empty() || !FInserted.empty());
   for (size_t i = 0; i < n;) {
     const char16_t c = Text[i];
     const bool told = FTold.Instructions == 0;  // document text, not a field's instruction
@@ -264,6 +268,11 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       while (j < n && IsOrdinary(Text[j])) ++j;
       const std::u16string_view run = Text.substr(i, j - i);
       if (told) OpenParagraph(Text, i);
+      if (told && marksChanges && FTold.Fields.empty()) {
+        TellChangedRun(run, i);
+        i = j;
+        continue;
+      }
       word.Characters(run);
       if (told)
         TellRun(run, i);
@@ -273,6 +282,10 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       continue;
     }
     const size_t at = i++;
+    // A change stays open across tabs, line breaks and objects (1-6, 8,
+    // 31) only: paragraphs, cells and fields close it.
+    const bool inLine = c == 9 || c == 11 || c == kNonBreakingHyphen || (c >= 1 && c <= 6) || c == 8 || c == 31;
+    if (FTold.Revision && !inLine) TellRevision(std::nullopt);
     switch (c) {
       case 0:
         word.Mark(TWordMark::Null, c);
@@ -362,7 +375,49 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
         break;
     }
   }
+  TellRevision(std::nullopt);
   if (FStoryCp >= 0) FStoryCp = CpAfter(FStoryCp, n - FTextBase);
+}
+
+std::optional<TRevisionKind> TMSWordDocument::RevisionAt(int64_t Cp, int64_t& Until) const {
+  Until = std::numeric_limits<int64_t>::max();
+  std::optional<TRevisionKind> kind;
+  for (const auto* ranges : {&FDeleted, &FInserted}) {
+    auto it = std::upper_bound(ranges->begin(), ranges->end(), Cp,
+                               [](int64_t C, const auto& R) { return C < R.second; });
+    if (it == ranges->end()) continue;
+    if (it->first <= Cp) {
+      if (!kind) {
+        kind = ranges == &FDeleted ? TRevisionKind::Deleted : TRevisionKind::Inserted;
+        Until = std::min(Until, it->second);
+      }
+    } else {
+      Until = std::min(Until, it->first);
+    }
+  }
+  return kind;
+}
+
+void TMSWordDocument::TellRevision(std::optional<TRevisionKind> Kind) {
+  if (FTold.Revision == Kind) return;
+  if (FTold.Revision) Output().EndRevision(*FTold.Revision);
+  if (Kind) Output().BeginRevision(*Kind);
+  FTold.Revision = Kind;
+}
+
+void TMSWordDocument::TellChangedRun(std::u16string_view Run, size_t At) {
+  int64_t cp = CpAfter(FStoryCp, At - FTextBase);
+  for (size_t done = 0; done < Run.size();) {
+    int64_t until = 0;
+    TellRevision(RevisionAt(cp, until));
+    size_t take = Run.size() - done;
+    if (until < std::numeric_limits<int64_t>::max()) take = std::clamp<size_t>(UnitsBetween(cp, until), 1, take);
+    const std::u16string_view part = Run.substr(done, take);
+    FWord->Characters(part);
+    TellRun(part, At + done);
+    done += take;
+    cp = CpAfter(cp, take);
+  }
 }
 
 }  // namespace lkw

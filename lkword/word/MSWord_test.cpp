@@ -487,6 +487,7 @@ TEST(WordTextTest, DeletedRevisionsAreLeftOutOfPlainText) {
   b.Ccp[1] = 8;
   b.FootnoteRefs = {4, 23};
   b.FootnoteTexts = {0, 4};
+  b.Paragraphs = {{}, {}};  // changes are marked by CP, through the paragraphs' runs
   const std::string file = b.Compound();
   {
     TMSWordDocument doc;
@@ -494,17 +495,22 @@ TEST(WordTextTest, DeletedRevisionsAreLeftOutOfPlainText) {
     EXPECT_EQ(Body(doc), "Kept1 new end2\r\nsecond\r\n");
     EXPECT_EQ(U8(doc.FootNoteText().Text()), "1 a\r\n2 b\r\n\r\n");
   }
-  {  // Shown on request, and in the other formats as before.
+  {  // Shown on request, and in the other formats, each change marked.
     TMSWordDocument doc;
     doc.SetParseItems(doc.ParseItems().Include(wpiRevisions));
     Load(doc, file);
-    EXPECT_EQ(Body(doc), "Kept1 gone text new end2\r\nsecond\r\n");
+    EXPECT_EQ(Body(doc), "Kept1 -gone text +new end2\r\nsecond\r\n");
   }
-  for (TMSTextFormating f : {tfRTF, tfHTML}) {
+  const struct {
+    TMSTextFormating Format;
+    const char* Marked;
+  } formats[] = {{tfRTF, "Kept1 -gone text +new end2"}, {tfHTML, "Kept1 <s>gone text </s><u>new </u>end2"}};
+  for (const auto& f : formats) {
     TMSWordDocument doc;
-    doc.SetTextFormating(f);
+    doc.SetTextFormating(f.Format);
     Load(doc, file);
-    EXPECT_NE(U8(doc.Text().Text()).find("gone text"), std::string::npos);
+    const std::string text = U8(doc.Text().Text());
+    EXPECT_NE(text.find(f.Marked), std::string::npos) << text;
   }
 }
 
