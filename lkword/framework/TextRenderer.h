@@ -59,6 +59,16 @@ class TTextRenderer : public TDocumentEvents {
     AppendEscaped(Out, P.Label);
     Out += u' ';
   }
+  // How a tracked change shows where changes are shown: '-' or '+' before
+  // its text, or HTML's struck-out or underlined text.
+  std::u16string_view RevisionStart(TRevisionKind Kind) const {
+    const bool deleted = Kind == TRevisionKind::Deleted;
+    return Html() ? (deleted ? u"<s>" : u"<u>") : (deleted ? u"-" : u"+");
+  }
+  std::u16string_view RevisionEnd(TRevisionKind Kind) const {
+    if (!Html()) return {};
+    return Kind == TRevisionKind::Deleted ? u"</s>" : u"</u>";
+  }
   // Calls the host's OnConvertSysChar, if any, with Result as its in-out
   // text; false when there is no host handler.
   bool ConvertSysChar(TLKWordSysChar SysChar, const WideString& Value, WideString& Result);

@@ -211,14 +211,11 @@ void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
 }
 
 void TWordRenderer::BeginRevision(TRevisionKind Kind) {
-  if (FRaw || !FFieldCode.empty()) return;
-  const bool deleted = Kind == TRevisionKind::Deleted;
-  FOut += Html() ? (deleted ? u"<s>" : u"<u>") : (deleted ? u"-" : u"+");
+  if (!FRaw && FFieldCode.empty()) FOut += RevisionStart(Kind);
 }
 
 void TWordRenderer::EndRevision(TRevisionKind Kind) {
-  if (FRaw || !FFieldCode.empty() || !Html()) return;
-  FOut += Kind == TRevisionKind::Deleted ? u"</s>" : u"</u>";
+  if (!FRaw && FFieldCode.empty()) FOut += RevisionEnd(Kind);
 }
 
 WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {

@@ -93,13 +93,8 @@ void TWordXRenderer::EndRow() { EmitHtml(u"  </tr>"); }
 void TWordXRenderer::BeginCell() { EmitHtml(u"    <td>"); }
 void TWordXRenderer::EndCell() { EmitHtml(u"    </td>"); }
 
-void TWordXRenderer::BeginRevision(TRevisionKind Kind) {
-  const bool deleted = Kind == TRevisionKind::Deleted;
-  FLine += Html() ? (deleted ? u"<s>" : u"<u>") : (deleted ? u"-" : u"+");
-}
+void TWordXRenderer::BeginRevision(TRevisionKind Kind) { FLine += RevisionStart(Kind); }
 
-void TWordXRenderer::EndRevision(TRevisionKind Kind) {
-  if (Html()) FLine += Kind == TRevisionKind::Deleted ? u"</s>" : u"</u>";
-}
+void TWordXRenderer::EndRevision(TRevisionKind Kind) { FLine += RevisionEnd(Kind); }
 
 }  // namespace lkw
