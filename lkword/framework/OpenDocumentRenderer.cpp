@@ -283,6 +283,15 @@ void TOpenDocumentRenderer::BeginLink(std::u16string_view Target) {
 
 void TOpenDocumentRenderer::EndLink() { EndSpan(); }
 
+void TOpenDocumentRenderer::BeginRevision(TRevisionKind Kind) {
+  // White space before the change stays outside it.
+  FlushSpace();
+  FLine += RevisionStart(Kind);
+  FAtStart = false;
+}
+
+void TOpenDocumentRenderer::EndRevision(TRevisionKind Kind) { FLine += RevisionEnd(Kind); }
+
 void TOpenDocumentRenderer::Image(std::u16string_view Source) {
   FPicture = true;
   ++FContentLines;

@@ -86,6 +86,8 @@ class TOpenDocumentRenderer : public TTextRenderer {
   void EndSpan() override;
   void BeginLink(std::u16string_view Target) override;
   void EndLink() override;
+  void BeginRevision(TRevisionKind Kind) override;
+  void EndRevision(TRevisionKind Kind) override;
   void Image(std::u16string_view Source) override;
   void NextTableStyle(std::u16string_view Style) override;
   void BeginTable() override;

@@ -84,6 +84,10 @@ enum class TElem : uint8_t {
   PageNumber,
   HiddenText,
   Section,
+  TrackedChanges,  // the changes' list: what deletions took out
+  Change,          // where a deletion took text out
+  ChangeStart,     // an insertion's start and end
+  ChangeEnd,
   Skip,
 };
 
@@ -153,10 +157,12 @@ TElem ElemKind(const TLKXMLItem* N) {
       {u"text:page-number", TElem::PageNumber},
       {u"text:hidden-text", TElem::HiddenText},
       {u"text:section", TElem::Section},
-      // No visible text: deleted text kept for change tracking, index
-      // templates, declarations, cached list numbers, ruby annotations,
+      {u"text:tracked-changes", TElem::TrackedChanges},
+      {u"text:change", TElem::Change},
+      {u"text:change-start", TElem::ChangeStart},
+      {u"text:change-end", TElem::ChangeEnd},
+      // No visible text: index templates, declarations, cached list numbers, ruby annotations,
       // descriptions, embedded binaries, forms and settings.
-      {u"text:tracked-changes", TElem::Skip},
       {u"text:table-of-content-source", TElem::Skip},
       {u"text:illustration-index-source", TElem::Skip},
       {u"text:object-index-source", TElem::Skip},
@@ -209,7 +215,8 @@ TBlockRole BlockRole(TElem Kind) {
     case TElem::Frame:
     case TElem::Image:
     case TElem::Row:
-    case TElem::Cell: return TBlockRole::Whole;
+    case TElem::Cell:
+    case TElem::TrackedChanges: return TBlockRole::Whole;
     case TElem::CoveredCell:
     case TElem::Object:
     case TElem::Skip: return TBlockRole::Nothing;
@@ -271,7 +278,10 @@ class TOOBodyWriter {
   // InStory: the content is a story of its own (a header or a footer), in
   // which notes and comments are told as its text.
   explicit TOOBodyWriter(TCustomOpenOfficeDocument& D, bool InStory = false)
-      : D(D), Out(D.Output()), FStoryDepth(InStory ? 1 : 0) {}
+      : D(D),
+        Out(D.Output()),
+        FMarksChanges(D.ReaderFormating() != tfPlainText || D.FParseItems.Contains(wpiRevisions)),
+        FStoryDepth(InStory ? 1 : 0) {}
 
   void Block(const TLKXMLItem* N);
   // The opening and the closing of a container (BlockRole Container).
@@ -298,6 +308,10 @@ class TOOBodyWriter {
   void SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
   void ResumeParagraph();
   void Deferred(const TDeferred& Block);
+  // Tracked changes, where they are shown: the text of each deletion, told
+  // where it was taken out, and the insertions' extent.
+  void TrackedChanges(const TLKXMLItem* N);
+  void ChangeMark(const TLKXMLItem* C, TElem Kind);
   void Inline(const TLKXMLItem* N, std::vector<TDeferred>& Deferred);
   void InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
   // The inline elements that are more than their content.
@@ -348,6 +362,15 @@ class TOOBodyWriter {
   std::vector<TOpenInline> FInlines;
   const TParagraph* FParagraph = nullptr;
   bool FSplit = false;
+  // The changes by their ids (deletions with their text), and the insertion
+  // open now: it is told open in every paragraph it covers.
+  struct TChange {
+    TRevisionKind Kind;
+    WideString Text;
+  };
+  const bool FMarksChanges;
+  std::unordered_map<WideString, TChange> FChanges;
+  WideString FInsertion;
   int FListDepth = 0;
   std::vector<TOpenList> FLists;
   std::vector<TOpenItem> FItems;
@@ -385,6 +408,7 @@ void TOOBodyWriter::Block(const TLKXMLItem* N) {
     case TElem::Image: Picture(N); return;
     case TElem::Row: Row(N); return;
     case TElem::Cell: Cell(N); return;
+    case TElem::TrackedChanges: TrackedChanges(N); return;
     default: return;
   }
 }
@@ -544,8 +568,12 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   FParagraph = &p;
   FSplit = false;
   Out.BeginParagraph(p);
+  if (!FInsertion.empty()) Out.BeginRevision(TRevisionKind::Inserted);
   Inline(N, deferred);
-  if (!FSplit) Out.EndParagraph();
+  if (!FSplit) {
+    if (!FInsertion.empty()) Out.EndRevision(TRevisionKind::Inserted);
+    Out.EndParagraph();
+  }
   FInlines.swap(inlines);
   FParagraph = outer;
   FSplit = split;
@@ -558,6 +586,7 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
 void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
   if (!FSplit) {
     for (auto it = FInlines.rbegin(); it != FInlines.rend(); ++it) it->Link ? Out.EndLink() : Out.EndSpan();
+    if (!FInsertion.empty()) Out.EndRevision(TRevisionKind::Inserted);
     Out.EndParagraph();
     FSplit = true;
   }
@@ -576,7 +605,69 @@ void TOOBodyWriter::ResumeParagraph() {
   TParagraph resumed = *FParagraph;
   resumed.Label.clear();
   Out.BeginParagraph(resumed);
+  if (!FInsertion.empty()) Out.BeginRevision(TRevisionKind::Inserted);
   for (const TOpenInline& open : FInlines) open.Link ? Out.BeginLink(*open.Link) : Out.BeginSpan(*open.Style);
+}
+
+// Bounds on the changes a hostile document may make the writer keep.
+constexpr size_t kMaxChanges = 10000;
+constexpr size_t kMaxDeletedText = size_t{1} << 16;
+
+void TOOBodyWriter::TrackedChanges(const TLKXMLItem* N) {
+  if (!FMarksChanges) return;
+  const TLKXMLItems& regions = N->Items();
+  for (int i = 0; i < regions.Count() && FChanges.size() < kMaxChanges; ++i) {
+    const TLKXMLItem* region = regions[i];
+    WideString id;
+    if (region->Kind() != ikProperty || region->TagName() != u"text:changed-region" ||
+        !(region->FindAttribute(u"text:id", id) || region->FindAttribute(u"xml:id", id)))
+      continue;
+    const TLKXMLItems& parts = region->Items();
+    for (int k = 0; k < parts.Count(); ++k) {
+      const TLKXMLItem* part = parts[k];
+      if (part->Kind() != ikProperty) continue;
+      if (part->TagName() == u"text:insertion") {
+        FChanges[id] = {TRevisionKind::Inserted, {}};
+      } else if (part->TagName() == u"text:deletion") {
+        // The deleted paragraphs' text, one line; the change's author and
+        // date are no text of it.
+        WideString text;
+        const TLKXMLItems& taken = part->Items();
+        for (int t = 0; t < taken.Count() && text.size() < kMaxDeletedText; ++t) {
+          if (taken[t]->Kind() != ikProperty || taken[t]->TagName() == u"office:change-info") continue;
+          const WideString line(TrimAsciiBlanks(taken[t]->Text()));
+          if (line.empty()) continue;
+          if (!text.empty()) text += u' ';
+          text += line.substr(0, kMaxDeletedText - std::min(text.size(), kMaxDeletedText));
+        }
+        FChanges[id] = {TRevisionKind::Deleted, std::move(text)};
+      } else {
+        continue;
+      }
+      break;
+    }
+  }
+}
+
+void TOOBodyWriter::ChangeMark(const TLKXMLItem* C, TElem Kind) {
+  if (!FMarksChanges) return;
+  WideString id;
+  if (!C->FindAttribute(u"text:change-id", id)) return;
+  const auto it = FChanges.find(id);
+  if (it == FChanges.end()) return;
+  const TChange& change = it->second;
+  if (Kind == TElem::Change && change.Kind == TRevisionKind::Deleted && !change.Text.empty()) {
+    if (FSplit) ResumeParagraph();
+    Out.BeginRevision(TRevisionKind::Deleted);
+    Out.Text(change.Text, FRun);
+    Out.EndRevision(TRevisionKind::Deleted);
+  } else if (Kind == TElem::ChangeStart && change.Kind == TRevisionKind::Inserted && FInsertion.empty()) {
+    FInsertion = id;
+    if (!FSplit) Out.BeginRevision(TRevisionKind::Inserted);
+  } else if (Kind == TElem::ChangeEnd && id == FInsertion) {
+    if (!FSplit) Out.EndRevision(TRevisionKind::Inserted);
+    FInsertion.clear();
+  }
 }
 
 void TOOBodyWriter::Deferred(const TDeferred& B) {
@@ -688,6 +779,11 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
       Inline(C, Deferred);
       return;
     }
+    case TElem::Change:
+    case TElem::ChangeStart:
+    case TElem::ChangeEnd:
+      ChangeMark(C, ElemKind(C));
+      return;
     case TElem::HiddenText:
       if (D.FParseItems.Contains(wpiHiddenText)) {
         const WideString value = C->AttributeValue(u"text:string-value");

@@ -135,6 +135,26 @@ TEST(OpenDocumentText, BodiesGiveTheirLines) {
   }
 }
 
+TEST(OpenDocumentText, TrackedChangesAreMarkedWhereShown) {
+  // A deletion's text goes where it was taken out; an insertion is marked
+  // in each paragraph it covers. Plain text reads with the changes accepted.
+  const std::string body = Package(Content(
+      "<text:tracked-changes><text:changed-region text:id=\"d\"><text:deletion><office:change-info>"
+      "<dc:creator>Ann</dc:creator></office:change-info><text:p>old</text:p><text:p>words</text:p></text:deletion>"
+      "</text:changed-region><text:changed-region text:id=\"i\"><text:insertion/></text:changed-region>"
+      "</text:tracked-changes>"
+      "<text:p>a <text:change text:change-id=\"d\"/><text:change-start text:change-id=\"i\"/>new</text:p>"
+      "<text:p>more<text:change-end text:change-id=\"i\"/> b<text:change text:change-id=\"unknown\"/></text:p>"));
+  EXPECT_EQ(Load(body).Lines, (Lines{"", "a new", "more b", ""}));
+  TOpenOfficeTextDocument shown;
+  shown.SetParseItems(shown.ParseItems().Include(wpiRevisions));
+  EXPECT_EQ(Load(body, tfPlainText, &shown).Lines, (Lines{"", "a -old words+new", "+more b", ""}));
+  const TResult html = Load(body, tfHTML);
+  ASSERT_GE(html.Lines.size(), 4u);
+  EXPECT_EQ(Lines(html.Lines.end() - 3, html.Lines.end() - 1),
+            (Lines{"<p>a <s>old words</s><u>new</u></p>", "<p><u>more</u> b</p>"}));
+}
+
 // styles.xml with the given master pages.
 std::string MasterStyles(const std::string& pages) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-styles "
