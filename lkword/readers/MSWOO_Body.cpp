@@ -161,8 +161,9 @@ TElem ElemKind(const TLKXMLItem* N) {
       {u"text:change", TElem::Change},
       {u"text:change-start", TElem::ChangeStart},
       {u"text:change-end", TElem::ChangeEnd},
-      // No visible text: index templates, declarations, cached list numbers, ruby annotations,
-      // descriptions, embedded binaries, forms and settings.
+      // No visible text: index templates, declarations, cached list
+      // numbers, ruby annotations, descriptions, embedded binaries, forms
+      // and settings.
       {u"text:table-of-content-source", TElem::Skip},
       {u"text:illustration-index-source", TElem::Skip},
       {u"text:object-index-source", TElem::Skip},
@@ -306,8 +307,11 @@ class TOOBodyWriter {
   // does not allow) is told where it stands: the paragraph ends before it
   // and resumes, with the spans and links that were open, at the next text.
   void SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
+  // Reopens the paragraph a block split, if one did, before its next text.
   void ResumeParagraph();
   void Deferred(const TDeferred& Block);
+  // The blocks met in a paragraph, told once it has ended.
+  void TellDeferred(std::vector<TDeferred>& Blocks);
   // Tracked changes, where they are shown: the text of each deletion, told
   // where it was taken out, and the insertions' extent.
   void TrackedChanges(const TLKXMLItem* N);
@@ -353,8 +357,8 @@ class TOOBodyWriter {
   WideString FLabel;  // the citation of the note whose body comes next
   WideString FDecoded;
   TRunStyle FRun;  // the formatting of the text at hand
-  // The spans and links open in the paragraph at hand, and that paragraph as
-  // it resumes after a block split it (FSplit: it is closed until then).
+  // The spans and links open in the paragraph at hand, and that paragraph,
+  // which a block may have split (FSplit: it is closed until resumed).
   struct TOpenInline {
     const TRunStyle* Style;   // a span's, or
     const WideString* Link;   // a link's target
@@ -577,10 +581,15 @@ void TOOBodyWriter::Paragraph(const TLKXMLItem* N) {
   FInlines.swap(inlines);
   FParagraph = outer;
   FSplit = split;
-  for (const TDeferred& d : deferred) {
-    if (Stopped()) return;
+  TellDeferred(deferred);
+}
+
+void TOOBodyWriter::TellDeferred(std::vector<TDeferred>& Blocks) {
+  for (const TDeferred& d : Blocks) {
+    if (Stopped()) break;
     Deferred(d);
   }
+  Blocks.clear();
 }
 
 void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) {
@@ -590,17 +599,15 @@ void TOOBodyWriter::SplitParagraph(const TLKXMLItem* C, std::vector<TDeferred>& 
     Out.EndParagraph();
     FSplit = true;
   }
-  for (const TDeferred& d : Deferred) {
-    if (Stopped()) return;
-    this->Deferred(d);
-  }
-  Deferred.clear();
+  TellDeferred(Deferred);
+  if (Stopped()) return;
   const TRunStyle run = FRun;
   Block(C);
   FRun = run;
 }
 
 void TOOBodyWriter::ResumeParagraph() {
+  if (!FSplit) return;
   FSplit = false;
   TParagraph resumed = *FParagraph;
   resumed.Label.clear();
@@ -657,7 +664,7 @@ void TOOBodyWriter::ChangeMark(const TLKXMLItem* C, TElem Kind) {
   if (it == FChanges.end()) return;
   const TChange& change = it->second;
   if (Kind == TElem::Change && change.Kind == TRevisionKind::Deleted && !change.Text.empty()) {
-    if (FSplit) ResumeParagraph();
+    ResumeParagraph();
     Out.BeginRevision(TRevisionKind::Deleted);
     Out.Text(change.Text, FRun);
     Out.EndRevision(TRevisionKind::Deleted);
@@ -706,7 +713,7 @@ void TOOBodyWriter::Text(std::u16string_view Raw, bool Decode) {
   }
   if (FSplit) {
     // White space after a block that split the paragraph starts no text.
-    if (s.find_first_not_of(u" \t\r\n") == std::u16string_view::npos) return;
+    if (TrimAsciiBlanks(s).empty()) return;
     ResumeParagraph();
   }
   Out.Text(s, FRun);
@@ -739,7 +746,8 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
     Deferred.push_back({C, {}});
     return;
   }
-  switch (ElemKind(C)) {
+  const TElem kind = ElemKind(C);
+  switch (kind) {
     case TElem::Span:
       Span(C, Deferred);
       return;
@@ -747,15 +755,15 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
       Link(C, Deferred);
       return;
     case TElem::Space:
-      if (FSplit) ResumeParagraph();
+      ResumeParagraph();
       Spaces(C);
       return;
     case TElem::Tab:
-      if (FSplit) ResumeParagraph();
+      ResumeParagraph();
       Out.Tab();
       return;
     case TElem::LineBreak:
-      if (FSplit) ResumeParagraph();
+      ResumeParagraph();
       Out.LineBreak();
       return;
     case TElem::Note:
@@ -782,7 +790,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
     case TElem::Change:
     case TElem::ChangeStart:
     case TElem::ChangeEnd:
-      ChangeMark(C, ElemKind(C));
+      ChangeMark(C, kind);
       return;
     case TElem::HiddenText:
       if (D.FParseItems.Contains(wpiHiddenText)) {
@@ -790,7 +798,7 @@ void TOOBodyWriter::InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& D
         if (value.empty()) return;
         TRunStyle hidden = FRun;
         hidden.Hidden = true;
-        if (FSplit) ResumeParagraph();
+        ResumeParagraph();
         Out.Text(value, hidden);
       }
       return;
@@ -858,7 +866,7 @@ void TOOBodyWriter::Note(const TLKXMLItem* C, std::vector<TDeferred>& Deferred) 
     if (part->TagName() == u"text:note-citation") {
       citation = part->Text();
       if (citation.empty()) continue;
-      if (FSplit) ResumeParagraph();
+      ResumeParagraph();
       Out.NoteReference(kind, citation, FRun);
     }
   }

@@ -295,6 +295,8 @@ class TMSWordDocument : public TMSCustomWordDocument {
   void ReadSymbols(TStream& Stream, TStream& Table);
   std::vector<std::pair<int64_t, int64_t>> FDeleted, FInserted;
   bool AcceptsChanges() const { return ReaderFormating() == tfPlainText && !FParseItems.Contains(wpiRevisions); }
+  // Whether the text shows tracked changes, and has some.
+  bool MarksChanges() const { return !AcceptsChanges() && (!FDeleted.empty() || !FInserted.empty()); }
   // The tracked change at Cp, if any, and the CP where that answer ends.
   std::optional<TRevisionKind> RevisionAt(int64_t Cp, int64_t& Until) const;
   // Tells the change the text at hand belongs to, ending the one before.

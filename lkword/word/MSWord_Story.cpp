@@ -85,8 +85,7 @@ void TMSWordDocument::ReadParagraphs(TStream& Stream, TStream& Table) {
     source.lcbPlfLfo = LoadLE32(p + 12);
   }
   // Tracked changes are marked by CP, which the paragraphs' runs give.
-  const bool marksChanges = !AcceptsChanges() && (!FDeleted.empty() || !FInserted.empty());
-  FParagraphs.Load(Stream, Table, source, ParagraphPieces(), FFontNames, RunStylesSeen() || marksChanges);
+  FParagraphs.Load(Stream, Table, source, ParagraphPieces(), FFontNames, RunStylesSeen() || MarksChanges());
 }
 
 void TMSWordDocument::ReadParagraphs6(TStream& Stream) {
@@ -259,7 +258,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
   const size_t n = Text.size();
   word.Reserve(n);
   FTextBase = 0;
-  const bool marksChanges = !AcceptsChanges() && FStoryCp >= 0 && (!FDeleted.empty() || !FInserted.empty());
+  const bool marksChanges = FStoryCp >= 0 && MarksChanges();
   for (size_t i = 0; i < n;) {
     const char16_t c = Text[i];
     const bool told = FTold.Instructions == 0;  // document text, not a field's instruction
