@@ -309,6 +309,7 @@ class TLKPDFReader : public TMSWBaseDocument {
   int FLookupDepth = 0;
   int64_t FDecompressedTotal = 0;
   int32_t FPageCount = 0;
+  int32_t FContentLost = 0;  // content streams named by pages but not in the file
   int8_t FNeedAppearances = -1;  // not looked up yet
   TPDFTextOptions FTextOptions;
   bool FKeepPageItems = false;

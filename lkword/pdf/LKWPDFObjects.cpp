@@ -115,6 +115,7 @@ void TLKPDFReader::ClearInternalLists() {
   FLookupDepth = 0;
   FDecompressedTotal = 0;
   FPageCount = 0;
+  FContentLost = 0;
   FNeedAppearances = -1;
   FAnnotationText.Clear();
   FPageTexts.clear();
@@ -1297,7 +1298,10 @@ RawByteString TLKPDFReader::GetPageContents(int32_t PageObjNum) {
   for (const int32_t num : streams) {
     RawByteString data;
     if (!GetStreamData(num, data)) {
-      if (!LocateObjectExists(num)) MarkPartial("a page's content stream is missing");
+      if (!LocateObjectExists(num)) {
+        ++FContentLost;
+        MarkPartial("a page's content stream is missing");
+      }
       continue;
     }
     if (!all.empty()) all += '\n';

@@ -66,6 +66,7 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   FInherited.clear();
   FPageCount = static_cast<int32_t>(pages.size());
   bool anyText = false;
+  size_t lostPages = 0;  // pages whose content was lost: no sign of scanning
   TDocumentOutput& out = Output();
   // Only the range's pages are read: its first page of a long file costs
   // about one page.
@@ -77,6 +78,7 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     const int number = static_cast<int>(i) + 1;
     // The page's annotations are told while it is read, before its lines.
     out.BeginPage(number);
+    const int32_t lostBefore = FContentLost;
     try {
       ProcessPage(pages[i], *page);
     } catch (const EPDFPasswordError&) {
@@ -89,7 +91,9 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
       throw;
     } catch (const std::exception& e) {
       MarkPartial(Format("page %d could not be read: %s", {std::to_string(i + 1), e.what()}));
+      ++FContentLost;
     }
+    if (FContentLost != lostBefore) ++lostPages;
     if (!anyText)
       for (const WideString& line : page->Lines())
         if (line.find_first_not_of(u" \t") != WideString::npos) anyText = true;
@@ -102,9 +106,11 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
   }
   FInherited.clear();
   // Pages that draw glyphs do have a text layer, even when none of it could
-  // be mapped to Unicode: then that is what the user is told.
+  // be mapped to Unicode: then that is what the user is told. Pages whose
+  // content was lost have said so already.
   const int64_t unmapped = UnmappedGlyphs(), fontless = FontlessStrings();
-  if (begin < end && !anyText && unmapped == 0 && fontless == 0) AddWarning("no text layer: scanned pages?");
+  if (begin + lostPages < end && !anyText && unmapped == 0 && fontless == 0)
+    AddWarning("no text layer: scanned pages?");
   if (unmapped > 0)
     AddWarning(Format("%d glyphs have no known Unicode mapping and were left out", {std::to_string(unmapped)}));
   if (fontless > 0)

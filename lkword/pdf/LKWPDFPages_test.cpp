@@ -344,6 +344,13 @@ TEST(PDFPages, PagesWithoutTextAreReported) {
   Load(r, Pages({Stream("q 100 0 0 100 0 0 cm /Im1 Do Q"), Stream("")}));
   EXPECT_EQ(r.PageCount(), 2);
   EXPECT_TRUE(HasWarning(r, "no text layer"));
+
+  // A page whose content is not in the file is no scan: what was lost is said.
+  Load(r, Document({{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                    {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+                    {3, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R >>"}}));
+  EXPECT_TRUE(HasWarning(r, "content stream is missing"));
+  EXPECT_FALSE(HasWarning(r, "no text layer"));
 }
 
 TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
