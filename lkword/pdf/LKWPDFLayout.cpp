@@ -47,6 +47,10 @@ constexpr double kMinSize = 1;
 // such a glyph as this wide at most.
 constexpr double kNoWidth = 0.01;
 constexpr double kTypicalLetter = 0.5;
+// A glyph with no known text at least this wide (ems), that the next glyph
+// does not overlap, parts the text on either side: it may have been a
+// hyphen, a slash or a space, and guessing none joins words.
+constexpr double kBlankGlyph = 0.25;
 // Baselines further apart than this start a new block (a blank line).
 constexpr double kBlockGap = 1.6;
 // A gap wider than this inside a line may be a column gutter.
@@ -363,6 +367,7 @@ void TLineBuilder::CollectText(TLineText& T) {
   bool pendingSpace = false, prevRaised = false, spaceSeen = false;
   double prevEnd = 0, prevSize = 0, spaceAt = 0, spaceNeed = 0;
   double prevAt = 0, prevAdv = 0;  // the glyph before, by itself
+  double blankEnd = -1;             // where an unmapped glyph ends, if the last seen was one
   uint32_t prevRun = 0;
   size_t kept = 0;
   const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
@@ -423,8 +428,12 @@ void TLineBuilder::CollectText(TLineText& T) {
     // A note mark before its note's text (the mark after a word stays on it).
     if (prevRaised && !raised) pendingSpace = true;
     if (!text.empty()) {
+      if (blankEnd >= 0 && along > blankEnd - kWordGap * size) pendingSpace = true;
+      blankEnd = -1;
       AppendUnit(text, pendingSpace, T.Rtl);
       pendingSpace = false;
+    } else if (g.Adv > kBlankGlyph * size) {
+      blankEnd = along + g.Adv;
     }
     const double adv = Reach(oi, g, text, size);
     prevEnd = kept > 0 ? std::max(prevEnd, along + adv) : along + adv;

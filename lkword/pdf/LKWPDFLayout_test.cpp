@@ -33,6 +33,13 @@ class Glyphs {
     }
     return *this;
   }
+  // A glyph whose text is unknown.
+  Glyphs& Unmapped(double X, double Y, double Size = 10, double Step = 0.5) {
+    Word(u"?", X, Y, Size, Step);
+    FG.Chars.pop_back();
+    FG.Glyphs.back().TextLen = 0;
+    return *this;
+  }
   // Right-to-left text typed in logical order, each glyph placed to the
   // left of the one before.
   Glyphs& WordRTL(const std::u16string& Text, double Right, double Y, double Size = 10) {
@@ -80,6 +87,13 @@ TEST(PDFLayout, WordsComeFromGapsNotFromKerning) {
   Glyphs over;
   over.Word(u"sauveg", 72, 100).Word(u" ", 102, 100).Word(u"ard\u00E9", 102.1, 100);
   EXPECT_EQ(over.Lines(), Strings{"sauvegard\xC3\xA9"});
+
+  // A glyph of unknown text (a hyphen, say) parts the words beside it; an
+  // unknown accent the next letter is drawn over does not.
+  Glyphs unknown;
+  unknown.Word(u"in", 72, 100).Unmapped(82, 100).Word(u"memory", 87, 100);
+  unknown.Word(u"re", 72, 130).Unmapped(82, 130, 10, 0.3).Word(u"sume", 82, 130);
+  EXPECT_EQ(unknown.Lines(), (Strings{"in memory", "resume"}));
 }
 
 TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
