@@ -25,6 +25,12 @@ constexpr double kOwnLineTolerance = 1.0;
 // block by the width of the line.
 constexpr double kBlockJump = 3;
 constexpr double kOverlapLineGap = 0.75;
+// Glyphs on baselines closer than this, with gaps of at most kBandGap, are
+// one stretch of text; a line keeps its last kMaxBands stretches to check
+// such a jump against.
+constexpr double kBandTolerance = 0.1;
+constexpr double kBandGap = 1;
+constexpr size_t kMaxBands = 8;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
 constexpr double kWordGap = 0.15;
@@ -157,10 +163,18 @@ class TLineBuilder {
     // Going back over text already on the line from another baseline: the
     // next line of a block that overlaps this one, not a part of this line.
     const double own = SizeOf(g);
-    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv && FLastEnd - a0 > kBlockJump * own &&
-        own > kSmaller * FLastSize && FLastSize > kSmaller * own &&
-        std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * own)
-      return false;
+    if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv) {
+      if (FLastEnd - a0 > kBlockJump * own && own > kSmaller * FLastSize && FLastSize > kSmaller * own &&
+          std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * own)
+        return false;
+      // Text of another column may have come between: what counts is the
+      // baseline of the text gone over, if that is a stretch of text as
+      // large (stacked sub- and superscripts are short).
+      for (const TBand& b : FBands)
+        if (a0 < b.Max - 0.5 * g.Adv && a1 > b.Min + 0.5 * g.Adv && b.Max - b.Min > kBlockJump * own &&
+            own > kSmaller * b.Size && b.Size > kSmaller * own && std::fabs(Across(g) - b.Across) > kOverlapLineGap * own)
+          return false;
+    }
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
   }
 
@@ -183,7 +197,28 @@ class TLineBuilder {
     FLastAcross = Across(g);
     FLastSize = SizeOf(g);
     FLastEnd = Along(g) + g.Adv;
+    AddToBand(g);
     FLine.push_back(I);
+  }
+
+  void AddToBand(const TPDFPlacedGlyph& g) {
+    if (FLine.empty()) {
+      FBands.clear();
+      FNextBand = 0;
+    }
+    const double across = Across(g), a0 = Along(g), a1 = a0 + g.Adv, size = SizeOf(g);
+    for (TBand& b : FBands) {
+      if (std::fabs(b.Across - across) > kBandTolerance * size || a0 > b.Max + kBandGap * size ||
+          a1 < b.Min - kBandGap * size)
+        continue;
+      b.Min = std::min(b.Min, a0);
+      b.Max = std::max(b.Max, a1);
+      b.Size = std::max(b.Size, size);
+      return;
+    }
+    if (FBands.size() < kMaxBands) FBands.push_back({across, a0, a1, size});
+    else FBands[FNextBand] = {across, a0, a1, size};
+    FNextBand = (FNextBand + 1) % kMaxBands;
   }
 
   // Ends the line being collected: its glyphs in order become text units,
@@ -228,6 +263,11 @@ class TLineBuilder {
   std::vector<uint32_t> FLine;
   double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
   double FLastAcross = 0, FLastSize = 0, FLastEnd = 0;  // the glyph added last
+  struct TBand {
+    double Across, Min, Max, Size;
+  };
+  std::vector<TBand> FBands;  // the line's latest stretches of text
+  size_t FNextBand = 0;       // the one a new stretch replaces once all are used
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;

@@ -111,6 +111,15 @@ TEST(PDFLayout, LinesFollowBaselinesAndContentOrder) {
   Glyphs back;
   back.Word(u"two", 140, 100).Word(u"one", 100, 100);
   EXPECT_EQ(back.Lines(), Strings{"one two"});
+
+  // Two lines of a column with a larger heading of the next column drawn
+  // between them, halfway down: the second line goes back over the first,
+  // so it is a line of its own. Stacked scripts go back over one glyph.
+  Glyphs between;
+  between.Word(u"U.S. tax withheld", 72, 100).Word(u"When", 300, 105, 14).Word(u"Line 70.", 72, 110);
+  between.Word(u"Re", 72, 140).Word(u"C", 82, 137, 7).Word(u"x", 90, 140).Word(u"Re", 150, 140);
+  between.Word(u"C", 160, 137, 7).Word(u"duct", 160, 142, 7);
+  EXPECT_EQ(between.Lines(), (Strings{"U.S. tax withheld When", "Line 70.", "ReC x ReC duct"}));
 }
 
 TEST(PDFLayout, ColumnsWrittenAcrossAreReadDownEach) {
