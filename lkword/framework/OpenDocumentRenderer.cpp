@@ -109,10 +109,7 @@ void TOpenDocumentRenderer::EndStory(TStoryKind Kind) {
   // Master pages often repeat the same header (first, left and right pages,
   // or one page style per chapter): each text is kept once.
   const WideString text = FStoryText.Text();
-  if (text.find_first_not_of(u" \t\r\n") == WideString::npos ||
-      std::find(FStoriesSeen.begin(), FStoriesSeen.end(), text) != FStoriesSeen.end())
-    return;
-  FStoriesSeen.push_back(text);
+  if (text.find_first_not_of(u" \t\r\n") == WideString::npos || !FStoriesSeen.insert(text).second) return;
   TWideStrings* target = Kind == TStoryKind::Header ? FHeaders : FFooters;
   if (!target) return;
   for (const WideString& item : FStoryText.Items()) Path().AddTo(*target, item);

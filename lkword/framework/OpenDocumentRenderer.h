@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "lkword/framework/TextRenderer.h"
@@ -157,7 +158,7 @@ class TOpenDocumentRenderer : public TTextRenderer {
   TWideStrings* FFooters = nullptr;
   TWideStrings FStoryText;
   std::unique_ptr<TTextPath::TRedirect> FStoryRedirect;
-  std::vector<WideString> FStoriesSeen;
+  std::unordered_set<WideString> FStoriesSeen;
 };
 
 }  // namespace lkw

@@ -555,6 +555,7 @@ void TCustomOpenOfficeDocument::ClearInternalLists() {
   FOutlineStyle = TOOListStyle();
   FHeaderText.Clear();
   FFooterText.Clear();
+  FDeclarations.clear();
   FPasswordProtected = false;
   FEncrypted.clear();
 }
@@ -593,6 +594,7 @@ void TCustomOpenOfficeDocument::LoadFromStream(TStream& Stream) try {
   }
   FPackage = nullptr;
   if (FReadHeadersFooters && FXMLTagText == u"office:text") ReadPackageMasterPages(styles);
+  TellDeclarations();
   Output().EndDocument();
 } catch (...) {
   RethrowAsException();
@@ -752,6 +754,7 @@ void TCustomOpenOfficeDocument::LoadFlatDocument(TStream& Stream, bool WantText)
   Output().Release();
   LoadXMLBytes(std::move(bytes));
   if (!masters.empty()) ReadMasterPages(masters);
+  TellDeclarations();
   Output().EndDocument();
 }
 

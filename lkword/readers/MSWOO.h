@@ -278,6 +278,9 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
   // Headers and footers from the master pages in Xml (styles.xml, or the
   // master styles element of a flat document).
   void ReadMasterPages(const RawByteString& Xml);
+  // A presentation's footer and header texts, declared before its slides
+  // and told after them, as a text's master pages are.
+  void TellDeclarations();
   void ReadMetadata(const RawByteString& MetaXML);
   // Reads the manifest's encryption data into FEncrypted; an encrypted
   // package without a password raises.
@@ -309,6 +312,7 @@ class TCustomOpenOfficeDocument : public TMSWBaseDocument {
 
   TWideStrings FHeaderText;
   TWideStrings FFooterText;
+  std::vector<std::pair<TStoryKind, WideString>> FDeclarations;
   std::unordered_map<WideString, TOOListStyle> FListStyles;
   std::unordered_map<WideString, TOOParagraphListStyle> FParagraphLists;
   TOOListStyle FOutlineStyle;

@@ -88,6 +88,7 @@ enum class TElem : uint8_t {
   Change,          // where a deletion took text out
   ChangeStart,     // an insertion's start and end
   ChangeEnd,
+  Decl,  // a presentation's footer or header text, which its slides show
   Skip,
 };
 
@@ -161,6 +162,8 @@ TElem ElemKind(const TLKXMLItem* N) {
       {u"text:change", TElem::Change},
       {u"text:change-start", TElem::ChangeStart},
       {u"text:change-end", TElem::ChangeEnd},
+      {u"presentation:footer-decl", TElem::Decl},
+      {u"presentation:header-decl", TElem::Decl},
       // No visible text: index templates, declarations, cached list
       // numbers, ruby annotations, descriptions, embedded binaries, forms
       // and settings.
@@ -217,7 +220,8 @@ TBlockRole BlockRole(TElem Kind) {
     case TElem::Image:
     case TElem::Row:
     case TElem::Cell:
-    case TElem::TrackedChanges: return TBlockRole::Whole;
+    case TElem::TrackedChanges:
+    case TElem::Decl: return TBlockRole::Whole;
     case TElem::CoveredCell:
     case TElem::Object:
     case TElem::Skip: return TBlockRole::Nothing;
@@ -316,6 +320,7 @@ class TOOBodyWriter {
   // where it was taken out, and the insertions' extent.
   void TrackedChanges(const TLKXMLItem* N);
   void ChangeMark(const TLKXMLItem* C, TElem Kind);
+  void Declaration(const TLKXMLItem* N);
   void Inline(const TLKXMLItem* N, std::vector<TDeferred>& Deferred);
   void InlineElement(const TLKXMLItem* C, std::vector<TDeferred>& Deferred);
   // The inline elements that are more than their content.
@@ -413,8 +418,19 @@ void TOOBodyWriter::Block(const TLKXMLItem* N) {
     case TElem::Row: Row(N); return;
     case TElem::Cell: Cell(N); return;
     case TElem::TrackedChanges: TrackedChanges(N); return;
+    case TElem::Decl: Declaration(N); return;
     default: return;
   }
+}
+
+// Slides show their footer's text where their master puts it.
+void TOOBodyWriter::Declaration(const TLKXMLItem* N) {
+  constexpr size_t kMaxDeclarations = 1000;
+  if (!D.FReadHeadersFooters || D.FDeclarations.size() >= kMaxDeclarations) return;
+  WideString text(TrimAsciiBlanks(N->Text()));
+  if (text.empty()) return;
+  const TStoryKind kind = N->TagName() == u"presentation:header-decl" ? TStoryKind::Header : TStoryKind::Footer;
+  D.FDeclarations.emplace_back(kind, std::move(text));
 }
 
 void TOOBodyWriter::Enter(const TLKXMLItem* N) {
@@ -1241,6 +1257,19 @@ void TCustomOpenOfficeDocument::ReadMasterPages(const RawByteString& Xml) {
       out.EndStory(kind);
     }
   }
+}
+
+void TCustomOpenOfficeDocument::TellDeclarations() {
+  TDocumentOutput& out = Output();
+  for (const auto& [kind, text] : FDeclarations) {
+    if (out.Cancelled()) break;
+    out.BeginStory(kind);
+    out.BeginParagraph(TParagraph());
+    out.Text(text);
+    out.EndParagraph();
+    out.EndStory(kind);
+  }
+  FDeclarations.clear();
 }
 
 void TCustomOpenOfficeDocument::TellStyleSheet() {

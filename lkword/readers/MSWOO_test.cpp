@@ -201,6 +201,24 @@ TEST(OpenDocumentText, HeadersAndFootersOfTheMasterPagesEachOnce) {
   TOpenOfficeTextDocument fromFlat;
   EXPECT_EQ(Load(flat, tfPlainText, &fromFlat).Lines, (Lines{"", "Body", ""}));
   EXPECT_EQ(TextLines(fromFlat.HeaderText()), (Lines{"Running head", "Left head", "L", "R"}));
+
+  // A presentation declares the footers its slides show.
+  TOpenOfficePresentation show;
+  const std::string slide =
+      "<draw:page presentation:use-footer-name=\"ftr1\"><draw:frame><draw:text-box><text:p>Slide"
+      "</text:p></draw:text-box></draw:frame></draw:page>";
+  const auto package = [](const std::string& Body) {
+    return Package(Content(Body, "presentation"), "", "application/vnd.oasis.opendocument.presentation");
+  };
+  const std::string slides =
+      package("<presentation:footer-decl presentation:name=\"ftr1\">&#169; Us</presentation:footer-decl>"
+              "<presentation:footer-decl presentation:name=\"ftr2\">&#169; Us</presentation:footer-decl>"
+              "<presentation:header-decl presentation:name=\"hdr1\">Handout</presentation:header-decl>" +
+              slide);
+  EXPECT_EQ(testing::TryLoadLines(show, slides).Lines, testing::TryLoadLines(show, package(slide)).Lines);
+  testing::TryLoadLines(show, slides);
+  EXPECT_EQ(TextLines(show.FooterText()), Lines{"\u00A9 Us"});
+  EXPECT_EQ(TextLines(show.HeaderText()), Lines{"Handout"});
 }
 
 TEST(OpenDocumentText, DamagedStylesCostOnlyTheHeaders) {
