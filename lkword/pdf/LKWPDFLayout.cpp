@@ -31,6 +31,7 @@ constexpr double kOverlapLineGap = 0.75;
 constexpr double kBandTolerance = 0.1;
 constexpr double kBandGap = 1;
 constexpr size_t kMaxBands = 8;
+constexpr size_t kMaxBandScan = 512;
 // A gap wider than this between two glyphs separates words; kerning inside
 // a word stays well below it.
 constexpr double kWordGap = 0.15;
@@ -154,7 +155,8 @@ class TLineBuilder {
   bool Fits(const TPDFPlacedGlyph& g) const {
     if (g.Dx * FUx + g.Dy * FUy < kSameDirection) return false;
     const double size = std::max(FSize, SizeOf(g));
-    const double off = std::fabs(Across(g) - FBaseline);
+    const double across = Across(g);
+    const double off = std::fabs(across - FBaseline);
     if (off > kLineTolerance * size) return false;
     // Small text passing under or over a large glyph is a line of its own:
     // a sub- or superscript stays within its own size of the baseline.
@@ -164,18 +166,29 @@ class TLineBuilder {
     // next line of a block that overlaps this one, not a part of this line.
     const double own = SizeOf(g);
     if (a0 < FMax - 0.5 * g.Adv && a1 > FMin + 0.5 * g.Adv) {
-      if (FLastEnd - a0 > kBlockJump * own && own > kSmaller * FLastSize && FLastSize > kSmaller * own &&
-          std::fabs(Across(g) - FLastAcross) > kOverlapLineGap * own)
+      const double apart = kOverlapLineGap * own, fromLast = std::fabs(across - FLastAcross);
+      if (fromLast > apart && FLastEnd - a0 > kBlockJump * own && own > kSmaller * FLastSize &&
+          FLastSize > kSmaller * own)
         return false;
-      // Text of another column may have come between: what counts is the
-      // baseline of the text gone over, if that is a stretch of text as
-      // large (stacked sub- and superscripts are short).
-      for (const TBand& b : FBands)
-        if (a0 < b.Max - 0.5 * g.Adv && a1 > b.Min + 0.5 * g.Adv && b.Max - b.Min > kBlockJump * own &&
-            own > kSmaller * b.Size && b.Size > kSmaller * own && std::fabs(Across(g) - b.Across) > kOverlapLineGap * own)
-          return false;
+      // A glyph on the baseline of the line's first and last glyphs has
+      // gone over no other, as a rule.
+      if (fromLast + std::fabs(across - FLineAcross) > apart && GoesOverOtherBaseline(g)) return false;
     }
     return a0 <= FMax + kMaxLineGap * size && a1 >= FMin - kMaxLineGap * size;
+  }
+
+  // Text of another column may have come between: what counts is the
+  // baseline of the text gone over, if that is a stretch of text as large
+  // (stacked sub- and superscripts are short).
+  [[gnu::noinline, gnu::cold]] bool GoesOverOtherBaseline(const TPDFPlacedGlyph& g) const {
+    LiveBands();
+    const double across = Across(g), a0 = Along(g), a1 = a0 + g.Adv, own = SizeOf(g);
+    for (const TBand& b : FBands)
+      if (std::fabs(across - b.Across) > kOverlapLineGap * own && a0 < b.Max - 0.5 * g.Adv &&
+          a1 > b.Min + 0.5 * g.Adv && b.Max - b.Min > kBlockJump * own && own > kSmaller * b.Size &&
+          b.Size > kSmaller * own)
+        return true;
+    return false;
   }
 
   void Add(uint32_t I, const TPDFPlacedGlyph& g) {
@@ -197,25 +210,37 @@ class TLineBuilder {
     FLastAcross = Across(g);
     FLastSize = SizeOf(g);
     FLastEnd = Along(g) + g.Adv;
-    AddToBand(g);
     FLine.push_back(I);
+    if (FLine.size() == 1) FLineAcross = FLastAcross;
   }
 
-  void AddToBand(const TPDFPlacedGlyph& g) {
-    if (FLine.empty()) {
-      FBands.clear();
-      FNextBand = 0;
-    }
+  // The line's stretches of text, from its glyphs so far; kept up to date
+  // from then on.
+  [[gnu::noinline]] void LiveBands() const {
+    FBands.clear();
+    FNextBand = FBand = 0;
+    FBandsLive = true;
+    const size_t from = FLine.size() > kMaxBandScan ? FLine.size() - kMaxBandScan : 0;
+    for (size_t k = from; k < FLine.size(); ++k) AddToBand(FG.Glyphs[FLine[k]]);
+  }
+
+  void AddToBand(const TPDFPlacedGlyph& g) const {
     const double across = Across(g), a0 = Along(g), a1 = a0 + g.Adv, size = SizeOf(g);
-    for (TBand& b : FBands) {
-      if (std::fabs(b.Across - across) > kBandTolerance * size || a0 > b.Max + kBandGap * size ||
-          a1 < b.Min - kBandGap * size)
-        continue;
+    const auto takes = [&](const TBand& b) {
+      return std::fabs(b.Across - across) <= kBandTolerance * size && a0 <= b.Max + kBandGap * size &&
+             a1 >= b.Min - kBandGap * size;
+    };
+    size_t k = 0;
+    while (k < FBands.size() && !takes(FBands[k])) ++k;
+    if (k < FBands.size()) {
+      TBand& b = FBands[k];
       b.Min = std::min(b.Min, a0);
       b.Max = std::max(b.Max, a1);
       b.Size = std::max(b.Size, size);
+      FBand = k;
       return;
     }
+    FBand = FNextBand;
     if (FBands.size() < kMaxBands) FBands.push_back({across, a0, a1, size});
     else FBands[FNextBand] = {across, a0, a1, size};
     FNextBand = (FNextBand + 1) % kMaxBands;
@@ -266,8 +291,11 @@ class TLineBuilder {
   struct TBand {
     double Across, Min, Max, Size;
   };
-  std::vector<TBand> FBands;  // the line's latest stretches of text
-  size_t FNextBand = 0;       // the one a new stretch replaces once all are used
+  mutable std::vector<TBand> FBands;  // the line's latest stretches of text
+  mutable size_t FNextBand = 0;       // the one a new stretch replaces once all are used
+  mutable size_t FBand = 0;           // the one the last glyph went to
+  mutable bool FBandsLive = false;    // kept since the line left its first baseline
+  double FLineAcross = 0;     // the line's first baseline
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
   std::vector<TBidiUnit> FUnits;
