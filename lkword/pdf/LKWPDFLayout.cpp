@@ -26,8 +26,9 @@ constexpr double kOwnLineTolerance = 1.0;
 constexpr double kBlockJump = 3;
 constexpr double kOverlapLineGap = 0.75;
 // Glyphs on baselines closer than this, with gaps of at most kBandGap, are
-// one stretch of text; a line keeps its last kMaxBands stretches to check
-// such a jump against.
+// one stretch of text; a glyph that may have gone over another baseline is
+// checked against the last kMaxBands stretches of the line's last
+// kMaxBandScan glyphs.
 constexpr double kBandTolerance = 0.1;
 constexpr double kBandGap = 1;
 constexpr size_t kMaxBands = 8;
@@ -152,7 +153,7 @@ class TLineBuilder {
   double Along(const TPDFPlacedGlyph& g) const { return g.X * FUx + g.Y * FUy; }
   double Across(const TPDFPlacedGlyph& g) const { return g.Y * FUx - g.X * FUy; }
 
-  bool Fits(const TPDFPlacedGlyph& g) const {
+  bool Fits(const TPDFPlacedGlyph& g) {
     if (g.Dx * FUx + g.Dy * FUy < kSameDirection) return false;
     const double size = std::max(FSize, SizeOf(g));
     const double across = Across(g);
@@ -179,9 +180,29 @@ class TLineBuilder {
 
   // Text of another column may have come between: what counts is the
   // baseline of the text gone over, if that is a stretch of text as large
-  // (stacked sub- and superscripts are short).
-  [[gnu::noinline, gnu::cold]] bool GoesOverOtherBaseline(const TPDFPlacedGlyph& g) const {
-    LiveBands();
+  // (stacked sub- and superscripts are short). The line's last glyphs are
+  // looked at, kMaxBandScan at most.
+  [[gnu::noinline, gnu::cold]] bool GoesOverOtherBaseline(const TPDFPlacedGlyph& g) {
+    FBands.clear();
+    size_t next = 0;  // the stretch a new one replaces once all are used
+    const size_t from = FLine.size() > kMaxBandScan ? FLine.size() - kMaxBandScan : 0;
+    for (size_t k = from; k < FLine.size(); ++k) {
+      const TPDFPlacedGlyph& o = FG.Glyphs[FLine[k]];
+      const double across = Across(o), a0 = Along(o), a1 = a0 + o.Adv, size = SizeOf(o);
+      auto b = std::find_if(FBands.begin(), FBands.end(), [&](const TBand& b) {
+        return std::fabs(b.Across - across) <= kBandTolerance * size && a0 <= b.Max + kBandGap * size &&
+               a1 >= b.Min - kBandGap * size;
+      });
+      if (b != FBands.end()) {
+        b->Min = std::min(b->Min, a0);
+        b->Max = std::max(b->Max, a1);
+        b->Size = std::max(b->Size, size);
+        continue;
+      }
+      if (FBands.size() < kMaxBands) FBands.push_back({across, a0, a1, size});
+      else FBands[next] = {across, a0, a1, size};
+      next = (next + 1) % kMaxBands;
+    }
     const double across = Across(g), a0 = Along(g), a1 = a0 + g.Adv, own = SizeOf(g);
     for (const TBand& b : FBands)
       if (std::fabs(across - b.Across) > kOverlapLineGap * own && a0 < b.Max - 0.5 * g.Adv &&
@@ -212,38 +233,6 @@ class TLineBuilder {
     FLastEnd = Along(g) + g.Adv;
     FLine.push_back(I);
     if (FLine.size() == 1) FLineAcross = FLastAcross;
-  }
-
-  // The line's stretches of text, from its glyphs so far; kept up to date
-  // from then on.
-  [[gnu::noinline]] void LiveBands() const {
-    FBands.clear();
-    FNextBand = FBand = 0;
-    FBandsLive = true;
-    const size_t from = FLine.size() > kMaxBandScan ? FLine.size() - kMaxBandScan : 0;
-    for (size_t k = from; k < FLine.size(); ++k) AddToBand(FG.Glyphs[FLine[k]]);
-  }
-
-  void AddToBand(const TPDFPlacedGlyph& g) const {
-    const double across = Across(g), a0 = Along(g), a1 = a0 + g.Adv, size = SizeOf(g);
-    const auto takes = [&](const TBand& b) {
-      return std::fabs(b.Across - across) <= kBandTolerance * size && a0 <= b.Max + kBandGap * size &&
-             a1 >= b.Min - kBandGap * size;
-    };
-    size_t k = 0;
-    while (k < FBands.size() && !takes(FBands[k])) ++k;
-    if (k < FBands.size()) {
-      TBand& b = FBands[k];
-      b.Min = std::min(b.Min, a0);
-      b.Max = std::max(b.Max, a1);
-      b.Size = std::max(b.Size, size);
-      FBand = k;
-      return;
-    }
-    FBand = FNextBand;
-    if (FBands.size() < kMaxBands) FBands.push_back({across, a0, a1, size});
-    else FBands[FNextBand] = {across, a0, a1, size};
-    FNextBand = (FNextBand + 1) % kMaxBands;
   }
 
   // Ends the line being collected: its glyphs in order become text units,
@@ -291,10 +280,7 @@ class TLineBuilder {
   struct TBand {
     double Across, Min, Max, Size;
   };
-  mutable std::vector<TBand> FBands;  // the line's latest stretches of text
-  mutable size_t FNextBand = 0;       // the one a new stretch replaces once all are used
-  mutable size_t FBand = 0;           // the one the last glyph went to
-  mutable bool FBandsLive = false;    // kept since the line left its first baseline
+  std::vector<TBand> FBands;  // scratch: the line's last stretches of text
   double FLineAcross = 0;     // the line's first baseline
   // Scratch reused from line to line.
   std::vector<std::pair<double, uint32_t>> FOrder;
