@@ -9,7 +9,6 @@ namespace lkw {
 
 namespace {
 
-constexpr char16_t kEnDash = 0x2013;
 // A field instruction that collects more outputs than this is not a field.
 constexpr int32_t kMaxFieldCodeLen = 200;
 // Items of a sink are joined by line breaks, so cutting at one changes
@@ -137,6 +136,7 @@ void TWordRenderer::BeginStory(TStoryKind Kind) {
   FOut.clear();
   FFieldCode.clear();
   FFieldCodeLen = 0;
+  FSkipping = false;
 }
 
 void TWordRenderer::EndStory(TStoryKind Kind) {
@@ -176,11 +176,13 @@ void TWordRenderer::Characters(std::u16string_view Run) {
     FOut += Run;
     return;
   }
+  if (FSkipping) return;
   // Inside a field each character is one of its outputs.
   size_t i = 0;
   for (; i < Run.size() && !FFieldCode.empty(); ++i) {
     if (FFieldCodeLen > kMaxFieldCodeLen) {
       FlushField();
+      if (FSkipping) return;
       break;
     }
     AppendEscaped(FFieldCode, Run.substr(i, 1));
@@ -195,9 +197,13 @@ void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
     if (Mark == TWordMark::RowEnd) FOut += Char;
     return;
   }
+  if (FSkipping && SkipMark(Mark)) return;
   // A field inside a field resolves the outer one here.
   if (Mark == TWordMark::FieldBegin && FFieldCodeLen > 0) FOut += ResolveFieldEnd();
-  if (FFieldCodeLen > kMaxFieldCodeLen) FlushField();
+  if (FFieldCodeLen > kMaxFieldCodeLen) {
+    FlushField();
+    if (FSkipping && SkipMark(Mark)) return;
+  }
   WideString o = Render(Mark, Char);
   if (FFieldCode.empty() && Mark != TWordMark::FieldBegin) {
     FOut += o;
@@ -211,11 +217,11 @@ void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
 }
 
 void TWordRenderer::BeginRevision(TRevisionKind Kind) {
-  if (!FRaw && FFieldCode.empty()) FOut += RevisionStart(Kind);
+  if (!FRaw && !FSkipping && FFieldCode.empty()) FOut += RevisionStart(Kind);
 }
 
 void TWordRenderer::EndRevision(TRevisionKind Kind) {
-  if (!FRaw && FFieldCode.empty()) FOut += RevisionEnd(Kind);
+  if (!FRaw && !FSkipping && FFieldCode.empty()) FOut += RevisionEnd(Kind);
 }
 
 WideString TWordRenderer::Render(TWordMark Mark, char16_t Char) {
@@ -313,16 +319,43 @@ WideString TWordRenderer::ResolveFieldEnd() {
 }
 
 void TWordRenderer::FlushField() {
-  FOut += kEnDash;
-  // What follows the separator is the field's result as the page shows it;
-  // before one there is only the instruction. The marks are no text.
+  // What follows the separator is the field's result as the page shows it,
+  // and the rest of the result follows as text; before one there is only
+  // the instruction, the rest of which is left out too. The marks are no
+  // text.
   std::u16string_view code = FFieldCode;
   if (!code.empty()) code.remove_prefix(1);
-  if (const size_t sep = code.find(kWordFieldSeparator); sep != code.npos) code.remove_prefix(sep + 1);
-  for (const char16_t c : code)
-    if (c != kWordFieldBegin && c != kWordFieldSeparator && c != kWordFieldEnd) FOut += c;
+  if (const size_t sep = code.find(kWordFieldSeparator); sep != code.npos) {
+    code.remove_prefix(sep + 1);
+    for (const char16_t c : code)
+      if (c != kWordFieldBegin && c != kWordFieldSeparator && c != kWordFieldEnd) FOut += c;
+  } else {
+    FSkipping = true;
+    FSkipDepth = 0;
+  }
   FFieldCode.clear();
   FFieldCodeLen = 0;
+}
+
+bool TWordRenderer::SkipMark(TWordMark Mark) {
+  switch (Mark) {
+    case TWordMark::FieldBegin: ++FSkipDepth; return true;
+    case TWordMark::FieldEnd:
+      if (FSkipDepth-- == 0) FSkipping = false;
+      return true;
+    case TWordMark::FieldSeparator:
+      if (FSkipDepth == 0) FSkipping = false;
+      return true;
+    // An instruction never spans paragraphs: one that seems to has lost its
+    // end, and what follows is text.
+    case TWordMark::ParagraphEnd:
+    case TWordMark::CellEnd:
+    case TWordMark::RowEnd:
+    case TWordMark::SectionBreak:
+      FSkipping = false;
+      return false;
+    default: return true;
+  }
 }
 
 void TWordRenderer::HandOutLines() {

@@ -106,8 +106,11 @@ class TWordRenderer : public TTextRenderer {
   // The default rendering of a mark, then the host's say on it.
   WideString Render(TWordMark Mark, char16_t Char);
   WideString ResolveFieldEnd();
-  // A field that never ended, or grew too long, is text after an en dash.
+  // A field that never ended, or grew too long: its result so far, or
+  // nothing of its instruction, which is then skipped up to its result.
   void FlushField();
+  // A mark inside an instruction being skipped: true when it is skipped too.
+  bool SkipMark(TWordMark Mark);
   // With a sink: the body up to its last line break once it is large enough.
   void HandOutLines();
 
@@ -118,6 +121,8 @@ class TWordRenderer : public TTextRenderer {
   WideString FOut;                // rendered, not yet handed out
   WideString FFieldCode;          // the open field, rendered
   int32_t FFieldCodeLen = 0;      // its outputs
+  bool FSkipping = false;         // in the rest of a flushed field's instruction
+  int32_t FSkipDepth = 0;         // fields begun in it
 };
 
 }  // namespace lkw

@@ -756,17 +756,20 @@ TEST_F(WordRenderTest, NestedAndUnfinishedFields) {
   // The inner begin resolves the outer field early; the outer separator and
   // end, outside any field then, yield nothing.
   EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x13 PAGE \x14" u"7\x15\x14" u"out\x15!"), "7out!");
-  // A field that never ends: an en dash and the collected instruction.
-  EXPECT_EQ(Render(u"x\x13 HYPERLINK abc"), "x\xE2\x80\x93 HYPERLINK abc");
-  // A field of more than 200 outputs is not a field.
-  std::u16string longCode = u"\x13" + std::u16string(250, u'w') + u"\x14r\x15";
-  std::string got = Render(longCode);
-  EXPECT_EQ(got.substr(0, 3), "\xE2\x80\x93");
-  EXPECT_EQ(got.substr(3, 200), std::string(200, 'w'));
-  EXPECT_EQ(got.substr(203), std::string(50, 'w') + "r");
-  // Flushed after its separator, it keeps only its result.
-  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x14" + std::u16string(250, u'r') + u"\x15"),
-            "\xE2\x80\x93" + std::string(250, 'r'));
+  // A field that never ends shows its result, if it got that far; its
+  // instruction is no text.
+  EXPECT_EQ(Render(u"x\x13 HYPERLINK abc"), "x");
+  EXPECT_EQ(Render(u"x\x13 HYPERLINK abc\x14shown"), "xshown");
+  // A field of more than 200 outputs is flushed: its instruction is left
+  // out, nested fields and all, up to its result, which shows whole.
+  const std::u16string w250(250, u'w');
+  EXPECT_EQ(Render(u"a\x13 HYPERLINK \"" + w250 + u"\" \x14r\x15" u"b"), "arb");
+  EXPECT_EQ(Render(u"a\x13 IF " + w250 + u"\x13 REF x \x14v\x15 w\x14r\x15" u"b"), "arb");
+  EXPECT_EQ(Render(u"\x13 HYPERLINK \"u\" \x14" + std::u16string(250, u'r') + u"\x15"), std::string(250, 'r'));
+  EXPECT_EQ(Render(u"\x13 TOC \x14" + w250 + u"\x15", tfRTF).find("\xE2"), std::string::npos);
+  // One that seems to span paragraphs has lost its end: the next paragraph
+  // is text.
+  EXPECT_EQ(Render(u"\x13" + w250 + u"\rnext"), "\r\nnext");
 }
 
 TEST_F(WordRenderTest, RawOutputWithoutConversion) {
