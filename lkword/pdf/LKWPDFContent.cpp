@@ -524,7 +524,7 @@ void TContentInterpreter::BeginMarked(bool WithProperties) {
           FOperands[i + 1].Kind == TPDFTokenKind::tkString) {
         m.Actual = true;
         m.GlyphStart = FOut.Glyphs.size();
-        m.Text = DecodePDFTextString(FOperands[i + 1].Text);
+        AppendMappedText(m.Text, DecodePDFTextString(FOperands[i + 1].Text));
         ++FActualDepth;
         break;
       }

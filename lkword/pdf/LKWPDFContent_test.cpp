@@ -250,6 +250,8 @@ TEST(PDFContent, ReplacementTextStandsForItsGlyphs) {
   EXPECT_EQ(d.Lines("EMC BT /F1 10 Tf 10 700 Td (one) Tj /Span <</ActualText (\\040)>> BDC EMC 20 0 Td (two) Tj "
                     "/Span <</ActualText (x)>> BDC"),
             Strings{"one two"});
+  // Control characters in the text are dropped.
+  EXPECT_EQ(d.Lines("BT /F1 10 Tf 10 700 Td /Span <</ActualText <FEFF0007004F>>> BDC (O) Tj EMC ET"), Strings{"O"});
 }
 
 TEST(PDFContent, DamagedContentGivesTextAsFarAsItGoes) {

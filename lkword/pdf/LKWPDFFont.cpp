@@ -94,16 +94,6 @@ bool IsPoorText(std::u16string_view Text) {
   return true;
 }
 
-// ToUnicode text as glyph text: presentation forms written out, tabs and line ends
-// (some producers map the space glyph to them) as spaces, other controls
-// dropped.
-void AppendMappedText(std::u16string& Out, std::u16string_view Text) {
-  for (const char16_t c : Text) {
-    if (IsBlankControl(c)) Out.push_back(u' ');
-    else if (c >= 0xFB00 && c <= 0xFEFF) AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
-    else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) Out.push_back(c);
-  }
-}
 
 // Fonts of symbols and pictures, whose codes are no letters whatever they
 // look like in a text encoding.
@@ -804,6 +794,16 @@ int64_t TLKPDFFonts::UnmappedGlyphs() const {
   int64_t n = 0;
   for (const auto& f : FItems) n += f->UnmappedGlyphs();
   return n;
+}
+
+// Tabs and line ends stand for spaces: some producers map the space glyph
+// to them.
+void AppendMappedText(std::u16string& Out, std::u16string_view Text) {
+  for (const char16_t c : Text) {
+    if (IsBlankControl(c)) Out.push_back(u' ');
+    else if (c >= 0xFB00 && c <= 0xFEFF) AppendExpandingPresentationForms(Out, std::u16string_view(&c, 1));
+    else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) Out.push_back(c);
+  }
 }
 
 }  // namespace lkw

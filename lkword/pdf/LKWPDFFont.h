@@ -23,6 +23,11 @@ class TLKPDFReader;
 // some producers leave) are dropped; undefined PDFDoc codes give U+FFFD.
 WideString DecodePDFTextString(std::string_view Bytes);
 
+// Text a producer gives for glyphs (ToUnicode values, replacement text) as
+// glyph text: presentation forms written out, tabs and line ends as spaces,
+// other controls dropped.
+void AppendMappedText(std::u16string& Out, std::u16string_view Text);
+
 // One glyph of a shown string.
 struct TPDFGlyph {
   uint32_t Code = 0;       // the character code as shown
