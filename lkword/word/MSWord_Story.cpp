@@ -19,7 +19,10 @@ constexpr char16_t kCellMark = 7;
 constexpr char16_t kNonBreakingHyphen = 30;
 
 // Characters that are text as they are.
-constexpr bool IsOrdinary(char16_t C) { return C >= 32 || C == 10 || (C >= 15 && C <= 18) || (C >= 22 && C <= 29); }
+// Characters that are text as they stand. The other controls are marks, or
+// stand for nothing (C0 codes Word does not use, C1 codes an 8-bit code page
+// leaves undefined) and are left out.
+constexpr bool IsOrdinary(char16_t C) { return (C >= 32 && static_cast<char16_t>(C - 0x7F) > 0x20) || C == 10; }
 
 // Whether C ends a paragraph: its mark, a section, page or column break, or
 // a cell's mark.
@@ -281,9 +284,10 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
       continue;
     }
     const size_t at = i++;
-    // A change stays open across tabs, line breaks and objects (1-6, 8,
-    // 31) only: paragraphs, cells and fields close it.
-    const bool inLine = c == 9 || c == 11 || c == kNonBreakingHyphen || (c >= 1 && c <= 6) || c == 8 || c == 31;
+    // A change stays open across tabs, line breaks and objects: paragraphs,
+    // cells and fields close it.
+    const bool inLine =
+        !EndsParagraph(c) && c != kWordFieldBegin && c != kWordFieldSeparator && c != kWordFieldEnd && c != 0;
     if (FTold.Revision && !inLine) TellRevision(std::nullopt);
     switch (c) {
       case 0:
@@ -369,7 +373,7 @@ void TMSWordDocument::TellText(std::u16string_view Text) {
           }
         }
         break;
-      default:  // 1-6, 8, 31: objects, notes, note separators, optional hyphens
+      default:  // 1-6, 8, 31: objects, notes, note separators, optional hyphens; unused codes
         word.Mark(TWordMark::Object, c);
         break;
     }

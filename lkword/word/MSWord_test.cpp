@@ -709,6 +709,8 @@ TEST_F(WordRenderTest, SpecialCharactersPerFormat) {
   EXPECT_EQ(Render(std::u16string(text), tfHTML),
             "a<p></p>\r\nb<br>\r\nc d<br>\r\n\ne\tf<p></p>\r\ng&lt;&amp;-h<p></p>\r\ni");
   EXPECT_EQ(Render(u"{\\}\u00E9", tfRTF), "\\{\\\\\\}\\u233?");
+  // Codes Word gives no meaning, and C1 controls, are no text.
+  EXPECT_EQ(Render(u"a\x0F\x12\x16\x1D" u"b\u0081\u009D" u"c"), "abc");
   EXPECT_EQ(Render(u""), "");
 }
 
