@@ -18,7 +18,6 @@ namespace {
 constexpr char16_t kCellMark = 7;
 constexpr char16_t kNonBreakingHyphen = 30;
 
-// Characters that are text as they are.
 // Characters that are text as they stand. The other controls are marks, or
 // stand for nothing (C0 codes Word does not use, C1 codes an 8-bit code page
 // leaves undefined) and are left out.
