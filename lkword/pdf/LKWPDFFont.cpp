@@ -94,7 +94,6 @@ bool IsPoorText(std::u16string_view Text) {
   return true;
 }
 
-
 // Fonts of symbols and pictures, whose codes are no letters whatever they
 // look like in a text encoding.
 bool IsSymbolFontName(std::string_view Name) {

@@ -79,6 +79,7 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
     // The page's annotations are told while it is read, before its lines.
     out.BeginPage(number);
     const int32_t lostBefore = FContentLost;
+    bool failed = false;
     try {
       ProcessPage(pages[i], *page);
     } catch (const EPDFPasswordError&) {
@@ -91,9 +92,9 @@ void TLKPDFReader::ProcessPages(TStream&, const RawByteString&) {
       throw;
     } catch (const std::exception& e) {
       MarkPartial(Format("page %d could not be read: %s", {std::to_string(i + 1), e.what()}));
-      ++FContentLost;
+      failed = true;
     }
-    if (FContentLost != lostBefore) ++lostPages;
+    if (failed || FContentLost != lostBefore) ++lostPages;
     if (!anyText)
       for (const WideString& line : page->Lines())
         if (line.find_first_not_of(u" \t") != WideString::npos) anyText = true;
