@@ -176,19 +176,17 @@ void TWordRenderer::Characters(std::u16string_view Run) {
     FOut += Run;
     return;
   }
-  if (FSkipping) return;
   // Inside a field each character is one of its outputs.
   size_t i = 0;
   for (; i < Run.size() && !FFieldCode.empty(); ++i) {
     if (FFieldCodeLen > kMaxFieldCodeLen) {
       FlushField();
-      if (FSkipping) return;
       break;
     }
     AppendEscaped(FFieldCode, Run.substr(i, 1));
     ++FFieldCodeLen;
   }
-  if (i < Run.size()) AppendEscaped(FOut, Run.substr(i));
+  if (i < Run.size() && !FSkipping) AppendEscaped(FOut, Run.substr(i));
 }
 
 void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
@@ -197,13 +195,11 @@ void TWordRenderer::Mark(TWordMark Mark, char16_t Char) {
     if (Mark == TWordMark::RowEnd) FOut += Char;
     return;
   }
-  if (FSkipping && SkipMark(Mark)) return;
-  // A field inside a field resolves the outer one here.
+  // A field inside a field resolves the outer one here. (While an
+  // instruction is skipped no field is held, so neither applies.)
   if (Mark == TWordMark::FieldBegin && FFieldCodeLen > 0) FOut += ResolveFieldEnd();
-  if (FFieldCodeLen > kMaxFieldCodeLen) {
-    FlushField();
-    if (FSkipping && SkipMark(Mark)) return;
-  }
+  if (FFieldCodeLen > kMaxFieldCodeLen) FlushField();
+  if (FSkipping && SkipMark(Mark)) return;
   WideString o = Render(Mark, Char);
   if (FFieldCode.empty() && Mark != TWordMark::FieldBegin) {
     FOut += o;
