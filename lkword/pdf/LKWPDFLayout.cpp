@@ -129,6 +129,8 @@ bool MayHaveRTL(std::u16string_view T) {
 }
 
 bool IsLetter(char16_t C);
+bool IsLowerStart(char16_t C);
+bool IsUpperLetter(char16_t C);
 
 class TLineBuilder {
  public:
@@ -243,6 +245,7 @@ class TLineBuilder {
     const TPDFPlacedGlyph* First = nullptr;  // the first glyph kept
     bool Rtl = false;
     size_t Split = WideString::npos;  // where the widest gap (a gutter?) falls in FBuf
+    uint32_t WideGaps = 0;            // gaps as wide as a gutter
     double GutLo = 0, GutHi = 0;
     float SplitX = 0, SplitY = 0;
   };
@@ -269,6 +272,7 @@ class TLineBuilder {
   struct TLineRec;
   void Emit(WideString Text, const TLineRec& R, float X, float Y);
   bool FEmitted = false;
+  std::vector<std::u16string_view> FLefts, FRights;  // scratch: a row's two sides
   double FPrevBaseline = 0, FPrevSize = 0, FPrevUx = 1, FPrevUy = 0;
   void AttachMarks();
 
@@ -469,12 +473,15 @@ void TLineBuilder::CollectText(TLineText& T) {
     if (kept > 0 && gap > kWordGap * std::min(size, prevSize)) {
       pendingSpace = true;
       // The widest gap of the line, should it turn out to be a gutter.
-      if (gap > kGutter * size && gap > T.GutHi - T.GutLo && !text.empty()) {
-        T.Split = FBuf.size();
-        T.GutLo = prevEnd;
-        T.GutHi = along;
-        T.SplitX = g.X;
-        T.SplitY = g.Y;
+      if (gap > kGutter * size && !text.empty()) {
+        ++T.WideGaps;
+        if (gap > T.GutHi - T.GutLo) {
+          T.Split = FBuf.size();
+          T.GutLo = prevEnd;
+          T.GutHi = along;
+          T.SplitX = g.X;
+          T.SplitY = g.Y;
+        }
       }
     }
     if (spaceSeen && along - spaceAt > spaceNeed) pendingSpace = true;
@@ -553,7 +560,9 @@ bool TLineBuilder::DrawnBefore(std::u16string_view Line, const TPDFPlacedGlyph& 
 void TLineBuilder::KeepLine(WideString Line, const TLineText& T) {
   TLineRec r;
   r.Text = std::move(Line);
-  if (!T.Rtl && T.Split != WideString::npos) {
+  // Only a line with one gap that wide may be two columns side by side;
+  // more are the cells of a table (or more columns).
+  if (!T.Rtl && T.Split != WideString::npos && T.WideGaps == 1) {
     r.Split = T.Split;
     r.GutLo = T.GutLo;
     r.GutHi = T.GutHi;
@@ -606,6 +615,19 @@ size_t WordCount(std::u16string_view T) {
   return n;
 }
 
+// Lines of running text often go on from the line before and start with a
+// small letter; the cells of a table seldom do. Text without case passes.
+bool GoesOn(const std::vector<std::u16string_view>& Lines) {
+  size_t lower = 0, cased = 0;
+  for (const std::u16string_view t : Lines) {
+    const auto at = std::find_if(t.begin(), t.end(), IsLetter);
+    if (at == t.end()) continue;
+    if (IsLowerStart(*at)) ++lower;
+    if (IsLowerStart(*at) || IsUpperLetter(*at)) ++cased;
+  }
+  return cased == 0 || 4 * lower >= cased;
+}
+
 void TLineBuilder::Finish() {
   const size_t n = FRecs.size();
   size_t i = 0;
@@ -628,13 +650,18 @@ void TLineBuilder::Finish() {
       }
       // Both sides must read as running text, not as the cells of a table.
       size_t left = 0, right = 0;
+      FLefts.clear();
+      FRights.clear();
       for (size_t k = i; k < j; ++k) {
         const std::u16string_view t(FRecs[k].Text);
-        left += WordCount(t.substr(0, FRecs[k].Split));
-        right += WordCount(t.substr(FRecs[k].Split));
+        FLefts.push_back(t.substr(0, FRecs[k].Split));
+        FRights.push_back(t.substr(FRecs[k].Split));
+        left += WordCount(FLefts.back());
+        right += WordCount(FRights.back());
       }
       const double need = kMinColumnWords * static_cast<double>(j - i);
-      if (j - i >= kMinColumnRun && static_cast<double>(left) >= need && static_cast<double>(right) >= need) {
+      if (j - i >= kMinColumnRun && static_cast<double>(left) >= need && static_cast<double>(right) >= need &&
+          GoesOn(FLefts) && GoesOn(FRights)) {
         for (size_t k = i; k < j; ++k) {
           TLineRec& r = FRecs[k];
           WideString left = r.Text.substr(0, r.Split);

@@ -137,11 +137,18 @@ TEST(PDFLayout, ColumnsWrittenAcrossAreReadDownEach) {
   EXPECT_EQ(lines[4], "left e one two three four");
   EXPECT_EQ(lines[5], "right a one two three four");
 
-  // A table keeps its rows, even with a column of long texts.
-  Glyphs t;
-  for (int row = 0; row < 5; ++row)
-    t.Word(u"a sample text of some words", 72, 100 + 12 * row).Word(u"42", 300, 100 + 12 * row);
+  // A table keeps its rows: with a column of long texts, with two such
+  // columns of entries (capitalised, not running on), and with more cells.
+  Glyphs t, entries, cells;
+  for (int row = 0; row < 5; ++row) {
+    const double y = 100 + 12 * row;
+    t.Word(u"a sample text of some words", 72, y).Word(u"42", 300, y);
+    entries.Word(u"Maine Yankee Atomic Power Company", 72, y).Word(u"Maine Yankee Atomic Power Station", 300, y);
+    cells.Word(u"one two", 72, y).Word(u"three four", 150, y).Word(u"five six", 300, y).Word(u"seven eight", 380, y);
+  }
   EXPECT_EQ(t.Lines(), Strings(5, "a sample text of some words 42"));
+  EXPECT_EQ(entries.Lines(), Strings(5, "Maine Yankee Atomic Power Company Maine Yankee Atomic Power Station"));
+  EXPECT_EQ(cells.Lines(), Strings(5, "one two three four five six seven eight"));
 }
 
 TEST(PDFLayout, BlankLinesSeparateBlocks) {
