@@ -276,6 +276,8 @@ class TContentInterpreter {
   TPDFPageGlyphs& FOut;
   TGState FGS;
   TBox FPageClip = kEverywhere;
+  // Where the glyphs clipped since the last one shown lie.
+  TBox FCut;
   // The current path's bounding box, and whether W or W* asked for it to
   // clip when it is painted.
   TBox FPath;
@@ -574,7 +576,7 @@ void TContentInterpreter::EndMarked() {
     g.TextObject = FTextObject;
   }
   FOut.Glyphs.resize(start);
-  const size_t n = std::min<size_t>(m.Text.size(), 0xFFFF);
+  const size_t n = std::min(m.Text.size(), kMaxPlacedText);
   g.TextStart = static_cast<uint32_t>(FOut.Chars.size());
   g.TextLen = static_cast<uint16_t>(n);
   FOut.Chars.append(m.Text, 0, n);
@@ -669,8 +671,13 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
         p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
         const size_t n = std::min(g.Text.size(), kMaxGlyphText);
         p.TextLen = static_cast<uint16_t>(n);
+        p.AfterCut = FCut.Holds(ox, oy, size);
+        FCut = TBox();
         FOut.Chars.append(g.Text, 0, n);
         FOut.Glyphs.push_back(p);
+      } else if (!g.Text.empty()) {
+        FCut.Add(ox, oy);
+        FCut.Add(ox + adv * dx, oy + adv * dy);
       }
       // Advance the text matrix by the glyph's displacement.
       const double space = g.WordSpace ? FGS.Tw : 0;

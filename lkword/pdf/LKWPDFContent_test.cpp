@@ -219,6 +219,10 @@ TEST(PDFContent, TextOutsideTheClipIsLeftOut) {
             "box");
   // Text beside the page shows nowhere.
   EXPECT_EQ(TextOf(d.Glyphs("BT /F1 10 Tf 700 400 Td (off) Tj -690 0 Td (on) Tj ET")), "on");
+  // A cell's text cut off at its edge is not one word with the next cell's.
+  EXPECT_EQ(d.Lines("q 100 600 24 20 re W n BT /F1 10 Tf 101 605 Td (overflowing) Tj ET Q "
+                    "q 124 600 60 20 re W n BT /F1 10 Tf 124.5 605 Td (next) Tj ET Q"),
+            (std::vector<std::string>{"overf next"}));
 }
 
 TEST(PDFContent, FormsShowOnlyInsideTheirBox) {

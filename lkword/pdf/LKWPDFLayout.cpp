@@ -467,6 +467,8 @@ void TLineBuilder::CollectText(TLineText& T) {
     const double gap = along - prevEnd;
     // A string put after the one it was drawn over is a word apart.
     if (FRunsApart && kept > 0 && g.Run != prevRun && along < prevAt + 0.5 * prevAdv) pendingSpace = true;
+    // Text a clip cut off (a cell's overflow) ends its word at the cut.
+    if (g.AfterCut && kept > 0) pendingSpace = true;
     prevRun = g.Run;
     prevAt = along;
     prevAdv = g.Adv;

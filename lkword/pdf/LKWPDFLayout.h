@@ -2,6 +2,7 @@
 // and the page's text in reading order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace lkw {
 class TLKPDFPage;
 struct TPDFTextOptions;
 
+// The most text (UTF-16 units) one placed glyph holds.
+constexpr size_t kMaxPlacedText = 0x7FFF;
+
 // One shown glyph in display space: x to the right, y downward from the top
 // of the displayed page (page rotation applied).
 struct TPDFPlacedGlyph {
@@ -21,7 +25,10 @@ struct TPDFPlacedGlyph {
   float Adv = 0;         // the glyph's own advance along Dx, Dy
   float Size = 0;        // effective font size
   uint32_t TextStart = 0;  // the glyph's text in TPDFPageGlyphs::Chars
-  uint16_t TextLen = 0;
+  uint16_t TextLen : 15 = 0;  // at most kMaxPlacedText
+  // Glyphs were clipped away just before this one, where it starts: what
+  // shows on either side of the cut is not one word.
+  uint16_t AfterCut : 1 = 0;
   uint16_t FontIdx = 0;    // into TPDFPageGlyphs::FontNames
   uint32_t TextObject = 0; // counts BT operators: glyphs of one text object share it
   uint32_t Run = 0;        // counts text-showing operators: glyphs of one string share it
