@@ -44,6 +44,8 @@ constexpr double kSameDirection = 0.98;
 // An overprinted copy (fake bold, shadow): the same text shifted by less
 // than this fraction of its advance.
 constexpr double kDuplicateShift = 0.3;
+// Strings of a line looked back over for the one a string is a copy of.
+constexpr size_t kCopyLookBack = 4;
 // A superscript: raised by more than this and smaller than this fraction
 // of the line's size.
 constexpr double kRaised = 0.2;
@@ -257,9 +259,15 @@ class TLineBuilder {
     uint32_t Index;
   };
   std::vector<TGrouped> FGrouped;
+  struct TRunSpan {
+    double Start;
+    size_t Begin, End;  // in FLine
+  };
+  std::vector<TRunSpan> FRunSpans;
+  bool SameString(size_t A, size_t B, size_t N, double StartA, double StartB) const;
   bool FRunsApart = false;  // the line's strings were put one after another
   void CollectText(TLineText& T);
-  bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
+  [[gnu::always_inline]] bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
                   const TPDFPlacedGlyph* const (&Recent)[2]) const;
   double Reach(size_t At, const TPDFPlacedGlyph& g, std::u16string_view Text, double Size) const;
   void AppendUnit(std::u16string_view Text, bool Space, bool& Rtl);
@@ -381,11 +389,27 @@ bool TLineBuilder::RunsInterleave() const {
   // A letter of one string, a letter of another drawn over it, and the
   // first string going on: an overprinted copy (fake bold) shows the same
   // letter twice and a note mark between two words has no letter under it.
-  for (size_t k = 0; k + 2 < FOrder.size(); ++k) {
-    const TPDFPlacedGlyph& a = glyphs[FOrder[k].second];
-    const TPDFPlacedGlyph& b = glyphs[FOrder[k + 1].second];
-    const TPDFPlacedGlyph& c = glyphs[FOrder[k + 2].second];
-    if (a.Run == b.Run || c.Run != a.Run || FOrder[k + 1].first >= FOrder[k].first + 0.5 * a.Adv ||
+  // Copies are passed over: a shadowed string's copy comes between its
+  // letters and those of any string drawn over it.
+  const TPDFPlacedGlyph* recent[2] = {nullptr, nullptr};
+  char16_t firsts[2] = {0, 0};        // their first characters, a cheap first test
+  size_t w[3] = {0, 0, 0}, seen = 0;  // the last three glyphs that are no copy
+  for (size_t k = 0; k < FOrder.size(); ++k) {
+    const TPDFPlacedGlyph& g = glyphs[FOrder[k].second];
+    const char16_t first = g.TextLen > 0 ? FG.Chars[g.TextStart] : 0;
+    if ((first == firsts[0] || first == firsts[1]) && Overprints(g, FOrder[k].first, TextOf(g), recent)) continue;
+    recent[1] = recent[0];
+    recent[0] = &g;
+    firsts[1] = firsts[0];
+    firsts[0] = first;
+    w[0] = w[1];
+    w[1] = w[2];
+    w[2] = k;
+    if (++seen < 3) continue;
+    const TPDFPlacedGlyph& a = glyphs[FOrder[w[0]].second];
+    const TPDFPlacedGlyph& b = glyphs[FOrder[w[1]].second];
+    const TPDFPlacedGlyph& c = glyphs[FOrder[w[2]].second];
+    if (a.Run == b.Run || c.Run != a.Run || FOrder[w[1]].first >= FOrder[w[0]].first + 0.5 * a.Adv ||
         a.TextLen == 0 || b.TextLen == 0)
       continue;
     const char16_t ca = FG.Chars[a.TextStart], cb = FG.Chars[b.TextStart];
@@ -394,11 +418,22 @@ bool TLineBuilder::RunsInterleave() const {
   return false;
 }
 
+// Whether the glyphs [A, A + N) and [B, B + N) of the line show the same
+// text from nearly the same place: a copy drawn for a shadow or fake bold.
+bool TLineBuilder::SameString(size_t A, size_t B, size_t N, double StartA, double StartB) const {
+  const auto& glyphs = FG.Glyphs;
+  if (std::fabs(StartA - StartB) >= kDuplicateShift * SizeOf(glyphs[FLine[A]])) return false;
+  for (size_t k = 0; k < N; ++k)
+    if (TextOf(glyphs[FLine[A + k]]) != TextOf(glyphs[FLine[B + k]])) return false;
+  return true;
+}
+
 // Each string's glyphs together, the strings in the order of where they
-// start on the line.
+// start on the line. A copy of a string sorts with it, letter by letter,
+// so that its letters are found to be copies and dropped.
 void TLineBuilder::GroupRuns() {
   const auto& glyphs = FG.Glyphs;
-  FGrouped.clear();
+  FRunSpans.clear();
   for (size_t k = 0; k < FLine.size();) {
     size_t end = k + 1;
     double start = Along(glyphs[FLine[k]]);
@@ -406,8 +441,20 @@ void TLineBuilder::GroupRuns() {
       start = std::min(start, Along(glyphs[FLine[end]]));
       ++end;
     }
-    for (; k < end; ++k) FGrouped.push_back({start, Along(glyphs[FLine[k]]), FLine[k]});
+    const size_t n = end - k;
+    for (size_t back = 1; back <= std::min(kCopyLookBack, FRunSpans.size()); ++back) {
+      const TRunSpan& o = FRunSpans[FRunSpans.size() - back];
+      if (o.End - o.Begin == n && SameString(o.Begin, k, n, o.Start, start)) {
+        start = o.Start;
+        break;
+      }
+    }
+    FRunSpans.push_back({start, k, end});
+    k = end;
   }
+  FGrouped.clear();
+  for (const TRunSpan& r : FRunSpans)
+    for (size_t k = r.Begin; k < r.End; ++k) FGrouped.push_back({r.Start, Along(glyphs[FLine[k]]), FLine[k]});
   std::stable_sort(FGrouped.begin(), FGrouped.end(), [](const TGrouped& A, const TGrouped& B) {
     return A.Start < B.Start || (A.Start == B.Start && A.Along < B.Along);
   });
@@ -507,7 +554,7 @@ void TLineBuilder::CollectText(TLineText& T) {
 }
 
 // Drops an overprinted copy (fake bold, shadow) of a glyph just placed.
-bool TLineBuilder::Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
+inline bool TLineBuilder::Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
                               const TPDFPlacedGlyph* const (&Recent)[2]) const {
   if (Text.empty()) return false;
   for (const TPDFPlacedGlyph* r : Recent) {

@@ -89,6 +89,10 @@ TEST(PDFWords, OverlappingTextKeepsEachStringTogether) {
   EXPECT_EQ(Lines("BT /F1 10 Tf 72 700 Td (7728) Tj ET BT /F1 10 Tf 78 700 Td (-AA-2076) Tj ET "
                   "BT /F1 10 Tf 72 680 Td (Bold) Tj 0.3 0 Td (Bold) Tj ET"),
             (Strings{"7728 -AA-2076", "Bold"}));
+  // So do two strings drawn over each other, each with a shadow.
+  EXPECT_EQ(Lines("BT /F1 10 Tf 72 660 Td (regulation) Tj ET BT /F1 10 Tf 73 659 Td (regulation) Tj ET "
+                  "BT /F1 10 Tf 78 660 Td (BFPA) Tj ET BT /F1 10 Tf 79 659 Td (BFPA) Tj ET"),
+            Strings{"regulation BFPA"});
 }
 
 }  // namespace
