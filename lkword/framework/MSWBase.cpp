@@ -128,7 +128,8 @@ int WideCompareText(const WideString& S1, const WideString& S2) { return Compare
 void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextFormating Format) {
   switch (Format) {
     case tfPlainText:
-      Out.append(AText);
+      for (char16_t c : AText)
+        if (c != kSoftHyphenChar) Out += c;
       return;
     case tfMarkdown:
       AppendMarkdownEscaped(Out, AText, false);
@@ -163,7 +164,7 @@ void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextForm
 }
 
 WideString EscapeText(const WideString& AText, TMSTextFormating Format) {
-  if (Format == tfPlainText) return AText;
+  if (Format == tfPlainText && AText.find(kSoftHyphenChar) == WideString::npos) return AText;
   WideString out;
   out.reserve(AText.size() + 16);
   AppendEscaped(out, AText, Format);

@@ -109,11 +109,13 @@ using TMSWordConvertSysCharEvent =
     std::function<void(TObject* Sender, TLKWordSysChar SysChar, const WideString& Value, WideString& Result)>;
 
 // Escapes document text for the output format: HTML & < > " ; RTF \ { } and
-// characters above 0x7F as \uN? ; plain text unchanged.
+// characters above 0x7F as \uN? ; plain text unchanged. Plain text and
+// Markdown leave soft hyphens out, so that a word stays whole for a search;
+// RTF and HTML keep them.
 WideString EscapeText(const WideString& AText, TMSTextFormating Format);
 void AppendEscapedMarkup(WideString& Out, std::u16string_view AText, TMSTextFormating Format);
 inline void AppendEscaped(WideString& Out, std::u16string_view AText, TMSTextFormating Format) {
-  if (Format == tfPlainText)
+  if (Format == tfPlainText && AText.find(kSoftHyphenChar) == std::u16string_view::npos)
     Out.append(AText);
   else
     AppendEscapedMarkup(Out, AText, Format);

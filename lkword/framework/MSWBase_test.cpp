@@ -86,6 +86,11 @@ TEST(OutputHelpersTest, EscapingPerFormat) {
   EXPECT_EQ(EscapeText(u"<a href=\"x\">&</a>", tfHTML), u"&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;");
   EXPECT_EQ(EscapeText(u"{\\b} \u00E9\u4E2D\uFFFD", tfRTF), u"\\{\\\\b\\} \\u233?\\u20013?\\u-3?");
   EXPECT_EQ(EscapeText(u"<{&}>", tfPlainText), u"<{&}>");
+  // A soft hyphen stays only where markup can show it.
+  EXPECT_EQ(EscapeText(u"Silben\u00ADtrennung", tfPlainText), u"Silbentrennung");
+  EXPECT_EQ(EscapeText(u"Silben\u00ADtrennung", tfMarkdown), u"Silbentrennung");
+  EXPECT_EQ(EscapeText(u"Silben\u00ADtrennung", tfHTML), u"Silben\u00ADtrennung");
+  EXPECT_EQ(EscapeText(u"Silben\u00ADtrennung", tfRTF), u"Silben\\u173?trennung");
 }
 
 TEST(OutputHelpersTest, HtmlFontSizesAndRtfDates) {

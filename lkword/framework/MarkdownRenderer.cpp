@@ -112,7 +112,7 @@ void AppendMarkdownEscaped(WideString& Out, std::u16string_view Text, bool AtLin
         // Only where an entity could begin.
         if (letter(next) || next == u'#') Out += u'\\';
         break;
-      case u'\r': case 0:
+      case u'\r': case 0: case kSoftHyphenChar:
         continue;
       default:
         break;

@@ -208,7 +208,10 @@ void TOpenDocumentRenderer::Text(std::u16string_view Run, const TRunStyle&) {
       out += u' ';
       FPendingSpace = false;
     }
-    out.append(Run.substr(i, j - i));
+    if (plain)
+      AppendEscaped(out, Run.substr(i, j - i));
+    else
+      out.append(Run.substr(i, j - i));
     FAtStart = false;
     i = j;
   }

@@ -905,6 +905,11 @@ void LayoutPageText(const TPDFPageGlyphs& Glyphs, const TPDFTextOptions& Options
   TLineBuilder builder(Glyphs, Page);
   builder.Run();
   if (Options.Dehyphenate) DehyphenateLines(Page.Lines());
+  // A soft hyphen the page draws is seen, as a hyphen (simple fonts' code
+  // 0xAD is the hyphen glyph); plain text leaves soft hyphens out.
+  for (WideString& line : Page.Lines())
+    for (size_t at = line.find(kSoftHyphenChar); at != WideString::npos; at = line.find(kSoftHyphenChar, at + 1))
+      line[at] = u'-';
 }
 
 }  // namespace lkw

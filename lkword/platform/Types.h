@@ -13,6 +13,9 @@ using WideString = std::u16string;      // document text, UTF-16
 using RawByteString = std::string;      // bytes with no code page
 using TDateTime = double;               // days since 1899-12-30, fraction = time of day
 
+// U+00AD: where a word may be broken, shown only when it is.
+inline constexpr char16_t kSoftHyphenChar = 0xAD;
+
 // The value of a hexadecimal digit (either case), -1 for any other character.
 constexpr int HexDigitValue(char32_t c) {
   if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
