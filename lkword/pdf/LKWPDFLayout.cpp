@@ -268,7 +268,7 @@ class TLineBuilder {
   bool FRunsApart = false;  // the line's strings were put one after another
   void CollectText(TLineText& T);
   [[gnu::always_inline]] bool Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
-                  const TPDFPlacedGlyph* const (&Recent)[2]) const;
+                                         const TPDFPlacedGlyph* const (&Recent)[2]) const;
   double Reach(size_t At, const TPDFPlacedGlyph& g, std::u16string_view Text, double Size) const;
   void AppendUnit(std::u16string_view Text, bool Space, bool& Rtl);
   WideString LogicalText(bool Rtl);
@@ -555,7 +555,7 @@ void TLineBuilder::CollectText(TLineText& T) {
 
 // Drops an overprinted copy (fake bold, shadow) of a glyph just placed.
 inline bool TLineBuilder::Overprints(const TPDFPlacedGlyph& g, double Pos, std::u16string_view Text,
-                              const TPDFPlacedGlyph* const (&Recent)[2]) const {
+                                     const TPDFPlacedGlyph* const (&Recent)[2]) const {
   if (Text.empty()) return false;
   for (const TPDFPlacedGlyph* r : Recent) {
     if (r && TextOf(*r) == Text &&
