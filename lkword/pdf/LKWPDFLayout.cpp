@@ -136,7 +136,12 @@ bool IsUpperLetter(char16_t C);
 
 class TLineBuilder {
  public:
-  TLineBuilder(const TPDFPageGlyphs& G, TLKPDFPage& P) : FG(G), FPage(P) {}
+  TLineBuilder(const TPDFPageGlyphs& G, TLKPDFPage& P) : FG(G), FPage(P) {
+    if (G.AfterCut.empty()) return;
+    FAfterCut.assign(G.Glyphs.size(), 0);
+    for (const uint32_t i : G.AfterCut)
+      if (i < FAfterCut.size()) FAfterCut[i] = 1;
+  }
 
   void Run() {
     const auto& glyphs = FG.Glyphs;
@@ -286,6 +291,7 @@ class TLineBuilder {
 
   const TPDFPageGlyphs& FG;
   TLKPDFPage& FPage;
+  std::vector<char> FAfterCut;  // by glyph, when any glyph of the page follows a cut
   std::vector<uint32_t> FLine;
   double FUx = 1, FUy = 0, FBaseline = 0, FSize = 0, FMin = 0, FMax = 0;
   double FLastAcross = 0, FLastSize = 0, FLastEnd = 0;  // the glyph added last
@@ -515,7 +521,7 @@ void TLineBuilder::CollectText(TLineText& T) {
     // A string put after the one it was drawn over is a word apart.
     if (FRunsApart && kept > 0 && g.Run != prevRun && along < prevAt + 0.5 * prevAdv) pendingSpace = true;
     // Text a clip cut off (a cell's overflow) ends its word at the cut.
-    if (g.AfterCut && kept > 0) pendingSpace = true;
+    if (!FAfterCut.empty() && FAfterCut[idx] && kept > 0) pendingSpace = true;
     prevRun = g.Run;
     prevAt = along;
     prevAdv = g.Adv;

@@ -2,7 +2,6 @@
 // and the page's text in reading order.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,9 +13,6 @@ namespace lkw {
 class TLKPDFPage;
 struct TPDFTextOptions;
 
-// The most text (UTF-16 units) one placed glyph holds.
-constexpr size_t kMaxPlacedText = 0x7FFF;
-
 // One shown glyph in display space: x to the right, y downward from the top
 // of the displayed page (page rotation applied).
 struct TPDFPlacedGlyph {
@@ -25,10 +21,7 @@ struct TPDFPlacedGlyph {
   float Adv = 0;         // the glyph's own advance along Dx, Dy
   float Size = 0;        // effective font size
   uint32_t TextStart = 0;  // the glyph's text in TPDFPageGlyphs::Chars
-  uint16_t TextLen : 15 = 0;  // at most kMaxPlacedText
-  // Glyphs were clipped away just before this one, where it starts: what
-  // shows on either side of the cut is not one word.
-  uint16_t AfterCut : 1 = 0;
+  uint16_t TextLen = 0;
   uint16_t FontIdx = 0;    // into TPDFPageGlyphs::FontNames
   uint32_t TextObject = 0; // counts BT operators: glyphs of one text object share it
   uint32_t Run = 0;        // counts text-showing operators: glyphs of one string share it
@@ -39,10 +32,14 @@ struct TPDFPageGlyphs {
   std::vector<TPDFPlacedGlyph> Glyphs;
   std::u16string Chars;
   std::vector<std::string> FontNames;
+  // The glyphs, in ascending order, drawn where glyphs just before them were
+  // clipped away: what shows on either side of the cut is not one word.
+  std::vector<uint32_t> AfterCut;
   void Clear() {
     Glyphs.clear();
     Chars.clear();
     FontNames.clear();
+    AfterCut.clear();
   }
 };
 
