@@ -64,12 +64,7 @@ void TPDFRenderer::BeginParagraph(const TParagraph&) {
 }
 
 void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) {
-  // The layout wrote the page's soft hyphens as the hyphens they show, so
-  // plain text has nothing to leave out.
-  if (FFormat == tfPlainText)
-    FLine.append(Run);
-  else
-    lkw::AppendEscaped(FLine, Run, FFormat);
+  lkw::AppendEscaped(FLine, Run, FFormat);
   if (FPageTexts && !FInAnnotation) FRaw.append(Run);
 }
 

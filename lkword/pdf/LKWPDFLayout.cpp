@@ -546,7 +546,13 @@ void TLineBuilder::CollectText(TLineText& T) {
     if (!text.empty()) {
       if (blankEnd >= 0 && along > blankEnd - kWordGap * size) pendingSpace = true;
       blankEnd = -1;
-      AppendUnit(text, pendingSpace, T.Rtl);
+      // A soft hyphen drawn as a glyph of its own, that the next glyph does
+      // not go back over, shows, as a hyphen (simple fonts' code 0xAD is the
+      // hyphen glyph); plain text leaves the others out.
+      const bool drawnHyphen =
+          text[0] == kSoftHyphenChar && text.size() == 1 && g.Adv > kNoWidth * size &&
+          (oi + 1 == FOrder.size() || FOrder[oi + 1].first > along + 0.5 * g.Adv);
+      AppendUnit(drawnHyphen ? std::u16string_view(u"-") : text, pendingSpace, T.Rtl);
       pendingSpace = false;
     } else if (g.Adv > kBlankGlyph * size) {
       blankEnd = along + g.Adv;
@@ -911,11 +917,6 @@ void LayoutPageText(const TPDFPageGlyphs& Glyphs, const TPDFTextOptions& Options
   TLineBuilder builder(Glyphs, Page);
   builder.Run();
   if (Options.Dehyphenate) DehyphenateLines(Page.Lines());
-  // A soft hyphen the page draws is seen, as a hyphen (simple fonts' code
-  // 0xAD is the hyphen glyph); plain text leaves soft hyphens out.
-  for (WideString& line : Page.Lines())
-    for (size_t at = line.find(kSoftHyphenChar); at != WideString::npos; at = line.find(kSoftHyphenChar, at + 1))
-      line[at] = u'-';
 }
 
 }  // namespace lkw
