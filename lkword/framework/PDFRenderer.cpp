@@ -64,7 +64,13 @@ void TPDFRenderer::BeginParagraph(const TParagraph&) {
 }
 
 void TPDFRenderer::Text(std::u16string_view Run, const TRunStyle&) {
-  lkw::AppendEscaped(FLine, Run, FFormat);
+  // The layout wrote the soft hyphens a page shows inside its lines as
+  // hyphens and left the others out, so plain text is not searched for them
+  // (one that ends a line and joins no word is a hyphen that shows).
+  if (FFormat == tfPlainText)
+    FLine.append(Run);
+  else
+    lkw::AppendEscaped(FLine, Run, FFormat);
   if (FPageTexts && !FInAnnotation) FRaw.append(Run);
 }
 

@@ -546,14 +546,20 @@ void TLineBuilder::CollectText(TLineText& T) {
     if (!text.empty()) {
       if (blankEnd >= 0 && along > blankEnd - kWordGap * size) pendingSpace = true;
       blankEnd = -1;
-      // A soft hyphen drawn as a glyph of its own, that the next glyph does
-      // not go back over, shows, as a hyphen (simple fonts' code 0xAD is the
-      // hyphen glyph); plain text leaves the others out.
-      const bool drawnHyphen =
-          text[0] == kSoftHyphenChar && text.size() == 1 && g.Adv > kNoWidth * size &&
-          (oi + 1 == FOrder.size() || FOrder[oi + 1].first > along + 0.5 * g.Adv);
-      AppendUnit(drawnHyphen ? std::u16string_view(u"-") : text, pendingSpace, T.Rtl);
-      pendingSpace = false;
+      // A soft hyphen drawn as a glyph of its own inside a line shows, as a
+      // hyphen (simple fonts' code 0xAD is the hyphen glyph); one that ends
+      // the line stays, for joining the word. One the next glyph goes back
+      // over was not seen.
+      std::u16string_view shown = text;
+      bool seen = true;
+      if (text[0] == kSoftHyphenChar && text.size() == 1 && oi + 1 < FOrder.size()) [[unlikely]] {
+        seen = FOrder[oi + 1].first > along + 0.5 * g.Adv;
+        shown = u"-";
+      }
+      if (seen) {
+        AppendUnit(shown, pendingSpace, T.Rtl);
+        pendingSpace = false;
+      }
     } else if (g.Adv > kBlankGlyph * size) {
       blankEnd = along + g.Adv;
     }
