@@ -276,9 +276,8 @@ class TContentInterpreter {
   TPDFPageGlyphs& FOut;
   TGState FGS;
   TBox FPageClip = kEverywhere;
-  // Where the glyphs clipped since the last one shown lie, if any were.
+  // Where the glyphs clipped since the last one shown lie (empty if none were).
   TBox FCut;
-  bool FCutPending = false;
   // The current path's bounding box, and whether W or W* asked for it to
   // clip when it is painted.
   TBox FPath;
@@ -672,15 +671,13 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
         p.TextStart = static_cast<uint32_t>(FOut.Chars.size());
         const size_t n = std::min(g.Text.size(), kMaxGlyphText);
         p.TextLen = static_cast<uint16_t>(n);
-        if (FCutPending) {
+        if (!FCut.Empty()) {
           if (FCut.Holds(ox, oy, size)) FOut.AfterCut.push_back(static_cast<uint32_t>(FOut.Glyphs.size()));
           FCut = TBox();
-          FCutPending = false;
         }
         FOut.Chars.append(g.Text, 0, n);
         FOut.Glyphs.push_back(p);
       } else if (!g.Text.empty()) {
-        FCutPending = true;
         FCut.Add(ox, oy);
         FCut.Add(ox + adv * dx, oy + adv * dy);
       }

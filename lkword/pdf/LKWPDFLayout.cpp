@@ -285,7 +285,6 @@ class TLineBuilder {
   struct TLineRec;
   void Emit(WideString Text, const TLineRec& R, float X, float Y);
   bool FEmitted = false;
-  std::vector<std::u16string_view> FLefts, FRights;  // scratch: a row's two sides
   double FPrevBaseline = 0, FPrevSize = 0, FPrevUx = 1, FPrevUy = 0;
   void AttachMarks();
 
@@ -684,16 +683,16 @@ size_t WordCount(std::u16string_view T) {
 
 // Lines of running text often go on from the line before and start with a
 // small letter; the cells of a table seldom do. Text without case passes.
-bool GoesOn(const std::vector<std::u16string_view>& Lines) {
-  size_t lower = 0, cased = 0;
-  for (const std::u16string_view t : Lines) {
-    const auto at = std::find_if(t.begin(), t.end(), IsLetter);
-    if (at == t.end()) continue;
-    if (IsLowerStart(*at)) ++lower;
-    if (IsLowerStart(*at) || IsUpperLetter(*at)) ++cased;
+struct TLineStarts {
+  size_t Lower = 0, Cased = 0;
+  void Add(std::u16string_view T) {
+    const auto at = std::find_if(T.begin(), T.end(), IsLetter);
+    if (at == T.end()) return;
+    if (IsLowerStart(*at)) ++Lower;
+    if (IsLowerStart(*at) || IsUpperLetter(*at)) ++Cased;
   }
-  return cased == 0 || 4 * lower >= cased;
-}
+  bool GoOn() const { return Cased == 0 || 4 * Lower >= Cased; }
+};
 
 void TLineBuilder::Finish() {
   const size_t n = FRecs.size();
@@ -717,18 +716,17 @@ void TLineBuilder::Finish() {
       }
       // Both sides must read as running text, not as the cells of a table.
       size_t left = 0, right = 0;
-      FLefts.clear();
-      FRights.clear();
+      TLineStarts lefts, rights;
       for (size_t k = i; k < j; ++k) {
         const std::u16string_view t(FRecs[k].Text);
-        FLefts.push_back(t.substr(0, FRecs[k].Split));
-        FRights.push_back(t.substr(FRecs[k].Split));
-        left += WordCount(FLefts.back());
-        right += WordCount(FRights.back());
+        left += WordCount(t.substr(0, FRecs[k].Split));
+        right += WordCount(t.substr(FRecs[k].Split));
+        lefts.Add(t.substr(0, FRecs[k].Split));
+        rights.Add(t.substr(FRecs[k].Split));
       }
       const double need = kMinColumnWords * static_cast<double>(j - i);
       if (j - i >= kMinColumnRun && static_cast<double>(left) >= need && static_cast<double>(right) >= need &&
-          GoesOn(FLefts) && GoesOn(FRights)) {
+          lefts.GoOn() && rights.GoOn()) {
         for (size_t k = i; k < j; ++k) {
           TLineRec& r = FRecs[k];
           WideString left = r.Text.substr(0, r.Split);
