@@ -202,6 +202,57 @@ bool GetGlyphCharacter(std::string_view Name, std::u16string& Out, bool Dingbats
   return true;
 }
 
+bool IsCodeNumberName(std::string_view Name, uint8_t Code) {
+  size_t letters = 0;
+  while (letters < Name.size() && letters < 3 && IsAsciiLetter(Name[letters])) ++letters;
+  const std::string_view digits = Name.substr(letters);
+  if (letters == 0 || digits.empty() || digits.size() > 3) return false;
+  int dec = 0, hex = 0;
+  bool decimal = true;
+  for (char c : digits) {
+    const int v = HexDigitValue(c);
+    if (v < 0) return false;
+    decimal = decimal && v < 10;
+    dec = dec * 10 + v;
+    hex = hex * 16 + v;
+  }
+  return (decimal && dec == Code) || (digits.size() == 2 && hex == Code);
+}
+
+std::u16string_view TeXFontCodeText(TTeXFontLayout Layout, uint8_t Code) {
+  if (Code >= 128) return {};
+  if (Layout == TTeXFontLayout::ttOT1) {
+    static constexpr std::u16string_view kLow[32] = {
+        u"\u0393", u"\u0394", u"\u0398", u"\u039B", u"\u039E", u"\u03A0", u"\u03A3", u"\u03A5",
+        u"\u03A6", u"\u03A8", u"\u03A9", u"ff",     u"fi",     u"fl",     u"ffi",    u"ffl",
+        u"\u0131", u"\u0237", u"",       u"",       u"",       u"",       u"",       u"",
+        u"",       u"\u00DF", u"\u00E6", u"\u0153", u"\u00F8", u"\u00C6", u"\u0152", u"\u00D8"};
+    if (Code < 32) return kLow[Code];
+    switch (Code) {
+      case 34: return u"\u201D";
+      case 92: return u"\u201C";
+      case 123: return u"\u2013";
+      case 124: return u"\u2014";
+      case 125: case 126: case 127: return {};  // accents
+      default: break;
+    }
+  } else if (Layout == TTeXFontLayout::ttT1) {
+    static constexpr std::u16string_view kLow[32] = {
+        u"",       u"",       u"",       u"",       u"",       u"",       u"",       u"",
+        u"",       u"",       u"",       u"",       u"",       u"\u201A", u"\u2039", u"\u203A",
+        u"\u201C", u"\u201D", u"\u201E", u"\u00AB", u"\u00BB", u"\u2013", u"\u2014", u"",
+        u"",       u"\u0131", u"\u0237", u"ff",     u"fi",     u"fl",     u"ffi",    u"ffl"};
+    if (Code < 32) return kLow[Code];
+    if (Code == 127) return u"-";
+  }
+  if (Code < 33 || Code > 126) return {};
+  if (Layout != TTeXFontLayout::ttAscii && Code == 39) return u"\u2019";
+  if (Layout != TTeXFontLayout::ttAscii && Code == 96) return u"\u2018";
+  static constexpr char16_t kAscii[] = u"!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+                                       u"abcdefghijklmnopqrstuvwxyz{|}~";
+  return std::u16string_view(kAscii + (Code - 33), 1);
+}
+
 int StandardFontIndex(std::string_view BaseFont) {
   // A subset tag is six capitals and a plus sign.
   if (BaseFont.size() > 7 && BaseFont[6] == '+') BaseFont.remove_prefix(7);

@@ -35,6 +35,19 @@ char16_t PDFDocEncodingChar(uint8_t Code);
 // names tell nothing).
 bool GetGlyphCharacter(std::string_view Name, std::u16string& Out, bool Dingbats = false);
 
+// Glyph names that are only their code with a letter or two before it (a65,
+// G41: the code in decimal or as two hex digits), as TeX's bitmap fonts are
+// named. False for any other name.
+bool IsCodeNumberName(std::string_view Name, uint8_t Code);
+
+// The layouts of TeX's text fonts, which such fonts keep: ttAscii where the
+// font is not known to be a text font (math, titles), and only the printable
+// ASCII codes are taken; ttOT1 and ttT1 add their ligatures, quotes and
+// dashes. Codes 128..255 are left out in all three, as the Latin (T1) and
+// Cyrillic (T2) layouts share them.
+enum class TTeXFontLayout : uint8_t { ttAscii, ttOT1, ttT1 };
+std::u16string_view TeXFontCodeText(TTeXFontLayout Layout, uint8_t Code);
+
 // Appends Text to Out with the presentation forms written out as their
 // letters: Latin ligatures (U+FB01 is "fi"), Hebrew forms with their points,
 // Arabic positional forms and lam-alef (the phrase ligatures stay).

@@ -71,6 +71,9 @@ constexpr size_t kMaxCIDs = 1u << 17;
 constexpr size_t kMaxGlyphText = 16;
 // Width of a glyph when nothing says otherwise (half an em).
 constexpr double kDefaultWidth = 0.5;
+// A Type 3 font with at least this many glyphs at codes 0 or 1 onwards, none
+// left out, numbered its glyphs as it drew them.
+constexpr int kSequentialCodes = 8;
 
 bool StartsWith(std::string_view S, std::string_view P) { return S.size() >= P.size() && S.substr(0, P.size()) == P; }
 bool EndsWith(std::string_view S, std::string_view P) {
@@ -507,6 +510,7 @@ struct TLKPDFFont::TImpl {
       info.Width = w;
       SetSimpleCodeText(c, names[c], dingbats, symbolic, info);
     }
+    if (type3) ReadCodeNumberNames(C, Dict, names);
     if (desc.IsDict()) ReadExtent(Font, desc, type3 ? vscale : 0.001);
     else if (std14 >= 0) {
       int a = 0, d = 0;
@@ -536,6 +540,42 @@ struct TLKPDFFont::TImpl {
       // Private-use text is the producer's word; controls are dropped.
       AppendMappedText(Info.Text, tu);
       Info.Mapped = !Info.Text.empty();
+    }
+  }
+
+  // Bitmap fonts of TeX documents name each glyph by its code (a65) and keep
+  // the codes of the TeX font they were made from, so those codes are their
+  // text. Only codes that have a glyph procedure count: a font whose codes
+  // run on from the first ones was numbered as its glyphs were drawn.
+  void ReadCodeNumberNames(TLoadContext& C, const TPDFObject& Dict, const std::array<std::string, 256>& Names) {
+    std::array<bool, 256> used{};
+    int numbered = 0, count = 0, first = 256, last = -1;
+    const TPDFObject procs = C.Get(Dict, "CharProcs");
+    if (!procs.IsDict()) return;
+    for (int c = 0; c < 256; ++c) {
+      if (Names[c].empty() || !procs.Get(Names[c])) continue;
+      used[c] = true;
+      ++count;
+      first = std::min(first, c);
+      last = c;
+      if (!Codes[c].Mapped && IsCodeNumberName(Names[c], static_cast<uint8_t>(c))) ++numbered;
+    }
+    if (numbered == 0 || (first <= 1 && count >= kSequentialCodes && last - first + 1 == count)) return;
+    const auto any = [&used](int Lo, int Hi) { return std::any_of(used.begin() + Lo, used.begin() + Hi + 1, [](bool b) { return b; }); };
+    // Commas and full stops are where every text font has them, and where a
+    // math font has other signs; T1 fonts put their letters above 127 and
+    // their ligatures at 27..31, where OT1 fonts have Greek capitals and
+    // ligatures at 11..15.
+    TTeXFontLayout layout = TTeXFontLayout::ttAscii;
+    if (used[','] || used['.'])
+      layout = any(128, 255) || (any(27, 31) && !any(11, 15)) ? TTeXFontLayout::ttT1 : TTeXFontLayout::ttOT1;
+    for (int c = 0; c < 256; ++c) {
+      TCodeInfo& info = Codes[static_cast<size_t>(c)];
+      if (!used[c] || info.Mapped || !IsCodeNumberName(Names[c], static_cast<uint8_t>(c))) continue;
+      const std::u16string_view text = TeXFontCodeText(layout, static_cast<uint8_t>(c));
+      if (text.empty()) continue;
+      info.Text = text;
+      info.Mapped = true;
     }
   }
 

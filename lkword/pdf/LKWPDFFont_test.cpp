@@ -233,6 +233,42 @@ TEST_F(FontTest, Type3WidthsThroughTheFontMatrix) {
   EXPECT_DOUBLE_EQ(FFont.Ascent(), 0.8);
 }
 
+// TeX's bitmap fonts name their glyphs by code and keep a TeX font's layout.
+TEST_F(FontTest, Type3GlyphsNamedByTheirCodesReadAsTeXFontCodes) {
+  const auto font = [](const std::string& Codes) {
+    std::string diffs, procs;
+    for (const int c : {11, 12, 28, 34, 44, 65, 92, 123, 200}) {
+      if (Codes.find(static_cast<char>(c)) == std::string::npos) continue;
+      const std::string n = std::to_string(c);
+      diffs.append(" ").append(n).append(" /a").append(n);
+      procs.append(" /a").append(n).append(" 5 0 R");
+    }
+    return "<< /Type /Font /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /Encoding << /Differences [" + diffs +
+           " 66 /b66 67 /a68 68 /G44] >> /CharProcs <<" + procs + " /b66 5 0 R /a68 5 0 R /G44 5 0 R >> >>";
+  };
+  // A text font (it has a comma) with ligatures at 11..15 is OT1; hex names
+  // count, a name that is another code does not.
+  LoadInline(font("\x0C,A\\\"{"));
+  EXPECT_EQ(Text("\x0C,A\\\"{BCD"), u"fi,A\u201C\u201D\u2013B?D");
+  // Letters above 127 or ligatures only at 27..31 make it T1, whose upper
+  // half is not known to be Latin.
+  LoadInline(font("\x1C,A\xC8"));
+  EXPECT_EQ(Text("\x1C,A\xC8"), u"fi,A?");
+  // Without commas or full stops it may be a math font: ASCII only.
+  LoadInline(font("\x0B" "A"));
+  EXPECT_EQ(Text("\x0B" "A"), u"?A");
+  // Glyphs numbered from 0 as they were drawn tell no characters.
+  std::string diffs, procs;
+  for (int c = 0; c < 70; ++c) {
+    const std::string n = std::to_string(c);
+    diffs.append(" /g").append(n);
+    procs.append(" /g").append(n).append(" 5 0 R");
+  }
+  LoadInline("<< /Type /Font /Subtype /Type3 /Encoding << /Differences [0" + diffs + "] >> /CharProcs <<" + procs +
+             " >> >>");
+  EXPECT_EQ(Text("A,"), u"??");
+}
+
 TEST_F(FontTest, EmbeddedProgramsNameTheGlyphsWhenNothingElseDoes) {
   using namespace fonttest;
   const std::string tt = Sfnt({{"maxp", Maxp(4)},
