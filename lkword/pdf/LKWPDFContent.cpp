@@ -332,6 +332,28 @@ namespace {
 
 // Text state operators some writers put inside the array of a TJ, where
 // they are mere elements. Anything else there is damage, and ends it.
+// An operator of up to three bytes as one number, for a switch.
+constexpr uint32_t OperatorKey(std::string_view Op) {
+  uint32_t key = 0;
+  for (const char c : Op) key = key << 8 | static_cast<uint8_t>(c);
+  return key;
+}
+
+// Keywords that stand among the operands: true, false and null, and a sign
+// or point alone, which is a number lost to damage.
+bool OperandKeyword(const std::string& Word) {
+  if (Word.empty()) return true;
+  switch (Word[0]) {
+    case 't': return Word == "true";
+    case 'f': return Word == "false";
+    case 'n': return Word == "null";
+    case '+':
+    case '-':
+    case '.': return Word.find_first_not_of("+-.") == std::string::npos;
+    default: return false;
+  }
+}
+
 bool TextStateOperator(std::string_view Op) {
   return Op == "Tc" || Op == "Tw" || Op == "Tz" || Op == "TL" || Op == "Ts" || Op == "Tr";
 }
@@ -367,10 +389,9 @@ void TContentInterpreter::Interpret(std::string_view Content, TResources& Res, i
       if (&tok != &FScratch) ++FCount;
       continue;
     }
-    // A sign or point alone is a number lost to damage, no operator: it
-    // stays in its operator's operands, which then fail their checks.
-    if (tok.Text == "true" || tok.Text == "false" || tok.Text == "null" ||
-        tok.Text.find_first_not_of("+-.") == std::string::npos) {  // operands after all
+    // A number lost to damage stays in its operator's operands, which then
+    // fail their checks.
+    if (OperandKeyword(tok.Text)) {
       if (&tok != &FScratch) ++FCount;
       continue;
     }
@@ -443,73 +464,104 @@ void TContentInterpreter::Operator(const std::string& Op, TPDFLexer& Lexer, TRes
       break;
   }
   if (Op.size() > 3) return;
-  if (Op.size() == 2 && Op[1] == '*' && (Op[0] == 'f' || Op[0] == 'B' || Op[0] == 'b')) {
-    EndPath();
-  } else if (Op == "W*") {
-    FClipPending = true;
-  } else if (Op == "re") {
-    if (Nums(4, v)) {
-      const TBox r = TBox::Of(FGS.CTM, v[0], v[1], v[0] + v[2], v[1] + v[3]);
-      FPath.Add(r.X0, r.Y0), FPath.Add(r.X1, r.Y1);
-    }
-  } else if (Op == "Tj") {
-    ++FRun;
-    if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
-  } else if (Op == "TJ") {
-    ++FRun;
-    ShowArray();
-  } else if (Op == "Td") {
-    if (Nums(2, v)) MoveLine(v[0], v[1]);
-  } else if (Op == "TD") {
-    if (Nums(2, v)) {
-      FGS.TL = -v[1];
-      MoveLine(v[0], v[1]);
-    }
-  } else if (Op == "T*") {
-    MoveLine(0, -FGS.TL);
-  } else if (Op == "Tm") {
-    if (Nums(6, v)) {
-      FTlm = {v[0], v[1], v[2], v[3], v[4], v[5]};
-      FTm = FTlm;
-    }
-  } else if (Op == "BT") {
-    FTm = FTlm = TMatrix();
-    ++FTextObject;
-  } else if (Op == "Tf") {
-    if (FCount >= 2 && FOperands[FCount - 2].Kind == TPDFTokenKind::tkName && Num(1, v[0])) {
-      SetFont(FOperands[FCount - 2].Text, v[0], Res);
-    } else {
-      // A damaged size still selects the font, at the size in force; a name
-      // that is no font of the page is damaged too, and changes nothing.
-      for (size_t i = FCount; i-- > 0;) {
-        if (FOperands[i].Kind != TPDFTokenKind::tkName) continue;
-        if (Res.Fonts.Get(FOperands[i].Text)) SetFont(FOperands[i].Text, FGS.Tfs, Res);
-        break;
+  // Pages of graphics run through hundreds of thousands of operators that
+  // are none of these, so they are told apart at once, not by name after name.
+  switch (OperatorKey(Op)) {
+    case OperatorKey("f*"):
+    case OperatorKey("B*"):
+    case OperatorKey("b*"):
+      EndPath();
+      break;
+    case OperatorKey("W*"):
+      FClipPending = true;
+      break;
+    case OperatorKey("re"):
+      if (Nums(4, v)) {
+        const TBox r = TBox::Of(FGS.CTM, v[0], v[1], v[0] + v[2], v[1] + v[3]);
+        FPath.Add(r.X0, r.Y0), FPath.Add(r.X1, r.Y1);
       }
-    }
-  } else if (Op == "Tc") {
-    if (Num(1, v[0])) FGS.Tc = v[0];
-  } else if (Op == "Tw") {
-    if (Num(1, v[0])) FGS.Tw = v[0];
-  } else if (Op == "Tz") {
-    if (Num(1, v[0])) FGS.Th = v[0] / 100;
-  } else if (Op == "TL") {
-    if (Num(1, v[0])) FGS.TL = v[0];
-  } else if (Op == "Ts") {
-    if (Num(1, v[0])) FGS.Ts = v[0];
-  } else if (Op == "cm") {
-    if (Nums(6, v)) {
-      const TMatrix m = Mul({v[0], v[1], v[2], v[3], v[4], v[5]}, FGS.CTM);
-      if (FiniteMatrix(m)) FGS.CTM = m;
-    }
-  } else if (Op == "Do") {
-    if (const TPDFToken* n = Last(TPDFTokenKind::tkName)) DrawForm(n->Text, Res, Depth);
-  } else if (Op == "BI") {
-    SkipInlineImage(Lexer);
-  } else if (Op == "BDC" || Op == "BMC") {
-    BeginMarked(Op == "BDC");
-  } else if (Op == "EMC") {
-    EndMarked();
+      break;
+    case OperatorKey("Tj"):
+      ++FRun;
+      if (const TPDFToken* s = Last(TPDFTokenKind::tkString)) ShowText(s->Text);
+      break;
+    case OperatorKey("TJ"):
+      ++FRun;
+      ShowArray();
+      break;
+    case OperatorKey("Td"):
+      if (Nums(2, v)) MoveLine(v[0], v[1]);
+      break;
+    case OperatorKey("TD"):
+      if (Nums(2, v)) {
+        FGS.TL = -v[1];
+        MoveLine(v[0], v[1]);
+      }
+      break;
+    case OperatorKey("T*"):
+      MoveLine(0, -FGS.TL);
+      break;
+    case OperatorKey("Tm"):
+      if (Nums(6, v)) {
+        FTlm = {v[0], v[1], v[2], v[3], v[4], v[5]};
+        FTm = FTlm;
+      }
+      break;
+    case OperatorKey("BT"):
+      FTm = FTlm = TMatrix();
+      ++FTextObject;
+      break;
+    case OperatorKey("Tf"):
+      if (FCount >= 2 && FOperands[FCount - 2].Kind == TPDFTokenKind::tkName && Num(1, v[0])) {
+        SetFont(FOperands[FCount - 2].Text, v[0], Res);
+      } else {
+        // A damaged size still selects the font, at the size in force; a name
+        // that is no font of the page is damaged too, and changes nothing.
+        for (size_t i = FCount; i-- > 0;) {
+          if (FOperands[i].Kind != TPDFTokenKind::tkName) continue;
+          if (Res.Fonts.Get(FOperands[i].Text)) SetFont(FOperands[i].Text, FGS.Tfs, Res);
+          break;
+        }
+      }
+      break;
+    case OperatorKey("Tc"):
+      if (Num(1, v[0])) FGS.Tc = v[0];
+      break;
+    case OperatorKey("Tw"):
+      if (Num(1, v[0])) FGS.Tw = v[0];
+      break;
+    case OperatorKey("Tz"):
+      if (Num(1, v[0])) FGS.Th = v[0] / 100;
+      break;
+    case OperatorKey("TL"):
+      if (Num(1, v[0])) FGS.TL = v[0];
+      break;
+    case OperatorKey("Ts"):
+      if (Num(1, v[0])) FGS.Ts = v[0];
+      break;
+    case OperatorKey("cm"):
+      if (Nums(6, v)) {
+        const TMatrix m = Mul({v[0], v[1], v[2], v[3], v[4], v[5]}, FGS.CTM);
+        if (FiniteMatrix(m)) FGS.CTM = m;
+      }
+      break;
+    case OperatorKey("Do"):
+      if (const TPDFToken* n = Last(TPDFTokenKind::tkName)) DrawForm(n->Text, Res, Depth);
+      break;
+    case OperatorKey("BI"):
+      SkipInlineImage(Lexer);
+      break;
+    case OperatorKey("BDC"):
+      BeginMarked(true);
+      break;
+    case OperatorKey("BMC"):
+      BeginMarked(false);
+      break;
+    case OperatorKey("EMC"):
+      EndMarked();
+      break;
+    default:
+      break;
   }
 }
 
