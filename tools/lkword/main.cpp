@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -95,6 +96,7 @@ struct TTally {
   size_t Failed = 0;
   std::vector<std::string> Skipped;
   TErrorKind LastKind = TErrorKind::None;
+  bool LastPartial = false;
 };
 
 class TBatch {
@@ -255,6 +257,7 @@ class TBatch {
     if (!R.Ok) {
       ++FTally.Failed;
       FTally.LastKind = R.Kind;
+      FTally.LastPartial = R.Partial;
     }
     // Documents finished behind the one being waited for count as done.
     FProgress.Update(std::max(FTally.Done, FCompleted.load()));
@@ -501,6 +504,15 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "lkword: %zu inputs, %zu done, %zu failed%s, %.2f s\n", inputs.size(),
                  tally.Done - tally.Failed - skipped, tally.Failed, skips.c_str(), seconds);
+  }
+  // An output file of a document that could not be read would pass for its
+  // text, as in a folder of outputs; a partial result and a JSON record of
+  // the failure are kept.
+  if (!toFolder && !options.OutputPath.empty() && tally.Failed > 0 && !tally.LastPartial &&
+      (!options.Json || tally.LastKind == TErrorKind::IO)) {
+    out.reset();
+    std::error_code ignored;
+    std::filesystem::remove(options.OutputPath, ignored);
   }
   if (!written) return kExitFailed;
   if (tally.Failed == 0) return kExitOk;
