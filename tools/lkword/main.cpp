@@ -511,8 +511,10 @@ int main(int argc, char** argv) {
   if (!toFolder && !options.OutputPath.empty() && tally.Failed > 0 && !tally.LastPartial &&
       (!options.Json || tally.LastKind == TErrorKind::IO)) {
     out.reset();
+    // Only a file of its own: not a device, a pipe or a link someone set.
     std::error_code ignored;
-    std::filesystem::remove(options.OutputPath, ignored);
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(options.OutputPath, ignored)))
+      std::filesystem::remove(options.OutputPath, ignored);
   }
   if (!written) return kExitFailed;
   if (tally.Failed == 0) return kExitOk;
