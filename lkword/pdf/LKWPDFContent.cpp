@@ -701,6 +701,13 @@ void TContentInterpreter::ShowText(std::string_view Bytes) {
       ++keep;
     }
     pos = last || keep == 0 ? Bytes.size() : pos + used;
+    // A span's replacement text is what its glyphs say: those the font
+    // cannot name lose nothing (shaped scripts drawn glyph by glyph).
+    if (FActualDepth > 0) {
+      int64_t unnamed = 0;
+      for (size_t k = 0; k < keep; ++k) unnamed += FDecoded[k].Mapped ? 0 : 1;
+      if (unnamed) FReader.Fonts().NoteReplacedUnmapped(unnamed);
+    }
     for (size_t k = 0; k < keep; ++k) {
       const TPDFGlyph& g = FDecoded[k];
       // Glyph origin through the text rendering matrix.

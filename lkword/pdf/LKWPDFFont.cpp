@@ -827,12 +827,13 @@ void TLKPDFFonts::Clear() {
   FItems.clear();
   FByObject.clear();
   FFontless = 0;
+  FReplacedUnmapped = 0;
 }
 
 int64_t TLKPDFFonts::UnmappedGlyphs() const {
   int64_t n = 0;
   for (const auto& f : FItems) n += f->UnmappedGlyphs();
-  return n;
+  return std::max<int64_t>(n - FReplacedUnmapped, 0);
 }
 
 // Tabs and line ends stand for spaces: some producers map the space glyph

@@ -116,8 +116,10 @@ class TLKPDFFonts : public TObject {
   // font. Needs an owner.
   TLKPDFFont* FontFor(std::string_view Name, const TPDFObject& Entry);
   void Clear();
-  // Glyphs without a Unicode mapping over all fonts.
+  // Glyphs without a Unicode mapping over all fonts, but for those inside
+  // spans with replacement text, whose text is that replacement.
   int64_t UnmappedGlyphs() const;
+  void NoteReplacedUnmapped(int64_t N) { FReplacedUnmapped += N; }
   // Strings shown while no font was selected (or the one named is not
   // there): they cannot be decoded, and are counted for the warning.
   void NoteFontlessString() { ++FFontless; }
@@ -127,6 +129,7 @@ class TLKPDFFonts : public TObject {
  private:
   TLKPDFReader* FOwner;
   int64_t FFontless = 0;
+  int64_t FReplacedUnmapped = 0;
   std::vector<std::unique_ptr<TLKPDFFont>> FItems;
   std::unordered_map<int32_t, TLKPDFFont*> FByObject;
 };

@@ -355,16 +355,18 @@ TEST(PDFPages, PagesWithoutTextAreReported) {
 
 TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
   // Identity-H codes of a font with no ToUnicode and no program to ask.
-  const std::string pdf = Document(
-      {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
-       {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
-       {3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"},
-       {4, Stream("BT /F1 12 Tf 72 700 Td <00410042> Tj ET")},
-       {5, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-H /DescendantFonts [6 0 R] >>"},
-       {6, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /X /CIDSystemInfo << /Registry (Adobe) "
-           "/Ordering (Identity) /Supplement 0 >> >>"}});
+  const auto doc = [](const std::string& Content) {
+    return Document(
+        {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+         {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+         {3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"},
+         {4, Stream(Content)},
+         {5, "<< /Type /Font /Subtype /Type0 /BaseFont /X /Encoding /Identity-H /DescendantFonts [6 0 R] >>"},
+         {6, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /X /CIDSystemInfo << /Registry (Adobe) "
+             "/Ordering (Identity) /Supplement 0 >> >>"}});
+  };
   TLKPDFReader r;
-  Load(r, pdf);
+  Load(r, doc("BT /F1 12 Tf 72 700 Td <00410042> Tj ET"));
   EXPECT_EQ(r.UnmappedGlyphs(), 2);
   EXPECT_TRUE(HasWarning(r, "2 glyphs have no known Unicode mapping"));
   // The page has a text layer, only an unreadable one: it is no scan.
@@ -374,6 +376,9 @@ TEST(PDFPages, GlyphsWithoutUnicodeAreCounted) {
   Load(r, Pages({Stream("BT /F9 12 Tf 72 700 Td (lost) Tj (too) Tj ET")}));
   EXPECT_TRUE(HasWarning(r, "text shown without a font was left out (2 strings)"));
   EXPECT_FALSE(HasWarning(r, "no text layer"));
+  // Glyphs in a span with replacement text lose nothing.
+  Load(r, doc("BT /F1 12 Tf 72 700 Td /Span <</ActualText (AB)>> BDC <00410042> Tj EMC <0043> Tj ET"));
+  EXPECT_EQ(r.UnmappedGlyphs(), 1);
 }
 
 }  // namespace
