@@ -144,10 +144,12 @@ void WidenAsciiIdentity(const uint8_t* s, size_t n, char16_t* d, const char16_t*
 
 // The UTF-8 form of each byte of a single-byte code page: up to 3 bytes
 // (the table is all BMP) in the low bytes, memory order, and the count in
-// the top byte.
+// the top byte. A soft hyphen has none: plain text leaves it out, as the
+// renderers do, so that the word stays whole.
 std::array<uint32_t, 256> Utf8Table(const char16_t* tab) {
   std::array<uint32_t, 256> enc{};
   for (int b = 0; b < 256; ++b) {
+    if (tab[b] == kSoftHyphenChar) continue;
     const std::string u = WideToUtf8(std::u16string_view(tab + b, 1));
     uint32_t e = static_cast<uint32_t>(u.size()) << 24;
     for (size_t k = 0; k < u.size() && k < 3; ++k) e |= uint32_t{static_cast<uint8_t>(u[k])} << (8 * k);

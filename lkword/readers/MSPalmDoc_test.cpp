@@ -150,7 +150,8 @@ TEST(PalmDocLines, BytesDecodedAsTheCodePageConverterDoes) {
   // Every byte, then lines of every length around the UTF-8 encoder's
   // 16-byte blocks, with few, some and mostly non-ASCII bytes, some CR LF
   // ends: the text list and the UTF-8 host (which Load compares) hold what
-  // the converter makes of them.
+  // the converter makes of them, but for the soft hyphen plain text leaves
+  // out.
   std::string every;
   for (int c = 1; c < 256; ++c)
     if (c != '\r' && c != '\n') every += static_cast<char>(c);
@@ -172,7 +173,9 @@ TEST(PalmDocLines, BytesDecodedAsTheCodePageConverterDoes) {
       for (size_t at = 0; at < text.size(); at += 1000) b.texts.push_back(text.substr(at, 1000));
       const Result r = Load(b.Bytes());
       ASSERT_GT(r.items.size(), 2u);
-      EXPECT_EQ(r.items[1], WideToUtf8(MultiByteToWide(cp, every)));
+      WideString all = MultiByteToWide(cp, every);
+      std::erase(all, kSoftHyphenChar);
+      EXPECT_EQ(r.items[1], WideToUtf8(all));
       EXPECT_EQ(r.title, WideToUtf8(MultiByteToWide(cp, b.name)));
     }
   }
