@@ -546,7 +546,8 @@ struct TLKPDFFont::TImpl {
   // Bitmap fonts of TeX documents name each glyph by its code (a65) and keep
   // the codes of the TeX font they were made from, so those codes are their
   // text. Only codes that have a glyph procedure count: a font whose codes
-  // run on from the first ones was numbered as its glyphs were drawn.
+  // run on from the first ones was numbered as its glyphs were drawn, and
+  // one with a single glyph draws a pattern (dots, a rule) with it.
   void ReadCodeNumberNames(TLoadContext& C, const TPDFObject& Dict, const std::array<std::string, 256>& Names) {
     std::array<bool, 256> used{};
     int numbered = 0, count = 0, first = 256, last = -1;
@@ -560,7 +561,7 @@ struct TLKPDFFont::TImpl {
       last = c;
       if (!Codes[c].Mapped && IsCodeNumberName(Names[c], static_cast<uint8_t>(c))) ++numbered;
     }
-    if (numbered == 0 || (first <= 1 && count >= kSequentialCodes && last - first + 1 == count)) return;
+    if (numbered == 0 || count < 2 || (first <= 1 && count >= kSequentialCodes && last - first + 1 == count)) return;
     const auto any = [&used](int Lo, int Hi) { return std::any_of(used.begin() + Lo, used.begin() + Hi + 1, [](bool b) { return b; }); };
     // Commas and full stops are where every text font has them, and where a
     // math font has other signs; T1 fonts put their letters above 127 and

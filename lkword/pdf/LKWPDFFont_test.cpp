@@ -257,6 +257,9 @@ TEST_F(FontTest, Type3GlyphsNamedByTheirCodesReadAsTeXFontCodes) {
   // Without commas or full stops it may be a math font: ASCII only.
   LoadInline(font("\x0B" "A"));
   EXPECT_EQ(Text("\x0B" "A"), u"?A");
+  // A font of one glyph draws a pattern with it.
+  LoadInline("<< /Type /Font /Subtype /Type3 /Encoding << /Differences [81 /a81] >> /CharProcs << /a81 5 0 R >> >>");
+  EXPECT_EQ(Text("QQ"), u"??");
   // Glyphs numbered from 0 as they were drawn tell no characters.
   std::string diffs, procs;
   for (int c = 0; c < 70; ++c) {
