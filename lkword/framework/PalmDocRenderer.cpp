@@ -18,16 +18,8 @@ void TPalmDocRenderer::EndDocument() { Path().AddFinish(Doc().GetTextFinish(), t
 
 void TPalmDocRenderer::BeginParagraph(const TParagraph&) { FLine.clear(); }
 
-void TPalmDocRenderer::Text(std::u16string_view Run, const TRunStyle&) {
-  if (FFormat != tfPlainText) {
-    AppendEscaped(FLine, Run);
-    return;
-  }
-  // Plain text leaves soft hyphens out, as the UTF-8 lines do.
-  for (size_t at; (at = Run.find(kSoftHyphenChar)) != std::u16string_view::npos; Run.remove_prefix(at + 1))
-    FLine += Run.substr(0, at);
-  FLine += Run;
-}
+// Plain text leaves soft hyphens out here as on the UTF-8 lines.
+void TPalmDocRenderer::Text(std::u16string_view Run, const TRunStyle&) { lkw::AppendEscaped(FLine, Run, FFormat); }
 
 // The line's buffer keeps its room from line to line, and the item is a
 // copy of the exact size.

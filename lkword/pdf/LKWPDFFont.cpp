@@ -549,8 +549,8 @@ struct TLKPDFFont::TImpl {
   // run on from the first ones was numbered as its glyphs were drawn, and
   // one with a single glyph draws a pattern (dots, a rule) with it.
   void ReadCodeNumberNames(TLoadContext& C, const TPDFObject& Dict, const std::array<std::string, 256>& Names) {
-    std::array<bool, 256> used{};
-    int numbered = 0, count = 0, first = 256, last = -1;
+    std::array<bool, 256> used{}, numbered{};
+    int named = 0, count = 0, first = 256, last = -1;
     const TPDFObject procs = C.Get(Dict, "CharProcs");
     if (!procs.IsDict()) return;
     for (int c = 0; c < 256; ++c) {
@@ -559,9 +559,10 @@ struct TLKPDFFont::TImpl {
       ++count;
       first = std::min(first, c);
       last = c;
-      if (!Codes[c].Mapped && IsCodeNumberName(Names[c], static_cast<uint8_t>(c))) ++numbered;
+      numbered[c] = !Codes[c].Mapped && IsCodeNumberName(Names[c], static_cast<uint8_t>(c));
+      named += numbered[c];
     }
-    if (numbered == 0 || count < 2 || (first <= 1 && count >= kSequentialCodes && last - first + 1 == count)) return;
+    if (named == 0 || count < 2 || (first <= 1 && count >= kSequentialCodes && last - first + 1 == count)) return;
     const auto any = [&used](int Lo, int Hi) { return std::any_of(used.begin() + Lo, used.begin() + Hi + 1, [](bool b) { return b; }); };
     // Commas and full stops are where every text font has them, and where a
     // math font has other signs; T1 fonts put their letters above 127 and
@@ -571,8 +572,8 @@ struct TLKPDFFont::TImpl {
     if (used[','] || used['.'])
       layout = any(128, 255) || (any(27, 31) && !any(11, 15)) ? TTeXFontLayout::ttT1 : TTeXFontLayout::ttOT1;
     for (int c = 0; c < 256; ++c) {
+      if (!numbered[c]) continue;
       TCodeInfo& info = Codes[static_cast<size_t>(c)];
-      if (!used[c] || info.Mapped || !IsCodeNumberName(Names[c], static_cast<uint8_t>(c))) continue;
       const std::u16string_view text = TeXFontCodeText(layout, static_cast<uint8_t>(c));
       if (text.empty()) continue;
       info.Text = text;
